@@ -1,0 +1,19 @@
+// Subcommands of lentar-cli. Each takes the arguments after its own name and
+// returns the process exit status: 0 success, 1 refused input, 2 usage error.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace lentar::cli {
+
+using Args = std::vector<std::string>;
+
+enum ExitCode { kExitOk = 0, kExitRefused = 1, kExitUsage = 2 };
+
+int RunCompile(const Args& args);  // compile SET -> .bin image
+int RunGprs(const Args& args);     // compile SET -> escaped GPRS package
+int RunDump(const Args& args);     // list the records of a board data image
+int RunFonts(const Args& args);    // list a font archive, render text with a font
+
+}  // namespace lentar::cli
