@@ -1,0 +1,63 @@
+#include "core/project.h"
+
+#include <algorithm>
+
+#include "core/paths.h"
+
+namespace lentar {
+
+namespace {
+
+// "Шрифты не загружены: нет банка шрифтов" in Windows-1251.
+constexpr const char* kNoFontBankMessage =
+    "\xD8\xF0\xE8\xF4\xF2\xFB \xED\xE5 \xE7\xE0\xE3\xF0\xF3\xE6\xE5\xED\xFB: "
+    "\xED\xE5\xF2 \xE1\xE0\xED\xEA\xE0 \xF8\xF0\xE8\xF4\xF2\xEE\xE2";
+
+}  // namespace
+
+TRecProject::TRecProject(std::unique_ptr<FontBankBase> fonts) : fonts_(std::move(fonts)) {
+  std::copy(kDefaultChannelColors.begin(), kDefaultChannelColors.end(), ChannelColors.begin());
+}
+
+// Members go in reverse order: the font bank first, the records last.
+TRecProject::~TRecProject() = default;
+
+void TRecProject::LoadFromSettings(const TSettings& settings) {
+  Records.ClearItems();
+  DefaultFont = settings.DefFont;
+  FontArchive = settings.DefFontArc.empty() ? FontsFolder() + kDefaultFontArchiveName
+                                            : settings.DefFontArc;
+  DisplayLength = settings.DispLen;
+  ColorChannelCount = settings.ColorChannelCount;
+  for (size_t i = 0; i < ChannelColors.size(); ++i) {
+    ChannelColors[i] = static_cast<uint32_t>(settings.ChannelColors[i]);
+  }
+  DialNumber = settings.DialNo;
+  SetFontHeight(settings.DefFontHeight);
+}
+
+bool TRecProject::LoadFonts() {
+  if (!fonts_) {
+    FontError = kNoFontBankMessage;
+    return false;
+  }
+  std::string error;
+  if (!fonts_->LoadArchive(FontArchive, error)) {
+    FontError = error;
+    return false;
+  }
+  FontError.clear();
+  return true;
+}
+
+void TRecProject::SetDefaultFont(int32_t number) {
+  DefaultFont = number;
+  if (fonts_) fonts_->SelectFont(number);
+}
+
+void TRecProject::SetFontHeight(int32_t n) {
+  FontHeight = std::clamp(n, 1, 4);
+  if (fonts_) fonts_->SetHeight(FontHeight);
+}
+
+}  // namespace lentar

@@ -1,0 +1,81 @@
+// The project: the board parameters every window shares, and the font bank.
+//
+// One TRecProject exists from start-up to exit. Its values come from the
+// settings record (LoadFromSettings) at every start and after the settings
+// dialog; it is never written anywhere itself. The set text is not part of it:
+// each window hands its own editor text to the compiler together with
+// FontHeight and ColorChannelCount.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "core/classlist.h"
+#include "core/fontbank.h"
+#include "core/settings.h"
+
+namespace lentar {
+
+class TRecProject {
+ public:
+  // Takes ownership of the font bank. A null bank is allowed (tests, tools
+  // without fonts): font calls then do nothing and LoadFonts fails.
+  explicit TRecProject(std::unique_ptr<FontBankBase> fonts = nullptr);
+  TRecProject(const TRecProject&) = delete;
+  TRecProject& operator=(const TRecProject&) = delete;
+  ~TRecProject();
+
+  // The message records: always empty.
+  TRecList Records;
+  // Default board font within the current font height (setting DefFont).
+  int32_t DefaultFont = 0;
+  // Name under which the loader window stores the compiled data; empty at
+  // start-up, changed only by the loader window, never saved.
+  std::string LoaderBlockName;
+  // Glyph height in bytes of 8 pixel rows, 1..4; the compiler's font height.
+  int32_t FontHeight = 1;
+  // Path of the font archive the bank is loaded from.
+  std::string FontArchive;
+
+ private:
+  std::unique_ptr<FontBankBase> fonts_;  // freed before Records
+
+ public:
+  // Message of the last failed font archive load; empty after a good one.
+  std::string FontError;
+  // Board length in pixel columns (setting DispLen).
+  int32_t DisplayLength = 8;
+  // Colour channels per pixel, 1..8.
+  int32_t ColorChannelCount = 1;
+  // Screen colour of channels 1..8 (red in the low byte), as the emulation
+  // draws them.
+  std::array<uint32_t, 8> ChannelColors{};
+  // Telephone number the board window dials through the modem (setting DialNo).
+  std::string DialNumber;
+
+  // The owned font bank (nullptr when the project has none).
+  FontBankBase* Fonts() const { return fonts_.get(); }
+
+  // Empties Records and copies DefFont, the font archive (DefFontArc, or the
+  // archive that ships with the program in FontsFolder() when none is set),
+  // DispLen, ColorChannelCount, ChannelColors and DialNo; applies
+  // DefFontHeight through SetFontHeight. Does not reload the fonts.
+  void LoadFromSettings(const TSettings& settings);
+  // Reads the archive named by FontArchive into the bank. On failure FontError
+  // holds the message to show and the result is false; the bank keeps what it
+  // could read.
+  bool LoadFonts();
+  // Stores the number and makes the bank select that font (with the bank's
+  // fallback when the number does not exist at the current height).
+  void SetDefaultFont(int32_t number);
+  // Stores n forced into 1..4 and hands it to the bank.
+  void SetFontHeight(int32_t n);
+  void SetLoaderBlockName(const std::string& name) { LoaderBlockName = name; }
+};
+
+// Name of the font archive that ships with the program, in FontsFolder().
+inline constexpr const char* kDefaultFontArchiveName = "default.tfa";
+
+}  // namespace lentar
