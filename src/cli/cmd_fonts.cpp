@@ -182,23 +182,16 @@ int RunFonts(const Args& args) {
     }
   }
   const std::string path = parsed->positional.empty()
-                               ? FontsFolder() + kDefaultFontArchiveName
+                               ? CliPath(FontsFolder() + kDefaultFontArchiveName)
                                : parsed->positional.front();
 
   TTabFontList bank;
-  const bool loaded = bank.LoadArchive(path, error);
+  const bool loaded = bank.LoadArchive(CorePath(path), error);
   if (!loaded) {
     // What was read before a damaged font block is still worth listing.
     if (!rendering && bank.Count() > 0) ListFonts(path, bank);
-    // The reader's texts are Windows-1251; a file name it appends is already
-    // in the terminal's encoding.
-    std::string message = error;
-    std::string tail;
-    if (message.size() > path.size() && message.compare(message.size() - path.size(), path.size(), path) == 0) {
-      tail = path;
-      message.resize(message.size() - path.size());
-    }
-    return Refuse(kCommand, Cp1251ToUtf8(message) + tail);
+    // The reader's texts, file name included, are Windows-1251.
+    return Refuse(kCommand, Cp1251ToUtf8(error));
   }
   if (!rendering) {
     ListFonts(path, bank);

@@ -1,0 +1,192 @@
+#include "cli/cli_common.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "core/atomicfile.h"
+#include "core/paths.h"
+#include "core/textutil.h"
+
+namespace lentar::cli {
+
+namespace {
+
+const OptionDef* FindLong(std::initializer_list<OptionDef> options, std::string_view name) {
+  for (const OptionDef& o : options)
+    if (o.name == name) return &o;
+  return nullptr;
+}
+
+const OptionDef* FindShort(std::initializer_list<OptionDef> options, char c) {
+  for (const OptionDef& o : options)
+    if (o.shortName != 0 && o.shortName == c) return &o;
+  return nullptr;
+}
+
+}  // namespace
+
+std::optional<ParsedArgs> ParseOptions(const Args& args, std::initializer_list<OptionDef> options,
+                                       std::string& error) {
+  ParsedArgs parsed;
+  bool optionsEnded = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+      parsed.positional.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (arg == "--help" || arg == "-h") {
+      parsed.help = true;
+      continue;
+    }
+    const OptionDef* def = nullptr;
+    std::optional<std::string> inlineValue;
+    if (arg[1] == '-') {
+      std::string_view body = std::string_view(arg).substr(2);
+      const size_t eq = body.find('=');
+      if (eq != std::string_view::npos) {
+        inlineValue = std::string(body.substr(eq + 1));
+        body = body.substr(0, eq);
+      }
+      def = FindLong(options, body);
+    } else if (arg.size() == 2) {
+      def = FindShort(options, arg[1]);
+    }
+    if (def == nullptr) {
+      error = "unknown option '" + arg + "'";
+      return std::nullopt;
+    }
+    const std::string name(def->name);
+    std::string value;
+    if (def->takesValue) {
+      if (inlineValue) {
+        value = *inlineValue;
+      } else if (i + 1 < args.size()) {
+        value = args[++i];
+      } else {
+        error = "option '" + arg + "' needs a value";
+        return std::nullopt;
+      }
+    } else if (inlineValue) {
+      error = "option '--" + name + "' takes no value";
+      return std::nullopt;
+    }
+    if (parsed.Has(name)) {
+      error = "option '--" + name + "' given twice";
+      return std::nullopt;
+    }
+    parsed.values[name] = value;
+  }
+  return parsed;
+}
+
+std::optional<long long> ParseNumber(std::string_view text, long long lo, long long hi) {
+  bool negative = false;
+  if (!text.empty() && text[0] == '-') {
+    negative = true;
+    text.remove_prefix(1);
+  }
+  if (text.empty() || text.size() > 18) return std::nullopt;
+  long long value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  if (negative) value = -value;
+  if (value < lo || value > hi) return std::nullopt;
+  return value;
+}
+
+int UsageError(std::string_view command, std::string_view message) {
+  std::fprintf(stderr, "lentar-cli %.*s: %.*s\nTry 'lentar-cli %.*s --help'.\n",
+               static_cast<int>(command.size()), command.data(), static_cast<int>(message.size()),
+               message.data(), static_cast<int>(command.size()), command.data());
+  return kExitUsage;
+}
+
+int Refuse(std::string_view command, std::string_view message) {
+  std::fprintf(stderr, "lentar-cli %.*s: %.*s\n", static_cast<int>(command.size()),
+               command.data(), static_cast<int>(message.size()), message.data());
+  return kExitRefused;
+}
+
+void PrintCp1251(std::FILE* out, std::string_view text) {
+  const std::string utf8 = Cp1251ToUtf8(text);
+  std::fwrite(utf8.data(), 1, utf8.size(), out);
+}
+
+std::string CorePath(const std::string& cliPath) { return FromNativeArgument(cliPath.c_str()); }
+
+std::string CliPath(const std::string& corePath) { return FromNativePath(NativePath(corePath)); }
+
+std::string SettingsPathFor(const ParsedArgs& parsed) {
+  auto it = parsed.values.find("ini");
+  return it != parsed.values.end() ? it->second : CliPath(SettingsFilePath());
+}
+
+LoadedSettings LoadSettings(const std::string& path) {
+  LoadedSettings loaded;
+  loaded.path = path;
+  loaded.ok = ReadSettings(loaded.settings, CorePath(path));
+  return loaded;
+}
+
+bool ResolveCompileOptions(std::string_view command, const ParsedArgs& parsed,
+                           const TSettings& settings, CompileOptions& options, int& exitCode) {
+  options.fontHeight = settings.DefFontHeight;
+  options.channels = settings.ColorChannelCount;
+  options.maxSize = settings.OutDataSize > 0 ? static_cast<size_t>(settings.OutDataSize) : 0;
+  struct NumberOption {
+    const char* name;
+    long long lo, hi;
+  };
+  static constexpr NumberOption kNumbers[] = {
+      {"font-height", 1, 4}, {"channels", 1, 8}, {"max-size", 0, 2147483647}};
+  for (const NumberOption& n : kNumbers) {
+    auto it = parsed.values.find(n.name);
+    if (it == parsed.values.end()) continue;
+    const std::optional<long long> value = ParseNumber(it->second, n.lo, n.hi);
+    if (!value) {
+      exitCode = UsageError(command, "--" + std::string(n.name) + " must be a whole number in " +
+                                         std::to_string(n.lo) + ".." + std::to_string(n.hi) +
+                                         ", not '" + it->second + "'");
+      return false;
+    }
+    const std::string_view name = n.name;
+    if (name == "font-height") options.fontHeight = static_cast<int>(*value);
+    if (name == "channels") options.channels = static_cast<int>(*value);
+    if (name == "max-size") options.maxSize = static_cast<size_t>(*value);
+  }
+  return true;
+}
+
+bool ReadInputFile(std::string_view command, const std::string& path, std::string& bytes,
+                   int& exitCode) {
+  if (!ReadWholeFile(CorePath(path), bytes)) {
+    exitCode = Refuse(command, "cannot read '" + path + "'");
+    return false;
+  }
+  return true;
+}
+
+bool WriteOutputFile(std::string_view command, const std::string& path, std::string_view bytes,
+                     int& exitCode) {
+  if (!WriteFileAtomically(CorePath(path), bytes)) {
+    exitCode = Refuse(command, "cannot write '" + path + "'");
+    return false;
+  }
+  return true;
+}
+
+bool IsSameFile(const std::string& a, const std::string& b) {
+  if (a == b) return true;
+  std::error_code ec;
+  const bool same = std::filesystem::equivalent(a, b, ec);
+  return !ec && same;
+}
+
+}  // namespace lentar::cli

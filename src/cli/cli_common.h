@@ -1,0 +1,106 @@
+// Shared pieces of the lentar-cli subcommands: option parsing, number
+// options, terminal output and the settings file.
+//
+// Files are read and written as bytes; texts of the board and of the program's
+// own messages are Windows-1251 and go to the terminal converted to UTF-8.
+#pragma once
+
+#include <cstdio>
+#include <initializer_list>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/commands.h"
+#include "core/settings.h"
+
+namespace lentar::cli {
+
+// One option a subcommand accepts: "--name VALUE", "--name=VALUE", and the
+// one-letter form "-x VALUE" when shortName is set.
+struct OptionDef {
+  std::string_view name;  // without the leading "--"
+  char shortName = 0;
+  bool takesValue = true;
+};
+
+struct ParsedArgs {
+  bool help = false;                          // --help or -h was given
+  std::vector<std::string> positional;        // in order
+  std::map<std::string, std::string> values;  // option name -> last value given
+  bool Has(const std::string& name) const { return values.count(name) != 0; }
+};
+
+// Parses args against options; "--" ends the options. On an unknown option, a
+// missing value or a repeated option returns nullopt and sets error.
+std::optional<ParsedArgs> ParseOptions(const Args& args, std::initializer_list<OptionDef> options,
+                                       std::string& error);
+
+// A whole decimal number in lo..hi (no sign other than a leading "-", no
+// blanks, no other bytes).
+std::optional<long long> ParseNumber(std::string_view text, long long lo, long long hi);
+
+// Prints "lentar-cli COMMAND: message" and a pointer to --help on stderr;
+// returns kExitUsage.
+int UsageError(std::string_view command, std::string_view message);
+// Prints "lentar-cli COMMAND: message" on stderr; returns kExitRefused.
+int Refuse(std::string_view command, std::string_view message);
+
+// File names on the command line are the terminal's text (UTF-8) and stay so
+// inside the command; the engine names files in Windows-1251, so every path
+// handed to it goes through CorePath, and every path it hands back through
+// CliPath.
+std::string CorePath(const std::string& cliPath);
+std::string CliPath(const std::string& corePath);
+
+// Writes Windows-1251 text to a terminal stream as UTF-8.
+void PrintCp1251(std::FILE* out, std::string_view text);
+
+// The settings file a subcommand works with: --ini when given, else the
+// program's own lentar.ini.
+std::string SettingsPathFor(const ParsedArgs& parsed);
+
+// Reads the settings from path. ok is false when the file exists but could not
+// be read whole; the record then holds the defaults for what was not read.
+struct LoadedSettings {
+  TSettings settings;
+  std::string path;
+  bool ok = false;
+};
+LoadedSettings LoadSettings(const std::string& path);
+
+// The compile parameters of a set: font height, colour channels and size limit
+// from the settings, each replaced by its option (--font-height,
+// --channels, --max-size) when given. Returns false after printing a usage
+// error for an option out of range (status in exitCode).
+struct CompileOptions {
+  int fontHeight = 1;
+  int channels = 1;
+  size_t maxSize = 4096;
+};
+bool ResolveCompileOptions(std::string_view command, const ParsedArgs& parsed,
+                           const TSettings& settings, CompileOptions& options, int& exitCode);
+
+// Reads a whole input file, or prints why not and sets exitCode to
+// kExitRefused.
+bool ReadInputFile(std::string_view command, const std::string& path, std::string& bytes,
+                   int& exitCode);
+// Replaces path with bytes (a temporary file renamed over it), or prints why
+// not and sets exitCode to kExitRefused.
+bool WriteOutputFile(std::string_view command, const std::string& path, std::string_view bytes,
+                     int& exitCode);
+
+// True when both paths name the same existing file (or are the same text), so
+// that an output never replaces the input it was made from.
+bool IsSameFile(const std::string& a, const std::string& b);
+
+// Help lines of the options ResolveCompileOptions reads.
+inline constexpr const char* kCompileOptionsHelp =
+    "  --font-height N  font height in bytes of 8 rows, 1..4 (default: DefFontHeight)\n"
+    "  --channels N     colour channels per pixel, 1..8 (default: ColorChannelCount)\n"
+    "  --max-size N     largest image in bytes, 0..2147483647 (default: OutDataSize)\n"
+    "  --ini FILE       settings file to read (default: the program's lentar.ini)\n";
+
+}  // namespace lentar::cli
