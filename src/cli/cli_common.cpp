@@ -164,6 +164,39 @@ bool ResolveCompileOptions(std::string_view command, const ParsedArgs& parsed,
   return true;
 }
 
+bool ResolveSetAndOutput(std::string_view command, const ParsedArgs& parsed,
+                         std::string_view defaultExtension, std::string& setPath,
+                         std::string& outPath, int& exitCode) {
+  if (parsed.positional.size() != 1) {
+    exitCode = UsageError(command, parsed.positional.empty() ? "no set file given"
+                                                            : "more than one set file given");
+    return false;
+  }
+  setPath = parsed.positional[0];
+  const auto out = parsed.values.find("output");
+  outPath = out != parsed.values.end() ? out->second : ChangeExtension(setPath, defaultExtension);
+  if (IsSameFile(outPath, setPath)) {
+    exitCode =
+        UsageError(command, "the output '" + outPath + "' would replace the set file; give -o");
+    return false;
+  }
+  return true;
+}
+
+bool CompileSetFile(std::string_view command, const std::string& setPath,
+                    const CompileOptions& options, CompileResult& compiled, int& exitCode) {
+  std::string text;
+  if (!ReadInputFile(command, setPath, text, exitCode)) return false;
+  compiled = CompileBoardData(text, options.fontHeight, options.channels, options.maxSize);
+  if (!compiled.ok) {
+    PrintCp1251(stderr, DataSizeMessage(compiled.length()));
+    std::fputc('\n', stderr);
+    exitCode = kExitRefused;
+    return false;
+  }
+  return true;
+}
+
 bool ReadInputFile(std::string_view command, const std::string& path, std::string& bytes,
                    int& exitCode) {
   if (!ReadWholeFile(CorePath(path), bytes)) {

@@ -15,6 +15,7 @@
 
 #include "cli/commands.h"
 #include "core/settings.h"
+#include "markup/compiler.h"
 
 namespace lentar::cli {
 
@@ -82,6 +83,17 @@ struct CompileOptions {
 };
 bool ResolveCompileOptions(std::string_view command, const ParsedArgs& parsed,
                            const TSettings& settings, CompileOptions& options, int& exitCode);
+
+// The one set file of compile and gprs and the file their result goes to: -o
+// OUT, else the set file's name with defaultExtension. Refuses (usage error)
+// a missing or second set file and an output that would replace the set.
+bool ResolveSetAndOutput(std::string_view command, const ParsedArgs& parsed,
+                         std::string_view defaultExtension, std::string& setPath,
+                         std::string& outPath, int& exitCode);
+// Reads the set file and compiles it as the editor does. An image over the
+// size limit prints the size message and refuses.
+bool CompileSetFile(std::string_view command, const std::string& setPath,
+                    const CompileOptions& options, CompileResult& compiled, int& exitCode);
 
 // Reads a whole input file, or prints why not and sets exitCode to
 // kExitRefused.

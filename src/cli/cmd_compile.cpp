@@ -42,33 +42,18 @@ int RunCompile(const Args& args) {
     PrintHelp();
     return kExitOk;
   }
-  if (parsed->positional.size() != 1)
-    return UsageError(kCommand, parsed->positional.empty() ? "no set file given"
-                                                           : "more than one set file given");
-  const std::string& setPath = parsed->positional[0];
-  const auto out = parsed->values.find("output");
-  const std::string outPath =
-      out != parsed->values.end() ? out->second : ChangeExtension(setPath, ".bin");
-  if (IsSameFile(outPath, setPath))
-    return UsageError(kCommand, "the output '" + outPath + "' would replace the set file; give -o");
+  int status = kExitOk;
+  std::string setPath, outPath;
+  if (!ResolveSetAndOutput(kCommand, *parsed, ".bin", setPath, outPath, status)) return status;
 
   const LoadedSettings loaded = LoadSettings(SettingsPathFor(*parsed));
   if (!loaded.ok)
     std::fprintf(stderr, "lentar-cli compile: warning: '%s' could not be read whole; "
                          "defaults used for the rest\n", loaded.path.c_str());
   CompileOptions options;
-  int status = kExitOk;
   if (!ResolveCompileOptions(kCommand, *parsed, loaded.settings, options, status)) return status;
-
-  std::string text;
-  if (!ReadInputFile(kCommand, setPath, text, status)) return status;
-  const CompileResult compiled =
-      CompileBoardData(text, options.fontHeight, options.channels, options.maxSize);
-  if (!compiled.ok) {
-    PrintCp1251(stderr, DataSizeMessage(compiled.length()));
-    std::fputc('\n', stderr);
-    return kExitRefused;
-  }
+  CompileResult compiled;
+  if (!CompileSetFile(kCommand, setPath, options, compiled, status)) return status;
 
   const std::string_view bytes(reinterpret_cast<const char*>(compiled.image.data()),
                                compiled.image.size());

@@ -47,15 +47,9 @@ int RunGprs(const Args& args) {
     PrintHelp();
     return kExitOk;
   }
-  if (parsed->positional.size() != 1)
-    return UsageError(kCommand, parsed->positional.empty() ? "no set file given"
-                                                           : "more than one set file given");
-  const std::string& setPath = parsed->positional[0];
-  const auto out = parsed->values.find("output");
-  const std::string outPath =
-      out != parsed->values.end() ? out->second : ChangeExtension(setPath, ".txt");
-  if (IsSameFile(outPath, setPath))
-    return UsageError(kCommand, "the output '" + outPath + "' would replace the set file; give -o");
+  int status = kExitOk;
+  std::string setPath, outPath;
+  if (!ResolveSetAndOutput(kCommand, *parsed, ".txt", setPath, outPath, status)) return status;
 
   std::optional<long long> fixedVersion;
   if (const auto it = parsed->values.find("version"); it != parsed->values.end()) {
@@ -76,18 +70,9 @@ int RunGprs(const Args& args) {
                          "defaults used for the rest\n", loaded.path.c_str());
   }
   CompileOptions options;
-  int status = kExitOk;
   if (!ResolveCompileOptions(kCommand, *parsed, loaded.settings, options, status)) return status;
-
-  std::string text;
-  if (!ReadInputFile(kCommand, setPath, text, status)) return status;
-  const CompileResult compiled =
-      CompileBoardData(text, options.fontHeight, options.channels, options.maxSize);
-  if (!compiled.ok) {
-    PrintCp1251(stderr, DataSizeMessage(compiled.length()));
-    std::fputc('\n', stderr);
-    return kExitRefused;
-  }
+  CompileResult compiled;
+  if (!CompileSetFile(kCommand, setPath, options, compiled, status)) return status;
   if (compiled.length() == 0) return Refuse(kCommand, "the compiled image is empty; nothing written");
 
   uint32_t version = 0;
