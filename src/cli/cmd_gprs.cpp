@@ -21,7 +21,8 @@ void PrintHelp() {
       "Compiles the set file SET and writes the board data image as the escaped\n"
       "GPRS package.\n"
       "\n"
-      "  -o, --output OUT package file to write (default: SET with the extension .txt)\n"
+      "  -o, --output OUT package file to write (default: SET with the extension\n"
+      "                   .gprs.txt, so that a set.txt is never replaced)\n"
       "  --version N      version number to stamp, 0..2147483646; lentar.ini is left\n"
       "                   alone. Without it the next number after GprsFileVersion is\n"
       "                   used and stored back into the settings file first, so that\n"
@@ -49,7 +50,8 @@ int RunGprs(const Args& args) {
   }
   int status = kExitOk;
   std::string setPath, outPath;
-  if (!ResolveSetAndOutput(kCommand, *parsed, ".txt", setPath, outPath, status)) return status;
+  // Set files are .txt themselves; the package gets a name of its own.
+  if (!ResolveSetAndOutput(kCommand, *parsed, ".gprs.txt", setPath, outPath, status)) return status;
 
   std::optional<long long> fixedVersion;
   if (const auto it = parsed->values.find("version"); it != parsed->values.end()) {

@@ -135,8 +135,15 @@ TEST_F(CliCompileTest, GprsAdvancesTheStoredVersion) {
   EXPECT_EQ(parsed->version, 42);
   EXPECT_EQ(std::string(parsed->image.begin(), parsed->image.end()), "abc");
 
-  ASSERT_EQ(Run("gprs set.txt -o second.txt --ini lentar.ini"), 0) << err_;
+  // Without -o the package sits beside the set, which stays as it was.
+  ASSERT_EQ(Run("gprs set.txt --ini lentar.ini"), 0) << err_;
   EXPECT_NE(Read("lentar.ini").find("GprsFileVersion=43"), std::string::npos);
+  EXPECT_EQ(Read("set.txt"), "abc");
+  const std::string beside = Read("set.gprs.txt");
+  const auto second = lentar::UnescapeGprs(reinterpret_cast<const uint8_t*>(beside.data()),
+                                           beside.size());
+  ASSERT_TRUE(second);
+  EXPECT_EQ(lentar::ParseGprsPackage(second->data(), second->size())->version, 43);
 }
 
 TEST_F(CliCompileTest, GprsFixedVersionAndEmptyImage) {
