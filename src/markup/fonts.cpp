@@ -197,6 +197,8 @@ int TTabFontList::CountOfHeight(int height) const {
 
 void TTabFontList::SetHeight(int heightBytes) {
   current_height_ = heightBytes;
+  // The tables at hand must belong to a font of the height in force.
+  Reselect();
 }
 
 void TTabFontList::SelectFont(int number) {

@@ -428,6 +428,13 @@ TEST(FontBank, ProjectOwnsTheBank) {
   TRecProject project(MakeFontBank());
   TTabFontList& bank = ProjectFonts(project);
   EXPECT_EQ(static_cast<FontBankBase*>(&bank), project.Fonts());
+  const std::vector<uint8_t> bytes = MixedArchive();
+  std::string error;
+  ASSERT_TRUE(bank.LoadArchiveBytes(bytes.data(), bytes.size(), error)) << error;
+  // A new height from the project takes the bank's selection with it.
+  project.SetFontHeight(2);
+  ASSERT_NE(bank.CurrentFont(), nullptr);
+  EXPECT_EQ(bank.CurrentFont()->FontName, "two");
 
   TRecProject bare;
   EXPECT_EQ(ProjectFonts(bare).Count(), 0);
