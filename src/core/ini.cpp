@@ -44,10 +44,16 @@ void IniFile::Parse(std::string_view bytes) {
 
   Section* current = nullptr;
   while (!bytes.empty()) {
-    const size_t eol = bytes.find('\n');
+    // CR LF, LF and a lone CR all end a line, so no value ever holds a line
+    // break byte: the writer drops them too, and what is read writes back
+    // unchanged.
+    const size_t eol = bytes.find_first_of("\r\n");
     std::string_view line = bytes.substr(0, eol);
-    bytes.remove_prefix(eol == std::string_view::npos ? bytes.size() : eol + 1);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    size_t next = eol == std::string_view::npos ? bytes.size() : eol + 1;
+    if (eol != std::string_view::npos && bytes[eol] == '\r' && next < bytes.size() &&
+        bytes[next] == '\n')
+      ++next;
+    bytes.remove_prefix(next);
 
     const std::string_view trimmed = TrimView(line);
     if (trimmed.empty() || trimmed.front() == ';') continue;

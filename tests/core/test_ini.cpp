@@ -74,5 +74,16 @@ TEST(IniTest, WritesCrLfLinesAndReadsThemBack) {
   EXPECT_EQ(back.Sections().size(), 1u);
 }
 
+// A file edited on another system may end lines with a lone CR or carry a
+// stray one; no value keeps it, so the file writes back the way it reads.
+TEST(IniTest, EveryLineBreakStyleEndsALine) {
+  IniFile ini;
+  ini.Parse("[Settings]\rA=1\r\r\nB=2\nC=x\r");
+  EXPECT_EQ(ini.ReadString("Settings", "A", ""), "1");
+  EXPECT_EQ(ini.ReadString("Settings", "B", ""), "2");
+  EXPECT_EQ(ini.ReadString("Settings", "C", ""), "x");
+  EXPECT_EQ(ini.Serialize(), "[Settings]\r\nA=1\r\nB=2\r\nC=x\r\n");
+}
+
 }  // namespace
 }  // namespace lentar
