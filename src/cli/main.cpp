@@ -17,6 +17,8 @@ void PrintUsage(std::FILE* out) {
       "  gprs SET      compile a set file into a GPRS package\n"
       "  dump IMAGE    list the text runs and command records of an image\n"
       "  fonts ARCHIVE list the fonts of a font archive or render text with one\n"
+      "  preview SET   run the board emulation and write the frames as pictures\n"
+      "  board CMD     read and set a board over a serial port, upload to it\n"
       "\n"
       "Run 'lentar-cli COMMAND --help' for the options of a command.\n"
       "Exit status: 0 success, 1 refused input, 2 usage error.\n",
@@ -42,6 +44,8 @@ int main(int argc, char** argv) {
   if (command == "gprs") return RunGprs(args);
   if (command == "dump") return RunDump(args);
   if (command == "fonts") return RunFonts(args);
+  if (command == "preview") return RunPreview(args);
+  if (command == "board") return RunBoard(args);
   std::fprintf(stderr, "lentar-cli: unknown command '%s'\n\n", command.c_str());
   PrintUsage(stderr);
   return kExitUsage;
