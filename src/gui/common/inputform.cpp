@@ -1,0 +1,128 @@
+#include "gui/common/inputform.h"
+
+#include <QEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <algorithm>
+
+namespace lentar::gui {
+
+namespace {
+
+// Gaps of the field layout in pixels: label to edit, between field columns,
+// between rows, and the form's margins.
+constexpr int kLabelGap = 5;
+constexpr int kColumnGap = 25;
+constexpr int kRowGap = 6;
+constexpr int kSideMargin = 10;
+constexpr int kTopMargin = 4;
+constexpr int kBottomMargin = 4;
+
+}  // namespace
+
+TInputForm::TInputForm(const QString& title, const QStringList& prompts, int editWidth,
+                       const QStringList& values, int columns, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+  setObjectName(QStringLiteral("InputForm"));
+  setWindowTitle(title);
+  setModal(true);
+
+  const int count = std::min<int>(static_cast<int>(prompts.size()), kMaxFields);
+  columns = std::clamp(columns, 1, std::max(count, 1));
+  const int perColumn = (count + columns - 1) / columns;
+  editWidth = std::clamp(editWidth, 10, 4000);
+
+  auto* fields = new QGridLayout;
+  fields->setHorizontalSpacing(kLabelGap);
+  fields->setVerticalSpacing(kRowGap);
+  for (int i = 0; i < count; ++i) {
+    const int column = perColumn > 0 ? i / perColumn : 0;
+    const int row = perColumn > 0 ? i % perColumn : i;
+    auto* label = new QLabel(prompts[i], this);
+    label->setObjectName(QStringLiteral("Label%1").arg(i + 1));
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    auto* edit = new QLineEdit(this);
+    edit->setObjectName(QStringLiteral("Edit%1").arg(i + 1));
+    edit->setFixedWidth(editWidth);
+    edit->setEchoMode(QLineEdit::Normal);
+    if (i < values.size()) edit->setText(values[i]);
+    edit->installEventFilter(this);
+    label->setBuddy(edit);
+    // Each field column is a label column and an edit column, with a gap
+    // column between field columns.
+    fields->addWidget(label, row, column * 3);
+    fields->addWidget(edit, row, column * 3 + 1);
+    if (column + 1 < columns) fields->setColumnMinimumWidth(column * 3 + 2, kColumnGap - 2 * kLabelGap);
+    edits_.append(edit);
+  }
+
+  okButton_ = new QPushButton(QStringLiteral("OK"), this);
+  okButton_->setObjectName(QStringLiteral("okButton"));
+  cancelButton_ = new QPushButton(QStringLiteral("Отмена"), this);
+  cancelButton_->setObjectName(QStringLiteral("cancelButton"));
+  connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
+  connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
+
+  // The buttons share the free width in three equal gaps.
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(okButton_);
+  buttons->addStretch(1);
+  buttons->addWidget(cancelButton_);
+  buttons->addStretch(1);
+
+  auto* top = new QVBoxLayout(this);
+  top->setContentsMargins(kSideMargin, kTopMargin, kSideMargin, kBottomMargin);
+  top->setSpacing(8);
+  top->addLayout(fields);
+  top->addLayout(buttons);
+  top->setSizeConstraint(QLayout::SetFixedSize);
+  setMinimumWidth(okButton_->sizeHint().width() + cancelButton_->sizeHint().width() + 30);
+
+  QWidget* previous = nullptr;
+  for (QLineEdit* edit : edits_) {
+    if (previous) setTabOrder(previous, edit);
+    previous = edit;
+  }
+  if (previous) setTabOrder(previous, okButton_);
+  setTabOrder(okButton_, cancelButton_);
+}
+
+QStringList TInputForm::Values() const {
+  QStringList result;
+  for (const QLineEdit* edit : edits_) result.append(edit->text());
+  return result;
+}
+
+bool TInputForm::eventFilter(QObject* watched, QEvent* event) {
+  // Enter in a field moves on to the next control in tab order (after the
+  // last field, the "OK" button) instead of closing the dialog.
+  if (event->type() == QEvent::KeyPress) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+        key->modifiers() == Qt::NoModifier) {
+      if (auto* edit = qobject_cast<QLineEdit*>(watched); edit && edits_.contains(edit)) {
+        const int i = static_cast<int>(edits_.indexOf(edit));
+        if (i + 1 < edits_.size()) {
+          edits_[i + 1]->setFocus(Qt::TabFocusReason);
+        } else {
+          okButton_->setFocus(Qt::TabFocusReason);
+        }
+        return true;
+      }
+    }
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+void TInputForm::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (!edits_.isEmpty()) edits_.front()->setFocus(Qt::OtherFocusReason);
+}
+
+}  // namespace lentar::gui
