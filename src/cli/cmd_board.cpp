@@ -1,9 +1,406 @@
-// TEMPORARY placeholder until the board command lands (replaced by its engineer).
+// lentar-cli board: read and set an LED board over a serial port, and upload
+// a set or an image to it, the way the board window does on a direct line.
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
 #include <cstdio>
-#include "cli/commands.h"
+#include <string>
+#include <thread>
+
+#include "cli/cli_common.h"
+#include "comm/boardprotocol.h"
+#include "core/paths.h"
+#include "core/textutil.h"
+#include "markup/compiler.h"
+
 namespace lentar::cli {
-int RunBoard(const Args&) {
-  std::fputs("lentar-cli board: not built yet\n", stderr);
-  return kExitUsage;
+
+namespace {
+
+using namespace lentar::comm;
+
+constexpr const char* kCommand = "board";
+
+void PrintHelp() {
+  std::printf(
+      "Usage: lentar-cli board [--port DEVICE] [--address N] [--ini FILE] COMMAND ...\n"
+      "\n"
+      "Commands:\n"
+      "  status                         settings, password state, buffers, version\n"
+      "  clock                          the board's clock\n"
+      "  set-clock                      set the board's clock from this computer's\n"
+      "  set [--speed 1..5] [--brightness 1..10] [--flip on|off]\n"
+      "                                 change settings (in this order, each only\n"
+      "                                 after the previous one was acknowledged)\n"
+      "  clear --buffer 1|2             clear a buffer\n"
+      "  upload SET|IMAGE.bin [--buffer 1|2] [--streamed [--resume]] [--restart]\n"
+      "         [--password TEXT]       send a set (compiled first) or a .bin image\n"
+      "                                 as it is\n"
+      "\n"
+      "  --port DEVICE    serial device (default: the board port of the settings)\n"
+      "  --address N      board address 0..127, -1 for none (default: DevAddr)\n"
+      "  --buffer N       buffer 1 or 2 (default 1)\n"
+      "  --streamed       stream the blocks and repair them from the board's block\n"
+      "                   map, as over a modem; --resume completes an interrupted one\n"
+      "  --restart        start the buffer after the upload\n"
+      "  --password TEXT  password to enter when the board asks for one\n"
+      "%s"
+      "\n"
+      "Exit status: 0 done, 1 refused (port, board or input), 2 usage error.\n",
+      kCompileOptionsHelp);
 }
+
+void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+struct Session {
+  TComPort& port;
+  std::string device;
+  int address = -1;
+};
+
+int NoAnswer(const Session& s) {
+  std::string where = "'" + CliPath(s.device) + "'";
+  if (s.address >= 0) where += " (address " + std::to_string(s.address) + ")";
+  return Refuse(kCommand, "the board does not answer on " + where);
+}
+
+std::string OnOff(bool on) { return on ? "on" : "off"; }
+
+// A whole number option in lo..hi; nullopt and a usage error when malformed.
+bool NumberOption(const ParsedArgs& parsed, const char* name, long long lo, long long hi,
+                  long long& value, int& exitCode) {
+  auto it = parsed.values.find(name);
+  if (it == parsed.values.end()) return true;
+  const auto v = ParseNumber(it->second, lo, hi);
+  if (!v) {
+    exitCode = UsageError(kCommand, std::string("--") + name + " must be a whole number in " +
+                                        std::to_string(lo) + ".." + std::to_string(hi) +
+                                        ", not '" + it->second + "'");
+    return false;
+  }
+  value = *v;
+  return true;
+}
+
+int RunStatus(Session& s) {
+  StatusBlock status;
+  if (!CmdReadStatus(s.port, status)) return NoAnswer(s);
+  std::printf("Speed: %d\n", status.Speed());
+  std::printf("Brightness: %d\n", status.Brightness());
+  std::printf("Flipped: %s\n", OnOff(status.Flipped()).c_str());
+  std::printf("Automatic brightness: %s\n", OnOff(status.AutoBrightness()).c_str());
+  std::printf("Fonts: %d, default %d, current %d\n", status.FontCount(), status.DefaultFont(),
+              status.CurrentFont());
+  std::printf("Password: %s\n", status.PasswordSet() ? "set" : "none");
+  std::printf("Access: %s\n", status.AccessGranted() ? "granted" : "password needed");
+  BufferInfo info;
+  if (CmdReadBufferInfo(s.port, info)) {
+    if (info.DataLength() > 0) {
+      std::printf("Current buffer: %d\n", info.CurrentBuffer() + 1);
+      std::printf("Position: %d (%d%%)\n", info.Position(),
+                  static_cast<int>(100.0 * info.Position() / info.DataLength() + 0.5));
+      std::printf("Data length: %d\n", info.DataLength());
+    } else {
+      std::printf("Current buffer: ---\nPosition: ---\n");
+    }
+    std::printf("Buffer 1 capacity: %d\nBuffer 2 capacity: %d\n", info.Capacity(0),
+                info.Capacity(1));
+  }
+  OptionsBlock options;
+  if (CmdReadOptions(s.port, options))
+    std::printf("Clear on switch: %s\n", OnOff(options.ClearOnSwitch()).c_str());
+  std::string version;
+  if (CmdReadVersion(s.port, version)) {
+    std::fputs("Version: ", stdout);
+    PrintCp1251(stdout, version);
+    std::fputc('\n', stdout);
+  }
+  return kExitOk;
+}
+
+int RunClock(Session& s) {
+  BoardClock c;
+  if (!CmdReadClock(s.port, c)) return NoAnswer(s);
+  PrintCp1251(stdout, FormatClockTime(c.hour, c.minute, c.second, false, true) + " " +
+                          FormatLongDate(TDateRec{c.day, c.month, c.year}) + ", " +
+                          WeekdayName(c.dayOfWeek));
+  std::fputc('\n', stdout);
+  return kExitOk;
+}
+
+int RunSetClock(Session& s) {
+  if (!SetClockNow(s.port)) return NoAnswer(s);
+  return RunClock(s);
+}
+
+int RunSet(Session& s, const ParsedArgs& parsed) {
+  int status = kExitOk;
+  long long speed = -1, brightness = -1;
+  if (!NumberOption(parsed, "speed", 1, 5, speed, status)) return status;
+  if (!NumberOption(parsed, "brightness", 1, 10, brightness, status)) return status;
+  int flip = -1;
+  if (parsed.Has("flip")) {
+    const std::string v = parsed.values.at("flip");
+    if (v != "on" && v != "off") return UsageError(kCommand, "--flip must be on or off");
+    flip = v == "on" ? 1 : 0;
+  }
+  if (speed < 0 && brightness < 0 && flip < 0)
+    return UsageError(kCommand, "set needs --speed, --brightness or --flip");
+  if (speed >= 0 && !CmdSetSpeed(s.port, static_cast<int>(speed))) return NoAnswer(s);
+  if (brightness >= 0 && !CmdSetBrightness(s.port, static_cast<int>(brightness)))
+    return NoAnswer(s);
+  if (flip >= 0 && !CmdSetFlip(s.port, flip == 1)) return NoAnswer(s);
+  return RunStatus(s);
+}
+
+bool BufferOption(const ParsedArgs& parsed, bool required, int& buffer, int& exitCode) {
+  long long b = 1;
+  if (required && !parsed.Has("buffer")) {
+    exitCode = UsageError(kCommand, "--buffer 1|2 is needed");
+    return false;
+  }
+  if (!NumberOption(parsed, "buffer", 1, 2, b, exitCode)) return false;
+  buffer = static_cast<int>(b) - 1;
+  return true;
+}
+
+int RunClear(Session& s, const ParsedArgs& parsed) {
+  int status = kExitOk, buffer = 0;
+  if (!BufferOption(parsed, true, buffer, status)) return status;
+  if (!ClearBuffer(s.port, buffer)) return NoAnswer(s);
+  PrintCp1251(stdout, Utf8ToCp1251(u8"Буффер №") + std::to_string(buffer + 1) +
+                          Utf8ToCp1251(u8" очищен!"));
+  std::fputc('\n', stdout);
+  return kExitOk;
+}
+
+// A progress bar on standard error, redrawn when the percent changes.
+void DrawProgress(int percent) {
+  constexpr int kWidth = 40;
+  const int filled = percent * kWidth / 100;
+  std::fprintf(stderr, "\r[%s%s] %3d%%", std::string(static_cast<size_t>(filled), '#').c_str(),
+               std::string(static_cast<size_t>(kWidth - filled), '.').c_str(), percent);
+  if (percent >= 100) std::fputc('\n', stderr);
+  std::fflush(stderr);
+}
+
+bool HasBinExtension(const std::string& path) {
+  return path.size() >= 4 && LowerCase(path.substr(path.size() - 4)) == ".bin";
+}
+
+int RunUpload(Session& s, const ParsedArgs& parsed, const TSettings& settings) {
+  int status = kExitOk, buffer = 0;
+  if (parsed.positional.size() != 2)
+    return UsageError(kCommand, "upload needs exactly one set or .bin image");
+  if (!BufferOption(parsed, false, buffer, status)) return status;
+  const bool streamed = parsed.Has("streamed");
+  const bool resume = parsed.Has("resume");
+  if (resume && !streamed) return UsageError(kCommand, "--resume goes with --streamed");
+  const std::string& source = parsed.positional[1];
+
+  std::vector<uint8_t> image;
+  if (HasBinExtension(source)) {
+    std::string bytes;
+    if (!ReadInputFile(kCommand, source, bytes, status)) return status;
+    image.assign(bytes.begin(), bytes.end());
+  } else {
+    CompileOptions options;
+    if (!ResolveCompileOptions(kCommand, parsed, settings, options, status)) return status;
+    CompileResult compiled;
+    if (!CompileSetFile(kCommand, source, options, compiled, status)) return status;
+    image = std::move(compiled.image);
+  }
+  if (image.empty()) return Refuse(kCommand, "'" + source + "' holds nothing to send");
+  if (image.size() > kMaxImageSize)
+    return Refuse(kCommand, "the image has " + std::to_string(image.size()) +
+                                " bytes; a board takes at most " + std::to_string(kMaxImageSize));
+
+  // The link's pace, and room in the chosen buffer.
+  int delay = 0;
+  bool ok = MeasureLink(s.port, delay);
+  if (ok && delay > 1500) ok = MeasureLink(s.port, delay);
+  BlockDelay = std::min(delay, 1500);
+  BufferInfo info;
+  if (ok) {
+    ok = false;
+    for (int attempt = 0; attempt < 6 && !ok; ++attempt) ok = CmdReadBufferInfo(s.port, info);
+  }
+  if (!ok) return NoAnswer(s);
+  if (static_cast<int>(image.size()) >= info.Capacity(buffer)) {
+    PrintCp1251(stderr, Utf8ToCp1251(u8"Недостаточный размер буффера!"));
+    std::fprintf(stderr, " (%zu bytes; buffer %d holds %d)\n", image.size(), buffer + 1,
+                 info.Capacity(buffer));
+    return kExitRefused;
+  }
+
+  StatusBlock board;
+  if (!CmdReadStatus(s.port, board)) return NoAnswer(s);
+  if (!board.AccessGranted()) {
+    if (!parsed.Has("password"))
+      return Refuse(kCommand, "the board asks for a password (--password TEXT)");
+    const PasswordReply reply = CmdEnterPassword(s.port, CorePath(parsed.values.at("password")));
+    if (!reply.replied) return NoAnswer(s);
+    if (!reply.accepted) {
+      PrintCp1251(stderr, Utf8ToCp1251(u8"Введен неверный пароль"));
+      std::fputc('\n', stderr);
+      return kExitRefused;
+    }
+  }
+
+  // The loading speed, when it differs from the link's base speed.
+  const int baseIndex = settings.BaseSpeed + 3;
+  const int loadIndex = settings.DLSpeed + 3;
+  const bool switchSpeed =
+      settings.DLSpeed != settings.BaseSpeed && loadIndex >= 0 && loadIndex < 9 && loadIndex != 3;
+  if (switchSpeed) {
+    SleepMs(100);
+    const bool switched = CmdSetBaud(s.port, loadIndex);
+    SleepMs(200);
+    if (switched) s.port.SetBaudIndex(loadIndex);
+    SleepMs(200);
+  }
+
+  bool connected = false;
+  for (int attempt = 0; attempt < 3 && !connected; ++attempt) connected = CmdConnect(s.port);
+  // A resumed upload keeps what the board already holds; everything else
+  // starts from an empty buffer.
+  if (!resume) ClearBuffer(s.port, buffer);
+  bool uploaded = streamed ? UploadStreamed(s.port, buffer, image.data(), image.size(),
+                                            DrawProgress, false, !resume)
+                           : UploadAcknowledged(s.port, buffer, image.data(), image.size(),
+                                                DrawProgress);
+  bool done = uploaded;
+  if (uploaded) {
+    done = CmdReadBufferInfo(s.port, info);
+    if (done && (parsed.Has("restart") || info.DataLength() == 0)) CmdStartBuffer(s.port, buffer);
+  } else {
+    SleepMs(1000);
+  }
+
+  SleepMs(100);
+  if (switchSpeed) {
+    CmdSetBaud(s.port, baseIndex);
+    SleepMs(100);
+    s.port.SetBaudIndex(baseIndex);
+  }
+  if (!done) {
+    std::fputc('\n', stderr);
+    PrintCp1251(stderr, Utf8ToCp1251(u8"Ошибка связи с контроллером!"));
+    std::fputc('\n', stderr);
+    return kExitRefused;
+  }
+  PrintCp1251(stdout, Utf8ToCp1251(u8"Загрузка успешно завершена!"));
+  std::printf(" (%zu bytes, buffer %d)\n", image.size(), buffer + 1);
+  return kExitOk;
+}
+
+// Usage errors are found before the port is touched.
+int CheckCommandOptions(const std::string& command, const ParsedArgs& parsed) {
+  int status = kExitOk, buffer = 0;
+  long long unused = 0;
+  if (command == "set") {
+    if (!NumberOption(parsed, "speed", 1, 5, unused, status)) return status;
+    if (!NumberOption(parsed, "brightness", 1, 10, unused, status)) return status;
+    if (parsed.Has("flip") && parsed.values.at("flip") != "on" && parsed.values.at("flip") != "off")
+      return UsageError(kCommand, "--flip must be on or off");
+    if (!parsed.Has("speed") && !parsed.Has("brightness") && !parsed.Has("flip"))
+      return UsageError(kCommand, "set needs --speed, --brightness or --flip");
+  } else if (command == "clear") {
+    if (!BufferOption(parsed, true, buffer, status)) return status;
+  } else if (command == "upload") {
+    if (parsed.positional.size() != 2)
+      return UsageError(kCommand, "upload needs exactly one set or .bin image");
+    if (!BufferOption(parsed, false, buffer, status)) return status;
+    if (parsed.Has("resume") && !parsed.Has("streamed"))
+      return UsageError(kCommand, "--resume goes with --streamed");
+    CompileOptions options;
+    TSettings defaults;
+    DefaultSettings(defaults);
+    if (!ResolveCompileOptions(kCommand, parsed, defaults, options, status)) return status;
+  }
+  return kExitOk;
+}
+
+// The device to open: a path given on the command line (anything with a
+// separator, or a file that exists here) is made absolute; a bare name such
+// as ttyUSB0 is left to the system, which looks it up among its devices.
+std::string PortDevice(const std::string& cliPath) {
+  std::error_code ec;
+  const std::filesystem::path native = NativePath(CorePath(cliPath));
+  if (cliPath.find('/') != std::string::npos || std::filesystem::exists(native, ec))
+    return FromNativePath(std::filesystem::absolute(native, ec));
+  return CorePath(cliPath);
+}
+
+}  // namespace
+
+int RunBoard(const Args& args) {
+  std::string error;
+  const auto parsed = ParseOptions(
+      args,
+      {{"port"}, {"address"}, {"ini"}, {"buffer"}, {"streamed", 0, false}, {"resume", 0, false},
+       {"restart", 0, false}, {"speed"}, {"brightness"}, {"flip"}, {"password"},
+       {"font-height"}, {"channels"}, {"max-size"}},
+      error);
+  if (!parsed) return UsageError(kCommand, error);
+  if (parsed->help) {
+    PrintHelp();
+    return kExitOk;
+  }
+  if (parsed->positional.empty()) return UsageError(kCommand, "a command is needed");
+  const std::string& command = parsed->positional[0];
+  static const char* const kCommands[] = {"status", "clock", "set-clock", "set", "clear", "upload"};
+  if (std::find_if(std::begin(kCommands), std::end(kCommands),
+                   [&](const char* c) { return command == c; }) == std::end(kCommands))
+    return UsageError(kCommand, "unknown board command '" + command + "'");
+  if (command != "upload" && parsed->positional.size() > 1)
+    return UsageError(kCommand, "unexpected '" + parsed->positional[1] + "'");
+
+  if (int usage = CheckCommandOptions(command, *parsed); usage != kExitOk) return usage;
+
+  const LoadedSettings loaded = LoadSettings(SettingsPathFor(*parsed));
+  if (!loaded.ok)
+    std::fprintf(stderr, "lentar-cli board: warning: '%s' could not be read whole; "
+                         "defaults used for the rest\n", loaded.path.c_str());
+  int status = kExitOk;
+  long long address = loaded.settings.DevAddr;
+  if (!NumberOption(*parsed, "address", -1, 127, address, status)) return status;
+  const std::string device =
+      parsed->Has("port") ? PortDevice(parsed->values.at("port")) : BoardPortDevice(loaded.settings);
+  if (device.empty()) return Refuse(kCommand, "no board port is set (--port DEVICE)");
+
+  // The port's line runs a Qt event loop in its own thread.
+  int qtArgc = 1;
+  char qtName[] = "lentar-cli";
+  char* qtArgv[] = {qtName, nullptr};
+  QCoreApplication app(qtArgc, qtArgv);
+
+  TComPort& port = BoardPort();
+  port.Open(device);
+  if (!port.IsOpen()) {
+    std::fputs("lentar-cli board: ", stderr);
+    PrintCp1251(stderr, Utf8ToCp1251(u8"Ошибка коммуникационного порта!"));
+    std::fprintf(stderr, " '%s': ", CliPath(device).c_str());
+    PrintCp1251(stderr, port.LastErrorText());
+    std::fputc('\n', stderr);
+    return kExitRefused;
+  }
+  ReplyTimeout = 2000;
+  RetryCount = 2;
+  AddressByte = AddressByteFor(static_cast<int>(address));
+  port.SetBaudIndex(loaded.settings.BaseSpeed + 3);
+
+  Session session{port, device, static_cast<int>(address)};
+  if (command == "status") status = RunStatus(session);
+  else if (command == "clock") status = RunClock(session);
+  else if (command == "set-clock") status = RunSetClock(session);
+  else if (command == "set") status = RunSet(session, *parsed);
+  else if (command == "clear") status = RunClear(session, *parsed);
+  else status = RunUpload(session, *parsed, loaded.settings);
+  CloseBoardPort();
+  return status;
+}
+
 }  // namespace lentar::cli

@@ -1,0 +1,160 @@
+// Upload timing against lentar-boardsim on a pseudo-terminal.
+//
+// Paced: an acknowledged upload of the largest image (64,770 bytes) at
+// 57,600 bit/s with the simulator delivering every byte at line speed. The
+// wire-time limit is the time the bytes of every request and reply frame
+// take on the line at 11 bits a byte; the upload should stay within 1.05 of
+// it. Unpaced: the same upload as fast as the pseudo-terminal carries it, in
+// blocks per second.
+#include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "comm/boardprotocol.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace lentar::comm;
+namespace fs = std::filesystem;
+
+constexpr size_t kImageSize = kMaxImageSize;
+constexpr int kBitsPerByte = 11;
+
+// Frame bytes of the whole acknowledged upload: every block request, the end
+// marker, and an acknowledgement for each.
+size_t UploadWireBytes(size_t size) {
+  size_t bytes = 0;
+  size_t requests = 0;
+  for (size_t offset = 0; offset < size; offset += kBlockSize) {
+    const size_t data = std::min(kBlockSize, kMaxImageSize - offset);
+    bytes += 3 + 6 + data;
+    ++requests;
+  }
+  bytes += 3 + 6;  // end marker
+  ++requests;
+  bytes += requests * (3 + 4);  // "\002\001OK"
+  return bytes;
+}
+
+class Simulator {
+ public:
+  explicit Simulator(std::vector<std::string> args) {
+    dir_ = fs::temp_directory_path() / ("lentar_bench_upload_" + std::to_string(::getpid()));
+    fs::create_directories(dir_);
+    link_ = (dir_ / "board").string();
+    fs::remove(link_);
+    // The simulator is built next to this program.
+    std::error_code ec;
+    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    const std::string program = (self.parent_path() / "lentar-boardsim").string();
+    std::vector<std::string> argv = {program, "--link", link_};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> cargv;
+    for (auto& a : argv) cargv.push_back(a.data());
+    cargv.push_back(nullptr);
+    if (posix_spawn(&pid_, cargv[0], nullptr, nullptr, cargv.data(), environ) != 0) pid_ = -1;
+    for (int i = 0; i < 2000 && pid_ > 0 && !fs::exists(link_); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ~Simulator() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      int status = 0;
+      waitpid(pid_, &status, 0);
+    }
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  bool Ready() const { return pid_ > 0 && fs::exists(link_); }
+  const std::string& Link() const { return link_; }
+
+ private:
+  fs::path dir_;
+  std::string link_;
+  pid_t pid_ = -1;
+};
+
+std::vector<uint8_t> Image() {
+  std::vector<uint8_t> image(kImageSize);
+  for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 13 + (i >> 8));
+  return image;
+}
+
+void RunUpload(benchmark::State& state, bool paced) {
+  Simulator sim(paced ? std::vector<std::string>{"--pace", "--buffer1", "65535"}
+                      : std::vector<std::string>{"--buffer1", "65535"});
+  if (!sim.Ready()) {
+    state.SkipWithError("lentar-boardsim did not start");
+    return;
+  }
+  TComPort port(true, true);
+  port.Open(sim.Link());
+  if (!port.IsOpen()) {
+    state.SkipWithError("the port did not open");
+    return;
+  }
+  AddressByte = 0x0A;
+  ReplyTimeout = 2000;
+  RetryCount = 2;
+  // Both ends to 57,600 bit/s, as the board window does before an upload.
+  if (!CmdSetBaud(port, 7)) {
+    state.SkipWithError("the board did not take the speed");
+    return;
+  }
+  port.SetBaudIndex(7);
+  const std::vector<uint8_t> image = Image();
+  const size_t blocks = (kImageSize + kBlockSize - 1) / kBlockSize;
+  for (auto _ : state) {
+    if (!ClearBuffer(port, 0) ||
+        !UploadAcknowledged(port, 0, image.data(), image.size(), nullptr)) {
+      state.SkipWithError("the upload failed");
+      return;
+    }
+  }
+  const double wireSeconds =
+      static_cast<double>(UploadWireBytes(kImageSize) * kBitsPerByte) / 57600.0;
+  state.counters["blocks_per_second"] = benchmark::Counter(
+      static_cast<double>(blocks * state.iterations()), benchmark::Counter::kIsRate);
+  if (paced) {
+    state.counters["wire_limit_s"] = wireSeconds;
+    // Each iteration also clears the buffer: one more request and reply.
+    const double clearSeconds = static_cast<double>((3 + 6 + 3 + 4) * kBitsPerByte) / 57600.0;
+    state.counters["limit_per_upload_s"] = wireSeconds + clearSeconds;
+    state.counters["ratio_to_limit"] = benchmark::Counter(
+        static_cast<double>(state.iterations()) * (wireSeconds + clearSeconds),
+        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  }
+  CmdSetBaud(port, 3);
+}
+
+void BM_UploadPaced57600(benchmark::State& state) { RunUpload(state, true); }
+void BM_UploadUnpaced(benchmark::State& state) { RunUpload(state, false); }
+
+BENCHMARK(BM_UploadPaced57600)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(2);
+BENCHMARK(BM_UploadUnpaced)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The serial line's thread runs a Qt event loop.
+  QCoreApplication app(argc, argv);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,419 @@
+#include "comm/boardprotocol.h"
+
+#include <chrono>
+#include <ctime>
+#include <thread>
+#include <vector>
+
+#include "core/textutil.h"
+
+namespace lentar::comm {
+
+uint8_t AddressByte = 0x0A;
+int ReplyTimeout = 2000;
+int RetryCount = 2;
+int BlockDelay = 450;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void SleepMs(int ms) {
+  if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+const std::string kAck = std::string("\x02\x01", 2) + "OK";
+const std::string kConnectAnswer = std::string("\x02\x01", 2) + "CONOK";
+
+std::vector<uint8_t> Request(BoardCode code, std::initializer_list<uint8_t> arguments = {}) {
+  std::vector<uint8_t> payload = {0x01, AddressByte, static_cast<uint8_t>(code)};
+  payload.insert(payload.end(), arguments);
+  return payload;
+}
+
+// Sends a request and waits for a text reply (the payload up to its first
+// zero byte). A completed frame nobody took is dropped first: it can only be
+// a late reply to an earlier request.
+bool ExchangeText(TComPort& port, const std::vector<uint8_t>& request, std::string& reply) {
+  reply.clear();
+  port.DiscardFrame();
+  if (!port.SendFrame(request)) return false;
+  return port.WaitTextFrame(reply, ReplyTimeout);
+}
+
+bool ExchangeAck(TComPort& port, const std::vector<uint8_t>& request) {
+  std::string reply;
+  return ExchangeText(port, request, reply) && reply == kAck;
+}
+
+PasswordReply ExchangePassword(TComPort& port, const std::vector<uint8_t>& request) {
+  std::string reply;
+  PasswordReply result;
+  result.replied = ExchangeText(port, request, reply);
+  result.accepted = result.replied && reply == kAck;
+  return result;
+}
+
+// Sends a request and waits for a data reply of exactly 03 01 + size bytes.
+template <size_t N>
+bool ExchangeData(TComPort& port, const std::vector<uint8_t>& request, std::array<uint8_t, N>& out) {
+  port.DiscardFrame();
+  if (!port.SendFrame(request)) return false;
+  std::array<uint8_t, 256> reply{};
+  size_t n = 0;
+  if (!port.WaitFrame(reply.data(), reply.size(), ReplyTimeout, n)) return false;
+  if (n != N + 2 || reply[0] != 0x03 || reply[1] != 0x01) return false;
+  for (size_t i = 0; i < N; ++i) out[i] = reply[2 + i];
+  return true;
+}
+
+std::vector<uint8_t> BlockRequest(BoardCode code, int buffer, size_t offset, const uint8_t* data,
+                                  size_t length) {
+  std::vector<uint8_t> request = Request(code, {static_cast<uint8_t>(buffer),
+                                                static_cast<uint8_t>(offset & 0xFF),
+                                                static_cast<uint8_t>((offset >> 8) & 0xFF)});
+  if (length > 0) request.insert(request.end(), data, data + length);
+  return request;
+}
+
+std::vector<uint8_t> PasswordBytes(const std::string& password, bool zeroWhenEmpty) {
+  std::vector<uint8_t> bytes(password.begin(),
+                             password.begin() + static_cast<std::ptrdiff_t>(
+                                                    std::min(password.size(), kMaxPassword)));
+  if (bytes.empty() && zeroWhenEmpty) bytes.push_back(0);
+  return bytes;
+}
+
+std::vector<uint8_t> PasswordRequest(BoardCode code, const std::string& password,
+                                     bool zeroWhenEmpty) {
+  std::vector<uint8_t> request = Request(code);
+  const std::vector<uint8_t> bytes = PasswordBytes(password, zeroWhenEmpty);
+  request.insert(request.end(), bytes.begin(), bytes.end());
+  return request;
+}
+
+uint8_t ToBcd(int value) {
+  value %= 100;
+  if (value < 0) value += 100;
+  return static_cast<uint8_t>((value / 10) << 4 | (value % 10));
+}
+
+int FromBcd(uint8_t b) { return (b >> 4) * 10 + (b & 0x0F); }
+
+// Percent of the image sent after `sent` bytes, rounded to nearest with
+// halves to even.
+int PercentOf(size_t sent, size_t size) {
+  const size_t num = 100 * sent;
+  size_t q = num / size;
+  const size_t r2 = 2 * (num % size);
+  if (r2 > size || (r2 == size && (q & 1) != 0)) ++q;
+  return static_cast<int>(q);
+}
+
+class ProgressReporter {
+ public:
+  explicit ProgressReporter(const ProgressFn& fn) : fn_(fn) {}
+  void Report(size_t sent, size_t size) {
+    const int percent = PercentOf(sent, size);
+    if (percent == last_) return;
+    last_ = percent;
+    if (fn_) fn_(percent);
+  }
+
+ private:
+  const ProgressFn& fn_;
+  int last_ = -1;
+};
+
+// The wire bytes of block k: the image bytes, padded with 0xFF to 128. The
+// padding stops at the largest image the board holds, so the last block of a
+// maximal image carries only the bytes that fit.
+std::vector<uint8_t> ImageBlock(const uint8_t* image, size_t size, size_t k) {
+  const size_t offset = k * kBlockSize;
+  const size_t wire = std::min(kBlockSize, kMaxImageSize - std::min(offset, kMaxImageSize));
+  std::vector<uint8_t> block(wire, 0xFF);
+  const size_t n = std::min(wire, size - offset);
+  std::copy(image + offset, image + offset + n, block.begin());
+  return block;
+}
+
+size_t BlockCount(size_t size) { return (size + kBlockSize - 1) / kBlockSize; }
+
+bool SendEndMarker(TComPort& port, int buffer, size_t size) {
+  for (int attempt = 0; attempt < RetryCount; ++attempt)
+    if (CmdWriteBlock(port, buffer, size, nullptr, 0)) return true;
+  return false;
+}
+
+}  // namespace
+
+uint8_t AddressByteFor(int address) {
+  return address < 0 ? uint8_t{0x0A} : static_cast<uint8_t>(0x80 | (address & 0x7F));
+}
+
+std::array<uint8_t, 7> EncodeBoardClock(const BoardClock& c) {
+  return {ToBcd(c.second),
+          ToBcd(c.minute),
+          ToBcd(c.hour),
+          static_cast<uint8_t>(WeekdayNumber(c.day, c.month, c.year)),
+          ToBcd(c.day),
+          ToBcd(c.month),
+          ToBcd(c.year % 100)};
+}
+
+BoardClock DecodeBoardClock(const uint8_t* b) {
+  BoardClock c;
+  c.second = FromBcd(b[0] & 0x7F);
+  c.minute = FromBcd(b[1] & 0x7F);
+  c.hour = FromBcd(b[2] & 0x3F);
+  c.dayOfWeek = b[3] & 0x07;
+  if (c.dayOfWeek == 7) c.dayOfWeek = 0;
+  c.day = FromBcd(b[4] & 0x3F);
+  c.month = FromBcd(b[5] & 0x1F);
+  c.year = 2000 + FromBcd(b[6]);
+  c.milliseconds = 0;
+  return c;
+}
+
+BoardClock LocalClockNow() {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t t = std::chrono::system_clock::to_time_t(now);
+  std::tm tm{};
+#ifdef _WIN32
+  localtime_s(&tm, &t);
+#else
+  localtime_r(&t, &tm);
+#endif
+  BoardClock c;
+  c.year = tm.tm_year + 1900;
+  c.month = tm.tm_mon + 1;
+  c.day = tm.tm_mday;
+  c.dayOfWeek = tm.tm_wday;
+  c.hour = tm.tm_hour;
+  c.minute = tm.tm_min;
+  c.second = tm.tm_sec;
+  c.milliseconds = static_cast<int>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
+  return c;
+}
+
+bool CmdConnect(TComPort& port) {
+  std::vector<uint8_t> request = Request(BoardCode::Connect);
+  for (uint8_t i = 3; i < 16; ++i) request.push_back(static_cast<uint8_t>(i + 1));
+  std::string reply;
+  return ExchangeText(port, request, reply) && reply == kConnectAnswer;
+}
+
+bool CmdReadVersion(TComPort& port, std::string& version) {
+  std::string reply;
+  if (!ExchangeText(port, Request(BoardCode::ReadVersion, {0, 0, 0, 0, 0}), reply)) return false;
+  if (reply.size() <= 2 || reply[0] != 0x02 || reply[1] != 0x01) return false;
+  version = reply.substr(2);
+  return true;
+}
+
+bool CmdReadAutoBright(TComPort& port, AutoBrightBlock& block) {
+  return ExchangeData(port, Request(BoardCode::ReadAutoBright), block.bytes);
+}
+
+bool CmdWriteAutoBright(TComPort& port, const std::array<uint8_t, 6>& s) {
+  return ExchangeAck(port, Request(BoardCode::WriteAutoBright, {s[0], s[1], s[2], s[3], s[4], s[5]}));
+}
+
+bool CmdReadClock(TComPort& port, BoardClock& clock) {
+  std::array<uint8_t, 8> bytes{};
+  if (!ExchangeData(port, Request(BoardCode::ReadClock, {0, 0, 0, 0, 0}), bytes)) return false;
+  clock = DecodeBoardClock(bytes.data());
+  return true;
+}
+
+bool CmdSetClock(TComPort& port, const BoardClock& clock) {
+  const auto b = EncodeBoardClock(clock);
+  return ExchangeAck(port, Request(BoardCode::SetClock, {b[0], b[1], b[2], b[3], b[4], b[5], b[6]}));
+}
+
+bool CmdSetFlip(TComPort& port, bool flipped) {
+  return ExchangeAck(port, Request(BoardCode::SetFlip, {static_cast<uint8_t>(flipped ? 1 : 0)}));
+}
+
+bool CmdReadStatus(TComPort& port, StatusBlock& status) {
+  return ExchangeData(port, Request(BoardCode::ReadStatus), status.bytes);
+}
+
+bool CmdSetBrightness(TComPort& port, int brightness) {
+  return ExchangeAck(port, Request(BoardCode::SetBrightness, {static_cast<uint8_t>(brightness)}));
+}
+
+bool CmdWriteBlock(TComPort& port, int buffer, size_t offset, const uint8_t* data, size_t length) {
+  if (length > kBlockSize) length = kBlockSize;
+  if (offset > kMaxImageSize || offset + length > kMaxImageSize) return false;
+  return ExchangeAck(port, BlockRequest(BoardCode::WriteBlock, buffer, offset, data, length));
+}
+
+bool CmdStartBuffer(TComPort& port, int buffer) {
+  return ExchangeAck(port, Request(BoardCode::StartBuffer, {static_cast<uint8_t>(buffer)}));
+}
+
+bool CmdSetSpeed(TComPort& port, int speed) {
+  return ExchangeAck(port, Request(BoardCode::SetSpeed, {static_cast<uint8_t>(speed)}));
+}
+
+bool CmdSetDefaultFont(TComPort& port, int font) {
+  return ExchangeAck(port, Request(BoardCode::SetDefaultFont, {static_cast<uint8_t>(font)}));
+}
+
+bool CmdReadBufferInfo(TComPort& port, BufferInfo& info) {
+  return ExchangeData(port, Request(BoardCode::ReadBufferInfo), info.bytes);
+}
+
+PasswordReply CmdEnterPassword(TComPort& port, const std::string& password) {
+  return ExchangePassword(port, PasswordRequest(BoardCode::EnterPassword, password, true));
+}
+
+PasswordReply CmdSetPassword(TComPort& port, const std::string& password) {
+  return ExchangePassword(port, PasswordRequest(BoardCode::SetPassword, password, false));
+}
+
+bool CmdSetBaud(TComPort& port, int rateIndex) {
+  return ExchangeAck(port, Request(BoardCode::SetBaud, {static_cast<uint8_t>(rateIndex)}));
+}
+
+bool CmdReadOptions(TComPort& port, OptionsBlock& options) {
+  return ExchangeData(port, Request(BoardCode::ReadOptions), options.bytes);
+}
+
+bool CmdSetClearOnSwitch(TComPort& port, bool on) {
+  return ExchangeAck(port, Request(BoardCode::SetClearOnSwitch, {static_cast<uint8_t>(on ? 1 : 0)}));
+}
+
+PasswordReply CmdEnterModemPassword(TComPort& port, const std::string& password) {
+  return ExchangePassword(port, PasswordRequest(BoardCode::EnterModemPassword, password, false));
+}
+
+PasswordReply CmdQueryModemAccess(TComPort& port) {
+  return ExchangePassword(port, Request(BoardCode::QueryModemAccess));
+}
+
+bool CmdBeginStream(TComPort& port) { return ExchangeAck(port, Request(BoardCode::BeginStream)); }
+
+bool CmdStreamBlock(TComPort& port, int buffer, size_t offset, const uint8_t* data, size_t length) {
+  if (length > kBlockSize) length = kBlockSize;
+  if (offset > kMaxImageSize || offset + length > kMaxImageSize) return false;
+  port.SendFrame(BlockRequest(BoardCode::StreamBlock, buffer, offset, data, length));
+  return true;
+}
+
+bool CmdReadBlockMap(TComPort& port, BlockMap& map) {
+  return ExchangeData(port, Request(BoardCode::ReadBlockMap), map.bytes);
+}
+
+bool MeasureLink(TComPort& port, int& blockDelay) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const auto start = Clock::now();
+    const bool ok = CmdConnect(port);
+    const auto end = Clock::now();
+    if (ok) {
+      const auto elapsed =
+          std::chrono::duration_cast<std::chrono::milliseconds>(end - start).count();
+      blockDelay = static_cast<int>(elapsed / 2 + 20);
+      return true;
+    }
+    if (attempt < 2) SleepMs(500);
+  }
+  return false;
+}
+
+bool UploadAcknowledged(TComPort& port, int buffer, const uint8_t* image, size_t size,
+                        const ProgressFn& progress) {
+  if (size < 1 || size > kMaxImageSize || image == nullptr) return false;
+  ProgressReporter reporter(progress);
+  for (size_t k = 0; k < BlockCount(size); ++k) {
+    const std::vector<uint8_t> block = ImageBlock(image, size, k);
+    bool acknowledged = false;
+    for (int attempt = 0; attempt < RetryCount && !acknowledged; ++attempt)
+      acknowledged = CmdWriteBlock(port, buffer, k * kBlockSize, block.data(), block.size());
+    if (!acknowledged) return false;
+    reporter.Report(std::min(size, (k + 1) * kBlockSize), size);
+  }
+  return SendEndMarker(port, buffer, size);
+}
+
+bool UploadStreamed(TComPort& port, int buffer, const uint8_t* image, size_t size,
+                    const ProgressFn& progress, bool watchDSR, bool full) {
+  if (size < 1 || size > kMaxImageSize || image == nullptr) return false;
+  ProgressReporter reporter(progress);
+  const size_t blocks = BlockCount(size);
+  // One block out, the pause after it, the DSR check and the progress.
+  const auto stream = [&](size_t k) {
+    const std::vector<uint8_t> block = ImageBlock(image, size, k);
+    CmdStreamBlock(port, buffer, k * kBlockSize, block.data(), block.size());
+    SleepMs(BlockDelay);
+    return !(watchDSR && !port.DSRState());
+  };
+  if (full) {
+    if (!CmdBeginStream(port)) return false;
+    SleepMs(150);
+    for (size_t k = 0; k < blocks; ++k) {
+      if (!stream(k)) return false;
+      reporter.Report(std::min(size, (k + 1) * kBlockSize), size);
+    }
+  }
+  SleepMs(50);
+  bool complete = false;
+  for (int round = 0; round < 3 && !complete; ++round) {
+    BlockMap map;
+    bool gotMap = false;
+    for (int attempt = 0; attempt < 3 && !gotMap; ++attempt) {
+      gotMap = CmdReadBlockMap(port, map);
+      if (!gotMap) SleepMs(500);
+    }
+    if (!gotMap) return false;
+    SleepMs(150);
+    bool resent = false;
+    for (size_t k = 0; k < blocks; ++k) {
+      if (!map.Has(k)) {
+        resent = true;
+        if (!stream(k)) return false;
+      }
+      reporter.Report(std::min(size, (k + 1) * kBlockSize), size);
+    }
+    complete = !resent;
+  }
+  if (!complete) return false;
+  return SendEndMarker(port, buffer, size);
+}
+
+bool ClearBuffer(TComPort& port, int buffer) { return CmdWriteBlock(port, buffer, 0, nullptr, 0); }
+
+bool SetClockNow(TComPort& port, const ClockSource& clock) {
+  return CmdSetClock(port, clock ? clock() : LocalClockNow());
+}
+
+bool ApplyBoardSettings(TComPort& port, int speed, int brightness, bool flipped) {
+  return CmdSetSpeed(port, speed) && CmdSetBrightness(port, brightness) &&
+         CmdSetFlip(port, flipped);
+}
+
+bool OpenBoardPortQuiet(std::string& errorText, const TSettings& settings) {
+  errorText.clear();
+  TComPort& port = BoardPort();
+  if (!port.IsOpen()) {
+    port.Open(BoardPortDevice(settings));
+    ReplyTimeout = 2000;
+    RetryCount = 2;
+  }
+  if (port.IsOpen()) return true;
+  errorText = port.LastErrorText();
+  return false;
+}
+
+void CloseBoardPort() {
+  TComPort& port = BoardPort();
+  if (port.IsOpen()) {
+    port.RestoreLines();
+    port.Purge();
+  }
+  port.Open("");
+}
+
+}  // namespace lentar::comm

@@ -1,0 +1,163 @@
+// TComPort: one serial port of the program with its receive path.
+//
+// Received bytes are assembled into link frames (see linkframe.h) into the
+// port's single frame slot; the waiting operations wake the moment a frame
+// arrives and give up at a millisecond deadline. For modem work the receive
+// path switches to line mode, collecting CR-terminated response lines, and a
+// line-state handler can watch DSR while a call is up.
+//
+// The port never shows a message: Open reports failures in OpenFailed and
+// LastErrorText, the other operations by their results.
+#pragma once
+
+#include <array>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "comm/linkframe.h"
+#include "comm/portconfig.h"
+#include "comm/serialline.h"
+
+namespace lentar::comm {
+
+// Modem result codes and the texts the operator sees for them (Windows-1251).
+inline constexpr int kModemResultCount = 5;
+const char* ModemResultCode(int index);      // "ERROR", "NO CARRIER", ...
+std::string ModemResultText(int index);      // "Ошибка", "Нет несущей", ...
+
+class TComPort {
+ public:
+  // Line-state handler: called on the receive thread after every receive
+  // pass and at least every few tens of milliseconds, with the DSR state;
+  // setting hangUp drops DTR.
+  using LineStateHandler = std::function<void(bool dsr, bool& hangUp)>;
+
+  // lineFactory makes the line each Open uses; the default is the real
+  // serial line.
+  TComPort(bool dtrDefault, bool rtsDefault, TLineFactory lineFactory = {});
+  ~TComPort();
+  TComPort(const TComPort&) = delete;
+  TComPort& operator=(const TComPort&) = delete;
+
+  // Closes any open port and opens the named device (a Windows-1251 path or
+  // system name); an empty name only closes ("Порт закрыт").
+  void Open(const std::string& name);
+  bool IsOpen() const;
+  bool OpenFailed() const { return openFailed_; }
+  const std::string& LastErrorText() const { return lastErrorText_; }
+  const std::string& PortName() const { return portName_; }
+  // Device names the system reported when the port object was made.
+  const std::vector<std::string>& AvailablePorts() const { return availablePorts_; }
+
+  // Frames the payload (1..252 bytes) and writes it; true when every byte
+  // was written.
+  bool SendFrame(const uint8_t* payload, size_t length);
+  bool SendFrame(const std::vector<uint8_t>& payload) {
+    return SendFrame(payload.data(), payload.size());
+  }
+  // Takes a completed frame's payload (at most room bytes); never waits.
+  bool GetFrame(uint8_t* destination, size_t room, size_t& length);
+  // Waits up to deadlineMs for a frame.
+  bool WaitFrame(uint8_t* destination, size_t room, int deadlineMs, size_t& length);
+  // A frame's payload as text, up to its first zero byte (empty when none).
+  bool GetTextFrame(std::string& text);
+  bool WaitTextFrame(std::string& text, int deadlineMs);
+  // Forgets a completed frame nobody took (a late reply to an earlier
+  // request must never pass for the reply to the next one).
+  void DiscardFrame();
+
+  int32_t BaudRate() const;
+  void SetBaudRate(int32_t rate);
+  // RateTable[index]; an index outside 0..8 means 115200.
+  void SetBaudIndex(int index);
+
+  void SetDTR(bool on);
+  void SetRTS(bool on);
+  bool DTR() const { return dtr_; }
+  bool RTS() const { return rts_; }
+  void RestoreLines();
+  bool DSRState();
+  // Discards the system's queues and the frame being assembled.
+  void Purge();
+
+  // Inter-byte gap in milliseconds: 500 after every Open.
+  int InterByteTimeout() const { return interByteTimeout_; }
+  void SetInterByteTimeout(int ms) { interByteTimeout_ = ms; }
+
+  // Line mode: received bytes go to the line buffer instead of frame assembly.
+  void SetLineMode(bool on);
+  bool LineMode() const;
+  void ClearLineBuffer();
+  // Takes one CR-terminated line; true only for a non-empty line. The CR and
+  // any CR or LF bytes stored right after it are consumed with it.
+  bool ReadLine(std::string& line);
+  // Reads the lines received so far until one equals expected (both trimmed,
+  // upper case); stops at the first empty or missing line.
+  bool WaitForLine(const std::string& expected);
+  // Reads the lines received so far until one is a modem result code; its
+  // index, or -1.
+  int ReadModemResult();
+  // DTR pulse, then "ATZ": true when the modem answered "OK".
+  bool ModemReset();
+  bool WriteText(const std::string& text, bool addCrLf);
+
+  void SetLineStateHandler(LineStateHandler handler);
+
+  // The line settings (bit rate, data bits, parity, stop bits, flow control)
+  // as stored in the settings file, and applied to the open port.
+  const TPortConfig& Config() const { return config_; }
+  void SetConfig(const TPortConfig& config);
+  std::string ConfigToHex() const;
+  void ConfigFromHex(std::string_view hex);
+
+  static constexpr size_t kLineBufferSize = 8192;
+
+ private:
+  void OnData(const uint8_t* bytes, size_t count);
+  void OnTick();
+  void ApplyConfig();
+
+  const bool dtrDefault_;
+  const bool rtsDefault_;
+  TLineFactory lineFactory_;
+  std::unique_ptr<TSerialLine> line_;
+  std::vector<std::string> availablePorts_;
+  std::string portName_;
+  bool openFailed_ = true;
+  std::string lastErrorText_;
+  bool dtr_;
+  bool rts_;
+  TPortConfig config_;
+  int interByteTimeout_ = 500;
+
+  // Frame assembly and the frame slot.
+  mutable std::mutex frameLock_;
+  std::condition_variable frameArrived_;
+  FrameAssembler assembler_;
+  bool receiving_ = false;
+
+  // Line mode and the line buffer (a ring).
+  mutable std::mutex lineLock_;
+  bool lineMode_ = false;
+  std::array<uint8_t, kLineBufferSize> lineBuffer_{};
+  size_t lineHead_ = 0;
+  size_t lineCount_ = 0;
+
+  // The line-state handler; callLock_ is held while it runs so that a
+  // replaced handler is never running after SetLineStateHandler returns.
+  std::recursive_mutex callLock_;
+  LineStateHandler lineState_;
+};
+
+// The two ports of the program: the board (and modem) port and the loader
+// port, both with DTR and RTS raised by default.
+TComPort& BoardPort();
+TComPort& LoaderPort();
+
+}  // namespace lentar::comm

@@ -1,0 +1,262 @@
+// The real line: a QSerialPort owned by its own thread. The thread runs an
+// event loop, so bytes are handed on the moment the system reports them and a
+// write from the waiting thread starts without delay; every call from another
+// thread is carried into the line's thread and waited for.
+#include <QCoreApplication>
+#include <QSerialPort>
+#include <QSerialPortInfo>
+#include <QThread>
+#include <QTimer>
+
+#include <filesystem>
+#include <mutex>
+
+#include "comm/serialline.h"
+#include "core/paths.h"
+#include "core/textutil.h"
+
+namespace lentar::comm {
+
+namespace {
+
+// How often the line-state handler runs when no bytes arrive.
+constexpr int kTickMs = 20;
+
+QSerialPort::Parity ToQt(TParity p) {
+  switch (p) {
+    case TParity::Odd: return QSerialPort::OddParity;
+    case TParity::Even: return QSerialPort::EvenParity;
+    case TParity::Mark: return QSerialPort::MarkParity;
+    case TParity::Space: return QSerialPort::SpaceParity;
+    case TParity::None: break;
+  }
+  return QSerialPort::NoParity;
+}
+
+QSerialPort::StopBits ToQt(TStopBits s) {
+  switch (s) {
+    case TStopBits::One: return QSerialPort::OneStop;
+    case TStopBits::OneAndHalf: return QSerialPort::OneAndHalfStop;
+    case TStopBits::Two: break;
+  }
+  return QSerialPort::TwoStop;
+}
+
+QSerialPort::FlowControl ToQt(TFlowControl f) {
+  switch (f) {
+    case TFlowControl::Hardware: return QSerialPort::HardwareControl;
+    case TFlowControl::Software: return QSerialPort::SoftwareControl;
+    case TFlowControl::None: break;
+  }
+  return QSerialPort::NoFlowControl;
+}
+
+class TQtSerialLine : public TSerialLine {
+ public:
+  TQtSerialLine() = default;
+  ~TQtSerialLine() override {
+    if (thread_.isRunning()) {
+      Close();
+      QMetaObject::invokeMethod(context_, [this] { delete context_; context_ = nullptr; },
+                                Qt::BlockingQueuedConnection);
+      thread_.quit();
+      thread_.wait();
+    }
+    delete context_;
+  }
+
+  void SetHandlers(DataHandler onData, TickHandler onTick) override {
+    onData_ = std::move(onData);
+    onTick_ = std::move(onTick);
+  }
+
+  bool Open(const std::string& device, const TPortConfig& config, std::string& error) override {
+    if (!QCoreApplication::instance()) {
+      error = "the serial line needs a running Qt application object";
+      return false;
+    }
+    if (!thread_.isRunning()) {
+      context_ = new QObject;
+      context_->moveToThread(&thread_);
+      thread_.setObjectName(QStringLiteral("serial line"));
+      thread_.start(QThread::HighestPriority);
+    }
+    Close();
+    const QString name =
+        QString::fromUtf8(reinterpret_cast<const char*>(NativePath(device).u8string().c_str()));
+    bool ok = false;
+    Run([&] {
+      auto* port = new QSerialPort(name, context_);
+      ApplyTo(*port, config);
+      if (!port->open(QIODevice::ReadWrite)) {
+        error = Utf8ToCp1251(port->errorString().toUtf8().toStdString());
+        delete port;
+        return;
+      }
+      // The settings once more now that the device is open, and the modem
+      // lines as the configuration asks (a pseudo-terminal has none; that is
+      // not an error for the line).
+      ApplyTo(*port, config);
+      port->setDataTerminalReady(config.DtrOn());
+      if (config.FlowControl() != TFlowControl::Hardware) port->setRequestToSend(config.RtsOn());
+      port->clearError();
+      port_ = port;
+      QObject::connect(port, &QSerialPort::readyRead, port, [this] { ReadPass(); });
+      // A device that goes away (a USB adapter pulled out, the far end of a
+      // pseudo-terminal closed) makes every read fail at once, over and over:
+      // the line is closed instead of spinning on it.
+      QObject::connect(port, &QSerialPort::errorOccurred, port,
+                       [this](QSerialPort::SerialPortError e) {
+                         if (!port_ || (e != QSerialPort::ResourceError &&
+                                        e != QSerialPort::ReadError))
+                           return;
+                         port_->close();
+                         std::lock_guard guard(openLock_);
+                         open_ = false;
+                       });
+      tick_ = new QTimer(context_);
+      QObject::connect(tick_, &QTimer::timeout, tick_, [this] {
+        if (onTick_) onTick_();
+      });
+      tick_->start(kTickMs);
+      ok = true;
+    });
+    return ok;
+  }
+
+  void Close() override {
+    if (!thread_.isRunning()) return;
+    Run([&] {
+      delete tick_;
+      tick_ = nullptr;
+      if (port_) {
+        port_->close();
+        delete port_;
+        port_ = nullptr;
+      }
+    });
+  }
+
+  bool IsOpen() const override {
+    std::lock_guard guard(openLock_);
+    return open_;
+  }
+
+  bool Write(const uint8_t* bytes, size_t count) override {
+    bool ok = false;
+    Run([&] {
+      if (!port_) return;
+      const qint64 written =
+          port_->write(reinterpret_cast<const char*>(bytes), static_cast<qint64>(count));
+      port_->flush();
+      ok = written == static_cast<qint64>(count);
+    });
+    return ok;
+  }
+
+  bool Apply(const TPortConfig& config) override {
+    bool ok = false;
+    Run([&] {
+      if (!port_) return;
+      ok = ApplyTo(*port_, config);
+      port_->clearError();
+    });
+    return ok;
+  }
+
+  void SetDTR(bool on) override {
+    Run([&] {
+      if (!port_) return;
+      port_->setDataTerminalReady(on);
+      port_->clearError();
+    });
+  }
+
+  void SetRTS(bool on) override {
+    Run([&] {
+      if (!port_) return;
+      port_->setRequestToSend(on);
+      port_->clearError();
+    });
+  }
+
+  bool DSR() override {
+    bool on = false;
+    Run([&] {
+      if (!port_) return;
+      on = (port_->pinoutSignals() & QSerialPort::DataSetReadySignal) != 0;
+      port_->clearError();
+    });
+    return on;
+  }
+
+  void Purge() override {
+    Run([&] {
+      if (!port_) return;
+      port_->clear(QSerialPort::AllDirections);
+      port_->clearError();
+    });
+  }
+
+  std::vector<std::string> ListPorts() override {
+    std::vector<std::string> names;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
+      names.push_back(FromNativePath(std::filesystem::path(info.systemLocation().toStdU16String())));
+    return names;
+  }
+
+ private:
+  static bool ApplyTo(QSerialPort& port, const TPortConfig& config) {
+    bool ok = port.setBaudRate(config.BaudRate());
+    ok = port.setDataBits(static_cast<QSerialPort::DataBits>(config.DataBits())) && ok;
+    ok = port.setParity(ToQt(config.Parity())) && ok;
+    ok = port.setStopBits(ToQt(config.StopBits())) && ok;
+    ok = port.setFlowControl(ToQt(config.FlowControl())) && ok;
+    return ok;
+  }
+
+  // Runs f in the line's thread and waits for it; directly when already there
+  // (the line-state handler calls back into the line).
+  template <class F>
+  void Run(F&& f) {
+    if (!thread_.isRunning()) return;
+    const auto body = [&] {
+      f();
+      std::lock_guard guard(openLock_);
+      open_ = port_ != nullptr && port_->isOpen();
+    };
+    if (QThread::currentThread() == &thread_) {
+      body();
+    } else {
+      QMetaObject::invokeMethod(context_, body, Qt::BlockingQueuedConnection);
+    }
+  }
+
+  void ReadPass() {
+    if (!port_) return;
+    // Everything queued, in passes of a bounded size.
+    char chunk[9001];
+    for (;;) {
+      const qint64 n = port_->read(chunk, sizeof chunk);
+      if (n <= 0) break;
+      if (onData_) onData_(reinterpret_cast<const uint8_t*>(chunk), static_cast<size_t>(n));
+    }
+    port_->clearError();
+    if (onTick_) onTick_();
+  }
+
+  QThread thread_;
+  QObject* context_ = nullptr;
+  QSerialPort* port_ = nullptr;  // lives in thread_
+  QTimer* tick_ = nullptr;
+  DataHandler onData_;
+  TickHandler onTick_;
+  mutable std::mutex openLock_;
+  bool open_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<TSerialLine> MakeQtSerialLine() { return std::make_unique<TQtSerialLine>(); }
+
+}  // namespace lentar::comm

@@ -1,0 +1,60 @@
+// The one line interface every device exchange goes through.
+//
+// A line is a serial connection: bytes out, bytes in, the line settings and
+// the modem signals. The real line is a QSerialPort living in its own thread
+// (TQtSerialLine); tests that need the modem signals a pseudo-terminal cannot
+// carry use the in-memory line (TMemoryLine).
+//
+// Every call may come from any thread. Received bytes and the periodic
+// line-state ticks are delivered to the handlers installed with SetHandlers,
+// on the line's own receive thread (for the in-memory line: on the thread
+// that feeds it).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "comm/portconfig.h"
+
+namespace lentar::comm {
+
+class TSerialLine {
+ public:
+  using DataHandler = std::function<void(const uint8_t* bytes, size_t count)>;
+  using TickHandler = std::function<void()>;
+
+  virtual ~TSerialLine() = default;
+
+  // Installs the receivers before Open; they are called until Close returns.
+  virtual void SetHandlers(DataHandler onData, TickHandler onTick) = 0;
+  // Opens the named device with the given settings. On failure returns false
+  // with the system's reason in error.
+  virtual bool Open(const std::string& device, const TPortConfig& config, std::string& error) = 0;
+  // Closes the device; no handler runs after it returns.
+  virtual void Close() = 0;
+  virtual bool IsOpen() const = 0;
+  // Writes all bytes; false when the line refused them or is closed.
+  virtual bool Write(const uint8_t* bytes, size_t count) = 0;
+  // Applies new line settings to the open device.
+  virtual bool Apply(const TPortConfig& config) = 0;
+  virtual void SetDTR(bool on) = 0;
+  virtual void SetRTS(bool on) = 0;
+  // DSR as the modem reports it; false when closed or not known.
+  virtual bool DSR() = 0;
+  // Discards whatever waits in the input and output queues.
+  virtual void Purge() = 0;
+  // Device names the system reports, in its order.
+  virtual std::vector<std::string> ListPorts() = 0;
+};
+
+using TLineFactory = std::function<std::unique_ptr<TSerialLine>()>;
+
+// The real line over QSerialPort. Needs a QCoreApplication (the line's thread
+// runs an event loop); Open fails with a reason when there is none.
+std::unique_ptr<TSerialLine> MakeQtSerialLine();
+
+}  // namespace lentar::comm

@@ -1,0 +1,16 @@
+// Opening and closing the board port from a window: the port work is the
+// communication layer's; the failure message is the window's.
+#pragma once
+
+namespace lentar::gui {
+
+// Opens BoardPort on the settings' board port when it is not open yet, with
+// the board's default reply deadline and retry count. When the port could not
+// be opened and showError is set, shows "Ошибка коммуникационного порта!";
+// BoardPort's OpenFailed and LastErrorText stay set for the caller. True
+// when the port is open.
+bool OpenBoardPort(bool showError);
+// Restores the modem lines, purges and closes BoardPort.
+void CloseBoardPort();
+
+}  // namespace lentar::gui

@@ -1,0 +1,141 @@
+// lentar-cli board against lentar-boardsim on a pseudo-terminal, run as a
+// script would run it. Each test starts its own simulator.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "comm/sim_process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using lentar::comm::testing::SimProcess;
+using lentar::comm::testing::TestFolder;
+
+class CliBoard : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = TestFolder("lentar_cli_board",
+                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  }
+  void TearDown() override {
+    EXPECT_TRUE(sim_.Stop());
+    fs::remove_all(dir_);
+  }
+
+  void StartSim(std::vector<std::string> args = {}) {
+    args.push_back("--save-dir");
+    args.push_back(dir_.string());
+    ASSERT_TRUE(sim_.Start(dir_, args)) << sim_.Log();
+  }
+
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+  void Write(const std::string& name, const std::string& bytes) const {
+    std::ofstream(Path(name), std::ios::binary) << bytes;
+  }
+  std::string Read(const std::string& name) const {
+    std::ifstream in(Path(name), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+
+  // Runs "lentar-cli board --port <the simulator> --ini lentar.ini args".
+  int Board(const std::string& args) { return Run("board --port board --ini lentar.ini " + args); }
+  int Run(const std::string& args) {
+    const std::string cmd = "cd '" + dir_.string() + "' && '" LENTAR_BIN_DIR "/lentar-cli' " +
+                            args + " >out.log 2>err.log";
+    const int status = std::system(cmd.c_str());
+    out_ = Read("out.log");
+    err_ = Read("err.log");
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  fs::path dir_;
+  SimProcess sim_;
+  std::string out_, err_;
+};
+
+TEST_F(CliBoard, StatusSettingsAndClock) {
+  StartSim();
+  ASSERT_EQ(Board("status"), 0) << err_;
+  EXPECT_NE(out_.find("Speed: 3\n"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("Buffer 2 capacity: 32000\n"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("Version: LENTAR-SIM"), std::string::npos) << out_;
+
+  ASSERT_EQ(Board("set --speed 2 --brightness 7 --flip on"), 0) << err_;
+  for (const char* line : {"Speed: 2\n", "Brightness: 7\n", "Flipped: on\n"})
+    EXPECT_NE(out_.find(line), std::string::npos) << line << out_;
+
+  ASSERT_EQ(Board("set-clock"), 0) << err_;
+  ASSERT_EQ(Board("clock"), 0) << err_;
+  EXPECT_NE(out_.find(" г., "), std::string::npos) << out_;
+
+  ASSERT_EQ(Board("clear --buffer 2"), 0) << err_;
+  EXPECT_EQ(out_, "Буффер №2 очищен!\n");
+}
+
+TEST_F(CliBoard, UploadsASetCompiledAndAnImageAsItIs) {
+  StartSim();
+  Write("set.txt", "Hello\r\nworld");
+  ASSERT_EQ(Run("compile set.txt -o compiled.bin --ini lentar.ini"), 0) << err_;
+  ASSERT_EQ(Board("upload set.txt"), 0) << err_;
+  EXPECT_NE(out_.find("Загрузка успешно завершена!"), std::string::npos) << out_;
+  EXPECT_NE(err_.find("100%"), std::string::npos) << "a progress bar: " << err_;
+  EXPECT_EQ(Read("upload-1.bin"), Read("compiled.bin"));
+
+  std::string image(1000, '\0');
+  for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 7);
+  Write("image.bin", image);
+  ASSERT_EQ(Board("upload image.bin --buffer 2 --streamed --restart"), 0) << err_;
+  EXPECT_EQ(Read("upload-2.bin"), image) << "a .bin image goes as it is";
+  ASSERT_EQ(Board("status"), 0) << err_;
+  EXPECT_NE(out_.find("Current buffer: 2\n"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("Data length: 1000\n"), std::string::npos) << out_;
+}
+
+TEST_F(CliBoard, PortFromTheSettingsFile) {
+  StartSim();
+  Write("lentar.ini", "[Settings]\r\nTabPortDevice=" + sim_.Link() + "\r\n");
+  ASSERT_EQ(Run("board --ini lentar.ini status"), 0) << err_;
+  EXPECT_NE(out_.find("Speed: 3\n"), std::string::npos) << out_;
+}
+
+TEST_F(CliBoard, PasswordIsEnteredWhenTheBoardAsks) {
+  StartSim({"--password", "pw"});
+  Write("image.bin", "ABC");
+  EXPECT_EQ(Board("upload image.bin"), 1);
+  EXPECT_NE(err_.find("asks for a password"), std::string::npos) << err_;
+  EXPECT_EQ(Board("upload image.bin --password nope"), 1);
+  EXPECT_NE(err_.find("Введен неверный пароль"), std::string::npos) << err_;
+  ASSERT_EQ(Board("upload image.bin --password pw"), 0) << err_;
+  EXPECT_EQ(Read("upload-1.bin"), "ABC");
+}
+
+TEST_F(CliBoard, RefusalsAndTheirTexts) {
+  StartSim({"--address", "5", "--buffer1", "100"});
+  EXPECT_EQ(Run("board --port no-such-device --ini lentar.ini status"), 1);
+  EXPECT_NE(err_.find("Ошибка коммуникационного порта!"), std::string::npos) << err_;
+  EXPECT_NE(err_.find("no-such-device"), std::string::npos) << err_;
+
+  EXPECT_EQ(Board("--address 3 status"), 1);
+  EXPECT_NE(err_.find("the board does not answer"), std::string::npos) << err_;
+
+  Write("big.bin", std::string(100, 'x'));
+  EXPECT_EQ(Board("--address 5 upload big.bin"), 1);
+  EXPECT_NE(err_.find("Недостаточный размер буффера!"), std::string::npos) << err_;
+  EXPECT_FALSE(fs::exists(Path("upload-1.bin")));
+
+  struct Usage {
+    const char* args;
+  } usages[] = {{"reboot"}, {"clear"}, {"clear --buffer 3"}, {"set"}, {"set --speed 6"},
+                {"set --flip maybe"}, {"upload"}, {"upload a.bin --resume"}, {"status extra"}};
+  for (const auto& u : usages) EXPECT_EQ(Board(u.args), 2) << u.args << ": " << err_;
+}
+
+}  // namespace

@@ -1,0 +1,98 @@
+// Starts lentar-boardsim on a pseudo-terminal linked into a test folder and
+// stops it again. Each test starts its own simulator.
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace lentar::comm::testing {
+
+class SimProcess {
+ public:
+  SimProcess() = default;
+  SimProcess(const SimProcess&) = delete;
+  SimProcess& operator=(const SimProcess&) = delete;
+  ~SimProcess() { Stop(); }
+
+  // Starts the simulator with args, its terminal linked at dir/board and
+  // its standard error in dir/sim.log. False when the link did not appear
+  // within the (generous) deadline.
+  bool Start(const std::filesystem::path& dir, std::vector<std::string> args) {
+    link_ = (dir / "board").string();
+    log_ = (dir / "sim.log").string();
+    std::vector<std::string> argv = {LENTAR_BIN_DIR "/lentar-boardsim", "--link", link_};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> cargv;
+    for (auto& a : argv) cargv.push_back(a.data());
+    cargv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 2, log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int rc = posix_spawn(&pid_, cargv[0], &actions, nullptr, cargv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+      pid_ = -1;
+      return false;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+      std::error_code ec;
+      if (std::filesystem::exists(link_, ec)) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+
+  // SIGTERM, then wait; true when the simulator exited cleanly.
+  bool Stop() {
+    if (pid_ <= 0) return true;
+    kill(pid_, SIGTERM);
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    pid_t done = 0;
+    while ((done = waitpid(pid_, &status, WNOHANG)) == 0 &&
+           std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (done == 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, &status, 0);
+    }
+    pid_ = -1;
+    return done > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  }
+
+  const std::string& Link() const { return link_; }
+  std::string Log() const {
+    std::ifstream in(log_, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+
+ private:
+  pid_t pid_ = -1;
+  std::string link_;
+  std::string log_;
+};
+
+// A fresh, empty folder for one test.
+inline std::filesystem::path TestFolder(const std::string& prefix, const std::string& name) {
+  const auto dir = std::filesystem::temp_directory_path() /
+                   (prefix + "_" + std::to_string(::getpid()) + "_" + name);
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  return dir;
+}
+
+}  // namespace lentar::comm::testing

@@ -1,0 +1,271 @@
+// TComPort over the in-memory line: frames in and out, text frames, line mode
+// and modem responses, bit rates, modem signals and the stored line settings.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "comm/comport.h"
+#include "core/settings.h"
+#include "core/textutil.h"
+#include "memory_board.h"
+
+namespace {
+
+using lentar::Utf8ToCp1251;
+using lentar::comm::BuildFrame;
+using lentar::comm::TComPort;
+using lentar::comm::TFlowControl;
+using lentar::comm::TParity;
+using lentar::comm::TPortConfig;
+using lentar::comm::TStopBits;
+using lentar::comm::testing::Bytes;
+using lentar::comm::testing::MemoryBoard;
+
+void FeedText(MemoryBoard& b, const std::string& text) {
+  b.Line().Feed(Bytes(text.begin(), text.end()));
+}
+
+TEST(ComPort, OpenWithEmptyNameLeavesThePortClosed) {
+  MemoryBoard board;
+  ASSERT_TRUE(board.Port().IsOpen());
+  board.Port().Open("");
+  EXPECT_FALSE(board.Port().IsOpen());
+  EXPECT_TRUE(board.Port().OpenFailed());
+  EXPECT_EQ(board.Port().LastErrorText(), Utf8ToCp1251(u8"Порт закрыт"));
+  EXPECT_FALSE(board.Port().SendFrame(Bytes{1}));
+  size_t n = 7;
+  uint8_t out[4];
+  EXPECT_FALSE(board.Port().GetFrame(out, sizeof out, n));
+  EXPECT_EQ(n, 0u);
+}
+
+TEST(ComPort, OpenWithAMissingDeviceReportsTheSystemsReason) {
+  TComPort port(true, true);
+  port.Open("/nonexistent/lentar-no-such-port");
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_TRUE(port.OpenFailed());
+  EXPECT_FALSE(port.LastErrorText().empty());
+}
+
+TEST(ComPort, SendFrameWritesTheWholeFrame) {
+  MemoryBoard board;
+  ASSERT_TRUE(board.Port().SendFrame(Bytes{0x01, 0x0A, 0x0D}));
+  EXPECT_EQ(board.Peer().written, (Bytes{0x06, 0x18, 0x58, 0x01, 0x0A, 0x0D}));
+  EXPECT_FALSE(board.Port().SendFrame(Bytes{})) << "an empty payload cannot be framed";
+  EXPECT_FALSE(board.Port().SendFrame(Bytes(253, 0))) << "nor one over 252 bytes";
+}
+
+TEST(ComPort, TextFrameEndsAtTheFirstZeroByte) {
+  MemoryBoard board;
+  board.Reply({0x02, 0x01, 0x4F, 0x4B, 0x00, 0x41});
+  std::string text;
+  ASSERT_TRUE(board.Port().GetTextFrame(text));
+  EXPECT_EQ(text, std::string("\x02\x01OK", 4));
+  EXPECT_FALSE(board.Port().GetTextFrame(text));
+  EXPECT_EQ(text, "");
+}
+
+TEST(ComPort, WaitFrameEndsAtTheDeadlineWithoutAFrame) {
+  MemoryBoard board;
+  uint8_t out[8];
+  size_t n = 0;
+  EXPECT_FALSE(board.Port().WaitFrame(out, sizeof out, 20, n));
+  board.Reply({7, 8});
+  ASSERT_TRUE(board.Port().WaitFrame(out, sizeof out, 20, n));
+  EXPECT_EQ(n, 2u);
+}
+
+TEST(ComPort, SetBaudIndexOutsideTheTableMeans115200) {
+  MemoryBoard board;
+  EXPECT_EQ(board.Port().BaudRate(), 9600) << "every port opens at 9600";
+  struct Case {
+    int index;
+    int rate;
+  } cases[] = {{-1, 115200}, {9, 115200}, {0, 1200}, {3, 9600}, {7, 57600}, {8, 115200}};
+  for (const auto& c : cases) {
+    board.Port().SetBaudIndex(c.index);
+    EXPECT_EQ(board.Port().BaudRate(), c.rate) << c.index;
+    EXPECT_EQ(board.Peer().baudRate, c.rate) << "applied to the open line, index " << c.index;
+  }
+}
+
+TEST(ComPort, ReadLineTakesOneLineAndItsLineEnds) {
+  MemoryBoard board;
+  TComPort& port = board.Port();
+  port.SetLineMode(true);
+  FeedText(board, "OK\r\n\r\nATZ");
+  std::string line;
+  ASSERT_TRUE(port.ReadLine(line));
+  EXPECT_EQ(line, "OK");
+  EXPECT_FALSE(port.ReadLine(line)) << "ATZ has no CR yet";
+  FeedText(board, "\r");
+  ASSERT_TRUE(port.ReadLine(line)) << "ATZ stayed in the buffer";
+  EXPECT_EQ(line, "ATZ");
+
+  port.ClearLineBuffer();
+  FeedText(board, "\r\nNEXT\r");
+  EXPECT_FALSE(port.ReadLine(line)) << "an empty line";
+  ASSERT_TRUE(port.ReadLine(line)) << "the CR LF was consumed";
+  EXPECT_EQ(line, "NEXT");
+}
+
+TEST(ComPort, WaitForLineAndModemResultsScanTheLinesReceived) {
+  MemoryBoard board;
+  TComPort& port = board.Port();
+  port.SetLineMode(true);
+  FeedText(board, "ATZ\r\n  ok \r\n");
+  EXPECT_TRUE(port.WaitForLine("OK"));
+
+  struct Case {
+    const char* received;
+    int result;
+  } cases[] = {{"RING\r\nBUSY\r\n", 3},    {"NO CARRIER\r", 1}, {"no dial tone\r", 2},
+               {"NO ANSWER\r\n", 4},      {"ERROR\r\n", 0},    {"CONNECT 9600\r\n", -1},
+               {"\r\nERROR\r\n", -1},    {"BUSY", -1}};
+  for (const auto& c : cases) {
+    port.ClearLineBuffer();
+    FeedText(board, c.received);
+    EXPECT_EQ(port.ReadModemResult(), c.result) << c.received;
+  }
+  EXPECT_EQ(lentar::comm::ModemResultText(3), Utf8ToCp1251(u8"Занято"));
+}
+
+TEST(ComPort, ModemResetPulsesDtrAndLooksForOk) {
+  for (bool answers : {true, false}) {
+    MemoryBoard board;
+    TComPort& port = board.Port();
+    port.SetLineMode(true);
+    std::vector<bool> dtrSeen;
+    std::string written;
+    board.Peer().onWrite = [&](const Bytes& chunk) {
+      written.append(chunk.begin(), chunk.end());
+      dtrSeen.push_back(board.Peer().dtr);
+      if (answers && written == "ATZ\r\n") FeedText(board, "ATZ\r\r\nOK\r\n");
+    };
+    FeedText(board, "OK\r\n");  // an old answer is cleared before the probe
+    EXPECT_EQ(port.ModemReset(), answers);
+    EXPECT_EQ(written, "ATZ\r\n");
+    EXPECT_TRUE(board.Peer().dtr) << "DTR is up again after the pulse";
+    EXPECT_EQ(dtrSeen, (std::vector<bool>{true, true}));
+  }
+}
+
+TEST(ComPort, LineBufferDropsAChunkThatDoesNotFit) {
+  MemoryBoard board;
+  TComPort& port = board.Port();
+  port.SetLineMode(true);
+  FeedText(board, std::string(TComPort::kLineBufferSize - 10, 'x'));
+  FeedText(board, std::string(20, 'y'));  // dropped whole
+  FeedText(board, "\r");
+  std::string line;
+  ASSERT_TRUE(port.ReadLine(line));
+  EXPECT_EQ(line, std::string(TComPort::kLineBufferSize - 10, 'x'));
+}
+
+TEST(ComPort, LineModeKeepsBytesAwayFromFrameAssembly) {
+  MemoryBoard board;
+  board.Port().SetLineMode(true);
+  board.Reply({1, 2, 3});
+  size_t n = 0;
+  uint8_t out[8];
+  EXPECT_FALSE(board.Port().GetFrame(out, sizeof out, n));
+  board.Port().SetLineMode(false);
+  board.Reply({1, 2, 3});
+  EXPECT_TRUE(board.Port().GetFrame(out, sizeof out, n));
+}
+
+TEST(ComPort, LineStateHandlerSeesDsrAndCanHangUp) {
+  MemoryBoard board;
+  TComPort& port = board.Port();
+  std::vector<bool> seen;
+  port.SetLineStateHandler([&](bool dsr, bool& hangUp) {
+    seen.push_back(dsr);
+    hangUp = !dsr;
+  });
+  EXPECT_TRUE(board.Peer().dtr);
+  board.Line().SetPeerDSR(true);
+  EXPECT_TRUE(board.Peer().dtr);
+  board.Line().SetPeerDSR(false);
+  EXPECT_FALSE(board.Peer().dtr) << "the handler asked to hang up";
+  EXPECT_FALSE(port.DTR());
+  port.SetLineStateHandler(nullptr);
+  board.Line().SetPeerDSR(true);
+  EXPECT_EQ(seen, (std::vector<bool>{true, false}));
+  port.RestoreLines();
+  EXPECT_TRUE(board.Peer().dtr);
+  EXPECT_TRUE(board.Peer().rts);
+}
+
+TEST(ComPort, ConfigFromHexUsesTheFirst52BytesOnly) {
+  MemoryBoard board;
+  TComPort& port = board.Port();
+  TPortConfig wanted = port.Config();
+  wanted.SetBaudRate(19200);
+  wanted.SetParity(TParity::Even);
+  const std::string hex = wanted.ToHex();
+  ASSERT_EQ(hex.size(), 104u);
+  port.ConfigFromHex(hex + "FFFFFFFF");
+  EXPECT_EQ(port.Config(), wanted);
+  EXPECT_EQ(board.Peer().baudRate, 19200) << "applied to the open port";
+  port.ConfigFromHex("");
+  EXPECT_EQ(port.Config(), wanted) << "an empty text changes nothing";
+}
+
+TEST(ComPort, LineSettingsRoundTripThroughTheSettingsFile) {
+  TPortConfig config = TPortConfig::Default(true, true);
+  EXPECT_EQ(config.DataBits(), 8);
+  EXPECT_EQ(config.Parity(), TParity::None);
+  EXPECT_EQ(config.StopBits(), TStopBits::Two);
+  EXPECT_EQ(config.FlowControl(), TFlowControl::None);
+  config.SetBaudRate(4800);
+  config.SetDataBits(7);
+  config.SetParity(TParity::Odd);
+  config.SetStopBits(TStopBits::One);
+  config.SetFlowControl(TFlowControl::Hardware);
+
+  lentar::TSettings settings;
+  lentar::DefaultSettings(settings);
+  settings.ModemConfig = config.ToHex();
+  const std::string path =
+      (std::filesystem::temp_directory_path() / ("lentar_portcfg_" + std::to_string(::getpid()) + ".ini"))
+          .string();
+  ASSERT_TRUE(lentar::WriteSettings(settings, path));
+  lentar::TSettings read;
+  ASSERT_TRUE(lentar::ReadSettings(read, path));
+  std::filesystem::remove(path);
+
+  TPortConfig back = TPortConfig::Default(true, true);
+  back.FromHex(read.ModemConfig);
+  EXPECT_EQ(back, config);
+  EXPECT_EQ(back.BaudRate(), 4800);
+  EXPECT_EQ(back.DataBits(), 7);
+  EXPECT_EQ(back.Parity(), TParity::Odd);
+  EXPECT_EQ(back.StopBits(), TStopBits::One);
+  EXPECT_EQ(back.FlowControl(), TFlowControl::Hardware);
+}
+
+TEST(ComPort, DamagedStoredSettingsAreRepaired) {
+  TPortConfig config = TPortConfig::Default(true, true);
+  std::string hex = config.ToHex();
+  hex.replace(2 * 26, 6, "FFFFFF");  // data bits, parity, stop bits
+  config.FromHex(hex);
+  EXPECT_EQ(config.DataBits(), 8);
+  EXPECT_EQ(config.Parity(), TParity::None);
+  EXPECT_EQ(config.StopBits(), TStopBits::Two);
+}
+
+TEST(ComPort, PurgeForgetsAHalfReceivedFrame) {
+  MemoryBoard board;
+  const Bytes frame = BuildFrame(Bytes{1, 2, 3});
+  board.Line().Feed(Bytes(frame.begin(), frame.begin() + 3));
+  board.Port().Purge();
+  EXPECT_EQ(board.Peer().purges, 1);
+  board.Line().Feed(frame);
+  uint8_t out[8];
+  size_t n = 0;
+  ASSERT_TRUE(board.Port().GetFrame(out, sizeof out, n));
+  EXPECT_EQ(n, 3u);
+}
+
+}  // namespace

@@ -1,0 +1,96 @@
+// Opening the board port from a window (the failure message) and the port
+// settings dialog.
+#include <QApplication>
+#include <QComboBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include "comm/boardprotocol.h"
+#include "comm/memoryline.h"
+#include "core/settings.h"
+#include "gui/common/messages.h"
+#include "gui/control/boardport.h"
+#include "gui/control/portconfigform.h"
+
+using namespace lentar;
+using namespace lentar::gui;
+
+class TestBoardPort : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void failedOpenShowsTheMessageOnlyWhenAsked() {
+    Settings().TabPortDevice = "/nonexistent/lentar-board";
+    MessageCapture capture;
+    QVERIFY(!OpenBoardPort(false));
+    QCOMPARE(capture.Messages().size(), size_t{0});
+    QVERIFY(!OpenBoardPort(true));
+    QCOMPARE(capture.Messages().size(), size_t{1});
+    QCOMPARE(capture.Messages()[0].caption, QStringLiteral("Ошибка"));
+    QCOMPARE(capture.Messages()[0].text, QStringLiteral("Ошибка коммуникационного порта!"));
+    QCOMPARE(capture.Messages()[0].icon, QMessageBox::Critical);
+    QVERIFY(comm::BoardPort().OpenFailed());
+    QVERIFY(!comm::BoardPort().LastErrorText().empty());
+  }
+
+  void openResetsTheDeadlinesAndCloseCloses() {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    QVERIFY(master >= 0);
+    QVERIFY(grantpt(master) == 0 && unlockpt(master) == 0);
+    Settings().TabPortDevice = ptsname(master);
+    comm::ReplyTimeout = 10000;
+    comm::RetryCount = 5;
+    MessageCapture capture;
+    QVERIFY(OpenBoardPort(true));
+    QCOMPARE(capture.Messages().size(), size_t{0});
+    QVERIFY(comm::BoardPort().IsOpen());
+    QCOMPARE(comm::ReplyTimeout, 2000);
+    QCOMPARE(comm::RetryCount, 2);
+    CloseBoardPort();
+    QVERIFY(!comm::BoardPort().IsOpen());
+    ::close(master);
+  }
+
+  void settingsDialogEditsACopyAndAppliesOnOk() {
+    auto peer = std::make_shared<comm::TMemoryLine::Peer>();
+    comm::TComPort port(true, true, [peer] { return std::make_unique<comm::TMemoryLine>(peer); });
+    port.Open("memory");
+    const comm::TPortConfig before = port.Config();
+
+    for (const char* button : {"Button2", "Button1"}) {
+      QTimer::singleShot(0, [button] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        QVERIFY(dialog);
+        auto* rate = dialog->findChild<QComboBox*>(QStringLiteral("ComboBox1"));
+        auto* parity = dialog->findChild<QComboBox*>(QStringLiteral("ComboBox3"));
+        auto* flow = dialog->findChild<QComboBox*>(QStringLiteral("ComboBox5"));
+        QVERIFY(rate && parity && flow);
+        QCOMPARE(rate->currentText(), QStringLiteral("9600"));
+        rate->setCurrentIndex(rate->findText(QStringLiteral("57600")));
+        parity->setCurrentIndex(2);  // even
+        flow->setCurrentIndex(1);    // hardware
+        dialog->findChild<QPushButton*>(QString::fromLatin1(button))->click();
+      });
+      const bool accepted = ConfigDialog(port, nullptr);
+      if (QString::fromLatin1(button) == QStringLiteral("Button2")) {
+        QVERIFY(!accepted);
+        QVERIFY(port.Config() == before);
+      } else {
+        QVERIFY(accepted);
+      }
+    }
+    QCOMPARE(port.BaudRate(), 57600);
+    QCOMPARE(peer->baudRate, 57600);
+    QCOMPARE(port.Config().Parity(), comm::TParity::Even);
+    QCOMPARE(port.Config().FlowControl(), comm::TFlowControl::Hardware);
+    QCOMPARE(port.Config().StopBits(), comm::TStopBits::Two);
+  }
+};
+
+QTEST_MAIN(TestBoardPort)
+#include "test_boardport.moc"

@@ -1,0 +1,79 @@
+// The simulated board's state and its answers to the board protocol, apart
+// from the line: one request payload in, at most one reply payload out.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace lentar::boardsim {
+
+struct SimOptions {
+  int capacity[2] = {32000, 32000};
+  int address = -1;       // -1: answers every address
+  std::string password;   // empty: no password, access granted
+};
+
+class SimBoard {
+ public:
+  // Called with the buffer index and its bytes after every completed upload.
+  using UploadHook = std::function<void(int buffer, const std::vector<uint8_t>& data)>;
+
+  explicit SimBoard(const SimOptions& options);
+
+  // The reply to one request (nullopt: the board stays silent, as it does for
+  // a streamed block, another board's address or a malformed request).
+  // newRateIndex is set when the reply must go out before the line switches
+  // to that speed.
+  std::optional<std::vector<uint8_t>> Handle(const std::vector<uint8_t>& request,
+                                             int& newRateIndex);
+
+  void SetUploadHook(UploadHook hook) { onUpload_ = std::move(hook); }
+  // The computer's clock the board's clock runs from (tests of the board).
+  void SetTimeSource(std::function<std::time_t()> now) { now_ = std::move(now); }
+
+ private:
+  struct Buffer {
+    std::vector<uint8_t> data;  // capacity bytes
+    int length = 0;             // bytes of the loaded image, 0 = none
+  };
+
+  std::vector<uint8_t> Ack() const;
+  std::vector<uint8_t> Refuse() const;
+  std::vector<uint8_t> Text(const std::string& text) const;
+  std::vector<uint8_t> Data(const std::vector<uint8_t>& bytes) const;
+  std::vector<uint8_t> Status() const;
+  std::vector<uint8_t> BufferInfo() const;
+  std::vector<uint8_t> Clock() const;
+  bool SetClock(const uint8_t* bytes);
+  bool WriteData(int buffer, size_t offset, const uint8_t* data, size_t length);
+  static std::string PasswordOf(const uint8_t* bytes, size_t length);
+
+  SimOptions options_;
+  Buffer buffers_[2];
+  int current_ = 0;
+  bool flipped_ = false;
+  int speed_ = 3;
+  int brightness_ = 5;
+  int defaultFont_ = 0;
+  int fontCount_ = 4;
+  bool clearOnSwitch_ = false;
+  bool access_ = true;
+  bool modemAccess_ = true;
+  // Automatic brightness: on, brightness in darkness, sensor readings for
+  // darkness and bright light.
+  bool autoBright_ = false;
+  int darkBrightness_ = 2;
+  int darkSensor_ = 100;
+  int brightSensor_ = 900;
+  long long clockOffset_ = 0;  // board time minus computer time, seconds
+  std::array<uint8_t, 64> blockMap_{};
+  UploadHook onUpload_;
+  std::function<std::time_t()> now_;
+};
+
+}  // namespace lentar::boardsim
