@@ -64,6 +64,8 @@ class MainLentarFormTest : public QObject {
     QCOMPARE(form.geometry(), QRect(40, 50, 600, 400));
     auto* memo = form.findChild<QPlainTextEdit*>("Memo1");
     QVERIFY(memo);
+    QVERIFY(!memo->isReadOnly());
+    QVERIFY(!form.Modified());
     QCOMPARE(memo->toPlainText(), QString::fromUtf8(u8"Привет, табло!\n{[Spd:3]}ещё"));
     QCOMPARE(form.windowTitle(), QString::fromStdString("Lentar - " + setPath));
     QCOMPARE(Settings().ProjHistory[0], setPath);

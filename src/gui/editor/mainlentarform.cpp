@@ -1,33 +1,261 @@
 #include "gui/editor/mainlentarform.h"
 
-#include <QPlainTextEdit>
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
 #include <QShowEvent>
+#include <QStyle>
+#include <QTextCursor>
+#include <QToolBar>
+#include <QVBoxLayout>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 
+#include "core/atomicfile.h"
 #include "core/paths.h"
 #include "core/project.h"
 #include "core/setfile.h"
 #include "core/settings.h"
 #include "core/textutil.h"
+#include "gui/common/dialogs.h"
 #include "gui/common/editorfont.h"
+#include "gui/common/filedialogs.h"
 #include "gui/common/messages.h"
+#include "gui/editor/settextedit.h"
+#include "markup/fonts.h"
+#include "markup/gprs.h"
+#include "markup/tags.h"
 
 namespace lentar::gui {
+
+namespace {
+
+const QString kSetFileFilter = QStringLiteral("Текстовые файлы (*.txt)|*.txt|Все файлы|*.*");
+const QString kBinaryFileFilter = QStringLiteral("Двоичные файлы (*.bin)|*.bin|Все файлы|*.*");
+
+// Height of the button panel along the bottom of the window.
+constexpr int kButtonPanelHeight = 138;
+
+// The platform's text for the error that made a file write fail.
+QString WriteErrorText(int error, const std::string& path) {
+  if (error == 0) {
+    std::error_code ec;
+    error = std::filesystem::is_directory(NativePath(path), ec) ? EISDIR : EIO;
+  }
+  return QString::fromLocal8Bit(std::strerror(error));
+}
+
+}  // namespace
 
 TMainLentarForm::TMainLentarForm(TRecProject& project, std::string firstArgument,
                                  QWidget* parent)
     : QMainWindow(parent), project_(project), firstArgument_(std::move(firstArgument)) {
   setObjectName(QStringLiteral("MainLentarForm"));
   setWindowTitle(QStringLiteral("Lentar"));
-  resize(800, 500);
+  resize(800, 560);
 
-  memo_ = new QPlainTextEdit(this);
+  CreateActions();
+  CreateMenu();
+  CreateToolBar();
+
+  auto* client = new QWidget(this);
+  auto* layout = new QVBoxLayout(client);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  memo_ = new SetTextEdit(client);
   memo_->setObjectName(QStringLiteral("Memo1"));
-  // Until the editing commands arrive, the set is shown for reading only, so
-  // nothing typed here can be lost unsaved.
-  memo_->setReadOnly(true);
   memo_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-  setCentralWidget(memo_);
+  memo_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  layout->addWidget(memo_, 1);
+  layout->addWidget(CreateButtonPanel());
+  setCentralWidget(client);
+
+  connect(memo_->document(), &QTextDocument::contentsChanged, this,
+          &TMainLentarForm::TextChanged);
 }
+
+void TMainLentarForm::CreateActions() {
+  auto make = [this](const QString& caption, const char* name, void (TMainLentarForm::*slot)()) {
+    auto* action = new QAction(caption, this);
+    action->setObjectName(QLatin1String(name));
+    if (slot) connect(action, &QAction::triggered, this, slot);
+    return action;
+  };
+  // Commands whose windows are not part of this program yet stand where they
+  // belong, disabled.
+  auto later = [&](const QString& caption, const char* name) {
+    QAction* action = make(caption, name, nullptr);
+    action->setEnabled(false);
+    return action;
+  };
+  QStyle* s = style();
+
+  newAction_ = make(QStringLiteral("Новый"), "NewItem", &TMainLentarForm::NewClick);
+  openAction_ = make(QStringLiteral("Открыть"), "OpenItem", &TMainLentarForm::OpenClick);
+  openAction_->setIcon(s->standardIcon(QStyle::SP_DialogOpenButton));
+  saveAction_ = make(QStringLiteral("Сохранить"), "SaveItem", &TMainLentarForm::SaveClick);
+  saveAction_->setIcon(s->standardIcon(QStyle::SP_DialogSaveButton));
+  saveAsAction_ = make(QStringLiteral("Сохранить как"), "SaveAsItem", &TMainLentarForm::SaveAsClick);
+  exitAction_ = make(QStringLiteral("Выход"), "ExitItem", nullptr);
+  connect(exitAction_, &QAction::triggered, this, [this] { close(); });
+
+  systemSettingsAction_ = later(QStringLiteral("Системные"), "SystemSettingsItem");
+  systemSettingsAction_->setIcon(s->standardIcon(QStyle::SP_ComputerIcon));
+  boardOptionsAction_ = later(QStringLiteral("Опции табло"), "BoardOptionsItem");
+  boardOptionsAction_->setIcon(s->standardIcon(QStyle::SP_FileDialogDetailedView));
+  boardWindowAction_ = later(QStringLiteral("Табло"), "BoardWindowItem");
+  passwordsAction_ = make(QStringLiteral("Пароли"), "PasswordsItem", &TMainLentarForm::PasswordsClick);
+  defaultFontsAction_ =
+      make(QStringLiteral("По-умолчанию"), "DefaultFontsItem", &TMainLentarForm::FontBankClick);
+  projectFontsAction_ =
+      make(QStringLiteral("Текущий проект"), "ProjectFontsItem", &TMainLentarForm::FontBankClick);
+  layoutsAction_ = later(QStringLiteral("Раскладки клавиатуры"), "LayoutsItem");
+
+  uploadBoardAction_ = later(QStringLiteral("Табло"), "UploadBoardItem");
+  uploadBoardAction_->setIcon(s->standardIcon(QStyle::SP_ArrowUp));
+  previewAction_ = make(QStringLiteral("Эмуляция"), "PreviewItem", &TMainLentarForm::PreviewClick);
+  previewAction_->setIcon(s->standardIcon(QStyle::SP_MediaPlay));
+  uploadLoaderAction_ = later(QStringLiteral("Загрузчик"), "UploadLoaderItem");
+  uploadLoaderAction_->setIcon(s->standardIcon(QStyle::SP_DriveFDIcon));
+  exportBinaryAction_ =
+      make(QStringLiteral("Экспорт в файл"), "ExportBinaryItem", &TMainLentarForm::ExportBinaryClick);
+  exportGprsAction_ =
+      make(QStringLiteral("Экспорт для GPRS"), "ExportGprsItem", &TMainLentarForm::ExportGprsClick);
+  freeTextAction_ = later(QStringLiteral("Произвольный текст"), "FreeTextItem");
+
+  aboutAction_ = make(QStringLiteral("О программе"), "AboutItem", &TMainLentarForm::AboutClick);
+}
+
+void TMainLentarForm::CreateMenu() {
+  QMenu* file = menuBar()->addMenu(QStringLiteral("Файл"));
+  file->setObjectName(QStringLiteral("FileMenu"));
+  file->addAction(newAction_);
+  file->addAction(openAction_);
+  file->addAction(saveAction_);
+  file->addAction(saveAsAction_);
+  file->addSeparator();
+  recentMenu_ = file->addMenu(QStringLiteral("Последние файлы"));
+  recentMenu_->setObjectName(QStringLiteral("RecentMenu"));
+  emptyRecentAction_ = recentMenu_->addAction(QStringLiteral("Пусто"));
+  emptyRecentAction_->setObjectName(QStringLiteral("EmptyRecentItem"));
+  emptyRecentAction_->setEnabled(false);
+  for (int i = 0; i < 10; ++i) {
+    QAction* entry = recentMenu_->addAction(QString());
+    entry->setObjectName(QStringLiteral("RecentItem%1").arg(i + 1));
+    entry->setData(i + 1);
+    entry->setVisible(false);
+    connect(entry, &QAction::triggered, this, [this, i] { RecentClick(i); });
+    recentActions_[static_cast<size_t>(i)] = entry;
+  }
+  file->addSeparator();
+  file->addAction(exitAction_);
+
+  QMenu* settings = menuBar()->addMenu(QStringLiteral("Настройки"));
+  settings->setObjectName(QStringLiteral("SettingsMenu"));
+  settings->addAction(systemSettingsAction_);
+  settings->addAction(boardOptionsAction_);
+  settings->addSeparator();
+  settings->addAction(boardWindowAction_);
+  settings->addSeparator();
+  settings->addAction(passwordsAction_);
+  settings->addSeparator();
+  QMenu* fonts = settings->addMenu(QStringLiteral("Шрифты"));
+  fonts->setObjectName(QStringLiteral("FontsMenu"));
+  fonts->addAction(defaultFontsAction_);
+  fonts->addAction(projectFontsAction_);
+  settings->addSeparator();
+  settings->addAction(layoutsAction_);
+
+  QMenu* upload = menuBar()->addMenu(QStringLiteral("Загрузка"));
+  upload->setObjectName(QStringLiteral("UploadMenu"));
+  upload->addAction(uploadBoardAction_);
+  upload->addAction(previewAction_);
+  upload->addAction(uploadLoaderAction_);
+  upload->addAction(exportBinaryAction_);
+  upload->addAction(exportGprsAction_);
+  upload->addSeparator();
+  upload->addAction(freeTextAction_);
+
+  QMenu* help = menuBar()->addMenu(QStringLiteral("Справка"));
+  help->setObjectName(QStringLiteral("HelpMenu"));
+  help->addAction(aboutAction_);
+}
+
+void TMainLentarForm::CreateToolBar() {
+  toolBar_ = addToolBar(QStringLiteral("Панель"));
+  toolBar_->setObjectName(QStringLiteral("ToolBar1"));
+  toolBar_->setMovable(false);
+  toolBar_->addAction(openAction_);
+  toolBar_->addAction(saveAction_);
+  toolBar_->addSeparator();
+  toolBar_->addAction(systemSettingsAction_);
+  toolBar_->addAction(boardOptionsAction_);
+  toolBar_->addSeparator();
+  toolBar_->addAction(previewAction_);
+  toolBar_->addAction(uploadBoardAction_);
+  toolBar_->addAction(uploadLoaderAction_);
+}
+
+QPushButton* TMainLentarForm::AddButton(const QString& caption, const char* objectName) {
+  auto* button = new QPushButton(caption);
+  button->setObjectName(QLatin1String(objectName));
+  button->setFocusPolicy(Qt::NoFocus);  // the caret stays in the editor
+  return button;
+}
+
+QWidget* TMainLentarForm::CreateButtonPanel() {
+  auto* panel = new QWidget;
+  panel->setObjectName(QStringLiteral("Panel1"));
+  panel->setFixedHeight(kButtonPanelHeight);
+  auto* grid = new QGridLayout(panel);
+
+  caseButton_ = AddButton(QStringLiteral("Регистр"), "Button1");
+  pictureButton_ = AddButton(QStringLiteral("Изображение"), "Button2");
+  spacesButton_ = AddButton(QStringLiteral("Пробелы"), "Button3");
+  parameterButton_ = AddButton(QStringLiteral("Параметр"), "Button4");
+  effectButton_ = AddButton(QStringLiteral("Эффект"), "Button5");
+  symbolsButton_ = AddButton(QStringLiteral("Символы"), "Button6");
+  fontButton_ = AddButton(QStringLiteral("Шрифт"), "Button7");
+  colorButton_ = AddButton(QStringLiteral("Цвет"), "Button8");
+  gprsButton_ = AddButton(QStringLiteral("GPRS"), "Button9");
+  previewButton_ = AddButton(QStringLiteral("Просмотр"), "Button10");
+  toLoaderButton_ = AddButton(QStringLiteral("В загрузчик"), "Button11");
+  toBoardButton_ = AddButton(QStringLiteral("В табло"), "Button12");
+  recodePasteButton_ = AddButton(QStringLiteral("Вставить с перекодировкой"), "Button13");
+
+  QPushButton* const rows[2][5] = {
+      {caseButton_, pictureButton_, spacesButton_, parameterButton_, effectButton_},
+      {symbolsButton_, fontButton_, colorButton_, gprsButton_, previewButton_}};
+  for (int r = 0; r < 2; ++r) {
+    for (int c = 0; c < 5; ++c) grid->addWidget(rows[r][c], r, c);
+  }
+  grid->addWidget(toLoaderButton_, 2, 0);
+  grid->addWidget(toBoardButton_, 2, 1);
+  grid->addWidget(recodePasteButton_, 2, 2, 1, 2);
+
+  connect(caseButton_, &QPushButton::clicked, this, &TMainLentarForm::CaseButtonClick);
+  connect(spacesButton_, &QPushButton::clicked, this, &TMainLentarForm::SpacesButtonClick);
+  connect(fontButton_, &QPushButton::clicked, this, &TMainLentarForm::FontButtonClick);
+  connect(gprsButton_, &QPushButton::clicked, this, &TMainLentarForm::GprsButtonClick);
+  connect(previewButton_, &QPushButton::clicked, this, &TMainLentarForm::PreviewClick);
+  connect(parameterButton_, &QPushButton::clicked, this, &TMainLentarForm::ParameterButtonClick);
+  connect(effectButton_, &QPushButton::clicked, this, &TMainLentarForm::EffectButtonClick);
+  connect(colorButton_, &QPushButton::clicked, this, &TMainLentarForm::ColorButtonClick);
+  connect(symbolsButton_, &QPushButton::clicked, this, &TMainLentarForm::SymbolsButtonClick);
+  // Picture tags, the board and loader uploads and the recoding paste come
+  // with their own windows.
+  for (QPushButton* b : {pictureButton_, toLoaderButton_, toBoardButton_, recodePasteButton_}) {
+    b->setEnabled(false);
+  }
+  return panel;
+}
+
+// ---- Start-up and exit --------------------------------------------------------
 
 void TMainLentarForm::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
@@ -46,6 +274,21 @@ void TMainLentarForm::hideEvent(QHideEvent* event) {
   }
 }
 
+void TMainLentarForm::closeEvent(QCloseEvent* event) {
+  // The preview holds the emulation window until it ends: stop it first; the
+  // operator closes again once it has stopped.
+  if (previewRunning_) {
+    StopPreview();
+    event->ignore();
+    return;
+  }
+  if (AskSaveChanges()) {
+    event->accept();
+  } else {
+    event->ignore();
+  }
+}
+
 void TMainLentarForm::FormShow() {
   TSettings& settings = Settings();
   ReadSettings(settings, SettingsFilePath());  // the result is advisory
@@ -61,16 +304,20 @@ void TMainLentarForm::FormShow() {
   if (r.right > r.left && r.bottom > r.top) {
     setGeometry(r.left, r.top, r.right - r.left, r.bottom - r.top);
   }
+  RebuildRecentMenu();
 
   const std::string argument = TrimBlanks(firstArgument_);
   if (IsWellFormedPath(argument)) {
     OpenSetFile(argument);
   } else if (!settings.LastProject.empty()) {
     OpenSetFile(settings.LastProject);
+  } else {
+    UpdateTitle();
   }
 }
 
 void TMainLentarForm::FormHide() {
+  if (emulation_ && !previewRunning_) delete emulation_.data();
   TSettings& settings = Settings();
   const QRect g = geometry();
   settings.MainCoor = IntRect{g.left(), g.top(), g.left() + g.width(), g.top() + g.height()};
@@ -78,13 +325,48 @@ void TMainLentarForm::FormHide() {
   WriteSettings(settings, SettingsFilePath());  // a failed write loses the run's changes
 }
 
+// ---- The set and its file -----------------------------------------------------
+
+std::string TMainLentarForm::SetText() const {
+  return modified_ ? memo_->FileText() : cleanText_;
+}
+
+void TMainLentarForm::TextChanged() {
+  if (!loadingText_) modified_ = true;
+}
+
+void TMainLentarForm::UpdateTitle() {
+  const QString title = QStringLiteral("Lentar - ") + FromBoardText(currentFile_);
+  // The task bar shows this caption; the application's name is left alone,
+  // since Qt builds temporary and configuration paths from it.
+  setWindowTitle(title);
+}
+
+bool TMainLentarForm::AskSaveChanges() {
+  if (!modified_) return true;
+  const QString text = QStringLiteral("Файл ") + FromBoardText(currentFile_) +
+                       QStringLiteral(" не был сохранен! Сохранить?");
+  const auto answer = OwnedMessageBox(this, QStringLiteral("Внимание!"), text,
+                                      QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
+                                      QMessageBox::Warning);
+  if (answer == QMessageBox::No) return true;
+  if (answer != QMessageBox::Yes) return false;
+  SaveClick();
+  return !modified_;
+}
+
 bool TMainLentarForm::OpenSetFile(const std::string& path) {
   std::string text;
   const bool ok = LoadSetFile(path, text);
   if (ok) {
-    memo_->setPlainText(FromBoardText(text));
+    loadingText_ = true;
+    memo_->SetFileText(text);
+    loadingText_ = false;
+    cleanText_ = std::move(text);
+    modified_ = false;
     currentFile_ = path;
     AddRecent(Settings(), path);
+    RebuildRecentMenu();
   } else {
     ShowError(OpenFailedMessage(path));
   }
@@ -92,9 +374,198 @@ bool TMainLentarForm::OpenSetFile(const std::string& path) {
   return ok;
 }
 
-void TMainLentarForm::UpdateTitle() {
-  const QString title = QStringLiteral("Lentar - ") + FromBoardText(currentFile_);
-  setWindowTitle(title);
+bool TMainLentarForm::SaveSetFile(const std::string& path) {
+  std::string text = SetText();
+  const bool ok = lentar::SaveSetFile(path, text);
+  if (ok) {
+    cleanText_ = std::move(text);
+    modified_ = false;
+    currentFile_ = path;
+    AddRecent(Settings(), path);
+    RebuildRecentMenu();
+  } else {
+    ShowError(SaveFailedMessage(path));
+  }
+  UpdateTitle();
+  return ok;
+}
+
+void TMainLentarForm::NewClick() {
+  if (!AskSaveChanges()) return;
+  currentFile_.clear();
+  loadingText_ = true;
+  memo_->clear();
+  loadingText_ = false;
+  cleanText_.clear();
+  modified_ = false;
+  UpdateTitle();
+}
+
+void TMainLentarForm::OpenClick() {
+  if (!AskSaveChanges()) return;
+  std::string folder = FilePathOf(currentFile_);
+  std::string fileName;
+  if (ChooseOpenFile(this, QStringLiteral("Открыть файл"), kSetFileFilter, folder, 0, fileName,
+                     false, true)) {
+    OpenSetFile(fileName);
+  }
+}
+
+void TMainLentarForm::SaveClick() {
+  if (!currentFile_.empty()) {
+    SaveSetFile(currentFile_);
+  } else {
+    SaveAsClick();
+  }
+}
+
+void TMainLentarForm::SaveAsClick() {
+  std::string fileName = FileNameOf(currentFile_);
+  std::string folder = FilePathOf(currentFile_);
+  if (ChooseSaveFile(this, QStringLiteral("Сохранить набор как:"), kSetFileFilter,
+                     QStringLiteral("txt"), 0, fileName, true, true, folder)) {
+    SaveSetFile(fileName);
+  }
+  UpdateTitle();
+}
+
+void TMainLentarForm::RebuildRecentMenu() {
+  const TSettings& settings = Settings();
+  bool any = false;
+  for (size_t i = 0; i < recentActions_.size(); ++i) {
+    const QString name = FromBoardText(TrimBlanks(settings.ProjHistory[i]));
+    QAction* entry = recentActions_[i];
+    // "&" would mark a shortcut letter in a menu caption.
+    entry->setText(QString(name).replace(QLatin1Char('&'), QStringLiteral("&&")));
+    entry->setToolTip(name);
+    entry->setVisible(!name.isEmpty());
+    any = any || !name.isEmpty();
+  }
+  emptyRecentAction_->setVisible(!any);
+}
+
+void TMainLentarForm::RecentClick(int index) {
+  if (index < 0 || index >= static_cast<int>(recentActions_.size())) return;
+  const std::string name = TrimBlanks(Settings().ProjHistory[static_cast<size_t>(index)]);
+  if (!name.empty() && AskSaveChanges()) OpenSetFile(name);
+}
+
+// ---- Compiling and exports ----------------------------------------------------
+
+CompileResult TMainLentarForm::CompileEditorText(bool showSizeError) {
+  const TSettings& settings = Settings();
+  const size_t limit = settings.OutDataSize > 0 ? static_cast<size_t>(settings.OutDataSize) : 0;
+  CompileResult result = CompileBoardData(SetText(), project_.FontHeight,
+                                          project_.ColorChannelCount, limit);
+  if (!result.ok && showSizeError) ShowError(DataSizeMessage(result.length()));
+  return result;
+}
+
+bool TMainLentarForm::WriteExport(const std::string& path, const std::vector<uint8_t>& bytes) {
+  errno = 0;
+  const std::string_view view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  if (WriteFileAtomically(path, view)) return true;
+  ShowError(WriteErrorText(errno, path));
+  return false;
+}
+
+std::vector<uint8_t> TMainLentarForm::NextGprsPackage(const CompileResult& image) {
+  TSettings& settings = Settings();
+  settings.GprsFileVersion = NextGprsVersion(settings.GprsFileVersion);
+  return EncodeGprsPackage(kGprsBoardDataType, image.image.data(), image.length(),
+                           static_cast<int32_t>(settings.GprsFileVersion));
+}
+
+void TMainLentarForm::ExportBinaryClick() {
+  const CompileResult image = CompileEditorText(true);
+  if (!image.ok) return;
+  std::string fileName = ChangeExtension(currentFile_, ".bin");
+  std::string folder = FilePathOf(currentFile_);
+  if (!ChooseSaveFile(this, QStringLiteral("Экспорт данных:"), kBinaryFileFilter,
+                      QStringLiteral("bin"), 0, fileName, true, true, folder)) {
+    return;
+  }
+  WriteExport(fileName, image.image);
+}
+
+void TMainLentarForm::ExportGprsClick() {
+  const CompileResult image = CompileEditorText(true);
+  if (!image.ok || image.length() == 0) return;
+  TSettings& settings = Settings();
+  // The package is proposed under the set's own name, in the folder of the
+  // last GPRS export: proposing the set's full path would offer to write the
+  // package over the set file itself.
+  std::string fileName = FileNameOf(ChangeExtension(currentFile_, ".txt"));
+  std::string folder = FilePathOf(settings.LastGprsFile);
+  if (!ChooseSaveFile(this, QStringLiteral("Экспорт данных для GPRS:"), kSetFileFilter,
+                      QStringLiteral("txt"), 0, fileName, true, true, folder)) {
+    return;
+  }
+  // The folder follows the choice; the remembered name stays.
+  settings.LastGprsFile = FilePathOf(fileName) + FileNameOf(settings.LastGprsFile);
+  WriteExport(fileName, NextGprsPackage(image));
+}
+
+void TMainLentarForm::GprsButtonClick() {
+  const CompileResult image = CompileEditorText(true);
+  if (!image.ok || image.length() == 0) return;
+  TSettings& settings = Settings();
+  std::string fileName = FileNameOf(settings.LastGprsFile);
+  std::string folder = FilePathOf(settings.LastGprsFile);
+  if (!ChooseSaveFile(this, QStringLiteral("Сохранить данные для GPRS загрузки"), kSetFileFilter,
+                      QStringLiteral("txt"), 0, fileName, true, true, folder)) {
+    return;
+  }
+  settings.LastGprsFile = fileName;
+  WriteExport(fileName, NextGprsPackage(image));
+}
+
+// ---- Editing buttons ----------------------------------------------------------
+
+void TMainLentarForm::CaseButtonClick() {
+  const QTextCursor cursor = memo_->textCursor();
+  const std::string text = memo_->BoardText();
+  int start = 0;
+  int end = static_cast<int>(text.size());
+  if (cursor.hasSelection()) {
+    start = cursor.selectionStart();
+    end = cursor.selectionEnd();
+  }
+  int mode = -1;
+  if (!ChooseOption(this, QStringLiteral("Изменить регистр"),
+                    QStringLiteral("строчные\rПРОПИСНЫЕ\rКак в предложениях"), 2, 1, mode) ||
+      mode < 0 || mode > 2) {
+    return;
+  }
+  const std::string converted =
+      ChangeCase(std::string_view(text).substr(static_cast<size_t>(start),
+                                               static_cast<size_t>(end - start)),
+                 mode);
+  memo_->ReplaceRange(start, end, converted, start + static_cast<int>(converted.size()));
+}
+
+void TMainLentarForm::SpacesButtonClick() {
+  const EditTarget target = FindEditTarget(*memo_, "SP");
+  int count = 10;
+  if (target.tagFound) {
+    const int64_t n = TextToInt(SplitTag(target.text).parts.args);
+    count = static_cast<int>(std::clamp<int64_t>(n, INT32_MIN, INT32_MAX));
+    QTextCursor select = memo_->textCursor();
+    select.setPosition(target.start);
+    select.setPosition(target.end, QTextCursor::KeepAnchor);
+    memo_->setTextCursor(select);
+  }
+  if (!InputNumber(this, QStringLiteral("Вставить пробелы"), QStringLiteral("Количество:"), count) ||
+      count < 0) {
+    return;
+  }
+  const std::string tag = "{[Sp:" + std::to_string(count) + "]}";
+  const int caret = target.tagFound ? target.start + 3 : target.start + static_cast<int>(tag.size());
+  memo_->ReplaceRange(target.start, target.end, tag, caret);
+}
+
+TTabFontList* TMainLentarForm::FontBank() const {
+  return dynamic_cast<TTabFontList*>(project_.Fonts());
 }
 
 }  // namespace lentar::gui

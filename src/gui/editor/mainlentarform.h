@@ -1,17 +1,30 @@
-// The main window: the hub of the program. It brackets the settings file: it
-// reads lentar.ini when first shown and writes it when hidden at exit.
+// The main window: the hub of the program. It holds the message set being
+// edited, the set-file commands, the tag buttons, the preview and the exports.
+// It brackets the settings file: it reads lentar.ini when first shown and
+// writes it when hidden at exit.
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
+#include <array>
 #include <string>
 
-class QPlainTextEdit;
+#include "markup/compiler.h"
+
+class QAction;
+class QMenu;
+class QPushButton;
+class QToolBar;
 
 namespace lentar {
 class TRecProject;
+class TTabFontList;
 }
 
 namespace lentar::gui {
+
+class SetTextEdit;
+class TRForm;
 
 class TMainLentarForm : public QMainWindow {
   Q_OBJECT
@@ -20,25 +33,137 @@ class TMainLentarForm : public QMainWindow {
   // firstArgument: the program's first command-line argument (a set file),
   // as Windows-1251 bytes; may be empty.
   TMainLentarForm(TRecProject& project, std::string firstArgument, QWidget* parent = nullptr);
+  ~TMainLentarForm() override;
 
+  // Full path of the set being edited (Windows-1251); empty for a new set.
   const std::string& CurrentFile() const { return currentFile_; }
+  // Set by every change of the text; cleared by a successful open or save and
+  // by "Новый". Undoing back to the saved text still counts as a change.
+  bool Modified() const { return modified_; }
+  // The set as its file holds it (Windows-1251, CR LF line breaks). Unchanged
+  // since the last open or save, it is exactly the bytes of that file.
+  std::string SetText() const;
+
+  // Caption "Lentar - " + CurrentFile (the task bar shows the caption).
+  void UpdateTitle();
+  // Asks about unsaved changes. True when the caller may go on: nothing was
+  // changed, the operator answered No, or answered Yes and the save succeeded.
+  bool AskSaveChanges();
+  // Loads the set file into the editor; the error box on failure.
+  bool OpenSetFile(const std::string& path);
+  // Saves the editor's text to path; the error box on failure (the set then
+  // stays modified).
+  bool SaveSetFile(const std::string& path);
+  // Compiles the editor's whole text with the project's font height and
+  // colour channels against OutDataSize. ok is false when the image is too
+  // large; with showSizeError the size message is shown then.
+  CompileResult CompileEditorText(bool showSizeError);
 
  protected:
   void showEvent(QShowEvent* event) override;
   void hideEvent(QHideEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
  private:
+  void CreateActions();
+  void CreateMenu();
+  void CreateToolBar();
+  QWidget* CreateButtonPanel();
+  QPushButton* AddButton(const QString& caption, const char* objectName);
+
   void FormShow();
   void FormHide();
-  bool OpenSetFile(const std::string& path);
-  void UpdateTitle();
+  void RebuildRecentMenu();
+  void TextChanged();
+
+  // Commands.
+  void NewClick();
+  void OpenClick();
+  void SaveClick();
+  void SaveAsClick();
+  void RecentClick(int index);
+  void PasswordsClick();
+  void FontBankClick();
+  void PreviewClick();
+  void ExportBinaryClick();
+  void ExportGprsClick();
+  void GprsButtonClick();
+  void AboutClick();
+  void CaseButtonClick();
+  void SpacesButtonClick();
+  void FontButtonClick();
+  void ParameterButtonClick();
+  void EffectButtonClick();
+  void ColorButtonClick();
+  void SymbolsButtonClick();
+
+  void ShowEmulation();
+  // Asks a running preview to stop.
+  void StopPreview();
+  TTabFontList* FontBank() const;
+  // Writes an export; the platform's error text in the error box on failure.
+  bool WriteExport(const std::string& path, const std::vector<uint8_t>& bytes);
+  // The version step of the GPRS exports and the package of the image.
+  std::vector<uint8_t> NextGprsPackage(const CompileResult& image);
 
   TRecProject& project_;
   std::string firstArgument_;
   std::string currentFile_;
+  bool modified_ = false;
+  bool loadingText_ = false;
+  // The bytes of the set file last opened or saved (or the empty new set);
+  // saved again as they are while the text is unchanged.
+  std::string cleanText_;
   bool shownOnce_ = false;
   bool settingsWritten_ = false;
-  QPlainTextEdit* memo_ = nullptr;
+
+  SetTextEdit* memo_ = nullptr;
+  // The emulation window of this window's previews (a TRForm), or none.
+  QPointer<QWidget> emulation_;
+  // An emulation window closed while its preview still ran: kept alive until
+  // the run has let go of it.
+  QPointer<QWidget> closedEmulation_;
+  bool previewRunning_ = false;
+
+  // Menu and tool bar commands.
+  QAction* newAction_ = nullptr;
+  QAction* openAction_ = nullptr;
+  QAction* saveAction_ = nullptr;
+  QAction* saveAsAction_ = nullptr;
+  QMenu* recentMenu_ = nullptr;
+  QAction* emptyRecentAction_ = nullptr;
+  std::array<QAction*, 10> recentActions_{};
+  QAction* exitAction_ = nullptr;
+  QAction* systemSettingsAction_ = nullptr;
+  QAction* boardOptionsAction_ = nullptr;
+  QAction* boardWindowAction_ = nullptr;
+  QAction* passwordsAction_ = nullptr;
+  QAction* defaultFontsAction_ = nullptr;
+  QAction* projectFontsAction_ = nullptr;
+  QAction* layoutsAction_ = nullptr;
+  QAction* uploadBoardAction_ = nullptr;
+  QAction* previewAction_ = nullptr;
+  QAction* uploadLoaderAction_ = nullptr;
+  QAction* exportBinaryAction_ = nullptr;
+  QAction* exportGprsAction_ = nullptr;
+  QAction* freeTextAction_ = nullptr;
+  QAction* aboutAction_ = nullptr;
+  QToolBar* toolBar_ = nullptr;
+
+  // The button panel.
+  QPushButton* caseButton_ = nullptr;
+  QPushButton* pictureButton_ = nullptr;
+  QPushButton* spacesButton_ = nullptr;
+  QPushButton* parameterButton_ = nullptr;
+  QPushButton* effectButton_ = nullptr;
+  QPushButton* symbolsButton_ = nullptr;
+  QPushButton* fontButton_ = nullptr;
+  QPushButton* colorButton_ = nullptr;
+  QPushButton* gprsButton_ = nullptr;
+  QPushButton* previewButton_ = nullptr;
+  QPushButton* toLoaderButton_ = nullptr;
+  QPushButton* toBoardButton_ = nullptr;
+  QPushButton* recodePasteButton_ = nullptr;
 };
 
 }  // namespace lentar::gui

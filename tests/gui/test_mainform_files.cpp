@@ -1,0 +1,633 @@
+// The main window's file side: set files and the title, the unsaved-changes
+// question, the recent list, the binary and GPRS exports and the compiler's
+// size limit. Message boxes and file dialogs are answered through the capture
+// services; nothing here waits on a real dialog.
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QFileDialog>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QToolBar>
+#include <QtTest>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+
+#include "core/paths.h"
+#include "core/project.h"
+#include "core/settings.h"
+#include "core/textutil.h"
+#include "gui/common/filedialogs.h"
+#include "gui/common/messages.h"
+#include "gui/editor/mainlentarform.h"
+#include "markup/compiler.h"
+#include "markup/fonts.h"
+#include "markup/gprs.h"
+
+using namespace lentar;
+using namespace lentar::gui;
+
+namespace {
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(NativePath(path), std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteAll(const std::string& path, const std::string& bytes) {
+  std::ofstream out(NativePath(path), std::ios::binary);
+  out << bytes;
+}
+
+std::string Bytes(const std::vector<uint8_t>& v) { return std::string(v.begin(), v.end()); }
+
+QString Q(const char8_t* utf8) { return QString::fromUtf8(reinterpret_cast<const char*>(utf8)); }
+
+QAction* Action(QWidget& form, const char* name) {
+  QAction* action = form.findChild<QAction*>(QLatin1String(name));
+  if (!action) qWarning("no action %s", name);
+  return action;
+}
+
+QPlainTextEdit* Memo(QWidget& form) { return form.findChild<QPlainTextEdit*>("Memo1"); }
+
+// Types text at the end of the editor, as the operator would: one key event
+// per character, carrying that character (QTest::keyClicks knows Latin-1 only).
+void TypeAtEnd(QWidget& form, const QString& text) {
+  QPlainTextEdit* memo = Memo(form);
+  memo->moveCursor(QTextCursor::End);
+  for (QChar c : text) {
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
+    QApplication::sendEvent(memo, &press);
+    QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, QString(c));
+    QApplication::sendEvent(memo, &release);
+  }
+}
+
+bool HasMessage(const MessageCapture& capture, const QString& caption, const QString& text) {
+  for (const CapturedMessage& m : capture.Messages()) {
+    if (m.caption == caption && m.text == text) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+class MainFormFilesTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() {
+    dir_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir_->isValid());
+    folder_ = FromNativePath(dir_->path().toStdString()) + "/";
+    SetProgramFolder(folder_);
+    EnsureFolder(FontsFolder());
+    Settings() = TSettings{};
+    project_ = std::make_unique<TRecProject>(std::make_unique<TTabFontList>());
+    // No test may end up in a real dialog: unanswered ones read as Cancel.
+    noDialogs_ = std::make_unique<FileDialogCapture>();
+  }
+
+  void cleanup() {
+    form_.reset();
+    project_.reset();
+    noDialogs_.reset();
+  }
+
+  // ---- Layout -----------------------------------------------------------------
+
+  void menuToolBarAndPanelStandWhereTheyBelong() {
+    MessageCapture capture;
+    TMainLentarForm& form = Start();
+    QVERIFY(!form.Modified());
+    QStringList menus;
+    for (QAction* a : form.menuBar()->actions()) menus << a->text();
+    QCOMPARE(menus, QStringList({Q(u8"Файл"), Q(u8"Настройки"), Q(u8"Загрузка"), Q(u8"Справка")}));
+
+    auto items = [](QMenu* menu) {
+      QStringList list;
+      for (QAction* a : menu->actions()) list << (a->isSeparator() ? QStringLiteral("-") : a->text());
+      return list;
+    };
+    QCOMPARE(items(form.findChild<QMenu*>("FileMenu")),
+             QStringList({Q(u8"Новый"), Q(u8"Открыть"), Q(u8"Сохранить"), Q(u8"Сохранить как"), "-",
+                          Q(u8"Последние файлы"), "-", Q(u8"Выход")}));
+    QCOMPARE(items(form.findChild<QMenu*>("SettingsMenu")),
+             QStringList({Q(u8"Системные"), Q(u8"Опции табло"), "-", Q(u8"Табло"), "-", Q(u8"Пароли"),
+                          "-", Q(u8"Шрифты"), "-", Q(u8"Раскладки клавиатуры")}));
+    QCOMPARE(items(form.findChild<QMenu*>("UploadMenu")),
+             QStringList({Q(u8"Табло"), Q(u8"Эмуляция"), Q(u8"Загрузчик"), Q(u8"Экспорт в файл"),
+                          Q(u8"Экспорт для GPRS"), "-", Q(u8"Произвольный текст")}));
+
+    // Commands whose windows come later stand disabled in their places.
+    for (const char* name : {"SystemSettingsItem", "BoardOptionsItem", "BoardWindowItem",
+                             "LayoutsItem", "UploadBoardItem", "UploadLoaderItem", "FreeTextItem"}) {
+      QVERIFY2(!Action(form, name)->isEnabled(), name);
+    }
+    for (const char* name : {"NewItem", "OpenItem", "SaveItem", "SaveAsItem", "ExitItem",
+                             "PasswordsItem", "PreviewItem", "ExportBinaryItem", "ExportGprsItem",
+                             "AboutItem"}) {
+      QVERIFY2(Action(form, name)->isEnabled(), name);
+    }
+
+    QToolBar* bar = form.findChild<QToolBar*>("ToolBar1");
+    QVERIFY(bar);
+    QList<QAction*> expected = {Action(form, "OpenItem"), Action(form, "SaveItem"), nullptr,
+                                Action(form, "SystemSettingsItem"), Action(form, "BoardOptionsItem"),
+                                nullptr, Action(form, "PreviewItem"), Action(form, "UploadBoardItem"),
+                                Action(form, "UploadLoaderItem")};
+    const QList<QAction*> tools = bar->actions();
+    QCOMPARE(tools.size(), expected.size());
+    for (qsizetype i = 0; i < tools.size(); ++i) {
+      if (expected[i]) {
+        QCOMPARE(tools[i], expected[i]);
+      } else {
+        QVERIFY(tools[i]->isSeparator());
+      }
+    }
+
+    const char* captions[] = {"Регистр", "Изображение", "Пробелы", "Параметр", "Эффект",
+                              "Символы", "Шрифт", "Цвет", "GPRS", "Просмотр",
+                              "В загрузчик", "В табло", "Вставить с перекодировкой"};
+    for (int i = 0; i < 13; ++i) {
+      auto* b = form.findChild<QPushButton*>(QStringLiteral("Button%1").arg(i + 1));
+      QVERIFY(b);
+      QCOMPARE(b->text(), QString::fromUtf8(captions[i]));
+    }
+    for (int enabled : {1, 3, 4, 5, 6, 7, 8, 9, 10}) {
+      QVERIFY(form.findChild<QPushButton*>(QStringLiteral("Button%1").arg(enabled))->isEnabled());
+    }
+    for (int disabled : {2, 11, 12, 13}) {
+      QVERIFY(!form.findChild<QPushButton*>(QStringLiteral("Button%1").arg(disabled))->isEnabled());
+    }
+    // Row 3: the recoding paste is twice as wide as its neighbours.
+    auto* b11 = form.findChild<QPushButton*>("Button11");
+    auto* b13 = form.findChild<QPushButton*>("Button13");
+    QVERIFY(b13->width() > b11->width() * 3 / 2);
+    QVERIFY(b13->y() > form.findChild<QPushButton*>("Button6")->y());
+  }
+
+  void fileDialogFiltersAndProposals() {
+    const QString filter = Q(u8"Текстовые файлы (*.txt)|*.txt|Двоичные файлы (*.bin)|*.BIN|Все файлы|*.*");
+    QCOMPARE(QtFileFilters(filter),
+             QStringList({Q(u8"Текстовые файлы (*.txt)"), Q(u8"Двоичные файлы (*.BIN)"),
+                          Q(u8"Все файлы (*)")}));
+    FileDialogProposal p = ProposeFile(filter, 0, "/a/b/set.bin");
+    QCOMPARE(p.filter, 0);
+    QCOMPARE(p.name, std::string("/a/b/set.bin"));
+    p = ProposeFile(filter, 3, "/a/b/set.bin");
+    QCOMPARE(p.filter, 2);
+    QCOMPARE(p.name, std::string("set.bin"));
+    p = ProposeFile(filter, -1, "/a/b/set.bin");  // by extension, letter case ignored
+    QCOMPARE(p.filter, 1);
+    QCOMPARE(p.name, std::string("set.bin"));
+    p = ProposeFile(filter, -1, "/a/b.x/set");  // no extension: the first filter
+    QCOMPARE(p.filter, 0);
+    QCOMPARE(p.name, std::string("set"));
+    QCOMPARE(ProposeFile(filter, 9, "x.txt").filter, 0);
+  }
+
+  void realOpenDialogIsSetUpAndAnswers() {
+    noDialogs_.reset();  // this one goes through the real dialog
+    const std::string set = folder_ + Utf8ToCp1251(u8"набор.txt");
+    WriteAll(set, "abc");
+    QString title, directory;
+    QStringList filters;
+    std::function<void(int)> answer = [&](int turns) {
+      QTimer::singleShot(0, [&, turns] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog) {
+          if (turns > 0) answer(turns - 1);
+          return;
+        }
+        title = dialog->windowTitle();
+        filters = dialog->nameFilters();
+        directory = dialog->directory().absolutePath();
+        dialog->selectFile(QString::fromStdString(NativePath(set).string()));
+        static_cast<QDialog*>(dialog)->accept();
+      });
+    };
+    answer(2000);
+    std::string folder = folder_;
+    std::string fileName;
+    QVERIFY(ChooseOpenFile(nullptr, Q(u8"Открыть файл"), Q(u8"Текстовые файлы (*.txt)|*.txt|Все файлы|*.*"),
+                           folder, 0, fileName, false, true));
+    QCOMPARE(title, Q(u8"Открыть файл"));
+    QCOMPARE(filters, QStringList({Q(u8"Текстовые файлы (*.txt)"), Q(u8"Все файлы (*)")}));
+    QCOMPARE(directory + "/", QString::fromStdString(NativePath(folder_).string()));
+    QCOMPARE(fileName, set);
+    QCOMPARE(folder, folder_);
+  }
+
+  // ---- Title, open, save, "Новый" ----------------------------------------------------
+
+  void titleFollowsOpenSaveAndNew() {
+    const std::string set = folder_ + Utf8ToCp1251(u8"набор.txt");
+    WriteAll(set, Utf8ToCp1251(u8"Бегущая строка"));
+    MessageCapture capture;
+    FileDialogCapture files;
+    TMainLentarForm& form = Start();
+    QCOMPARE(form.windowTitle(), QStringLiteral("Lentar - "));
+
+    files.QueueAnswer(set);
+    Action(form, "OpenItem")->trigger();
+    QCOMPARE(files.Requests().size(), size_t{1});
+    const FileDialogRequest& open = files.Requests()[0];
+    QVERIFY(!open.save);
+    QCOMPARE(open.title, Q(u8"Открыть файл"));
+    QCOMPARE(open.filters, QStringList({Q(u8"Текстовые файлы (*.txt)"), Q(u8"Все файлы (*)")}));
+    QCOMPARE(open.proposedName, std::string());
+    QCOMPARE(form.windowTitle(), QStringLiteral("Lentar - ") + FromBoardText(set));
+    QCOMPARE(Memo(form)->toPlainText(), Q(u8"Бегущая строка"));
+    QVERIFY(!form.Modified());
+
+    TypeAtEnd(form, Q(u8"!"));
+    QVERIFY(form.Modified());
+    const std::string other = folder_ + "other.txt";
+    files.QueueAnswer(other);
+    Action(form, "SaveAsItem")->trigger();
+    const FileDialogRequest& saveAs = files.Requests()[1];
+    QVERIFY(saveAs.save);
+    QCOMPARE(saveAs.title, Q(u8"Сохранить набор как:"));
+    QCOMPARE(saveAs.defaultExtension, QStringLiteral("txt"));
+    QVERIFY(saveAs.overwritePrompt);
+    QCOMPARE(saveAs.proposedName, Utf8ToCp1251(u8"набор.txt"));
+    QCOMPARE(saveAs.folder, folder_);
+    QCOMPARE(form.windowTitle(), QStringLiteral("Lentar - ") + FromBoardText(other));
+    QCOMPARE(ReadAll(other), Utf8ToCp1251(u8"Бегущая строка!"));
+    QVERIFY(!form.Modified());
+    QCOMPARE(form.CurrentFile(), other);
+
+    Action(form, "NewItem")->trigger();  // nothing unsaved: no question
+    QVERIFY(capture.Messages().empty());
+    QCOMPARE(form.windowTitle(), QStringLiteral("Lentar - "));
+    QVERIFY(Memo(form)->toPlainText().isEmpty());
+    QCOMPARE(form.CurrentFile(), std::string());
+    QVERIFY(!form.Modified());
+  }
+
+  void setFileKeepsItsBytesAndEditsSaveCrLf() {
+    // Lone LF and CR, a no-break space and the one byte the code page leaves
+    // unassigned: opened and saved untouched, the file stays as it was.
+    const std::string bytes = "A\r\n\xC1\n{[Sp:5]}\rD\xA0\x98 &#65;";
+    const std::string set = folder_ + "set.txt";
+    WriteAll(set, bytes);
+    MessageCapture capture;
+    TMainLentarForm& form = Start(set);
+    Action(form, "SaveItem")->trigger();
+    QCOMPARE(ReadAll(set), bytes);
+    QCOMPARE(form.SetText(), bytes);
+
+    // Once edited, the text is saved as the editor holds it: CR LF breaks.
+    TypeAtEnd(form, QStringLiteral("x"));
+    Action(form, "SaveItem")->trigger();
+    QCOMPARE(ReadAll(set), std::string("A\r\n\xC1\r\n{[Sp:5]}\r\nD\xA0? &#65;x"));
+    QVERIFY(capture.Messages().empty());
+
+    // An empty set is a 0-byte file and opens as an empty editor.
+    WriteAll(set, "");
+    QVERIFY(form.OpenSetFile(set));
+    QVERIFY(Memo(form)->toPlainText().isEmpty());
+  }
+
+  void charactersOutsideTheCodePageNeverReachTheSet() {
+    MessageCapture capture;
+    TMainLentarForm& form = Start();
+    TypeAtEnd(form, Q(u8"aΩб€"));  // Ω has no Windows-1251 byte: refused
+    QCOMPARE(Memo(form)->toPlainText(), Q(u8"aб€"));
+    QApplication::clipboard()->setText(Q(u8"xΩ😀y"));
+    Memo(form)->paste();
+    QCOMPARE(Memo(form)->toPlainText(), Q(u8"aб€x??y"));
+    QCOMPARE(form.SetText(), std::string("a\xE1\x88x??y"));
+  }
+
+  void undoingBackToTheSavedTextStillCountsAsModified() {
+    const std::string set = folder_ + "set.txt";
+    WriteAll(set, "abc");
+    MessageCapture capture;
+    TMainLentarForm& form = Start(set);
+    TypeAtEnd(form, QStringLiteral("d"));
+    Memo(form)->undo();
+    QCOMPARE(Memo(form)->toPlainText(), QStringLiteral("abc"));
+    QVERIFY(form.Modified());
+  }
+
+  // ---- Unsaved changes ------------------------------------------------------------------
+
+  void exitWithUnsavedChangesAnsweredCancelNoAndYes() {
+    const std::string set = folder_ + "set.txt";
+    WriteAll(set, "abc");
+    MessageCapture capture;
+    {
+      TMainLentarForm& form = Start(set);
+      TypeAtEnd(form, QStringLiteral("d"));
+      capture.QueueAnswer(QMessageBox::Cancel);
+      Action(form, "ExitItem")->trigger();
+      QVERIFY(form.isVisible());
+      QCOMPARE(capture.Messages().size(), size_t{1});
+      const CapturedMessage& m = capture.Messages()[0];
+      QCOMPARE(m.caption, Q(u8"Внимание!"));
+      QCOMPARE(m.text, Q(u8"Файл ") + FromBoardText(set) + Q(u8" не был сохранен! Сохранить?"));
+      QCOMPARE(m.icon, QMessageBox::Warning);
+      QCOMPARE(m.buttons, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+
+      capture.QueueAnswer(QMessageBox::No);
+      Action(form, "ExitItem")->trigger();
+      QVERIFY(!form.isVisible());
+      QCOMPARE(ReadAll(set), std::string("abc"));
+      // Hiding at exit wrote the settings with the set of this run.
+      TSettings back;
+      ReadSettings(back, SettingsFilePath());
+      QCOMPARE(back.LastProject, set);
+    }
+    cleanup();
+    init();
+    const std::string again = folder_ + "set.txt";
+    WriteAll(again, "abc");
+    capture.Clear();
+    TMainLentarForm& form = Start(again);
+    TypeAtEnd(form, QStringLiteral("d"));
+    capture.QueueAnswer(QMessageBox::Yes);
+    Action(form, "ExitItem")->trigger();
+    QVERIFY(!form.isVisible());
+    QCOMPARE(ReadAll(again), std::string("abcd"));
+  }
+
+  void unnamedSetAsksWithTwoSpacesAndYesOffersSaveAs() {
+    MessageCapture capture;
+    FileDialogCapture files;
+    TMainLentarForm& form = Start();
+    TypeAtEnd(form, QStringLiteral("abc"));
+    capture.QueueAnswer(QMessageBox::Yes);
+    files.QueueCancel();
+    Action(form, "NewItem")->trigger();
+    QCOMPARE(capture.Messages()[0].text, Q(u8"Файл  не был сохранен! Сохранить?"));
+    QCOMPARE(files.Requests().size(), size_t{1});
+    // The save was cancelled: the set stays, and so does the window.
+    QCOMPARE(Memo(form)->toPlainText(), QStringLiteral("abc"));
+    capture.QueueAnswer(QMessageBox::Yes);
+    files.QueueCancel();
+    QVERIFY(!form.close());
+    QVERIFY(form.isVisible());
+  }
+
+  void failedSaveKeepsTheSetModified() {
+    const std::string set = folder_ + "set.txt";
+    WriteAll(set, "abc");
+    MessageCapture capture;
+    FileDialogCapture files;
+    TMainLentarForm& form = Start(set);
+    TypeAtEnd(form, QStringLiteral("d"));
+    const std::string nowhere = folder_ + "missing/set.txt";
+    files.QueueAnswer(nowhere);
+    Action(form, "SaveAsItem")->trigger();
+    QVERIFY(HasMessage(capture, Q(u8"Ошибка"), Q(u8"Не могу сохранить файл ") + FromBoardText(nowhere)));
+    QVERIFY(form.Modified());
+    QCOMPARE(form.CurrentFile(), set);
+    QCOMPARE(form.windowTitle(), QStringLiteral("Lentar - ") + FromBoardText(set));
+    QCOMPARE(Settings().ProjHistory[1], std::string());
+
+    // Yes to the question, and the save fails again: the window stays open.
+    std::filesystem::remove(NativePath(set));
+    std::filesystem::create_directory(NativePath(set));  // a folder cannot be replaced
+    capture.Clear();
+    capture.QueueAnswer(QMessageBox::Yes);
+    Action(form, "ExitItem")->trigger();
+    QVERIFY(HasMessage(capture, Q(u8"Ошибка"), Q(u8"Не могу сохранить файл ") + FromBoardText(set)));
+    QVERIFY(form.isVisible());
+    QVERIFY(form.Modified());
+  }
+
+  // ---- Recent files and the command line -------------------------------------------------
+
+  void recentListKeepsOneEntryForTheSameNameInAnotherCase() {
+    const std::string lower = folder_ + "set.txt";
+    const std::string upper = folder_ + "SET.TXT";
+    WriteAll(lower, "lower");
+    WriteAll(upper, "upper");
+    MessageCapture capture;
+    FileDialogCapture files;
+    TMainLentarForm& form = Start();
+    QVERIFY(Action(form, "EmptyRecentItem")->isVisible());
+    QVERIFY(!Action(form, "RecentItem1")->isVisible());
+
+    files.QueueAnswer(lower);
+    Action(form, "OpenItem")->trigger();
+    files.QueueAnswer(upper);
+    Action(form, "OpenItem")->trigger();
+    QCOMPARE(Settings().ProjHistory[0], upper);
+    QCOMPARE(Settings().ProjHistory[1], std::string());
+    QVERIFY(!Action(form, "EmptyRecentItem")->isVisible());
+    QVERIFY(Action(form, "RecentItem1")->isVisible());
+    QCOMPARE(Action(form, "RecentItem1")->text(), FromBoardText(upper));
+    QVERIFY(!Action(form, "RecentItem2")->isVisible());
+
+    // Choosing an entry opens it, after the unsaved-changes question.
+    const std::string other = folder_ + "other.txt";
+    WriteAll(other, "other");
+    form.OpenSetFile(other);
+    QCOMPARE(Action(form, "RecentItem1")->text(), FromBoardText(other));
+    QCOMPARE(Action(form, "RecentItem2")->text(), FromBoardText(upper));
+    TypeAtEnd(form, QStringLiteral("!"));
+    capture.QueueAnswer(QMessageBox::Cancel);
+    Action(form, "RecentItem2")->trigger();
+    QCOMPARE(Memo(form)->toPlainText(), QStringLiteral("other!"));
+    capture.QueueAnswer(QMessageBox::No);
+    Action(form, "RecentItem2")->trigger();
+    QCOMPARE(Memo(form)->toPlainText(), QStringLiteral("upper"));
+    QCOMPARE(Settings().ProjHistory[0], upper);
+    QCOMPARE(Settings().ProjHistory[1], other);
+  }
+
+  void malformedArgumentFallsBackToTheLastSet() {
+    const std::string last = folder_ + "last.txt";
+    WriteAll(last, "last");
+    WriteAll(SettingsFilePath(), "[Settings]\r\nLastProject=" + last + "\r\n");
+    MessageCapture capture;
+    TMainLentarForm& form = Start(std::string(), folder_ + "a*.txt");
+    QCOMPARE(form.CurrentFile(), last);
+    QCOMPARE(Memo(form)->toPlainText(), QStringLiteral("last"));
+  }
+
+  // ---- Exports ------------------------------------------------------------------------
+
+  void exportToFileWritesTheImageBytes() {
+    const std::string set = folder_ + "set.txt";
+    const std::string text = Utf8ToCp1251(u8"Привет{[Spd:3]}\r\n{[Sp:4]}мир");
+    WriteAll(set, text);
+    MessageCapture capture;
+    FileDialogCapture files;
+    TMainLentarForm& form = Start(set);
+    const std::string bin = folder_ + "out.bin";
+    files.QueueAnswer(bin);
+    Action(form, "ExportBinaryItem")->trigger();
+    QCOMPARE(files.Requests().size(), size_t{1});
+    const FileDialogRequest& r = files.Requests()[0];
+    QCOMPARE(r.title, Q(u8"Экспорт данных:"));
+    QCOMPARE(r.filters, QStringList({Q(u8"Двоичные файлы (*.bin)"), Q(u8"Все файлы (*)")}));
+    QCOMPARE(r.defaultExtension, QStringLiteral("bin"));
+    QCOMPARE(r.proposedName, folder_ + "set.bin");
+    QVERIFY(r.overwritePrompt);
+    const CompileResult expected = CompileBoardData(text, 1, 1, 64000);
+    QCOMPARE(ReadAll(bin), Bytes(expected.image));
+    QVERIFY(ReadAll(bin).size() > 10);
+    QVERIFY(capture.Messages().empty());
+
+    // A shorter image truncates the old file.
+    Memo(form)->setPlainText(QStringLiteral("ab"));
+    files.QueueAnswer(bin);
+    Action(form, "ExportBinaryItem")->trigger();
+    QCOMPARE(ReadAll(bin), std::string("ab"));
+
+    // A file that cannot be written: the system's reason in the error box.
+    const std::string folderTarget = folder_ + "dir.bin";
+    std::filesystem::create_directory(NativePath(folderTarget));
+    files.QueueAnswer(folderTarget);
+    Action(form, "ExportBinaryItem")->trigger();
+    QCOMPARE(capture.Messages().size(), size_t{1});
+    QCOMPARE(capture.Messages()[0].caption, Q(u8"Ошибка"));
+    QVERIFY(!capture.Messages()[0].text.isEmpty());
+  }
+
+  void gprsMenuExportStepsTheVersionAndKeepsTheRememberedName() {
+    const std::string set = folder_ + "set.txt";
+    WriteAll(set, "abc");
+    MessageCapture capture;
+    FileDialogCapture files;
+    TMainLentarForm& form = Start(set);
+    EnsureFolder(folder_ + "old");
+    EnsureFolder(folder_ + "out");
+    Settings().LastGprsFile = folder_ + "old/pkg.txt";
+    Settings().GprsFileVersion = 5;
+
+    const std::string chosen = folder_ + "out/new.txt";
+    files.QueueAnswer(chosen);
+    Action(form, "ExportGprsItem")->trigger();
+    QCOMPARE(files.Requests().size(), size_t{1});
+    const FileDialogRequest& r = files.Requests()[0];
+    QCOMPARE(r.title, Q(u8"Экспорт данных для GPRS:"));
+    QCOMPARE(r.filters, QStringList({Q(u8"Текстовые файлы (*.txt)"), Q(u8"Все файлы (*)")}));
+    QCOMPARE(r.defaultExtension, QStringLiteral("txt"));
+    QCOMPARE(r.folder, folder_ + "old/");
+    QCOMPARE(r.proposedName, std::string("set.txt"));
+    QVERIFY(r.overwritePrompt);
+
+    QCOMPARE(Settings().GprsFileVersion, 6u);
+    QCOMPARE(Settings().LastGprsFile, folder_ + "out/pkg.txt");
+    const std::string file = ReadAll(chosen);
+    QCOMPARE(file, Bytes(EncodeGprsPackage(1, reinterpret_cast<const uint8_t*>("abc"), 3, 6)));
+    const auto package = UnescapeGprs(reinterpret_cast<const uint8_t*>(file.data()), file.size());
+    QVERIFY(package);
+    const auto parsed = ParseGprsPackage(package->data(), package->size());
+    QVERIFY(parsed);
+    QCOMPARE(parsed->version, 6);
+    QCOMPARE(Bytes(parsed->image), std::string("abc"));
+    QCOMPARE(ReadAll(set), std::string("abc"));  // the set file is untouched
+
+    // Cancelled: no version is taken.
+    files.QueueCancel();
+    Action(form, "ExportGprsItem")->trigger();
+    QCOMPARE(Settings().GprsFileVersion, 6u);
+  }
+
+  void gprsButtonRemembersTheChosenFileAndWrapsTheVersion() {
+    MessageCapture capture;
+    FileDialogCapture files;
+    TMainLentarForm& form = Start();
+    Memo(form)->setPlainText(QStringLiteral("abc"));
+    EnsureFolder(folder_ + "out");
+    Settings().LastGprsFile = folder_ + "out/pkg.txt";
+    Settings().GprsFileVersion = 0x7FFFFFFE;
+
+    const std::string chosen = folder_ + "next.txt";
+    files.QueueAnswer(chosen);
+    QTest::mouseClick(form.findChild<QPushButton*>("Button9"), Qt::LeftButton);
+    QCOMPARE(files.Requests().size(), size_t{1});
+    const FileDialogRequest& r = files.Requests()[0];
+    QCOMPARE(r.title, Q(u8"Сохранить данные для GPRS загрузки"));
+    QCOMPARE(r.defaultExtension, QStringLiteral("txt"));
+    QCOMPARE(r.folder, folder_ + "out/");
+    QCOMPARE(r.proposedName, std::string("pkg.txt"));
+    QCOMPARE(Settings().GprsFileVersion, 0u);
+    QCOMPARE(Settings().LastGprsFile, chosen);
+    QCOMPARE(ReadAll(chosen), Bytes(EncodeGprsPackage(1, reinterpret_cast<const uint8_t*>("abc"), 3, 0)));
+
+    // The next press proposes the file just written and steps on.
+    files.QueueAnswer(chosen);
+    QTest::mouseClick(form.findChild<QPushButton*>("Button9"), Qt::LeftButton);
+    QCOMPARE(files.Requests()[1].proposedName, std::string("next.txt"));
+    QCOMPARE(files.Requests()[1].folder, folder_);
+    QCOMPARE(Settings().GprsFileVersion, 1u);
+    QVERIFY(capture.Messages().empty());
+  }
+
+  void gprsExportsOfAnEmptySetDoNothing() {
+    MessageCapture capture;
+    FileDialogCapture files;
+    TMainLentarForm& form = Start();
+    Settings().GprsFileVersion = 3;
+    Action(form, "ExportGprsItem")->trigger();
+    QTest::mouseClick(form.findChild<QPushButton*>("Button9"), Qt::LeftButton);
+    QVERIFY(files.Requests().empty());
+    QVERIFY(capture.Messages().empty());
+    QCOMPARE(Settings().GprsFileVersion, 3u);
+  }
+
+  void oversizeSetShowsTheSizeMessageAndAsksForNoFile() {
+    MessageCapture capture;
+    FileDialogCapture files;
+    TMainLentarForm& form = Start();
+    Settings().OutDataSize = 4096;
+    Memo(form)->setPlainText(QString(5000, QLatin1Char('a')));
+    Settings().GprsFileVersion = 3;
+    Action(form, "ExportBinaryItem")->trigger();
+    Action(form, "ExportGprsItem")->trigger();
+    QTest::mouseClick(form.findChild<QPushButton*>("Button9"), Qt::LeftButton);
+    QVERIFY(files.Requests().empty());
+    QCOMPARE(capture.Messages().size(), size_t{3});
+    for (const CapturedMessage& m : capture.Messages()) {
+      QCOMPARE(m.caption, Q(u8"Ошибка"));
+      QCOMPARE(m.text, Q(u8"Размер данных (5000) превышает максимальный размер!"));
+    }
+    QCOMPARE(Settings().GprsFileVersion, 3u);
+
+    // Exactly at the limit is accepted.
+    capture.Clear();
+    Memo(form)->setPlainText(QString(4096, QLatin1Char('a')));
+    files.QueueCancel();
+    Action(form, "ExportBinaryItem")->trigger();
+    QVERIFY(capture.Messages().empty());
+    QCOMPARE(files.Requests().size(), size_t{1});
+  }
+
+ private:
+  TMainLentarForm& Start(const std::string& lastProject = std::string(),
+                         const std::string& argument = std::string()) {
+    if (!lastProject.empty()) {
+      WriteAll(SettingsFilePath(), "[Settings]\r\nLastProject=" + lastProject + "\r\n");
+    }
+    form_ = std::make_unique<TMainLentarForm>(*project_, argument);
+    form_->show();
+    if (!QTest::qWaitForWindowExposed(form_.get())) qWarning("window not exposed");
+    // The only message of a start in an empty folder: no font archive.
+    if (MessageCapture* capture = MessageCapture::Active()) capture->Clear();
+    return *form_;
+  }
+
+  std::unique_ptr<QTemporaryDir> dir_;
+  std::string folder_;
+  std::unique_ptr<TRecProject> project_;
+  std::unique_ptr<TMainLentarForm> form_;
+  std::unique_ptr<FileDialogCapture> noDialogs_;
+};
+
+QTEST_MAIN(MainFormFilesTest)
+#include "test_mainform_files.moc"

@@ -1,0 +1,114 @@
+// Screenshots of the main window with a Cyrillic set and of its preview
+// running, taken on a real X display. Skipped unless LENTAR_SHOTS_DIR names
+// the folder for the PNG files; run under Xvfb, for example:
+//
+//   LENTAR_SHOTS_DIR=/tmp/shots QT_QPA_PLATFORM=xcb
+//     xvfb-run -a -s "-screen 0 1280x800x24" build/bin/gui_test_mainform_screenshots
+//   (one command line)
+//
+// The screen is captured with xwd | xwdtopnm | pnmtopng (x11-apps, netpbm).
+// The font archive is the one the build puts beside the binaries.
+#include <QApplication>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+#include <fstream>
+#include <memory>
+
+#include "core/paths.h"
+#include "core/project.h"
+#include "core/settings.h"
+#include "core/textutil.h"
+#include "gui/common/messages.h"
+#include "gui/editor/mainlentarform.h"
+#include "markup/fonts.h"
+
+using namespace lentar;
+using namespace lentar::gui;
+
+namespace {
+
+bool CaptureScreen(const QString& file) {
+  const QString command =
+      QStringLiteral("xwd -root -silent | xwdtopnm 2>/dev/null | pnmtopng > '%1'").arg(file);
+  return QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), command}) == 0 &&
+         QFile(file).size() > 0;
+}
+
+// Lets the event loop run for about ms milliseconds (window painting).
+void Pump(int ms) {
+  QEventLoop loop;
+  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+}  // namespace
+
+class MainFormScreenshots : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void mainWindowAndRunningPreview() {
+    const QString shots = qEnvironmentVariable("LENTAR_SHOTS_DIR");
+    if (shots.isEmpty() || QGuiApplication::platformName() != QStringLiteral("xcb")) {
+      QSKIP("set LENTAR_SHOTS_DIR and run on an X display (xvfb-run) for the screenshots");
+    }
+    QDir().mkpath(shots);
+    const QString archive = QCoreApplication::applicationDirPath() + "/Fonts/default.tfa";
+    QVERIFY2(QFile::exists(archive), "build the target lentar_default_fonts first");
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const std::string folder = FromNativePath(dir.path().toStdString()) + "/";
+    SetProgramFolder(folder);
+    EnsureFolder(FontsFolder());
+    QVERIFY(QFile::copy(archive, QString::fromStdString(NativePath(FontsFolder()).string()) +
+                                     "default.tfa"));
+    const std::string set = folder + Utf8ToCp1251(u8"Витрина.txt");
+    {
+      std::ofstream out(NativePath(set), std::ios::binary);
+      out << Utf8ToCp1251(
+          u8"{[Font:1]}{[FCol:1]}Добро пожаловать!{[Pause:150]} {[FCol:2]}Скидки до 50% "
+          u8"на всё{[Sp:12]}{[FCol:3]}Открыто с 9:00 до 21:00\r\n"
+          u8"{[Font:0]}Тел. 8 (800) 555-35-35 {[Spd:2]}Ждём вас!");
+    }
+    {
+      std::ofstream ini(NativePath(SettingsFilePath()), std::ios::binary);
+      ini << "[Settings]\r\nMainCoor=20,20,860,560\r\nDisplayCoor=8,590,1270,790\r\n"
+             "DispLen=128\r\nDefFontHeight=2\r\nColorChannelCount=2\r\nSpeed=3\r\n"
+             "FontName=DejaVu Sans Mono\r\nFontSize=12\r\nLastProject="
+          << set << "\r\n";
+    }
+
+    MessageCapture capture;
+    TRecProject project(std::make_unique<TTabFontList>());
+    TMainLentarForm form(project, std::string());
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QVERIFY2(capture.Messages().empty(),
+             qPrintable(capture.Messages().empty() ? QString() : capture.Messages()[0].text));
+    auto* memo = form.findChild<QPlainTextEdit*>("Memo1");
+    memo->moveCursor(QTextCursor::End);
+    Pump(500);
+    QVERIFY(CaptureScreen(shots + "/main-window.png"));
+
+    bool captured = false;
+    QTimer::singleShot(2500, [&] {
+      captured = CaptureScreen(shots + "/emulation-running.png");
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w->objectName() == QStringLiteral("RForm") && w->isVisible()) w->close();
+      }
+    });
+    form.findChild<QPushButton*>("Button10")->click();
+    QVERIFY(captured);
+    QVERIFY(capture.Messages().empty());
+    form.hide();
+  }
+};
+
+QTEST_MAIN(MainFormScreenshots)
+#include "test_mainform_screenshots.moc"
