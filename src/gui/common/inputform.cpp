@@ -10,6 +10,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "gui/common/dialogbuttons.h"
+
 namespace lentar::gui {
 
 namespace {
@@ -61,20 +63,8 @@ TInputForm::TInputForm(const QString& title, const QStringList& prompts, int edi
     edits_.append(edit);
   }
 
-  okButton_ = new QPushButton(QStringLiteral("OK"), this);
-  okButton_->setObjectName(QStringLiteral("okButton"));
-  cancelButton_ = new QPushButton(QStringLiteral("Отмена"), this);
-  cancelButton_->setObjectName(QStringLiteral("cancelButton"));
-  connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
-  connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
-
   // The buttons share the free width in three equal gaps.
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  buttons->addWidget(okButton_);
-  buttons->addStretch(1);
-  buttons->addWidget(cancelButton_);
-  buttons->addStretch(1);
+  QHBoxLayout* buttons = MakeSpreadOkCancelRow(this, &okButton_, &cancelButton_);
 
   auto* top = new QVBoxLayout(this);
   top->setContentsMargins(kSideMargin, kTopMargin, kSideMargin, kBottomMargin);

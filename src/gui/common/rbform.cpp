@@ -8,6 +8,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "gui/common/dialogbuttons.h"
+
 namespace lentar::gui {
 
 TRBForm::TRBForm(const QString& title, const QStringList& options, int defaultIndex,
@@ -36,19 +38,7 @@ TRBForm::TRBForm(const QString& title, const QStringList& options, int defaultIn
   if (defaultIndex >= 0 && defaultIndex < count) options_[defaultIndex]->setChecked(true);
   connect(group_, &QButtonGroup::buttonClicked, this, [this] { UpdateOkButton(); });
 
-  okButton_ = new QPushButton(QStringLiteral("OK"), this);
-  okButton_->setObjectName(QStringLiteral("okButton"));
-  cancelButton_ = new QPushButton(QStringLiteral("Отмена"), this);
-  cancelButton_->setObjectName(QStringLiteral("cancelButton"));
-  connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
-  connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
-
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  buttons->addWidget(okButton_);
-  buttons->addStretch(1);
-  buttons->addWidget(cancelButton_);
-  buttons->addStretch(1);
+  QHBoxLayout* buttons = MakeSpreadOkCancelRow(this, &okButton_, &cancelButton_);
 
   auto* top = new QVBoxLayout(this);
   top->setContentsMargins(10, 4, 10, 4);

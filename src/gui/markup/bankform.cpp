@@ -11,6 +11,7 @@
 #include <algorithm>
 
 #include "core/settings.h"
+#include "gui/common/dialogbuttons.h"
 #include "gui/common/messages.h"
 #include "gui/common/tablegrid.h"
 #include "markup/fonts.h"
@@ -107,14 +108,8 @@ TBankForm::TBankForm(TTabFontList& bank, BankFormMode mode, int fontNumber, QWid
   restoreBox_->setObjectName(QStringLiteral("RestoreDefaultBox"));
   restoreBox_->setVisible(mode_ == BankFormMode::ChooseWithRestore);
 
-  okButton_ = new QPushButton(QStringLiteral("OK"), this);
-  okButton_->setObjectName(QStringLiteral("okButton"));
-  okButton_->setDefault(true);
-  cancelButton_ = new QPushButton(QStringLiteral("Отмена"), this);
-  cancelButton_->setObjectName(QStringLiteral("cancelButton"));
+  MakeOkCancelButtons(this, &okButton_, &cancelButton_);
   cancelButton_->setVisible(mode_ != BankFormMode::Browse);
-  connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
-  connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
 
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(restoreBox_);

@@ -14,6 +14,7 @@
 #include <algorithm>
 
 #include "core/textutil.h"
+#include "gui/common/dialogbuttons.h"
 #include "markup/emulation.h"
 #include "markup/tags.h"
 #include "markup/tagtexts.h"
@@ -118,17 +119,7 @@ TColorForm::TColorForm(int channelCount, const std::array<uint32_t, 8>& colours,
   valueRow->addWidget(colourList_, 1);
   valueRow->addWidget(valueEdit_, 0, Qt::AlignTop);
 
-  auto* ok = new QPushButton(QStringLiteral("OK"), this);
-  ok->setObjectName(QStringLiteral("okButton"));
-  ok->setDefault(true);
-  auto* cancel = new QPushButton(QStringLiteral("Отмена"), this);
-  cancel->setObjectName(QStringLiteral("cancelButton"));
-  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  buttons->addWidget(ok);
-  buttons->addWidget(cancel);
+  QHBoxLayout* buttons = MakeOkCancelRow(this);
 
   auto* top = new QVBoxLayout(this);
   if (withTarget) top->addLayout(targetRow);

@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "gui/common/dialogbuttons.h"
 #include "markup/tagtexts.h"
 #include "markup/tags.h"
 
@@ -130,17 +131,7 @@ TEffForm::TEffForm(const std::string& tagText, QWidget* parent) : QDialog(parent
   visualLayout->addLayout(visualForm);
   connect(effectType_, &QListWidget::currentRowChanged, this, &TEffForm::EffectTypeChanged);
 
-  auto* ok = new QPushButton(QStringLiteral("OK"), this);
-  ok->setObjectName(QStringLiteral("okButton"));
-  ok->setDefault(true);
-  auto* cancel = new QPushButton(QStringLiteral("Отмена"), this);
-  cancel->setObjectName(QStringLiteral("cancelButton"));
-  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  buttons->addWidget(ok);
-  buttons->addWidget(cancel);
+  QHBoxLayout* buttons = MakeOkCancelRow(this);
 
   auto* top = new QVBoxLayout(this);
   top->addWidget(pages_, 1);

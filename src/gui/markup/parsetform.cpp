@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "core/textutil.h"
+#include "gui/common/dialogbuttons.h"
 #include "markup/fonts.h"
 #include "markup/tags.h"
 #include "markup/tagtexts.h"
@@ -52,17 +53,7 @@ TParSetForm::TParSetForm(const TTabFontList& bank, int fontNumber, const std::st
   widthLayout->addLayout(widthRow);
   widthLayout->addWidget(recommendedLabel_);
 
-  auto* ok = new QPushButton(QStringLiteral("OK"), this);
-  ok->setObjectName(QStringLiteral("okButton"));
-  ok->setDefault(true);
-  auto* cancel = new QPushButton(QStringLiteral("Отмена"), this);
-  cancel->setObjectName(QStringLiteral("cancelButton"));
-  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  buttons->addWidget(ok);
-  buttons->addWidget(cancel);
+  QHBoxLayout* buttons = MakeOkCancelRow(this);
 
   auto* top = new QVBoxLayout(this);
   top->addWidget(kindGroup, 1);

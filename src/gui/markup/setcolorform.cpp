@@ -9,6 +9,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "gui/common/dialogbuttons.h"
+
 namespace lentar::gui {
 
 namespace {
@@ -62,17 +64,7 @@ TSetColorForm::TSetColorForm(int channelCount, const std::array<int32_t, 8>& col
     swatches_.push_back(swatch);
   }
 
-  auto* ok = new QPushButton(QStringLiteral("OK"), this);
-  ok->setObjectName(QStringLiteral("okButton"));
-  ok->setDefault(true);
-  auto* cancel = new QPushButton(QStringLiteral("Отмена"), this);
-  cancel->setObjectName(QStringLiteral("cancelButton"));
-  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  buttons->addWidget(ok);
-  buttons->addWidget(cancel);
+  QHBoxLayout* buttons = MakeOkCancelRow(this);
 
   auto* top = new QVBoxLayout(this);
   top->setContentsMargins(8, 4, 8, 4);

@@ -17,6 +17,7 @@
 #include <algorithm>
 
 #include "core/settings.h"
+#include "gui/common/dialogbuttons.h"
 #include "gui/common/messages.h"
 #include "markup/fonts.h"
 #include "markup/tagtexts.h"
@@ -172,13 +173,9 @@ TSymbViewForm::TSymbViewForm(TTabFontList& bank, const QString& caption, QWidget
   symbolLayout->addWidget(characterEdit_);
   symbolLayout->addStretch(1);
 
-  auto* ok = new QPushButton(QStringLiteral("OK"), this);
-  ok->setObjectName(QStringLiteral("okButton"));
-  ok->setDefault(true);
-  auto* cancel = new QPushButton(QStringLiteral("Отмена"), this);
-  cancel->setObjectName(QStringLiteral("cancelButton"));
-  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+  QPushButton* ok = nullptr;
+  QPushButton* cancel = nullptr;
+  MakeOkCancelButtons(this, &ok, &cancel);
   auto* bottom = new QHBoxLayout;
   bottom->addWidget(symbolGroup, 1);
   bottom->addWidget(ok, 0, Qt::AlignBottom);
