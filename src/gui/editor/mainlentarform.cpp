@@ -362,11 +362,7 @@ bool TMainLentarForm::OpenSetFile(const std::string& path) {
     loadingText_ = true;
     memo_->SetFileText(text);
     loadingText_ = false;
-    cleanText_ = std::move(text);
-    modified_ = false;
-    currentFile_ = path;
-    AddRecent(Settings(), path);
-    RebuildRecentMenu();
+    MarkSetFileCurrent(path, std::move(text));
   } else {
     ShowError(OpenFailedMessage(path));
   }
@@ -378,16 +374,20 @@ bool TMainLentarForm::SaveSetFile(const std::string& path) {
   std::string text = SetText();
   const bool ok = lentar::SaveSetFile(path, text);
   if (ok) {
-    cleanText_ = std::move(text);
-    modified_ = false;
-    currentFile_ = path;
-    AddRecent(Settings(), path);
-    RebuildRecentMenu();
+    MarkSetFileCurrent(path, std::move(text));
   } else {
     ShowError(SaveFailedMessage(path));
   }
   UpdateTitle();
   return ok;
+}
+
+void TMainLentarForm::MarkSetFileCurrent(const std::string& path, std::string text) {
+  cleanText_ = std::move(text);
+  modified_ = false;
+  currentFile_ = path;
+  AddRecent(Settings(), path);
+  RebuildRecentMenu();
 }
 
 void TMainLentarForm::NewClick() {

@@ -74,6 +74,9 @@ class TMainLentarForm : public QMainWindow {
   void FormShow();
   void FormHide();
   void RebuildRecentMenu();
+  // After a set file was read from or written to path: text is the editor's
+  // unmodified text, path the current file and the newest recent one.
+  void MarkSetFileCurrent(const std::string& path, std::string text);
   void TextChanged();
 
   // Commands.
