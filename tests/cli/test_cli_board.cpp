@@ -11,23 +11,21 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_test_support.h"
 #include "comm/sim_process.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using lentar::comm::testing::SimProcess;
-using lentar::comm::testing::TestFolder;
 
-class CliBoard : public ::testing::Test {
+class CliBoard : public lentar::cli::testing::CliFolderTest {
  protected:
-  void SetUp() override {
-    dir_ = TestFolder("lentar_cli_board",
-                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
-  }
+  CliBoard() : CliFolderTest("lentar_cli_board") {}
+
   void TearDown() override {
     EXPECT_TRUE(sim_.Stop());
-    fs::remove_all(dir_);
+    CliFolderTest::TearDown();
   }
 
   void StartSim(std::vector<std::string> args = {}) {
@@ -36,29 +34,10 @@ class CliBoard : public ::testing::Test {
     ASSERT_TRUE(sim_.Start(dir_, args)) << sim_.Log();
   }
 
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-  void Write(const std::string& name, const std::string& bytes) const {
-    std::ofstream(Path(name), std::ios::binary) << bytes;
-  }
-  std::string Read(const std::string& name) const {
-    std::ifstream in(Path(name), std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
-
   // Runs "lentar-cli board --port <the simulator> --ini lentar.ini args".
   int Board(const std::string& args) { return Run("board --port board --ini lentar.ini " + args); }
-  int Run(const std::string& args) {
-    const std::string cmd = "cd '" + dir_.string() + "' && '" LENTAR_BIN_DIR "/lentar-cli' " +
-                            args + " >out.log 2>err.log";
-    const int status = std::system(cmd.c_str());
-    out_ = Read("out.log");
-    err_ = Read("err.log");
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
 
-  fs::path dir_;
   SimProcess sim_;
-  std::string out_, err_;
 };
 
 TEST_F(CliBoard, StatusSettingsAndClock) {

@@ -12,47 +12,16 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_test_support.h"
 #include "markup/gprs.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class CliCompileTest : public ::testing::Test {
+class CliCompileTest : public lentar::cli::testing::CliFolderTest {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("lentar_cli_compile_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-
-  void Write(const std::string& name, const std::string& bytes) const {
-    std::ofstream(Path(name), std::ios::binary) << bytes;
-  }
-
-  std::string Read(const std::string& name) const {
-    std::ifstream in(Path(name), std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
-
-  // Runs lentar-cli with args in the test folder; returns the exit status and
-  // keeps what it printed.
-  int Run(const std::string& args) {
-    const std::string cmd = "cd '" + dir_.string() + "' && '" LENTAR_BIN_DIR "/lentar-cli' " +
-                            args + " >out.log 2>err.log";
-    const int status = std::system(cmd.c_str());
-    out_ = Read("out.log");
-    err_ = Read("err.log");
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
-  fs::path dir_;
-  std::string out_, err_;
+  CliCompileTest() : CliFolderTest("lentar_cli_compile") {}
 };
 
 TEST_F(CliCompileTest, TwoLinesCompileToFiveBytes) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_test_support.h"
 #include "core/textutil.h"
 #include "markup/compiler.h"
 #include "markup/emulation.h"
@@ -23,39 +24,16 @@ namespace {
 namespace fs = std::filesystem;
 using namespace lentar;
 
-class CliPreviewTest : public ::testing::Test {
+class CliPreviewTest : public lentar::cli::testing::CliFolderTest {
  protected:
+  CliPreviewTest() : CliFolderTest("lentar_cli_preview") {}
+
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("lentar_cli_preview_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    CliFolderTest::SetUp();
     // A 16-column board of one-byte fonts, speed level 3 (3 frames a column).
     Write("lentar.ini", "[Settings]\r\nDispLen=16\r\nDefFontHeight=1\r\nColorChannelCount=2\r\n"
                         "Speed=3\r\n");
   }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-  void Write(const std::string& name, const std::string& bytes) const {
-    std::ofstream(Path(name), std::ios::binary) << bytes;
-  }
-  std::string Read(const std::string& name) const {
-    std::ifstream in(Path(name), std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
-  int Run(const std::string& args) {
-    const std::string cmd = "cd '" + dir_.string() + "' && '" LENTAR_BIN_DIR "/lentar-cli' " +
-                            args + " >out.log 2>err.log";
-    const int status = std::system(cmd.c_str());
-    out_ = Read("out.log");
-    err_ = Read("err.log");
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
-  fs::path dir_;
-  std::string out_, err_;
 };
 
 // The frames the engine itself gives for a set on the test board, with the

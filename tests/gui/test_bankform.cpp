@@ -16,21 +16,15 @@
 #include "gui/common/messages.h"
 #include "gui/common/tablegrid.h"
 #include "gui/markup/bankform.h"
+#include "gui_test_support.h"
 #include "markup/fontarchive_writer.h"
 #include "markup/fonts.h"
 
 using namespace lentar;
 using namespace lentar::gui;
+using namespace lentar::gui::testing;
 
 namespace {
-
-void WhenModal(std::function<void(QWidget*)> action) {
-  QTimer::singleShot(0, [action] {
-    QWidget* dialog = QApplication::activeModalWidget();
-    QVERIFY(dialog);
-    action(dialog);
-  });
-}
 
 // A font whose "A" is three columns (full, top and bottom dots, full) and
 // whose "B" is one full column; other codes have no columns.
@@ -64,10 +58,6 @@ QStringList ListedNames(QWidget* dialog) {
   if (!grid || grid->IsEmpty()) return names;
   for (int row = 1; row < grid->RowCount(); ++row) names.append(grid->Cell(0, row));
   return names;
-}
-
-QPushButton* Button(QWidget* dialog, const char* name) {
-  return dialog->findChild<QPushButton*>(QString::fromLatin1(name));
 }
 
 }  // namespace

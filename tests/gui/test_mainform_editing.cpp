@@ -24,51 +24,14 @@
 #include "gui/common/messages.h"
 #include "gui/editor/mainlentarform.h"
 #include "gui/markup/bankform.h"
+#include "gui_test_support.h"
 #include "markup/fonts.h"
 
 using namespace lentar;
 using namespace lentar::gui;
+using namespace lentar::gui::testing;
 
 namespace {
-
-QString Q(const char8_t* utf8) { return QString::fromUtf8(reinterpret_cast<const char*>(utf8)); }
-
-// Runs handle on the modal dialog whose object name is name as soon as it is
-// up; polls the event loop until then (a bounded number of turns).
-void OnDialog(const QString& name, std::function<void(QWidget*)> handle, int turns = 2000) {
-  QTimer::singleShot(0, [name, handle, turns] {
-    QWidget* dialog = QApplication::activeModalWidget();
-    if (dialog && dialog->objectName() == name) {
-      handle(dialog);
-    } else if (turns > 0) {
-      OnDialog(name, handle, turns - 1);
-    }
-  });
-}
-
-void Click(QWidget* dialog, const char* button) {
-  auto* b = dialog->findChild<QPushButton*>(QLatin1String(button));
-  if (!b) {
-    qWarning("no button %s in %s", button, qPrintable(dialog->objectName()));
-    return;
-  }
-  b->click();
-}
-
-QPlainTextEdit* Memo(QWidget& form) { return form.findChild<QPlainTextEdit*>("Memo1"); }
-
-void SetCaret(QWidget& form, int position, int anchor = -1) {
-  QTextCursor c = Memo(form)->textCursor();
-  c.setPosition(anchor < 0 ? position : anchor);
-  if (anchor >= 0) c.setPosition(position, QTextCursor::KeepAnchor);
-  Memo(form)->setTextCursor(c);
-}
-
-int Caret(QWidget& form) { return Memo(form)->textCursor().position(); }
-
-QPushButton* Button(QWidget& form, const char* name) {
-  return form.findChild<QPushButton*>(QLatin1String(name));
-}
 
 // A one-byte-high font in which every character is one lit column.
 TTabFont TinyFont() {
@@ -83,32 +46,18 @@ TTabFont TinyFont() {
 
 }  // namespace
 
-class MainFormEditingTest : public QObject {
+class MainFormEditingTest : public QObject, private MainWindowFixture {
   Q_OBJECT
 
  private slots:
   void init() {
-    dir_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(dir_->isValid());
-    folder_ = FromNativePath(dir_->path().toStdString()) + "/";
-    SetProgramFolder(folder_);
-    EnsureFolder(FontsFolder());
-    Settings() = TSettings{};
-    project_ = std::make_unique<TRecProject>(std::make_unique<TTabFontList>());
+    QVERIFY(MakeProgramFolder());
     messages_ = std::make_unique<MessageCapture>();
     noDialogs_ = std::make_unique<FileDialogCapture>();
-    form_ = std::make_unique<TMainLentarForm>(*project_, std::string());
-    form_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
-    messages_->Clear();  // the missing font archive of an empty folder
+    ShowMainForm();
   }
 
-  void cleanup() {
-    form_.reset();
-    project_.reset();
-    noDialogs_.reset();
-    messages_.reset();
-  }
+  void cleanup() { TearDown(); }
 
   // ---- "Пробелы" -------------------------------------------------------------------
 
@@ -399,14 +348,6 @@ class MainFormEditingTest : public QObject {
       QVERIFY(w->objectName() != QStringLiteral("RForm"));
     }
   }
-
- private:
-  std::unique_ptr<QTemporaryDir> dir_;
-  std::string folder_;
-  std::unique_ptr<TRecProject> project_;
-  std::unique_ptr<MessageCapture> messages_;
-  std::unique_ptr<FileDialogCapture> noDialogs_;
-  std::unique_ptr<TMainLentarForm> form_;
 };
 
 QTEST_MAIN(MainFormEditingTest)

@@ -25,12 +25,14 @@
 #include "gui/common/filedialogs.h"
 #include "gui/common/messages.h"
 #include "gui/editor/mainlentarform.h"
+#include "gui_test_support.h"
 #include "markup/compiler.h"
 #include "markup/fonts.h"
 #include "markup/gprs.h"
 
 using namespace lentar;
 using namespace lentar::gui;
+using namespace lentar::gui::testing;
 
 namespace {
 
@@ -48,15 +50,11 @@ void WriteAll(const std::string& path, const std::string& bytes) {
 
 std::string Bytes(const std::vector<uint8_t>& v) { return std::string(v.begin(), v.end()); }
 
-QString Q(const char8_t* utf8) { return QString::fromUtf8(reinterpret_cast<const char*>(utf8)); }
-
 QAction* Action(QWidget& form, const char* name) {
   QAction* action = form.findChild<QAction*>(QLatin1String(name));
   if (!action) qWarning("no action %s", name);
   return action;
 }
-
-QPlainTextEdit* Memo(QWidget& form) { return form.findChild<QPlainTextEdit*>("Memo1"); }
 
 // Types text at the end of the editor, as the operator would: one key event
 // per character, carrying that character (QTest::keyClicks knows Latin-1 only).
@@ -80,27 +78,17 @@ bool HasMessage(const MessageCapture& capture, const QString& caption, const QSt
 
 }  // namespace
 
-class MainFormFilesTest : public QObject {
+class MainFormFilesTest : public QObject, private MainWindowFixture {
   Q_OBJECT
 
  private slots:
   void init() {
-    dir_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(dir_->isValid());
-    folder_ = FromNativePath(dir_->path().toStdString()) + "/";
-    SetProgramFolder(folder_);
-    EnsureFolder(FontsFolder());
-    Settings() = TSettings{};
-    project_ = std::make_unique<TRecProject>(std::make_unique<TTabFontList>());
+    QVERIFY(MakeProgramFolder());
     // No test may end up in a real dialog: unanswered ones read as Cancel.
     noDialogs_ = std::make_unique<FileDialogCapture>();
   }
 
-  void cleanup() {
-    form_.reset();
-    project_.reset();
-    noDialogs_.reset();
-  }
+  void cleanup() { TearDown(); }
 
   // ---- Layout -----------------------------------------------------------------
 
@@ -621,12 +609,6 @@ class MainFormFilesTest : public QObject {
     if (MessageCapture* capture = MessageCapture::Active()) capture->Clear();
     return *form_;
   }
-
-  std::unique_ptr<QTemporaryDir> dir_;
-  std::string folder_;
-  std::unique_ptr<TRecProject> project_;
-  std::unique_ptr<TMainLentarForm> form_;
-  std::unique_ptr<FileDialogCapture> noDialogs_;
 };
 
 QTEST_MAIN(MainFormFilesTest)

@@ -11,20 +11,13 @@
 #include "core/textutil.h"
 #include "gui/common/messages.h"
 #include "gui/control/pswform.h"
+#include "gui_test_support.h"
 
 using namespace lentar;
 using namespace lentar::gui;
+using namespace lentar::gui::testing;
 
 namespace {
-
-// Runs the actions on the modal windows as they appear, one after another.
-void WhenModal(std::function<void(QWidget*)> action) {
-  QTimer::singleShot(0, [action] {
-    QWidget* dialog = QApplication::activeModalWidget();
-    QVERIFY(dialog);
-    action(dialog);
-  });
-}
 
 void ClickOnModal(const QString& name) {
   WhenModal([name](QWidget* dialog) {

@@ -32,57 +32,15 @@
 #include "gui/markup/parsetform.h"
 #include "gui/markup/setcolorform.h"
 #include "gui/markup/symbviewform.h"
+#include "gui_test_support.h"
 #include "markup/fonts.h"
 #include "markup/tagtexts.h"
 
 using namespace lentar;
 using namespace lentar::gui;
+using namespace lentar::gui::testing;
 
 namespace {
-
-QString Q(const char8_t* utf8) { return QString::fromUtf8(reinterpret_cast<const char*>(utf8)); }
-
-// Runs handle on the modal dialog whose object name is name as soon as it is
-// up; polls the event loop until then (a bounded number of turns).
-void OnDialog(const QString& name, std::function<void(QWidget*)> handle, int turns = 2000) {
-  QTimer::singleShot(0, [name, handle, turns] {
-    QWidget* dialog = QApplication::activeModalWidget();
-    if (dialog && dialog->objectName() == name) {
-      handle(dialog);
-    } else if (turns > 0) {
-      OnDialog(name, handle, turns - 1);
-    }
-  });
-}
-
-void Click(QWidget* dialog, const char* button) {
-  auto* b = dialog->findChild<QAbstractButton*>(QLatin1String(button));
-  if (!b) {
-    qWarning("no button %s in %s", button, qPrintable(dialog->objectName()));
-    return;
-  }
-  b->click();
-}
-
-template <typename T>
-T* Child(QWidget* parent, const char* name) {
-  return parent->findChild<T*>(QLatin1String(name));
-}
-
-QPlainTextEdit* Memo(QWidget& form) { return form.findChild<QPlainTextEdit*>("Memo1"); }
-
-void SetCaret(QWidget& form, int position, int anchor = -1) {
-  QTextCursor c = Memo(form)->textCursor();
-  c.setPosition(anchor < 0 ? position : anchor);
-  if (anchor >= 0) c.setPosition(position, QTextCursor::KeepAnchor);
-  Memo(form)->setTextCursor(c);
-}
-
-int Caret(QWidget& form) { return Memo(form)->textCursor().position(); }
-
-QPushButton* Button(QWidget& form, const char* name) {
-  return form.findChild<QPushButton*>(QLatin1String(name));
-}
 
 // A one-byte-high font: every glyph one lit column, except the digits, which
 // are `digitColumns` lit columns wide, the space (three blank columns) and
@@ -107,27 +65,17 @@ TTabFont TestFont(const std::string& name, int digitColumns) {
 
 }  // namespace
 
-class TagDialogsTest : public QObject {
+class TagDialogsTest : public QObject, private MainWindowFixture {
   Q_OBJECT
 
  private slots:
   void init() {
-    dir_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(dir_->isValid());
-    SetProgramFolder(FromNativePath(dir_->path().toStdString()) + "/");
-    EnsureFolder(FontsFolder());
-    Settings() = TSettings{};
-    project_ = std::make_unique<TRecProject>(std::make_unique<TTabFontList>());
+    QVERIFY(MakeProgramFolder());
     messages_ = std::make_unique<MessageCapture>();
     noDialogs_ = std::make_unique<FileDialogCapture>();
   }
 
-  void cleanup() {
-    form_.reset();
-    project_.reset();
-    noDialogs_.reset();
-    messages_.reset();
-  }
+  void cleanup() { TearDown(); }
 
   // ---- TEffForm ---------------------------------------------------------------------------
 
@@ -490,7 +438,7 @@ class TagDialogsTest : public QObject {
   // ---- The main window's buttons -----------------------------------------------------------
 
   void effectButtonEditsAnyTagAtTheCaret() {
-    MakeMainForm();
+    ShowMainForm();
     TMainLentarForm& form = *form_;
     QVERIFY(Button(form, "Button5")->isEnabled());
     Memo(form)->setPlainText(QStringLiteral("ab{[Jmp:12,1]}cd"));
@@ -536,7 +484,7 @@ class TagDialogsTest : public QObject {
   }
 
   void colourButtonWritesTheColourTag() {
-    MakeMainForm();
+    ShowMainForm();
     project_->ColorChannelCount = 2;
     TMainLentarForm& form = *form_;
     QVERIFY(Button(form, "Button8")->isEnabled());
@@ -569,7 +517,7 @@ class TagDialogsTest : public QObject {
   }
 
   void parameterButtonMeasuresInTheFontInForce() {
-    MakeMainForm();  // reads the settings and loads the (missing) archive
+    ShowMainForm();  // reads the settings and loads the (missing) archive
     auto& bank = ProjectFonts(*project_);
     bank.Add(TestFont("Narrow", 1));
     bank.Add(TestFont("Wide", 4));
@@ -612,7 +560,7 @@ class TagDialogsTest : public QObject {
   }
 
   void symbolsButtonInsertsTheFontTagAndTheSymbols() {
-    MakeMainForm();
+    ShowMainForm();
     auto& bank = ProjectFonts(*project_);
     bank.Add(TestFont("First", 1));
     bank.SetHeight(1);
@@ -679,24 +627,10 @@ class TagDialogsTest : public QObject {
     TSymbViewForm symbols(bank, Q(u8"Вставить символы"));
     symbols.SymbolButton(65)->click();
     shoot(symbols, "symbviewform.png");
-    MakeMainForm();
+    ShowMainForm();
     Memo(*form_)->setPlainText(QStringLiteral("{[Font:0]}{[FCol:3]}{[Jmp:12,1]}{[Par:0,24]}"));
     shoot(*form_, "mainform-buttons.png");
   }
-
- private:
-  void MakeMainForm() {
-    form_ = std::make_unique<TMainLentarForm>(*project_, std::string());
-    form_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
-    messages_->Clear();  // the missing font archive of an empty folder
-  }
-
-  std::unique_ptr<QTemporaryDir> dir_;
-  std::unique_ptr<TRecProject> project_;
-  std::unique_ptr<MessageCapture> messages_;
-  std::unique_ptr<FileDialogCapture> noDialogs_;
-  std::unique_ptr<TMainLentarForm> form_;
 };
 
 QTEST_MAIN(TagDialogsTest)
