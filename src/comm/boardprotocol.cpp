@@ -176,24 +176,16 @@ BoardClock DecodeBoardClock(const uint8_t* b) {
 }
 
 BoardClock LocalClockNow() {
-  const auto now = std::chrono::system_clock::now();
-  const std::time_t t = std::chrono::system_clock::to_time_t(now);
-  std::tm tm{};
-#ifdef _WIN32
-  localtime_s(&tm, &t);
-#else
-  localtime_r(&t, &tm);
-#endif
+  const TLocalTime now = LocalTimeNow();
   BoardClock c;
-  c.year = tm.tm_year + 1900;
-  c.month = tm.tm_mon + 1;
-  c.day = tm.tm_mday;
-  c.dayOfWeek = tm.tm_wday;
-  c.hour = tm.tm_hour;
-  c.minute = tm.tm_min;
-  c.second = tm.tm_sec;
-  c.milliseconds = static_cast<int>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
+  c.year = now.year;
+  c.month = now.month;
+  c.day = now.day;
+  c.dayOfWeek = now.dayOfWeek;
+  c.hour = now.hour;
+  c.minute = now.minute;
+  c.second = now.second;
+  c.milliseconds = now.milliseconds;
   return c;
 }
 

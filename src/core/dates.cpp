@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <chrono>
 #include <ctime>
 #include <limits>
 
@@ -266,15 +267,31 @@ std::string FormatClockTime(int hours, int minutes, int seconds, bool verbose, b
   return out;
 }
 
-TDateRec TodayDate() {
-  std::time_t now = std::time(nullptr);
+TLocalTime LocalTimeNow() {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t t = std::chrono::system_clock::to_time_t(now);
   std::tm local{};
 #ifdef _WIN32
-  localtime_s(&local, &now);
+  localtime_s(&local, &t);
 #else
-  localtime_r(&now, &local);
+  localtime_r(&t, &local);
 #endif
-  return TDateRec{local.tm_mday, local.tm_mon + 1, local.tm_year + 1900};
+  TLocalTime r;
+  r.year = local.tm_year + 1900;
+  r.month = local.tm_mon + 1;
+  r.day = local.tm_mday;
+  r.dayOfWeek = local.tm_wday;
+  r.hour = local.tm_hour;
+  r.minute = local.tm_min;
+  r.second = local.tm_sec;
+  r.milliseconds = static_cast<int>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
+  return r;
+}
+
+TDateRec TodayDate() {
+  const TLocalTime now = LocalTimeNow();
+  return TDateRec{now.day, now.month, now.year};
 }
 
 int32_t DateToDays(const TDateRec& d) {

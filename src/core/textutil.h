@@ -143,6 +143,14 @@ std::string FormatDotDate(const TDateRec& d, bool padDay);
 std::string FormatLongDate(const TDateRec& d);
 std::string FormatClockTime(int hours, int minutes, int seconds, bool verbose, bool withSeconds);
 TDateRec TodayDate();
+// The computer's local date and time, read once: the one place the program
+// asks the system clock for calendar time.
+struct TLocalTime {
+  int year = 0, month = 0, day = 0;
+  int dayOfWeek = 0;  // 0 Sunday .. 6 Saturday
+  int hour = 0, minute = 0, second = 0, milliseconds = 0;
+};
+TLocalTime LocalTimeNow();
 // Days since 30 December 1899; 0 for an invalid date. Valid dates are real
 // Gregorian dates of the years 1 to 9999.
 int32_t DateToDays(const TDateRec& d);

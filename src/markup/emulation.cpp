@@ -125,20 +125,14 @@ uint32_t MixChannelColours(const std::array<int32_t, 8>& channelColours, int cha
 // ---- Clocks ---------------------------------------------------------------
 
 EmulationDateTime LocalEmulationTime(int64_t) {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-#ifdef _WIN32
-  localtime_s(&local, &now);
-#else
-  localtime_r(&now, &local);
-#endif
+  const TLocalTime now = LocalTimeNow();
   EmulationDateTime t;
-  t.year = local.tm_year + 1900;
-  t.month = local.tm_mon + 1;
-  t.day = local.tm_mday;
-  t.hour = local.tm_hour;
-  t.minute = local.tm_min;
-  t.second = local.tm_sec;
+  t.year = now.year;
+  t.month = now.month;
+  t.day = now.day;
+  t.hour = now.hour;
+  t.minute = now.minute;
+  t.second = now.second;
   return t;
 }
 
