@@ -98,7 +98,8 @@ class MainFormFilesTest : public QObject, private MainWindowFixture {
     QVERIFY(!form.Modified());
     QStringList menus;
     for (QAction* a : form.menuBar()->actions()) menus << a->text();
-    QCOMPARE(menus, QStringList({Q(u8"Файл"), Q(u8"Настройки"), Q(u8"Загрузка"), Q(u8"Справка")}));
+    QCOMPARE(menus, QStringList({Q(u8"&Файл"), Q(u8"&Правка"), Q(u8"&Настройки"), Q(u8"&Загрузка"),
+                                 Q(u8"&Справка")}));
 
     auto items = [](QMenu* menu) {
       QStringList list;
@@ -106,18 +107,42 @@ class MainFormFilesTest : public QObject, private MainWindowFixture {
       return list;
     };
     QCOMPARE(items(form.findChild<QMenu*>("FileMenu")),
-             QStringList({Q(u8"Новый"), Q(u8"Открыть"), Q(u8"Сохранить"), Q(u8"Сохранить как"), "-",
-                          Q(u8"Последние файлы"), "-", Q(u8"Выход")}));
+             QStringList({Q(u8"&Новый"), Q(u8"&Открыть"), Q(u8"&Сохранить"), Q(u8"Сохранить &как"),
+                          "-", Q(u8"Последние &файлы"), "-", Q(u8"&Выход")}));
+    QCOMPARE(items(form.findChild<QMenu*>("EditMenu")),
+             QStringList({Q(u8"&Отменить"), Q(u8"&Повторить"), "-", Q(u8"Выре&зать"),
+                          Q(u8"&Копировать"), Q(u8"Вст&авить"), Q(u8"Вставить с п&ерекодировкой"),
+                          "-", Q(u8"Выделить &всё")}));
     QCOMPARE(items(form.findChild<QMenu*>("SettingsMenu")),
-             QStringList({Q(u8"Системные"), Q(u8"Опции табло"), "-", Q(u8"Табло"), "-", Q(u8"Пароли"),
-                          "-", Q(u8"Шрифты"), "-", Q(u8"Раскладки клавиатуры")}));
+             QStringList({Q(u8"&Системные"), Q(u8"&Опции табло"), "-", Q(u8"&Табло"), "-",
+                          Q(u8"&Пароли"), "-", Q(u8"&Шрифты"), "-", Q(u8"&Раскладки клавиатуры")}));
     QCOMPARE(items(form.findChild<QMenu*>("UploadMenu")),
-             QStringList({Q(u8"Табло"), Q(u8"Эмуляция"), Q(u8"Загрузчик"), Q(u8"Экспорт в файл"),
-                          Q(u8"Экспорт для GPRS"), "-", Q(u8"Произвольный текст")}));
+             QStringList({Q(u8"&Табло"), Q(u8"&Эмуляция"), Q(u8"&Загрузчик"), Q(u8"Экспорт в &файл"),
+                          Q(u8"Экспорт для &GPRS"), "-", Q(u8"&Произвольный текст")}));
+
+    // Every caption has an accelerator letter, none used twice in one menu
+    // (nor twice on the menu bar).
+    QList<QWidget*> bars{form.menuBar()};
+    for (QMenu* menu : form.findChildren<QMenu*>()) bars << menu;
+    for (QWidget* bar : bars) {
+      QSet<QChar> letters;
+      for (QAction* a : bar->actions()) {
+        if (a->isSeparator() || a->objectName().startsWith(QLatin1String("RecentItem")) ||
+            a->objectName() == QLatin1String("EmptyRecentItem")) {
+          continue;
+        }
+        const qsizetype amp = a->text().indexOf(QLatin1Char('&'));
+        QVERIFY2(amp >= 0 && amp + 1 < a->text().size(), qPrintable(a->text()));
+        const QChar letter = a->text().at(amp + 1).toLower();
+        QVERIFY2(!letters.contains(letter), qPrintable(a->text()));
+        letters.insert(letter);
+      }
+    }
 
     // Commands whose windows come later stand disabled in their places.
     for (const char* name : {"SystemSettingsItem", "BoardOptionsItem", "BoardWindowItem",
-                             "LayoutsItem", "UploadBoardItem", "UploadLoaderItem", "FreeTextItem"}) {
+                             "LayoutsItem", "UploadBoardItem", "UploadLoaderItem", "FreeTextItem",
+                             "RecodePasteItem"}) {
       QVERIFY2(!Action(form, name)->isEnabled(), name);
     }
     for (const char* name : {"NewItem", "OpenItem", "SaveItem", "SaveAsItem", "ExitItem",
@@ -153,7 +178,10 @@ class MainFormFilesTest : public QObject, private MainWindowFixture {
     for (int enabled : {1, 3, 4, 5, 6, 7, 8, 9, 10}) {
       QVERIFY(form.findChild<QPushButton*>(QStringLiteral("Button%1").arg(enabled))->isEnabled());
     }
-    for (int disabled : {2, 11, 12, 13}) {
+    // The recoding paste is the menu's command: the button follows it.
+    QCOMPARE(form.findChild<QPushButton*>("Button13")->isEnabled(),
+             Action(form, "RecodePasteItem")->isEnabled());
+    for (int disabled : {2, 11, 12}) {
       QVERIFY(!form.findChild<QPushButton*>(QStringLiteral("Button%1").arg(disabled))->isEnabled());
     }
     // Row 3: the recoding paste is twice as wide as its neighbours.
@@ -223,7 +251,7 @@ class MainFormFilesTest : public QObject, private MainWindowFixture {
     MessageCapture capture;
     FileDialogCapture files;
     TMainLentarForm& form = Start();
-    QCOMPARE(form.windowTitle(), QStringLiteral("Lentar - "));
+    QCOMPARE(form.windowTitle(), QStringLiteral("Lentar - [*]"));
 
     files.QueueAnswer(set);
     Action(form, "OpenItem")->trigger();
@@ -233,7 +261,7 @@ class MainFormFilesTest : public QObject, private MainWindowFixture {
     QCOMPARE(open.title, Q(u8"Открыть файл"));
     QCOMPARE(open.filters, QStringList({Q(u8"Текстовые файлы (*.txt)"), Q(u8"Все файлы (*)")}));
     QCOMPARE(open.proposedName, std::string());
-    QCOMPARE(form.windowTitle(), QStringLiteral("Lentar - ") + FromBoardText(set));
+    QCOMPARE(form.windowTitle(), QStringLiteral("Lentar - ") + FromBoardText(set) + "[*]");
     QCOMPARE(Memo(form)->toPlainText(), Q(u8"Бегущая строка"));
     QVERIFY(!form.Modified());
 
@@ -249,14 +277,14 @@ class MainFormFilesTest : public QObject, private MainWindowFixture {
     QVERIFY(saveAs.overwritePrompt);
     QCOMPARE(saveAs.proposedName, Utf8ToCp1251(u8"набор.txt"));
     QCOMPARE(saveAs.folder, folder_);
-    QCOMPARE(form.windowTitle(), QStringLiteral("Lentar - ") + FromBoardText(other));
+    QCOMPARE(form.windowTitle(), QStringLiteral("Lentar - ") + FromBoardText(other) + "[*]");
     QCOMPARE(ReadAll(other), Utf8ToCp1251(u8"Бегущая строка!"));
     QVERIFY(!form.Modified());
     QCOMPARE(form.CurrentFile(), other);
 
     Action(form, "NewItem")->trigger();  // nothing unsaved: no question
     QVERIFY(capture.Messages().empty());
-    QCOMPARE(form.windowTitle(), QStringLiteral("Lentar - "));
+    QCOMPARE(form.windowTitle(), QStringLiteral("Lentar - [*]"));
     QVERIFY(Memo(form)->toPlainText().isEmpty());
     QCOMPARE(form.CurrentFile(), std::string());
     QVERIFY(!form.Modified());
@@ -380,7 +408,7 @@ class MainFormFilesTest : public QObject, private MainWindowFixture {
     QVERIFY(HasMessage(capture, Q(u8"Ошибка"), Q(u8"Не могу сохранить файл ") + FromBoardText(nowhere)));
     QVERIFY(form.Modified());
     QCOMPARE(form.CurrentFile(), set);
-    QCOMPARE(form.windowTitle(), QStringLiteral("Lentar - ") + FromBoardText(set));
+    QCOMPARE(form.windowTitle(), QStringLiteral("Lentar - ") + FromBoardText(set) + "[*]");
     QCOMPARE(Settings().ProjHistory[1], std::string());
 
     // Yes to the question, and the save fails again: the window stays open.

@@ -67,7 +67,7 @@ class MainLentarFormTest : public QObject {
     QVERIFY(!memo->isReadOnly());
     QVERIFY(!form.Modified());
     QCOMPARE(memo->toPlainText(), QString::fromUtf8(u8"Привет, табло!\n{[Spd:3]}ещё"));
-    QCOMPARE(form.windowTitle(), QString::fromStdString("Lentar - " + setPath));
+    QCOMPARE(form.windowTitle(), QString::fromStdString("Lentar - " + setPath + "[*]"));
     QCOMPARE(Settings().ProjHistory[0], setPath);
     // No archive is installed in this folder: the window still opens and says why.
     QCOMPARE(capture.Messages().size(), size_t{1});
@@ -103,7 +103,7 @@ class MainLentarFormTest : public QObject {
       }
     }
     QVERIFY(openError);
-    QCOMPARE(form.windowTitle(), QStringLiteral("Lentar - "));
+    QCOMPARE(form.windowTitle(), QStringLiteral("Lentar - [*]"));
     QVERIFY(form.findChild<QPlainTextEdit*>("Memo1")->toPlainText().isEmpty());
   }
 

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGridLayout>
+#include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
@@ -77,9 +78,12 @@ TMainLentarForm::TMainLentarForm(TRecProject& project, std::string firstArgument
 
   connect(memo_->document(), &QTextDocument::contentsChanged, this,
           &TMainLentarForm::TextChanged);
+  ConnectEditActions();
 }
 
 void TMainLentarForm::CreateActions() {
+  // Captions carry their accelerator letters ("&"); the letters are unique
+  // within each menu.
   auto make = [this](const QString& caption, const char* name, void (TMainLentarForm::*slot)()) {
     auto* action = new QAction(caption, this);
     action->setObjectName(QLatin1String(name));
@@ -95,51 +99,95 @@ void TMainLentarForm::CreateActions() {
   };
   QStyle* s = style();
 
-  newAction_ = make(QStringLiteral("Новый"), "NewItem", &TMainLentarForm::NewClick);
-  openAction_ = make(QStringLiteral("Открыть"), "OpenItem", &TMainLentarForm::OpenClick);
+  newAction_ = make(QStringLiteral("&Новый"), "NewItem", &TMainLentarForm::NewClick);
+  newAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+  openAction_ = make(QStringLiteral("&Открыть"), "OpenItem", &TMainLentarForm::OpenClick);
   openAction_->setIcon(s->standardIcon(QStyle::SP_DialogOpenButton));
-  saveAction_ = make(QStringLiteral("Сохранить"), "SaveItem", &TMainLentarForm::SaveClick);
+  openAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+  saveAction_ = make(QStringLiteral("&Сохранить"), "SaveItem", &TMainLentarForm::SaveClick);
   saveAction_->setIcon(s->standardIcon(QStyle::SP_DialogSaveButton));
-  saveAsAction_ = make(QStringLiteral("Сохранить как"), "SaveAsItem", &TMainLentarForm::SaveAsClick);
-  exitAction_ = make(QStringLiteral("Выход"), "ExitItem", nullptr);
+  saveAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+  saveAsAction_ =
+      make(QStringLiteral("Сохранить &как"), "SaveAsItem", &TMainLentarForm::SaveAsClick);
+  saveAsAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+  exitAction_ = make(QStringLiteral("&Выход"), "ExitItem", nullptr);
+  exitAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
   connect(exitAction_, &QAction::triggered, this, [this] { close(); });
 
-  systemSettingsAction_ = later(QStringLiteral("Системные"), "SystemSettingsItem");
+  // "Правка": the editor's own commands, so that the operator finds them.
+  // While the editor has the focus it takes the standard keys itself (with
+  // the same effect); the menu and the keys work from anywhere in the window.
+  undoAction_ = make(QStringLiteral("&Отменить"), "UndoItem", nullptr);
+  undoAction_->setShortcut(QKeySequence::Undo);
+  redoAction_ = make(QStringLiteral("&Повторить"), "RedoItem", nullptr);
+  redoAction_->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Y),
+                             QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)});
+  cutAction_ = make(QStringLiteral("Выре&зать"), "CutItem", nullptr);
+  cutAction_->setShortcut(QKeySequence::Cut);
+  copyAction_ = make(QStringLiteral("&Копировать"), "CopyItem", nullptr);
+  copyAction_->setShortcut(QKeySequence::Copy);
+  pasteAction_ = make(QStringLiteral("Вст&авить"), "PasteItem", nullptr);
+  pasteAction_->setShortcut(QKeySequence::Paste);
+  recodePasteAction_ = later(QStringLiteral("Вставить с п&ерекодировкой"), "RecodePasteItem");
+  recodePasteAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V));
+  selectAllAction_ = make(QStringLiteral("Выделить &всё"), "SelectAllItem", nullptr);
+  selectAllAction_->setShortcut(QKeySequence::SelectAll);
+
+  systemSettingsAction_ = later(QStringLiteral("&Системные"), "SystemSettingsItem");
   systemSettingsAction_->setIcon(s->standardIcon(QStyle::SP_ComputerIcon));
-  boardOptionsAction_ = later(QStringLiteral("Опции табло"), "BoardOptionsItem");
+  boardOptionsAction_ = later(QStringLiteral("&Опции табло"), "BoardOptionsItem");
   boardOptionsAction_->setIcon(s->standardIcon(QStyle::SP_FileDialogDetailedView));
-  boardWindowAction_ = later(QStringLiteral("Табло"), "BoardWindowItem");
-  passwordsAction_ = make(QStringLiteral("Пароли"), "PasswordsItem", &TMainLentarForm::PasswordsClick);
+  boardWindowAction_ = later(QStringLiteral("&Табло"), "BoardWindowItem");
+  passwordsAction_ =
+      make(QStringLiteral("&Пароли"), "PasswordsItem", &TMainLentarForm::PasswordsClick);
   defaultFontsAction_ =
-      make(QStringLiteral("По-умолчанию"), "DefaultFontsItem", &TMainLentarForm::FontBankClick);
+      make(QStringLiteral("По-&умолчанию"), "DefaultFontsItem", &TMainLentarForm::FontBankClick);
   projectFontsAction_ =
-      make(QStringLiteral("Текущий проект"), "ProjectFontsItem", &TMainLentarForm::FontBankClick);
-  layoutsAction_ = later(QStringLiteral("Раскладки клавиатуры"), "LayoutsItem");
+      make(QStringLiteral("&Текущий проект"), "ProjectFontsItem", &TMainLentarForm::FontBankClick);
+  layoutsAction_ = later(QStringLiteral("&Раскладки клавиатуры"), "LayoutsItem");
 
-  uploadBoardAction_ = later(QStringLiteral("Табло"), "UploadBoardItem");
+  uploadBoardAction_ = later(QStringLiteral("&Табло"), "UploadBoardItem");
   uploadBoardAction_->setIcon(s->standardIcon(QStyle::SP_ArrowUp));
-  previewAction_ = make(QStringLiteral("Эмуляция"), "PreviewItem", &TMainLentarForm::PreviewClick);
+  previewAction_ = make(QStringLiteral("&Эмуляция"), "PreviewItem", &TMainLentarForm::PreviewClick);
   previewAction_->setIcon(s->standardIcon(QStyle::SP_MediaPlay));
-  uploadLoaderAction_ = later(QStringLiteral("Загрузчик"), "UploadLoaderItem");
+  previewAction_->setShortcut(QKeySequence(Qt::Key_F9));
+  uploadLoaderAction_ = later(QStringLiteral("&Загрузчик"), "UploadLoaderItem");
   uploadLoaderAction_->setIcon(s->standardIcon(QStyle::SP_DriveFDIcon));
-  exportBinaryAction_ =
-      make(QStringLiteral("Экспорт в файл"), "ExportBinaryItem", &TMainLentarForm::ExportBinaryClick);
-  exportGprsAction_ =
-      make(QStringLiteral("Экспорт для GPRS"), "ExportGprsItem", &TMainLentarForm::ExportGprsClick);
-  freeTextAction_ = later(QStringLiteral("Произвольный текст"), "FreeTextItem");
+  exportBinaryAction_ = make(QStringLiteral("Экспорт в &файл"), "ExportBinaryItem",
+                             &TMainLentarForm::ExportBinaryClick);
+  exportGprsAction_ = make(QStringLiteral("Экспорт для &GPRS"), "ExportGprsItem",
+                           &TMainLentarForm::ExportGprsClick);
+  freeTextAction_ = later(QStringLiteral("&Произвольный текст"), "FreeTextItem");
 
-  aboutAction_ = make(QStringLiteral("О программе"), "AboutItem", &TMainLentarForm::AboutClick);
+  aboutAction_ = make(QStringLiteral("&О программе"), "AboutItem", &TMainLentarForm::AboutClick);
+}
+
+void TMainLentarForm::ConnectEditActions() {
+  connect(undoAction_, &QAction::triggered, memo_, &QPlainTextEdit::undo);
+  connect(redoAction_, &QAction::triggered, memo_, &QPlainTextEdit::redo);
+  connect(cutAction_, &QAction::triggered, memo_, &QPlainTextEdit::cut);
+  connect(copyAction_, &QAction::triggered, memo_, &QPlainTextEdit::copy);
+  connect(pasteAction_, &QAction::triggered, memo_, &QPlainTextEdit::paste);
+  connect(selectAllAction_, &QAction::triggered, memo_, &QPlainTextEdit::selectAll);
+  undoAction_->setEnabled(false);
+  redoAction_->setEnabled(false);
+  cutAction_->setEnabled(false);
+  copyAction_->setEnabled(false);
+  connect(memo_, &QPlainTextEdit::undoAvailable, undoAction_, &QAction::setEnabled);
+  connect(memo_, &QPlainTextEdit::redoAvailable, redoAction_, &QAction::setEnabled);
+  connect(memo_, &QPlainTextEdit::copyAvailable, cutAction_, &QAction::setEnabled);
+  connect(memo_, &QPlainTextEdit::copyAvailable, copyAction_, &QAction::setEnabled);
 }
 
 void TMainLentarForm::CreateMenu() {
-  QMenu* file = menuBar()->addMenu(QStringLiteral("Файл"));
+  QMenu* file = menuBar()->addMenu(QStringLiteral("&Файл"));
   file->setObjectName(QStringLiteral("FileMenu"));
   file->addAction(newAction_);
   file->addAction(openAction_);
   file->addAction(saveAction_);
   file->addAction(saveAsAction_);
   file->addSeparator();
-  recentMenu_ = file->addMenu(QStringLiteral("Последние файлы"));
+  recentMenu_ = file->addMenu(QStringLiteral("Последние &файлы"));
   recentMenu_->setObjectName(QStringLiteral("RecentMenu"));
   emptyRecentAction_ = recentMenu_->addAction(QStringLiteral("Пусто"));
   emptyRecentAction_->setObjectName(QStringLiteral("EmptyRecentItem"));
@@ -155,7 +203,19 @@ void TMainLentarForm::CreateMenu() {
   file->addSeparator();
   file->addAction(exitAction_);
 
-  QMenu* settings = menuBar()->addMenu(QStringLiteral("Настройки"));
+  QMenu* edit = menuBar()->addMenu(QStringLiteral("&Правка"));
+  edit->setObjectName(QStringLiteral("EditMenu"));
+  edit->addAction(undoAction_);
+  edit->addAction(redoAction_);
+  edit->addSeparator();
+  edit->addAction(cutAction_);
+  edit->addAction(copyAction_);
+  edit->addAction(pasteAction_);
+  edit->addAction(recodePasteAction_);
+  edit->addSeparator();
+  edit->addAction(selectAllAction_);
+
+  QMenu* settings = menuBar()->addMenu(QStringLiteral("&Настройки"));
   settings->setObjectName(QStringLiteral("SettingsMenu"));
   settings->addAction(systemSettingsAction_);
   settings->addAction(boardOptionsAction_);
@@ -164,14 +224,14 @@ void TMainLentarForm::CreateMenu() {
   settings->addSeparator();
   settings->addAction(passwordsAction_);
   settings->addSeparator();
-  QMenu* fonts = settings->addMenu(QStringLiteral("Шрифты"));
+  QMenu* fonts = settings->addMenu(QStringLiteral("&Шрифты"));
   fonts->setObjectName(QStringLiteral("FontsMenu"));
   fonts->addAction(defaultFontsAction_);
   fonts->addAction(projectFontsAction_);
   settings->addSeparator();
   settings->addAction(layoutsAction_);
 
-  QMenu* upload = menuBar()->addMenu(QStringLiteral("Загрузка"));
+  QMenu* upload = menuBar()->addMenu(QStringLiteral("&Загрузка"));
   upload->setObjectName(QStringLiteral("UploadMenu"));
   upload->addAction(uploadBoardAction_);
   upload->addAction(previewAction_);
@@ -181,7 +241,7 @@ void TMainLentarForm::CreateMenu() {
   upload->addSeparator();
   upload->addAction(freeTextAction_);
 
-  QMenu* help = menuBar()->addMenu(QStringLiteral("Справка"));
+  QMenu* help = menuBar()->addMenu(QStringLiteral("&Справка"));
   help->setObjectName(QStringLiteral("HelpMenu"));
   help->addAction(aboutAction_);
 }
@@ -249,9 +309,15 @@ QWidget* TMainLentarForm::CreateButtonPanel() {
   connect(symbolsButton_, &QPushButton::clicked, this, &TMainLentarForm::SymbolsButtonClick);
   // Picture tags, the board and loader uploads and the recoding paste come
   // with their own windows.
-  for (QPushButton* b : {pictureButton_, toLoaderButton_, toBoardButton_, recodePasteButton_}) {
+  for (QPushButton* b : {pictureButton_, toLoaderButton_, toBoardButton_}) {
     b->setEnabled(false);
   }
+  // The recoding paste is one command with the menu's: the button follows
+  // the action's state and triggers it.
+  recodePasteButton_->setEnabled(recodePasteAction_->isEnabled());
+  connect(recodePasteAction_, &QAction::enabledChanged, recodePasteButton_,
+          &QPushButton::setEnabled);
+  connect(recodePasteButton_, &QPushButton::clicked, recodePasteAction_, &QAction::trigger);
   return panel;
 }
 
@@ -332,14 +398,24 @@ std::string TMainLentarForm::SetText() const {
 }
 
 void TMainLentarForm::TextChanged() {
-  if (!loadingText_) modified_ = true;
+  if (!loadingText_) SetModified(true);
+}
+
+void TMainLentarForm::SetModified(bool modified) {
+  modified_ = modified;
+  setWindowModified(modified);
 }
 
 void TMainLentarForm::UpdateTitle() {
-  const QString title = QStringLiteral("Lentar - ") + FromBoardText(currentFile_);
+  // "[*]" is where the window shows the modified marker; a "[*]" inside the
+  // file name is doubled, which Qt shows as the text itself.
+  QString name = FromBoardText(currentFile_);
+  name.replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
+  const QString title = QStringLiteral("Lentar - ") + name + QStringLiteral("[*]");
   // The task bar shows this caption; the application's name is left alone,
   // since Qt builds temporary and configuration paths from it.
   setWindowTitle(title);
+  setWindowModified(modified_);
 }
 
 bool TMainLentarForm::AskSaveChanges() {
@@ -384,7 +460,7 @@ bool TMainLentarForm::SaveSetFile(const std::string& path) {
 
 void TMainLentarForm::MarkSetFileCurrent(const std::string& path, std::string text) {
   cleanText_ = std::move(text);
-  modified_ = false;
+  SetModified(false);
   currentFile_ = path;
   AddRecent(Settings(), path);
   RebuildRecentMenu();
@@ -397,7 +473,7 @@ void TMainLentarForm::NewClick() {
   memo_->clear();
   loadingText_ = false;
   cleanText_.clear();
-  modified_ = false;
+  SetModified(false);
   UpdateTitle();
 }
 

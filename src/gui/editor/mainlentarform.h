@@ -44,7 +44,8 @@ class TMainLentarForm : public QMainWindow {
   // since the last open or save, it is exactly the bytes of that file.
   std::string SetText() const;
 
-  // Caption "Lentar - " + CurrentFile (the task bar shows the caption).
+  // Caption "Lentar - " + CurrentFile (the task bar shows the caption), with
+  // the window's modified marker placed after it.
   void UpdateTitle();
   // Asks about unsaved changes. True when the caller may go on: nothing was
   // changed, the operator answered No, or answered Yes and the save succeeded.
@@ -66,6 +67,8 @@ class TMainLentarForm : public QMainWindow {
 
  private:
   void CreateActions();
+  // The "Правка" commands act on the editor and follow its state.
+  void ConnectEditActions();
   void CreateMenu();
   void CreateToolBar();
   QWidget* CreateButtonPanel();
@@ -78,6 +81,8 @@ class TMainLentarForm : public QMainWindow {
   // unmodified text, path the current file and the newest recent one.
   void MarkSetFileCurrent(const std::string& path, std::string text);
   void TextChanged();
+  // Sets Modified and the modified marker of the title.
+  void SetModified(bool modified);
 
   // Commands.
   void NewClick();
@@ -137,6 +142,14 @@ class TMainLentarForm : public QMainWindow {
   QAction* emptyRecentAction_ = nullptr;
   std::array<QAction*, 10> recentActions_{};
   QAction* exitAction_ = nullptr;
+  QAction* undoAction_ = nullptr;
+  QAction* redoAction_ = nullptr;
+  QAction* cutAction_ = nullptr;
+  QAction* copyAction_ = nullptr;
+  QAction* pasteAction_ = nullptr;
+  // "Вставить с перекодировкой", shared by the "Правка" menu and Button13.
+  QAction* recodePasteAction_ = nullptr;
+  QAction* selectAllAction_ = nullptr;
   QAction* systemSettingsAction_ = nullptr;
   QAction* boardOptionsAction_ = nullptr;
   QAction* boardWindowAction_ = nullptr;
