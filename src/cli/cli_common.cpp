@@ -1,6 +1,7 @@
 #include "cli/cli_common.h"
 
 #include <filesystem>
+#include <string>
 #include <system_error>
 
 #include "core/atomicfile.h"
@@ -213,6 +214,27 @@ bool WriteOutputFile(std::string_view command, const std::string& path, std::str
     return false;
   }
   return true;
+}
+
+// A progress bar on standard error, redrawn when the percent changes.
+void DrawProgress(int percent) {
+  constexpr int kWidth = 40;
+  const int filled = percent * kWidth / 100;
+  std::fprintf(stderr, "\r[%s%s] %3d%%", std::string(static_cast<size_t>(filled), '#').c_str(),
+               std::string(static_cast<size_t>(kWidth - filled), '.').c_str(), percent);
+  if (percent >= 100) std::fputc('\n', stderr);
+  std::fflush(stderr);
+}
+
+// The device to open: a path given on the command line (anything with a
+// separator, or a file that exists here) is made absolute; a bare name such
+// as ttyUSB0 is left to the system, which looks it up among its devices.
+std::string PortDevice(const std::string& cliPath) {
+  std::error_code ec;
+  const std::filesystem::path native = NativePath(CorePath(cliPath));
+  if (cliPath.find('/') != std::string::npos || std::filesystem::exists(native, ec))
+    return FromNativePath(std::filesystem::absolute(native, ec));
+  return CorePath(cliPath);
 }
 
 bool IsSameFile(const std::string& a, const std::string& b) {

@@ -104,6 +104,15 @@ bool ReadInputFile(std::string_view command, const std::string& path, std::strin
 bool WriteOutputFile(std::string_view command, const std::string& path, std::string_view bytes,
                      int& exitCode);
 
+// A progress bar on standard error, redrawn for every percent given; a new
+// line after 100.
+void DrawProgress(int percent);
+
+// The serial device to open for a --port value: a path given on the command
+// line (anything with a separator, or a file that exists here) is made
+// absolute; a bare name such as ttyUSB0 is left to the system.
+std::string PortDevice(const std::string& cliPath);
+
 // True when both paths name the same existing file (or are the same text), so
 // that an output never replaces the input it was made from.
 bool IsSameFile(const std::string& a, const std::string& b);

@@ -176,16 +176,6 @@ int RunClear(Session& s, const ParsedArgs& parsed) {
   return kExitOk;
 }
 
-// A progress bar on standard error, redrawn when the percent changes.
-void DrawProgress(int percent) {
-  constexpr int kWidth = 40;
-  const int filled = percent * kWidth / 100;
-  std::fprintf(stderr, "\r[%s%s] %3d%%", std::string(static_cast<size_t>(filled), '#').c_str(),
-               std::string(static_cast<size_t>(kWidth - filled), '.').c_str(), percent);
-  if (percent >= 100) std::fputc('\n', stderr);
-  std::fflush(stderr);
-}
-
 bool HasBinExtension(const std::string& path) {
   return path.size() >= 4 && LowerCase(path.substr(path.size() - 4)) == ".bin";
 }
@@ -321,17 +311,6 @@ int CheckCommandOptions(const std::string& command, const ParsedArgs& parsed) {
     if (!ResolveCompileOptions(kCommand, parsed, defaults, options, status)) return status;
   }
   return kExitOk;
-}
-
-// The device to open: a path given on the command line (anything with a
-// separator, or a file that exists here) is made absolute; a bare name such
-// as ttyUSB0 is left to the system, which looks it up among its devices.
-std::string PortDevice(const std::string& cliPath) {
-  std::error_code ec;
-  const std::filesystem::path native = NativePath(CorePath(cliPath));
-  if (cliPath.find('/') != std::string::npos || std::filesystem::exists(native, ec))
-    return FromNativePath(std::filesystem::absolute(native, ec));
-  return CorePath(cliPath);
 }
 
 }  // namespace

@@ -17,5 +17,6 @@ int RunDump(const Args& args);     // list the records of a board data image
 int RunFonts(const Args& args);    // list a font archive, render text with a font
 int RunPreview(const Args& args);  // run the emulation, write GIF/PNG/raw frames
 int RunBoard(const Args& args);    // talk to a board over a serial port
+int RunLoader(const Args& args);   // manage a loader's blocks over a serial port
 
 }  // namespace lentar::cli

@@ -1,4 +1,4 @@
-// lentar-boardsim: a simulated LED board on a pseudo-terminal.
+// lentar-boardsim: a simulated LED board or loader on a pseudo-terminal.
 //
 // The program (or a test) opens the terminal's slave side like any serial
 // port; the simulator reads link frames from the master side and answers them
@@ -19,16 +19,20 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "comm/linkframe.h"
+#include "core/atomicfile.h"
 #include "simboard.h"
+#include "simloader.h"
 
 namespace {
 
 using lentar::boardsim::SimBoard;
+using lentar::boardsim::SimLoader;
 using lentar::boardsim::SimOptions;
 using lentar::comm::BuildFrame;
 using lentar::comm::FrameAssembler;
@@ -52,6 +56,10 @@ struct Options {
   uint64_t seed = 1;
   std::string saveDir;
   bool verbose = false;
+  // A loader instead of a board.
+  bool loader = false;
+  int memoryType = 3;
+  std::string memoryFile;
 };
 
 void Usage(std::FILE* out) {
@@ -59,8 +67,12 @@ void Usage(std::FILE* out) {
       "Usage: lentar-boardsim [--link PATH] [--buffer1 BYTES] [--buffer2 BYTES]\n"
       "                       [--address N] [--password TEXT] [--pace] [--drop P]\n"
       "                       [--corrupt P] [--delay-ms N] [--seed N] [--save-dir DIR] [-v]\n"
+      "       lentar-boardsim --loader [--memory-type 0|1|2|3] [--memory-file FILE]\n"
+      "                       [--link PATH] [--pace] [--drop P] [--corrupt P] [--delay-ms N]\n"
+      "                       [--seed N] [-v]\n"
       "\n"
-      "A simulated LED board on a pseudo-terminal. Prints the terminal's path on the\n"
+      "A simulated LED board, or with --loader a simulated loader, on a\n"
+      "pseudo-terminal. Prints the terminal's path on the\n"
       "first line of standard output, or links it at PATH with --link. Runs until\n"
       "killed; exits cleanly on SIGTERM.\n"
       "\n"
@@ -76,6 +88,12 @@ void Usage(std::FILE* out) {
       "  --delay-ms N     delay before every reply\n"
       "  --seed N         seed of the fault injection (default 1)\n"
       "  --save-dir DIR   write each completed upload as DIR/upload-N.bin\n"
+      "  --loader         answer as a loader instead of a board\n"
+      "  --memory-type T  the loader's memory: 1 = 32 KiB, 2 = 64 KiB, 3 = 128 KiB\n"
+      "                   (default), 0 = none\n"
+      "  --memory-file F  the loader's memory starts as the file's bytes (erased\n"
+      "                   memory when there is no such file) and is written back to\n"
+      "                   it on exit, so the loader keeps its blocks between runs\n"
       "  -v               log every command received to standard error\n",
       out);
 }
@@ -121,6 +139,8 @@ bool ParseArgs(int argc, char** argv, Options& o) {
       o.pace = true;
     } else if (a == "-v") {
       o.verbose = true;
+    } else if (a == "--loader") {
+      o.loader = true;
     } else if (!(v = value())) {
       return false;
     } else if (a == "--link") {
@@ -146,6 +166,11 @@ bool ParseArgs(int argc, char** argv, Options& o) {
       o.seed = static_cast<uint64_t>(n);
     } else if (a == "--save-dir") {
       o.saveDir = v;
+    } else if (a == "--memory-type") {
+      if (!ParseLong(v, 0, 3, n)) return BadValue(a, v);
+      o.memoryType = static_cast<int>(n);
+    } else if (a == "--memory-file") {
+      o.memoryFile = v;
     } else {
       std::fprintf(stderr, "lentar-boardsim: unknown option %s\n", a.c_str());
       return false;
@@ -170,8 +195,9 @@ void SleepUntilNs(int64_t ns) {
 
 class Simulator {
  public:
-  Simulator(const Options& o, int master)
+  Simulator(const Options& o, int master, std::vector<uint8_t> memory)
       : o_(o), master_(master), board_(o.board), rng_(o.seed) {
+    if (o_.loader) loader_.emplace(o_.memoryType, memory);
     if (!o_.saveDir.empty()) {
       board_.SetUploadHook([this](int, const std::vector<uint8_t>& data) {
         const std::string path = o_.saveDir + "/upload-" + std::to_string(++uploads_) + ".bin";
@@ -179,6 +205,11 @@ class Simulator {
             .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
       });
     }
+  }
+
+  // The loader's memory, for --memory-file.
+  const std::vector<uint8_t>* LoaderMemory() const {
+    return loader_ ? &loader_->Memory() : nullptr;
   }
 
   void Run() {
@@ -221,7 +252,10 @@ class Simulator {
   void OnFrame(const std::vector<uint8_t>& payload) {
     if (o_.verbose) {
       const uint8_t code = payload.size() > 2 ? payload[2] : 0;
-      if ((code == 0x2C || code == 0x4F) && payload.size() >= 6) {
+      if (o_.loader && (code == 0x15 || code == 0x16) && payload.size() >= 6) {
+        std::fprintf(stderr, "loadersim: command 0x%02X address %d data %zu\n", code,
+                     payload[3] | payload[4] << 8 | payload[5] << 16, payload.size() - 6);
+      } else if ((code == 0x2C || code == 0x4F) && payload.size() >= 6) {
         std::fprintf(stderr, "boardsim: command 0x%02X buffer %d offset %d data %zu\n", code,
                      payload[3], payload[4] | payload[5] << 8, payload.size() - 6);
       } else {
@@ -235,7 +269,7 @@ class Simulator {
       return;
     }
     int newRate = -1;
-    const auto reply = board_.Handle(payload, newRate);
+    const auto reply = loader_ ? loader_->Handle(payload, newRate) : board_.Handle(payload, newRate);
     if (!reply) return;
     std::vector<uint8_t> frame = BuildFrame(*reply);
     if (corrupt && frame.size() > 3) {
@@ -281,6 +315,7 @@ class Simulator {
   const Options& o_;
   int master_;
   SimBoard board_;
+  std::optional<SimLoader> loader_;
   FrameAssembler assembler_;
   std::mt19937_64 rng_;
   int rateIndex_ = 3;
@@ -295,6 +330,16 @@ int main(int argc, char** argv) {
   if (!ParseArgs(argc, argv, o)) {
     Usage(stderr);
     return 2;
+  }
+  std::vector<uint8_t> memory;
+  if (o.loader && !o.memoryFile.empty()) {
+    std::error_code ec;
+    std::string bytes;
+    if (std::filesystem::exists(o.memoryFile, ec) && !lentar::ReadWholeFile(o.memoryFile, bytes)) {
+      std::fprintf(stderr, "lentar-boardsim: cannot read '%s'\n", o.memoryFile.c_str());
+      return 1;
+    }
+    memory.assign(bytes.begin(), bytes.end());
   }
   struct sigaction sa{};
   sa.sa_handler = OnSignal;
@@ -339,11 +384,20 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
   }
 
-  Simulator sim(o, master);
+  Simulator sim(o, master, std::move(memory));
   sim.Run();
+
+  int status = 0;
+  if (const auto* kept = sim.LoaderMemory(); kept && !o.memoryFile.empty()) {
+    if (!lentar::WriteFileAtomically(
+            o.memoryFile, std::string_view(reinterpret_cast<const char*>(kept->data()), kept->size()))) {
+      std::fprintf(stderr, "lentar-boardsim: cannot write '%s'\n", o.memoryFile.c_str());
+      status = 1;
+    }
+  }
 
   if (!o.link.empty()) unlink(o.link.c_str());
   if (slaveHold >= 0) close(slaveHold);
   close(master);
-  return 0;
+  return status;
 }

@@ -1,0 +1,456 @@
+// The loader's memory map (directory entries, free space, first fit, the
+// sort, chunking, the reorganisation plan) and the loader protocol against
+// the simulated loader over an in-memory line, including a reorganisation
+// cut short at every one of its requests.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "comm/loaderprotocol.h"
+#include "memory_board.h"
+#include "simloader.h"
+
+namespace {
+
+using namespace lentar::comm;
+using lentar::boardsim::SimLoader;
+using lentar::comm::testing::Bytes;
+using lentar::comm::testing::MemoryBoard;
+
+struct Block {
+  int entry;
+  uint32_t start;
+  uint16_t size;
+  std::string name;
+};
+
+LoaderDirectory DirectoryOf(const std::vector<Block>& blocks) {
+  LoaderDirectory d{};
+  for (const Block& b : blocks) WriteEntry(d, b.entry, {b.start, b.size, b.name, 1});
+  return d;
+}
+
+Bytes Pattern(size_t size, unsigned seed) {
+  Bytes data(size);
+  for (size_t i = 0; i < size; ++i) data[i] = static_cast<uint8_t>(i * 7 + seed * 31 + (i >> 8));
+  return data;
+}
+
+// ---- Directory entries ------------------------------------------------------
+
+TEST(LoaderDirectory, EntryIsEmptyOnlyWithoutStartSizeOrFlag) {
+  struct Case {
+    uint32_t start;
+    uint16_t size;
+    uint8_t flag;
+    bool empty;
+  } cases[] = {
+      {1152, 10, 1, false},       {1152, 10, 0xFF, true}, {1152, 10, 0, true},
+      {0, 10, 1, true},           {0xFFFFFFFF, 10, 1, true}, {1152, 0, 1, true},
+      {1152, 0xFFFF, 1, true},    {1152, 10, 2, false},
+  };
+  for (const Case& c : cases) {
+    LoaderDirectory d{};
+    WriteEntry(d, 3, {c.start, c.size, "x", c.flag});
+    EXPECT_EQ(EntryEmpty(d, 3), c.empty) << c.start << " " << c.size << " " << int(c.flag);
+  }
+  LoaderDirectory erased;
+  erased.fill(0xFF);
+  EXPECT_TRUE(BlockEntries(erased).empty());
+  EXPECT_TRUE(BlockEntries(LoaderDirectory{}).empty());
+}
+
+TEST(LoaderDirectory, EntryBytesAndNamesCutTo15) {
+  LoaderDirectory d;
+  d.fill(0xAA);
+  WriteEntry(d, 1, {0x00012345, 0x1234, "ABCDEFGHIJKLMNOPQRS", 1});
+  const uint8_t expected[32] = {0x45, 0x23, 0x01, 0x00, 0x34, 0x12, 15,  'A', 'B', 'C', 'D',
+                                'E',  'F',  'G',  'H',  'I',  'J',  'K', 'L', 'M', 'N', 'O',
+                                1,    0,    0,    0,    0,    0,    0,   0,   0,   0};
+  EXPECT_EQ(0, std::memcmp(d.data() + 32, expected, 32));
+  EXPECT_EQ(d[31], 0xAA);
+  EXPECT_EQ(d[64], 0xAA);
+  EXPECT_EQ(ReadEntry(d, 1).name, "ABCDEFGHIJKLMNO");
+  // A length byte beyond 15 reads as 15 characters.
+  d[32 + 6] = 200;
+  EXPECT_EQ(ReadEntry(d, 1).name.size(), 15u);
+}
+
+TEST(LoaderDirectory, MemoryAndPageSizes) {
+  const std::pair<int, int64_t> sizes[] = {{0, 0}, {1, 32768}, {2, 65536}, {3, 131072}, {4, 0}, {255, 0}};
+  for (auto [type, size] : sizes) EXPECT_EQ(MemorySize(type), size) << type;
+  EXPECT_EQ(PageSizeFor(0), 64);
+  EXPECT_EQ(PageSizeFor(1), 64);
+  EXPECT_EQ(PageSizeFor(2), 128);
+  EXPECT_EQ(PageSizeFor(3), 128);
+}
+
+TEST(LoaderDirectory, FreeSpace) {
+  EXPECT_EQ(FreeSpace(LoaderDirectory{}, 1), 31616);
+  EXPECT_EQ(FreeSpace(DirectoryOf({{0, 1152, 100, "a"}}), 1), 31488);
+  EXPECT_EQ(FreeSpace(DirectoryOf({{0, 1152, 100, "a"}}), 3), 131072 - 1152 - 128);
+  EXPECT_EQ(FreeSpace(LoaderDirectory{}, 0), 0);
+  // More blocks than memory (a damaged directory) never gives a negative.
+  std::vector<Block> many;
+  for (int i = 0; i < 32; ++i) many.push_back({i, 1152, 60000, "x"});
+  EXPECT_EQ(FreeSpace(DirectoryOf(many), 1), 0);
+}
+
+TEST(LoaderDirectory, AllocateBlockIsFirstFit) {
+  EXPECT_EQ(AllocateBlock(LoaderDirectory{}, 1, 1), 1152u);
+  const LoaderDirectory one = DirectoryOf({{4, 1152, 100, "a"}});
+  EXPECT_EQ(AllocateBlock(one, 1, 31488), 1280u);
+  EXPECT_EQ(AllocateBlock(one, 1, 31489), 0u);
+  // A gap between two blocks is used when it fits, skipped when not.
+  const LoaderDirectory two = DirectoryOf({{0, 2048, 64, "b"}, {1, 1152, 64, "a"}});
+  EXPECT_EQ(AllocateBlock(two, 1, 832), 1216u);
+  EXPECT_EQ(AllocateBlock(two, 1, 833), 2112u);
+  // No memory, or nothing to store.
+  EXPECT_EQ(AllocateBlock(LoaderDirectory{}, 0, 10), 0u);
+  EXPECT_EQ(AllocateBlock(LoaderDirectory{}, 1, 0), 0u);
+  // A damaged entry far past the end of memory does not make room that is
+  // not there.
+  EXPECT_EQ(AllocateBlock(DirectoryOf({{0, 0x10000000, 100, "far"}}), 1, 40000), 0u);
+  // Overlapping entries never send the search back over a block.
+  const LoaderDirectory overlap =
+      DirectoryOf({{0, 1152, 6400, "long"}, {1, 1216, 64, "inside"}, {2, 16384, 64, "c"}});
+  EXPECT_EQ(AllocateBlock(overlap, 1, 2000), 7552u);
+}
+
+TEST(LoaderDirectory, FindFreeEntry) {
+  EXPECT_EQ(FindFreeEntry(LoaderDirectory{}), 0);
+  EXPECT_EQ(FindFreeEntry(DirectoryOf({{0, 1152, 1, "a"}, {1, 1216, 1, "b"}, {3, 1280, 1, "c"}})), 2);
+  std::vector<Block> full;
+  for (int i = 0; i < 32; ++i) full.push_back({i, 1152u + 64u * static_cast<uint32_t>(i), 1, "x"});
+  EXPECT_EQ(FindFreeEntry(DirectoryOf(full)), -1);
+}
+
+TEST(LoaderDirectory, SortPutsBlocksByAddressAndEmptyEntriesLast) {
+  LoaderDirectory d = DirectoryOf({{1, 5000, 10, "c"}, {2, 1152, 10, "a"}, {7, 3000, 10, "b"}});
+  // Entry 0 holds leftovers of an erased entry.
+  std::fill_n(d.begin(), 32, 0xFF);
+  SortDirectory(d);
+  EXPECT_EQ(ReadEntry(d, 0).name, "a");
+  EXPECT_EQ(ReadEntry(d, 1).name, "b");
+  EXPECT_EQ(ReadEntry(d, 2).name, "c");
+  for (int i = 3; i < 32; ++i) EXPECT_TRUE(EntryEmpty(d, i)) << i;
+}
+
+TEST(LoaderDirectory, ChunksNeverCrossAPage) {
+  const auto chunks = TransferChunks(100, 200, 64);
+  const std::vector<std::pair<uint32_t, size_t>> expected = {{100, 28}, {128, 64}, {192, 64}, {256, 44}};
+  ASSERT_EQ(chunks.size(), expected.size());
+  for (size_t i = 0; i < chunks.size(); ++i) {
+    EXPECT_EQ(chunks[i].address, expected[i].first);
+    EXPECT_EQ(chunks[i].length, expected[i].second);
+  }
+  EXPECT_EQ(TransferChunks(1152, 1024, 128).size(), 8u);
+  EXPECT_TRUE(TransferChunks(1152, 0, 128).empty());
+  EXPECT_EQ(DirectoryPageStart(5, 128), 128u);
+  EXPECT_EQ(DirectoryPageStart(5, 64), 128u);
+  EXPECT_EQ(DirectoryPageStart(1, 64), 0u);
+  EXPECT_EQ(DirectoryPageStart(31, 64), 960u);
+}
+
+TEST(LoaderDirectory, PasswordArea) {
+  const auto area = BuildPasswordArea({"abc", "", "12345678", "", "", "", "", "x"});
+  EXPECT_EQ(area[0], 3);
+  EXPECT_EQ(area[1], 'a');
+  EXPECT_EQ(area[4], 0);
+  EXPECT_EQ(area[16], 0);
+  EXPECT_EQ(area[32], 8);
+  EXPECT_EQ(area[40], '8');
+  EXPECT_EQ(area[112], 1);
+  EXPECT_EQ(area[113], 'x');
+}
+
+// ---- The plan of a reorganisation -------------------------------------------
+
+TEST(LoaderDefragmentPlan, DamagedDirectoriesAreLeftAlone) {
+  EXPECT_FALSE(PlanDefragment(DirectoryOf({{0, 1152, 200, "a"}, {1, 1280, 10, "b"}}), 1).possible);
+  EXPECT_FALSE(PlanDefragment(DirectoryOf({{0, 32760, 100, "past"}}), 1).possible);
+  EXPECT_FALSE(PlanDefragment(DirectoryOf({{0, 64, 100, "in the directory"}}), 1).possible);
+  EXPECT_FALSE(PlanDefragment(LoaderDirectory{}, 0).possible);
+  const PackPlan packed = PlanDefragment(DirectoryOf({{0, 1152, 100, "a"}}), 1);
+  EXPECT_TRUE(packed.possible && packed.complete);
+  EXPECT_TRUE(packed.steps.empty());
+}
+
+TEST(LoaderDefragmentPlan, NoRoomToMoveABlockOverItselfStopsThere) {
+  // One page free before a block that fills the rest of memory: moving it
+  // down would write over its only copy.
+  const LoaderDirectory d = DirectoryOf({{0, 1216, 31552, "big"}});
+  const PackPlan plan = PlanDefragment(d, 1);
+  EXPECT_TRUE(plan.possible);
+  EXPECT_FALSE(plan.complete);
+  EXPECT_TRUE(plan.steps.empty());
+  EXPECT_EQ(plan.result, d);
+}
+
+// ---- The protocol against the simulated loader --------------------------------
+
+// The simulated loader behind an in-memory line. After `budget` requests the
+// line goes dead: nothing more reaches the loader.
+class LoaderLine {
+ public:
+  LoaderLine(int type, const Bytes& memory) : sim_(type, memory) {
+    board_.SetResponder([this](const Bytes& request) -> std::optional<Bytes> {
+      if (budget_ == 0) return std::nullopt;
+      if (budget_ > 0) --budget_;
+      int rate = -1;
+      return sim_.Handle(request, rate);
+    });
+  }
+  TComPort& Port() { return board_.Port(); }
+  const std::vector<Bytes>& Requests() const { return board_.Requests(); }
+  SimLoader& Sim() { return sim_; }
+  void CutAfter(int requests) { budget_ = requests; }
+
+ private:
+  SimLoader sim_;
+  MemoryBoard board_;
+  int budget_ = -1;
+};
+
+class LoaderProtocol : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = {LoaderReplyTimeout, LoaderSwitchPause, PageSize};
+    LoaderReplyTimeout = 30;
+    LoaderSwitchPause = 0;
+  }
+  void TearDown() override {
+    LoaderReplyTimeout = saved_[0];
+    LoaderSwitchPause = saved_[1];
+    PageSize = saved_[2];
+  }
+
+  // A loader memory of the type holding the blocks, each filled with its own
+  // pattern, the directory and everything else erased.
+  static Bytes Memory(int type, const std::vector<Block>& blocks) {
+    Bytes memory(static_cast<size_t>(MemorySize(type)), 0xFF);
+    const LoaderDirectory d = DirectoryOf(blocks);
+    std::copy(d.begin(), d.end(), memory.begin());
+    for (const Block& b : blocks) {
+      const Bytes data = Pattern(b.size, static_cast<unsigned>(b.entry));
+      std::copy(data.begin(), data.end(), memory.begin() + b.start);
+    }
+    return memory;
+  }
+
+  // Every block is listed by an entry whose data are the block's bytes.
+  static ::testing::AssertionResult HoldsEveryBlock(const Bytes& memory,
+                                                    const std::vector<Block>& blocks) {
+    LoaderDirectory d;
+    std::copy_n(memory.begin(), d.size(), d.begin());
+    for (const Block& b : blocks) {
+      const Bytes data = Pattern(b.size, static_cast<unsigned>(b.entry));
+      bool found = false;
+      for (int entry : BlockEntries(d)) {
+        const DirEntry e = ReadEntry(d, entry);
+        if (e.name != b.name || e.size != b.size || e.flag != 1) continue;
+        if (e.start + e.size > memory.size()) continue;
+        found = std::equal(data.begin(), data.end(), memory.begin() + e.start);
+        if (found) break;
+      }
+      if (!found) return ::testing::AssertionFailure() << "block " << b.name << " lost";
+    }
+    return ::testing::AssertionSuccess();
+  }
+
+  std::array<int, 3> saved_{};
+};
+
+TEST_F(LoaderProtocol, WriteMemoryGoesInPageChunksWithProgress) {
+  LoaderLine line(1, {});
+  PageSize = 64;
+  const Bytes data = Pattern(200, 1);
+  std::vector<int> percents;
+  ASSERT_TRUE(WriteMemory(line.Port(), 100, data.size(), data.data(),
+                          [&](int p) { percents.push_back(p); }));
+  ASSERT_EQ(line.Requests().size(), 4u);
+  const std::pair<uint32_t, size_t> expected[] = {{100, 28}, {128, 64}, {192, 64}, {256, 44}};
+  for (size_t i = 0; i < 4; ++i) {
+    const Bytes& r = line.Requests()[i];
+    EXPECT_EQ(r[0], 0x01);
+    EXPECT_EQ(r[1], 0x06);
+    EXPECT_EQ(r[2], 0x15);
+    EXPECT_EQ(uint32_t(r[3] | r[4] << 8 | r[5] << 16), expected[i].first);
+    EXPECT_EQ(r.size() - 6, expected[i].second);
+  }
+  EXPECT_EQ(percents, (std::vector<int>{14, 46, 78, 100}));
+  EXPECT_TRUE(std::equal(data.begin(), data.end(), line.Sim().Memory().begin() + 100));
+
+  Bytes back(200);
+  ASSERT_TRUE(ReadMemory(line.Port(), 100, back.size(), back.data()));
+  EXPECT_EQ(back, data);
+}
+
+TEST_F(LoaderProtocol, TheLoaderRefusesWritesAcrossPagesOrPastTheEnd) {
+  LoaderLine line(1, {});
+  const Bytes data(64, 0x11);
+  EXPECT_FALSE(loader::CmdWriteMem(line.Port(), 100, data.data(), 64));  // crosses 128
+  EXPECT_FALSE(loader::CmdWriteMem(line.Port(), 32768 - 32, data.data(), 64));
+  EXPECT_TRUE(loader::CmdWriteMem(line.Port(), 128, data.data(), 64));
+  EXPECT_TRUE(std::all_of(line.Sim().Memory().begin() + 64, line.Sim().Memory().begin() + 128,
+                          [](uint8_t b) { return b == 0xFF; }));
+  uint8_t out[16];
+  EXPECT_FALSE(loader::CmdReadMem(line.Port(), 32760, 16, out));
+}
+
+TEST_F(LoaderProtocol, InfoSetsThePageSizeAndDirectoryPagesAreWholePages) {
+  for (int type : {0, 1, 2, 3}) {
+    LoaderLine line(type, {});
+    LoaderInfo info;
+    PageSize = 0;
+    ASSERT_TRUE(ReadLoaderInfo(line.Port(), info));
+    EXPECT_EQ(info.MemoryType(), type);
+    EXPECT_EQ(PageSize, type <= 1 ? 64 : 128);
+  }
+  LoaderLine line(3, {});
+  PageSize = 128;
+  LoaderDirectory d = DirectoryOf({{5, 1152, 10, "five"}});
+  ASSERT_TRUE(WriteDirectoryPage(line.Port(), 5, d));
+  ASSERT_EQ(line.Requests().size(), 1u);
+  const Bytes& r = line.Requests()[0];
+  EXPECT_EQ(r[3] | r[4] << 8 | r[5] << 16, 128);
+  EXPECT_EQ(r.size() - 6, 128u);
+  EXPECT_FALSE(WriteDirectoryPage(line.Port(), 32, d));
+  EXPECT_FALSE(WriteDirectoryPage(line.Port(), -1, d));
+  EXPECT_EQ(line.Requests().size(), 1u);
+}
+
+TEST_F(LoaderProtocol, SpeedSwitchesAndConnect) {
+  LoaderLine line(3, {});
+  ASSERT_TRUE(SetLoaderSpeed(line.Port(), 7));
+  EXPECT_EQ(line.Port().BaudRate(), 57600);
+  ASSERT_TRUE(SetLoaderSpeed(line.Port(), kLoaderSpeedBack));
+  EXPECT_EQ(line.Port().BaudRate(), 9600);
+  const auto& r = line.Requests();
+  ASSERT_EQ(r.size(), 3u);
+  EXPECT_EQ(r[0], (Bytes{0x01, 0x06, 0x14, 7}));
+  EXPECT_EQ(r[1].size(), 16u);  // connect with 13 bytes
+  EXPECT_EQ(r[1][2], 0x01);
+  EXPECT_EQ(r[2], (Bytes{0x01, 0x06, 0x14, 3}));
+}
+
+TEST_F(LoaderProtocol, FormatZeroesDirectoryAndPasswords) {
+  LoaderLine line(1, Memory(1, {{0, 1152, 100, "a"}}));
+  PageSize = 64;
+  ASSERT_TRUE(FormatLoader(line.Port(), 4));
+  const Bytes& m = line.Sim().Memory();
+  EXPECT_TRUE(std::all_of(m.begin(), m.begin() + 1152, [](uint8_t b) { return b == 0; }));
+  const Bytes data = Pattern(100, 0);  // the data area is not touched
+  EXPECT_TRUE(std::equal(data.begin(), data.end(), m.begin() + 1152));
+}
+
+TEST_F(LoaderProtocol, DefragmentPacksInAddressOrderAndRenumbers) {
+  // Page 64. Entry 3 holds the lowest block, with a gap before it; entry 0 a
+  // block that must move over its own place; entry 9 one far away.
+  const std::vector<Block> blocks = {
+      {0, 4096, 3000, "overlap"}, {3, 1344, 100, "first"}, {9, 20000, 64, "far"}};
+  LoaderLine line(1, Memory(1, blocks));
+  PageSize = 64;
+  LoaderDirectory d;
+  std::copy_n(line.Sim().Memory().begin(), d.size(), d.begin());
+  bool complete = false;
+  ASSERT_TRUE(Defragment(line.Port(), d, 1, 4, {}, &complete));
+  EXPECT_TRUE(complete);
+
+  LoaderDirectory expected{};
+  WriteEntry(expected, 0, {1152, 100, "first", 1});
+  WriteEntry(expected, 1, {1280, 3000, "overlap", 1});
+  WriteEntry(expected, 2, {4288, 64, "far", 1});
+  EXPECT_EQ(d, expected);
+  const Bytes& m = line.Sim().Memory();
+  EXPECT_TRUE(std::equal(expected.begin(), expected.end(), m.begin()));
+  EXPECT_TRUE(HoldsEveryBlock(m, blocks));
+  EXPECT_EQ(AllocateBlock(d, 1, FreeSpace(d, 1)), 4352u);
+}
+
+TEST_F(LoaderProtocol, DefragmentCutShortAtEveryRequestLosesNoBlock) {
+  for (int type : {1, 3}) {
+    // "overlap" moves over its own place, through a free place further up.
+    const std::vector<Block> blocks = {{0, 2048, 3000, "overlap"},
+                                       {1, 1536, 100, "second"},
+                                       {3, 1344, 60, "first"},
+                                       {4, 20000, 700, "far"},
+                                       {31, 12288, 130, "last entry"}};
+    const Bytes memory = Memory(type, blocks);
+    LoaderDirectory original;
+    std::copy_n(memory.begin(), original.size(), original.begin());
+
+    // The whole run, to count its requests.
+    LoaderLine whole(type, memory);
+    PageSize = PageSizeFor(type);
+    LoaderDirectory d = original;
+    ASSERT_TRUE(Defragment(whole.Port(), d, type, 4));
+    const int requests = static_cast<int>(whole.Requests().size());
+    ASSERT_GT(requests, 20);
+
+    // An unanswered request fails at once on this line.
+    LoaderReplyTimeout = 2;
+    for (int cut = 0; cut < requests; ++cut) {
+      LoaderLine line(type, memory);
+      line.CutAfter(cut);
+      LoaderDirectory copy = original;
+      EXPECT_FALSE(Defragment(line.Port(), copy, type, 4)) << "cut after " << cut;
+      EXPECT_TRUE(HoldsEveryBlock(line.Sim().Memory(), blocks)) << "type " << type << ", cut after " << cut;
+      // The caller's directory is what the loader holds.
+      EXPECT_TRUE(std::equal(copy.begin(), copy.end(), line.Sim().Memory().begin()))
+          << "type " << type << ", cut after " << cut;
+    }
+    LoaderReplyTimeout = 30;
+  }
+}
+
+TEST_F(LoaderProtocol, DefragmentOfAFullDirectoryKeepsTheNumbering) {
+  std::vector<Block> blocks;
+  for (int i = 0; i < 32; ++i)
+    blocks.push_back({i, 1152u + 256u * static_cast<uint32_t>(31 - i), 60, "b" + std::to_string(i)});
+  LoaderLine line(1, Memory(1, blocks));
+  PageSize = 64;
+  LoaderDirectory d;
+  std::copy_n(line.Sim().Memory().begin(), d.size(), d.begin());
+  ASSERT_TRUE(Defragment(line.Port(), d, 1, 4));
+  for (int i = 0; i < 32; ++i) {
+    const DirEntry e = ReadEntry(d, i);
+    EXPECT_EQ(e.name, "b" + std::to_string(i));
+    EXPECT_EQ(e.start, 1152u + 64u * static_cast<uint32_t>(31 - i));
+  }
+  EXPECT_TRUE(HoldsEveryBlock(line.Sim().Memory(), blocks));
+}
+
+TEST_F(LoaderProtocol, DefragmentRefusesADamagedDirectoryWithoutWriting) {
+  const std::vector<Block> blocks = {{0, 1152, 200, "a"}, {1, 1280, 10, "b"}};
+  LoaderLine line(1, Memory(1, blocks));
+  LoaderDirectory d = DirectoryOf(blocks);
+  EXPECT_FALSE(Defragment(line.Port(), d, 1, 4));
+  EXPECT_TRUE(line.Requests().empty());
+  EXPECT_FALSE(Defragment(line.Port(), d, 0, 4));
+}
+
+TEST_F(LoaderProtocol, ClockRoundTrip) {
+  LoaderLine line(3, {});
+  BoardClock set;
+  set.year = 2024;
+  set.month = 2;
+  set.day = 29;
+  set.hour = 13;
+  set.minute = 5;
+  set.second = 30;
+  ASSERT_TRUE(loader::CmdSetClock(line.Port(), set));
+  BoardClock read;
+  ASSERT_TRUE(loader::CmdReadClock(line.Port(), read));
+  EXPECT_EQ(read.year, 2024);
+  EXPECT_EQ(read.month, 2);
+  EXPECT_EQ(read.day, 29);
+  EXPECT_EQ(read.hour, 13);
+  EXPECT_EQ(read.dayOfWeek, 4);  // Thursday
+}
+
+}  // namespace

@@ -1,0 +1,57 @@
+// The simulated loader's memory and clock, and its answers to the loader
+// protocol, apart from the line: one request payload in, at most one reply
+// payload out.
+//
+// The memory is 32, 64 or 128 KiB for memory types 1, 2 and 3 (none for any
+// other type) and reads 0xFF where nothing was written, as erased memory
+// does. Writes go a page at a time, as the loader's memory takes them: a
+// write that crosses a page boundary, runs past the memory or is longer than
+// a page is refused and changes nothing.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace lentar::boardsim {
+
+class SimLoader {
+ public:
+  // memoryType 0..3 (the byte the loader reports); image: initial memory
+  // contents, cut to the memory's size, the rest erased.
+  explicit SimLoader(int memoryType, const std::vector<uint8_t>& image = {});
+
+  // The reply to one request (nullopt: the loader stays silent, as it does
+  // for a request that is not addressed to a loader or that it does not
+  // know). newRateIndex is set when the reply must go out before the line
+  // switches to that speed.
+  std::optional<std::vector<uint8_t>> Handle(const std::vector<uint8_t>& request,
+                                             int& newRateIndex);
+
+  const std::vector<uint8_t>& Memory() const { return memory_; }
+  int MemoryType() const { return type_; }
+  int PageSize() const { return type_ <= 1 ? 64 : 128; }
+  // The computer's clock the loader's clock runs from (tests).
+  void SetTimeSource(std::function<std::time_t()> now) { now_ = std::move(now); }
+
+ private:
+  std::vector<uint8_t> Ack() const;
+  std::vector<uint8_t> Refuse() const;
+  std::vector<uint8_t> Text(const char* text) const;
+  std::vector<uint8_t> Data(const uint8_t* bytes, size_t count) const;
+  std::vector<uint8_t> Clock() const;
+  bool SetClock(const uint8_t* bytes);
+  bool Write(uint32_t address, const uint8_t* data, size_t length);
+
+  int type_;
+  std::vector<uint8_t> memory_;
+  long long clockOffset_ = 0;  // loader time minus computer time, seconds
+  std::function<std::time_t()> now_;
+};
+
+// Memory size in bytes of a memory type: 32768, 65536, 131072 or 0.
+size_t SimMemorySize(int memoryType);
+
+}  // namespace lentar::boardsim
