@@ -1,0 +1,235 @@
+// lentar-cli loader against lentar-boardsim --loader on a pseudo-terminal,
+// run as a script would run it. The simulated loader keeps its memory in a
+// file of the test folder, so a test seeds the loader's blocks and checks
+// what the loader holds after the program has gone.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cli/cli_test_support.h"
+#include "comm/loaderdirectory.h"
+#include "comm/sim_process.h"
+#include "core/settings.h"
+
+namespace {
+
+using namespace lentar::comm;
+using lentar::comm::testing::SimProcess;
+using Bytes = std::vector<uint8_t>;
+using lentar::TSettings;
+
+struct Block {
+  int entry;
+  uint32_t start;
+  uint16_t size;
+  std::string name;
+};
+
+std::string Pattern(size_t size, unsigned seed) {
+  std::string data(size, '\0');
+  for (size_t i = 0; i < size; ++i) data[i] = static_cast<char>(i * 13 + seed * 29 + (i >> 9));
+  return data;
+}
+
+class CliLoader : public lentar::cli::testing::CliFolderTest {
+ protected:
+  CliLoader() : CliFolderTest("lentar_cli_loader") {}
+
+  void TearDown() override {
+    EXPECT_TRUE(sim_.Stop());
+    CliFolderTest::TearDown();
+  }
+
+  // A loader memory file of the type holding the blocks (each its own
+  // pattern), the rest erased.
+  void SeedMemory(int type, const std::vector<Block>& blocks) {
+    std::string memory(static_cast<size_t>(MemorySize(type)), '\xFF');
+    LoaderDirectory d{};
+    for (const Block& b : blocks) {
+      WriteEntry(d, b.entry, {b.start, b.size, b.name, 1});
+      memory.replace(b.start, b.size, Pattern(b.size, static_cast<unsigned>(b.entry)));
+    }
+    memory.replace(0, d.size(), std::string(d.begin(), d.end()));
+    Write("memory.bin", memory);
+  }
+
+  void StartSim(int type, std::vector<std::string> args = {}) {
+    args.insert(args.begin(), {"--loader", "--memory-type", std::to_string(type),
+                               "--memory-file", Path("memory.bin")});
+    ASSERT_TRUE(sim_.Start(dir_, args)) << sim_.Log();
+  }
+
+  // Stops the simulator, which writes its memory back, and reads it.
+  std::string StopAndReadMemory() {
+    EXPECT_TRUE(sim_.Stop());
+    return Read("memory.bin");
+  }
+
+  // The memory lists every block with its bytes.
+  static ::testing::AssertionResult HoldsEveryBlock(const std::string& memory,
+                                                    const std::vector<Block>& blocks) {
+    if (memory.size() < kLoaderDirectorySize) return ::testing::AssertionFailure() << "no memory";
+    LoaderDirectory d;
+    std::copy_n(memory.begin(), d.size(), d.begin());
+    for (const Block& b : blocks) {
+      bool found = false;
+      for (int entry : BlockEntries(d)) {
+        const DirEntry e = ReadEntry(d, entry);
+        if (e.name == b.name && e.size == b.size && e.start + e.size <= memory.size() &&
+            memory.compare(e.start, e.size, Pattern(b.size, static_cast<unsigned>(b.entry))) == 0)
+          found = true;
+      }
+      if (!found) return ::testing::AssertionFailure() << "block " << b.name << " lost";
+    }
+    return ::testing::AssertionSuccess();
+  }
+
+  int Loader(const std::string& args) { return Run("loader --port board --ini lentar.ini " + args); }
+
+  SimProcess sim_;
+};
+
+TEST_F(CliLoader, UsageErrorsComeBeforeThePort) {
+  // No simulator: a usage error never touches the port.
+  const char* cases[] = {"",
+                         "fly",
+                         "read 1",
+                         "read -o x.bin",
+                         "erase",
+                         "erase 1 --all",
+                         "write",
+                         "write a.bin b.bin",
+                         "list extra",
+                         "list --name x",
+                         "--speed 5 info",
+                         "--speed x info",
+                         "write a.txt --font-height 9"};
+  for (const char* args : cases) EXPECT_EQ(Loader(args), 2) << args << "\n" << err_;
+  EXPECT_EQ(Run("loader --help"), 0);
+  EXPECT_NE(out_.find("write SET|IMAGE.bin [--name NAME] [--defragment]"), std::string::npos);
+}
+
+TEST_F(CliLoader, NoLoaderOnThePortIsRefused) {
+  EXPECT_EQ(Run("loader --port /nonexistent/loader info"), 1);
+  EXPECT_NE(err_.find("Ошибка коммуникационного порта!"), std::string::npos) << err_;
+}
+
+TEST_F(CliLoader, WriteListReadEraseAndInfo) {
+  SeedMemory(1, {{5, 2048, 500, "old"}});
+  StartSim(1);
+  const std::string image = Pattern(3000, 77);
+  Write("image.bin", image);
+  Write("set.txt", "Hello {[Sp:3]} board");
+
+  ASSERT_EQ(Loader("write image.bin --name \"Очень длинное имя блока\""), 0) << err_;
+  EXPECT_EQ(out_, "Stored as row 1: Очень длинное и, 3000 bytes at 2560\n");
+  ASSERT_EQ(Loader("write set.txt"), 0) << err_;  // compiled, named after the file
+  ASSERT_EQ(Loader("list"), 0) << err_;
+  EXPECT_EQ(out_, "1\tОчень длинное и\t3000\t2560\n2\tset\t17\t1152\n3\told\t500\t2048\n");
+
+  ASSERT_EQ(Loader("read 1 -o back.bin"), 0) << err_;
+  EXPECT_EQ(Read("back.bin"), image);
+  ASSERT_EQ(Loader("read 3 -o old.bin"), 0) << err_;
+  EXPECT_EQ(Read("old.bin"), Pattern(500, 5));
+  EXPECT_EQ(Loader("read 4 -o none.bin"), 1);
+  EXPECT_NE(err_.find("no row 4"), std::string::npos) << err_;
+
+  ASSERT_EQ(Loader("erase 2"), 0) << err_;
+  ASSERT_EQ(Loader("info"), 0) << err_;
+  for (const char* line : {"Memory type: 1\n", "Memory size: 32768\n", "Page size: 64\n",
+                           "Blocks: 2\n", "Free bytes: 28096\n", "Clock: "})
+    EXPECT_NE(out_.find(line), std::string::npos) << line << out_;
+
+  ASSERT_EQ(Loader("erase --all"), 0) << err_;
+  ASSERT_EQ(Loader("list"), 0) << err_;
+  EXPECT_EQ(out_, "");
+  const std::string memory = StopAndReadMemory();
+  // Erasing clears directory entries only; the data stay where they were.
+  EXPECT_EQ(memory.substr(0, 1024), std::string(1024, '\0'));
+  EXPECT_EQ(memory.substr(2560, 3000), image);
+}
+
+TEST_F(CliLoader, WriteWithoutAFittingGapNeedsDefragment) {
+  // 31616 bytes of data area, 3 gaps of 6400 bytes: 19200 free, but no gap
+  // takes 8000 bytes.
+  const std::vector<Block> blocks = {
+      {0, 7552, 4000, "b"}, {1, 17984, 4000, "c"}, {2, 28416, 4000, "d"}};
+  SeedMemory(1, blocks);
+  StartSim(1);
+  Write("big.bin", Pattern(8000, 9));
+  EXPECT_EQ(Loader("write big.bin"), 1);
+  EXPECT_NE(err_.find("Нет свободного блока достаточного размера!"), std::string::npos) << err_;
+  Write("huge.bin", Pattern(20000, 9));
+  EXPECT_EQ(Loader("write huge.bin --defragment"), 1);
+  EXPECT_NE(err_.find("Недостаточно места в загрузчике! Удалите какие-либо данные!"),
+            std::string::npos)
+      << err_;
+  const std::string untouched = StopAndReadMemory();
+  StartSim(1);
+
+  ASSERT_EQ(Loader("write big.bin --defragment"), 0) << err_;
+  EXPECT_EQ(out_, "Stored as row 4: big, 8000 bytes at 13248\n");
+  ASSERT_EQ(Loader("list"), 0) << err_;
+  EXPECT_EQ(out_, "1\tb\t4000\t1152\n2\tc\t4000\t5184\n3\td\t4000\t9216\n4\tbig\t8000\t13248\n");
+  const std::string memory = StopAndReadMemory();
+  EXPECT_TRUE(HoldsEveryBlock(untouched, blocks));
+  EXPECT_TRUE(HoldsEveryBlock(memory, blocks));
+  EXPECT_EQ(memory.substr(13248, 8000), Pattern(8000, 9));
+}
+
+TEST_F(CliLoader, ALoaderWithoutMemoryIsRefused) {
+  StartSim(0);
+  ASSERT_EQ(Loader("info"), 0) << err_;
+  EXPECT_NE(out_.find("Memory type: 0\n"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("Загрузчик не имеет памяти данных!"), std::string::npos) << out_;
+  EXPECT_EQ(Loader("list"), 1);
+  EXPECT_NE(err_.find("Загрузчик не имеет памяти данных!"), std::string::npos) << err_;
+}
+
+TEST_F(CliLoader, FormatClockAndPasswords) {
+  SeedMemory(2, {{0, 1152, 100, "a"}});
+  TSettings settings;
+  lentar::DefaultSettings(settings);
+  settings.Password = {"one", "", "three", "", "", "", "", "12345678"};
+  ASSERT_TRUE(lentar::WriteSettings(settings, Path("lentar.ini")));
+  StartSim(2);
+  ASSERT_EQ(Loader("passwords"), 0) << err_;
+  EXPECT_EQ(out_, "Passwords written (3 of 8 set)\n");
+  ASSERT_EQ(Loader("set-clock"), 0) << err_;
+  EXPECT_EQ(out_.rfind("Clock: ", 0), 0u) << out_;
+  std::string memory = StopAndReadMemory();
+  const std::string area = memory.substr(1024, 128);
+  EXPECT_EQ(area.substr(0, 4), std::string("\x03one", 4));
+  EXPECT_EQ(area.substr(16, 16), std::string(16, '\0'));
+  EXPECT_EQ(area.substr(112, 9), "\x08" "12345678");
+
+  StartSim(2);
+  ASSERT_EQ(Loader("format"), 0) << err_;
+  memory = StopAndReadMemory();
+  EXPECT_EQ(memory.substr(0, 1152), std::string(1152, '\0'));
+}
+
+// A transfer that fails on a line that loses requests reports the failure,
+// and the loader still holds every block it held before.
+TEST_F(CliLoader, FailedTransfersLoseNothing) {
+  const std::vector<Block> blocks = {
+      {0, 7552, 4000, "b"}, {1, 17984, 4000, "c"}, {2, 28416, 4000, "d"}};
+  Write("big.bin", Pattern(8000, 9));
+  for (const char* command : {"write big.bin --defragment", "defragment"}) {
+    SeedMemory(1, blocks);
+    // With this seed the loader first ignores request 313: after the blocks
+    // were read (requests 24..212), in the middle of moving them.
+    StartSim(1, {"--drop", "0.004", "--seed", "1", "-v"});
+    EXPECT_EQ(Loader(command), 1) << command << "\n" << out_;
+    EXPECT_NE(err_.find("Ошибка соединения с загрузчиком"), std::string::npos) << err_;
+    const std::string memory = StopAndReadMemory();
+    EXPECT_TRUE(HoldsEveryBlock(memory, blocks)) << command;
+    // The reorganisation had begun: the first block already moved.
+    LoaderDirectory d;
+    std::copy_n(memory.begin(), d.size(), d.begin());
+    EXPECT_EQ(ReadEntry(d, 0).start, 1152u) << command;
+  }
+}
+
+}  // namespace
