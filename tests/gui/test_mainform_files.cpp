@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QToolBar>
 #include <QtTest>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -583,6 +584,49 @@ class MainFormFilesTest : public QObject, private MainWindowFixture {
     QCOMPARE(files.Requests()[1].folder, folder_);
     QCOMPARE(Settings().GprsFileVersion, 1u);
     QVERIFY(capture.Messages().empty());
+  }
+
+  void noExportReplacesTheOpenSet() {
+    // The set is named .txt like a GPRS package, and a second name reaches
+    // it through a link: both are refused, and no version is taken.
+    const std::string set = folder_ + Utf8ToCp1251(u8"витрина.txt");
+    WriteAll(set, "abc");
+    const std::string link = folder_ + "link.txt";
+    std::filesystem::create_symlink(NativePath(set), NativePath(link));
+    MessageCapture capture;
+    FileDialogCapture files;
+    TMainLentarForm& form = Start(set);
+    Settings().LastGprsFile = folder_ + "pkg.txt";
+    Settings().GprsFileVersion = 7;
+    Memo(form)->setPlainText(QStringLiteral("abcd"));  // unsaved: the file keeps "abc"
+
+    const std::function<void()> exports[] = {
+        [&] { Action(form, "ExportBinaryItem")->trigger(); },
+        [&] { Action(form, "ExportGprsItem")->trigger(); },
+        [&] { QTest::mouseClick(form.findChild<QPushButton*>("Button9"), Qt::LeftButton); },
+    };
+    for (const std::string& target : {set, link}) {
+      for (const auto& run : exports) {
+        capture.Clear();
+        files.QueueAnswer(target);
+        run();
+        QCOMPARE(capture.Messages().size(), size_t{1});
+        QCOMPARE(capture.Messages()[0].caption, Q(u8"Ошибка"));
+        QCOMPARE(capture.Messages()[0].text,
+                 Q(u8"Файл ") + FromBoardText(target) +
+                     Q(u8" - это открытый набор. Экспорт в него невозможен, выберите другое имя файла."));
+        QCOMPARE(ReadAll(set), std::string("abc"));
+      }
+    }
+    QCOMPARE(Settings().GprsFileVersion, 7u);
+    QCOMPARE(Settings().LastGprsFile, folder_ + "pkg.txt");
+
+    // Another file in the same folder is written as before.
+    capture.Clear();
+    files.QueueAnswer(folder_ + "other.txt");
+    Action(form, "ExportGprsItem")->trigger();
+    QVERIFY(capture.Messages().empty());
+    QCOMPARE(Settings().GprsFileVersion, 8u);
   }
 
   void gprsExportsOfAnEmptySetDoNothing() {

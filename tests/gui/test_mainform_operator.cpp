@@ -1,10 +1,11 @@
 // What an operator reaches from the keyboard and sees while typing: the
-// shortcuts of the commands, the "Правка" menu over the editor, and the
-// modified marker of the title.
+// shortcuts of the commands, the "Правка" menu over the editor, the modified
+// marker of the title; and a stored placement too large for the screen.
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QMenu>
+#include <QScreen>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QtTest>
@@ -13,6 +14,7 @@
 #include "core/textutil.h"
 #include "gui/common/filedialogs.h"
 #include "gui/common/messages.h"
+#include "gui/common/placement.h"
 #include "gui/editor/mainlentarform.h"
 #include "gui_test_support.h"
 
@@ -135,6 +137,42 @@ class MainFormOperatorTest : public QObject, private MainWindowFixture {
     Action(form, "NewItem")->trigger();
     QVERIFY(!form.isWindowModified());
     QCOMPARE(form.windowTitle(), QStringLiteral("Lentar - [*]"));
+  }
+
+  void storedRectanglesAreFittedToTheArea() {
+    const QRect area(0, 0, 1280, 770);  // a 1280 x 800 screen under a panel
+    struct Case {
+      const char* what;
+      QRect stored, expected;
+    };
+    const Case cases[] = {
+        {"inside: unchanged", QRect(40, 50, 600, 400), QRect(40, 50, 600, 400)},
+        {"too large: the whole area", QRect(0, 0, 1904, 1140), QRect(0, 0, 1280, 770)},
+        {"too wide and placed right", QRect(300, 20, 1500, 300), QRect(0, 20, 1280, 300)},
+        {"hanging off the right and bottom", QRect(1100, 700, 400, 300), QRect(880, 470, 400, 300)},
+        {"above and left of the area", QRect(-500, -40, 200, 100), QRect(0, 0, 200, 100)},
+    };
+    for (const Case& c : cases) QVERIFY2(FitRectToArea(c.stored, area) == c.expected, c.what);
+    QCOMPARE(FitRectToArea(QRect(10, 10, 5000, 5000), QRect()), QRect(10, 10, 5000, 5000));
+    QCOMPARE(FitRectToArea(QRect(100, 100, 50, 50), QRect(-1280, 0, 1280, 1024)),
+             QRect(-50, 100, 50, 50));
+  }
+
+  void tooLargeStoredMainWindowFitsTheScreen() {
+    // A placement stored at a scale factor of 1.5, for a larger screen.
+    Settings().MainCoor = IntRect{0, 0, 1904, 1140};
+    WriteSettings(Settings(), SettingsFilePath());
+    ShowMainForm();
+    const QRect area = form_->screen()->availableGeometry();
+    QVERIFY2(area.contains(form_->frameGeometry()) || area.contains(form_->geometry()),
+             qPrintable(QStringLiteral("%1,%2 %3x%4")
+                            .arg(form_->x())
+                            .arg(form_->y())
+                            .arg(form_->width())
+                            .arg(form_->height())));
+    QVERIFY(form_->width() <= area.width());
+    QVERIFY(form_->height() <= area.height());
+    QVERIFY(form_->width() >= area.width() * 3 / 4);  // fitted, not reset
   }
 };
 

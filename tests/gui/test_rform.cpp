@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTimer>
+#include <QScreen>
 #include <QtTest>
 #include <memory>
 
@@ -294,20 +295,26 @@ class RFormTest : public QObject {
   }
 
   void displayPlaceIsAppliedOnShow() {
-    Settings().DisplayCoor = IntRect{40, 30, 400, 200};
+    Settings().DisplayCoor = IntRect{12, 30, 400, 200};
     TRForm window;
     window.SetBoard(64, 1, kColours, 1);
     window.show();
-    QCOMPARE(window.frameGeometry().topLeft(), QPoint(40, 30));
+    QCOMPARE(window.frameGeometry().topLeft(), QPoint(12, 30));
     window.hide();
-    QCOMPARE(Settings().DisplayCoor.left, 40);
+    QCOMPARE(Settings().DisplayCoor.left, 12);
     QCOMPARE(Settings().DisplayCoor.top, 30);
-    QCOMPARE(Settings().DisplayCoor.right, 40 + window.frameGeometry().width());
-    // A place off every screen is not used.
-    Settings().DisplayCoor = IntRect{-5000, -5000, -4000, -4900};
-    TRForm other;
-    other.show();
-    QVERIFY(other.frameGeometry().left() > -1000);
+    QCOMPARE(Settings().DisplayCoor.right, 12 + window.frameGeometry().width());
+    // A place off every screen, or one that would push the window past the
+    // screen's edge, is moved onto the screen.
+    const QRect area = window.screen()->availableGeometry();
+    for (const IntRect& place : {IntRect{-5000, -5000, -4000, -4900},
+                                 IntRect{area.right() - 20, area.bottom() - 10, 0, 0}}) {
+      Settings().DisplayCoor = IntRect{place.left, place.top, place.left + 100, place.top + 100};
+      TRForm other;
+      other.SetBoard(64, 1, kColours, 1);
+      other.show();
+      QVERIFY(area.contains(other.frameGeometry()));
+    }
   }
 
   void noFontOfTheHeightIsRefused() {

@@ -423,7 +423,7 @@ class TagDialogsTest : public QObject, private MainWindowFixture {
   void symbolTableKeepsItsPlaceInSymbCoor() {
     TTabFontList bank;
     bank.Add(TestFont("First", 1));
-    Settings().SymbCoor = IntRect{30, 40, 830, 640};
+    Settings().SymbCoor = IntRect{30, 40, 630, 490};
     QRect opened;
     OnDialog("SymbViewForm", [&](QWidget* d) {
       opened = d->geometry();
@@ -431,7 +431,7 @@ class TagDialogsTest : public QObject, private MainWindowFixture {
       Click(d, "cancelButton");
     });
     QCOMPARE(ChooseSymbols(nullptr, bank, QStringLiteral("x")), std::string());
-    QCOMPARE(opened, QRect(30, 40, 800, 600));
+    QCOMPARE(opened, QRect(30, 40, 600, 450));
     QCOMPARE(Settings().SymbCoor, (IntRect{50, 60, 750, 560}));
   }
 

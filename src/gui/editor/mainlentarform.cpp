@@ -27,6 +27,7 @@
 #include "gui/common/editorfont.h"
 #include "gui/common/filedialogs.h"
 #include "gui/common/messages.h"
+#include "gui/common/placement.h"
 #include "gui/editor/settextedit.h"
 #include "markup/fonts.h"
 #include "markup/gprs.h"
@@ -364,12 +365,9 @@ void TMainLentarForm::FormShow() {
   ApplyEditorFont(settings);
   memo_->setFont(EditorFont());
 
-  // The stored placement is used as it stands; an empty rectangle (a fresh
+  // The stored placement, fitted to the screen; an empty rectangle (a fresh
   // installation) keeps the default size instead of a window of no size.
-  const IntRect& r = settings.MainCoor;
-  if (r.right > r.left && r.bottom > r.top) {
-    setGeometry(r.left, r.top, r.right - r.left, r.bottom - r.top);
-  }
+  RestoreWindowGeometry(*this, settings.MainCoor);
   RebuildRecentMenu();
 
   const std::string argument = TrimBlanks(firstArgument_);
@@ -385,8 +383,7 @@ void TMainLentarForm::FormShow() {
 void TMainLentarForm::FormHide() {
   if (emulation_ && !previewRunning_) delete emulation_.data();
   TSettings& settings = Settings();
-  const QRect g = geometry();
-  settings.MainCoor = IntRect{g.left(), g.top(), g.left() + g.width(), g.top() + g.height()};
+  settings.MainCoor = WindowGeometryRect(*this);
   settings.LastProject = currentFile_;
   WriteSettings(settings, SettingsFilePath());  // a failed write loses the run's changes
 }
@@ -537,6 +534,22 @@ CompileResult TMainLentarForm::CompileEditorText(bool showSizeError) {
   return result;
 }
 
+bool TMainLentarForm::RefuseExportOverSet(const std::string& path) {
+  if (currentFile_.empty()) return false;
+  bool same = path == currentFile_;
+  if (!same) {
+    std::error_code ec;
+    same = std::filesystem::equivalent(NativePath(path), NativePath(currentFile_), ec) && !ec;
+  }
+  if (!same) return false;
+  // An export is a board image or a package, not text: written over the set
+  // it would destroy the set the operator is editing.
+  ShowError(QStringLiteral("Файл ") + FromBoardText(path) +
+            QStringLiteral(" - это открытый набор. Экспорт в него невозможен, выберите другое "
+                           "имя файла."));
+  return true;
+}
+
 bool TMainLentarForm::WriteExport(const std::string& path, const std::vector<uint8_t>& bytes) {
   errno = 0;
   const std::string_view view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
@@ -558,7 +571,8 @@ void TMainLentarForm::ExportBinaryClick() {
   std::string fileName = ChangeExtension(currentFile_, ".bin");
   std::string folder = FilePathOf(currentFile_);
   if (!ChooseSaveFile(this, QStringLiteral("Экспорт данных:"), kBinaryFileFilter,
-                      QStringLiteral("bin"), 0, fileName, true, true, folder)) {
+                      QStringLiteral("bin"), 0, fileName, true, true, folder) ||
+      RefuseExportOverSet(fileName)) {
     return;
   }
   WriteExport(fileName, image.image);
@@ -574,7 +588,8 @@ void TMainLentarForm::ExportGprsClick() {
   std::string fileName = FileNameOf(ChangeExtension(currentFile_, ".txt"));
   std::string folder = FilePathOf(settings.LastGprsFile);
   if (!ChooseSaveFile(this, QStringLiteral("Экспорт данных для GPRS:"), kSetFileFilter,
-                      QStringLiteral("txt"), 0, fileName, true, true, folder)) {
+                      QStringLiteral("txt"), 0, fileName, true, true, folder) ||
+      RefuseExportOverSet(fileName)) {
     return;
   }
   // The folder follows the choice; the remembered name stays.
@@ -589,7 +604,8 @@ void TMainLentarForm::GprsButtonClick() {
   std::string fileName = FileNameOf(settings.LastGprsFile);
   std::string folder = FilePathOf(settings.LastGprsFile);
   if (!ChooseSaveFile(this, QStringLiteral("Сохранить данные для GPRS загрузки"), kSetFileFilter,
-                      QStringLiteral("txt"), 0, fileName, true, true, folder)) {
+                      QStringLiteral("txt"), 0, fileName, true, true, folder) ||
+      RefuseExportOverSet(fileName)) {
     return;
   }
   settings.LastGprsFile = fileName;

@@ -109,6 +109,9 @@ class TMainLentarForm : public QMainWindow {
   // Asks a running preview to stop.
   void StopPreview();
   TTabFontList* FontBank() const;
+  // True, after the error box, when path names the open set file: an export
+  // never replaces the set being edited.
+  bool RefuseExportOverSet(const std::string& path);
   // Writes an export; the platform's error text in the error box on failure.
   bool WriteExport(const std::string& path, const std::vector<uint8_t>& bytes);
   // The version step of the GPRS exports and the package of the image.

@@ -18,6 +18,7 @@
 
 #include "core/settings.h"
 #include "gui/common/messages.h"
+#include "gui/common/placement.h"
 #include "markup/compiler.h"
 #include "markup/fonts.h"
 
@@ -165,19 +166,14 @@ void TRForm::RequestStop() {
 }
 
 void TRForm::showEvent(QShowEvent* event) {
-  // The stored place is used only while it is still on a screen.
-  const IntRect& place = Settings().DisplayCoor;
-  if (place.right > place.left && place.bottom > place.top &&
-      QGuiApplication::screenAt(QPoint(place.left + 8, place.top + 8))) {
-    move(place.left, place.top);
-  }
+  // The stored place, moved where needed so that the whole window is on a
+  // screen; the size follows the board.
+  RestoreWindowPosition(*this, Settings().DisplayCoor);
   QWidget::showEvent(event);
 }
 
 void TRForm::hideEvent(QHideEvent* event) {
-  const QRect frame = frameGeometry();
-  Settings().DisplayCoor = IntRect{frame.left(), frame.top(), frame.left() + frame.width(),
-                                   frame.top() + frame.height()};
+  Settings().DisplayCoor = WindowFrameRect(*this);
   QWidget::hideEvent(event);
 }
 

@@ -19,6 +19,7 @@
 #include "core/settings.h"
 #include "gui/common/dialogbuttons.h"
 #include "gui/common/messages.h"
+#include "gui/common/placement.h"
 #include "markup/fonts.h"
 #include "markup/tagtexts.h"
 
@@ -194,12 +195,7 @@ TSymbViewForm::TSymbViewForm(TTabFontList& bank, const QString& caption, QWidget
   codeEdit_->setValue(kFirstCode);
   CodeChanged(kFirstCode);
 
-  const IntRect& r = Settings().SymbCoor;
-  if (r.right > r.left && r.bottom > r.top) {
-    setGeometry(r.left, r.top, r.right - r.left, r.bottom - r.top);
-  } else {
-    resize(sizeHint());
-  }
+  if (!RestoreWindowGeometry(*this, Settings().SymbCoor)) resize(sizeHint());
 }
 
 const TTabFont* TSymbViewForm::ChosenFont() const {
@@ -270,8 +266,7 @@ TMyBitBtn* TSymbViewForm::SymbolButton(int code) const {
 }
 
 void TSymbViewForm::done(int result) {
-  const QRect g = geometry();
-  Settings().SymbCoor = IntRect{g.left(), g.top(), g.left() + g.width(), g.top() + g.height()};
+  Settings().SymbCoor = WindowGeometryRect(*this);
   QDialog::done(result);
 }
 
