@@ -12,6 +12,7 @@ packages=(
   clang libclang-rt-14-dev
   xvfb xauth socat
   xfonts-terminus console-setup-linux fonts-dejavu-core
+  help2man dpkg-dev
 )
 
 missing=()

@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "app/termination.h"
 #include "core/paths.h"
 #include "core/project.h"
 #include "gui/common/editorfont.h"
@@ -10,8 +11,9 @@
 #include "markup/fonts.h"
 
 int main(int argc, char** argv) {
-  // The program's folder comes first: the settings file, "Langs" and "Fonts"
-  // and every %PROGPATH% path hang off it.
+  // The program's folder comes first: every %PROGPATH% path hangs off it, and
+  // it decides where the settings file, "Langs" and "Fonts" are (beside the
+  // program, or in the operator's own folders when it is installed).
   lentar::InitProgramFolder(argc > 0 ? argv[0] : "");
   const std::string settingsPath = lentar::SettingsFilePath();
   lentar::EnsureFolder(lentar::LangsFolder());
@@ -27,6 +29,7 @@ int main(int argc, char** argv) {
   std::string firstArgument = argc > 1 ? lentar::FromNativeArgument(argv[1]) : "";
   lentar::gui::TMainLentarForm mainForm(project, firstArgument);
   mainForm.show();
+  lentar::app::CloseOnTerminationSignals(&mainForm);
   const int status = app.exec();
   // Closing the last window ends the event loop with the window already
   // hidden, so the settings have been written.

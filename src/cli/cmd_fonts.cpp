@@ -182,7 +182,7 @@ int RunFonts(const Args& args) {
     }
   }
   const std::string path = parsed->positional.empty()
-                               ? CliPath(FontsFolder() + kDefaultFontArchiveName)
+                               ? CliPath(DefaultFontArchivePath())
                                : parsed->positional.front();
 
   TTabFontList bank;

@@ -25,31 +25,6 @@ std::string& ProgramFolderStore() {
 
 bool IsSeparator(char c) { return c == kPathSeparator; }
 
-bool IsFolderWritable(const std::string& folder) {
-  const std::string probe = folder.empty() ? std::string(".") : folder;
-#ifdef _WIN32
-  return _access(probe.c_str(), 2) == 0;
-#else
-  return access(NativePath(probe).c_str(), W_OK | X_OK) == 0;
-#endif
-}
-
-// Per-user configuration folder, with a trailing separator; empty when the
-// environment names none.
-std::string UserConfigFolder() {
-#ifdef _WIN32
-  const char* appData = std::getenv("APPDATA");
-  if (appData && *appData) return IncludeSlash(appData) + "lentar\\";
-  return {};
-#else
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  if (xdg && xdg[0] == '/') return IncludeSlash(FromNativeArgument(xdg)) + "lentar/";
-  const char* home = std::getenv("HOME");
-  if (home && home[0] == '/') return IncludeSlash(FromNativeArgument(home)) + ".config/lentar/";
-  return {};
-#endif
-}
-
 // Wildcard match of a file name against a mask: "*" any run of bytes, "?" any
 // one byte, letters compared without case as the Windows file system does.
 bool MatchesMask(std::string_view name, std::string_view mask) {
@@ -132,20 +107,6 @@ void InitProgramFolder(const char* argv0) {
 const std::string& ProgramFolder() { return ProgramFolderStore(); }
 
 void SetProgramFolder(std::string folder) { ProgramFolderStore() = IncludeSlash(folder); }
-
-std::string DataFolder() {
-  const std::string& program = ProgramFolder();
-  if (IsFolderWritable(program)) return program;
-  const std::string user = UserConfigFolder();
-  if (!user.empty() && EnsureFolder(user)) return user;
-  return program;
-}
-
-std::string SettingsFilePath() { return DataFolder() + "lentar.ini"; }
-
-std::string LangsFolder() { return DataFolder() + "Langs" + kPathSeparator; }
-
-std::string FontsFolder() { return ProgramFolder() + "Fonts" + kPathSeparator; }
 
 // ---- Path texts -----------------------------------------------------------
 

@@ -1,4 +1,4 @@
-// Program folder, the per-user data folder and the path helpers.
+// Program folder and the path helpers.
 //
 // Paths are Windows-1251 texts like every other text of the program (they are
 // stored so in lentar.ini and shown in messages). The file system is reached
@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/folders.h"  // which folders hold the settings, layouts and fonts
 #include "core/textutil.h"
 
 namespace lentar {
@@ -47,17 +48,6 @@ const std::string& ProgramFolder();
 // Replaces the remembered program folder (tests); a separator is appended
 // when missing.
 void SetProgramFolder(std::string folder);
-
-// Folder for files the program writes: the program folder when it is writable,
-// else the per-user configuration folder ($XDG_CONFIG_HOME/lentar or
-// ~/.config/lentar), which is created when missing. Trailing separator.
-std::string DataFolder();
-// Path of the settings file: DataFolder() + "lentar.ini".
-std::string SettingsFilePath();
-// Keyboard layout correction files: DataFolder() + "Langs" + separator.
-std::string LangsFolder();
-// Font archives that ship with the program: ProgramFolder() + "Fonts" + separator.
-std::string FontsFolder();
 
 // ---- Path texts -----------------------------------------------------------
 

@@ -25,8 +25,7 @@ TRecProject::~TRecProject() = default;
 void TRecProject::LoadFromSettings(const TSettings& settings) {
   Records.ClearItems();
   DefaultFont = settings.DefFont;
-  FontArchive = settings.DefFontArc.empty() ? FontsFolder() + kDefaultFontArchiveName
-                                            : settings.DefFontArc;
+  FontArchive = settings.DefFontArc.empty() ? DefaultFontArchivePath() : settings.DefFontArc;
   DisplayLength = settings.DispLen;
   ColorChannelCount = settings.ColorChannelCount;
   for (size_t i = 0; i < ChannelColors.size(); ++i) {

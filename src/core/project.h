@@ -75,7 +75,5 @@ class TRecProject {
   void SetLoaderBlockName(const std::string& name) { LoaderBlockName = name; }
 };
 
-// Name of the font archive that ships with the program, in FontsFolder().
-inline constexpr const char* kDefaultFontArchiveName = "default.tfa";
 
 }  // namespace lentar

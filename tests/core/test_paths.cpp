@@ -130,29 +130,6 @@ TEST(PathsTest, ProgramFolderIsTheExecutablesFolder) {
   EXPECT_EQ(FontsFolder(), folder + "Fonts/");
 }
 
-TEST(PathsTest, UnwritableProgramFolderMovesDataToUserFolder) {
-  ProgramFolderGuard guard;
-  TempDir dir;
-  const char* oldXdg = std::getenv("XDG_CONFIG_HOME");
-  const std::string savedXdg = oldXdg ? oldXdg : "";
-  ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
-
-  SetProgramFolder(dir.Path());
-  EXPECT_EQ(SettingsFilePath(), dir / "lentar.ini");
-
-  SetProgramFolder(dir / "missing/prog");  // cannot be written to
-  EXPECT_EQ(SettingsFilePath(), dir / "config/lentar/lentar.ini");
-  EXPECT_TRUE(FolderExists(dir / "config/lentar"));
-  EXPECT_EQ(LangsFolder(), dir / "config/lentar/Langs/");
-  EXPECT_EQ(FontsFolder(), dir / "missing/prog/Fonts/");  // shipped fonts stay put
-
-  if (oldXdg) {
-    ::setenv("XDG_CONFIG_HOME", savedXdg.c_str(), 1);
-  } else {
-    ::unsetenv("XDG_CONFIG_HOME");
-  }
-}
-
 TEST(PathsTest, FoldersAndFiles) {
   TempDir dir;
   EXPECT_TRUE(FolderExists(dir.Path()));

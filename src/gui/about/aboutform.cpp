@@ -249,7 +249,7 @@ void TAboutForm::Animate() {
 }
 
 void ShowAbout(QWidget* parent) {
-  TAboutForm form(CreditLines(ProgramFolder()), parent);
+  TAboutForm form(CreditLines(SharedDataFolder()), parent);
   form.exec();
 }
 

@@ -82,7 +82,8 @@ class TAboutForm : public QDialog {
   bool stopRequested_ = false;
 };
 
-// Shows the about box modally with the credits of ProgramFolder().
+// Shows the about box modally with the credits of the vendor.ini that ships
+// with the program (SharedDataFolder()).
 void ShowAbout(QWidget* parent);
 
 }  // namespace lentar::gui
