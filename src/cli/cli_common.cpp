@@ -4,6 +4,7 @@
 #include <string>
 #include <system_error>
 
+#include "comm/tcpline.h"
 #include "core/atomicfile.h"
 #include "core/paths.h"
 #include "core/textutil.h"
@@ -226,10 +227,13 @@ void DrawProgress(int percent) {
   std::fflush(stderr);
 }
 
-// The device to open: a path given on the command line (anything with a
-// separator, or a file that exists here) is made absolute; a bare name such
-// as ttyUSB0 is left to the system, which looks it up among its devices.
+// The device to open: a network port (socket://HOST:PORT, rfc2217://HOST:PORT)
+// and a Windows name (COMn) are taken as they are; a path given on the
+// command line (anything with a separator, or a file that exists here) is
+// made absolute; a bare name such as ttyUSB0 is left to the system, which
+// looks it up among its devices.
 std::string PortDevice(const std::string& cliPath) {
+  if (comm::IsNetworkPortName(cliPath) || comm::SystemDeviceOfComName(cliPath)) return cliPath;
   std::error_code ec;
   const std::filesystem::path native = NativePath(CorePath(cliPath));
   if (cliPath.find('/') != std::string::npos || std::filesystem::exists(native, ec))

@@ -25,7 +25,7 @@ constexpr const char* kCommand = "board";
 
 void PrintHelp() {
   std::printf(
-      "Usage: lentar-cli board [--port DEVICE] [--address N] [--ini FILE] COMMAND ...\n"
+      "Usage: lentar-cli board [--port PORT] [--address N] [--ini FILE] COMMAND ...\n"
       "\n"
       "Commands:\n"
       "  status                         settings, password state, buffers, version\n"
@@ -39,7 +39,10 @@ void PrintHelp() {
       "         [--password TEXT]       send a set (compiled first) or a .bin image\n"
       "                                 as it is\n"
       "\n"
-      "  --port DEVICE    serial device (default: the board port of the settings)\n"
+      "  --port PORT      the board's port (default: the board port of the settings):\n"
+      "                   a device such as /dev/ttyUSB0, COMn (/dev/ttyS(n-1)),\n"
+      "                   socket://HOST:PORT (raw TCP) or rfc2217://HOST:PORT\n"
+      "                   (a serial server speaking RFC 2217)\n"
       "  --address N      board address 0..127, -1 for none (default: DevAddr)\n"
       "  --buffer N       buffer 1 or 2 (default 1)\n"
       "  --streamed       stream the blocks and repair them from the board's block\n"
@@ -348,7 +351,7 @@ int RunBoard(const Args& args) {
   if (!NumberOption(*parsed, "address", -1, 127, address, status)) return status;
   const std::string device =
       parsed->Has("port") ? PortDevice(parsed->values.at("port")) : BoardPortDevice(loaded.settings);
-  if (device.empty()) return Refuse(kCommand, "no board port is set (--port DEVICE)");
+  if (device.empty()) return Refuse(kCommand, "no board port is set (--port PORT)");
 
   // The port's line runs a Qt event loop in its own thread.
   int qtArgc = 1;

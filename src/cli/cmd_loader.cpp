@@ -26,7 +26,7 @@ constexpr const char* kCommand = "loader";
 
 void PrintHelp() {
   std::printf(
-      "Usage: lentar-cli loader [--port DEVICE] [--ini FILE] [--speed 0..4] COMMAND\n"
+      "Usage: lentar-cli loader [--port PORT] [--ini FILE] [--speed 0..4] COMMAND\n"
       "\n"
       "Commands:\n"
       "  info                          memory type and size, page size, free bytes, clock\n"
@@ -41,7 +41,8 @@ void PrintHelp() {
       "  set-clock                     set the loader's clock from this computer's\n"
       "  passwords                     write the eight stored passwords (Password1..8) into the loader\n"
       "\n"
-      "  --port DEVICE    serial device (default: the loader port of the settings)\n"
+      "  --port PORT      the loader's port (default: the loader port of the settings):\n"
+      "                   a device, COMn, socket://HOST:PORT or rfc2217://HOST:PORT\n"
       "  --speed N        transfer speed 0..4: 9600, 19200, 28800, 38400, 57600 bit/s\n"
       "                   (default: LdSpeed)\n"
       "  --name NAME      block name, cut to 15 characters (default: the file's name)\n"
@@ -423,7 +424,7 @@ int RunLoader(const Args& args) {
                          "defaults used for the rest\n", loaded.path.c_str());
   const std::string device = parsed->Has("port") ? PortDevice(parsed->values.at("port"))
                                                  : LoaderPortDevice(loaded.settings);
-  if (device.empty()) return Refuse(kCommand, "no loader port is set (--port DEVICE)");
+  if (device.empty()) return Refuse(kCommand, "no loader port is set (--port PORT)");
 
   // The port's line runs a Qt event loop in its own thread.
   int qtArgc = 1;

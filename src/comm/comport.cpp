@@ -3,6 +3,7 @@
 #include <chrono>
 #include <thread>
 
+#include "comm/tcpline.h"
 #include "core/textutil.h"
 
 namespace lentar::comm {
@@ -47,7 +48,7 @@ TComPort::TComPort(bool dtrDefault, bool rtsDefault, TLineFactory lineFactory)
       dtr_(dtrDefault),
       rts_(rtsDefault),
       config_(TPortConfig::Default(dtrDefault, rtsDefault)) {
-  line_ = lineFactory_ ? lineFactory_() : MakeQtSerialLine();
+  line_ = lineFactory_ ? lineFactory_() : MakePortLine();
   if (line_) availablePorts_ = line_->ListPorts();
 }
 
@@ -74,7 +75,7 @@ void TComPort::Open(const std::string& name) {
     openFailed_ = true;
     return;
   }
-  if (!line_) line_ = lineFactory_ ? lineFactory_() : MakeQtSerialLine();
+  if (!line_) line_ = lineFactory_ ? lineFactory_() : MakePortLine();
   config_ = TPortConfig::Default(dtrDefault_, rtsDefault_);
   dtr_ = dtrDefault_;
   rts_ = rtsDefault_;
@@ -292,6 +293,15 @@ void TComPort::SetLineStateHandler(LineStateHandler handler) {
 }
 
 void TComPort::OnTick() {
+  // A line that closed under us (a network connection dropped, a device
+  // pulled out) ends every wait at once: no reply can come any more.
+  if (line_ && !line_->IsOpen()) {
+    {
+      std::lock_guard guard(frameLock_);
+      receiving_ = false;
+    }
+    frameArrived_.notify_all();
+  }
   std::lock_guard guard(callLock_);
   if (!lineState_) return;
   bool hangUp = false;

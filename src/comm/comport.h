@@ -38,8 +38,9 @@ class TComPort {
   // setting hangUp drops DTR.
   using LineStateHandler = std::function<void(bool dsr, bool& hangUp)>;
 
-  // lineFactory makes the line each Open uses; the default is the real
-  // serial line.
+  // lineFactory makes the line each Open uses; the default opens the real
+  // serial line for a device and a network line for socket:// and
+  // rfc2217:// names (see tcpline.h).
   TComPort(bool dtrDefault, bool rtsDefault, TLineFactory lineFactory = {});
   ~TComPort();
   TComPort(const TComPort&) = delete;

@@ -1,10 +1,13 @@
-// lentar-boardsim: a simulated LED board or loader on a pseudo-terminal.
+// lentar-boardsim: a simulated LED board or loader on a pseudo-terminal or on
+// a TCP port, the board optionally behind a simulated modem.
 //
 // The program (or a test) opens the terminal's slave side like any serial
-// port; the simulator reads link frames from the master side and answers them
-// as a board does. Faults can be injected (requests ignored, replies damaged,
-// replies delayed), and with --pace every byte takes the time it takes on a
-// real line at the current bit rate, so upload timings are those of a board.
+// port, or connects to the TCP port as to a serial server (raw, or telnet
+// with Com Port Control); the simulator assembles link frames from what it
+// receives and answers them as a board does. Faults can be injected (requests
+// ignored, replies damaged, replies delayed), and with --pace every byte takes
+// the time it takes on a real line at the current bit rate, so upload timings
+// are those of a board.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -12,6 +15,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -19,6 +23,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <random>
 #include <string>
@@ -26,14 +31,23 @@
 
 #include "comm/linkframe.h"
 #include "core/atomicfile.h"
+#include "links.h"
 #include "simboard.h"
 #include "simloader.h"
+#include "simmodem.h"
 
 namespace {
 
+using lentar::boardsim::DialResult;
+using lentar::boardsim::Link;
+using lentar::boardsim::Listener;
+using lentar::boardsim::ModemOptions;
+using lentar::boardsim::PtyLink;
 using lentar::boardsim::SimBoard;
 using lentar::boardsim::SimLoader;
+using lentar::boardsim::SimModem;
 using lentar::boardsim::SimOptions;
+using lentar::boardsim::TcpLink;
 using lentar::comm::BuildFrame;
 using lentar::comm::FrameAssembler;
 
@@ -49,6 +63,11 @@ constexpr int64_t kGapMs = 500;
 struct Options {
   SimOptions board;
   std::string link;
+  std::string listen;
+  bool rfc2217 = false;
+  std::string portFile;
+  bool modem = false;
+  ModemOptions modemOptions;
   bool pace = false;
   double drop = 0;
   double corrupt = 0;
@@ -64,25 +83,38 @@ struct Options {
 
 void Usage(std::FILE* out) {
   std::fputs(
-      "Usage: lentar-boardsim [--link PATH] [--buffer1 BYTES] [--buffer2 BYTES]\n"
-      "                       [--address N] [--password TEXT] [--pace] [--drop P]\n"
-      "                       [--corrupt P] [--delay-ms N] [--seed N] [--save-dir DIR] [-v]\n"
+      "Usage: lentar-boardsim [--link PATH | --listen HOST:PORT [--rfc2217] [--port-file PATH]]\n"
+      "                       [--buffer1 BYTES] [--buffer2 BYTES] [--address N]\n"
+      "                       [--password TEXT] [--pace] [--drop P] [--corrupt P]\n"
+      "                       [--delay-ms N] [--seed N] [--save-dir DIR] [-v]\n"
+      "                       [--modem [--dial-result RESULT] [--init-error]\n"
+      "                        [--connect-delay-ms N] [--modem-password TEXT]]\n"
       "       lentar-boardsim --loader [--memory-type 0|1|2|3] [--memory-file FILE]\n"
-      "                       [--link PATH] [--pace] [--drop P] [--corrupt P] [--delay-ms N]\n"
-      "                       [--seed N] [-v]\n"
+      "                       [--link PATH | --listen HOST:PORT [--rfc2217]] [--pace]\n"
+      "                       [--drop P] [--corrupt P] [--delay-ms N] [--seed N] [-v]\n"
       "\n"
       "A simulated LED board, or with --loader a simulated loader, on a\n"
-      "pseudo-terminal. Prints the terminal's path on the\n"
-      "first line of standard output, or links it at PATH with --link. Runs until\n"
-      "killed; exits cleanly on SIGTERM.\n"
+      "pseudo-terminal or a TCP port. On a terminal it\n"
+      "prints the terminal's path on the first line of standard output, or links it\n"
+      "at PATH with --link. Runs until killed; exits cleanly on SIGTERM.\n"
       "\n"
       "  --link PATH      symbolic link to the pseudo-terminal\n"
+      "  --listen HOST:PORT  serve the board over TCP instead, one client at a time\n"
+      "                   (the next may connect when it leaves); PORT 0 takes a\n"
+      "                   free port. Prints the name a program opens\n"
+      "                   (socket://HOST:PORT or rfc2217://HOST:PORT) on the first\n"
+      "                   line of standard output, or writes it to --port-file PATH\n"
+      "  --rfc2217        speak telnet with Com Port Control (RFC 2217), as a serial\n"
+      "                   server does: the client sets the bit rate and drives DTR,\n"
+      "                   the simulator reports DSR\n"
       "  --buffer1 BYTES  capacity of buffer 1 (default 32000, at most 65535)\n"
       "  --buffer2 BYTES  capacity of buffer 2 (default 32000, at most 65535)\n"
       "  --address N      answer only address N, 0..127, and requests without an\n"
       "                   address (default: every address)\n"
       "  --password TEXT  board password, up to 8 bytes (default: none)\n"
-      "  --pace           deliver every byte at the current bit rate (11 bits a byte)\n"
+      "  --pace           deliver every byte at the current bit rate (11 bits a byte);\n"
+      "                   over RFC 2217 the rate the client set, otherwise the\n"
+      "                   board's own speed\n"
       "  --drop P         fraction of received frames ignored, 0..1\n"
       "  --corrupt P      fraction of received frames answered with a damaged frame\n"
       "  --delay-ms N     delay before every reply\n"
@@ -94,7 +126,19 @@ void Usage(std::FILE* out) {
       "  --memory-file F  the loader's memory starts as the file's bytes (erased\n"
       "                   memory when there is no such file) and is written back to\n"
       "                   it on exit, so the loader keeps its blocks between runs\n"
-      "  -v               log every command received to standard error\n",
+      "  -v               log every command received to standard error\n"
+      "\n"
+      "Modem (a Hayes modem in front of the board):\n"
+      "  --modem          AT commands with echo, ATD dials; the call connects with\n"
+      "                   \"CONNECT 9600\" and raises DSR; dropping DTR hangs up\n"
+      "  --dial-result R  connect (default), busy, no-answer, no-carrier, no-dialtone\n"
+      "  --init-error     answer ERROR to every command line but ATZ, ATD and ATH\n"
+      "  --connect-delay-ms N  time from ATD to the result (default 2000)\n"
+      "  --modem-password TEXT  password a modem call must give (default: the board\n"
+      "                   password)\n"
+      "  DSR and DTR travel only over --listen with --rfc2217. A pseudo-terminal has\n"
+      "  no modem lines: there the AT dialogue and the call work, but the program\n"
+      "  cannot see DSR and cannot hang up by dropping DTR.\n",
       out);
 }
 
@@ -115,12 +159,31 @@ bool ParseFraction(const char* text, double& value) {
   return true;
 }
 
+bool ParseDialResult(const std::string& text, DialResult& result) {
+  static const struct {
+    const char* name;
+    DialResult result;
+  } kResults[] = {{"connect", DialResult::Connect},
+                  {"busy", DialResult::Busy},
+                  {"no-answer", DialResult::NoAnswer},
+                  {"no-carrier", DialResult::NoCarrier},
+                  {"no-dialtone", DialResult::NoDialTone}};
+  for (const auto& r : kResults) {
+    if (text == r.name) {
+      result = r.result;
+      return true;
+    }
+  }
+  return false;
+}
+
 bool BadValue(const std::string& option, const char* value) {
   std::fprintf(stderr, "lentar-boardsim: bad value for %s: '%s'\n", option.c_str(), value);
   return false;
 }
 
 bool ParseArgs(int argc, char** argv, Options& o) {
+  bool modemOption = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     const auto value = [&]() -> const char* {
@@ -139,12 +202,23 @@ bool ParseArgs(int argc, char** argv, Options& o) {
       o.pace = true;
     } else if (a == "-v") {
       o.verbose = true;
+    } else if (a == "--rfc2217") {
+      o.rfc2217 = true;
+    } else if (a == "--modem") {
+      o.modem = true;
     } else if (a == "--loader") {
       o.loader = true;
+    } else if (a == "--init-error") {
+      o.modemOptions.initError = true;
+      modemOption = true;
     } else if (!(v = value())) {
       return false;
     } else if (a == "--link") {
       o.link = v;
+    } else if (a == "--listen") {
+      o.listen = v;
+    } else if (a == "--port-file") {
+      o.portFile = v;
     } else if (a == "--buffer1" || a == "--buffer2") {
       if (!ParseLong(v, 1, 65535, n)) return BadValue(a, v);
       o.board.capacity[a == "--buffer1" ? 0 : 1] = static_cast<int>(n);
@@ -154,6 +228,18 @@ bool ParseArgs(int argc, char** argv, Options& o) {
     } else if (a == "--password") {
       o.board.password = v;
       if (o.board.password.size() > 8) o.board.password.resize(8);
+    } else if (a == "--modem-password") {
+      std::string password = v;
+      if (password.size() > 8) password.resize(8);
+      o.board.modemPassword = password;
+      modemOption = true;
+    } else if (a == "--dial-result") {
+      if (!ParseDialResult(v, o.modemOptions.dialResult)) return BadValue(a, v);
+      modemOption = true;
+    } else if (a == "--connect-delay-ms") {
+      if (!ParseLong(v, 0, 600000, n)) return BadValue(a, v);
+      o.modemOptions.connectDelayMs = static_cast<int>(n);
+      modemOption = true;
     } else if (a == "--drop") {
       if (!ParseFraction(v, o.drop)) return BadValue(a, v);
     } else if (a == "--corrupt") {
@@ -176,6 +262,22 @@ bool ParseArgs(int argc, char** argv, Options& o) {
       return false;
     }
   }
+  if (o.modem && o.loader) {
+    std::fputs("lentar-boardsim: the modem stands in front of a board, not a loader\n", stderr);
+    return false;
+  }
+  if (modemOption && !o.modem) {
+    std::fputs("lentar-boardsim: the modem options go with --modem\n", stderr);
+    return false;
+  }
+  if (!o.listen.empty() && !o.link.empty()) {
+    std::fputs("lentar-boardsim: --link is for the pseudo-terminal, --listen for TCP\n", stderr);
+    return false;
+  }
+  if (o.listen.empty() && (o.rfc2217 || !o.portFile.empty())) {
+    std::fputs("lentar-boardsim: --rfc2217 and --port-file go with --listen\n", stderr);
+    return false;
+  }
   return true;
 }
 
@@ -185,6 +287,8 @@ int64_t NowNs() {
   return int64_t{ts.tv_sec} * 1000000000 + ts.tv_nsec;
 }
 
+int64_t NowMs() { return NowNs() / 1000000; }
+
 void SleepUntilNs(int64_t ns) {
   timespec ts{};
   ts.tv_sec = static_cast<time_t>(ns / 1000000000);
@@ -193,16 +297,30 @@ void SleepUntilNs(int64_t ns) {
   }
 }
 
+// The board (and the modem in front of it), or the loader, behind one link
+// at a time.
 class Simulator {
  public:
-  Simulator(const Options& o, int master, std::vector<uint8_t> memory)
-      : o_(o), master_(master), board_(o.board), rng_(o.seed) {
+  Simulator(const Options& o, std::vector<uint8_t> memory)
+      : o_(o), board_(o.board), rng_(o.seed) {
     if (o_.loader) loader_.emplace(o_.memoryType, memory);
     if (!o_.saveDir.empty()) {
       board_.SetUploadHook([this](int, const std::vector<uint8_t>& data) {
         const std::string path = o_.saveDir + "/upload-" + std::to_string(++uploads_) + ".bin";
         std::ofstream(path, std::ios::binary)
             .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+      });
+    }
+    if (o_.modem) {
+      modem_ = std::make_unique<SimModem>(
+          o_.modemOptions,
+          [this](const uint8_t* bytes, size_t n) {
+            if (link_) link_->Write(bytes, n);
+          },
+          [this](const uint8_t* bytes, size_t n) { FeedBoard(bytes, n, NowNs()); });
+      modem_->SetHangUpHook([this] {
+        board_.EndModemCall();
+        if (o_.verbose) std::fputs("boardsim: modem hung up\n", stderr);
       });
     }
   }
@@ -212,42 +330,77 @@ class Simulator {
     return loader_ ? &loader_->Memory() : nullptr;
   }
 
-  void Run() {
-    uint8_t chunk[4096];
+  // Serves the link until the computer leaves or a stop is asked. Extra
+  // connections waiting on listener meanwhile are turned away.
+  void Serve(Link& link, Listener* listener) {
+    link_ = &link;
+    rxFreeAt_ = 0;
+    std::vector<uint8_t> data;
     while (!g_stop) {
-      pollfd p{master_, POLLIN, 0};
-      const int r = poll(&p, 1, 50);
-      if (r <= 0) continue;
-      const ssize_t n = read(master_, chunk, sizeof chunk);
-      if (n <= 0) {
-        // No one holds the terminal open at the moment.
-        usleep(10000);
-        continue;
+      pollfd p[2] = {{link.Fd(), POLLIN, 0}, {listener ? listener->Fd() : -1, POLLIN, 0}};
+      int timeoutMs = 50;
+      if (modem_ && modem_->NextEventMs() >= 0)
+        timeoutMs = static_cast<int>(std::clamp<int64_t>(modem_->NextEventMs() - NowMs(), 0, 50));
+      const int r = poll(p, listener ? 2 : 1, timeoutMs);
+      if (r > 0 && listener && (p[1].revents & POLLIN)) {
+        const int extra = listener->Accept();
+        if (extra >= 0) close(extra);
       }
-      const int64_t readAt = NowNs();
-      for (ssize_t i = 0; i < n && !g_stop; ++i) {
-        // With pacing, each byte arrives one byte time after the previous.
-        int64_t at = readAt;
-        if (o_.pace) {
-          rxFreeAt_ = std::max(rxFreeAt_, readAt) + ByteNs();
-          at = rxFreeAt_;
-        }
-        if (assembler_.Feed(chunk[i], at / 1000000, kGapMs) != FrameAssembler::Outcome::Accepted)
-          continue;
-        std::vector<uint8_t> payload(256);
-        size_t len = 0;
-        assembler_.Take(payload.data(), payload.size(), len);
-        payload.resize(len);
-        if (o_.pace) SleepUntilNs(at);
-        OnFrame(payload);
+      if (r > 0 && (p[0].revents & (POLLIN | POLLHUP | POLLERR))) {
+        data.clear();
+        const bool alive = link.Read(data);
+        if (!data.empty()) FromComputer(data.data(), data.size(), NowNs());
+        if (!alive) break;
+      }
+      if (modem_) {
+        modem_->SetDtr(link.Dtr(), NowMs());
+        modem_->Poll(NowMs());
+        link.SetDsr(modem_->Dsr());
       }
     }
+    // The computer has gone: so has DTR.
+    if (modem_) {
+      modem_->SetDtr(false, NowMs());
+      modem_->SetDtr(true, NowMs());
+    }
+    link_ = nullptr;
   }
 
  private:
-  int64_t ByteNs() const { return int64_t{1000000000} * kBitsPerByte / kRates[rateIndex_]; }
+  int64_t ByteNs() const {
+    const int rate = link_ && link_->BaudRate() > 0 ? link_->BaudRate() : kRates[rateIndex_];
+    return int64_t{1000000000} * kBitsPerByte / rate;
+  }
 
   double Chance() { return static_cast<double>(rng_() >> 11) * 0x1.0p-53; }
+
+  void FromComputer(const uint8_t* bytes, size_t n, int64_t readAt) {
+    if (modem_) {
+      modem_->SetDtr(link_->Dtr(), readAt / 1000000);
+      modem_->FromComputer(bytes, n, readAt / 1000000);
+    } else {
+      FeedBoard(bytes, n, readAt);
+    }
+  }
+
+  void FeedBoard(const uint8_t* bytes, size_t n, int64_t readAt) {
+    for (size_t i = 0; i < n && !g_stop; ++i) {
+      // With pacing, each byte arrives one byte time after the previous.
+      int64_t at = readAt;
+      if (o_.pace) {
+        rxFreeAt_ = std::max(rxFreeAt_, readAt) + ByteNs();
+        at = rxFreeAt_;
+      }
+      if (assembler_.Feed(bytes[i], at / 1000000, kGapMs) != FrameAssembler::Outcome::Accepted)
+        continue;
+      std::vector<uint8_t> payload(256);
+      size_t len = 0;
+      assembler_.Take(payload.data(), payload.size(), len);
+      payload.resize(len);
+      if (o_.pace) SleepUntilNs(at);
+      OnFrame(payload);
+    }
+  }
 
   void OnFrame(const std::vector<uint8_t>& payload) {
     if (o_.verbose) {
@@ -284,38 +437,30 @@ class Simulator {
     }
   }
 
+  // The board's bytes towards the computer, through the modem when there is one.
+  void Emit(const uint8_t* bytes, size_t n) {
+    if (modem_) modem_->FromBoard(bytes, n);
+    else if (link_) link_->Write(bytes, n);
+  }
+
   void Send(const std::vector<uint8_t>& frame) {
     if (!o_.pace) {
-      WriteAll(frame.data(), frame.size());
+      Emit(frame.data(), frame.size());
       return;
     }
     int64_t at = std::max(NowNs(), rxFreeAt_);
     for (uint8_t b : frame) {
       at += ByteNs();
       SleepUntilNs(at);
-      WriteAll(&b, 1);
-    }
-  }
-
-  void WriteAll(const uint8_t* p, size_t n) {
-    while (n > 0 && !g_stop) {
-      const ssize_t w = write(master_, p, n);
-      if (w < 0) {
-        if (errno == EINTR || errno == EAGAIN) {
-          usleep(1000);
-          continue;
-        }
-        return;
-      }
-      p += w;
-      n -= static_cast<size_t>(w);
+      Emit(&b, 1);
     }
   }
 
   const Options& o_;
-  int master_;
   SimBoard board_;
   std::optional<SimLoader> loader_;
+  std::unique_ptr<SimModem> modem_;
+  Link* link_ = nullptr;
   FrameAssembler assembler_;
   std::mt19937_64 rng_;
   int rateIndex_ = 3;
@@ -323,30 +468,62 @@ class Simulator {
   int uploads_ = 0;
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  Options o;
-  if (!ParseArgs(argc, argv, o)) {
-    Usage(stderr);
-    return 2;
+// Writes text to path whole: to a temporary file first, then renamed, so a
+// reader never sees half of it.
+bool WriteWhole(const std::string& path, const std::string& text) {
+  const std::string temp = path + ".tmp";
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out << text << '\n';
+    if (!out) return false;
   }
-  std::vector<uint8_t> memory;
-  if (o.loader && !o.memoryFile.empty()) {
-    std::error_code ec;
-    std::string bytes;
-    if (std::filesystem::exists(o.memoryFile, ec) && !lentar::ReadWholeFile(o.memoryFile, bytes)) {
-      std::fprintf(stderr, "lentar-boardsim: cannot read '%s'\n", o.memoryFile.c_str());
+  return std::rename(temp.c_str(), path.c_str()) == 0;
+}
+
+// Writes the loader's memory back to --memory-file; false when that failed.
+bool KeepLoaderMemory(const Options& o, const Simulator& sim) {
+  const auto* kept = sim.LoaderMemory();
+  if (!kept || o.memoryFile.empty()) return true;
+  if (lentar::WriteFileAtomically(
+          o.memoryFile, std::string_view(reinterpret_cast<const char*>(kept->data()), kept->size())))
+    return true;
+  std::fprintf(stderr, "lentar-boardsim: cannot write '%s'\n", o.memoryFile.c_str());
+  return false;
+}
+
+int ServeTcp(const Options& o, std::vector<uint8_t> memory) {
+  Listener listener;
+  std::string error;
+  if (!listener.Listen(o.listen, error)) {
+    std::fprintf(stderr, "lentar-boardsim: --listen %s\n", error.c_str());
+    return 1;
+  }
+  const std::string name = (o.rfc2217 ? "rfc2217://" : "socket://") + listener.Address();
+  if (!o.portFile.empty()) {
+    if (!WriteWhole(o.portFile, name)) {
+      std::perror("lentar-boardsim: --port-file");
       return 1;
     }
-    memory.assign(bytes.begin(), bytes.end());
+  } else {
+    std::printf("%s\n", name.c_str());
+    std::fflush(stdout);
   }
-  struct sigaction sa{};
-  sa.sa_handler = OnSignal;
-  sigaction(SIGTERM, &sa, nullptr);
-  sigaction(SIGINT, &sa, nullptr);
-  signal(SIGPIPE, SIG_IGN);
+  Simulator sim(o, std::move(memory));
+  while (!g_stop) {
+    pollfd p{listener.Fd(), POLLIN, 0};
+    if (poll(&p, 1, 50) <= 0) continue;
+    const int client = listener.Accept();
+    if (client < 0) continue;
+    if (o.verbose) std::fputs("boardsim: client connected\n", stderr);
+    TcpLink link(client, o.rfc2217);
+    sim.Serve(link, &listener);
+    if (o.verbose) std::fputs("boardsim: client left\n", stderr);
+  }
+  if (!o.portFile.empty()) unlink(o.portFile.c_str());
+  return KeepLoaderMemory(o, sim) ? 0 : 1;
+}
 
+int ServePty(const Options& o, std::vector<uint8_t> memory) {
   const int master = posix_openpt(O_RDWR | O_NOCTTY);
   if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
     std::perror("lentar-boardsim: pseudo-terminal");
@@ -384,20 +561,39 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
   }
 
-  Simulator sim(o, master, std::move(memory));
-  sim.Run();
+  Simulator sim(o, std::move(memory));
+  PtyLink link(master);
+  sim.Serve(link, nullptr);
 
-  int status = 0;
-  if (const auto* kept = sim.LoaderMemory(); kept && !o.memoryFile.empty()) {
-    if (!lentar::WriteFileAtomically(
-            o.memoryFile, std::string_view(reinterpret_cast<const char*>(kept->data()), kept->size()))) {
-      std::fprintf(stderr, "lentar-boardsim: cannot write '%s'\n", o.memoryFile.c_str());
-      status = 1;
-    }
-  }
-
+  const int status = KeepLoaderMemory(o, sim) ? 0 : 1;
   if (!o.link.empty()) unlink(o.link.c_str());
   if (slaveHold >= 0) close(slaveHold);
   close(master);
   return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  if (!ParseArgs(argc, argv, o)) {
+    Usage(stderr);
+    return 2;
+  }
+  std::vector<uint8_t> memory;
+  if (o.loader && !o.memoryFile.empty()) {
+    std::error_code ec;
+    std::string bytes;
+    if (std::filesystem::exists(o.memoryFile, ec) && !lentar::ReadWholeFile(o.memoryFile, bytes)) {
+      std::fprintf(stderr, "lentar-boardsim: cannot read '%s'\n", o.memoryFile.c_str());
+      return 1;
+    }
+    memory.assign(bytes.begin(), bytes.end());
+  }
+  struct sigaction sa{};
+  sa.sa_handler = OnSignal;
+  sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGINT, &sa, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+  return o.listen.empty() ? ServePty(o, std::move(memory)) : ServeTcp(o, std::move(memory));
 }

@@ -24,7 +24,7 @@ int FromBcd(uint8_t b) {
 SimBoard::SimBoard(const SimOptions& options) : options_(options) {
   for (int b = 0; b < 2; ++b) buffers_[b].data.assign(static_cast<size_t>(options_.capacity[b]), 0xFF);
   access_ = options_.password.empty();
-  modemAccess_ = options_.password.empty();
+  modemAccess_ = ModemPassword().empty();
   now_ = [] { return std::time(nullptr); };
 }
 
@@ -241,7 +241,7 @@ std::optional<std::vector<uint8_t>> SimBoard::Handle(const std::vector<uint8_t>&
       return Ack();
     case 0x46:  // modem password
       if (n > 8) return Refuse();
-      modemAccess_ = PasswordOf(arg, n) == options_.password;
+      modemAccess_ = PasswordOf(arg, n) == ModemPassword();
       return ackIf(modemAccess_);
     case 0x47:
       return Text(modemAccess_ ? "OK" : "NO");

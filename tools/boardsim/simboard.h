@@ -16,6 +16,9 @@ struct SimOptions {
   int capacity[2] = {32000, 32000};
   int address = -1;       // -1: answers every address
   std::string password;   // empty: no password, access granted
+  // The password a call through the modem must give before the board takes
+  // commands from it; unset: the board password.
+  std::optional<std::string> modemPassword;
 };
 
 class SimBoard {
@@ -33,6 +36,8 @@ class SimBoard {
                                              int& newRateIndex);
 
   void SetUploadHook(UploadHook hook) { onUpload_ = std::move(hook); }
+  // A modem call ended: the next call asks for the modem password again.
+  void EndModemCall() { modemAccess_ = ModemPassword().empty(); }
   // The computer's clock the board's clock runs from (tests of the board).
   void SetTimeSource(std::function<std::time_t()> now) { now_ = std::move(now); }
 
@@ -52,6 +57,9 @@ class SimBoard {
   bool SetClock(const uint8_t* bytes);
   bool WriteData(int buffer, size_t offset, const uint8_t* data, size_t length);
   static std::string PasswordOf(const uint8_t* bytes, size_t length);
+  const std::string& ModemPassword() const {
+    return options_.modemPassword ? *options_.modemPassword : options_.password;
+  }
 
   SimOptions options_;
   Buffer buffers_[2];

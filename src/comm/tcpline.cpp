@@ -1,0 +1,527 @@
+// The network lines: a QTcpSocket owned by the line's own thread, raw or
+// speaking telnet with Com Port Control. Like the serial line, the thread runs
+// an event loop, so received bytes are handed on as they arrive and every
+// call from another thread is carried into the line's thread and waited for.
+#include "comm/tcpline.h"
+
+#include <QAbstractSocket>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QTcpSocket>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <mutex>
+
+#include "comm/telnetcodec.h"
+#include "core/textutil.h"
+
+namespace lentar::comm {
+
+namespace {
+
+// How often the line-state handler runs when no bytes arrive.
+constexpr int kTickMs = 20;
+// Received bytes are handed on in passes of at most this many.
+constexpr qint64 kPassBytes = 9001;
+
+std::mutex g_timeoutsLock;
+NetworkTimeouts g_timeouts;
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
+  return true;
+}
+
+constexpr std::string_view kRawScheme = "socket://";
+constexpr std::string_view kRfc2217Scheme = "rfc2217://";
+
+std::string Cp(const char8_t* utf8) { return Utf8ToCp1251(utf8); }
+
+std::string Where(const NetworkPortName& name) {
+  const bool v6 = name.host.find(':') != std::string::npos;
+  return (v6 ? "[" + name.host + "]" : name.host) + ":" + std::to_string(name.port);
+}
+
+// The cause of a failed connection in the operator's language.
+std::string ConnectError(QAbstractSocket::SocketError error, const NetworkPortName& name,
+                         const QString& detail) {
+  switch (error) {
+    case QAbstractSocket::HostNotFoundError:
+      return Cp(u8"Узел сети не найден: ") + name.host;
+    case QAbstractSocket::ConnectionRefusedError:
+      return Cp(u8"Соединение отвергнуто: ") + Where(name);
+    case QAbstractSocket::SocketTimeoutError:
+      return Cp(u8"Истекло время ожидания соединения: ") + Where(name);
+    case QAbstractSocket::RemoteHostClosedError:
+      return Cp(u8"Соединение закрыто сервером: ") + Where(name);
+    case QAbstractSocket::NetworkError:
+      return Cp(u8"Сеть недоступна: ") + Where(name);
+    case QAbstractSocket::SocketAccessError:
+      return Cp(u8"Нет доступа к сети: ") + Where(name);
+    default:
+      return Cp(u8"Ошибка сети: ") + Where(name) + " (" +
+             Utf8ToCp1251(detail.toUtf8().toStdString()) + ")";
+  }
+}
+
+uint8_t ParityValue(TParity parity) { return static_cast<uint8_t>(static_cast<uint8_t>(parity) + 1); }
+
+uint8_t StopValue(TStopBits stop) {
+  switch (stop) {
+    case TStopBits::One: return 1;
+    case TStopBits::OneAndHalf: return 3;
+    case TStopBits::Two: break;
+  }
+  return 2;
+}
+
+uint8_t FlowValue(TFlowControl flow) {
+  switch (flow) {
+    case TFlowControl::Hardware: return telnet::kControlHardwareFlow;
+    case TFlowControl::Software: return telnet::kControlSoftwareFlow;
+    case TFlowControl::None: break;
+  }
+  return telnet::kControlNoFlow;
+}
+
+class TcpLine : public TSerialLine {
+ public:
+  explicit TcpLine(NetworkPortName::Kind kind) : kind_(kind) {}
+  ~TcpLine() override {
+    if (thread_.isRunning()) {
+      Close();
+      QMetaObject::invokeMethod(context_, [this] { delete context_; context_ = nullptr; },
+                                Qt::BlockingQueuedConnection);
+      thread_.quit();
+      thread_.wait();
+    }
+    delete context_;
+  }
+
+  void SetHandlers(DataHandler onData, TickHandler onTick) override {
+    onData_ = std::move(onData);
+    onTick_ = std::move(onTick);
+  }
+
+  bool Open(const std::string& device, const TPortConfig& config, std::string& error) override {
+    const auto name = ParseNetworkPort(device);
+    if (!name || name->kind != kind_) {
+      error = Cp(u8"Неверное имя сетевого порта: ") + device;
+      return false;
+    }
+    if (!QCoreApplication::instance()) {
+      error = "the network line needs a running Qt application object";
+      return false;
+    }
+    if (!thread_.isRunning()) {
+      context_ = new QObject;
+      context_->moveToThread(&thread_);
+      thread_.setObjectName(QStringLiteral("network line"));
+      thread_.start(QThread::HighestPriority);
+    }
+    Close();
+    const NetworkTimeouts timeouts = GetNetworkTimeouts();
+    bool ok = false;
+    Run([&] {
+      auto* socket = new QTcpSocket(context_);
+      socket->connectToHost(QString::fromStdString(name->host), name->port);
+      if (!socket->waitForConnected(timeouts.connectMs)) {
+        error = ConnectError(socket->error(), *name, socket->errorString());
+        delete socket;
+        return;
+      }
+      // Frames are small and every one waits for its answer: no coalescing.
+      socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+      socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+      socket_ = socket;
+      dropped_ = false;
+      {
+        std::lock_guard guard(stateLock_);
+        dsr_ = kind_ == NetworkPortName::Kind::Raw;
+      }
+      QObject::connect(socket, &QTcpSocket::readyRead, socket, [this] { ReadPass(); });
+      QObject::connect(socket, &QTcpSocket::disconnected, socket, [this] { OnDropped(); });
+      QObject::connect(socket, &QTcpSocket::errorOccurred, socket,
+                       [this](QAbstractSocket::SocketError) { OnDropped(); });
+      if (kind_ == NetworkPortName::Kind::Rfc2217 && !Negotiate(*name, config, timeouts, error)) {
+        socket_ = nullptr;
+        socket->disconnect(socket, nullptr, nullptr, nullptr);
+        socket->abort();
+        delete socket;
+        codec_.reset();
+        return;
+      }
+      tick_ = new QTimer(context_);
+      QObject::connect(tick_, &QTimer::timeout, tick_, [this] {
+        if (onTick_) onTick_();
+      });
+      tick_->start(kTickMs);
+      {
+        std::lock_guard guard(stateLock_);
+        open_ = true;
+      }
+      ok = true;
+      // Bytes that came with the server's answers wait in the socket.
+      if (socket_->bytesAvailable() > 0) ReadPass();
+    });
+    return ok;
+  }
+
+  void Close() override {
+    if (!thread_.isRunning()) return;
+    Run([&] {
+      {
+        std::lock_guard guard(stateLock_);
+        open_ = false;
+      }
+      delete tick_;
+      tick_ = nullptr;
+      if (socket_) {
+        socket_->disconnect(socket_, nullptr, nullptr, nullptr);
+        if (codec_) socket_->flush();
+        socket_->abort();
+        delete socket_;
+        socket_ = nullptr;
+      }
+      codec_.reset();
+    });
+  }
+
+  bool IsOpen() const override {
+    std::lock_guard guard(stateLock_);
+    return open_;
+  }
+
+  bool Write(const uint8_t* bytes, size_t count) override {
+    bool ok = false;
+    Run([&] {
+      if (!socket_ || !IsOpen()) return;
+      qint64 written = 0;
+      if (codec_) {
+        std::vector<uint8_t> out;
+        out.reserve(count + 8);
+        codec_->EncodeData(bytes, count, out);
+        written = socket_->write(reinterpret_cast<const char*>(out.data()),
+                                 static_cast<qint64>(out.size()));
+        ok = written == static_cast<qint64>(out.size());
+      } else {
+        written = socket_->write(reinterpret_cast<const char*>(bytes), static_cast<qint64>(count));
+        ok = written == static_cast<qint64>(count);
+      }
+      socket_->flush();
+    });
+    return ok;
+  }
+
+  bool Apply(const TPortConfig& config) override {
+    bool ok = false;
+    Run([&] {
+      if (!socket_ || !IsOpen()) return;
+      if (codec_) SendLineSettings(config);
+      ok = true;
+    });
+    return ok;
+  }
+
+  void SetDTR(bool on) override {
+    Run([&] {
+      if (!socket_ || !codec_ || !IsOpen()) return;
+      SendControl(on ? telnet::kControlDtrOn : telnet::kControlDtrOff);
+    });
+  }
+
+  void SetRTS(bool on) override {
+    Run([&] {
+      if (!socket_ || !codec_ || !IsOpen()) return;
+      SendControl(on ? telnet::kControlRtsOn : telnet::kControlRtsOff);
+    });
+  }
+
+  bool DSR() override {
+    std::lock_guard guard(stateLock_);
+    return open_ && dsr_;
+  }
+
+  void Purge() override {
+    Run([&] {
+      if (!socket_ || !IsOpen()) return;
+      // What has arrived but was not handed on yet is dropped here; the
+      // server drops its own queues.
+      while (socket_->bytesAvailable() > 0) socket_->read(kPassBytes);
+      if (codec_) {
+        std::vector<uint8_t> out;
+        codec_->EncodeCommand(telnet::ComCommand::PurgeData, telnet::kPurgeBoth, out);
+        Send(out);
+      }
+    });
+  }
+
+  std::vector<std::string> ListPorts() override { return {}; }
+
+ private:
+  // Offers the telnet options, waits until the server agrees to the com-port
+  // option, then sends the line settings and the modem lines.
+  bool Negotiate(const NetworkPortName& name, const TPortConfig& config,
+                 const NetworkTimeouts& timeouts, std::string& error) {
+    codec_ = std::make_unique<telnet::Codec>(telnet::Codec::Role::Client);
+    Send(codec_->Start());
+    const QDeadlineTimer deadline(timeouts.negotiateMs);
+    while (!codec_->ComPortAgreed() && !codec_->ComPortRefused() && !dropped_) {
+      if (socket_->bytesAvailable() > 0) {
+        ReadPass();
+        continue;
+      }
+      if (deadline.hasExpired() || !socket_->waitForReadyRead(static_cast<int>(
+                                       std::max<qint64>(1, deadline.remainingTime()))))
+        break;
+    }
+    if (!codec_->ComPortAgreed()) {
+      if (dropped_) error = Cp(u8"Соединение закрыто сервером: ") + Where(name);
+      else if (codec_->ComPortRefused())
+        error = Cp(u8"Сервер не поддерживает управление портом (RFC 2217): ") + Where(name);
+      else error = Cp(u8"Сервер не ответил на согласование RFC 2217: ") + Where(name);
+      return false;
+    }
+    SendLineSettings(config);
+    SendControl(config.DtrOn() ? telnet::kControlDtrOn : telnet::kControlDtrOff);
+    if (config.FlowControl() != TFlowControl::Hardware)
+      SendControl(config.RtsOn() ? telnet::kControlRtsOn : telnet::kControlRtsOff);
+    // Every modem line change is to be reported.
+    std::vector<uint8_t> out;
+    codec_->EncodeCommand(telnet::ComCommand::SetModemStateMask, 0xFF, out);
+    Send(out);
+    return true;
+  }
+
+  void SendLineSettings(const TPortConfig& config) {
+    std::vector<uint8_t> out;
+    codec_->EncodeBaudRate(static_cast<uint32_t>(config.BaudRate()), out);
+    codec_->EncodeCommand(telnet::ComCommand::SetDataSize, static_cast<uint8_t>(config.DataBits()),
+                          out);
+    codec_->EncodeCommand(telnet::ComCommand::SetParity, ParityValue(config.Parity()), out);
+    codec_->EncodeCommand(telnet::ComCommand::SetStopSize, StopValue(config.StopBits()), out);
+    codec_->EncodeCommand(telnet::ComCommand::SetControl, FlowValue(config.FlowControl()), out);
+    Send(out);
+  }
+
+  void SendControl(uint8_t value) {
+    std::vector<uint8_t> out;
+    codec_->EncodeCommand(telnet::ComCommand::SetControl, value, out);
+    Send(out);
+  }
+
+  void Send(const std::vector<uint8_t>& bytes) {
+    if (!socket_ || bytes.empty()) return;
+    socket_->write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+    socket_->flush();
+  }
+
+  void ReadPass() {
+    if (!socket_) return;
+    std::vector<uint8_t> data, reply;
+    std::vector<telnet::ComEvent> events;
+    char chunk[kPassBytes];
+    for (;;) {
+      const qint64 n = socket_->read(chunk, sizeof chunk);
+      if (n <= 0) break;
+      const auto* bytes = reinterpret_cast<const uint8_t*>(chunk);
+      if (!codec_) {
+        if (onData_) onData_(bytes, static_cast<size_t>(n));
+        continue;
+      }
+      data.clear();
+      reply.clear();
+      events.clear();
+      codec_->Receive(bytes, static_cast<size_t>(n), data, reply, events);
+      Send(reply);
+      for (const telnet::ComEvent& e : events) {
+        if (e.command == static_cast<uint8_t>(telnet::ComCommand::NotifyModemState) &&
+            !e.value.empty()) {
+          std::lock_guard guard(stateLock_);
+          dsr_ = (e.value[0] & telnet::kModemDsr) != 0;
+        }
+      }
+      if (!data.empty() && onData_) onData_(data.data(), data.size());
+    }
+    if (IsOpen() && onTick_) onTick_();
+  }
+
+  // The server went away: the line is closed from now on, and the port hears
+  // of it at once so that nothing waits for a reply that cannot come.
+  void OnDropped() {
+    if (!socket_ || socket_->state() == QAbstractSocket::ConnectedState) return;
+    dropped_ = true;
+    bool wasOpen = false;
+    {
+      std::lock_guard guard(stateLock_);
+      wasOpen = open_;
+      open_ = false;
+      dsr_ = false;
+    }
+    if (wasOpen && onTick_) onTick_();
+  }
+
+  template <class F>
+  void Run(F&& f) {
+    if (!thread_.isRunning()) return;
+    if (QThread::currentThread() == &thread_) {
+      f();
+    } else {
+      QMetaObject::invokeMethod(context_, [&] { f(); }, Qt::BlockingQueuedConnection);
+    }
+  }
+
+  const NetworkPortName::Kind kind_;
+  QThread thread_;
+  QObject* context_ = nullptr;
+  QTcpSocket* socket_ = nullptr;  // lives in thread_
+  QTimer* tick_ = nullptr;
+  std::unique_ptr<telnet::Codec> codec_;  // rfc2217 only; used in thread_
+  bool dropped_ = false;                  // used in thread_
+  DataHandler onData_;
+  TickHandler onTick_;
+  mutable std::mutex stateLock_;
+  bool open_ = false;
+  bool dsr_ = false;
+};
+
+// The default line of a port: chosen by the name at every Open.
+class PortLine : public TSerialLine {
+ public:
+  void SetHandlers(DataHandler onData, TickHandler onTick) override {
+    onData_ = std::move(onData);
+    onTick_ = std::move(onTick);
+    if (inner_) inner_->SetHandlers(onData_, onTick_);
+  }
+
+  bool Open(const std::string& device, const TPortConfig& config, std::string& error) override {
+    const int kind = !StartsWithNoCase(device, kRawScheme) ? (StartsWithNoCase(device, kRfc2217Scheme) ? 2 : 0) : 1;
+    if (!inner_ || kind != kind_) {
+      if (inner_) inner_->Close();
+      inner_ = kind == 0 ? MakeQtSerialLine()
+                         : MakeTcpLine(kind == 1 ? NetworkPortName::Kind::Raw
+                                                 : NetworkPortName::Kind::Rfc2217);
+      kind_ = kind;
+      inner_->SetHandlers(onData_, onTick_);
+    }
+    if (kind == 0) {
+      if (const auto system = SystemDeviceOfComName(device)) return inner_->Open(*system, config, error);
+    }
+    return inner_->Open(device, config, error);
+  }
+
+  void Close() override {
+    if (inner_) inner_->Close();
+  }
+  bool IsOpen() const override { return inner_ && inner_->IsOpen(); }
+  bool Write(const uint8_t* bytes, size_t count) override {
+    return inner_ && inner_->Write(bytes, count);
+  }
+  bool Apply(const TPortConfig& config) override { return inner_ && inner_->Apply(config); }
+  void SetDTR(bool on) override {
+    if (inner_) inner_->SetDTR(on);
+  }
+  void SetRTS(bool on) override {
+    if (inner_) inner_->SetRTS(on);
+  }
+  bool DSR() override { return inner_ && inner_->DSR(); }
+  void Purge() override {
+    if (inner_) inner_->Purge();
+  }
+  std::vector<std::string> ListPorts() override {
+    if (inner_ && kind_ == 0) return inner_->ListPorts();
+    return MakeQtSerialLine()->ListPorts();
+  }
+
+ private:
+  std::unique_ptr<TSerialLine> inner_;
+  int kind_ = -1;  // 0 serial device, 1 raw TCP, 2 RFC 2217
+  DataHandler onData_;
+  TickHandler onTick_;
+};
+
+}  // namespace
+
+bool IsNetworkPortName(std::string_view name) {
+  return StartsWithNoCase(name, kRawScheme) || StartsWithNoCase(name, kRfc2217Scheme);
+}
+
+std::optional<NetworkPortName> ParseNetworkPort(std::string_view name) {
+  NetworkPortName result;
+  std::string_view rest;
+  if (StartsWithNoCase(name, kRawScheme)) {
+    result.kind = NetworkPortName::Kind::Raw;
+    rest = name.substr(kRawScheme.size());
+  } else if (StartsWithNoCase(name, kRfc2217Scheme)) {
+    result.kind = NetworkPortName::Kind::Rfc2217;
+    rest = name.substr(kRfc2217Scheme.size());
+  } else {
+    return std::nullopt;
+  }
+  if (!rest.empty() && rest.back() == '/') rest.remove_suffix(1);
+  std::string_view portText;
+  if (!rest.empty() && rest.front() == '[') {
+    const size_t close = rest.find(']');
+    if (close == std::string_view::npos || close + 1 >= rest.size() || rest[close + 1] != ':')
+      return std::nullopt;
+    result.host = std::string(rest.substr(1, close - 1));
+    portText = rest.substr(close + 2);
+  } else {
+    const size_t colon = rest.rfind(':');
+    if (colon == std::string_view::npos) return std::nullopt;
+    result.host = std::string(rest.substr(0, colon));
+    portText = rest.substr(colon + 1);
+    if (result.host.find(':') != std::string::npos) return std::nullopt;
+  }
+  if (result.host.empty() || portText.empty() || portText.size() > 5) return std::nullopt;
+  for (char c : result.host)
+    if (static_cast<unsigned char>(c) <= ' ' || c == '/' || c == '[' || c == ']' || c == '@')
+      return std::nullopt;
+  unsigned port = 0;
+  for (char c : portText) {
+    if (c < '0' || c > '9') return std::nullopt;
+    port = port * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (port < 1 || port > 65535) return std::nullopt;
+  result.port = static_cast<uint16_t>(port);
+  return result;
+}
+
+std::optional<std::string> SystemDeviceOfComName(std::string_view name) {
+  if (!StartsWithNoCase(name, "com") || name.size() < 4 || name.size() > 6) return std::nullopt;
+  unsigned n = 0;
+  for (char c : name.substr(3)) {
+    if (c < '0' || c > '9') return std::nullopt;
+    n = n * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (n < 1 || n > 256 || name[3] == '0') return std::nullopt;
+#ifdef _WIN32
+  return std::string(name);
+#else
+  return "/dev/ttyS" + std::to_string(n - 1);
+#endif
+}
+
+NetworkTimeouts GetNetworkTimeouts() {
+  std::lock_guard guard(g_timeoutsLock);
+  return g_timeouts;
+}
+
+void SetNetworkTimeouts(const NetworkTimeouts& timeouts) {
+  std::lock_guard guard(g_timeoutsLock);
+  g_timeouts = timeouts;
+}
+
+std::unique_ptr<TSerialLine> MakeTcpLine(NetworkPortName::Kind kind) {
+  return std::make_unique<TcpLine>(kind);
+}
+
+std::unique_ptr<TSerialLine> MakePortLine() { return std::make_unique<PortLine>(); }
+
+}  // namespace lentar::comm
