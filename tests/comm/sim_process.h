@@ -1,5 +1,6 @@
-// Starts lentar-boardsim on a pseudo-terminal linked into a test folder and
-// stops it again. Each test starts its own simulator.
+// Starts lentar-boardsim on a pseudo-terminal linked into a test folder, or on
+// a free loopback TCP port, and stops it again. Each test starts its own
+// simulator.
 #pragma once
 
 #include <fcntl.h>
@@ -32,28 +33,30 @@ class SimProcess {
   // within the (generous) deadline.
   bool Start(const std::filesystem::path& dir, std::vector<std::string> args) {
     link_ = (dir / "board").string();
-    log_ = (dir / "sim.log").string();
-    std::vector<std::string> argv = {LENTAR_BIN_DIR "/lentar-boardsim", "--link", link_};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> cargv;
-    for (auto& a : argv) cargv.push_back(a.data());
-    cargv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int rc = posix_spawn(&pid_, cargv[0], &actions, nullptr, cargv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-      pid_ = -1;
-      return false;
-    }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (std::chrono::steady_clock::now() < deadline) {
-      std::error_code ec;
-      if (std::filesystem::exists(link_, ec)) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+    return Spawn(dir, {"--link", link_}, std::move(args), link_);
+  }
+
+  // Starts the simulator serving TCP on a free loopback port (raw, or RFC 2217
+  // with rfc2217); Link() is then the port name to open, such as
+  // socket://127.0.0.1:40123.
+  bool StartListening(const std::filesystem::path& dir, bool rfc2217,
+                      std::vector<std::string> args) {
+    const std::string portFile = (dir / "port").string();
+    std::vector<std::string> head = {"--listen", "127.0.0.1:0", "--port-file", portFile};
+    if (rfc2217) head.push_back("--rfc2217");
+    if (!Spawn(dir, head, std::move(args), portFile)) return false;
+    std::ifstream in(portFile);
+    std::getline(in, link_);
+    return !link_.empty();
+  }
+
+  // Kills the simulator at once, as a server that fails.
+  void Kill() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
   }
 
   // SIGTERM, then wait; true when the simulator exited cleanly.
@@ -81,6 +84,33 @@ class SimProcess {
   }
 
  private:
+  bool Spawn(const std::filesystem::path& dir, std::vector<std::string> head,
+             std::vector<std::string> args, const std::string& readyFile) {
+    log_ = (dir / "sim.log").string();
+    std::vector<std::string> argv = {LENTAR_BIN_DIR "/lentar-boardsim"};
+    argv.insert(argv.end(), head.begin(), head.end());
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> cargv;
+    for (auto& a : argv) cargv.push_back(a.data());
+    cargv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 2, log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int rc = posix_spawn(&pid_, cargv[0], &actions, nullptr, cargv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+      pid_ = -1;
+      return false;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+      std::error_code ec;
+      if (std::filesystem::exists(readyFile, ec)) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+
   pid_t pid_ = -1;
   std::string link_;
   std::string log_;

@@ -1,0 +1,394 @@
+// Network ports: the port names, and the board protocol over loopback TCP
+// against lentar-boardsim --listen, raw (socket://) and RFC 2217 (rfc2217://).
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "comm/boardprotocol.h"
+#include "comm/tcpline.h"
+#include "core/textutil.h"
+#include "sim_process.h"
+
+namespace {
+
+using namespace lentar::comm;
+using lentar::comm::testing::SimProcess;
+using lentar::comm::testing::TestFolder;
+using Bytes = std::vector<uint8_t>;
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+int64_t MsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+TEST(NetworkPortName, Parsing) {
+  using Kind = NetworkPortName::Kind;
+  const struct {
+    const char* name;
+    bool ok;
+    Kind kind;
+    const char* host;
+    int port;
+  } cases[] = {
+      {"socket://127.0.0.1:4001", true, Kind::Raw, "127.0.0.1", 4001},
+      {"SOCKET://board.local:1", true, Kind::Raw, "board.local", 1},
+      {"rfc2217://serial-server:65535/", true, Kind::Rfc2217, "serial-server", 65535},
+      {"rfc2217://[::1]:2217", true, Kind::Rfc2217, "::1", 2217},
+      {"socket://host", false, Kind::Raw, "", 0},
+      {"socket://:4001", false, Kind::Raw, "", 0},
+      {"socket://host:0", false, Kind::Raw, "", 0},
+      {"socket://host:65536", false, Kind::Raw, "", 0},
+      {"socket://host:12a", false, Kind::Raw, "", 0},
+      {"socket://::1:4001", false, Kind::Raw, "", 0},
+      {"rfc2217://[::1]", false, Kind::Raw, "", 0},
+      {"socket://a b:1", false, Kind::Raw, "", 0},
+      {"telnet://host:23", false, Kind::Raw, "", 0},
+      {"/dev/ttyUSB0", false, Kind::Raw, "", 0},
+  };
+  for (const auto& c : cases) {
+    const auto parsed = ParseNetworkPort(c.name);
+    ASSERT_EQ(parsed.has_value(), c.ok) << c.name;
+    if (!c.ok) continue;
+    EXPECT_EQ(parsed->kind, c.kind) << c.name;
+    EXPECT_EQ(parsed->host, c.host) << c.name;
+    EXPECT_EQ(parsed->port, c.port) << c.name;
+  }
+  EXPECT_TRUE(IsNetworkPortName("Rfc2217://x"));
+  EXPECT_FALSE(IsNetworkPortName("COM1"));
+}
+
+TEST(NetworkPortName, WindowsNamesMapToSystemDevices) {
+  const struct {
+    const char* name;
+    const char* device;
+  } cases[] = {{"COM1", "/dev/ttyS0"}, {"com12", "/dev/ttyS11"}, {"COM256", "/dev/ttyS255"},
+               {"COM0", nullptr},      {"COM257", nullptr},      {"COM01", nullptr},
+               {"COM", nullptr},       {"COMX", nullptr},        {"/dev/ttyS0", nullptr}};
+  for (const auto& c : cases) {
+    const auto device = SystemDeviceOfComName(c.name);
+    ASSERT_EQ(device.has_value(), c.device != nullptr) << c.name;
+    if (c.device) EXPECT_EQ(*device, c.device);
+  }
+}
+
+// A loopback socket bound to a free port, listening or not.
+class LoopbackSocket {
+ public:
+  explicit LoopbackSocket(bool listening) {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin_port);
+    if (listening) listen(fd_, 1);
+  }
+  ~LoopbackSocket() { close(fd_); }
+  int Fd() const { return fd_; }
+  std::string Name(const char* scheme) const {
+    return std::string(scheme) + "127.0.0.1:" + std::to_string(port_);
+  }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+class NetworkOpen : public ::testing::TestWithParam<const char*> {
+ protected:
+  void SetUp() override {
+    saved_ = GetNetworkTimeouts();
+    SetNetworkTimeouts({2000, 300});
+  }
+  void TearDown() override { SetNetworkTimeouts(saved_); }
+  NetworkTimeouts saved_;
+};
+
+TEST_P(NetworkOpen, FailuresAreReportedInRussian) {
+  const std::string scheme = GetParam();
+  // A bound socket that does not listen refuses every connection and keeps
+  // its port from being taken meanwhile.
+  LoopbackSocket closed(false);
+  const struct {
+    std::string name;
+    const char8_t* text;
+  } cases[] = {
+      {closed.Name(scheme.c_str()), u8"Соединение отвергнуто: 127.0.0.1:"},
+      {scheme + "no-such-board.invalid:4001", u8"Узел сети не найден: no-such-board.invalid"},
+      {scheme + "missing-port", u8"Неверное имя сетевого порта: "},
+  };
+  TComPort port(true, true);
+  for (const auto& c : cases) {
+    const auto start = Clock::now();
+    port.Open(c.name);
+    EXPECT_FALSE(port.IsOpen()) << c.name;
+    EXPECT_TRUE(port.OpenFailed()) << c.name;
+    EXPECT_NE(port.LastErrorText().find(lentar::Utf8ToCp1251(c.text)), std::string::npos)
+        << c.name << ": " << lentar::Cp1251ToUtf8(port.LastErrorText());
+    EXPECT_LT(MsSince(start), 2500) << c.name;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Schemes, NetworkOpen, ::testing::Values("socket://", "rfc2217://"),
+                         [](const auto& info) {
+                           return std::string(info.param).substr(0, info.param[0] == 's' ? 6 : 7);
+                         });
+
+// A telnet server that never agrees to the com-port option: the open gives up
+// at the negotiation deadline; one that refuses it is told at once.
+TEST(Rfc2217Open, ServerWithoutComPortControl) {
+  const auto saved = GetNetworkTimeouts();
+  SetNetworkTimeouts({2000, 300});
+  for (const bool refuses : {false, true}) {
+    LoopbackSocket server(true);
+    std::thread peer([&] {
+      const int c = accept(server.Fd(), nullptr, nullptr);
+      if (refuses) {
+        const uint8_t dont[] = {255, 254, 44, 255, 252, 44};
+        if (write(c, dont, sizeof dont) < 0) return;
+      }
+      uint8_t sink[256];
+      while (read(c, sink, sizeof sink) > 0) {
+      }
+      close(c);
+    });
+    TComPort port(true, true);
+    const auto start = Clock::now();
+    port.Open(server.Name("rfc2217://"));
+    const int64_t took = MsSince(start);
+    EXPECT_FALSE(port.IsOpen());
+    const std::string text = lentar::Cp1251ToUtf8(port.LastErrorText());
+    if (refuses) {
+      EXPECT_NE(text.find("RFC 2217"), std::string::npos) << text;
+      EXPECT_LT(took, 250);
+    } else {
+      EXPECT_NE(text.find("RFC 2217"), std::string::npos) << text;
+      EXPECT_GE(took, 250);
+    }
+    port.Open("");
+    peer.join();
+  }
+  SetNetworkTimeouts(saved);
+}
+
+Bytes ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+Bytes Pattern(size_t size) {
+  Bytes image(size);
+  // Plenty of 255 bytes (telnet's command byte) and carriage returns.
+  for (size_t i = 0; i < size; ++i)
+    image[i] = i % 7 == 0 ? 0xFF : i % 11 == 0 ? 0x0D : static_cast<uint8_t>(i * 131 ^ (i >> 7));
+  return image;
+}
+
+// The simulator on a loopback TCP port; the parameter is true for RFC 2217.
+class NetworkBoard : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override {
+    dir_ = TestFolder("lentar_net", std::string(GetParam() ? "rfc2217_" : "raw_") +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    saved_ = {AddressByte, ReplyTimeout, RetryCount, BlockDelay};
+    AddressByte = 0x0A;
+    ReplyTimeout = 2000;
+    RetryCount = 2;
+  }
+  void TearDown() override {
+    port_.Open("");
+    sim_.Stop();
+    AddressByte = saved_.address;
+    ReplyTimeout = saved_.timeout;
+    RetryCount = saved_.retries;
+    BlockDelay = saved_.delay;
+    fs::remove_all(dir_);
+  }
+
+  void Connect(std::vector<std::string> args = {}) {
+    ASSERT_TRUE(sim_.StartListening(dir_, GetParam(), args)) << sim_.Log();
+    port_.Open(sim_.Link());
+    ASSERT_TRUE(port_.IsOpen()) << lentar::Cp1251ToUtf8(port_.LastErrorText());
+  }
+
+  fs::path dir_;
+  SimProcess sim_;
+  TComPort port_{true, true};
+  struct {
+    uint8_t address;
+    int timeout, retries, delay;
+  } saved_{};
+};
+
+TEST_P(NetworkBoard, EveryCommandAnswers) {
+  Connect();
+  TComPort& p = port_;
+  StatusBlock status;
+  BufferInfo info;
+  OptionsBlock options;
+  AutoBrightBlock bright;
+  BoardClock clock;
+  BlockMap map;
+  std::string version;
+  int delay = 0;
+  const Bytes block(128, 0xFF);
+  const struct {
+    const char* name;
+    std::function<bool()> run;
+  } commands[] = {
+      {"connect", [&] { return CmdConnect(p); }},
+      {"version", [&] { return CmdReadVersion(p, version) && !version.empty(); }},
+      {"settings", [&] { return ApplyBoardSettings(p, 2, 7, true); }},
+      {"default font", [&] { return CmdSetDefaultFont(p, 1); }},
+      {"clear on switch", [&] { return CmdSetClearOnSwitch(p, true); }},
+      {"status", [&] { return CmdReadStatus(p, status) && status.Speed() == 2 && status.Flipped(); }},
+      {"options", [&] { return CmdReadOptions(p, options) && options.ClearOnSwitch(); }},
+      {"read auto brightness", [&] { return CmdReadAutoBright(p, bright); }},
+      {"write auto brightness", [&] { return CmdWriteAutoBright(p, bright.Settable()); }},
+      {"clock", [&] { return CmdReadClock(p, clock); }},
+      {"set clock", [&] { return SetClockNow(p); }},
+      {"buffer info", [&] { return CmdReadBufferInfo(p, info) && info.Capacity(0) == 32000; }},
+      {"clear", [&] { return ClearBuffer(p, 1); }},
+      {"start buffer", [&] { return CmdStartBuffer(p, 1); }},
+      {"enter password", [&] { return CmdEnterPassword(p, "").accepted; }},
+      {"set password", [&] { return CmdSetPassword(p, "pw").accepted; }},
+      {"modem access", [&] { return CmdQueryModemAccess(p).replied; }},
+      {"modem password", [&] { return CmdEnterModemPassword(p, "pw").accepted; }},
+      {"begin stream", [&] { return CmdBeginStream(p); }},
+      {"stream block", [&] { return CmdStreamBlock(p, 0, 0, block.data(), block.size()); }},
+      {"block map", [&] { return CmdReadBlockMap(p, map) && map.Has(0); }},
+      {"write block", [&] { return CmdWriteBlock(p, 0, 128, block.data(), block.size()); }},
+      {"measure", [&] { return MeasureLink(p, delay) && delay >= 20; }},
+      // The speed switch: acknowledged at the old rate, then both ends move.
+      {"to 57600", [&] { return CmdSetBaud(p, 7) && (p.SetBaudIndex(7), CmdConnect(p)); }},
+      {"back to 9600", [&] { return CmdSetBaud(p, 3) && (p.SetBaudIndex(3), CmdConnect(p)); }},
+      {"purge", [&] { return (p.Purge(), CmdConnect(p)); }},
+      {"modem lines", [&] { return (p.SetDTR(false), p.SetRTS(false), p.RestoreLines(), CmdConnect(p)); }},
+  };
+  for (const auto& c : commands) EXPECT_TRUE(c.run()) << c.name;
+  EXPECT_EQ(p.DSRState(), !GetParam()) << "raw TCP reads DSR as on; the simulator without a "
+                                          "modem reports it off over RFC 2217";
+}
+
+TEST_P(NetworkBoard, UploadsArriveByteExact) {
+  Connect({"--buffer1", "65535", "--save-dir", dir_.string()});
+  const Bytes image = Pattern(kMaxImageSize);
+  ASSERT_TRUE(ClearBuffer(port_, 0));
+  ASSERT_TRUE(UploadAcknowledged(port_, 0, image.data(), image.size(), nullptr));
+  EXPECT_EQ(ReadFile(dir_ / "upload-1.bin"), image);
+
+  BlockDelay = 0;
+  const Bytes small = Pattern(1000);
+  ASSERT_TRUE(UploadStreamed(port_, 0, small.data(), small.size(), nullptr, false, true));
+  EXPECT_EQ(ReadFile(dir_ / "upload-2.bin"), small) << "streamed and repaired";
+}
+
+TEST_P(NetworkBoard, TheNextClientConnectsAfterTheFirstLeaves) {
+  Connect();
+  EXPECT_TRUE(CmdSetSpeed(port_, 4));
+  port_.Open("");
+  port_.Open(sim_.Link());
+  ASSERT_TRUE(port_.IsOpen());
+  StatusBlock status;
+  ASSERT_TRUE(CmdReadStatus(port_, status));
+  EXPECT_EQ(status.Speed(), 4) << "the same board";
+}
+
+TEST_P(NetworkBoard, AServerThatDiesMidUploadFailsItAtOnce) {
+  Connect({"--buffer1", "65535"});
+  const Bytes image = Pattern(kMaxImageSize);
+  ASSERT_TRUE(ClearBuffer(port_, 0));
+  Clock::time_point killedAt{};
+  bool killed = false;
+  const auto progress = [&](int percent) {
+    if (percent >= 20 && !killed) {
+      killed = true;
+      sim_.Kill();
+      killedAt = Clock::now();
+    }
+  };
+  EXPECT_FALSE(UploadAcknowledged(port_, 0, image.data(), image.size(), progress));
+  ASSERT_TRUE(killed);
+  EXPECT_LT(MsSince(killedAt), 1000) << "no wait runs to its deadline";
+  EXPECT_FALSE(port_.IsOpen());
+  EXPECT_FALSE(port_.DSRState());
+  EXPECT_FALSE(CmdConnect(port_));
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, NetworkBoard, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Rfc2217" : "Raw"; });
+
+class Rfc2217Board : public NetworkBoard {};
+
+// Over RFC 2217 the server hears the bit rate the port sets: with --pace at
+// 1200 bit/s a status exchange (33 bytes both ways) takes about 300 ms.
+TEST_P(Rfc2217Board, TheServerPacesAtTheRateTheClientSet) {
+  Connect({"--pace"});
+  port_.SetBaudRate(1200);
+  StatusBlock status;
+  ASSERT_TRUE(CmdReadStatus(port_, status));  // the rate has reached the server
+  const auto start = Clock::now();
+  ASSERT_TRUE(CmdReadStatus(port_, status));
+  EXPECT_GE(MsSince(start), 250);
+}
+
+// DSR follows the simulated modem: on at CONNECT, off after the hang-up.
+TEST_P(Rfc2217Board, DsrFollowsTheModem) {
+  Connect({"--modem", "--connect-delay-ms", "50", "--modem-password", "mdm"});
+  // Polls condition (which may consume what it looks at) until it holds.
+  const auto waitFor = [](auto condition) {
+    for (int i = 0; i < 200; ++i) {
+      if (condition()) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  };
+  TComPort& p = port_;
+  std::atomic<int> handlerDsr{-1};
+  p.SetLineStateHandler([&](bool dsr, bool&) { handlerDsr = dsr ? 1 : 0; });
+  p.SetLineMode(true);
+  p.ClearLineBuffer();
+  ASSERT_TRUE(p.WriteText("ATZ", true));
+  EXPECT_TRUE(waitFor([&] { return p.WaitForLine("OK"); }));
+  EXPECT_FALSE(p.DSRState());
+  p.ClearLineBuffer();
+  ASSERT_TRUE(p.WriteText("ATDT123", true));
+  ASSERT_TRUE(waitFor([&] { return p.DSRState(); })) << "DSR rises at CONNECT";
+  EXPECT_TRUE(waitFor([&] { return handlerDsr == 1; })) << "and the line-state handler sees it";
+  EXPECT_TRUE(p.WaitForLine("CONNECT 9600"));
+  p.SetLineMode(false);
+  EXPECT_FALSE(CmdQueryModemAccess(p).accepted);
+  EXPECT_TRUE(CmdEnterModemPassword(p, "mdm").accepted);
+
+  p.SetLineMode(true);
+  p.ClearLineBuffer();
+  p.SetDTR(false);
+  EXPECT_TRUE(waitFor([&] { return !p.DSRState(); })) << "dropping DTR hangs up";
+  EXPECT_TRUE(waitFor([&] { return handlerDsr == 0; }));
+  EXPECT_TRUE(waitFor([&] { return p.WaitForLine("NO CARRIER"); }));
+  p.SetLineStateHandler(nullptr);
+  p.SetDTR(true);
+  p.ClearLineBuffer();
+  ASSERT_TRUE(p.WriteText("AT", true));
+  EXPECT_TRUE(waitFor([&] { return p.WaitForLine("OK"); })) << "back in command mode";
+}
+
+INSTANTIATE_TEST_SUITE_P(Modem, Rfc2217Board, ::testing::Values(true),
+                         [](const auto&) { return "Rfc2217"; });
+
+}  // namespace
