@@ -80,7 +80,9 @@ TEST(NetworkPortName, WindowsNamesMapToSystemDevices) {
   for (const auto& c : cases) {
     const auto device = SystemDeviceOfComName(c.name);
     ASSERT_EQ(device.has_value(), c.device != nullptr) << c.name;
-    if (c.device) EXPECT_EQ(*device, c.device);
+    if (c.device) {
+      EXPECT_EQ(*device, c.device);
+    }
   }
 }
 

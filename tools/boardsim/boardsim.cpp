@@ -330,23 +330,19 @@ class Simulator {
     return loader_ ? &loader_->Memory() : nullptr;
   }
 
-  // Serves the link until the computer leaves or a stop is asked. Extra
-  // connections waiting on listener meanwhile are turned away.
-  void Serve(Link& link, Listener* listener) {
+  // Serves the link until the computer leaves or a stop is asked. Another
+  // client that connects meanwhile waits in the listener's queue until then.
+  void Serve(Link& link) {
     link_ = &link;
     rxFreeAt_ = 0;
     std::vector<uint8_t> data;
     while (!g_stop) {
-      pollfd p[2] = {{link.Fd(), POLLIN, 0}, {listener ? listener->Fd() : -1, POLLIN, 0}};
+      pollfd p{link.Fd(), POLLIN, 0};
       int timeoutMs = 50;
       if (modem_ && modem_->NextEventMs() >= 0)
         timeoutMs = static_cast<int>(std::clamp<int64_t>(modem_->NextEventMs() - NowMs(), 0, 50));
-      const int r = poll(p, listener ? 2 : 1, timeoutMs);
-      if (r > 0 && listener && (p[1].revents & POLLIN)) {
-        const int extra = listener->Accept();
-        if (extra >= 0) close(extra);
-      }
-      if (r > 0 && (p[0].revents & (POLLIN | POLLHUP | POLLERR))) {
+      const int r = poll(&p, 1, timeoutMs);
+      if (r > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR))) {
         data.clear();
         const bool alive = link.Read(data);
         if (!data.empty()) FromComputer(data.data(), data.size(), NowNs());
@@ -516,7 +512,7 @@ int ServeTcp(const Options& o, std::vector<uint8_t> memory) {
     if (client < 0) continue;
     if (o.verbose) std::fputs("boardsim: client connected\n", stderr);
     TcpLink link(client, o.rfc2217);
-    sim.Serve(link, &listener);
+    sim.Serve(link);
     if (o.verbose) std::fputs("boardsim: client left\n", stderr);
   }
   if (!o.portFile.empty()) unlink(o.portFile.c_str());
@@ -563,7 +559,7 @@ int ServePty(const Options& o, std::vector<uint8_t> memory) {
 
   Simulator sim(o, std::move(memory));
   PtyLink link(master);
-  sim.Serve(link, nullptr);
+  sim.Serve(link);
 
   const int status = KeepLoaderMemory(o, sim) ? 0 : 1;
   if (!o.link.empty()) unlink(o.link.c_str());
