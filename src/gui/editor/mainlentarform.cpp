@@ -18,6 +18,7 @@
 #include <filesystem>
 
 #include "core/atomicfile.h"
+#include "core/keycorr.h"
 #include "core/paths.h"
 #include "core/project.h"
 #include "core/setfile.h"
@@ -56,8 +57,12 @@ QString WriteErrorText(int error, const std::string& path) {
 
 TMainLentarForm::TMainLentarForm(TRecProject& project, std::string firstArgument,
                                  QWidget* parent)
-    : QMainWindow(parent), project_(project), firstArgument_(std::move(firstArgument)) {
+    : QMainWindow(parent),
+      project_(project),
+      corrections_(std::make_unique<TReplaceDefines>()),
+      firstArgument_(std::move(firstArgument)) {
   setObjectName(QStringLiteral("MainLentarForm"));
+  corrections_->LoadFolder(LangsFolder());
   setWindowTitle(QStringLiteral("Lentar"));
   resize(800, 560);
 
@@ -129,7 +134,7 @@ void TMainLentarForm::CreateActions() {
   copyAction_->setShortcut(QKeySequence::Copy);
   pasteAction_ = make(QStringLiteral("Вст&авить"), "PasteItem", nullptr);
   pasteAction_->setShortcut(QKeySequence::Paste);
-  recodePasteAction_ = later(QStringLiteral("Вставить с п&ерекодировкой"), "RecodePasteItem");
+  recodePasteAction_ = make(QStringLiteral("Вставить с п&ерекодировкой"), "RecodePasteItem", nullptr);
   recodePasteAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V));
   selectAllAction_ = make(QStringLiteral("Выделить &всё"), "SelectAllItem", nullptr);
   selectAllAction_->setShortcut(QKeySequence::SelectAll);
@@ -145,7 +150,8 @@ void TMainLentarForm::CreateActions() {
       make(QStringLiteral("По-&умолчанию"), "DefaultFontsItem", &TMainLentarForm::FontBankClick);
   projectFontsAction_ =
       make(QStringLiteral("&Текущий проект"), "ProjectFontsItem", &TMainLentarForm::FontBankClick);
-  layoutsAction_ = later(QStringLiteral("&Раскладки клавиатуры"), "LayoutsItem");
+  layoutsAction_ =
+      make(QStringLiteral("&Раскладки клавиатуры"), "LayoutsItem", &TMainLentarForm::LayoutsClick);
 
   uploadBoardAction_ = later(QStringLiteral("&Табло"), "UploadBoardItem");
   uploadBoardAction_->setIcon(s->standardIcon(QStyle::SP_ArrowUp));
@@ -170,6 +176,7 @@ void TMainLentarForm::ConnectEditActions() {
   connect(copyAction_, &QAction::triggered, memo_, &QPlainTextEdit::copy);
   connect(pasteAction_, &QAction::triggered, memo_, &QPlainTextEdit::paste);
   connect(selectAllAction_, &QAction::triggered, memo_, &QPlainTextEdit::selectAll);
+  connect(recodePasteAction_, &QAction::triggered, memo_, &SetTextEdit::PasteRecoded);
   undoAction_->setEnabled(false);
   redoAction_->setEnabled(false);
   cutAction_->setEnabled(false);
@@ -308,8 +315,7 @@ QWidget* TMainLentarForm::CreateButtonPanel() {
   connect(effectButton_, &QPushButton::clicked, this, &TMainLentarForm::EffectButtonClick);
   connect(colorButton_, &QPushButton::clicked, this, &TMainLentarForm::ColorButtonClick);
   connect(symbolsButton_, &QPushButton::clicked, this, &TMainLentarForm::SymbolsButtonClick);
-  // Picture tags, the board and loader uploads and the recoding paste come
-  // with their own windows.
+  // Picture tags and the board and loader uploads come with their own windows.
   for (QPushButton* b : {pictureButton_, toLoaderButton_, toBoardButton_}) {
     b->setEnabled(false);
   }
@@ -378,6 +384,7 @@ void TMainLentarForm::FormShow() {
   } else {
     UpdateTitle();
   }
+  memo_->SetCorrections(corrections_.get());
 }
 
 void TMainLentarForm::FormHide() {

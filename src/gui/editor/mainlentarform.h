@@ -7,6 +7,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <array>
+#include <memory>
 #include <string>
 
 #include "markup/compiler.h"
@@ -18,6 +19,7 @@ class QToolBar;
 
 namespace lentar {
 class TRecProject;
+class TReplaceDefines;
 class TTabFontList;
 }
 
@@ -59,6 +61,9 @@ class TMainLentarForm : public QMainWindow {
   // colour channels against OutDataSize. ok is false when the image is too
   // large; with showSizeError the size message is shown then.
   CompileResult CompileEditorText(bool showSizeError);
+  // The program's keyboard correction rules, loaded from the Langs folder
+  // when the window is made.
+  TReplaceDefines& Corrections() { return *corrections_; }
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -97,6 +102,7 @@ class TMainLentarForm : public QMainWindow {
   void ExportGprsClick();
   void GprsButtonClick();
   void AboutClick();
+  void LayoutsClick();
   void CaseButtonClick();
   void SpacesButtonClick();
   void FontButtonClick();
@@ -118,6 +124,7 @@ class TMainLentarForm : public QMainWindow {
   std::vector<uint8_t> NextGprsPackage(const CompileResult& image);
 
   TRecProject& project_;
+  std::unique_ptr<TReplaceDefines> corrections_;
   std::string firstArgument_;
   std::string currentFile_;
   bool modified_ = false;

@@ -14,6 +14,7 @@
 #include "gui/control/pswform.h"
 #include "gui/editor/mainlentarform.h"
 #include "gui/editor/settextedit.h"
+#include "gui/layouts/langform.h"
 #include "gui/markup/bankform.h"
 #include "gui/markup/rform.h"
 #include "markup/fonts.h"
@@ -84,6 +85,8 @@ void TMainLentarForm::FontButtonClick() {
 }
 
 void TMainLentarForm::AboutClick() { ShowAbout(this); }
+
+void TMainLentarForm::LayoutsClick() { ManageLayouts(this, *corrections_); }
 
 void TMainLentarForm::ShowEmulation() {
   auto* window = static_cast<TRForm*>(emulation_.data());

@@ -1,5 +1,7 @@
 #include "gui/editor/settextedit.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMimeData>
@@ -8,6 +10,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
+#include "core/keycorr.h"
 #include "gui/common/messages.h"
 #include "markup/tags.h"
 
@@ -93,7 +96,42 @@ void SetTextEdit::ReplaceRange(int start, int end, const std::string& text, int 
   setFocus();
 }
 
+// Whether a key event's text is a character to type: shortcuts such as
+// Ctrl+A carry control characters, Enter and Tab their own, and none of them is
+// corrected.
+static bool TypesCharacter(const QString& text) {
+  if (text.isEmpty()) return false;
+  for (QChar c : text) {
+    if (c.unicode() < 0x20 || c.unicode() == 0x7F) return false;
+  }
+  return true;
+}
+
+void SetTextEdit::TypePendingChar() {
+  const std::string byte(1, static_cast<char>(pendingChar_));
+  pendingChar_ = 0;
+  insertPlainText(FromBoardText(byte));
+  ensureCursorVisible();
+}
+
 void SetTextEdit::keyPressEvent(QKeyEvent* event) {
+  // Keyboard correction: the key press asks the rules of the active input
+  // language for the byte this key must type in the current upper-case
+  // state; that byte then takes the place of the key's character.
+  if (corrections_) {
+    const KeyboardPlatform& keyboard = Keyboard();
+    const bool upper = upperCase_.Upper(keyboard, *event);
+    pendingChar_ = corrections_->FindChar(keyboard.ActiveLanguage(), keyboard.VirtualKey(*event),
+                                          upper ? 1 : 0) &
+                   0xFF;
+    if (pendingChar_ != 0 && TypesCharacter(event->text())) {
+      TypePendingChar();
+      event->accept();
+      return;
+    }
+    // A key whose character is a control character has had its character.
+    if (!event->text().isEmpty()) pendingChar_ = 0;
+  }
   // A character the board cannot show is refused rather than changed.
   if (!event->text().isEmpty() && !FitsCodePage(event->text())) {
     event->accept();
@@ -103,6 +141,14 @@ void SetTextEdit::keyPressEvent(QKeyEvent* event) {
 }
 
 void SetTextEdit::inputMethodEvent(QInputMethodEvent* event) {
+  // An input method delivers the character of the last key press here.
+  if (pendingChar_ != 0 && !event->commitString().isEmpty()) {
+    QInputMethodEvent rest(event->preeditString(), event->attributes());
+    rest.setCommitString(QString(), event->replacementStart(), event->replacementLength());
+    QPlainTextEdit::inputMethodEvent(&rest);
+    TypePendingChar();
+    return;
+  }
   if (!FitsCodePage(event->commitString())) {
     QInputMethodEvent fixed(event->preeditString(), event->attributes());
     fixed.setCommitString(ToCodePage(event->commitString()), event->replacementStart(),
@@ -119,6 +165,29 @@ void SetTextEdit::insertFromMimeData(const QMimeData* source) {
     return;
   }
   QPlainTextEdit::insertFromMimeData(source);
+}
+
+bool SetTextEdit::PasteRecoded() {
+  const QString clip = QGuiApplication::clipboard()->text();
+  if (clip.isEmpty()) return false;
+  const TReplaceDefines none;
+  const TReplaceDefines& rules = corrections_ ? *corrections_ : none;
+  std::string text = rules.RecodeText(Keyboard().ActiveLanguage(), clip.toStdU16String());
+  // The editor holds one "\n" per line break: CR LF and a lone CR become one.
+  std::string lines;
+  lines.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r') {
+      lines += '\n';
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else {
+      lines += text[i];
+    }
+  }
+  const QTextCursor cursor = textCursor();
+  const int start = cursor.selectionStart();
+  ReplaceRange(start, cursor.selectionEnd(), lines, start + static_cast<int>(lines.size()));
+  return true;
 }
 
 EditTarget FindEditTarget(const SetTextEdit& editor, std::string_view tagName) {

@@ -12,6 +12,12 @@
 #include <string>
 #include <string_view>
 
+#include "gui/layouts/keyboardinput.h"
+
+namespace lentar {
+class TReplaceDefines;
+}
+
 namespace lentar::gui {
 
 class SetTextEdit : public QPlainTextEdit {
@@ -34,6 +40,19 @@ class SetTextEdit : public QPlainTextEdit {
   // focuses the editor. The change can be undone.
   void ReplaceRange(int start, int end, const std::string& text, int caret);
 
+  // The keyboard correction rules that typing applies (none: typing is left
+  // as it is). The editor does not own them.
+  void SetCorrections(const TReplaceDefines* corrections) { corrections_ = corrections; }
+  const TReplaceDefines* Corrections() const { return corrections_; }
+  // The byte the last key press asked for, waiting for that key's character;
+  // 0 when none.
+  int PendingChar() const { return pendingChar_; }
+  // "Вставить с перекодировкой": the clipboard's text, converted by the
+  // correction rules of the active input language (RecodeText), replaces the
+  // selection; the caret goes after it. False, with nothing changed, when the
+  // clipboard holds no text.
+  bool PasteRecoded();
+
   // True when every character of text has a Windows-1251 byte.
   static bool FitsCodePage(const QString& text);
   // text with every character the code page lacks replaced by "?" (a
@@ -44,6 +63,14 @@ class SetTextEdit : public QPlainTextEdit {
   void keyPressEvent(QKeyEvent* event) override;
   void inputMethodEvent(QInputMethodEvent* event) override;
   void insertFromMimeData(const QMimeData* source) override;
+
+ private:
+  // Types the pending byte in place of the key's character and clears it.
+  void TypePendingChar();
+
+  const TReplaceDefines* corrections_ = nullptr;
+  int pendingChar_ = 0;
+  UpperCaseState upperCase_;
 };
 
 // The part of the text a tag button works on (the editor pattern of the tag
