@@ -13,6 +13,7 @@ packages=(
   xvfb xauth socat
   xfonts-terminus console-setup-linux fonts-dejavu-core
   help2man dpkg-dev
+  qt6-translations-l10n
 )
 
 missing=()

@@ -1,22 +1,32 @@
 // What an operator reaches from the keyboard and sees while typing: the
 // shortcuts of the commands, the "Правка" menu over the editor, the modified
-// marker of the title; and a stored placement too large for the screen.
+// marker of the title, the status bar's caret and size, the tag colours; and
+// a stored placement too large for the screen.
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QLabel>
+#include <QPlainTextDocumentLayout>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
 #include <QMenu>
 #include <QScreen>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QtTest>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "core/textutil.h"
 #include "gui/common/filedialogs.h"
 #include "gui/common/messages.h"
 #include "gui/common/placement.h"
 #include "gui/editor/mainlentarform.h"
+#include "gui/editor/sethighlighter.h"
 #include "gui_test_support.h"
+#include "markup/compiler.h"
 
 using namespace lentar;
 using namespace lentar::gui;
@@ -38,6 +48,26 @@ void CloseEmulationSoon() {
       if (w->objectName() == QStringLiteral("RForm") && w->isVisible()) w->close();
     }
   });
+}
+
+using Kind = SetHighlighter::Kind;
+
+// The highlighter's kind at document position pos; none for plain text.
+std::optional<Kind> KindAt(QTextDocument& doc, int pos) {
+  const QTextBlock block = doc.findBlock(pos);
+  const int offset = pos - block.position();
+  for (const QTextLayout::FormatRange& r : block.layout()->formats()) {
+    if (offset < r.start || offset >= r.start + r.length) continue;
+    for (Kind k : {Kind::Entity, Kind::Unclosed, Kind::DroppedTag, Kind::LookTag, Kind::TimingTag,
+                   Kind::ContentTag}) {
+      const QTextCharFormat f = SetHighlighter::FormatOf(k);
+      if (k == Kind::Entity ? r.format.background() == f.background()
+                            : r.format.foreground() == f.foreground()) {
+        return k;
+      }
+    }
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -137,6 +167,97 @@ class MainFormOperatorTest : public QObject, private MainWindowFixture {
     Action(form, "NewItem")->trigger();
     QVERIFY(!form.isWindowModified());
     QCOMPARE(form.windowTitle(), QStringLiteral("Lentar - [*]"));
+  }
+
+  void statusBarShowsTheCaretAndTheSizeAgainstTheLimit() {
+    Settings().OutDataSize = 4096;
+    WriteSettings(Settings(), SettingsFilePath());
+    ShowMainForm();
+    TMainLentarForm& form = *form_;
+    auto* caret = Child<QLabel>(&form, "CaretLabel");
+    auto* size = Child<QLabel>(&form, "SizeLabel");
+    QVERIFY(caret && size);
+    const QColor normal = size->palette().color(QPalette::WindowText);
+    QTRY_COMPARE(size->text(), Q(u8"0 из 4 096 байт"));
+
+    // {[Spd:3]} is a record of a few bytes, not its 9 characters.
+    const std::string tagged = "{[Spd:3]}";
+    const size_t tagBytes = CompileBoardData(tagged, 1, 1, 0).length();
+    Memo(form)->setPlainText(QString(1234 - static_cast<int>(tagBytes), QLatin1Char('a')) +
+                             QString::fromStdString(tagged));
+    QTRY_COMPARE(size->text(), Q(u8"1 234 из 4 096 байт"));
+
+    struct Case {
+      int length;
+      const char8_t* text;
+      bool over;
+    };
+    for (const Case c : {Case{4096, u8"4 096 из 4 096 байт", false},
+                         Case{4097, u8"4 097 из 4 096 байт", true},
+                         Case{12, u8"12 из 4 096 байт", false}}) {
+      Memo(form)->setPlainText(QString(c.length, QLatin1Char('x')));
+      QTRY_COMPARE(size->text(), Q(c.text));
+      QCOMPARE(size->palette().color(QPalette::WindowText) != normal, c.over);
+    }
+    // Typing counts as well; the caret's line and column follow it.
+    Memo(form)->moveCursor(QTextCursor::End);
+    Memo(form)->insertPlainText(QStringLiteral("\nab"));
+    QTRY_COMPARE(size->text(), Q(u8"15 из 4 096 байт"));  // the line break is one space
+    QCOMPARE(caret->text(), Q(u8"Строка 2, столбец 3"));
+    SetCaret(form, 1);
+    QCOMPARE(caret->text(), Q(u8"Строка 1, столбец 2"));
+  }
+
+  void highlighterMarksTagsByHowTheBoardReadsThem() {
+    struct Span {
+      int from, to;              // positions [from, to)
+      std::optional<Kind> kind;  // none: plain text
+    };
+    struct Case {
+      const char8_t* text;
+      std::vector<Span> spans;
+    };
+    const Case cases[] = {
+        {u8"{[Spd:3]}Привет{[font:1]}", {{0, 9, Kind::TimingTag}, {9, 15, std::nullopt}, {15, 25, Kind::LookTag}}},
+        {u8"a{[Speed:3]}b", {{0, 1, std::nullopt}, {1, 12, Kind::DroppedTag}, {12, 13, std::nullopt}}},
+        {u8"{[Img:]}{[Sp:0]}", {{0, 8, Kind::DroppedTag}, {8, 16, Kind::ContentTag}}},
+        {u8"{[FCol:2]}x{[Pause:5", {{0, 10, Kind::LookTag}, {10, 11, std::nullopt}, {11, 20, Kind::Unclosed}}},
+        {u8"{[A{[Spd:1]}", {{0, 12, Kind::DroppedTag}}},
+        {u8"&#65;&#300;&#x;", {{0, 5, Kind::Entity}, {5, 15, std::nullopt}}},
+        {u8"{[Sp:&#49;0]}", {{0, 5, Kind::ContentTag}, {5, 10, Kind::Entity}, {10, 13, Kind::ContentTag}}},
+        {u8"x{[Eff:\n1,2]}y", {{1, 7, Kind::TimingTag}, {8, 13, Kind::TimingTag}, {13, 14, std::nullopt}}},
+    };
+    for (const Case& c : cases) {
+      QTextDocument doc;
+      doc.setPlainText(Q(c.text));
+      SetHighlighter highlighter(&doc, 1, 1);
+      highlighter.rehighlight();
+      for (const Span& span : c.spans) {
+        for (int pos = span.from; pos < span.to; ++pos) {
+          QVERIFY2(KindAt(doc, pos) == span.kind,
+                   qPrintable(Q(c.text) + QStringLiteral(" at %1").arg(pos)));
+        }
+      }
+    }
+  }
+
+  void highlighterFollowsAClosingBracketTypedLater() {
+    QTextDocument doc;
+    doc.setDocumentLayout(new QPlainTextDocumentLayout(&doc));  // as in the editor
+    SetHighlighter highlighter(&doc, 1, 1);  // first, then a set is loaded
+    doc.setPlainText(QStringLiteral("{[Font:1]}\n{[Spd:3\nabc"));
+    QCoreApplication::processEvents();
+    QCOMPARE(KindAt(doc, 0), std::optional<Kind>(Kind::LookTag));
+    doc.setPlainText(QStringLiteral("{[Spd:3\nabc"));
+    QCoreApplication::processEvents();
+    QCOMPARE(KindAt(doc, 0), std::optional<Kind>(Kind::Unclosed));
+    QTextCursor end(&doc);
+    end.movePosition(QTextCursor::End);
+    end.insertText(QStringLiteral("]}"));  // on the next line: the tag now spans both
+    QCOMPARE(KindAt(doc, 0), std::optional<Kind>(Kind::TimingTag));
+    QCOMPARE(KindAt(doc, 9), std::optional<Kind>(Kind::TimingTag));
+    end.deletePreviousChar();
+    QCOMPARE(KindAt(doc, 0), std::optional<Kind>(Kind::Unclosed));
   }
 
   void storedRectanglesAreFittedToTheArea() {

@@ -5,12 +5,16 @@
 #include <QCloseEvent>
 #include <QGridLayout>
 #include <QKeySequence>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPalette>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QStatusBar>
 #include <QStyle>
 #include <QTextCursor>
+#include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
 #include <cerrno>
@@ -29,6 +33,7 @@
 #include "gui/common/filedialogs.h"
 #include "gui/common/messages.h"
 #include "gui/common/placement.h"
+#include "gui/editor/sethighlighter.h"
 #include "gui/editor/settextedit.h"
 #include "markup/fonts.h"
 #include "markup/gprs.h"
@@ -43,6 +48,13 @@ const QString kBinaryFileFilter = QStringLiteral("Двоичные файлы (*
 
 // Height of the button panel along the bottom of the window.
 constexpr int kButtonPanelHeight = 138;
+
+// A count with its thousands set apart by spaces: "64 000".
+QString GroupedNumber(size_t n) {
+  QString digits = QString::number(static_cast<qulonglong>(n));
+  for (qsizetype i = digits.size() - 3; i > 0; i -= 3) digits.insert(i, QLatin1Char(' '));
+  return digits;
+}
 
 // The platform's text for the error that made a file write fail.
 QString WriteErrorText(int error, const std::string& path) {
@@ -85,6 +97,53 @@ TMainLentarForm::TMainLentarForm(TRecProject& project, std::string firstArgument
   connect(memo_->document(), &QTextDocument::contentsChanged, this,
           &TMainLentarForm::TextChanged);
   ConnectEditActions();
+  highlighter_ =
+      new SetHighlighter(memo_->document(), project_.FontHeight, project_.ColorChannelCount);
+  CreateStatusBar();
+}
+
+void TMainLentarForm::CreateStatusBar() {
+  caretLabel_ = new QLabel(this);
+  caretLabel_->setObjectName(QStringLiteral("CaretLabel"));
+  sizeLabel_ = new QLabel(this);
+  sizeLabel_->setObjectName(QStringLiteral("SizeLabel"));
+  statusBar()->setObjectName(QStringLiteral("StatusBar1"));
+  statusBar()->addWidget(caretLabel_);
+  statusBar()->addPermanentWidget(sizeLabel_);
+  connect(memo_, &QPlainTextEdit::cursorPositionChanged, this,
+          &TMainLentarForm::UpdateCaretPosition);
+  // The size is counted once per turn of the event loop, however many
+  // changes a paste or a replacement makes.
+  sizeTimer_ = new QTimer(this);
+  sizeTimer_->setSingleShot(true);
+  sizeTimer_->setInterval(0);
+  connect(sizeTimer_, &QTimer::timeout, this, &TMainLentarForm::UpdateSizeCounter);
+  UpdateCaretPosition();
+  UpdateSizeCounter();
+}
+
+void TMainLentarForm::UpdateCaretPosition() {
+  const QTextCursor cursor = memo_->textCursor();
+  caretLabel_->setText(QStringLiteral("Строка %1, столбец %2")
+                           .arg(cursor.blockNumber() + 1)
+                           .arg(cursor.positionInBlock() + 1));
+}
+
+void TMainLentarForm::ScheduleSizeUpdate() { sizeTimer_->start(); }
+
+void TMainLentarForm::UpdateSizeCounter() {
+  sizeTimer_->stop();
+  const TSettings& settings = Settings();
+  const CompileResult compiled = CompileEditorText(false);
+  const size_t limit = settings.OutDataSize > 0 ? static_cast<size_t>(settings.OutDataSize) : 0;
+  sizeLabel_->setText(GroupedNumber(compiled.length()) + QStringLiteral(" из ") +
+                      GroupedNumber(limit) + QStringLiteral(" байт"));
+  QPalette palette = sizeLabel_->palette();
+  palette.setColor(QPalette::WindowText, compiled.ok ? QApplication::palette().color(
+                                                           QPalette::WindowText)
+                                                     : QColor(0xc0, 0x00, 0x00));
+  sizeLabel_->setPalette(palette);
+  sizeLabel_->setToolTip(compiled.ok ? QString() : FromBoardText(DataSizeMessage(compiled.length())));
 }
 
 void TMainLentarForm::CreateActions() {
@@ -370,6 +429,8 @@ void TMainLentarForm::FormShow() {
   if (!project_.LoadFonts() && !project_.FontError.empty()) ShowError(project_.FontError);
   ApplyEditorFont(settings);
   memo_->setFont(EditorFont());
+  highlighter_->SetBoard(project_.FontHeight, project_.ColorChannelCount);
+  ScheduleSizeUpdate();
 
   // The stored placement, fitted to the screen; an empty rectangle (a fresh
   // installation) keeps the default size instead of a window of no size.
@@ -403,6 +464,7 @@ std::string TMainLentarForm::SetText() const {
 
 void TMainLentarForm::TextChanged() {
   if (!loadingText_) SetModified(true);
+  ScheduleSizeUpdate();
 }
 
 void TMainLentarForm::SetModified(bool modified) {

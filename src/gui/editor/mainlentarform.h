@@ -13,8 +13,10 @@
 #include "markup/compiler.h"
 
 class QAction;
+class QLabel;
 class QMenu;
 class QPushButton;
+class QTimer;
 class QToolBar;
 
 namespace lentar {
@@ -25,6 +27,7 @@ class TTabFontList;
 
 namespace lentar::gui {
 
+class SetHighlighter;
 class SetTextEdit;
 class TRForm;
 
@@ -64,6 +67,9 @@ class TMainLentarForm : public QMainWindow {
   // The program's keyboard correction rules, loaded from the Langs folder
   // when the window is made.
   TReplaceDefines& Corrections() { return *corrections_; }
+  // Counts the compiled size again at the next turn of the event loop; call
+  // it when the project's board or the size limit changed.
+  void ScheduleSizeUpdate();
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -76,6 +82,11 @@ class TMainLentarForm : public QMainWindow {
   void ConnectEditActions();
   void CreateMenu();
   void CreateToolBar();
+  // The status bar: the caret's line and column, the compiled size against
+  // OutDataSize ("1 234 из 4 096 байт", red past the limit).
+  void CreateStatusBar();
+  void UpdateCaretPosition();
+  void UpdateSizeCounter();
   QWidget* CreateButtonPanel();
   QPushButton* AddButton(const QString& caption, const char* objectName);
 
@@ -136,6 +147,10 @@ class TMainLentarForm : public QMainWindow {
   bool settingsWritten_ = false;
 
   SetTextEdit* memo_ = nullptr;
+  SetHighlighter* highlighter_ = nullptr;
+  QLabel* caretLabel_ = nullptr;
+  QLabel* sizeLabel_ = nullptr;
+  QTimer* sizeTimer_ = nullptr;
   // The emulation window of this window's previews (a TRForm), or none.
   QPointer<QWidget> emulation_;
   // An emulation window closed while its preview still ran: kept alive until
