@@ -122,6 +122,66 @@ TEST(DefaultFontArchive, EveryPrintableCodeHasLitPixels) {
   }
 }
 
+// The glyph of code as one row mask per column (bit r = row r, top row 0).
+std::vector<uint32_t> GlyphRows(const TTabFont& font, uint8_t code) {
+  const std::string_view bytes = font.GlyphColumns(code);
+  const auto h = static_cast<size_t>(font.HeightBytes);
+  std::vector<uint32_t> columns(bytes.size() / h);
+  for (size_t j = 0; j < bytes.size(); ++j) {
+    columns[j / h] |= uint32_t{static_cast<uint8_t>(bytes[j])} << (8 * (j % h));
+  }
+  return columns;
+}
+
+// Topmost row with ink; 32 for a glyph without any.
+int TopRow(const std::vector<uint32_t>& columns) {
+  uint32_t all = 0;
+  for (uint32_t c : columns) all |= c;
+  for (int row = 0; row < 32; ++row) {
+    if (all & (1u << row)) return row;
+  }
+  return 32;
+}
+
+uint8_t Code(const char* utf8) { return static_cast<uint8_t>(Utf8ToCp1251(utf8)[0]); }
+
+// A console font's Unicode table can send a letter to a glyph that is really
+// something else (box-drawing pieces for Г, П, Ф in some VGA fonts). Two
+// shapes catch that: the letters made of a bar on top carry it across their
+// whole width, as high as the top of Н; and every Cyrillic letter has a
+// glyph of its own (a capital never looks like its small letter).
+TEST(DefaultFontArchive, CyrillicLettersHaveTheirOwnShapes) {
+  TTabFontList bank;
+  std::string error;
+  ASSERT_TRUE(bank.LoadArchive(kDefaultArchive, error)) << Cp1251ToUtf8(error);
+  for (int i = 0; i < bank.Count(); ++i) {
+    const TTabFont& font = bank.At(i);
+    SCOPED_TRACE(Cp1251ToUtf8(font.FontName));
+    const int capTop = TopRow(GlyphRows(font, Code("Н")));
+    for (const char* letter : {"Г", "П", "Т"}) {
+      SCOPED_TRACE(letter);
+      const std::vector<uint32_t> columns = GlyphRows(font, Code(letter));
+      ASSERT_FALSE(columns.empty());
+      const int top = TopRow(columns);
+      EXPECT_EQ(top, capTop);
+      size_t across = 0;
+      for (uint32_t c : columns) across += (c >> top) & 1u;
+      EXPECT_GE(across + 1, columns.size());  // one column of a serif may stand back
+    }
+    std::vector<uint8_t> letters;
+    for (int code = 0xC0; code <= 0xFF; ++code) letters.push_back(static_cast<uint8_t>(code));
+    letters.push_back(Code("Ё"));
+    letters.push_back(Code("ё"));
+    for (size_t a = 0; a < letters.size(); ++a) {
+      for (size_t b = a + 1; b < letters.size(); ++b) {
+        EXPECT_NE(GlyphRows(font, letters[a]), GlyphRows(font, letters[b]))
+            << Cp1251ToUtf8(std::string(1, static_cast<char>(letters[a]))) << " and "
+            << Cp1251ToUtf8(std::string(1, static_cast<char>(letters[b]))) << " share a glyph";
+      }
+    }
+  }
+}
+
 TEST(DefaultFontArchive, ProjectUsesItWhenTheSettingsNameNone) {
   const std::string savedFolder = ProgramFolder();
   SetProgramFolder(kBinDir);

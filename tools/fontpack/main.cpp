@@ -20,6 +20,8 @@ constexpr const char* kConsoleFontsDir = "/usr/share/consolefonts";
 
 // The archive that ships with the program: console fonts with the whole
 // Windows-1251 repertoire, bold first at each height (it reads best on a board).
+// The 8-row font is FullCyrSlav-VGA8: several other VGA8 fonts of the same
+// package map Г, П and Ф to glyphs that are really box-drawing pieces.
 struct DefaultFont {
   const char* file;
   int heightBytes;
@@ -28,7 +30,7 @@ struct DefaultFont {
 };
 
 constexpr DefaultFont kDefaultFonts[] = {
-    {"Uni2-VGA8.psf.gz", 1, 1, "Обычный 8"},
+    {"FullCyrSlav-VGA8.psf.gz", 1, 1, "Обычный 8"},
     {"Uni2-TerminusBold16.psf.gz", 2, 1, "Жирный 16"},
     {"Uni2-Terminus16.psf.gz", 2, 1, "Обычный 16"},
     {"Uni2-TerminusBold24x12.psf.gz", 3, 2, "Жирный 24"},
