@@ -7,6 +7,7 @@
 #include "core/paths.h"
 #include "core/project.h"
 #include "gui/common/editorfont.h"
+#include "gui/common/qttranslations.h"
 #include "gui/editor/mainlentarform.h"
 #include "markup/fonts.h"
 
@@ -20,6 +21,9 @@ int main(int argc, char** argv) {
   lentar::EnsureFolder(lentar::FontsFolder());
 
   QApplication app(argc, argv);
+  // Qt's own buttons, file dialogs and context menus in the program's
+  // language; without the catalogues they stay English.
+  lentar::gui::InstallQtTranslations(app);
   lentar::gui::EditorFont();  // the shared editor font exists from here on
   lentar::TRecProject project(std::make_unique<lentar::TTabFontList>());
   QApplication::setApplicationName(QStringLiteral("Lentar - бегущая строка"));

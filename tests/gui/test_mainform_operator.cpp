@@ -5,6 +5,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QLabel>
 #include <QPlainTextDocumentLayout>
 #include <QTextBlock>
@@ -23,6 +26,7 @@
 #include "gui/common/filedialogs.h"
 #include "gui/common/messages.h"
 #include "gui/common/placement.h"
+#include "gui/common/qttranslations.h"
 #include "gui/editor/mainlentarform.h"
 #include "gui/editor/sethighlighter.h"
 #include "gui_test_support.h"
@@ -258,6 +262,32 @@ class MainFormOperatorTest : public QObject, private MainWindowFixture {
     QCOMPARE(KindAt(doc, 9), std::optional<Kind>(Kind::TimingTag));
     end.deletePreviousChar();
     QCOMPARE(KindAt(doc, 0), std::optional<Kind>(Kind::Unclosed));
+  }
+
+  void qtsOwnTextsAreRussian() {
+    QVERIFY2(InstallQtTranslations(*QCoreApplication::instance()),
+             "qtbase_ru.qm missing: install qt6-translations-l10n");
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("?"), QStringLiteral("?"),
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    QCOMPARE(box.button(QMessageBox::Cancel)->text(), Q(u8"Отмена"));
+    QCOMPARE(box.button(QMessageBox::Yes)->text(), Q(u8"&Да"));
+    QCOMPARE(box.button(QMessageBox::No)->text(), Q(u8"&Нет"));
+
+    // The file dialog Qt draws itself (as on a desktop without a portal).
+    QFileDialog dialog;
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    QCOMPARE(dialog.labelText(QFileDialog::Accept), Q(u8"&Сохранить"));
+    QCOMPARE(dialog.labelText(QFileDialog::Reject), Q(u8"Отмена"));
+    QCOMPARE(dialog.labelText(QFileDialog::LookIn), Q(u8"Перейти к:"));
+
+    // The editor's context menu.
+    ShowMainForm();
+    std::unique_ptr<QMenu> menu(Memo(*form_)->createStandardContextMenu());
+    QStringList captions;
+    for (QAction* a : menu->actions()) captions << a->text();
+    QVERIFY2(captions.contains(Q(u8"Выделить всё")) && captions.contains(Q(u8"Удалить")),
+             qPrintable(captions.join(u'|')));
   }
 
   void storedRectanglesAreFittedToTheArea() {
