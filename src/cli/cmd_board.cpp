@@ -12,6 +12,7 @@
 #include "cli/cli_common.h"
 #include "comm/boardprotocol.h"
 #include "core/paths.h"
+#include "core/streamrecord.h"
 #include "core/textutil.h"
 #include "markup/compiler.h"
 
@@ -25,7 +26,8 @@ constexpr const char* kCommand = "board";
 
 void PrintHelp() {
   std::printf(
-      "Usage: lentar-cli board [--port PORT] [--address N] [--ini FILE] COMMAND ...\n"
+      "Usage: lentar-cli board [--port PORT] [--address N] [--timeout MS] [--ini FILE]\n"
+      "                        COMMAND ...\n"
       "\n"
       "Commands:\n"
       "  status                         settings, password state, buffers, version\n"
@@ -49,6 +51,7 @@ void PrintHelp() {
       "                   map, as over a modem; --resume completes an interrupted one\n"
       "  --restart        start the buffer after the upload\n"
       "  --password TEXT  password to enter when the board asks for one\n"
+      "  --timeout MS     reply deadline in ms, 100..60000 (default 2000)\n"
       "%s"
       "\n"
       "Exit status: 0 done, 1 refused (port, board or input), 2 usage error.\n",
@@ -61,11 +64,31 @@ struct Session {
   TComPort& port;
   std::string device;
   int address = -1;
+  std::string settingsPath;  // the settings file in use (core path)
 };
+
+// Why the last command got no usable answer, in the operator's words.
+std::string FaultText(const ReplyFault& fault) {
+  switch (fault.kind) {
+    case ReplyFault::NotSent: return "the request could not be sent";
+    case ReplyFault::Damaged: return "the board's reply was damaged (its check bytes do not match)";
+    case ReplyFault::LineBusy: return "the line did not fall quiet after a missed reply";
+    case ReplyFault::Refused: return "the board refused the command";
+    case ReplyFault::WrongKind: return "the board's reply was of another kind than asked for";
+    case ReplyFault::WrongLength:
+      return "the board's reply was damaged: " + std::to_string(fault.got) +
+             " data bytes where " + std::to_string(fault.expected) + " were due";
+    case ReplyFault::NoReply:
+    case ReplyFault::None: break;
+  }
+  return {};
+}
 
 int NoAnswer(const Session& s) {
   std::string where = "'" + CliPath(s.device) + "'";
   if (s.address >= 0) where += " (address " + std::to_string(s.address) + ")";
+  const std::string fault = FaultText(LastReplyFault());
+  if (!fault.empty()) return Refuse(kCommand, fault + " on " + where);
   return Refuse(kCommand, "the board does not answer on " + where);
 }
 
@@ -210,6 +233,24 @@ int RunUpload(Session& s, const ParsedArgs& parsed, const TSettings& settings) {
     return Refuse(kCommand, "the image has " + std::to_string(image.size()) +
                                 " bytes; a board takes at most " + std::to_string(kMaxImageSize));
 
+  // A resume completes only the image whose streaming was noted: the board's
+  // block map cannot tell one image from another of the same size.
+  const std::string recordPath = StreamRecordPath(s.settingsPath);
+  if (resume) {
+    const std::string where =
+        "buffer " + std::to_string(buffer + 1) + " on '" + CliPath(s.device) + "'";
+    switch (CheckResume(recordPath, s.device, buffer, image.data(), image.size())) {
+      case ResumeCheck::Same: break;
+      case ResumeCheck::Different:
+        return Refuse(kCommand, "another image was being streamed into " + where +
+                                    "; --resume completes only that one (upload without "
+                                    "--resume to replace it)");
+      case ResumeCheck::Unknown:
+        return Refuse(kCommand, "no interrupted streamed upload into " + where +
+                                    " is known; upload without --resume");
+    }
+  }
+
   // The link's pace, and room in the chosen buffer.
   int delay = 0;
   bool ok = MeasureLink(s.port, delay);
@@ -260,14 +301,30 @@ int RunUpload(Session& s, const ParsedArgs& parsed, const TSettings& settings) {
   // A resumed upload keeps what the board already holds; everything else
   // starts from an empty buffer.
   if (!resume) ClearBuffer(s.port, buffer);
+  if (streamed && !resume &&
+      !NoteStreamStart(recordPath, s.device, buffer, image.data(), image.size()))
+    std::fprintf(stderr, "lentar-cli board: warning: '%s' could not be written; an interrupted "
+                         "upload cannot be resumed\n", CliPath(recordPath).c_str());
   bool uploaded = streamed ? UploadStreamed(s.port, buffer, image.data(), image.size(),
                                             DrawProgress, false, !resume)
                            : UploadAcknowledged(s.port, buffer, image.data(), image.size(),
                                                 DrawProgress);
+  // The end marker closed the board's block map: nothing is left to resume.
+  if (uploaded) ForgetStream(recordPath, s.device, buffer);
   bool done = uploaded;
+  bool startUnconfirmed = false;
   if (uploaded) {
-    done = CmdReadBufferInfo(s.port, info);
-    if (done && (parsed.Has("restart") || info.DataLength() == 0)) CmdStartBuffer(s.port, buffer);
+    // The upload is over; the read that shows the board took it is retried
+    // like the one before, so one lost reply does not turn a complete upload
+    // into a failure.
+    done = false;
+    for (int attempt = 0; attempt < 6 && !done; ++attempt) done = CmdReadBufferInfo(s.port, info);
+    if (done && (parsed.Has("restart") || info.DataLength() == 0)) {
+      bool started = false;
+      for (int attempt = 0; attempt < 3 && !started; ++attempt)
+        started = CmdStartBuffer(s.port, buffer);
+      startUnconfirmed = !started;
+    }
   } else {
     SleepMs(1000);
   }
@@ -286,6 +343,14 @@ int RunUpload(Session& s, const ParsedArgs& parsed, const TSettings& settings) {
   }
   PrintCp1251(stdout, Utf8ToCp1251(u8"Загрузка успешно завершена!"));
   std::printf(" (%zu bytes, buffer %d)\n", image.size(), buffer + 1);
+  if (startUnconfirmed) {
+    // The image is on the board; only its start is in doubt. Asked for
+    // explicitly, that is a refusal of what was asked.
+    const std::string text = "the board did not confirm the start of buffer " +
+                             std::to_string(buffer + 1);
+    if (parsed.Has("restart")) return Refuse(kCommand, text);
+    std::fprintf(stderr, "lentar-cli board: warning: %s\n", text.c_str());
+  }
   return kExitOk;
 }
 
@@ -324,7 +389,7 @@ int RunBoard(const Args& args) {
       args,
       {{"port"}, {"address"}, {"ini"}, {"buffer"}, {"streamed", 0, false}, {"resume", 0, false},
        {"restart", 0, false}, {"speed"}, {"brightness"}, {"flip"}, {"password"},
-       {"font-height"}, {"channels"}, {"max-size"}},
+       {"font-height"}, {"channels"}, {"max-size"}, {"timeout"}},
       error);
   if (!parsed) return UsageError(kCommand, error);
   if (parsed->help) {
@@ -349,6 +414,8 @@ int RunBoard(const Args& args) {
   int status = kExitOk;
   long long address = loaded.settings.DevAddr;
   if (!NumberOption(*parsed, "address", -1, 127, address, status)) return status;
+  long long timeout = 2000;
+  if (!NumberOption(*parsed, "timeout", 100, 60000, timeout, status)) return status;
   const std::string device =
       parsed->Has("port") ? PortDevice(parsed->values.at("port")) : BoardPortDevice(loaded.settings);
   if (device.empty()) return Refuse(kCommand, "no board port is set (--port PORT)");
@@ -369,12 +436,12 @@ int RunBoard(const Args& args) {
     std::fputc('\n', stderr);
     return kExitRefused;
   }
-  ReplyTimeout = 2000;
+  ReplyTimeout = static_cast<int>(timeout);
   RetryCount = 2;
   AddressByte = AddressByteFor(static_cast<int>(address));
   port.SetBaudIndex(loaded.settings.BaseSpeed + 3);
 
-  Session session{port, device, static_cast<int>(address)};
+  Session session{port, device, static_cast<int>(address), CorePath(loaded.path)};
   if (command == "status") status = RunStatus(session);
   else if (command == "clock") status = RunClock(session);
   else if (command == "set-clock") status = RunSetClock(session);

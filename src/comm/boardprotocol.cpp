@@ -31,25 +31,113 @@ std::vector<uint8_t> Request(BoardCode code, std::initializer_list<uint8_t> argu
   return payload;
 }
 
+ReplyFault g_lastFault;
+
+void Fail(ReplyFault::Kind kind, size_t got = 0, size_t expected = 0) {
+  g_lastFault = ReplyFault{kind, got, expected};
+}
+
+// Before every request the line must be in step: each reply taken so far
+// was the reply to its own request. A request that went unanswered may still
+// be answered late, after its retry went out, and that late answer would
+// pass for the retry's. So after a missed reply the line is first let fall
+// quiet for a whole reply deadline, late answers forgotten; a line that
+// keeps talking for three deadlines gets no request at all. A frame that
+// arrived while nothing was outstanding was never asked for: it is dropped
+// and counted, and an upload that sees one no longer trusts its
+// acknowledgements.
+bool PrepareLine(TComPort& port) {
+  TComPort::ExchangeState& x = port.Exchange();
+  if (x.replyOutstanding) {
+    uint64_t arrived = 0;
+    if (!port.Settle(ReplyTimeout, 3 * ReplyTimeout, arrived)) {
+      Fail(ReplyFault::LineBusy);
+      return false;
+    }
+    x.replyOutstanding = false;
+    x.framesAccounted = arrived;
+    return true;
+  }
+  const uint64_t arrived = port.FramesArrived();
+  if (arrived != x.framesAccounted) {
+    port.DiscardFrame();
+    ++x.unexpected;
+    x.framesAccounted = arrived;
+  }
+  return true;
+}
+
+// The request is out and its reply did not come, or came wrong.
+void MarkOutOfStep(TComPort& port) {
+  TComPort::ExchangeState& x = port.Exchange();
+  x.replyOutstanding = true;
+  ++x.missed;
+}
+
+// Frames rejected before the request went out: a time-out that saw another
+// one was a damaged reply rather than none.
+uint64_t g_rejectedBefore = 0;
+
+void FailNoReply(TComPort& port) {
+  Fail(port.FramesRejected() != g_rejectedBefore ? ReplyFault::Damaged : ReplyFault::NoReply);
+  MarkOutOfStep(port);
+}
+
+bool SendRequest(TComPort& port, const std::vector<uint8_t>& request) {
+  g_lastFault = ReplyFault{};
+  if (!PrepareLine(port)) return false;
+  g_rejectedBefore = port.FramesRejected();
+  if (!port.SendFrame(request)) {
+    Fail(ReplyFault::NotSent);
+    return false;
+  }
+  return true;
+}
+
 // Sends a request and waits for a text reply (the payload up to its first
-// zero byte). A completed frame nobody took is dropped first: it can only be
-// a late reply to an earlier request.
+// zero byte).
 bool ExchangeText(TComPort& port, const std::vector<uint8_t>& request, std::string& reply) {
   reply.clear();
-  port.DiscardFrame();
-  if (!port.SendFrame(request)) return false;
-  return port.WaitTextFrame(reply, ReplyTimeout);
+  if (!SendRequest(port, request)) return false;
+  if (!port.WaitTextFrame(reply, ReplyTimeout)) {
+    FailNoReply(port);
+    return false;
+  }
+  ++port.Exchange().framesAccounted;
+  return true;
+}
+
+bool IsTextReply(const std::string& reply) {
+  return reply.size() >= 2 && reply[0] == 0x02 && reply[1] == 0x01;
+}
+
+// A text reply that must be exactly `expected`; anything else may be some
+// other request's late answer, so the line is taken as out of step.
+bool ExchangeExpect(TComPort& port, const std::vector<uint8_t>& request,
+                    const std::string& expected) {
+  std::string reply;
+  if (!ExchangeText(port, request, reply)) return false;
+  if (reply == expected) return true;
+  Fail(IsTextReply(reply) ? ReplyFault::Refused : ReplyFault::WrongKind);
+  MarkOutOfStep(port);
+  return false;
 }
 
 bool ExchangeAck(TComPort& port, const std::vector<uint8_t>& request) {
-  std::string reply;
-  return ExchangeText(port, request, reply) && reply == kAck;
+  return ExchangeExpect(port, request, kAck);
 }
 
+// A refusal of a password is an answer like the acknowledgement; only a
+// reply that is no text reply at all puts the line out of step.
 PasswordReply ExchangePassword(TComPort& port, const std::vector<uint8_t>& request) {
   std::string reply;
   PasswordReply result;
   result.replied = ExchangeText(port, request, reply);
+  if (result.replied && !IsTextReply(reply)) {
+    Fail(ReplyFault::WrongKind);
+    MarkOutOfStep(port);
+    result.replied = false;
+  }
   result.accepted = result.replied && reply == kAck;
   return result;
 }
@@ -57,12 +145,24 @@ PasswordReply ExchangePassword(TComPort& port, const std::vector<uint8_t>& reque
 // Sends a request and waits for a data reply of exactly 03 01 + size bytes.
 template <size_t N>
 bool ExchangeData(TComPort& port, const std::vector<uint8_t>& request, std::array<uint8_t, N>& out) {
-  port.DiscardFrame();
-  if (!port.SendFrame(request)) return false;
+  if (!SendRequest(port, request)) return false;
   std::array<uint8_t, 256> reply{};
   size_t n = 0;
-  if (!port.WaitFrame(reply.data(), reply.size(), ReplyTimeout, n)) return false;
-  if (n != N + 2 || reply[0] != 0x03 || reply[1] != 0x01) return false;
+  if (!port.WaitFrame(reply.data(), reply.size(), ReplyTimeout, n)) {
+    FailNoReply(port);
+    return false;
+  }
+  ++port.Exchange().framesAccounted;
+  if (n < 2 || reply[0] != 0x03 || reply[1] != 0x01) {
+    Fail(ReplyFault::WrongKind, n, N);
+    MarkOutOfStep(port);
+    return false;
+  }
+  if (n != N + 2) {
+    Fail(ReplyFault::WrongLength, n - 2, N);
+    MarkOutOfStep(port);
+    return false;
+  }
   for (size_t i = 0; i < N; ++i) out[i] = reply[2 + i];
   return true;
 }
@@ -139,6 +239,45 @@ std::vector<uint8_t> ImageBlock(const uint8_t* image, size_t size, size_t k) {
 
 size_t BlockCount(size_t size) { return (size + kBlockSize - 1) / kBlockSize; }
 
+// Watches an acknowledged upload for replies out of step. A board answers in
+// order, one reply per request, so as long as no request went unanswered and
+// no frame came unasked, every acknowledgement belongs to its own block.
+class StepWatch {
+ public:
+  explicit StepWatch(TComPort& port)
+      : port_(port),
+        missed_(port.Exchange().missed),
+        unexpected_(port.Exchange().unexpected),
+        owed_(port.Exchange().replyOutstanding) {}
+
+  // A frame came that no request asked for: some acknowledgement taken so
+  // far may have been another request's.
+  bool Broken() const { return port_.Exchange().unexpected != unexpected_; }
+
+  // Before the closing write. After a missed reply, a late answer may have
+  // been credited to the retry and shifted every later one by a place; the
+  // last real answer is then still on its way, so the line must stay quiet
+  // for a whole deadline and bring nothing.
+  bool Confirmed() {
+    if (Broken()) return false;
+    TComPort::ExchangeState& x = port_.Exchange();
+    if (!owed_ && x.missed == missed_ && !x.replyOutstanding) return true;
+    uint64_t arrived = 0;
+    const bool quiet = port_.Settle(ReplyTimeout, 3 * ReplyTimeout, arrived);
+    const bool clean = quiet && arrived == x.framesAccounted;
+    x.framesAccounted = arrived;
+    x.replyOutstanding = !quiet;
+    if (!clean) ++x.unexpected;
+    return clean;
+  }
+
+ private:
+  TComPort& port_;
+  unsigned missed_;
+  unsigned unexpected_;
+  bool owed_;
+};
+
 bool SendEndMarker(TComPort& port, int buffer, size_t size) {
   for (int attempt = 0; attempt < RetryCount; ++attempt)
     if (CmdWriteBlock(port, buffer, size, nullptr, 0)) return true;
@@ -146,6 +285,8 @@ bool SendEndMarker(TComPort& port, int buffer, size_t size) {
 }
 
 }  // namespace
+
+ReplyFault LastReplyFault() { return g_lastFault; }
 
 uint8_t AddressByteFor(int address) {
   return address < 0 ? uint8_t{0x0A} : static_cast<uint8_t>(0x80 | (address & 0x7F));
@@ -192,14 +333,17 @@ BoardClock LocalClockNow() {
 bool CmdConnect(TComPort& port) {
   std::vector<uint8_t> request = Request(BoardCode::Connect);
   for (uint8_t i = 3; i < 16; ++i) request.push_back(static_cast<uint8_t>(i + 1));
-  std::string reply;
-  return ExchangeText(port, request, reply) && reply == kConnectAnswer;
+  return ExchangeExpect(port, request, kConnectAnswer);
 }
 
 bool CmdReadVersion(TComPort& port, std::string& version) {
   std::string reply;
   if (!ExchangeText(port, Request(BoardCode::ReadVersion, {0, 0, 0, 0, 0}), reply)) return false;
-  if (reply.size() <= 2 || reply[0] != 0x02 || reply[1] != 0x01) return false;
+  if (reply.size() <= 2 || !IsTextReply(reply)) {
+    Fail(ReplyFault::WrongKind);
+    MarkOutOfStep(port);
+    return false;
+  }
   version = reply.substr(2);
   return true;
 }
@@ -319,14 +463,16 @@ bool UploadAcknowledged(TComPort& port, int buffer, const uint8_t* image, size_t
                         const ProgressFn& progress) {
   if (size < 1 || size > kMaxImageSize || image == nullptr) return false;
   ProgressReporter reporter(progress);
+  StepWatch watch(port);
   for (size_t k = 0; k < BlockCount(size); ++k) {
     const std::vector<uint8_t> block = ImageBlock(image, size, k);
     bool acknowledged = false;
     for (int attempt = 0; attempt < RetryCount && !acknowledged; ++attempt)
       acknowledged = CmdWriteBlock(port, buffer, k * kBlockSize, block.data(), block.size());
-    if (!acknowledged) return false;
+    if (!acknowledged || watch.Broken()) return false;
     reporter.Report(std::min(size, (k + 1) * kBlockSize), size);
   }
+  if (!watch.Confirmed()) return false;
   return SendEndMarker(port, buffer, size);
 }
 

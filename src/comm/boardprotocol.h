@@ -9,7 +9,9 @@
 //
 // Each command is a function returning a success flag; none shows a message.
 // A command whose reply does not arrive within ReplyTimeout, or arrives
-// malformed, fails; there is no retry inside a command.
+// malformed, fails; there is no retry inside a command. After such a failure
+// the next command first lets the line fall quiet (up to three deadlines),
+// so that a late reply is never taken for the answer to a later request.
 #pragma once
 
 #include <array>
@@ -146,6 +148,24 @@ struct PasswordReply {
   bool accepted = false;
 };
 
+// Why the last command failed, for the operator's message.
+struct ReplyFault {
+  enum Kind {
+    None,
+    NotSent,      // the port did not take the request
+    LineBusy,     // the line did not fall quiet after a missed reply
+    NoReply,      // nothing within ReplyTimeout
+    Damaged,      // only a frame whose check bytes did not match
+    Refused,      // a text reply other than the one expected
+    WrongKind,    // a reply of another kind (text for data, data for text)
+    WrongLength,  // a data reply with got data bytes where expected were due
+  };
+  Kind kind = None;
+  size_t got = 0;
+  size_t expected = 0;
+};
+ReplyFault LastReplyFault();
+
 // ---- Commands --------------------------------------------------------------
 
 bool CmdConnect(TComPort& port);
@@ -189,7 +209,9 @@ using ProgressFn = std::function<void(int percent)>;
 bool MeasureLink(TComPort& port, int& blockDelay);
 // Direct line: every 128-byte block (0xFF-padded) acknowledged, each tried up
 // to RetryCount times, then the end marker. progress gets whole percents,
-// only when they change.
+// only when they change. The end marker goes out only when every block was
+// confirmed by its own reply: a reply nobody asked for fails the upload, and
+// after any missed reply the line must stay quiet for a deadline before it.
 bool UploadAcknowledged(TComPort& port, int buffer, const uint8_t* image, size_t size,
                         const ProgressFn& progress);
 // Modem line: blocks streamed BlockDelay ms apart without replies (full), then

@@ -1,5 +1,6 @@
 #include "comm/comport.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -66,6 +67,9 @@ void TComPort::Open(const std::string& name) {
     std::lock_guard guard(frameLock_);
     receiving_ = false;
     assembler_.Reset();
+    // A fresh line owes no replies.
+    exchange_.replyOutstanding = false;
+    exchange_.framesAccounted = framesArrived_;
   }
   frameArrived_.notify_all();
   interByteTimeout_ = 500;
@@ -123,9 +127,16 @@ void TComPort::OnData(const uint8_t* bytes, size_t count) {
   {
     std::lock_guard guard(frameLock_);
     const int64_t now = NowMs();
+    if (count > 0) lastByteMs_ = now;
     for (size_t i = 0; i < count; ++i)
-      if (assembler_.Feed(bytes[i], now, interByteTimeout_) == FrameAssembler::Outcome::Accepted)
-        arrived = true;
+      switch (assembler_.Feed(bytes[i], now, interByteTimeout_)) {
+        case FrameAssembler::Outcome::Accepted:
+          arrived = true;
+          ++framesArrived_;
+          break;
+        case FrameAssembler::Outcome::Rejected: ++framesRejected_; break;
+        case FrameAssembler::Outcome::Pending: break;
+      }
   }
   if (arrived) frameArrived_.notify_all();
 }
@@ -174,10 +185,38 @@ bool TComPort::WaitTextFrame(std::string& text, int deadlineMs) {
   return got;
 }
 
-void TComPort::DiscardFrame() {
+bool TComPort::DiscardFrame() {
   std::array<uint8_t, 256> area{};
   size_t n = 0;
-  GetFrame(area.data(), area.size(), n);
+  return GetFrame(area.data(), area.size(), n);
+}
+
+uint64_t TComPort::FramesArrived() const {
+  std::lock_guard guard(frameLock_);
+  return framesArrived_;
+}
+
+uint64_t TComPort::FramesRejected() const {
+  std::lock_guard guard(frameLock_);
+  return framesRejected_;
+}
+
+bool TComPort::Settle(int quietMs, int limitMs, uint64_t& arrived) {
+  const int64_t start = NowMs();
+  const int64_t limit = start + std::max(limitMs, 0);
+  std::array<uint8_t, 256> area{};
+  std::unique_lock guard(frameLock_);
+  for (;;) {
+    size_t n = 0;
+    assembler_.Take(area.data(), area.size(), n);
+    arrived = framesArrived_;
+    if (!receiving_) return true;
+    const int64_t now = NowMs();
+    const int64_t quietAt = std::max(lastByteMs_, start) + std::max(quietMs, 0);
+    if (now >= quietAt) return true;
+    if (now >= limit) return false;
+    frameArrived_.wait_for(guard, std::chrono::milliseconds(std::min(quietAt, limit) - now));
+  }
 }
 
 int32_t TComPort::BaudRate() const { return config_.BaudRate(); }

@@ -70,8 +70,31 @@ class TComPort {
   bool GetTextFrame(std::string& text);
   bool WaitTextFrame(std::string& text, int deadlineMs);
   // Forgets a completed frame nobody took (a late reply to an earlier
-  // request must never pass for the reply to the next one).
-  void DiscardFrame();
+  // request must never pass for the reply to the next one); true when there
+  // was one.
+  bool DiscardFrame();
+  // Frames completed since the port object was made (taken, forgotten or
+  // overwritten alike): a protocol compares it with the replies it took to
+  // notice frames nobody asked for.
+  uint64_t FramesArrived() const;
+  // Frames whose check bytes did not match, since the port object was made.
+  uint64_t FramesRejected() const;
+  // Lets the line fall quiet: waits until no byte has arrived for quietMs,
+  // forgetting every frame that completes meanwhile, but no longer than
+  // limitMs in all. True when the line fell quiet; arrived is FramesArrived
+  // at that moment.
+  bool Settle(int quietMs, int limitMs, uint64_t& arrived);
+
+  // Bookkeeping of the request/reply protocol spoken over this port, kept
+  // with the port because a reply still on its way belongs to the line, not
+  // to one command.
+  struct ExchangeState {
+    bool replyOutstanding = false;  // a request went unanswered or was answered wrongly
+    uint64_t framesAccounted = 0;   // FramesArrived the protocol has accounted for
+    unsigned missed = 0;            // requests unanswered or answered wrongly, in all
+    unsigned unexpected = 0;        // frames that arrived unasked for, in all
+  };
+  ExchangeState& Exchange() { return exchange_; }
 
   int32_t BaudRate() const;
   void SetBaudRate(int32_t rate);
@@ -142,6 +165,10 @@ class TComPort {
   std::condition_variable frameArrived_;
   FrameAssembler assembler_;
   bool receiving_ = false;
+  int64_t lastByteMs_ = 0;  // when the last byte arrived (frame mode)
+  uint64_t framesArrived_ = 0;
+  uint64_t framesRejected_ = 0;
+  ExchangeState exchange_;
 
   // Line mode and the line buffer (a ring).
   mutable std::mutex lineLock_;

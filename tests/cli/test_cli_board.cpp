@@ -96,6 +96,61 @@ TEST_F(CliBoard, PasswordIsEnteredWhenTheBoardAsks) {
   EXPECT_EQ(Read("upload-1.bin"), "ABC");
 }
 
+std::string PatternImage(size_t size, int seed) {
+  std::string image(size, '\0');
+  for (size_t i = 0; i < size; ++i) image[i] = static_cast<char>(i * 7 + static_cast<size_t>(seed));
+  return image;
+}
+
+TEST_F(CliBoard, ReadAfterTheUploadAndTheStartAreRetried) {
+  // The first buffer-info read after the upload and every start command go
+  // unanswered.
+  StartSim({"--ignore", "0x34@2", "--ignore", "0x2D"});
+  const std::string image = PatternImage(700, 1);
+  Write("image.bin", image);
+  ASSERT_EQ(Board("--timeout 200 upload image.bin"), 0) << err_;
+  EXPECT_NE(out_.find("Загрузка успешно завершена!"), std::string::npos) << out_;
+  EXPECT_EQ(Read("upload-1.bin"), image);
+
+  EXPECT_EQ(Board("--timeout 200 upload image.bin --restart"), 1) << err_;
+  EXPECT_NE(out_.find("Загрузка успешно завершена!"), std::string::npos)
+      << "the image did get there: " << out_;
+  EXPECT_NE(err_.find("did not confirm the start of buffer 1"), std::string::npos) << err_;
+  EXPECT_EQ(Read("upload-2.bin"), image);
+}
+
+TEST_F(CliBoard, ResumeCompletesOnlyTheImageThatWasStreamed) {
+  // The end marker of the first streamed upload never gets an answer: every
+  // block is on the board, the upload is not finished.
+  StartSim({"--ignore", "0x2C@2", "--ignore", "0x2C@3"});
+  const std::string a = PatternImage(900, 1), b = PatternImage(900, 2);
+  Write("a.bin", a);
+  Write("b.bin", b);
+  EXPECT_EQ(Board("upload b.bin --streamed --resume"), 1);
+  EXPECT_NE(err_.find("no interrupted streamed upload into buffer 1"), std::string::npos) << err_;
+
+  ASSERT_EQ(Board("--timeout 200 upload a.bin --streamed"), 1) << err_;
+  EXPECT_NE(err_.find("Ошибка связи с контроллером!"), std::string::npos) << err_;
+  EXPECT_TRUE(fs::exists(Path("lentar-streams.ini"))) << "noted beside the settings";
+
+  EXPECT_EQ(Board("--timeout 200 upload b.bin --streamed --resume"), 1);
+  EXPECT_NE(err_.find("another image was being streamed into buffer 1"), std::string::npos) << err_;
+  EXPECT_EQ(Board("--timeout 200 upload a.bin --streamed --resume --buffer 2"), 1)
+      << "the note is per buffer";
+  EXPECT_FALSE(fs::exists(Path("upload-1.bin")));
+
+  ASSERT_EQ(Board("--timeout 200 upload a.bin --streamed --resume"), 0) << err_;
+  EXPECT_EQ(Read("upload-1.bin"), a);
+  EXPECT_EQ(Board("--timeout 200 upload a.bin --streamed --resume"), 1)
+      << "a completed upload leaves nothing to resume";
+}
+
+TEST_F(CliBoard, ADamagedReplyIsToldFromNoReply) {
+  StartSim({"--corrupt", "1"});
+  EXPECT_EQ(Board("--timeout 200 status"), 1);
+  EXPECT_NE(err_.find("the board's reply was damaged"), std::string::npos) << err_;
+}
+
 TEST_F(CliBoard, RefusalsAndTheirTexts) {
   StartSim({"--address", "5", "--buffer1", "100"});
   EXPECT_EQ(Run("board --port no-such-device --ini lentar.ini status"), 1);
@@ -113,7 +168,8 @@ TEST_F(CliBoard, RefusalsAndTheirTexts) {
   struct Usage {
     const char* args;
   } usages[] = {{"reboot"}, {"clear"}, {"clear --buffer 3"}, {"set"}, {"set --speed 6"},
-                {"set --flip maybe"}, {"upload"}, {"upload a.bin --resume"}, {"status extra"}};
+                {"set --flip maybe"}, {"upload"}, {"upload a.bin --resume"}, {"status extra"},
+                {"--timeout 50 status"}};
   for (const auto& u : usages) EXPECT_EQ(Board(u.args), 2) << u.args << ": " << err_;
 }
 

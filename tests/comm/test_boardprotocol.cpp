@@ -20,7 +20,7 @@ class BoardProtocol : public ::testing::Test {
   void SetUp() override {
     saved_ = {AddressByte, ReplyTimeout, RetryCount, BlockDelay};
     AddressByte = 0x85;
-    ReplyTimeout = 200;  // replies here are synchronous; a missing one is missing
+    ReplyTimeout = 100;  // replies here are synchronous; a missing one is missing
     RetryCount = 2;
     BlockDelay = 0;
   }
@@ -239,6 +239,20 @@ TEST_F(BoardProtocol, AcknowledgedUploadRetriesAndStopsAtAFailedBlock) {
   EXPECT_FALSE(UploadAcknowledged(other.Port(), 0, image.data(), image.size(), nullptr));
   ASSERT_EQ(other.Requests().size(), 3u) << "block 0, then block 1 twice";
   EXPECT_EQ(other.Requests().back()[4], 128);
+}
+
+TEST_F(BoardProtocol, AnAcknowledgementNobodyAskedForStopsTheUploadBeforeItsEnd) {
+  // Block 1 is answered twice, as when a late answer and the retry's own
+  // arrive together: from there on no acknowledgement can be trusted to be
+  // its block's, so the end marker must never go out.
+  board_.SetResponder([&](const Bytes& r) -> std::optional<Bytes> {
+    if (r.size() > 6 && r[4] == 128) board_.Reply(Ack());
+    return Ack();
+  });
+  Bytes image(600, 0x22);
+  EXPECT_FALSE(UploadAcknowledged(board_.Port(), 0, image.data(), image.size(), nullptr));
+  for (const Bytes& r : board_.Requests())
+    EXPECT_GT(r.size(), 6u) << "no end marker after an unasked-for reply";
 }
 
 TEST_F(BoardProtocol, UploadSizesAtTheLimits) {

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -79,6 +80,9 @@ struct Options {
   bool loader = false;
   int memoryType = 3;
   std::string memoryFile;
+  // Requests to ignore: command code and which one of them (1 = the first
+  // received, 0 = every one).
+  std::vector<std::pair<int, long long>> ignore;
 };
 
 void Usage(std::FILE* out) {
@@ -86,12 +90,14 @@ void Usage(std::FILE* out) {
       "Usage: lentar-boardsim [--link PATH | --listen HOST:PORT [--rfc2217] [--port-file PATH]]\n"
       "                       [--buffer1 BYTES] [--buffer2 BYTES] [--address N]\n"
       "                       [--password TEXT] [--pace] [--drop P] [--corrupt P]\n"
-      "                       [--delay-ms N] [--seed N] [--save-dir DIR] [-v]\n"
+      "                       [--delay-ms N] [--seed N] [--ignore CODE[@N]] [--save-dir DIR]\n"
+      "                       [-v]\n"
       "                       [--modem [--dial-result RESULT] [--init-error]\n"
       "                        [--connect-delay-ms N] [--modem-password TEXT]]\n"
       "       lentar-boardsim --loader [--memory-type 0|1|2|3] [--memory-file FILE]\n"
       "                       [--link PATH | --listen HOST:PORT [--rfc2217]] [--pace]\n"
-      "                       [--drop P] [--corrupt P] [--delay-ms N] [--seed N] [-v]\n"
+      "                       [--drop P] [--corrupt P] [--delay-ms N] [--seed N]\n"
+      "                       [--ignore CODE[@N]] [-v]\n"
       "\n"
       "A simulated LED board, or with --loader a simulated loader, on a\n"
       "pseudo-terminal or a TCP port. On a terminal it\n"
@@ -119,6 +125,8 @@ void Usage(std::FILE* out) {
       "  --corrupt P      fraction of received frames answered with a damaged frame\n"
       "  --delay-ms N     delay before every reply\n"
       "  --seed N         seed of the fault injection (default 1)\n"
+      "  --ignore CODE[@N]  ignore the Nth request with command code CODE (hex, as\n"
+      "                   0x34), or every one without @N; may be repeated\n"
       "  --save-dir DIR   write each completed upload as DIR/upload-N.bin\n"
       "  --loader         answer as a loader instead of a board\n"
       "  --memory-type T  the loader's memory: 1 = 32 KiB, 2 = 64 KiB, 3 = 128 KiB\n"
@@ -250,6 +258,16 @@ bool ParseArgs(int argc, char** argv, Options& o) {
     } else if (a == "--seed") {
       if (!ParseLong(v, 0, INT64_MAX, n)) return BadValue(a, v);
       o.seed = static_cast<uint64_t>(n);
+    } else if (a == "--ignore") {
+      const std::string text = v;
+      const size_t at = text.find('@');
+      char* end = nullptr;
+      const long code = std::strtol(text.substr(0, at).c_str(), &end, 16);
+      if (end == nullptr || *end != '\0' || at == 0 || code < 0 || code > 255) return BadValue(a, v);
+      n = 0;
+      if (at != std::string::npos && !ParseLong(text.c_str() + at + 1, 1, INT64_MAX, n))
+        return BadValue(a, v);
+      o.ignore.emplace_back(static_cast<int>(code), n);
     } else if (a == "--save-dir") {
       o.saveDir = v;
     } else if (a == "--memory-type") {
@@ -411,8 +429,13 @@ class Simulator {
         std::fprintf(stderr, "boardsim: command 0x%02X, %zu bytes\n", code, payload.size());
       }
     }
-    const bool drop = Chance() < o_.drop;
+    bool drop = Chance() < o_.drop;
     const bool corrupt = Chance() < o_.corrupt;
+    if (payload.size() > 2) {
+      const long long nth = ++received_[payload[2]];
+      for (const auto& [code, which] : o_.ignore)
+        if (code == payload[2] && (which == 0 || which == nth)) drop = true;
+    }
     if (drop) {
       if (o_.verbose) std::fputs("boardsim: dropped\n", stderr);
       return;
@@ -462,6 +485,7 @@ class Simulator {
   int rateIndex_ = 3;
   int64_t rxFreeAt_ = 0;
   int uploads_ = 0;
+  std::array<long long, 256> received_{};  // requests received per command code
 };
 
 // Writes text to path whole: to a temporary file first, then renamed, so a
