@@ -10,7 +10,7 @@ packages=(
   libjpeg-dev libgif-dev libfreetype-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  xvfb xauth socat
+  xvfb xauth socat ser2net
   xfonts-terminus console-setup-linux fonts-dejavu-core
   help2man dpkg-dev
   qt6-translations-l10n

@@ -18,5 +18,6 @@ int RunFonts(const Args& args);    // list a font archive, render text with a fo
 int RunPreview(const Args& args);  // run the emulation, write GIF/PNG/raw frames
 int RunBoard(const Args& args);    // talk to a board over a serial port
 int RunLoader(const Args& args);   // manage a loader's blocks over a serial port
+int RunPorts(const Args& args);    // list the serial ports of this computer
 
 }  // namespace lentar::cli

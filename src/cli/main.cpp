@@ -20,6 +20,7 @@ void PrintUsage(std::FILE* out) {
       "  preview SET   run the board emulation and write the frames as pictures\n"
       "  board CMD     read and set a board over a serial port, upload to it\n"
       "  loader CMD    store blocks in a loader, list, read and erase them\n"
+      "  ports         list the serial ports of this computer\n"
       "\n"
       "Run 'lentar-cli COMMAND --help' for the options of a command.\n"
       "Exit status: 0 success, 1 refused input, 2 usage error.\n",
@@ -48,6 +49,7 @@ int main(int argc, char** argv) {
   if (command == "preview") return RunPreview(args);
   if (command == "board") return RunBoard(args);
   if (command == "loader") return RunLoader(args);
+  if (command == "ports") return RunPorts(args);
   std::fprintf(stderr, "lentar-cli: unknown command '%s'\n\n", command.c_str());
   PrintUsage(stderr);
   return kExitUsage;
