@@ -1,11 +1,15 @@
-// Upload timing against lentar-boardsim on a pseudo-terminal.
+// Upload timing against lentar-boardsim on a pseudo-terminal and over
+// loopback TCP.
 //
 // Paced: an acknowledged upload of the largest image (64,770 bytes) at
 // 57,600 bit/s with the simulator delivering every byte at line speed. The
 // wire-time limit is the time the bytes of every request and reply frame
 // take on the line at 11 bits a byte; the upload should stay within 1.05 of
 // it. Unpaced: the same upload as fast as the pseudo-terminal carries it, in
-// blocks per second.
+// blocks per second. Network: the same acknowledged upload to
+// lentar-boardsim --listen over socket:// (raw TCP) and over rfc2217:// (telnet
+// with Com Port Control), in blocks per second; the target is 2,000 a second,
+// as over the pseudo-terminal.
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
@@ -18,6 +22,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -50,25 +55,41 @@ size_t UploadWireBytes(size_t size) {
   return bytes;
 }
 
+// How the simulator is reached.
+enum class Line { Pty, Raw, Rfc2217 };
+
 class Simulator {
  public:
-  explicit Simulator(std::vector<std::string> args) {
+  explicit Simulator(std::vector<std::string> args, Line line = Line::Pty) {
     dir_ = fs::temp_directory_path() / ("lentar_bench_upload_" + std::to_string(::getpid()));
     fs::create_directories(dir_);
-    link_ = (dir_ / "board").string();
-    fs::remove(link_);
+    // The terminal's link, or the file the listening simulator writes its
+    // port name to.
+    ready_ = (dir_ / (line == Line::Pty ? "board" : "port")).string();
+    fs::remove(ready_);
     // The simulator is built next to this program.
     std::error_code ec;
     const fs::path self = fs::read_symlink("/proc/self/exe", ec);
     const std::string program = (self.parent_path() / "lentar-boardsim").string();
-    std::vector<std::string> argv = {program, "--link", link_};
+    std::vector<std::string> argv = {program};
+    if (line == Line::Pty) {
+      argv.insert(argv.end(), {"--link", ready_});
+    } else {
+      argv.insert(argv.end(), {"--listen", "127.0.0.1:0", "--port-file", ready_});
+      if (line == Line::Rfc2217) argv.push_back("--rfc2217");
+    }
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> cargv;
     for (auto& a : argv) cargv.push_back(a.data());
     cargv.push_back(nullptr);
     if (posix_spawn(&pid_, cargv[0], nullptr, nullptr, cargv.data(), environ) != 0) pid_ = -1;
-    for (int i = 0; i < 2000 && pid_ > 0 && !fs::exists(link_); ++i)
+    for (int i = 0; i < 2000 && pid_ > 0 && !fs::exists(ready_); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    link_ = ready_;
+    if (line != Line::Pty) {
+      std::ifstream in(ready_);
+      std::getline(in, link_);
+    }
   }
   ~Simulator() {
     if (pid_ > 0) {
@@ -79,11 +100,12 @@ class Simulator {
     std::error_code ec;
     fs::remove_all(dir_, ec);
   }
-  bool Ready() const { return pid_ > 0 && fs::exists(link_); }
+  bool Ready() const { return pid_ > 0 && fs::exists(ready_) && !link_.empty(); }
   const std::string& Link() const { return link_; }
 
  private:
   fs::path dir_;
+  std::string ready_;
   std::string link_;
   pid_t pid_ = -1;
 };
@@ -144,8 +166,42 @@ void RunUpload(benchmark::State& state, bool paced) {
 void BM_UploadPaced57600(benchmark::State& state) { RunUpload(state, true); }
 void BM_UploadUnpaced(benchmark::State& state) { RunUpload(state, false); }
 
+// The acknowledged upload over loopback TCP, as fast as it goes.
+void RunNetworkUpload(benchmark::State& state, Line line) {
+  Simulator sim({"--buffer1", "65535"}, line);
+  if (!sim.Ready()) {
+    state.SkipWithError("lentar-boardsim did not start listening");
+    return;
+  }
+  TComPort port(true, true);
+  port.Open(sim.Link());
+  if (!port.IsOpen()) {
+    state.SkipWithError("the network port did not open");
+    return;
+  }
+  AddressByte = 0x0A;
+  ReplyTimeout = 2000;
+  RetryCount = 2;
+  const std::vector<uint8_t> image = Image();
+  const size_t blocks = (kImageSize + kBlockSize - 1) / kBlockSize;
+  for (auto _ : state) {
+    if (!ClearBuffer(port, 0) ||
+        !UploadAcknowledged(port, 0, image.data(), image.size(), nullptr)) {
+      state.SkipWithError("the upload failed");
+      return;
+    }
+  }
+  state.counters["blocks_per_second"] = benchmark::Counter(
+      static_cast<double>(blocks * state.iterations()), benchmark::Counter::kIsRate);
+}
+
+void BM_UploadSocket(benchmark::State& state) { RunNetworkUpload(state, Line::Raw); }
+void BM_UploadRfc2217(benchmark::State& state) { RunNetworkUpload(state, Line::Rfc2217); }
+
 BENCHMARK(BM_UploadPaced57600)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(2);
 BENCHMARK(BM_UploadUnpaced)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
+BENCHMARK(BM_UploadSocket)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
+BENCHMARK(BM_UploadRfc2217)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
 
 }  // namespace
 
