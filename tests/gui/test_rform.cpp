@@ -77,14 +77,16 @@ void ComparePanelWithFrame(TDrawPanel* panel, const BoardEmulation& engine) {
   int lit = 0;
   for (int c = 0; c < engine.BoardColumns(); ++c) {
     for (int r = 0; r < engine.RowsPerColumn(); ++r) {
-      const uint32_t expected = ScreenColour(engine.Colour(engine.Pixel(c, r)));
+      // An LED that is off shows as a dim dot.
+      const uint32_t colour = engine.Colour(engine.Pixel(c, r));
+      const uint32_t expected = (colour & 0xFFFFFF) != 0 ? ScreenColour(colour) : kUnlitLedColour;
       const QRgb shown = picture.pixel(c * g.pitch + inset + g.ledSize / 2,
                                        r * g.pitch + inset + g.ledSize / 2);
       if (shown != expected) {
         QFAIL(qPrintable(QStringLiteral("LED %1,%2: shown %3, engine %4")
                              .arg(c).arg(r).arg(shown, 0, 16).arg(expected, 0, 16)));
       }
-      if ((expected & 0xFFFFFF) != 0) ++lit;
+      if ((colour & 0xFFFFFF) != 0) ++lit;
     }
   }
   QCOMPARE(lit, engine.LitCount());
@@ -187,7 +189,23 @@ class RFormTest : public QObject {
     QCOMPARE(image.pixel(5, 5), qRgb(0, 0, 0));
     QCOMPARE(image.pixel(6 + 2, 7 * 6 + 2), qRgb(0, 255, 0));
     QCOMPARE(image.pixel(12 + 3, 3 * 6 + 3), qRgb(255, 255, 0));
-    QCOMPARE(image.pixel(12 + 3, 2 * 6 + 3), qRgb(0, 0, 0));
+    QCOMPARE(image.pixel(12 + 3, 2 * 6 + 3), kUnlitLedColour);  // off: a dim dot
+    QCOMPARE(image.pixel(12 + 0, 2 * 6 + 3), qRgb(0, 0, 0));     // and black between
+    QCOMPARE(image.pixel(12 + 3, 2 * 6 + 5), qRgb(0, 0, 0));
+
+    // A dark board, or none yet, still shows every LED as a dim dot.
+    std::vector<uint8_t> dark(3 * 8, 0);
+    for (const uint8_t* f : {static_cast<const uint8_t*>(dark.data()), static_cast<const uint8_t*>(nullptr)}) {
+      QCOMPARE(PaintLedFrame(image, f, 3, 8, g, palette), 0);
+      for (int c = 0; c < 3; ++c) {
+        for (int r = 0; r < 8; ++r) {
+          QCOMPARE(image.pixel(c * 6 + 2, r * 6 + 2), kUnlitLedColour);
+          QCOMPARE(image.pixel(c * 6, r * 6), qRgb(0, 0, 0));
+        }
+      }
+    }
+    QCOMPARE(PaintLedFrame(image, dark.data(), 0, 8, g, palette), 0);
+    QCOMPARE(PaintLedFrame(image, dark.data(), -3, 8, g, palette), 0);
   }
 
   void windowShowsTheEnginesFrameAfterSomeFrames() {

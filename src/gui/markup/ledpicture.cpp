@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace lentar::gui {
 
@@ -33,8 +34,26 @@ int PaintLedFrame(QImage& image, const uint8_t* frame, int columns, int rows,
   if (image.size() != size || image.format() != QImage::Format_RGB32) {
     image = QImage(size, QImage::Format_RGB32);
   }
-  image.fill(0xFF000000u);
-  if (!frame || columns <= 0 || rows <= 0) return 0;
+  if (columns <= 0 || rows <= 0) return 0;
+  const int inset = (pitch - led) / 2;
+  const qsizetype stride = image.bytesPerLine() / 4;
+  uint32_t* pixels = reinterpret_cast<uint32_t*>(image.bits());
+  // The dark board: one pixel row through a row of unlit LEDs, copied to
+  // every pixel row that crosses LEDs; the gaps between rows stay black.
+  std::vector<uint32_t> dots(static_cast<size_t>(size.width()), 0xFF000000u);
+  for (int c = 0; c < columns; ++c) {
+    std::fill_n(dots.begin() + c * pitch + inset, led, kUnlitLedColour);
+  }
+  for (int y = 0; y < size.height(); ++y) {
+    uint32_t* line = pixels + static_cast<qsizetype>(y) * stride;
+    const int inCell = y % pitch - inset;
+    if (inCell >= 0 && inCell < led) {
+      std::copy(dots.begin(), dots.end(), line);
+    } else {
+      std::fill_n(line, size.width(), 0xFF000000u);
+    }
+  }
+  if (!frame) return 0;
 
   std::array<uint32_t, 256> colours;
   std::array<bool, 256> lit;
@@ -42,9 +61,6 @@ int PaintLedFrame(QImage& image, const uint8_t* frame, int columns, int rows,
     colours[i] = ScreenColour(palette[i]);
     lit[i] = (palette[i] & 0xFFFFFFu) != 0;
   }
-  const int inset = (pitch - led) / 2;
-  const qsizetype stride = image.bytesPerLine() / 4;
-  uint32_t* pixels = reinterpret_cast<uint32_t*>(image.bits());
   int litCount = 0;
   for (int c = 0; c < columns; ++c) {
     const uint8_t* column = frame + static_cast<size_t>(c) * static_cast<size_t>(rows);

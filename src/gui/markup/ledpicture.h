@@ -25,11 +25,16 @@ inline uint32_t ScreenColour(uint32_t bgr) {
   return 0xFF000000u | ((bgr & 0xFFu) << 16) | (bgr & 0xFF00u) | ((bgr >> 16) & 0xFFu);
 }
 
+// Screen colour of an LED that is off: a dim dot, so that a dark or empty
+// board still shows its shape, as a real board's matrix does.
+inline constexpr uint32_t kUnlitLedColour = 0xFF282828u;
+
 // Paints a frame of columns x rows colour indexes (column after column, each
 // from the top row down) into image: black background, every LED a filled
 // square of geometry.ledSize centred in its cell, in its palette colour
-// (palette entries 0x00BBGGRR). image is (re)made as columns * pitch by
-// rows * pitch, 32-bit. Returns the number of lit LEDs (colour not black).
+// (palette entries 0x00BBGGRR), or kUnlitLedColour when that colour is black.
+// image is (re)made as columns * pitch by rows * pitch, 32-bit. Returns the
+// number of lit LEDs (colour not black). Without a frame every LED is off.
 int PaintLedFrame(QImage& image, const uint8_t* frame, int columns, int rows,
                   const LedGeometry& geometry, const std::array<uint32_t, 256>& palette);
 
