@@ -1,5 +1,17 @@
 #include "cli/cli_common.h"
 
+#ifdef _WIN32
+#include <io.h>
+#define LENTAR_ISATTY(fd) _isatty(fd)
+#define LENTAR_FILENO(f) _fileno(f)
+#else
+#include <unistd.h>
+#define LENTAR_ISATTY(fd) isatty(fd)
+#define LENTAR_FILENO(f) fileno(f)
+#endif
+
+#include <algorithm>
+
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -217,14 +229,37 @@ bool WriteOutputFile(std::string_view command, const std::string& path, std::str
   return true;
 }
 
-// A progress bar on standard error, redrawn when the percent changes.
+bool StderrIsTerminal() {
+  static const bool terminal = LENTAR_ISATTY(LENTAR_FILENO(stderr)) != 0;
+  return terminal;
+}
+
+// A progress bar on standard error. On a terminal it is redrawn in place for
+// every percent; into a file or a pipe (a log) only the finished bar is
+// written, as one line.
 void DrawProgress(int percent) {
+  static bool finished = false;
+  percent = std::clamp(percent, 0, 100);
+  const bool terminal = StderrIsTerminal();
+  if (percent < 100) {
+    finished = false;
+    if (!terminal) return;
+  } else if (finished) {
+    return;  // the bar of this run is complete already
+  } else {
+    finished = true;
+  }
   constexpr int kWidth = 40;
   const int filled = percent * kWidth / 100;
-  std::fprintf(stderr, "\r[%s%s] %3d%%", std::string(static_cast<size_t>(filled), '#').c_str(),
+  std::fprintf(stderr, "%s[%s%s] %3d%%", terminal ? "\r" : "",
+               std::string(static_cast<size_t>(filled), '#').c_str(),
                std::string(static_cast<size_t>(kWidth - filled), '.').c_str(), percent);
   if (percent >= 100) std::fputc('\n', stderr);
   std::fflush(stderr);
+}
+
+std::string CommandLineText(const std::string& argument) {
+  return FromNativeArgument(argument.c_str());
 }
 
 // The device to open: a network port (socket://HOST:PORT, rfc2217://HOST:PORT)

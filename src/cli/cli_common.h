@@ -54,6 +54,10 @@ int Refuse(std::string_view command, std::string_view message);
 // handed to it goes through CorePath, and every path it hands back through
 // CliPath.
 std::string CorePath(const std::string& cliPath);
+// Board text taken from the command line (a password, a block name, a text to
+// render) in the program's Windows-1251, by the same conversion as paths;
+// lentar-boardsim converts its own arguments the same way.
+std::string CommandLineText(const std::string& argument);
 std::string CliPath(const std::string& corePath);
 
 // Writes Windows-1251 text to a terminal stream as UTF-8.
@@ -104,8 +108,11 @@ bool ReadInputFile(std::string_view command, const std::string& path, std::strin
 bool WriteOutputFile(std::string_view command, const std::string& path, std::string_view bytes,
                      int& exitCode);
 
-// A progress bar on standard error, redrawn for every percent given; a new
-// line after 100.
+// True when standard error is a terminal (not a file or a pipe).
+bool StderrIsTerminal();
+// A progress bar on standard error: on a terminal redrawn in place for every
+// percent given, with a new line after 100; otherwise only the complete bar,
+// once, when 100 is reached.
 void DrawProgress(int percent);
 
 // The serial device to open for a --port value: a path given on the command

@@ -274,7 +274,7 @@ int RunUpload(Session& s, const ParsedArgs& parsed, const TSettings& settings) {
   if (!board.AccessGranted()) {
     if (!parsed.Has("password"))
       return Refuse(kCommand, "the board asks for a password (--password TEXT)");
-    const PasswordReply reply = CmdEnterPassword(s.port, CorePath(parsed.values.at("password")));
+    const PasswordReply reply = CmdEnterPassword(s.port, CommandLineText(parsed.values.at("password")));
     if (!reply.replied) return NoAnswer(s);
     if (!reply.accepted) {
       PrintCp1251(stderr, Utf8ToCp1251(u8"Введен неверный пароль"));

@@ -135,7 +135,7 @@ int Render(const TTabFontList& bank, const ParsedArgs& parsed) {
                                 std::to_string(bank.CountOfHeight(h)) + " of that height)");
   }
   const TTabFont* font = bank.FontOfHeight(n, h);
-  const std::string text = Utf8ToCp1251(parsed.values.at("render"));
+  const std::string text = CommandLineText(parsed.values.at("render"));
   const DotImage dots = RenderText(text, font);
   const long long pitch = dot + gap;
   if (dots.width == 0 && !text.empty() && TextBytes(text, font) > 0) {

@@ -158,7 +158,7 @@ bool HasBinExtension(const std::string& path) {
 // trimmed and cut to 15 characters, as the loader window stores it.
 std::string BlockName(const ParsedArgs& parsed, const std::string& source) {
   std::string name = parsed.Has("name")
-                         ? CorePath(parsed.values.at("name"))
+                         ? CommandLineText(parsed.values.at("name"))
                          : CorePath(std::filesystem::path(source).stem().string());
   name = TrimBlanks(name);
   if (name.size() > kLoaderNameLength) name.resize(kLoaderNameLength);

@@ -13,16 +13,6 @@
 #include <system_error>
 #include <vector>
 
-#ifdef _WIN32
-#include <io.h>
-#define LENTAR_ISATTY(fd) _isatty(fd)
-#define LENTAR_FILENO(f) _fileno(f)
-#else
-#include <unistd.h>
-#define LENTAR_ISATTY(fd) isatty(fd)
-#define LENTAR_FILENO(f) fileno(f)
-#endif
-
 #include "cli/cli_common.h"
 #include "cli/commands.h"
 #include "cli/preview_writers.h"
@@ -108,7 +98,7 @@ std::optional<EmulationDateTime> ParseMoment(const std::string& text) {
 // when the error stream is not a terminal.
 class ProgressBar {
  public:
-  ProgressBar() : enabled_(LENTAR_ISATTY(LENTAR_FILENO(stderr)) != 0) {}
+  ProgressBar() : enabled_(StderrIsTerminal()) {}
   void Show(double fraction, int64_t boardMs, bool force = false) {
     if (!enabled_) return;
     const auto now = std::chrono::steady_clock::now();

@@ -65,7 +65,11 @@ TEST_F(CliBoard, UploadsASetCompiledAndAnImageAsItIs) {
   ASSERT_EQ(Run("compile set.txt -o compiled.bin --ini lentar.ini"), 0) << err_;
   ASSERT_EQ(Board("upload set.txt"), 0) << err_;
   EXPECT_NE(out_.find("Загрузка успешно завершена!"), std::string::npos) << out_;
-  EXPECT_NE(err_.find("100%"), std::string::npos) << "a progress bar: " << err_;
+  // Into a file the progress bar is one finished line, not redrawn in place.
+  EXPECT_EQ(err_.find('\r'), std::string::npos) << err_;
+  EXPECT_NE(err_.find("] 100%\n"), std::string::npos) << "a progress bar: " << err_;
+  EXPECT_EQ(err_.find("100%"), err_.rfind("100%")) << err_;
+  EXPECT_EQ(err_.find("%"), err_.find("100%") + 3) << "no partial bars: " << err_;
   EXPECT_EQ(Read("upload-1.bin"), Read("compiled.bin"));
 
   std::string image(1000, '\0');
@@ -86,13 +90,16 @@ TEST_F(CliBoard, PortFromTheSettingsFile) {
 }
 
 TEST_F(CliBoard, PasswordIsEnteredWhenTheBoardAsks) {
-  StartSim({"--password", "pw"});
+  // A Cyrillic password given to both programs on their command lines: both
+  // take it as the board's Windows-1251 text (6 bytes, not 12 of UTF-8).
+  StartSim({"--password", "секрет"});
   Write("image.bin", "ABC");
   EXPECT_EQ(Board("upload image.bin"), 1);
   EXPECT_NE(err_.find("asks for a password"), std::string::npos) << err_;
   EXPECT_EQ(Board("upload image.bin --password nope"), 1);
   EXPECT_NE(err_.find("Введен неверный пароль"), std::string::npos) << err_;
-  ASSERT_EQ(Board("upload image.bin --password pw"), 0) << err_;
+  EXPECT_EQ(Board("upload image.bin --password секре"), 1);
+  ASSERT_EQ(Board("upload image.bin --password секрет"), 0) << err_;
   EXPECT_EQ(Read("upload-1.bin"), "ABC");
 }
 

@@ -32,6 +32,7 @@
 
 #include "comm/linkframe.h"
 #include "core/atomicfile.h"
+#include "core/paths.h"
 #include "links.h"
 #include "simboard.h"
 #include "simloader.h"
@@ -117,7 +118,7 @@ void Usage(std::FILE* out) {
       "  --buffer2 BYTES  capacity of buffer 2 (default 32000, at most 65535)\n"
       "  --address N      answer only address N, 0..127, and requests without an\n"
       "                   address (default: every address)\n"
-      "  --password TEXT  board password, up to 8 bytes (default: none)\n"
+      "  --password TEXT  board password, up to 8 characters (default: none)\n"
       "  --pace           deliver every byte at the current bit rate (11 bits a byte);\n"
       "                   over RFC 2217 the rate the client set, otherwise the\n"
       "                   board's own speed\n"
@@ -234,10 +235,11 @@ bool ParseArgs(int argc, char** argv, Options& o) {
       if (!ParseLong(v, 0, 127, n)) return BadValue(a, v);
       o.board.address = static_cast<int>(n);
     } else if (a == "--password") {
-      o.board.password = v;
+      // Passwords are board text: Windows-1251, as lentar-cli sends them.
+      o.board.password = lentar::FromNativeArgument(v);
       if (o.board.password.size() > 8) o.board.password.resize(8);
     } else if (a == "--modem-password") {
-      std::string password = v;
+      std::string password = lentar::FromNativeArgument(v);
       if (password.size() > 8) password.resize(8);
       o.board.modemPassword = password;
       modemOption = true;
