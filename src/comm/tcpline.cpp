@@ -272,13 +272,15 @@ class TcpLine : public TSerialLine {
     codec_ = std::make_unique<telnet::Codec>(telnet::Codec::Role::Client);
     Send(codec_->Start());
     const QDeadlineTimer deadline(timeouts.negotiateMs);
-    while (!codec_->ComPortAgreed() && !codec_->ComPortRefused() && !dropped_) {
+    // A server that talks without ever agreeing still runs into the deadline.
+    while (!codec_->ComPortAgreed() && !codec_->ComPortRefused() && !dropped_ &&
+           !deadline.hasExpired()) {
       if (socket_->bytesAvailable() > 0) {
         ReadPass();
         continue;
       }
-      if (deadline.hasExpired() || !socket_->waitForReadyRead(static_cast<int>(
-                                       std::max<qint64>(1, deadline.remainingTime()))))
+      if (!socket_->waitForReadyRead(
+              static_cast<int>(std::max<qint64>(1, deadline.remainingTime()))))
         break;
     }
     if (!codec_->ComPortAgreed()) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -12,12 +13,14 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "comm/boardprotocol.h"
 #include "comm/tcpline.h"
+#include "comm/telnetcodec.h"
 #include "core/textutil.h"
 #include "sim_process.h"
 
@@ -29,6 +32,7 @@ using lentar::comm::testing::TestFolder;
 using Bytes = std::vector<uint8_t>;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+namespace telnet = lentar::comm::telnet;
 
 int64_t MsSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
@@ -186,6 +190,110 @@ TEST(Rfc2217Open, ServerWithoutComPortControl) {
     peer.join();
   }
   SetNetworkTimeouts(saved);
+}
+
+// A serial server played by the test: it agrees to everything and keeps the
+// com-port commands it hears.
+class RecordingServer {
+ public:
+  RecordingServer() : socket_(true), thread_([this] { Serve(); }) {}
+  ~RecordingServer() {
+    stop_ = true;
+    thread_.join();
+  }
+  std::string Name() const { return socket_.Name("rfc2217://"); }
+
+  // Waits until count commands have come; they are then taken.
+  std::vector<telnet::ComEvent> Take(size_t count) {
+    for (int i = 0; i < 200; ++i) {
+      {
+        std::lock_guard guard(lock_);
+        if (events_.size() >= count) {
+          std::vector<telnet::ComEvent> taken(events_.begin(), events_.begin() + static_cast<long>(count));
+          events_.erase(events_.begin(), events_.begin() + static_cast<long>(count));
+          return taken;
+        }
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    std::lock_guard guard(lock_);
+    return std::move(events_);
+  }
+  Bytes Data() {
+    std::lock_guard guard(lock_);
+    return data_;
+  }
+
+ private:
+  void Serve() {
+    pollfd p{socket_.Fd(), POLLIN, 0};
+    while (!stop_ && poll(&p, 1, 10) <= 0) {
+    }
+    if (stop_) return;
+    const int c = accept(socket_.Fd(), nullptr, nullptr);
+    telnet::Codec codec(telnet::Codec::Role::Server);
+    const Bytes hello = codec.Start();
+    if (write(c, hello.data(), hello.size()) < 0) return;
+    uint8_t chunk[512];
+    pollfd q{c, POLLIN, 0};
+    while (!stop_) {
+      if (poll(&q, 1, 10) <= 0) continue;
+      const ssize_t n = read(c, chunk, sizeof chunk);
+      if (n <= 0) break;
+      Bytes data, reply;
+      std::vector<telnet::ComEvent> events;
+      codec.Receive(chunk, static_cast<size_t>(n), data, reply, events);
+      if (!reply.empty() && write(c, reply.data(), reply.size()) < 0) break;
+      std::lock_guard guard(lock_);
+      data_.insert(data_.end(), data.begin(), data.end());
+      events_.insert(events_.end(), events.begin(), events.end());
+    }
+    close(c);
+  }
+
+  LoopbackSocket socket_;
+  std::atomic<bool> stop_{false};
+  std::mutex lock_;
+  std::vector<telnet::ComEvent> events_;
+  Bytes data_;
+  std::thread thread_;
+};
+
+// What the port tells an RFC 2217 server: the line settings on opening and
+// on every change, the modem lines, purges; and its data, 255 escaped.
+TEST(Rfc2217Line, TellsTheServerTheLineSettings) {
+  using E = telnet::ComEvent;
+  const auto baud = [](uint32_t rate) {
+    return E{1, {uint8_t(rate >> 24), uint8_t(rate >> 16), uint8_t(rate >> 8), uint8_t(rate)}};
+  };
+  RecordingServer server;
+  TComPort port(true, false);
+  port.Open(server.Name());
+  ASSERT_TRUE(port.IsOpen()) << lentar::Cp1251ToUtf8(port.LastErrorText());
+  EXPECT_EQ(server.Take(8), (std::vector<E>{baud(9600), {2, {8}}, {3, {1}}, {4, {2}}, {5, {1}},
+                                            {5, {8}}, {5, {12}}, {11, {0xFF}}}))
+      << "9600 bit/s, 8 data bits, no parity, two stop bits, no flow control, DTR on, RTS off";
+
+  port.SetBaudIndex(7);
+  EXPECT_EQ(server.Take(5), (std::vector<E>{baud(57600), {2, {8}}, {3, {1}}, {4, {2}}, {5, {1}}}));
+  TPortConfig config = port.Config();
+  config.SetParity(TParity::Even);
+  config.SetStopBits(TStopBits::One);
+  config.SetDataBits(7);
+  port.SetConfig(config);
+  EXPECT_EQ(server.Take(5), (std::vector<E>{baud(57600), {2, {7}}, {3, {3}}, {4, {1}}, {5, {1}}}));
+
+  port.SetDTR(false);
+  port.SetRTS(true);
+  port.Purge();
+  EXPECT_EQ(server.Take(3), (std::vector<E>{{5, {9}}, {5, {11}}, {12, {3}}}));
+
+  const Bytes payload = {0xFF, 0x0D, 0x00, 0xFF};
+  ASSERT_TRUE(port.SendFrame(payload));
+  for (int i = 0; i < 200 && server.Data().size() < 7; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_EQ(server.Data(), BuildFrame(payload)) << "data arrives unchanged";
+  port.Open("");
 }
 
 Bytes ReadFile(const fs::path& path) {
