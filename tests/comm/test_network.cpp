@@ -150,6 +150,35 @@ TEST_P(NetworkOpen, FailuresAreReportedInRussian) {
   }
 }
 
+// A server whose queue of connections waiting to be accepted is full drops
+// further attempts unanswered: the open gives up at the connect deadline.
+TEST_P(NetworkOpen, AServerThatNeverAnswersTimesOut) {
+  SetNetworkTimeouts({300, 300});
+  LoopbackSocket server(false);
+  ASSERT_EQ(listen(server.Fd(), 0), 0);
+  std::vector<int> waiting;
+  for (int i = 0; i < 4; ++i) {
+    const int c = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    getsockname(server.Fd(), reinterpret_cast<sockaddr*>(&a), &len);
+    connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    waiting.push_back(c);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  TComPort port(true, true);
+  const auto start = Clock::now();
+  port.Open(server.Name(GetParam()));
+  const int64_t took = MsSince(start);
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_NE(port.LastErrorText().find(lentar::Utf8ToCp1251(u8"Истекло время ожидания соединения: 127.0.0.1:")),
+            std::string::npos)
+      << lentar::Cp1251ToUtf8(port.LastErrorText());
+  EXPECT_GE(took, 250);
+  EXPECT_LT(took, 2000);
+  for (int c : waiting) close(c);
+}
+
 INSTANTIATE_TEST_SUITE_P(Schemes, NetworkOpen, ::testing::Values("socket://", "rfc2217://"),
                          [](const auto& info) {
                            return std::string(info.param).substr(0, info.param[0] == 's' ? 6 : 7);
