@@ -80,6 +80,7 @@ struct Options {
   // A loader instead of a board.
   bool loader = false;
   int memoryType = 3;
+  bool readOnly = false;
   std::string memoryFile;
   // Requests to ignore: command code and which one of them (1 = the first
   // received, 0 = every one).
@@ -95,7 +96,7 @@ void Usage(std::FILE* out) {
       "                       [-v]\n"
       "                       [--modem [--dial-result RESULT] [--init-error]\n"
       "                        [--connect-delay-ms N] [--modem-password TEXT]]\n"
-      "       lentar-boardsim --loader [--memory-type 0|1|2|3] [--memory-file FILE]\n"
+      "       lentar-boardsim --loader [--memory-type 0|1|2|3] [--memory-file FILE] [--read-only]\n"
       "                       [--link PATH | --listen HOST:PORT [--rfc2217]] [--pace]\n"
       "                       [--drop P] [--corrupt P] [--delay-ms N] [--seed N]\n"
       "                       [--ignore CODE[@N]] [-v]\n"
@@ -131,10 +132,11 @@ void Usage(std::FILE* out) {
       "  --save-dir DIR   write each completed upload as DIR/upload-N.bin\n"
       "  --loader         answer as a loader instead of a board\n"
       "  --memory-type T  the loader's memory: 1 = 32 KiB, 2 = 64 KiB, 3 = 128 KiB\n"
-      "                   (default), 0 = none\n"
+      "                   (default), 0 = no data memory (directory and passwords only)\n"
       "  --memory-file F  the loader's memory starts as the file's bytes (erased\n"
       "                   memory when there is no such file) and is written back to\n"
       "                   it on exit, so the loader keeps its blocks between runs\n"
+      "  --read-only      the loader refuses every memory write\n"
       "  -v               log every command received to standard error\n"
       "\n"
       "Modem (a Hayes modem in front of the board):\n"
@@ -220,6 +222,8 @@ bool ParseArgs(int argc, char** argv, Options& o) {
     } else if (a == "--init-error") {
       o.modemOptions.initError = true;
       modemOption = true;
+    } else if (a == "--read-only") {
+      o.readOnly = true;
     } else if (!(v = value())) {
       return false;
     } else if (a == "--link") {
@@ -323,7 +327,10 @@ class Simulator {
  public:
   Simulator(const Options& o, std::vector<uint8_t> memory)
       : o_(o), board_(o.board), rng_(o.seed) {
-    if (o_.loader) loader_.emplace(o_.memoryType, memory);
+    if (o_.loader) {
+      loader_.emplace(o_.memoryType, memory);
+      loader_->SetReadOnly(o_.readOnly);
+    }
     if (!o_.saveDir.empty()) {
       board_.SetUploadHook([this](int, const std::vector<uint8_t>& data) {
         const std::string path = o_.saveDir + "/upload-" + std::to_string(++uploads_) + ".bin";

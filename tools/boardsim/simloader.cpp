@@ -30,7 +30,8 @@ size_t SimMemorySize(int memoryType) {
     case 1: return 32768;
     case 2: return 65536;
     case 3: return 131072;
-    default: return 0;
+    // No data memory: only the directory and the passwords.
+    default: return 1152;
   }
 }
 
@@ -92,7 +93,7 @@ bool SimLoader::SetClock(const uint8_t* b) {
 
 bool SimLoader::Write(uint32_t address, const uint8_t* data, size_t length) {
   const size_t page = static_cast<size_t>(PageSize());
-  if (length == 0 || length > page) return false;
+  if (readOnly_ || length == 0 || length > page) return false;
   if (size_t{address} + length > memory_.size()) return false;
   if (address / page != (address + length - 1) / page) return false;
   std::copy_n(data, length, memory_.begin() + address);

@@ -2,8 +2,9 @@
 // protocol, apart from the line: one request payload in, at most one reply
 // payload out.
 //
-// The memory is 32, 64 or 128 KiB for memory types 1, 2 and 3 (none for any
-// other type) and reads 0xFF where nothing was written, as erased memory
+// The memory is 32, 64 or 128 KiB for memory types 1, 2 and 3; a loader of
+// any other type has no data memory, only the directory and the passwords
+// (1152 bytes). Memory reads 0xFF where nothing was written, as erased memory
 // does. Writes go a page at a time, as the loader's memory takes them: a
 // write that crosses a page boundary, runs past the memory or is longer than
 // a page is refused and changes nothing.
@@ -33,6 +34,9 @@ class SimLoader {
   const std::vector<uint8_t>& Memory() const { return memory_; }
   int MemoryType() const { return type_; }
   int PageSize() const { return type_ <= 1 ? 64 : 128; }
+  // A read-only loader refuses every memory write, as a worn-out or
+  // write-protected memory does.
+  void SetReadOnly(bool readOnly) { readOnly_ = readOnly; }
   // The computer's clock the loader's clock runs from (tests).
   void SetTimeSource(std::function<std::time_t()> now) { now_ = std::move(now); }
 
@@ -47,11 +51,12 @@ class SimLoader {
 
   int type_;
   std::vector<uint8_t> memory_;
+  bool readOnly_ = false;
   long long clockOffset_ = 0;  // loader time minus computer time, seconds
   std::function<std::time_t()> now_;
 };
 
-// Memory size in bytes of a memory type: 32768, 65536, 131072 or 0.
+// Memory size in bytes of a memory type: 32768, 65536, 131072 or 1152.
 size_t SimMemorySize(int memoryType);
 
 }  // namespace lentar::boardsim

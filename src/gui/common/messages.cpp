@@ -59,6 +59,14 @@ QMessageBox::StandardButton OwnedMessageBox(QWidget* owner, const QString& capti
   return Show(owner, caption, text, buttons, icon, QMessageBox::NoButton);
 }
 
+QMessageBox::StandardButton OwnedMessageBox(QWidget* owner, const QString& caption,
+                                            const QString& text,
+                                            QMessageBox::StandardButtons buttons,
+                                            QMessageBox::Icon icon,
+                                            QMessageBox::StandardButton defaultButton) {
+  return Show(owner, caption, text, buttons, icon, defaultButton);
+}
+
 MessageCapture::MessageCapture() : previous_(gActiveCapture) { gActiveCapture = this; }
 
 MessageCapture::~MessageCapture() { gActiveCapture = previous_; }

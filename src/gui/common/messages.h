@@ -31,6 +31,12 @@ QMessageBox::StandardButton OwnedMessageBox(QWidget* owner, const QString& capti
                                             const QString& text,
                                             QMessageBox::StandardButtons buttons,
                                             QMessageBox::Icon icon);
+// The same with the button that Enter presses (and a test's default answer).
+QMessageBox::StandardButton OwnedMessageBox(QWidget* owner, const QString& caption,
+                                            const QString& text,
+                                            QMessageBox::StandardButtons buttons,
+                                            QMessageBox::Icon icon,
+                                            QMessageBox::StandardButton defaultButton);
 
 // Capture mode for tests: while active, no box is shown; each message is
 // recorded and answered with the next queued answer (or the box's default:

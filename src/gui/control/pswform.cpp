@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QVBoxLayout>
 
+#include "core/settings.h"
 #include "gui/common/dialogs.h"
 #include "gui/common/messages.h"
 
@@ -129,6 +130,31 @@ int ChoosePasswordSlot(QWidget* parent, const std::array<std::string, 8>& stored
   TPswForm form(stored, prompt, extraCaption, QStringLiteral("Закрыть"), parent);
   if (form.exec() != QDialog::Accepted) return 0;
   return form.Result();
+}
+
+bool ChangeStoredPassword(QWidget* owner, int slot) {
+  TSettings& settings = Settings();
+  if (slot < 1 || slot > static_cast<int>(settings.Password.size())) return false;
+  QStringList values{QString(), QString()};
+  if (!InputValues(owner, QStringLiteral("Сменить пароль №") + QString::number(slot),
+                   QStringLiteral("Пароль\rПодтвердите"), 300, values, 1)) {
+    return false;
+  }
+  const QString password = values.value(0);
+  if (password != values.value(1)) {
+    OwnedMessageBox(owner, QStringLiteral("Ошибка"),
+                    QStringLiteral("Пароль и подтверждение не совпадают"), QMessageBox::Ok,
+                    QMessageBox::Critical);
+    return false;
+  }
+  const std::string bytes = ToBoardText(password);
+  if (bytes.size() > TPswForm::kMaxPasswordLength) {
+    OwnedMessageBox(owner, QStringLiteral("Ошибка"), QStringLiteral("Слишком длинный пароль"),
+                    QMessageBox::Ok, QMessageBox::Critical);
+    return false;
+  }
+  settings.Password[static_cast<size_t>(slot - 1)] = bytes;
+  return true;
 }
 
 }  // namespace lentar::gui

@@ -65,4 +65,11 @@ bool ChoosePassword(QWidget* parent, const std::array<std::string, 8>& stored,
 int ChoosePasswordSlot(QWidget* parent, const std::array<std::string, 8>& stored,
                        const QString& prompt, const QString& extraCaption);
 
+// Changes stored password slot (1..8) of the settings: asks for the password
+// and its confirmation ("Сменить пароль №" + slot); refuses a confirmation
+// that differs ("Пароль и подтверждение не совпадают") and a password of more
+// than 8 characters ("Слишком длинный пароль") in boxes owned by owner.
+// Nothing is sent anywhere. True when the password was stored.
+bool ChangeStoredPassword(QWidget* owner, int slot);
+
 }  // namespace lentar::gui

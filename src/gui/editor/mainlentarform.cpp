@@ -217,7 +217,8 @@ void TMainLentarForm::CreateActions() {
   previewAction_ = make(QStringLiteral("&Эмуляция"), "PreviewItem", &TMainLentarForm::PreviewClick);
   previewAction_->setIcon(s->standardIcon(QStyle::SP_MediaPlay));
   previewAction_->setShortcut(QKeySequence(Qt::Key_F9));
-  uploadLoaderAction_ = later(QStringLiteral("&Загрузчик"), "UploadLoaderItem");
+  uploadLoaderAction_ =
+      make(QStringLiteral("&Загрузчик"), "UploadLoaderItem", &TMainLentarForm::LoaderMenuClick);
   uploadLoaderAction_->setIcon(s->standardIcon(QStyle::SP_DriveFDIcon));
   exportBinaryAction_ = make(QStringLiteral("Экспорт в &файл"), "ExportBinaryItem",
                              &TMainLentarForm::ExportBinaryClick);
@@ -374,8 +375,9 @@ QWidget* TMainLentarForm::CreateButtonPanel() {
   connect(effectButton_, &QPushButton::clicked, this, &TMainLentarForm::EffectButtonClick);
   connect(colorButton_, &QPushButton::clicked, this, &TMainLentarForm::ColorButtonClick);
   connect(symbolsButton_, &QPushButton::clicked, this, &TMainLentarForm::SymbolsButtonClick);
-  // Picture tags and the board and loader uploads come with their own windows.
-  for (QPushButton* b : {pictureButton_, toLoaderButton_, toBoardButton_}) {
+  // Picture tags and the board upload come with their own windows.
+  connect(toLoaderButton_, &QPushButton::clicked, this, &TMainLentarForm::LoaderButtonClick);
+  for (QPushButton* b : {pictureButton_, toBoardButton_}) {
     b->setEnabled(false);
   }
   // The recoding paste is one command with the menu's: the button follows

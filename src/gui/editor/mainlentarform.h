@@ -110,6 +110,11 @@ class TMainLentarForm : public QMainWindow {
   void FontBankClick();
   void PreviewClick();
   void ExportBinaryClick();
+  // "Загрузка" / "Загрузчик" closes the loader port afterwards, "В загрузчик"
+  // does not.
+  void LoaderMenuClick();
+  void LoaderButtonClick();
+  void ShowLoader();
   void ExportGprsClick();
   void GprsButtonClick();
   void AboutClick();

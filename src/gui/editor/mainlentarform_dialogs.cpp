@@ -11,6 +11,7 @@
 #include "gui/about/aboutform.h"
 #include "gui/common/dialogs.h"
 #include "gui/common/messages.h"
+#include "gui/control/loadform.h"
 #include "gui/control/pswform.h"
 #include "gui/editor/mainlentarform.h"
 #include "gui/editor/settextedit.h"
@@ -32,30 +33,22 @@ void TMainLentarForm::StopPreview() {
 }
 
 void TMainLentarForm::PasswordsClick() {
-  TSettings& settings = Settings();
-  const int slot = ChoosePasswordSlot(this, settings.Password,
+  const int slot = ChoosePasswordSlot(this, Settings().Password,
                                       QStringLiteral("Номер изменяемого пароля?"), QString());
-  if (slot < 1 || slot > static_cast<int>(settings.Password.size())) return;
-  QStringList values{QString(), QString()};
-  if (!InputValues(this, QStringLiteral("Сменить пароль №") + QString::number(slot),
-                   QStringLiteral("Пароль\rПодтвердите"), 300, values, 1)) {
-    return;
-  }
-  const QString password = values.value(0);
-  if (password != values.value(1)) {
-    OwnedMessageBox(this, QStringLiteral("Ошибка"),
-                    QStringLiteral("Пароль и подтверждение не совпадают"), QMessageBox::Ok,
-                    QMessageBox::Critical);
-    return;
-  }
-  const std::string bytes = ToBoardText(password);
-  if (bytes.size() > TPswForm::kMaxPasswordLength) {
-    OwnedMessageBox(this, QStringLiteral("Ошибка"), QStringLiteral("Слишком длинный пароль"),
-                    QMessageBox::Ok, QMessageBox::Critical);
-    return;
-  }
-  settings.Password[static_cast<size_t>(slot - 1)] = bytes;
+  ChangeStoredPassword(this, slot);
 }
+
+void TMainLentarForm::ShowLoader() {
+  const CompileResult image = CompileEditorText(true);
+  if (image.ok) ShowLoaderWindow(image.image.data(), image.length(), project_, this);
+}
+
+void TMainLentarForm::LoaderMenuClick() {
+  ShowLoader();
+  CloseLoaderPort();
+}
+
+void TMainLentarForm::LoaderButtonClick() { ShowLoader(); }
 
 void TMainLentarForm::FontBankClick() {
   if (TTabFontList* bank = FontBank()) {

@@ -1,0 +1,508 @@
+#include "gui/control/loadform.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QThread>
+#include <QVBoxLayout>
+#include <string_view>
+
+#include "comm/loaderprotocol.h"
+#include "core/atomicfile.h"
+#include "core/paths.h"
+#include "core/project.h"
+#include "core/settings.h"
+#include "core/textutil.h"
+#include "gui/common/filedialogs.h"
+#include "gui/common/messages.h"
+#include "gui/common/tablegrid.h"
+#include "gui/control/pswform.h"
+
+namespace lentar::gui {
+
+namespace {
+
+using namespace lentar::comm;
+
+// The pause the loader is given around setting its clock.
+constexpr int kClockPauseMs = 200;
+
+void Pause(int ms) { QThread::msleep(static_cast<unsigned long>(ms)); }
+
+int SpeedIndex() { return LoaderSpeedIndex(Settings()); }
+
+}  // namespace
+
+bool OpenLoaderPort() {
+  std::string error;
+  if (OpenLoaderPortQuiet(error)) return true;
+  ShowError(QStringLiteral("Ошибка коммуникационного порта!"));
+  return false;
+}
+
+void CloseLoaderPort() { comm::CloseLoaderPort(); }
+
+TLoadForm::TLoadForm(const uint8_t* image, size_t size, TRecProject& project, QWidget* parent)
+    : QDialog(parent), image_(image), size_(size), project_(project) {
+  setObjectName(QStringLiteral("LoadForm"));
+  setWindowTitle(QStringLiteral("Управление загрузчиком"));
+  setModal(true);
+  for (int i = 0; i < kLoaderEntryCount; ++i) entryOfRow_[static_cast<size_t>(i)] = i;
+
+  const auto button = [this](const QString& caption, const char* name, void (TLoadForm::*slot)()) {
+    auto* b = new QPushButton(caption, this);
+    b->setObjectName(QLatin1String(name));
+    b->setAutoDefault(false);
+    connect(b, &QPushButton::clicked, this, slot);
+    return b;
+  };
+
+  sizeLabel_ = new QLabel(this);
+  sizeLabel_->setObjectName(QStringLiteral("Label1"));
+  gauge_ = new QProgressBar(this);
+  gauge_->setObjectName(QStringLiteral("Gauge1"));
+  gauge_->setRange(0, 100);
+  gauge_->setValue(0);
+  gauge_->setTextVisible(false);
+  statusLabel_ = new QLabel(this);
+  statusLabel_->setObjectName(QStringLiteral("Label3"));
+  statusLabel_->setMinimumWidth(110);
+  nameEdit_ = new QLineEdit(this);
+  nameEdit_->setObjectName(QStringLiteral("Edit1"));
+  auto* nameLabel = new QLabel(QStringLiteral("Имя:"), this);
+  nameLabel->setObjectName(QStringLiteral("Label2"));
+  nameLabel->setBuddy(nameEdit_);
+
+  // The blocks: the table beside its buttons.
+  auto* blocks = new QGroupBox(QStringLiteral(" Блоки данных "), this);
+  blocks->setObjectName(QStringLiteral("GroupBox1"));
+  auto* panel = new QWidget(blocks);
+  panel->setObjectName(QStringLiteral("Panel1"));
+  table_ = new TTableGrid(panel);
+  table_->setObjectName(QStringLiteral("TableGrid1"));
+  table_->SetColumnCount(3);
+  const double shares[3] = {0.1, 0.7, 0.2};
+  table_->SetColumnShares(shares, 2);
+  table_->SetHeaderText(QStringLiteral("No\r\nНазвание\r\nРазмер\r\n"));
+  table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  table_->setSelectionMode(QAbstractItemView::SingleSelection);
+  table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  table_->Clear();
+  auto* panelLayout = new QVBoxLayout(panel);
+  panelLayout->setContentsMargins(0, 0, 0, 0);
+  panelLayout->addWidget(table_);
+  eraseButton_ = button(QStringLiteral("Стереть"), "Button3", &TLoadForm::Button3Click);
+  eraseAllButton_ = button(QStringLiteral("Стереть все"), "Button4", &TLoadForm::Button4Click);
+  writeButton_ = button(QStringLiteral("Записать"), "Button5", &TLoadForm::Button5Click);
+  toFileButton_ = button(QStringLiteral("В файл"), "Button7", &TLoadForm::Button7Click);
+  auto* blockButtons = new QVBoxLayout;
+  blockButtons->addWidget(writeButton_);
+  blockButtons->addWidget(toFileButton_);
+  blockButtons->addSpacing(12);
+  blockButtons->addWidget(eraseButton_);
+  blockButtons->addWidget(eraseAllButton_);
+  blockButtons->addStretch(1);
+  auto* blocksLayout = new QHBoxLayout(blocks);
+  blocksLayout->addWidget(panel, 1);
+  blocksLayout->addLayout(blockButtons);
+
+  auto* clock = new QGroupBox(QStringLiteral(" Часы загрузчика "), this);
+  clock->setObjectName(QStringLiteral("GroupBox2"));
+  clockLabel_ = new QLabel(QStringLiteral("- - - -"), clock);
+  clockLabel_->setObjectName(QStringLiteral("Label4"));
+  clockLabel_->setMinimumWidth(150);
+  clockButton_ = button(QStringLiteral("Синхр."), "Button8", &TLoadForm::Button8Click);
+  auto* clockLayout = new QHBoxLayout(clock);
+  clockLayout->addWidget(clockLabel_, 1);
+  clockLayout->addWidget(clockButton_);
+
+  refreshButton_ = button(QStringLiteral("Обновить"), "Button2", &TLoadForm::Button2Click);
+  formatButton_ = button(QStringLiteral("Форматировать"), "Button6", &TLoadForm::Button6Click);
+  passwordsButton_ = button(QStringLiteral("Пароли"), "Button10", &TLoadForm::Button10Click);
+  closeButton_ = new QPushButton(QStringLiteral("Закрыть"), this);
+  closeButton_->setObjectName(QStringLiteral("Button1"));
+  closeButton_->setAutoDefault(false);
+  connect(closeButton_, &QPushButton::clicked, this, &QDialog::accept);
+
+  auto* top = new QGridLayout;
+  top->addWidget(sizeLabel_, 0, 0, 1, 2);
+  top->addWidget(statusLabel_, 0, 2, Qt::AlignRight);
+  top->addWidget(gauge_, 1, 0, 1, 3);
+  top->addWidget(nameLabel, 2, 0);
+  top->addWidget(nameEdit_, 2, 1, 1, 2);
+  top->setColumnStretch(1, 1);
+
+  auto* bottom = new QHBoxLayout;
+  bottom->addWidget(refreshButton_);
+  bottom->addWidget(formatButton_);
+  bottom->addWidget(passwordsButton_);
+  bottom->addStretch(1);
+  bottom->addWidget(closeButton_);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(top);
+  layout->addWidget(blocks, 1);
+  layout->addWidget(clock);
+  layout->addLayout(bottom);
+  resize(520, 440);
+
+  // FormCreate: the port, then the empty table.
+  OpenLoaderPort();
+  UpdateTable();
+  UpdateStatus();
+  UpdateButtons();
+}
+
+TLoadForm::~TLoadForm() { CloseLoaderPort(); }
+
+std::string TLoadForm::BlockName() const { return ToBoardText(nameEdit_->text()); }
+
+void TLoadForm::SetBlockName(const std::string& name) { nameEdit_->setText(FromBoardText(name)); }
+
+void TLoadForm::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (!shown_) {
+    // After the window is up: reading the loader shows its progress here.
+    QMetaObject::invokeMethod(this, &TLoadForm::FormShow, Qt::QueuedConnection);
+  }
+}
+
+void TLoadForm::closeEvent(QCloseEvent* event) {
+  // However it is closed, the window closes with OK.
+  event->ignore();
+  accept();
+}
+
+void TLoadForm::FormShow() {
+  if (shown_ || closing_) return;
+  sizeLabel_->setText(QStringLiteral("Размер данных: ") + QString::number(size_));
+  shown_ = true;
+  RefreshLoader();
+  if (!closing_) table_->SelectRow(1);
+}
+
+// ---- Reading the loader -------------------------------------------------------
+
+bool TLoadForm::ConnectAndReadInfo() {
+  LoaderInfo info;
+  if (!loader::CmdConnect(LoaderPort()) || !ReadLoaderInfo(LoaderPort(), info)) return false;
+  memoryType_ = info.MemoryType();
+  return true;
+}
+
+bool TLoadForm::ReadClock() {
+  BoardClock c;
+  if (!loader::CmdReadClock(LoaderPort(), c)) return false;
+  clockLabel_->setText(FromBoardText(FormatClockTime(c.hour, c.minute, c.second, false, false) +
+                                     " " + FormatDotDate(TDateRec{c.day, c.month, c.year}, false)));
+  return true;
+}
+
+void TLoadForm::RefreshLoader() {
+  clockLabel_->setText(QStringLiteral("- - - -"));
+  bool connected = ConnectAndReadInfo();
+  if (connected) {
+    statusLabel_->setText(QStringLiteral("Чтение"));
+    Progress(0);
+    connected = ReadDirectory(LoaderPort(), directory_, SpeedIndex(),
+                              [this](int p) { Progress(p); });
+    if (!connected) {
+      ConnectionError();
+    } else {
+      Progress(100);
+    }
+  }
+  connected_ = connected;
+  if (connected_ && !ReadClock()) {
+    ConnectionError();
+    return;
+  }
+  UpdateTable();
+  UpdateStatus();
+  UpdateButtons();
+  if (connected_ && MemorySize(memoryType_) == 0) {
+    Error(QStringLiteral("Загрузчик не имеет памяти данных!"));
+    closing_ = true;
+    QMetaObject::invokeMethod(this, &QDialog::accept, Qt::QueuedConnection);
+  }
+}
+
+void TLoadForm::UpdateTable() {
+  table_->Clear();
+  if (!connected_) return;
+  int number = 0;
+  for (int entry : BlockEntries(directory_)) {
+    const DirEntry e = ReadEntry(directory_, entry);
+    const int row = table_->AddRow();
+    table_->SetCell(0, row, QString::number(++number));
+    table_->SetCell(1, row, FromBoardText(e.name));
+    table_->SetCell(2, row, QString::number(e.size));
+    table_->SetRowObject(row, &entryOfRow_[static_cast<size_t>(entry)]);
+  }
+}
+
+void TLoadForm::UpdateStatus() {
+  statusLabel_->setText(connected_ ? QStringLiteral("OK") : QStringLiteral("Ошибка"));
+}
+
+void TLoadForm::UpdateButtons() {
+  for (QPushButton* b : {eraseButton_, eraseAllButton_, toFileButton_}) b->setEnabled(connected_);
+  // With nothing compiled there is nothing to store.
+  writeButton_->setEnabled(connected_ && size_ > 0);
+}
+
+void TLoadForm::Progress(int percent) {
+  if (!shown_) return;
+  setEnabled(false);
+  gauge_->setValue(percent);
+  QApplication::processEvents();
+  setEnabled(true);
+}
+
+void TLoadForm::ConnectionError() {
+  OwnedMessageBox(this, QStringLiteral("Ошибка!"), QStringLiteral("Ошибка соединения с загрузчиком"),
+                  QMessageBox::Ok, QMessageBox::NoIcon);
+}
+
+void TLoadForm::Error(const QString& text) {
+  OwnedMessageBox(this, QStringLiteral("Ошибка!"), text, QMessageBox::Ok, QMessageBox::Critical);
+}
+
+bool TLoadForm::AskYesNo(const QString& text) {
+  return OwnedMessageBox(this, QStringLiteral("Внимание!"), text,
+                         QMessageBox::Yes | QMessageBox::No, QMessageBox::Warning,
+                         QMessageBox::No) == QMessageBox::Yes;
+}
+
+int TLoadForm::SelectedEntry() const {
+  if (table_->IsEmpty()) return -1;
+  const int row = table_->CurrentRow();
+  const auto* entry = static_cast<const int*>(table_->RowObject(row));
+  return row >= 1 && entry ? *entry : -1;
+}
+
+// ---- Actions ------------------------------------------------------------------
+
+void TLoadForm::Button2Click() { RefreshLoader(); }
+
+void TLoadForm::Button5Click() {
+  if (!connected_ || size_ == 0) return;
+  if (!ConnectAndReadInfo()) {
+    ConnectionError();
+    UpdateButtons();
+    return;
+  }
+  const QString noRoom = QStringLiteral("Недостаточно места в загрузчике! Удалите какие-либо данные!");
+  if (FindFreeEntry(directory_) < 0 ||
+      FreeSpace(directory_, memoryType_) < static_cast<int64_t>(size_) || size_ > kMaxLoaderBlock) {
+    Error(noRoom);
+    return;
+  }
+  uint32_t address = AllocateBlock(directory_, memoryType_, size_);
+  if (address == 0) {
+    if (!AskYesNo(QStringLiteral("Нет свободного блока достаточного размера! Произвести оптимизацию?")))
+      return;
+    statusLabel_->setText(QStringLiteral("Оптимизация"));
+    if (!Defragment(LoaderPort(), directory_, memoryType_, SpeedIndex(),
+                    [this](int p) { Progress(p); })) {
+      connected_ = false;
+      ConnectionError();
+      UpdateTable();
+      UpdateStatus();
+      UpdateButtons();
+      return;
+    }
+    address = AllocateBlock(directory_, memoryType_, size_);
+    if (address == 0) {
+      UpdateTable();
+      Error(noRoom);
+      return;
+    }
+  }
+
+  const int slot = FindFreeEntry(directory_);
+  statusLabel_->setText(QStringLiteral("Запись"));
+  DirEntry entry;
+  entry.start = address;
+  entry.size = static_cast<uint16_t>(size_);
+  entry.name = TrimBlanks(BlockName());
+  if (entry.name.size() > kLoaderNameLength) entry.name.resize(kLoaderNameLength);
+  entry.flag = 1;
+  // The copy takes the entry only once the loader holds it.
+  LoaderDirectory updated = directory_;
+  WriteEntry(updated, slot, entry);
+  // The data first, the entry last: a write cut short leaves no entry that
+  // points at half a block.
+  connected_ = SetLoaderSpeed(LoaderPort(), SpeedIndex()) &&
+               WriteMemory(LoaderPort(), address, size_, image_, [this](int p) { Progress(p); }) &&
+               WriteDirectoryPage(LoaderPort(), slot, updated) &&
+               SetLoaderSpeed(LoaderPort(), kLoaderSpeedBack);
+  if (connected_) {
+    directory_ = updated;
+    RefreshLoader();
+  } else {
+    SetLoaderSpeed(LoaderPort(), kLoaderSpeedBack);
+    Error(QStringLiteral("Не удалось записать данные!"));
+  }
+  UpdateTable();
+  UpdateStatus();
+  UpdateButtons();
+}
+
+void TLoadForm::Button3Click() {
+  const int entry = SelectedEntry();
+  if (!connected_ || entry < 0) return;
+  const int row = table_->CurrentRow();
+  if (!AskYesNo(QStringLiteral("Стереть блок №") + QString::number(row) + QStringLiteral("?")))
+    return;
+  if (!ConnectAndReadInfo()) {
+    connected_ = false;
+    UpdateStatus();
+    UpdateButtons();
+    ConnectionError();
+    return;
+  }
+  LoaderDirectory updated = directory_;
+  ClearEntry(updated, entry);
+  if (WriteDirectoryPage(LoaderPort(), entry, updated)) {
+    directory_ = updated;
+    RefreshLoader();
+    UpdateTable();
+  } else {
+    connected_ = false;
+    UpdateStatus();
+    UpdateButtons();
+    Error(QStringLiteral("Не удалось стереть блок №") + QString::number(entry + 1) +
+          QStringLiteral("!"));
+  }
+}
+
+void TLoadForm::Button4Click() {
+  if (!connected_) return;
+  if (!AskYesNo(QStringLiteral("Стереть все блоки?"))) return;
+  const bool answered = loader::CmdConnect(LoaderPort());
+  LoaderInfo info;
+  connected_ = answered && ReadLoaderInfo(LoaderPort(), info);
+  if (!answered) {
+    connected_ = false;
+    UpdateStatus();
+    UpdateButtons();
+    ConnectionError();
+    return;
+  }
+  statusLabel_->setText(QStringLiteral("Стирание"));
+  if (ClearDirectory(LoaderPort())) {
+    directory_ = LoaderDirectory{};
+    RefreshLoader();
+    UpdateTable();
+    UpdateStatus();
+  } else {
+    statusLabel_->setText(QStringLiteral("Ошибка"));
+    Error(QStringLiteral("Не удалось стереть заголовки!"));
+    connected_ = false;
+    UpdateStatus();
+    UpdateButtons();
+  }
+}
+
+void TLoadForm::Button6Click() {
+  if (!AskYesNo(QStringLiteral(
+          "При форматировании будет потеряна вся информация в загрузчике! Продолжить?")))
+    return;
+  bool ok = ConnectAndReadInfo();
+  if (ok) {
+    statusLabel_->setText(QStringLiteral("Форматирование"));
+    ok = FormatLoader(LoaderPort(), SpeedIndex(), [this](int p) { Progress(p); });
+    // A failure half way leaves the loader at the transfer speed: bring it
+    // back, or nothing would reach it at the base speed afterwards.
+    if (!ok) SetLoaderSpeed(LoaderPort(), kLoaderSpeedBack);
+  }
+  connected_ = false;
+  if (ok) {
+    RefreshLoader();
+  } else {
+    UpdateStatus();
+    UpdateButtons();
+    ConnectionError();
+  }
+}
+
+void TLoadForm::Button7Click() {
+  const int entry = SelectedEntry();
+  if (entry < 0 || EntryEmpty(directory_, entry)) return;
+  std::string fileName;
+  std::string folder = ProgramFolder();
+  if (!ChooseSaveFile(this, QStringLiteral("Сохранить данные в файл"),
+                      QStringLiteral("Двоичные файлы (*.bin)|*.bin|Все файлы|*.*"),
+                      QStringLiteral("bin"), 0, fileName, true, true, folder)) {
+    return;
+  }
+  const DirEntry e = ReadEntry(directory_, entry);
+  statusLabel_->setText(QStringLiteral("Чтение"));
+  std::vector<uint8_t> data(e.size);
+  bool ok = SetLoaderSpeed(LoaderPort(), SpeedIndex()) &&
+            ReadMemory(LoaderPort(), e.start, e.size, data.data(), [this](int p) { Progress(p); });
+  ok = SetLoaderSpeed(LoaderPort(), kLoaderSpeedBack) && ok;
+  if (!ok) {
+    ConnectionError();
+    statusLabel_->setText(QStringLiteral("Ошибка"));
+    return;
+  }
+  statusLabel_->setText(QStringLiteral("OK"));
+  if (!WriteFileAtomically(fileName, std::string_view(reinterpret_cast<const char*>(data.data()),
+                                                      data.size()))) {
+    ShowError("Не могу сохранить файл " + fileName);
+  }
+}
+
+void TLoadForm::Button8Click() {
+  connected_ = loader::CmdConnect(LoaderPort());
+  Pause(kClockPauseMs);
+  if (connected_) {
+    loader::CmdSetClock(LoaderPort(), LocalClockNow());
+    Pause(kClockPauseMs);
+    connected_ = ReadClock();
+  }
+  UpdateStatus();
+  UpdateButtons();
+}
+
+void TLoadForm::Button10Click() {
+  const int slot = ChoosePasswordSlot(this, Settings().Password,
+                                      QStringLiteral("Номер изменяемого пароля?"),
+                                      QStringLiteral("В загрузчик"));
+  if (slot >= 1) {
+    ChangeStoredPassword(this, slot);
+    return;
+  }
+  if (slot != -1) return;
+  const auto error = [this](const QString& text) {
+    OwnedMessageBox(this, QStringLiteral("Ошибка"), text, QMessageBox::Ok, QMessageBox::Critical);
+  };
+  if (!connected_) {
+    error(QStringLiteral("Загрузчик не готов!"));
+    return;
+  }
+  LoaderInfo info;
+  connected_ = ReadLoaderInfo(LoaderPort(), info) &&
+               WritePasswords(LoaderPort(), BuildPasswordArea(Settings().Password));
+  UpdateTable();
+  UpdateStatus();
+  UpdateButtons();
+  if (!connected_) error(QStringLiteral("Ошибка работы с загрузчиком!"));
+}
+
+void ShowLoaderWindow(const uint8_t* image, size_t size, TRecProject& project, QWidget* parent) {
+  TLoadForm form(image, size, project, parent);
+  form.SetBlockName(project.LoaderBlockName);
+  form.exec();
+  project.SetLoaderBlockName(form.BlockName());
+}
+
+}  // namespace lentar::gui

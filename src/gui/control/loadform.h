@@ -1,0 +1,119 @@
+// TLoadForm "Управление загрузчиком": the blocks of a portable loader.
+//
+// The window lists the named blocks the loader holds, stores the compiled
+// data image as a new block (reorganising the loader's memory first when no
+// single gap is large enough and the operator agrees), erases one block or
+// all, saves a block to a .bin file, formats the loader, sets its clock and
+// writes the eight stored passwords into it. LoaderPort is open from the
+// window's creation to its destruction; every action repeats the connect
+// handshake first.
+#pragma once
+
+#include <QDialog>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "comm/loaderdirectory.h"
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+
+namespace lentar {
+class TRecProject;
+}
+
+namespace lentar::gui {
+
+class TTableGrid;
+
+class TLoadForm : public QDialog {
+  Q_OBJECT
+
+ public:
+  // image and size: the data to store (not owned; size 0 for none).
+  TLoadForm(const uint8_t* image, size_t size, TRecProject& project, QWidget* parent = nullptr);
+  ~TLoadForm() override;
+
+  // The block name field (Windows-1251 as stored).
+  std::string BlockName() const;
+  void SetBlockName(const std::string& name);
+  bool Connected() const { return connected_; }
+  // The loader's directory as last read or written.
+  const comm::LoaderDirectory& Directory() const { return directory_; }
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void FormShow();
+  void Button2Click();   // "Обновить"
+  void Button3Click();   // "Стереть"
+  void Button4Click();   // "Стереть все"
+  void Button5Click();   // "Записать"
+  void Button6Click();   // "Форматировать"
+  void Button7Click();   // "В файл"
+  void Button8Click();   // "Синхр."
+  void Button10Click();  // "Пароли"
+
+  void RefreshLoader();
+  // The clock into Label4; false when the loader did not answer.
+  bool ReadClock();
+  // The connect handshake and the memory type.
+  bool ConnectAndReadInfo();
+  void UpdateTable();
+  void UpdateStatus();
+  void UpdateButtons();
+  void Progress(int percent);
+  void ConnectionError();
+  // The error boxes of this window: caption "Ошибка!", error icon.
+  void Error(const QString& text);
+  bool AskYesNo(const QString& text);
+  // Directory index of the selected block row, or -1.
+  int SelectedEntry() const;
+
+  const uint8_t* image_;
+  size_t size_;
+  TRecProject& project_;
+  comm::LoaderDirectory directory_{};
+  int memoryType_ = 0;
+  bool connected_ = false;
+  bool shown_ = false;
+  bool closing_ = false;
+  // Directory index of each table row (the rows' objects point here).
+  std::array<int, comm::kLoaderEntryCount> entryOfRow_{};
+
+  QLabel* sizeLabel_ = nullptr;
+  QProgressBar* gauge_ = nullptr;
+  QLabel* statusLabel_ = nullptr;
+  QLineEdit* nameEdit_ = nullptr;
+  TTableGrid* table_ = nullptr;
+  QLabel* clockLabel_ = nullptr;
+  QPushButton* closeButton_ = nullptr;
+  QPushButton* refreshButton_ = nullptr;
+  QPushButton* eraseButton_ = nullptr;
+  QPushButton* eraseAllButton_ = nullptr;
+  QPushButton* writeButton_ = nullptr;
+  QPushButton* formatButton_ = nullptr;
+  QPushButton* toFileButton_ = nullptr;
+  QPushButton* clockButton_ = nullptr;
+  QPushButton* passwordsButton_ = nullptr;
+};
+
+// Opens LoaderPort on the settings' loader port at 9600 bit/s; when it could
+// not be opened shows "Ошибка коммуникационного порта!". True when open.
+bool OpenLoaderPort();
+// Closes LoaderPort.
+void CloseLoaderPort();
+
+// The loader window over the data image: the name field starts with the
+// project's loader block name and, however the window is closed, goes back
+// into it.
+void ShowLoaderWindow(const uint8_t* image, size_t size, TRecProject& project,
+                      QWidget* parent = nullptr);
+
+}  // namespace lentar::gui

@@ -1,0 +1,352 @@
+// The loader window "Управление загрузчиком" against lentar-boardsim
+// --loader on a pseudo-terminal: the block table, erasing, writing with and
+// without the reorganisation, saving a block to a file, the passwords and a
+// loader without data memory. The simulated loader keeps its memory in a
+// file, which a test seeds and reads back after stopping it.
+//
+// With LENTAR_SHOTS_DIR set, the window with a few blocks is also saved as
+// loadform.png there (best under Xvfb with QT_QPA_PLATFORM=xcb).
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+#include <string>
+#include <vector>
+
+#include "comm/loaderprotocol.h"
+#include "comm/sim_process.h"
+#include "core/atomicfile.h"
+#include "core/project.h"
+#include "core/settings.h"
+#include "core/textutil.h"
+#include "gui/common/filedialogs.h"
+#include "gui/common/messages.h"
+#include "gui/common/tablegrid.h"
+#include "gui/control/loadform.h"
+#include "gui_test_support.h"
+
+using namespace lentar;
+using namespace lentar::comm;
+using namespace lentar::gui;
+using namespace lentar::gui::testing;
+using lentar::comm::testing::SimProcess;
+using lentar::comm::testing::TestFolder;
+
+namespace {
+
+struct Block {
+  int entry;
+  uint32_t start;
+  uint16_t size;
+  std::string name;
+};
+
+std::string Pattern(size_t size, unsigned seed) {
+  std::string data(size, '\0');
+  for (size_t i = 0; i < size; ++i) data[i] = static_cast<char>(i * 11 + seed * 37 + (i >> 8));
+  return data;
+}
+
+std::string MemoryWith(int type, const std::vector<Block>& blocks) {
+  std::string memory(static_cast<size_t>(MemorySize(type)), '\xFF');
+  LoaderDirectory d{};
+  for (const Block& b : blocks) {
+    WriteEntry(d, b.entry, {b.start, b.size, b.name, 1});
+    memory.replace(b.start, b.size, Pattern(b.size, static_cast<unsigned>(b.entry)));
+  }
+  memory.replace(0, d.size(), std::string(d.begin(), d.end()));
+  return memory;
+}
+
+LoaderDirectory DirectoryIn(const std::string& memory) {
+  LoaderDirectory d{};
+  std::copy_n(memory.begin(), d.size(), d.begin());
+  return d;
+}
+
+}  // namespace
+
+class LoadFormTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::filesystem::path dir_;
+  SimProcess sim_;
+  std::unique_ptr<MessageCapture> messages_;
+
+  std::string MemoryFile() const { return (dir_ / "memory.bin").string(); }
+
+  // Seeds the loader's memory and starts it.
+  void StartLoader(int type, const std::vector<Block>& blocks, std::vector<std::string> extra = {}) {
+    QVERIFY(WriteFileAtomically(MemoryFile(), MemoryWith(type, blocks)));
+    std::vector<std::string> args = {"--loader", "--memory-type", std::to_string(type),
+                                     "--memory-file", MemoryFile(), "-v"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    QVERIFY(sim_.Start(dir_, args));
+    Settings().I2CPortDevice = sim_.Link();
+  }
+
+  std::string StopAndReadMemory() {
+    sim_.Stop();
+    std::string memory;
+    ReadWholeFile(MemoryFile(), memory);
+    return memory;
+  }
+
+  // Shows the window and waits until it has read the loader.
+  static void ShowAndRead(TLoadForm& form) {
+    form.show();
+    // The size label is set as the reading begins, in the same turn of the
+    // event loop that reads the loader.
+    auto* size = form.findChild<QLabel*>(QStringLiteral("Label1"));
+    QTRY_VERIFY_WITH_TIMEOUT(!size->text().isEmpty(), 10000);
+  }
+
+  static TTableGrid* Table(TLoadForm& form) {
+    return form.findChild<TTableGrid*>(QStringLiteral("TableGrid1"));
+  }
+
+  QStringList Texts() const {
+    QStringList texts;
+    for (const CapturedMessage& m : messages_->Messages()) texts << m.caption + " | " + m.text;
+    return texts;
+  }
+
+ private slots:
+  void init() {
+    dir_ = TestFolder("lentar_loadform", QTest::currentTestFunction());
+    Settings() = TSettings{};
+    DefaultSettings(Settings());
+    LoaderSwitchPause = 5;
+    messages_ = std::make_unique<MessageCapture>();
+  }
+
+  void cleanup() {
+    messages_.reset();
+    sim_.Stop();
+    std::filesystem::remove_all(dir_);
+  }
+
+  void loaderWithoutMemoryShowsTheMessageAndCloses() {
+    StartLoader(0, {});
+    TRecProject project;
+    project.LoaderBlockName = "name";
+    const std::string image(100, 'x');
+    // The window closes by itself: ShowLoaderWindow returns.
+    ShowLoaderWindow(reinterpret_cast<const uint8_t*>(image.data()), image.size(), project);
+    QCOMPARE(Texts(), QStringList{QStringLiteral("Ошибка! | Загрузчик не имеет памяти данных!")});
+    QCOMPARE(messages_->Messages()[0].icon, QMessageBox::Critical);
+    QCOMPARE(project.LoaderBlockName, std::string("name"));
+  }
+
+  void rowsFollowTheDirectoryAndAFailedEraseNamesTheEntry() {
+    StartLoader(1, {{0, 1152, 100, "zero"}, {5, 2048, 300, "five"}}, {"--read-only"});
+    TRecProject project;
+    TLoadForm form(nullptr, 0, project);
+    ShowAndRead(form);
+    TTableGrid* table = Table(form);
+    QCOMPARE(table->RowCount(), 3);
+    QCOMPARE(table->Cell(0, 1), QStringLiteral("1"));
+    QCOMPARE(table->Cell(1, 1), QStringLiteral("zero"));
+    QCOMPARE(table->Cell(2, 1), QStringLiteral("100"));
+    QCOMPARE(table->Cell(0, 2), QStringLiteral("2"));
+    QCOMPARE(table->Cell(1, 2), QStringLiteral("five"));
+    QVERIFY(!Button(form, "Button5")->isEnabled());  // nothing to store
+
+    table->SelectRow(2);
+    messages_->QueueAnswer(QMessageBox::Yes);
+    Button(form, "Button3")->click();
+    QCOMPARE(Texts(), (QStringList{QStringLiteral("Внимание! | Стереть блок №2?"),
+                                   QStringLiteral("Ошибка! | Не удалось стереть блок №6!")}));
+    QCOMPARE(messages_->Messages()[0].buttons, QMessageBox::Yes | QMessageBox::No);
+    QVERIFY(!form.Connected());
+    QVERIFY(!Button(form, "Button3")->isEnabled());
+    QCOMPARE(form.findChild<QLabel*>(QStringLiteral("Label3"))->text(), QStringLiteral("Ошибка"));
+  }
+
+  void eraseAnsweredNoOrYes() {
+    StartLoader(1, {{0, 1152, 100, "zero"}, {5, 2048, 300, "five"}});
+    TRecProject project;
+    TLoadForm form(nullptr, 0, project);
+    ShowAndRead(form);
+    Table(form)->SelectRow(1);
+    messages_->QueueAnswer(QMessageBox::No);
+    Button(form, "Button3")->click();
+    QCOMPARE(Table(form)->RowCount(), 3);
+    messages_->QueueAnswer(QMessageBox::Yes);
+    Button(form, "Button3")->click();
+    QCOMPARE(Table(form)->RowCount(), 2);
+    QCOMPARE(Table(form)->Cell(1, 1), QStringLiteral("five"));
+    const std::string memory = StopAndReadMemory();
+    QVERIFY(EntryEmpty(DirectoryIn(memory), 0));
+    QCOMPARE(ReadEntry(DirectoryIn(memory), 5).name, std::string("five"));
+  }
+
+  void anImageLargerThanTheFreeSpaceIsRefusedBeforeSending() {
+    const std::vector<Block> blocks = {{0, 1152, 20000, "big"}};
+    StartLoader(1, blocks);
+    const std::string before = MemoryWith(1, blocks);
+    TRecProject project;
+    const std::string image(12000, 'i');
+    TLoadForm form(reinterpret_cast<const uint8_t*>(image.data()), image.size(), project);
+    ShowAndRead(form);
+    Button(form, "Button5")->click();
+    QCOMPARE(Texts(), QStringList{QStringLiteral(
+                          "Ошибка! | Недостаточно места в загрузчике! Удалите какие-либо данные!")});
+    QVERIFY(StopAndReadMemory() == before);
+    QVERIFY(sim_.Log().find("command 0x15") == std::string::npos);
+  }
+
+  void fragmentedSpaceAsksAboutTheReorganisation() {
+    // Three gaps of 6400 bytes; 8000 bytes fit only after packing.
+    const std::vector<Block> blocks = {
+        {0, 7552, 4000, "b"}, {1, 17984, 4000, "c"}, {2, 28416, 4000, "d"}};
+    StartLoader(1, blocks);
+    const std::string before = MemoryWith(1, blocks);
+    TRecProject project;
+    const std::string image = Pattern(8000, 99);
+    TLoadForm form(reinterpret_cast<const uint8_t*>(image.data()), image.size(), project);
+    form.SetBlockName(Utf8ToCp1251(u8"  Очень длинное имя блока  "));
+    ShowAndRead(form);
+
+    messages_->QueueAnswer(QMessageBox::No);
+    Button(form, "Button5")->click();
+    QCOMPARE(Texts(), QStringList{QStringLiteral(
+                          "Внимание! | Нет свободного блока достаточного размера! Произвести "
+                          "оптимизацию?")});
+    QCOMPARE(Table(form)->RowCount(), 4);
+    QVERIFY(sim_.Log().find("command 0x15") == std::string::npos);  // nothing written
+
+    messages_->Clear();
+    messages_->QueueAnswer(QMessageBox::Yes);
+    Button(form, "Button5")->click();
+    QCOMPARE(Texts().size(), 1);
+    QVERIFY(form.Connected());
+    QCOMPARE(Table(form)->RowCount(), 5);
+    QCOMPARE(Table(form)->Cell(1, 4), QStringLiteral("Очень длинное и"));
+    QCOMPARE(Table(form)->Cell(2, 4), QStringLiteral("8000"));
+
+    const std::string memory = StopAndReadMemory();
+    QVERIFY(memory.substr(0, 1152) != before.substr(0, 1152));
+    const LoaderDirectory d = DirectoryIn(memory);
+    const DirEntry stored = ReadEntry(d, 3);
+    QCOMPARE(stored.start, 13248u);
+    QCOMPARE(stored.name, Utf8ToCp1251(u8"Очень длинное и"));
+    QVERIFY(memory.substr(13248, 8000) == image);
+    for (int i = 0; i < 3; ++i) {
+      const DirEntry e = ReadEntry(d, i);
+      QCOMPARE(e.start, 1152u + 4032u * static_cast<uint32_t>(i));
+      QVERIFY(memory.substr(e.start, 4000) == Pattern(4000, static_cast<unsigned>(i)));
+    }
+  }
+
+  void toFileWritesExactlyTheBlock() {
+    StartLoader(2, {{3, 1280, 300, "three"}});
+    TRecProject project;
+    TLoadForm form(nullptr, 0, project);
+    ShowAndRead(form);
+    FileDialogCapture dialogs;
+    const std::string path = (dir_ / "block.bin").string();
+    dialogs.QueueAnswer(path);
+    Table(form)->SelectRow(1);
+    Button(form, "Button7")->click();
+    QCOMPARE(dialogs.Requests().size(), size_t{1});
+    QCOMPARE(dialogs.Requests()[0].title, QStringLiteral("Сохранить данные в файл"));
+    std::string bytes;
+    QVERIFY(ReadWholeFile(path, bytes));
+    QVERIFY(bytes == Pattern(300, 3));
+    QCOMPARE(form.findChild<QLabel*>(QStringLiteral("Label3"))->text(), QStringLiteral("OK"));
+  }
+
+  void passwordsOfEightAcceptedNineRefusedAndWritten() {
+    StartLoader(1, {});
+    TRecProject project;
+    TLoadForm form(nullptr, 0, project);
+    ShowAndRead(form);
+    const auto change = [&](int slot, const QString& text) {
+      WhenModal([slot, text](QWidget* pad) {
+        QTimer::singleShot(0, [text] {
+          QWidget* input = QApplication::activeModalWidget();
+          QVERIFY(input);
+          input->findChild<QLineEdit*>(QStringLiteral("Edit1"))->setText(text);
+          input->findChild<QLineEdit*>(QStringLiteral("Edit2"))->setText(text);
+          input->findChild<QPushButton*>(QStringLiteral("okButton"))->click();
+        });
+        Click(pad, QString("Button%1").arg(slot).toLatin1().constData());
+      });
+      Button(form, "Button10")->click();
+    };
+    change(2, QStringLiteral("12345678"));
+    QCOMPARE(Settings().Password[1], std::string("12345678"));
+    QCOMPARE(Texts(), QStringList{});
+    change(3, QStringLiteral("123456789"));
+    QCOMPARE(Settings().Password[2], std::string());
+    QCOMPARE(Texts(), QStringList{QStringLiteral("Ошибка | Слишком длинный пароль")});
+
+    WhenModal([](QWidget* pad) { Click(pad, "Button10"); });  // "В загрузчик"
+    Button(form, "Button10")->click();
+    QCOMPARE(Texts().size(), 1);
+    const std::string memory = StopAndReadMemory();
+    QVERIFY(memory.substr(1024 + 16, 9) == "\x08" "12345678");
+    QVERIFY(memory.substr(1024, 16) == std::string(16, '\0'));
+  }
+
+  void screenshotWhenAsked() {
+    const QString shots = qEnvironmentVariable("LENTAR_SHOTS_DIR");
+    if (shots.isEmpty()) QSKIP("LENTAR_SHOTS_DIR not set");
+    StartLoader(3, {{0, 1152, 2300, Utf8ToCp1251(u8"Акция недели")},
+                    {1, 4096, 812, Utf8ToCp1251(u8"Погода")},
+                    {4, 8192, 17040, Utf8ToCp1251(u8"Меню ресторана")}});
+    TRecProject project;
+    const std::string image(4217, 'x');
+    TLoadForm form(reinterpret_cast<const uint8_t*>(image.data()), image.size(), project);
+    form.SetBlockName(Utf8ToCp1251(u8"Новости"));
+    ShowAndRead(form);
+    QTest::qWait(200);
+    QVERIFY(form.grab().save(shots + QStringLiteral("/loadform.png")));
+  }
+
+  void mainWindowCommandsOpenTheLoaderWindow() {
+    StartLoader(1, {});
+    QTemporaryDir folder;
+    SetProgramFolder(FromNativePath(folder.path().toStdString()) + "/");
+    EnsureFolder(FontsFolder());
+    TRecProject project;
+    TMainLentarForm main(project, std::string());
+    main.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&main));
+    messages_->Clear();  // no font archive in the new folder
+    // The main window read its (missing) settings file when it was shown.
+    Settings().I2CPortDevice = sim_.Link();
+    LoaderSwitchPause = 5;
+    Memo(main)->setPlainText(QStringLiteral("Привет"));
+    project.LoaderBlockName = "hello";
+    for (const char* command : {"button", "menu"}) {
+      OnDialog(QStringLiteral("LoadForm"), [](QWidget* window) {
+        auto* size = window->findChild<QLabel*>(QStringLiteral("Label1"));
+        QTRY_VERIFY_WITH_TIMEOUT(!size->text().isEmpty(), 10000);
+        QCOMPARE(window->findChild<QLabel*>(QStringLiteral("Label1"))->text(),
+                 QStringLiteral("Размер данных: 6"));
+        QCOMPARE(window->findChild<QLineEdit*>(QStringLiteral("Edit1"))->text(),
+                 QStringLiteral("hello"));
+        Click(window, "Button5");
+        Click(window, "Button1");
+      });
+      if (QString(command) == QStringLiteral("button")) {
+        Button(main, "Button11")->click();
+      } else {
+        main.findChild<QAction*>(QStringLiteral("UploadLoaderItem"))->trigger();
+      }
+      QVERIFY(!LoaderPort().IsOpen());
+    }
+    QCOMPARE(Texts(), QStringList{});
+    const LoaderDirectory d = DirectoryIn(StopAndReadMemory());
+    QCOMPARE(BlockEntries(d).size(), size_t{2});
+    QCOMPARE(ReadEntry(d, 0).name, std::string("hello"));
+  }
+};
+
+QTEST_MAIN(LoadFormTest)
+#include "test_loadform.moc"
