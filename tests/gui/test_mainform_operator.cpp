@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QLabel>
+#include <QLocale>
 #include <QPlainTextDocumentLayout>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -280,6 +281,9 @@ class MainFormOperatorTest : public QObject, private MainWindowFixture {
     QCOMPARE(dialog.labelText(QFileDialog::Accept), Q(u8"&Сохранить"));
     QCOMPARE(dialog.labelText(QFileDialog::Reject), Q(u8"Отмена"));
     QCOMPARE(dialog.labelText(QFileDialog::LookIn), Q(u8"Перейти к:"));
+    // Sizes and dates of the file list follow the Russian locale.
+    QCOMPARE(QLocale().language(), QLocale::Russian);
+    QVERIFY(QLocale().formattedDataSize(248).startsWith(Q(u8"248 байт")));
 
     // The editor's context menu.
     ShowMainForm();

@@ -1,5 +1,6 @@
-// Screenshots of the main window with a Cyrillic set and of its preview
-// running, taken on a real X display. Skipped unless LENTAR_SHOTS_DIR names
+// Screenshots of the main window with a Cyrillic set (tags coloured, the
+// status bar), of its preview running, of the open-file dialog and of the
+// preview of an empty board, taken on a real X display. Skipped unless LENTAR_SHOTS_DIR names
 // the folder for the PNG files; run under Xvfb, for example:
 //
 //   LENTAR_SHOTS_DIR=/tmp/shots QT_QPA_PLATFORM=xcb
@@ -7,7 +8,9 @@
 //   (one command line)
 //
 // The font archive is the one the build puts beside the binaries.
+#include <QAction>
 #include <QApplication>
+#include <QDialog>
 #include <QFile>
 #include <QPlainTextEdit>
 #include <QScreen>
@@ -23,6 +26,7 @@
 #include "core/settings.h"
 #include "core/textutil.h"
 #include "gui/common/messages.h"
+#include "gui/common/qttranslations.h"
 #include "gui/editor/mainlentarform.h"
 #include "markup/fonts.h"
 
@@ -72,7 +76,8 @@ class MainFormScreenshots : public QObject {
       out << Utf8ToCp1251(
           u8"{[Font:1]}{[FCol:1]}Добро пожаловать!{[Pause:150]} {[FCol:2]}Скидки до 50% "
           u8"на всё{[Sp:12]}{[FCol:3]}Открыто с 9:00 до 21:00\r\n"
-          u8"{[Font:0]}Тел. 8 (800) 555-35-35 {[Spd:2]}Ждём вас!");
+          u8"{[Font:0]}Тел. 8 (800) 555-35-35 {[Spd:2]}Ждём вас!\r\n"
+          u8"&#171;Ёлки&#187; {[Speed:3]}{[Eff:2,100,0,0,4]}{[Par:0,40]} {[Blink:50");
     }
     {
       std::ofstream ini(NativePath(SettingsFilePath()), std::ios::binary);
@@ -82,6 +87,7 @@ class MainFormScreenshots : public QObject {
           << set << "\r\n";
     }
 
+    InstallQtTranslations(*QCoreApplication::instance());  // as the editor does
     MessageCapture capture;
     TRecProject project(std::make_unique<TTabFontList>());
     TMainLentarForm form(project, std::string());
@@ -104,6 +110,30 @@ class MainFormScreenshots : public QObject {
     form.findChild<QPushButton*>("Button10")->click();
     QVERIFY(captured);
     QVERIFY(capture.Messages().empty());
+
+    // The open-file dialog, as Qt draws it where the desktop offers none.
+    captured = false;
+    QTimer::singleShot(800, [&] {
+      captured = CaptureScreen(shots + "/open-dialog.png");
+      if (QWidget* dialog = QApplication::activeModalWidget()) {
+        static_cast<QDialog*>(dialog)->reject();
+      }
+    });
+    form.findChild<QAction*>("OpenItem")->trigger();
+    QVERIFY(captured);
+
+    // The preview of an empty board: the LEDs that are off still show.
+    form.findChild<QAction*>("NewItem")->trigger();
+    captured = false;
+    QTimer::singleShot(800, [&] {
+      captured = CaptureScreen(shots + "/emulation-empty.png");
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w->objectName() == QStringLiteral("RForm") && w->isVisible()) w->close();
+      }
+    });
+    form.findChild<QPushButton*>("Button10")->click();
+    Pump(1000);  // an empty set may end its run at once; the window stays
+    QVERIFY(captured);
     form.hide();
   }
 };

@@ -1,6 +1,9 @@
 #include "gui/common/filedialogs.h"
 
 #include <QFileDialog>
+#include <QHeaderView>
+#include <QSplitter>
+#include <QTreeView>
 #include <filesystem>
 
 #include "core/paths.h"
@@ -127,6 +130,17 @@ std::vector<std::string> RunFileDialog(QWidget* parent, const FileDialogRequest&
       dialog.setAcceptMode(QFileDialog::AcceptOpen);
       dialog.setFileMode(request.multiple ? QFileDialog::ExistingFiles
                                           : QFileDialog::ExistingFile);
+    }
+    // Room for the names, sizes, types and dates of a folder's files; the
+    // detail columns of Qt's own dialog as wide as their texts.
+    dialog.resize(dialog.sizeHint().expandedTo(QSize(820, 480)));
+    if (auto* details = dialog.findChild<QTreeView*>(QStringLiteral("treeView"))) {
+      for (int column = 1; column < 4; ++column) {
+        details->header()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+      }
+    }
+    if (auto* places = dialog.findChild<QSplitter*>(QStringLiteral("splitter"))) {
+      places->setSizes({170, 650});  // "Компьютер" and the home folder readable
     }
     // The read-only box of other platforms' dialogs has no counterpart here.
     (void)hideReadOnly;

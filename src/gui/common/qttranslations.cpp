@@ -16,6 +16,10 @@ bool InstallQtTranslations(QCoreApplication& app) {
     return false;
   }
   QCoreApplication::installTranslator(base);
+  // Qt's own formatting follows the default locale: file sizes, dates
+  // and the names of file types in the file dialogs. The keyboard layouts keep
+  // asking the system's locale.
+  QLocale::setDefault(russian);
   auto* serial = new QTranslator(&app);
   if (serial->load(russian, QStringLiteral("qtserialport"), QStringLiteral("_"), folder)) {
     QCoreApplication::installTranslator(serial);
