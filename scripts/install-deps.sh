@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-serialport-dev libgl-dev
-  libjpeg-dev libgif-dev libfreetype-dev zlib1g-dev
+  libjpeg-dev libpng-dev libgif-dev libfreetype-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb xauth socat ser2net

@@ -19,5 +19,6 @@ int RunPreview(const Args& args);  // run the emulation, write GIF/PNG/raw frame
 int RunBoard(const Args& args);    // talk to a board over a serial port
 int RunLoader(const Args& args);   // manage a loader's blocks over a serial port
 int RunPorts(const Args& args);    // list the serial ports of this computer
+int RunPicture(const Args& args);  // picture file to picture tag and tag to BMP
 
 }  // namespace lentar::cli

@@ -21,6 +21,7 @@ void PrintUsage(std::FILE* out) {
       "  board CMD     read and set a board over a serial port, upload to it\n"
       "  loader CMD    store blocks in a loader, list, read and erase them\n"
       "  ports         list the serial ports of this computer\n"
+      "  picture CMD   import a BMP/JPG/ICO/TXT picture as a picture tag, export a tag as BMP\n"
       "\n"
       "Run 'lentar-cli COMMAND --help' for the options of a command.\n"
       "Exit status: 0 success, 1 refused input, 2 usage error.\n",
@@ -50,6 +51,7 @@ int main(int argc, char** argv) {
   if (command == "board") return RunBoard(args);
   if (command == "loader") return RunLoader(args);
   if (command == "ports") return RunPorts(args);
+  if (command == "picture") return RunPicture(args);
   std::fprintf(stderr, "lentar-cli: unknown command '%s'\n\n", command.c_str());
   PrintUsage(stderr);
   return kExitUsage;

@@ -375,9 +375,10 @@ QWidget* TMainLentarForm::CreateButtonPanel() {
   connect(effectButton_, &QPushButton::clicked, this, &TMainLentarForm::EffectButtonClick);
   connect(colorButton_, &QPushButton::clicked, this, &TMainLentarForm::ColorButtonClick);
   connect(symbolsButton_, &QPushButton::clicked, this, &TMainLentarForm::SymbolsButtonClick);
-  // Picture tags and the board upload come with their own windows.
   connect(toLoaderButton_, &QPushButton::clicked, this, &TMainLentarForm::LoaderButtonClick);
-  for (QPushButton* b : {pictureButton_, toBoardButton_}) {
+  connect(pictureButton_, &QPushButton::clicked, this, &TMainLentarForm::PictureButtonClick);
+  // The board upload comes with its own window.
+  for (QPushButton* b : {toBoardButton_}) {
     b->setEnabled(false);
   }
   // The recoding paste is one command with the menu's: the button follows

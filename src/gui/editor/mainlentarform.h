@@ -126,6 +126,7 @@ class TMainLentarForm : public QMainWindow {
   void EffectButtonClick();
   void ColorButtonClick();
   void SymbolsButtonClick();
+  void PictureButtonClick();
 
   void ShowEmulation();
   // Asks a running preview to stop.

@@ -1,11 +1,12 @@
 // The main window's tag buttons that open the tag dialogs: "Параметр",
-// "Эффект", "Цвет" and "Символы".
+// "Эффект", "Цвет", "Символы" and "Изображение".
 #include <QTextCursor>
 #include <algorithm>
 
 #include "core/project.h"
 #include "core/settings.h"
 #include "core/textutil.h"
+#include "gui/editor/imgform.h"
 #include "gui/editor/mainlentarform.h"
 #include "gui/editor/settextedit.h"
 #include "gui/markup/colorform.h"
@@ -85,6 +86,16 @@ void TMainLentarForm::SymbolsButtonClick() {
   const std::string text = ChooseSymbols(this, *bank, QStringLiteral("Вставить символы"));
   if (text.empty()) return;
   memo_->ReplaceRange(start, end, text, start + static_cast<int>(text.size()));
+}
+
+void TMainLentarForm::PictureButtonClick() {
+  const EditTarget target = FindEditTarget(*memo_, "IMG");
+  SelectTarget(*memo_, target);
+  std::string tag = target.text;
+  const TSettings& settings = Settings();
+  if (!EditPicture(this, tag, settings.DefFontHeight, settings.ColorChannelCount, settings.ChannelColors))
+    return;
+  memo_->ReplaceRange(target.start, target.end, tag, target.start + 3);
 }
 
 }  // namespace lentar::gui

@@ -1,0 +1,698 @@
+#include "markup/picturefile.h"
+
+// clang-format off
+#include <cstdio>
+#include <csetjmp>
+#include <jpeglib.h>
+#include <png.h>
+// clang-format on
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+
+#include "core/atomicfile.h"
+#include "core/paths.h"
+#include "core/textutil.h"
+#include "markup/emulation.h"
+
+namespace lentar {
+
+namespace {
+
+// ---- Little-endian fields -------------------------------------------------
+
+uint32_t U16(std::string_view b, size_t at) {
+  return static_cast<uint32_t>(static_cast<uint8_t>(b[at])) |
+         static_cast<uint32_t>(static_cast<uint8_t>(b[at + 1])) << 8;
+}
+uint32_t U32(std::string_view b, size_t at) {
+  return U16(b, at) | U16(b, at + 2) << 16;
+}
+int32_t I32(std::string_view b, size_t at) { return static_cast<int32_t>(U32(b, at)); }
+
+void PutU16(std::string& s, size_t at, uint32_t v) {
+  s[at] = static_cast<char>(v & 0xFF);
+  s[at + 1] = static_cast<char>((v >> 8) & 0xFF);
+}
+void PutU32(std::string& s, size_t at, uint32_t v) {
+  PutU16(s, at, v & 0xFFFF);
+  PutU16(s, at + 2, v >> 16);
+}
+
+uint32_t Bgr(uint32_t r, uint32_t g, uint32_t b) { return r | (g << 8) | (b << 16); }
+
+// Colour times alpha / 255: a pixel of an icon drawn onto black.
+uint32_t OnBlack(uint32_t r, uint32_t g, uint32_t b, uint32_t a) {
+  return Bgr((r * a + 127) / 255, (g * a + 127) / 255, (b * a + 127) / 255);
+}
+
+bool SizeAllowed(uint64_t width, uint64_t height) {
+  return width > 0 && height > 0 && width <= (1u << 20) && height <= (1u << 20) &&
+         width * height <= kMaxRasterPixels;
+}
+
+// ---- Device-independent bitmaps (BMP files and bitmap icon images) ------
+
+// One colour field of a 16- or 32-bit pixel, scaled to 0..255.
+struct BitField {
+  uint32_t mask = 0;
+  int shift = 0;
+  uint64_t max = 0;
+  explicit BitField(uint32_t m) : mask(m) {
+    if (m == 0) return;
+    shift = std::countr_zero(m);
+    max = (uint64_t{1} << std::popcount(m >> shift)) - 1;
+  }
+  uint32_t Read(uint32_t pixel) const {
+    if (mask == 0 || max == 0) return 0;
+    const uint64_t v = (pixel & mask) >> shift;
+    return static_cast<uint32_t>(std::min<uint64_t>(255, (v * 255 + max / 2) / max));
+  }
+};
+
+constexpr uint32_t kBiRgb = 0, kBiRle8 = 1, kBiRle4 = 2, kBiBitFields = 3, kBiAlphaBitFields = 6;
+
+// Expands run-length coded pixel indexes (4 or 8 bits) into indexes, bottom
+// row first as stored. False when the data ends before the end-of-picture
+// code (and before the last row is complete).
+bool DecodeRle(std::string_view data, int bits, int width, int height, std::vector<uint8_t>& out) {
+  out.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
+  int64_t x = 0, y = 0;
+  size_t at = 0;
+  auto put = [&](uint8_t index) {
+    if (x < width && y < height) out[static_cast<size_t>(y * width + x)] = index;
+    ++x;
+  };
+  while (at + 2 <= data.size()) {
+    const uint8_t count = static_cast<uint8_t>(data[at]);
+    const uint8_t value = static_cast<uint8_t>(data[at + 1]);
+    at += 2;
+    if (count > 0) {
+      for (int i = 0; i < count; ++i)
+        put(bits == 8 ? value : static_cast<uint8_t>(i % 2 == 0 ? value >> 4 : value & 0x0F));
+      continue;
+    }
+    if (value == 0) {  // end of row
+      x = 0;
+      ++y;
+    } else if (value == 1) {  // end of picture
+      return true;
+    } else if (value == 2) {  // move by dx, dy
+      if (at + 2 > data.size()) return false;
+      x += static_cast<uint8_t>(data[at]);
+      y += static_cast<uint8_t>(data[at + 1]);
+      at += 2;
+    } else {  // value literal indexes, padded to a whole word
+      const size_t bytes = bits == 8 ? value : (value + 1u) / 2;
+      if (at + bytes > data.size()) return false;
+      for (int i = 0; i < value; ++i) {
+        const uint8_t b = static_cast<uint8_t>(data[at + (bits == 8 ? i : i / 2)]);
+        put(bits == 8 ? b : static_cast<uint8_t>(i % 2 == 0 ? b >> 4 : b & 0x0F));
+      }
+      at += (bytes + 1) & ~size_t{1};
+    }
+    if (y >= height) return true;
+  }
+  return y >= height;
+}
+
+// Decodes a bitmap whose info header starts at dib[0]. pixelOffset is where
+// its pixels start within dib, or 0 to take them right after the header,
+// the colour masks and the palette. An icon image is twice as high as the
+// picture (colours, then the transparency mask); on black only the colours
+// (and, at 32 bits, their alpha) matter.
+bool DecodeDib(std::string_view dib, size_t pixelOffset, bool icon, RgbImage& out) {
+  if (dib.size() < 12) return false;
+  const uint32_t headerSize = U32(dib, 0);
+  int64_t width = 0, height = 0;
+  uint32_t bits = 0, compression = kBiRgb, coloursUsed = 0;
+  size_t paletteEntry = 4;
+  if (headerSize == 12) {
+    width = U16(dib, 4);
+    height = static_cast<int16_t>(U16(dib, 6));
+    bits = U16(dib, 10);
+    paletteEntry = 3;
+  } else if (headerSize >= 40 && headerSize <= 124 && headerSize <= dib.size()) {
+    width = I32(dib, 4);
+    height = I32(dib, 8);
+    bits = U16(dib, 14);
+    compression = U32(dib, 16);
+    coloursUsed = U32(dib, 32);
+  } else {
+    return false;
+  }
+  if (headerSize > dib.size()) return false;
+
+  bool topDown = false;
+  if (height < 0) {
+    topDown = true;
+    height = -height;
+  }
+  if (icon) {
+    if (topDown) return false;
+    height /= 2;
+  }
+  if (!SizeAllowed(static_cast<uint64_t>(std::max<int64_t>(width, 0)),
+                   static_cast<uint64_t>(height)))
+    return false;
+
+  const bool paletted = bits == 1 || bits == 4 || bits == 8;
+  if (!paletted && bits != 16 && bits != 24 && bits != 32) return false;
+  switch (compression) {
+    case kBiRgb: break;
+    case kBiRle8: if (bits != 8 || topDown) return false; break;
+    case kBiRle4: if (bits != 4 || topDown) return false; break;
+    case kBiBitFields:
+    case kBiAlphaBitFields: if (bits != 16 && bits != 32) return false; break;
+    default: return false;
+  }
+
+  // Colour masks: inside a longer header, or right after a 40-byte one.
+  size_t at = headerSize;
+  uint32_t masks[4] = {0, 0, 0, 0};
+  if (compression == kBiBitFields || compression == kBiAlphaBitFields) {
+    const int count = compression == kBiAlphaBitFields ? 4 : 3;
+    if (headerSize >= 40 + 4u * count) {
+      for (int i = 0; i < count; ++i) masks[i] = U32(dib, 40 + 4 * i);
+    } else {
+      if (at + 4u * count > dib.size()) return false;
+      for (int i = 0; i < count; ++i) masks[i] = U32(dib, at + 4 * i);
+      at += 4u * count;
+    }
+  } else if (bits == 16) {
+    masks[0] = 0x7C00, masks[1] = 0x03E0, masks[2] = 0x001F;
+  } else if (bits == 32) {
+    masks[0] = 0xFF0000, masks[1] = 0xFF00, masks[2] = 0xFF, masks[3] = icon ? 0xFF000000u : 0;
+  }
+
+  std::vector<uint32_t> palette;
+  if (paletted) {
+    const uint32_t most = 1u << bits;
+    const uint32_t count = coloursUsed == 0 || coloursUsed > most ? most : coloursUsed;
+    if (at + static_cast<size_t>(count) * paletteEntry > dib.size()) return false;
+    palette.resize(most, 0);
+    for (uint32_t i = 0; i < count; ++i) {
+      const size_t e = at + i * paletteEntry;
+      palette[i] = Bgr(static_cast<uint8_t>(dib[e + 2]), static_cast<uint8_t>(dib[e + 1]),
+                       static_cast<uint8_t>(dib[e]));
+    }
+    at += static_cast<size_t>(count) * paletteEntry;
+  }
+  if (pixelOffset == 0) pixelOffset = at;
+  if (pixelOffset > dib.size()) return false;
+  const std::string_view data = dib.substr(pixelOffset);
+
+  const int w = static_cast<int>(width);
+  const int h = static_cast<int>(height);
+  out.width = w;
+  out.height = h;
+
+  if (compression == kBiRle8 || compression == kBiRle4) {
+    std::vector<uint8_t> indexes;
+    if (!DecodeRle(data, static_cast<int>(bits), w, h, indexes)) return false;
+    out.pixels.assign(static_cast<size_t>(w) * h, 0);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x)
+        out.pixels[static_cast<size_t>(h - 1 - y) * w + x] = palette[indexes[static_cast<size_t>(y) * w + x]];
+    return true;
+  }
+
+  const uint64_t stride = (static_cast<uint64_t>(w) * bits + 31) / 32 * 4;
+  if (stride * static_cast<uint64_t>(h) > data.size()) return false;
+  out.pixels.assign(static_cast<size_t>(w) * h, 0);
+  const BitField red(masks[0]), green(masks[1]), blue(masks[2]), alpha(masks[3]);
+  bool anyAlpha = false;
+  for (int row = 0; row < h; ++row) {
+    const int y = topDown ? row : h - 1 - row;
+    const std::string_view line = data.substr(static_cast<size_t>(row * stride), stride);
+    uint32_t* dest = out.pixels.data() + static_cast<size_t>(y) * w;
+    for (int x = 0; x < w; ++x) {
+      switch (bits) {
+        case 1: dest[x] = palette[(static_cast<uint8_t>(line[x / 8]) >> (7 - x % 8)) & 1]; break;
+        case 4: dest[x] = palette[(static_cast<uint8_t>(line[x / 2]) >> (x % 2 == 0 ? 4 : 0)) & 0x0F]; break;
+        case 8: dest[x] = palette[static_cast<uint8_t>(line[x])]; break;
+        case 24:
+          dest[x] = Bgr(static_cast<uint8_t>(line[3 * x + 2]), static_cast<uint8_t>(line[3 * x + 1]),
+                        static_cast<uint8_t>(line[3 * x]));
+          break;
+        default: {
+          const uint32_t px = bits == 16 ? U16(line, 2 * static_cast<size_t>(x)) : U32(line, 4 * static_cast<size_t>(x));
+          const uint32_t a = alpha.Read(px);
+          if (a != 0) anyAlpha = true;
+          dest[x] = Bgr(red.Read(px), green.Read(px), blue.Read(px)) | (a << 24);
+        }
+      }
+    }
+  }
+  // Alpha only counts in an icon that uses it; a zero alpha channel means an
+  // icon of the older kind, drawn through its mask.
+  for (uint32_t& p : out.pixels) {
+    const uint32_t a = p >> 24;
+    p &= 0x00FFFFFF;
+    if (anyAlpha && masks[3] != 0) p = OnBlack(p & 0xFF, (p >> 8) & 0xFF, (p >> 16) & 0xFF, a);
+  }
+  return true;
+}
+
+// ---- PNG images inside icons ---------------------------------------------
+
+bool DecodePng(std::string_view bytes, RgbImage& out) {
+  png_image image;
+  std::memset(&image, 0, sizeof image);
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_memory(&image, bytes.data(), bytes.size())) return false;
+  if (!SizeAllowed(image.width, image.height)) {
+    png_image_free(&image);
+    return false;
+  }
+  image.format = PNG_FORMAT_RGBA;
+  std::vector<uint8_t> rgba(PNG_IMAGE_SIZE(image));
+  if (!png_image_finish_read(&image, nullptr, rgba.data(), 0, nullptr)) {
+    png_image_free(&image);
+    return false;
+  }
+  out.width = static_cast<int>(image.width);
+  out.height = static_cast<int>(image.height);
+  out.pixels.resize(static_cast<size_t>(out.width) * out.height);
+  for (size_t i = 0; i < out.pixels.size(); ++i)
+    out.pixels[i] = OnBlack(rgba[4 * i], rgba[4 * i + 1], rgba[4 * i + 2], rgba[4 * i + 3]);
+  return true;
+}
+
+// ---- JPEG -----------------------------------------------------------------
+
+struct JpegErrors {
+  jpeg_error_mgr manager;
+  std::jmp_buf jump;
+};
+
+[[noreturn]] void JpegFail(j_common_ptr cinfo) {
+  std::longjmp(reinterpret_cast<JpegErrors*>(cinfo->err)->jump, 1);
+}
+
+// Warnings (level -1) mean a truncated or corrupt stream: refuse the file
+// rather than show a picture padded with grey. Trace messages are dropped.
+void JpegMessage(j_common_ptr cinfo, int level) {
+  if (level < 0) JpegFail(cinfo);
+}
+
+// The decompressor with its error handling, freed on every path.
+class JpegReader {
+ public:
+  JpegReader() {
+    cinfo_.err = jpeg_std_error(&errors_.manager);
+    errors_.manager.error_exit = JpegFail;
+    errors_.manager.emit_message = JpegMessage;
+    jpeg_create_decompress(&cinfo_);
+    // Without a backing store libjpeg refuses a picture that needs more.
+    cinfo_.mem->max_memory_to_use = 256L * 1024 * 1024;
+  }
+  // Called after setjmp: libjpeg reports an empty source as an error.
+  void Source(std::string_view bytes) {
+    jpeg_mem_src(&cinfo_, reinterpret_cast<const unsigned char*>(bytes.data()),
+                 static_cast<unsigned long>(bytes.size()));
+  }
+  ~JpegReader() { jpeg_destroy_decompress(&cinfo_); }
+  JpegReader(const JpegReader&) = delete;
+  JpegReader& operator=(const JpegReader&) = delete;
+
+  jpeg_decompress_struct cinfo_{};
+  JpegErrors errors_{};
+};
+
+bool JpegHeaderAllowed(const jpeg_decompress_struct& cinfo) {
+  const uint64_t w = cinfo.image_width, h = cinfo.image_height;
+  return w > 0 && h > 0 && w * h <= kMaxJpegPixels;
+}
+
+// The body of DecodeJpeg; setjmp lives in the caller with nothing to destroy
+// between it and the libjpeg calls.
+bool ReadJpeg(JpegReader& reader, int minHeight, int firstRow, int rowCount, int maxColumns,
+              RgbImage& out, std::vector<uint8_t>& line) {
+  jpeg_decompress_struct& cinfo = reader.cinfo_;
+  jpeg_read_header(&cinfo, TRUE);
+  if (!JpegHeaderAllowed(cinfo)) return false;
+  const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+  cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
+  cinfo.scale_denom = 8;
+  cinfo.scale_num = 8;
+  if (minHeight > 0) {
+    for (unsigned num = 1; num <= 8; ++num) {
+      cinfo.scale_num = num;
+      jpeg_calc_output_dimensions(&cinfo);
+      if (cinfo.output_height >= static_cast<unsigned>(minHeight)) break;
+    }
+  }
+  jpeg_start_decompress(&cinfo);
+  const int width = static_cast<int>(cinfo.output_width);
+  const int height = static_cast<int>(cinfo.output_height);
+  const int components = cinfo.output_components;
+  if ((cmyk && components != 4) || (!cmyk && components != 3)) return false;
+  const int first = std::clamp(firstRow, 0, height);
+  const int last = rowCount < 0 ? height : std::min(height, first + rowCount);
+  const int keepColumns = maxColumns < 0 ? width : std::min(width, maxColumns);
+  if (last > first && !SizeAllowed(static_cast<uint64_t>(std::max(keepColumns, 1)),
+                                   static_cast<uint64_t>(last - first)))
+    return false;
+
+  out.width = keepColumns;
+  out.height = last - first;
+  out.pixels.assign(static_cast<size_t>(out.width) * out.height, 0);
+  line.resize(static_cast<size_t>(width) * components);
+  JSAMPROW row = line.data();
+  while (cinfo.output_scanline < static_cast<unsigned>(last)) {
+    const int y = static_cast<int>(cinfo.output_scanline);
+    if (jpeg_read_scanlines(&cinfo, &row, 1) != 1) return false;
+    if (y < first) continue;
+    uint32_t* dest = out.pixels.data() + static_cast<size_t>(y - first) * out.width;
+    for (int x = 0; x < keepColumns; ++x) {
+      const uint8_t* p = line.data() + static_cast<size_t>(x) * components;
+      if (cmyk) {
+        // Adobe writes CMYK inverted: each stored value is 255 - ink.
+        const uint32_t k = p[3];
+        dest[x] = Bgr(p[0] * k / 255, p[1] * k / 255, p[2] * k / 255);
+      } else {
+        dest[x] = Bgr(p[0], p[1], p[2]);
+      }
+    }
+  }
+  jpeg_abort_decompress(&cinfo);
+  return true;
+}
+
+// ---- Import helpers --------------------------------------------------------
+
+std::string LowerExtension(std::string_view fileName) {
+  const std::string name = FileNameOf(fileName);
+  const size_t dot = name.rfind('.');
+  if (dot == std::string::npos) return std::string();
+  return LowerCase(std::string_view(name).substr(dot + 1));
+}
+
+// Per axis, the source pixels each target pixel takes and their weights.
+struct Tap {
+  int source;
+  double weight;
+};
+std::vector<std::vector<Tap>> AxisTaps(int from, int to) {
+  std::vector<std::vector<Tap>> taps(static_cast<size_t>(to));
+  const double step = static_cast<double>(from) / to;
+  for (int i = 0; i < to; ++i) {
+    if (step <= 1.0) {
+      const int s = std::min(from - 1, static_cast<int>((i + 0.5) * step));
+      taps[i].push_back({s, 1.0});
+      continue;
+    }
+    const double begin = i * step, end = (i + 1) * step;
+    for (int s = static_cast<int>(begin); s < from && s < end; ++s) {
+      const double w = std::min<double>(end, s + 1) - std::max<double>(begin, s);
+      if (w > 0) taps[i].push_back({s, w});
+    }
+  }
+  return taps;
+}
+
+}  // namespace
+
+// ---- Public readers --------------------------------------------------------
+
+bool DecodeBmp(std::string_view bytes, RgbImage& out) {
+  if (bytes.size() < 14 + 12 || bytes[0] != 'B' || bytes[1] != 'M') return false;
+  const uint32_t pixelOffset = U32(bytes, 10);
+  RgbImage image;
+  // Some writers leave the pixel offset 0: the pixels then follow the palette.
+  if ((pixelOffset != 0 && pixelOffset < 14 + 12) || pixelOffset > bytes.size()) return false;
+  if (!DecodeDib(bytes.substr(14), pixelOffset == 0 ? 0 : pixelOffset - 14, false, image))
+    return false;
+  out = std::move(image);
+  return true;
+}
+
+bool DecodeIcon(std::string_view bytes, int rows, RgbImage& out) {
+  if (bytes.size() < 6 || U16(bytes, 0) != 0) return false;
+  const uint32_t type = U16(bytes, 2), count = U16(bytes, 4);
+  if ((type != 1 && type != 2) || count == 0 || 6 + 16 * static_cast<size_t>(count) > bytes.size())
+    return false;
+
+  struct Entry {
+    int width, height, bits;
+    std::string_view data;
+  };
+  std::vector<Entry> entries;
+  for (uint32_t i = 0; i < count; ++i) {
+    const size_t e = 6 + 16 * static_cast<size_t>(i);
+    const uint32_t size = U32(bytes, e + 8), offset = U32(bytes, e + 12);
+    if (offset >= bytes.size() || size == 0) continue;
+    const int w = static_cast<uint8_t>(bytes[e]) == 0 ? 256 : static_cast<uint8_t>(bytes[e]);
+    const int h = static_cast<uint8_t>(bytes[e + 1]) == 0 ? 256 : static_cast<uint8_t>(bytes[e + 1]);
+    entries.push_back({w, h, static_cast<int>(U16(bytes, e + 6)), bytes.substr(offset, size)});
+  }
+  // The board's own height first, then the largest, then the deepest colour.
+  std::stable_sort(entries.begin(), entries.end(), [rows](const Entry& a, const Entry& b) {
+    if ((a.height == rows) != (b.height == rows)) return a.height == rows;
+    if (a.width * a.height != b.width * b.height) return a.width * a.height > b.width * b.height;
+    return a.bits > b.bits;
+  });
+  for (const Entry& entry : entries) {
+    RgbImage image;
+    const bool png = entry.data.size() >= 8 && entry.data.substr(0, 8) == "\x89PNG\r\n\x1a\n";
+    if (png ? DecodePng(entry.data, image) : DecodeDib(entry.data, 0, true, image)) {
+      out = std::move(image);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool ReadJpegSize(std::string_view bytes, int& width, int& height) {
+  if (bytes.size() < 4) return false;
+  JpegReader reader;
+  if (setjmp(reader.errors_.jump)) return false;
+  reader.Source(bytes);
+  jpeg_read_header(&reader.cinfo_, TRUE);
+  if (!JpegHeaderAllowed(reader.cinfo_)) return false;
+  width = static_cast<int>(reader.cinfo_.image_width);
+  height = static_cast<int>(reader.cinfo_.image_height);
+  return true;
+}
+
+bool DecodeJpeg(std::string_view bytes, int minHeight, int firstRow, int rowCount, int maxColumns,
+                RgbImage& out) {
+  RgbImage image;
+  std::vector<uint8_t> line;
+  if (bytes.size() < 4) return false;
+  JpegReader reader;
+  if (setjmp(reader.errors_.jump)) return false;
+  reader.Source(bytes);
+  if (!ReadJpeg(reader, minHeight, firstRow, rowCount, maxColumns, image, line)) return false;
+  out = std::move(image);
+  return true;
+}
+
+RgbImage ResampleImage(const RgbImage& image, int width, int height) {
+  RgbImage out;
+  out.width = std::max(1, width);
+  out.height = std::max(1, height);
+  out.pixels.assign(static_cast<size_t>(out.width) * out.height, 0);
+  if (image.width <= 0 || image.height <= 0) return out;
+  const auto xs = AxisTaps(image.width, out.width);
+  const auto ys = AxisTaps(image.height, out.height);
+  for (int y = 0; y < out.height; ++y) {
+    for (int x = 0; x < out.width; ++x) {
+      double r = 0, g = 0, b = 0, total = 0;
+      for (const Tap& ty : ys[y]) {
+        for (const Tap& tx : xs[x]) {
+          const uint32_t p = image.At(tx.source, ty.source);
+          const double w = tx.weight * ty.weight;
+          r += w * (p & 0xFF);
+          g += w * ((p >> 8) & 0xFF);
+          b += w * ((p >> 16) & 0xFF);
+          total += w;
+        }
+      }
+      if (total <= 0) continue;
+      auto channel = [total](double v) {
+        return static_cast<uint32_t>(std::clamp(std::lround(v / total), 0L, 255L));
+      };
+      out.pixels[static_cast<size_t>(y) * out.width + x] = Bgr(channel(r), channel(g), channel(b));
+    }
+  }
+  return out;
+}
+
+int ScaledWidth(int width, int height, int rows) {
+  if (width <= 0 || height <= 0) return 1;
+  const uint64_t num = static_cast<uint64_t>(width) * static_cast<uint64_t>(rows);
+  const uint64_t den = static_cast<uint64_t>(height);
+  uint64_t q = num / den;
+  const uint64_t twice = 2 * (num % den);
+  if (twice > den || (twice == den && q % 2 == 1)) ++q;
+  return static_cast<int>(std::clamp<uint64_t>(q, 1, INT32_MAX));
+}
+
+PictureFileKind PictureKindOf(std::string_view fileName) {
+  const std::string ext = LowerExtension(fileName);
+  if (ext == "bmp") return PictureFileKind::Bmp;
+  if (ext == "jpg" || ext == "jpeg") return PictureFileKind::Jpeg;
+  if (ext == "ico") return PictureFileKind::Icon;
+  if (ext == "txt") return PictureFileKind::Text;
+  return PictureFileKind::Unknown;
+}
+
+PictureLoadResult LoadPictureBytes(std::string_view bytes, PictureFileKind kind,
+                                   const std::string& fileName, const PictureGeometry& g,
+                                   const std::array<int32_t, 8>& channelColours, int capacity,
+                                   const ImportQuestion& ask) {
+  PictureLoadResult result;
+  if (kind == PictureFileKind::Unknown) kind = PictureKindOf(fileName);
+  if (kind == PictureFileKind::Unknown) {
+    result.status = PictureLoadStatus::UnknownType;
+    return result;
+  }
+  if (kind == PictureFileKind::Text) {
+    result.isText = true;
+    result.text = std::string(bytes.substr(0, kMaxPictureTextBytes));
+    // A text file ends in a line break more often than not; the tag is the
+    // text before it.
+    while (!result.text.empty() && (result.text.back() == '\n' || result.text.back() == '\r'))
+      result.text.pop_back();
+    result.status = PictureLoadStatus::Ok;
+    return result;
+  }
+
+  const int rows = g.Rows();
+  const int maxColumns = std::max(1, capacity / rows);
+  RgbImage image;
+  int pictureWidth = 0, pictureHeight = 0;
+  if (kind == PictureFileKind::Jpeg) {
+    if (!ReadJpegSize(bytes, pictureWidth, pictureHeight)) return result;
+  } else {
+    const bool ok = kind == PictureFileKind::Bmp ? DecodeBmp(bytes, image)
+                                                 : DecodeIcon(bytes, rows, image);
+    if (!ok) return result;
+    pictureWidth = image.width;
+    pictureHeight = image.height;
+  }
+
+  ImportMode mode{false, 0};
+  if (pictureHeight != rows) {
+    const std::optional<ImportMode> answer = ask ? ask(rows, pictureHeight) : std::nullopt;
+    if (!answer) {
+      result.status = PictureLoadStatus::Cancelled;
+      return result;
+    }
+    mode = *answer;
+  }
+  if (mode.scale && pictureHeight != rows) {
+    const int scaledWidth = ScaledWidth(pictureWidth, pictureHeight, rows);
+    if (kind == PictureFileKind::Jpeg && !DecodeJpeg(bytes, rows, 0, -1, -1, image)) return result;
+    image = ResampleImage(image, scaledWidth, rows);
+  } else {
+    mode.startRow = std::clamp(mode.startRow, 0, std::max(0, pictureHeight - rows));
+    if (kind == PictureFileKind::Jpeg) {
+      if (!DecodeJpeg(bytes, 0, mode.startRow, rows, maxColumns, image)) return result;
+    } else {
+      RgbImage window;
+      window.width = std::min(image.width, maxColumns);
+      window.height = std::min(rows, image.height - mode.startRow);
+      window.pixels.resize(static_cast<size_t>(window.width) * window.height);
+      for (int y = 0; y < window.height; ++y)
+        for (int x = 0; x < window.width; ++x)
+          window.pixels[static_cast<size_t>(y) * window.width + x] = image.At(x, y + mode.startRow);
+      image = std::move(window);
+    }
+  }
+
+  const std::vector<uint32_t> palette = PicturePalette(channelColours, g.channelCount);
+  result.width = std::min(image.width, maxColumns);
+  result.height = rows;
+  result.pixels.assign(static_cast<size_t>(result.width) * rows, 0);
+  uint32_t lastColour = palette[0];
+  uint8_t lastIndex = 0;
+  for (int x = 0; x < result.width; ++x) {
+    for (int y = 0; y < std::min(rows, image.height); ++y) {
+      const uint32_t colour = image.At(x, y);
+      if (colour != lastColour) {
+        lastColour = colour;
+        lastIndex = static_cast<uint8_t>(NearestColourIndex(colour, palette.size(), palette.data()));
+      }
+      result.pixels[static_cast<size_t>(x) * rows + y] = lastIndex;
+    }
+  }
+  result.name = FileNameOf(fileName);
+  result.status = PictureLoadStatus::Ok;
+  return result;
+}
+
+PictureLoadResult LoadPictureFile(const std::string& path, const PictureGeometry& g,
+                                  const std::array<int32_t, 8>& channelColours, int capacity,
+                                  const ImportQuestion& ask) {
+  PictureLoadResult result;
+  const PictureFileKind kind = PictureKindOf(path);
+  if (kind == PictureFileKind::Unknown) {
+    result.status = PictureLoadStatus::UnknownType;
+    return result;
+  }
+  // A file larger than any picture the readers accept is not read at all.
+  std::error_code error;
+  const uintmax_t size = std::filesystem::file_size(NativePath(path), error);
+  if (error || size > kMaxPictureFileBytes) return result;
+  std::string bytes;
+  if (!ReadWholeFile(path, bytes)) return result;
+  return LoadPictureBytes(bytes, kind, path, g, channelColours, capacity, ask);
+}
+
+std::string EncodePictureBmp(int width, int rows, const uint8_t* pixels,
+                             const std::array<int32_t, 8>& channelColours, int channelCount) {
+  width = std::max(1, width);
+  rows = std::max(1, rows);
+  const std::vector<uint32_t> palette = PicturePalette(channelColours, channelCount);
+  const size_t stride = (static_cast<size_t>(width) * 3 + 3) & ~size_t{3};
+  const size_t imageSize = stride * static_cast<size_t>(rows);
+  std::string bmp(14 + 40 + imageSize, '\0');
+  bmp[0] = 'B';
+  bmp[1] = 'M';
+  PutU32(bmp, 2, static_cast<uint32_t>(bmp.size()));
+  PutU32(bmp, 10, 14 + 40);
+  PutU32(bmp, 14, 40);
+  PutU32(bmp, 18, static_cast<uint32_t>(width));
+  PutU32(bmp, 22, static_cast<uint32_t>(rows));
+  PutU16(bmp, 26, 1);
+  PutU16(bmp, 28, 24);
+  PutU32(bmp, 34, static_cast<uint32_t>(imageSize));
+  PutU32(bmp, 38, 2835);  // 72 dots per inch
+  PutU32(bmp, 42, 2835);
+  for (int y = 0; y < rows; ++y) {
+    const size_t line = 14 + 40 + static_cast<size_t>(rows - 1 - y) * stride;
+    for (int x = 0; x < width; ++x) {
+      const uint32_t c = palette[pixels[static_cast<size_t>(x) * rows + y] & (palette.size() - 1)];
+      bmp[line + 3 * x] = static_cast<char>((c >> 16) & 0xFF);
+      bmp[line + 3 * x + 1] = static_cast<char>((c >> 8) & 0xFF);
+      bmp[line + 3 * x + 2] = static_cast<char>(c & 0xFF);
+    }
+  }
+  return bmp;
+}
+
+bool SavePictureBmp(const std::string& path, int width, int rows, const uint8_t* pixels,
+                    const std::array<int32_t, 8>& channelColours, int channelCount) {
+  return WriteFileAtomically(path, EncodePictureBmp(width, rows, pixels, channelColours, channelCount));
+}
+
+std::string ProposedBmpName(std::string_view pictureName) {
+  std::string name = TrimBlanks(pictureName);
+  if (name.empty()) return name;
+  for (size_t i = 0; i < name.size(); ++i) {
+    const auto c = static_cast<unsigned char>(name[i]);
+    const bool bad = c < 32 || (c >= 128 && c <= 191) || std::strchr("\"*/:<>?\\|", c) != nullptr;
+    if (bad || (i == 0 && (c == ' ' || c == '.'))) name[i] = '_';
+  }
+  if (name.size() > 254) name.resize(254);
+  if (LowerExtension(name) != "bmp") name += ".bmp";
+  return name;
+}
+
+}  // namespace lentar

@@ -1,0 +1,109 @@
+// lentar-cli picture import and export, run as a script would run them.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "cli/cli_test_support.h"
+#include "markup/picture.h"
+#include "markup/picturefile.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Red, green and blue channels; one-byte font, one channel unless an option
+// says otherwise.
+const char* kIni = "[Settings]\r\nDefFontHeight=1\r\nColorChannelCount=1\r\n"
+                   "ChannelColors=255,65280,16711680,255,65280,16711680,16777215,16777215\r\n";
+
+const std::array<int32_t, 8> kColours = {0x0000FF, 0x00FF00, 0xFF0000, 0x0000FF,
+                                         0x00FF00, 0xFF0000, 0xFFFFFF, 0xFFFFFF};
+
+// width x height board picture, pixel (x, y) of index (x + y) % 8 over three
+// channels, as a BMP.
+std::string PatternBmp(int width, int height) {
+  std::vector<uint8_t> pixels(static_cast<size_t>(width) * height);
+  for (int x = 0; x < width; ++x)
+    for (int y = 0; y < height; ++y) pixels[static_cast<size_t>(x) * height + y] = static_cast<uint8_t>((x + y) % 8);
+  return lentar::EncodePictureBmp(width, height, pixels.data(), kColours, 3);
+}
+
+class CliPictureTest : public lentar::cli::testing::CliFolderTest {
+ protected:
+  CliPictureTest() : CliFolderTest("lentar_cli_picture") {}
+  void SetUp() override {
+    CliFolderTest::SetUp();
+    Write("lentar.ini", kIni);
+  }
+};
+
+TEST_F(CliPictureTest, ImportPrintsTheTagAndExportPaintsItBack) {
+  Write("logo.bmp", PatternBmp(4, 8));
+  ASSERT_EQ(Run("picture import logo.bmp --channels 3 --ini lentar.ini"), 0) << err_;
+  lentar::PictureData picture;
+  picture.geometry = lentar::PictureGeometry(1, 3);
+  ASSERT_TRUE(lentar::DecodePictureTag(out_.substr(0, out_.find('\n')), picture)) << out_;
+  EXPECT_EQ(picture.width, 4);
+  EXPECT_EQ(picture.name, "logo.bmp");
+  for (int x = 0; x < 4; ++x)
+    for (int y = 0; y < 8; ++y) EXPECT_EQ(picture.Pixel(x, y), (x + y) % 8) << x << "," << y;
+
+  ASSERT_EQ(Run("picture import logo.bmp --channels 3 -o logo.tag --ini lentar.ini"), 0) << err_;
+  ASSERT_EQ(Run("picture export logo.tag -o again.bmp --channels 3 --ini lentar.ini"), 0) << err_;
+  EXPECT_EQ(Read("again.bmp"), Read("logo.bmp"));
+
+  // The tag through a pipe.
+  ASSERT_EQ(Run("picture import logo.bmp --channels 3 --ini lentar.ini | '" LENTAR_BIN_DIR
+                "/lentar-cli' picture export - -o piped.bmp --channels 3 --ini lentar.ini"),
+            0)
+      << err_;
+  EXPECT_EQ(Read("piped.bmp"), Read("logo.bmp"));
+}
+
+TEST_F(CliPictureTest, TallPicturesAreScaledOrKeptFromTheStartRow) {
+  Write("tall.bmp", PatternBmp(6, 32));
+  ASSERT_EQ(Run("picture import tall.bmp --font-height 2 --channels 3 -o scaled.tag --ini lentar.ini"), 0) << err_;
+  lentar::PictureData picture;
+  picture.geometry = lentar::PictureGeometry(2, 3);
+  std::string tag = Read("scaled.tag");
+  while (!tag.empty() && (tag.back() == '\n' || tag.back() == '\r')) tag.pop_back();
+  ASSERT_TRUE(lentar::DecodePictureTag(tag, picture)) << tag;
+  EXPECT_EQ(picture.width, 3);
+
+  ASSERT_EQ(Run("picture import tall.bmp --font-height 2 --channels 3 --keep --start-row 8 -o kept.tag "
+                "--ini lentar.ini"),
+            0)
+      << err_;
+  tag = Read("kept.tag");
+  tag.resize(tag.size() - 2);
+  ASSERT_TRUE(lentar::DecodePictureTag(tag, picture)) << tag;
+  EXPECT_EQ(picture.width, 6);
+  for (int y = 0; y < 16; ++y) EXPECT_EQ(picture.Pixel(2, y), (2 + y + 8) % 8) << y;
+
+  EXPECT_EQ(Run("picture import tall.bmp --font-height 2 --keep --start-row 17 --ini lentar.ini"), 2);
+  EXPECT_NE(err_.find("0..16"), std::string::npos) << err_;
+}
+
+TEST_F(CliPictureTest, RefusalsAndUsageErrors) {
+  Write("cut.jpg", "\xFF\xD8\xFF\xE0");
+  Write("photo.gif", "GIF89a");
+  Write("empty.tag", "no tag here");
+  Write("logo.bmp", PatternBmp(2, 8));
+  EXPECT_EQ(Run("picture import cut.jpg --ini lentar.ini"), 1);
+  EXPECT_NE(err_.find("cannot read the picture"), std::string::npos) << err_;
+  EXPECT_EQ(Run("picture import photo.gif --ini lentar.ini"), 1);
+  EXPECT_NE(err_.find("unknown picture type"), std::string::npos) << err_;
+  EXPECT_EQ(Run("picture import missing.bmp --ini lentar.ini"), 1);
+  EXPECT_EQ(Run("picture export empty.tag -o x.bmp --ini lentar.ini"), 1);
+  EXPECT_FALSE(fs::exists(Path("x.bmp")));
+  EXPECT_EQ(Run("picture export logo.tag --ini lentar.ini"), 2);        // no -o
+  EXPECT_EQ(Run("picture import logo.bmp --start-row 2 --ini lentar.ini"), 2);  // without --keep
+  EXPECT_EQ(Run("picture import logo.bmp --channels 9 --ini lentar.ini"), 2);
+  EXPECT_EQ(Run("picture rotate logo.bmp --ini lentar.ini"), 2);
+  EXPECT_EQ(Run("picture --help"), 0);
+  EXPECT_NE(out_.find("picture import FILE"), std::string::npos);
+}
+
+}  // namespace
