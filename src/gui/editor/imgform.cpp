@@ -215,19 +215,20 @@ TImgForm::TImgForm(const std::string& tagText, int heightBytes, int channelCount
   fileColumn->addWidget(ok);
   fileColumn->addWidget(cancel);
 
-  auto* controlsLayout = new QHBoxLayout(controls_);
+  // Two rows under the panel: the drawing tools, then the code and the
+  // file and closing buttons.
+  auto* controlsLayout = new QGridLayout(controls_);
   controlsLayout->setContentsMargins(0, 0, 0, 0);
-  controlsLayout->addWidget(penGroup);
-  controlsLayout->addWidget(shiftGroup);
-  controlsLayout->addWidget(rotateGroup);
-  controlsLayout->addWidget(pictureGroup);
-  controlsLayout->addWidget(codeGroup, 1);
-  controlsLayout->addLayout(fileColumn);
+  controlsLayout->addWidget(penGroup, 0, 0);
+  controlsLayout->addWidget(shiftGroup, 0, 1);
+  controlsLayout->addWidget(rotateGroup, 0, 2);
+  controlsLayout->addWidget(pictureGroup, 0, 3);
+  controlsLayout->addWidget(codeGroup, 1, 0, 1, 3);
+  controlsLayout->addLayout(fileColumn, 1, 3);
 
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(scroll_, 1);
   layout->addWidget(controls_);
-  setMinimumSize(300, 300);
 
   connect(chooseButton_, &QPushButton::clicked, this, &TImgForm::ChooseClick);
   connect(fillButton_, &QPushButton::clicked, this, &TImgForm::FillClick);
@@ -449,7 +450,7 @@ void TImgForm::FitWindow() {
   const QRect stored(r.left, r.top, r.right - r.left, r.bottom - r.top);
   if (stored.width() >= 300 && stored.height() >= 300) {
     // The stored place, pulled back onto the screen.
-    QRect place(stored.topLeft(), stored.size().boundedTo(screen.size()));
+    QRect place(stored.topLeft(), stored.size().boundedTo(screen.size()).expandedTo(minimumSizeHint()));
     place.moveLeft(std::clamp(place.left(), screen.left(), screen.right() + 1 - place.width()));
     place.moveTop(std::clamp(place.top(), screen.top(), screen.bottom() + 1 - place.height()));
     setGeometry(place);
@@ -459,7 +460,7 @@ void TImgForm::FitWindow() {
   const QSize frame = scroll_->frameSize() - scroll_->viewport()->size();
   const QSize wanted(std::max(panel_->width() + frame.width() + 30, controls_->sizeHint().width() + 20),
                      panel_->height() + frame.height() + controls_->sizeHint().height() + 40);
-  resize(wanted.boundedTo(screen.size()).expandedTo(QSize(300, 300)));
+  resize(wanted.boundedTo(screen.size()).expandedTo(minimumSizeHint()).expandedTo(QSize(300, 300)));
 }
 
 void TImgForm::done(int result) {
