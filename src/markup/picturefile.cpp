@@ -397,10 +397,11 @@ struct Tap {
   int source;
   double weight;
 };
-std::vector<std::vector<Tap>> AxisTaps(int from, int to) {
-  std::vector<std::vector<Tap>> taps(static_cast<size_t>(to));
+// Only the first count target pixels are worked out.
+std::vector<std::vector<Tap>> AxisTaps(int from, int to, int count) {
+  std::vector<std::vector<Tap>> taps(static_cast<size_t>(count));
   const double step = static_cast<double>(from) / to;
-  for (int i = 0; i < to; ++i) {
+  for (int i = 0; i < count; ++i) {
     if (step <= 1.0) {
       const int s = std::min(from - 1, static_cast<int>((i + 0.5) * step));
       taps[i].push_back({s, 1.0});
@@ -492,14 +493,15 @@ bool DecodeJpeg(std::string_view bytes, int minHeight, int firstRow, int rowCoun
   return true;
 }
 
-RgbImage ResampleImage(const RgbImage& image, int width, int height) {
+RgbImage ResampleImage(const RgbImage& image, int width, int height, int maxColumns) {
   RgbImage out;
-  out.width = std::max(1, width);
+  width = std::max(1, width);
+  out.width = maxColumns > 0 ? std::min(width, maxColumns) : width;
   out.height = std::max(1, height);
   out.pixels.assign(static_cast<size_t>(out.width) * out.height, 0);
   if (image.width <= 0 || image.height <= 0) return out;
-  const auto xs = AxisTaps(image.width, out.width);
-  const auto ys = AxisTaps(image.height, out.height);
+  const auto xs = AxisTaps(image.width, width, out.width);
+  const auto ys = AxisTaps(image.height, out.height, out.height);
   for (int y = 0; y < out.height; ++y) {
     for (int x = 0; x < out.width; ++x) {
       double r = 0, g = 0, b = 0, total = 0;
@@ -589,7 +591,9 @@ PictureLoadResult LoadPictureBytes(std::string_view bytes, PictureFileKind kind,
   if (mode.scale && pictureHeight != rows) {
     const int scaledWidth = ScaledWidth(pictureWidth, pictureHeight, rows);
     if (kind == PictureFileKind::Jpeg && !DecodeJpeg(bytes, rows, 0, -1, -1, image)) return result;
-    image = ResampleImage(image, scaledWidth, rows);
+    // Only the columns the capacity takes are made: a very wide, low picture
+    // stretched to the board's height would otherwise grow without bound.
+    image = ResampleImage(image, scaledWidth, rows, maxColumns);
   } else {
     mode.startRow = std::clamp(mode.startRow, 0, std::max(0, pictureHeight - rows));
     if (kind == PictureFileKind::Jpeg) {

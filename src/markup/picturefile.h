@@ -69,8 +69,9 @@ bool DecodeJpeg(std::string_view bytes, int minHeight, int firstRow, int rowCoun
                 int maxColumns, RgbImage& out);
 
 // Resamples image to width x height by averaging the area each new pixel
-// covers (shrinking) or repeating the nearest pixel (enlarging).
-RgbImage ResampleImage(const RgbImage& image, int width, int height);
+// covers (shrinking) or repeating the nearest pixel (enlarging). With
+// maxColumns > 0 only the first maxColumns columns of the result are made.
+RgbImage ResampleImage(const RgbImage& image, int width, int height, int maxColumns = 0);
 
 // round(width * rows / height), halves to even, at least 1.
 int ScaledWidth(int width, int height, int rows);

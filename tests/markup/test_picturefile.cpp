@@ -335,6 +335,19 @@ TEST(PictureImport, TheWidthStopsAtTheCapacity) {
   EXPECT_EQ(r.width, 2048);
 }
 
+TEST(PictureImport, AVeryWideLowPictureStretchedStaysWithinTheCapacity) {
+  // 1048576 x 1 pixels, one bit each: stretched to 32 rows it would be
+  // 33 million columns wide; only the 512 the capacity takes are made.
+  const std::string file = BmpFile(InfoHeader(1 << 20, 1, 1, 0, 2) + Bytes({0, 0, 0, 0, 0, 0, 255, 0}),
+                                   std::string((1 << 20) / 8, '\x55'));
+  const auto start = std::chrono::steady_clock::now();
+  const PictureLoadResult r = LoadPictureBytes(file, PictureFileKind::Bmp, "wide.bmp", PictureGeometry(4, 3),
+                                               kRgbChannels, 16384, Answer(ImportMode{true, 0}));
+  ASSERT_EQ(r.status, PictureLoadStatus::Ok);
+  EXPECT_EQ(r.width, 512);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
 TEST(PictureImport, NearestBoardColoursTieToTheLowestIndex) {
   // Channels red 100 and green 100: black, red, green and yellow.
   const std::array<int32_t, 8> dim = {0x000064, 0x006400, 0, 0, 0, 0, 0, 0};
