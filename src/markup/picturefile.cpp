@@ -340,6 +340,11 @@ bool ReadJpeg(JpegReader& reader, int minHeight, int firstRow, int rowCount, int
   cinfo.scale_denom = 8;
   cinfo.scale_num = 8;
   if (minHeight > 0) {
+    // The picture is averaged down to a few dozen rows afterwards: the fast
+    // transform and plain upsampling lose nothing that survives that.
+    cinfo.dct_method = JDCT_IFAST;
+    cinfo.do_fancy_upsampling = FALSE;
+    cinfo.do_block_smoothing = FALSE;
     for (unsigned num = 1; num <= 8; ++num) {
       cinfo.scale_num = num;
       jpeg_calc_output_dimensions(&cinfo);
