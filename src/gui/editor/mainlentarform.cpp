@@ -138,10 +138,13 @@ void TMainLentarForm::UpdateSizeCounter() {
   const size_t limit = settings.OutDataSize > 0 ? static_cast<size_t>(settings.OutDataSize) : 0;
   sizeLabel_->setText(GroupedNumber(compiled.length()) + QStringLiteral(" из ") +
                       GroupedNumber(limit) + QStringLiteral(" байт"));
-  QPalette palette = sizeLabel_->palette();
-  palette.setColor(QPalette::WindowText, compiled.ok ? QApplication::palette().color(
-                                                           QPalette::WindowText)
-                                                     : QColor(0xc0, 0x00, 0x00));
+  // Red past the limit; greyed like the rest while the window is disabled.
+  QPalette palette = statusBar()->palette();
+  if (!compiled.ok) {
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+      palette.setColor(group, QPalette::WindowText, QColor(0xc0, 0x00, 0x00));
+    }
+  }
   sizeLabel_->setPalette(palette);
   sizeLabel_->setToolTip(compiled.ok ? QString() : FromBoardText(DataSizeMessage(compiled.length())));
 }
