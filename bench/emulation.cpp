@@ -84,7 +84,7 @@ void RunFrames(benchmark::State& state, int columns, int heightBytes, int channe
   setup.fontHeightBytes = heightBytes;
   setup.channelCount = channels;
   setup.speedLevel = 3;
-  const EmulationClock clock = FixedStartClock(EmulationDateTime{2026, 12, 10, 12, 0, 0});
+  const EmulationClock clock = FixedStartClock(DateTime{.year = 2026, .month = 12, .day = 10, .hour = 12});
 #ifdef __GLIBC__
   // Heap taken by one engine beyond its copy of the image: the same for every
   // length of set.

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "core/dates.h"
 #include "core/textutil.h"
 
 using namespace lentar;

@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     image = lentar::CompileBoardData(text, setup.fontHeightBytes, setup.channelCount, SIZE_MAX).image;
   }
   lentar::BoardEmulation board(std::move(image), fonts, setup,
-                               lentar::FixedStartClock(lentar::EmulationDateTime{}));
+                               lentar::FixedStartClock(lentar::DateTime{}));
   CHECK(!board.Refused());
   uint32_t frames = 0;
   while (frames < kFrameCap && board.Step()) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "core/textmatch.h"
 #include "core/textutil.h"
 
 using namespace lentar;

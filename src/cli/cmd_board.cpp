@@ -11,6 +11,7 @@
 
 #include "cli/cli_common.h"
 #include "comm/boardprotocol.h"
+#include "core/dates.h"
 #include "core/paths.h"
 #include "core/streamrecord.h"
 #include "core/textutil.h"

@@ -12,6 +12,7 @@
 
 #include "cli/cli_common.h"
 #include "comm/loaderprotocol.h"
+#include "core/dates.h"
 #include "core/paths.h"
 #include "core/textutil.h"
 #include "markup/compiler.h"
@@ -329,7 +330,7 @@ int RunDefragment(Session& s) {
 
 int RunSetClock(Session& s) {
   if (!loader::CmdConnect(s.port)) return NoAnswer(s);
-  if (!loader::CmdSetClock(s.port, LocalClockNow())) return NoAnswer(s);
+  if (!loader::CmdSetClock(s.port, LocalTimeNow())) return NoAnswer(s);
   BoardClock clock;
   if (!loader::CmdReadClock(s.port, clock)) return NoAnswer(s);
   std::printf("Clock: ");

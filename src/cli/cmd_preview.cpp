@@ -16,6 +16,7 @@
 #include "cli/cli_common.h"
 #include "cli/commands.h"
 #include "cli/preview_writers.h"
+#include "core/dates.h"
 #include "core/paths.h"
 #include "core/project.h"
 #include "core/textutil.h"
@@ -70,7 +71,7 @@ void PrintHelp() {
 }
 
 // "YYYY-MM-DD hh:mm:ss" (seconds optional) with a real date and time.
-std::optional<EmulationDateTime> ParseMoment(const std::string& text) {
+std::optional<DateTime> ParseMoment(const std::string& text) {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
   char tail = 0;
   const int n = std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &year, &month, &day, &hour,
@@ -84,14 +85,9 @@ std::optional<EmulationDateTime> ParseMoment(const std::string& text) {
   if (DateToDays(TDateRec{day, month, year}) == 0) return std::nullopt;
   if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59)
     return std::nullopt;
-  EmulationDateTime t;
-  t.year = year;
-  t.month = month;
-  t.day = day;
-  t.hour = hour;
-  t.minute = minute;
-  t.second = second;
-  return t;
+  // The day of the week is left to the clock that counts from this moment.
+  return DateTime{
+      .year = year, .month = month, .day = day, .hour = hour, .minute = minute, .second = second};
 }
 
 // A progress bar on the terminal, redrawn at most ten times a second; silent
@@ -130,7 +126,7 @@ struct PreviewOptions {
   long long maxSeconds = kDefaultMaxSeconds;
   std::optional<long long> columns, speed, pitch;
   bool round = true;
-  std::optional<EmulationDateTime> at;
+  std::optional<DateTime> at;
 };
 
 bool ReadPreviewOptions(const ParsedArgs& parsed, PreviewOptions& options, int& exitCode) {
@@ -381,7 +377,7 @@ int RunPreview(const Args& args) {
   setup.channelCount = compileOptions.channels;
   if (options.columns) setup.boardColumns = static_cast<int>(*options.columns);
   if (options.speed) setup.speedLevel = static_cast<int>(*options.speed);
-  const EmulationDateTime start = options.at ? *options.at : LocalEmulationTime(0);
+  const DateTime start = options.at ? *options.at : LocalEmulationTime(0);
 
   BoardEmulation board(std::move(compiled.image), ProjectFonts(project), setup,
                        FixedStartClock(start));

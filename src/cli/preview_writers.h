@@ -3,6 +3,7 @@
 // raw colour indexes.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <fstream>
 #include <memory>

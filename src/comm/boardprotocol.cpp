@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/dates.h"
 #include "core/textutil.h"
 
 namespace lentar::comm {
@@ -316,20 +317,6 @@ BoardClock DecodeBoardClock(const uint8_t* b) {
   return c;
 }
 
-BoardClock LocalClockNow() {
-  const TLocalTime now = LocalTimeNow();
-  BoardClock c;
-  c.year = now.year;
-  c.month = now.month;
-  c.day = now.day;
-  c.dayOfWeek = now.dayOfWeek;
-  c.hour = now.hour;
-  c.minute = now.minute;
-  c.second = now.second;
-  c.milliseconds = now.milliseconds;
-  return c;
-}
-
 bool CmdConnect(TComPort& port) {
   std::vector<uint8_t> request = Request(BoardCode::Connect);
   for (uint8_t i = 3; i < 16; ++i) request.push_back(static_cast<uint8_t>(i + 1));
@@ -524,7 +511,7 @@ bool UploadStreamed(TComPort& port, int buffer, const uint8_t* image, size_t siz
 bool ClearBuffer(TComPort& port, int buffer) { return CmdWriteBlock(port, buffer, 0, nullptr, 0); }
 
 bool SetClockNow(TComPort& port, const ClockSource& clock) {
-  return CmdSetClock(port, clock ? clock() : LocalClockNow());
+  return CmdSetClock(port, clock ? clock() : LocalTimeNow());
 }
 
 bool ApplyBoardSettings(TComPort& port, int speed, int brightness, bool flipped) {

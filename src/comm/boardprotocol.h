@@ -21,6 +21,7 @@
 #include <string>
 
 #include "comm/comport.h"
+#include "core/dates.h"
 #include "core/settings.h"
 
 namespace lentar::comm {
@@ -75,18 +76,16 @@ uint8_t AddressByteFor(int address);
 
 // ---- Replies ---------------------------------------------------------------
 
-// The board's calendar clock. dayOfWeek: 0 = Sunday .. 6 = Saturday.
-struct BoardClock {
-  int year = 2000, month = 1, dayOfWeek = 0, day = 1;
-  int hour = 0, minute = 0, second = 0, milliseconds = 0;
-  bool operator==(const BoardClock&) const = default;
-};
+// The board's calendar clock: a plain date and time. The wire form below is
+// the protocol's concern.
+using BoardClock = DateTime;
 // The 7 wire bytes: BCD seconds, minutes, hours, day of week (1 = Monday ..
 // 7 = Sunday, computed from the date), BCD day, month, year modulo 100.
 std::array<uint8_t, 7> EncodeBoardClock(const BoardClock& clock);
+// The inverse; the board's day-of-week byte 7 reads as Sunday, milliseconds
+// are 0 and the year is 2000 + the year byte.
 BoardClock DecodeBoardClock(const uint8_t* bytes);
-// The computer's local time now.
-BoardClock LocalClockNow();
+// Where SetClockNow takes the time from; empty: the computer's clock.
 using ClockSource = std::function<BoardClock()>;
 
 struct StatusBlock {
@@ -223,7 +222,7 @@ bool UploadStreamed(TComPort& port, int buffer, const uint8_t* image, size_t siz
 // Clears a buffer: the empty block at offset 0.
 bool ClearBuffer(TComPort& port, int buffer);
 // Sets the board's clock from the clock source (the computer's local time).
-bool SetClockNow(TComPort& port, const ClockSource& clock = LocalClockNow);
+bool SetClockNow(TComPort& port, const ClockSource& clock = LocalTimeNow);
 // Apply settings: speed, then brightness, then orientation, each only after
 // the previous one was acknowledged.
 bool ApplyBoardSettings(TComPort& port, int speed, int brightness, bool flipped);

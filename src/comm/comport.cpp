@@ -42,13 +42,13 @@ std::string ModemResultText(int index) {
   }
 }
 
-TComPort::TComPort(bool dtrDefault, bool rtsDefault, TLineFactory lineFactory)
+TComPort::TComPort(bool dtrDefault, bool rtsDefault, LineFactory lineFactory)
     : dtrDefault_(dtrDefault),
       rtsDefault_(rtsDefault),
       lineFactory_(std::move(lineFactory)),
       dtr_(dtrDefault),
       rts_(rtsDefault),
-      config_(TPortConfig::Default(dtrDefault, rtsDefault)) {
+      config_(PortConfig::Default(dtrDefault, rtsDefault)) {
   line_ = lineFactory_ ? lineFactory_() : MakePortLine();
   if (line_) availablePorts_ = line_->ListPorts();
 }
@@ -80,7 +80,7 @@ void TComPort::Open(const std::string& name) {
     return;
   }
   if (!line_) line_ = lineFactory_ ? lineFactory_() : MakePortLine();
-  config_ = TPortConfig::Default(dtrDefault_, rtsDefault_);
+  config_ = PortConfig::Default(dtrDefault_, rtsDefault_);
   dtr_ = dtrDefault_;
   rts_ = rtsDefault_;
   line_->SetHandlers([this](const uint8_t* bytes, size_t count) { OnData(bytes, count); },
@@ -348,7 +348,7 @@ void TComPort::OnTick() {
   if (hangUp) SetDTR(false);
 }
 
-void TComPort::SetConfig(const TPortConfig& config) {
+void TComPort::SetConfig(const PortConfig& config) {
   config_ = config;
   ApplyConfig();
 }

@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "comm/linkframe.h"
@@ -41,7 +42,7 @@ class TComPort {
   // lineFactory makes the line each Open uses; the default opens the real
   // serial line for a device and a network line for socket:// and
   // rfc2217:// names (see tcpline.h).
-  TComPort(bool dtrDefault, bool rtsDefault, TLineFactory lineFactory = {});
+  TComPort(bool dtrDefault, bool rtsDefault, LineFactory lineFactory = {});
   ~TComPort();
   TComPort(const TComPort&) = delete;
   TComPort& operator=(const TComPort&) = delete;
@@ -135,8 +136,8 @@ class TComPort {
 
   // The line settings (bit rate, data bits, parity, stop bits, flow control)
   // as stored in the settings file, and applied to the open port.
-  const TPortConfig& Config() const { return config_; }
-  void SetConfig(const TPortConfig& config);
+  const PortConfig& Config() const { return config_; }
+  void SetConfig(const PortConfig& config);
   std::string ConfigToHex() const;
   void ConfigFromHex(std::string_view hex);
 
@@ -149,15 +150,15 @@ class TComPort {
 
   const bool dtrDefault_;
   const bool rtsDefault_;
-  TLineFactory lineFactory_;
-  std::unique_ptr<TSerialLine> line_;
+  LineFactory lineFactory_;
+  std::unique_ptr<SerialLine> line_;
   std::vector<std::string> availablePorts_;
   std::string portName_;
   bool openFailed_ = true;
   std::string lastErrorText_;
   bool dtr_;
   bool rts_;
-  TPortConfig config_;
+  PortConfig config_;
   int interByteTimeout_ = 500;
 
   // Frame assembly and the frame slot.

@@ -2,13 +2,13 @@
 
 namespace lentar::comm {
 
-void TMemoryLine::Feed(const std::vector<uint8_t>& bytes) {
+void MemoryLine::Feed(const std::vector<uint8_t>& bytes) {
   if (!IsOpen()) return;
   if (onData_ && !bytes.empty()) onData_(bytes.data(), bytes.size());
   if (onTick_) onTick_();
 }
 
-void TMemoryLine::SetPeerDSR(bool on) {
+void MemoryLine::SetPeerDSR(bool on) {
   {
     std::lock_guard guard(peer_->lock);
     peer_->dsr = on;
@@ -16,12 +16,12 @@ void TMemoryLine::SetPeerDSR(bool on) {
   if (IsOpen() && onTick_) onTick_();
 }
 
-void TMemoryLine::SetHandlers(DataHandler onData, TickHandler onTick) {
+void MemoryLine::SetHandlers(DataHandler onData, TickHandler onTick) {
   onData_ = std::move(onData);
   onTick_ = std::move(onTick);
 }
 
-bool TMemoryLine::Open(const std::string&, const TPortConfig& config, std::string&) {
+bool MemoryLine::Open(const std::string&, const PortConfig& config, std::string&) {
   std::lock_guard guard(stateLock_);
   open_ = true;
   std::lock_guard peerGuard(peer_->lock);
@@ -31,17 +31,17 @@ bool TMemoryLine::Open(const std::string&, const TPortConfig& config, std::strin
   return true;
 }
 
-void TMemoryLine::Close() {
+void MemoryLine::Close() {
   std::lock_guard guard(stateLock_);
   open_ = false;
 }
 
-bool TMemoryLine::IsOpen() const {
+bool MemoryLine::IsOpen() const {
   std::lock_guard guard(stateLock_);
   return open_;
 }
 
-bool TMemoryLine::Write(const uint8_t* bytes, size_t count) {
+bool MemoryLine::Write(const uint8_t* bytes, size_t count) {
   if (!IsOpen()) return false;
   std::vector<uint8_t> chunk(bytes, bytes + count);
   PeerHandler handler;
@@ -54,29 +54,29 @@ bool TMemoryLine::Write(const uint8_t* bytes, size_t count) {
   return true;
 }
 
-bool TMemoryLine::Apply(const TPortConfig& config) {
+bool MemoryLine::Apply(const PortConfig& config) {
   std::lock_guard guard(peer_->lock);
   peer_->baudRate = config.BaudRate();
   return IsOpen();
 }
 
-void TMemoryLine::SetDTR(bool on) {
+void MemoryLine::SetDTR(bool on) {
   std::lock_guard guard(peer_->lock);
   peer_->dtr = on;
 }
 
-void TMemoryLine::SetRTS(bool on) {
+void MemoryLine::SetRTS(bool on) {
   std::lock_guard guard(peer_->lock);
   peer_->rts = on;
 }
 
-bool TMemoryLine::DSR() {
+bool MemoryLine::DSR() {
   if (!IsOpen()) return false;
   std::lock_guard guard(peer_->lock);
   return peer_->dsr;
 }
 
-void TMemoryLine::Purge() {
+void MemoryLine::Purge() {
   std::lock_guard guard(peer_->lock);
   ++peer_->purges;
 }

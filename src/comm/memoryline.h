@@ -2,13 +2,18 @@
 // and feeds bytes and the DSR signal back, synchronously.
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <memory>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "comm/serialline.h"
 
 namespace lentar::comm {
 
-class TMemoryLine : public TSerialLine {
+class MemoryLine : public SerialLine {
  public:
   // Called with every chunk the port writes (on the writer's thread). It may
   // answer at once with Feed.
@@ -26,7 +31,7 @@ class TMemoryLine : public TSerialLine {
     int purges = 0;
   };
 
-  explicit TMemoryLine(std::shared_ptr<Peer> peer) : peer_(std::move(peer)) {}
+  explicit MemoryLine(std::shared_ptr<Peer> peer) : peer_(std::move(peer)) {}
 
   // Delivers bytes from the peer to the port, then one line-state tick.
   void Feed(const std::vector<uint8_t>& bytes);
@@ -34,11 +39,11 @@ class TMemoryLine : public TSerialLine {
   void SetPeerDSR(bool on);
 
   void SetHandlers(DataHandler onData, TickHandler onTick) override;
-  bool Open(const std::string& device, const TPortConfig& config, std::string& error) override;
+  bool Open(const std::string& device, const PortConfig& config, std::string& error) override;
   void Close() override;
   bool IsOpen() const override;
   bool Write(const uint8_t* bytes, size_t count) override;
-  bool Apply(const TPortConfig& config) override;
+  bool Apply(const PortConfig& config) override;
   void SetDTR(bool on) override;
   void SetRTS(bool on) override;
   bool DSR() override;

@@ -37,8 +37,8 @@ int32_t RateOfIndex(int index) {
   return RateTable[static_cast<size_t>(index)];
 }
 
-TPortConfig TPortConfig::Default(bool dtrOn, bool rtsOn) {
-  TPortConfig c;
+PortConfig PortConfig::Default(bool dtrOn, bool rtsOn) {
+  PortConfig c;
   c.Set32(kRecordSizeAt, kSize);
   c.block_[kVersionAt] = 1;
   c.Set32(kControlAt, kControlSize);
@@ -48,74 +48,74 @@ TPortConfig TPortConfig::Default(bool dtrOn, bool rtsOn) {
   if (rtsOn) flags |= 1u << kRtsControlShift;
   c.Set32(kFlagsAt, flags);
   c.block_[kDataBitsAt] = 8;
-  c.block_[kParityAt] = static_cast<uint8_t>(TParity::None);
-  c.block_[kStopBitsAt] = static_cast<uint8_t>(TStopBits::Two);
+  c.block_[kParityAt] = static_cast<uint8_t>(Parity::None);
+  c.block_[kStopBitsAt] = static_cast<uint8_t>(StopBits::Two);
   return c;
 }
 
-uint32_t TPortConfig::Get32(size_t offset) const {
+uint32_t PortConfig::Get32(size_t offset) const {
   return uint32_t{block_[offset]} | uint32_t{block_[offset + 1]} << 8 |
          uint32_t{block_[offset + 2]} << 16 | uint32_t{block_[offset + 3]} << 24;
 }
 
-void TPortConfig::Set32(size_t offset, uint32_t value) {
+void PortConfig::Set32(size_t offset, uint32_t value) {
   for (size_t i = 0; i < 4; ++i) block_[offset + i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
-int32_t TPortConfig::BaudRate() const { return static_cast<int32_t>(Get32(kBaudAt)); }
-void TPortConfig::SetBaudRate(int32_t rate) { Set32(kBaudAt, static_cast<uint32_t>(rate)); }
-int TPortConfig::DataBits() const { return block_[kDataBitsAt]; }
-void TPortConfig::SetDataBits(int bits) {
+int32_t PortConfig::BaudRate() const { return static_cast<int32_t>(Get32(kBaudAt)); }
+void PortConfig::SetBaudRate(int32_t rate) { Set32(kBaudAt, static_cast<uint32_t>(rate)); }
+int PortConfig::DataBits() const { return block_[kDataBitsAt]; }
+void PortConfig::SetDataBits(int bits) {
   if (bits >= 5 && bits <= 8) block_[kDataBitsAt] = static_cast<uint8_t>(bits);
 }
-TParity TPortConfig::Parity() const { return static_cast<TParity>(block_[kParityAt]); }
-void TPortConfig::SetParity(TParity parity) {
+Parity PortConfig::Parity() const { return static_cast<comm::Parity>(block_[kParityAt]); }
+void PortConfig::SetParity(comm::Parity parity) {
   block_[kParityAt] = static_cast<uint8_t>(parity);
   uint32_t flags = Get32(kFlagsAt) & ~kParityCheck;
-  if (parity != TParity::None) flags |= kParityCheck;
+  if (parity != Parity::None) flags |= kParityCheck;
   Set32(kFlagsAt, flags);
 }
-TStopBits TPortConfig::StopBits() const { return static_cast<TStopBits>(block_[kStopBitsAt]); }
-void TPortConfig::SetStopBits(TStopBits stop) { block_[kStopBitsAt] = static_cast<uint8_t>(stop); }
+StopBits PortConfig::StopBits() const { return static_cast<comm::StopBits>(block_[kStopBitsAt]); }
+void PortConfig::SetStopBits(comm::StopBits stop) { block_[kStopBitsAt] = static_cast<uint8_t>(stop); }
 
-TFlowControl TPortConfig::FlowControl() const {
+FlowControl PortConfig::FlowControl() const {
   const uint32_t flags = Get32(kFlagsAt);
   if ((flags & kCtsFlow) && ((flags >> kRtsControlShift) & kControlMask) == 2)
-    return TFlowControl::Hardware;
-  if ((flags & kOutX) && (flags & kInX)) return TFlowControl::Software;
-  return TFlowControl::None;
+    return FlowControl::Hardware;
+  if ((flags & kOutX) && (flags & kInX)) return FlowControl::Software;
+  return FlowControl::None;
 }
 
-void TPortConfig::SetFlowControl(TFlowControl flow) {
+void PortConfig::SetFlowControl(comm::FlowControl flow) {
   uint32_t flags = Get32(kFlagsAt) & ~(kCtsFlow | kOutX | kInX);
   const bool rtsOn = ((flags >> kRtsControlShift) & kControlMask) != 0;
   flags &= ~(kControlMask << kRtsControlShift);
-  if (flow == TFlowControl::Hardware) {
+  if (flow == FlowControl::Hardware) {
     flags |= kCtsFlow | (2u << kRtsControlShift);
   } else {
     if (rtsOn) flags |= 1u << kRtsControlShift;
-    if (flow == TFlowControl::Software) flags |= kOutX | kInX;
+    if (flow == FlowControl::Software) flags |= kOutX | kInX;
   }
   Set32(kFlagsAt, flags);
 }
 
-bool TPortConfig::DtrOn() const { return ((Get32(kFlagsAt) >> kDtrControlShift) & kControlMask) != 0; }
-bool TPortConfig::RtsOn() const { return ((Get32(kFlagsAt) >> kRtsControlShift) & kControlMask) != 0; }
+bool PortConfig::DtrOn() const { return ((Get32(kFlagsAt) >> kDtrControlShift) & kControlMask) != 0; }
+bool PortConfig::RtsOn() const { return ((Get32(kFlagsAt) >> kRtsControlShift) & kControlMask) != 0; }
 
-std::string TPortConfig::ToHex() const { return BytesToHex(block_.data(), block_.size()); }
+std::string PortConfig::ToHex() const { return BytesToHex(block_.data(), block_.size()); }
 
-void TPortConfig::FromHex(std::string_view hex) {
+void PortConfig::FromHex(std::string_view hex) {
   std::array<uint8_t, kSize> decoded{};
   const size_t n = HexToBytes(hex, decoded.data(), decoded.size());
   for (size_t i = 0; i < n; ++i) block_[i] = decoded[i];
   Sanitize();
 }
 
-void TPortConfig::Sanitize() {
+void PortConfig::Sanitize() {
   if (DataBits() < 5 || DataBits() > 8) block_[kDataBitsAt] = 8;
-  if (block_[kParityAt] > static_cast<uint8_t>(TParity::Space)) SetParity(TParity::None);
-  if (block_[kStopBitsAt] > static_cast<uint8_t>(TStopBits::Two))
-    block_[kStopBitsAt] = static_cast<uint8_t>(TStopBits::Two);
+  if (block_[kParityAt] > static_cast<uint8_t>(Parity::Space)) SetParity(Parity::None);
+  if (block_[kStopBitsAt] > static_cast<uint8_t>(StopBits::Two))
+    block_[kStopBitsAt] = static_cast<uint8_t>(StopBits::Two);
   if (BaudRate() <= 0) SetBaudRate(9600);
 }
 

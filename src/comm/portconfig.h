@@ -21,28 +21,30 @@ inline constexpr std::array<int32_t, 9> RateTable = {1200,  2400,  4800,  9600, 
 // The rate of an index; an index outside 0..8 means 115200.
 int32_t RateOfIndex(int index);
 
-enum class TParity : uint8_t { None = 0, Odd = 1, Even = 2, Mark = 3, Space = 4 };
-enum class TStopBits : uint8_t { One = 0, OneAndHalf = 1, Two = 2 };
-enum class TFlowControl : uint8_t { None = 0, Hardware = 1, Software = 2 };
+enum class Parity : uint8_t { None = 0, Odd = 1, Even = 2, Mark = 3, Space = 4 };
+enum class StopBits : uint8_t { One = 0, OneAndHalf = 1, Two = 2 };
+enum class FlowControl : uint8_t { None = 0, Hardware = 1, Software = 2 };
 
-class TPortConfig {
+class PortConfig {
  public:
   static constexpr size_t kSize = 52;
 
   // The settings every port is opened with: 9600 bit/s, 8 data bits, no
   // parity, two stop bits, no flow control, DTR and RTS raised as asked.
-  static TPortConfig Default(bool dtrOn, bool rtsOn);
+  static PortConfig Default(bool dtrOn, bool rtsOn);
 
   int32_t BaudRate() const;
   void SetBaudRate(int32_t rate);
   int DataBits() const;  // 5..8
   void SetDataBits(int bits);
-  TParity Parity() const;
-  void SetParity(TParity parity);
-  TStopBits StopBits() const;
-  void SetStopBits(TStopBits stop);
-  TFlowControl FlowControl() const;
-  void SetFlowControl(TFlowControl flow);
+  // The enumerations are named in full: inside the class the plain names
+  // are the accessors.
+  comm::Parity Parity() const;
+  void SetParity(comm::Parity parity);
+  comm::StopBits StopBits() const;
+  void SetStopBits(comm::StopBits stop);
+  comm::FlowControl FlowControl() const;
+  void SetFlowControl(comm::FlowControl flow);
   bool DtrOn() const;  // DTR raised while the port is open
   bool RtsOn() const;
 
@@ -55,7 +57,7 @@ class TPortConfig {
   void FromHex(std::string_view hex);
 
   const std::array<uint8_t, kSize>& Bytes() const { return block_; }
-  bool operator==(const TPortConfig&) const = default;
+  bool operator==(const PortConfig&) const = default;
 
  private:
   uint32_t Get32(size_t offset) const;

@@ -22,39 +22,39 @@ namespace {
 // How often the line-state handler runs when no bytes arrive.
 constexpr int kTickMs = 20;
 
-QSerialPort::Parity ToQt(TParity p) {
+QSerialPort::Parity ToQt(Parity p) {
   switch (p) {
-    case TParity::Odd: return QSerialPort::OddParity;
-    case TParity::Even: return QSerialPort::EvenParity;
-    case TParity::Mark: return QSerialPort::MarkParity;
-    case TParity::Space: return QSerialPort::SpaceParity;
-    case TParity::None: break;
+    case Parity::Odd: return QSerialPort::OddParity;
+    case Parity::Even: return QSerialPort::EvenParity;
+    case Parity::Mark: return QSerialPort::MarkParity;
+    case Parity::Space: return QSerialPort::SpaceParity;
+    case Parity::None: break;
   }
   return QSerialPort::NoParity;
 }
 
-QSerialPort::StopBits ToQt(TStopBits s) {
+QSerialPort::StopBits ToQt(StopBits s) {
   switch (s) {
-    case TStopBits::One: return QSerialPort::OneStop;
-    case TStopBits::OneAndHalf: return QSerialPort::OneAndHalfStop;
-    case TStopBits::Two: break;
+    case StopBits::One: return QSerialPort::OneStop;
+    case StopBits::OneAndHalf: return QSerialPort::OneAndHalfStop;
+    case StopBits::Two: break;
   }
   return QSerialPort::TwoStop;
 }
 
-QSerialPort::FlowControl ToQt(TFlowControl f) {
+QSerialPort::FlowControl ToQt(FlowControl f) {
   switch (f) {
-    case TFlowControl::Hardware: return QSerialPort::HardwareControl;
-    case TFlowControl::Software: return QSerialPort::SoftwareControl;
-    case TFlowControl::None: break;
+    case FlowControl::Hardware: return QSerialPort::HardwareControl;
+    case FlowControl::Software: return QSerialPort::SoftwareControl;
+    case FlowControl::None: break;
   }
   return QSerialPort::NoFlowControl;
 }
 
-class TQtSerialLine : public TSerialLine {
+class QtSerialLine : public SerialLine {
  public:
-  TQtSerialLine() = default;
-  ~TQtSerialLine() override {
+  QtSerialLine() = default;
+  ~QtSerialLine() override {
     if (thread_.isRunning()) {
       Close();
       QMetaObject::invokeMethod(context_, [this] { delete context_; context_ = nullptr; },
@@ -70,7 +70,7 @@ class TQtSerialLine : public TSerialLine {
     onTick_ = std::move(onTick);
   }
 
-  bool Open(const std::string& device, const TPortConfig& config, std::string& error) override {
+  bool Open(const std::string& device, const PortConfig& config, std::string& error) override {
     if (!QCoreApplication::instance()) {
       error = "the serial line needs a running Qt application object";
       return false;
@@ -98,7 +98,7 @@ class TQtSerialLine : public TSerialLine {
       // not an error for the line).
       ApplyTo(*port, config);
       port->setDataTerminalReady(config.DtrOn());
-      if (config.FlowControl() != TFlowControl::Hardware) port->setRequestToSend(config.RtsOn());
+      if (config.FlowControl() != FlowControl::Hardware) port->setRequestToSend(config.RtsOn());
       port->clearError();
       port_ = port;
       QObject::connect(port, &QSerialPort::readyRead, port, [this] { ReadPass(); });
@@ -154,7 +154,7 @@ class TQtSerialLine : public TSerialLine {
     return ok;
   }
 
-  bool Apply(const TPortConfig& config) override {
+  bool Apply(const PortConfig& config) override {
     bool ok = false;
     Run([&] {
       if (!port_) return;
@@ -206,7 +206,7 @@ class TQtSerialLine : public TSerialLine {
   }
 
  private:
-  static bool ApplyTo(QSerialPort& port, const TPortConfig& config) {
+  static bool ApplyTo(QSerialPort& port, const PortConfig& config) {
     bool ok = port.setBaudRate(config.BaudRate());
     ok = port.setDataBits(static_cast<QSerialPort::DataBits>(config.DataBits())) && ok;
     ok = port.setParity(ToQt(config.Parity())) && ok;
@@ -257,6 +257,6 @@ class TQtSerialLine : public TSerialLine {
 
 }  // namespace
 
-std::unique_ptr<TSerialLine> MakeQtSerialLine() { return std::make_unique<TQtSerialLine>(); }
+std::unique_ptr<SerialLine> MakeQtSerialLine() { return std::make_unique<QtSerialLine>(); }
 
 }  // namespace lentar::comm

@@ -2,8 +2,8 @@
 //
 // A line is a serial connection: bytes out, bytes in, the line settings and
 // the modem signals. The real line is a QSerialPort living in its own thread
-// (TQtSerialLine); tests that need the modem signals a pseudo-terminal cannot
-// carry use the in-memory line (TMemoryLine).
+// (QtSerialLine); tests that need the modem signals a pseudo-terminal cannot
+// carry use the in-memory line (MemoryLine).
 //
 // Every call may come from any thread. Received bytes and the periodic
 // line-state ticks are delivered to the handlers installed with SetHandlers,
@@ -22,25 +22,25 @@
 
 namespace lentar::comm {
 
-class TSerialLine {
+class SerialLine {
  public:
   using DataHandler = std::function<void(const uint8_t* bytes, size_t count)>;
   using TickHandler = std::function<void()>;
 
-  virtual ~TSerialLine() = default;
+  virtual ~SerialLine() = default;
 
   // Installs the receivers before Open; they are called until Close returns.
   virtual void SetHandlers(DataHandler onData, TickHandler onTick) = 0;
   // Opens the named device with the given settings. On failure returns false
   // with the system's reason in error.
-  virtual bool Open(const std::string& device, const TPortConfig& config, std::string& error) = 0;
+  virtual bool Open(const std::string& device, const PortConfig& config, std::string& error) = 0;
   // Closes the device; no handler runs after it returns.
   virtual void Close() = 0;
   virtual bool IsOpen() const = 0;
   // Writes all bytes; false when the line refused them or is closed.
   virtual bool Write(const uint8_t* bytes, size_t count) = 0;
   // Applies new line settings to the open device.
-  virtual bool Apply(const TPortConfig& config) = 0;
+  virtual bool Apply(const PortConfig& config) = 0;
   virtual void SetDTR(bool on) = 0;
   virtual void SetRTS(bool on) = 0;
   // DSR as the modem reports it; false when closed or not known.
@@ -51,10 +51,10 @@ class TSerialLine {
   virtual std::vector<std::string> ListPorts() = 0;
 };
 
-using TLineFactory = std::function<std::unique_ptr<TSerialLine>()>;
+using LineFactory = std::function<std::unique_ptr<SerialLine>()>;
 
 // The real line over QSerialPort. Needs a QCoreApplication (the line's thread
 // runs an event loop); Open fails with a reason when there is none.
-std::unique_ptr<TSerialLine> MakeQtSerialLine();
+std::unique_ptr<SerialLine> MakeQtSerialLine();
 
 }  // namespace lentar::comm

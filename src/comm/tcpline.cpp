@@ -70,27 +70,27 @@ std::string ConnectError(QAbstractSocket::SocketError error, const NetworkPortNa
   }
 }
 
-uint8_t ParityValue(TParity parity) { return static_cast<uint8_t>(static_cast<uint8_t>(parity) + 1); }
+uint8_t ParityValue(Parity parity) { return static_cast<uint8_t>(static_cast<uint8_t>(parity) + 1); }
 
-uint8_t StopValue(TStopBits stop) {
+uint8_t StopValue(StopBits stop) {
   switch (stop) {
-    case TStopBits::One: return 1;
-    case TStopBits::OneAndHalf: return 3;
-    case TStopBits::Two: break;
+    case StopBits::One: return 1;
+    case StopBits::OneAndHalf: return 3;
+    case StopBits::Two: break;
   }
   return 2;
 }
 
-uint8_t FlowValue(TFlowControl flow) {
+uint8_t FlowValue(FlowControl flow) {
   switch (flow) {
-    case TFlowControl::Hardware: return telnet::kControlHardwareFlow;
-    case TFlowControl::Software: return telnet::kControlSoftwareFlow;
-    case TFlowControl::None: break;
+    case FlowControl::Hardware: return telnet::kControlHardwareFlow;
+    case FlowControl::Software: return telnet::kControlSoftwareFlow;
+    case FlowControl::None: break;
   }
   return telnet::kControlNoFlow;
 }
 
-class TcpLine : public TSerialLine {
+class TcpLine : public SerialLine {
  public:
   explicit TcpLine(NetworkPortName::Kind kind) : kind_(kind) {}
   ~TcpLine() override {
@@ -109,7 +109,7 @@ class TcpLine : public TSerialLine {
     onTick_ = std::move(onTick);
   }
 
-  bool Open(const std::string& device, const TPortConfig& config, std::string& error) override {
+  bool Open(const std::string& device, const PortConfig& config, std::string& error) override {
     const auto name = ParseNetworkPort(device);
     if (!name || name->kind != kind_) {
       error = Cp(u8"Неверное имя сетевого порта: ") + device;
@@ -219,7 +219,7 @@ class TcpLine : public TSerialLine {
     return ok;
   }
 
-  bool Apply(const TPortConfig& config) override {
+  bool Apply(const PortConfig& config) override {
     bool ok = false;
     Run([&] {
       if (!socket_ || !IsOpen()) return;
@@ -267,7 +267,7 @@ class TcpLine : public TSerialLine {
  private:
   // Offers the telnet options, waits until the server agrees to the com-port
   // option, then sends the line settings and the modem lines.
-  bool Negotiate(const NetworkPortName& name, const TPortConfig& config,
+  bool Negotiate(const NetworkPortName& name, const PortConfig& config,
                  const NetworkTimeouts& timeouts, std::string& error) {
     codec_ = std::make_unique<telnet::Codec>(telnet::Codec::Role::Client);
     Send(codec_->Start());
@@ -292,7 +292,7 @@ class TcpLine : public TSerialLine {
     }
     SendLineSettings(config);
     SendControl(config.DtrOn() ? telnet::kControlDtrOn : telnet::kControlDtrOff);
-    if (config.FlowControl() != TFlowControl::Hardware)
+    if (config.FlowControl() != FlowControl::Hardware)
       SendControl(config.RtsOn() ? telnet::kControlRtsOn : telnet::kControlRtsOff);
     // Every modem line change is to be reported.
     std::vector<uint8_t> out;
@@ -301,7 +301,7 @@ class TcpLine : public TSerialLine {
     return true;
   }
 
-  void SendLineSettings(const TPortConfig& config) {
+  void SendLineSettings(const PortConfig& config) {
     std::vector<uint8_t> out;
     codec_->EncodeBaudRate(static_cast<uint32_t>(config.BaudRate()), out);
     codec_->EncodeCommand(telnet::ComCommand::SetDataSize, static_cast<uint8_t>(config.DataBits()),
@@ -394,7 +394,7 @@ class TcpLine : public TSerialLine {
 };
 
 // The default line of a port: chosen by the name at every Open.
-class PortLine : public TSerialLine {
+class PortLine : public SerialLine {
  public:
   void SetHandlers(DataHandler onData, TickHandler onTick) override {
     onData_ = std::move(onData);
@@ -402,7 +402,7 @@ class PortLine : public TSerialLine {
     if (inner_) inner_->SetHandlers(onData_, onTick_);
   }
 
-  bool Open(const std::string& device, const TPortConfig& config, std::string& error) override {
+  bool Open(const std::string& device, const PortConfig& config, std::string& error) override {
     const int kind = !StartsWithNoCase(device, kRawScheme) ? (StartsWithNoCase(device, kRfc2217Scheme) ? 2 : 0) : 1;
     if (!inner_ || kind != kind_) {
       if (inner_) inner_->Close();
@@ -425,7 +425,7 @@ class PortLine : public TSerialLine {
   bool Write(const uint8_t* bytes, size_t count) override {
     return inner_ && inner_->Write(bytes, count);
   }
-  bool Apply(const TPortConfig& config) override { return inner_ && inner_->Apply(config); }
+  bool Apply(const PortConfig& config) override { return inner_ && inner_->Apply(config); }
   void SetDTR(bool on) override {
     if (inner_) inner_->SetDTR(on);
   }
@@ -442,7 +442,7 @@ class PortLine : public TSerialLine {
   }
 
  private:
-  std::unique_ptr<TSerialLine> inner_;
+  std::unique_ptr<SerialLine> inner_;
   int kind_ = -1;  // 0 serial device, 1 raw TCP, 2 RFC 2217
   DataHandler onData_;
   TickHandler onTick_;
@@ -520,10 +520,10 @@ void SetNetworkTimeouts(const NetworkTimeouts& timeouts) {
   g_timeouts = timeouts;
 }
 
-std::unique_ptr<TSerialLine> MakeTcpLine(NetworkPortName::Kind kind) {
+std::unique_ptr<SerialLine> MakeTcpLine(NetworkPortName::Kind kind) {
   return std::make_unique<TcpLine>(kind);
 }
 
-std::unique_ptr<TSerialLine> MakePortLine() { return std::make_unique<PortLine>(); }
+std::unique_ptr<SerialLine> MakePortLine() { return std::make_unique<PortLine>(); }
 
 }  // namespace lentar::comm

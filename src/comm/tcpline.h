@@ -54,11 +54,11 @@ void SetNetworkTimeouts(const NetworkTimeouts& timeouts);
 std::optional<std::string> SystemDeviceOfComName(std::string_view name);
 
 // A line for one kind of network port. Needs a QCoreApplication.
-std::unique_ptr<TSerialLine> MakeTcpLine(NetworkPortName::Kind kind);
+std::unique_ptr<SerialLine> MakeTcpLine(NetworkPortName::Kind kind);
 
 // The line a port uses by default: it opens a network line for network port
 // names and the serial line for everything else (COMn as its system device),
 // and lists the serial devices the system reports.
-std::unique_ptr<TSerialLine> MakePortLine();
+std::unique_ptr<SerialLine> MakePortLine();
 
 }  // namespace lentar::comm

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <limits>
 
+#include "core/dates.h"
 #include "core/textutil.h"
 
 namespace lentar {
@@ -16,30 +17,25 @@ namespace lentar {
 namespace {
 
 // Month keys the reader looks for in an upper-cased text, in month order.
-constexpr std::array<const char*, 12> kEnglishMonthKeys = {
-    "JAN", "FEB", "MAR", "APR", "MAY", "JUN", "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
-// ЯНВ ФЕВ МАР АПР МА ИЮН ИЮЛ АВГ СЕН ОКТ НОЯ ДЕК; May is only "МА" so that
-// both МАЙ and МАЯ match, March is searched first so МАРТ stays March.
-constexpr std::array<const char*, 12> kRussianMonthKeys = {
-    "\xDF\xCD\xC2", "\xD4\xC5\xC2", "\xCC\xC0\xD0", "\xC0\xCF\xD0", "\xCC\xC0",     "\xC8\xDE\xCD",
-    "\xC8\xDE\xCB", "\xC0\xC2\xC3", "\xD1\xC5\xCD", "\xCE\xCA\xD2", "\xCD\xCE\xDF", "\xC4\xC5\xCA"};
-// января ... декабря
-constexpr std::array<const char*, 12> kGenitiveMonths = {
-    "\xFF\xED\xE2\xE0\xF0\xFF",     "\xF4\xE5\xE2\xF0\xE0\xEB\xFF", "\xEC\xE0\xF0\xF2\xE0",
-    "\xE0\xEF\xF0\xE5\xEB\xFF",     "\xEC\xE0\xFF",                 "\xE8\xFE\xED\xFF",
-    "\xE8\xFE\xEB\xFF",             "\xE0\xE2\xE3\xF3\xF1\xF2\xE0", "\xF1\xE5\xED\xF2\xFF\xE1\xF0\xFF",
-    "\xEE\xEA\xF2\xFF\xE1\xF0\xFF", "\xED\xEE\xFF\xE1\xF0\xFF",     "\xE4\xE5\xEA\xE0\xE1\xF0\xFF"};
-// воскресенье понедельник вторник среда четверг пятница суббота
-constexpr std::array<const char*, 7> kWeekdays = {
-    "\xE2\xEE\xF1\xEA\xF0\xE5\xF1\xE5\xED\xFC\xE5", "\xEF\xEE\xED\xE5\xE4\xE5\xEB\xFC\xED\xE8\xEA",
-    "\xE2\xF2\xEE\xF0\xED\xE8\xEA",                 "\xF1\xF0\xE5\xE4\xE0",
-    "\xF7\xE5\xF2\xE2\xE5\xF0\xE3",                 "\xEF\xFF\xF2\xED\xE8\xF6\xE0",
-    "\xF1\xF3\xE1\xE1\xEE\xF2\xE0"};
+// The Russian May key is only "МА" so that both МАЙ and МАЯ match; March is
+// searched first, so МАРТ stays March.
+constexpr std::array<Cp1251Literal<8>, 12> kEnglishMonthKeys = {
+    u8"JAN", u8"FEB", u8"MAR", u8"APR", u8"MAY", u8"JUN",
+    u8"JUL", u8"AUG", u8"SEP", u8"OCT", u8"NOV", u8"DEC"};
+constexpr std::array<Cp1251Literal<8>, 12> kRussianMonthKeys = {
+    u8"ЯНВ", u8"ФЕВ", u8"МАР", u8"АПР", u8"МА", u8"ИЮН",
+    u8"ИЮЛ", u8"АВГ", u8"СЕН", u8"ОКТ", u8"НОЯ", u8"ДЕК"};
+constexpr std::array<Cp1251Literal<24>, 12> kGenitiveMonths = {
+    u8"января", u8"февраля", u8"марта",    u8"апреля",  u8"мая",    u8"июня",
+    u8"июля",   u8"августа", u8"сентября", u8"октября", u8"ноября", u8"декабря"};
+constexpr std::array<Cp1251Literal<24>, 7> kWeekdays = {
+    u8"воскресенье", u8"понедельник", u8"вторник", u8"среда",
+    u8"четверг",     u8"пятница",     u8"суббота"};
 
-constexpr const char* kHoursSuffix = "\xF7. ";      // "ч. "
-constexpr const char* kMinutesSuffix = "\xEC\xE8\xED.";  // "мин."
-constexpr const char* kSecondsSuffix = "\xF1.";     // "с."
-constexpr const char* kYearSuffix = " \xE3.";       // " г."
+constexpr Cp1251Literal kHoursSuffix(u8"ч. ");
+constexpr Cp1251Literal kMinutesSuffix(u8"мин.");
+constexpr Cp1251Literal kSecondsSuffix(u8"с.");
+constexpr Cp1251Literal kYearSuffix(u8" г.");
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -215,7 +211,7 @@ std::string NormalizeDateText(std::string_view text) {
   const std::string upper = UpperCase(text);
   for (const auto* keys : {&kEnglishMonthKeys, &kRussianMonthKeys}) {
     for (int m = 0; m < 12; ++m) {
-      size_t p = upper.find((*keys)[m]);
+      size_t p = upper.find((*keys)[m].view());
       if (p == std::string::npos) continue;
       std::string result = NormalizeWithMonthName(upper, p, m + 1);
       return result.empty() ? result : FixDateText(result);
@@ -249,8 +245,8 @@ std::string FormatDotDate(const TDateRec& d, bool padDay) {
 
 std::string FormatLongDate(const TDateRec& d) {
   int month = std::clamp<int32_t>(d.month, 1, 12);
-  return std::to_string(d.day) + " " + kGenitiveMonths[month - 1] + " " + std::to_string(d.year) +
-         kYearSuffix;
+  return std::to_string(d.day) + " " + kGenitiveMonths[month - 1].c_str() + " " + std::to_string(d.year) +
+         kYearSuffix.c_str();
 }
 
 std::string FormatClockTime(int hours, int minutes, int seconds, bool verbose, bool withSeconds) {
@@ -258,8 +254,8 @@ std::string FormatClockTime(int hours, int minutes, int seconds, bool verbose, b
   std::string m = TwoDigits(minutes);
   std::string s = TwoDigits(seconds);
   if (verbose) {
-    std::string out = h + kHoursSuffix + m + kMinutesSuffix;
-    if (withSeconds) out += " " + s + kSecondsSuffix;
+    std::string out = h + kHoursSuffix.c_str() + m + kMinutesSuffix.c_str();
+    if (withSeconds) out += " " + s + kSecondsSuffix.c_str();
     return out;
   }
   std::string out = h + ":" + m;
@@ -267,7 +263,7 @@ std::string FormatClockTime(int hours, int minutes, int seconds, bool verbose, b
   return out;
 }
 
-TLocalTime LocalTimeNow() {
+DateTime LocalTimeNow() {
   const auto now = std::chrono::system_clock::now();
   const std::time_t t = std::chrono::system_clock::to_time_t(now);
   std::tm local{};
@@ -276,7 +272,7 @@ TLocalTime LocalTimeNow() {
 #else
   localtime_r(&t, &local);
 #endif
-  TLocalTime r;
+  DateTime r;
   r.year = local.tm_year + 1900;
   r.month = local.tm_mon + 1;
   r.day = local.tm_mday;
@@ -290,7 +286,7 @@ TLocalTime LocalTimeNow() {
 }
 
 TDateRec TodayDate() {
-  const TLocalTime now = LocalTimeNow();
+  const DateTime now = LocalTimeNow();
   return TDateRec{now.day, now.month, now.year};
 }
 
@@ -310,7 +306,7 @@ TDateRec DaysToDate(int32_t serial) {
   return d;
 }
 
-std::string WeekdayName(int index) { return kWeekdays[std::clamp(index, 0, 6)]; }
+std::string WeekdayName(int index) { return std::string(kWeekdays[std::clamp(index, 0, 6)].view()); }
 
 int WeekdayNumber(int day, int month, int year) {
   if (day > 65535 || month > 65535 || year > 65535 || !IsValidDate(day, month, year)) return 1;

@@ -8,10 +8,7 @@ namespace lentar {
 
 namespace {
 
-// "Шрифты не загружены: нет банка шрифтов" in Windows-1251.
-constexpr const char* kNoFontBankMessage =
-    "\xD8\xF0\xE8\xF4\xF2\xFB \xED\xE5 \xE7\xE0\xE3\xF0\xF3\xE6\xE5\xED\xFB: "
-    "\xED\xE5\xF2 \xE1\xE0\xED\xEA\xE0 \xF8\xF0\xE8\xF4\xF2\xEE\xE2";
+constexpr Cp1251Literal kNoFontBankMessage(u8"Шрифты не загружены: нет банка шрифтов");
 
 }  // namespace
 
@@ -37,7 +34,7 @@ void TRecProject::LoadFromSettings(const TSettings& settings) {
 
 bool TRecProject::LoadFonts() {
   if (!fonts_) {
-    FontError = kNoFontBankMessage;
+    FontError = kNoFontBankMessage.view();
     return false;
   }
   std::string error;

@@ -7,10 +7,8 @@ namespace lentar {
 
 namespace {
 
-// "Не могу открыть файл " and "Не могу сохранить файл " in Windows-1251.
-constexpr std::string_view kOpenFailed = "\xCD\xE5 \xEC\xEE\xE3\xF3 \xEE\xF2\xEA\xF0\xFB\xF2\xFC \xF4\xE0\xE9\xEB ";
-constexpr std::string_view kSaveFailed =
-    "\xCD\xE5 \xEC\xEE\xE3\xF3 \xF1\xEE\xF5\xF0\xE0\xED\xE8\xF2\xFC \xF4\xE0\xE9\xEB ";
+constexpr Cp1251Literal kOpenFailed(u8"Не могу открыть файл ");
+constexpr Cp1251Literal kSaveFailed(u8"Не могу сохранить файл ");
 
 }  // namespace
 
@@ -21,13 +19,13 @@ bool SaveSetFile(const std::string& path, std::string_view text) {
 }
 
 std::string OpenFailedMessage(std::string_view path) {
-  std::string message(kOpenFailed);
+  std::string message(kOpenFailed.view());
   message.append(path);
   return message;
 }
 
 std::string SaveFailedMessage(std::string_view path) {
-  std::string message(kSaveFailed);
+  std::string message(kSaveFailed.view());
   message.append(path);
   return message;
 }

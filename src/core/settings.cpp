@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "core/atomicfile.h"
+#include "core/dates.h"
 #include "core/ini.h"
 #include "core/paths.h"
 
@@ -13,7 +14,7 @@ namespace lentar {
 namespace {
 
 // "Проба " in Windows-1251: the font bank dialog's sample text.
-constexpr const char* kDefaultTestText = "\xCF\xF0\xEE\xE1\xE0 ";
+constexpr Cp1251Literal kDefaultTestText(u8"Проба ");
 constexpr const char* kDefaultSpeedDefs = "10,20,30,40,50";
 
 // ---- Password scrambling ---------------------------------------------------
@@ -258,7 +259,7 @@ void VisitSettings(Visitor& v, Record& s) {
   v.Int("FontSize", s.FontSize, 8);
   v.Int("FontStyle", s.FontStyle, 0);
   v.Rect("SymbCoor", s.SymbCoor);
-  v.Text("TestText", s.TestText, kDefaultTestText);
+  v.Text("TestText", s.TestText, kDefaultTestText.view());
   v.Int("DefFont", s.DefFont, 0);
   v.Int("DLSpeed", s.DLSpeed, 0);
   v.Int("BaseSpeed", s.BaseSpeed, 0);

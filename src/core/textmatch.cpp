@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "core/textmatch.h"
 #include "core/textutil.h"
 
 namespace lentar {

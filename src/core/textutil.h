@@ -1,4 +1,5 @@
-// Text utilities shared by every layer.
+// Text utilities shared by every layer. Dates live in core/dates.h, fuzzy
+// name matching in core/textmatch.h.
 //
 // All texts are 8-bit Windows-1251 strings held in std::string, one byte per
 // character. Positions are 1-based byte indexes (0 means "not found"), as the
@@ -6,6 +7,7 @@
 // an error: unreadable input yields the fallback value stated per function.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -35,6 +37,56 @@ std::string Utf8ToCp1251(std::string_view utf8);
 inline std::string Utf8ToCp1251(const char8_t* utf8) {
   return Utf8ToCp1251(std::string_view(reinterpret_cast<const char*>(utf8)));
 }
+
+// A u8"..." literal converted to Windows-1251 while compiling, for Russian
+// texts in constants and tables that must be ready before any code runs:
+//   constexpr Cp1251Literal kYear(u8" г.");
+//   constexpr std::array<Cp1251Literal<16>, 2> kNames = {u8"один", u8"два"};
+// It takes ASCII, the Russian letters (Ё and ё included), "№", "«", "»" and
+// the dashes; any other character, or text longer than Capacity - 1 bytes,
+// stops the build (Utf8ToCp1251 converts everything else at run time).
+template <std::size_t Capacity>
+class Cp1251Literal {
+ public:
+  template <std::size_t N>
+  consteval Cp1251Literal(const char8_t (&utf8)[N]) {  // NOLINT: implicit on purpose
+    std::size_t i = 0;
+    while (i + 1 < N && utf8[i] != 0) {
+      char32_t cp = utf8[i];
+      int more = cp < 0x80 ? 0 : cp < 0xE0 ? 1 : cp < 0xF0 ? 2 : 3;
+      if (more > 0) cp &= 0x3Fu >> more;
+      for (++i; more > 0; --more, ++i) cp = (cp << 6) | (utf8[i] & 0x3Fu);
+      Append(ByteOf(cp));
+    }
+  }
+  constexpr std::string_view view() const { return {bytes_, size_}; }
+  constexpr const char* c_str() const { return bytes_; }
+  constexpr std::size_t size() const { return size_; }
+
+ private:
+  static consteval unsigned char ByteOf(char32_t cp) {
+    if (cp < 0x80) return static_cast<unsigned char>(cp);
+    if (cp >= 0x0410 && cp <= 0x044F) return static_cast<unsigned char>(cp - 0x0410 + 0xC0);
+    switch (cp) {
+      case 0x0401: return 0xA8;  // Ё
+      case 0x0451: return 0xB8;  // ё
+      case 0x2116: return 0xB9;  // №
+      case 0x00AB: return 0xAB;  // «
+      case 0x00BB: return 0xBB;  // »
+      case 0x2013: return 0x96;  // –
+      case 0x2014: return 0x97;  // —
+      default: throw "character not taken by Cp1251Literal";
+    }
+  }
+  consteval void Append(unsigned char byte) {
+    if (size_ + 1 >= Capacity) throw "text longer than the literal's capacity";
+    bytes_[size_++] = static_cast<char>(byte);
+  }
+  char bytes_[Capacity]{};
+  std::size_t size_ = 0;
+};
+template <std::size_t N>
+Cp1251Literal(const char8_t (&)[N]) -> Cp1251Literal<N>;
 // UTF-16 text (up to the first zero unit) to Windows-1251; empty in, empty out.
 // AnsiToWide maps every byte to one UTF-16 unit (0x98 to U+FFFD).
 std::string WideToAnsi(std::u16string_view utf16);
@@ -122,53 +174,5 @@ std::string QuoteText(std::string_view text);
 // Inverse of QuoteText. failed is set (and the result is what was decoded
 // before the fault, or empty when validation failed) for malformed input.
 std::string UnquoteText(std::string_view encoded, bool& failed);
-
-// ---- Dates and times ------------------------------------------------------
-
-struct TDateRec {
-  int32_t day = 0;
-  int32_t month = 0;
-  int32_t year = 0;
-  bool operator==(const TDateRec&) const = default;
-};
-
-// Month forced into 1..12, a day below 1 gives 1, otherwise the day limited
-// to the month's length (Gregorian leap years).
-int ClampDay(int day, int month, int year);
-// Many typed shapes ("5 января 2007 г.", "05.01.07", "050107") to D.MM.YYYY;
-// empty when no date can be read.
-std::string NormalizeDateText(std::string_view text);
-TDateRec ParseDotDate(std::string_view text);
-std::string FormatDotDate(const TDateRec& d, bool padDay);
-std::string FormatLongDate(const TDateRec& d);
-std::string FormatClockTime(int hours, int minutes, int seconds, bool verbose, bool withSeconds);
-TDateRec TodayDate();
-// The computer's local date and time, read once: the one place the program
-// asks the system clock for calendar time.
-struct TLocalTime {
-  int year = 0, month = 0, day = 0;
-  int dayOfWeek = 0;  // 0 Sunday .. 6 Saturday
-  int hour = 0, minute = 0, second = 0, milliseconds = 0;
-};
-TLocalTime LocalTimeNow();
-// Days since 30 December 1899; 0 for an invalid date. Valid dates are real
-// Gregorian dates of the years 1 to 9999.
-int32_t DateToDays(const TDateRec& d);
-// Date of a day serial; all zeros when it is outside 1.01.0001..31.12.9999.
-TDateRec DaysToDate(int32_t serial);
-std::string WeekdayName(int index);
-// Monday 1 .. Sunday 7; 1 for an invalid date.
-int WeekdayNumber(int day, int month, int year);
-
-// ---- Matching -------------------------------------------------------------
-
-// 100 when key occurs in candidate, otherwise the best fuzzy score of key
-// against windows of candidate, in percent of key's length; 0 for an empty key.
-// Bytes are compared as they are (callers upper-case first).
-int MatchPercent(std::string_view key, std::string_view candidate);
-// Index of the closest name in list, or -1 when the key or every item is empty.
-// Compares trimmed, upper-cased texts; an exact match wins at once, ties go to
-// the shorter item.
-int BestMatchIndex(std::string_view key, const StringList& list);
 
 }  // namespace lentar

@@ -1,5 +1,6 @@
 #include "markup/compiler.h"
 
+#include "core/textutil.h"
 #include "markup/encoder.h"
 #include "markup/tags.h"
 
@@ -16,12 +17,9 @@ CompileResult CompileBoardData(std::string_view text, int fontHeightBytes, int c
 }
 
 std::string DataSizeMessage(size_t length) {
-  // "Размер данных (" and ") превышает максимальный размер!" in Windows-1251.
-  static constexpr char kBefore[] = "\xD0\xE0\xE7\xEC\xE5\xF0 \xE4\xE0\xED\xED\xFB\xF5 (";
-  static constexpr char kAfter[] =
-      ") \xEF\xF0\xE5\xE2\xFB\xF8\xE0\xE5\xF2 \xEC\xE0\xEA\xF1\xE8\xEC\xE0\xEB\xFC\xED\xFB\xE9 "
-      "\xF0\xE0\xE7\xEC\xE5\xF0!";
-  return kBefore + std::to_string(length) + kAfter;
+  static constexpr Cp1251Literal kBefore(u8"Размер данных (");
+  static constexpr Cp1251Literal kAfter(u8") превышает максимальный размер!");
+  return kBefore.c_str() + std::to_string(length) + kAfter.c_str();
 }
 
 }  // namespace lentar

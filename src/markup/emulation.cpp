@@ -9,6 +9,7 @@
 #include <ctime>
 #include <limits>
 
+#include "core/dates.h"
 #include "core/textutil.h"
 #include "markup/encoder.h"
 #include "markup/fonts.h"
@@ -124,24 +125,14 @@ uint32_t MixChannelColours(const std::array<int32_t, 8>& channelColours, int cha
 
 // ---- Clocks ---------------------------------------------------------------
 
-EmulationDateTime LocalEmulationTime(int64_t) {
-  const TLocalTime now = LocalTimeNow();
-  EmulationDateTime t;
-  t.year = now.year;
-  t.month = now.month;
-  t.day = now.day;
-  t.hour = now.hour;
-  t.minute = now.minute;
-  t.second = now.second;
-  return t;
-}
+DateTime LocalEmulationTime(int64_t) { return LocalTimeNow(); }
 
-EmulationClock FixedStartClock(const EmulationDateTime& start) {
+EmulationClock FixedStartClock(const DateTime& start) {
   return [start](int64_t emulatedMs) {
     const int64_t startSeconds =
         static_cast<int64_t>(start.hour) * 3600 + start.minute * 60 + start.second;
     const int64_t total = startSeconds + std::max<int64_t>(emulatedMs, 0) / 1000;
-    EmulationDateTime t = start;
+    DateTime t = start;
     const int32_t startDay = DateToDays(TDateRec{start.day, start.month, start.year});
     if (startDay != 0) {
       const TDateRec d = DaysToDate(startDay + static_cast<int32_t>(total / 86400));
@@ -149,12 +140,14 @@ EmulationClock FixedStartClock(const EmulationDateTime& start) {
         t.day = d.day;
         t.month = d.month;
         t.year = d.year;
+        t.dayOfWeek = WeekdayNumber(d.day, d.month, d.year) % 7;  // Sunday 7 -> 0
       }
     }
     const int64_t inDay = total % 86400;
     t.hour = static_cast<int>(inDay / 3600);
     t.minute = static_cast<int>(inDay / 60 % 60);
     t.second = static_cast<int>(inDay % 60);
+    t.milliseconds = static_cast<int>(std::max<int64_t>(emulatedMs, 0) % 1000);
     return t;
   };
 }
@@ -661,7 +654,7 @@ std::string BoardEmulation::DemonstrationText(int kind, bool& hasColon, size_t& 
   colonAt = 0;
   if (kind > 7) kind = 0;
   if (kind == 0 || kind == 1) {
-    const EmulationDateTime now = clock_ ? clock_(ElapsedMs()) : LocalEmulationTime(ElapsedMs());
+    const DateTime now = clock_ ? clock_(ElapsedMs()) : LocalEmulationTime(ElapsedMs());
     if (kind == 0) {
       hasColon = true;
       colonAt = 2;

@@ -34,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "core/dates.h"
 #include "core/settings.h"
 
 namespace lentar {
@@ -64,26 +65,17 @@ uint32_t MixChannelColours(const std::array<uint32_t, 8>& channelColours, int ch
 uint32_t MixChannelColours(const std::array<int32_t, 8>& channelColours, int channelCount,
                            unsigned index);
 
-// Local date and time as the emulation shows it in live-value demonstrations.
-struct EmulationDateTime {
-  int year = 2000;
-  int month = 1;
-  int day = 1;
-  int hour = 0;
-  int minute = 0;
-  int second = 0;
-};
-
 // The clock of a run: given the board time elapsed since the start of the
 // run in milliseconds, the date and time to show. The window passes one that
 // reads the computer's clock; the command line and tests one that counts from
 // a fixed moment.
-using EmulationClock = std::function<EmulationDateTime(int64_t emulatedMs)>;
+using EmulationClock = std::function<DateTime(int64_t emulatedMs)>;
 
 // The computer's local time (ignores emulatedMs).
-EmulationDateTime LocalEmulationTime(int64_t emulatedMs);
-// A clock that starts at start and advances with board time.
-EmulationClock FixedStartClock(const EmulationDateTime& start);
+DateTime LocalEmulationTime(int64_t emulatedMs);
+// A clock that starts at the whole second of start and advances with board
+// time (the day of the week follows the date).
+EmulationClock FixedStartClock(const DateTime& start);
 
 // Board geometry and the settings a run depends on.
 struct EmulationSetup {

@@ -38,7 +38,7 @@ class CliPreviewTest : public lentar::cli::testing::CliFolderTest {
 
 // The frames the engine itself gives for a set on the test board, with the
 // shipped fonts.
-std::string EngineFrames(const std::string& set, const EmulationDateTime& at) {
+std::string EngineFrames(const std::string& set, const DateTime& at) {
   TTabFontList fonts;
   std::string error;
   EXPECT_TRUE(fonts.LoadArchive(LENTAR_BIN_DIR "/Fonts/default.tfa", error)) << error;
@@ -85,7 +85,7 @@ TEST_F(CliPreviewTest, RawFramesAreTheEnginesFrames) {
 
 TEST_F(CliPreviewTest, ClockFromTheCommandLine) {
   Write("set.txt", "{[Pause:20]}{[Par:0,40]}");
-  const EmulationDateTime at{2026, 12, 10, 4, 35, 0};
+  const DateTime at{.year = 2026, .month = 12, .day = 10, .hour = 4, .minute = 35};
   ASSERT_EQ(Run("preview set.txt --raw a.raw --at '2026-12-10 04:35:00' --ini lentar.ini"), 0) << err_;
   EXPECT_EQ(Read("a.raw"), EngineFrames("{[Pause:20]}{[Par:0,40]}", at));
   ASSERT_EQ(Run("preview set.txt --raw b.raw --at '2026-12-10 04:36' --ini lentar.ini"), 0) << err_;

@@ -21,9 +21,9 @@ class MemoryBoard {
   using Responder = std::function<std::optional<Bytes>(const Bytes& request)>;
 
   MemoryBoard()
-      : peer_(std::make_shared<TMemoryLine::Peer>()),
+      : peer_(std::make_shared<MemoryLine::Peer>()),
         port_(true, true, [this] {
-          auto line = std::make_unique<TMemoryLine>(peer_);
+          auto line = std::make_unique<MemoryLine>(peer_);
           line_ = line.get();
           return line;
         }) {
@@ -32,8 +32,8 @@ class MemoryBoard {
   }
 
   TComPort& Port() { return port_; }
-  TMemoryLine& Line() { return *line_; }
-  TMemoryLine::Peer& Peer() { return *peer_; }
+  MemoryLine& Line() { return *line_; }
+  MemoryLine::Peer& Peer() { return *peer_; }
   void SetResponder(Responder r) { responder_ = std::move(r); }
   // Every request payload received, in order.
   const std::vector<Bytes>& Requests() const { return requests_; }
@@ -50,8 +50,8 @@ class MemoryBoard {
     if (auto reply = responder_(payload)) Reply(*reply);
   }
 
-  std::shared_ptr<TMemoryLine::Peer> peer_;
-  TMemoryLine* line_ = nullptr;
+  std::shared_ptr<MemoryLine::Peer> peer_;
+  MemoryLine* line_ = nullptr;
   TComPort port_;
   Responder responder_;
   std::vector<Bytes> requests_;

@@ -27,13 +27,13 @@ class MemoryModem {
  public:
   explicit MemoryModem(const boardsim::ModemOptions& modem = {},
                        const boardsim::SimOptions& board = {})
-      : peer_(std::make_shared<TMemoryLine::Peer>()),
+      : peer_(std::make_shared<MemoryLine::Peer>()),
         board_(board),
         modem_(
             modem, [this](const uint8_t* b, size_t n) { pending_.insert(pending_.end(), b, b + n); },
             [this](const uint8_t* b, size_t n) { ToBoard(b, n); }),
         port_(true, true, [this] {
-          auto line = std::make_unique<TMemoryLine>(peer_);
+          auto line = std::make_unique<MemoryLine>(peer_);
           line_ = line.get();
           return line;
         }) {
@@ -129,7 +129,7 @@ class MemoryModem {
     }
   }
 
-  std::shared_ptr<TMemoryLine::Peer> peer_;
+  std::shared_ptr<MemoryLine::Peer> peer_;
   std::recursive_mutex feedLock_;
   std::mutex lock_;
   boardsim::SimBoard board_;
@@ -137,7 +137,7 @@ class MemoryModem {
   FrameAssembler assembler_;
   std::vector<uint8_t> pending_;
   std::atomic<bool> reportedDsr_{false};
-  TMemoryLine* line_ = nullptr;
+  MemoryLine* line_ = nullptr;
   TComPort port_;
   std::atomic<bool> stop_{false};
   std::thread pump_;

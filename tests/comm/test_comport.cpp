@@ -15,10 +15,10 @@ namespace {
 using lentar::Utf8ToCp1251;
 using lentar::comm::BuildFrame;
 using lentar::comm::TComPort;
-using lentar::comm::TFlowControl;
-using lentar::comm::TParity;
-using lentar::comm::TPortConfig;
-using lentar::comm::TStopBits;
+using lentar::comm::FlowControl;
+using lentar::comm::Parity;
+using lentar::comm::PortConfig;
+using lentar::comm::StopBits;
 using lentar::comm::testing::Bytes;
 using lentar::comm::testing::MemoryBoard;
 
@@ -200,9 +200,9 @@ TEST(ComPort, LineStateHandlerSeesDsrAndCanHangUp) {
 TEST(ComPort, ConfigFromHexUsesTheFirst52BytesOnly) {
   MemoryBoard board;
   TComPort& port = board.Port();
-  TPortConfig wanted = port.Config();
+  PortConfig wanted = port.Config();
   wanted.SetBaudRate(19200);
-  wanted.SetParity(TParity::Even);
+  wanted.SetParity(Parity::Even);
   const std::string hex = wanted.ToHex();
   ASSERT_EQ(hex.size(), 104u);
   port.ConfigFromHex(hex + "FFFFFFFF");
@@ -213,16 +213,16 @@ TEST(ComPort, ConfigFromHexUsesTheFirst52BytesOnly) {
 }
 
 TEST(ComPort, LineSettingsRoundTripThroughTheSettingsFile) {
-  TPortConfig config = TPortConfig::Default(true, true);
+  PortConfig config = PortConfig::Default(true, true);
   EXPECT_EQ(config.DataBits(), 8);
-  EXPECT_EQ(config.Parity(), TParity::None);
-  EXPECT_EQ(config.StopBits(), TStopBits::Two);
-  EXPECT_EQ(config.FlowControl(), TFlowControl::None);
+  EXPECT_EQ(config.Parity(), Parity::None);
+  EXPECT_EQ(config.StopBits(), StopBits::Two);
+  EXPECT_EQ(config.FlowControl(), FlowControl::None);
   config.SetBaudRate(4800);
   config.SetDataBits(7);
-  config.SetParity(TParity::Odd);
-  config.SetStopBits(TStopBits::One);
-  config.SetFlowControl(TFlowControl::Hardware);
+  config.SetParity(Parity::Odd);
+  config.SetStopBits(StopBits::One);
+  config.SetFlowControl(FlowControl::Hardware);
 
   lentar::TSettings settings;
   lentar::DefaultSettings(settings);
@@ -235,24 +235,24 @@ TEST(ComPort, LineSettingsRoundTripThroughTheSettingsFile) {
   ASSERT_TRUE(lentar::ReadSettings(read, path));
   std::filesystem::remove(path);
 
-  TPortConfig back = TPortConfig::Default(true, true);
+  PortConfig back = PortConfig::Default(true, true);
   back.FromHex(read.ModemConfig);
   EXPECT_EQ(back, config);
   EXPECT_EQ(back.BaudRate(), 4800);
   EXPECT_EQ(back.DataBits(), 7);
-  EXPECT_EQ(back.Parity(), TParity::Odd);
-  EXPECT_EQ(back.StopBits(), TStopBits::One);
-  EXPECT_EQ(back.FlowControl(), TFlowControl::Hardware);
+  EXPECT_EQ(back.Parity(), Parity::Odd);
+  EXPECT_EQ(back.StopBits(), StopBits::One);
+  EXPECT_EQ(back.FlowControl(), FlowControl::Hardware);
 }
 
 TEST(ComPort, DamagedStoredSettingsAreRepaired) {
-  TPortConfig config = TPortConfig::Default(true, true);
+  PortConfig config = PortConfig::Default(true, true);
   std::string hex = config.ToHex();
   hex.replace(2 * 26, 6, "FFFFFF");  // data bits, parity, stop bits
   config.FromHex(hex);
   EXPECT_EQ(config.DataBits(), 8);
-  EXPECT_EQ(config.Parity(), TParity::None);
-  EXPECT_EQ(config.StopBits(), TStopBits::Two);
+  EXPECT_EQ(config.Parity(), Parity::None);
+  EXPECT_EQ(config.StopBits(), StopBits::Two);
 }
 
 TEST(ComPort, PurgeForgetsAHalfReceivedFrame) {

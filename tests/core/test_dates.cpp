@@ -4,6 +4,7 @@
 #include <climits>
 #include <regex>
 
+#include "core/dates.h"
 #include "core/textutil.h"
 
 namespace lentar {

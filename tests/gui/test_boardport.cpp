@@ -57,10 +57,10 @@ class TestBoardPort : public QObject {
   }
 
   void settingsDialogEditsACopyAndAppliesOnOk() {
-    auto peer = std::make_shared<comm::TMemoryLine::Peer>();
-    comm::TComPort port(true, true, [peer] { return std::make_unique<comm::TMemoryLine>(peer); });
+    auto peer = std::make_shared<comm::MemoryLine::Peer>();
+    comm::TComPort port(true, true, [peer] { return std::make_unique<comm::MemoryLine>(peer); });
     port.Open("memory");
-    const comm::TPortConfig before = port.Config();
+    const comm::PortConfig before = port.Config();
 
     for (const char* button : {"Button2", "Button1"}) {
       QTimer::singleShot(0, [button] {
@@ -86,9 +86,9 @@ class TestBoardPort : public QObject {
     }
     QCOMPARE(port.BaudRate(), 57600);
     QCOMPARE(peer->baudRate, 57600);
-    QCOMPARE(port.Config().Parity(), comm::TParity::Even);
-    QCOMPARE(port.Config().FlowControl(), comm::TFlowControl::Hardware);
-    QCOMPARE(port.Config().StopBits(), comm::TStopBits::Two);
+    QCOMPARE(port.Config().Parity(), comm::Parity::Even);
+    QCOMPARE(port.Config().FlowControl(), comm::FlowControl::Hardware);
+    QCOMPARE(port.Config().StopBits(), comm::StopBits::Two);
   }
 };
 

@@ -99,7 +99,8 @@ class RFormTest : public QObject {
 
  private:
   TTabFontList bank_;
-  const EmulationClock clock_ = FixedStartClock(EmulationDateTime{2024, 5, 6, 7, 8, 9});
+  const EmulationClock clock_ = FixedStartClock(
+      DateTime{.year = 2024, .month = 5, .day = 6, .hour = 7, .minute = 8, .second = 9});
 
  private slots:
   void init() {

@@ -406,13 +406,8 @@ TEST(Emulation, SlideUpMovesEveryColumnOnePixelPerStep) {
 // ---- Live values ------------------------------------------------------------
 
 EmulationClock At(int year, int month, int day, int hour, int minute) {
-  EmulationDateTime t;
-  t.year = year;
-  t.month = month;
-  t.day = day;
-  t.hour = hour;
-  t.minute = minute;
-  return FixedStartClock(t);
+  return FixedStartClock(
+      DateTime{.year = year, .month = month, .day = day, .hour = hour, .minute = minute});
 }
 
 TEST(Emulation, TimeShowsTheClockWithTheColonBlinking) {
@@ -461,20 +456,11 @@ TEST(Emulation, LiveValueDemonstrations) {
 }
 
 TEST(Emulation, FixedStartClockCountsBoardTime) {
-  EmulationDateTime start;
-  start.year = 2024;
-  start.month = 2;
-  start.day = 28;
-  start.hour = 23;
-  start.minute = 59;
-  start.second = 58;
-  const EmulationClock clock = FixedStartClock(start);
-  const EmulationDateTime later = clock(2500);
-  EXPECT_EQ(later.day, 29);
-  EXPECT_EQ(later.month, 2);
-  EXPECT_EQ(later.hour, 0);
-  EXPECT_EQ(later.minute, 0);
-  EXPECT_EQ(later.second, 0);
+  const EmulationClock clock = FixedStartClock(
+      DateTime{.year = 2024, .month = 2, .day = 28, .hour = 23, .minute = 59, .second = 58});
+  // 28 February 2024 was a Wednesday; 2.5 s later it is Thursday the 29th.
+  EXPECT_EQ(clock(2500), (DateTime{.year = 2024, .month = 2, .dayOfWeek = 4, .day = 29,
+                                   .milliseconds = 500}));
 }
 
 // ---- Start, end and refusal -------------------------------------------------

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/dates.h"
 #include "core/textutil.h"
 
 namespace lentar::boardsim {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/dates.h"
 #include "core/textutil.h"
 
 namespace lentar::boardsim {

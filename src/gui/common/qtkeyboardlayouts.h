@@ -10,6 +10,7 @@
 
 #include <QLocale>
 #include <optional>
+#include <vector>
 
 #include "core/keyboard.h"
 

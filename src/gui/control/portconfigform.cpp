@@ -8,9 +8,9 @@
 
 namespace lentar::gui {
 
-using comm::TFlowControl;
-using comm::TParity;
-using comm::TStopBits;
+using comm::FlowControl;
+using comm::Parity;
+using comm::StopBits;
 
 namespace {
 
@@ -22,7 +22,7 @@ void SelectData(QComboBox* box, int value) {
 
 }  // namespace
 
-TPortConfigForm::TPortConfigForm(const comm::TPortConfig& config, QWidget* parent)
+PortConfigForm::PortConfigForm(const comm::PortConfig& config, QWidget* parent)
     : QDialog(parent), config_(config) {
   setWindowTitle(QStringLiteral("Параметры порта"));
 
@@ -42,25 +42,25 @@ TPortConfigForm::TPortConfigForm(const comm::TPortConfig& config, QWidget* paren
 
   parityBox_ = new QComboBox(this);
   parityBox_->setObjectName(QStringLiteral("ComboBox3"));
-  parityBox_->addItem(QStringLiteral("Нет"), int(TParity::None));
-  parityBox_->addItem(QStringLiteral("Нечёт"), int(TParity::Odd));
-  parityBox_->addItem(QStringLiteral("Чёт"), int(TParity::Even));
-  parityBox_->addItem(QStringLiteral("Маркер"), int(TParity::Mark));
-  parityBox_->addItem(QStringLiteral("Пробел"), int(TParity::Space));
+  parityBox_->addItem(QStringLiteral("Нет"), int(Parity::None));
+  parityBox_->addItem(QStringLiteral("Нечёт"), int(Parity::Odd));
+  parityBox_->addItem(QStringLiteral("Чёт"), int(Parity::Even));
+  parityBox_->addItem(QStringLiteral("Маркер"), int(Parity::Mark));
+  parityBox_->addItem(QStringLiteral("Пробел"), int(Parity::Space));
   SelectData(parityBox_, int(config.Parity()));
 
   stopBitsBox_ = new QComboBox(this);
   stopBitsBox_->setObjectName(QStringLiteral("ComboBox4"));
-  stopBitsBox_->addItem(QStringLiteral("1"), int(TStopBits::One));
-  stopBitsBox_->addItem(QStringLiteral("1.5"), int(TStopBits::OneAndHalf));
-  stopBitsBox_->addItem(QStringLiteral("2"), int(TStopBits::Two));
+  stopBitsBox_->addItem(QStringLiteral("1"), int(StopBits::One));
+  stopBitsBox_->addItem(QStringLiteral("1.5"), int(StopBits::OneAndHalf));
+  stopBitsBox_->addItem(QStringLiteral("2"), int(StopBits::Two));
   SelectData(stopBitsBox_, int(config.StopBits()));
 
   flowBox_ = new QComboBox(this);
   flowBox_->setObjectName(QStringLiteral("ComboBox5"));
-  flowBox_->addItem(QStringLiteral("Нет"), int(TFlowControl::None));
-  flowBox_->addItem(QStringLiteral("Аппаратное"), int(TFlowControl::Hardware));
-  flowBox_->addItem(QStringLiteral("Xon / Xoff"), int(TFlowControl::Software));
+  flowBox_->addItem(QStringLiteral("Нет"), int(FlowControl::None));
+  flowBox_->addItem(QStringLiteral("Аппаратное"), int(FlowControl::Hardware));
+  flowBox_->addItem(QStringLiteral("Xon / Xoff"), int(FlowControl::Software));
   SelectData(flowBox_, int(config.FlowControl()));
 
   auto* form = new QFormLayout;
@@ -83,18 +83,18 @@ TPortConfigForm::TPortConfigForm(const comm::TPortConfig& config, QWidget* paren
   layout->addWidget(buttons);
 }
 
-comm::TPortConfig TPortConfigForm::Config() const {
-  comm::TPortConfig c = config_;
+comm::PortConfig PortConfigForm::Config() const {
+  comm::PortConfig c = config_;
   c.SetBaudRate(rateBox_->currentData().toInt());
   c.SetDataBits(dataBitsBox_->currentData().toInt());
-  c.SetParity(static_cast<TParity>(parityBox_->currentData().toInt()));
-  c.SetStopBits(static_cast<TStopBits>(stopBitsBox_->currentData().toInt()));
-  c.SetFlowControl(static_cast<TFlowControl>(flowBox_->currentData().toInt()));
+  c.SetParity(static_cast<Parity>(parityBox_->currentData().toInt()));
+  c.SetStopBits(static_cast<StopBits>(stopBitsBox_->currentData().toInt()));
+  c.SetFlowControl(static_cast<FlowControl>(flowBox_->currentData().toInt()));
   return c;
 }
 
 bool ConfigDialog(comm::TComPort& port, QWidget* parent) {
-  TPortConfigForm form(port.Config(), parent);
+  PortConfigForm form(port.Config(), parent);
   if (form.exec() != QDialog::Accepted) return false;
   port.SetConfig(form.Config());
   return true;

@@ -1,4 +1,4 @@
-// TPortConfigForm "Параметры порта": the line settings of a serial port (bit
+// PortConfigForm "Параметры порта": the line settings of a serial port (bit
 // rate, data bits, parity, stop bits, flow control), edited on a copy and
 // applied to the port only on OK.
 #pragma once
@@ -12,17 +12,17 @@ class QComboBox;
 
 namespace lentar::gui {
 
-class TPortConfigForm : public QDialog {
+class PortConfigForm : public QDialog {
   Q_OBJECT
 
  public:
-  explicit TPortConfigForm(const comm::TPortConfig& config, QWidget* parent = nullptr);
+  explicit PortConfigForm(const comm::PortConfig& config, QWidget* parent = nullptr);
 
   // The settings as the controls show them.
-  comm::TPortConfig Config() const;
+  comm::PortConfig Config() const;
 
  private:
-  comm::TPortConfig config_;
+  comm::PortConfig config_;
   QComboBox* rateBox_;      // ComboBox1
   QComboBox* dataBitsBox_;  // ComboBox2
   QComboBox* parityBox_;    // ComboBox3
