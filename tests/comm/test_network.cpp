@@ -305,9 +305,9 @@ TEST(Rfc2217Line, TellsTheServerTheLineSettings) {
 
   port.SetBaudIndex(7);
   EXPECT_EQ(server.Take(5), (std::vector<E>{baud(57600), {2, {8}}, {3, {1}}, {4, {2}}, {5, {1}}}));
-  TPortConfig config = port.Config();
-  config.SetParity(TParity::Even);
-  config.SetStopBits(TStopBits::One);
+  PortConfig config = port.Config();
+  config.SetParity(Parity::Even);
+  config.SetStopBits(StopBits::One);
   config.SetDataBits(7);
   port.SetConfig(config);
   EXPECT_EQ(server.Take(5), (std::vector<E>{baud(57600), {2, {7}}, {3, {3}}, {4, {1}}, {5, {1}}}));
