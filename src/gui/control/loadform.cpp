@@ -15,6 +15,7 @@
 
 #include "comm/loaderprotocol.h"
 #include "core/atomicfile.h"
+#include "core/dates.h"
 #include "core/paths.h"
 #include "core/project.h"
 #include "core/settings.h"
@@ -465,7 +466,7 @@ void TLoadForm::Button8Click() {
   connected_ = loader::CmdConnect(LoaderPort());
   Pause(kClockPauseMs);
   if (connected_) {
-    loader::CmdSetClock(LoaderPort(), LocalClockNow());
+    loader::CmdSetClock(LoaderPort(), LocalTimeNow());
     Pause(kClockPauseMs);
     connected_ = ReadClock();
   }
