@@ -102,6 +102,11 @@ TMainLentarForm::TMainLentarForm(TRecProject& project, std::string firstArgument
   CreateStatusBar();
 }
 
+TMainLentarForm::~TMainLentarForm() {
+  delete emulation_.data();
+  delete closedEmulation_.data();
+}
+
 void TMainLentarForm::CreateStatusBar() {
   caretLabel_ = new QLabel(this);
   caretLabel_->setObjectName(QStringLiteral("CaretLabel"));

@@ -23,11 +23,6 @@
 
 namespace lentar::gui {
 
-TMainLentarForm::~TMainLentarForm() {
-  delete emulation_.data();
-  delete closedEmulation_.data();
-}
-
 void TMainLentarForm::StopPreview() {
   if (auto* window = static_cast<TRForm*>(emulation_.data())) window->RequestStop();
 }
