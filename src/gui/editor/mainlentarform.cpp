@@ -33,6 +33,7 @@
 #include "gui/common/filedialogs.h"
 #include "gui/common/messages.h"
 #include "gui/common/placement.h"
+#include "gui/editor/editorcommands.h"
 #include "gui/editor/sethighlighter.h"
 #include "gui/editor/settextedit.h"
 #include "markup/fonts.h"
@@ -54,15 +55,6 @@ QString GroupedNumber(size_t n) {
   QString digits = QString::number(static_cast<qulonglong>(n));
   for (qsizetype i = digits.size() - 3; i > 0; i -= 3) digits.insert(i, QLatin1Char(' '));
   return digits;
-}
-
-// The platform's text for the error that made a file write fail.
-QString WriteErrorText(int error, const std::string& path) {
-  if (error == 0) {
-    std::error_code ec;
-    error = std::filesystem::is_directory(NativePath(path), ec) ? EISDIR : EIO;
-  }
-  return QString::fromLocal8Bit(std::strerror(error));
 }
 
 }  // namespace
@@ -88,6 +80,7 @@ TMainLentarForm::TMainLentarForm(TRecProject& project, std::string firstArgument
   layout->setSpacing(0);
   memo_ = new SetTextEdit(client);
   memo_->setObjectName(QStringLiteral("Memo1"));
+  preview_ = new PreviewHost(this);
   memo_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
   memo_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   layout->addWidget(memo_, 1);
@@ -102,10 +95,8 @@ TMainLentarForm::TMainLentarForm(TRecProject& project, std::string firstArgument
   CreateStatusBar();
 }
 
-TMainLentarForm::~TMainLentarForm() {
-  delete emulation_.data();
-  delete closedEmulation_.data();
-}
+// The preview host goes with the window and takes its emulation window along.
+TMainLentarForm::~TMainLentarForm() = default;
 
 void TMainLentarForm::CreateStatusBar() {
   caretLabel_ = new QLabel(this);
@@ -420,8 +411,8 @@ void TMainLentarForm::hideEvent(QHideEvent* event) {
 void TMainLentarForm::closeEvent(QCloseEvent* event) {
   // The preview holds the emulation window until it ends: stop it first; the
   // operator closes again once it has stopped.
-  if (previewRunning_) {
-    StopPreview();
+  if (preview_->Running()) {
+    preview_->Stop();
     event->ignore();
     return;
   }
@@ -460,7 +451,7 @@ void TMainLentarForm::FormShow() {
 }
 
 void TMainLentarForm::FormHide() {
-  if (emulation_ && !previewRunning_) delete emulation_.data();
+  preview_->CloseWindow();
   TSettings& settings = Settings();
   settings.MainCoor = WindowGeometryRect(*this);
   settings.LastProject = currentFile_;
@@ -606,12 +597,7 @@ void TMainLentarForm::RecentClick(int index) {
 // ---- Compiling and exports ----------------------------------------------------
 
 CompileResult TMainLentarForm::CompileEditorText(bool showSizeError) {
-  const TSettings& settings = Settings();
-  const size_t limit = settings.OutDataSize > 0 ? static_cast<size_t>(settings.OutDataSize) : 0;
-  CompileResult result = CompileBoardData(SetText(), project_.FontHeight,
-                                          project_.ColorChannelCount, limit);
-  if (!result.ok && showSizeError) ShowError(DataSizeMessage(result.length()));
-  return result;
+  return CompileSetText(SetText(), project_, showSizeError);
 }
 
 bool TMainLentarForm::RefuseExportOverSet(const std::string& path) {
@@ -630,21 +616,6 @@ bool TMainLentarForm::RefuseExportOverSet(const std::string& path) {
   return true;
 }
 
-bool TMainLentarForm::WriteExport(const std::string& path, const std::vector<uint8_t>& bytes) {
-  errno = 0;
-  const std::string_view view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  if (WriteFileAtomically(path, view)) return true;
-  ShowError(WriteErrorText(errno, path));
-  return false;
-}
-
-std::vector<uint8_t> TMainLentarForm::NextGprsPackage(const CompileResult& image) {
-  TSettings& settings = Settings();
-  settings.GprsFileVersion = NextGprsVersion(settings.GprsFileVersion);
-  return EncodeGprsPackage(kGprsBoardDataType, image.image.data(), image.length(),
-                           static_cast<int32_t>(settings.GprsFileVersion));
-}
-
 void TMainLentarForm::ExportBinaryClick() {
   const CompileResult image = CompileEditorText(true);
   if (!image.ok) return;
@@ -655,7 +626,7 @@ void TMainLentarForm::ExportBinaryClick() {
       RefuseExportOverSet(fileName)) {
     return;
   }
-  WriteExport(fileName, image.image);
+  WriteExportFile(fileName, image.image);
 }
 
 void TMainLentarForm::ExportGprsClick() {
@@ -674,67 +645,19 @@ void TMainLentarForm::ExportGprsClick() {
   }
   // The folder follows the choice; the remembered name stays.
   settings.LastGprsFile = FilePathOf(fileName) + FileNameOf(settings.LastGprsFile);
-  WriteExport(fileName, NextGprsPackage(image));
+  WriteExportFile(fileName, NextGprsPackage(image));
 }
 
 void TMainLentarForm::GprsButtonClick() {
-  const CompileResult image = CompileEditorText(true);
-  if (!image.ok || image.length() == 0) return;
-  TSettings& settings = Settings();
-  std::string fileName = FileNameOf(settings.LastGprsFile);
-  std::string folder = FilePathOf(settings.LastGprsFile);
-  if (!ChooseSaveFile(this, QStringLiteral("Сохранить данные для GPRS загрузки"), kSetFileFilter,
-                      QStringLiteral("txt"), 0, fileName, true, true, folder) ||
-      RefuseExportOverSet(fileName)) {
-    return;
-  }
-  settings.LastGprsFile = fileName;
-  WriteExport(fileName, NextGprsPackage(image));
+  SaveGprsForLoading(this, CompileEditorText(true),
+                     [this](const std::string& path) { return RefuseExportOverSet(path); });
 }
 
 // ---- Editing buttons ----------------------------------------------------------
 
-void TMainLentarForm::CaseButtonClick() {
-  const QTextCursor cursor = memo_->textCursor();
-  const std::string text = memo_->BoardText();
-  int start = 0;
-  int end = static_cast<int>(text.size());
-  if (cursor.hasSelection()) {
-    start = cursor.selectionStart();
-    end = cursor.selectionEnd();
-  }
-  int mode = -1;
-  if (!ChooseOption(this, QStringLiteral("Изменить регистр"),
-                    QStringLiteral("строчные\rПРОПИСНЫЕ\rКак в предложениях"), 2, 1, mode) ||
-      mode < 0 || mode > 2) {
-    return;
-  }
-  const std::string converted =
-      ChangeCase(std::string_view(text).substr(static_cast<size_t>(start),
-                                               static_cast<size_t>(end - start)),
-                 mode);
-  memo_->ReplaceRange(start, end, converted, start + static_cast<int>(converted.size()));
-}
+void TMainLentarForm::CaseButtonClick() { ChangeCaseCommand(this, *memo_); }
 
-void TMainLentarForm::SpacesButtonClick() {
-  const EditTarget target = FindEditTarget(*memo_, "SP");
-  int count = 10;
-  if (target.tagFound) {
-    const int64_t n = TextToInt(SplitTag(target.text).parts.args);
-    count = static_cast<int>(std::clamp<int64_t>(n, INT32_MIN, INT32_MAX));
-    QTextCursor select = memo_->textCursor();
-    select.setPosition(target.start);
-    select.setPosition(target.end, QTextCursor::KeepAnchor);
-    memo_->setTextCursor(select);
-  }
-  if (!InputNumber(this, QStringLiteral("Вставить пробелы"), QStringLiteral("Количество:"), count) ||
-      count < 0) {
-    return;
-  }
-  const std::string tag = "{[Sp:" + std::to_string(count) + "]}";
-  const int caret = target.tagFound ? target.start + 3 : target.start + static_cast<int>(tag.size());
-  memo_->ReplaceRange(target.start, target.end, tag, caret);
-}
+void TMainLentarForm::SpacesButtonClick() { SpacesCommand(this, *memo_); }
 
 TTabFontList* TMainLentarForm::FontBank() const {
   return dynamic_cast<TTabFontList*>(project_.Fonts());

@@ -29,9 +29,9 @@ class TTabFontList;
 
 namespace lentar::gui {
 
+class PreviewHost;
 class SetHighlighter;
 class SetTextEdit;
-class TRForm;
 
 class TMainLentarForm : public QMainWindow {
   Q_OBJECT
@@ -130,17 +130,10 @@ class TMainLentarForm : public QMainWindow {
   void SymbolsButtonClick();
   void PictureButtonClick();
 
-  void ShowEmulation();
-  // Asks a running preview to stop.
-  void StopPreview();
   TTabFontList* FontBank() const;
   // True, after the error box, when path names the open set file: an export
   // never replaces the set being edited.
   bool RefuseExportOverSet(const std::string& path);
-  // Writes an export; the platform's error text in the error box on failure.
-  bool WriteExport(const std::string& path, const std::vector<uint8_t>& bytes);
-  // The version step of the GPRS exports and the package of the image.
-  std::vector<uint8_t> NextGprsPackage(const CompileResult& image);
 
   TRecProject& project_;
   std::unique_ptr<TReplaceDefines> corrections_;
@@ -159,12 +152,8 @@ class TMainLentarForm : public QMainWindow {
   QLabel* caretLabel_ = nullptr;
   QLabel* sizeLabel_ = nullptr;
   QTimer* sizeTimer_ = nullptr;
-  // The emulation window of this window's previews (a TRForm), or none.
-  QPointer<QWidget> emulation_;
-  // An emulation window closed while its preview still ran: kept alive until
-  // the run has let go of it.
-  QPointer<QWidget> closedEmulation_;
-  bool previewRunning_ = false;
+  // This window's previews and their emulation window.
+  PreviewHost* preview_ = nullptr;
 
   // Menu and tool bar commands.
   QAction* newAction_ = nullptr;
