@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <vector>
 
 #include "core/atomicfile.h"
 #include "core/ini.h"
@@ -17,11 +18,12 @@ constexpr std::string_view kSettingsSection = "Settings";
 constexpr std::string_view kKeysSection = "Keys";
 constexpr std::string_view kKeyParams = "KeyParams";
 
-// The highest i for which the Keys section holds a "KeyParams<i>" key. A
-// KeyCount beyond it would only read missing entries, which are skipped, so
-// reading stops there (a damaged count of two thousand million costs nothing).
-int64_t LastKeyParamsIndex(const IniFile& ini) {
-  int64_t last = 0;
+// The i of every "KeyParams<i>" key of the Keys section, in ascending order,
+// each once. Entries that KeyCount names but the file lacks read as empty and
+// are skipped, so only these need reading: a damaged KeyCount of two thousand
+// million, or one entry numbered so, costs nothing.
+std::vector<int64_t> KeyParamsIndexes(const IniFile& ini) {
+  std::vector<int64_t> indexes;
   for (const IniFile::Section& section : ini.Sections()) {
     if (UpperCase(section.name) != UpperCase(kKeysSection)) continue;
     for (const auto& [key, value] : section.entries) {
@@ -31,15 +33,16 @@ int64_t LastKeyParamsIndex(const IniFile& ini) {
       }
       // The INI reader looks keys up by name: "KeyParams1" only, not "KeyParams01".
       const std::string digits = key.substr(kKeyParams.size());
-      if (digits[0] == '0' ||
-          !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }) ||
-          digits.size() > 10) {
+      if (digits[0] == '0' || digits.size() > 10 ||
+          !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
         continue;
       }
-      last = std::max<int64_t>(last, std::stoll(digits));
+      indexes.push_back(std::stoll(digits));
     }
   }
-  return last;
+  std::sort(indexes.begin(), indexes.end());
+  indexes.erase(std::unique(indexes.begin(), indexes.end()), indexes.end());
+  return indexes;
 }
 
 }  // namespace
@@ -77,9 +80,9 @@ bool TReplaceCharList::LoadFromText(std::string_view bytes) {
   IniFile ini;
   ini.Parse(bytes);
   LangID = ini.ReadInteger(kSettingsSection, "LangID", 0);
-  const int64_t count =
-      std::min<int64_t>(ini.ReadInteger(kSettingsSection, "KeyCount", 0), LastKeyParamsIndex(ini));
-  for (int64_t i = 1; i <= count; ++i) {
+  const int64_t count = ini.ReadInteger(kSettingsSection, "KeyCount", 0);
+  for (const int64_t i : KeyParamsIndexes(ini)) {
+    if (i > count) break;
     const std::string text =
         ini.ReadString(kKeysSection, std::string(kKeyParams) + std::to_string(i), "");
     std::array<int32_t, 4> values{};  // key, byte, shift, unicode

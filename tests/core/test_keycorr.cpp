@@ -50,6 +50,13 @@ TEST(LayoutFile, KeyCountBeyondTheEntriesReadsWhatExists) {
       "KeyParams3=66,193,2,0\r\nKeyParams0=67,194,2,0\r\n"));
   EXPECT_EQ(Rules(list), (std::vector<TReplaceChar>{Rule(65, 192, 2, 0), Rule(66, 193, 2, 0)}));
 
+  // An entry numbered near KeyCount's top is read as well, without reading
+  // every missing one before it.
+  ASSERT_TRUE(list.LoadFromText(
+      "[Settings]\r\nLangID=1058\r\nKeyCount=2147483647\r\n[Keys]\r\n"
+      "KeyParams2147483000=68,195,2,0\r\nKeyParams2=67,194,2,0\r\n"));
+  EXPECT_EQ(Rules(list), (std::vector<TReplaceChar>{Rule(67, 194, 2, 0), Rule(68, 195, 2, 0)}));
+
   // Entries beyond KeyCount are not read.
   ASSERT_TRUE(list.LoadFromText("[Settings]\r\nLangID=1058\r\nKeyCount=1\r\n[Keys]\r\n"
                                 "KeyParams1=65,192,2,0\r\nKeyParams2=66,193,2,0\r\n"));
