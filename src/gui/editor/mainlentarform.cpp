@@ -223,7 +223,8 @@ void TMainLentarForm::CreateActions() {
                              &TMainLentarForm::ExportBinaryClick);
   exportGprsAction_ = make(QStringLiteral("Экспорт для &GPRS"), "ExportGprsItem",
                            &TMainLentarForm::ExportGprsClick);
-  freeTextAction_ = later(QStringLiteral("&Произвольный текст"), "FreeTextItem");
+  freeTextAction_ =
+      make(QStringLiteral("&Произвольный текст"), "FreeTextItem", &TMainLentarForm::FreeTextClick);
 
   aboutAction_ = make(QStringLiteral("&О программе"), "AboutItem", &TMainLentarForm::AboutClick);
 }

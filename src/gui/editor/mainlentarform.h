@@ -121,6 +121,7 @@ class TMainLentarForm : public QMainWindow {
   void GprsButtonClick();
   void AboutClick();
   void LayoutsClick();
+  void FreeTextClick();
   void CaseButtonClick();
   void SpacesButtonClick();
   void FontButtonClick();

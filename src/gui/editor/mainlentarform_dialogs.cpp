@@ -16,6 +16,7 @@
 #include "gui/editor/editorcommands.h"
 #include "gui/editor/mainlentarform.h"
 #include "gui/editor/settextedit.h"
+#include "gui/editor/textform.h"
 #include "gui/layouts/langform.h"
 #include "gui/markup/bankform.h"
 #include "gui/markup/rform.h"
@@ -54,6 +55,10 @@ void TMainLentarForm::FontButtonClick() { FontCommand(this, *memo_, project_); }
 void TMainLentarForm::AboutClick() { ShowAbout(this); }
 
 void TMainLentarForm::LayoutsClick() { ManageLayouts(this, *corrections_); }
+
+void TMainLentarForm::FreeTextClick() {
+  EditFreeText(this, project_, corrections_.get(), Settings().FreeText);
+}
 
 void TMainLentarForm::PreviewClick() { preview_->Run(SetText(), project_, true); }
 

@@ -1,0 +1,245 @@
+// The free-text window "Текст": the main window's "Произвольный текст" with
+// FreeText, the minimum size, its placement, "Тест. строка", typing and
+// pasting through the shared correction rules, GPRS and its own preview.
+#include <QApplication>
+#include <QClipboard>
+#include <QDialog>
+#include <QKeyEvent>
+#include <QTimer>
+#include <QtTest>
+#include <fstream>
+
+#include "core/atomicfile.h"
+#include "core/keycorr.h"
+#include "core/textutil.h"
+#include "gui/editor/settextedit.h"
+#include "gui/editor/textform.h"
+#include "gui/layouts/keyboardinput.h"
+#include "markup/gprs.h"
+#include "markup/tags.h"
+#include "gui_test_support.h"
+
+using namespace lentar;
+using namespace lentar::gui;
+using namespace lentar::gui::testing;
+
+namespace {
+
+TTabFont TinyFont() {
+  TTabFont font;
+  font.FontName = "Tiny";
+  font.HeightBytes = 1;
+  font.CharSpacing = 1;
+  font.GlyphOffsets.assign(256, 0);
+  font.GlyphData = {1, 0x7E};
+  return font;
+}
+
+SetTextEdit* TextMemo(QWidget* form) { return form->findChild<SetTextEdit*>("Memo1"); }
+
+std::string FileBytes(const std::string& path) {
+  std::string bytes;
+  ReadWholeFile(path, bytes);
+  return bytes;
+}
+
+}  // namespace
+
+class TextFormTest : public QObject, private MainWindowFixture {
+  Q_OBJECT
+
+ private slots:
+  void init() {
+    QVERIFY(MakeProgramFolder());
+    messages_ = std::make_unique<MessageCapture>();
+  }
+  void cleanup() { TearDown(); }
+
+  void okStoresTheTextAndCancelLeavesIt() {
+    ShowMainForm();
+    Settings().FreeText = "Before\r\nline";
+    OnDialog(QStringLiteral("TextForm"), [](QWidget* form) {
+      QCOMPARE(form->windowTitle(), QStringLiteral("Текст"));
+      QCOMPARE(TextMemo(form)->toPlainText(), QStringLiteral("Before\nline"));
+      TextMemo(form)->setPlainText(Q(u8"Другой текст"));
+      Click(form, "cancelButton");
+    });
+    form_->findChild<QAction*>(QStringLiteral("FreeTextItem"))->trigger();
+    QCOMPARE(Settings().FreeText, std::string("Before\r\nline"));
+
+    OnDialog(QStringLiteral("TextForm"), [](QWidget* form) {
+      TextMemo(form)->setPlainText(Q(u8"Скидки\nвсем"));
+      Click(form, "okButton");
+    });
+    form_->findChild<QAction*>(QStringLiteral("FreeTextItem"))->trigger();
+    QCOMPARE(Settings().FreeText, Utf8ToCp1251(u8"Скидки\r\nвсем"));
+
+    // Written to lentar.ini when the program ends.
+    form_->close();
+    TSettings stored;
+    ReadSettings(stored, SettingsFilePath());
+    QCOMPARE(stored.FreeText, Utf8ToCp1251(u8"Скидки\r\nвсем"));
+  }
+
+  void keepsItsMinimumSizeAndPlacement() {
+    Settings().TextCoor = IntRect{30, 40, 630, 440};
+    TTextForm form(*project_, nullptr);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QCOMPARE(form.geometry(), QRect(30, 40, 600, 400));
+    form.resize(300, 50);
+    QCOMPARE(form.width(), TTextForm::kMinimumWidth);
+    QCOMPARE(form.height(), TTextForm::kMinimumHeight);
+    form.setGeometry(50, 60, 500, 300);
+    form.hide();
+    QCOMPARE(Settings().TextCoor, (IntRect{50, 60, 550, 360}));
+
+    // The button panel: four rows, the recoding paste twice as wide.
+    TTextForm again(*project_, nullptr);
+    again.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&again));
+    QCOMPARE(again.findChild<QWidget*>("Panel1")->height(), TTextForm::kButtonPanelHeight);
+    const char* captions[][2] = {{"Button1", "Регистр"},     {"Button3", "Пробелы"},
+                                 {"Button4", "Параметр"},    {"Button5", "Эффект"},
+                                 {"Button6", "Символы"},     {"Button7", "Шрифт"},
+                                 {"Button8", "Цвет"},        {"Button9", "GPRS"},
+                                 {"Button10", "Просмотр"},   {"Button14", "Тест. строка"},
+                                 {"Button13", "Вставить с перекодировкой"},
+                                 {"okButton", "OK"},         {"cancelButton", "Отмена"}};
+    for (const auto& [name, caption] : captions) {
+      QPushButton* b = Button(again, name);
+      QVERIFY2(b, name);
+      QCOMPARE(b->text(), QString::fromUtf8(caption));
+      QVERIFY2(b->isEnabled(), name);
+    }
+    QVERIFY(Button(again, "Button13")->width() > Button(again, "Button14")->width() * 3 / 2);
+    QVERIFY(Button(again, "Button14")->y() > Button(again, "Button6")->y());
+    QVERIFY(Button(again, "okButton")->y() > Button(again, "Button14")->y());
+    again.hide();
+  }
+
+  void testLineHoldsEveryCodeOnce() {
+    TTextForm form(*project_, nullptr);
+    form.show();
+    Button(form, "Button14")->click();
+    const std::string text = TextMemo(&form)->BoardText();
+    std::string every;
+    for (int code = 1; code <= 255; ++code) every += static_cast<char>(code);
+    QCOMPARE(DecodeEntities(text), every);
+    QVERIFY(text.starts_with("&#1;&#2;&#3;"));
+    QVERIFY(text.find("&#31; !\"#") != std::string::npos);  // 31 entities, then the bytes from 32
+    QVERIFY(text.ends_with("\xFD\xFE\xFF"));
+    QCOMPARE(TextMemo(&form)->textCursor().position(), static_cast<int>(text.size()));
+
+    // A selection is replaced, the caret goes after the line.
+    TextMemo(&form)->setPlainText(QStringLiteral("abcd"));
+    QTextCursor c = TextMemo(&form)->textCursor();
+    c.setPosition(1);
+    c.setPosition(3, QTextCursor::KeepAnchor);
+    TextMemo(&form)->setTextCursor(c);
+    Button(form, "Button14")->click();
+    QCOMPARE(TextMemo(&form)->BoardText(), "a" + TTextForm::TestLine() + "d");
+    QCOMPARE(TextMemo(&form)->textCursor().position(), 1 + static_cast<int>(text.size()));
+  }
+
+  void typesAndPastesThroughTheSharedRules() {
+    TReplaceDefines rules;
+    TReplaceCharList* kazakh = rules.AddList();
+    kazakh->LangID = 1087;
+    *kazakh->AddRule() = TReplaceChar{50, 0, 0xBA, 0x04D9};
+    KeyboardPlatformScope platform(KeyboardPlatform(KeyboardPlatform::Native::Xkb, [] {
+      return uint16_t{1087};
+    }));
+    TTextForm form(*project_, &rules);
+    form.show();
+    SetTextEdit* memo = TextMemo(&form);
+    memo->setFocus();
+    // The key "2" of the top row (X11 key code 11) typing ә.
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, 11, 0, 0, Q(u8"ә"));
+    QApplication::sendEvent(memo, &press);
+    QGuiApplication::clipboard()->setText(Q(u8"әa"));
+    Button(form, "Button13")->click();
+    QCOMPARE(form.Text(), std::string("\xBA\xBA" "a"));
+  }
+
+  void gprsWritesThePackageOfTheFreeText() {
+    FileDialogCapture files;
+    const std::string package = folder_ + "free.txt";
+    Settings().LastGprsFile = folder_ + "last.txt";
+    Settings().GprsFileVersion = 41;
+    Settings().OutDataSize = 64000;
+    TTextForm form(*project_, nullptr);
+    form.SetText("Hello");
+    form.show();
+    files.QueueAnswer(package);
+    Button(form, "Button9")->click();
+    QCOMPARE(files.Requests().size(), size_t{1});
+    QCOMPARE(files.Requests()[0].title, QStringLiteral("Сохранить данные для GPRS загрузки"));
+    QCOMPARE(files.Requests()[0].proposedName, std::string("last.txt"));
+    QCOMPARE(files.Requests()[0].folder, folder_);
+    QCOMPARE(Settings().LastGprsFile, package);
+    QCOMPARE(Settings().GprsFileVersion, 42u);
+    const CompileResult image = CompileBoardData("Hello", project_->FontHeight,
+                                                 project_->ColorChannelCount, 64000);
+    const std::vector<uint8_t> expected =
+        EncodeGprsPackage(kGprsBoardDataType, image.image.data(), image.length(), 42);
+    QCOMPARE(FileBytes(package), std::string(expected.begin(), expected.end()));
+
+    // An empty text asks for no file.
+    form.SetText("");
+    Button(form, "Button9")->click();
+    QCOMPARE(files.Requests().size(), size_t{1});
+    QVERIFY(messages_->Messages().empty());
+  }
+
+  void previewRunsInTheWindowsOwnEmulationWindow() {
+    auto* bank = dynamic_cast<TTabFontList*>(project_->Fonts());
+    QVERIFY(bank);
+    bank->Add(TinyFont());
+    bank->SetHeight(1);
+    TTextForm form(*project_, nullptr);
+    form.SetText(Utf8ToCp1251(u8"Бегущая строка {[Spd:5]}"));
+    form.show();
+    bool disabledWhileRunning = false;
+    bool found = false;
+    std::function<void(int)> closeEmulation = [&](int turns) {
+      QTimer::singleShot(10, [&, turns] {
+        QWidget* window = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+          if (w->objectName() == QStringLiteral("RForm") && w->isVisible()) window = w;
+        }
+        if (window) {
+          found = true;
+          disabledWhileRunning = !form.isEnabled();
+          window->close();
+        } else if (turns > 0) {
+          closeEmulation(turns - 1);
+        }
+      });
+    };
+    closeEmulation(1000);
+    Button(form, "Button10")->click();
+    QVERIFY(found);
+    QVERIFY(disabledWhileRunning);
+    QVERIFY(form.isEnabled());
+    QVERIFY(messages_->Messages().empty());
+
+    // A window left open goes when the free-text window closes.
+    QTimer::singleShot(50, [] {
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w->objectName() == QStringLiteral("RForm") && w->isVisible()) {
+          w->findChild<QPushButton*>(QStringLiteral("StopButton"))->click();
+        }
+      }
+    });
+    Button(form, "Button10")->click();
+    form.hide();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      QVERIFY(w->objectName() != QStringLiteral("RForm"));
+    }
+  }
+};
+
+QTEST_MAIN(TextFormTest)
+#include "test_textform.moc"
