@@ -1,0 +1,80 @@
+// Screenshot of the free-text window "Текст" with a text and its test line,
+// and of it at its minimum size, taken on a real X display. Skipped unless
+// LENTAR_SHOTS_DIR names the folder for the PNG files; run under Xvfb, for
+// example:
+//
+//   LENTAR_SHOTS_DIR=/tmp/shots QT_QPA_PLATFORM=xcb
+//     xvfb-run -a -s "-screen 0 1280x800x24" build/bin/gui_test_textform_screenshots
+//   (one command line)
+#include <QApplication>
+#include <QPushButton>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include "core/paths.h"
+#include "core/project.h"
+#include "core/settings.h"
+#include "core/textutil.h"
+#include "gui/common/editorfont.h"
+#include "gui/editor/textform.h"
+#include "markup/fonts.h"
+
+using namespace lentar;
+using namespace lentar::gui;
+
+namespace {
+
+bool CaptureScreen(const QString& file) {
+  QScreen* screen = QGuiApplication::primaryScreen();
+  return screen && screen->grabWindow(0).save(file, "PNG");
+}
+
+void Pump(int ms) {
+  QEventLoop loop;
+  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+}  // namespace
+
+class TextFormScreenshots : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void freeTextWindow() {
+    const QString shots = qEnvironmentVariable("LENTAR_SHOTS_DIR");
+    if (shots.isEmpty() || QGuiApplication::platformName() != QStringLiteral("xcb")) {
+      QSKIP("set LENTAR_SHOTS_DIR and run on an X display (xvfb-run) for the screenshots");
+    }
+    QDir().mkpath(shots);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    SetProgramFolder(FromNativePath(dir.path().toStdString()) + "/");
+    TSettings& settings = Settings();
+    settings = TSettings{};
+    settings.FontName = "DejaVu Sans Mono";
+    settings.FontSize = 11;
+    settings.TextCoor = IntRect{40, 40, 720, 460};
+    ApplyEditorFont(settings);
+    TRecProject project(std::make_unique<TTabFontList>());
+
+    TTextForm form(project, nullptr);
+    form.SetText(Utf8ToCp1251(u8"{[Font:1]}Добро пожаловать!{[Pause:150]}\r\n"
+                              u8"{[FCol:2]}Скидки до 50% на всё\r\n"));
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.findChild<QPushButton*>("Button14")->click();
+    Pump(400);
+    QVERIFY(CaptureScreen(shots + "/free-text.png"));
+
+    form.resize(300, 80);  // snaps to the minimum
+    Pump(400);
+    QVERIFY(CaptureScreen(shots + "/free-text-minimum.png"));
+    form.hide();
+  }
+};
+
+QTEST_MAIN(TextFormScreenshots)
+#include "test_textform_screenshots.moc"
