@@ -14,6 +14,7 @@
 #include "gui/common/editorfont.h"
 #include "gui/common/placement.h"
 #include "gui/editor/editorcommands.h"
+#include "gui/editor/sethighlighter.h"
 #include "gui/editor/settextedit.h"
 #include "markup/tagtexts.h"
 
@@ -43,6 +44,8 @@ TTextForm::TTextForm(TRecProject& project, const TReplaceDefines* corrections, Q
   memo_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   memo_->setFont(EditorFont());
   memo_->SetCorrections(corrections);
+  // Tags coloured as the board reads them, as in the main window.
+  new SetHighlighter(memo_->document(), project_.FontHeight, project_.ColorChannelCount);
   preview_ = new PreviewHost(this);
   // When the operator closes the emulation window this window comes back to
   // the front.
