@@ -12,6 +12,7 @@
 #include "core/atomicfile.h"
 #include "core/keycorr.h"
 #include "core/textutil.h"
+#include "comm/comport.h"
 #include "gui/editor/settextedit.h"
 #include "gui/editor/textform.h"
 #include "gui/layouts/keyboardinput.h"
@@ -99,7 +100,8 @@ class TextFormTest : public QObject, private MainWindowFixture {
     again.show();
     QVERIFY(QTest::qWaitForWindowExposed(&again));
     QCOMPARE(again.findChild<QWidget*>("Panel1")->height(), TTextForm::kButtonPanelHeight);
-    const char* captions[][2] = {{"Button1", "Регистр"},     {"Button3", "Пробелы"},
+    const char* captions[][2] = {{"Button1", "Регистр"},     {"Button2", "Изображение"},
+                                 {"Button11", "В загрузчик"}, {"Button3", "Пробелы"},
                                  {"Button4", "Параметр"},    {"Button5", "Эффект"},
                                  {"Button6", "Символы"},     {"Button7", "Шрифт"},
                                  {"Button8", "Цвет"},        {"Button9", "GPRS"},
@@ -190,6 +192,26 @@ class TextFormTest : public QObject, private MainWindowFixture {
     Button(form, "Button9")->click();
     QCOMPARE(files.Requests().size(), size_t{1});
     QVERIFY(messages_->Messages().empty());
+  }
+
+  void toLoaderOpensTheLoaderWindowAndLeavesItsPort() {
+    Settings().OutDataSize = 64000;
+    Settings().I2CPortDevice = folder_ + "no-such-port";
+    TTextForm form(*project_, nullptr);
+    form.SetText("Hello");
+    form.show();
+    bool shown = false;
+    OnDialog(QStringLiteral("LoadForm"), [&](QWidget* window) {
+      shown = true;
+      static_cast<QDialog*>(window)->reject();
+    });
+    Button(form, "Button11")->click();
+    QVERIFY(shown);
+    QVERIFY(!comm::LoaderPort().IsOpen());  // as the loader window left it
+    QVERIFY(form.isVisible());
+    // The port that would not open was reported by the loader window.
+    QCOMPARE(messages_->Messages().size(), size_t{1});
+    QCOMPARE(messages_->Messages()[0].text, QStringLiteral("Ошибка коммуникационного порта!"));
   }
 
   void previewRunsInTheWindowsOwnEmulationWindow() {

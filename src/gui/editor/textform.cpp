@@ -13,6 +13,7 @@
 #include "gui/common/dialogbuttons.h"
 #include "gui/common/editorfont.h"
 #include "gui/common/placement.h"
+#include "gui/control/loadform.h"
 #include "gui/editor/editorcommands.h"
 #include "gui/editor/sethighlighter.h"
 #include "gui/editor/settextedit.h"
@@ -89,6 +90,7 @@ QWidget* TTextForm::CreateButtonPanel() {
   grid->setVerticalSpacing(4);
 
   QPushButton* caseButton = AddButton(QStringLiteral("Регистр"), "Button1");
+  QPushButton* pictureButton = AddButton(QStringLiteral("Изображение"), "Button2");
   QPushButton* spacesButton = AddButton(QStringLiteral("Пробелы"), "Button3");
   QPushButton* parameterButton = AddButton(QStringLiteral("Параметр"), "Button4");
   QPushButton* effectButton = AddButton(QStringLiteral("Эффект"), "Button5");
@@ -97,15 +99,18 @@ QWidget* TTextForm::CreateButtonPanel() {
   QPushButton* colorButton = AddButton(QStringLiteral("Цвет"), "Button8");
   QPushButton* gprsButton = AddButton(QStringLiteral("GPRS"), "Button9");
   QPushButton* previewButton = AddButton(QStringLiteral("Просмотр"), "Button10");
+  QPushButton* toLoaderButton = AddButton(QStringLiteral("В загрузчик"), "Button11");
   QPushButton* testLineButton = AddButton(QStringLiteral("Тест. строка"), "Button14");
   QPushButton* recodeButton = AddButton(QStringLiteral("Вставить с перекодировкой"), "Button13");
 
-  QPushButton* const row1[] = {caseButton, spacesButton, parameterButton, effectButton};
+  QPushButton* const row1[] = {caseButton, pictureButton, spacesButton, parameterButton,
+                               effectButton};
   QPushButton* const row2[] = {symbolsButton, fontButton, colorButton, gprsButton, previewButton};
-  for (int c = 0; c < 4; ++c) grid->addWidget(row1[c], 0, c);
+  for (int c = 0; c < 5; ++c) grid->addWidget(row1[c], 0, c);
   for (int c = 0; c < 5; ++c) grid->addWidget(row2[c], 1, c);
-  grid->addWidget(testLineButton, 2, 0);
-  grid->addWidget(recodeButton, 2, 1, 1, 2);
+  grid->addWidget(toLoaderButton, 2, 0);
+  grid->addWidget(testLineButton, 2, 1);
+  grid->addWidget(recodeButton, 2, 2, 1, 2);
   QPushButton* ok = nullptr;
   QPushButton* cancel = nullptr;
   MakeOkCancelButtons(this, &ok, &cancel, false);
@@ -116,6 +121,8 @@ QWidget* TTextForm::CreateButtonPanel() {
   for (int c = 0; c < 5; ++c) grid->setColumnStretch(c, 1);
 
   connect(caseButton, &QPushButton::clicked, this, [this] { ChangeCaseCommand(this, *memo_); });
+  connect(pictureButton, &QPushButton::clicked, this, [this] { PictureCommand(this, *memo_); });
+  connect(toLoaderButton, &QPushButton::clicked, this, &TTextForm::ToLoaderClick);
   connect(spacesButton, &QPushButton::clicked, this, [this] { SpacesCommand(this, *memo_); });
   connect(parameterButton, &QPushButton::clicked, this,
           [this] { ParameterCommand(this, *memo_, project_); });
@@ -154,6 +161,12 @@ void TTextForm::TestLineClick() {
   const int start = cursor.selectionStart();
   const std::string line = TestLine();
   memo_->ReplaceRange(start, cursor.selectionEnd(), line, start + static_cast<int>(line.size()));
+}
+
+void TTextForm::ToLoaderClick() {
+  // The loader port is left as the loader window leaves it.
+  const CompileResult image = CompileSetText(Text(), project_, true);
+  if (image.ok) ShowLoaderWindow(image.image.data(), image.length(), project_, this);
 }
 
 void TTextForm::GprsClick() { SaveGprsForLoading(this, CompileSetText(Text(), project_, true)); }

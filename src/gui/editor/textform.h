@@ -52,6 +52,7 @@ class TTextForm : public QDialog {
   QPushButton* AddButton(const QString& caption, const char* objectName);
   void TestLineClick();
   void GprsClick();
+  void ToLoaderClick();
 
   TRecProject& project_;
   SetTextEdit* memo_ = nullptr;
