@@ -31,6 +31,21 @@ const char* ModemResultCode(int index) {
   return index >= 0 && index < kModemResultCount ? kModemCodes[static_cast<size_t>(index)] : "";
 }
 
+namespace {
+constexpr const char8_t* kPermissionDeniedStart = u8"Нет прав на доступ к порту ";
+}  // namespace
+
+std::string PermissionDeniedText(const std::string& device) {
+  return Utf8ToCp1251(kPermissionDeniedStart) + device +
+         Utf8ToCp1251(u8". Порты доступны участникам группы dialout: добавьте пользователя в неё "
+                      u8"(sudo usermod -aG dialout ИМЯ) и войдите в систему заново.");
+}
+
+bool IsPermissionDeniedText(std::string_view reason) {
+  const std::string start = Utf8ToCp1251(kPermissionDeniedStart);
+  return reason.substr(0, start.size()) == start;
+}
+
 std::string ModemResultText(int index) {
   switch (index) {
     case 0: return Utf8ToCp1251(u8"Ошибка");

@@ -32,6 +32,14 @@ inline constexpr int kModemResultCount = 5;
 const char* ModemResultCode(int index);      // "ERROR", "NO CARRIER", ...
 std::string ModemResultText(int index);      // "Ошибка", "Нет несущей", ...
 
+// Why a serial device could not be opened when the system refuses it to this
+// user. On Debian the serial ports belong to the group dialout, so the text
+// names it and how to join it (Windows-1251).
+std::string PermissionDeniedText(const std::string& device);
+// True for a reason made by PermissionDeniedText: windows show it beside
+// their own message, since the operator can do something about it.
+bool IsPermissionDeniedText(std::string_view reason);
+
 class TComPort {
  public:
   // Line-state handler: called on the receive thread after every receive

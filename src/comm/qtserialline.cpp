@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <mutex>
 
+#include "comm/comport.h"
 #include "comm/serialline.h"
 #include "core/paths.h"
 #include "core/textutil.h"
@@ -89,7 +90,9 @@ class QtSerialLine : public SerialLine {
       auto* port = new QSerialPort(name, context_);
       ApplyTo(*port, config);
       if (!port->open(QIODevice::ReadWrite)) {
-        error = Utf8ToCp1251(port->errorString().toUtf8().toStdString());
+        error = port->error() == QSerialPort::PermissionError
+                    ? PermissionDeniedText(device)
+                    : Utf8ToCp1251(port->errorString().toUtf8().toStdString());
         delete port;
         return;
       }

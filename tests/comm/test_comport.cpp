@@ -269,3 +269,18 @@ TEST(ComPort, PurgeForgetsAHalfReceivedFrame) {
 }
 
 }  // namespace
+
+namespace lentar::comm {
+namespace {
+
+TEST(ComPortTest, APortRefusedToTheUserNamesTheDialoutGroup) {
+  const std::string text = PermissionDeniedText("/dev/ttyS0");
+  EXPECT_NE(text.find("/dev/ttyS0"), std::string::npos);
+  EXPECT_NE(text.find("dialout"), std::string::npos);
+  EXPECT_TRUE(IsPermissionDeniedText(text));
+  EXPECT_FALSE(IsPermissionDeniedText("Permission denied"));
+  EXPECT_FALSE(IsPermissionDeniedText(""));
+}
+
+}  // namespace
+}  // namespace lentar::comm

@@ -2,7 +2,13 @@
 // communication layer's; the failure message is the window's.
 #pragma once
 
+#include <string>
+
 namespace lentar::gui {
+
+// "Ошибка коммуникационного порта!", followed by the reason on a line of its
+// own when the system refused the port to this user (the dialout group).
+std::string PortErrorMessage(const std::string& reason);
 
 // Opens BoardPort on the settings' board port when it is not open yet, with
 // the board's default reply deadline and retry count. When the port could not

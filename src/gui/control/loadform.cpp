@@ -23,6 +23,7 @@
 #include "gui/common/filedialogs.h"
 #include "gui/common/messages.h"
 #include "gui/common/tablegrid.h"
+#include "gui/control/boardport.h"
 #include "gui/control/pswform.h"
 
 namespace lentar::gui {
@@ -43,7 +44,7 @@ int SpeedIndex() { return LoaderSpeedIndex(Settings()); }
 bool OpenLoaderPort() {
   std::string error;
   if (OpenLoaderPortQuiet(error)) return true;
-  ShowError(QStringLiteral("Ошибка коммуникационного порта!"));
+  ShowError(PortErrorMessage(error));
   return false;
 }
 
