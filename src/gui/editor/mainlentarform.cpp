@@ -197,9 +197,11 @@ void TMainLentarForm::CreateActions() {
   selectAllAction_ = make(QStringLiteral("Выделить &всё"), "SelectAllItem", nullptr);
   selectAllAction_->setShortcut(QKeySequence::SelectAll);
 
-  systemSettingsAction_ = later(QStringLiteral("&Системные"), "SystemSettingsItem");
+  systemSettingsAction_ = make(QStringLiteral("&Системные"), "SystemSettingsItem", nullptr);
   systemSettingsAction_->setIcon(s->standardIcon(QStyle::SP_ComputerIcon));
-  boardOptionsAction_ = later(QStringLiteral("&Опции табло"), "BoardOptionsItem");
+  connect(systemSettingsAction_, &QAction::triggered, this, [this] { SettingsClick(0); });
+  boardOptionsAction_ = make(QStringLiteral("&Опции табло"), "BoardOptionsItem", nullptr);
+  connect(boardOptionsAction_, &QAction::triggered, this, [this] { SettingsClick(1); });
   boardOptionsAction_->setIcon(s->standardIcon(QStyle::SP_FileDialogDetailedView));
   boardWindowAction_ = later(QStringLiteral("&Табло"), "BoardWindowItem");
   passwordsAction_ =

@@ -110,6 +110,8 @@ class TMainLentarForm : public QMainWindow {
   void RecentClick(int index);
   void PasswordsClick();
   void FontBankClick();
+  // "Системные" (page 0) and "Опции табло" (page 1).
+  void SettingsClick(int page);
   void PreviewClick();
   void ExportBinaryClick();
   // "Загрузка" / "Загрузчик" closes the loader port afterwards, "В загрузчик"

@@ -10,9 +10,11 @@
 #include "core/textutil.h"
 #include "gui/about/aboutform.h"
 #include "gui/common/dialogs.h"
+#include "gui/common/editorfont.h"
 #include "gui/common/messages.h"
 #include "gui/control/loadform.h"
 #include "gui/control/pswform.h"
+#include "gui/control/setupform.h"
 #include "gui/editor/editorcommands.h"
 #include "gui/editor/mainlentarform.h"
 #include "gui/editor/settextedit.h"
@@ -43,6 +45,14 @@ void TMainLentarForm::LoaderMenuClick() {
 }
 
 void TMainLentarForm::LoaderButtonClick() { ShowLoader(); }
+
+void TMainLentarForm::SettingsClick(int page) {
+  // The dialog reloads the project and its fonts itself when confirmed; the
+  // editor font follows the settings whatever the answer.
+  ShowSettings(this, project_, page);
+  ApplyEditorFont(Settings());
+  memo_->setFont(EditorFont());
+}
 
 void TMainLentarForm::FontBankClick() {
   if (TTabFontList* bank = FontBank()) {

@@ -1,0 +1,84 @@
+#include "comm/boardsearch.h"
+
+#include <algorithm>
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "comm/boardprotocol.h"
+#include "comm/comport.h"
+#include "comm/portconfig.h"
+
+namespace lentar::comm {
+
+namespace {
+
+std::mutex timingsLock;
+BoardSearchTimings timings;
+
+}  // namespace
+
+BoardSearchTimings GetBoardSearchTimings() {
+  std::lock_guard guard(timingsLock);
+  return timings;
+}
+
+void SetBoardSearchTimings(const BoardSearchTimings& value) {
+  std::lock_guard guard(timingsLock);
+  timings = value;
+}
+
+std::vector<SearchCandidate> BoardSearchCandidates(
+    const std::vector<std::string>& reported, int comCount,
+    const std::function<std::string(int comIndex)>& deviceOfCom) {
+  std::vector<SearchCandidate> candidates;
+  auto listed = [&](const std::string& device) {
+    return std::any_of(candidates.begin(), candidates.end(),
+                       [&](const SearchCandidate& c) { return c.device == device; });
+  };
+  for (int i = 0; i < comCount && deviceOfCom; ++i) {
+    const std::string device = deviceOfCom(i);
+    if (!device.empty() && !listed(device)) candidates.push_back({device, i});
+  }
+  for (const std::string& device : reported) {
+    if (!device.empty() && !listed(device)) candidates.push_back({device, -1});
+  }
+  return candidates;
+}
+
+int SearchBoard(TComPort& port, const std::vector<SearchCandidate>& candidates, int rateIndex,
+                const BoardSearchHooks& hooks) {
+  const BoardSearchTimings t = GetBoardSearchTimings();
+  auto wait = [&](int ms) {
+    if (ms <= 0) return;
+    if (hooks.wait) {
+      hooks.wait(ms);
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    }
+  };
+  if (rateIndex < 3 || rateIndex > 7) rateIndex = 3;
+  AddressByte = 0x80;
+  int found = -1;
+  for (size_t i = 0; i < candidates.size() && found < 0; ++i) {
+    if (hooks.beforeProbe && !hooks.beforeProbe(i)) break;
+    wait(t.beforeOpenMs);
+    port.Open(candidates[i].device);
+    wait(t.afterOpenMs);
+    if (port.IsOpen()) {
+      if (port.BaudRate() != RateTable[static_cast<size_t>(rateIndex)]) {
+        port.SetBaudIndex(rateIndex);
+      }
+      wait(t.afterRateMs);
+      port.Purge();
+      wait(t.afterPurgeMs);
+      if (CmdConnect(port)) found = static_cast<int>(i);
+    }
+    port.Open(std::string());
+    wait(t.afterCloseMs);
+  }
+  port.Open(std::string());
+  return found;
+}
+
+}  // namespace lentar::comm

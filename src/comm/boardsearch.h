@@ -1,0 +1,60 @@
+// Looking for a board on the serial ports.
+//
+// Every candidate port is opened in turn and asked for the handshake
+// (CmdConnect) with the broadcast address 0x80, which every board answers
+// whatever address it was given. The waits around each probe are long on
+// purpose: USB adapters and some boards need a moment after the port opens
+// and after the bit rate changes before they take a request. They live in one
+// record so that tests can shorten them.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace lentar::comm {
+
+class TComPort;
+
+struct BoardSearchTimings {
+  int beforeOpenMs = 1000;  // after the port is shown as the one being probed
+  int afterOpenMs = 1000;
+  int afterRateMs = 100;    // after the bit rate was set
+  int afterPurgeMs = 1000;
+  int afterCloseMs = 1000;
+};
+BoardSearchTimings GetBoardSearchTimings();
+void SetBoardSearchTimings(const BoardSearchTimings& timings);
+
+// One port to probe: the device to open, and its place in the "COM1".."COMn"
+// list (-1 for a device that is not one of them, such as /dev/ttyUSB0).
+struct SearchCandidate {
+  std::string device;
+  int comIndex = -1;
+  bool operator==(const SearchCandidate&) const = default;
+};
+
+// The ports worth probing, in order: "COM1".."COM<comCount>" whose system
+// device exists (deviceOfCom gives it, empty for none), then every other
+// device the system reports, each device once.
+std::vector<SearchCandidate> BoardSearchCandidates(
+    const std::vector<std::string>& reported, int comCount,
+    const std::function<std::string(int comIndex)>& deviceOfCom);
+
+struct BoardSearchHooks {
+  // Called before candidate index is probed; false ends the search there
+  // (the operator pressed "Прервать"). May be empty.
+  std::function<bool(size_t index)> beforeProbe;
+  // Waits ms milliseconds; the interface keeps running meanwhile. Empty: a
+  // plain sleep.
+  std::function<void(int ms)> wait;
+};
+
+// Probes the candidates in order on port, each at the link speed
+// RateTable[rateIndex] (an index outside 3..7 means 3, 9600 bit/s), and
+// leaves the port closed. Sets the board address byte to 0x80 first. The
+// index of the first candidate whose board answered, or -1.
+int SearchBoard(TComPort& port, const std::vector<SearchCandidate>& candidates, int rateIndex,
+                const BoardSearchHooks& hooks);
+
+}  // namespace lentar::comm

@@ -1,0 +1,254 @@
+// The settings dialog "Настройки": loading and storing its controls, roll-back
+// on "Отмена", the font reload on "OK", the device fields, and the search for
+// a board over pseudo-terminals with lentar-boardsim on one of them.
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QtTest>
+#include <string>
+#include <vector>
+
+#include "comm/boardprotocol.h"
+#include "comm/boardsearch.h"
+#include "comm/comport.h"
+#include "comm/sim_process.h"
+#include "core/settings.h"
+#include "gui/control/boardport.h"
+#include "gui/control/setupform.h"
+#include "gui/gui_test_support.h"
+
+namespace lentar::gui {
+
+using namespace lentar::gui::testing;
+using comm::SearchCandidate;
+using comm::testing::SimProcess;
+using comm::testing::TestFolder;
+
+namespace {
+
+// A pseudo-terminal nobody answers on; the test reads what was sent to it.
+class SilentTerminal {
+ public:
+  SilentTerminal() {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0) {
+      device_ = ptsname(master_);
+    }
+  }
+  ~SilentTerminal() {
+    if (master_ >= 0) ::close(master_);
+  }
+  const std::string& Device() const { return device_; }
+  // Everything written to the terminal so far.
+  std::string Received() {
+    std::string bytes;
+    char buffer[256];
+    ssize_t n;
+    while ((n = ::read(master_, buffer, sizeof buffer)) > 0) bytes.append(buffer, size_t(n));
+    return bytes;
+  }
+
+ private:
+  int master_ = -1;
+  std::string device_;
+};
+
+// Probes without the long waits of a real search.
+void ShortenSearch() {
+  comm::SetBoardSearchTimings({0, 20, 0, 20, 0});
+  comm::ReplyTimeout = 300;
+  comm::RetryCount = 0;
+}
+
+}  // namespace
+
+class SetupFormTest : public QObject, public MainWindowFixture {
+  Q_OBJECT
+
+ private slots:
+  void init() {
+    QVERIFY(MakeProgramFolder());
+    DefaultSettings(Settings());
+    messages_ = std::make_unique<MessageCapture>();
+    ShortenSearch();
+  }
+  void cleanup() {
+    SetBoardSearchCandidateSource({});
+    CloseBoardPort();
+    TearDown();
+  }
+
+  void ControlsLoadByTheirRules() {
+    Settings().DLSpeed = 7;
+    Settings().LdSpeed = -1;
+    Settings().DefFontHeight = 3;
+    TSetupForm form(*project_);
+    QCOMPARE(Child<QComboBox>(&form, "ComboBox5")->currentText(), QStringLiteral("9600"));
+    QCOMPARE(Child<QComboBox>(&form, "ComboBox6")->currentText(), QStringLiteral("38400"));
+    QCOMPARE(Child<QComboBox>(&form, "ComboBox7")->currentText(), QStringLiteral("24"));
+    form.StoreControls();
+    QCOMPARE(Settings().DefFontHeight, 3);
+    QCOMPARE(Settings().DLSpeed, 0);
+    QCOMPARE(Settings().LdSpeed, 3);
+  }
+
+  void CancelPutsEverySettingBack() {
+    const std::string before = SettingsFileImage(Settings());
+    OnDialog(QStringLiteral("SetupForm"), [](QWidget* d) {
+      Child<QComboBox>(d, "ComboBox1")->setCurrentIndex(5);
+      Child<QComboBox>(d, "BoardDeviceBox")->setEditText(QStringLiteral("/dev/ttyUSB3"));
+      Child<QSpinBox>(d, "SpinEdit11")->setValue(42);
+      Child<QLineEdit>(d, "Edit1")->setText(QStringLiteral("84951234567"));
+      Child<QComboBox>(d, "ComboBox7")->setCurrentIndex(1);
+      Child<QLineEdit>(d, "Edit5")->setText(QStringLiteral("5000"));
+      Child<QSpinBox>(d, "SpinEdit8")->setValue(300);
+      Click(d, "cancelButton");
+    });
+    QVERIFY(!ShowSettings(nullptr, *project_, 1));
+    QCOMPARE(SettingsFileImage(Settings()), before);
+  }
+
+  void OkKeepsTheKeysAndReportsAFontArchiveThatFails() {
+    const std::string missing = folder_ + "нет.tfa";
+    OnDialog(QStringLiteral("SetupForm"), [&](QWidget* d) {
+      QCOMPARE(Child<QTabWidget>(d, "PageControl1")->currentIndex(), 1);
+      Child<QLineEdit>(d, "Edit6")->setText(FromBoardText(missing));
+      Child<QComboBox>(d, "ComboBox7")->setCurrentIndex(1);
+      Child<QSpinBox>(d, "SpinEdit8")->setValue(300);
+      Click(d, "okButton");
+    });
+    QVERIFY(ShowSettings(nullptr, *project_, 1));
+    QCOMPARE(Settings().DefFontArc, missing);
+    QCOMPARE(Settings().DefFontHeight, 2);
+    QCOMPARE(Settings().DispLen, 300);
+    QCOMPARE(project_->DisplayLength, 300);
+    QCOMPARE(messages_->Messages().size(), size_t(1));
+    QCOMPARE(messages_->Messages()[0].text, FromBoardText(project_->FontError));
+    QVERIFY(!project_->FontError.empty());
+  }
+
+  void AMalformedNetworkPortIsRefusedBeforeItIsStored() {
+    OnDialog(QStringLiteral("SetupForm"), [this](QWidget* d) {
+      Child<QComboBox>(d, "LoaderDeviceBox")->setEditText(QStringLiteral("socket://board"));
+      Click(d, "okButton");
+      QVERIFY(d->isVisible());  // the dialog stays open
+      QCOMPARE(messages_->Messages().size(), size_t(1));
+      QVERIFY(messages_->Messages()[0].text.contains(QStringLiteral("socket://board")));
+      Child<QComboBox>(d, "LoaderDeviceBox")
+          ->setEditText(QStringLiteral("rfc2217://board.example:2217"));
+      Click(d, "okButton");
+    });
+    QVERIFY(ShowSettings(nullptr, *project_, 0));
+    QCOMPARE(Settings().I2CPortDevice, std::string("rfc2217://board.example:2217"));
+  }
+
+  void TheDeviceFieldChoosesTheBoardsDevice() {
+    const auto dir = TestFolder("lentar_setup", "device");
+    SimProcess sim;
+    QVERIFY(sim.Start(dir, {}));
+    const QString link = QString::fromStdString(sim.Link());
+    OnDialog(QStringLiteral("SetupForm"), [&](QWidget* d) {
+      Child<QComboBox>(d, "BoardDeviceBox")->setEditText(link);
+      Click(d, "okButton");
+    });
+    QVERIFY(ShowSettings(nullptr, *project_, 0));
+    QCOMPARE(Settings().TabPortDevice, sim.Link());
+    // The board is now reached on that device.
+    QVERIFY(OpenBoardPort(false));
+    QCOMPARE(comm::BoardPort().PortName(), sim.Link());
+    QVERIFY(comm::CmdConnect(comm::BoardPort()));
+  }
+
+  void SearchFindsTheBoardOnTheThirdPort() {
+    const auto dir = TestFolder("lentar_setup", "search");
+    SimProcess sim;
+    QVERIFY(sim.Start(dir, {}));
+    SilentTerminal first, second;
+    QVERIFY(!first.Device().empty() && !second.Device().empty());
+    SetBoardSearchCandidateSource([&] {
+      return std::vector<SearchCandidate>{
+          {first.Device(), 0}, {second.Device(), 1}, {sim.Link(), -1}};
+    });
+    Settings().TabPort = 6;
+    TSetupForm form(*project_);
+    messages_->QueueAnswer(QMessageBox::Ok);  // "Продолжить?"
+    form.SearchBoard();
+    QVERIFY(!first.Received().empty());   // probed, no answer
+    QVERIFY(!second.Received().empty());
+    const auto& messages = messages_->Messages();
+    QCOMPARE(messages.size(), size_t(2));
+    QCOMPARE(messages[0].caption, QStringLiteral("Внимание"));
+    QCOMPARE(messages[1].text,
+             QStringLiteral("Табло обнаружено на порту ") + QString::fromStdString(sim.Link()));
+    // A device outside the COM list: the device field shows it, the number stays.
+    QCOMPARE(TSetupForm::DeviceOfField(Child<QComboBox>(&form, "BoardDeviceBox")), sim.Link());
+    QCOMPARE(Child<QComboBox>(&form, "ComboBox1")->currentIndex(), 6);
+    QVERIFY(!comm::BoardPort().IsOpen());
+    QCOMPARE(comm::AddressByte, uint8_t(0x80));
+  }
+
+  void SearchWithoutABoardRestoresTheComNumber() {
+    SilentTerminal first, second;
+    SetBoardSearchCandidateSource([&] {
+      return std::vector<SearchCandidate>{{first.Device(), 2}, {second.Device(), 3}};
+    });
+    Settings().TabPort = 1;
+    TSetupForm form(*project_);
+    messages_->QueueAnswer(QMessageBox::Ok);
+    form.SearchBoard();
+    QVERIFY(!first.Received().empty());
+    QVERIFY(!second.Received().empty());
+    QCOMPARE(messages_->Messages().back().text, QStringLiteral("Табло не обнаружено!"));
+    QCOMPARE(messages_->Messages().back().caption, QStringLiteral("Ошибка"));
+    QCOMPARE(Child<QComboBox>(&form, "ComboBox1")->currentIndex(), 1);
+    QVERIFY(!comm::BoardPort().IsOpen());
+  }
+
+  void CancellingTheQuestionLeavesTheBoardPortClosed() {
+    SilentTerminal terminal;
+    Settings().TabPortDevice = terminal.Device();
+    QVERIFY(OpenBoardPort(false));
+    SetBoardSearchCandidateSource([&] { return std::vector<SearchCandidate>{{terminal.Device(), 0}}; });
+    TSetupForm form(*project_);
+    messages_->QueueAnswer(QMessageBox::Cancel);
+    form.SearchBoard();
+    QCOMPARE(messages_->Messages().size(), size_t(1));
+    QVERIFY(!comm::BoardPort().IsOpen());
+    QVERIFY(terminal.Received().empty());  // nothing probed
+  }
+
+  void AbortEndsTheSearchAfterTheCurrentPort() {
+    SilentTerminal first, second, third;
+    SetBoardSearchCandidateSource([&] {
+      return std::vector<SearchCandidate>{
+          {first.Device(), 0}, {second.Device(), 1}, {third.Device(), 2}};
+    });
+    TSetupForm form(*project_);
+    messages_->QueueAnswer(QMessageBox::Ok);
+    // Press "Прервать" while the first port is being probed.
+    QTimer::singleShot(50, [&] {
+      auto* search = form.findChild<QWidget*>(QStringLiteral("SearchForm"));
+      QVERIFY(search);
+      QVERIFY(search->findChild<QLabel*>(QStringLiteral("PortLabel"))
+                  ->text()
+                  .contains(QString::fromStdString(first.Device())));
+      Click(search, "AbortButton");
+    });
+    form.SearchBoard();
+    QVERIFY(!first.Received().empty());
+    QVERIFY(second.Received().empty());
+    QVERIFY(third.Received().empty());
+    QCOMPARE(messages_->Messages().back().text, QStringLiteral("Табло не обнаружено!"));
+  }
+};
+
+}  // namespace lentar::gui
+
+QTEST_MAIN(lentar::gui::SetupFormTest)
+#include "test_setupform.moc"
