@@ -203,7 +203,8 @@ void TMainLentarForm::CreateActions() {
   boardOptionsAction_ = make(QStringLiteral("&Опции табло"), "BoardOptionsItem", nullptr);
   connect(boardOptionsAction_, &QAction::triggered, this, [this] { SettingsClick(1); });
   boardOptionsAction_->setIcon(s->standardIcon(QStyle::SP_FileDialogDetailedView));
-  boardWindowAction_ = later(QStringLiteral("&Табло"), "BoardWindowItem");
+  boardWindowAction_ =
+      make(QStringLiteral("&Табло"), "BoardWindowItem", &TMainLentarForm::BoardWindowClick);
   passwordsAction_ =
       make(QStringLiteral("&Пароли"), "PasswordsItem", &TMainLentarForm::PasswordsClick);
   defaultFontsAction_ =
@@ -213,7 +214,8 @@ void TMainLentarForm::CreateActions() {
   layoutsAction_ =
       make(QStringLiteral("&Раскладки клавиатуры"), "LayoutsItem", &TMainLentarForm::LayoutsClick);
 
-  uploadBoardAction_ = later(QStringLiteral("&Табло"), "UploadBoardItem");
+  uploadBoardAction_ =
+      make(QStringLiteral("&Табло"), "UploadBoardItem", &TMainLentarForm::UploadBoardClick);
   uploadBoardAction_->setIcon(s->standardIcon(QStyle::SP_ArrowUp));
   previewAction_ = make(QStringLiteral("&Эмуляция"), "PreviewItem", &TMainLentarForm::PreviewClick);
   previewAction_->setIcon(s->standardIcon(QStyle::SP_MediaPlay));
@@ -379,10 +381,7 @@ QWidget* TMainLentarForm::CreateButtonPanel() {
   connect(symbolsButton_, &QPushButton::clicked, this, &TMainLentarForm::SymbolsButtonClick);
   connect(toLoaderButton_, &QPushButton::clicked, this, &TMainLentarForm::LoaderButtonClick);
   connect(pictureButton_, &QPushButton::clicked, this, &TMainLentarForm::PictureButtonClick);
-  // The board upload comes with its own window.
-  for (QPushButton* b : {toBoardButton_}) {
-    b->setEnabled(false);
-  }
+  connect(toBoardButton_, &QPushButton::clicked, this, &TMainLentarForm::UploadBoardClick);
   // The recoding paste is one command with the menu's: the button follows
   // the action's state and triggers it.
   recodePasteButton_->setEnabled(recodePasteAction_->isEnabled());

@@ -1,0 +1,172 @@
+#include "comm/boardupload.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "core/textutil.h"
+
+namespace lentar::comm {
+
+namespace {
+
+void SleepMs(int ms) {
+  if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// The longest pause between streamed blocks, in ms.
+constexpr int kMaxBlockDelay = 1500;
+
+// Rate index of a speed setting (0 = 9600 at index 3).
+int RateIndexOfSpeed(int speed) { return speed + 3; }
+
+}  // namespace
+
+std::string UploadFailureText(UploadOutcome outcome) {
+  switch (outcome) {
+    case UploadOutcome::BufferTooSmall: return Utf8ToCp1251(u8"Недостаточный размер буфера!");
+    case UploadOutcome::NoLink:
+    case UploadOutcome::PasswordDeclined:
+    case UploadOutcome::PasswordRefused: return Utf8ToCp1251(u8"Ошибка связи с контроллером!");
+    case UploadOutcome::TransferFailed: return Utf8ToCp1251(u8"Ошибка соединения!");
+    case UploadOutcome::Done:
+    case UploadOutcome::BadImage: break;
+  }
+  return {};
+}
+
+void PreparePortRate(TComPort& port, int baseSpeed, int settleMs) {
+  int index = RateIndexOfSpeed(baseSpeed);
+  if (index < 3 || index > 7) index = 3;
+  const int32_t rate = RateTable[static_cast<size_t>(index)];
+  if (port.BaudRate() != rate) port.SetBaudRate(rate);
+  SleepMs(100);
+  port.Purge();
+  SleepMs(settleMs);
+}
+
+UploadReport UploadImage(TComPort& port, const uint8_t* image, size_t size,
+                         const UploadOptions& o, const UploadHooks& hooks) {
+  UploadReport report;
+  if (image == nullptr || size == 0 || size > kMaxImageSize) {
+    report.outcome = UploadOutcome::BadImage;
+    return report;
+  }
+  const bool streamed = o.modem || o.streamed;
+  // A modem line needs a breath between the preparing commands.
+  const auto modemPause = [&](int ms) {
+    if (o.modem) SleepMs(ms);
+  };
+
+  // The link's round trip sets the pace of streamed blocks.
+  int delay = 0;
+  bool ok = MeasureLink(port, delay);
+  modemPause(300);
+  if (ok && delay > kMaxBlockDelay) {
+    ok = MeasureLink(port, delay);
+    if (ok) modemPause(300);
+  }
+  if (ok) BlockDelay = std::min(delay, kMaxBlockDelay);
+  if (ok) modemPause(300);
+
+  // Room in the chosen buffer; the board may be busy, so the read is tried
+  // a few times.
+  BufferInfo info;
+  if (ok) {
+    ok = false;
+    for (int attempt = 0; attempt < 6 && !ok; ++attempt) ok = CmdReadBufferInfo(port, info);
+    modemPause(500);
+  }
+  if (ok) {
+    report.capacity = info.Capacity(o.buffer);
+    if (size >= static_cast<size_t>(report.capacity)) {
+      report.outcome = UploadOutcome::BufferTooSmall;
+      return report;
+    }
+  }
+
+  const bool direct = !o.modem;
+  const int baseIndex = RateIndexOfSpeed(o.baseSpeed);
+  const int loadIndex = RateIndexOfSpeed(o.loadSpeed);
+  const bool speedsDiffer = direct && o.loadSpeed != o.baseSpeed;
+  bool transferred = false;
+
+  // Everything up to the transfer; false with report.outcome set.
+  const auto prepare = [&]() {
+    if (!ok) {
+      report.outcome = UploadOutcome::NoLink;
+      return false;
+    }
+    StatusBlock status;
+    bool prepared = CmdSetClearOnSwitch(port, o.clearOnSwitch);
+    if (prepared) {
+      modemPause(300);
+      prepared = CmdReadStatus(port, status);
+      if (prepared) modemPause(300);
+    }
+    if (!prepared) {
+      report.outcome = UploadOutcome::NoLink;
+      return false;
+    }
+    if (!status.AccessGranted()) {
+      const std::optional<std::string> password =
+          hooks.choosePassword ? hooks.choosePassword() : std::nullopt;
+      if (!password) {
+        report.outcome = UploadOutcome::PasswordDeclined;
+        return false;
+      }
+      const PasswordReply reply = CmdEnterPassword(port, *password);
+      if (!reply.replied) {
+        report.outcome = UploadOutcome::NoLink;
+        return false;
+      }
+      if (!reply.accepted) {
+        if (hooks.passwordRefused) hooks.passwordRefused();
+        report.outcome = UploadOutcome::PasswordRefused;
+        return false;
+      }
+    }
+    return true;
+  };
+
+  if (prepare()) {
+    if (speedsDiffer && loadIndex >= 0 && loadIndex < 9 && loadIndex != 3) {
+      SleepMs(100);
+      const bool switched = CmdSetBaud(port, loadIndex);
+      SleepMs(200);
+      if (switched) port.SetBaudIndex(loadIndex);
+      SleepMs(200);
+    }
+    if (hooks.transferStarts) hooks.transferStarts();
+    bool connected = false;
+    for (int attempt = 0; attempt < 3 && !connected; ++attempt) connected = CmdConnect(port);
+    // Completing an interrupted streamed upload keeps what the board holds.
+    const bool resume = streamed && !o.full;
+    if (!resume) ClearBuffer(port, o.buffer);
+    transferred = streamed ? UploadStreamed(port, o.buffer, image, size, hooks.progress,
+                                            o.modem, !resume)
+                           : UploadAcknowledged(port, o.buffer, image, size, hooks.progress);
+    bool confirmed = false;
+    if (transferred) {
+      confirmed = CmdReadBufferInfo(port, info);
+      if (confirmed && (o.restart || info.DataLength() == 0))
+        report.started = CmdStartBuffer(port, o.buffer);
+    } else {
+      SleepMs(1000);
+    }
+    report.outcome = confirmed ? UploadOutcome::Done : UploadOutcome::TransferFailed;
+    if (confirmed && hooks.succeeded) hooks.succeeded();
+  }
+
+  // The line goes back to its base speed whatever happened.
+  SleepMs(100);
+  if (speedsDiffer) {
+    CmdSetBaud(port, baseIndex);
+    SleepMs(100);
+    port.SetBaudIndex(baseIndex);
+  }
+  SleepMs(100);
+  return report;
+}
+
+}  // namespace lentar::comm

@@ -1,0 +1,158 @@
+#include "comm/modem.h"
+
+#include <chrono>
+#include <thread>
+
+#include "comm/boardprotocol.h"
+#include "core/textutil.h"
+
+namespace lentar::comm {
+
+namespace {
+
+void SleepMs(int ms) {
+  if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// DTR pulse, then "ATZ": true when the modem answered "OK" in time.
+bool ResetModem(TComPort& port, const ModemTimings& t) {
+  port.SetDTR(false);
+  SleepMs(t.dtrOffMs);
+  port.SetDTR(true);
+  SleepMs(t.dtrOnMs);
+  port.ClearLineBuffer();
+  port.WriteText("ATZ", true);
+  SleepMs(t.resetReplyMs);
+  return port.WaitForLine("OK");
+}
+
+}  // namespace
+
+std::string DialCommand(bool tone, const std::string& number) {
+  return std::string("ATD") + (tone ? "T" : "P") + number;
+}
+
+std::vector<std::string> ModemInitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::string line;
+  const auto flush = [&] {
+    if (!TrimBlanks(line).empty()) lines.push_back(line);
+    line.clear();
+  };
+  for (char c : text) {
+    if (c == '\r' || c == '\n') flush();
+    else line.push_back(c);
+  }
+  flush();
+  return lines;
+}
+
+std::string DialStatusIdle() { return "------"; }
+std::string DialStatusDialling() { return Utf8ToCp1251(u8"Набор номера"); }
+std::string DialStatusAborted() { return Utf8ToCp1251(u8"Прервано"); }
+std::string DialStatusNoModem() { return Utf8ToCp1251(u8"Нет отклика от модема"); }
+std::string DialStatusInitError(int code) {
+  return Utf8ToCp1251(u8"Ошибка инициализации: ") + ModemResultText(code);
+}
+std::string DialStatusCallError(int code) {
+  return Utf8ToCp1251(u8"Ошибка соединения: ") + ModemResultText(code);
+}
+
+DialStart StartDial(TComPort& port, const DialRequest& request, const ModemTimings& t) {
+  DialStart result;
+  port.SetLineMode(true);
+  port.ClearLineBuffer();
+  if (!request.portConfigHex.empty()) port.ConfigFromHex(request.portConfigHex);
+  port.SetDTR(true);
+  SleepMs(t.settleMs);
+  if (!ResetModem(port, t)) {
+    result.status = DialStatusNoModem();
+    return result;
+  }
+  for (const std::string& line : ModemInitLines(request.initLines)) {
+    port.WriteText(line, true);
+    SleepMs(t.initLineMs);
+  }
+  SleepMs(t.initLineMs);
+  // Only a failure code among the answers counts; "OK" and anything else a
+  // modem says to its initialisation is not examined.
+  if (const int code = port.ReadModemResult(); code >= 0) {
+    result.status = DialStatusInitError(code);
+    return result;
+  }
+  port.ClearLineBuffer();
+  port.WriteText(DialCommand(request.tone, request.number), true);
+  result.dialling = true;
+  result.status = DialStatusDialling();
+  return result;
+}
+
+DialCheck CheckDial(TComPort& port, bool dsr) {
+  DialCheck check;
+  if (dsr) {
+    check.state = DialCheck::Connected;
+    return check;
+  }
+  const int code = port.ReadModemResult();
+  if (code < 0) return check;
+  check.state = DialCheck::Failed;
+  check.status = DialStatusCallError(code);
+  port.ClearLineBuffer();
+  return check;
+}
+
+void UseCallTimeouts() {
+  ReplyTimeout = 10000;
+  RetryCount = 5;
+}
+
+void UseLineTimeouts() {
+  ReplyTimeout = 2000;
+  RetryCount = 2;
+}
+
+void HangUp(TComPort& port) {
+  port.SetDTR(false);
+  UseLineTimeouts();
+}
+
+DialStart DialAndWait(TComPort& port, const DialRequest& request, int timeoutMs,
+                      const ModemTimings& timings) {
+  DialStart result = StartDial(port, request, timings);
+  if (result.dialling) {
+    result.dialling = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::string status;
+    for (;;) {
+      const DialCheck check = CheckDial(port, port.DSRState());
+      if (check.state == DialCheck::Connected) {
+        result.dialling = true;
+        break;
+      }
+      if (check.state == DialCheck::Failed) {
+        status = check.status;
+        break;
+      }
+      if (timeoutMs > 0 && std::chrono::steady_clock::now() >= deadline) break;
+      SleepMs(20);
+    }
+    result.status = status;
+  }
+  port.SetLineMode(false);
+  if (result.dialling) UseCallTimeouts();
+  else HangUp(port);
+  return result;
+}
+
+bool CheckModemAccess(TComPort& port,
+                      const std::function<std::optional<std::string>()>& askPassword) {
+  const PasswordReply access = CmdQueryModemAccess(port);
+  if (!access.replied) return false;
+  if (access.accepted) return true;
+  const std::optional<std::string> password = askPassword ? askPassword() : std::nullopt;
+  if (!password) return false;
+  const PasswordReply entered = CmdEnterModemPassword(port, *password);
+  return entered.replied && entered.accepted;
+}
+
+}  // namespace lentar::comm

@@ -1,0 +1,101 @@
+// The dial-up modem in front of a board: resetting and initialising it with
+// AT commands, dialling, watching the call come up, and the board's modem
+// access password once the call is up.
+//
+// The modem sits on BoardPort. While a call is being made the port is in
+// line mode and the modem answers in CR-terminated lines ("OK", "BUSY",
+// ...); once DSR comes up the call is connected and the same port carries
+// board frames. A dropped DTR makes the modem hang up.
+//
+// Status texts are the ones the operator sees in the dial dialog
+// (Windows-1251); nothing here shows a message.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "comm/comport.h"
+
+namespace lentar::comm {
+
+// The pauses of the modem dialogue in ms. The defaults are what real modems
+// need; tests shorten them.
+struct ModemTimings {
+  int settleMs = 1000;    // after raising DTR, before the reset
+  int dtrOffMs = 1200;    // reset: DTR held low
+  int dtrOnMs = 1200;     // reset: DTR raised again before "ATZ"
+  int resetReplyMs = 500; // for the "OK" to "ATZ"
+  int initLineMs = 200;   // after each initialisation line, and once after all
+  int afterCallMs = 6000; // after a call came up, before the first command
+};
+
+// What to dial and how.
+struct DialRequest {
+  std::string portConfigHex;  // line settings of the modem port (ModemConfig)
+  std::string initLines;      // initialisation commands, one a line (ModemInit)
+  bool tone = true;           // tone (T) or pulse (P) dialling (ToneDial)
+  std::string number;
+};
+
+// "ATD", then "T" for tone or "P" for pulse, then the number.
+std::string DialCommand(bool tone, const std::string& number);
+// The initialisation commands of a multi-line text: every non-blank line,
+// trimmed of its line break (blank lines would only send a bare CR LF).
+std::vector<std::string> ModemInitLines(const std::string& text);
+
+// The operator's status texts.
+std::string DialStatusIdle();          // "------"
+std::string DialStatusDialling();      // "Набор номера"
+std::string DialStatusAborted();       // "Прервано"
+std::string DialStatusNoModem();       // "Нет отклика от модема"
+std::string DialStatusInitError(int code);     // "Ошибка инициализации: " + text
+std::string DialStatusCallError(int code);     // "Ошибка соединения: " + text
+
+// Resets and initialises the modem and sends the dial command: DTR up, the
+// modem port's settings, the "ATZ" reset, the initialisation lines (a result
+// code among their answers ends it), then the dial command. The port stays
+// in line mode. dialling is true when the dial command went out; status is
+// then DialStatusDialling(), else the failure's text.
+struct DialStart {
+  bool dialling = false;
+  std::string status;
+};
+DialStart StartDial(TComPort& port, const DialRequest& request,
+                    const ModemTimings& timings = {});
+
+// One look at a call being dialled, with the DSR state the line reported:
+// Connected when DSR is up; Failed when the modem answered a result code
+// (the line buffer is emptied, status holds the text); Waiting otherwise.
+// Safe on the port's receive thread.
+struct DialCheck {
+  enum State { Waiting, Connected, Failed };
+  State state = Waiting;
+  std::string status;
+};
+DialCheck CheckDial(TComPort& port, bool dsr);
+
+// The reply deadline and attempts of a connected call (10000 ms, 5), and of
+// a line without a call (2000 ms, 2).
+void UseCallTimeouts();
+void UseLineTimeouts();
+// Ends a call: DTR down, line deadlines.
+void HangUp(TComPort& port);
+
+// The whole dial for a script: StartDial, then wait until DSR comes up, the
+// modem reports a failure or timeoutMs passes (0: no limit). On success the
+// port is back in frame mode with the call's deadlines; on failure the call
+// is hung up. status: the dialog's text of the outcome, or empty when the
+// time ran out.
+DialStart DialAndWait(TComPort& port, const DialRequest& request, int timeoutMs,
+                      const ModemTimings& timings = {});
+
+// The board's modem access check, run before the first command of a modem
+// session: when the board says access is not granted, askPassword is asked
+// (nullopt: the operator declined) and the modem password sent. True when
+// the last command was answered and acknowledged.
+bool CheckModemAccess(TComPort& port,
+                      const std::function<std::optional<std::string>()>& askPassword);
+
+}  // namespace lentar::comm

@@ -1,0 +1,179 @@
+#include "gui/control/autobrightform.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "core/textutil.h"
+#include "gui/common/messages.h"
+
+namespace lentar::gui {
+
+namespace {
+
+QLabel* MakeLabel(const QString& text, const char* name, QWidget* parent) {
+  auto* label = new QLabel(text, parent);
+  label->setObjectName(QLatin1String(name));
+  return label;
+}
+
+QPushButton* MakeButton(const QString& caption, const char* name, QWidget* parent) {
+  auto* button = new QPushButton(caption, parent);
+  button->setObjectName(QLatin1String(name));
+  button->setAutoDefault(false);
+  return button;
+}
+
+QLineEdit* MakeEdit(const char* name, QWidget* parent) {
+  auto* edit = new QLineEdit(parent);
+  edit->setObjectName(QLatin1String(name));
+  edit->setFixedWidth(80);
+  return edit;
+}
+
+// A whole decimal number within lo..hi; anything else is refused rather than
+// read as 0, which would silently write a wrong table to the board.
+bool ReadField(const QLineEdit* edit, int lo, int hi, int& value) {
+  int32_t v = 0;
+  if (!StrictTextToInt(TrimBlanks(ToBoardText(edit->text())), v) || v < lo || v > hi) return false;
+  value = v;
+  return true;
+}
+
+}  // namespace
+
+TAutoBrightForm::TAutoBrightForm(comm::TComPort& port, QWidget* parent)
+    : QDialog(parent), port_(port) {
+  setObjectName(QStringLiteral("AutoBrightForm"));
+  setWindowTitle(QStringLiteral("Настройки автояркости"));
+  setModal(true);
+
+  brightnessLabel_ = MakeLabel(QString(), "Label2", this);
+  timerLabel_ = MakeLabel(QString(), "Label4", this);
+  sensorLabel_ = MakeLabel(QString(), "Label6", this);
+  auto* readings = new QGridLayout;
+  readings->addWidget(MakeLabel(QStringLiteral("Установленная яркость:"), "Label1", this), 0, 0);
+  readings->addWidget(brightnessLabel_, 0, 1);
+  readings->addWidget(MakeLabel(QStringLiteral("Таймер яркости:"), "Label3", this), 1, 0);
+  readings->addWidget(timerLabel_, 1, 1);
+  readings->addWidget(MakeLabel(QStringLiteral("Текущие показания АЦП:"), "Label5", this), 2, 0);
+  readings->addWidget(sensorLabel_, 2, 1);
+  readings->setColumnStretch(1, 1);
+
+  darkSensorEdit_ = MakeEdit("Edit1", this);
+  darkBrightnessEdit_ = MakeEdit("Edit2", this);
+  brightSensorEdit_ = MakeEdit("Edit3", this);
+  darkCurrentButton_ = MakeButton(QStringLiteral("Текущие"), "Button3", this);
+  brightCurrentButton_ = MakeButton(QStringLiteral("Текущие"), "Button4", this);
+  auto* table = new QGridLayout;
+  table->addWidget(MakeLabel(QStringLiteral("Яркость"), "Label7", this), 0, 1);
+  table->addWidget(MakeLabel(QStringLiteral("АЦП"), "Label8", this), 0, 2);
+  table->addWidget(MakeLabel(QStringLiteral("Темнота:"), "Label9", this), 1, 0);
+  table->addWidget(darkBrightnessEdit_, 1, 1);
+  table->addWidget(darkSensorEdit_, 1, 2);
+  table->addWidget(darkCurrentButton_, 1, 3);
+  table->addWidget(MakeLabel(QStringLiteral("Яркий свет:"), "Label10", this), 2, 0);
+  table->addWidget(brightSensorEdit_, 2, 2);
+  table->addWidget(brightCurrentButton_, 2, 3);
+
+  refreshButton_ = MakeButton(QStringLiteral("Обновить"), "Button1", this);
+  applyButton_ = MakeButton(QStringLiteral("Применить"), "Button5", this);
+  closeButton_ = MakeButton(QStringLiteral("Закрыть"), "Button2", this);
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(refreshButton_);
+  buttons->addWidget(applyButton_);
+  buttons->addStretch(1);
+  buttons->addWidget(closeButton_);
+
+  auto* top = new QVBoxLayout(this);
+  top->addLayout(readings);
+  top->addSpacing(8);
+  top->addLayout(table);
+  top->addSpacing(8);
+  top->addLayout(buttons);
+  top->setSizeConstraint(QLayout::SetFixedSize);
+
+  connect(refreshButton_, &QPushButton::clicked, this, &TAutoBrightForm::Button1Click);
+  connect(darkCurrentButton_, &QPushButton::clicked, this, &TAutoBrightForm::Button3Click);
+  connect(brightCurrentButton_, &QPushButton::clicked, this, &TAutoBrightForm::Button4Click);
+  connect(applyButton_, &QPushButton::clicked, this, &TAutoBrightForm::Button5Click);
+  connect(closeButton_, &QPushButton::clicked, this, &QDialog::accept);
+  UpdateEnabled();
+}
+
+void TAutoBrightForm::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (!shown_) {
+    shown_ = true;
+    FormShow();
+  }
+}
+
+void TAutoBrightForm::FormShow() { Button1Click(); }
+
+void TAutoBrightForm::Button1Click() {
+  valid_ = comm::CmdReadAutoBright(port_, block_);
+  if (valid_) Fill();
+  UpdateEnabled();
+  if (!valid_) ShowError(QStringLiteral("Ошибка связи с контроллером!"));
+}
+
+void TAutoBrightForm::Fill() {
+  brightnessLabel_->setText(QString::number(block_.Brightness()));
+  timerLabel_->setText(QString::number(block_.Timer()));
+  sensorLabel_->setText(QString::number(block_.CurrentSensor()));
+  darkBrightnessEdit_->setText(QString::number(block_.DarkBrightness()));
+  darkSensorEdit_->setText(QString::number(block_.DarkSensor()));
+  brightSensorEdit_->setText(QString::number(block_.BrightSensor()));
+}
+
+void TAutoBrightForm::UpdateEnabled() {
+  darkCurrentButton_->setEnabled(valid_);
+  brightCurrentButton_->setEnabled(valid_);
+  applyButton_->setEnabled(valid_);
+}
+
+void TAutoBrightForm::Button3Click() {
+  if (valid_) darkSensorEdit_->setText(QString::number(block_.CurrentSensor()));
+}
+
+void TAutoBrightForm::Button4Click() {
+  if (valid_) brightSensorEdit_->setText(QString::number(block_.CurrentSensor()));
+}
+
+void TAutoBrightForm::Button5Click() {
+  if (!valid_) return;
+  int darkBrightness = 0, darkSensor = 0, brightSensor = 0;
+  if (!ReadField(darkBrightnessEdit_, 0, 255, darkBrightness)) {
+    ShowError(QStringLiteral("Яркость в темноте должна быть целым числом от 0 до 255"));
+    return;
+  }
+  if (!ReadField(darkSensorEdit_, 0, 65535, darkSensor) ||
+      !ReadField(brightSensorEdit_, 0, 65535, brightSensor)) {
+    ShowError(QStringLiteral("Показания АЦП должны быть целыми числами от 0 до 65535"));
+    return;
+  }
+  std::array<uint8_t, 6> settable = block_.Settable();
+  settable[1] = static_cast<uint8_t>(darkBrightness);
+  settable[2] = static_cast<uint8_t>(darkSensor & 0xFF);
+  settable[3] = static_cast<uint8_t>(darkSensor >> 8);
+  settable[4] = static_cast<uint8_t>(brightSensor & 0xFF);
+  settable[5] = static_cast<uint8_t>(brightSensor >> 8);
+  valid_ = comm::CmdWriteAutoBright(port_, settable);
+  UpdateEnabled();
+  if (!valid_) {
+    ShowError(QStringLiteral("Ошибка связи с контроллером!"));
+    return;
+  }
+  Button1Click();
+}
+
+bool ShowAutoBrightDialog(QWidget* parent, comm::TComPort& port) {
+  TAutoBrightForm form(port, parent);
+  return form.exec() == QDialog::Accepted;
+}
+
+}  // namespace lentar::gui

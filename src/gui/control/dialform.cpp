@@ -1,0 +1,183 @@
+#include "gui/control/dialform.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHideEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QVBoxLayout>
+
+#include "core/settings.h"
+#include "gui/common/messages.h"
+
+namespace lentar::gui {
+
+TDialForm::TDialForm(comm::TComPort& port, const std::string& number,
+                     const comm::ModemTimings& timings, QWidget* parent)
+    : QDialog(parent), port_(port), number_(number), timings_(timings) {
+  setObjectName(QStringLiteral("DialForm"));
+  setWindowTitle(QStringLiteral("Соединение..."));
+  setModal(true);
+
+  numberEdit_ = new QLineEdit(this);
+  numberEdit_->setObjectName(QStringLiteral("Edit1"));
+  numberEdit_->setMinimumWidth(200);
+  statusLabel_ = new QLabel(QStringLiteral("------"), this);
+  statusLabel_->setObjectName(QStringLiteral("Label3"));
+  statusLabel_->setMinimumWidth(260);
+  auto* numberCaption = new QLabel(QStringLiteral("Номер:"), this);
+  numberCaption->setObjectName(QStringLiteral("Label1"));
+  auto* statusCaption = new QLabel(QStringLiteral("Статус:"), this);
+  statusCaption->setObjectName(QStringLiteral("Label2"));
+  auto* fields = new QGridLayout;
+  fields->addWidget(numberCaption, 0, 0);
+  fields->addWidget(numberEdit_, 0, 1);
+  fields->addWidget(statusCaption, 1, 0);
+  fields->addWidget(statusLabel_, 1, 1);
+  fields->setColumnStretch(1, 1);
+
+  dialButton_ = new QPushButton(QStringLiteral("Звонить"), this);
+  dialButton_->setObjectName(QStringLiteral("Button1"));
+  dialButton_->setDefault(true);
+  abortButton_ = new QPushButton(QStringLiteral("Прервать"), this);
+  abortButton_->setObjectName(QStringLiteral("Button3"));
+  abortButton_->setAutoDefault(false);
+  abortButton_->setEnabled(false);
+  cancelButton_ = new QPushButton(QStringLiteral("Отмена"), this);
+  cancelButton_->setObjectName(QStringLiteral("Button2"));
+  cancelButton_->setAutoDefault(false);
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(dialButton_);
+  buttons->addWidget(abortButton_);
+  buttons->addStretch(1);
+  buttons->addWidget(cancelButton_);
+
+  auto* top = new QVBoxLayout(this);
+  top->addLayout(fields);
+  top->addSpacing(6);
+  top->addLayout(buttons);
+  top->setSizeConstraint(QLayout::SetFixedSize);
+
+  connect(dialButton_, &QPushButton::clicked, this, &TDialForm::Button1Click);
+  connect(abortButton_, &QPushButton::clicked, this, &TDialForm::Button3Click);
+  connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+TDialForm::~TDialForm() {
+  // A dialog destroyed without being hidden (never shown) must not leave its
+  // handler behind on the port.
+  if (!hidden_) port_.SetLineStateHandler(nullptr);
+}
+
+void TDialForm::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (!shownOnce_) {
+    shownOnce_ = true;
+    FormShow();
+  }
+}
+
+void TDialForm::hideEvent(QHideEvent* event) {
+  QDialog::hideEvent(event);
+  if (shownOnce_ && !hidden_ && !event->spontaneous()) {
+    hidden_ = true;
+    FormHide();
+  }
+}
+
+void TDialForm::keyPressEvent(QKeyEvent* event) {
+  // Esc is "Прервать", and only while there is something to abort.
+  if (event->key() == Qt::Key_Escape) {
+    if (abortButton_->isEnabled()) abortButton_->click();
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+void TDialForm::FormShow() {
+  port_.SetLineMode(true);
+  numberEdit_->setText(FromBoardText(number_));
+}
+
+void TDialForm::FormHide() {
+  dialling_ = false;
+  number_ = ToBoardText(numberEdit_->text());
+  port_.SetLineMode(false);
+  port_.SetLineStateHandler(nullptr);
+  if (connected_) comm::UseCallTimeouts();
+  else comm::HangUp(port_);
+}
+
+void TDialForm::Button1Click() {
+  const TSettings& settings = Settings();
+  comm::DialRequest request;
+  request.portConfigHex = settings.ModemConfig;
+  request.initLines = settings.ModemInit;
+  request.tone = settings.ToneDial != 0;
+  request.number = ToBoardText(numberEdit_->text());
+  statusLabel_->setText(QString());
+  dialButton_->setEnabled(false);
+  const comm::DialStart start = comm::StartDial(port_, request, timings_);
+  if (!start.dialling) {
+    ShowIdle(FromBoardText(start.status));
+    return;
+  }
+  {
+    std::lock_guard guard(lock_);
+    dialling_ = true;
+  }
+  port_.SetLineStateHandler([this](bool dsr, bool&) { OnLineState(dsr); });
+  dialButton_->setEnabled(false);
+  abortButton_->setEnabled(true);
+  statusLabel_->setText(FromBoardText(start.status));
+}
+
+void TDialForm::Button3Click() {
+  {
+    std::lock_guard guard(lock_);
+    dialling_ = false;
+  }
+  port_.SetLineStateHandler(nullptr);
+  port_.SetDTR(false);
+  dialButton_->setEnabled(true);
+  abortButton_->setEnabled(false);
+  statusLabel_->setText(FromBoardText(comm::DialStatusAborted()));
+}
+
+void TDialForm::OnLineState(bool dsr) {
+  if (!dialling_) return;
+  std::lock_guard guard(lock_);
+  if (!dialling_) return;
+  const comm::DialCheck check = comm::CheckDial(port_, dsr);
+  if (check.state == comm::DialCheck::Connected) {
+    connected_ = true;
+    dialling_ = false;
+    // The dialog closes on its own thread; hiding it keeps the line up and
+    // sets the call's deadlines.
+    QMetaObject::invokeMethod(this, [this] { accept(); }, Qt::QueuedConnection);
+  } else if (check.state == comm::DialCheck::Failed) {
+    dialling_ = false;
+    const QString status = FromBoardText(check.status);
+    QMetaObject::invokeMethod(this, [this, status] { ShowIdle(status); }, Qt::QueuedConnection);
+  }
+}
+
+void TDialForm::ShowIdle(const QString& status) {
+  statusLabel_->setText(status);
+  dialButton_->setEnabled(true);
+  abortButton_->setEnabled(false);
+}
+
+bool DialBoard(QWidget* parent, std::string& number, comm::TComPort& port,
+               const comm::ModemTimings& timings) {
+  TDialForm form(port, number, timings, parent);
+  form.exec();
+  number = form.Number();
+  return form.Connected();
+}
+
+}  // namespace lentar::gui

@@ -1,0 +1,80 @@
+// TDialForm "Соединение...": calls the board through the dial-up modem on
+// BoardPort (already open on the modem port).
+//
+// "Звонить" resets and initialises the modem and dials the number in
+// "Номер:"; the dialog then waits, without a time limit, for the call: the
+// port's line-state handler looks at DSR and the modem's answers on the
+// receive thread after every pass. DSR up closes the dialog connected; a
+// result code from the modem ("BUSY", "NO ANSWER", ...) ends the attempt
+// with its text in "Статус:". "Прервать" stops waiting and hangs up;
+// closing the dialog without a call hangs up too.
+#pragma once
+
+#include <QDialog>
+#include <atomic>
+#include <mutex>
+#include <string>
+
+#include "comm/comport.h"
+#include "comm/modem.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace lentar::gui {
+
+class TDialForm : public QDialog {
+  Q_OBJECT
+
+ public:
+  // number: Windows-1251.
+  TDialForm(comm::TComPort& port, const std::string& number,
+            const comm::ModemTimings& timings = {}, QWidget* parent = nullptr);
+  ~TDialForm() override;
+
+  bool Connected() const { return connected_; }
+  // The number as last shown in "Номер:" (after the dialog has closed).
+  const std::string& Number() const { return number_; }
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  void FormShow();
+  void FormHide();
+  // "Звонить": reset, initialise, dial.
+  void Button1Click();
+  // "Прервать".
+  void Button3Click();
+  // The line-state handler, on the port's receive thread.
+  void OnLineState(bool dsr);
+  // Back to idle after a failed call (on the interface thread).
+  void ShowIdle(const QString& status);
+
+  comm::TComPort& port_;
+  std::string number_;
+  comm::ModemTimings timings_;
+  // The handler's work and the interface thread's changes of the dialling
+  // state are serialised by lock_.
+  std::mutex lock_;
+  std::atomic<bool> dialling_{false};
+  std::atomic<bool> connected_{false};
+  bool shownOnce_ = false;
+  bool hidden_ = false;
+
+  QLineEdit* numberEdit_ = nullptr;  // Edit1
+  QLabel* statusLabel_ = nullptr;    // Label3
+  QPushButton* dialButton_ = nullptr;   // Button1
+  QPushButton* cancelButton_ = nullptr; // Button2
+  QPushButton* abortButton_ = nullptr;  // Button3
+};
+
+// Shows the dial dialog with number in "Номер:"; true when the call is up.
+// number receives the text of "Номер:" however the dialog ended.
+bool DialBoard(QWidget* parent, std::string& number, comm::TComPort& port = comm::BoardPort(),
+               const comm::ModemTimings& timings = {});
+
+}  // namespace lentar::gui

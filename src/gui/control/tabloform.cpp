@@ -1,0 +1,599 @@
+#include "gui/control/tabloform.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHideEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QShowEvent>
+#include <QSpinBox>
+#include <QThread>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+#include "comm/boardprotocol.h"
+#include "comm/boardupload.h"
+#include "core/project.h"
+#include "core/settings.h"
+#include "core/textutil.h"
+#include "gui/common/dialogs.h"
+#include "gui/common/messages.h"
+#include "gui/common/progressform.h"
+#include "gui/control/autobrightform.h"
+#include "gui/control/dialform.h"
+#include "gui/control/pswform.h"
+#include "gui/markup/bankform.h"
+#include "markup/fonts.h"
+
+namespace lentar::gui {
+
+namespace {
+
+QPushButton* MakeButton(const QString& caption, const char* name, QWidget* parent) {
+  auto* button = new QPushButton(caption, parent);
+  button->setObjectName(QLatin1String(name));
+  button->setAutoDefault(false);
+  return button;
+}
+
+QLabel* MakeLabel(const QString& text, const char* name, QWidget* parent) {
+  auto* label = new QLabel(text, parent);
+  label->setObjectName(QLatin1String(name));
+  return label;
+}
+
+QCheckBox* MakeCheckBox(const QString& caption, const char* name, QWidget* parent) {
+  auto* box = new QCheckBox(caption, parent);
+  box->setObjectName(QLatin1String(name));
+  return box;
+}
+
+QSpinBox* MakeSpin(int lo, int hi, const char* name, QWidget* parent) {
+  auto* spin = new QSpinBox(parent);
+  spin->setObjectName(QLatin1String(name));
+  spin->setRange(lo, hi);
+  return spin;
+}
+
+QGroupBox* MakeGroup(const QString& title, const char* name, QWidget* parent) {
+  auto* group = new QGroupBox(title, parent);
+  group->setObjectName(QLatin1String(name));
+  return group;
+}
+
+// Waits ms without blocking the painting of the windows (operator input
+// waits until the pause is over).
+void PauseMs(int ms) {
+  QElapsedTimer timer;
+  timer.start();
+  while (timer.elapsed() < ms) {
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
+    QThread::msleep(static_cast<unsigned long>(std::clamp<qint64>(ms - timer.elapsed(), 0, 10)));
+  }
+}
+
+const QString kNoValue = QStringLiteral("---");
+
+}  // namespace
+
+TTabloForm::TTabloForm(const uint8_t* image, size_t size, TRecProject& project,
+                       comm::TComPort& port, QWidget* parent)
+    : QDialog(parent), image_(image), size_(image ? size : 0), project_(project), port_(port) {
+  setObjectName(QStringLiteral("TabloForm"));
+  setWindowTitle(QStringLiteral("Табло"));
+  setModal(true);
+  BuildControls();
+}
+
+TTabloForm::~TTabloForm() {
+  if (watchingLink_) port_.SetLineStateHandler(nullptr);
+}
+
+void TTabloForm::BuildControls() {
+  // Address.
+  addressSpin_ = MakeSpin(-1, 127, "SpinEdit3", this);
+  auto* addressRow = new QHBoxLayout;
+  addressRow->addWidget(MakeLabel(QStringLiteral("Адрес:"), "Label1", this));
+  addressRow->addWidget(addressSpin_);
+  addressRow->addStretch(1);
+
+  // Settings.
+  auto* settingsGroup = MakeGroup(QStringLiteral(" Настройки "), "GroupBox1", this);
+  brightnessSpin_ = MakeSpin(1, 10, "SpinEdit1", settingsGroup);
+  speedSpin_ = MakeSpin(1, 5, "SpinEdit2", settingsGroup);
+  flipBox_ = MakeCheckBox(QStringLiteral("Перевернуть"), "CheckBox1", settingsGroup);
+  applyButton_ = MakeButton(QStringLiteral("Установить"), "Button2", settingsGroup);
+  auto* settingsGrid = new QGridLayout(settingsGroup);
+  settingsGrid->addWidget(MakeLabel(QStringLiteral("Яркость:"), "Label2", settingsGroup), 0, 0);
+  settingsGrid->addWidget(brightnessSpin_, 0, 1);
+  settingsGrid->addWidget(MakeLabel(QStringLiteral("Скорость:"), "Label3", settingsGroup), 1, 0);
+  settingsGrid->addWidget(speedSpin_, 1, 1);
+  settingsGrid->addWidget(flipBox_, 2, 0, 1, 2);
+  settingsGrid->addWidget(applyButton_, 3, 0, 1, 2);
+
+  // Clock.
+  auto* clockGroup = MakeGroup(QStringLiteral(" Часы "), "GroupBox2", this);
+  timeLabel_ = MakeLabel(kNoValue, "Label21", clockGroup);
+  dateLabel_ = MakeLabel(kNoValue, "Label23", clockGroup);
+  weekdayLabel_ = MakeLabel(kNoValue, "Label22", clockGroup);
+  QFont big = timeLabel_->font();
+  big.setPointSize(big.pointSize() + 4);
+  big.setBold(true);
+  timeLabel_->setFont(big);
+  timeLabel_->setAlignment(Qt::AlignCenter);
+  dateLabel_->setAlignment(Qt::AlignCenter);
+  weekdayLabel_->setAlignment(Qt::AlignCenter);
+  readClockButton_ = MakeButton(QStringLiteral("Считать"), "Button3", clockGroup);
+  syncClockButton_ = MakeButton(QStringLiteral("Синхронизировать"), "Button4", clockGroup);
+  auto* clockBox = new QVBoxLayout(clockGroup);
+  clockBox->addWidget(timeLabel_);
+  clockBox->addWidget(dateLabel_);
+  clockBox->addWidget(weekdayLabel_);
+  auto* clockButtons = new QHBoxLayout;
+  clockButtons->addWidget(readClockButton_);
+  clockButtons->addWidget(syncClockButton_);
+  clockBox->addLayout(clockButtons);
+
+  // Fonts.
+  auto* fontGroup = MakeGroup(QStringLiteral(" Шрифт "), "GroupBox3", this);
+  currentFontLabel_ = MakeLabel(QStringLiteral("Текущий: "), "Label9", fontGroup);
+  fontCountLabel_ = MakeLabel(QStringLiteral("Всего: "), "Label8", fontGroup);
+  defaultFontEdit_ = new QLineEdit(fontGroup);
+  defaultFontEdit_->setObjectName(QStringLiteral("Edit3"));
+  defaultFontEdit_->setMaximumWidth(60);
+  chooseFontButton_ = MakeButton(QStringLiteral("Выб."), "Button10", fontGroup);
+  setFontButton_ = MakeButton(QStringLiteral("Уст."), "Button9", fontGroup);
+  auto* fontGrid = new QGridLayout(fontGroup);
+  fontGrid->addWidget(currentFontLabel_, 0, 0, 1, 2);
+  fontGrid->addWidget(fontCountLabel_, 0, 2, 1, 2);
+  fontGrid->addWidget(MakeLabel(QStringLiteral("По умолч.:"), "Label7", fontGroup), 1, 0);
+  fontGrid->addWidget(defaultFontEdit_, 1, 1);
+  fontGrid->addWidget(chooseFontButton_, 1, 2);
+  fontGrid->addWidget(setFontButton_, 1, 3);
+
+  // Extra settings.
+  auto* extraGroup = MakeGroup(QStringLiteral(" Доп. установки "), "GroupBox4", this);
+  autoBrightBox_ = MakeCheckBox(QStringLiteral("Автояркость"), "CheckBox2", extraGroup);
+  setAutoBrightButton_ = MakeButton(QStringLiteral("Уст."), "Button12", extraGroup);
+  autoBrightButton_ = MakeButton(QStringLiteral("Пар-ры автоярк."), "Button7", extraGroup);
+  auto* extraGrid = new QGridLayout(extraGroup);
+  extraGrid->addWidget(autoBrightBox_, 0, 0);
+  extraGrid->addWidget(setAutoBrightButton_, 0, 1);
+  extraGrid->addWidget(autoBrightButton_, 1, 0, 1, 2);
+
+  // Upload.
+  uploadGroup_ = MakeGroup(QStringLiteral(" Загрузка данных "), "GroupBox5", this);
+  bufferLabel_ = MakeLabel(QStringLiteral("Текущий буфер:"), "Label4", uploadGroup_);
+  positionLabel_ = MakeLabel(QStringLiteral("Позиция:"), "Label6", uploadGroup_);
+  sizeLabel_ = MakeLabel(QString(), "Label5", uploadGroup_);
+  restartBox_ = MakeCheckBox(QStringLiteral("Рестарт после загрузки"), "CheckBox3", uploadGroup_);
+  clearOnSwitchBox_ =
+      MakeCheckBox(QStringLiteral("Очистка при переключении"), "CheckBox4", uploadGroup_);
+  bufferCombo_ = new QComboBox(uploadGroup_);
+  bufferCombo_->setObjectName(QStringLiteral("ComboBox1"));
+  bufferCombo_->addItems({QStringLiteral("1"), QStringLiteral("2")});
+  bufferCombo_->setCurrentIndex(0);
+  fullRadio_ = new QRadioButton(QStringLiteral("Полная"), uploadGroup_);
+  fullRadio_->setObjectName(QStringLiteral("RadioButton2"));
+  fullRadio_->setChecked(true);
+  resumeRadio_ = new QRadioButton(QStringLiteral("Дозагрузка"), uploadGroup_);
+  resumeRadio_->setObjectName(QStringLiteral("RadioButton3"));
+  uploadButton_ = MakeButton(QStringLiteral("Загрузка"), "Button5", uploadGroup_);
+  clearButton_ = MakeButton(QStringLiteral("Очистка"), "Button8", uploadGroup_);
+  auto* uploadGrid = new QGridLayout(uploadGroup_);
+  uploadGrid->addWidget(bufferLabel_, 0, 0, 1, 2);
+  uploadGrid->addWidget(positionLabel_, 1, 0, 1, 2);
+  uploadGrid->addWidget(sizeLabel_, 2, 0, 1, 2);
+  uploadGrid->addWidget(restartBox_, 3, 0, 1, 2);
+  uploadGrid->addWidget(clearOnSwitchBox_, 4, 0, 1, 2);
+  auto* bufferRow = new QHBoxLayout;
+  bufferRow->addWidget(MakeLabel(QStringLiteral("No. буфера:"), "Label12", uploadGroup_));
+  bufferRow->addWidget(bufferCombo_);
+  bufferRow->addStretch(1);
+  uploadGrid->addLayout(bufferRow, 5, 0, 1, 2);
+  uploadGrid->addWidget(fullRadio_, 6, 0);
+  uploadGrid->addWidget(resumeRadio_, 6, 1);
+  uploadGrid->addWidget(uploadButton_, 7, 0);
+  uploadGrid->addWidget(clearButton_, 7, 1);
+
+  // Modem.
+  modemGroup_ = MakeGroup(QStringLiteral(" Модем "), "GroupBox6", this);
+  callButton_ = MakeButton(QStringLiteral("Звонить"), "Button14", modemGroup_);
+  hangUpButton_ = MakeButton(QStringLiteral("Повесить трубку"), "Button15", modemGroup_);
+  linkLabel_ = MakeLabel(QStringLiteral("Нет соединения"), "Label13", modemGroup_);
+  auto* modemBox = new QGridLayout(modemGroup_);
+  modemBox->addWidget(callButton_, 0, 0);
+  modemBox->addWidget(hangUpButton_, 0, 1);
+  modemBox->addWidget(linkLabel_, 1, 0, 1, 2);
+
+  // Bottom row.
+  versionLabel_ = MakeLabel(QString(), "Label10", this);
+  passwordLabel_ = MakeLabel(QString(), "Label11", this);
+  refreshButton_ = MakeButton(QStringLiteral("Обновить"), "Button1", this);
+  changePasswordButton_ = MakeButton(QStringLiteral("Сменить пароль"), "Button11", this);
+  closeButton_ = MakeButton(QStringLiteral("Закрыть"), "Button6", this);
+
+  auto* left = new QVBoxLayout;
+  left->addLayout(addressRow);
+  left->addWidget(settingsGroup);
+  left->addWidget(fontGroup);
+  left->addWidget(extraGroup);
+  left->addStretch(1);
+  auto* middle = new QVBoxLayout;
+  middle->addWidget(clockGroup);
+  middle->addWidget(modemGroup_);
+  middle->addStretch(1);
+  auto* right = new QVBoxLayout;
+  right->addWidget(uploadGroup_);
+  right->addStretch(1);
+  auto* columns = new QHBoxLayout;
+  columns->addLayout(left);
+  columns->addLayout(middle);
+  columns->addLayout(right);
+
+  auto* info = new QVBoxLayout;
+  info->addWidget(versionLabel_);
+  info->addWidget(passwordLabel_);
+  auto* bottom = new QHBoxLayout;
+  bottom->addLayout(info, 1);
+  bottom->addWidget(refreshButton_);
+  bottom->addWidget(changePasswordButton_);
+  bottom->addWidget(closeButton_);
+
+  auto* top = new QVBoxLayout(this);
+  top->addLayout(columns);
+  top->addLayout(bottom);
+
+  connect(refreshButton_, &QPushButton::clicked, this, &TTabloForm::Button1Click);
+  connect(applyButton_, &QPushButton::clicked, this, &TTabloForm::Button2Click);
+  connect(readClockButton_, &QPushButton::clicked, this, &TTabloForm::Button3Click);
+  connect(syncClockButton_, &QPushButton::clicked, this, &TTabloForm::Button4Click);
+  connect(uploadButton_, &QPushButton::clicked, this, &TTabloForm::Button5Click);
+  connect(closeButton_, &QPushButton::clicked, this, &QDialog::accept);
+  connect(autoBrightButton_, &QPushButton::clicked, this, &TTabloForm::Button7Click);
+  connect(clearButton_, &QPushButton::clicked, this, &TTabloForm::Button8Click);
+  connect(setFontButton_, &QPushButton::clicked, this, &TTabloForm::Button9Click);
+  connect(chooseFontButton_, &QPushButton::clicked, this, &TTabloForm::Button10Click);
+  connect(changePasswordButton_, &QPushButton::clicked, this, &TTabloForm::Button11Click);
+  connect(setAutoBrightButton_, &QPushButton::clicked, this, &TTabloForm::Button12Click);
+  connect(callButton_, &QPushButton::clicked, this, &TTabloForm::Button14Click);
+  connect(hangUpButton_, &QPushButton::clicked, this, &TTabloForm::Button15Click);
+}
+
+// ---- Show and hide ------------------------------------------------------------
+
+void TTabloForm::showEvent(QShowEvent* event) {
+  if (!shownOnce_) {
+    shownOnce_ = true;
+    FormShow();
+  }
+  QDialog::showEvent(event);
+}
+
+void TTabloForm::hideEvent(QHideEvent* event) {
+  QDialog::hideEvent(event);
+  if (shownOnce_ && !hidden_ && !event->spontaneous()) {
+    hidden_ = true;
+    FormHide();
+  }
+}
+
+void TTabloForm::FormShow() {
+  const TSettings& settings = Settings();
+  addressSpin_->setValue(std::clamp<int>(settings.DevAddr, -1, 127));
+  const bool modem = settings.UseModem;
+  modemGroup_->setVisible(modem);
+  fullRadio_->setVisible(modem);
+  resumeRadio_->setVisible(modem);
+  const bool hasImage = image_ != nullptr && size_ > 0;
+  uploadButton_->setVisible(hasImage);
+  sizeLabel_->setVisible(hasImage);
+  if (hasImage)
+    sizeLabel_->setText(QStringLiteral("Размер данных: %1 байт.").arg(static_cast<qulonglong>(size_)));
+  adjustSize();
+  if (RefreshClock()) RefreshStatus();
+}
+
+void TTabloForm::FormHide() {
+  port_.SetLineStateHandler(nullptr);
+  watchingLink_ = false;
+}
+
+// ---- Reading the board --------------------------------------------------------------
+
+void TTabloForm::SetAddress() { comm::AddressByte = comm::AddressByteFor(addressSpin_->value()); }
+
+bool TTabloForm::ModemMode() const { return Settings().UseModem; }
+
+bool TTabloForm::LineUp() { return !ModemMode() || (port_.IsOpen() && port_.DSRState()); }
+
+bool TTabloForm::CheckModemAccess() {
+  return comm::CheckModemAccess(port_, [this]() -> std::optional<std::string> {
+    QString password = FromBoardText(Settings().DefModemPass);
+    if (!InputText(this, QStringLiteral("Пароль на модем"), QStringLiteral("Ввод:"), password))
+      return std::nullopt;
+    return ToBoardText(password);
+  });
+}
+
+bool TTabloForm::RefreshClock() {
+  SetAddress();
+  if (!LineUp()) {
+    timeLabel_->setText(kNoValue);
+    dateLabel_->setText(kNoValue);
+    weekdayLabel_->setText(kNoValue);
+    return true;
+  }
+  comm::BoardClock clock;
+  const bool ok = (!ModemMode() || CheckModemAccess()) && comm::CmdReadClock(port_, clock);
+  if (!ok) {
+    timeLabel_->setText(kNoValue);
+    dateLabel_->setText(kNoValue);
+    weekdayLabel_->setText(kNoValue);
+    return false;
+  }
+  timeLabel_->setText(
+      FromBoardText(FormatClockTime(clock.hour, clock.minute, clock.second, false, false)));
+  dateLabel_->setText(FromBoardText(FormatLongDate(TDateRec{clock.day, clock.month, clock.year})));
+  weekdayLabel_->setText(FromBoardText(WeekdayName(clock.dayOfWeek)));
+  return true;
+}
+
+bool TTabloForm::RefreshStatus() {
+  SetAddress();
+  if (!LineUp()) return true;
+  if (ModemMode() && !CheckModemAccess()) return false;
+  comm::StatusBlock status;
+  if (!comm::CmdReadStatus(port_, status)) return false;
+  speedSpin_->setValue(status.Speed());
+  brightnessSpin_->setValue(status.Brightness());
+  flipBox_->setChecked(status.Flipped());
+  fontCountLabel_->setText(QStringLiteral("Всего: %1").arg(status.FontCount()));
+  defaultFontEdit_->setText(QString::number(status.DefaultFont()));
+  currentFontLabel_->setText(QStringLiteral("Текущий: %1").arg(status.CurrentFont()));
+  autoBrightBox_->setChecked(status.AutoBrightness());
+  passwordLabel_->setText(status.PasswordSet() ? QStringLiteral("Пароль: установлен")
+                                               : QStringLiteral("Пароль: нет"));
+
+  comm::BufferInfo info;
+  QString buffer = QStringLiteral("Текущий буфер: ");
+  QString position = QStringLiteral("Позиция: ");
+  if (!comm::CmdReadBufferInfo(port_, info) || info.DataLength() == 0) {
+    buffer += kNoValue;
+    position += kNoValue;
+  } else {
+    const long percent = std::lround(100.0 * info.Position() / info.DataLength());
+    position += QStringLiteral("%1 (%2%)").arg(info.Position()).arg(percent);
+    buffer += QString::number(info.CurrentBuffer() + 1);
+  }
+  bufferLabel_->setText(buffer);
+  positionLabel_->setText(position);
+
+  std::string version;
+  versionLabel_->setText(comm::CmdReadVersion(port_, version)
+                             ? QStringLiteral("Версия ПО табло: ") + FromBoardText(version)
+                             : QString());
+  comm::OptionsBlock options;
+  if (comm::CmdReadOptions(port_, options)) clearOnSwitchBox_->setChecked(options.ClearOnSwitch());
+  return true;
+}
+
+// ---- Buttons -------------------------------------------------------------------------
+
+void TTabloForm::Button1Click() {
+  if (RefreshClock()) RefreshStatus();
+  else ShowError(QStringLiteral("Ошибка соединения!"));
+}
+
+void TTabloForm::Button2Click() {
+  SetAddress();
+  if (comm::ApplyBoardSettings(port_, speedSpin_->value(), brightnessSpin_->value(),
+                               flipBox_->isChecked()) &&
+      RefreshStatus())
+    RefreshClock();
+}
+
+void TTabloForm::Button3Click() { RefreshClock(); }
+
+void TTabloForm::Button4Click() {
+  SetAddress();
+  comm::SetClockNow(port_);
+  RefreshClock();
+}
+
+void TTabloForm::Button9Click() {
+  SetAddress();
+  const int64_t font = TextToInt(ToBoardText(defaultFontEdit_->text()));
+  comm::CmdSetDefaultFont(port_, static_cast<int>(std::clamp<int64_t>(font, 0, 255)));
+  RefreshStatus();
+}
+
+void TTabloForm::Button10Click() {
+  auto* bank = dynamic_cast<TTabFontList*>(project_.Fonts());
+  if (!bank) return;
+  const int64_t start = TextToInt(ToBoardText(defaultFontEdit_->text()));
+  const std::optional<int> chosen = ShowFontBank(
+      this, *bank, BankFormMode::Choose, static_cast<int>(std::clamp<int64_t>(start, 0, 255)));
+  if (chosen) defaultFontEdit_->setText(QString::number(*chosen));
+}
+
+void TTabloForm::Button12Click() {
+  SetAddress();
+  comm::AutoBrightBlock block;
+  if (comm::CmdReadAutoBright(port_, block)) {
+    std::array<uint8_t, 6> settable = block.Settable();
+    settable[0] = autoBrightBox_->isChecked() ? 1 : 0;
+    comm::CmdWriteAutoBright(port_, settable);
+  }
+  RefreshStatus();
+}
+
+void TTabloForm::Button7Click() {
+  SetAddress();
+  ShowAutoBrightDialog(this, port_);
+}
+
+void TTabloForm::Button8Click() {
+  SetAddress();
+  const int buffer = bufferCombo_->currentIndex();
+  if (comm::ClearBuffer(port_, buffer)) {
+    ShowInfo(QStringLiteral("Буфер №%1 очищен!").arg(buffer + 1));
+    RefreshStatus();
+  } else {
+    ShowError(QStringLiteral("Ошибка соединения!"));
+  }
+}
+
+void TTabloForm::Button11Click() {
+  SetAddress();
+  const std::array<std::string, 8>& stored = Settings().Password;
+  std::string oldPassword;
+  if (!ChoosePassword(this, stored, QStringLiteral("Выберите старый пароль"),
+                      QStringLiteral("Старый пароль"), oldPassword, false))
+    return;
+  const comm::PasswordReply entered = comm::CmdEnterPassword(port_, oldPassword);
+  if (!entered.replied) return;
+  if (!entered.accepted) {
+    OwnedMessageBox(this, QStringLiteral("Ошибка"), QStringLiteral("Введен неверный пароль"),
+                    QMessageBox::Ok, QMessageBox::Critical);
+    return;
+  }
+  std::string newPassword;
+  if (!ChoosePassword(this, stored, QStringLiteral("Выберите новый пароль"),
+                      QStringLiteral("Новый пароль"), newPassword, true))
+    return;
+  const comm::PasswordReply set = comm::CmdSetPassword(port_, newPassword);
+  if (set.replied && set.accepted) RefreshStatus();
+  else
+    OwnedMessageBox(this, QStringLiteral("Ошибка"), QStringLiteral("Ошибка установки пароля"),
+                    QMessageBox::Ok, QMessageBox::Critical);
+}
+
+void TTabloForm::Button5Click() {
+  if (image_ == nullptr || size_ == 0) return;
+  SetAddress();
+  const TSettings& settings = Settings();
+  comm::UploadOptions options;
+  options.buffer = bufferCombo_->currentIndex();
+  options.modem = settings.UseModem;
+  options.full = !settings.UseModem || fullRadio_->isChecked();
+  options.clearOnSwitch = clearOnSwitchBox_->isChecked();
+  options.restart = restartBox_->isChecked();
+  options.baseSpeed = settings.BaseSpeed;
+  options.loadSpeed = settings.DLSpeed;
+
+  auto progress = std::make_unique<TProgressForm>(this);
+  progress->SetTitle(QStringLiteral("Загрузка..."));
+  TProgressForm* gauge = progress.get();
+  comm::UploadHooks hooks;
+  hooks.progress = [gauge](int percent) { StepProgress(gauge, percent); };
+  hooks.choosePassword = [this, &settings]() -> std::optional<std::string> {
+    std::string password;
+    if (!ChoosePassword(this, settings.Password, QStringLiteral("Выберите пароль"),
+                        QStringLiteral("Пароль"), password, false))
+      return std::nullopt;
+    return password;
+  };
+  hooks.passwordRefused = [this] {
+    OwnedMessageBox(this, QStringLiteral("Ошибка"), QStringLiteral("Введен неверный пароль"),
+                    QMessageBox::Ok, QMessageBox::Critical);
+  };
+  hooks.transferStarts = [gauge] { gauge->ShowProgress(); };
+  hooks.succeeded = [this, gauge, modem = options.modem] {
+    if (!modem) RefreshStatus();
+    gauge->HideProgress();
+  };
+
+  setEnabled(false);
+  const comm::UploadReport report =
+      comm::UploadImage(port_, image_, size_, options, hooks);
+  setEnabled(true);
+  progress.reset();
+
+  switch (report.outcome) {
+    case comm::UploadOutcome::Done:
+      ShowInfo(QStringLiteral("Загрузка успешно завершена!"));
+      break;
+    case comm::UploadOutcome::BadImage:
+      break;
+    default:
+      ShowError(comm::UploadFailureText(report.outcome));
+      break;
+  }
+}
+
+// ---- The modem -----------------------------------------------------------------------
+
+void TTabloForm::Button14Click() {
+  SetAddress();
+  std::string number = project_.DialNumber;
+  port_.SetLineStateHandler(nullptr);
+  watchingLink_ = false;
+  port_.Open(ModemPortDevice(Settings()));
+  port_.SetInterByteTimeout(700);
+  if (!port_.IsOpen()) {
+    ShowError(port_.LastErrorText());
+    return;
+  }
+  const bool connected = DialBoard(this, number, port_, timings_);
+  project_.DialNumber = number;
+  if (!connected) return;
+  callButton_->setEnabled(false);
+  PauseMs(timings_.afterCallMs);
+  int delay = 0;
+  comm::MeasureLink(port_, delay);
+  QMetaObject::invokeMethod(this, &TTabloForm::CallConnected, Qt::QueuedConnection);
+}
+
+void TTabloForm::CallConnected() {
+  Button1Click();
+  InstallLinkWatch();
+  UpdateLinkLabel();
+}
+
+void TTabloForm::InstallLinkWatch() {
+  shownDsr_ = -1;
+  watchingLink_ = true;
+  port_.SetLineStateHandler([this](bool dsr, bool&) {
+    // Carried to the interface thread only when the state changes.
+    const int state = dsr ? 1 : 0;
+    if (shownDsr_.exchange(state) == state) return;
+    QMetaObject::invokeMethod(this, [this, dsr] { ShowLinkState(dsr); }, Qt::QueuedConnection);
+  });
+}
+
+void TTabloForm::UpdateLinkLabel() {
+  const bool dsr = port_.DSRState();
+  shownDsr_ = dsr ? 1 : 0;
+  ShowLinkState(dsr);
+}
+
+void TTabloForm::ShowLinkState(bool dsr) {
+  if (dsr) {
+    linkLabel_->setText(QStringLiteral("Соединение установлено"));
+  } else {
+    linkLabel_->setText(QStringLiteral("Нет соединения"));
+    callButton_->setEnabled(true);
+  }
+}
+
+void TTabloForm::Button15Click() {
+  comm::HangUp(port_);
+  callButton_->setEnabled(true);
+}
+
+void ShowBoardWindow(QWidget* parent, const uint8_t* image, size_t size, TRecProject& project) {
+  TTabloForm form(image, size, project, comm::BoardPort(), parent);
+  form.exec();
+}
+
+}  // namespace lentar::gui

@@ -1,0 +1,155 @@
+// TTabloForm "Табло": the window through which the operator talks to one
+// board over BoardPort.
+//
+// It shows the board's clock, settings, fonts, password state, buffers and
+// firmware version; sets speed, brightness, orientation, default font,
+// automatic brightness and the clock; changes the board password; clears a
+// buffer; uploads the data image compiled by the caller; and, when the
+// program works through a modem (setting UseModem), dials the board and
+// watches the call.
+//
+// On a direct line the caller has opened BoardPort at the link speed before
+// showing the window and closes it afterwards. Through a modem the window
+// opens BoardPort on the modem port itself ("Звонить") and the line stays
+// up, DTR raised, until "Повесить трубку" or the caller closes the port.
+// Every action first sets the protocol's address byte from "Адрес:".
+#pragma once
+
+#include <QDialog>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "comm/comport.h"
+#include "comm/modem.h"
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QSpinBox;
+
+namespace lentar {
+class TRecProject;
+}
+
+namespace lentar::gui {
+
+class TTabloForm : public QDialog {
+  Q_OBJECT
+
+ public:
+  // image: the data image to upload (owned by the caller), or nullptr / size
+  // 0 when the window is opened only to control the board. The project gives
+  // the dialling number and the font bank of the default-font choice.
+  TTabloForm(const uint8_t* image, size_t size, TRecProject& project,
+             comm::TComPort& port = comm::BoardPort(), QWidget* parent = nullptr);
+  ~TTabloForm() override;
+
+  // The pauses of the modem dialogue and of the call's start (tests shorten
+  // them).
+  void SetModemTimings(const comm::ModemTimings& timings) { timings_ = timings; }
+
+  // Reads the board's clock into the clock labels ("---" on failure).
+  bool RefreshClock();
+  // Reads the board's settings, buffers, version and options into the
+  // controls; a failure leaves them as they were.
+  bool RefreshStatus();
+  // The modem line's state in the connection label (also the line-state
+  // handler while a call is up).
+  void UpdateLinkLabel();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
+
+ private:
+  void BuildControls();
+  void FormShow();
+  void FormHide();
+
+  void Button1Click();   // "Обновить"
+  void Button2Click();   // "Установить"
+  void Button3Click();   // "Считать"
+  void Button4Click();   // "Синхронизировать"
+  void Button5Click();   // "Загрузка"
+  void Button7Click();   // "Пар-ры автоярк."
+  void Button8Click();   // "Очистка"
+  void Button9Click();   // font "Уст."
+  void Button10Click();  // "Выб."
+  void Button11Click();  // "Сменить пароль"
+  void Button12Click();  // auto-brightness "Уст."
+  void Button14Click();  // "Звонить"
+  void Button15Click();  // "Повесить трубку"
+  // Runs after a call came up (posted by "Звонить").
+  void CallConnected();
+
+  void SetAddress();
+  bool ModemMode() const;
+  // In modem mode: whether the board can be reached now (port open, DSR
+  // on). Direct lines always pass.
+  bool LineUp();
+  // The board's modem access, asking for the modem password when needed.
+  bool CheckModemAccess();
+  void ShowLinkState(bool dsr);
+  void InstallLinkWatch();
+
+  const uint8_t* image_;
+  size_t size_;
+  TRecProject& project_;
+  comm::TComPort& port_;
+  comm::ModemTimings timings_;
+  bool shownOnce_ = false;
+  bool hidden_ = false;
+  bool watchingLink_ = false;
+  // The DSR state last carried to the interface thread (-1: none yet).
+  std::atomic<int> shownDsr_{-1};
+
+  QSpinBox* addressSpin_ = nullptr;      // SpinEdit3
+  QSpinBox* brightnessSpin_ = nullptr;   // SpinEdit1
+  QSpinBox* speedSpin_ = nullptr;        // SpinEdit2
+  QCheckBox* flipBox_ = nullptr;         // CheckBox1
+  QPushButton* applyButton_ = nullptr;   // Button2
+  QLabel* timeLabel_ = nullptr;          // Label21
+  QLabel* dateLabel_ = nullptr;          // Label23
+  QLabel* weekdayLabel_ = nullptr;       // Label22
+  QPushButton* readClockButton_ = nullptr;  // Button3
+  QPushButton* syncClockButton_ = nullptr;  // Button4
+  QLabel* currentFontLabel_ = nullptr;   // Label9
+  QLabel* fontCountLabel_ = nullptr;     // Label8
+  QLineEdit* defaultFontEdit_ = nullptr; // Edit3
+  QPushButton* chooseFontButton_ = nullptr;  // Button10
+  QPushButton* setFontButton_ = nullptr;     // Button9
+  QCheckBox* autoBrightBox_ = nullptr;       // CheckBox2
+  QPushButton* setAutoBrightButton_ = nullptr;  // Button12
+  QPushButton* autoBrightButton_ = nullptr;     // Button7
+  QGroupBox* uploadGroup_ = nullptr;
+  QLabel* bufferLabel_ = nullptr;        // Label4
+  QLabel* positionLabel_ = nullptr;      // Label6
+  QLabel* sizeLabel_ = nullptr;          // Label5
+  QCheckBox* restartBox_ = nullptr;      // CheckBox3
+  QCheckBox* clearOnSwitchBox_ = nullptr;  // CheckBox4
+  QComboBox* bufferCombo_ = nullptr;     // ComboBox1
+  QRadioButton* fullRadio_ = nullptr;    // RadioButton2
+  QRadioButton* resumeRadio_ = nullptr;  // RadioButton3
+  QPushButton* uploadButton_ = nullptr;  // Button5
+  QPushButton* clearButton_ = nullptr;   // Button8
+  QGroupBox* modemGroup_ = nullptr;
+  QPushButton* callButton_ = nullptr;    // Button14
+  QPushButton* hangUpButton_ = nullptr;  // Button15
+  QLabel* linkLabel_ = nullptr;          // Label13
+  QLabel* versionLabel_ = nullptr;       // Label10
+  QLabel* passwordLabel_ = nullptr;      // Label11
+  QPushButton* refreshButton_ = nullptr;         // Button1
+  QPushButton* changePasswordButton_ = nullptr;  // Button11
+  QPushButton* closeButton_ = nullptr;           // Button6
+};
+
+// Shows the board window modally with the image (may be nullptr with size 0)
+// and the project, then frees it.
+void ShowBoardWindow(QWidget* parent, const uint8_t* image, size_t size, TRecProject& project);
+
+}  // namespace lentar::gui

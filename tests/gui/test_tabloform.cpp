@@ -1,0 +1,429 @@
+// The board window "Табло" against lentar-boardsim on a pseudo-terminal:
+// what it reads on show, every button's work and message, the address byte,
+// the upload with its refusals and the password pad, and the automatic
+// brightness dialog. The loading-speed switch is checked on the in-memory
+// line, where the port's bit rate can be watched at every request.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QtTest>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "comm/boardprotocol.h"
+#include "comm/boardupload.h"
+#include "comm/sim_process.h"
+#include "comm/memory_board.h"
+#include "core/project.h"
+#include "core/settings.h"
+#include "gui/common/messages.h"
+#include "gui/common/tablegrid.h"
+#include "gui/control/autobrightform.h"
+#include "gui/control/boardport.h"
+#include "gui/control/tabloform.h"
+#include "gui/gui_test_support.h"
+#include "markup/fontarchive_writer.h"
+#include "markup/fonts.h"
+
+using namespace lentar;
+using namespace lentar::gui;
+using namespace lentar::gui::testing;
+using lentar::comm::testing::Bytes;
+using lentar::comm::testing::MemoryBoard;
+using lentar::comm::testing::SimProcess;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<uint8_t> Pattern(size_t size) {
+  std::vector<uint8_t> image(size);
+  for (size_t i = 0; i < size; ++i) image[i] = static_cast<uint8_t>(i * 13 + 1);
+  return image;
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+QString Text(QWidget& form, const char* label) { return Child<QLabel>(&form, label)->text(); }
+
+// A font with one glyph, enough for the font choice.
+TTabFont OneGlyphFont(const std::string& name) {
+  GlyphColumnsTable glyphs;
+  glyphs['A'] = {0xFF};
+  TTabFont font;
+  std::string error;
+  if (!BuildTabFont(name, 1, 1, glyphs, font, error)) qFatal("font: %s", error.c_str());
+  return font;
+}
+
+}  // namespace
+
+class TabloFormTest : public QObject {
+  Q_OBJECT
+
+ private:
+  fs::path dir_;
+  SimProcess sim_;
+  std::unique_ptr<MessageCapture> messages_;
+  std::unique_ptr<TRecProject> project_;
+  std::unique_ptr<TTabloForm> form_;
+
+  // Starts the simulator (uploads saved in the test folder) and opens the
+  // board port on it at the link speed, as the main window does.
+  void StartSim(std::vector<std::string> args = {}) {
+    dir_ = comm::testing::TestFolder("lentar_tablo", QTest::currentTestFunction());
+    args.push_back("--save-dir");
+    args.push_back(dir_.string());
+    args.push_back("-v");
+    QVERIFY2(sim_.Start(dir_, args), sim_.Log().c_str());
+    Settings().TabPortDevice = sim_.Link();
+    QVERIFY(OpenBoardPort(true));
+    comm::PreparePortRate(comm::BoardPort(), Settings().BaseSpeed, 0);
+  }
+
+  TTabloForm& ShowForm(const std::vector<uint8_t>& image = {}) {
+    form_ = std::make_unique<TTabloForm>(image.empty() ? nullptr : image.data(), image.size(),
+                                        *project_);
+    form_->show();
+    return *form_;
+  }
+
+  QStringList MessageTexts() const {
+    QStringList texts;
+    for (const CapturedMessage& m : messages_->Messages()) texts << m.caption + ": " + m.text;
+    return texts;
+  }
+
+  // The commands the simulator received since it started, one code a line.
+  QString SimLog() const { return QString::fromStdString(sim_.Log()); }
+
+ private slots:
+  void init() {
+    Settings() = TSettings{};
+    DefaultSettings(Settings());
+    messages_ = std::make_unique<MessageCapture>();
+    project_ = std::make_unique<TRecProject>(std::make_unique<TTabFontList>());
+  }
+
+  void cleanup() {
+    form_.reset();
+    CloseBoardPort();
+    QVERIFY(sim_.Stop());
+    if (!dir_.empty()) fs::remove_all(dir_);
+    dir_.clear();
+    project_.reset();
+    messages_.reset();
+  }
+
+  void readsTheBoardOnShowWithoutAnImage() {
+    StartSim();
+    TTabloForm& form = ShowForm();
+    QCOMPARE(form.windowTitle(), QStringLiteral("Табло"));
+    QVERIFY(!Button(form, "Button5")->isVisible());
+    QVERIFY(!Child<QLabel>(&form, "Label5")->isVisible());
+    QVERIFY(!Button(form, "Button14")->isVisible());
+    QVERIFY(!Child<QRadioButton>(&form, "RadioButton3")->isVisible());
+    QVERIFY(Text(form, "Label21") != QStringLiteral("---"));
+    QVERIFY(Text(form, "Label23").endsWith(QStringLiteral(" г.")));
+    QCOMPARE(Text(form, "Label10"), QStringLiteral("Версия ПО табло: LENTAR-SIM 1.0"));
+    QCOMPARE(Text(form, "Label11"), QStringLiteral("Пароль: нет"));
+    QCOMPARE(Text(form, "Label8"), QStringLiteral("Всего: 4"));
+    QCOMPARE(Text(form, "Label4"), QStringLiteral("Текущий буфер: ---"));
+    QCOMPARE(Text(form, "Label6"), QStringLiteral("Позиция: ---"));
+    QCOMPARE(Child<QSpinBox>(&form, "SpinEdit2")->value(), 3);
+    QCOMPARE(Child<QSpinBox>(&form, "SpinEdit1")->value(), 5);
+    Button(form, "Button1")->click();
+    Button(form, "Button3")->click();
+    QCOMPARE(MessageTexts(), QStringList());
+
+    ShowForm(Pattern(10));
+    QVERIFY(Button(*form_, "Button5")->isVisible());
+    QCOMPARE(Text(*form_, "Label5"), QStringLiteral("Размер данных: 10 байт."));
+  }
+
+  void addressByteFollowsTheAddressField() {
+    StartSim({"--address", "5"});
+    Settings().DevAddr = 5;
+    TTabloForm& form = ShowForm();
+    comm::ReplyTimeout = 300;
+    struct Case {
+      int address;
+      uint8_t byte;
+      bool answers;
+    } cases[] = {{-1, 0x0A, true}, {0, 0x80, false}, {5, 0x85, true}};
+    for (const Case& c : cases) {
+      messages_->Clear();
+      Child<QSpinBox>(&form, "SpinEdit3")->setValue(c.address);
+      Button(form, "Button1")->click();
+      QCOMPARE(comm::AddressByte, c.byte);
+      QCOMPARE(MessageTexts(), c.answers ? QStringList()
+                                         : QStringList{QStringLiteral("Ошибка: Ошибка соединения!")});
+      QCOMPARE(Text(form, "Label21") == QStringLiteral("---"), !c.answers);
+    }
+  }
+
+  void setsSettingsClockFontAndAutoBrightness() {
+    StartSim();
+    TTabloForm& form = ShowForm();
+    Child<QSpinBox>(&form, "SpinEdit1")->setValue(7);
+    Child<QSpinBox>(&form, "SpinEdit2")->setValue(2);
+    Child<QCheckBox>(&form, "CheckBox1")->setChecked(true);
+    Button(form, "Button2")->click();
+    Child<QLineEdit>(&form, "Edit3")->setText(QStringLiteral("2"));
+    Button(form, "Button9")->click();
+    QCOMPARE(Text(form, "Label9"), QStringLiteral("Текущий: 2"));
+    Child<QCheckBox>(&form, "CheckBox2")->setChecked(true);
+    Button(form, "Button12")->click();
+    Button(form, "Button4")->click();
+    QVERIFY(Text(form, "Label21") != QStringLiteral("---"));
+    QCOMPARE(MessageTexts(), QStringList());
+
+    comm::StatusBlock status;
+    QVERIFY(comm::CmdReadStatus(comm::BoardPort(), status));
+    QCOMPARE(status.Brightness(), 7);
+    QCOMPARE(status.Speed(), 2);
+    QVERIFY(status.Flipped());
+    QCOMPARE(status.DefaultFont(), 2);
+    QVERIFY(status.AutoBrightness());
+    QVERIFY(Child<QCheckBox>(&form, "CheckBox2")->isChecked());
+    QVERIFY(SimLog().contains(QStringLiteral("command 0x09")));
+  }
+
+  void choosesTheDefaultFontFromTheBank() {
+    StartSim();
+    auto* bank = dynamic_cast<TTabFontList*>(project_->Fonts());
+    bank->Add(OneGlyphFont("zero"));
+    bank->Add(OneGlyphFont("one"));
+    bank->SetHeight(1);
+    TTabloForm& form = ShowForm();
+    Child<QLineEdit>(&form, "Edit3")->setText(QStringLiteral("0"));
+    OnDialog(QStringLiteral("BankForm"), [](QWidget* dialog) {
+      Child<TTableGrid>(dialog, "FontGrid")->SelectRow(2);
+      Click(dialog, "okButton");
+    });
+    Button(form, "Button10")->click();
+    QCOMPARE(Child<QLineEdit>(&form, "Edit3")->text(), QStringLiteral("1"));
+    QVERIFY2(!SimLog().contains(QStringLiteral("command 0x30")), "the choice sends nothing");
+  }
+
+  void clearsTheChosenBuffer() {
+    StartSim();
+    TTabloForm& form = ShowForm();
+    Child<QComboBox>(&form, "ComboBox1")->setCurrentIndex(1);
+    Button(form, "Button8")->click();
+    QCOMPARE(MessageTexts(), QStringList{QStringLiteral("Информация: Буфер №2 очищен!")});
+    QVERIFY(SimLog().contains(QStringLiteral("command 0x2C buffer 1 offset 0 data 0")));
+  }
+
+  void uploadsTheImageAndRestartsTheBuffer() {
+    StartSim();
+    const std::vector<uint8_t> image = Pattern(1000);
+    TTabloForm& form = ShowForm(image);
+    Child<QComboBox>(&form, "ComboBox1")->setCurrentIndex(1);
+    Child<QCheckBox>(&form, "CheckBox3")->setChecked(true);
+    Button(form, "Button5")->click();
+    QCOMPARE(MessageTexts(), QStringList{QStringLiteral("Информация: Загрузка успешно завершена!")});
+    QCOMPARE(ReadFile(dir_ / "upload-1.bin"), std::string(image.begin(), image.end()));
+    QCOMPARE(Text(form, "Label4"), QStringLiteral("Текущий буфер: 2"));
+    QVERIFY(form.isEnabled());
+  }
+
+  void refusesAnImageAsLargeAsTheBuffer() {
+    StartSim({"--buffer1", "100"});
+    TTabloForm& form = ShowForm(Pattern(100));
+    Button(form, "Button5")->click();
+    QCOMPARE(MessageTexts(), QStringList{QStringLiteral("Ошибка: Недостаточный размер буфера!")});
+    // Nothing was changed on the board: no option, no clearing, no block.
+    const QString log = SimLog();
+    QVERIFY(!log.contains(QStringLiteral("command 0x44")));
+    QVERIFY(!log.contains(QStringLiteral("command 0x2C")));
+    QVERIFY(!fs::exists(dir_ / "upload-1.bin"));
+  }
+
+  void uploadAsksForThePasswordWhenTheBoardDoes() {
+    StartSim({"--password", "pw"});
+    Settings().Password[0] = "pw";
+    Settings().Password[1] = "nope";
+    const std::vector<uint8_t> image = Pattern(300);
+    TTabloForm& form = ShowForm(image);
+    QCOMPARE(Text(form, "Label11"), QStringLiteral("Пароль: установлен"));
+    struct Case {
+      const char* button;  // on the pad
+      QStringList messages;
+      bool uploaded;
+    } cases[] = {
+        {"Button9", {QStringLiteral("Ошибка: Ошибка связи с контроллером!")}, false},
+        {"Button2",
+         {QStringLiteral("Ошибка: Введен неверный пароль"),
+          QStringLiteral("Ошибка: Ошибка связи с контроллером!")},
+         false},
+        {"Button1", {QStringLiteral("Информация: Загрузка успешно завершена!")}, true},
+    };
+    for (const Case& c : cases) {
+      messages_->Clear();
+      bool padShown = false;
+      OnDialog(QStringLiteral("PswForm"), [&](QWidget* pad) {
+        padShown = true;
+        QCOMPARE(pad->findChild<QLabel*>(QStringLiteral("Label2"))->text(),
+                 QStringLiteral("Выберите пароль"));
+        Click(pad, c.button);
+      });
+      Button(form, "Button5")->click();
+      QVERIFY(padShown);
+      QCOMPARE(MessageTexts(), c.messages);
+      QCOMPARE(fs::exists(dir_ / "upload-1.bin"), c.uploaded);
+    }
+  }
+
+  void changesThePassword() {
+    StartSim();
+    Settings().Password[0] = "";
+    Settings().Password[1] = "pw2";
+    TTabloForm& form = ShowForm();
+    QStringList prompts;
+    OnDialog(QStringLiteral("PswForm"), [&](QWidget* pad) {
+      prompts << pad->findChild<QLabel*>(QStringLiteral("Label2"))->text();
+      Click(pad, "Button1");  // the empty slot: the board has no password yet
+      OnDialog(QStringLiteral("PswForm"), [&](QWidget* next) {
+        prompts << next->findChild<QLabel*>(QStringLiteral("Label2"))->text();
+        Click(next, "Button2");
+      });
+    });
+    Button(form, "Button11")->click();
+    QCOMPARE(prompts, (QStringList{QStringLiteral("Выберите старый пароль"),
+                                   QStringLiteral("Выберите новый пароль")}));
+    QCOMPARE(Text(form, "Label11"), QStringLiteral("Пароль: установлен"));
+    QCOMPARE(MessageTexts(), QStringList());
+
+    // The old password is now wrong.
+    OnDialog(QStringLiteral("PswForm"), [](QWidget* pad) { Click(pad, "Button1"); });
+    Button(form, "Button11")->click();
+    QCOMPARE(MessageTexts(), QStringList{QStringLiteral("Ошибка: Введен неверный пароль")});
+  }
+
+  void autoBrightnessDialogReadsChecksAndWrites() {
+    StartSim();
+    TTabloForm& form = ShowForm();
+    QStringList seen;
+    OnDialog(QStringLiteral("AutoBrightForm"), [&](QWidget* dialog) {
+      QCOMPARE(dialog->windowTitle(), QStringLiteral("Настройки автояркости"));
+      seen << Text(*dialog, "Label2") << Text(*dialog, "Label6")
+           << Child<QLineEdit>(dialog, "Edit2")->text() << Child<QLineEdit>(dialog, "Edit1")->text()
+           << Child<QLineEdit>(dialog, "Edit3")->text();
+      Click(dialog, "Button3");  // the current reading becomes the darkness reading
+      Child<QLineEdit>(dialog, "Edit2")->setText(QStringLiteral("256"));
+      Click(dialog, "Button5");  // refused before anything is sent
+      Child<QLineEdit>(dialog, "Edit2")->setText(QStringLiteral("4"));
+      Child<QLineEdit>(dialog, "Edit3")->setText(QStringLiteral("seven"));
+      Click(dialog, "Button5");
+      Child<QLineEdit>(dialog, "Edit3")->setText(QStringLiteral("950"));
+      Click(dialog, "Button5");
+      Click(dialog, "Button2");
+    });
+    Button(form, "Button7")->click();
+    QCOMPARE(seen, (QStringList{"5", "500", "2", "100", "900"}));
+    QCOMPARE(MessageTexts(),
+             (QStringList{QStringLiteral("Ошибка: Яркость в темноте должна быть целым числом от 0 до 255"),
+                          QStringLiteral("Ошибка: Показания АЦП должны быть целыми числами от 0 до 65535")}));
+    comm::AutoBrightBlock block;
+    QVERIFY(comm::CmdReadAutoBright(comm::BoardPort(), block));
+    QCOMPARE(block.DarkBrightness(), 4);
+    QCOMPARE(block.DarkSensor(), 500);
+    QCOMPARE(block.BrightSensor(), 950);
+    QCOMPARE(SimLog().count(QStringLiteral("command 0x05")), 1);
+  }
+
+  void autoBrightnessDialogWithoutABoard() {
+    comm::TComPort closed(true, true);
+    TAutoBrightForm dialog(closed);
+    dialog.show();
+    QCOMPARE(MessageTexts(), QStringList{QStringLiteral("Ошибка: Ошибка связи с контроллером!")});
+    QVERIFY(!dialog.Valid());
+    QVERIFY(!Button(dialog, "Button5")->isEnabled());
+    QVERIFY(!Button(dialog, "Button3")->isEnabled());
+    Child<QLineEdit>(&dialog, "Edit2")->setText(QStringLiteral("1"));
+    Button(dialog, "Button5")->click();  // disabled: nothing happens
+    QCOMPARE(messages_->Messages().size(), size_t{1});
+  }
+
+  // The loading speed: the board is told first, then the port follows; after
+  // the upload both go back. The in-memory line shows the port's rate at
+  // every request.
+  void switchesToTheLoadingSpeedAndBack() {
+    struct Case {
+      int loadSpeed, baseSpeed;
+      std::vector<int> rateCommands;
+    } cases[] = {{2, 0, {5, 3}}, {1, 1, {}}};
+    for (const Case& c : cases) {
+      MemoryBoard board;
+      std::vector<std::pair<Bytes, int32_t>> seen;
+      board.SetResponder([&](const Bytes& r) -> std::optional<Bytes> {
+        int32_t rate = 0;
+        {
+          std::lock_guard guard(board.Peer().lock);
+          rate = board.Peer().baudRate;
+        }
+        seen.emplace_back(r, rate);
+        const auto data = [](size_t n, std::initializer_list<std::pair<size_t, uint8_t>> set) {
+          Bytes d(n + 2, 0);
+          d[0] = 0x03;
+          d[1] = 0x01;
+          for (auto [at, v] : set) d[2 + at] = v;
+          return d;
+        };
+        switch (r[2]) {
+          case 0x01: return Bytes{0x02, 0x01, 'C', 'O', 'N', 'O', 'K'};
+          case 0x0D: return data(22, {{20, 1}, {4, 3}, {5, 5}});
+          case 0x34: return data(17, {{3, 0x10}, {14, 0x7D}, {16, 0x7D}});
+          case 0x08: return data(8, {{4, 1}, {5, 1}, {6, 0x24}});
+          case 0x3F: return data(32, {});
+          default: return lentar::comm::testing::Ack();
+        }
+      });
+      Settings().DLSpeed = c.loadSpeed;
+      Settings().BaseSpeed = c.baseSpeed;
+      board.Port().SetBaudIndex(c.baseSpeed + 3);
+      const std::vector<uint8_t> image = Pattern(200);
+      TTabloForm form(image.data(), image.size(), *project_, board.Port());
+      form.show();
+      seen.clear();
+      messages_->Clear();
+      Button(form, "Button5")->click();
+      QCOMPARE(MessageTexts(), QStringList{QStringLiteral("Информация: Загрузка успешно завершена!")});
+      std::vector<int> rateCommands;
+      size_t firstBlock = 0, lastBlock = 0;
+      for (size_t i = 0; i < seen.size(); ++i) {
+        const Bytes& r = seen[i].first;
+        if (r[2] == 0x37) rateCommands.push_back(r[3]);
+        if (r[2] == 0x2C && r.size() > 6) {
+          if (firstBlock == 0) firstBlock = i;
+          lastBlock = i;
+          QCOMPARE(seen[i].second, comm::RateTable[static_cast<size_t>(c.loadSpeed + 3)]);
+        }
+      }
+      QCOMPARE(rateCommands, c.rateCommands);
+      if (!c.rateCommands.empty()) {
+        const auto at = [&](uint8_t code, size_t from) {
+          for (size_t i = from; i < seen.size(); ++i)
+            if (seen[i].first[2] == code) return i;
+          return seen.size();
+        };
+        const size_t before = at(0x37, 0);
+        QVERIFY(before < firstBlock);
+        QCOMPARE(seen[before].second, comm::RateTable[static_cast<size_t>(c.baseSpeed + 3)]);
+        QVERIFY(at(0x37, before + 1) > lastBlock);
+      }
+      QCOMPARE(board.Port().BaudRate(), comm::RateTable[static_cast<size_t>(c.baseSpeed + 3)]);
+    }
+  }
+};
+
+QTEST_MAIN(TabloFormTest)
+#include "test_tabloform.moc"
