@@ -1,0 +1,134 @@
+// The main window's board commands against lentar-boardsim: "В табло" and
+// "Загрузка" / "Табло" compile the set and open the board window with it on
+// an open line, "Настройки" / "Табло" opens it without data; the port is
+// closed afterwards, and a port that does not open stops the command.
+#include <QAction>
+#include <QLabel>
+#include <QtTest>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "comm/boardprotocol.h"
+#include "comm/sim_process.h"
+#include "core/settings.h"
+#include "gui/common/filedialogs.h"
+#include "gui/common/messages.h"
+#include "gui_test_support.h"
+
+using namespace lentar;
+using namespace lentar::gui;
+using namespace lentar::gui::testing;
+using lentar::comm::testing::SimProcess;
+namespace fs = std::filesystem;
+
+class MainFormBoardTest : public QObject, private MainWindowFixture {
+  Q_OBJECT
+
+ private:
+  SimProcess sim_;
+  fs::path simDir_;
+
+  QStringList MessageTexts() const {
+    QStringList texts;
+    for (const CapturedMessage& m : messages_->Messages()) texts << m.caption + ": " + m.text;
+    return texts;
+  }
+
+ private slots:
+  void init() {
+    QVERIFY(MakeProgramFolder());
+    messages_ = std::make_unique<MessageCapture>();
+    noDialogs_ = std::make_unique<FileDialogCapture>();
+    simDir_ = comm::testing::TestFolder("lentar_mainboard", QTest::currentTestFunction());
+    QVERIFY(sim_.Start(simDir_, {"--save-dir", simDir_.string()}));
+  }
+
+  void cleanup() {
+    TearDown();
+    QVERIFY(sim_.Stop());
+    fs::remove_all(simDir_);
+  }
+
+  void uploadsTheCompiledSetThroughTheBoardWindow() {
+    ShowMainForm();
+    Settings().TabPortDevice = sim_.Link();
+    Memo(*form_)->setPlainText(QStringLiteral("Привет"));
+    struct Case {
+      const char* trigger;  // an action or the panel button
+      bool withImage;
+    } cases[] = {{"Button12", true}, {"UploadBoardItem", true}, {"BoardWindowItem", false}};
+    int uploads = 0;
+    for (const Case& c : cases) {
+      bool portOpen = false;
+      QString size;
+      bool uploadVisible = true;
+      OnDialog(QStringLiteral("TabloForm"), [&](QWidget* window) {
+        portOpen = comm::BoardPort().IsOpen();
+        uploadVisible = Button(window, "Button5")->isVisible();
+        size = Child<QLabel>(window, "Label5")->text();
+        if (uploadVisible) Click(window, "Button5");
+        Click(window, "Button6");
+      });
+      messages_->Clear();
+      if (QAction* action = form_->findChild<QAction*>(QLatin1String(c.trigger))) {
+        action->trigger();
+      } else {
+        Button(*form_, c.trigger)->click();
+      }
+      QVERIFY2(portOpen, c.trigger);
+      QCOMPARE(uploadVisible, c.withImage);
+      QVERIFY(!comm::BoardPort().IsOpen());
+      if (c.withImage) {
+        QCOMPARE(size, QStringLiteral("Размер данных: 6 байт."));
+        QCOMPARE(MessageTexts(),
+                 QStringList{QStringLiteral("Информация: Загрузка успешно завершена!")});
+        std::ifstream in(simDir_ / ("upload-" + std::to_string(++uploads) + ".bin"),
+                         std::ios::binary);
+        const std::string got{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        QCOMPARE(QString::fromStdString(Cp1251ToUtf8(got)), QStringLiteral("Привет"));
+      } else {
+        QCOMPARE(MessageTexts(), QStringList());
+      }
+    }
+  }
+
+  void aPortThatDoesNotOpenStopsTheCommand() {
+    ShowMainForm();
+    Settings().TabPortDevice = "/nonexistent/lentar-board";
+    bool windowShown = false;
+    OnDialog(QStringLiteral("TabloForm"), [&](QWidget* window) {
+      windowShown = true;
+      Click(window, "Button6");
+    }, 50);
+    Button(*form_, "Button12")->click();
+    QTest::qWait(50);
+    QVERIFY(!windowShown);
+    QCOMPARE(MessageTexts(), QStringList{QStringLiteral("Ошибка: Ошибка коммуникационного порта!")});
+  }
+
+  void throughAModemTheWindowDialsItself() {
+    ShowMainForm();
+    Settings().UseModem = true;
+    Settings().TabPortDevice = sim_.Link();
+    bool portOpen = true;
+    bool callVisible = false;
+    QString clock;
+    OnDialog(QStringLiteral("TabloForm"), [&](QWidget* window) {
+      portOpen = comm::BoardPort().IsOpen();
+      callVisible = Button(window, "Button14")->isVisible();
+      clock = Child<QLabel>(window, "Label21")->text();
+      Click(window, "Button1");  // no call: nothing is sent, no message
+      Click(window, "Button6");
+    });
+    form_->findChild<QAction*>(QStringLiteral("BoardWindowItem"))->trigger();
+    QVERIFY(!portOpen);
+    QVERIFY(callVisible);
+    QCOMPARE(clock, QStringLiteral("---"));
+    QCOMPARE(MessageTexts(), QStringList());
+  }
+};
+
+QTEST_MAIN(MainFormBoardTest)
+#include "test_mainform_board.moc"
