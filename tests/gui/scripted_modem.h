@@ -14,7 +14,7 @@
 namespace lentar::gui::testing {
 
 using comm::TComPort;
-using comm::TMemoryLine;
+using comm::MemoryLine;
 
 class ScriptedModem {
  public:
@@ -25,9 +25,9 @@ class ScriptedModem {
   };
 
   ScriptedModem()
-      : peer_(std::make_shared<TMemoryLine::Peer>()),
+      : peer_(std::make_shared<MemoryLine::Peer>()),
         port_(true, true, [this] {
-          auto line = std::make_unique<TMemoryLine>(peer_);
+          auto line = std::make_unique<MemoryLine>(peer_);
           line_ = line.get();
           return line;
         }) {
@@ -38,7 +38,7 @@ class ScriptedModem {
 
   Script& Answers() { return script_; }
   TComPort& Port() { return port_; }
-  TMemoryLine::Peer& Peer() { return *peer_; }
+  MemoryLine::Peer& Peer() { return *peer_; }
   // Every command line the modem received, without its CR LF.
   const std::vector<std::string>& Commands() const { return commands_; }
   bool Dtr() {
@@ -74,8 +74,8 @@ class ScriptedModem {
     }
   }
 
-  std::shared_ptr<TMemoryLine::Peer> peer_;
-  TMemoryLine* line_ = nullptr;
+  std::shared_ptr<MemoryLine::Peer> peer_;
+  MemoryLine* line_ = nullptr;
   TComPort port_;
   Script script_;
   std::string pending_;

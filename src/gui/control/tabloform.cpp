@@ -24,6 +24,7 @@
 #include "comm/boardupload.h"
 #include "core/project.h"
 #include "core/settings.h"
+#include "core/dates.h"
 #include "core/textutil.h"
 #include "gui/common/dialogs.h"
 #include "gui/common/messages.h"
