@@ -140,7 +140,7 @@ class MainFormFilesTest : public QObject, private MainWindowFixture {
       }
     }
 
-    // Commands whose windows come later stand disabled in their places.
+    // Every command of the menu is enabled.
     for (const char* name : {"NewItem", "OpenItem", "SaveItem", "SaveAsItem", "ExitItem",
                              "PasswordsItem", "LayoutsItem", "RecodePasteItem", "FreeTextItem",
                              "PreviewItem", "UploadLoaderItem", "ExportBinaryItem",
