@@ -3,14 +3,14 @@
 #include <QCoreApplication>
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
+#include <optional>
 #include <cstdio>
 #include <string>
-#include <thread>
 
 #include "cli/cli_common.h"
 #include "comm/boardprotocol.h"
+#include "comm/boardupload.h"
 #include "core/dates.h"
 #include "core/paths.h"
 #include "core/streamrecord.h"
@@ -59,8 +59,6 @@ void PrintHelp() {
       kCompileOptionsHelp);
 }
 
-void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
 struct Session {
   TComPort& port;
   std::string device;
@@ -85,10 +83,10 @@ std::string FaultText(const ReplyFault& fault) {
   return {};
 }
 
-int NoAnswer(const Session& s) {
+int NoAnswer(const Session& s, const ReplyFault& replyFault = LastReplyFault()) {
   std::string where = "'" + CliPath(s.device) + "'";
   if (s.address >= 0) where += " (address " + std::to_string(s.address) + ")";
-  const std::string fault = FaultText(LastReplyFault());
+  const std::string fault = FaultText(replyFault);
   if (!fault.empty()) return Refuse(kCommand, fault + " on " + where);
   return Refuse(kCommand, "the board does not answer on " + where);
 }
@@ -197,7 +195,7 @@ int RunClear(Session& s, const ParsedArgs& parsed) {
   int status = kExitOk, buffer = 0;
   if (!BufferOption(parsed, true, buffer, status)) return status;
   if (!ClearBuffer(s.port, buffer)) return NoAnswer(s);
-  PrintCp1251(stdout, Utf8ToCp1251(u8"Буффер №") + std::to_string(buffer + 1) +
+  PrintCp1251(stdout, Utf8ToCp1251(u8"Буфер №") + std::to_string(buffer + 1) +
                           Utf8ToCp1251(u8" очищен!"));
   std::fputc('\n', stdout);
   return kExitOk;
@@ -234,122 +232,66 @@ int RunUpload(Session& s, const ParsedArgs& parsed, const TSettings& settings) {
     return Refuse(kCommand, "the image has " + std::to_string(image.size()) +
                                 " bytes; a board takes at most " + std::to_string(kMaxImageSize));
 
-  // A resume completes only the image whose streaming was noted: the board's
-  // block map cannot tell one image from another of the same size.
-  const std::string recordPath = StreamRecordPath(s.settingsPath);
-  if (resume) {
-    const std::string where =
-        "buffer " + std::to_string(buffer + 1) + " on '" + CliPath(s.device) + "'";
-    switch (CheckResume(recordPath, s.device, buffer, image.data(), image.size())) {
-      case ResumeCheck::Same: break;
-      case ResumeCheck::Different:
-        return Refuse(kCommand, "another image was being streamed into " + where +
-                                    "; --resume completes only that one (upload without "
-                                    "--resume to replace it)");
-      case ResumeCheck::Unknown:
-        return Refuse(kCommand, "no interrupted streamed upload into " + where +
-                                    " is known; upload without --resume");
-    }
-  }
-
-  // The link's pace, and room in the chosen buffer.
-  int delay = 0;
-  bool ok = MeasureLink(s.port, delay);
-  if (ok && delay > 1500) ok = MeasureLink(s.port, delay);
-  BlockDelay = std::min(delay, 1500);
-  BufferInfo info;
-  if (ok) {
-    ok = false;
-    for (int attempt = 0; attempt < 6 && !ok; ++attempt) ok = CmdReadBufferInfo(s.port, info);
-  }
-  if (!ok) return NoAnswer(s);
-  if (static_cast<int>(image.size()) >= info.Capacity(buffer)) {
-    PrintCp1251(stderr, Utf8ToCp1251(u8"Недостаточный размер буффера!"));
-    std::fprintf(stderr, " (%zu bytes; buffer %d holds %d)\n", image.size(), buffer + 1,
-                 info.Capacity(buffer));
-    return kExitRefused;
-  }
-
-  StatusBlock board;
-  if (!CmdReadStatus(s.port, board)) return NoAnswer(s);
-  if (!board.AccessGranted()) {
-    if (!parsed.Has("password"))
+  UploadOptions options;
+  options.buffer = buffer;
+  options.streamed = streamed;
+  options.full = !resume;
+  options.restart = parsed.Has("restart");
+  options.baseSpeed = settings.BaseSpeed;
+  options.loadSpeed = settings.DLSpeed;
+  // A resume completes only the image whose streaming was noted beside the
+  // settings: the board's block map cannot tell one image from another.
+  options.streamRecord = StreamRecordPath(s.settingsPath);
+  options.portName = s.device;
+  UploadHooks hooks;
+  hooks.progress = DrawProgress;
+  hooks.choosePassword = [&parsed]() -> std::optional<std::string> {
+    if (!parsed.Has("password")) return std::nullopt;
+    return CommandLineText(parsed.values.at("password"));
+  };
+  hooks.passwordRefused = [] {
+    PrintCp1251(stderr, Utf8ToCp1251(u8"Введен неверный пароль"));
+    std::fputc('\n', stderr);
+  };
+  const UploadReport report = UploadImage(s.port, image.data(), image.size(), options, hooks);
+  if (report.noteFailed)
+    std::fprintf(stderr, "lentar-cli board: warning: '%s' could not be written; an interrupted "
+                         "upload cannot be resumed\n", CliPath(options.streamRecord).c_str());
+  const std::string where =
+      "buffer " + std::to_string(buffer + 1) + " on '" + CliPath(s.device) + "'";
+  switch (report.outcome) {
+    case UploadOutcome::Done: break;
+    case UploadOutcome::BadImage: return Refuse(kCommand, "'" + source + "' holds nothing to send");
+    case UploadOutcome::ResumeDifferent:
+      return Refuse(kCommand, "another image was being streamed into " + where +
+                                  "; --resume completes only that one (upload without "
+                                  "--resume to replace it)");
+    case UploadOutcome::ResumeUnknown:
+      return Refuse(kCommand, "no interrupted streamed upload into " + where +
+                                  " is known; upload without --resume");
+    case UploadOutcome::BufferTooSmall:
+      PrintCp1251(stderr, UploadFailureText(report.outcome));
+      std::fprintf(stderr, " (%zu bytes; buffer %d holds %d)\n", image.size(), buffer + 1,
+                   report.capacity);
+      return kExitRefused;
+    case UploadOutcome::NoLink: return NoAnswer(s, report.fault);
+    case UploadOutcome::PasswordDeclined:
       return Refuse(kCommand, "the board asks for a password (--password TEXT)");
-    const PasswordReply reply = CmdEnterPassword(s.port, CommandLineText(parsed.values.at("password")));
-    if (!reply.replied) return NoAnswer(s);
-    if (!reply.accepted) {
-      PrintCp1251(stderr, Utf8ToCp1251(u8"Введен неверный пароль"));
+    case UploadOutcome::PasswordRefused: return kExitRefused;
+    case UploadOutcome::TransferFailed:
+      std::fputc('\n', stderr);
+      PrintCp1251(stderr, Utf8ToCp1251(u8"Ошибка связи с контроллером!"));
       std::fputc('\n', stderr);
       return kExitRefused;
-    }
-  }
-
-  // The loading speed, when it differs from the link's base speed.
-  const int baseIndex = settings.BaseSpeed + 3;
-  const int loadIndex = settings.DLSpeed + 3;
-  const bool switchSpeed =
-      settings.DLSpeed != settings.BaseSpeed && loadIndex >= 0 && loadIndex < 9 && loadIndex != 3;
-  if (switchSpeed) {
-    SleepMs(100);
-    const bool switched = CmdSetBaud(s.port, loadIndex);
-    SleepMs(200);
-    if (switched) s.port.SetBaudIndex(loadIndex);
-    SleepMs(200);
-  }
-
-  bool connected = false;
-  for (int attempt = 0; attempt < 3 && !connected; ++attempt) connected = CmdConnect(s.port);
-  // A resumed upload keeps what the board already holds; everything else
-  // starts from an empty buffer.
-  if (!resume) ClearBuffer(s.port, buffer);
-  if (streamed && !resume &&
-      !NoteStreamStart(recordPath, s.device, buffer, image.data(), image.size()))
-    std::fprintf(stderr, "lentar-cli board: warning: '%s' could not be written; an interrupted "
-                         "upload cannot be resumed\n", CliPath(recordPath).c_str());
-  bool uploaded = streamed ? UploadStreamed(s.port, buffer, image.data(), image.size(),
-                                            DrawProgress, false, !resume)
-                           : UploadAcknowledged(s.port, buffer, image.data(), image.size(),
-                                                DrawProgress);
-  // The end marker closed the board's block map: nothing is left to resume.
-  if (uploaded) ForgetStream(recordPath, s.device, buffer);
-  bool done = uploaded;
-  bool startUnconfirmed = false;
-  if (uploaded) {
-    // The upload is over; the read that shows the board took it is retried
-    // like the one before, so one lost reply does not turn a complete upload
-    // into a failure.
-    done = false;
-    for (int attempt = 0; attempt < 6 && !done; ++attempt) done = CmdReadBufferInfo(s.port, info);
-    if (done && (parsed.Has("restart") || info.DataLength() == 0)) {
-      bool started = false;
-      for (int attempt = 0; attempt < 3 && !started; ++attempt)
-        started = CmdStartBuffer(s.port, buffer);
-      startUnconfirmed = !started;
-    }
-  } else {
-    SleepMs(1000);
-  }
-
-  SleepMs(100);
-  if (switchSpeed) {
-    CmdSetBaud(s.port, baseIndex);
-    SleepMs(100);
-    s.port.SetBaudIndex(baseIndex);
-  }
-  if (!done) {
-    std::fputc('\n', stderr);
-    PrintCp1251(stderr, Utf8ToCp1251(u8"Ошибка связи с контроллером!"));
-    std::fputc('\n', stderr);
-    return kExitRefused;
   }
   PrintCp1251(stdout, Utf8ToCp1251(u8"Загрузка успешно завершена!"));
   std::printf(" (%zu bytes, buffer %d)\n", image.size(), buffer + 1);
-  if (startUnconfirmed) {
+  if (report.startAsked && !report.started) {
     // The image is on the board; only its start is in doubt. Asked for
     // explicitly, that is a refusal of what was asked.
-    const std::string text = "the board did not confirm the start of buffer " +
-                             std::to_string(buffer + 1);
-    if (parsed.Has("restart")) return Refuse(kCommand, text);
+    const std::string text =
+        "the board did not confirm the start of buffer " + std::to_string(buffer + 1);
+    if (options.restart) return Refuse(kCommand, text);
     std::fprintf(stderr, "lentar-cli board: warning: %s\n", text.c_str());
   }
   return kExitOk;

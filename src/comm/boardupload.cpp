@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 
+#include "core/streamrecord.h"
 #include "core/textutil.h"
 
 namespace lentar::comm {
@@ -20,10 +21,23 @@ constexpr int kMaxBlockDelay = 1500;
 // Rate index of a speed setting (0 = 9600 at index 3).
 int RateIndexOfSpeed(int speed) { return speed + 3; }
 
+// Reads the buffer information, tried a few times: the board may be busy,
+// and after an upload one lost reply must not turn a complete upload into a
+// failure.
+bool ReadBufferInfoPersistently(TComPort& port, BufferInfo& info) {
+  for (int attempt = 0; attempt < 6; ++attempt)
+    if (CmdReadBufferInfo(port, info)) return true;
+  return false;
+}
+
 }  // namespace
 
 std::string UploadFailureText(UploadOutcome outcome) {
   switch (outcome) {
+    case UploadOutcome::ResumeUnknown:
+      return Utf8ToCp1251(u8"Дозагрузка невозможна: прерванная загрузка в этот буфер неизвестна");
+    case UploadOutcome::ResumeDifferent:
+      return Utf8ToCp1251(u8"Дозагрузка невозможна: в этот буфер загружались другие данные");
     case UploadOutcome::BufferTooSmall: return Utf8ToCp1251(u8"Недостаточный размер буфера!");
     case UploadOutcome::NoLink:
     case UploadOutcome::PasswordDeclined:
@@ -53,6 +67,18 @@ UploadReport UploadImage(TComPort& port, const uint8_t* image, size_t size,
     return report;
   }
   const bool streamed = o.modem || o.streamed;
+  // Completing an interrupted streamed upload keeps what the board holds.
+  const bool resume = streamed && !o.full;
+  if (resume) {
+    const ResumeCheck check = o.streamRecord.empty()
+                                  ? ResumeCheck::Unknown
+                                  : CheckResume(o.streamRecord, o.portName, o.buffer, image, size);
+    if (check != ResumeCheck::Same) {
+      report.outcome = check == ResumeCheck::Different ? UploadOutcome::ResumeDifferent
+                                                       : UploadOutcome::ResumeUnknown;
+      return report;
+    }
+  }
   // A modem line needs a breath between the preparing commands.
   const auto modemPause = [&](int ms) {
     if (o.modem) SleepMs(ms);
@@ -69,12 +95,9 @@ UploadReport UploadImage(TComPort& port, const uint8_t* image, size_t size,
   if (ok) BlockDelay = std::min(delay, kMaxBlockDelay);
   if (ok) modemPause(300);
 
-  // Room in the chosen buffer; the board may be busy, so the read is tried
-  // a few times.
   BufferInfo info;
   if (ok) {
-    ok = false;
-    for (int attempt = 0; attempt < 6 && !ok; ++attempt) ok = CmdReadBufferInfo(port, info);
+    ok = ReadBufferInfoPersistently(port, info);
     modemPause(500);
   }
   if (ok) {
@@ -85,29 +108,27 @@ UploadReport UploadImage(TComPort& port, const uint8_t* image, size_t size,
     }
   }
 
-  const bool direct = !o.modem;
-  const int baseIndex = RateIndexOfSpeed(o.baseSpeed);
+  const bool speedsDiffer = !o.modem && o.loadSpeed != o.baseSpeed;
   const int loadIndex = RateIndexOfSpeed(o.loadSpeed);
-  const bool speedsDiffer = direct && o.loadSpeed != o.baseSpeed;
-  bool transferred = false;
 
+  // The board stopped answering: the reason is kept before the speed is
+  // set back, which would overwrite it.
+  const auto noLink = [&]() {
+    report.outcome = UploadOutcome::NoLink;
+    report.fault = LastReplyFault();
+    return false;
+  };
   // Everything up to the transfer; false with report.outcome set.
   const auto prepare = [&]() {
-    if (!ok) {
-      report.outcome = UploadOutcome::NoLink;
-      return false;
-    }
+    if (!ok) return noLink();
     StatusBlock status;
-    bool prepared = CmdSetClearOnSwitch(port, o.clearOnSwitch);
+    bool prepared = !o.clearOnSwitch || CmdSetClearOnSwitch(port, *o.clearOnSwitch);
     if (prepared) {
       modemPause(300);
       prepared = CmdReadStatus(port, status);
       if (prepared) modemPause(300);
     }
-    if (!prepared) {
-      report.outcome = UploadOutcome::NoLink;
-      return false;
-    }
+    if (!prepared) return noLink();
     if (!status.AccessGranted()) {
       const std::optional<std::string> password =
           hooks.choosePassword ? hooks.choosePassword() : std::nullopt;
@@ -116,10 +137,7 @@ UploadReport UploadImage(TComPort& port, const uint8_t* image, size_t size,
         return false;
       }
       const PasswordReply reply = CmdEnterPassword(port, *password);
-      if (!reply.replied) {
-        report.outcome = UploadOutcome::NoLink;
-        return false;
-      }
+      if (!reply.replied) return noLink();
       if (!reply.accepted) {
         if (hooks.passwordRefused) hooks.passwordRefused();
         report.outcome = UploadOutcome::PasswordRefused;
@@ -140,17 +158,23 @@ UploadReport UploadImage(TComPort& port, const uint8_t* image, size_t size,
     if (hooks.transferStarts) hooks.transferStarts();
     bool connected = false;
     for (int attempt = 0; attempt < 3 && !connected; ++attempt) connected = CmdConnect(port);
-    // Completing an interrupted streamed upload keeps what the board holds.
-    const bool resume = streamed && !o.full;
     if (!resume) ClearBuffer(port, o.buffer);
-    transferred = streamed ? UploadStreamed(port, o.buffer, image, size, hooks.progress,
-                                            o.modem, !resume)
-                           : UploadAcknowledged(port, o.buffer, image, size, hooks.progress);
+    if (streamed && !resume && !o.streamRecord.empty())
+      report.noteFailed = !NoteStreamStart(o.streamRecord, o.portName, o.buffer, image, size);
+    const bool transferred =
+        streamed ? UploadStreamed(port, o.buffer, image, size, hooks.progress, o.modem, !resume)
+                 : UploadAcknowledged(port, o.buffer, image, size, hooks.progress);
+    // The end marker closed the board's block map: nothing is left to resume.
+    if (transferred && !o.streamRecord.empty())
+      ForgetStream(o.streamRecord, o.portName, o.buffer);
     bool confirmed = false;
     if (transferred) {
-      confirmed = CmdReadBufferInfo(port, info);
-      if (confirmed && (o.restart || info.DataLength() == 0))
-        report.started = CmdStartBuffer(port, o.buffer);
+      confirmed = ReadBufferInfoPersistently(port, info);
+      if (confirmed && (o.restart || info.DataLength() == 0)) {
+        report.startAsked = true;
+        for (int attempt = 0; attempt < 3 && !report.started; ++attempt)
+          report.started = CmdStartBuffer(port, o.buffer);
+      }
     } else {
       SleepMs(1000);
     }
@@ -158,9 +182,10 @@ UploadReport UploadImage(TComPort& port, const uint8_t* image, size_t size,
     if (confirmed && hooks.succeeded) hooks.succeeded();
   }
 
-  // The line goes back to its base speed whatever happened.
+  // A direct line goes back to its base speed whatever happened.
   SleepMs(100);
   if (speedsDiffer) {
+    const int baseIndex = RateIndexOfSpeed(o.baseSpeed);
     CmdSetBaud(port, baseIndex);
     SleepMs(100);
     port.SetBaudIndex(baseIndex);

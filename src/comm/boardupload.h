@@ -10,6 +10,11 @@
 // the image, read the buffer information back, start the buffer when asked
 // or when nothing was playing, and return a direct line to its base speed.
 //
+// A streamed upload notes the size and digest of its image per port and
+// buffer beside the settings (core/streamrecord.h); completing an
+// interrupted one is allowed only for the very image noted, since the
+// board's block map cannot tell one image from another.
+//
 // Nothing here shows a message or asks anything itself: the password, the
 // wrong-password notice, the progress and the moments a window must know
 // about come through the hooks.
@@ -34,14 +39,20 @@ struct UploadOptions {
   // and without watching DSR).
   bool streamed = false;
   // Streamed only: false completes an interrupted upload of the same image
-  // ("Дозагрузка") instead of starting it afresh ("Полная").
+  // ("Дозагрузка") instead of starting afresh ("Полная").
   bool full = true;
-  bool clearOnSwitch = false;  // the board's clear-on-switch option
+  // The board's clear-on-switch option, set before the upload; nullopt
+  // leaves the board's own setting alone.
+  std::optional<bool> clearOnSwitch;
   bool restart = false;        // start the buffer after the upload
   // Direct line: base and loading speed (settings BaseSpeed and DLSpeed,
   // 0 = 9600 .. 4 = 57600).
   int baseSpeed = 0;
   int loadSpeed = 0;
+  // The notes of streamed uploads (StreamRecordPath) and the port they are
+  // kept under; without a file no note is kept and no resume is allowed.
+  std::string streamRecord;
+  std::string portName;
 };
 
 struct UploadHooks {
@@ -61,6 +72,8 @@ struct UploadHooks {
 enum class UploadOutcome {
   Done,
   BadImage,          // empty, or larger than a board holds
+  ResumeUnknown,     // no interrupted streamed upload into that buffer is noted
+  ResumeDifferent,   // another image was being streamed into that buffer
   BufferTooSmall,    // nothing was changed on the board
   NoLink,            // the board did not answer while preparing
   PasswordDeclined,  // the board asked for a password and none was given
@@ -70,13 +83,17 @@ enum class UploadOutcome {
 
 struct UploadReport {
   UploadOutcome outcome = UploadOutcome::NoLink;
-  int capacity = 0;      // of the chosen buffer, once read
-  bool started = false;  // the buffer was started and the board acknowledged it
+  int capacity = 0;          // of the chosen buffer, once read
+  bool startAsked = false;   // the buffer was to be started after the upload
+  bool started = false;      // ... and the board acknowledged the start
+  bool noteFailed = false;   // the streamed upload could not be noted
+  ReplyFault fault;          // NoLink: why the board's answer was missing
 };
 
 // The reason of a failed upload as the operator reads it in a message box
 // (Windows-1251): "Недостаточный размер буфера!", "Ошибка связи с
-// контроллером!" or "Ошибка соединения!"; empty for Done and BadImage.
+// контроллером!", "Ошибка соединения!" or why a resume is refused; empty
+// for Done and BadImage.
 std::string UploadFailureText(UploadOutcome outcome);
 
 // Before talking to a board over a direct line: the port follows the link

@@ -56,7 +56,7 @@ TEST_F(CliBoard, StatusSettingsAndClock) {
   EXPECT_NE(out_.find(" г., "), std::string::npos) << out_;
 
   ASSERT_EQ(Board("clear --buffer 2"), 0) << err_;
-  EXPECT_EQ(out_, "Буффер №2 очищен!\n");
+  EXPECT_EQ(out_, "Буфер №2 очищен!\n");
 }
 
 TEST_F(CliBoard, UploadsASetCompiledAndAnImageAsItIs) {
@@ -169,7 +169,7 @@ TEST_F(CliBoard, RefusalsAndTheirTexts) {
 
   Write("big.bin", std::string(100, 'x'));
   EXPECT_EQ(Board("--address 5 upload big.bin"), 1);
-  EXPECT_NE(err_.find("Недостаточный размер буффера!"), std::string::npos) << err_;
+  EXPECT_NE(err_.find("Недостаточный размер буфера!"), std::string::npos) << err_;
   EXPECT_FALSE(fs::exists(Path("upload-1.bin")));
 
   struct Usage {

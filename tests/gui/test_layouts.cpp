@@ -266,7 +266,7 @@ class LayoutsTest : public QObject, public MainWindowFixture {
     QCOMPARE(rule, Rule(81, 0x41, kShiftPressed, 0x04D8));
     QCOMPARE(messages_->Messages().size(), size_t{1});
     QCOMPARE(messages_->Messages()[0].caption, QStringLiteral("Ошибка"));
-    QCOMPARE(messages_->Messages()[0].text, QStringLiteral("Буффер обмена пуст!"));
+    QCOMPARE(messages_->Messages()[0].text, QStringLiteral("Буфер обмена пуст!"));
   }
 
   void layoutFormKeepsALanguageThisComputerLacks() {

@@ -24,7 +24,9 @@
 #include "comm/boardupload.h"
 #include "core/project.h"
 #include "core/settings.h"
+#include "core/streamrecord.h"
 #include "core/dates.h"
+#include "core/folders.h"
 #include "core/textutil.h"
 #include "gui/common/dialogs.h"
 #include "gui/common/messages.h"
@@ -491,6 +493,10 @@ void TTabloForm::Button5Click() {
   options.restart = restartBox_->isChecked();
   options.baseSpeed = settings.BaseSpeed;
   options.loadSpeed = settings.DLSpeed;
+  // Streamed uploads are noted beside the settings, so that "Дозагрузка"
+  // completes only the image that was being streamed.
+  options.streamRecord = StreamRecordPath(SettingsFilePath());
+  options.portName = ModemPortDevice(settings);
 
   auto progress = std::make_unique<TProgressForm>(this);
   progress->SetTitle(QStringLiteral("Загрузка..."));

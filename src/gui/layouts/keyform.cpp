@@ -83,7 +83,7 @@ TKeyForm::TKeyForm(const TReplaceChar& rule, QWidget* parent) : QDialog(parent) 
   unicodeEdit_ = new QSpinBox(this);
   unicodeEdit_->setObjectName(QStringLiteral("SpinEdit3"));
   unicodeEdit_->setRange(0, 65535);
-  clipboardButton_ = new QPushButton(QStringLiteral("Взять из буффера обмена"), this);
+  clipboardButton_ = new QPushButton(QStringLiteral("Взять из буфера обмена"), this);
   clipboardButton_->setObjectName(QStringLiteral("Button2"));
 
   auto* keyRow = new QHBoxLayout;
@@ -143,7 +143,7 @@ void TKeyForm::ReadKeyClick() {
 void TKeyForm::ClipboardClick() {
   const QString text = QGuiApplication::clipboard()->text();
   if (text.isEmpty()) {
-    ShowError(QStringLiteral("Буффер обмена пуст!"));
+    ShowError(QStringLiteral("Буфер обмена пуст!"));
     return;
   }
   unicodeEdit_->setValue(text.at(0).unicode());
