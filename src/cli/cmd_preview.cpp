@@ -199,31 +199,32 @@ class FrameSink {
 
 class RawSink : public FrameSink {
  public:
-  explicit RawSink(const std::string& path) : file_(path) {}
+  explicit RawSink(const std::string& path) : path_(path) {}
   bool Open(std::string& error) override {
-    if (file_.Open()) return true;
-    error = "cannot write '" + file_.Path() + "'";
+    if (file_.Open(CorePath(path_))) return true;
+    error = "cannot write '" + path_ + "'";
     return false;
   }
   bool Add(const uint8_t* frame, size_t size, uint32_t, std::string& error) override {
-    if (file_.Write(frame, size)) {
+    if (file_.Write(std::string_view(reinterpret_cast<const char*>(frame), size))) {
       ++frames_;
       return true;
     }
-    error = "cannot write '" + file_.Path() + "'";
+    error = "cannot write '" + path_ + "'";
     return false;
   }
   bool Close(uint32_t, std::string& error) override {
     if (file_.Commit()) return true;
-    error = "cannot write '" + file_.Path() + "'";
+    error = "cannot write '" + path_ + "'";
     return false;
   }
   std::string Summary() const override {
-    return file_.Path() + ": " + std::to_string(frames_) + " frames of colour indexes";
+    return path_ + ": " + std::to_string(frames_) + " frames of colour indexes";
   }
 
  private:
-  StreamedFile file_;
+  std::string path_;
+  AtomicFileWriter file_;
   uint32_t frames_ = 0;
 };
 

@@ -9,12 +9,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <filesystem>
-#include <random>
-#include <system_error>
 
 #include "cli/cli_common.h"
-#include "core/paths.h"
 
 namespace lentar::cli {
 
@@ -22,8 +18,6 @@ namespace {
 
 // An unlit LED: dark grey, so the matrix stays visible as on a real board.
 constexpr uint32_t kUnlitColour = 0x282828;
-
-std::filesystem::path FsPath(const std::string& cliPath) { return NativePath(CorePath(cliPath)); }
 
 }  // namespace
 
@@ -116,63 +110,21 @@ bool EncodePng(const BoardPainter& painter, std::string& png) {
   return true;
 }
 
-// ---- Streamed files -----------------------------------------------------------
-
-StreamedFile::StreamedFile(std::string path) : path_(std::move(path)) {
-  std::random_device random;
-  char suffix[32];
-  std::snprintf(suffix, sizeof suffix, ".part%08x", static_cast<unsigned>(random()));
-  tempPath_ = path_ + suffix;
-}
-
-StreamedFile::~StreamedFile() {
-  if (open_) out_.close();
-  if (!committed_) {
-    std::error_code ec;
-    std::filesystem::remove(FsPath(tempPath_), ec);
-  }
-}
-
-bool StreamedFile::Open() {
-  out_.open(FsPath(tempPath_), std::ios::binary | std::ios::trunc);
-  open_ = out_.is_open();
-  return open_;
-}
-
-bool StreamedFile::Write(const void* data, size_t size) {
-  if (!open_) return false;
-  out_.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
-  return static_cast<bool>(out_);
-}
-
-bool StreamedFile::Commit() {
-  if (!open_) return false;
-  out_.flush();
-  const bool good = static_cast<bool>(out_);
-  out_.close();
-  open_ = false;
-  if (!good || out_.fail()) return false;
-  std::error_code ec;
-  std::filesystem::rename(FsPath(tempPath_), FsPath(path_), ec);
-  if (ec) return false;
-  committed_ = true;
-  return true;
-}
-
 // ---- GIF ----------------------------------------------------------------------
 
 namespace {
 
 int WriteToStream(GifFileType* gif, const GifByteType* data, int size) {
-  auto* file = static_cast<StreamedFile*>(gif->UserData);
-  return file->Write(data, static_cast<size_t>(size)) ? size : 0;
+  auto* file = static_cast<AtomicFileWriter*>(gif->UserData);
+  const std::string_view bytes(reinterpret_cast<const char*>(data), static_cast<size_t>(size));
+  return file->Write(bytes) ? size : 0;
 }
 
 }  // namespace
 
 GifWriter::GifWriter(const std::string& path, int width, int height,
                      const std::vector<uint32_t>& palette)
-    : file_(path), width_(width), height_(height), palette_(palette) {}
+    : path_(path), width_(width), height_(height), palette_(palette) {}
 
 GifWriter::~GifWriter() {
   if (gif_ != nullptr) {
@@ -182,8 +134,8 @@ GifWriter::~GifWriter() {
 }
 
 bool GifWriter::Open(std::string& error) {
-  if (!file_.Open()) {
-    error = "cannot write '" + file_.Path() + "'";
+  if (!file_.Open(CorePath(path_))) {
+    error = "cannot write '" + path_ + "'";
     return false;
   }
   int code = 0;
@@ -211,7 +163,7 @@ bool GifWriter::Open(std::string& error) {
   const bool ok = EGifPutScreenDesc(gif, width_, height_, bits, 0, map) == GIF_OK;
   GifFreeMapObject(map);
   if (!ok) {
-    error = "cannot write '" + file_.Path() + "'";
+    error = "cannot write '" + path_ + "'";
     return false;
   }
   // Loop for ever (the NETSCAPE2.0 application extension, count 0).
@@ -221,7 +173,7 @@ bool GifWriter::Open(std::string& error) {
       EGifPutExtensionBlock(gif, sizeof kAppName, kAppName) != GIF_OK ||
       EGifPutExtensionBlock(gif, sizeof kLoop, kLoop) != GIF_OK ||
       EGifPutExtensionTrailer(gif) != GIF_OK) {
-    error = "cannot write '" + file_.Path() + "'";
+    error = "cannot write '" + path_ + "'";
     return false;
   }
   return true;
@@ -260,7 +212,7 @@ bool GifWriter::Close(std::string& error) {
   gif_ = nullptr;
   int code = 0;
   if (gif == nullptr || EGifCloseFile(gif, &code) != GIF_OK || !file_.Commit()) {
-    error = "cannot write '" + file_.Path() + "'";
+    error = "cannot write '" + path_ + "'";
     return false;
   }
   return true;

@@ -5,11 +5,11 @@
 
 #include <array>
 #include <cstdint>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "core/atomicfile.h"
 #include "markup/emulation.h"
 
 namespace lentar::cli {
@@ -54,34 +54,13 @@ class BoardPainter {
   std::vector<uint8_t> pixels_;
 };
 
-// A file written under a temporary name beside its final place and renamed
-// over it when complete, so that an interrupted run never leaves a truncated
-// picture under the operator's name. The temporary file is removed when the
-// object is destroyed before Commit().
-class StreamedFile {
- public:
-  explicit StreamedFile(std::string path);  // the terminal's path (UTF-8)
-  ~StreamedFile();
-  StreamedFile(const StreamedFile&) = delete;
-  StreamedFile& operator=(const StreamedFile&) = delete;
-
-  bool Open();
-  bool Write(const void* data, size_t size);
-  bool Commit();
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-  std::string tempPath_;
-  std::ofstream out_;
-  bool open_ = false;
-  bool committed_ = false;
-};
-
 // Animated GIF, looping forever. Frames are written with their delay in
-// hundredths of a second (one board frame is one hundredth).
+// hundredths of a second (one board frame is one hundredth). The picture
+// replaces the file at path only when Close() succeeds, so an interrupted run
+// never leaves a truncated picture under the operator's name.
 class GifWriter {
  public:
+  // path: the terminal's spelling (UTF-8), as given on the command line.
   GifWriter(const std::string& path, int width, int height, const std::vector<uint32_t>& palette);
   ~GifWriter();
   GifWriter(const GifWriter&) = delete;
@@ -94,7 +73,8 @@ class GifWriter {
 
  private:
   bool PutFrame(const std::vector<uint8_t>& pixels, int delay);
-  StreamedFile file_;
+  std::string path_;
+  AtomicFileWriter file_;
   int width_;
   int height_;
   std::vector<uint32_t> palette_;

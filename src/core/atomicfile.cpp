@@ -94,65 +94,119 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
   return true;
 }
 
+bool WriteFileAtomically(const std::string& path, std::string_view bytes) {
+  AtomicFileWriter writer;
+  return writer.Open(path) && writer.Write(bytes) && writer.Commit();
+}
+
+AtomicFileWriter::~AtomicFileWriter() { Discard(); }
+
 #ifndef _WIN32
 
-bool WriteFileAtomically(const std::string& path, std::string_view bytes) {
+bool AtomicFileWriter::Open(const std::string& path) {
+  Discard();
+  failed_ = false;
   if (path.empty()) return false;
   // From here on the path is the file system's own name.
-  const std::string target = ResolveTarget(NativePath(path).string());
+  target_ = ResolveTarget(NativePath(path).string());
 
   struct stat old {};
-  const bool hadOld = ::stat(target.c_str(), &old) == 0;
+  const bool hadOld = ::stat(target_.c_str(), &old) == 0;
   if (hadOld && !S_ISREG(old.st_mode)) return false;  // never replace a folder or device
 
-  std::string temp;
-  int fd = -1;
-  for (unsigned attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = TemporaryName(target, attempt);
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) return false;
+  for (unsigned attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+    temp_ = TemporaryName(target_, attempt);
+    fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd_ < 0 && errno != EEXIST) break;
   }
-  if (fd < 0) return false;
-
-  bool ok = true;
-  if (hadOld) ok = ::fchmod(fd, old.st_mode & 07777) == 0 || errno == EPERM;
-  ok = ok && WriteAll(fd, bytes);
-  ok = ok && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
-  if (!ok) {
-    ::unlink(temp.c_str());
+  if (fd_ < 0) {
+    temp_.clear();
     return false;
   }
-  SyncFolderOf(target);
+  if (hadOld && ::fchmod(fd_, old.st_mode & 07777) != 0 && errno != EPERM) {
+    Discard();
+    return false;
+  }
   return true;
+}
+
+bool AtomicFileWriter::Write(std::string_view bytes) {
+  if (fd_ < 0 || failed_) return false;
+  failed_ = !WriteAll(fd_, bytes);
+  return !failed_;
+}
+
+bool AtomicFileWriter::Commit() {
+  if (fd_ < 0 || failed_) {
+    Discard();
+    return false;
+  }
+  bool ok = ::fsync(fd_) == 0;
+  ok = (::close(fd_) == 0) && ok;
+  fd_ = -1;
+  ok = ok && ::rename(temp_.c_str(), target_.c_str()) == 0;
+  if (!ok) {
+    Discard();
+    return false;
+  }
+  temp_.clear();
+  SyncFolderOf(target_);
+  return true;
+}
+
+void AtomicFileWriter::Discard() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  if (!temp_.empty()) ::unlink(temp_.c_str());
+  temp_.clear();
 }
 
 #else
 
-bool WriteFileAtomically(const std::string& path, std::string_view bytes) {
+bool AtomicFileWriter::Open(const std::string& path) {
+  Discard();
+  failed_ = false;
   if (path.empty()) return false;
-  const std::string target = ResolveTarget(path);
+  target_ = ResolveTarget(path);
   std::error_code ec;
-  if (fs::exists(fs::path(target), ec) && !fs::is_regular_file(fs::path(target), ec)) return false;
-
-  std::string temp;
-  std::FILE* f = nullptr;
-  for (unsigned attempt = 0; attempt < 100 && !f; ++attempt) {
-    temp = TemporaryName(target, attempt);
-    f = std::fopen(temp.c_str(), "wbx");
+  if (fs::exists(fs::path(target_), ec) && !fs::is_regular_file(fs::path(target_), ec)) return false;
+  for (unsigned attempt = 0; attempt < 100 && !file_; ++attempt) {
+    temp_ = TemporaryName(target_, attempt);
+    file_ = std::fopen(temp_.c_str(), "wbx");
   }
-  if (!f) return false;
-  bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  ok = ok && std::fflush(f) == 0 && _commit(_fileno(f)) == 0;
-  ok = (std::fclose(f) == 0) && ok;
-  ok = ok && MoveFileExA(temp.c_str(), target.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-  if (!ok) {
-    std::remove(temp.c_str());
+  if (!file_) temp_.clear();
+  return file_ != nullptr;
+}
+
+bool AtomicFileWriter::Write(std::string_view bytes) {
+  if (!file_ || failed_) return false;
+  failed_ = !bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size();
+  return !failed_;
+}
+
+bool AtomicFileWriter::Commit() {
+  if (!file_ || failed_) {
+    Discard();
     return false;
   }
+  bool ok = std::fflush(file_) == 0 && _commit(_fileno(file_)) == 0;
+  ok = (std::fclose(file_) == 0) && ok;
+  file_ = nullptr;
+  ok = ok && MoveFileExA(temp_.c_str(), target_.c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  if (!ok) {
+    Discard();
+    return false;
+  }
+  temp_.clear();
   return true;
+}
+
+void AtomicFileWriter::Discard() {
+  if (file_) std::fclose(file_);
+  file_ = nullptr;
+  if (!temp_.empty()) std::remove(temp_.c_str());
+  temp_.clear();
 }
 
 #endif

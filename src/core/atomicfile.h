@@ -7,6 +7,7 @@
 // truncated mixture.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -22,5 +23,38 @@ bool ReadWholeFile(const std::string& path, std::string& out);
 // file stays whole and the result is false. A symbolic link at path is followed:
 // the file it points to is replaced and the link stays.
 bool WriteFileAtomically(const std::string& path, std::string_view bytes);
+
+// The same replacement for content made piece by piece (an animation written
+// frame after frame): Open() starts the temporary file, Write() appends to it,
+// Commit() flushes it to the disk and renames it over the file at path. Until
+// Commit() succeeds the old file stays as it was; a writer destroyed or failed
+// before that removes its temporary file.
+class AtomicFileWriter {
+ public:
+  AtomicFileWriter() = default;
+  ~AtomicFileWriter();
+  AtomicFileWriter(const AtomicFileWriter&) = delete;
+  AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+  // False when path names a folder or device, or no temporary file can be
+  // made beside it.
+  bool Open(const std::string& path);
+  // False when not open or the bytes could not be written; a failed writer
+  // refuses every later Write() and Commit().
+  bool Write(std::string_view bytes);
+  bool Commit();
+
+ private:
+  void Discard();
+
+  std::string target_;  // the file system's name of the file replaced
+  std::string temp_;
+  bool failed_ = false;
+#ifdef _WIN32
+  std::FILE* file_ = nullptr;
+#else
+  int fd_ = -1;
+#endif
+};
 
 }  // namespace lentar
