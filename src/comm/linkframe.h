@@ -6,8 +6,10 @@
 // first byte after the line has been idle for the inter-byte gap, or right
 // after the previous frame completed.
 //
-// This header is plain C++ (no Qt) so that the simulated board and the fuzzer
-// share exactly the code the program receives with.
+// This header is plain C++ (no Qt) so that the tests and the fuzzer run
+// exactly the code the program receives with. The simulated board frames with
+// code of its own (tools/boardsim/simframe.h), so that a fault on either side
+// shows in their exchanges.
 #pragma once
 
 #include <array>

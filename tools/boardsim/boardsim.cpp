@@ -30,17 +30,18 @@
 #include <string>
 #include <vector>
 
-#include "comm/linkframe.h"
 #include "core/atomicfile.h"
 #include "core/paths.h"
 #include "links.h"
 #include "simboard.h"
+#include "simframe.h"
 #include "simloader.h"
 #include "simmodem.h"
 
 namespace {
 
 using lentar::boardsim::DialResult;
+using lentar::boardsim::FrameReader;
 using lentar::boardsim::Link;
 using lentar::boardsim::Listener;
 using lentar::boardsim::ModemOptions;
@@ -50,8 +51,7 @@ using lentar::boardsim::SimLoader;
 using lentar::boardsim::SimModem;
 using lentar::boardsim::SimOptions;
 using lentar::boardsim::TcpLink;
-using lentar::comm::BuildFrame;
-using lentar::comm::FrameAssembler;
+using lentar::boardsim::WrapFrame;
 
 volatile sig_atomic_t g_stop = 0;
 void OnSignal(int) { g_stop = 1; }
@@ -414,14 +414,10 @@ class Simulator {
         rxFreeAt_ = std::max(rxFreeAt_, readAt) + ByteNs();
         at = rxFreeAt_;
       }
-      if (assembler_.Feed(bytes[i], at / 1000000, kGapMs) != FrameAssembler::Outcome::Accepted)
-        continue;
-      std::vector<uint8_t> payload(256);
-      size_t len = 0;
-      assembler_.Take(payload.data(), payload.size(), len);
-      payload.resize(len);
+      auto payload = frames_.Feed(bytes[i], at / 1000000);
+      if (!payload) continue;
       if (o_.pace) SleepUntilNs(at);
-      OnFrame(payload);
+      OnFrame(*payload);
     }
   }
 
@@ -452,7 +448,7 @@ class Simulator {
     int newRate = -1;
     const auto reply = loader_ ? loader_->Handle(payload, newRate) : board_.Handle(payload, newRate);
     if (!reply) return;
-    std::vector<uint8_t> frame = BuildFrame(*reply);
+    std::vector<uint8_t> frame = WrapFrame(*reply);
     if (corrupt && frame.size() > 3) {
       frame.back() ^= 0x5A;  // both checks fail
       if (o_.verbose) std::fputs("boardsim: reply damaged\n", stderr);
@@ -489,25 +485,13 @@ class Simulator {
   std::optional<SimLoader> loader_;
   std::unique_ptr<SimModem> modem_;
   Link* link_ = nullptr;
-  FrameAssembler assembler_;
+  FrameReader frames_{kGapMs};
   std::mt19937_64 rng_;
   int rateIndex_ = 3;
   int64_t rxFreeAt_ = 0;
   int uploads_ = 0;
   std::array<long long, 256> received_{};  // requests received per command code
 };
-
-// Writes text to path whole: to a temporary file first, then renamed, so a
-// reader never sees half of it.
-bool WriteWhole(const std::string& path, const std::string& text) {
-  const std::string temp = path + ".tmp";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out << text << '\n';
-    if (!out) return false;
-  }
-  return std::rename(temp.c_str(), path.c_str()) == 0;
-}
 
 // Writes the loader's memory back to --memory-file; false when that failed.
 bool KeepLoaderMemory(const Options& o, const Simulator& sim) {
@@ -529,7 +513,8 @@ int ServeTcp(const Options& o, std::vector<uint8_t> memory) {
   }
   const std::string name = (o.rfc2217 ? "rfc2217://" : "socket://") + listener.Address();
   if (!o.portFile.empty()) {
-    if (!WriteWhole(o.portFile, name)) {
+    // Replaced whole, so a test waiting for the file never reads half a name.
+    if (!lentar::WriteFileAtomically(o.portFile, name + "\n")) {
       std::perror("lentar-boardsim: --port-file");
       return 1;
     }

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "simdevice.h"
+
 namespace lentar::boardsim {
 
 struct SimOptions {
@@ -32,14 +34,13 @@ class SimBoard {
   // a streamed block, another board's address or a malformed request).
   // newRateIndex is set when the reply must go out before the line switches
   // to that speed.
-  std::optional<std::vector<uint8_t>> Handle(const std::vector<uint8_t>& request,
-                                             int& newRateIndex);
+  Reply Handle(const std::vector<uint8_t>& request, int& newRateIndex);
 
   void SetUploadHook(UploadHook hook) { onUpload_ = std::move(hook); }
   // A modem call ended: the next call asks for the modem password again.
   void EndModemCall() { modemAccess_ = ModemPassword().empty(); }
   // The computer's clock the board's clock runs from (tests of the board).
-  void SetTimeSource(std::function<std::time_t()> now) { now_ = std::move(now); }
+  void SetTimeSource(std::function<std::time_t()> now) { clock_.SetTimeSource(std::move(now)); }
 
  private:
   struct Buffer {
@@ -47,14 +48,33 @@ class SimBoard {
     int length = 0;             // bytes of the loaded image, 0 = none
   };
 
-  std::vector<uint8_t> Ack() const;
-  std::vector<uint8_t> Refuse() const;
-  std::vector<uint8_t> Text(const std::string& text) const;
-  std::vector<uint8_t> Data(const std::vector<uint8_t>& bytes) const;
-  std::vector<uint8_t> Status() const;
-  std::vector<uint8_t> BufferInfo() const;
-  std::vector<uint8_t> Clock() const;
-  bool SetClock(const uint8_t* bytes);
+  // The commands the board answers, one handler each.
+  Reply Connect(Request&);
+  Reply Version(Request&);
+  Reply ReadAutoBrightness(Request&);
+  Reply WriteAutoBrightness(Request&);
+  Reply ReadClock(Request&);
+  Reply SetClock(Request&);
+  Reply Flip(Request&);
+  Reply ReadStatus(Request&);
+  Reply SetBrightness(Request&);
+  Reply WriteBlock(Request&);
+  Reply SwitchBuffer(Request&);
+  Reply SetSpeed(Request&);
+  Reply SetDefaultFont(Request&);
+  Reply ReadBufferInfo(Request&);
+  Reply EnterPassword(Request&);
+  Reply ChangePassword(Request&);
+  Reply SwitchRate(Request&);
+  Reply ReadOptions(Request&);
+  Reply SetClearOnSwitch(Request&);
+  Reply EnterModemPassword(Request&);
+  Reply ReadModemAccess(Request&);
+  Reply BeginStream(Request&);
+  Reply StreamBlock(Request&);
+  Reply ReadBlockMap(Request&);
+  static const std::array<Command<SimBoard>, 24> kCommands;
+
   bool WriteData(int buffer, size_t offset, const uint8_t* data, size_t length);
   static std::string PasswordOf(const uint8_t* bytes, size_t length);
   const std::string& ModemPassword() const {
@@ -78,10 +98,9 @@ class SimBoard {
   int darkBrightness_ = 2;
   int darkSensor_ = 100;
   int brightSensor_ = 900;
-  long long clockOffset_ = 0;  // board time minus computer time, seconds
+  SimClock clock_;
   std::array<uint8_t, 64> blockMap_{};
   UploadHook onUpload_;
-  std::function<std::time_t()> now_;
 };
 
 }  // namespace lentar::boardsim

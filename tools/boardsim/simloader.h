@@ -10,11 +10,14 @@
 // a page is refused and changes nothing.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <ctime>
 #include <functional>
 #include <optional>
 #include <vector>
+
+#include "simdevice.h"
 
 namespace lentar::boardsim {
 
@@ -28,8 +31,7 @@ class SimLoader {
   // for a request that is not addressed to a loader or that it does not
   // know). newRateIndex is set when the reply must go out before the line
   // switches to that speed.
-  std::optional<std::vector<uint8_t>> Handle(const std::vector<uint8_t>& request,
-                                             int& newRateIndex);
+  Reply Handle(const std::vector<uint8_t>& request, int& newRateIndex);
 
   const std::vector<uint8_t>& Memory() const { return memory_; }
   int MemoryType() const { return type_; }
@@ -38,22 +40,25 @@ class SimLoader {
   // write-protected memory does.
   void SetReadOnly(bool readOnly) { readOnly_ = readOnly; }
   // The computer's clock the loader's clock runs from (tests).
-  void SetTimeSource(std::function<std::time_t()> now) { now_ = std::move(now); }
+  void SetTimeSource(std::function<std::time_t()> now) { clock_.SetTimeSource(std::move(now)); }
 
  private:
-  std::vector<uint8_t> Ack() const;
-  std::vector<uint8_t> Refuse() const;
-  std::vector<uint8_t> Text(const char* text) const;
-  std::vector<uint8_t> Data(const uint8_t* bytes, size_t count) const;
-  std::vector<uint8_t> Clock() const;
-  bool SetClock(const uint8_t* bytes);
+  // The commands the loader answers, one handler each.
+  Reply Connect(Request&);
+  Reply ReadClock(Request&);
+  Reply SetClock(Request&);
+  Reply ReadInformation(Request&);
+  Reply SwitchRate(Request&);
+  Reply WriteMemory(Request&);
+  Reply ReadMemory(Request&);
+  static const std::array<Command<SimLoader>, 7> kCommands;
+
   bool Write(uint32_t address, const uint8_t* data, size_t length);
 
   int type_;
   std::vector<uint8_t> memory_;
   bool readOnly_ = false;
-  long long clockOffset_ = 0;  // loader time minus computer time, seconds
-  std::function<std::time_t()> now_;
+  SimClock clock_;
 };
 
 // Memory size in bytes of a memory type: 32768, 65536, 131072 or 1152.
