@@ -89,11 +89,12 @@ std::optional<ParsedArgs> ParseOptions(const Args& args, std::initializer_list<O
       error = "option '--" + name + "' takes no value";
       return std::nullopt;
     }
-    if (parsed.Has(name)) {
+    if (parsed.Has(name) && !def->repeatable) {
       error = "option '--" + name + "' given twice";
       return std::nullopt;
     }
     parsed.values[name] = value;
+    if (def->repeatable) parsed.lists[name].push_back(value);
   }
   return parsed;
 }

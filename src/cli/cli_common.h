@@ -25,17 +25,21 @@ struct OptionDef {
   std::string_view name;  // without the leading "--"
   char shortName = 0;
   bool takesValue = true;
+  bool repeatable = false;  // may be given several times (every value kept)
 };
 
 struct ParsedArgs {
   bool help = false;                          // --help or -h was given
   std::vector<std::string> positional;        // in order
   std::map<std::string, std::string> values;  // option name -> last value given
+  // Every value of a repeatable option, in order.
+  std::map<std::string, std::vector<std::string>> lists;
   bool Has(const std::string& name) const { return values.count(name) != 0; }
 };
 
 // Parses args against options; "--" ends the options. On an unknown option, a
-// missing value or a repeated option returns nullopt and sets error.
+// missing value or a repeated option that is not repeatable returns nullopt
+// and sets error.
 std::optional<ParsedArgs> ParseOptions(const Args& args, std::initializer_list<OptionDef> options,
                                        std::string& error);
 

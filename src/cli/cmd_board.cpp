@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <optional>
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include "cli/cli_common.h"
 #include "comm/boardprotocol.h"
 #include "comm/boardupload.h"
+#include "comm/modem.h"
 #include "core/dates.h"
 #include "core/paths.h"
 #include "core/streamrecord.h"
@@ -28,6 +30,8 @@ constexpr const char* kCommand = "board";
 void PrintHelp() {
   std::printf(
       "Usage: lentar-cli board [--port PORT] [--address N] [--timeout MS] [--ini FILE]\n"
+      "                        [--modem --dial NUMBER [--pulse] [--init LINE]...\n"
+      "                         [--modem-password TEXT] [--dial-timeout S]]\n"
       "                        COMMAND ...\n"
       "\n"
       "Commands:\n"
@@ -38,24 +42,50 @@ void PrintHelp() {
       "                                 change settings (in this order, each only\n"
       "                                 after the previous one was acknowledged)\n"
       "  clear --buffer 1|2             clear a buffer\n"
+      "  restart --buffer 1|2           start playing a buffer from its beginning\n"
+      "  font N                         set the default font, 0..255\n"
+      "  auto-bright [--on|--off] [--dark-brightness 0..255]\n"
+      "              [--dark-level 0..65535] [--bright-level 0..65535]\n"
+      "                                 show the automatic brightness, switch it on\n"
+      "                                 or off and set its darkness brightness and\n"
+      "                                 light-sensor levels (the rest is kept)\n"
+      "  password [--old TEXT] --new TEXT\n"
+      "                                 change the board's password (--old: the\n"
+      "                                 current one, empty when none is set)\n"
       "  upload SET|IMAGE.bin [--buffer 1|2] [--streamed [--resume]] [--restart]\n"
       "         [--password TEXT]       send a set (compiled first) or a .bin image\n"
       "                                 as it is\n"
       "\n"
-      "  --port PORT      the board's port (default: the board port of the settings):\n"
-      "                   a device such as /dev/ttyUSB0, COMn (/dev/ttyS(n-1)),\n"
-      "                   socket://HOST:PORT (raw TCP) or rfc2217://HOST:PORT\n"
-      "                   (a serial server speaking RFC 2217)\n"
+      "  --port PORT      the board's port (default: the board port of the settings,\n"
+      "                   with --modem the modem port): a device such as\n"
+      "                   /dev/ttyUSB0, COMn (/dev/ttyS(n-1)), socket://HOST:PORT\n"
+      "                   (raw TCP) or rfc2217://HOST:PORT (a serial server\n"
+      "                   speaking RFC 2217)\n"
       "  --address N      board address 0..127, -1 for none (default: DevAddr)\n"
       "  --buffer N       buffer 1 or 2 (default 1)\n"
       "  --streamed       stream the blocks and repair them from the board's block\n"
       "                   map, as over a modem; --resume completes an interrupted one\n"
       "  --restart        start the buffer after the upload\n"
       "  --password TEXT  password to enter when the board asks for one\n"
-      "  --timeout MS     reply deadline in ms, 100..60000 (default 2000)\n"
+      "  --timeout MS     reply deadline in ms, 100..60000 (default 2000; 10000\n"
+      "                   during a modem call)\n"
       "%s"
       "\n"
-      "Exit status: 0 done, 1 refused (port, board or input), 2 usage error.\n",
+      "Through a dial-up modem:\n"
+      "  --modem          reset and initialise the modem, dial, wait for the call\n"
+      "                   (DSR), run COMMAND over it and hang up (DTR dropped) at\n"
+      "                   the end, also after a failure. Uploads are streamed and\n"
+      "                   --resume completes an interrupted one\n"
+      "  --dial NUMBER    the number to dial\n"
+      "  --pulse          pulse dialling (default: tone, unless ToneDial is 0)\n"
+      "  --init LINE      a modem initialisation line; repeat for several\n"
+      "                   (default: the ModemInit lines)\n"
+      "  --modem-password TEXT  the board's modem password, sent when the board\n"
+      "                   asks for it (default: DefModemPass)\n"
+      "  --dial-timeout S the longest wait for the call in seconds, 0 for no limit\n"
+      "                   (default 60)\n"
+      "\n"
+      "Exit status: 0 done, 1 refused (port, modem, board or input), 2 usage error.\n",
       kCompileOptionsHelp);
 }
 
@@ -64,6 +94,7 @@ struct Session {
   std::string device;
   int address = -1;
   std::string settingsPath;  // the settings file in use (core path)
+  bool modem = false;        // the board is reached through a modem call
 };
 
 // Why the last command got no usable answer, in the operator's words.
@@ -212,7 +243,8 @@ int RunUpload(Session& s, const ParsedArgs& parsed, const TSettings& settings) {
   if (!BufferOption(parsed, false, buffer, status)) return status;
   const bool streamed = parsed.Has("streamed");
   const bool resume = parsed.Has("resume");
-  if (resume && !streamed) return UsageError(kCommand, "--resume goes with --streamed");
+  if (resume && !streamed && !s.modem)
+    return UsageError(kCommand, "--resume goes with --streamed");
   const std::string& source = parsed.positional[1];
 
   std::vector<uint8_t> image;
@@ -234,6 +266,7 @@ int RunUpload(Session& s, const ParsedArgs& parsed, const TSettings& settings) {
 
   UploadOptions options;
   options.buffer = buffer;
+  options.modem = s.modem;
   options.streamed = streamed;
   options.full = !resume;
   options.restart = parsed.Has("restart");
@@ -297,6 +330,93 @@ int RunUpload(Session& s, const ParsedArgs& parsed, const TSettings& settings) {
   return kExitOk;
 }
 
+void PrintAutoBright(const AutoBrightBlock& block) {
+  std::printf("Automatic brightness: %s\n", OnOff(block.Enabled()).c_str());
+  std::printf("Brightness: %d\n", block.Brightness());
+  std::printf("Dark brightness: %d\n", block.DarkBrightness());
+  std::printf("Dark level: %d\n", block.DarkSensor());
+  std::printf("Bright level: %d\n", block.BrightSensor());
+  std::printf("Sensor: %d\n", block.CurrentSensor());
+  std::printf("Timer: %d\n", block.Timer());
+}
+
+// The automatic brightness: shown, switched on or off, its darkness
+// brightness and the two light-sensor levels set. Whatever is not given keeps
+// the board's value: the block is read first and written back with the
+// changes, as the board window does.
+int RunAutoBright(Session& s, const ParsedArgs& parsed) {
+  int status = kExitOk;
+  long long darkBrightness = -1, darkLevel = -1, brightLevel = -1;
+  if (!NumberOption(parsed, "dark-brightness", 0, 255, darkBrightness, status)) return status;
+  if (!NumberOption(parsed, "dark-level", 0, 65535, darkLevel, status)) return status;
+  if (!NumberOption(parsed, "bright-level", 0, 65535, brightLevel, status)) return status;
+  AutoBrightBlock block;
+  if (!CmdReadAutoBright(s.port, block)) return NoAnswer(s);
+  const bool change = parsed.Has("on") || parsed.Has("off") || darkBrightness >= 0 ||
+                      darkLevel >= 0 || brightLevel >= 0;
+  if (change) {
+    std::array<uint8_t, 6> settable = block.Settable();
+    if (parsed.Has("on") || parsed.Has("off")) settable[0] = parsed.Has("on") ? 1 : 0;
+    if (darkBrightness >= 0) settable[1] = static_cast<uint8_t>(darkBrightness);
+    const auto put16 = [&settable](size_t at, long long v) {
+      settable[at] = static_cast<uint8_t>(v & 0xFF);
+      settable[at + 1] = static_cast<uint8_t>(v >> 8);
+    };
+    if (darkLevel >= 0) put16(2, darkLevel);
+    if (brightLevel >= 0) put16(4, brightLevel);
+    if (!CmdWriteAutoBright(s.port, settable)) return NoAnswer(s);
+    if (!CmdReadAutoBright(s.port, block)) return NoAnswer(s);
+  }
+  PrintAutoBright(block);
+  return kExitOk;
+}
+
+// The board's default font.
+int RunFont(Session& s, const ParsedArgs& parsed) {
+  const auto font = ParseNumber(parsed.positional[1], 0, 255);
+  if (!font) return UsageError(kCommand, "the font must be a whole number in 0..255");
+  if (!CmdSetDefaultFont(s.port, static_cast<int>(*font))) return NoAnswer(s);
+  StatusBlock status;
+  if (!CmdReadStatus(s.port, status)) return NoAnswer(s);
+  std::printf("Fonts: %d, default %d, current %d\n", status.FontCount(), status.DefaultFont(),
+              status.CurrentFont());
+  return kExitOk;
+}
+
+// The board's password: the old one is entered first (a board without a
+// password takes the empty one), then the new one set.
+int RunPassword(Session& s, const ParsedArgs& parsed) {
+  const std::string oldPassword =
+      parsed.Has("old") ? CommandLineText(parsed.values.at("old")) : std::string();
+  const std::string newPassword = CommandLineText(parsed.values.at("new"));
+  const PasswordReply entered = CmdEnterPassword(s.port, oldPassword);
+  if (!entered.replied) return NoAnswer(s);
+  if (!entered.accepted) {
+    PrintCp1251(stderr, Utf8ToCp1251(u8"Введен неверный пароль"));
+    std::fputc('\n', stderr);
+    return kExitRefused;
+  }
+  const PasswordReply set = CmdSetPassword(s.port, newPassword);
+  if (!set.replied || !set.accepted) {
+    PrintCp1251(stderr, Utf8ToCp1251(u8"Ошибка установки пароля"));
+    std::fputc('\n', stderr);
+    return kExitRefused;
+  }
+  StatusBlock status;
+  if (!CmdReadStatus(s.port, status)) return NoAnswer(s);
+  std::printf("Password: %s\n", status.PasswordSet() ? "set" : "none");
+  return kExitOk;
+}
+
+// Starts playing a buffer from its beginning.
+int RunRestart(Session& s, const ParsedArgs& parsed) {
+  int status = kExitOk, buffer = 0;
+  if (!BufferOption(parsed, true, buffer, status)) return status;
+  if (!CmdStartBuffer(s.port, buffer)) return NoAnswer(s);
+  std::printf("Buffer %d started\n", buffer + 1);
+  return kExitOk;
+}
+
 // Usage errors are found before the port is touched.
 int CheckCommandOptions(const std::string& command, const ParsedArgs& parsed) {
   int status = kExitOk, buffer = 0;
@@ -314,12 +434,41 @@ int CheckCommandOptions(const std::string& command, const ParsedArgs& parsed) {
     if (parsed.positional.size() != 2)
       return UsageError(kCommand, "upload needs exactly one set or .bin image");
     if (!BufferOption(parsed, false, buffer, status)) return status;
-    if (parsed.Has("resume") && !parsed.Has("streamed"))
+    if (parsed.Has("resume") && !parsed.Has("streamed") && !parsed.Has("modem"))
       return UsageError(kCommand, "--resume goes with --streamed");
     CompileOptions options;
     TSettings defaults;
     DefaultSettings(defaults);
     if (!ResolveCompileOptions(kCommand, parsed, defaults, options, status)) return status;
+  } else if (command == "auto-bright") {
+    if (parsed.Has("on") && parsed.Has("off"))
+      return UsageError(kCommand, "--on and --off exclude each other");
+    if (!NumberOption(parsed, "dark-brightness", 0, 255, unused, status)) return status;
+    if (!NumberOption(parsed, "dark-level", 0, 65535, unused, status)) return status;
+    if (!NumberOption(parsed, "bright-level", 0, 65535, unused, status)) return status;
+  } else if (command == "font") {
+    if (parsed.positional.size() != 2) return UsageError(kCommand, "font needs its number N");
+    if (!ParseNumber(parsed.positional[1], 0, 255))
+      return UsageError(kCommand, "the font must be a whole number in 0..255, not '" +
+                                      parsed.positional[1] + "'");
+  } else if (command == "password") {
+    if (!parsed.Has("new")) return UsageError(kCommand, "password needs --new TEXT");
+    // A board password has at most 8 characters.
+    for (const char* name : {"old", "new"})
+      if (parsed.Has(name) && CommandLineText(parsed.values.at(name)).size() > 8)
+        return UsageError(kCommand, std::string("--") + name + " is longer than 8 characters");
+  } else if (command == "restart") {
+    if (!BufferOption(parsed, true, buffer, status)) return status;
+  }
+  // The modem's options mean nothing without --modem.
+  if (!parsed.Has("modem")) {
+    for (const char* name : {"dial", "pulse", "init", "modem-password", "dial-timeout"})
+      if (parsed.Has(name))
+        return UsageError(kCommand, std::string("--") + name + " goes with --modem");
+  } else {
+    if (!parsed.Has("dial")) return UsageError(kCommand, "--modem needs --dial NUMBER");
+    if (parsed.values.at("dial").empty()) return UsageError(kCommand, "--dial needs a number");
+    if (!NumberOption(parsed, "dial-timeout", 0, 86400, unused, status)) return status;
   }
   return kExitOk;
 }
@@ -332,7 +481,10 @@ int RunBoard(const Args& args) {
       args,
       {{"port"}, {"address"}, {"ini"}, {"buffer"}, {"streamed", 0, false}, {"resume", 0, false},
        {"restart", 0, false}, {"speed"}, {"brightness"}, {"flip"}, {"password"},
-       {"font-height"}, {"channels"}, {"max-size"}, {"timeout"}},
+       {"font-height"}, {"channels"}, {"max-size"}, {"timeout"}, {"modem", 0, false},
+       {"dial"}, {"pulse", 0, false}, {"init", 0, true, true}, {"modem-password"},
+       {"dial-timeout"}, {"on", 0, false}, {"off", 0, false}, {"dark-brightness"},
+       {"dark-level"}, {"bright-level"}, {"old"}, {"new"}},
       error);
   if (!parsed) return UsageError(kCommand, error);
   if (parsed->help) {
@@ -341,12 +493,15 @@ int RunBoard(const Args& args) {
   }
   if (parsed->positional.empty()) return UsageError(kCommand, "a command is needed");
   const std::string& command = parsed->positional[0];
-  static const char* const kCommands[] = {"status", "clock", "set-clock", "set", "clear", "upload"};
+  static const char* const kCommands[] = {"status", "clock",       "set-clock", "set",
+                                          "clear",  "upload",      "auto-bright", "font",
+                                          "password", "restart"};
   if (std::find_if(std::begin(kCommands), std::end(kCommands),
                    [&](const char* c) { return command == c; }) == std::end(kCommands))
     return UsageError(kCommand, "unknown board command '" + command + "'");
-  if (command != "upload" && parsed->positional.size() > 1)
-    return UsageError(kCommand, "unexpected '" + parsed->positional[1] + "'");
+  const size_t operands = command == "upload" || command == "font" ? 2 : 1;
+  if (parsed->positional.size() > operands)
+    return UsageError(kCommand, "unexpected '" + parsed->positional[operands] + "'");
 
   if (int usage = CheckCommandOptions(command, *parsed); usage != kExitOk) return usage;
 
@@ -354,14 +509,22 @@ int RunBoard(const Args& args) {
   if (!loaded.ok)
     std::fprintf(stderr, "lentar-cli board: warning: '%s' could not be read whole; "
                          "defaults used for the rest\n", loaded.path.c_str());
+  const TSettings& settings = loaded.settings;
+  const bool modem = parsed->Has("modem");
   int status = kExitOk;
-  long long address = loaded.settings.DevAddr;
+  long long address = settings.DevAddr;
   if (!NumberOption(*parsed, "address", -1, 127, address, status)) return status;
   long long timeout = 2000;
   if (!NumberOption(*parsed, "timeout", 100, 60000, timeout, status)) return status;
+  long long dialTimeout = 60;
+  if (!NumberOption(*parsed, "dial-timeout", 0, 86400, dialTimeout, status)) return status;
+  // Through a modem the port is the modem's.
   const std::string device =
-      parsed->Has("port") ? PortDevice(parsed->values.at("port")) : BoardPortDevice(loaded.settings);
-  if (device.empty()) return Refuse(kCommand, "no board port is set (--port PORT)");
+      parsed->Has("port") ? PortDevice(parsed->values.at("port"))
+                          : (modem ? ModemPortDevice(settings) : BoardPortDevice(settings));
+  if (device.empty())
+    return Refuse(kCommand, modem ? "no modem port is set (--port PORT)"
+                                  : "no board port is set (--port PORT)");
 
   // The port's line runs a Qt event loop in its own thread.
   int qtArgc = 1;
@@ -382,15 +545,63 @@ int RunBoard(const Args& args) {
   ReplyTimeout = static_cast<int>(timeout);
   RetryCount = 2;
   AddressByte = AddressByteFor(static_cast<int>(address));
-  port.SetBaudIndex(loaded.settings.BaseSpeed + 3);
 
-  Session session{port, device, static_cast<int>(address), CorePath(loaded.path)};
+  if (modem) {
+    // Dial as the dial dialog does; unlike the dialog, a script waits only
+    // so long for the call.
+    port.SetInterByteTimeout(700);
+    DialRequest request;
+    request.portConfigHex = settings.ModemConfig;
+    if (parsed->lists.count("init")) {
+      request.initLines.clear();
+      for (const std::string& line : parsed->lists.at("init"))
+        request.initLines += CommandLineText(line) + "\n";
+    } else {
+      request.initLines = settings.ModemInit;
+    }
+    request.tone = !parsed->Has("pulse") && settings.ToneDial != 0;
+    request.number = CommandLineText(parsed->values.at("dial"));
+    const DialStart call =
+        DialAndWait(port, request, static_cast<int>(dialTimeout) * 1000);
+    if (!call.dialling) {
+      if (call.status.empty()) {
+        Refuse(kCommand, "the call did not come up within " + std::to_string(dialTimeout) + " s");
+      } else {
+        std::fputs("lentar-cli board: ", stderr);
+        PrintCp1251(stderr, call.status);
+        std::fputc('\n', stderr);
+      }
+      CloseBoardPort();
+      return kExitRefused;
+    }
+    // The call's own deadlines (10 s, 5 tries) unless --timeout says otherwise.
+    if (parsed->Has("timeout")) ReplyTimeout = static_cast<int>(timeout);
+    const std::string modemPassword = parsed->Has("modem-password")
+                                          ? CommandLineText(parsed->values.at("modem-password"))
+                                          : settings.DefModemPass;
+    if (!CheckModemAccess(port, [&]() -> std::optional<std::string> { return modemPassword; })) {
+      Refuse(kCommand, "the board did not grant access through the modem (--modem-password TEXT)");
+      HangUp(port);
+      CloseBoardPort();
+      return kExitRefused;
+    }
+  } else {
+    port.SetBaudIndex(settings.BaseSpeed + 3);
+  }
+
+  Session session{port, device, static_cast<int>(address), CorePath(loaded.path), modem};
   if (command == "status") status = RunStatus(session);
   else if (command == "clock") status = RunClock(session);
   else if (command == "set-clock") status = RunSetClock(session);
   else if (command == "set") status = RunSet(session, *parsed);
   else if (command == "clear") status = RunClear(session, *parsed);
-  else status = RunUpload(session, *parsed, loaded.settings);
+  else if (command == "auto-bright") status = RunAutoBright(session, *parsed);
+  else if (command == "font") status = RunFont(session, *parsed);
+  else if (command == "password") status = RunPassword(session, *parsed);
+  else if (command == "restart") status = RunRestart(session, *parsed);
+  else status = RunUpload(session, *parsed, settings);
+  // A call ends with DTR dropped, whatever the command's outcome.
+  if (modem) HangUp(port);
   CloseBoardPort();
   return status;
 }

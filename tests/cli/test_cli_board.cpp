@@ -152,6 +152,38 @@ TEST_F(CliBoard, ResumeCompletesOnlyTheImageThatWasStreamed) {
       << "a completed upload leaves nothing to resume";
 }
 
+TEST_F(CliBoard, AutomaticBrightnessFontPasswordAndRestart) {
+  StartSim();
+  // What is not given keeps the board's value.
+  ASSERT_EQ(Board("auto-bright --on --dark-brightness 3 --dark-level 300 --bright-level 60000"), 0)
+      << err_;
+  EXPECT_NE(out_.find("Automatic brightness: on\n"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("Dark brightness: 3\nDark level: 300\nBright level: 60000\n"),
+            std::string::npos) << out_;
+  ASSERT_EQ(Board("auto-bright --off"), 0) << err_;
+  EXPECT_NE(out_.find("Automatic brightness: off\n"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("Dark level: 300\nBright level: 60000\n"), std::string::npos) << out_;
+  ASSERT_EQ(Board("auto-bright --dark-level 7"), 0) << err_;
+  EXPECT_NE(out_.find("Dark brightness: 3\nDark level: 7\nBright level: 60000\n"),
+            std::string::npos) << out_;
+
+  ASSERT_EQ(Board("font 2"), 0) << err_;
+  EXPECT_NE(out_.find("default 2"), std::string::npos) << out_;
+
+  ASSERT_EQ(Board("password --new abc"), 0) << err_;
+  EXPECT_EQ(out_, "Password: set\n");
+  EXPECT_EQ(Board("password --old wrong --new x"), 1);
+  EXPECT_NE(err_.find("Введен неверный пароль"), std::string::npos) << err_;
+  Write("x.bin", std::string(50, 'x'));
+  ASSERT_EQ(Board("upload x.bin --password abc --buffer 2"), 0) << err_;
+  ASSERT_EQ(Board("password --old abc --new ''"), 0) << err_;
+  EXPECT_EQ(out_, "Password: none\n");
+
+  ASSERT_EQ(Board("restart --buffer 2"), 0) << err_;
+  ASSERT_EQ(Board("status"), 0) << err_;
+  EXPECT_NE(out_.find("Current buffer: 2\nPosition: 0 (0%)"), std::string::npos) << out_;
+}
+
 TEST_F(CliBoard, ADamagedReplyIsToldFromNoReply) {
   StartSim({"--corrupt", "1"});
   EXPECT_EQ(Board("--timeout 200 status"), 1);
@@ -176,7 +208,13 @@ TEST_F(CliBoard, RefusalsAndTheirTexts) {
     const char* args;
   } usages[] = {{"reboot"}, {"clear"}, {"clear --buffer 3"}, {"set"}, {"set --speed 6"},
                 {"set --flip maybe"}, {"upload"}, {"upload a.bin --resume"}, {"status extra"},
-                {"--timeout 50 status"}};
+                {"--timeout 50 status"}, {"font"}, {"font 256"}, {"font x"}, {"font 1 2"},
+                {"auto-bright --on --off"}, {"auto-bright --dark-level 65536"},
+                {"auto-bright --dark-brightness -1"}, {"password"}, {"password --old a"},
+                {"password --new 123456789"}, {"restart"}, {"restart --buffer 0"},
+                {"--dial 1 status"}, {"--pulse status"}, {"--init ATZ status"},
+                {"--modem status"}, {"--modem --dial 1 --dial-timeout -1 status"},
+                {"--init A --init B status"}};
   for (const auto& u : usages) EXPECT_EQ(Board(u.args), 2) << u.args << ": " << err_;
 }
 

@@ -144,6 +144,27 @@ TEST(SimModem, CallCarriesBytesUntilDtrDrops) {
   EXPECT_EQ(m.Type("AT\r"), "AT\r\r\nOK\r\n");
 }
 
+TEST(SimModem, ALostCallPassesOnlyTheBytesBeforeTheLoss) {
+  ModemOptions options;
+  options.connectDelayMs = 0;
+  options.dropCallAfter = 5;
+  Modem m(options);
+  m.Type("ATD1\r");
+  m.Wait(0);
+  ASSERT_TRUE(m.modem_.Dsr());
+  EXPECT_EQ(m.Type("abc"), "");
+  EXPECT_EQ(m.Type("defg"), "\r\nNO CARRIER\r\n");
+  EXPECT_EQ(m.board_, "abcde");
+  EXPECT_FALSE(m.modem_.Dsr());
+  EXPECT_EQ(m.hangUps_, 1);
+  // The next call counts afresh.
+  m.Type("ATD1\r");
+  m.Wait(0);
+  ASSERT_TRUE(m.modem_.Dsr());
+  EXPECT_EQ(m.Type("vwxy"), "");
+  EXPECT_EQ(m.board_, "abcdevwxy");
+}
+
 TEST(SimModem, AKeyDuringTheDialAbandonsIt) {
   ModemOptions options;
   options.connectDelayMs = 500;

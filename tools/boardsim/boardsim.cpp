@@ -95,7 +95,8 @@ void Usage(std::FILE* out) {
       "                       [--delay-ms N] [--seed N] [--ignore CODE[@N]] [--save-dir DIR]\n"
       "                       [-v]\n"
       "                       [--modem [--dial-result RESULT] [--init-error]\n"
-      "                        [--connect-delay-ms N] [--modem-password TEXT]]\n"
+      "                        [--connect-delay-ms N] [--modem-password TEXT]\n"
+      "                        [--drop-call-after N]]\n"
       "       lentar-boardsim --loader [--memory-type 0|1|2|3] [--memory-file FILE] [--read-only]\n"
       "                       [--link PATH | --listen HOST:PORT [--rfc2217]] [--pace]\n"
       "                       [--drop P] [--corrupt P] [--delay-ms N] [--seed N]\n"
@@ -137,7 +138,8 @@ void Usage(std::FILE* out) {
       "                   memory when there is no such file) and is written back to\n"
       "                   it on exit, so the loader keeps its blocks between runs\n"
       "  --read-only      the loader refuses every memory write\n"
-      "  -v               log every command received to standard error\n"
+      "  -v               log every command (and modem command line) received to\n"
+      "                   standard error\n"
       "\n"
       "Modem (a Hayes modem in front of the board):\n"
       "  --modem          AT commands with echo, ATD dials; the call connects with\n"
@@ -147,6 +149,8 @@ void Usage(std::FILE* out) {
       "  --connect-delay-ms N  time from ATD to the result (default 2000)\n"
       "  --modem-password TEXT  password a modem call must give (default: the board\n"
       "                   password)\n"
+      "  --drop-call-after N  lose the call (DSR falls, NO CARRIER) once N bytes of\n"
+      "                   it have reached the board\n"
       "  DSR and DTR travel only over --listen with --rfc2217. A pseudo-terminal has\n"
       "  no modem lines: there the AT dialogue and the call work, but the program\n"
       "  cannot see DSR and cannot hang up by dropping DTR.\n",
@@ -254,6 +258,10 @@ bool ParseArgs(int argc, char** argv, Options& o) {
       if (!ParseLong(v, 0, 600000, n)) return BadValue(a, v);
       o.modemOptions.connectDelayMs = static_cast<int>(n);
       modemOption = true;
+    } else if (a == "--drop-call-after") {
+      if (!ParseLong(v, 0, 100000000, n)) return BadValue(a, v);
+      o.modemOptions.dropCallAfter = n;
+      modemOption = true;
     } else if (a == "--drop") {
       if (!ParseFraction(v, o.drop)) return BadValue(a, v);
     } else if (a == "--corrupt") {
@@ -345,6 +353,10 @@ class Simulator {
             if (link_) link_->Write(bytes, n);
           },
           [this](const uint8_t* bytes, size_t n) { FeedBoard(bytes, n, NowNs()); });
+      if (o_.verbose)
+        modem_->SetCommandHook([](const std::string& line) {
+          std::fprintf(stderr, "boardsim: modem command %s\n", line.c_str());
+        });
       modem_->SetHangUpHook([this] {
         board_.EndModemCall();
         if (o_.verbose) std::fputs("boardsim: modem hung up\n", stderr);

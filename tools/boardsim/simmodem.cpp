@@ -36,14 +36,14 @@ void SimModem::Result(const char* text) {
 
 void SimModem::FromComputer(const uint8_t* bytes, size_t count, int64_t nowMs) {
   if (state_ == State::Connected) {
-    if (toBoard_ && count > 0) toBoard_(bytes, count);
+    PassToBoard(bytes, count);
     return;
   }
   for (size_t i = 0; i < count; ++i) {
     const char c = static_cast<char>(bytes[i]);
     if (state_ == State::Connected) {
       // The rest of a chunk that arrived together with the dial's end.
-      if (toBoard_) toBoard_(bytes + i, count - i);
+      PassToBoard(bytes + i, count - i);
       return;
     }
     if (state_ == State::Dialling) {
@@ -73,7 +73,22 @@ void SimModem::FromComputer(const uint8_t* bytes, size_t count, int64_t nowMs) {
   }
 }
 
+void SimModem::PassToBoard(const uint8_t* bytes, size_t count) {
+  if (options_.dropCallAfter >= 0 &&
+      callBytes_ + static_cast<long long>(count) > options_.dropCallAfter) {
+    // The carrier is lost part way through these bytes.
+    const size_t passed = static_cast<size_t>(options_.dropCallAfter - callBytes_);
+    if (toBoard_ && passed > 0) toBoard_(bytes, passed);
+    callBytes_ += static_cast<long long>(passed);
+    HangUp(true);
+    return;
+  }
+  callBytes_ += static_cast<long long>(count);
+  if (toBoard_ && count > 0) toBoard_(bytes, count);
+}
+
 void SimModem::CommandLine(const std::string& raw, int64_t nowMs) {
+  if (onCommand_) onCommand_(raw);
   size_t start = raw.find_first_not_of(' ');
   if (start == std::string::npos || raw.size() - start < 2 || Upper(raw[start]) != 'A' ||
       Upper(raw[start + 1]) != 'T')
@@ -180,6 +195,7 @@ void SimModem::Poll(int64_t nowMs) {
   dialDoneAt_ = -1;
   if (options_.dialResult == DialResult::Connect) {
     state_ = State::Connected;
+    callBytes_ = 0;
     Result(ResultText(DialResult::Connect));
   } else {
     state_ = State::Command;

@@ -29,6 +29,9 @@ struct ModemOptions {
   // refuses its initialisation strings).
   bool initError = false;
   int connectDelayMs = 2000;
+  // The call is lost (carrier gone: DSR falls, "NO CARRIER") once this many
+  // bytes of the call have reached the board; -1 never.
+  long long dropCallAfter = -1;
 };
 
 class SimModem {
@@ -55,6 +58,10 @@ class SimModem {
   bool Dsr() const { return state_ == State::Connected; }
   // Called when a call ends (the board forgets what the call was granted).
   void SetHangUpHook(std::function<void()> hook) { onHangUp_ = std::move(hook); }
+  // Called with every command line the modem received (for the log).
+  void SetCommandHook(std::function<void(const std::string&)> hook) {
+    onCommand_ = std::move(hook);
+  }
   // The number of the last ATD.
   const std::string& LastNumber() const { return lastNumber_; }
 
@@ -64,17 +71,20 @@ class SimModem {
   void Result(const char* text);
   void CommandLine(const std::string& line, int64_t nowMs);
   void HangUp(bool report);
+  void PassToBoard(const uint8_t* bytes, size_t count);
 
   ModemOptions options_;
   Output toComputer_;
   Output toBoard_;
   std::function<void()> onHangUp_;
+  std::function<void(const std::string&)> onCommand_;
   State state_ = State::Command;
   bool echo_ = true;
   bool dtr_ = true;
   std::string line_;
   bool lineOverflow_ = false;
   int64_t dialDoneAt_ = -1;
+  long long callBytes_ = 0;  // bytes passed to the board during this call
   std::string lastNumber_;
 };
 
