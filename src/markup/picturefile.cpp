@@ -17,6 +17,7 @@
 #include "core/paths.h"
 #include "core/textutil.h"
 #include "markup/emulation.h"
+#include "markup/jpegeighth.h"
 
 namespace lentar {
 
@@ -488,6 +489,13 @@ bool ReadJpegSize(std::string_view bytes, int& width, int& height) {
 bool DecodeJpeg(std::string_view bytes, int minHeight, int firstRow, int rowCount, int maxColumns,
                 RgbImage& out) {
   RgbImage image;
+  // A photo shrunk by 1/8 is mostly decoded by the quick reader, which gives
+  // libjpeg's pixels; everything it does not take, damage included, goes to
+  // libjpeg.
+  if (DecodeJpegEighth(bytes, minHeight, firstRow, rowCount, maxColumns, image)) {
+    out = std::move(image);
+    return true;
+  }
   std::vector<uint8_t> line;
   if (bytes.size() < 4) return false;
   JpegReader reader;

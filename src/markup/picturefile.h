@@ -64,7 +64,9 @@ bool ReadJpegSize(std::string_view bytes, int& width, int& height);
 // largest of 1/8, 2/8 ... 8/8 that still leaves at least minHeight rows. Only
 // rows firstRow .. firstRow + rowCount - 1 (rowCount < 0: to the end) and the
 // first maxColumns columns (< 0: all) of the decoded picture are kept. Any
-// libjpeg warning (a truncated or corrupt stream) counts as a failure.
+// libjpeg warning (a truncated or corrupt stream) counts as a failure. At
+// scale 1/8 the quick reader of markup/jpegeighth.h decodes the files it
+// takes, with libjpeg's pixels; the others go to libjpeg.
 bool DecodeJpeg(std::string_view bytes, int minHeight, int firstRow, int rowCount,
                 int maxColumns, RgbImage& out);
 
