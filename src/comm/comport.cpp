@@ -61,18 +61,25 @@ TComPort::TComPort(bool dtrDefault, bool rtsDefault, LineFactory lineFactory)
     : dtrDefault_(dtrDefault),
       rtsDefault_(rtsDefault),
       lineFactory_(std::move(lineFactory)),
+      config_(PortConfig::Default(dtrDefault, rtsDefault)),
       dtr_(dtrDefault),
-      rts_(rtsDefault),
-      config_(PortConfig::Default(dtrDefault, rtsDefault)) {
+      rts_(rtsDefault) {
   line_ = lineFactory_ ? lineFactory_() : MakePortLine();
   if (line_) availablePorts_ = line_->ListPorts();
 }
 
-TComPort::~TComPort() {
+TComPort::~TComPort() { Release(); }
+
+void TComPort::Release() {
   if (line_) {
     if (line_->IsOpen()) line_->Purge();
     line_->Close();
   }
+  {
+    std::lock_guard guard(frameLock_);
+    receiving_ = false;
+  }
+  frameArrived_.notify_all();
   line_.reset();
 }
 
@@ -87,7 +94,7 @@ void TComPort::Open(const std::string& name) {
     exchange_.framesAccounted = framesArrived_;
   }
   frameArrived_.notify_all();
-  interByteTimeout_ = 500;
+  SetInterByteTimeout(500);
   portName_ = name;
   if (name.empty()) {
     lastErrorText_ = Utf8ToCp1251(u8"Порт закрыт");
@@ -96,8 +103,21 @@ void TComPort::Open(const std::string& name) {
   }
   if (!line_) line_ = lineFactory_ ? lineFactory_() : MakePortLine();
   config_ = PortConfig::Default(dtrDefault_, rtsDefault_);
-  dtr_ = dtrDefault_;
-  rts_ = rtsDefault_;
+  {
+    std::lock_guard guard(signalLock_);
+    dtr_ = dtrDefault_;
+    rts_ = rtsDefault_;
+    hangUpAsked_ = false;  // the new line starts with the lines as configured
+  }
+  {
+    std::lock_guard watch(watchLock_);
+    bool watched = false;
+    {
+      std::lock_guard guard(callLock_);
+      watched = lineState_ != nullptr;
+    }
+    line_->WatchLineState(watched);
+  }
   line_->SetHandlers([this](const uint8_t* bytes, size_t count) { OnData(bytes, count); },
                      [this] { OnTick(); });
   {
@@ -185,23 +205,23 @@ std::string TextOfPayload(const uint8_t* area, size_t n) {
 }  // namespace
 
 bool TComPort::GetTextFrame(std::string& text) {
-  std::array<uint8_t, 4096> area{};
+  std::array<uint8_t, kMaxFramePayload> area{};
   size_t n = 0;
-  const bool got = GetFrame(area.data(), area.size() - 1, n);
+  const bool got = GetFrame(area.data(), area.size(), n);
   text = got ? TextOfPayload(area.data(), n) : std::string();
   return got;
 }
 
 bool TComPort::WaitTextFrame(std::string& text, int deadlineMs) {
-  std::array<uint8_t, 4096> area{};
+  std::array<uint8_t, kMaxFramePayload> area{};
   size_t n = 0;
-  const bool got = WaitFrame(area.data(), area.size() - 1, deadlineMs, n);
+  const bool got = WaitFrame(area.data(), area.size(), deadlineMs, n);
   text = got ? TextOfPayload(area.data(), n) : std::string();
   return got;
 }
 
 bool TComPort::DiscardFrame() {
-  std::array<uint8_t, 256> area{};
+  std::array<uint8_t, kMaxFramePayload> area{};
   size_t n = 0;
   return GetFrame(area.data(), area.size(), n);
 }
@@ -219,7 +239,7 @@ uint64_t TComPort::FramesRejected() const {
 bool TComPort::Settle(int quietMs, int limitMs, uint64_t& arrived) {
   const int64_t start = NowMs();
   const int64_t limit = start + std::max(limitMs, 0);
-  std::array<uint8_t, 256> area{};
+  std::array<uint8_t, kMaxFramePayload> area{};
   std::unique_lock guard(frameLock_);
   for (;;) {
     size_t n = 0;
@@ -247,14 +267,51 @@ void TComPort::ApplyConfig() {
   if (IsOpen()) line_->Apply(config_);
 }
 
+int TComPort::InterByteTimeout() const {
+  std::lock_guard guard(frameLock_);
+  return interByteTimeout_;
+}
+
+void TComPort::SetInterByteTimeout(int ms) {
+  std::lock_guard guard(frameLock_);
+  interByteTimeout_ = ms;
+}
+
 void TComPort::SetDTR(bool on) {
-  dtr_ = on;
-  if (IsOpen()) line_->SetDTR(on);
+  {
+    std::lock_guard guard(signalLock_);
+    dtr_ = on;
+    if (IsOpen()) line_->SetDTR(on);
+  }
+  CompleteHangUp();
 }
 
 void TComPort::SetRTS(bool on) {
-  rts_ = on;
-  if (IsOpen()) line_->SetRTS(on);
+  {
+    std::lock_guard guard(signalLock_);
+    rts_ = on;
+    if (IsOpen()) line_->SetRTS(on);
+  }
+  CompleteHangUp();
+}
+
+// On the receive thread: the line-state handler asked to drop DTR.
+void TComPort::HangUpFromLineState() {
+  hangUpAsked_ = true;
+  CompleteHangUp();
+}
+
+// Makes an asked-for hang-up unless another thread holds signalLock_; that
+// one looks again after releasing it, so the hang-up is never lost and always
+// comes after the change that was under way.
+void TComPort::CompleteHangUp() {
+  while (hangUpAsked_) {
+    std::unique_lock guard(signalLock_, std::try_to_lock);
+    if (!guard.owns_lock()) return;
+    if (!hangUpAsked_.exchange(false)) return;
+    dtr_ = false;
+    if (IsOpen()) line_->SetDTR(false);
+  }
 }
 
 void TComPort::RestoreLines() {
@@ -342,8 +399,15 @@ bool TComPort::WriteText(const std::string& text, bool addCrLf) {
 }
 
 void TComPort::SetLineStateHandler(LineStateHandler handler) {
-  std::lock_guard guard(callLock_);
-  lineState_ = std::move(handler);
+  std::lock_guard watch(watchLock_);
+  const bool watched = handler != nullptr;
+  {
+    std::lock_guard guard(callLock_);
+    lineState_ = std::move(handler);
+  }
+  // Outside callLock_: the line carries this into its receive thread, whose
+  // tick may be waiting for callLock_.
+  if (line_) line_->WatchLineState(watched);
 }
 
 void TComPort::OnTick() {
@@ -360,7 +424,7 @@ void TComPort::OnTick() {
   if (!lineState_) return;
   bool hangUp = false;
   lineState_(DSRState(), hangUp);
-  if (hangUp) SetDTR(false);
+  if (hangUp) HangUpFromLineState();
 }
 
 void TComPort::SetConfig(const PortConfig& config) {
@@ -375,14 +439,27 @@ void TComPort::ConfigFromHex(std::string_view hex) {
   ApplyConfig();
 }
 
+namespace {
+// The process ports made so far, for ReleaseProcessPorts.
+std::atomic<TComPort*> g_boardPort{nullptr};
+std::atomic<TComPort*> g_loaderPort{nullptr};
+}  // namespace
+
 TComPort& BoardPort() {
   static TComPort port(true, true);
+  g_boardPort = &port;
   return port;
 }
 
 TComPort& LoaderPort() {
   static TComPort port(true, true);
+  g_loaderPort = &port;
   return port;
+}
+
+void ReleaseProcessPorts() {
+  for (TComPort* port : {g_boardPort.load(), g_loaderPort.load()})
+    if (port) port->Release();
 }
 
 }  // namespace lentar::comm

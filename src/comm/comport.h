@@ -11,6 +11,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -43,8 +44,8 @@ bool IsPermissionDeniedText(std::string_view reason);
 class TComPort {
  public:
   // Line-state handler: called on the receive thread after every receive
-  // pass and at least every few tens of milliseconds, with the DSR state;
-  // setting hangUp drops DTR.
+  // pass and, while one is installed, at least every few tens of
+  // milliseconds, with the DSR state; setting hangUp drops DTR.
   using LineStateHandler = std::function<void(bool dsr, bool& hangUp)>;
 
   // lineFactory makes the line each Open uses; the default opens the real
@@ -54,6 +55,10 @@ class TComPort {
   ~TComPort();
   TComPort(const TComPort&) = delete;
   TComPort& operator=(const TComPort&) = delete;
+
+  // Closes the port and ends its line's receive thread (the next Open starts
+  // a new one). A program calls it before its Qt application object goes.
+  void Release();
 
   // Closes any open port and opens the named device (a Windows-1251 path or
   // system name); an empty name only closes ("Порт закрыт").
@@ -120,8 +125,8 @@ class TComPort {
   void Purge();
 
   // Inter-byte gap in milliseconds: 500 after every Open.
-  int InterByteTimeout() const { return interByteTimeout_; }
-  void SetInterByteTimeout(int ms) { interByteTimeout_ = ms; }
+  int InterByteTimeout() const;
+  void SetInterByteTimeout(int ms);
 
   // Line mode: received bytes go to the line buffer instead of frame assembly.
   void SetLineMode(bool on);
@@ -150,10 +155,14 @@ class TComPort {
   void ConfigFromHex(std::string_view hex);
 
   static constexpr size_t kLineBufferSize = 8192;
+  static_assert((kLineBufferSize & (kLineBufferSize - 1)) == 0,
+                "the line buffer is a ring indexed by masking: its size is a power of two");
 
  private:
   void OnData(const uint8_t* bytes, size_t count);
   void OnTick();
+  void HangUpFromLineState();
+  void CompleteHangUp();
   void ApplyConfig();
 
   const bool dtrDefault_;
@@ -164,13 +173,22 @@ class TComPort {
   std::string portName_;
   bool openFailed_ = true;
   std::string lastErrorText_;
-  bool dtr_;
-  bool rts_;
   PortConfig config_;
-  int interByteTimeout_ = 500;
 
-  // Frame assembly and the frame slot.
+  // The modem lines as last set. The interface thread and the line-state
+  // handler (on the receive thread) both change DTR: signalLock_ orders their
+  // changes. The receive thread never waits for it, since a holder may be
+  // waiting for the receive thread to carry its change to the device; a
+  // hang-up it cannot make at once is left in hangUpAsked_ and made by the
+  // holder right after its own change.
+  std::mutex signalLock_;
+  std::atomic<bool> dtr_;
+  std::atomic<bool> rts_;
+  std::atomic<bool> hangUpAsked_{false};
+
+  // Frame assembly and the frame slot; frameLock_ also guards the gap.
   mutable std::mutex frameLock_;
+  int interByteTimeout_ = 500;
   std::condition_variable frameArrived_;
   FrameAssembler assembler_;
   bool receiving_ = false;
@@ -188,13 +206,29 @@ class TComPort {
 
   // The line-state handler; callLock_ is held while it runs so that a
   // replaced handler is never running after SetLineStateHandler returns.
+  // watchLock_ keeps the line's polling in step with the handler installed.
   std::recursive_mutex callLock_;
   LineStateHandler lineState_;
+  std::mutex watchLock_;
 };
 
 // The two ports of the program: the board (and modem) port and the loader
 // port, both with DTR and RTS raised by default.
 TComPort& BoardPort();
 TComPort& LoaderPort();
+// Releases the ports above that were made. A program that used them calls it
+// before its Qt application object goes, so that their receive threads end
+// while Qt still runs, not during the static destruction after main.
+void ReleaseProcessPorts();
+// Calls ReleaseProcessPorts when it goes out of scope: declared right after
+// the application object, it ends the threads before that goes, on every way
+// out of main.
+class ProcessPortsRelease {
+ public:
+  ProcessPortsRelease() = default;
+  ~ProcessPortsRelease() { ReleaseProcessPorts(); }
+  ProcessPortsRelease(const ProcessPortsRelease&) = delete;
+  ProcessPortsRelease& operator=(const ProcessPortsRelease&) = delete;
+};
 
 }  // namespace lentar::comm

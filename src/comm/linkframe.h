@@ -21,6 +21,8 @@ namespace lentar::comm {
 
 // Largest payload a frame can carry: the length byte counts up to 255.
 inline constexpr size_t kMaxFramePayload = 252;
+// Largest frame on the wire: the payload and the three header bytes.
+inline constexpr size_t kMaxFrameSize = kMaxFramePayload + 3;
 // Bytes the frame ring accepts before it starts dropping them.
 inline constexpr size_t kFrameRingSize = 65536;
 
@@ -142,7 +144,7 @@ class FrameAssembler {
   bool overflow_ = false;
   int64_t lastByteMs_ = 0;
   // The frame slot.
-  std::array<uint8_t, 256> payload_{};
+  std::array<uint8_t, kMaxFramePayload> payload_{};
   size_t payloadLength_ = 0;
   bool ready_ = false;
 };

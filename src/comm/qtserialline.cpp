@@ -1,17 +1,22 @@
 // The real line: a QSerialPort owned by its own thread. The thread runs an
 // event loop, so bytes are handed on the moment the system reports them and a
 // write from the waiting thread starts without delay; every call from another
-// thread is carried into the line's thread and waited for.
+// thread is carried into the line's thread and waited for. Nothing runs on a
+// timer unless the line state is watched.
 #include <QCoreApplication>
 #include <QSerialPort>
 #include <QSerialPortInfo>
 #include <QThread>
 #include <QTimer>
 
+#include <array>
+#include <atomic>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 
 #include "comm/comport.h"
+#include "comm/linkframe.h"
 #include "comm/serialline.h"
 #include "core/paths.h"
 #include "core/textutil.h"
@@ -20,8 +25,9 @@ namespace lentar::comm {
 
 namespace {
 
-// How often the line-state handler runs when no bytes arrive.
-constexpr int kTickMs = 20;
+// How often the line-state handler runs while the line state is watched and
+// no bytes arrive.
+constexpr int kWatchMs = 20;
 
 QSerialPort::Parity ToQt(Parity p) {
   switch (p) {
@@ -56,14 +62,11 @@ class QtSerialLine : public SerialLine {
  public:
   QtSerialLine() = default;
   ~QtSerialLine() override {
-    if (thread_.isRunning()) {
-      Close();
-      QMetaObject::invokeMethod(context_, [this] { delete context_; context_ = nullptr; },
-                                Qt::BlockingQueuedConnection);
-      thread_.quit();
-      thread_.wait();
-    }
-    delete context_;
+    if (!thread_.isRunning()) return;
+    Close();
+    thread_.quit();
+    thread_.wait();
+    context_.reset();  // its thread has ended: nothing of it runs any more
   }
 
   void SetHandlers(DataHandler onData, TickHandler onTick) override {
@@ -77,7 +80,7 @@ class QtSerialLine : public SerialLine {
       return false;
     }
     if (!thread_.isRunning()) {
-      context_ = new QObject;
+      context_ = std::make_unique<QObject>();
       context_->moveToThread(&thread_);
       thread_.setObjectName(QStringLiteral("serial line"));
       thread_.start(QThread::HighestPriority);
@@ -87,13 +90,12 @@ class QtSerialLine : public SerialLine {
         QString::fromUtf8(reinterpret_cast<const char*>(NativePath(device).u8string().c_str()));
     bool ok = false;
     Run([&] {
-      auto* port = new QSerialPort(name, context_);
+      auto port = std::make_unique<QSerialPort>(name);
       ApplyTo(*port, config);
       if (!port->open(QIODevice::ReadWrite)) {
         error = port->error() == QSerialPort::PermissionError
                     ? PermissionDeniedText(device)
                     : Utf8ToCp1251(port->errorString().toUtf8().toStdString());
-        delete port;
         return;
       }
       // The settings once more now that the device is open, and the modem
@@ -103,40 +105,41 @@ class QtSerialLine : public SerialLine {
       port->setDataTerminalReady(config.DtrOn());
       if (config.FlowControl() != FlowControl::Hardware) port->setRequestToSend(config.RtsOn());
       port->clearError();
-      port_ = port;
-      QObject::connect(port, &QSerialPort::readyRead, port, [this] { ReadPass(); });
+      QObject::connect(port.get(), &QSerialPort::readyRead, port.get(), [this] { ReadPass(); });
       // A device that goes away (a USB adapter pulled out, the far end of a
       // pseudo-terminal closed) makes every read fail at once, over and over:
-      // the line is closed instead of spinning on it.
-      QObject::connect(port, &QSerialPort::errorOccurred, port,
+      // the line is closed instead of spinning on it, and the port hears of
+      // it at once.
+      QObject::connect(port.get(), &QSerialPort::errorOccurred, port.get(),
                        [this](QSerialPort::SerialPortError e) {
                          if (!port_ || (e != QSerialPort::ResourceError &&
                                         e != QSerialPort::ReadError))
                            return;
                          port_->close();
-                         std::lock_guard guard(openLock_);
-                         open_ = false;
+                         {
+                           std::lock_guard guard(openLock_);
+                           open_ = false;
+                         }
+                         UpdateWatch();
+                         if (onTick_) onTick_();
                        });
-      tick_ = new QTimer(context_);
-      QObject::connect(tick_, &QTimer::timeout, tick_, [this] {
+      // DSR changes raise no event: while the line state is watched, a
+      // timer (owned by the port, so it goes with it) polls it.
+      watchTimer_ = new QTimer(port.get());
+      QObject::connect(watchTimer_, &QTimer::timeout, watchTimer_, [this] {
         if (onTick_) onTick_();
       });
-      tick_->start(kTickMs);
+      port_ = std::move(port);
+      UpdateWatch();
       ok = true;
     });
     return ok;
   }
 
   void Close() override {
-    if (!thread_.isRunning()) return;
     Run([&] {
-      delete tick_;
-      tick_ = nullptr;
-      if (port_) {
-        port_->close();
-        delete port_;
-        port_ = nullptr;
-      }
+      watchTimer_ = nullptr;
+      port_.reset();  // closes the device; its timer goes with it
     });
   }
 
@@ -201,6 +204,11 @@ class QtSerialLine : public SerialLine {
     });
   }
 
+  void WatchLineState(bool on) override {
+    watching_ = on;
+    Run([&] { UpdateWatch(); });
+  }
+
   std::vector<std::string> ListPorts() override {
     std::vector<std::string> names;
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
@@ -219,7 +227,8 @@ class QtSerialLine : public SerialLine {
   }
 
   // Runs f in the line's thread and waits for it; directly when already there
-  // (the line-state handler calls back into the line).
+  // (the line-state handler calls back into the line). Nothing to do before
+  // the first Open has started the thread.
   template <class F>
   void Run(F&& f) {
     if (!thread_.isRunning()) return;
@@ -231,27 +240,41 @@ class QtSerialLine : public SerialLine {
     if (QThread::currentThread() == &thread_) {
       body();
     } else {
-      QMetaObject::invokeMethod(context_, body, Qt::BlockingQueuedConnection);
+      QMetaObject::invokeMethod(context_.get(), body, Qt::BlockingQueuedConnection);
+    }
+  }
+
+  // In the line's thread: the poll runs while watched and the device is open.
+  void UpdateWatch() {
+    if (!watchTimer_) return;
+    if (watching_ && port_ && port_->isOpen()) {
+      if (!watchTimer_->isActive()) watchTimer_->start(kWatchMs);
+    } else {
+      watchTimer_->stop();
     }
   }
 
   void ReadPass() {
     if (!port_) return;
-    // Everything queued, in passes of a bounded size.
-    char chunk[9001];
+    // Everything queued, a frame's worth at a time.
+    std::array<char, kMaxFrameSize> chunk;
     for (;;) {
-      const qint64 n = port_->read(chunk, sizeof chunk);
+      const qint64 n = port_->read(chunk.data(), static_cast<qint64>(chunk.size()));
       if (n <= 0) break;
-      if (onData_) onData_(reinterpret_cast<const uint8_t*>(chunk), static_cast<size_t>(n));
+      if (onData_) onData_(reinterpret_cast<const uint8_t*>(chunk.data()), static_cast<size_t>(n));
     }
     port_->clearError();
     if (onTick_) onTick_();
   }
 
   QThread thread_;
-  QObject* context_ = nullptr;
-  QSerialPort* port_ = nullptr;  // lives in thread_
-  QTimer* tick_ = nullptr;
+  // The receiver of the calls carried into thread_; it lives there from the
+  // first Open on.
+  std::unique_ptr<QObject> context_;
+  // Made, used and destroyed in thread_ only.
+  std::unique_ptr<QSerialPort> port_;
+  QTimer* watchTimer_ = nullptr;  // a child of port_
+  std::atomic<bool> watching_{false};
   DataHandler onData_;
   TickHandler onTick_;
   mutable std::mutex openLock_;

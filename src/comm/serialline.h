@@ -5,10 +5,13 @@
 // (QtSerialLine); tests that need the modem signals a pseudo-terminal cannot
 // carry use the in-memory line (MemoryLine).
 //
-// Every call may come from any thread. Received bytes and the periodic
-// line-state ticks are delivered to the handlers installed with SetHandlers,
-// on the line's own receive thread (for the in-memory line: on the thread
-// that feeds it).
+// Every call may come from any thread. Received bytes and the line-state
+// ticks are delivered to the handlers installed with SetHandlers, on the
+// line's own receive thread (for the in-memory line: on the thread that feeds
+// it). A tick follows every receive pass and every change of the line's state
+// the line learns of (it closed under the caller, a modem signal reported);
+// modem signals that no event reports are polled only while
+// WatchLineState(true) asks for it.
 #pragma once
 
 #include <cstddef>
@@ -47,6 +50,10 @@ class SerialLine {
   virtual bool DSR() = 0;
   // Discards whatever waits in the input and output queues.
   virtual void Purge() = 0;
+  // While on, the tick handler also runs every few tens of milliseconds, so
+  // that a change of DSR is seen on a line that does not report it by itself.
+  // Lines that report every change of their modem signals need no polling.
+  virtual void WatchLineState(bool) {}
   // Device names the system reports, in its order.
   virtual std::vector<std::string> ListPorts() = 0;
 };

@@ -2,6 +2,9 @@
 // speaking telnet with Com Port Control. Like the serial line, the thread runs
 // an event loop, so received bytes are handed on as they arrive and every
 // call from another thread is carried into the line's thread and waited for.
+// The modem lines' changes come as RFC 2217 notifications with the data, so
+// the line-state handler runs after every receive pass and when the
+// connection drops, never on a timer.
 #include "comm/tcpline.h"
 
 #include <QAbstractSocket>
@@ -9,11 +12,11 @@
 #include <QDeadlineTimer>
 #include <QTcpSocket>
 #include <QThread>
-#include <QTimer>
 
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <memory>
 #include <mutex>
 
 #include "comm/telnetcodec.h"
@@ -23,8 +26,6 @@ namespace lentar::comm {
 
 namespace {
 
-// How often the line-state handler runs when no bytes arrive.
-constexpr int kTickMs = 20;
 // Received bytes are handed on in passes of at most this many.
 constexpr qint64 kPassBytes = 9001;
 
@@ -94,14 +95,11 @@ class TcpLine : public SerialLine {
  public:
   explicit TcpLine(NetworkPortName::Kind kind) : kind_(kind) {}
   ~TcpLine() override {
-    if (thread_.isRunning()) {
-      Close();
-      QMetaObject::invokeMethod(context_, [this] { delete context_; context_ = nullptr; },
-                                Qt::BlockingQueuedConnection);
-      thread_.quit();
-      thread_.wait();
-    }
-    delete context_;
+    if (!thread_.isRunning()) return;
+    Close();
+    thread_.quit();
+    thread_.wait();
+    context_.reset();  // its thread has ended: nothing of it runs any more
   }
 
   void SetHandlers(DataHandler onData, TickHandler onTick) override {
@@ -120,7 +118,7 @@ class TcpLine : public SerialLine {
       return false;
     }
     if (!thread_.isRunning()) {
-      context_ = new QObject;
+      context_ = std::make_unique<QObject>();
       context_->moveToThread(&thread_);
       thread_.setObjectName(QStringLiteral("network line"));
       thread_.start(QThread::HighestPriority);
@@ -129,7 +127,7 @@ class TcpLine : public SerialLine {
     const NetworkTimeouts timeouts = GetNetworkTimeouts();
     bool ok = false;
     Run([&] {
-      auto* socket = new QTcpSocket(context_);
+      auto* socket = new QTcpSocket(context_.get());
       socket->connectToHost(QString::fromStdString(name->host), name->port);
       if (!socket->waitForConnected(timeouts.connectMs)) {
         error = ConnectError(socket->error(), *name, socket->errorString());
@@ -157,11 +155,6 @@ class TcpLine : public SerialLine {
         codec_.reset();
         return;
       }
-      tick_ = new QTimer(context_);
-      QObject::connect(tick_, &QTimer::timeout, tick_, [this] {
-        if (onTick_) onTick_();
-      });
-      tick_->start(kTickMs);
       {
         std::lock_guard guard(stateLock_);
         open_ = true;
@@ -180,8 +173,6 @@ class TcpLine : public SerialLine {
         std::lock_guard guard(stateLock_);
         open_ = false;
       }
-      delete tick_;
-      tick_ = nullptr;
       if (socket_) {
         socket_->disconnect(socket_, nullptr, nullptr, nullptr);
         if (codec_) socket_->flush();
@@ -375,15 +366,16 @@ class TcpLine : public SerialLine {
     if (QThread::currentThread() == &thread_) {
       f();
     } else {
-      QMetaObject::invokeMethod(context_, [&] { f(); }, Qt::BlockingQueuedConnection);
+      QMetaObject::invokeMethod(context_.get(), [&] { f(); }, Qt::BlockingQueuedConnection);
     }
   }
 
   const NetworkPortName::Kind kind_;
   QThread thread_;
-  QObject* context_ = nullptr;
-  QTcpSocket* socket_ = nullptr;  // lives in thread_
-  QTimer* tick_ = nullptr;
+  // The receiver of the calls carried into thread_; it lives there from the
+  // first Open on.
+  std::unique_ptr<QObject> context_;
+  QTcpSocket* socket_ = nullptr;  // lives in thread_, a child of context_
   std::unique_ptr<telnet::Codec> codec_;  // rfc2217 only; used in thread_
   bool dropped_ = false;                  // used in thread_
   DataHandler onData_;
@@ -411,6 +403,7 @@ class PortLine : public SerialLine {
                                                  : NetworkPortName::Kind::Rfc2217);
       kind_ = kind;
       inner_->SetHandlers(onData_, onTick_);
+      inner_->WatchLineState(watching_);
     }
     if (kind == 0) {
       if (const auto system = SystemDeviceOfComName(device)) return inner_->Open(*system, config, error);
@@ -436,6 +429,10 @@ class PortLine : public SerialLine {
   void Purge() override {
     if (inner_) inner_->Purge();
   }
+  void WatchLineState(bool on) override {
+    watching_ = on;
+    if (inner_) inner_->WatchLineState(on);
+  }
   std::vector<std::string> ListPorts() override {
     if (inner_ && kind_ == 0) return inner_->ListPorts();
     return MakeQtSerialLine()->ListPorts();
@@ -444,6 +441,7 @@ class PortLine : public SerialLine {
  private:
   std::unique_ptr<SerialLine> inner_;
   int kind_ = -1;  // 0 serial device, 1 raw TCP, 2 RFC 2217
+  std::atomic<bool> watching_{false};
   DataHandler onData_;
   TickHandler onTick_;
 };

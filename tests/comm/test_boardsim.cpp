@@ -419,6 +419,23 @@ TEST_F(RawPeer, DataReplyOfTheWrongLengthFails) {
 
 namespace {
 
+// The port hears of the line's end as it happens: a reply being waited for
+// fails then, not at its deadline.
+TEST_F(RawPeer, AWaitEndsWhenTheFarEndGoesAway) {
+  std::thread farEnd([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ::close(master_);
+  });
+  const auto start = std::chrono::steady_clock::now();
+  uint8_t payload[kMaxFramePayload];
+  size_t n = 0;
+  EXPECT_FALSE(port_.WaitFrame(payload, sizeof payload, 60000, n));
+  farEnd.join();
+  master_ = -1;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  EXPECT_FALSE(port_.IsOpen());
+}
+
 TEST_F(RawPeer, PortClosesWhenTheFarEndGoesAway) {
   ::close(master_);
   master_ = -1;

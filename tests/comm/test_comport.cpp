@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <thread>
 
 #include "comm/comport.h"
 #include "core/settings.h"
@@ -195,6 +197,63 @@ TEST(ComPort, LineStateHandlerSeesDsrAndCanHangUp) {
   port.RestoreLines();
   EXPECT_TRUE(board.Peer().dtr);
   EXPECT_TRUE(board.Peer().rts);
+}
+
+// The line polls its modem signals only while a line-state handler wants
+// them, on whichever line the port has, a new one after a release included.
+TEST(ComPort, TheLineStateIsWatchedOnlyWhileAHandlerIsInstalled) {
+  class WatchedLine : public lentar::comm::MemoryLine {
+   public:
+    WatchedLine(std::shared_ptr<Peer> peer, bool& watched)
+        : MemoryLine(std::move(peer)), watched_(watched) {}
+    void WatchLineState(bool on) override { watched_ = on; }
+
+   private:
+    bool& watched_;
+  };
+  bool watched = false;
+  TComPort port(true, true, [&] {
+    return std::make_unique<WatchedLine>(std::make_shared<lentar::comm::MemoryLine::Peer>(),
+                                         watched);
+  });
+  port.Open("memory");
+  EXPECT_FALSE(watched);
+  port.SetLineStateHandler([](bool, bool&) {});
+  EXPECT_TRUE(watched);
+  port.Release();
+  watched = false;
+  port.Open("memory");
+  EXPECT_TRUE(port.IsOpen());
+  EXPECT_TRUE(watched) << "the new line is watched for the handler still installed";
+  port.SetLineStateHandler(nullptr);
+  EXPECT_FALSE(watched);
+}
+
+// The interface thread raises DTR while the line-state handler, on the
+// receive thread, keeps hanging up and bytes keep arriving under a changing
+// inter-byte gap: whatever the interleaving, the port's idea of DTR is the
+// device's.
+TEST(ComPort, ModemSignalsStayInStepAcrossThreads) {
+  MemoryBoard board;
+  TComPort& port = board.Port();
+  port.SetLineStateHandler([](bool, bool& hangUp) { hangUp = true; });
+  constexpr int kRounds = 2000;
+  std::thread receiver([&] {
+    for (int i = 0; i < kRounds; ++i) {
+      board.Line().SetPeerDSR(i % 2 == 0);
+      board.Line().Feed(Bytes{0x06});
+    }
+  });
+  for (int i = 0; i < kRounds; ++i) {
+    port.SetDTR(true);
+    port.SetInterByteTimeout(100 + i % 400);
+  }
+  receiver.join();
+  port.SetLineStateHandler(nullptr);
+  {
+    std::lock_guard guard(board.Peer().lock);
+    EXPECT_EQ(port.DTR(), board.Peer().dtr);
+  }
 }
 
 TEST(ComPort, ConfigFromHexUsesTheFirst52BytesOnly) {
