@@ -531,6 +531,8 @@ int RunBoard(const Args& args) {
   char qtName[] = "lentar-cli";
   char* qtArgv[] = {qtName, nullptr};
   QCoreApplication app(qtArgc, qtArgv);
+  // The port's receive thread ends before the application object goes.
+  const ProcessPortsRelease portsRelease;
 
   TComPort& port = BoardPort();
   port.Open(device);

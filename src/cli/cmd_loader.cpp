@@ -432,6 +432,8 @@ int RunLoader(const Args& args) {
   char qtName[] = "lentar-cli";
   char* qtArgv[] = {qtName, nullptr};
   QCoreApplication app(qtArgc, qtArgv);
+  // The port's receive thread ends before the application object goes.
+  const ProcessPortsRelease portsRelease;
 
   TSettings settings = loaded.settings;
   if (speed) settings.LdSpeed = static_cast<int32_t>(*speed);
