@@ -146,8 +146,52 @@ std::string SettingsPathFor(const ParsedArgs& parsed) {
 LoadedSettings LoadSettings(const std::string& path) {
   LoadedSettings loaded;
   loaded.path = path;
-  loaded.ok = ReadSettings(loaded.settings, CorePath(path));
+  bool valuesOk = true;
+  loaded.state = ReadSettingsFile(loaded.settings, CorePath(path), &valuesOk);
+  loaded.ok = valuesOk && (loaded.state == SettingsFileState::Read ||
+                           loaded.state == SettingsFileState::Missing);
   return loaded;
+}
+
+std::string SettingsProblem(const LoadedSettings& loaded) {
+  const std::string where = "'" + loaded.path + "'";
+  switch (loaded.state) {
+    case SettingsFileState::Missing: return where + " does not exist";
+    case SettingsFileState::Unreadable:
+      return where + " cannot be read (or is larger than " +
+             std::to_string(kMaxSettingsFileSize) + " bytes)";
+    case SettingsFileState::NoSection:
+      return where + " holds no readable [Settings] section (damaged)";
+    case SettingsFileState::Read: break;
+  }
+  return where + " holds damaged values";
+}
+
+bool LoadSettingsToRead(std::string_view command, const ParsedArgs& parsed,
+                        LoadedSettings& loaded, int& exitCode) {
+  loaded = LoadSettings(SettingsPathFor(parsed));
+  loaded.explicitPath = parsed.Has("ini");
+  if (loaded.explicitPath && (loaded.state == SettingsFileState::Missing ||
+                              loaded.state == SettingsFileState::Unreadable)) {
+    exitCode = Refuse(command, "the settings file " + SettingsProblem(loaded));
+    return false;
+  }
+  if (!loaded.ok)
+    std::fprintf(stderr, "lentar-cli %.*s: warning: %s; defaults used for what was not read\n",
+                 static_cast<int>(command.size()), command.data(), SettingsProblem(loaded).c_str());
+  return true;
+}
+
+bool RefuseReplacingInputs(std::string_view command, const std::string& outPath,
+                           std::initializer_list<std::pair<const char*, std::string>> inputs,
+                           int& exitCode) {
+  for (const auto& [what, path] : inputs) {
+    if (path.empty() || !IsSameFile(outPath, path)) continue;
+    exitCode = UsageError(command, "the output '" + outPath + "' would replace " + what + " '" +
+                                       path + "'; give another output");
+    return true;
+  }
+  return false;
 }
 
 bool ResolveCompileOptions(std::string_view command, const ParsedArgs& parsed,
@@ -213,12 +257,17 @@ bool CompileSetFile(std::string_view command, const std::string& setPath,
 }
 
 bool ReadInputFile(std::string_view command, const std::string& path, std::string& bytes,
-                   int& exitCode) {
-  if (!ReadWholeFile(CorePath(path), bytes)) {
-    exitCode = Refuse(command, "cannot read '" + path + "'");
-    return false;
+                   int& exitCode, size_t cap) {
+  switch (ReadFileCapped(CorePath(path), cap, bytes)) {
+    case ReadOutcome::Ok: return true;
+    case ReadOutcome::TooLarge:
+      exitCode = Refuse(command, "'" + path + "' is too large: more than " + std::to_string(cap) +
+                                     " bytes");
+      return false;
+    case ReadOutcome::Failed: break;
   }
-  return true;
+  exitCode = Refuse(command, "cannot read '" + path + "'");
+  return false;
 }
 
 bool WriteOutputFile(std::string_view command, const std::string& path, std::string_view bytes,

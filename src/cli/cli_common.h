@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "cli/commands.h"
@@ -72,13 +73,36 @@ void PrintCp1251(std::FILE* out, std::string_view text);
 std::string SettingsPathFor(const ParsedArgs& parsed);
 
 // Reads the settings from path. ok is false when the file exists but could not
-// be read whole; the record then holds the defaults for what was not read.
+// be read whole, or holds no "Settings" section; the record then holds the
+// defaults for what was not read. explicitPath: the path came from --ini.
 struct LoadedSettings {
   TSettings settings;
   std::string path;
   bool ok = false;
+  bool explicitPath = false;
+  SettingsFileState state = SettingsFileState::Missing;
 };
 LoadedSettings LoadSettings(const std::string& path);
+// What is wrong with a settings file that was not ok, for a message.
+std::string SettingsProblem(const LoadedSettings& loaded);
+// The settings of a command that only reads them: an --ini that does not
+// exist or cannot be read (or is far too large) is refused (exit 1: a
+// mistyped name must not silently mean the defaults); a damaged file is
+// reported on stderr and the defaults are used.
+bool LoadSettingsToRead(std::string_view command, const ParsedArgs& parsed,
+                        LoadedSettings& loaded, int& exitCode);
+
+// Upper bounds of what the commands read, far above anything sound: a set
+// file (text with its tags), and a board data image or loader block.
+inline constexpr size_t kMaxSetFileSize = size_t{4} << 20;
+inline constexpr size_t kMaxImageFileSize = size_t{1} << 20;
+
+// Refuses (usage error) an output that would replace one of the files the
+// command reads: each input is a (what, path) pair such as ("the set file",
+// "a.txt"); links and other names of the same file count.
+bool RefuseReplacingInputs(std::string_view command, const std::string& outPath,
+                           std::initializer_list<std::pair<const char*, std::string>> inputs,
+                           int& exitCode);
 
 // The compile parameters of a set: font height, colour channels and size limit
 // from the settings, each replaced by its option (--font-height,
@@ -103,10 +127,10 @@ bool ResolveSetAndOutput(std::string_view command, const ParsedArgs& parsed,
 bool CompileSetFile(std::string_view command, const std::string& setPath,
                     const CompileOptions& options, CompileResult& compiled, int& exitCode);
 
-// Reads a whole input file, or prints why not and sets exitCode to
-// kExitRefused.
+// Reads a whole input file of at most cap bytes, or prints why not and sets
+// exitCode to kExitRefused.
 bool ReadInputFile(std::string_view command, const std::string& path, std::string& bytes,
-                   int& exitCode);
+                   int& exitCode, size_t cap = kMaxSetFileSize);
 // Replaces path with bytes (a temporary file renamed over it), or prints why
 // not and sets exitCode to kExitRefused.
 bool WriteOutputFile(std::string_view command, const std::string& path, std::string_view bytes,

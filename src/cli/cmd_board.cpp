@@ -250,7 +250,7 @@ int RunUpload(Session& s, const ParsedArgs& parsed, const TSettings& settings) {
   std::vector<uint8_t> image;
   if (HasBinExtension(source)) {
     std::string bytes;
-    if (!ReadInputFile(kCommand, source, bytes, status)) return status;
+    if (!ReadInputFile(kCommand, source, bytes, status, kMaxImageFileSize)) return status;
     image.assign(bytes.begin(), bytes.end());
   } else {
     CompileOptions options;
@@ -505,10 +505,11 @@ int RunBoard(const Args& args) {
 
   if (int usage = CheckCommandOptions(command, *parsed); usage != kExitOk) return usage;
 
-  const LoadedSettings loaded = LoadSettings(SettingsPathFor(*parsed));
-  if (!loaded.ok)
-    std::fprintf(stderr, "lentar-cli board: warning: '%s' could not be read whole; "
-                         "defaults used for the rest\n", loaded.path.c_str());
+  LoadedSettings loaded;
+  {
+    int settingsStatus = kExitOk;
+    if (!LoadSettingsToRead(kCommand, *parsed, loaded, settingsStatus)) return settingsStatus;
+  }
   const TSettings& settings = loaded.settings;
   const bool modem = parsed->Has("modem");
   int status = kExitOk;

@@ -45,11 +45,15 @@ int RunCompile(const Args& args) {
   int status = kExitOk;
   std::string setPath, outPath;
   if (!ResolveSetAndOutput(kCommand, *parsed, ".bin", setPath, outPath, status)) return status;
+  if (RefuseReplacingInputs(kCommand, outPath, {{"the settings file", SettingsPathFor(*parsed)}},
+                            status))
+    return status;
 
-  const LoadedSettings loaded = LoadSettings(SettingsPathFor(*parsed));
-  if (!loaded.ok)
-    std::fprintf(stderr, "lentar-cli compile: warning: '%s' could not be read whole; "
-                         "defaults used for the rest\n", loaded.path.c_str());
+  LoadedSettings loaded;
+  {
+    int settingsStatus = kExitOk;
+    if (!LoadSettingsToRead(kCommand, *parsed, loaded, settingsStatus)) return settingsStatus;
+  }
   CompileOptions options;
   if (!ResolveCompileOptions(kCommand, *parsed, loaded.settings, options, status)) return status;
   CompileResult compiled;

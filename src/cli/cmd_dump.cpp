@@ -67,7 +67,8 @@ int RunDump(const Args& args) {
                                                            : "more than one image file given");
   std::string bytes;
   int status = kExitOk;
-  if (!ReadInputFile(kCommand, parsed->positional[0], bytes, status)) return status;
+  if (!ReadInputFile(kCommand, parsed->positional[0], bytes, status, kMaxImageFileSize))
+    return status;
 
   const auto* image = reinterpret_cast<const uint8_t*>(bytes.data());
   const std::vector<ImageEntry> entries = ReadBoardImage(image, bytes.size());

@@ -185,6 +185,12 @@ int RunFonts(const Args& args) {
                                ? CliPath(DefaultFontArchivePath())
                                : parsed->positional.front();
 
+  int status = kExitOk;
+  if (rendering && parsed->Has("output") &&
+      RefuseReplacingInputs(kCommand, parsed->values.at("output"), {{"the font archive", path}},
+                            status))
+    return status;
+
   TTabFontList bank;
   const bool loaded = bank.LoadArchive(CorePath(path), error);
   if (!loaded) {

@@ -4,6 +4,7 @@
 
 #include "cli/cli_common.h"
 #include "core/paths.h"
+#include "core/settings.h"
 #include "markup/compiler.h"
 #include "markup/gprs.h"
 
@@ -62,14 +63,21 @@ int RunGprs(const Args& args) {
                             "'");
   }
 
-  LoadedSettings loaded = LoadSettings(SettingsPathFor(*parsed));
-  if (!loaded.ok) {
-    // Storing the version back would overwrite the keys that were not read.
+  const std::string iniPath = SettingsPathFor(*parsed);
+  if (RefuseReplacingInputs(kCommand, outPath, {{"the settings file", iniPath}}, status))
+    return status;
+  LoadedSettings loaded = LoadSettings(iniPath);
+  loaded.explicitPath = parsed->Has("ini");
+  if (fixedVersion && loaded.explicitPath && loaded.state == SettingsFileState::Missing)
+    return Refuse(kCommand, "the settings file " + SettingsProblem(loaded));
+  if (!loaded.ok && loaded.state != SettingsFileState::Missing) {
+    // Storing the version back would replace the settings the file held with
+    // the defaults and start the versions again.
     if (!fixedVersion)
-      return Refuse(kCommand, "cannot read the settings file '" + loaded.path +
-                                  "'; give --version to export without it");
-    std::fprintf(stderr, "lentar-cli gprs: warning: '%s' could not be read whole; "
-                         "defaults used for the rest\n", loaded.path.c_str());
+      return Refuse(kCommand, SettingsProblem(loaded) +
+                                  "; it is left as it is (give --version to export without it)");
+    std::fprintf(stderr, "lentar-cli gprs: warning: %s; defaults used for what was not read\n",
+                 SettingsProblem(loaded).c_str());
   }
   CompileOptions options;
   if (!ResolveCompileOptions(kCommand, *parsed, loaded.settings, options, status)) return status;
@@ -81,10 +89,19 @@ int RunGprs(const Args& args) {
   if (fixedVersion) {
     version = static_cast<uint32_t>(*fixedVersion);
   } else {
-    version = NextGprsVersion(loaded.settings.GprsFileVersion);
-    loaded.settings.GprsFileVersion = version;
-    if (!WriteSettings(loaded.settings, CorePath(loaded.path)))
-      return Refuse(kCommand, "cannot store the version in '" + loaded.path + "'; nothing written");
+    // Read, advanced and stored under the settings file's lock, so that runs
+    // at the same time (and the editor) never hand out one number twice.
+    SettingsFileState state = SettingsFileState::Missing;
+    if (!TakeGprsVersion(CorePath(iniPath), NextGprsVersion, 0, version, state)) {
+      loaded.state = state;
+      if (state == SettingsFileState::Unreadable || state == SettingsFileState::NoSection)
+        return Refuse(kCommand, SettingsProblem(loaded) + "; it is left as it is");
+      return Refuse(kCommand, "cannot store the version in '" + iniPath + "'; nothing written");
+    }
+    if (state == SettingsFileState::Missing)
+      std::fprintf(stderr, "lentar-cli gprs: '%s' did not exist; it was created with the "
+                           "default settings, the versions starting at %u\n",
+                   iniPath.c_str(), version);
   }
 
   const std::vector<uint8_t> package =

@@ -172,7 +172,7 @@ int RunWrite(Session& s, const ParsedArgs& parsed, const TSettings& settings) {
   std::vector<uint8_t> image;
   if (HasBinExtension(source)) {
     std::string bytes;
-    if (!ReadInputFile(kCommand, source, bytes, status)) return status;
+    if (!ReadInputFile(kCommand, source, bytes, status, kMaxImageFileSize)) return status;
     image.assign(bytes.begin(), bytes.end());
   } else {
     CompileOptions options;
@@ -265,6 +265,8 @@ int RunRead(Session& s, const ParsedArgs& parsed) {
   ok = SetLoaderSpeed(s.port, kLoaderSpeedBack) && ok;
   if (!ok) return NoAnswer(s);
   const std::string out = parsed.values.at("o");
+  if (RefuseReplacingInputs(kCommand, out, {{"the settings file", SettingsPathFor(parsed)}}, status))
+    return status;
   if (!WriteOutputFile(kCommand, out, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()),
                        status))
     return status;
@@ -419,10 +421,11 @@ int RunLoader(const Args& args) {
                                       parsed->values.at("speed") + "'");
   }
 
-  const LoadedSettings loaded = LoadSettings(SettingsPathFor(*parsed));
-  if (!loaded.ok)
-    std::fprintf(stderr, "lentar-cli loader: warning: '%s' could not be read whole; "
-                         "defaults used for the rest\n", loaded.path.c_str());
+  LoadedSettings loaded;
+  {
+    int settingsStatus = kExitOk;
+    if (!LoadSettingsToRead(kCommand, *parsed, loaded, settingsStatus)) return settingsStatus;
+  }
   const std::string device = parsed->Has("port") ? PortDevice(parsed->values.at("port"))
                                                  : LoaderPortDevice(loaded.settings);
   if (device.empty()) return Refuse(kCommand, "no loader port is set (--port PORT)");

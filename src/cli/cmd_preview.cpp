@@ -351,12 +351,20 @@ int RunPreview(const Args& args) {
   for (const std::string* out : {&options.gif, &options.raw}) {
     if (!out->empty() && IsSameFile(*out, setPath))
       return UsageError(kCommand, "the output '" + *out + "' would replace the set file");
+    if (!out->empty() &&
+        RefuseReplacingInputs(kCommand, *out,
+                              {{"the settings file", SettingsPathFor(*parsed)},
+                               {"the font archive",
+                                parsed->Has("fonts") ? parsed->values.at("fonts") : std::string()}},
+                              status))
+      return status;
   }
 
-  const LoadedSettings loaded = LoadSettings(SettingsPathFor(*parsed));
-  if (!loaded.ok)
-    std::fprintf(stderr, "lentar-cli preview: warning: '%s' could not be read whole; "
-                         "defaults used for the rest\n", loaded.path.c_str());
+  LoadedSettings loaded;
+  {
+    int settingsStatus = kExitOk;
+    if (!LoadSettingsToRead(kCommand, *parsed, loaded, settingsStatus)) return settingsStatus;
+  }
   CompileOptions compileOptions;
   if (!ResolveCompileOptions(kCommand, *parsed, loaded.settings, compileOptions, status)) return status;
 

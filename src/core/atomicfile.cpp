@@ -1,8 +1,10 @@
 #include "core/atomicfile.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -12,6 +14,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -72,9 +75,66 @@ void SyncFolderOf(const std::string& target) {
   ::close(fd);
 }
 
+// Temporary files of a write that was killed before its rename: the ones
+// named for this target whose writer (the process id in the name) is gone.
+void RemoveStaleTemporaries(const std::string& target) {
+  const std::string prefix = "." + FileNameOf(target) + ".tmp";
+  std::string folder = FilePathOf(target);
+  std::error_code ec;
+  for (fs::directory_iterator it(folder.empty() ? fs::path(".") : fs::path(folder), ec), end;
+       !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.compare(0, prefix.size(), prefix) != 0) continue;
+    const std::string rest = name.substr(prefix.size());
+    const size_t dash = rest.find('-');
+    if (dash == 0 || dash == std::string::npos) continue;
+    if (rest.find_first_not_of("0123456789") != dash) continue;
+    const long pid = std::strtol(rest.substr(0, dash).c_str(), nullptr, 10);
+    if (pid <= 0 || (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH))
+      ::unlink(it->path().c_str());
+  }
+}
+
+// Gives the new file the owner, group and permission bits of the one it
+// replaces, as far as the caller may: a file that changed hands or became
+// readable by others behind the operator's back would be a surprise.
+bool KeepOwnerAndMode(int fd, const struct stat& old) {
+  if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
+    (void)!::fchown(fd, static_cast<uid_t>(-1), old.st_gid);  // the group alone, where allowed
+  }
+  return ::fchmod(fd, old.st_mode & 07777) == 0 || errno == EPERM;
+}
+
 #endif
 
 }  // namespace
+
+ReadOutcome ReadFileCapped(const std::string& path, size_t cap, std::string& out) {
+  if (path.empty()) return ReadOutcome::Failed;
+  std::FILE* f = std::fopen(NativePath(path).string().c_str(), "rb");
+  if (!f) return ReadOutcome::Failed;
+  std::string data;
+  char buffer[65536];
+  bool tooLarge = false;
+  for (;;) {
+    // Never more than one byte past the cap: an endless source (a device, a
+    // pipe) must not fill the memory.
+    const size_t want = std::min(sizeof buffer, cap + 1 - data.size());
+    const size_t n = std::fread(buffer, 1, want, f);
+    if (n == 0) break;
+    data.append(buffer, n);
+    if (data.size() > cap) {
+      tooLarge = true;
+      break;
+    }
+  }
+  const bool ok = std::ferror(f) == 0;
+  std::fclose(f);
+  if (tooLarge) return ReadOutcome::TooLarge;
+  if (!ok) return ReadOutcome::Failed;
+  out.swap(data);
+  return ReadOutcome::Ok;
+}
 
 bool ReadWholeFile(const std::string& path, std::string& out) {
   if (path.empty()) return false;
@@ -112,8 +172,23 @@ bool AtomicFileWriter::Open(const std::string& path) {
 
   struct stat old {};
   const bool hadOld = ::stat(target_.c_str(), &old) == 0;
-  if (hadOld && !S_ISREG(old.st_mode)) return false;  // never replace a folder or device
+  if (hadOld && !S_ISREG(old.st_mode)) {  // never replace a folder or device
+    errno = EISDIR;
+    return false;
+  }
+  // A replace must refuse where writing into the file would: a
+  // write-protected file stays as it is, even in a folder that allows the
+  // rename.
+  if (hadOld && ::access(target_.c_str(), W_OK) != 0) return false;
 
+  RemoveStaleTemporaries(target_);
+  std::string folder = FilePathOf(target_);
+  if (folder.empty()) folder = ".";
+
+  // Where the file system allows it, the new content goes into an unnamed
+  // file that only gets a name once it is complete, so a write killed
+  // half-way leaves nothing behind.
+  fd_ = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
   for (unsigned attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
     temp_ = TemporaryName(target_, attempt);
     fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -123,7 +198,7 @@ bool AtomicFileWriter::Open(const std::string& path) {
     temp_.clear();
     return false;
   }
-  if (hadOld && ::fchmod(fd_, old.st_mode & 07777) != 0 && errno != EPERM) {
+  if (hadOld && !KeepOwnerAndMode(fd_, old)) {
     Discard();
     return false;
   }
@@ -142,6 +217,21 @@ bool AtomicFileWriter::Commit() {
     return false;
   }
   bool ok = ::fsync(fd_) == 0;
+  if (ok && temp_.empty()) {
+    // Give the unnamed file a temporary name (an unnamed file cannot be
+    // renamed over another), then rename that over the target.
+    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+    ok = false;
+    for (unsigned attempt = 0; attempt < 100 && !ok; ++attempt) {
+      temp_ = TemporaryName(target_, attempt);
+      ok = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp_.c_str(), AT_SYMLINK_FOLLOW) == 0;
+      if (!ok) {
+        const bool taken = errno == EEXIST;
+        temp_.clear();
+        if (!taken) break;
+      }
+    }
+  }
   ok = (::close(fd_) == 0) && ok;
   fd_ = -1;
   ok = ok && ::rename(temp_.c_str(), target_.c_str()) == 0;
@@ -155,10 +245,12 @@ bool AtomicFileWriter::Commit() {
 }
 
 void AtomicFileWriter::Discard() {
+  const int error = errno;  // the caller reads why the write failed
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   if (!temp_.empty()) ::unlink(temp_.c_str());
   temp_.clear();
+  errno = error;
 }
 
 #else

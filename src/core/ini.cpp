@@ -86,7 +86,7 @@ void IniFile::Parse(std::string_view bytes) {
 bool IniFile::Load(const std::string& path) {
   sections_.clear();
   std::string bytes;
-  if (!ReadWholeFile(path, bytes)) return false;
+  if (ReadFileCapped(path, kMaxIniFileSize, bytes) != ReadOutcome::Ok) return false;
   Parse(bytes);
   return true;
 }

@@ -9,6 +9,7 @@
 // first written and keys in the order they were first set.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -27,9 +28,10 @@ class IniFile {
   // Replaces the content with what the text holds. Never fails: lines that
   // are not understood are skipped.
   void Parse(std::string_view bytes);
-  // Reads and parses the file. A missing or unreadable file leaves the content
-  // empty and returns false.
+  // Reads and parses the file. A missing or unreadable file, or one larger
+  // than kMaxIniFileSize, leaves the content empty and returns false.
   bool Load(const std::string& path);
+  static constexpr size_t kMaxIniFileSize = size_t{1} << 20;
   // The file image: CR LF lines, a blank line between sections.
   std::string Serialize() const;
   // Replaces the file at path with the image, atomically. False on failure

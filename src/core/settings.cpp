@@ -6,6 +6,7 @@
 
 #include "core/atomicfile.h"
 #include "core/dates.h"
+#include "core/filelock.h"
 #include "core/ini.h"
 #include "core/paths.h"
 
@@ -314,17 +315,68 @@ TSettings& Settings() {
 
 void DefaultSettings(TSettings& settings) { ReadSettingsFromIni(settings, IniFile{}); }
 
-bool ReadSettings(TSettings& settings, const std::string& iniPath) {
+SettingsFileState ReadSettingsFile(TSettings& settings, const std::string& iniPath,
+                                   bool* valuesOk) {
   IniFile ini;
-  bool readable = true;
-  if (!ini.Load(iniPath)) {
+  SettingsFileState state = SettingsFileState::Read;
+  std::string bytes;
+  const ReadOutcome read = ReadFileCapped(iniPath, kMaxSettingsFileSize, bytes);
+  if (read == ReadOutcome::Ok) {
+    ini.Parse(bytes);
+    if (!ini.HasSection(kSettingsSection)) state = SettingsFileState::NoSection;
+  } else {
     // A missing file simply gives the defaults; one that exists but cannot be
     // read is worth reporting.
     std::error_code ec;
-    readable = !std::filesystem::exists(NativePath(iniPath), ec) && !ec;
+    const bool exists = std::filesystem::exists(NativePath(iniPath), ec) || ec;
+    state = exists ? SettingsFileState::Unreadable : SettingsFileState::Missing;
   }
-  const bool valuesOk = ReadSettingsFromIni(settings, ini);
-  return readable && valuesOk;
+  const bool ok = ReadSettingsFromIni(settings, ini);
+  if (valuesOk) *valuesOk = ok;
+  return state;
+}
+
+bool ReadSettings(TSettings& settings, const std::string& iniPath) {
+  bool valuesOk = true;
+  const SettingsFileState state = ReadSettingsFile(settings, iniPath, &valuesOk);
+  return valuesOk && (state == SettingsFileState::Read || state == SettingsFileState::Missing);
+}
+
+bool TakeGprsVersion(const std::string& iniPath, uint32_t (*next)(uint32_t), uint32_t atLeast,
+                     uint32_t& version, SettingsFileState& state) {
+  FileLock lock(iniPath);
+  if (!lock.Held()) {
+    state = SettingsFileState::Unreadable;
+    return false;
+  }
+  TSettings stored;
+  state = ReadSettingsFile(stored, iniPath);
+  if (state == SettingsFileState::Unreadable || state == SettingsFileState::NoSection)
+    return false;
+  const uint32_t v = next(std::max(stored.GprsFileVersion, atLeast));
+  stored.GprsFileVersion = v;
+  if (!WriteSettings(stored, iniPath)) return false;
+  version = v;
+  return true;
+}
+
+std::string KeepSettingsFileAside(const std::string& iniPath) {
+  std::error_code ec;
+  for (int n = 1; n < 1000; ++n) {
+    const std::string aside = iniPath + ".damaged" + (n > 1 ? "-" + std::to_string(n) : "");
+    if (std::filesystem::exists(NativePath(aside), ec) || ec) continue;
+    std::filesystem::rename(NativePath(iniPath), NativePath(aside), ec);
+    return ec ? std::string() : aside;
+  }
+  return {};
+}
+
+bool WriteSettingsKeepingVersion(TSettings& settings, const std::string& iniPath) {
+  FileLock lock(iniPath);
+  TSettings stored;
+  if (ReadSettingsFile(stored, iniPath) == SettingsFileState::Read)
+    settings.GprsFileVersion = std::max(settings.GprsFileVersion, stored.GprsFileVersion);
+  return WriteSettings(settings, iniPath);
 }
 
 bool ReadSettings(TSettings& settings) { return ReadSettings(settings, SettingsFilePath()); }

@@ -122,10 +122,26 @@ TSettings& Settings();
 // The record as ReadSettings leaves it for a missing file (defaults, clamped).
 void DefaultSettings(TSettings& settings);
 
+// How a settings file was found.
+enum class SettingsFileState {
+  Read,        // read; its "Settings" section gave the values
+  Missing,     // no such file: the defaults
+  Unreadable,  // exists but could not be read (or is too large to be one)
+  NoSection,   // read, but it holds no "Settings" section: damaged (all zeros,
+               // a torn write, another kind of file); the defaults
+};
+
 // Reads the record from the INI file at iniPath (a missing file gives the
-// defaults). False when the file exists but cannot be read, or a value is
-// damaged beyond repair; the record is usable in every case and clamped.
+// defaults). False when the file exists but cannot be read, holds no
+// "Settings" section, or a value is damaged beyond repair; the record is
+// usable in every case and clamped.
 bool ReadSettings(TSettings& settings, const std::string& iniPath);
+// Same, telling how the file was found; valuesOk is false when a value was
+// damaged beyond repair.
+SettingsFileState ReadSettingsFile(TSettings& settings, const std::string& iniPath,
+                                   bool* valuesOk = nullptr);
+// The largest settings file read: a sound one is a few kilobytes.
+inline constexpr size_t kMaxSettingsFileSize = 1 << 20;
 // Same, from SettingsFilePath().
 bool ReadSettings(TSettings& settings);
 // Same, from a file image already in memory.
@@ -137,6 +153,26 @@ bool ReadSettingsImage(TSettings& settings, std::string_view image);
 bool WriteSettings(const TSettings& settings, const std::string& iniPath);
 // Same, to SettingsFilePath().
 bool WriteSettings(const TSettings& settings);
+
+// The next GPRS version, handed out so that no number is given twice, not
+// even by programs running at once: under the advisory lock of the settings
+// file (see filelock.h) the stored GprsFileVersion is read, the version is
+// next(the larger of it and atLeast), and the file is written back with it
+// before the lock is released. A missing file is created with the defaults.
+// Refused (false, file untouched) when the file is unreadable or holds no
+// "Settings" section, or cannot be written; state tells which.
+bool TakeGprsVersion(const std::string& iniPath, uint32_t (*next)(uint32_t), uint32_t atLeast,
+                     uint32_t& version, SettingsFileState& state);
+// WriteSettings for the end of an editor run: under the same lock, a
+// GprsFileVersion stored meanwhile by another program is kept when it is
+// larger than the record's.
+bool WriteSettingsKeepingVersion(TSettings& settings, const std::string& iniPath);
+
+// Renames a damaged settings file out of the way, so that writing fresh
+// settings does not destroy what is left of the old ones: to path +
+// ".damaged", or ".damaged-2", "-3", ... when that name is taken. The new
+// name, or empty when the rename failed.
+std::string KeepSettingsFileAside(const std::string& iniPath);
 
 // The file image WriteSettings writes (Windows-1251, CR LF lines).
 std::string SettingsFileImage(const TSettings& settings);

@@ -136,7 +136,11 @@ bool TTabFontList::LoadArchive(const std::string& path, std::string& error) {
     return false;
   }
   buffer.resize(static_cast<size_t>(file.gcount()));
-  return LoadArchiveBytes(buffer.data(), buffer.size(), error);
+  // The operator may keep several archives: a message about the contents
+  // names the file it is about.
+  const bool loaded = LoadArchiveBytes(buffer.data(), buffer.size(), error);
+  if (!loaded && !error.empty()) error += " " + path;
+  return loaded;
 }
 
 bool TTabFontList::LoadArchiveBytes(const uint8_t* data, size_t size, std::string& error) {

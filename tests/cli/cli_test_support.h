@@ -23,9 +23,12 @@ class CliFolderTest : public ::testing::Test {
   // The folder is named after prefix, the process and the test.
   explicit CliFolderTest(std::string prefix) : prefix_(std::move(prefix)) {}
 
+  // The folder starts with a settings file of defaults: an --ini given on
+  // the command line must name a file that exists.
   void SetUp() override {
     dir_ = lentar::comm::testing::TestFolder(
         prefix_, ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    Write("lentar.ini", "[Settings]\r\n");
   }
   void TearDown() override { std::filesystem::remove_all(dir_); }
 

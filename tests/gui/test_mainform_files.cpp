@@ -549,6 +549,46 @@ class MainFormFilesTest : public QObject, private MainWindowFixture {
     QCOMPARE(Settings().GprsFileVersion, 6u);
   }
 
+  void aDamagedSettingsFileIsKeptAsideAndTheOperatorTold() {
+    const std::string ini = SettingsFilePath();
+    const std::string damaged(300, '\0');  // a torn write after a crash
+    WriteAll(ini, damaged);
+    MessageCapture capture;
+    form_ = std::make_unique<TMainLentarForm>(*project_, std::string());
+    form_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+    bool told = false;
+    for (const CapturedMessage& m : capture.Messages())
+      told = told || (m.caption == Q(u8"Ошибка") && m.text.contains(Q(u8"повреждён")) &&
+                      m.text.contains(QString::fromStdString(ini + ".damaged")));
+    QVERIFY(told);
+    QCOMPARE(ReadAll(ini + ".damaged"), damaged);
+    form_->close();
+    form_.reset();
+    // The end of the run wrote fresh settings; the damaged file stays aside.
+    QVERIFY(ReadAll(ini).find("[Settings]") != std::string::npos);
+    QCOMPARE(ReadAll(ini + ".damaged"), damaged);
+  }
+
+  void gprsExportTakesTheCounterOfTheFileWhenAnotherProgramWentOn() {
+    MessageCapture capture;
+    FileDialogCapture files;
+    TMainLentarForm& form = Start();
+    Settings().GprsFileVersion = 5;
+    // The command line handed out up to 40 while the editor was open.
+    TSettings stored;
+    DefaultSettings(stored);
+    stored.GprsFileVersion = 40;
+    QVERIFY(WriteSettings(stored, SettingsFilePath()));
+    files.QueueAnswer(folder_ + "pkg.txt");
+    form.findChild<QPlainTextEdit*>()->setPlainText(QStringLiteral("abc"));
+    Action(form, "ExportGprsItem")->trigger();
+    QCOMPARE(Settings().GprsFileVersion, 41u);
+    TSettings after;
+    QVERIFY(ReadSettings(after, SettingsFilePath()));
+    QCOMPARE(after.GprsFileVersion, 41u);  // stored at once, not only at the end of the run
+  }
+
   void gprsButtonRemembersTheChosenFileAndWrapsTheVersion() {
     MessageCapture capture;
     FileDialogCapture files;

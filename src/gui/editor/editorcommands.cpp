@@ -209,7 +209,19 @@ bool WriteExportFile(const std::string& path, const std::vector<uint8_t>& bytes)
 
 std::vector<uint8_t> NextGprsPackage(const CompileResult& image) {
   TSettings& settings = Settings();
-  settings.GprsFileVersion = NextGprsVersion(settings.GprsFileVersion);
+  // The number is taken from the settings file under its lock and stored
+  // back at once, so that the command line running meanwhile never hands
+  // out the same one. Where the file cannot take it (unwritable, or damaged
+  // and left in place), the run's own counter goes on and reaches the file
+  // at the end of the run.
+  uint32_t version = 0;
+  SettingsFileState state = SettingsFileState::Read;
+  if (TakeGprsVersion(SettingsFilePath(), NextGprsVersion, settings.GprsFileVersion, version,
+                      state)) {
+    settings.GprsFileVersion = version;
+  } else {
+    settings.GprsFileVersion = NextGprsVersion(settings.GprsFileVersion);
+  }
   return EncodeGprsPackage(kGprsBoardDataType, image.image.data(), image.length(),
                            static_cast<int32_t>(settings.GprsFileVersion));
 }

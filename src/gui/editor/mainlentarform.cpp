@@ -427,7 +427,24 @@ void TMainLentarForm::closeEvent(QCloseEvent* event) {
 
 void TMainLentarForm::FormShow() {
   TSettings& settings = Settings();
-  ReadSettings(settings, SettingsFilePath());  // the result is advisory
+  const std::string iniPath = SettingsFilePath();
+  if (ReadSettingsFile(settings, iniPath) == SettingsFileState::NoSection) {
+    // What is left of the old settings is kept for the operator before the
+    // end of the run writes fresh ones.
+    const std::string aside = KeepSettingsFileAside(iniPath);
+    keepSettingsFile_ = aside.empty();
+    if (aside.empty()) {
+      ShowError(QStringLiteral("Файл настроек ") + FromBoardText(iniPath) +
+                QStringLiteral(" повреждён (в нём нет раздела [Settings]) и не может быть "
+                               "переименован. Настройки взяты по умолчанию; файл останется "
+                               "без изменений."));
+    } else {
+      ShowError(QStringLiteral("Файл настроек ") + FromBoardText(iniPath) +
+                QStringLiteral(" повреждён (в нём нет раздела [Settings]). Он сохранён как ") +
+                FromBoardText(aside) +
+                QStringLiteral(", настройки взяты по умолчанию."));
+    }
+  }
   ApplyEditorFont(settings);
   project_.LoadFromSettings(settings);
   if (!project_.LoadFonts() && !project_.FontError.empty()) ShowError(project_.FontError);
@@ -457,7 +474,9 @@ void TMainLentarForm::FormHide() {
   TSettings& settings = Settings();
   settings.MainCoor = WindowGeometryRect(*this);
   settings.LastProject = currentFile_;
-  WriteSettings(settings, SettingsFilePath());  // a failed write loses the run's changes
+  // A failed write loses the run's changes. A version another program
+  // handed out meanwhile is kept.
+  if (!keepSettingsFile_) WriteSettingsKeepingVersion(settings, SettingsFilePath());
 }
 
 // ---- The set and its file -----------------------------------------------------

@@ -149,6 +149,9 @@ class TMainLentarForm : public QMainWindow {
   TRecProject& project_;
   std::unique_ptr<TReplaceDefines> corrections_;
   std::string firstArgument_;
+  // The settings file was damaged and could not be moved aside: the run's
+  // settings are not written over it.
+  bool keepSettingsFile_ = false;
   std::string currentFile_;
   bool modified_ = false;
   bool loadingText_ = false;

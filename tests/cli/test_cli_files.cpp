@@ -1,0 +1,144 @@
+// lentar-cli and the files it reads: damaged or missing settings, outputs
+// that would replace an input, endless and oversized inputs, and the GPRS
+// version counter shared by runs at the same time.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+
+#include "cli/cli_test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class CliFiles : public lentar::cli::testing::CliFolderTest {
+ protected:
+  CliFiles() : CliFolderTest("lentar_cli_files") {}
+  void SetUp() override {
+    CliFolderTest::SetUp();
+    Write("set.txt", "Hello");
+  }
+};
+
+const std::string kSettings = "[Settings]\r\nDispLen=96\r\nDialNo=5551234\r\nGprsFileVersion=41\r\n";
+
+TEST_F(CliFiles, GprsLeavesASettingsFileWithoutSettingsAlone) {
+  const struct {
+    const char* what;
+    std::string bytes;
+  } cases[] = {
+      {"no header", "DispLen=96\r\nDialNo=5551234\r\nGprsFileVersion=41\r\n"},
+      {"zeroed", std::string(kSettings.size(), '\0')},
+      {"zeros over the first half",
+       std::string(20, '\0') + kSettings.substr(20)},
+      {"three bytes", "[Se"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Write("damaged.ini", c.bytes);
+    EXPECT_EQ(Run("gprs set.txt -o out.txt --ini damaged.ini"), 1);
+    EXPECT_NE(err_.find("holds no readable [Settings] section"), std::string::npos) << err_;
+    EXPECT_EQ(Read("damaged.ini"), c.bytes) << "never written back";
+    EXPECT_FALSE(fs::exists(Path("out.txt")));
+    // Reading commands say so and go on with the defaults.
+    EXPECT_EQ(Run("compile set.txt -o out.bin --ini damaged.ini"), 0) << err_;
+    EXPECT_NE(err_.find("holds no readable [Settings] section"), std::string::npos) << err_;
+    EXPECT_EQ(Read("damaged.ini"), c.bytes);
+  }
+}
+
+TEST_F(CliFiles, AnExplicitSettingsFileMustExistOrIsSaidToBeCreated) {
+  EXPECT_EQ(Run("compile set.txt --ini missing.ini"), 1);
+  EXPECT_NE(err_.find("'missing.ini' does not exist"), std::string::npos) << err_;
+  EXPECT_EQ(Run("gprs set.txt --version 3 --ini missing.ini"), 1);
+  EXPECT_FALSE(fs::exists(Path("missing.ini")));
+
+  ASSERT_EQ(Run("gprs set.txt -o p.txt --ini new.ini"), 0) << err_;
+  EXPECT_NE(err_.find("'new.ini' did not exist; it was created"), std::string::npos) << err_;
+  EXPECT_NE(Read("new.ini").find("GprsFileVersion=1\r\n"), std::string::npos);
+}
+
+TEST_F(CliFiles, ParallelGprsRunsNeverShareAVersion) {
+  Write("lentar.ini", kSettings);
+  constexpr int kRuns = 20;
+  std::string script;
+  for (int i = 0; i < kRuns; ++i)
+    script += "'" LENTAR_BIN_DIR "/lentar-cli' gprs set.txt -o p" + std::to_string(i) +
+              ".txt --ini lentar.ini >>runs.log 2>&1 & ";
+  ASSERT_EQ(Run("--help >/dev/null; " + script + "wait; true"), 0);
+  std::set<std::string> versions;
+  const std::string log = Read("runs.log");
+  for (size_t at = 0; (at = log.find("version ", at)) != std::string::npos;) {
+    at += 8;
+    versions.insert(log.substr(at, log.find('\n', at) - at));
+  }
+  EXPECT_EQ(versions.size(), static_cast<size_t>(kRuns)) << log;
+  EXPECT_TRUE(versions.count("42") && versions.count(std::to_string(41 + kRuns))) << log;
+  EXPECT_NE(Read("lentar.ini").find("GprsFileVersion=" + std::to_string(41 + kRuns)),
+            std::string::npos);
+  EXPECT_NE(Read("lentar.ini").find("DialNo=5551234"), std::string::npos) << "nothing else lost";
+}
+
+TEST_F(CliFiles, AnOutputNeverReplacesAFileTheCommandReads) {
+  Write("i.ini", kSettings);
+  Write("y.ini", kSettings);
+  ASSERT_EQ(::symlink("y.ini", Path("link.ini").c_str()), 0);
+  fs::copy_file(LENTAR_BIN_DIR "/Fonts/default.tfa", Path("f.tfa"));
+  const std::string archive = Read("f.tfa");
+  const struct {
+    const char* args;
+    const char* file;
+    const char* what;
+  } cases[] = {
+      {"gprs set.txt -o y.ini --ini y.ini", "y.ini", "the settings file"},
+      {"gprs set.txt -o link.ini --ini y.ini", "y.ini", "the settings file"},
+      {"compile set.txt -o i.ini --ini i.ini", "i.ini", "the settings file"},
+      {"fonts f.tfa --render Hi -o f.tfa", "f.tfa", "the font archive"},
+      {"preview set.txt --gif i.ini --ini i.ini", "i.ini", "the settings file"},
+  };
+  for (const auto& c : cases) {
+    const std::string before = Read(c.file);
+    EXPECT_EQ(Run(c.args), 2) << c.args << ": " << err_;
+    EXPECT_NE(err_.find(std::string("would replace ") + c.what), std::string::npos) << err_;
+    EXPECT_EQ(Read(c.file), before) << c.args;
+  }
+  EXPECT_EQ(Read("f.tfa"), archive);
+}
+
+TEST_F(CliFiles, EndlessAndOversizedInputsAreRefused) {
+  // A sparse file far above any sound set or image.
+  {
+    std::ofstream big(Path("big.txt"), std::ios::binary);
+    big.seekp((5 << 20) - 1);
+    big.put('x');
+  }
+  const struct {
+    const char* args;
+    const char* message;
+  } cases[] = {
+      {"compile /dev/zero -o out.bin --ini lentar.ini", "'/dev/zero' is too large"},
+      {"dump /dev/zero", "'/dev/zero' is too large"},
+      {"preview /dev/zero --gif out.gif --ini lentar.ini", "'/dev/zero' is too large"},
+      {"compile set.txt -o out.bin --ini /dev/zero", "'/dev/zero' cannot be read"},
+      {"compile big.txt -o out.bin --ini lentar.ini", "'big.txt' is too large"},
+      {"fonts /dev/zero", "Слишком большой размер архива /dev/zero"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Run(c.args), 1) << c.args << ": " << err_;
+    EXPECT_NE(err_.find(c.message), std::string::npos) << c.args << ": " << err_;
+  }
+  EXPECT_FALSE(fs::exists(Path("out.bin")));
+}
+
+TEST_F(CliFiles, ADamagedArchiveIsNamed) {
+  std::string bytes(200, '\0');
+  Write("bad.tfa", bytes);
+  EXPECT_EQ(Run("fonts bad.tfa"), 1);
+  EXPECT_NE(err_.find("Неверное содержимое архива bad.tfa"), std::string::npos) << err_;
+}
+
+}  // namespace
