@@ -48,10 +48,12 @@ struct PictureOptions {
 };
 
 bool ResolvePictureOptions(const ParsedArgs& parsed, PictureOptions& options, int& status) {
-  const LoadedSettings loaded = LoadSettings(SettingsPathFor(parsed));
-  if (!loaded.ok)
-    std::fprintf(stderr, "lentar-cli picture: warning: '%s' could not be read whole; "
-                         "defaults used for the rest\n", loaded.path.c_str());
+  LoadedSettings loaded;
+  if (!LoadSettingsToRead(kCommand, parsed, loaded, status)) return false;
+  if (parsed.Has("output") &&
+      RefuseReplacingInputs(kCommand, parsed.values.at("output"),
+                            {{"the settings file", SettingsPathFor(parsed)}}, status))
+    return false;
   CompileOptions compile;
   if (!ResolveCompileOptions(kCommand, parsed, loaded.settings, compile, status)) return false;
   options.geometry = PictureGeometry(compile.fontHeight, compile.channels);
