@@ -1,18 +1,24 @@
 // The free-text window "Текст": the main window's "Произвольный текст" with
 // FreeText, the minimum size, its placement, "Тест. строка", typing and
-// pasting through the shared correction rules, GPRS and its own preview.
+// pasting through the shared correction rules, GPRS, "В табло" against
+// lentar-boardsim and its own preview.
 #include <QApplication>
 #include <QClipboard>
 #include <QDialog>
 #include <QKeyEvent>
 #include <QTimer>
+#include <QLabel>
 #include <QtTest>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "core/atomicfile.h"
 #include "core/keycorr.h"
 #include "core/textutil.h"
+#include "comm/boardprotocol.h"
 #include "comm/comport.h"
+#include "comm/sim_process.h"
 #include "gui/editor/settextedit.h"
 #include "gui/editor/textform.h"
 #include "gui/layouts/keyboardinput.h"
@@ -101,7 +107,8 @@ class TextFormTest : public QObject, private MainWindowFixture {
     QVERIFY(QTest::qWaitForWindowExposed(&again));
     QCOMPARE(again.findChild<QWidget*>("Panel1")->height(), TTextForm::kButtonPanelHeight);
     const char* captions[][2] = {{"Button1", "Регистр"},     {"Button2", "Изображение"},
-                                 {"Button11", "В загрузчик"}, {"Button3", "Пробелы"},
+                                 {"Button11", "В загрузчик"}, {"Button12", "В табло"},
+                                 {"Button3", "Пробелы"},
                                  {"Button4", "Параметр"},    {"Button5", "Эффект"},
                                  {"Button6", "Символы"},     {"Button7", "Шрифт"},
                                  {"Button8", "Цвет"},        {"Button9", "GPRS"},
@@ -116,6 +123,11 @@ class TextFormTest : public QObject, private MainWindowFixture {
     }
     QVERIFY(Button(again, "Button13")->width() > Button(again, "Button14")->width() * 3 / 2);
     QVERIFY(Button(again, "Button14")->y() > Button(again, "Button6")->y());
+    // Row three: "В загрузчик", "В табло", "Тест. строка", the recoding paste.
+    QCOMPARE(Button(again, "Button12")->y(), Button(again, "Button11")->y());
+    QVERIFY(Button(again, "Button11")->x() < Button(again, "Button12")->x());
+    QVERIFY(Button(again, "Button12")->x() < Button(again, "Button14")->x());
+    QVERIFY(Button(again, "Button14")->x() < Button(again, "Button13")->x());
     QVERIFY(Button(again, "okButton")->y() > Button(again, "Button14")->y());
     again.hide();
   }
@@ -212,6 +224,52 @@ class TextFormTest : public QObject, private MainWindowFixture {
     // The port that would not open was reported by the loader window.
     QCOMPARE(messages_->Messages().size(), size_t{1});
     QCOMPARE(messages_->Messages()[0].text, QStringLiteral("Ошибка коммуникационного порта!"));
+  }
+
+  void toBoardSendsTheTextThroughTheBoardWindow() {
+    comm::testing::SimProcess sim;
+    const std::filesystem::path simDir = comm::testing::TestFolder("lentar_textboard", "toBoard");
+    QVERIFY(sim.Start(simDir, {"--save-dir", simDir.string()}));
+    Settings().OutDataSize = 64000;
+    Settings().TabPortDevice = sim.Link();
+    TTextForm form(*project_, nullptr);
+    form.SetText(Utf8ToCp1251(u8"Скидки"));
+    form.show();
+    bool portOpen = false;
+    QString size;
+    OnDialog(QStringLiteral("TabloForm"), [&](QWidget* window) {
+      portOpen = comm::BoardPort().IsOpen();
+      size = window->findChild<QLabel*>(QStringLiteral("Label5"))->text();
+      Click(window, "Button5");  // "Загрузка"
+      Click(window, "Button6");
+    });
+    Button(form, "Button12")->click();
+    QVERIFY(portOpen);
+    QVERIFY(!comm::BoardPort().IsOpen());  // closed again, as the main window does
+    QVERIFY(form.isVisible());
+    QCOMPARE(size, QStringLiteral("Размер данных: 6 байт."));
+    QCOMPARE(messages_->Messages().size(), size_t{1});
+    QCOMPARE(messages_->Messages()[0].text, QStringLiteral("Загрузка успешно завершена!"));
+    std::ifstream in(simDir / "upload-1.bin", std::ios::binary);
+    const std::string got{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    QCOMPARE(got, Utf8ToCp1251(u8"Скидки"));
+
+    // A port that does not open stops the command before the board window.
+    messages_->Clear();
+    Settings().TabPortDevice = folder_ + "no-such-port";
+    bool windowShown = false;
+    OnDialog(QStringLiteral("TabloForm"), [&](QWidget* window) {
+      windowShown = true;
+      Click(window, "Button6");
+    }, 50);
+    Button(form, "Button12")->click();
+    QTest::qWait(50);
+    QVERIFY(!windowShown);
+    QCOMPARE(messages_->Messages().size(), size_t{1});
+    QCOMPARE(messages_->Messages()[0].text, QStringLiteral("Ошибка коммуникационного порта!"));
+    form.hide();
+    QVERIFY(sim.Stop());
+    std::filesystem::remove_all(simDir);
   }
 
   void previewRunsInTheWindowsOwnEmulationWindow() {

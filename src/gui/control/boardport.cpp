@@ -3,7 +3,9 @@
 #include <string>
 
 #include "comm/boardprotocol.h"
+#include "comm/boardupload.h"
 #include "comm/comport.h"
+#include "core/settings.h"
 #include "core/textutil.h"
 #include "gui/common/messages.h"
 
@@ -23,5 +25,15 @@ bool OpenBoardPort(bool showError) {
 }
 
 void CloseBoardPort() { comm::CloseBoardPort(); }
+
+bool OpenBoardLine() {
+  if (Settings().UseModem) return true;
+  if (!OpenBoardPort(true)) {
+    CloseBoardPort();
+    return false;
+  }
+  comm::PreparePortRate(comm::BoardPort(), Settings().BaseSpeed);
+  return true;
+}
 
 }  // namespace lentar::gui

@@ -19,4 +19,10 @@ bool OpenBoardPort(bool showError);
 // Restores the modem lines, purges and closes BoardPort.
 void CloseBoardPort();
 
+// The line the board window is opened on. Through a modem nothing is done
+// here: the board window opens the modem port and dials itself. Over a direct
+// line BoardPort is opened (the failure message shown, the port released and
+// false returned when it does not open) and set to the base speed.
+bool OpenBoardLine();
+
 }  // namespace lentar::gui

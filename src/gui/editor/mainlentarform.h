@@ -136,10 +136,6 @@ class TMainLentarForm : public QMainWindow {
   // "Настройки" / "Табло": the board window without data.
   void UploadBoardClick();
   void BoardWindowClick();
-  // Opens the board port for a direct line at the link speed (nothing to do
-  // through a modem: the board window dials); false when it could not be
-  // opened (the message was shown).
-  bool OpenBoardLine();
 
   TTabFontList* FontBank() const;
   // True, after the error box, when path names the open set file: an export

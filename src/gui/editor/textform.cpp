@@ -13,7 +13,9 @@
 #include "gui/common/dialogbuttons.h"
 #include "gui/common/editorfont.h"
 #include "gui/common/placement.h"
+#include "gui/control/boardport.h"
 #include "gui/control/loadform.h"
+#include "gui/control/tabloform.h"
 #include "gui/editor/editorcommands.h"
 #include "gui/editor/sethighlighter.h"
 #include "gui/editor/settextedit.h"
@@ -100,6 +102,7 @@ QWidget* TTextForm::CreateButtonPanel() {
   QPushButton* gprsButton = AddButton(QStringLiteral("GPRS"), "Button9");
   QPushButton* previewButton = AddButton(QStringLiteral("Просмотр"), "Button10");
   QPushButton* toLoaderButton = AddButton(QStringLiteral("В загрузчик"), "Button11");
+  QPushButton* toBoardButton = AddButton(QStringLiteral("В табло"), "Button12");
   QPushButton* testLineButton = AddButton(QStringLiteral("Тест. строка"), "Button14");
   QPushButton* recodeButton = AddButton(QStringLiteral("Вставить с перекодировкой"), "Button13");
 
@@ -109,8 +112,9 @@ QWidget* TTextForm::CreateButtonPanel() {
   for (int c = 0; c < 5; ++c) grid->addWidget(row1[c], 0, c);
   for (int c = 0; c < 5; ++c) grid->addWidget(row2[c], 1, c);
   grid->addWidget(toLoaderButton, 2, 0);
-  grid->addWidget(testLineButton, 2, 1);
-  grid->addWidget(recodeButton, 2, 2, 1, 2);
+  grid->addWidget(toBoardButton, 2, 1);
+  grid->addWidget(testLineButton, 2, 2);
+  grid->addWidget(recodeButton, 2, 3, 1, 2);
   QPushButton* ok = nullptr;
   QPushButton* cancel = nullptr;
   MakeOkCancelButtons(this, &ok, &cancel, false);
@@ -123,6 +127,7 @@ QWidget* TTextForm::CreateButtonPanel() {
   connect(caseButton, &QPushButton::clicked, this, [this] { ChangeCaseCommand(this, *memo_); });
   connect(pictureButton, &QPushButton::clicked, this, [this] { PictureCommand(this, *memo_); });
   connect(toLoaderButton, &QPushButton::clicked, this, &TTextForm::ToLoaderClick);
+  connect(toBoardButton, &QPushButton::clicked, this, &TTextForm::ToBoardClick);
   connect(spacesButton, &QPushButton::clicked, this, [this] { SpacesCommand(this, *memo_); });
   connect(parameterButton, &QPushButton::clicked, this,
           [this] { ParameterCommand(this, *memo_, project_); });
@@ -167,6 +172,15 @@ void TTextForm::ToLoaderClick() {
   // The loader port is left as the loader window leaves it.
   const CompileResult image = CompileSetText(Text(), project_, true);
   if (image.ok) ShowLoaderWindow(image.image.data(), image.length(), project_, this);
+}
+
+void TTextForm::ToBoardClick() {
+  // As the main window's "В табло", with this window's text; the board port
+  // is closed afterwards.
+  if (!OpenBoardLine()) return;
+  const CompileResult image = CompileSetText(Text(), project_, true);
+  if (image.ok) ShowBoardWindow(this, image.image.data(), image.length(), project_);
+  CloseBoardPort();
 }
 
 void TTextForm::GprsClick() { SaveGprsForLoading(this, CompileSetText(Text(), project_, true)); }

@@ -53,6 +53,7 @@ class TTextForm : public QDialog {
   void TestLineClick();
   void GprsClick();
   void ToLoaderClick();
+  void ToBoardClick();
 
   TRecProject& project_;
   SetTextEdit* memo_ = nullptr;
