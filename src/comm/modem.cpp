@@ -58,6 +58,22 @@ std::string DialStatusCallError(int code) {
   return Utf8ToCp1251(u8"Ошибка соединения: ") + ModemResultText(code);
 }
 
+namespace {
+
+// A result code among every line received so far. A modem puts its result on
+// a line of its own ("\r\nBUSY\r\n"). When the line break before it arrives
+// after the line before it (the echo of a command) was read, the buffer
+// starts with an empty line, which ends a scan of ReadModemResult with the
+// result still unread; and nothing may arrive afterwards to prompt another
+// look. A non-empty line takes every CR and LF stored after it along, so one
+// more scan reaches all the lines after the empty one.
+int ScanModemResult(TComPort& port) {
+  const int code = port.ReadModemResult();
+  return code >= 0 ? code : port.ReadModemResult();
+}
+
+}  // namespace
+
 DialStart StartDial(TComPort& port, const DialRequest& request, const ModemTimings& t) {
   DialStart result;
   port.SetLineMode(true);
@@ -76,7 +92,7 @@ DialStart StartDial(TComPort& port, const DialRequest& request, const ModemTimin
   SleepMs(t.initLineMs);
   // Only a failure code among the answers counts; "OK" and anything else a
   // modem says to its initialisation is not examined.
-  if (const int code = port.ReadModemResult(); code >= 0) {
+  if (const int code = ScanModemResult(port); code >= 0) {
     result.status = DialStatusInitError(code);
     return result;
   }
@@ -93,7 +109,7 @@ DialCheck CheckDial(TComPort& port, bool dsr) {
     check.state = DialCheck::Connected;
     return check;
   }
-  const int code = port.ReadModemResult();
+  const int code = ScanModemResult(port);
   if (code < 0) return check;
   check.state = DialCheck::Failed;
   check.status = DialStatusCallError(code);

@@ -95,6 +95,10 @@ class SimProcess {
     cargv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    // Nothing is read from its standard output (the terminal's link or the
+    // port file tells where it is), and a simulator left behind by a test
+    // that aborted must not hold the test runner's output pipe open.
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int rc = posix_spawn(&pid_, cargv[0], &actions, nullptr, cargv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);

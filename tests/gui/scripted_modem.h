@@ -47,6 +47,13 @@ class ScriptedModem {
   }
   // The call comes up (DSR on) or goes down.
   void SetCarrier(bool on) { line_->SetPeerDSR(on); }
+  // A result while dialling, as a modem sends it: a line break, the text,
+  // a line break ("\r\nBUSY\r\n"), arriving after the dial command's echo
+  // was read.
+  void Result(const std::string& text) {
+    const std::string line = "\r\n" + text + "\r\n";
+    line_->Feed(std::vector<uint8_t>(line.begin(), line.end()));
+  }
   // The modem says text on a line of its own.
   void Say(const std::string& text) {
     const std::string line = text + "\r\n";

@@ -99,7 +99,7 @@ class DialFormTest : public QObject {
         Click(dialog, "Button1");
         if (!c.duringDial.empty()) {
           QCOMPARE(Status(dialog), QStringLiteral("Набор номера"));
-          modem.Say(c.duringDial);
+          modem.Result(c.duringDial);
           QTRY_COMPARE(Status(dialog), c.status);
           std::string line;
           bufferEmpty = !modem.Port().ReadLine(line);
