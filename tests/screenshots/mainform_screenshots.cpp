@@ -3,9 +3,11 @@
 // preview of an empty board, taken on a real X display. Skipped unless LENTAR_SHOTS_DIR names
 // the folder for the PNG files; run under Xvfb, for example:
 //
+//   scripts/screenshots.sh /tmp/shots
+//
+// or by hand (one command line):
 //   LENTAR_SHOTS_DIR=/tmp/shots QT_QPA_PLATFORM=xcb
-//     xvfb-run -a -s "-screen 0 1280x800x24" build/bin/gui_test_mainform_screenshots
-//   (one command line)
+//     xvfb-run -a -s "-screen 0 1280x800x24" build/bin/mainform_screenshots
 //
 // The font archive is the one the build puts beside the binaries.
 #include <QAction>
@@ -139,4 +141,4 @@ class MainFormScreenshots : public QObject {
 };
 
 QTEST_MAIN(MainFormScreenshots)
-#include "test_mainform_screenshots.moc"
+#include "mainform_screenshots.moc"

@@ -3,9 +3,11 @@
 // LENTAR_SHOTS_DIR names the folder for the PNG files; run under Xvfb, for
 // example:
 //
+//   scripts/screenshots.sh /tmp/shots
+//
+// or by hand (one command line):
 //   LENTAR_SHOTS_DIR=/tmp/shots QT_QPA_PLATFORM=xcb
-//     xvfb-run -a -s "-screen 0 1280x800x24" build/bin/gui_test_textform_screenshots
-//   (one command line)
+//     xvfb-run -a -s "-screen 0 1280x800x24" build/bin/textform_screenshots
 #include <QApplication>
 #include <QPushButton>
 #include <QScreen>
@@ -77,4 +79,4 @@ class TextFormScreenshots : public QObject {
 };
 
 QTEST_MAIN(TextFormScreenshots)
-#include "test_textform_screenshots.moc"
+#include "textform_screenshots.moc"

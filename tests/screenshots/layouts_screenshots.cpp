@@ -4,9 +4,11 @@
 // LENTAR_SHOTS_DIR names the folder for the PNG files; run under Xvfb, for
 // example:
 //
+//   scripts/screenshots.sh /tmp/shots
+//
+// or by hand (one command line):
 //   LENTAR_SHOTS_DIR=/tmp/shots QT_QPA_PLATFORM=xcb
-//     xvfb-run -a -s "-screen 0 1280x800x24" build/bin/gui_test_layouts_screenshots
-//   (one command line)
+//     xvfb-run -a -s "-screen 0 1280x800x24" build/bin/layouts_screenshots
 //
 // The whole screen is captured, so the stacked dialogs show as the operator
 // sees them.
@@ -116,4 +118,4 @@ class LayoutsScreenshots : public QObject {
 };
 
 QTEST_MAIN(LayoutsScreenshots)
-#include "test_layouts_screenshots.moc"
+#include "layouts_screenshots.moc"

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Makes the pictures of the windows, to look at them or for documentation:
+# the screenshot programs (tests/screenshots/) and the picture slots of some
+# window tests, on a virtual X display. Not part of ./test.sh.
+#   scripts/screenshots.sh [FOLDER]     the PNG files go to FOLDER
+#                                       (default /tmp/lentar-shots)
+set -euo pipefail
+here="$(cd "$(dirname "$0")/.." && pwd)"
+"$here/scripts/install-deps.sh"
+build="$here/build"
+shots="$(realpath -m "${1:-/tmp/lentar-shots}")"
+mkdir -p "$shots"
+
+programs=()
+for src in "$here"/tests/screenshots/*.cpp; do programs+=("$(basename "$src" .cpp)"); done
+# Window tests with a slot of their own that saves pictures when asked.
+slots=("gui_test_loadform screenshotWhenAsked"
+       "gui_test_tagdialogs screenshots"
+       "gui_test_imgform shotsOfTheEditorAndTheImportQuestion")
+targets=("${programs[@]}")
+for s in "${slots[@]}"; do targets+=("${s%% *}"); done
+
+[ -f "$build/build.ninja" ] || cmake -S "$here" -B "$build" -G Ninja >/dev/null
+cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
+
+run() {
+  echo "== $*"
+  (cd "$build/tests" && LENTAR_SHOTS_DIR="$shots" QT_QPA_PLATFORM=xcb \
+     xvfb-run -a -s "-screen 0 1280x800x24" "$build/bin/$1" "${@:2}")
+}
+for p in "${programs[@]}"; do run "$p"; done
+for s in "${slots[@]}"; do run $s; done
+echo "Pictures in $shots:"
+ls "$shots"
