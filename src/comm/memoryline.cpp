@@ -55,9 +55,11 @@ bool MemoryLine::Write(const uint8_t* bytes, size_t count) {
 }
 
 bool MemoryLine::Apply(const PortConfig& config) {
+  // Never the peer's lock around stateLock_: Open takes them the other way.
+  const bool open = IsOpen();
   std::lock_guard guard(peer_->lock);
   peer_->baudRate = config.BaudRate();
-  return IsOpen();
+  return open;
 }
 
 void MemoryLine::SetDTR(bool on) {

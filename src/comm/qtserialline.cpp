@@ -6,7 +6,6 @@
 #include <QCoreApplication>
 #include <QSerialPort>
 #include <QSerialPortInfo>
-#include <QThread>
 #include <QTimer>
 
 #include <array>
@@ -16,6 +15,7 @@
 #include <mutex>
 
 #include "comm/comport.h"
+#include "comm/linethread.h"
 #include "comm/linkframe.h"
 #include "comm/serialline.h"
 #include "core/paths.h"
@@ -62,11 +62,8 @@ class QtSerialLine : public SerialLine {
  public:
   QtSerialLine() = default;
   ~QtSerialLine() override {
-    if (!thread_.isRunning()) return;
     Close();
-    thread_.quit();
-    thread_.wait();
-    context_.reset();  // its thread has ended: nothing of it runs any more
+    thread_.Stop();
   }
 
   void SetHandlers(DataHandler onData, TickHandler onTick) override {
@@ -79,12 +76,7 @@ class QtSerialLine : public SerialLine {
       error = "the serial line needs a running Qt application object";
       return false;
     }
-    if (!thread_.isRunning()) {
-      context_ = std::make_unique<QObject>();
-      context_->moveToThread(&thread_);
-      thread_.setObjectName(QStringLiteral("serial line"));
-      thread_.start(QThread::HighestPriority);
-    }
+    thread_.Start();
     Close();
     const QString name =
         QString::fromUtf8(reinterpret_cast<const char*>(NativePath(device).u8string().c_str()));
@@ -226,22 +218,15 @@ class QtSerialLine : public SerialLine {
     return ok;
   }
 
-  // Runs f in the line's thread and waits for it; directly when already there
-  // (the line-state handler calls back into the line). Nothing to do before
-  // the first Open has started the thread.
+  // Runs f in the line's thread and waits for it (see LineThread::Run); the
+  // open state follows what f did to the port.
   template <class F>
   void Run(F&& f) {
-    if (!thread_.isRunning()) return;
-    const auto body = [&] {
+    thread_.Run([&] {
       f();
       std::lock_guard guard(openLock_);
       open_ = port_ != nullptr && port_->isOpen();
-    };
-    if (QThread::currentThread() == &thread_) {
-      body();
-    } else {
-      QMetaObject::invokeMethod(context_.get(), body, Qt::BlockingQueuedConnection);
-    }
+    });
   }
 
   // In the line's thread: the poll runs while watched and the device is open.
@@ -267,10 +252,7 @@ class QtSerialLine : public SerialLine {
     if (onTick_) onTick_();
   }
 
-  QThread thread_;
-  // The receiver of the calls carried into thread_; it lives there from the
-  // first Open on.
-  std::unique_ptr<QObject> context_;
+  LineThread thread_{QStringLiteral("serial line")};
   // Made, used and destroyed in thread_ only.
   std::unique_ptr<QSerialPort> port_;
   QTimer* watchTimer_ = nullptr;  // a child of port_

@@ -11,7 +11,6 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QTcpSocket>
-#include <QThread>
 
 #include <algorithm>
 #include <atomic>
@@ -19,6 +18,7 @@
 #include <memory>
 #include <mutex>
 
+#include "comm/linethread.h"
 #include "comm/telnetcodec.h"
 #include "core/textutil.h"
 
@@ -95,11 +95,8 @@ class TcpLine : public SerialLine {
  public:
   explicit TcpLine(NetworkPortName::Kind kind) : kind_(kind) {}
   ~TcpLine() override {
-    if (!thread_.isRunning()) return;
     Close();
-    thread_.quit();
-    thread_.wait();
-    context_.reset();  // its thread has ended: nothing of it runs any more
+    thread_.Stop();
   }
 
   void SetHandlers(DataHandler onData, TickHandler onTick) override {
@@ -117,17 +114,12 @@ class TcpLine : public SerialLine {
       error = "the network line needs a running Qt application object";
       return false;
     }
-    if (!thread_.isRunning()) {
-      context_ = std::make_unique<QObject>();
-      context_->moveToThread(&thread_);
-      thread_.setObjectName(QStringLiteral("network line"));
-      thread_.start(QThread::HighestPriority);
-    }
+    thread_.Start();
     Close();
     const NetworkTimeouts timeouts = GetNetworkTimeouts();
     bool ok = false;
     Run([&] {
-      auto* socket = new QTcpSocket(context_.get());
+      auto* socket = new QTcpSocket(thread_.Context());
       socket->connectToHost(QString::fromStdString(name->host), name->port);
       if (!socket->waitForConnected(timeouts.connectMs)) {
         error = ConnectError(socket->error(), *name, socket->errorString());
@@ -167,7 +159,7 @@ class TcpLine : public SerialLine {
   }
 
   void Close() override {
-    if (!thread_.isRunning()) return;
+    if (!thread_.IsRunning()) return;
     Run([&] {
       {
         std::lock_guard guard(stateLock_);
@@ -362,20 +354,12 @@ class TcpLine : public SerialLine {
 
   template <class F>
   void Run(F&& f) {
-    if (!thread_.isRunning()) return;
-    if (QThread::currentThread() == &thread_) {
-      f();
-    } else {
-      QMetaObject::invokeMethod(context_.get(), [&] { f(); }, Qt::BlockingQueuedConnection);
-    }
+    thread_.Run(f);
   }
 
   const NetworkPortName::Kind kind_;
-  QThread thread_;
-  // The receiver of the calls carried into thread_; it lives there from the
-  // first Open on.
-  std::unique_ptr<QObject> context_;
-  QTcpSocket* socket_ = nullptr;  // lives in thread_, a child of context_
+  LineThread thread_{QStringLiteral("network line")};
+  QTcpSocket* socket_ = nullptr;  // lives in thread_, a child of its context
   std::unique_ptr<telnet::Codec> codec_;  // rfc2217 only; used in thread_
   bool dropped_ = false;                  // used in thread_
   DataHandler onData_;

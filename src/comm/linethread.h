@@ -1,0 +1,86 @@
+// The thread a line's Qt objects live in (the serial port, the socket), and
+// the way every call from another thread is carried into it and waited for.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QThread>
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+namespace lentar::comm {
+
+class LineThread {
+ public:
+  explicit LineThread(QString name) : name_(std::move(name)) {}
+  ~LineThread() { Stop(); }
+  LineThread(const LineThread&) = delete;
+  LineThread& operator=(const LineThread&) = delete;
+
+  // Starts the thread and its event loop; nothing when it runs already.
+  void Start() {
+    if (thread_.isRunning()) return;
+    context_ = std::make_unique<QObject>();
+    context_->moveToThread(&thread_);
+    thread_.setObjectName(name_);
+    thread_.start(QThread::HighestPriority);
+  }
+
+  // Ends the event loop and joins the thread. The owner has closed what
+  // lives in it first.
+  void Stop() {
+    if (!thread_.isRunning()) return;
+    thread_.quit();
+    thread_.wait();
+    context_.reset();  // its thread has ended: nothing of it runs any more
+  }
+
+  bool IsRunning() const { return thread_.isRunning(); }
+  bool IsCurrent() const { return QThread::currentThread() == &thread_; }
+  // The parent for objects that are to live in the thread.
+  QObject* Context() const { return context_.get(); }
+
+  // Runs f in the thread and waits for it; directly when already there (a
+  // handler running in the thread calls back into the line). Nothing to do
+  // before Start.
+  //
+  // The caller holds handOver_ while it posts the call and until it waits,
+  // and the call takes handOver_ before f and again after it: so everything
+  // the caller did happens before f, and f before Run returns, through a
+  // lock the race detector sees (Qt's own queue is not instrumented).
+  template <class F>
+  void Run(F&& f) {
+    if (!thread_.isRunning()) return;
+    if (IsCurrent()) {
+      f();
+      return;
+    }
+    bool done = false;
+    std::unique_lock lock(handOver_);
+    QMetaObject::invokeMethod(
+        context_.get(),
+        [&] {
+          { std::lock_guard guard(handOver_); }
+          f();
+          {
+            std::lock_guard guard(handOver_);
+            done = true;
+          }
+          finished_.notify_all();
+        },
+        Qt::QueuedConnection);
+    finished_.wait(lock, [&] { return done; });
+  }
+
+ private:
+  QString name_;
+  QThread thread_;
+  // The receiver of the calls carried into the thread; it lives there.
+  std::unique_ptr<QObject> context_;
+  std::mutex handOver_;
+  std::condition_variable finished_;
+};
+
+}  // namespace lentar::comm
