@@ -46,10 +46,13 @@ class LineThread {
   // handler running in the thread calls back into the line). Nothing to do
   // before Start.
   //
-  // The caller holds handOver_ while it posts the call and until it waits,
-  // and the call takes handOver_ before f and again after it: so everything
-  // the caller did happens before f, and f before Run returns, through a
-  // lock the race detector sees (Qt's own queue is not instrumented).
+  // The caller holds the hand-over lock while it posts the call and until it
+  // waits, and the call takes the lock before it reads anything of the
+  // caller's and again when f is done: so everything the caller did happens
+  // before f, and f before Run returns, through a lock the race detector sees
+  // (Qt's own queue is not instrumented). The lock is the process's, never
+  // destroyed: a caller may return, and destroy the line, the moment it sees
+  // its call done, while the line's thread is still leaving the lock.
   template <class F>
   void Run(F&& f) {
     if (!thread_.isRunning()) return;
@@ -57,30 +60,37 @@ class LineThread {
       f();
       return;
     }
+    HandOver& handOver = TheHandOver();
     bool done = false;
-    std::unique_lock lock(handOver_);
+    std::unique_lock lock(handOver.lock);
     QMetaObject::invokeMethod(
         context_.get(),
         [&] {
-          { std::lock_guard guard(handOver_); }
+          std::unique_lock callLock(TheHandOver().lock);
+          callLock.unlock();
           f();
-          {
-            std::lock_guard guard(handOver_);
-            done = true;
-          }
-          finished_.notify_all();
+          callLock.lock();
+          done = true;
+          handOver.finished.notify_all();
         },
         Qt::QueuedConnection);
-    finished_.wait(lock, [&] { return done; });
+    handOver.finished.wait(lock, [&] { return done; });
   }
 
  private:
+  struct HandOver {
+    std::mutex lock;
+    std::condition_variable finished;  // some call's f is done
+  };
+  static HandOver& TheHandOver() {
+    static HandOver* const handOver = new HandOver;  // never destroyed
+    return *handOver;
+  }
+
   QString name_;
   QThread thread_;
   // The receiver of the calls carried into the thread; it lives there.
   std::unique_ptr<QObject> context_;
-  std::mutex handOver_;
-  std::condition_variable finished_;
 };
 
 }  // namespace lentar::comm
