@@ -26,17 +26,14 @@
 #include "gui/common/tablegrid.h"
 #include "gui/layouts/langform.h"
 #include "gui_test_support.h"
+#include "screenshots/screenshots.h"
 
 using namespace lentar;
 using namespace lentar::gui;
+using namespace lentar::shots;
 using namespace lentar::gui::testing;
 
 namespace {
-
-bool CaptureScreen(const QString& file) {
-  QScreen* screen = QGuiApplication::primaryScreen();
-  return screen && screen->grabWindow(0).save(file, "PNG");
-}
 
 // Runs then after about ms milliseconds of event loop (window painting).
 void After(int ms, std::function<void()> then) { QTimer::singleShot(ms, then); }
@@ -48,11 +45,7 @@ class LayoutsScreenshots : public QObject {
 
  private slots:
   void layoutDialogs() {
-    const QString shots = qEnvironmentVariable("LENTAR_SHOTS_DIR");
-    if (shots.isEmpty() || QGuiApplication::platformName() != QStringLiteral("xcb")) {
-      QSKIP("set LENTAR_SHOTS_DIR and run on an X display (xvfb-run) for the screenshots");
-    }
-    QDir().mkpath(shots);
+    LENTAR_SHOTS_FOLDER_OR_SKIP(shots);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     SetProgramFolder(FromNativePath(dir.path().toStdString()) + "/");

@@ -31,37 +31,18 @@
 #include "gui/common/qttranslations.h"
 #include "gui/editor/mainlentarform.h"
 #include "markup/fonts.h"
+#include "screenshots/screenshots.h"
 
 using namespace lentar;
 using namespace lentar::gui;
-
-namespace {
-
-// The whole screen (the root window of the X display), as the operator sees it.
-bool CaptureScreen(const QString& file) {
-  QScreen* screen = QGuiApplication::primaryScreen();
-  return screen && screen->grabWindow(0).save(file, "PNG");
-}
-
-// Lets the event loop run for about ms milliseconds (window painting).
-void Pump(int ms) {
-  QEventLoop loop;
-  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-  loop.exec();
-}
-
-}  // namespace
+using namespace lentar::shots;
 
 class MainFormScreenshots : public QObject {
   Q_OBJECT
 
  private slots:
   void mainWindowAndRunningPreview() {
-    const QString shots = qEnvironmentVariable("LENTAR_SHOTS_DIR");
-    if (shots.isEmpty() || QGuiApplication::platformName() != QStringLiteral("xcb")) {
-      QSKIP("set LENTAR_SHOTS_DIR and run on an X display (xvfb-run) for the screenshots");
-    }
-    QDir().mkpath(shots);
+    LENTAR_SHOTS_FOLDER_OR_SKIP(shots);
     const QString archive = QCoreApplication::applicationDirPath() + "/Fonts/default.tfa";
     QVERIFY2(QFile::exists(archive), "build the target lentar_default_fonts first");
 

@@ -22,35 +22,18 @@
 #include "gui/common/editorfont.h"
 #include "gui/editor/textform.h"
 #include "markup/fonts.h"
+#include "screenshots/screenshots.h"
 
 using namespace lentar;
 using namespace lentar::gui;
-
-namespace {
-
-bool CaptureScreen(const QString& file) {
-  QScreen* screen = QGuiApplication::primaryScreen();
-  return screen && screen->grabWindow(0).save(file, "PNG");
-}
-
-void Pump(int ms) {
-  QEventLoop loop;
-  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-  loop.exec();
-}
-
-}  // namespace
+using namespace lentar::shots;
 
 class TextFormScreenshots : public QObject {
   Q_OBJECT
 
  private slots:
   void freeTextWindow() {
-    const QString shots = qEnvironmentVariable("LENTAR_SHOTS_DIR");
-    if (shots.isEmpty() || QGuiApplication::platformName() != QStringLiteral("xcb")) {
-      QSKIP("set LENTAR_SHOTS_DIR and run on an X display (xvfb-run) for the screenshots");
-    }
-    QDir().mkpath(shots);
+    LENTAR_SHOTS_FOLDER_OR_SKIP(shots);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     SetProgramFolder(FromNativePath(dir.path().toStdString()) + "/");
