@@ -2,6 +2,7 @@
 // the way every call from another thread is carried into it and waited for.
 #pragma once
 
+#include <QCoreApplication>
 #include <QObject>
 #include <QString>
 #include <QThread>
@@ -15,7 +16,10 @@ namespace lentar::comm {
 class LineThread {
  public:
   explicit LineThread(QString name) : name_(std::move(name)) {}
-  ~LineThread() { Stop(); }
+  ~LineThread() {
+    Stop();
+    context_.reset();  // its thread has ended: nothing of it runs any more
+  }
   LineThread(const LineThread&) = delete;
   LineThread& operator=(const LineThread&) = delete;
 
@@ -28,13 +32,12 @@ class LineThread {
     thread_.start(QThread::HighestPriority);
   }
 
-  // Ends the event loop and joins the thread. The owner has closed what
-  // lives in it first.
+  // Ends the event loop and joins the thread. From then on Run calls f on
+  // the caller's thread: nothing else uses the objects that lived there.
   void Stop() {
     if (!thread_.isRunning()) return;
     thread_.quit();
     thread_.wait();
-    context_.reset();  // its thread has ended: nothing of it runs any more
   }
 
   bool IsRunning() const { return thread_.isRunning(); }
@@ -43,8 +46,11 @@ class LineThread {
   QObject* Context() const { return context_.get(); }
 
   // Runs f in the thread and waits for it; directly when already there (a
-  // handler running in the thread calls back into the line). Nothing to do
-  // before Start.
+  // handler running in the thread calls back into the line) and when the
+  // thread does not run (before Start nothing lives there yet; after Stop
+  // nothing uses what lived there). Without the application object (a line
+  // still open when the statics go after main) no call reaches the thread
+  // any more: it is stopped, and f runs here.
   //
   // The caller holds the hand-over lock while it posts the call and until it
   // waits, and the call takes the lock before it reads anything of the
@@ -55,8 +61,8 @@ class LineThread {
   // its call done, while the line's thread is still leaving the lock.
   template <class F>
   void Run(F&& f) {
-    if (!thread_.isRunning()) return;
-    if (IsCurrent()) {
+    if (!QCoreApplication::instance() && !IsCurrent()) Stop();
+    if (!thread_.isRunning() || IsCurrent()) {
       f();
       return;
     }

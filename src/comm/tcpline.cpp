@@ -159,7 +159,6 @@ class TcpLine : public SerialLine {
   }
 
   void Close() override {
-    if (!thread_.IsRunning()) return;
     Run([&] {
       {
         std::lock_guard guard(stateLock_);
