@@ -17,6 +17,7 @@
 
 #include "comm/boardprotocol.h"
 #include "comm/sim_process.h"
+#include "core/paths.h"
 #include "core/project.h"
 #include "core/settings.h"
 #include "gui/common/messages.h"
@@ -82,6 +83,9 @@ class TabloModemTest : public QObject {
                              "-v", "--save-dir", dir_.string()});
     QVERIFY2(sim_.StartListening(dir_, true, args), sim_.Log().c_str());
     Settings().ModemPortDevice = sim_.Link();
+    // The notes of streamed uploads are kept beside the settings: here, in
+    // the test's folder.
+    SetProgramFolder(FromNativePath(dir_) + "/");
   }
 
   TTabloForm& ShowForm() {
@@ -154,6 +158,8 @@ class TabloModemTest : public QObject {
     TTabloForm& form = ShowForm();
     // No call yet: nothing is sent, nothing complains, the clock reads "---".
     QCOMPARE(Text(&form, "Label21"), QStringLiteral("---"));
+    QCOMPARE(Text(&form, "Label4"), QStringLiteral("Текущий буфер: ---"));
+    QCOMPARE(Text(&form, "Label9"), QStringLiteral("Текущий: ---"));
     Click(&form, "Button1");
     QVERIFY(MessageTexts().isEmpty());
     QVERIFY(!SimLog().contains(QStringLiteral("command 0x")));

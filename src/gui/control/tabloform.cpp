@@ -148,8 +148,10 @@ void TTabloForm::BuildControls() {
 
   // Fonts.
   auto* fontGroup = MakeGroup(QStringLiteral(" Шрифт "), "GroupBox3", this);
-  currentFontLabel_ = MakeLabel(QStringLiteral("Текущий: "), "Label9", fontGroup);
-  fontCountLabel_ = MakeLabel(QStringLiteral("Всего: "), "Label8", fontGroup);
+  // Until the board has been read (through a modem: until a call is up)
+  // the values read "---", as the clock's do.
+  currentFontLabel_ = MakeLabel(QStringLiteral("Текущий: ") + kNoValue, "Label9", fontGroup);
+  fontCountLabel_ = MakeLabel(QStringLiteral("Всего: ") + kNoValue, "Label8", fontGroup);
   defaultFontEdit_ = new QLineEdit(fontGroup);
   defaultFontEdit_->setObjectName(QStringLiteral("Edit3"));
   defaultFontEdit_->setMaximumWidth(60);
@@ -175,8 +177,8 @@ void TTabloForm::BuildControls() {
 
   // Upload.
   uploadGroup_ = MakeGroup(QStringLiteral(" Загрузка данных "), "GroupBox5", this);
-  bufferLabel_ = MakeLabel(QStringLiteral("Текущий буфер:"), "Label4", uploadGroup_);
-  positionLabel_ = MakeLabel(QStringLiteral("Позиция:"), "Label6", uploadGroup_);
+  bufferLabel_ = MakeLabel(QStringLiteral("Текущий буфер: ") + kNoValue, "Label4", uploadGroup_);
+  positionLabel_ = MakeLabel(QStringLiteral("Позиция: ") + kNoValue, "Label6", uploadGroup_);
   sizeLabel_ = MakeLabel(QString(), "Label5", uploadGroup_);
   restartBox_ = MakeCheckBox(QStringLiteral("Рестарт после загрузки"), "CheckBox3", uploadGroup_);
   clearOnSwitchBox_ =
