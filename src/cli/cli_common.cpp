@@ -11,6 +11,8 @@
 #endif
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include <filesystem>
 #include <string>
@@ -270,10 +272,16 @@ bool ReadInputFile(std::string_view command, const std::string& path, std::strin
   return false;
 }
 
+std::string ErrnoReason() {
+  const int error = errno;
+  return error != 0 ? std::string(": ") + std::strerror(error) : std::string();
+}
+
 bool WriteOutputFile(std::string_view command, const std::string& path, std::string_view bytes,
                      int& exitCode) {
+  errno = 0;
   if (!WriteFileAtomically(CorePath(path), bytes)) {
-    exitCode = Refuse(command, "cannot write '" + path + "'");
+    exitCode = Refuse(command, "cannot write '" + path + "'" + ErrnoReason());
     return false;
   }
   return true;

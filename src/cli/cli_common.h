@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "core/setfile.h"
 #include "core/settings.h"
 #include "markup/compiler.h"
 
@@ -93,8 +94,8 @@ bool LoadSettingsToRead(std::string_view command, const ParsedArgs& parsed,
                         LoadedSettings& loaded, int& exitCode);
 
 // Upper bounds of what the commands read, far above anything sound: a set
-// file (text with its tags), and a board data image or loader block.
-inline constexpr size_t kMaxSetFileSize = size_t{4} << 20;
+// file (text with its tags, kMaxSetFileSize), and a board data image or
+// loader block.
 inline constexpr size_t kMaxImageFileSize = size_t{1} << 20;
 
 // Refuses (usage error) an output that would replace one of the files the
@@ -126,6 +127,9 @@ bool ResolveSetAndOutput(std::string_view command, const ParsedArgs& parsed,
 // size limit prints the size message and refuses.
 bool CompileSetFile(std::string_view command, const std::string& setPath,
                     const CompileOptions& options, CompileResult& compiled, int& exitCode);
+
+// ": " and the system's text for errno, or nothing when errno is 0.
+std::string ErrnoReason();
 
 // Reads a whole input file of at most cap bytes, or prints why not and sets
 // exitCode to kExitRefused.

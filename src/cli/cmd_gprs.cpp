@@ -1,5 +1,6 @@
 // lentar-cli gprs: a set file to the escaped GPRS package, as the editor's
 // GPRS export writes it.
+#include <cerrno>
 #include <cstdio>
 
 #include "cli/cli_common.h"
@@ -92,11 +93,13 @@ int RunGprs(const Args& args) {
     // Read, advanced and stored under the settings file's lock, so that runs
     // at the same time (and the editor) never hand out one number twice.
     SettingsFileState state = SettingsFileState::Missing;
+    errno = 0;
     if (!TakeGprsVersion(CorePath(iniPath), NextGprsVersion, 0, version, state)) {
       loaded.state = state;
       if (state == SettingsFileState::Unreadable || state == SettingsFileState::NoSection)
         return Refuse(kCommand, SettingsProblem(loaded) + "; it is left as it is");
-      return Refuse(kCommand, "cannot store the version in '" + iniPath + "'; nothing written");
+      return Refuse(kCommand, "cannot store the version in '" + iniPath + "'" + ErrnoReason() +
+                                  "; nothing written");
     }
     if (state == SettingsFileState::Missing)
       std::fprintf(stderr, "lentar-cli gprs: '%s' did not exist; it was created with the "

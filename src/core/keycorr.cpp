@@ -103,7 +103,8 @@ bool TReplaceCharList::LoadFromText(std::string_view bytes) {
 
 bool TReplaceCharList::LoadFromFile(const std::string& path) {
   std::string bytes;
-  ReadWholeFile(path, bytes);  // a missing file reads as empty
+  // A missing file reads as empty; a table is a few kilobytes.
+  if (ReadFileCapped(path, size_t{1} << 20, bytes) == ReadOutcome::TooLarge) return false;
   if (!LoadFromText(bytes)) return false;
   FileName = path;
   return true;

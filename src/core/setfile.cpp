@@ -12,7 +12,9 @@ constexpr Cp1251Literal kSaveFailed(u8"Не могу сохранить файл
 
 }  // namespace
 
-bool LoadSetFile(const std::string& path, std::string& text) { return ReadWholeFile(path, text); }
+bool LoadSetFile(const std::string& path, std::string& text) {
+  return ReadFileCapped(path, kMaxSetFileSize, text) == ReadOutcome::Ok;
+}
 
 bool SaveSetFile(const std::string& path, std::string_view text) {
   return WriteFileAtomically(path, text);

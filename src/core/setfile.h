@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -13,8 +14,13 @@
 
 namespace lentar {
 
-// Reads every byte of the file into text. On failure returns false and leaves
-// text unchanged.
+// The largest set file read: far above anything a board holds (a set text
+// with its tags compiles to at most 64 KiB), so only a wrong file, an endless
+// device or a damaged disk reaches it.
+inline constexpr size_t kMaxSetFileSize = size_t{4} << 20;
+
+// Reads every byte of the file into text. On failure (also a file larger
+// than kMaxSetFileSize) returns false and leaves text unchanged.
 bool LoadSetFile(const std::string& path, std::string& text);
 // Replaces the file with text (atomically: temporary file and rename). An
 // empty text gives a 0-byte file. On failure the old file stays whole.

@@ -346,7 +346,9 @@ bool TakeGprsVersion(const std::string& iniPath, uint32_t (*next)(uint32_t), uin
                      uint32_t& version, SettingsFileState& state) {
   FileLock lock(iniPath);
   if (!lock.Held()) {
-    state = SettingsFileState::Unreadable;
+    // No lock file beside it (a folder the caller may not write): the file
+    // itself was not judged, and no version could be stored there either.
+    state = SettingsFileState::Read;
     return false;
   }
   TSettings stored;

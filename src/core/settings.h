@@ -160,7 +160,8 @@ bool WriteSettings(const TSettings& settings);
 // next(the larger of it and atLeast), and the file is written back with it
 // before the lock is released. A missing file is created with the defaults.
 // Refused (false, file untouched) when the file is unreadable or holds no
-// "Settings" section, or cannot be written; state tells which.
+// "Settings" section (state says so), or when it cannot be locked or written
+// (state Read or Missing, errno tells why).
 bool TakeGprsVersion(const std::string& iniPath, uint32_t (*next)(uint32_t), uint32_t atLeast,
                      uint32_t& version, SettingsFileState& state);
 // WriteSettings for the end of an editor run: under the same lock, a

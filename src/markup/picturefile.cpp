@@ -658,7 +658,7 @@ PictureLoadResult LoadPictureFile(const std::string& path, const PictureGeometry
   const uintmax_t size = std::filesystem::file_size(NativePath(path), error);
   if (error || size > kMaxPictureFileBytes) return result;
   std::string bytes;
-  if (!ReadWholeFile(path, bytes)) return result;
+  if (ReadFileCapped(path, kMaxPictureFileBytes, bytes) != ReadOutcome::Ok) return result;
   return LoadPictureBytes(bytes, kind, path, g, channelColours, capacity, ask);
 }
 

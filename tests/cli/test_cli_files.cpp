@@ -22,6 +22,21 @@ class CliFiles : public lentar::cli::testing::CliFolderTest {
     CliFolderTest::SetUp();
     Write("set.txt", "Hello");
   }
+
+  // Runs lentar-cli as the ordinary user 65534 when the tests run as root
+  // (for root every file is writable), else as ourselves; -1 when that
+  // cannot be done here.
+  int RunAsOrdinaryUser(const std::string& args) {
+    if (::geteuid() != 0) return Run(args);
+    fs::permissions(dir_, fs::perms::all);  // the folder allows the rename
+    const std::string cmd = "setpriv --reuid=65534 --regid=65534 --clear-groups sh -c \"cd '" +
+                            dir_.string() + "' && '" LENTAR_BIN_DIR "/lentar-cli' " + args +
+                            " >user-out.log 2>user-err.log\"";
+    const int status = std::system(cmd.c_str());
+    err_ = Read("user-err.log");
+    if (!WIFEXITED(status) || WEXITSTATUS(status) > 2) return -1;  // setpriv itself failed
+    return WEXITSTATUS(status);
+  }
 };
 
 const std::string kSettings = "[Settings]\r\nDispLen=96\r\nDialNo=5551234\r\nGprsFileVersion=41\r\n";
@@ -107,6 +122,31 @@ TEST_F(CliFiles, AnOutputNeverReplacesAFileTheCommandReads) {
     EXPECT_EQ(Read(c.file), before) << c.args;
   }
   EXPECT_EQ(Read("f.tfa"), archive);
+}
+
+TEST_F(CliFiles, AWriteProtectedTargetIsRefused) {
+  Write("y.ini", kSettings);
+  Write("out.bin", "old image");
+  const struct {
+    const char* args;
+    const char* file;
+  } cases[] = {
+      {"gprs set.txt -o p.txt --ini y.ini", "y.ini"},
+      {"compile set.txt -o out.bin --ini lentar.ini", "out.bin"},
+  };
+  for (const auto& c : cases) {
+    const std::string before = Read(c.file);
+    // The user's own file, write-protected by the user.
+    if (::geteuid() == 0) ASSERT_EQ(::chown(Path(c.file).c_str(), 65534, 65534), 0);
+    fs::permissions(Path(c.file), fs::perms::owner_read | fs::perms::group_read |
+                                      fs::perms::others_read);
+    const int status = RunAsOrdinaryUser(c.args);
+    if (status < 0) GTEST_SKIP() << "cannot run as an ordinary user here: " << err_;
+    EXPECT_EQ(status, 1) << c.args << ": " << err_;
+    EXPECT_NE(err_.find(std::string("'") + c.file + "'"), std::string::npos) << err_;
+    EXPECT_EQ(Read(c.file), before) << c.args;
+    EXPECT_FALSE(fs::exists(Path("p.txt"))) << "nothing written without its version stored";
+  }
 }
 
 TEST_F(CliFiles, EndlessAndOversizedInputsAreRefused) {

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "core/paths.h"
@@ -60,6 +61,14 @@ TEST(SetFileTest, FailuresChangeNothing) {
   std::string text = "kept";
   EXPECT_FALSE(LoadSetFile(dir / "missing.txt", text));
   EXPECT_FALSE(LoadSetFile(dir.Path(), text));  // a folder
+  EXPECT_FALSE(LoadSetFile("/dev/zero", text));  // endless
+  {
+    std::ofstream big(dir / "big.txt", std::ios::binary);  // sparse, above any set
+    big.seekp(static_cast<std::streamoff>(kMaxSetFileSize));
+    big.put('x');
+  }
+  EXPECT_FALSE(LoadSetFile(dir / "big.txt", text));
+  std::filesystem::remove(dir / "big.txt");
   EXPECT_EQ(text, "kept");
 
   ASSERT_TRUE(SaveSetFile(path, "old contents"));
