@@ -17,7 +17,8 @@ for src in "$here"/tests/screenshots/*.cpp; do programs+=("$(basename "$src" .cp
 slots=("gui_test_loadform screenshotWhenAsked"
        "gui_test_tagdialogs screenshots"
        "gui_test_imgform shotsOfTheEditorAndTheImportQuestion")
-targets=("${programs[@]}")
+# The simulated board the board window talks to, the fonts the previews use.
+targets=("${programs[@]}" lentar-boardsim lentar_default_fonts)
 for s in "${slots[@]}"; do targets+=("${s%% *}"); done
 
 [ -f "$build/build.ninja" ] || cmake -S "$here" -B "$build" -G Ninja >/dev/null

@@ -4,12 +4,13 @@
 // display. Skipped unless LENTAR_SHOTS_DIR names the folder for the PNG
 // files; run under Xvfb, for example:
 //
+//   scripts/screenshots.sh /tmp/shots
+//
+// or by hand (one command line):
 //   LENTAR_SHOTS_DIR=/tmp/shots QT_QPA_PLATFORM=xcb
-//     xvfb-run -a -s "-screen 0 1280x800x24" build/bin/gui_test_tabloform_screenshots
-//   (one command line)
+//     xvfb-run -a -s "-screen 0 1280x800x24" build/bin/tabloform_screenshots
 #include <QApplication>
 #include <QLabel>
-#include <QScreen>
 #include <QTimer>
 #include <QtTest>
 
@@ -27,25 +28,16 @@
 #include "gui/control/tabloform.h"
 #include "gui/gui_test_support.h"
 #include "markup/fonts.h"
+#include "screenshots/screenshots.h"
 
 using namespace lentar;
 using namespace lentar::gui;
 using namespace lentar::gui::testing;
+using namespace lentar::shots;
 using lentar::comm::testing::SimProcess;
 namespace fs = std::filesystem;
 
 namespace {
-
-bool CaptureScreen(const QString& file) {
-  QScreen* screen = QGuiApplication::primaryScreen();
-  return screen && screen->grabWindow(0).save(file, "PNG");
-}
-
-void Pump(int ms) {
-  QEventLoop loop;
-  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-  loop.exec();
-}
 
 // Runs handle on the modal dialog named name once it is up.
 void WhenDialog(const QString& name, std::function<void(QWidget*)> handle, int tries = 1000) {
@@ -69,11 +61,9 @@ class TabloScreenshots : public QObject {
 
  private slots:
   void init() {
-    shots_ = qEnvironmentVariable("LENTAR_SHOTS_DIR");
-    if (shots_.isEmpty() || QGuiApplication::platformName() != QStringLiteral("xcb")) {
+    shots_ = ShotsFolder();
+    if (shots_.isEmpty())
       QSKIP("set LENTAR_SHOTS_DIR and run on an X display (xvfb-run) for the screenshots");
-    }
-    QDir().mkpath(shots_);
     Settings() = TSettings{};
     DefaultSettings(Settings());
   }
@@ -144,4 +134,4 @@ class TabloScreenshots : public QObject {
 };
 
 QTEST_MAIN(TabloScreenshots)
-#include "test_tabloform_screenshots.moc"
+#include "tabloform_screenshots.moc"
