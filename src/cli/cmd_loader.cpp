@@ -265,8 +265,6 @@ int RunRead(Session& s, const ParsedArgs& parsed) {
   ok = SetLoaderSpeed(s.port, kLoaderSpeedBack) && ok;
   if (!ok) return NoAnswer(s);
   const std::string out = parsed.values.at("o");
-  if (RefuseReplacingInputs(kCommand, out, {{"the settings file", SettingsPathFor(parsed)}}, status))
-    return status;
   if (!WriteOutputFile(kCommand, out, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()),
                        status))
     return status;
@@ -413,6 +411,14 @@ int RunLoader(const Args& args) {
                    [&](const char* c) { return command == c; }) == std::end(kCommands))
     return UsageError(kCommand, "unknown loader command '" + command + "'");
   if (int usage = CheckCommand(command, *parsed); usage != kExitOk) return usage;
+  // A block read is never written over the settings file, refused before the
+  // board is asked for anything.
+  if (command == "read") {
+    int status = kExitOk;
+    if (RefuseReplacingInputs(kCommand, parsed->values.at("o"),
+                              {{"the settings file", SettingsPathFor(*parsed)}}, status))
+      return status;
+  }
   std::optional<long long> speed;
   if (parsed->Has("speed")) {
     speed = ParseNumber(parsed->values.at("speed"), 0, 4);

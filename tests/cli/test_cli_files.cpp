@@ -114,6 +114,9 @@ TEST_F(CliFiles, AnOutputNeverReplacesAFileTheCommandReads) {
       {"compile set.txt -o i.ini --ini i.ini", "i.ini", "the settings file"},
       {"fonts f.tfa --render Hi -o f.tfa", "f.tfa", "the font archive"},
       {"preview set.txt --gif i.ini --ini i.ini", "i.ini", "the settings file"},
+      {"preview set.txt --gif f.tfa --fonts f.tfa --ini i.ini", "f.tfa", "the font archive"},
+      {"loader read 1 -o i.ini --ini i.ini", "i.ini", "the settings file"},
+      {"picture export set.txt -o i.ini --ini i.ini", "i.ini", "the settings file"},
   };
   for (const auto& c : cases) {
     const std::string before = Read(c.file);
