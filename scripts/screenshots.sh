@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes the pictures of the windows, to look at them or for documentation:
-# the screenshot programs (tests/screenshots/) and the picture slots of some
-# window tests, on a virtual X display. Not part of ./test.sh.
+# the screenshot programs (tests/screenshots/) and the window tests built a
+# second time with their picture slots, on a virtual X display. Not part of
+# ./test.sh.
 #   scripts/screenshots.sh [FOLDER]     the PNG files go to FOLDER
 #                                       (default /tmp/lentar-shots)
 set -euo pipefail
@@ -13,10 +14,10 @@ mkdir -p "$shots"
 
 programs=()
 for src in "$here"/tests/screenshots/*.cpp; do programs+=("$(basename "$src" .cpp)"); done
-# Window tests with a slot of their own that saves pictures when asked.
-slots=("gui_test_loadform screenshotWhenAsked"
-       "gui_test_tagdialogs screenshots"
-       "gui_test_imgform shotsOfTheEditorAndTheImportQuestion")
+# Window tests built again with the slot that saves their pictures.
+slots=("loadform_screenshots screenshotWhenAsked"
+       "tagdialogs_screenshots screenshots"
+       "imgform_screenshots shotsOfTheEditorAndTheImportQuestion")
 # The simulated board the board window talks to, the fonts the previews use.
 targets=("${programs[@]}" lentar-boardsim lentar_default_fonts)
 for s in "${slots[@]}"; do targets+=("${s%% *}"); done
