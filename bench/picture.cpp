@@ -13,12 +13,14 @@
 #include <cstdio>
 #include <jpeglib.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "markup/jpeg_test_support.h"
 #include "markup/picturefile.h"
 
 namespace {
@@ -28,40 +30,18 @@ namespace {
 const std::string& Photo() {
   static const std::string photo = [] {
     constexpr int kWidth = 4000, kHeight = 3000;
-    jpeg_compress_struct cinfo{};
-    jpeg_error_mgr errors{};
-    cinfo.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&cinfo);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = kWidth;
-    cinfo.image_height = kHeight;
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 90, TRUE);
-    jpeg_start_compress(&cinfo, TRUE);
-    std::vector<unsigned char> line(kWidth * 3);
+    // The compressor asks for the pixels row by row, left to right, so the
+    // grain can run as one sequence over the whole picture.
     uint32_t noise = 12345;
-    while (cinfo.next_scanline < cinfo.image_height) {
-      const int y = static_cast<int>(cinfo.next_scanline);
-      for (int x = 0; x < kWidth; ++x) {
-        noise = noise * 1664525u + 1013904223u;
-        const int grain = static_cast<int>((noise >> 24) % 24) - 12;
-        const double wave = std::sin(x / 180.0) * std::cos(y / 140.0);
-        line[3 * x] = static_cast<unsigned char>(std::clamp(static_cast<int>(128 + 100 * wave) + grain, 0, 255));
-        line[3 * x + 1] = static_cast<unsigned char>(std::clamp(x * 255 / kWidth + grain, 0, 255));
-        line[3 * x + 2] = static_cast<unsigned char>(std::clamp(y * 255 / kHeight + grain, 0, 255));
-      }
-      JSAMPROW row = line.data();
-      jpeg_write_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    std::string out(reinterpret_cast<const char*>(buffer), size);
-    jpeg_destroy_compress(&cinfo);
-    std::free(buffer);
-    return out;
+    const auto pixel = [&noise](int x, int y) -> uint32_t {
+      noise = noise * 1664525u + 1013904223u;
+      const int grain = static_cast<int>((noise >> 24) % 24) - 12;
+      const double wave = std::sin(x / 180.0) * std::cos(y / 140.0);
+      const auto channel = [](int v) { return static_cast<uint32_t>(std::clamp(v, 0, 255)); };
+      return channel(static_cast<int>(128 + 100 * wave) + grain) |
+             channel(x * 255 / kWidth + grain) << 8 | channel(y * 255 / kHeight + grain) << 16;
+    };
+    return lentar::testing::MakeJpeg(kWidth, kHeight, pixel, 90);
   }();
   return photo;
 }
