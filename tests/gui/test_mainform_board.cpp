@@ -30,12 +30,6 @@ class MainFormBoardTest : public QObject, private MainWindowFixture {
   SimProcess sim_;
   fs::path simDir_;
 
-  QStringList MessageTexts() const {
-    QStringList texts;
-    for (const CapturedMessage& m : messages_->Messages()) texts << m.caption + ": " + m.text;
-    return texts;
-  }
-
  private slots:
   void init() {
     QVERIFY(MakeProgramFolder());
@@ -82,14 +76,14 @@ class MainFormBoardTest : public QObject, private MainWindowFixture {
       QVERIFY(!comm::BoardPort().IsOpen());
       if (c.withImage) {
         QCOMPARE(size, QStringLiteral("Размер данных: 6 байт."));
-        QCOMPARE(MessageTexts(),
+        QCOMPARE(messages_->Texts(),
                  QStringList{QStringLiteral("Информация: Загрузка успешно завершена!")});
         std::ifstream in(simDir_ / ("upload-" + std::to_string(++uploads) + ".bin"),
                          std::ios::binary);
         const std::string got{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
         QCOMPARE(QString::fromStdString(Cp1251ToUtf8(got)), QStringLiteral("Привет"));
       } else {
-        QCOMPARE(MessageTexts(), QStringList());
+        QCOMPARE(messages_->Texts(), QStringList());
       }
     }
   }
@@ -105,7 +99,7 @@ class MainFormBoardTest : public QObject, private MainWindowFixture {
     Button(*form_, "Button12")->click();
     QTest::qWait(50);
     QVERIFY(!windowShown);
-    QCOMPARE(MessageTexts(), QStringList{QStringLiteral("Ошибка: Ошибка коммуникационного порта!")});
+    QCOMPARE(messages_->Texts(), QStringList{QStringLiteral("Ошибка: Ошибка коммуникационного порта!")});
   }
 
   void throughAModemTheWindowDialsItself() {
@@ -126,7 +120,7 @@ class MainFormBoardTest : public QObject, private MainWindowFixture {
     QVERIFY(!portOpen);
     QVERIFY(callVisible);
     QCOMPARE(clock, QStringLiteral("---"));
-    QCOMPARE(MessageTexts(), QStringList());
+    QCOMPARE(messages_->Texts(), QStringList());
   }
 };
 

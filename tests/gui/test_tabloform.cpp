@@ -95,12 +95,6 @@ class TabloFormTest : public QObject {
     return *form_;
   }
 
-  QStringList MessageTexts() const {
-    QStringList texts;
-    for (const CapturedMessage& m : messages_->Messages()) texts << m.caption + ": " + m.text;
-    return texts;
-  }
-
   // The commands the simulator received since it started, one code a line.
   QString SimLog() const { return QString::fromStdString(sim_.Log()); }
 
@@ -141,7 +135,7 @@ class TabloFormTest : public QObject {
     QCOMPARE(Child<QSpinBox>(&form, "SpinEdit1")->value(), 5);
     Button(form, "Button1")->click();
     Button(form, "Button3")->click();
-    QCOMPARE(MessageTexts(), QStringList());
+    QCOMPARE(messages_->Texts(), QStringList());
 
     ShowForm(Pattern(10));
     QVERIFY(Button(*form_, "Button5")->isVisible());
@@ -163,7 +157,7 @@ class TabloFormTest : public QObject {
       Child<QSpinBox>(&form, "SpinEdit3")->setValue(c.address);
       Button(form, "Button1")->click();
       QCOMPARE(comm::AddressByte, c.byte);
-      QCOMPARE(MessageTexts(), c.answers ? QStringList()
+      QCOMPARE(messages_->Texts(), c.answers ? QStringList()
                                          : QStringList{QStringLiteral("Ошибка: Ошибка соединения!")});
       QCOMPARE(Text(form, "Label21") == QStringLiteral("---"), !c.answers);
     }
@@ -183,7 +177,7 @@ class TabloFormTest : public QObject {
     Button(form, "Button12")->click();
     Button(form, "Button4")->click();
     QVERIFY(Text(form, "Label21") != QStringLiteral("---"));
-    QCOMPARE(MessageTexts(), QStringList());
+    QCOMPARE(messages_->Texts(), QStringList());
 
     comm::StatusBlock status;
     QVERIFY(comm::CmdReadStatus(comm::BoardPort(), status));
@@ -218,7 +212,7 @@ class TabloFormTest : public QObject {
     TTabloForm& form = ShowForm();
     Child<QComboBox>(&form, "ComboBox1")->setCurrentIndex(1);
     Button(form, "Button8")->click();
-    QCOMPARE(MessageTexts(), QStringList{QStringLiteral("Информация: Буфер №2 очищен!")});
+    QCOMPARE(messages_->Texts(), QStringList{QStringLiteral("Информация: Буфер №2 очищен!")});
     QVERIFY(SimLog().contains(QStringLiteral("command 0x2C buffer 1 offset 0 data 0")));
   }
 
@@ -229,7 +223,7 @@ class TabloFormTest : public QObject {
     Child<QComboBox>(&form, "ComboBox1")->setCurrentIndex(1);
     Child<QCheckBox>(&form, "CheckBox3")->setChecked(true);
     Button(form, "Button5")->click();
-    QCOMPARE(MessageTexts(), QStringList{QStringLiteral("Информация: Загрузка успешно завершена!")});
+    QCOMPARE(messages_->Texts(), QStringList{QStringLiteral("Информация: Загрузка успешно завершена!")});
     QCOMPARE(ReadFile(dir_ / "upload-1.bin"), std::string(image.begin(), image.end()));
     QCOMPARE(Text(form, "Label4"), QStringLiteral("Текущий буфер: 2"));
     QVERIFY(form.isEnabled());
@@ -239,7 +233,7 @@ class TabloFormTest : public QObject {
     StartSim({"--buffer1", "100"});
     TTabloForm& form = ShowForm(Pattern(100));
     Button(form, "Button5")->click();
-    QCOMPARE(MessageTexts(), QStringList{QStringLiteral("Ошибка: Недостаточный размер буфера!")});
+    QCOMPARE(messages_->Texts(), QStringList{QStringLiteral("Ошибка: Недостаточный размер буфера!")});
     // Nothing was changed on the board: no option, no clearing, no block.
     const QString log = SimLog();
     QVERIFY(!log.contains(QStringLiteral("command 0x44")));
@@ -277,7 +271,7 @@ class TabloFormTest : public QObject {
       });
       Button(form, "Button5")->click();
       QVERIFY(padShown);
-      QCOMPARE(MessageTexts(), c.messages);
+      QCOMPARE(messages_->Texts(), c.messages);
       QCOMPARE(fs::exists(dir_ / "upload-1.bin"), c.uploaded);
     }
   }
@@ -300,12 +294,12 @@ class TabloFormTest : public QObject {
     QCOMPARE(prompts, (QStringList{QStringLiteral("Выберите старый пароль"),
                                    QStringLiteral("Выберите новый пароль")}));
     QCOMPARE(Text(form, "Label11"), QStringLiteral("Пароль: установлен"));
-    QCOMPARE(MessageTexts(), QStringList());
+    QCOMPARE(messages_->Texts(), QStringList());
 
     // The old password is now wrong.
     OnDialog(QStringLiteral("PswForm"), [](QWidget* pad) { Click(pad, "Button1"); });
     Button(form, "Button11")->click();
-    QCOMPARE(MessageTexts(), QStringList{QStringLiteral("Ошибка: Введен неверный пароль")});
+    QCOMPARE(messages_->Texts(), QStringList{QStringLiteral("Ошибка: Введен неверный пароль")});
   }
 
   void autoBrightnessDialogReadsChecksAndWrites() {
@@ -329,7 +323,7 @@ class TabloFormTest : public QObject {
     });
     Button(form, "Button7")->click();
     QCOMPARE(seen, (QStringList{"5", "500", "2", "100", "900"}));
-    QCOMPARE(MessageTexts(),
+    QCOMPARE(messages_->Texts(),
              (QStringList{QStringLiteral("Ошибка: Яркость в темноте должна быть целым числом от 0 до 255"),
                           QStringLiteral("Ошибка: Показания АЦП должны быть целыми числами от 0 до 65535")}));
     comm::AutoBrightBlock block;
@@ -344,7 +338,7 @@ class TabloFormTest : public QObject {
     comm::TComPort closed(true, true);
     TAutoBrightForm dialog(closed);
     dialog.show();
-    QCOMPARE(MessageTexts(), QStringList{QStringLiteral("Ошибка: Ошибка связи с контроллером!")});
+    QCOMPARE(messages_->Texts(), QStringList{QStringLiteral("Ошибка: Ошибка связи с контроллером!")});
     QVERIFY(!dialog.Valid());
     QVERIFY(!Button(dialog, "Button5")->isEnabled());
     QVERIFY(!Button(dialog, "Button3")->isEnabled());
@@ -396,7 +390,7 @@ class TabloFormTest : public QObject {
       seen.clear();
       messages_->Clear();
       Button(form, "Button5")->click();
-      QCOMPARE(MessageTexts(), QStringList{QStringLiteral("Информация: Загрузка успешно завершена!")});
+      QCOMPARE(messages_->Texts(), QStringList{QStringLiteral("Информация: Загрузка успешно завершена!")});
       std::vector<int> rateCommands;
       size_t firstBlock = 0, lastBlock = 0;
       for (size_t i = 0; i < seen.size(); ++i) {

@@ -111,12 +111,6 @@ class TabloModemTest : public QObject {
         20000);
   }
 
-  QStringList MessageTexts() const {
-    QStringList texts;
-    for (const CapturedMessage& m : messages_->Messages()) texts << m.caption + ": " + m.text;
-    return texts;
-  }
-
   QString SimLog() const { return QString::fromStdString(sim_.Log()); }
 
  private slots:
@@ -161,7 +155,7 @@ class TabloModemTest : public QObject {
     QCOMPARE(Text(&form, "Label4"), QStringLiteral("Текущий буфер: ---"));
     QCOMPARE(Text(&form, "Label9"), QStringLiteral("Текущий: ---"));
     Click(&form, "Button1");
-    QVERIFY(MessageTexts().isEmpty());
+    QVERIFY(messages_->Texts().isEmpty());
     QVERIFY(!SimLog().contains(QStringLiteral("command 0x")));
 
     QString offered;
@@ -181,7 +175,7 @@ class TabloModemTest : public QObject {
     QTRY_COMPARE(Text(&form, "Label13"), QStringLiteral("Нет соединения"));
     QVERIFY(Button(&form, "Button14")->isEnabled());
     QTRY_VERIFY2(SimLog().contains(QStringLiteral("modem hung up")), qPrintable(SimLog()));
-    QVERIFY(MessageTexts().isEmpty());
+    QVERIFY(messages_->Texts().isEmpty());
   }
 
   void failedCallsLeaveTheWindowReady_data() {
@@ -223,7 +217,7 @@ class TabloModemTest : public QObject {
     QCOMPARE(comm::RetryCount, 2);
     QVERIFY(Button(&form, "Button14")->isEnabled());
     QCOMPARE(Text(&form, "Label13"), QStringLiteral("Нет соединения"));
-    QVERIFY(MessageTexts().isEmpty());
+    QVERIFY(messages_->Texts().isEmpty());
   }
 
   void cancelWhileDiallingHangsUp() {
@@ -256,7 +250,7 @@ class TabloModemTest : public QObject {
     QVERIFY(Call(form));
     QVERIFY(Child<QRadioButton>(&form, "RadioButton2")->isChecked());
     Click(&form, "Button5");
-    QCOMPARE(MessageTexts(), QStringList{QStringLiteral("Информация: Загрузка успешно завершена!")});
+    QCOMPARE(messages_->Texts(), QStringList{QStringLiteral("Информация: Загрузка успешно завершена!")});
     QVERIFY(ReadFile(dir_ / "upload-1.bin") ==
             std::string(image_.begin(), image_.end()));
   }
@@ -268,7 +262,7 @@ class TabloModemTest : public QObject {
     TTabloForm& form = ShowForm();
     QVERIFY(Call(form));
     Click(&form, "Button5");
-    QCOMPARE(MessageTexts(), QStringList{QStringLiteral("Ошибка: Ошибка соединения!")});
+    QCOMPARE(messages_->Texts(), QStringList{QStringLiteral("Ошибка: Ошибка соединения!")});
     QVERIFY(!fs::exists(dir_ / "upload-1.bin"));
     QTRY_COMPARE(Text(&form, "Label13"), QStringLiteral("Нет соединения"));
     QVERIFY(Button(&form, "Button14")->isEnabled());
@@ -276,7 +270,7 @@ class TabloModemTest : public QObject {
     QVERIFY(Call(form));
     Child<QRadioButton>(&form, "RadioButton3")->setChecked(true);
     Click(&form, "Button5");
-    QCOMPARE(MessageTexts(), (QStringList{QStringLiteral("Ошибка: Ошибка соединения!"),
+    QCOMPARE(messages_->Texts(), (QStringList{QStringLiteral("Ошибка: Ошибка соединения!"),
                                           QStringLiteral("Информация: Загрузка успешно завершена!")}));
     QVERIFY(ReadFile(dir_ / "upload-1.bin") ==
             std::string(image_.begin(), image_.end()));

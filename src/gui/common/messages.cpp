@@ -73,6 +73,12 @@ MessageCapture::~MessageCapture() { gActiveCapture = previous_; }
 
 MessageCapture* MessageCapture::Active() { return gActiveCapture; }
 
+QStringList MessageCapture::Texts() const {
+  QStringList texts;
+  for (const CapturedMessage& m : messages_) texts << m.caption + QStringLiteral(": ") + m.text;
+  return texts;
+}
+
 void MessageCapture::QueueAnswer(QMessageBox::StandardButton answer) {
   answers_.push_back(answer);
 }

@@ -58,6 +58,8 @@ class MessageCapture {
   // Answers given to the following boxes, in order.
   void QueueAnswer(QMessageBox::StandardButton answer);
   const std::vector<CapturedMessage>& Messages() const { return messages_; }
+  // Every message so far as "caption: text", to compare in one go.
+  QStringList Texts() const;
   void Clear() { messages_.clear(); }
 
   // Used by the service.
