@@ -12,7 +12,7 @@ packages=(
   clang libclang-rt-14-dev
   xvfb xauth socat ser2net
   xfonts-terminus console-setup-linux fonts-dejavu-core
-  help2man dpkg-dev
+  help2man dpkg-dev ccache
   qt6-translations-l10n
 )
 
