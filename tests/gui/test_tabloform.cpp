@@ -163,6 +163,40 @@ class TabloFormTest : public QObject {
     }
   }
 
+  // A lost status read leaves every box that mirrors the board empty and
+  // every button that would write it disabled; nothing reaches the board
+  // until a read succeeds, and then the board's own values are shown.
+  void valuesNotReadAreNeverWritten() {
+    StartSim({"--ignore", "0x08@1"});
+    TTabloForm& form = ShowForm(Pattern(10));
+    auto* brightness = Child<QSpinBox>(&form, "SpinEdit1");
+    auto* speed = Child<QSpinBox>(&form, "SpinEdit2");
+    QCOMPARE(brightness->text(), QStringLiteral("---"));
+    QCOMPARE(speed->text(), QStringLiteral("---"));
+    QCOMPARE(Child<QLineEdit>(&form, "Edit3")->text(), QString());
+    for (const char* name : {"Button2", "Button9", "Button10", "Button12"})
+      QVERIFY2(!Button(form, name)->isEnabled(), name);
+    for (const char* name : {"CheckBox1", "CheckBox2", "CheckBox4"})
+      QVERIFY2(!Child<QCheckBox>(&form, name)->isEnabled(), name);
+    Button(form, "Button2")->click();
+    Button(form, "Button9")->click();
+    Button(form, "Button12")->click();
+    for (const char* write : {"command 0x17", "command 0x2F", "command 0x0C", "command 0x30",
+                              "command 0x05"})
+      QVERIFY2(!SimLog().contains(QLatin1String(write)), write);
+
+    Button(form, "Button1")->click();
+    QCOMPARE(brightness->value(), 5);
+    QCOMPARE(speed->value(), 3);
+    QVERIFY(Button(form, "Button2")->isEnabled());
+    QVERIFY(Child<QCheckBox>(&form, "CheckBox4")->isEnabled());
+    Button(form, "Button2")->click();
+    comm::StatusBlock status;
+    QVERIFY(comm::CmdReadStatus(comm::BoardPort(), status));
+    QCOMPARE(status.Brightness(), 5);
+    QCOMPARE(status.Speed(), 3);
+  }
+
   void setsSettingsClockFontAndAutoBrightness() {
     StartSim();
     TTabloForm& form = ShowForm();

@@ -117,6 +117,7 @@ void TAutoBrightForm::FormShow() { Button1Click(); }
 void TAutoBrightForm::Button1Click() {
   valid_ = comm::CmdReadAutoBright(port_, block_);
   if (valid_) Fill();
+  else Clear();
   UpdateEnabled();
   if (!valid_) ShowError(QStringLiteral("Ошибка связи с контроллером!"));
 }
@@ -128,6 +129,13 @@ void TAutoBrightForm::Fill() {
   darkBrightnessEdit_->setText(QString::number(block_.DarkBrightness()));
   darkSensorEdit_->setText(QString::number(block_.DarkSensor()));
   brightSensorEdit_->setText(QString::number(block_.BrightSensor()));
+}
+
+// A read that failed leaves nothing of an earlier one on show: what the
+// fields held may no longer be the board's.
+void TAutoBrightForm::Clear() {
+  for (QLabel* label : {brightnessLabel_, timerLabel_, sensorLabel_}) label->clear();
+  for (QLineEdit* edit : {darkBrightnessEdit_, darkSensorEdit_, brightSensorEdit_}) edit->clear();
 }
 
 void TAutoBrightForm::UpdateEnabled() {

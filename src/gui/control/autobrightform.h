@@ -41,6 +41,7 @@ class TAutoBrightForm : public QDialog {
   // "Применить": checks the three edits, then writes them.
   void Button5Click();
   void Fill();
+  void Clear();
   void UpdateEnabled();
 
   comm::TComPort& port_;

@@ -86,6 +86,25 @@ void PauseMs(int ms) {
 
 const QString kNoValue = QStringLiteral("---");
 
+// The lowest value of the brightness and speed boxes. One below it stands
+// for "not read yet" and reads "---", so a box never shows a value the board
+// did not give.
+constexpr int kLowestSetting = 1;
+
+void ShowUnreadSpin(QSpinBox* spin) {
+  spin->setMinimum(kLowestSetting - 1);
+  spin->setSpecialValueText(kNoValue);
+  spin->setValue(kLowestSetting - 1);
+  spin->setEnabled(false);
+}
+
+void ShowReadSpin(QSpinBox* spin, int value) {
+  spin->setSpecialValueText(QString());
+  spin->setMinimum(kLowestSetting);
+  spin->setValue(value);
+  spin->setEnabled(true);
+}
+
 }  // namespace
 
 TTabloForm::TTabloForm(const uint8_t* image, size_t size, TRecProject& project,
@@ -111,8 +130,8 @@ void TTabloForm::BuildControls() {
 
   // Settings.
   auto* settingsGroup = MakeGroup(QStringLiteral(" Настройки "), "GroupBox1", this);
-  brightnessSpin_ = MakeSpin(1, 10, "SpinEdit1", settingsGroup);
-  speedSpin_ = MakeSpin(1, 5, "SpinEdit2", settingsGroup);
+  brightnessSpin_ = MakeSpin(kLowestSetting, 10, "SpinEdit1", settingsGroup);
+  speedSpin_ = MakeSpin(kLowestSetting, 5, "SpinEdit2", settingsGroup);
   flipBox_ = MakeCheckBox(QStringLiteral("Перевернуть"), "CheckBox1", settingsGroup);
   applyButton_ = MakeButton(QStringLiteral("Установить"), "Button2", settingsGroup);
   auto* settingsGrid = new QGridLayout(settingsGroup);
@@ -258,6 +277,9 @@ void TTabloForm::BuildControls() {
   top->addLayout(columns);
   top->addLayout(bottom);
 
+  ShowStatusUnread();
+  ShowOptionsUnread();
+
   connect(refreshButton_, &QPushButton::clicked, this, &TTabloForm::Button1Click);
   connect(applyButton_, &QPushButton::clicked, this, &TTabloForm::Button2Click);
   connect(readClockButton_, &QPushButton::clicked, this, &TTabloForm::Button3Click);
@@ -353,19 +375,55 @@ bool TTabloForm::RefreshClock() {
   return true;
 }
 
+void TTabloForm::ShowStatusUnread() {
+  statusRead_ = false;
+  ShowUnreadSpin(brightnessSpin_);
+  ShowUnreadSpin(speedSpin_);
+  flipBox_->setChecked(false);
+  autoBrightBox_->setChecked(false);
+  defaultFontEdit_->clear();
+  fontCountLabel_->setText(QStringLiteral("Всего: ") + kNoValue);
+  currentFontLabel_->setText(QStringLiteral("Текущий: ") + kNoValue);
+  // Whatever writes a value the board mirrors waits for that value to be
+  // read: writing the boxes' defaults would replace the board's own settings.
+  for (QWidget* w : std::initializer_list<QWidget*>{flipBox_, applyButton_, autoBrightBox_,
+                                                    setAutoBrightButton_, defaultFontEdit_,
+                                                    chooseFontButton_, setFontButton_})
+    w->setEnabled(false);
+}
+
+void TTabloForm::ShowOptionsUnread() {
+  optionsRead_ = false;
+  clearOnSwitchBox_->setChecked(false);
+  clearOnSwitchBox_->setEnabled(false);
+}
+
 bool TTabloForm::RefreshStatus() {
   SetAddress();
-  if (!LineUp()) return true;
+  if (!LineUp()) {
+    ShowStatusUnread();
+    ShowOptionsUnread();
+    return true;
+  }
   if (ModemMode() && !CheckModemAccess()) return false;
   comm::StatusBlock status;
-  if (!comm::CmdReadStatus(port_, status)) return false;
-  speedSpin_->setValue(status.Speed());
-  brightnessSpin_->setValue(status.Brightness());
+  if (!comm::CmdReadStatus(port_, status)) {
+    ShowStatusUnread();
+    ShowOptionsUnread();
+    return false;
+  }
+  ShowReadSpin(speedSpin_, status.Speed());
+  ShowReadSpin(brightnessSpin_, status.Brightness());
   flipBox_->setChecked(status.Flipped());
   fontCountLabel_->setText(QStringLiteral("Всего: %1").arg(status.FontCount()));
   defaultFontEdit_->setText(QString::number(status.DefaultFont()));
   currentFontLabel_->setText(QStringLiteral("Текущий: %1").arg(status.CurrentFont()));
   autoBrightBox_->setChecked(status.AutoBrightness());
+  statusRead_ = true;
+  for (QWidget* w : std::initializer_list<QWidget*>{flipBox_, applyButton_, autoBrightBox_,
+                                                    setAutoBrightButton_, defaultFontEdit_,
+                                                    chooseFontButton_, setFontButton_})
+    w->setEnabled(true);
   passwordLabel_->setText(status.PasswordSet() ? QStringLiteral("Пароль: установлен")
                                                : QStringLiteral("Пароль: нет"));
 
@@ -388,7 +446,13 @@ bool TTabloForm::RefreshStatus() {
                              ? QStringLiteral("Версия ПО табло: ") + FromBoardText(version)
                              : QString());
   comm::OptionsBlock options;
-  if (comm::CmdReadOptions(port_, options)) clearOnSwitchBox_->setChecked(options.ClearOnSwitch());
+  if (comm::CmdReadOptions(port_, options)) {
+    clearOnSwitchBox_->setChecked(options.ClearOnSwitch());
+    clearOnSwitchBox_->setEnabled(true);
+    optionsRead_ = true;
+  } else {
+    ShowOptionsUnread();
+  }
   return true;
 }
 
@@ -400,6 +464,7 @@ void TTabloForm::Button1Click() {
 }
 
 void TTabloForm::Button2Click() {
+  if (!statusRead_) return;
   SetAddress();
   if (comm::ApplyBoardSettings(port_, speedSpin_->value(), brightnessSpin_->value(),
                                flipBox_->isChecked()) &&
@@ -416,6 +481,7 @@ void TTabloForm::Button4Click() {
 }
 
 void TTabloForm::Button9Click() {
+  if (!statusRead_) return;
   SetAddress();
   const int64_t font = TextToInt(ToBoardText(defaultFontEdit_->text()));
   comm::CmdSetDefaultFont(port_, static_cast<int>(std::clamp<int64_t>(font, 0, 255)));
@@ -432,6 +498,7 @@ void TTabloForm::Button10Click() {
 }
 
 void TTabloForm::Button12Click() {
+  if (!statusRead_) return;
   SetAddress();
   comm::AutoBrightBlock block;
   if (comm::CmdReadAutoBright(port_, block)) {
@@ -491,7 +558,9 @@ void TTabloForm::Button5Click() {
   options.buffer = bufferCombo_->currentIndex();
   options.modem = settings.UseModem;
   options.full = !settings.UseModem || fullRadio_->isChecked();
-  options.clearOnSwitch = clearOnSwitchBox_->isChecked();
+  // The board's clear-on-switch option is written only as it was read (and
+  // perhaps changed by the operator), never from the box's default.
+  if (optionsRead_) options.clearOnSwitch = clearOnSwitchBox_->isChecked();
   options.restart = restartBox_->isChecked();
   options.baseSpeed = settings.BaseSpeed;
   options.loadSpeed = settings.DLSpeed;

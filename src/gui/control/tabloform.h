@@ -88,6 +88,8 @@ class TTabloForm : public QDialog {
   void CallConnected();
 
   void SetAddress();
+  void ShowStatusUnread();
+  void ShowOptionsUnread();
   bool ModemMode() const;
   // In modem mode: whether the board can be reached now (port open, DSR
   // on). Direct lines always pass.
@@ -105,6 +107,8 @@ class TTabloForm : public QDialog {
   bool shownOnce_ = false;
   bool hidden_ = false;
   bool watchingLink_ = false;
+  bool statusRead_ = false;   // the settings, fonts and auto-brightness boxes hold the board's values
+  bool optionsRead_ = false;  // "Очистка при переключении" holds the board's value
   // The DSR state last carried to the interface thread (-1: none yet).
   std::atomic<int> shownDsr_{-1};
 
