@@ -14,6 +14,8 @@
 #include <memory>
 #include <mutex>
 
+#include <unistd.h>
+
 #include "comm/comport.h"
 #include "comm/linethread.h"
 #include "comm/linkframe.h"
@@ -28,6 +30,29 @@ namespace {
 // How often the line-state handler runs while the line state is watched and
 // no bytes arrive.
 constexpr int kWatchMs = 20;
+
+// Why a serial device would not open, in the operator's language. Qt reports
+// both a device this user may not open and a device another program holds
+// (its lock file, TIOCEXCL) as a permission error: the device's own access
+// rights tell the two apart, so that nobody is sent to the dialout group for
+// a port that is merely busy (root never is).
+std::string OpenFailureText(const std::string& device, QSerialPort::SerialPortError code,
+                            const QString& qtText) {
+  switch (code) {
+    case QSerialPort::DeviceNotFoundError:
+      return Utf8ToCp1251(u8"устройство не найдено");
+    case QSerialPort::OpenError:
+      return Utf8ToCp1251(u8"порт уже открыт");
+    case QSerialPort::PermissionError: {
+      const std::string native = NativePath(device).string();
+      if (::access(native.c_str(), R_OK | W_OK) == 0)
+        return Utf8ToCp1251(u8"порт занят другой программой");
+      return PermissionDeniedText(device);
+    }
+    default:
+      return Utf8ToCp1251(qtText.toUtf8().toStdString());
+  }
+}
 
 QSerialPort::Parity ToQt(Parity p) {
   switch (p) {
@@ -85,9 +110,7 @@ class QtSerialLine : public SerialLine {
       auto port = std::make_unique<QSerialPort>(name);
       ApplyTo(*port, config);
       if (!port->open(QIODevice::ReadWrite)) {
-        error = port->error() == QSerialPort::PermissionError
-                    ? PermissionDeniedText(device)
-                    : Utf8ToCp1251(port->errorString().toUtf8().toStdString());
+        error = OpenFailureText(device, port->error(), port->errorString());
         return;
       }
       // The settings once more now that the device is open, and the modem

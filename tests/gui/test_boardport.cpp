@@ -32,10 +32,34 @@ class TestBoardPort : public QObject {
     QVERIFY(!OpenBoardPort(true));
     QCOMPARE(capture.Messages().size(), size_t{1});
     QCOMPARE(capture.Messages()[0].caption, QStringLiteral("Ошибка"));
-    QCOMPARE(capture.Messages()[0].text, QStringLiteral("Ошибка коммуникационного порта!"));
+    QCOMPARE(capture.Messages()[0].text,
+             QStringLiteral("Ошибка коммуникационного порта!\n"
+                            "/nonexistent/lentar-board: устройство не найдено"));
     QCOMPARE(capture.Messages()[0].icon, QMessageBox::Critical);
     QVERIFY(comm::BoardPort().OpenFailed());
     QVERIFY(!comm::BoardPort().LastErrorText().empty());
+  }
+
+  // A port another program holds is told as busy, not as a missing group
+  // membership (whoever runs the test, root included).
+  void aPortInUseIsToldAsBusy() {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    QVERIFY(master >= 0);
+    QVERIFY(grantpt(master) == 0 && unlockpt(master) == 0);
+    const std::string device = ptsname(master);
+    comm::TComPort first(true, true);
+    first.Open(device);
+    QVERIFY(first.IsOpen());
+    Settings().TabPortDevice = device;
+    MessageCapture capture;
+    QVERIFY(!OpenBoardPort(true));
+    QCOMPARE(capture.Texts(),
+             QStringList{QStringLiteral("Ошибка: Ошибка коммуникационного порта!\n") +
+                         QString::fromStdString(device) +
+                         QStringLiteral(": порт занят другой программой")});
+    first.Open("");
+    CloseBoardPort();
+    ::close(master);
   }
 
   void openResetsTheDeadlinesAndCloseCloses() {

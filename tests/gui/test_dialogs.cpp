@@ -519,11 +519,19 @@ class DialogsTest : public QObject {
     struct Case {
       int given;
       int shown;
+      const char* text;  // with the transfer's size set to 5026 bytes
     };
-    for (const Case& c : {Case{0, 0}, Case{37, 37}, Case{100, 100}, Case{150, 100}, Case{-3, 0}}) {
+    form.SetTotalBytes(5026);
+    for (const Case& c : {Case{0, 0, "0 из 5026 байт (0%)"}, Case{37, 37, "1860 из 5026 байт (37%)"},
+                          Case{100, 100, "5026 из 5026 байт (100%)"},
+                          Case{150, 100, "5026 из 5026 байт (100%)"},
+                          Case{-3, 0, "0 из 5026 байт (0%)"}}) {
       StepProgress(&form, c.given);
       QCOMPARE(form.Percent(), c.shown);
+      QCOMPARE(form.ProgressText(), QString::fromUtf8(c.text));
     }
+    form.SetTotalBytes(0);
+    QCOMPARE(form.ProgressText(), QStringLiteral("0%"));
     StepProgress(nullptr, 50);  // no form: nothing happens
     form.HideProgress();
     QVERIFY(!form.isVisible());

@@ -99,7 +99,9 @@ class MainFormBoardTest : public QObject, private MainWindowFixture {
     Button(*form_, "Button12")->click();
     QTest::qWait(50);
     QVERIFY(!windowShown);
-    QCOMPARE(messages_->Texts(), QStringList{QStringLiteral("Ошибка: Ошибка коммуникационного порта!")});
+    QCOMPARE(messages_->Texts(),
+             QStringList{QStringLiteral("Ошибка: Ошибка коммуникационного порта!\n"
+                                        "/nonexistent/lentar-board: устройство не найдено")});
   }
 
   void throughAModemTheWindowDialsItself() {

@@ -245,8 +245,17 @@ class TabloFormTest : public QObject {
     StartSim();
     TTabloForm& form = ShowForm();
     Child<QComboBox>(&form, "ComboBox1")->setCurrentIndex(1);
+    const QString question =
+        QStringLiteral("Подтверждение: Очистить буфер №2 табло? Набор в нём будет стёрт.");
+    // Cancel (the default) sends nothing.
     Button(form, "Button8")->click();
-    QCOMPARE(messages_->Texts(), QStringList{QStringLiteral("Информация: Буфер №2 очищен!")});
+    QCOMPARE(messages_->Texts(), QStringList{question});
+    QVERIFY(!SimLog().contains(QStringLiteral("command 0x2C")));
+    messages_->Clear();
+    messages_->QueueAnswer(QMessageBox::Ok);
+    Button(form, "Button8")->click();
+    QCOMPARE(messages_->Texts(),
+             (QStringList{question, QStringLiteral("Информация: Буфер №2 очищен!")}));
     QVERIFY(SimLog().contains(QStringLiteral("command 0x2C buffer 1 offset 0 data 0")));
   }
 

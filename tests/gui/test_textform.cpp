@@ -223,7 +223,9 @@ class TextFormTest : public QObject, private MainWindowFixture {
     QVERIFY(form.isVisible());
     // The port that would not open was reported by the loader window.
     QCOMPARE(messages_->Messages().size(), size_t{1});
-    QCOMPARE(messages_->Messages()[0].text, QStringLiteral("Ошибка коммуникационного порта!"));
+    QCOMPARE(messages_->Messages()[0].text,
+             QStringLiteral("Ошибка коммуникационного порта!\n") +
+                 QString::fromStdString(folder_) + QStringLiteral("no-such-port: устройство не найдено"));
   }
 
   void toBoardSendsTheTextThroughTheBoardWindow() {
@@ -266,7 +268,9 @@ class TextFormTest : public QObject, private MainWindowFixture {
     QTest::qWait(50);
     QVERIFY(!windowShown);
     QCOMPARE(messages_->Messages().size(), size_t{1});
-    QCOMPARE(messages_->Messages()[0].text, QStringLiteral("Ошибка коммуникационного порта!"));
+    QCOMPARE(messages_->Messages()[0].text,
+             QStringLiteral("Ошибка коммуникационного порта!\n") +
+                 QString::fromStdString(folder_) + QStringLiteral("no-such-port: устройство не найдено"));
     form.hide();
     QVERIFY(sim.Stop());
     std::filesystem::remove_all(simDir);

@@ -3,6 +3,7 @@
 
 #include <QWidget>
 
+class QLabel;
 class QProgressBar;
 
 namespace lentar::gui {
@@ -18,12 +19,20 @@ class TProgressForm : public QWidget {
   // Shows the window centred on the screen without blocking.
   void ShowProgress();
   void HideProgress();
-  // Sets the gauge, clamped to 0..100.
+  // Sets the gauge, clamped to 0..100, and the line under it.
   void SetPercent(int percent);
   int Percent() const;
+  // The size of the whole transfer: the line under the gauge then reads
+  // "N из M байт (P%)", N worked out from the percentage; without it, "P%".
+  void SetTotalBytes(size_t total);
+  QString ProgressText() const;
 
  private:
+  void UpdateText();
+
   QProgressBar* gauge_ = nullptr;
+  QLabel* text_ = nullptr;
+  size_t total_ = 0;
 };
 
 // Progress callback of the upload routines: context is the TProgressForm.

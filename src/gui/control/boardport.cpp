@@ -11,16 +11,24 @@
 
 namespace lentar::gui {
 
-std::string PortErrorMessage(const std::string& reason) {
+std::string PortErrorMessage(const std::string& device, const std::string& reason) {
   std::string message = Utf8ToCp1251(u8"Ошибка коммуникационного порта!");
-  if (comm::IsPermissionDeniedText(reason)) message += "\n" + reason;
+  if (reason.empty() && device.empty()) return message;
+  // The second line says which port and why, as the system told it; a
+  // reason that names the port already is not given the name twice.
+  message += "\n";
+  if (!device.empty() && reason.find(device) == std::string::npos) {
+    message += device;
+    if (!reason.empty()) message += ": ";
+  }
+  message += reason;
   return message;
 }
 
 bool OpenBoardPort(bool showError) {
   std::string reason;
   const bool open = comm::OpenBoardPortQuiet(reason);
-  if (!open && showError) ShowError(PortErrorMessage(reason));
+  if (!open && showError) ShowError(PortErrorMessage(BoardPortDevice(Settings()), reason));
   return open;
 }
 

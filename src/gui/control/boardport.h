@@ -6,13 +6,14 @@
 
 namespace lentar::gui {
 
-// "Ошибка коммуникационного порта!", followed by the reason on a line of its
-// own when the system refused the port to this user (the dialout group).
-std::string PortErrorMessage(const std::string& reason);
+// "Ошибка коммуникационного порта!", followed on a line of its own by the
+// port and the reason the system gave ("/dev/ttyUSB0: устройство не найдено").
+std::string PortErrorMessage(const std::string& device, const std::string& reason);
 
 // Opens BoardPort on the settings' board port when it is not open yet, with
 // the board's default reply deadline and retry count. When the port could not
-// be opened and showError is set, shows "Ошибка коммуникационного порта!";
+// be opened and showError is set, shows "Ошибка коммуникационного порта!"
+// with the port and the reason;
 // BoardPort's OpenFailed and LastErrorText stay set for the caller. True
 // when the port is open.
 bool OpenBoardPort(bool showError);

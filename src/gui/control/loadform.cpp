@@ -44,7 +44,7 @@ int SpeedIndex() { return LoaderSpeedIndex(Settings()); }
 bool OpenLoaderPort() {
   std::string error;
   if (OpenLoaderPortQuiet(error)) return true;
-  ShowError(PortErrorMessage(error));
+  ShowError(PortErrorMessage(LoaderPortDevice(Settings()), error));
   return false;
 }
 

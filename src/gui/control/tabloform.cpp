@@ -517,6 +517,12 @@ void TTabloForm::Button7Click() {
 void TTabloForm::Button8Click() {
   SetAddress();
   const int buffer = bufferCombo_->currentIndex();
+  // Clearing wipes the set the buffer holds; when it is the buffer on show,
+  // the board goes dark. Nothing is sent unless the operator agrees.
+  if (!AskOkCancel(QStringLiteral("Очистить буфер №%1 табло? Набор в нём будет стёрт.")
+                       .arg(buffer + 1),
+                   QStringLiteral("Подтверждение"), true))
+    return;
   if (comm::ClearBuffer(port_, buffer)) {
     ShowInfo(QStringLiteral("Буфер №%1 очищен!").arg(buffer + 1));
     RefreshStatus();
@@ -571,6 +577,7 @@ void TTabloForm::Button5Click() {
 
   auto progress = std::make_unique<TProgressForm>(this);
   progress->SetTitle(QStringLiteral("Загрузка..."));
+  progress->SetTotalBytes(size_);
   TProgressForm* gauge = progress.get();
   comm::UploadHooks hooks;
   hooks.progress = [gauge](int percent) { StepProgress(gauge, percent); };
