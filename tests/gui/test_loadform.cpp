@@ -130,6 +130,34 @@ class LoadFormTest : public QObject {
     std::filesystem::remove_all(dir_);
   }
 
+  // Opened before the loader was plugged in, the window says so; once the
+  // loader is there, "Обновить" opens the port afresh and reads it.
+  void refreshReachesALoaderPluggedInLater() {
+    Settings().I2CPortDevice = (dir_ / "board").string();
+    TRecProject project;
+    TLoadForm form(nullptr, 0, project);
+    ShowAndRead(form);
+    auto* status = form.findChild<QLabel*>(QStringLiteral("Label3"));
+    QVERIFY(status);
+    QCOMPARE(status->text(), QStringLiteral("Ошибка"));
+    QCOMPARE(messages_->Messages().size(), size_t{1});
+    QVERIFY(messages_->Messages()[0].text.startsWith(
+        QStringLiteral("Ошибка коммуникационного порта!\n")));
+
+    StartLoader(1, {{0, 1152, 100, "first"}});
+    messages_->Clear();
+    Button(form, "Button2")->click();
+    QCOMPARE(status->text(), QStringLiteral("OK"));
+    QCOMPARE(Table(form)->RowCount(), 2);
+    QCOMPARE(Texts(), QStringList());
+
+    // The directory keeps 15 characters of a name: the field takes no more.
+    auto* name = form.findChild<QLineEdit*>(QStringLiteral("Edit1"));
+    name->clear();
+    QTest::keyClicks(name, QStringLiteral("Распродажа-зимняя-2026"));
+    QCOMPARE(name->text(), QStringLiteral("Распродажа-зимн"));
+  }
+
   void loaderWithoutMemoryShowsTheMessageAndCloses() {
     StartLoader(0, {});
     TRecProject project;

@@ -242,6 +242,21 @@ class TabloModemTest : public QObject {
     QVERIFY(!SimLog().contains(QStringLiteral("command 0x")));
   }
 
+  // Before a call, the board's buttons say that a call is needed, at once
+  // and without a word on the line.
+  void boardWorkBeforeACallAsksForTheCall() {
+    StartSim(QStringLiteral("nocall"), {});
+    TTabloForm& form = ShowForm();
+    for (const char* button : {"Button5", "Button8"}) {
+      messages_->Clear();
+      Click(&form, button);
+      QCOMPARE(messages_->Texts(),
+               QStringList{QStringLiteral(
+                   "Ошибка: Нет соединения с табло. Сначала позвоните: кнопка \"Звонить\".")});
+    }
+    QVERIFY(!SimLog().contains(QStringLiteral("command 0x")));
+  }
+
   void streamedUploadRepairsLostBlocks() {
     // Two blocks of the stream never reach the board; the block map shows
     // them missing and they are sent again.
@@ -262,7 +277,10 @@ class TabloModemTest : public QObject {
     TTabloForm& form = ShowForm();
     QVERIFY(Call(form));
     Click(&form, "Button5");
-    QCOMPARE(messages_->Texts(), QStringList{QStringLiteral("Ошибка: Ошибка соединения!")});
+    const QString lost = QStringLiteral(
+        "Ошибка: Ошибка соединения!\nПозвоните снова и выберите \"Дозагрузка\": загрузка "
+        "продолжится с места обрыва.");
+    QCOMPARE(messages_->Texts(), QStringList{lost});
     QVERIFY(!fs::exists(dir_ / "upload-1.bin"));
     QTRY_COMPARE(Text(&form, "Label13"), QStringLiteral("Нет соединения"));
     QVERIFY(Button(&form, "Button14")->isEnabled());
@@ -270,8 +288,8 @@ class TabloModemTest : public QObject {
     QVERIFY(Call(form));
     Child<QRadioButton>(&form, "RadioButton3")->setChecked(true);
     Click(&form, "Button5");
-    QCOMPARE(messages_->Texts(), (QStringList{QStringLiteral("Ошибка: Ошибка соединения!"),
-                                          QStringLiteral("Информация: Загрузка успешно завершена!")}));
+    QCOMPARE(messages_->Texts(),
+             (QStringList{lost, QStringLiteral("Информация: Загрузка успешно завершена!")}));
     QVERIFY(ReadFile(dir_ / "upload-1.bin") ==
             std::string(image_.begin(), image_.end()));
   }

@@ -77,6 +77,9 @@ TLoadForm::TLoadForm(const uint8_t* image, size_t size, TRecProject& project, QW
   statusLabel_->setMinimumWidth(110);
   nameEdit_ = new QLineEdit(this);
   nameEdit_->setObjectName(QStringLiteral("Edit1"));
+  // The loader's directory keeps 15 characters of a name: the field takes no
+  // more, so nothing typed is cut off silently when the block is stored.
+  nameEdit_->setMaxLength(static_cast<int>(kLoaderNameLength));
   auto* nameLabel = new QLabel(QStringLiteral("Имя:"), this);
   nameLabel->setObjectName(QStringLiteral("Label2"));
   nameLabel->setBuddy(nameEdit_);
@@ -291,7 +294,21 @@ int TLoadForm::SelectedEntry() const {
 
 // ---- Actions ------------------------------------------------------------------
 
-void TLoadForm::Button2Click() { RefreshLoader(); }
+void TLoadForm::Button2Click() {
+  // A loader plugged in after the window opened, or one whose line went away
+  // and came back, is reached only through a port opened afresh.
+  if (!connected_ || !LoaderPort().IsOpen()) {
+    CloseLoaderPort();
+    if (!OpenLoaderPort()) {
+      connected_ = false;
+      UpdateTable();
+      UpdateStatus();
+      UpdateButtons();
+      return;
+    }
+  }
+  RefreshLoader();
+}
 
 void TLoadForm::Button5Click() {
   if (!connected_ || size_ == 0) return;

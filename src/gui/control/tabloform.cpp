@@ -475,6 +475,7 @@ void TTabloForm::Button2Click() {
 void TTabloForm::Button3Click() { RefreshClock(); }
 
 void TTabloForm::Button4Click() {
+  if (CallNeeded()) return;
   SetAddress();
   comm::SetClockNow(port_);
   RefreshClock();
@@ -510,11 +511,13 @@ void TTabloForm::Button12Click() {
 }
 
 void TTabloForm::Button7Click() {
+  if (CallNeeded()) return;
   SetAddress();
   ShowAutoBrightDialog(this, port_);
 }
 
 void TTabloForm::Button8Click() {
+  if (CallNeeded()) return;
   SetAddress();
   const int buffer = bufferCombo_->currentIndex();
   // Clearing wipes the set the buffer holds; when it is the buffer on show,
@@ -532,6 +535,7 @@ void TTabloForm::Button8Click() {
 }
 
 void TTabloForm::Button11Click() {
+  if (CallNeeded()) return;
   SetAddress();
   const std::array<std::string, 8>& stored = Settings().Password;
   std::string oldPassword;
@@ -556,8 +560,17 @@ void TTabloForm::Button11Click() {
                     QMessageBox::Ok, QMessageBox::Critical);
 }
 
+bool TTabloForm::CallNeeded() {
+  if (!ModemMode() || LineUp()) return false;
+  // Through a modem nothing reaches the board before a call is up: say so at
+  // once instead of waiting out the reply deadlines.
+  ShowError(QStringLiteral("Нет соединения с табло. Сначала позвоните: кнопка \"Звонить\"."));
+  return true;
+}
+
 void TTabloForm::Button5Click() {
   if (image_ == nullptr || size_ == 0) return;
+  if (CallNeeded()) return;
   SetAddress();
   const TSettings& settings = Settings();
   comm::UploadOptions options;
@@ -610,6 +623,16 @@ void TTabloForm::Button5Click() {
       break;
     case comm::UploadOutcome::BadImage:
       break;
+    case comm::UploadOutcome::TransferFailed:
+      if (options.modem) {
+        // A streamed upload that broke off is noted: it need not start over.
+        ShowError(FromBoardText(comm::UploadFailureText(report.outcome)) +
+                  QStringLiteral("\nПозвоните снова и выберите \"Дозагрузка\": загрузка "
+                                 "продолжится с места обрыва."));
+        break;
+      }
+      ShowError(comm::UploadFailureText(report.outcome));
+      break;
     default:
       ShowError(comm::UploadFailureText(report.outcome));
       break;
@@ -633,6 +656,9 @@ void TTabloForm::Button14Click() {
   project_.DialNumber = number;
   if (!connected) return;
   callButton_->setEnabled(false);
+  // The modem has answered CONNECT: the label says so now, not only once the
+  // board has been read and the line watch is in place.
+  linkLabel_->setText(QStringLiteral("Соединение установлено"));
   PauseMs(timings_.afterCallMs);
   int delay = 0;
   comm::MeasureLink(port_, delay);

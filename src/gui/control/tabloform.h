@@ -96,6 +96,8 @@ class TTabloForm : public QDialog {
   bool LineUp();
   // The board's modem access, asking for the modem password when needed.
   bool CheckModemAccess();
+  // In modem mode with no call up: tells the operator to call first; true then.
+  bool CallNeeded();
   void ShowLinkState(bool dsr);
   void InstallLinkWatch();
 
