@@ -154,7 +154,7 @@ class LoadFormTest : public QObject {
     // The directory keeps 15 characters of a name: the field takes no more.
     auto* name = form.findChild<QLineEdit*>(QStringLiteral("Edit1"));
     name->clear();
-    QTest::keyClicks(name, QStringLiteral("Распродажа-зимняя-2026"));
+    name->insert(QStringLiteral("Распродажа-зимняя-2026"));  // as typed or pasted
     QCOMPARE(name->text(), QStringLiteral("Распродажа-зимн"));
   }
 

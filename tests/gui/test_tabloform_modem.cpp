@@ -106,8 +106,13 @@ class TabloModemTest : public QObject {
       Click(dialog, "okButton");
     });
     Click(&form, "Button14");
+    // The label follows CONNECT at once; the call is set up once the board
+    // has been read through it.
     return QTest::qWaitFor(
-        [&form] { return Text(&form, "Label13") == QStringLiteral("Соединение установлено"); },
+        [&form] {
+          return Text(&form, "Label13") == QStringLiteral("Соединение установлено") &&
+                 Text(&form, "Label21") != QStringLiteral("---");
+        },
         20000);
   }
 

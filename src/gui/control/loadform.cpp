@@ -168,7 +168,11 @@ TLoadForm::~TLoadForm() { CloseLoaderPort(); }
 
 std::string TLoadForm::BlockName() const { return ToBoardText(nameEdit_->text()); }
 
-void TLoadForm::SetBlockName(const std::string& name) { nameEdit_->setText(FromBoardText(name)); }
+// Blanks around the name are not stored, so they do not count against the
+// field's 15 characters either.
+void TLoadForm::SetBlockName(const std::string& name) {
+  nameEdit_->setText(FromBoardText(TrimBlanks(name)));
+}
 
 void TLoadForm::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
