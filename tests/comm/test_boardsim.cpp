@@ -177,6 +177,22 @@ TEST_F(BoardSim, ThreeHundredByteImage) {
   EXPECT_EQ(info.DataLength(), 300);
 }
 
+// A simulator started again on a folder of earlier uploads numbers on: what
+// an earlier run saved is never overwritten.
+TEST_F(BoardSim, SavedUploadsNumberOnFromEarlierRuns) {
+  for (const char* name : {"upload-1.bin", "upload-7.bin", "upload-x.bin", "upload-12.txt"})
+    std::ofstream(dir_ / name) << "earlier";
+  Connect({"--save-dir", SaveDir()});
+  const Bytes image = Pattern(200, 5);
+  ASSERT_TRUE(ClearBuffer(port_, 0));
+  ASSERT_TRUE(UploadAcknowledged(port_, 0, image.data(), image.size(), nullptr));
+  EXPECT_EQ(ReadFile(Upload(8)), image);
+  std::ifstream first(Upload(1));
+  std::string kept;
+  std::getline(first, kept);
+  EXPECT_EQ(kept, "earlier");
+}
+
 TEST_F(BoardSim, ClockDayOfWeekBothWays) {
   Connect();
   struct Case {

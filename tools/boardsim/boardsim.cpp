@@ -28,6 +28,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/atomicfile.h"
@@ -329,6 +330,27 @@ void SleepUntilNs(int64_t ns) {
   }
 }
 
+// The highest N of the upload-N.bin files already in dir (0 when none), so a
+// simulator started again on the same folder numbers on instead of
+// overwriting what an earlier run saved.
+int HighestUploadNumber(const std::string& dir) {
+  int highest = 0;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+    const std::string name = entry.path().filename().string();
+    constexpr std::string_view head = "upload-", tail = ".bin";
+    if (name.size() <= head.size() + tail.size() || name.rfind(head, 0) != 0 ||
+        name.compare(name.size() - tail.size(), tail.size(), tail) != 0)
+      continue;
+    const std::string digits = name.substr(head.size(), name.size() - head.size() - tail.size());
+    if (digits.empty() || digits.size() > 9 ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+      continue;
+    highest = std::max(highest, std::stoi(digits));
+  }
+  return highest;
+}
+
 // The board (and the modem in front of it), or the loader, behind one link
 // at a time.
 class Simulator {
@@ -340,6 +362,7 @@ class Simulator {
       loader_->SetReadOnly(o_.readOnly);
     }
     if (!o_.saveDir.empty()) {
+      uploads_ = HighestUploadNumber(o_.saveDir);
       board_.SetUploadHook([this](int, const std::vector<uint8_t>& data) {
         const std::string path = o_.saveDir + "/upload-" + std::to_string(++uploads_) + ".bin";
         std::ofstream(path, std::ios::binary)
