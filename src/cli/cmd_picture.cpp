@@ -69,6 +69,10 @@ int Import(const ParsedArgs& parsed) {
   PictureOptions options;
   if (!ResolvePictureOptions(parsed, options, status)) return status;
   const std::string& file = parsed.positional[1];
+  // The tag text must never take the picture's place (a symlink included).
+  if (parsed.Has("output") &&
+      RefuseReplacingInputs(kCommand, parsed.values.at("output"), {{"the picture", file}}, status))
+    return status;
   const bool keep = parsed.Has("keep");
   const std::string startText = parsed.Has("start-row") ? parsed.values.at("start-row") : "0";
   const std::optional<long long> start = ParseNumber(startText, 0, 1000000);
@@ -140,7 +144,7 @@ int Export(const ParsedArgs& parsed) {
     text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
     text = Utf8ToCp1251(text.substr(0, kMaxPictureTextBytes));
   } else {
-    if (IsSameFile(source, out)) return UsageError(kCommand, "the BMP would replace the tag file");
+    if (RefuseReplacingInputs(kCommand, out, {{"the tag file", source}}, status)) return status;
     if (!ReadInputFile(kCommand, source, text, status)) return status;
     text.resize(std::min(text.size(), kMaxPictureTextBytes));
   }

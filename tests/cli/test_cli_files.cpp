@@ -102,6 +102,8 @@ TEST_F(CliFiles, AnOutputNeverReplacesAFileTheCommandReads) {
   Write("i.ini", kSettings);
   Write("y.ini", kSettings);
   ASSERT_EQ(::symlink("y.ini", Path("link.ini").c_str()), 0);
+  Write("p.bmp", "BM a picture the operator keeps");
+  ASSERT_EQ(::symlink("p.bmp", Path("link.bmp").c_str()), 0);
   fs::copy_file(LENTAR_BIN_DIR "/Fonts/default.tfa", Path("f.tfa"));
   const std::string archive = Read("f.tfa");
   const struct {
@@ -117,6 +119,11 @@ TEST_F(CliFiles, AnOutputNeverReplacesAFileTheCommandReads) {
       {"preview set.txt --gif f.tfa --fonts f.tfa --ini i.ini", "f.tfa", "the font archive"},
       {"loader read 1 -o i.ini --ini i.ini", "i.ini", "the settings file"},
       {"picture export set.txt -o i.ini --ini i.ini", "i.ini", "the settings file"},
+      {"picture export set.txt -o set.txt --ini i.ini", "set.txt", "the tag file"},
+      {"picture import p.bmp -o p.bmp --ini i.ini", "p.bmp", "the picture"},
+      {"picture import p.bmp -o link.bmp --ini i.ini", "p.bmp", "the picture"},
+      {"compile set.txt -o set.txt --ini i.ini", "set.txt", "the set file"},
+      {"gprs set.txt -o set.txt --ini i.ini", "set.txt", "the set file"},
   };
   for (const auto& c : cases) {
     const std::string before = Read(c.file);
