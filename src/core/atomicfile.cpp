@@ -109,9 +109,35 @@ bool KeepOwnerAndMode(int fd, const struct stat& old) {
 
 }  // namespace
 
+namespace {
+
+// Opens path for reading without ever waiting: a FIFO or socket put where a
+// file belongs (lentar.ini, a layout file) would block open() and read() for
+// ever, so those are refused; the descriptor is non-blocking, so a terminal
+// or another device with nothing to give fails at once instead of hanging.
+std::FILE* OpenForReading(const std::string& path) {
+#ifdef _WIN32
+  return std::fopen(NativePath(path).string().c_str(), "rb");
+#else
+  const int fd = ::open(NativePath(path).string().c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) ||
+      S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return nullptr;
+  }
+  std::FILE* f = ::fdopen(fd, "rb");
+  if (!f) ::close(fd);
+  return f;
+#endif
+}
+
+}  // namespace
+
 ReadOutcome ReadFileCapped(const std::string& path, size_t cap, std::string& out) {
   if (path.empty()) return ReadOutcome::Failed;
-  std::FILE* f = std::fopen(NativePath(path).string().c_str(), "rb");
+  std::FILE* f = OpenForReading(path);
   if (!f) return ReadOutcome::Failed;
   std::string data;
   char buffer[65536];
@@ -138,7 +164,7 @@ ReadOutcome ReadFileCapped(const std::string& path, size_t cap, std::string& out
 
 bool ReadWholeFile(const std::string& path, std::string& out) {
   if (path.empty()) return false;
-  std::FILE* f = std::fopen(NativePath(path).string().c_str(), "rb");
+  std::FILE* f = OpenForReading(path);
   if (!f) return false;
   std::string data;
   char buffer[65536];

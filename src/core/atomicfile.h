@@ -17,7 +17,8 @@ namespace lentar {
 enum class ReadOutcome { Ok, Failed, TooLarge };
 // Reads the file at path into out when it holds at most cap bytes; reading
 // stops one byte past the cap (TooLarge), so an endless device or pipe is
-// refused without filling the memory. out is unchanged unless Ok.
+// refused without filling the memory. A FIFO, socket or folder at path is
+// never opened (Failed): reading never waits. out is unchanged unless Ok.
 ReadOutcome ReadFileCapped(const std::string& path, size_t cap, std::string& out);
 
 // Reads every byte of the file at path into out. On failure (missing file,

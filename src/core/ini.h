@@ -31,7 +31,7 @@ class IniFile {
   // Reads and parses the file. A missing or unreadable file, or one larger
   // than kMaxIniFileSize, leaves the content empty and returns false.
   bool Load(const std::string& path);
-  static constexpr size_t kMaxIniFileSize = size_t{1} << 20;
+  static constexpr size_t kMaxIniFileSize = size_t{16} << 20;
   // The file image: CR LF lines, a blank line between sections.
   std::string Serialize() const;
   // Replaces the file at path with the image, atomically. False on failure

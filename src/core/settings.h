@@ -140,8 +140,9 @@ bool ReadSettings(TSettings& settings, const std::string& iniPath);
 // damaged beyond repair.
 SettingsFileState ReadSettingsFile(TSettings& settings, const std::string& iniPath,
                                    bool* valuesOk = nullptr);
-// The largest settings file read: a sound one is a few kilobytes.
-inline constexpr size_t kMaxSettingsFileSize = 1 << 20;
+// The largest settings file read: a sound one is a few kilobytes, but a long
+// free text (FreeText) legitimately makes it a few megabytes.
+inline constexpr size_t kMaxSettingsFileSize = size_t{16} << 20;
 // Same, from SettingsFilePath().
 bool ReadSettings(TSettings& settings);
 // Same, from a file image already in memory.

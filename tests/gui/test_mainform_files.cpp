@@ -17,7 +17,10 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <map>
 #include <sstream>
+
+#include <sys/stat.h>
 
 #include "core/paths.h"
 #include "core/project.h"
@@ -568,6 +571,101 @@ class MainFormFilesTest : public QObject, private MainWindowFixture {
     // The end of the run wrote fresh settings; the damaged file stays aside.
     QVERIFY(ReadAll(ini).find("[Settings]") != std::string::npos);
     QCOMPARE(ReadAll(ini + ".damaged"), damaged);
+  }
+
+  // Whatever sits where the settings file or a layout file belongs, the
+  // editor starts without waiting on it, and the operator's file is read,
+  // left as it was or kept aside, with a message when it was not read.
+  void oddFilesAtStartNeverBlockAndAreNeverLost() {
+    enum class Kind { Large, Fifo, Folder, Binary, NoSection, OutOfRange };
+    enum class Expect { Read, LeftAlone, KeptAside };
+    const std::string longText(3 << 20, 'a');  // a long free text: a file of 3 MiB
+    const struct Case {
+      const char* name;
+      Kind kind;
+      Expect expect;
+    } cases[] = {
+        {"over 1 MiB", Kind::Large, Expect::Read},
+        {"FIFO", Kind::Fifo, Expect::LeftAlone},
+        {"folder", Kind::Folder, Expect::LeftAlone},
+        {"binary", Kind::Binary, Expect::KeptAside},
+        {"no section", Kind::NoSection, Expect::KeptAside},
+        {"font height out of range", Kind::OutOfRange, Expect::Read},
+    };
+    for (const Case& c : cases) {
+      QVERIFY(MakeProgramFolder());
+      const std::string ini = SettingsFilePath();
+      const std::string lng = IncludeSlash(LangsFolder()) + "x.lng";
+      EnsureFolder(LangsFolder());
+      std::map<std::string, std::string> content;
+      for (const std::string& path : {ini, lng}) {
+        switch (c.kind) {
+          case Kind::Large:
+            if (path == ini) {
+              TSettings large;
+              DefaultSettings(large);
+              large.DispLen = 120;
+              large.DialNo = "5551234";
+              large.FreeText = longText;
+              QVERIFY(WriteSettings(large, ini));
+            } else {
+              content[path] = "[Settings]\r\nLangID=1049\r\n" + std::string(2 << 20, ';');
+            }
+            break;
+          case Kind::Fifo: QVERIFY(::mkfifo(path.c_str(), 0600) == 0); break;
+          case Kind::Folder: QVERIFY(EnsureFolder(path)); break;
+          case Kind::Binary:
+            content[path] = std::string("\x01\xFF\0\x7F", 4) + std::string(500, '\x80');
+            break;
+          case Kind::NoSection: content[path] = "DispLen=5\r\nDialNo=1\r\n"; break;
+          case Kind::OutOfRange:
+            content[path] = "[Settings]\r\nDefFontHeight=99999\r\nDispLen=120\r\nDialNo=5551234\r\n";
+            break;
+        }
+        if (content.count(path)) WriteAll(path, content[path]);
+      }
+      MessageCapture capture;
+      form_ = std::make_unique<TMainLentarForm>(*project_, std::string());
+      form_->show();
+      QVERIFY2(QTest::qWaitForWindowExposed(form_.get()), c.name);
+      // A value put right on reading is no change the operator made.
+      QVERIFY2(!form_->Modified(), c.name);
+      QStringList told;
+      for (const CapturedMessage& m : capture.Messages())
+        if (m.text.contains(Q(u8"Файл настроек"))) told << m.text;
+      if (c.expect == Expect::Read) {
+        QVERIFY2(told.isEmpty(), c.name);
+        QCOMPARE(Settings().DispLen, 120);
+      } else {
+        QVERIFY2(told.size() == 1, c.name);
+      }
+      form_->close();
+      form_.reset();
+      std::error_code ec;
+      switch (c.expect) {
+        case Expect::Read: {
+          TSettings after;
+          QVERIFY2(ReadSettings(after, ini), c.name);
+          QCOMPARE(after.DispLen, 120);
+          QCOMPARE(after.DialNo, std::string("5551234"));
+          if (c.kind == Kind::Large) QVERIFY2(after.FreeText == longText, c.name);
+          else QCOMPARE(after.DefFontHeight, 4);
+          break;
+        }
+        case Expect::LeftAlone:
+          QVERIFY2(c.kind == Kind::Fifo ? std::filesystem::is_fifo(ini, ec)
+                                        : std::filesystem::is_directory(ini, ec),
+                   c.name);
+          break;
+        case Expect::KeptAside:
+          QCOMPARE(ReadAll(ini + ".damaged"), content[ini]);
+          break;
+      }
+      // The layout file is never touched.
+      if (c.kind == Kind::Fifo) QVERIFY2(std::filesystem::is_fifo(lng, ec), c.name);
+      else if (c.kind == Kind::Folder) QVERIFY2(std::filesystem::is_directory(lng, ec), c.name);
+      else QVERIFY2(ReadAll(lng) == content[lng], c.name);
+    }
   }
 
   void gprsExportTakesTheCounterOfTheFileWhenAnotherProgramWentOn() {

@@ -428,7 +428,17 @@ void TMainLentarForm::closeEvent(QCloseEvent* event) {
 void TMainLentarForm::FormShow() {
   TSettings& settings = Settings();
   const std::string iniPath = SettingsFilePath();
-  if (ReadSettingsFile(settings, iniPath) == SettingsFileState::NoSection) {
+  const SettingsFileState state = ReadSettingsFile(settings, iniPath);
+  if (state == SettingsFileState::Unreadable) {
+    // Something is there that could not be read (too large, a folder, a
+    // pipe, no permission): it is not ours to replace with the defaults.
+    keepSettingsFile_ = true;
+    ShowError(QStringLiteral("Файл настроек ") + FromBoardText(iniPath) +
+              QStringLiteral(" не может быть прочитан (это не обычный файл, нет доступа или "
+                             "размер больше %1 МБ). Настройки взяты по умолчанию; файл "
+                             "останется без изменений.")
+                  .arg(static_cast<qulonglong>(kMaxSettingsFileSize >> 20)));
+  } else if (state == SettingsFileState::NoSection) {
     // What is left of the old settings is kept for the operator before the
     // end of the run writes fresh ones.
     const std::string aside = KeepSettingsFileAside(iniPath);
@@ -450,7 +460,11 @@ void TMainLentarForm::FormShow() {
   if (!project_.LoadFonts() && !project_.FontError.empty()) ShowError(project_.FontError);
   ApplyEditorFont(settings);
   memo_->setFont(EditorFont());
+  // Colouring the text anew changes no character of it: the set stays as it
+  // was (the document reports the new colours as a change of its contents).
+  loadingText_ = true;
   highlighter_->SetBoard(project_.FontHeight, project_.ColorChannelCount);
+  loadingText_ = false;
   ScheduleSizeUpdate();
 
   // The stored placement, fitted to the screen; an empty rectangle (a fresh
