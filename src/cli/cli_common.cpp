@@ -252,6 +252,9 @@ bool CompileSetFile(std::string_view command, const std::string& setPath,
   if (!compiled.ok) {
     PrintCp1251(stderr, DataSizeMessage(compiled.length()));
     std::fputc('\n', stderr);
+    PrintCp1251(stderr, Utf8ToCp1251(u8"Наибольший размер: ") + std::to_string(options.maxSize) +
+                            Utf8ToCp1251(u8" байт (OutDataSize в файле настроек или --max-size)."));
+    std::fputc('\n', stderr);
     exitCode = kExitRefused;
     return false;
   }

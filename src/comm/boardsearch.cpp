@@ -46,6 +46,20 @@ std::vector<SearchCandidate> BoardSearchCandidates(
   return candidates;
 }
 
+std::vector<SearchCandidate> TypedDeviceFirst(std::vector<SearchCandidate> candidates,
+                                              const std::string& typed) {
+  if (typed.empty()) return candidates;
+  SearchCandidate first{typed, -1};
+  const auto at = std::find_if(candidates.begin(), candidates.end(),
+                               [&](const SearchCandidate& c) { return c.device == typed; });
+  if (at != candidates.end()) {
+    first = *at;
+    candidates.erase(at);
+  }
+  candidates.insert(candidates.begin(), first);
+  return candidates;
+}
+
 int SearchBoard(TComPort& port, const std::vector<SearchCandidate>& candidates, int rateIndex,
                 const BoardSearchHooks& hooks) {
   const BoardSearchTimings t = GetBoardSearchTimings();

@@ -41,6 +41,13 @@ std::vector<SearchCandidate> BoardSearchCandidates(
     const std::vector<std::string>& reported, int comCount,
     const std::function<std::string(int comIndex)>& deviceOfCom);
 
+// candidates with the device the operator typed (a path or a network port
+// such as socket://host:port) moved, or added, to the front: the board is
+// most likely there, and a network port is never among the reported ones.
+// An empty typed device changes nothing.
+std::vector<SearchCandidate> TypedDeviceFirst(std::vector<SearchCandidate> candidates,
+                                              const std::string& typed);
+
 struct BoardSearchHooks {
   // Called before candidate index is probed; false ends the search there
   // (the operator pressed "Прервать"). May be empty.

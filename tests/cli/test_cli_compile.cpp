@@ -44,7 +44,9 @@ TEST_F(CliCompileTest, CyrillicFileNamesWork) {
 TEST_F(CliCompileTest, OversizedImageIsRefusedAndNothingWritten) {
   Write("set.txt", std::string(4097, 'z'));
   EXPECT_EQ(Run("compile set.txt -o out.bin --max-size 4096 --ini lentar.ini"), 1);
-  EXPECT_NE(err_.find("Размер данных (4097) превышает максимальный размер!"), std::string::npos)
+  EXPECT_NE(err_.find("Размер данных (4097) превышает максимальный размер!\nНаибольший размер: 4096 "
+                      "байт (OutDataSize в файле настроек или --max-size)."),
+            std::string::npos)
       << err_;
   EXPECT_FALSE(fs::exists(Path("out.bin")));
 

@@ -25,5 +25,19 @@ TEST(BoardSearchTest, ComPortsComeFirstThenTheOtherReportedDevicesEachOnce) {
   EXPECT_EQ(BoardSearchCandidates({}, 2, deviceOfCom), (std::vector<SearchCandidate>{{"/dev/ttyS1", 1}}));
 }
 
+TEST(BoardSearchTest, TheTypedDeviceIsProbedFirst) {
+  const std::vector<SearchCandidate> listed = {{"/dev/ttyS0", 0}, {"/dev/ttyUSB0", -1}};
+  const struct {
+    const char* typed;
+    std::vector<SearchCandidate> expected;
+  } cases[] = {
+      {"", listed},
+      {"/dev/ttyUSB0", {{"/dev/ttyUSB0", -1}, {"/dev/ttyS0", 0}}},
+      {"/dev/ttyS0", listed},
+      {"socket://127.0.0.1:4001", {{"socket://127.0.0.1:4001", -1}, {"/dev/ttyS0", 0}, {"/dev/ttyUSB0", -1}}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(TypedDeviceFirst(listed, c.typed), c.expected) << c.typed;
+}
+
 }  // namespace
 }  // namespace lentar::comm

@@ -11,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QStatusBar>
 #include <QToolBar>
 #include <QtTest>
 #include <filesystem>
@@ -100,6 +101,8 @@ class MainFormFilesTest : public QObject, private MainWindowFixture {
     MessageCapture capture;
     TMainLentarForm& form = Start();
     QVERIFY(!form.Modified());
+    // No settings file yet: the status bar says where the board's size is set.
+    QCOMPARE(form.statusBar()->currentMessage(), kFirstStartHint);
     QStringList menus;
     for (QAction* a : form.menuBar()->actions()) menus << a->text();
     QCOMPARE(menus, QStringList({Q(u8"&Файл"), Q(u8"&Правка"), Q(u8"&Настройки"), Q(u8"&Загрузка"),
@@ -787,7 +790,9 @@ class MainFormFilesTest : public QObject, private MainWindowFixture {
     QCOMPARE(capture.Messages().size(), size_t{3});
     for (const CapturedMessage& m : capture.Messages()) {
       QCOMPARE(m.caption, Q(u8"Ошибка"));
-      QCOMPARE(m.text, Q(u8"Размер данных (5000) превышает максимальный размер!"));
+      QCOMPARE(m.text, Q(u8"Размер данных (5000) превышает максимальный размер!\n"
+                         u8"Наибольший размер: 4096 байт. Он задаётся в \"Настройки\" → "
+                         u8"\"Опции табло\" → \"Размер данных\"."));
     }
     QCOMPARE(Settings().GprsFileVersion, 3u);
 

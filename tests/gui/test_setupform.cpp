@@ -193,6 +193,24 @@ class SetupFormTest : public QObject, public MainWindowFixture {
     QCOMPARE(comm::AddressByte, uint8_t(0x80));
   }
 
+  // The device typed into the board's device field is probed before any
+  // other: the board is found there without a word to the other ports.
+  void SearchProbesTheTypedDeviceFirst() {
+    const auto dir = TestFolder("lentar_setup", "typed");
+    SimProcess sim;
+    QVERIFY(sim.Start(dir, {}));
+    SilentTerminal first;
+    SetBoardSearchCandidateSource([&] { return std::vector<SearchCandidate>{{first.Device(), 0}}; });
+    Settings().TabPortDevice = sim.Link();
+    TSetupForm form(*project_);
+    messages_->QueueAnswer(QMessageBox::Ok);  // "Продолжить?"
+    form.SearchBoard();
+    QVERIFY(first.Received().empty());
+    QCOMPARE(messages_->Messages().back().text,
+             QStringLiteral("Табло обнаружено на порту ") + QString::fromStdString(sim.Link()));
+    QCOMPARE(TSetupForm::DeviceOfField(Child<QComboBox>(&form, "BoardDeviceBox")), sim.Link());
+  }
+
   void SearchWithoutABoardRestoresTheComNumber() {
     SilentTerminal first, second;
     SetBoardSearchCandidateSource([&] {

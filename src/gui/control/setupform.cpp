@@ -509,10 +509,11 @@ void TSetupForm::SearchBoard() {
                    QStringLiteral("Внимание"), true)) {
     return;
   }
-  const std::vector<comm::SearchCandidate> candidates =
+  const std::vector<comm::SearchCandidate> candidates = comm::TypedDeviceFirst(
       CandidateSource() ? CandidateSource()()
                         : comm::BoardSearchCandidates(comm::BoardPort().AvailablePorts(),
-                                                      kBoardComCount, ExistingDeviceOfCom);
+                                                      kBoardComCount, ExistingDeviceOfCom),
+      DeviceOfField(boardDeviceBox_));
   const int rememberedIndex = boardPortBox_->currentIndex();
   pages_->setEnabled(false);
   for (QPushButton* button : findChildren<QPushButton*>(QString(), Qt::FindDirectChildrenOnly)) {

@@ -195,8 +195,18 @@ CompileResult CompileSetText(const std::string& text, const TRecProject& project
   const size_t limit = settings.OutDataSize > 0 ? static_cast<size_t>(settings.OutDataSize) : 0;
   CompileResult result =
       CompileBoardData(text, project.FontHeight, project.ColorChannelCount, limit);
-  if (!result.ok && showSizeError) ShowError(DataSizeMessage(result.length()));
+  if (!result.ok && showSizeError) ShowError(DataSizeText(result.length(), limit));
   return result;
+}
+
+QString DataSizeText(size_t length, size_t limit) {
+  // The board's own sentence first; then the limit and where it is set, so
+  // the operator knows whether to shorten the set or give the board's real
+  // memory size.
+  return FromBoardText(DataSizeMessage(length)) +
+         QStringLiteral("\nНаибольший размер: %1 байт. Он задаётся в \"Настройки\" → "
+                        "\"Опции табло\" → \"Размер данных\".")
+             .arg(static_cast<qulonglong>(limit));
 }
 
 bool WriteExportFile(const std::string& path, const std::vector<uint8_t>& bytes) {

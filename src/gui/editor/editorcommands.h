@@ -50,6 +50,9 @@ void SymbolsCommand(QWidget* owner, SetTextEdit& memo, TRecProject& project);
 // showSizeError the size message is shown then.
 CompileResult CompileSetText(const std::string& text, const TRecProject& project,
                              bool showSizeError);
+// "Размер данных (<length>) превышает максимальный размер!", then the limit
+// and where the operator sets it.
+QString DataSizeText(size_t length, size_t limit);
 // Writes an export file (replacing it whole); the platform's error text in
 // the error box on failure.
 bool WriteExportFile(const std::string& path, const std::vector<uint8_t>& bytes);

@@ -142,7 +142,9 @@ void TMainLentarForm::UpdateSizeCounter() {
     }
   }
   sizeLabel_->setPalette(palette);
-  sizeLabel_->setToolTip(compiled.ok ? QString() : FromBoardText(DataSizeMessage(compiled.length())));
+  sizeLabel_->setToolTip(
+      compiled.ok ? QString()
+                  : DataSizeText(compiled.length(), static_cast<size_t>(std::max(0, Settings().OutDataSize))));
 }
 
 void TMainLentarForm::CreateActions() {
@@ -429,7 +431,11 @@ void TMainLentarForm::FormShow() {
   TSettings& settings = Settings();
   const std::string iniPath = SettingsFilePath();
   const SettingsFileState state = ReadSettingsFile(settings, iniPath);
-  if (state == SettingsFileState::Unreadable) {
+  if (state == SettingsFileState::Missing) {
+    // The first start: the preview and the size check use a board of the
+    // default size until the operator gives the real one.
+    statusBar()->showMessage(kFirstStartHint, 60000);
+  } else if (state == SettingsFileState::Unreadable) {
     // Something is there that could not be read (too large, a folder, a
     // pipe, no permission): it is not ours to replace with the defaults.
     keepSettingsFile_ = true;

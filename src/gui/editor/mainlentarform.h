@@ -33,6 +33,10 @@ class PreviewHost;
 class SetHighlighter;
 class SetTextEdit;
 
+// Shown in the status bar on the first start (no settings file yet).
+inline const QString kFirstStartHint = QStringLiteral(
+    "Первый запуск: задайте длину и высоту табло в \"Настройки\" → \"Опции табло\".");
+
 class TMainLentarForm : public QMainWindow {
   Q_OBJECT
 
