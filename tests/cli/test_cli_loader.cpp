@@ -110,6 +110,17 @@ TEST_F(CliLoader, UsageErrorsComeBeforeThePort) {
   EXPECT_NE(out_.find("write SET|IMAGE.bin [--name NAME] [--defragment]"), std::string::npos);
 }
 
+// The memory file is written through, as flash is: a simulator killed right
+// after an acknowledged write (a power cut) has kept it.
+TEST_F(CliLoader, AKilledLoaderKeepsWhatItAcknowledged) {
+  SeedMemory(1, {});
+  StartSim(1);
+  Write("block.bin", Pattern(700, 9));
+  ASSERT_EQ(Loader("write block.bin --name kept"), 0) << err_;
+  sim_.Kill();
+  EXPECT_TRUE(HoldsEveryBlock(Read("memory.bin"), {{9, 0, 700, "kept"}}));
+}
+
 TEST_F(CliLoader, NoLoaderOnThePortIsRefused) {
   EXPECT_EQ(Run("loader --port /nonexistent/loader info"), 1);
   EXPECT_NE(err_.find("Ошибка коммуникационного порта!"), std::string::npos) << err_;

@@ -448,6 +448,32 @@ TEST_P(NetworkBoard, TheNextClientConnectsAfterTheFirstLeaves) {
   EXPECT_EQ(status.Speed(), 4) << "the same board";
 }
 
+// A serial line has one computer at a time: a second client is turned away
+// while the first is connected, and nothing it sent ever runs on the board
+// (a queued "clear" once wiped the upload the first client had just made).
+TEST_P(NetworkBoard, ASecondClientIsRefusedAndItsCommandsNeverRun) {
+  Connect({"--save-dir", dir_.string()});
+  const Bytes image = Pattern(300);
+  ASSERT_TRUE(ClearBuffer(port_, 0));
+  ASSERT_TRUE(UploadAcknowledged(port_, 0, image.data(), image.size(), nullptr));
+  {
+    TComPort second{true, true};
+    second.Open(sim_.Link());
+    ReplyTimeout = 300;
+    RetryCount = 1;
+    if (second.IsOpen()) EXPECT_FALSE(ClearBuffer(second, 0));
+    second.Open("");
+    ReplyTimeout = 2000;
+    RetryCount = 2;
+  }
+  port_.Open("");
+  port_.Open(sim_.Link());
+  ASSERT_TRUE(port_.IsOpen());
+  BufferInfo info;
+  ASSERT_TRUE(CmdReadBufferInfo(port_, info));
+  EXPECT_EQ(info.DataLength(), 300) << "the upload survived the second client";
+}
+
 TEST_P(NetworkBoard, AServerThatDiesMidUploadFailsItAtOnce) {
   Connect({"--buffer1", "65535"});
   const Bytes image = Pattern(kMaxImageSize);

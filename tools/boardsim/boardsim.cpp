@@ -360,6 +360,7 @@ class Simulator {
     if (o_.loader) {
       loader_.emplace(o_.memoryType, memory);
       loader_->SetReadOnly(o_.readOnly);
+      if (!o_.memoryFile.empty()) OpenMemoryFile();
     }
     if (!o_.saveDir.empty()) {
       uploads_ = HighestUploadNumber(o_.saveDir);
@@ -387,24 +388,39 @@ class Simulator {
     }
   }
 
+  ~Simulator() {
+    if (memoryFd_ >= 0) close(memoryFd_);
+  }
+
   // The loader's memory, for --memory-file.
   const std::vector<uint8_t>* LoaderMemory() const {
     return loader_ ? &loader_->Memory() : nullptr;
   }
 
-  // Serves the link until the computer leaves or a stop is asked. Another
-  // client that connects meanwhile waits in the listener's queue until then.
-  void Serve(Link& link) {
+  // Serves the link until the computer leaves or a stop is asked. With the
+  // listener given, another client that connects meanwhile is refused.
+  void Serve(Link& link, Listener* listener = nullptr) {
     link_ = &link;
     rxFreeAt_ = 0;
+    // Nothing of a frame an earlier client left half sent belongs to this one.
+    frames_ = FrameReader{kGapMs};
     std::vector<uint8_t> data;
     while (!g_stop) {
-      pollfd p{link.Fd(), POLLIN, 0};
+      pollfd p[2] = {{link.Fd(), POLLIN, 0}, {listener ? listener->Fd() : -1, POLLIN, 0}};
       int timeoutMs = 50;
       if (modem_ && modem_->NextEventMs() >= 0)
         timeoutMs = static_cast<int>(std::clamp<int64_t>(modem_->NextEventMs() - NowMs(), 0, 50));
-      const int r = poll(&p, 1, timeoutMs);
-      if (r > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR))) {
+      const int r = poll(p, listener ? 2 : 1, timeoutMs);
+      if (r > 0 && listener && (p[1].revents & POLLIN)) {
+        // A serial line has one computer at a time: a second client is
+        // turned away at once, and nothing it sent ever reaches the board.
+        const int other = listener->Accept();
+        if (other >= 0) {
+          close(other);
+          if (o_.verbose) std::fputs("boardsim: second client refused\n", stderr);
+        }
+      }
+      if (r > 0 && (p[0].revents & (POLLIN | POLLHUP | POLLERR))) {
         data.clear();
         const bool alive = link.Read(data);
         if (!data.empty()) FromComputer(data.data(), data.size(), NowNs());
@@ -482,6 +498,9 @@ class Simulator {
     }
     int newRate = -1;
     const auto reply = loader_ ? loader_->Handle(payload, newRate) : board_.Handle(payload, newRate);
+    // Flash is written before the loader acknowledges: a simulator killed
+    // after any reply has kept every byte it acknowledged.
+    if (loader_) WriteThrough();
     if (!reply) return;
     std::vector<uint8_t> frame = WrapFrame(*reply);
     if (corrupt && frame.size() > 3) {
@@ -494,6 +513,42 @@ class Simulator {
       rateIndex_ = newRate;
       rxFreeAt_ = 0;
     }
+  }
+
+  // --memory-file is written through, as flash is: every change of the
+  // loader's memory reaches the file before the reply leaves, so a killed
+  // simulator (a power cut) keeps what it acknowledged.
+  void OpenMemoryFile() {
+    memoryFd_ = open(o_.memoryFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (memoryFd_ < 0) {
+      std::fprintf(stderr, "lentar-boardsim: cannot write '%s'\n", o_.memoryFile.c_str());
+      return;
+    }
+    written_.clear();
+    WriteThrough();
+  }
+
+  void WriteThrough() {
+    if (memoryFd_ < 0) return;
+    const std::vector<uint8_t>& memory = loader_->Memory();
+    size_t first = 0, end = memory.size();
+    if (written_.size() == memory.size()) {
+      while (first < end && memory[first] == written_[first]) ++first;
+      while (end > first && memory[end - 1] == written_[end - 1]) --end;
+      if (first == end) return;
+    } else if (ftruncate(memoryFd_, static_cast<off_t>(memory.size())) != 0) {
+      std::perror("lentar-boardsim: --memory-file");
+    }
+    for (size_t at = first; at < end;) {
+      const ssize_t n = pwrite(memoryFd_, memory.data() + at, end - at, static_cast<off_t>(at));
+      if (n <= 0) {
+        if (n < 0 && errno == EINTR) continue;
+        std::perror("lentar-boardsim: --memory-file");
+        return;
+      }
+      at += static_cast<size_t>(n);
+    }
+    written_ = memory;
   }
 
   // The board's bytes towards the computer, through the modem when there is one.
@@ -525,6 +580,8 @@ class Simulator {
   int rateIndex_ = 3;
   int64_t rxFreeAt_ = 0;
   int uploads_ = 0;
+  int memoryFd_ = -1;             // --memory-file, written through
+  std::vector<uint8_t> written_;  // what the file holds
   std::array<long long, 256> received_{};  // requests received per command code
 };
 
@@ -565,7 +622,7 @@ int ServeTcp(const Options& o, std::vector<uint8_t> memory) {
     if (client < 0) continue;
     if (o.verbose) std::fputs("boardsim: client connected\n", stderr);
     TcpLink link(client, o.rfc2217);
-    sim.Serve(link);
+    sim.Serve(link, &listener);
     if (o.verbose) std::fputs("boardsim: client left\n", stderr);
   }
   if (!o.portFile.empty()) unlink(o.portFile.c_str());
