@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QLabel>
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -169,25 +170,43 @@ class DialogsTest : public QObject {
     QCOMPARE(form.Field(0)->x(), form.Field(2)->x());
   }
 
-  void enterInAFieldMovesToTheNextControl() {
+  // Enter moves on to the next field; in the last field it accepts.
+  void enterMovesToTheNextFieldAndAcceptsInTheLast() {
     QStringList values;
     QString focusedAfterFirst;
-    QString focusedAfterSecond;
-    bool stillOpen = false;
+    bool openAfterFirst = false;
     WhenModal([&](QWidget* dialog) {
       const QList<QLineEdit*> edits = Edits(dialog);
       edits[0]->setFocus();
+      edits[0]->setText(QStringLiteral("1"));
       QTest::keyClick(edits[0], Qt::Key_Return);
       focusedAfterFirst = dialog->focusWidget()->objectName();
+      openAfterFirst = dialog->isVisible();
+      edits[1]->setText(QStringLiteral("2"));
       QTest::keyClick(edits[1], Qt::Key_Return);
-      focusedAfterSecond = dialog->focusWidget()->objectName();
-      stillOpen = dialog->isVisible();
-      Button(dialog, "okButton")->click();
     });
     QVERIFY(InputValues(nullptr, QStringLiteral("t"), QStringLiteral("a\rb"), 100, values, 1));
     QCOMPARE(focusedAfterFirst, QStringLiteral("Edit2"));
-    QCOMPARE(focusedAfterSecond, QStringLiteral("okButton"));
-    QVERIFY(stillOpen);
+    QVERIFY(openAfterFirst);
+    QCOMPARE(values, (QStringList{QStringLiteral("1"), QStringLiteral("2")}));
+  }
+
+  // A password prompt shows dots until "Показать пароль" is ticked.
+  void passwordPromptHidesTheTypingWithAToggle() {
+    QString text = QStringLiteral("старый");
+    QLineEdit::EchoMode before = QLineEdit::Normal, after = QLineEdit::Password;
+    WhenModal([&](QWidget* dialog) {
+      QLineEdit* edit = Edits(dialog)[0];
+      before = edit->echoMode();
+      dialog->findChild<QCheckBox*>(QStringLiteral("ShowPassword"))->setChecked(true);
+      after = edit->echoMode();
+      edit->setText(QStringLiteral("новый"));
+      QTest::keyClick(edit, Qt::Key_Return);
+    });
+    QVERIFY(InputPassword(nullptr, QStringLiteral("Пароль на модем"), QStringLiteral("Ввод:"), text));
+    QCOMPARE(before, QLineEdit::Password);
+    QCOMPARE(after, QLineEdit::Normal);
+    QCOMPARE(text, QStringLiteral("новый"));
   }
 
   void inputTextAndInputNumber() {

@@ -113,6 +113,17 @@ class ImgFormTest : public QObject, private MainWindowFixture {
              QString::fromStdString(form.TagText()));
   }
 
+  // With nothing changed, "Отмена" closes without a question.
+  void cancelWithoutAChangeAsksNothing() {
+    TImgForm form("{[Img:1 /a]}", 1, 1, kColours);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    Click(&form, "cancelButton");
+    QVERIFY(!form.isVisible());
+    QCOMPARE(form.result(), int(QDialog::Rejected));
+    QVERIFY(messages_->Messages().empty());
+  }
+
   void cancelAsksAndNoKeepsTheWindow() {
     TImgForm form("", 2, 1, kColours);
     form.show();

@@ -318,11 +318,44 @@ class RFormTest : public QObject {
     TRForm window;
     window.SetBoard(64, 1, kColours, 1);
     window.show();
-    QCOMPARE(window.frameGeometry().topLeft(), QPoint(12, 30));
+    // The place is the client area's: the frame is not known before the
+    // first show, and placing by it made the window creep by a title bar.
+    QCOMPARE(window.geometry().topLeft(), QPoint(12, 30));
     window.hide();
-    QCOMPARE(Settings().DisplayCoor.left, 12);
-    QCOMPARE(Settings().DisplayCoor.top, 30);
-    QCOMPARE(Settings().DisplayCoor.right, 12 + window.frameGeometry().width());
+    const IntRect stored = Settings().DisplayCoor;
+    QCOMPARE(stored.left, 12);
+    QCOMPARE(stored.top, 30);
+    QCOMPARE(stored.right, 12 + window.geometry().width());
+    // Shown and hidden again and again, the place stays where it is.
+    for (int round = 0; round < 5; ++round) {
+      TRForm again;
+      again.SetBoard(64, 1, kColours, 1);
+      again.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&again));
+      again.close();
+      QCOMPARE(Settings().DisplayCoor.left, stored.left);
+      QCOMPARE(Settings().DisplayCoor.top, stored.top);
+    }
+    // Escape closes the window.
+    {
+      TRForm escaped;
+      escaped.SetBoard(64, 1, kColours, 1);
+      escaped.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&escaped));
+      QTest::keyClick(&escaped, Qt::Key_Escape);
+      QVERIFY(!escaped.isVisible());
+    }
+    // A window that grows for a longer board while shown stays on the screen.
+    {
+      const QRect screenArea = window.screen()->availableGeometry();
+      Settings().DisplayCoor = IntRect{screenArea.right() - 300, 40, screenArea.right(), 140};
+      TRForm growing;
+      growing.SetBoard(16, 1, kColours, 1);
+      growing.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&growing));
+      growing.SetBoard(96, 2, kColours, 1);
+      QVERIFY(screenArea.contains(growing.frameGeometry()));
+    }
     // A place off every screen, or one that would push the window past the
     // screen's edge, is moved onto the screen.
     const QRect area = window.screen()->availableGeometry();

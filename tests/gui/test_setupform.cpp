@@ -148,6 +148,21 @@ class SetupFormTest : public QObject, public MainWindowFixture {
     QCOMPARE(Settings().I2CPortDevice, std::string("rfc2217://board.example:2217"));
   }
 
+  // "Настройки" → OK again and again leaves the dialog where it was.
+  void ThePlaceStaysThroughManyRounds() {
+    Settings().SetCoor = IntRect{200, 150, 700, 550};
+    IntRect first{};
+    for (int round = 0; round < 5; ++round) {
+      OnDialog(QStringLiteral("SetupForm"), [&](QWidget* d) { Click(d, "okButton"); });
+      QVERIFY(ShowSettings(nullptr, *project_, 0));
+      if (round == 0) first = Settings().SetCoor;
+      QCOMPARE(Settings().SetCoor.left, first.left);
+      QCOMPARE(Settings().SetCoor.top, first.top);
+    }
+    QCOMPARE(first.left, 200);
+    QCOMPARE(first.top, 150);
+  }
+
   void TheDeviceFieldChoosesTheBoardsDevice() {
     const auto dir = TestFolder("lentar_setup", "device");
     SimProcess sim;

@@ -72,6 +72,17 @@ bool InputText(QWidget* parent, const QString& title, const QString& prompt, QSt
   return true;
 }
 
+bool InputPassword(QWidget* parent, const QString& title, const QString& prompt, QString& text) {
+  const QStringList items = SplitDialogItems(prompt);
+  if (items.isEmpty()) return false;
+  TInputForm form(title, items.mid(0, 1), 150, {text}, 1, parent);
+  form.HideTyping(0);
+  CentreOnScreen(&form, parent);
+  if (form.exec() != QDialog::Accepted) return false;
+  text = form.Values().value(0);
+  return true;
+}
+
 bool InputNumber(QWidget* parent, const QString& title, const QString& prompt, int& number) {
   QStringList values{QString::number(number)};
   if (!InputValues(parent, title, prompt, 100, values, 1) || values.isEmpty()) return false;

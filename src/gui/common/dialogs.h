@@ -24,6 +24,9 @@ bool InputValues(QWidget* parent, const QString& title, const QString& prompts, 
 
 // One field 150 pixels wide holding text; on "OK" text receives the field.
 bool InputText(QWidget* parent, const QString& title, const QString& prompt, QString& text);
+// The same for a password: dots instead of the typed characters, with a
+// "Показать пароль" toggle.
+bool InputPassword(QWidget* parent, const QString& title, const QString& prompt, QString& text);
 
 // One field 100 pixels wide showing number in decimal; on "OK" number receives
 // TextToInt of the field (clamped to the int range).

@@ -1,11 +1,14 @@
 #include "gui/common/filedialogs.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QStandardPaths>
 #include <QHeaderView>
 #include <QSplitter>
 #include <QTreeView>
 #include <filesystem>
 
+#include "core/folders.h"
 #include "core/paths.h"
 #include "core/textutil.h"
 #include "gui/common/messages.h"
@@ -154,6 +157,16 @@ std::vector<std::string> RunFileDialog(QWidget* parent, const FileDialogRequest&
 }
 
 }  // namespace
+
+std::string DialogStartFolder(const std::string& last) {
+  // The program's own folder is no place for the operator's files (for an
+  // installed program it is /usr/bin): it counts as no folder at all.
+  const std::string program = IncludeSlash(ProgramFolder());
+  if (!last.empty() && IncludeSlash(last) != program && FolderExists(last)) return last;
+  QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  if (documents.isEmpty() || !QDir(documents).exists()) documents = QDir::homePath();
+  return IncludeSlash(FromQtPath(documents));
+}
 
 bool ChooseOpenFile(QWidget* parent, const QString& title, const QString& filter,
                     std::string& folder, int filterIndex, std::string& fileName, bool multiple,

@@ -34,6 +34,11 @@ struct FileDialogProposal {
 };
 FileDialogProposal ProposeFile(const QString& filter, int filterIndex, const std::string& fileName);
 
+// The folder a file dialog opens in: last, the folder used before, when it
+// still exists and is not the program's own; else the operator's documents
+// folder (else the home folder). With a final separator.
+std::string DialogStartFolder(const std::string& last);
+
 // The open-file dialog: the chosen file must exist. On OK fileName is the
 // chosen path (with multiple: every chosen path, joined by CR LF) and folder
 // the folder of the (first) chosen path, with a final separator. Cancel, and

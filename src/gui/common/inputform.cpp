@@ -1,5 +1,6 @@
 #include "gui/common/inputform.h"
 
+#include <QCheckBox>
 #include <QEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -67,6 +68,7 @@ TInputForm::TInputForm(const QString& title, const QStringList& prompts, int edi
   QHBoxLayout* buttons = MakeSpreadOkCancelRow(this, &okButton_, &cancelButton_);
 
   auto* top = new QVBoxLayout(this);
+  fieldsBox_ = top;
   top->setContentsMargins(kSideMargin, kTopMargin, kSideMargin, kBottomMargin);
   top->setSpacing(8);
   top->addLayout(fields);
@@ -83,6 +85,29 @@ TInputForm::TInputForm(const QString& title, const QStringList& prompts, int edi
   setTabOrder(okButton_, cancelButton_);
 }
 
+void TInputForm::HideTyping(int i) {
+  QLineEdit* edit = edits_.value(i);
+  if (!edit) return;
+  edit->setEchoMode(QLineEdit::Password);
+  edit->setProperty("hiddenTyping", true);
+  if (showTyping_) {
+    edit->setEchoMode(showTyping_->isChecked() ? QLineEdit::Normal : QLineEdit::Password);
+    return;
+  }
+  // One toggle shows or hides every hidden field, for an operator who wants
+  // to check what was typed where nobody looks over the shoulder.
+  showTyping_ = new QCheckBox(QStringLiteral("Показать пароль"), this);
+  showTyping_->setObjectName(QStringLiteral("ShowPassword"));
+  fieldsBox_->insertWidget(1, showTyping_);
+  connect(showTyping_, &QCheckBox::toggled, this, [this](bool shown) {
+    for (QLineEdit* e : edits_)
+      if (e->property("hiddenTyping").toBool())
+        e->setEchoMode(shown ? QLineEdit::Normal : QLineEdit::Password);
+  });
+  setTabOrder(edits_.back(), showTyping_);
+  setTabOrder(showTyping_, okButton_);
+}
+
 QStringList TInputForm::Values() const {
   QStringList result;
   for (const QLineEdit* edit : edits_) result.append(edit->text());
@@ -90,8 +115,8 @@ QStringList TInputForm::Values() const {
 }
 
 bool TInputForm::eventFilter(QObject* watched, QEvent* event) {
-  // Enter in a field moves on to the next control in tab order (after the
-  // last field, the "OK" button) instead of closing the dialog.
+  // Enter in a field moves on to the next field; in the last field (the only
+  // one of a password or number prompt) it accepts, as "OK" does.
   if (event->type() == QEvent::KeyPress) {
     auto* key = static_cast<QKeyEvent*>(event);
     if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
@@ -101,7 +126,7 @@ bool TInputForm::eventFilter(QObject* watched, QEvent* event) {
         if (i + 1 < edits_.size()) {
           edits_[i + 1]->setFocus(Qt::TabFocusReason);
         } else {
-          okButton_->setFocus(Qt::TabFocusReason);
+          accept();
         }
         return true;
       }

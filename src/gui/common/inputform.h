@@ -5,8 +5,10 @@
 #include <QList>
 #include <QStringList>
 
+class QCheckBox;
 class QLineEdit;
 class QPushButton;
+class QVBoxLayout;
 
 namespace lentar::gui {
 
@@ -24,6 +26,9 @@ class TInputForm : public QDialog {
   int FieldCount() const { return static_cast<int>(edits_.size()); }
   QStringList Values() const;
   QLineEdit* Field(int i) const { return edits_.value(i); }
+  // Field i shows dots instead of what is typed, with a "Показать пароль"
+  // toggle under the fields.
+  void HideTyping(int i);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -33,6 +38,8 @@ class TInputForm : public QDialog {
   QList<QLineEdit*> edits_;
   QPushButton* okButton_ = nullptr;
   QPushButton* cancelButton_ = nullptr;
+  QVBoxLayout* fieldsBox_ = nullptr;
+  QCheckBox* showTyping_ = nullptr;
 };
 
 }  // namespace lentar::gui

@@ -76,15 +76,25 @@ bool RestoreWindowGeometry(QWidget& window, const IntRect& stored) {
 
 bool RestoreWindowPosition(QWidget& window, const IntRect& stored) {
   if (IsEmpty(stored)) return false;
+  // The client area is placed, never the frame: before a window is first
+  // shown its frame is not known, and a frame position given then lands the
+  // client where the frame should be, one title bar lower each time round.
   const QMargins margins = FrameMargins(window);
-  const QRect frame(QPoint(stored.left, stored.top), window.size().grownBy(margins));
-  const QRect fitted = FitRectToArea(frame, AvailableAreaFor(frame));
-  window.move(fitted.topLeft());
+  const QRect client(QPoint(stored.left, stored.top), window.size());
+  const QRect frame = FitRectToArea(client.marginsAdded(margins), AvailableAreaFor(client));
+  window.setGeometry(QRect(frame.marginsRemoved(margins).topLeft(), window.size()));
   return true;
+}
+
+void KeepOnScreen(QWidget& window) {
+  const QMargins margins = FrameMargins(window);
+  const QRect frame = window.geometry().marginsAdded(margins);
+  const QRect fitted = FitRectToArea(frame, AvailableAreaFor(frame));
+  if (fitted == frame) return;
+  window.setGeometry(fitted.marginsRemoved(margins));
 }
 
 IntRect WindowGeometryRect(const QWidget& window) { return ToIntRect(window.geometry()); }
 
-IntRect WindowFrameRect(const QWidget& window) { return ToIntRect(window.frameGeometry()); }
 
 }  // namespace lentar::gui

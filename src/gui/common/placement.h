@@ -27,13 +27,16 @@ QRect AvailableAreaFor(const QRect& rect);
 // the stored rectangle is empty, as on a fresh installation.
 bool RestoreWindowGeometry(QWidget& window, const IntRect& stored);
 
-// Moves window to the stored frame position (the size stays the window's
-// own), fitted so that the whole frame is on a screen. False when the stored
-// rectangle is empty.
+// Moves window's client area to the stored position (a rectangle kept by
+// WindowGeometryRect; the size stays the window's own), fitted so that the
+// whole frame is on a screen. False when the stored rectangle is empty.
 bool RestoreWindowPosition(QWidget& window, const IntRect& stored);
 
-// The window's client rectangle and frame rectangle as settings keep them.
+// Moves (and if need be shrinks) a window so that its whole frame is on the
+// available area of its screen: for a window that has just grown.
+void KeepOnScreen(QWidget& window);
+
+// The window's client rectangle as settings keep it.
 IntRect WindowGeometryRect(const QWidget& window);
-IntRect WindowFrameRect(const QWidget& window);
 
 }  // namespace lentar::gui

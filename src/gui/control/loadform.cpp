@@ -460,12 +460,15 @@ void TLoadForm::Button7Click() {
   const int entry = SelectedEntry();
   if (entry < 0 || EntryEmpty(directory_, entry)) return;
   std::string fileName;
-  std::string folder = ProgramFolder();
+  // The folder of the last block saved in this run, else the documents.
+  static std::string lastFolder;
+  std::string folder = DialogStartFolder(lastFolder);
   if (!ChooseSaveFile(this, QStringLiteral("Сохранить данные в файл"),
                       QStringLiteral("Двоичные файлы (*.bin)|*.bin|Все файлы|*.*"),
                       QStringLiteral("bin"), 0, fileName, true, true, folder)) {
     return;
   }
+  lastFolder = folder;
   const DirEntry e = ReadEntry(directory_, entry);
   statusLabel_->setText(QStringLiteral("Чтение"));
   std::vector<uint8_t> data(e.size);

@@ -423,7 +423,7 @@ void TSetupForm::done(int result) {
   if (result == QDialog::Accepted && !DeviceFieldsValid()) return;
   if (!stored_) {
     stored_ = true;
-    if (isVisible()) Settings().SetCoor = WindowFrameRect(*this);
+    if (isVisible()) Settings().SetCoor = WindowGeometryRect(*this);
     StoreControls();
   }
   QDialog::done(result);
@@ -496,7 +496,7 @@ void TSetupForm::EditModemStrings() { EditModemInit(this, modemInit_); }
 
 void TSetupForm::EditModemPassword() {
   QString text = FromBoardText(modemPassword_);
-  if (InputText(this, QStringLiteral("Пароль на модем"), QStringLiteral("Ввод:"), text)) {
+  if (InputPassword(this, QStringLiteral("Пароль на модем"), QStringLiteral("Ввод:"), text)) {
     modemPassword_ = ToBoardText(text);
   }
 }

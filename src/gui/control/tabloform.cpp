@@ -346,7 +346,7 @@ bool TTabloForm::LineUp() { return !ModemMode() || (port_.IsOpen() && port_.DSRS
 bool TTabloForm::CheckModemAccess() {
   return comm::CheckModemAccess(port_, [this]() -> std::optional<std::string> {
     QString password = FromBoardText(Settings().DefModemPass);
-    if (!InputText(this, QStringLiteral("Пароль на модем"), QStringLiteral("Ввод:"), password))
+    if (!InputPassword(this, QStringLiteral("Пароль на модем"), QStringLiteral("Ввод:"), password))
       return std::nullopt;
     return ToBoardText(password);
   });

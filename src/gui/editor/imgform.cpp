@@ -252,6 +252,7 @@ TImgForm::TImgForm(const std::string& tagText, int heightBytes, int channelCount
   savedWidth_ = picture_.width;
   Changed();
   UpdatePenSample();
+  openedTag_ = TagText();
 }
 
 std::string TImgForm::TagText() const { return EncodePictureTag(picture_); }
@@ -377,7 +378,7 @@ void TImgForm::RotateClick() {
 }
 
 void TImgForm::FromFileClick() {
-  std::string folder = Settings().ImageDir;
+  std::string folder = DialogStartFolder(Settings().ImageDir);
   std::string path;
   if (!ChooseOpenFile(this, QStringLiteral("Загрузить рисунок из файла:"),
                       QStringLiteral("Файлы рисунков (*.bmp;*.jpg)|*.bmp;*.jpg|Иконки (*.ico)|*.ico|"
@@ -415,7 +416,7 @@ void TImgForm::FromFileClick() {
 }
 
 void TImgForm::ToFileClick() {
-  std::string folder = Settings().ImageDir;
+  std::string folder = DialogStartFolder(Settings().ImageDir);
   std::string path = ProposedBmpName(ToBoardText(nameEdit_->text()));
   if (!ChooseSaveFile(this, QStringLiteral("Сохранить рисунок как:"), QStringLiteral("BMP файлы (*.bmp)|*.bmp"),
                       QStringLiteral("bmp"), 0, path, true, true, folder))
@@ -470,6 +471,11 @@ void TImgForm::done(int result) {
 }
 
 void TImgForm::reject() {
+  // Nothing to lose: the picture is still the one the editor opened.
+  if (TagText() == openedTag_) {
+    QDialog::reject();
+    return;
+  }
   const auto answer = OwnedMessageBox(this, QStringLiteral("Внимание!"),
                                       QStringLiteral("Все изменения будут потеряны! Продолжить?"),
                                       QMessageBox::Yes | QMessageBox::No, QMessageBox::Warning, QMessageBox::No);

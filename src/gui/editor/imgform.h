@@ -102,6 +102,7 @@ class TImgForm : public QDialog {
   void ToFileClick();
 
   PictureData picture_;
+  std::string openedTag_;  // the picture as opened: "Отмена" asks only after a change
   std::array<int32_t, 8> colours_{};
   std::array<uint32_t, 256> palette_{};
   int pen_ = 1;

@@ -5,6 +5,7 @@
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPointer>
@@ -138,6 +139,9 @@ void TRForm::SetBoard(int columns, int fontHeightBytes,
   const QRect screen = ScreenArea(this);
   panel_->SetGeometry(columns, rows, ComputeLedGeometry(screen.width(), screen.height(), columns, rows));
   adjustSize();
+  // A longer board makes a wider window: it stays on the screen, with "Стоп"
+  // and "Закрыть" in reach.
+  if (isVisible()) KeepOnScreen(*this);
 }
 
 void TRForm::Reset() {
@@ -168,13 +172,22 @@ void TRForm::RequestStop() {
 void TRForm::showEvent(QShowEvent* event) {
   // The stored place, moved where needed so that the whole window is on a
   // screen; the size follows the board.
-  RestoreWindowPosition(*this, Settings().DisplayCoor);
+  if (!RestoreWindowPosition(*this, Settings().DisplayCoor)) KeepOnScreen(*this);
   QWidget::showEvent(event);
 }
 
 void TRForm::hideEvent(QHideEvent* event) {
-  Settings().DisplayCoor = WindowFrameRect(*this);
+  Settings().DisplayCoor = WindowGeometryRect(*this);
   QWidget::hideEvent(event);
+}
+
+void TRForm::keyPressEvent(QKeyEvent* event) {
+  // Escape closes the preview, as it closes a dialog.
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    close();
+    return;
+  }
+  QWidget::keyPressEvent(event);
 }
 
 void TRForm::closeEvent(QCloseEvent* event) {
