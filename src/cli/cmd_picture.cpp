@@ -93,7 +93,7 @@ int Import(const ParsedArgs& parsed) {
                                                    kPictureImportCapacity, ask);
   switch (result.status) {
     case PictureLoadStatus::UnknownType:
-      return Refuse(kCommand, "'" + file + "': unknown picture type (BMP, JPG, ICO or TXT)");
+      return Refuse(kCommand, "'" + file + "': unknown picture type (" + ReadablePictureKinds() + ")");
     case PictureLoadStatus::ReadError:
       return Refuse(kCommand, "'" + file + "': cannot read the picture");
     case PictureLoadStatus::Cancelled:

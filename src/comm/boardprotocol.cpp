@@ -279,8 +279,8 @@ class StepWatch {
   bool owed_;
 };
 
-bool SendEndMarker(TComPort& port, int buffer, size_t size) {
-  for (int attempt = 0; attempt < RetryCount; ++attempt)
+bool SendEndMarker(TComPort& port, int buffer, size_t size, int attempts = RetryCount) {
+  for (int attempt = 0; attempt < attempts; ++attempt)
     if (CmdWriteBlock(port, buffer, size, nullptr, 0)) return true;
   return false;
 }
@@ -451,16 +451,26 @@ bool UploadAcknowledged(TComPort& port, int buffer, const uint8_t* image, size_t
   if (size < 1 || size > kMaxImageSize || image == nullptr) return false;
   ProgressReporter reporter(progress);
   StepWatch watch(port);
+  // A board that has acknowledged blocks of this image is there: blocks it
+  // then misses were lost on a noisy line, and each is given more attempts
+  // before the upload is given up. A board that never answered fails after
+  // the usual count.
+  bool boardAnswers = false;
   for (size_t k = 0; k < BlockCount(size); ++k) {
     const std::vector<uint8_t> block = ImageBlock(image, size, k);
     bool acknowledged = false;
-    for (int attempt = 0; attempt < RetryCount && !acknowledged; ++attempt)
+    for (int attempt = 0; !acknowledged; ++attempt) {
+      const ReplyFault::Kind lost = g_lastFault.kind;
+      const bool noisy = boardAnswers && (lost == ReplyFault::NoReply || lost == ReplyFault::Damaged);
+      if (attempt >= (noisy ? std::max(RetryCount, kNoisyLineAttempts) : RetryCount)) break;
       acknowledged = CmdWriteBlock(port, buffer, k * kBlockSize, block.data(), block.size());
+    }
     if (!acknowledged || watch.Broken()) return false;
+    boardAnswers = true;
     reporter.Report(std::min(size, (k + 1) * kBlockSize), size);
   }
   if (!watch.Confirmed()) return false;
-  return SendEndMarker(port, buffer, size);
+  return SendEndMarker(port, buffer, size, std::max(RetryCount, kNoisyLineAttempts));
 }
 
 bool UploadStreamed(TComPort& port, int buffer, const uint8_t* image, size_t size,

@@ -206,8 +206,12 @@ using ProgressFn = std::function<void(int percent)>;
 // Connect handshake, up to 3 attempts 500 ms apart; on success blockDelay is
 // half the round trip in ms plus 20.
 bool MeasureLink(TComPort& port, int& blockDelay);
+// Attempts per block, and per preparing command of an upload, once the board
+// has shown it is there: a noisy line loses requests, a silent one loses all.
+inline constexpr int kNoisyLineAttempts = 6;
 // Direct line: every 128-byte block (0xFF-padded) acknowledged, each tried up
-// to RetryCount times, then the end marker. progress gets whole percents,
+// to RetryCount times (kNoisyLineAttempts once a block of this image was
+// acknowledged), then the end marker. progress gets whole percents,
 // only when they change. The end marker goes out only when every block was
 // confirmed by its own reply: a reply nobody asked for fails the upload, and
 // after any missed reply the line must stay quiet for a deadline before it.

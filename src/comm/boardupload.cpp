@@ -119,13 +119,23 @@ UploadReport UploadImage(TComPort& port, const uint8_t* image, size_t size,
     return false;
   };
   // Everything up to the transfer; false with report.outcome set.
+  // The board has answered (the link was measured): on a direct line a
+  // preparing command whose request was lost is sent again, as a block is.
+  // Through a modem each goes once; the streamed transfer repairs itself.
+  const auto persist = [&](const std::function<bool()>& command) {
+    const int attempts = o.modem ? 1 : kNoisyLineAttempts;
+    for (int attempt = 0; attempt < attempts; ++attempt)
+      if (command()) return true;
+    return false;
+  };
   const auto prepare = [&]() {
     if (!ok) return noLink();
     StatusBlock status;
-    bool prepared = !o.clearOnSwitch || CmdSetClearOnSwitch(port, *o.clearOnSwitch);
+    bool prepared =
+        !o.clearOnSwitch || persist([&] { return CmdSetClearOnSwitch(port, *o.clearOnSwitch); });
     if (prepared) {
       modemPause(300);
-      prepared = CmdReadStatus(port, status);
+      prepared = persist([&] { return CmdReadStatus(port, status); });
       if (prepared) modemPause(300);
     }
     if (!prepared) return noLink();
@@ -158,7 +168,7 @@ UploadReport UploadImage(TComPort& port, const uint8_t* image, size_t size,
     if (hooks.transferStarts) hooks.transferStarts();
     bool connected = false;
     for (int attempt = 0; attempt < 3 && !connected; ++attempt) connected = CmdConnect(port);
-    if (!resume) ClearBuffer(port, o.buffer);
+    if (!resume) persist([&] { return ClearBuffer(port, o.buffer); });
     if (streamed && !resume && !o.streamRecord.empty())
       report.noteFailed = !NoteStreamStart(o.streamRecord, o.portName, o.buffer, image, size);
     const bool transferred =

@@ -557,6 +557,19 @@ PictureFileKind PictureKindOf(std::string_view fileName) {
   return PictureFileKind::Unknown;
 }
 
+bool JpegIsComplete(std::string_view bytes) {
+  // The end-of-image marker FF D9 closes every whole JPEG after its last
+  // scan (FF DA); inside the coded data an FF byte is always followed by 00
+  // or a restart marker, so a file cut inside the scan has no FF D9 after
+  // it. An embedded thumbnail ends before the main scan begins, and data a
+  // camera appends after the end marker does no harm.
+  const size_t scan = bytes.rfind("\xFF\xDA");
+  if (scan == std::string_view::npos) return false;
+  return bytes.find("\xFF\xD9", scan + 2) != std::string_view::npos;
+}
+
+const char* ReadablePictureKinds() { return "BMP, JPG, ICO, TXT"; }
+
 PictureLoadResult LoadPictureBytes(std::string_view bytes, PictureFileKind kind,
                                    const std::string& fileName, const PictureGeometry& g,
                                    const std::array<int32_t, 8>& channelColours, int capacity,
@@ -583,7 +596,9 @@ PictureLoadResult LoadPictureBytes(std::string_view bytes, PictureFileKind kind,
   RgbImage image;
   int pictureWidth = 0, pictureHeight = 0;
   if (kind == PictureFileKind::Jpeg) {
-    if (!ReadJpegSize(bytes, pictureWidth, pictureHeight)) return result;
+    // A file cut short is refused before the operator is asked how to take
+    // it: it could never be imported whatever the answer.
+    if (!ReadJpegSize(bytes, pictureWidth, pictureHeight) || !JpegIsComplete(bytes)) return result;
   } else {
     const bool ok = kind == PictureFileKind::Bmp ? DecodeBmp(bytes, image)
                                                  : DecodeIcon(bytes, rows, image);

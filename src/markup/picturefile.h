@@ -60,6 +60,9 @@ bool DecodeBmp(std::string_view bytes, RgbImage& out);
 bool DecodeIcon(std::string_view bytes, int rows, RgbImage& out);
 // Width and height a JPEG's header states.
 bool ReadJpegSize(std::string_view bytes, int& width, int& height);
+// Whether the JPEG ends with its end-of-image marker: false for a file cut
+// short, which no decoder can finish.
+bool JpegIsComplete(std::string_view bytes);
 // Decodes a JPEG. With minHeight > 0 libjpeg's DCT scaling shrinks it by the
 // largest of 1/8, 2/8 ... 8/8 that still leaves at least minHeight rows. Only
 // rows firstRow .. firstRow + rowCount - 1 (rowCount < 0: to the end) and the
@@ -84,6 +87,8 @@ enum class PictureFileKind { Unknown, Bmp, Jpeg, Icon, Text };
 // By the extension of the file name, in any letter case: bmp, jpg (and jpeg),
 // ico, txt.
 PictureFileKind PictureKindOf(std::string_view fileName);
+// The kinds PictureKindOf knows, for messages: "BMP, JPG, ICO, TXT".
+const char* ReadablePictureKinds();
 
 // How a picture whose height is not H is taken: scaled to H rows, or its rows
 // from startRow on (a shorter picture fills the top rows only).

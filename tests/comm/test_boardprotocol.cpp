@@ -237,8 +237,19 @@ TEST_F(BoardProtocol, AcknowledgedUploadRetriesAndStopsAtAFailedBlock) {
     return Ack();
   });
   EXPECT_FALSE(UploadAcknowledged(other.Port(), 0, image.data(), image.size(), nullptr));
-  ASSERT_EQ(other.Requests().size(), 3u) << "block 0, then block 1 twice";
+  // The board answered block 0: a block then lost is tried more often, as on
+  // a noisy line, before the upload stops.
+  ASSERT_EQ(other.Requests().size(), 1u + kNoisyLineAttempts) << "block 0, then block 1 six times";
   EXPECT_EQ(other.Requests().back()[4], 128);
+
+  // A block the board refuses is tried the usual number of times.
+  MemoryBoard refusing;
+  refusing.SetResponder([](const Bytes& r) -> std::optional<Bytes> {
+    if (r.size() > 6 && r[4] == 128) return Bytes{0x02, 0x01, 'E', 'R'};
+    return Ack();
+  });
+  EXPECT_FALSE(UploadAcknowledged(refusing.Port(), 0, image.data(), image.size(), nullptr));
+  EXPECT_EQ(refusing.Requests().size(), 1u + RetryCount) << "block 0, then block 1 RetryCount times";
 }
 
 TEST_F(BoardProtocol, AnAcknowledgementNobodyAskedForStopsTheUploadBeforeItsEnd) {

@@ -191,6 +191,23 @@ class DialogsTest : public QObject {
     QCOMPARE(values, (QStringList{QStringLiteral("1"), QStringLiteral("2")}));
   }
 
+  // Small dialogs are wide enough for their whole title.
+  void titlesFitOnTheTitleBar() {
+    for (const QString& title : {QStringLiteral("Вставить пробелы"), QStringLiteral("Скорости, пикс/сек")}) {
+      int width = 0, needed = 0;
+      WhenModal([&](QWidget* dialog) {
+        QFont bold = dialog->font();
+        bold.setBold(true);
+        needed = QFontMetrics(bold).horizontalAdvance(title);
+        width = dialog->width();
+        Button(dialog, "cancelButton")->click();
+      });
+      int number = 1;
+      InputNumber(nullptr, title, QStringLiteral("Количество:"), number);
+      QVERIFY2(width > needed + 60, qPrintable(title));
+    }
+  }
+
   // A password prompt shows dots until "Показать пароль" is ticked.
   void passwordPromptHidesTheTypingWithAToggle() {
     QString text = QStringLiteral("старый");

@@ -245,7 +245,7 @@ class ImgFormTest : public QObject, private MainWindowFixture {
       std::string path;
       const char8_t* message;
     } cases[] = {
-        {WriteFile(folder_, "photo.png", "x"), u8"Неизвестный тип файла!"},
+        {WriteFile(folder_, "photo.png", "x"), u8"Неизвестный тип файла!\nЧитаются файлы BMP, JPG, ICO, TXT."},
         {jpeg, u8"Ошибка чтения файла!"},
         {WriteFile(folder_, "bad.bmp", "BM"), u8"Ошибка чтения файла!"},
         {WriteFile(folder_, "bad.ico", std::string(6, '\0')), u8"Ошибка чтения файла!"},

@@ -402,9 +402,14 @@ TEST(PictureImport, JpegIsScaledAndDamagedJpegRefused) {
   EXPECT_EQ(r.pixels[199 * 32], 1);
   EXPECT_EQ(r.pixels[201 * 32], 4);
 
-  r = LoadPictureBytes(jpeg.substr(0, jpeg.size() * 2 / 3), PictureFileKind::Jpeg, "photo.jpg", g, kRgbChannels,
-                       16384, Answer(ImportMode{true, 0}));
-  EXPECT_EQ(r.status, PictureLoadStatus::ReadError);
+  // A file cut short is refused before the operator is asked anything.
+  for (const size_t keep : {jpeg.size() * 2 / 3, jpeg.size() - 2}) {
+    std::vector<std::pair<int, int>> asked;
+    r = LoadPictureBytes(jpeg.substr(0, keep), PictureFileKind::Jpeg, "photo.jpg", g, kRgbChannels,
+                         16384, Answer(ImportMode{true, 0}, &asked));
+    EXPECT_EQ(r.status, PictureLoadStatus::ReadError) << keep;
+    EXPECT_TRUE(asked.empty()) << keep;
+  }
   r = LoadPictureBytes("not a jpeg", PictureFileKind::Jpeg, "photo.jpg", g, kRgbChannels, 16384,
                        Answer(ImportMode{true, 0}));
   EXPECT_EQ(r.status, PictureLoadStatus::ReadError);

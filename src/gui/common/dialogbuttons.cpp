@@ -1,5 +1,9 @@
 #include "gui/common/dialogbuttons.h"
 
+#include <QFont>
+#include <QFontMetrics>
+#include <QString>
+
 #include <QDialog>
 #include <QHBoxLayout>
 #include <QPushButton>
@@ -46,6 +50,14 @@ QHBoxLayout* MakeOkCancelRow(QDialog* dialog, QPushButton** ok, QPushButton** ca
 
 QHBoxLayout* MakeSpreadOkCancelRow(QDialog* dialog, QPushButton** ok, QPushButton** cancel) {
   return MakeRow(dialog, ok, cancel, true);
+}
+
+int TitleBarWidth(const QDialog* dialog, const QString& title) {
+  // Title bars use a bold face of about the application's size.
+  QFont font = dialog->font();
+  font.setBold(true);
+  constexpr int kIconAndButtons = 110;
+  return QFontMetrics(font).horizontalAdvance(title) + kIconAndButtons;
 }
 
 }  // namespace lentar::gui

@@ -5,6 +5,7 @@
 class QDialog;
 class QHBoxLayout;
 class QPushButton;
+class QString;
 
 namespace lentar::gui {
 
@@ -22,5 +23,10 @@ QHBoxLayout* MakeOkCancelRow(QDialog* dialog, QPushButton** ok = nullptr,
 // three equal gaps: before OK, between the two and after "Отмена".
 QHBoxLayout* MakeSpreadOkCancelRow(QDialog* dialog, QPushButton** ok = nullptr,
                                    QPushButton** cancel = nullptr);
+
+// The width a small dialog needs for its whole title on the title bar, with
+// room for the window manager's icon and buttons: small dialogs are sized by
+// their fields, and a short field cut their titles to "Встав… обелы".
+int TitleBarWidth(const QDialog* dialog, const QString& title);
 
 }  // namespace lentar::gui

@@ -74,6 +74,7 @@ TInputForm::TInputForm(const QString& title, const QStringList& prompts, int edi
   top->addLayout(fields);
   top->addLayout(buttons);
   top->setSizeConstraint(QLayout::SetFixedSize);
+  top->addStrut(TitleBarWidth(this, windowTitle()));
   setMinimumWidth(okButton_->sizeHint().width() + cancelButton_->sizeHint().width() + 30);
 
   QWidget* previous = nullptr;

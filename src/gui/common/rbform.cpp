@@ -46,6 +46,10 @@ TRBForm::TRBForm(const QString& title, const QStringList& options, int defaultIn
   top->addLayout(grid);
   top->addLayout(buttons);
   top->setSizeConstraint(QLayout::SetFixedSize);
+  top->addStrut(TitleBarWidth(this, windowTitle()));
+  // The options keep their own width in a dialog widened for its title: a
+  // click beside an option's text does not choose it.
+  top->setAlignment(grid, Qt::AlignLeft);
   setMinimumWidth(okButton_->sizeHint().width() + cancelButton_->sizeHint().width() + 30);
   UpdateOkButton();
 }

@@ -392,7 +392,8 @@ void TImgForm::FromFileClick() {
       [this](int rows, int height) { return AskImportMode(this, rows, height); });
   switch (result.status) {
     case PictureLoadStatus::UnknownType:
-      ShowError(QStringLiteral("Неизвестный тип файла!"));
+      ShowError(QStringLiteral("Неизвестный тип файла!\nЧитаются файлы %1.")
+                    .arg(QLatin1String(ReadablePictureKinds())));
       return;
     case PictureLoadStatus::ReadError:
       ShowError(QStringLiteral("Ошибка чтения файла!"));
