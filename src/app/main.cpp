@@ -1,5 +1,6 @@
 // lentar: the board editor.
 #include <QApplication>
+#include <QCommandLineParser>
 #include <memory>
 #include <string>
 
@@ -12,7 +13,43 @@
 #include "gui/editor/mainlentarform.h"
 #include "markup/fonts.h"
 
+namespace {
+
+// The editor's command line: an optional set file, --help and --version.
+void DescribeOptions(QCommandLineParser& options) {
+  QCoreApplication::setApplicationName(QStringLiteral("lentar"));
+  QCoreApplication::setApplicationVersion(QStringLiteral(LENTAR_VERSION));
+  options.setApplicationDescription(
+      QStringLiteral("Редактор и загрузчик табло бегущей строки: набор сообщений, просмотр на "
+                     "эмуляции табло, загрузка в табло, загрузчик, файл .bin или пакет GPRS."));
+  options.addHelpOption();
+  options.addVersionOption();
+  options.addPositionalArgument(QStringLiteral("набор"),
+                                QStringLiteral("Файл набора, открываемый при запуске."),
+                                QStringLiteral("[набор]"));
+}
+
+// --help and --version answer without a display: they are asked in scripts
+// and by packaging tools on machines that have none.
+void AnswerInformationOptions(int argc, char** argv) {
+  bool asked = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    asked = asked || a == "-h" || a == "--help" || a == "--help-all" || a == "-v" ||
+            a == "--version";
+  }
+  if (!asked) return;
+  QCoreApplication info(argc, argv);
+  lentar::gui::InstallQtTranslations(info);
+  QCommandLineParser options;
+  DescribeOptions(options);
+  options.process(info);  // prints and ends the program
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  AnswerInformationOptions(argc, argv);
   // The program's folder comes first: every %PROGPATH% path hangs off it, and
   // it decides where the settings file, "Langs" and "Fonts" are (beside the
   // program, or in the operator's own folders when it is installed).
@@ -28,13 +65,18 @@ int main(int argc, char** argv) {
   // Qt's own buttons, file dialogs and context menus in the program's
   // language; without the catalogues they stay English.
   lentar::gui::InstallQtTranslations(app);
+  QCommandLineParser options;
+  DescribeOptions(options);
+  options.process(app);
   lentar::gui::EditorFont();  // the shared editor font exists from here on
   lentar::TRecProject project(std::make_unique<lentar::TTabFontList>());
   QApplication::setApplicationName(QStringLiteral("Lentar - бегущая строка"));
 
   // The first argument is a set file path; paths are Windows-1251 texts
   // inside the program, like everything else it shows or stores.
-  std::string firstArgument = argc > 1 ? lentar::FromNativeArgument(argv[1]) : "";
+  const QStringList sets = options.positionalArguments();
+  std::string firstArgument =
+      sets.isEmpty() ? "" : lentar::FromNativeArgument(sets.front().toLocal8Bit().constData());
   lentar::gui::TMainLentarForm mainForm(project, firstArgument);
   mainForm.show();
   lentar::app::CloseOnTerminationSignals(&mainForm);

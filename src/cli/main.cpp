@@ -42,6 +42,10 @@ int main(int argc, char** argv) {
     PrintUsage(stdout);
     return kExitOk;
   }
+  if (command == "--version") {
+    std::printf("lentar-cli %s\n", LENTAR_VERSION);
+    return kExitOk;
+  }
   Args args(argv + 2, argv + argc);
   if (command == "compile") return RunCompile(args);
   if (command == "gprs") return RunGprs(args);

@@ -214,6 +214,9 @@ bool ParseArgs(int argc, char** argv, Options& o) {
     if (a == "-h" || a == "--help") {
       Usage(stdout);
       std::exit(0);
+    } else if (a == "--version") {
+      std::printf("lentar-boardsim %s\n", LENTAR_VERSION);
+      std::exit(0);
     } else if (a == "--pace") {
       o.pace = true;
     } else if (a == "-v") {

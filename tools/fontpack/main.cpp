@@ -129,6 +129,10 @@ int main(int argc, char** argv) {
       PrintUsage(stdout);
       return 0;
     }
+    if (arg == "--version") {
+      std::printf("lentar-fontpack %s\n", LENTAR_VERSION);
+      return 0;
+    }
     if (arg == "--default") {
       useDefault = true;
       continue;
