@@ -105,4 +105,37 @@ std::string BuiltInLanguageNameEnglish(uint16_t id) {
   return e == nullptr ? std::string() : std::string(e->english);
 }
 
+std::vector<uint16_t> XkbLayoutLanguageIds(std::string_view layouts) {
+  // XKB names layouts by country (mostly) or language code.
+  static constexpr struct {
+    std::string_view layout;
+    uint16_t id;
+  } kLayouts[] = {
+      {"us", 0x0409}, {"gb", 0x0809}, {"ru", 0x0419}, {"ua", 0x0422}, {"by", 0x0423},
+      {"kz", 0x043F}, {"kg", 0x0440}, {"uz", 0x0443}, {"rs", 0x0C1A}, {"mk", 0x042F},
+      {"de", 0x0407}, {"fr", 0x040C}, {"es", 0x0C0A}, {"it", 0x0410}, {"pl", 0x0415},
+      {"cz", 0x0405}, {"sk", 0x041B}, {"lt", 0x0427}, {"lv", 0x0426}, {"ee", 0x0425},
+      {"fi", 0x040B}, {"tr", 0x041F}, {"ro", 0x0418}, {"hu", 0x040E}, {"nl", 0x0413},
+      {"pt", 0x0816}, {"gr", 0x0408}, {"il", 0x040D}, {"ara", 0x0401}, {"cn", 0x0804},
+      {"jp", 0x0411}, {"kr", 0x0412},
+  };
+  std::vector<uint16_t> ids;
+  size_t start = 0;
+  while (start <= layouts.size()) {
+    size_t end = layouts.find(',', start);
+    if (end == std::string_view::npos) end = layouts.size();
+    std::string_view name = layouts.substr(start, end - start);
+    name = name.substr(0, name.find('('));
+    while (!name.empty() && name.front() == ' ') name.remove_prefix(1);
+    while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
+    for (const auto& l : kLayouts) {
+      if (l.layout != name) continue;
+      if (std::find(ids.begin(), ids.end(), l.id) == ids.end()) ids.push_back(l.id);
+      break;
+    }
+    start = end + 1;
+  }
+  return ids;
+}
+
 }  // namespace lentar

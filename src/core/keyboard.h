@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace lentar {
@@ -48,5 +49,9 @@ std::string LanguageIdText(uint16_t id);
 std::string BuiltInLanguageName(uint16_t id);
 // English name of a common input language ("Russian"), empty when unknown.
 std::string BuiltInLanguageNameEnglish(uint16_t id);
+// The language ids of an X keyboard configuration's layout list ("us,ru",
+// as setxkbmap -layout gives it; a variant in brackets is ignored), in
+// order, each once; layouts of no known language are left out.
+std::vector<uint16_t> XkbLayoutLanguageIds(std::string_view layouts);
 
 }  // namespace lentar

@@ -62,3 +62,24 @@ TEST(KeyboardLayouts, BuiltInNames) {
 
 }  // namespace
 }  // namespace lentar
+
+namespace lentar {
+namespace {
+
+// The X keyboard configuration's layouts name the input languages the
+// layouts dialog offers.
+TEST(XkbLayouts, LayoutListsGiveTheirLanguages) {
+  const struct {
+    const char* layouts;
+    std::vector<uint16_t> ids;
+  } cases[] = {
+      {"us,ru", {0x0409, 0x0419}},
+      {"ru(phonetic), us ,ua", {0x0419, 0x0409, 0x0422}},
+      {"us,us(intl),zz", {0x0409}},
+      {"", {}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(XkbLayoutLanguageIds(c.layouts), c.ids) << c.layouts;
+}
+
+}  // namespace
+}  // namespace lentar

@@ -1,6 +1,13 @@
 #include "gui/common/qtkeyboardlayouts.h"
 
 #include <QGuiApplication>
+#if QT_CONFIG(xcb)
+#include <xcb/xcb.h>
+#endif
+#include <cstdlib>
+#include <string>
+
+#include <QGuiApplication>
 #include <QInputMethod>
 #include <QStringList>
 #include <algorithm>
@@ -63,6 +70,42 @@ constexpr std::array kLanguages{
     LanguageEntry{QLocale::Korean, QLocale::AnyTerritory, 0x0412},
 };
 
+// The layouts of the X server's keyboard configuration ("us,ru"), as
+// setxkbmap leaves them on the root window (_XKB_RULES_NAMES: rules, model,
+// layouts, variants, options); empty without an X server.
+std::string XkbLayouts() {
+#if QT_CONFIG(xcb)
+  auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+  xcb_connection_t* c = x11 ? x11->connection() : nullptr;
+  if (!c) return {};
+  static constexpr char kName[] = "_XKB_RULES_NAMES";
+  xcb_intern_atom_reply_t* atom =
+      xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, sizeof kName - 1, kName), nullptr);
+  if (!atom) return {};
+  const xcb_atom_t names = atom->atom;
+  std::free(atom);
+  if (names == XCB_ATOM_NONE) return {};
+  const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+  if (!screen) return {};
+  xcb_get_property_reply_t* property = xcb_get_property_reply(
+      c, xcb_get_property(c, 0, screen->root, names, XCB_ATOM_STRING, 0, 1024), nullptr);
+  if (!property) return {};
+  const auto* bytes = static_cast<const char*>(xcb_get_property_value(property));
+  const std::string value(bytes, static_cast<size_t>(xcb_get_property_value_length(property)));
+  std::free(property);
+  // The third of the zero-separated fields.
+  size_t at = 0;
+  for (int field = 0; field < 2 && at != std::string::npos; ++field) {
+    at = value.find('\0', at);
+    if (at != std::string::npos) ++at;
+  }
+  if (at == std::string::npos || at >= value.size()) return {};
+  return value.substr(at, value.find('\0', at) - at);
+#else
+  return {};
+#endif
+}
+
 void AddOnce(std::vector<KeyboardLayout>& layouts, std::optional<uint16_t> id) {
   if (!id) return;
   const bool known = std::any_of(layouts.begin(), layouts.end(),
@@ -90,6 +133,7 @@ uint16_t ActiveLanguageId() {
 std::vector<KeyboardLayout> QtKeyboardLayoutSource::InstalledLayouts() const {
   std::vector<KeyboardLayout> layouts;
   if (QInputMethod* im = QGuiApplication::inputMethod()) AddOnce(layouts, LanguageIdOf(im->locale()));
+  for (uint16_t id : XkbLayoutLanguageIds(XkbLayouts())) AddOnce(layouts, id);
   AddOnce(layouts, LanguageIdOf(QLocale::system()));
   for (const QString& name : QLocale::system().uiLanguages()) AddOnce(layouts, LanguageIdOf(QLocale(name)));
   AddOnce(layouts, uint16_t{0x0409});
