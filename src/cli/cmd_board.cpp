@@ -13,6 +13,7 @@
 #include "comm/boardprotocol.h"
 #include "comm/boardupload.h"
 #include "comm/modem.h"
+#include "comm/tcpline.h"
 #include "core/dates.h"
 #include "core/paths.h"
 #include "core/streamrecord.h"
@@ -526,6 +527,16 @@ int RunBoard(const Args& args) {
   if (device.empty())
     return Refuse(kCommand, modem ? "no modem port is set (--port PORT)"
                                   : "no board port is set (--port PORT)");
+  // A raw TCP port carries no modem lines (DTR, DSR): a call through it
+  // could never be seen to come up or go down.
+  if (modem) {
+    const auto network = ParseNetworkPort(device);
+    if (network && network->kind == NetworkPortName::Kind::Raw) {
+      const std::string why = "--modem needs a line with modem signals: a serial port or "
+                              "rfc2217://HOST:PORT ('" + device + "' carries none)";
+      return parsed->Has("port") ? UsageError(kCommand, why) : Refuse(kCommand, why);
+    }
+  }
 
   // The port's line runs a Qt event loop in its own thread.
   int qtArgc = 1;

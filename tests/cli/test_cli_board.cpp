@@ -216,6 +216,9 @@ TEST_F(CliBoard, RefusalsAndTheirTexts) {
                 {"--modem status"}, {"--modem --dial 1 --dial-timeout -1 status"},
                 {"--init A --init B status"}};
   for (const auto& u : usages) EXPECT_EQ(Board(u.args), 2) << u.args << ": " << err_;
+  // A raw TCP port has no modem lines: a modem call is refused at once.
+  EXPECT_EQ(Run("board --port socket://127.0.0.1:9 --ini lentar.ini --modem --dial 1 status"), 2);
+  EXPECT_NE(err_.find("--modem needs a line with modem signals"), std::string::npos) << err_;
 }
 
 }  // namespace
