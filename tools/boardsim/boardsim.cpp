@@ -413,31 +413,28 @@ class Simulator {
       int timeoutMs = 50;
       if (modem_ && modem_->NextEventMs() >= 0)
         timeoutMs = static_cast<int>(std::clamp<int64_t>(modem_->NextEventMs() - NowMs(), 0, 50));
-      int r = poll(p, listener ? 2 : 1, timeoutMs);
-      if (r > 0 && listener && (p[1].revents & POLLIN) && !(p[0].revents & (POLLIN | POLLHUP | POLLERR))) {
-        // A client that closes and connects again at once: its old
-        // connection's end may still be on its way. It is waited for a
-        // moment before the newcomer counts as a second client.
-        pollfd current{link.Fd(), POLLIN, 0};
-        if (poll(&current, 1, 200) > 0) {
-          p[0].revents = current.revents;
-          p[1].revents = 0;
-        }
-      }
-      if (r > 0 && listener && (p[1].revents & POLLIN)) {
-        // A serial line has one computer at a time: a second client is
-        // turned away at once, and nothing it sent ever reaches the board.
-        const int other = listener->Accept();
-        if (other >= 0) {
-          close(other);
-          if (o_.verbose) std::fputs("boardsim: second client refused\n", stderr);
-        }
-      }
+      const int r = poll(p, listener ? 2 : 1, timeoutMs);
       if (r > 0 && (p[0].revents & (POLLIN | POLLHUP | POLLERR))) {
         data.clear();
         const bool alive = link.Read(data);
         if (!data.empty()) FromComputer(data.data(), data.size(), NowNs());
+        // A newcomer waiting meanwhile is served next, as the first client.
         if (!alive) break;
+      }
+      if (r > 0 && listener && (p[1].revents & POLLIN)) {
+        // A serial line has one computer at a time: a second client is
+        // turned away, and nothing it sent ever reaches the board. A client
+        // that closed and connected again at once is no second client: the
+        // end of its old connection may still be on its way, so the
+        // newcomer is refused only while the current client stays quiet.
+        pollfd current{link.Fd(), POLLIN, 0};
+        if (poll(&current, 1, 200) == 0) {
+          const int other = listener->Accept();
+          if (other >= 0) {
+            close(other);
+            if (o_.verbose) std::fputs("boardsim: second client refused\n", stderr);
+          }
+        }
       }
       if (modem_) {
         modem_->SetDtr(link.Dtr(), NowMs());
