@@ -53,8 +53,9 @@ void PrintHelp() {
       "  password [--old TEXT] --new TEXT\n"
       "                                 change the board's password (--old: the\n"
       "                                 current one, empty when none is set)\n"
-      "  upload SET|IMAGE.bin [--buffer 1|2] [--streamed [--resume]] [--restart]\n"
-      "         [--password TEXT]       send a set (compiled first) or a .bin image\n"
+      "  upload SET|IMAGE.bin [--buffer 1|2] [--streamed] [--resume] [--restart]\n"
+      "         [--keep-showing] [--password TEXT]\n"
+      "                                 send a set (compiled first) or a .bin image\n"
       "                                 as it is\n"
       "\n"
       "  --port PORT      the board's port (default: the board port of the settings,\n"
@@ -65,8 +66,13 @@ void PrintHelp() {
       "  --address N      board address 0..127, -1 for none (default: DevAddr)\n"
       "  --buffer N       buffer 1 or 2 (default 1)\n"
       "  --streamed       stream the blocks and repair them from the board's block\n"
-      "                   map, as over a modem; --resume completes an interrupted one\n"
+      "                   map, as over a modem\n"
+      "  --resume         complete an interrupted upload of the same image into the\n"
+      "                   buffer, the way it was being sent (Дозагрузка)\n"
       "  --restart        start the buffer after the upload\n"
+      "  --keep-showing   when the chosen buffer is the one the board shows, load\n"
+      "                   the other one and switch to it once the whole image is\n"
+      "                   confirmed: the board keeps its set until then\n"
       "  --password TEXT  password to enter when the board asks for one\n"
       "  --timeout MS     reply deadline in ms, 100..60000 (default 2000; 10000\n"
       "                   during a modem call)\n"
@@ -244,8 +250,6 @@ int RunUpload(Session& s, const ParsedArgs& parsed, const TSettings& settings) {
   if (!BufferOption(parsed, false, buffer, status)) return status;
   const bool streamed = parsed.Has("streamed");
   const bool resume = parsed.Has("resume");
-  if (resume && !streamed && !s.modem)
-    return UsageError(kCommand, "--resume goes with --streamed");
   const std::string& source = parsed.positional[1];
 
   std::vector<uint8_t> image;
@@ -273,8 +277,8 @@ int RunUpload(Session& s, const ParsedArgs& parsed, const TSettings& settings) {
   options.restart = parsed.Has("restart");
   options.baseSpeed = settings.BaseSpeed;
   options.loadSpeed = settings.DLSpeed;
-  // A resume completes only the image whose streaming was noted beside the
-  // settings: the board's block map cannot tell one image from another.
+  // A resume completes only the image whose upload was noted beside the
+  // settings: the board cannot tell one image from another.
   options.streamRecord = StreamRecordPath(s.settingsPath);
   options.portName = s.device;
   UploadHooks hooks;
@@ -286,6 +290,21 @@ int RunUpload(Session& s, const ParsedArgs& parsed, const TSettings& settings) {
   hooks.passwordRefused = [] {
     PrintCp1251(stderr, Utf8ToCp1251(u8"Введен неверный пароль"));
     std::fputc('\n', stderr);
+  };
+  // The chosen buffer is on show: said before it is cleared.
+  hooks.bufferOnShow = [keep = parsed.Has("keep-showing")](int shown, int other) {
+    if (keep && other >= 0) return BufferChoice::Other;
+    std::string text = Utf8ToCp1251(u8"Внимание: табло показывает буфер №") +
+                       std::to_string(shown + 1) +
+                       Utf8ToCp1251(u8"; до конца загрузки оно будет пустым");
+    if (other >= 0)
+      text += Utf8ToCp1251(u8" (--keep-showing загрузит буфер №") + std::to_string(other + 1) +
+              Utf8ToCp1251(u8" и переключит табло на него)");
+    else
+      text += Utf8ToCp1251(u8": другой буфер мал для этого набора");
+    PrintCp1251(stderr, text);
+    std::fputc('\n', stderr);
+    return BufferChoice::Chosen;
   };
   const UploadReport report = UploadImage(s.port, image.data(), image.size(), options, hooks);
   if (report.noteFailed)
@@ -316,10 +335,20 @@ int RunUpload(Session& s, const ParsedArgs& parsed, const TSettings& settings) {
       std::fputc('\n', stderr);
       PrintCp1251(stderr, Utf8ToCp1251(u8"Ошибка связи с контроллером!"));
       std::fputc('\n', stderr);
+      if (report.shownBuffer >= 0 && report.shownBuffer != report.buffer) {
+        PrintCp1251(stderr, Utf8ToCp1251(u8"Табло по-прежнему показывает свой набор из буфера №") +
+                                std::to_string(report.shownBuffer + 1) + ".");
+        std::fputc('\n', stderr);
+      }
+      if (report.resumable) {
+        PrintCp1251(stderr, Utf8ToCp1251(u8"Дозагрузка:"));
+        std::fprintf(stderr, " upload %s --resume --buffer %d\n", source.c_str(), report.buffer + 1);
+      }
       return kExitRefused;
+    case UploadOutcome::Cancelled: return kExitRefused;
   }
   PrintCp1251(stdout, Utf8ToCp1251(u8"Загрузка успешно завершена!"));
-  std::printf(" (%zu bytes, buffer %d)\n", image.size(), buffer + 1);
+  std::printf(" (%zu bytes, buffer %d)\n", image.size(), report.buffer + 1);
   if (report.startAsked && !report.started) {
     // The image is on the board; only its start is in doubt. Asked for
     // explicitly, that is a refusal of what was asked.
@@ -435,8 +464,6 @@ int CheckCommandOptions(const std::string& command, const ParsedArgs& parsed) {
     if (parsed.positional.size() != 2)
       return UsageError(kCommand, "upload needs exactly one set or .bin image");
     if (!BufferOption(parsed, false, buffer, status)) return status;
-    if (parsed.Has("resume") && !parsed.Has("streamed") && !parsed.Has("modem"))
-      return UsageError(kCommand, "--resume goes with --streamed");
     CompileOptions options;
     TSettings defaults;
     DefaultSettings(defaults);
@@ -481,7 +508,7 @@ int RunBoard(const Args& args) {
   const auto parsed = ParseOptions(
       args,
       {{"port"}, {"address"}, {"ini"}, {"buffer"}, {"streamed", 0, false}, {"resume", 0, false},
-       {"restart", 0, false}, {"speed"}, {"brightness"}, {"flip"}, {"password"},
+       {"restart", 0, false}, {"keep-showing", 0, false}, {"speed"}, {"brightness"}, {"flip"}, {"password"},
        {"font-height"}, {"channels"}, {"max-size"}, {"timeout"}, {"modem", 0, false},
        {"dial"}, {"pulse", 0, false}, {"init", 0, true, true}, {"modem-password"},
        {"dial-timeout"}, {"on", 0, false}, {"off", 0, false}, {"dark-brightness"},

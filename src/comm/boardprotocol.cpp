@@ -447,16 +447,35 @@ bool MeasureLink(TComPort& port, int& blockDelay) {
 }
 
 bool UploadAcknowledged(TComPort& port, int buffer, const uint8_t* image, size_t size,
-                        const ProgressFn& progress) {
-  if (size < 1 || size > kMaxImageSize || image == nullptr) return false;
+                        const ProgressFn& progress, size_t firstBlock, size_t* confirmed) {
+  // The leading blocks the board is known to hold, for a later resume.
+  size_t held = std::min(firstBlock, BlockCount(size));
+  const auto finish = [&](bool ok) {
+    if (confirmed) *confirmed = held;
+    return ok;
+  };
+  if (size < 1 || size > kMaxImageSize || image == nullptr) return finish(false);
   ProgressReporter reporter(progress);
+  if (held > 0) reporter.Report(std::min(size, held * kBlockSize), size);
   StepWatch watch(port);
+  // Until the first missed reply every acknowledgement is surely its own
+  // block's; after one, a late answer could have been credited to the wrong
+  // block, which the watch only tells later.
+  const unsigned missedBefore = port.Exchange().missed;
+  size_t inStep = held;
+  // Before a failure is reported, the line is let fall quiet: a frame that
+  // still comes unasked means some acknowledgement was misplaced, and only
+  // the blocks confirmed before the first missed reply count as held.
+  const auto fail = [&]() {
+    if (!watch.Confirmed()) held = inStep;
+    return finish(false);
+  };
   // A board that has acknowledged blocks of this image is there: blocks it
   // then misses were lost on a noisy line, and each is given more attempts
   // before the upload is given up. A board that never answered fails after
   // the usual count.
   bool boardAnswers = false;
-  for (size_t k = 0; k < BlockCount(size); ++k) {
+  for (size_t k = held; k < BlockCount(size); ++k) {
     const std::vector<uint8_t> block = ImageBlock(image, size, k);
     bool acknowledged = false;
     for (int attempt = 0; !acknowledged; ++attempt) {
@@ -465,12 +484,21 @@ bool UploadAcknowledged(TComPort& port, int buffer, const uint8_t* image, size_t
       if (attempt >= (noisy ? std::max(RetryCount, kNoisyLineAttempts) : RetryCount)) break;
       acknowledged = CmdWriteBlock(port, buffer, k * kBlockSize, block.data(), block.size());
     }
-    if (!acknowledged || watch.Broken()) return false;
+    if (!acknowledged) return fail();
+    if (watch.Broken()) {
+      held = inStep;
+      return finish(false);
+    }
+    held = k + 1;
+    if (port.Exchange().missed == missedBefore) inStep = held;
     boardAnswers = true;
     reporter.Report(std::min(size, (k + 1) * kBlockSize), size);
   }
-  if (!watch.Confirmed()) return false;
-  return SendEndMarker(port, buffer, size, std::max(RetryCount, kNoisyLineAttempts));
+  if (!watch.Confirmed()) {
+    held = inStep;
+    return finish(false);
+  }
+  return finish(SendEndMarker(port, buffer, size, std::max(RetryCount, kNoisyLineAttempts)));
 }
 
 bool UploadStreamed(TComPort& port, int buffer, const uint8_t* image, size_t size,

@@ -215,8 +215,13 @@ inline constexpr int kNoisyLineAttempts = 6;
 // only when they change. The end marker goes out only when every block was
 // confirmed by its own reply: a reply nobody asked for fails the upload, and
 // after any missed reply the line must stay quiet for a deadline before it.
+// firstBlock > 0 completes an interrupted upload whose leading blocks the
+// board already holds: nothing before it is sent. confirmed (when given)
+// receives the leading blocks the board surely holds, also after a failure,
+// for the next resume.
 bool UploadAcknowledged(TComPort& port, int buffer, const uint8_t* image, size_t size,
-                        const ProgressFn& progress);
+                        const ProgressFn& progress, size_t firstBlock = 0,
+                        size_t* confirmed = nullptr);
 // Modem line: blocks streamed BlockDelay ms apart without replies (full), then
 // up to 3 repair rounds from the board's block map, then the end marker.
 // Without full, the map from an interrupted upload decides what is sent.

@@ -44,7 +44,8 @@ std::string UploadFailureText(UploadOutcome outcome) {
     case UploadOutcome::PasswordRefused: return Utf8ToCp1251(u8"Ошибка связи с контроллером!");
     case UploadOutcome::TransferFailed: return Utf8ToCp1251(u8"Ошибка соединения!");
     case UploadOutcome::Done:
-    case UploadOutcome::BadImage: break;
+    case UploadOutcome::BadImage:
+    case UploadOutcome::Cancelled: break;
   }
   return {};
 }
@@ -62,23 +63,27 @@ void PreparePortRate(TComPort& port, int baseSpeed, int settleMs) {
 UploadReport UploadImage(TComPort& port, const uint8_t* image, size_t size,
                          const UploadOptions& o, const UploadHooks& hooks) {
   UploadReport report;
+  report.buffer = o.buffer;
   if (image == nullptr || size == 0 || size > kMaxImageSize) {
     report.outcome = UploadOutcome::BadImage;
     return report;
   }
-  const bool streamed = o.modem || o.streamed;
-  // Completing an interrupted streamed upload keeps what the board holds.
-  const bool resume = streamed && !o.full;
+  const bool noting = !o.streamRecord.empty();
+  // Completing an interrupted upload keeps what the board holds; the note of
+  // that upload says how it was being sent and where it stopped.
+  const bool resume = !o.full;
+  UploadNote noted;
   if (resume) {
-    const ResumeCheck check = o.streamRecord.empty()
-                                  ? ResumeCheck::Unknown
-                                  : CheckResume(o.streamRecord, o.portName, o.buffer, image, size);
+    const ResumeCheck check =
+        noting ? CheckResume(o.streamRecord, o.portName, o.buffer, image, size, &noted)
+               : ResumeCheck::Unknown;
     if (check != ResumeCheck::Same) {
       report.outcome = check == ResumeCheck::Different ? UploadOutcome::ResumeDifferent
                                                        : UploadOutcome::ResumeUnknown;
       return report;
     }
   }
+  const bool streamed = resume ? !noted.acknowledged : o.modem || o.streamed;
   // A modem line needs a breath between the preparing commands.
   const auto modemPause = [&](int ms) {
     if (o.modem) SleepMs(ms);
@@ -100,12 +105,38 @@ UploadReport UploadImage(TComPort& port, const uint8_t* image, size_t size,
     ok = ReadBufferInfoPersistently(port, info);
     modemPause(500);
   }
+  int buffer = o.buffer;
+  // Start the buffer once the image is complete: asked for, noted by the
+  // interrupted upload, or because the board is to switch to a new set.
+  bool start = o.restart || noted.start;
   if (ok) {
-    report.capacity = info.Capacity(o.buffer);
+    report.capacity = info.Capacity(buffer);
     if (size >= static_cast<size_t>(report.capacity)) {
       report.outcome = UploadOutcome::BufferTooSmall;
       return report;
     }
+    // Clearing the buffer on show blanks the board until the last block is
+    // in, and for good if the line fails on the way. The board can instead
+    // receive the set in its other buffer and switch only once the whole
+    // image is confirmed. Nothing has been changed on the board yet.
+    if (!resume && info.CurrentBuffer() == buffer && info.DataLength() > 0) {
+      const int other = 1 - buffer;
+      const bool otherFits = size < static_cast<size_t>(info.Capacity(other));
+      const BufferChoice choice =
+          hooks.bufferOnShow ? hooks.bufferOnShow(buffer, otherFits ? other : -1)
+                             : BufferChoice::Chosen;
+      if (choice == BufferChoice::Cancel) {
+        report.outcome = UploadOutcome::Cancelled;
+        return report;
+      }
+      if (choice == BufferChoice::Other && otherFits) {
+        buffer = other;
+        start = true;
+        report.buffer = buffer;
+        report.capacity = info.Capacity(buffer);
+      }
+    }
+    report.shownBuffer = info.DataLength() > 0 ? info.CurrentBuffer() : -1;
   }
 
   const bool speedsDiffer = !o.modem && o.loadSpeed != o.baseSpeed;
@@ -168,28 +199,44 @@ UploadReport UploadImage(TComPort& port, const uint8_t* image, size_t size,
     if (hooks.transferStarts) hooks.transferStarts();
     bool connected = false;
     for (int attempt = 0; attempt < 3 && !connected; ++attempt) connected = CmdConnect(port);
-    if (!resume) persist([&] { return ClearBuffer(port, o.buffer); });
-    if (streamed && !resume && !o.streamRecord.empty())
-      report.noteFailed = !NoteStreamStart(o.streamRecord, o.portName, o.buffer, image, size);
+    if (!resume) persist([&] { return ClearBuffer(port, buffer); });
+    // The upload is noted before its first block, so that an interruption
+    // at any point (the program's own included) leaves something to resume.
+    if (!resume && noting) {
+      UploadNote note;
+      note.acknowledged = !streamed;
+      note.start = start;
+      report.noteFailed = !NoteUploadStart(o.streamRecord, o.portName, buffer, image, size, note);
+    }
+    size_t confirmed = 0;
     const bool transferred =
-        streamed ? UploadStreamed(port, o.buffer, image, size, hooks.progress, o.modem, !resume)
-                 : UploadAcknowledged(port, o.buffer, image, size, hooks.progress);
-    // The end marker closed the board's block map: nothing is left to resume.
-    if (transferred && !o.streamRecord.empty())
-      ForgetStream(o.streamRecord, o.portName, o.buffer);
-    bool confirmed = false;
+        streamed ? UploadStreamed(port, buffer, image, size, hooks.progress, o.modem, !resume)
+                 : UploadAcknowledged(port, buffer, image, size, hooks.progress,
+                                      resume ? noted.confirmed : 0, &confirmed);
+    if (noting) {
+      if (transferred) {
+        // The end marker closed the board's upload: nothing is left to resume.
+        ForgetStream(o.streamRecord, o.portName, buffer);
+      } else {
+        if (!streamed) NoteConfirmedBlocks(o.streamRecord, o.portName, buffer, confirmed);
+        report.resumable = !report.noteFailed &&
+                           CheckResume(o.streamRecord, o.portName, buffer, image, size) ==
+                               ResumeCheck::Same;
+      }
+    }
+    bool done = false;
     if (transferred) {
-      confirmed = ReadBufferInfoPersistently(port, info);
-      if (confirmed && (o.restart || info.DataLength() == 0)) {
+      done = ReadBufferInfoPersistently(port, info);
+      if (done && (start || info.DataLength() == 0)) {
         report.startAsked = true;
         for (int attempt = 0; attempt < 3 && !report.started; ++attempt)
-          report.started = CmdStartBuffer(port, o.buffer);
+          report.started = CmdStartBuffer(port, buffer);
       }
     } else {
       SleepMs(1000);
     }
-    report.outcome = confirmed ? UploadOutcome::Done : UploadOutcome::TransferFailed;
-    if (confirmed && hooks.succeeded) hooks.succeeded();
+    report.outcome = done ? UploadOutcome::Done : UploadOutcome::TransferFailed;
+    if (done && hooks.succeeded) hooks.succeeded();
   }
 
   // A direct line goes back to its base speed whatever happened.

@@ -6,14 +6,22 @@
 // the image, set the clear-on-switch option, read the status and enter the
 // board's password when it asks for one, switch a direct line to the loading
 // speed, connect, clear the buffer (not when completing an interrupted
-// streamed upload: the board's block map vouches for what it holds), send
-// the image, read the buffer information back, start the buffer when asked
-// or when nothing was playing, and return a direct line to its base speed.
+// upload), send the image, read the buffer information back, start the
+// buffer when asked or when nothing was playing, and return a direct line to
+// its base speed.
 //
-// A streamed upload notes the size and digest of its image per port and
-// buffer beside the settings (core/streamrecord.h); completing an
-// interrupted one is allowed only for the very image noted, since the
-// board's block map cannot tell one image from another.
+// When the chosen buffer is the one the board is showing, clearing it would
+// leave the board blank until the last block is in (for good, if the line
+// fails): before anything is changed the caller is asked, and may have the
+// image loaded into the other buffer instead, which is started only once the
+// whole image is confirmed. The board keeps showing its set until then.
+//
+// Every upload notes the size and digest of its image per port and buffer
+// beside the settings (core/streamrecord.h), with the blocks an acknowledged
+// upload got confirmed; completing an interrupted one ("Дозагрузка") is
+// allowed only for the very image noted. A streamed upload is completed from
+// the board's block map, an acknowledged one from the first block the board
+// did not confirm.
 //
 // Nothing here shows a message or asks anything itself: the password, the
 // wrong-password notice, the progress and the moments a window must know
@@ -38,8 +46,8 @@ struct UploadOptions {
   // A streamed upload on a direct line (as over a modem, without the pauses
   // and without watching DSR).
   bool streamed = false;
-  // Streamed only: false completes an interrupted upload of the same image
-  // ("Дозагрузка") instead of starting afresh ("Полная").
+  // false completes an interrupted upload of the same image ("Дозагрузка")
+  // instead of starting afresh ("Полная"), the way it was being sent.
   bool full = true;
   // The board's clear-on-switch option, set before the upload; nullopt
   // leaves the board's own setting alone.
@@ -49,10 +57,17 @@ struct UploadOptions {
   // 0 = 9600 .. 4 = 57600).
   int baseSpeed = 0;
   int loadSpeed = 0;
-  // The notes of streamed uploads (StreamRecordPath) and the port they are
-  // kept under; without a file no note is kept and no resume is allowed.
+  // The notes of uploads (StreamRecordPath) and the port they are kept
+  // under; without a file no note is kept and no resume is allowed.
   std::string streamRecord;
   std::string portName;
+};
+
+// The answer about a chosen buffer that the board is showing.
+enum class BufferChoice {
+  Chosen,  // load it all the same (the board is blank until the end)
+  Other,   // load the other buffer and switch to it once the image is complete
+  Cancel,  // upload nothing
 };
 
 struct UploadHooks {
@@ -62,6 +77,11 @@ struct UploadHooks {
   std::function<std::optional<std::string>()> choosePassword;
   // The board refused the password entered.
   std::function<void()> passwordRefused;
+  // A full upload's chosen buffer (0 or 1) is the one the board is showing;
+  // other is the other buffer, or -1 when the image does not fit it. Asked
+  // before anything is changed on the board; without a hook the chosen
+  // buffer is loaded.
+  std::function<BufferChoice(int shown, int other)> bufferOnShow;
   // The preparation is over and the image is about to go out.
   std::function<void()> transferStarts;
   // Everything succeeded; called before a direct line returns to its base
@@ -78,22 +98,26 @@ enum class UploadOutcome {
   NoLink,            // the board did not answer while preparing
   PasswordDeclined,  // the board asked for a password and none was given
   PasswordRefused,   // the board refused the password
+  Cancelled,         // the operator kept the board's set (bufferOnShow)
   TransferFailed,    // the image did not arrive whole (or was not confirmed)
 };
 
 struct UploadReport {
   UploadOutcome outcome = UploadOutcome::NoLink;
-  int capacity = 0;          // of the chosen buffer, once read
+  int capacity = 0;          // of the buffer loaded, once read
+  int buffer = 0;            // the buffer loaded (the other one, when chosen so)
+  int shownBuffer = -1;      // the buffer the board showed before, -1: none
+  bool resumable = false;    // a failed transfer can be completed ("Дозагрузка")
   bool startAsked = false;   // the buffer was to be started after the upload
   bool started = false;      // ... and the board acknowledged the start
-  bool noteFailed = false;   // the streamed upload could not be noted
+  bool noteFailed = false;   // the upload could not be noted
   ReplyFault fault;          // NoLink: why the board's answer was missing
 };
 
 // The reason of a failed upload as the operator reads it in a message box
 // (Windows-1251): "Недостаточный размер буфера!", "Ошибка связи с
 // контроллером!", "Ошибка соединения!" or why a resume is refused; empty
-// for Done and BadImage.
+// for Done, BadImage and Cancelled.
 std::string UploadFailureText(UploadOutcome outcome);
 
 // Before talking to a board over a direct line: the port follows the link

@@ -120,6 +120,20 @@ class SimProcess {
   std::string log_;
 };
 
+// Kills the simulator at once, as a power cut, from a thread of its own as
+// soon as its log (it runs with -v) shows text: half way through an upload
+// that the calling thread is running. Join the thread before the simulator
+// is used again.
+inline std::thread KillWhenLogged(SimProcess& sim, std::string text) {
+  return std::thread([&sim, text = std::move(text)] {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (sim.Log().find(text) == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    sim.Kill();
+  });
+}
+
 // A fresh, empty folder for one test.
 inline std::filesystem::path TestFolder(const std::string& prefix, const std::string& name) {
   const auto dir = std::filesystem::temp_directory_path() /

@@ -252,6 +252,35 @@ TEST_F(BoardProtocol, AcknowledgedUploadRetriesAndStopsAtAFailedBlock) {
   EXPECT_EQ(refusing.Requests().size(), 1u + RetryCount) << "block 0, then block 1 RetryCount times";
 }
 
+// An acknowledged upload that stops tells how many leading blocks the board
+// confirmed; completing it sends only the blocks from there, then the end.
+TEST_F(BoardProtocol, AnInterruptedAcknowledgedUploadIsCompletedFromItsFirstUnconfirmedBlock) {
+  Bytes image(700);
+  for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 7);
+  MemoryBoard dying;
+  dying.SetResponder([](const Bytes& r) -> std::optional<Bytes> {
+    if (r.size() > 6 && (r[4] | r[5] << 8) >= 384) return std::nullopt;
+    return Ack();
+  });
+  size_t confirmed = 99;
+  EXPECT_FALSE(UploadAcknowledged(dying.Port(), 1, image.data(), image.size(), nullptr, 0,
+                                  &confirmed));
+  EXPECT_EQ(confirmed, 3u) << "blocks 0, 1 and 2";
+
+  AnswerAll();
+  std::vector<int> progress;
+  ASSERT_TRUE(UploadAcknowledged(board_.Port(), 1, image.data(), image.size(),
+                                 [&](int p) { progress.push_back(p); }, confirmed, &confirmed));
+  EXPECT_EQ(confirmed, 6u);
+  std::vector<int> offsets;
+  for (const Bytes& r : board_.Requests()) offsets.push_back(r[4] | r[5] << 8);
+  EXPECT_EQ(offsets, (std::vector<int>{384, 512, 640, 700})) << "the rest, then the end marker";
+  Bytes block3 = {1, 0x85, 0x2C, 1, 0x80, 0x01};
+  block3.insert(block3.end(), image.begin() + 384, image.begin() + 512);
+  EXPECT_EQ(board_.Requests()[0], block3);
+  EXPECT_EQ(progress, (std::vector<int>{55, 73, 91, 100}));
+}
+
 TEST_F(BoardProtocol, AnAcknowledgementNobodyAskedForStopsTheUploadBeforeItsEnd) {
   // Block 1 is answered twice, as when a late answer and the retry's own
   // arrive together: from there on no acknowledgement can be trusted to be

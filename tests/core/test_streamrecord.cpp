@@ -1,4 +1,4 @@
-// The notes of streamed uploads that let a resume tell one image from another.
+// The notes of uploads that let a resume tell one image from another.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -12,7 +12,10 @@ namespace {
 using lentar::CheckResume;
 using lentar::ForgetStream;
 using lentar::ImageDigest;
+using lentar::NoteConfirmedBlocks;
 using lentar::NoteStreamStart;
+using lentar::NoteUploadStart;
+using lentar::UploadNote;
 using lentar::ResumeCheck;
 using lentar::StreamRecordPath;
 using lentar::testing::TempDir;
@@ -67,6 +70,30 @@ TEST(StreamRecord, OnlyTheNotedImageMayBeResumed) {
   ASSERT_TRUE(ForgetStream(file, port, 0));
   EXPECT_EQ(CheckResume(file, port, 0, b.data(), b.size()), ResumeCheck::Unknown);
   EXPECT_EQ(CheckResume(file, other, 1, b.data(), b.size()), ResumeCheck::Same);
+}
+
+// A direct upload's note also keeps the blocks the board confirmed and
+// whether the buffer is to be started at the end; a streamed note has no
+// count (its board's map tells).
+TEST(StreamRecord, AnAcknowledgedUploadKeepsItsConfirmedBlocksAndItsStart) {
+  TempDir dir;
+  const std::string file = dir / "lentar-streams.ini";
+  const auto a = Image(900, 1);
+  const std::string port = "/dev/ttyUSB0";
+  EXPECT_FALSE(NoteConfirmedBlocks(file, port, 1, 3)) << "nothing noted";
+  ASSERT_TRUE(NoteUploadStart(file, port, 1, a.data(), a.size(), UploadNote{true, 0, true}));
+  ASSERT_TRUE(NoteConfirmedBlocks(file, port, 1, 4));
+  UploadNote note;
+  ASSERT_EQ(CheckResume(file, port, 1, a.data(), a.size(), &note), ResumeCheck::Same);
+  EXPECT_TRUE(note.acknowledged);
+  EXPECT_EQ(note.confirmed, 4u);
+  EXPECT_TRUE(note.start);
+
+  ASSERT_TRUE(NoteStreamStart(file, port, 1, a.data(), a.size()));
+  EXPECT_FALSE(NoteConfirmedBlocks(file, port, 1, 5)) << "a streamed note has no count";
+  ASSERT_EQ(CheckResume(file, port, 1, a.data(), a.size(), &note), ResumeCheck::Same);
+  EXPECT_FALSE(note.acknowledged);
+  EXPECT_FALSE(note.start);
 }
 
 }  // namespace

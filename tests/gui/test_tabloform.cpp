@@ -14,11 +14,13 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "comm/boardprotocol.h"
 #include "comm/boardupload.h"
 #include "comm/sim_process.h"
 #include "comm/memory_board.h"
+#include "core/paths.h"
 #include "core/project.h"
 #include "core/settings.h"
 #include "gui/common/messages.h"
@@ -79,13 +81,31 @@ class TabloFormTest : public QObject {
   // board port on it at the link speed, as the main window does.
   void StartSim(std::vector<std::string> args = {}) {
     dir_ = comm::testing::TestFolder("lentar_tablo", QTest::currentTestFunction());
-    args.push_back("--save-dir");
-    args.push_back(dir_.string());
-    args.push_back("-v");
+    RunSim(std::move(args));
+  }
+
+  // Starts the simulator in the test folder; started again after it was
+  // killed, the board comes back with its memory (both buffers, the buffer
+  // on show). The notes of uploads are kept beside the settings: here, in
+  // the test's folder.
+  void RunSim(std::vector<std::string> args) {
+    args.insert(args.end(), {"--save-dir", dir_.string(), "--board-file",
+                             (dir_ / "board.mem").string(), "-v"});
     QVERIFY2(sim_.Start(dir_, args), sim_.Log().c_str());
     Settings().TabPortDevice = sim_.Link();
+    SetProgramFolder(FromNativePath(dir_.string()) + "/");
     QVERIFY(OpenBoardPort(true));
     comm::PreparePortRate(comm::BoardPort(), Settings().BaseSpeed, 0);
+  }
+
+  // Uploads image into buffer 1 and starts it: the board shows that set.
+  void ShowSetOnTheBoard(const std::vector<uint8_t>& image) {
+    TTabloForm& form = ShowForm(image);
+    Child<QCheckBox>(&form, "CheckBox3")->setChecked(true);
+    Button(form, "Button5")->click();
+    QCOMPARE(messages_->Texts(), QStringList{QStringLiteral("Информация: Загрузка успешно завершена!")});
+    QCOMPARE(Text(form, "Label4"), QStringLiteral("Текущий буфер: 1"));
+    messages_->Clear();
   }
 
   TTabloForm& ShowForm(const std::vector<uint8_t>& image = {}) {
@@ -272,6 +292,103 @@ class TabloFormTest : public QObject {
     QVERIFY(form.isEnabled());
   }
 
+  // The board shows buffer 1, and buffer 1 is chosen: the operator is asked
+  // before anything is changed. "Отмена" sends nothing; "Нет" loads buffer 1
+  // as chosen; "Да" loads buffer 2 and switches the board to it at the end.
+  void asksBeforeClearingTheBufferOnShow() {
+    StartSim();
+    ShowSetOnTheBoard(Pattern(300));
+    const std::vector<uint8_t> image = Pattern(1000);
+    TTabloForm& form = ShowForm(image);
+    const QString question =
+        QStringLiteral("Внимание: Табло сейчас показывает буфер №1. Загрузка в него сотрёт "
+                       "показываемый набор: до конца загрузки табло будет пустым, а при обрыве "
+                       "связи так и останется пустым.\n\nЗагрузить набор в буфер №2 и "
+                       "переключить табло на него («Рестарт после загрузки»), только когда весь "
+                       "набор будет подтверждён? До тех пор табло показывает прежний набор.\n\n"
+                       "«Да» — в буфер №2, «Нет» — в буфер №1, «Отмена» — не загружать.");
+    const QString done = QStringLiteral("Информация: Загрузка успешно завершена!");
+    struct Case {
+      QMessageBox::StandardButton answer;
+      QStringList messages;
+      int uploads;        // completed on the board so far
+      const char* shown;  // Label4 afterwards
+      int chosen;         // ComboBox1 afterwards
+    } cases[] = {
+        {QMessageBox::Cancel, {question}, 1, "Текущий буфер: 1", 0},
+        {QMessageBox::No, {question, done}, 2, "Текущий буфер: 1", 0},
+        {QMessageBox::Yes, {question, done}, 3, "Текущий буфер: 2", 1},
+    };
+    for (const Case& c : cases) {
+      messages_->Clear();
+      const size_t logged = sim_.Log().size();
+      messages_->QueueAnswer(c.answer);
+      Button(form, "Button5")->click();
+      QCOMPARE(messages_->Texts(), c.messages);
+      QCOMPARE(Text(form, "Label4"), QString::fromUtf8(c.shown));
+      QCOMPARE(Child<QComboBox>(&form, "ComboBox1")->currentIndex(), c.chosen);
+      QVERIFY(!fs::exists(dir_ / ("upload-" + std::to_string(c.uploads + 1) + ".bin")));
+      if (c.answer == QMessageBox::Cancel)
+        QVERIFY2(sim_.Log().find("command 0x44", logged) == std::string::npos, "nothing changed");
+      else
+        QCOMPARE(ReadFile(dir_ / ("upload-" + std::to_string(c.uploads) + ".bin")),
+                 std::string(image.begin(), image.end()));
+    }
+    // The set went into buffer 2, the one not on show: no question then.
+    messages_->Clear();
+    Child<QComboBox>(&form, "ComboBox1")->setCurrentIndex(0);
+    Button(form, "Button5")->click();
+    QCOMPARE(messages_->Texts(), QStringList{done});
+  }
+
+  // The board shows buffer 1; a new set goes into buffer 2, and the board
+  // dies half way (its memory kept, as after a power cut). Back again, it
+  // still shows the old set, and "Дозагрузка" sends only what the board did
+  // not confirm, then switches the board to the new set.
+  void anUploadIntoTheOtherBufferSurvivesABoardKilledHalfWay() {
+    StartSim({"--delay-ms", "20"});
+    const std::vector<uint8_t> old = Pattern(3000);
+    std::vector<uint8_t> fresh = Pattern(5026);
+    for (uint8_t& b : fresh) b ^= 0x5A;
+    ShowSetOnTheBoard(old);
+
+    TTabloForm& form = ShowForm(fresh);
+    messages_->QueueAnswer(QMessageBox::Yes);  // into buffer 2
+    std::thread killer = comm::testing::KillWhenLogged(sim_, "buffer 1 offset 2560");
+    Button(form, "Button5")->click();
+    killer.join();
+    QCOMPARE(messages_->Texts().size(), 2);
+    QCOMPARE(messages_->Texts()[1],
+             QStringLiteral("Ошибка: Ошибка соединения!\nВыберите \"Дозагрузка\" и нажмите "
+                            "\"Загрузка\": загрузка продолжится с места обрыва.\nТабло "
+                            "по-прежнему показывает свой набор из буфера №1."));
+    QCOMPARE(Child<QComboBox>(&form, "ComboBox1")->currentIndex(), 1);
+    auto* resume = Child<QRadioButton>(&form, "RadioButton3");
+    QVERIFY(resume->isVisibleTo(&form) && resume->isChecked());
+
+    form_.reset();
+    CloseBoardPort();
+    RunSim({"--delay-ms", "20"});
+    messages_->Clear();
+    TTabloForm& again = ShowForm(fresh);
+    QCOMPARE(Text(again, "Label4"), QStringLiteral("Текущий буфер: 1"));
+    comm::BufferInfo info;
+    QVERIFY(comm::CmdReadBufferInfo(comm::BoardPort(), info));
+    QCOMPARE(info.DataLength(), 3000);
+    resume = Child<QRadioButton>(&again, "RadioButton3");
+    QVERIFY2(!resume->isVisibleTo(&again), "nothing to resume in buffer 1");
+    Child<QComboBox>(&again, "ComboBox1")->setCurrentIndex(1);
+    QVERIFY(resume->isVisibleTo(&again));
+    resume->setChecked(true);
+    Button(again, "Button5")->click();
+    QCOMPARE(messages_->Texts(), QStringList{QStringLiteral("Информация: Загрузка успешно завершена!")});
+    QCOMPARE(Text(again, "Label4"), QStringLiteral("Текущий буфер: 2"));
+    QCOMPARE(ReadFile(dir_ / "upload-2.bin"), std::string(fresh.begin(), fresh.end()));
+    QVERIFY2(sim_.Log().find("command 0x2C buffer 1 offset 0 ") == std::string::npos,
+             "neither cleared nor sent from the start");
+    QVERIFY2(!resume->isVisibleTo(&again), "a completed upload leaves nothing to resume");
+  }
+
   void refusesAnImageAsLargeAsTheBuffer() {
     StartSim({"--buffer1", "100"});
     TTabloForm& form = ShowForm(Pattern(100));
@@ -418,7 +535,8 @@ class TabloFormTest : public QObject {
         switch (r[2]) {
           case 0x01: return Bytes{0x02, 0x01, 'C', 'O', 'N', 'O', 'K'};
           case 0x0D: return data(22, {{20, 1}, {4, 3}, {5, 5}});
-          case 0x34: return data(17, {{3, 0x10}, {14, 0x7D}, {16, 0x7D}});
+          // The board shows buffer 2: loading buffer 1 asks nothing.
+          case 0x34: return data(17, {{0, 1}, {3, 0x10}, {14, 0x7D}, {16, 0x7D}});
           case 0x08: return data(8, {{4, 1}, {5, 1}, {6, 0x24}});
           case 0x3F: return data(32, {});
           default: return lentar::comm::testing::Ack();

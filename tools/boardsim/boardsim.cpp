@@ -77,6 +77,7 @@ struct Options {
   int delayMs = 0;
   uint64_t seed = 1;
   std::string saveDir;
+  std::string boardFile;  // the board's memory, kept between runs
   bool verbose = false;
   // A loader instead of a board.
   bool loader = false;
@@ -94,7 +95,7 @@ void Usage(std::FILE* out) {
       "                       [--buffer1 BYTES] [--buffer2 BYTES] [--address N]\n"
       "                       [--password TEXT] [--pace] [--drop P] [--corrupt P]\n"
       "                       [--delay-ms N] [--seed N] [--ignore CODE[@N]] [--save-dir DIR]\n"
-      "                       [-v]\n"
+      "                       [--board-file FILE] [-v]\n"
       "                       [--modem [--dial-result RESULT] [--init-error]\n"
       "                        [--connect-delay-ms N] [--modem-password TEXT]\n"
       "                        [--drop-call-after N]]\n"
@@ -132,6 +133,11 @@ void Usage(std::FILE* out) {
       "  --ignore CODE[@N]  ignore the Nth request with command code CODE (hex, as\n"
       "                   0x34), or every one without @N; may be repeated\n"
       "  --save-dir DIR   write each completed upload as DIR/upload-N.bin\n"
+      "  --board-file F   the board's memory (both buffers, the buffer on show, the\n"
+      "                   block map of a streamed upload) starts from the file and is\n"
+      "                   written to it before every reply, so a killed simulator\n"
+      "                   comes back holding what it acknowledged, as a board does\n"
+      "                   after a power cut\n"
       "  --loader         answer as a loader instead of a board\n"
       "  --memory-type T  the loader's memory: 1 = 32 KiB, 2 = 64 KiB, 3 = 128 KiB\n"
       "                   (default), 0 = no data memory (directory and passwords only)\n"
@@ -288,6 +294,8 @@ bool ParseArgs(int argc, char** argv, Options& o) {
       o.ignore.emplace_back(static_cast<int>(code), n);
     } else if (a == "--save-dir") {
       o.saveDir = v;
+    } else if (a == "--board-file") {
+      o.boardFile = v;
     } else if (a == "--memory-type") {
       if (!ParseLong(v, 0, 3, n)) return BadValue(a, v);
       o.memoryType = static_cast<int>(n);
@@ -365,6 +373,7 @@ class Simulator {
       loader_->SetReadOnly(o_.readOnly);
       if (!o_.memoryFile.empty()) OpenMemoryFile();
     }
+    if (!o_.loader && !o_.boardFile.empty()) LoadBoardFile();
     if (!o_.saveDir.empty()) {
       uploads_ = HighestUploadNumber(o_.saveDir);
       board_.SetUploadHook([this](int, const std::vector<uint8_t>& data) {
@@ -511,6 +520,7 @@ class Simulator {
     // Flash is written before the loader acknowledges: a simulator killed
     // after any reply has kept every byte it acknowledged.
     if (loader_) WriteThrough();
+    else KeepBoardFile();
     if (!reply) return;
     std::vector<uint8_t> frame = WrapFrame(*reply);
     if (corrupt && frame.size() > 3) {
@@ -561,6 +571,39 @@ class Simulator {
     written_ = memory;
   }
 
+  // --board-file: the board's memory as the file left it (a missing file is
+  // a new board; a file that is no board memory is left alone and not
+  // written over).
+  void LoadBoardFile() {
+    std::error_code ec;
+    if (!std::filesystem::exists(o_.boardFile, ec)) {
+      boardFileOk_ = true;
+      return;
+    }
+    std::string bytes;
+    if (lentar::ReadWholeFile(o_.boardFile, bytes) &&
+        board_.RestoreMemory(std::vector<uint8_t>(bytes.begin(), bytes.end()))) {
+      boardFileOk_ = true;
+      boardKept_ = board_.Memory();
+      return;
+    }
+    std::fprintf(stderr, "lentar-boardsim: '%s' holds no board memory; it is not used\n",
+                 o_.boardFile.c_str());
+  }
+
+  // Written whole and replaced atomically whenever a request changed it,
+  // before the reply leaves.
+  void KeepBoardFile() {
+    if (!boardFileOk_) return;
+    std::vector<uint8_t> memory = board_.Memory();
+    if (memory == boardKept_) return;
+    if (!lentar::WriteFileAtomically(
+            o_.boardFile,
+            std::string_view(reinterpret_cast<const char*>(memory.data()), memory.size())))
+      std::fprintf(stderr, "lentar-boardsim: cannot write '%s'\n", o_.boardFile.c_str());
+    boardKept_ = std::move(memory);
+  }
+
   // The board's bytes towards the computer, through the modem when there is one.
   void Emit(const uint8_t* bytes, size_t n) {
     if (modem_) modem_->FromBoard(bytes, n);
@@ -592,6 +635,8 @@ class Simulator {
   int uploads_ = 0;
   int memoryFd_ = -1;             // --memory-file, written through
   std::vector<uint8_t> written_;  // what the file holds
+  bool boardFileOk_ = false;          // --board-file is in use
+  std::vector<uint8_t> boardKept_;    // what it holds
   std::array<long long, 256> received_{};  // requests received per command code
 };
 

@@ -47,6 +47,49 @@ SimBoard::SimBoard(const SimOptions& options) : options_(options) {
   modemAccess_ = ModemPassword().empty();
 }
 
+// The memory block: "LBRD", the buffer on show, then per buffer its capacity
+// and loaded length (2 bytes each), the block map, and the buffers' bytes.
+namespace {
+constexpr char kMemoryMagic[4] = {'L', 'B', 'R', 'D'};
+constexpr size_t kMemoryHead = 4 + 1 + 2 * 4 + 64;
+}  // namespace
+
+std::vector<uint8_t> SimBoard::Memory() const {
+  std::vector<uint8_t> m(kMemoryMagic, kMemoryMagic + 4);
+  m.push_back(static_cast<uint8_t>(current_));
+  for (const Buffer& b : buffers_) {
+    const int capacity = static_cast<int>(b.data.size());
+    m.insert(m.end(), {Low(capacity), High(capacity), Low(b.length), High(b.length)});
+  }
+  m.insert(m.end(), blockMap_.begin(), blockMap_.end());
+  for (const Buffer& b : buffers_) m.insert(m.end(), b.data.begin(), b.data.end());
+  return m;
+}
+
+bool SimBoard::RestoreMemory(const std::vector<uint8_t>& m) {
+  if (m.size() < kMemoryHead || !std::equal(kMemoryMagic, kMemoryMagic + 4, m.begin()) || m[4] > 1)
+    return false;
+  size_t capacity[2], length[2];
+  for (int b = 0; b < 2; ++b) {
+    const size_t at = 5 + 4 * static_cast<size_t>(b);
+    capacity[b] = m[at] | size_t{m[at + 1]} << 8;
+    length[b] = m[at + 2] | size_t{m[at + 3]} << 8;
+  }
+  if (m.size() != kMemoryHead + capacity[0] + capacity[1]) return false;
+  current_ = m[4];
+  std::copy(m.begin() + 13, m.begin() + 13 + 64, blockMap_.begin());
+  auto from = m.begin() + static_cast<std::ptrdiff_t>(kMemoryHead);
+  for (int b = 0; b < 2; ++b) {
+    Buffer& buffer = buffers_[b];
+    std::fill(buffer.data.begin(), buffer.data.end(), 0xFF);
+    const size_t n = std::min(capacity[b], buffer.data.size());
+    std::copy(from, from + static_cast<std::ptrdiff_t>(n), buffer.data.begin());
+    buffer.length = static_cast<int>(std::min(length[b], buffer.data.size()));
+    from += static_cast<std::ptrdiff_t>(capacity[b]);
+  }
+  return true;
+}
+
 Reply SimBoard::Handle(const std::vector<uint8_t>& request, int& newRateIndex) {
   newRateIndex = -1;
   if (request.size() < 3 || request[0] != 0x01) return std::nullopt;

@@ -37,6 +37,13 @@ class SimBoard {
   Reply Handle(const std::vector<uint8_t>& request, int& newRateIndex);
 
   void SetUploadHook(UploadHook hook) { onUpload_ = std::move(hook); }
+  // What the board keeps when its power goes, as one block of bytes: the
+  // buffers with their loaded lengths, the buffer on show and the block map
+  // of a streamed upload. RestoreMemory takes such a block back (false, and
+  // nothing changed, when it is not one); a buffer of another capacity gets
+  // as much as fits.
+  std::vector<uint8_t> Memory() const;
+  bool RestoreMemory(const std::vector<uint8_t>& memory);
   // A modem call ended: the next call asks for the modem password again.
   void EndModemCall() { modemAccess_ = ModemPassword().empty(); }
   // The computer's clock the board's clock runs from (tests of the board).

@@ -294,6 +294,9 @@ void TTabloForm::BuildControls() {
   connect(setAutoBrightButton_, &QPushButton::clicked, this, &TTabloForm::Button12Click);
   connect(callButton_, &QPushButton::clicked, this, &TTabloForm::Button14Click);
   connect(hangUpButton_, &QPushButton::clicked, this, &TTabloForm::Button15Click);
+  connect(bufferCombo_, &QComboBox::currentIndexChanged, this, [this] {
+    if (shownOnce_) UpdateResumeOffer();
+  });
 }
 
 // ---- Show and hide ------------------------------------------------------------
@@ -319,8 +322,7 @@ void TTabloForm::FormShow() {
   addressSpin_->setValue(std::clamp<int>(settings.DevAddr, -1, 127));
   const bool modem = settings.UseModem;
   modemGroup_->setVisible(modem);
-  fullRadio_->setVisible(modem);
-  resumeRadio_->setVisible(modem);
+  UpdateResumeOffer();
   const bool hasImage = image_ != nullptr && size_ > 0;
   uploadButton_->setVisible(hasImage);
   sizeLabel_->setVisible(hasImage);
@@ -328,6 +330,56 @@ void TTabloForm::FormShow() {
     sizeLabel_->setText(QStringLiteral("Размер данных: %1 байт.").arg(static_cast<qulonglong>(size_)));
   adjustSize();
   if (RefreshClock()) RefreshStatus();
+}
+
+std::string TTabloForm::UploadPortName() const {
+  return ModemMode() ? ModemPortDevice(Settings()) : BoardPortDevice(Settings());
+}
+
+void TTabloForm::UpdateResumeOffer() {
+  // Through a modem both modes are always offered. On a direct line
+  // "Дозагрузка" is offered while an interrupted upload of this very image
+  // into the chosen buffer is noted.
+  bool offered = ModemMode();
+  if (!offered && image_ != nullptr && size_ > 0)
+    offered = CheckResume(StreamRecordPath(SettingsFilePath()), UploadPortName(),
+                          bufferCombo_->currentIndex(), image_, size_) == ResumeCheck::Same;
+  if (!offered) fullRadio_->setChecked(true);
+  fullRadio_->setVisible(offered);
+  resumeRadio_->setVisible(offered);
+}
+
+comm::BufferChoice TTabloForm::AskBufferOnShow(int shown, int other) {
+  const QString warning =
+      QStringLiteral("Табло сейчас показывает буфер №%1. Загрузка в него сотрёт показываемый "
+                     "набор: до конца загрузки табло будет пустым, а при обрыве связи так и "
+                     "останется пустым.")
+          .arg(shown + 1);
+  if (other < 0) {
+    const QMessageBox::StandardButton answer = OwnedMessageBox(
+        this, QStringLiteral("Внимание"),
+        warning + QStringLiteral("\n\nДругой буфер мал для этого набора. Загрузить в буфер №%1?")
+                      .arg(shown + 1),
+        QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Warning, QMessageBox::Cancel);
+    return answer == QMessageBox::Ok ? comm::BufferChoice::Chosen : comm::BufferChoice::Cancel;
+  }
+  const QMessageBox::StandardButton answer = OwnedMessageBox(
+      this, QStringLiteral("Внимание"),
+      warning + QStringLiteral("\n\nЗагрузить набор в буфер №%1 и переключить табло на него "
+                               "(«Рестарт после загрузки»), только когда весь набор будет "
+                               "подтверждён? До тех пор табло показывает прежний набор.\n\n"
+                               "«Да» — в буфер №%1, «Нет» — в буфер №%2, «Отмена» — не "
+                               "загружать.")
+                    .arg(other + 1)
+                    .arg(shown + 1),
+      QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Question,
+      QMessageBox::Yes);
+  if (answer == QMessageBox::Yes) {
+    // The window shows where the set goes: "Дозагрузка" continues there.
+    bufferCombo_->setCurrentIndex(other);
+    return comm::BufferChoice::Other;
+  }
+  return answer == QMessageBox::No ? comm::BufferChoice::Chosen : comm::BufferChoice::Cancel;
 }
 
 void TTabloForm::FormHide() {
@@ -576,17 +628,18 @@ void TTabloForm::Button5Click() {
   comm::UploadOptions options;
   options.buffer = bufferCombo_->currentIndex();
   options.modem = settings.UseModem;
-  options.full = !settings.UseModem || fullRadio_->isChecked();
+  // "Дозагрузка" is checked only while it is offered.
+  options.full = !resumeRadio_->isChecked();
   // The board's clear-on-switch option is written only as it was read (and
   // perhaps changed by the operator), never from the box's default.
   if (optionsRead_) options.clearOnSwitch = clearOnSwitchBox_->isChecked();
   options.restart = restartBox_->isChecked();
   options.baseSpeed = settings.BaseSpeed;
   options.loadSpeed = settings.DLSpeed;
-  // Streamed uploads are noted beside the settings, so that "Дозагрузка"
-  // completes only the image that was being streamed.
+  // Uploads are noted beside the settings, so that "Дозагрузка" completes
+  // only the image that was being sent.
   options.streamRecord = StreamRecordPath(SettingsFilePath());
-  options.portName = ModemPortDevice(settings);
+  options.portName = UploadPortName();
 
   auto progress = std::make_unique<TProgressForm>(this);
   progress->SetTitle(QStringLiteral("Загрузка..."));
@@ -605,6 +658,7 @@ void TTabloForm::Button5Click() {
     OwnedMessageBox(this, QStringLiteral("Ошибка"), QStringLiteral("Введен неверный пароль"),
                     QMessageBox::Ok, QMessageBox::Critical);
   };
+  hooks.bufferOnShow = [this](int shown, int other) { return AskBufferOnShow(shown, other); };
   hooks.transferStarts = [gauge] { gauge->ShowProgress(); };
   hooks.succeeded = [this, gauge, modem = options.modem] {
     if (!modem) RefreshStatus();
@@ -616,23 +670,31 @@ void TTabloForm::Button5Click() {
       comm::UploadImage(port_, image_, size_, options, hooks);
   setEnabled(true);
   progress.reset();
+  UpdateResumeOffer();
+  if (report.resumable) resumeRadio_->setChecked(true);
 
   switch (report.outcome) {
     case comm::UploadOutcome::Done:
       ShowInfo(QStringLiteral("Загрузка успешно завершена!"));
       break;
     case comm::UploadOutcome::BadImage:
+    case comm::UploadOutcome::Cancelled:
       break;
-    case comm::UploadOutcome::TransferFailed:
-      if (options.modem) {
-        // A streamed upload that broke off is noted: it need not start over.
-        ShowError(FromBoardText(comm::UploadFailureText(report.outcome)) +
-                  QStringLiteral("\nПозвоните снова и выберите \"Дозагрузка\": загрузка "
-                                 "продолжится с места обрыва."));
-        break;
-      }
-      ShowError(comm::UploadFailureText(report.outcome));
+    case comm::UploadOutcome::TransferFailed: {
+      QString text = FromBoardText(comm::UploadFailureText(report.outcome));
+      // An upload that broke off is noted: it need not start over.
+      if (report.resumable)
+        text += options.modem ? QStringLiteral("\nПозвоните снова и выберите \"Дозагрузка\": "
+                                               "загрузка продолжится с места обрыва.")
+                              : QStringLiteral("\nВыберите \"Дозагрузка\" и нажмите "
+                                               "\"Загрузка\": загрузка продолжится с места "
+                                               "обрыва.");
+      if (report.shownBuffer >= 0 && report.shownBuffer != report.buffer)
+        text += QStringLiteral("\nТабло по-прежнему показывает свой набор из буфера №%1.")
+                    .arg(report.shownBuffer + 1);
+      ShowError(text);
       break;
+    }
     default:
       ShowError(comm::UploadFailureText(report.outcome));
       break;

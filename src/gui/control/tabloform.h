@@ -19,7 +19,9 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
+#include "comm/boardupload.h"
 #include "comm/comport.h"
 #include "comm/modem.h"
 
@@ -98,6 +100,14 @@ class TTabloForm : public QDialog {
   bool CheckModemAccess();
   // In modem mode with no call up: tells the operator to call first; true then.
   bool CallNeeded();
+  // The port an upload's note is kept under: the modem's or the board's.
+  std::string UploadPortName() const;
+  // Offers "Полная" / "Дозагрузка": always through a modem, on a direct line
+  // while an interrupted upload of this image into the chosen buffer is noted.
+  void UpdateResumeOffer();
+  // The chosen buffer is the one on show: asks whether to load the other one
+  // (other, -1 when the image does not fit it) and switch to it at the end.
+  comm::BufferChoice AskBufferOnShow(int shown, int other);
   void ShowLinkState(bool dsr);
   void InstallLinkWatch();
 
