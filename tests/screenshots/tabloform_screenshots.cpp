@@ -11,18 +11,23 @@
 //     xvfb-run -a -s "-screen 0 1280x800x24" build/bin/tabloform_screenshots
 #include <QApplication>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 #include <QtTest>
 
 #include <filesystem>
 #include <functional>
+#include <thread>
 
 #include "comm/boardprotocol.h"
 #include "comm/boardupload.h"
 #include "comm/sim_process.h"
+#include "core/paths.h"
 #include "core/project.h"
 #include "core/settings.h"
 #include "gui/common/messages.h"
+#include "gui/common/qttranslations.h"
 #include "gui/control/autobrightform.h"
 #include "gui/control/boardport.h"
 #include "gui/control/tabloform.h"
@@ -64,6 +69,7 @@ class TabloScreenshots : public QObject {
     shots_ = ShotsFolder();
     if (shots_.isEmpty())
       QSKIP("set LENTAR_SHOTS_DIR and run on an X display (xvfb-run) for the screenshots");
+    InstallQtTranslations(*QCoreApplication::instance());  // as the editor does
     Settings() = TSettings{};
     DefaultSettings(Settings());
   }
@@ -93,6 +99,63 @@ class TabloScreenshots : public QObject {
     }
     CloseBoardPort();
     QVERIFY(sim.Stop());
+    fs::remove_all(dir);
+  }
+
+  // The question before the buffer on show is cleared, the message of an
+  // upload into the other buffer broken off by a board killed half way, and
+  // the window offering "Дозагрузка" afterwards.
+  void otherBufferAndResume() {
+    const fs::path dir = comm::testing::TestFolder("lentar_tablo_shots", "other");
+    SimProcess sim;
+    QVERIFY(sim.Start(dir, {"--board-file", (dir / "board.mem").string(), "--delay-ms", "20",
+                            "-v"}));
+    SetProgramFolder(FromNativePath(dir.string()) + "/");
+    Settings().TabPortDevice = sim.Link();
+    QVERIFY(OpenBoardPort(true));
+    comm::PreparePortRate(comm::BoardPort(), Settings().BaseSpeed, 0);
+    comm::UploadOptions shown;
+    shown.restart = true;
+    QVERIFY(comm::UploadImage(comm::BoardPort(), image_.data(), 300, shown).outcome ==
+            comm::UploadOutcome::Done);
+    TRecProject project(std::make_unique<TTabFontList>());
+    const std::vector<uint8_t> image(5026, 0x33);
+    {
+      TTabloForm form(image.data(), image.size(), project);
+      form.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&form));
+      Pump(400);
+      int captured = 0;
+      std::thread killer;
+      // The question: "Да"; then the error once the board is gone.
+      std::function<void(int)> answer = [&](int tries) {
+        QTimer::singleShot(20, [&, tries] {
+          auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+          if (!box) {
+            if (tries > 0) answer(tries - 1);
+            return;
+          }
+          Pump(300);
+          if (CaptureScreen(shots_ + (captured == 0 ? "/upload-buffer-on-show.png"
+                                                     : "/upload-broken-off.png")))
+            ++captured;
+          if (captured == 1) {
+            killer = comm::testing::KillWhenLogged(sim, "buffer 1 offset 2560");
+            box->button(QMessageBox::Yes)->click();
+            answer(3000);
+          } else {
+            box->button(QMessageBox::Ok)->click();
+          }
+        });
+      };
+      answer(1000);
+      Click(&form, "Button5");
+      if (killer.joinable()) killer.join();
+      QCOMPARE(captured, 2);
+      Pump(400);
+      QVERIFY(CaptureScreen(shots_ + "/board-window-resume-offered.png"));
+    }
+    CloseBoardPort();
     fs::remove_all(dir);
   }
 
