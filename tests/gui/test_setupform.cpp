@@ -209,21 +209,29 @@ class SetupFormTest : public QObject, public MainWindowFixture {
   }
 
   // The device typed into the board's device field is probed before any
-  // other: the board is found there without a word to the other ports.
+  // other: the board is found there without a word to the other ports. A
+  // terminal's path and a network port (raw TCP and RFC 2217) alike.
   void SearchProbesTheTypedDeviceFirst() {
-    const auto dir = TestFolder("lentar_setup", "typed");
-    SimProcess sim;
-    QVERIFY(sim.Start(dir, {}));
-    SilentTerminal first;
-    SetBoardSearchCandidateSource([&] { return std::vector<SearchCandidate>{{first.Device(), 0}}; });
-    Settings().TabPortDevice = sim.Link();
-    TSetupForm form(*project_);
-    messages_->QueueAnswer(QMessageBox::Ok);  // "Продолжить?"
-    form.SearchBoard();
-    QVERIFY(first.Received().empty());
-    QCOMPARE(messages_->Messages().back().text,
-             QStringLiteral("Табло обнаружено на порту ") + QString::fromStdString(sim.Link()));
-    QCOMPARE(TSetupForm::DeviceOfField(Child<QComboBox>(&form, "BoardDeviceBox")), sim.Link());
+    enum class Line { Terminal, Raw, Rfc2217 };
+    for (const Line line : {Line::Terminal, Line::Raw, Line::Rfc2217}) {
+      const auto dir = TestFolder("lentar_setup", "typed" + std::to_string(static_cast<int>(line)));
+      SimProcess sim;
+      QVERIFY(line == Line::Terminal ? sim.Start(dir, {})
+                                     : sim.StartListening(dir, line == Line::Rfc2217, {}));
+      SilentTerminal first;
+      SetBoardSearchCandidateSource(
+          [&] { return std::vector<SearchCandidate>{{first.Device(), 0}}; });
+      Settings().TabPortDevice = sim.Link();
+      TSetupForm form(*project_);
+      messages_->QueueAnswer(QMessageBox::Ok);  // "Продолжить?"
+      form.SearchBoard();
+      QVERIFY2(first.Received().empty(), sim.Link().c_str());
+      QCOMPARE(messages_->Messages().back().text,
+               QStringLiteral("Табло обнаружено на порту ") + QString::fromStdString(sim.Link()));
+      QCOMPARE(TSetupForm::DeviceOfField(Child<QComboBox>(&form, "BoardDeviceBox")), sim.Link());
+      QVERIFY(sim.Stop());
+      std::filesystem::remove_all(dir);
+    }
   }
 
   void SearchWithoutABoardRestoresTheComNumber() {
