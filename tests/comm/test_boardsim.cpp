@@ -322,6 +322,44 @@ TEST_F(BoardSim, AcknowledgedUploadOverALossyLineNeverClaimsAWrongImage) {
   }
 }
 
+// --board-file: a streamed upload half done, then the simulator killed. It
+// comes back with both buffers, the buffer on show and the block map, so a
+// resume sends only the missing blocks. A file that holds no board memory is
+// neither used nor written over.
+TEST_F(BoardSim, TheBoardFileKeepsTheMemoryThroughAKill) {
+  const std::string file = (dir_ / "board.mem").string();
+  Connect({"--board-file", file, "--save-dir", SaveDir(), "-v"});
+  const Bytes first = Pattern(300, 1), second = Pattern(1000, 2);
+  ASSERT_TRUE(UploadAcknowledged(port_, 0, first.data(), first.size(), nullptr));
+  ASSERT_TRUE(CmdStartBuffer(port_, 0));
+  ASSERT_TRUE(CmdBeginStream(port_));
+  for (size_t k = 0; k < 4; ++k)  // 4 of the 8 blocks
+    CmdStreamBlock(port_, 1, k * kBlockSize, second.data() + k * kBlockSize, kBlockSize);
+  BlockMap map;
+  ASSERT_TRUE(CmdReadBlockMap(port_, map));  // every block before it was taken
+  port_.Open("");
+  sim_.Kill();
+
+  Connect({"--board-file", file, "--save-dir", SaveDir(), "-v"});
+  BufferInfo info;
+  ASSERT_TRUE(CmdReadBufferInfo(port_, info));
+  EXPECT_EQ(info.CurrentBuffer(), 0);
+  EXPECT_EQ(info.DataLength(), 300);
+  BlockDelay = 2;
+  ASSERT_TRUE(UploadStreamed(port_, 1, second.data(), second.size(), nullptr, false, false));
+  EXPECT_EQ(ReadFile(Upload(2)), second);
+  EXPECT_EQ(sim_.Log().find("command 0x4F buffer 1 offset 0 "), std::string::npos)
+      << "block 0 was kept: " << sim_.Log();
+  port_.Open("");
+  EXPECT_TRUE(sim_.Stop());
+
+  std::ofstream(file, std::ios::binary | std::ios::trunc) << "not a board";
+  Connect({"--board-file", file});
+  EXPECT_TRUE(ClearBuffer(port_, 0));
+  EXPECT_NE(sim_.Log().find("holds no board memory"), std::string::npos) << sim_.Log();
+  EXPECT_EQ(ReadFile(file), (Bytes{'n', 'o', 't', ' ', 'a', ' ', 'b', 'o', 'a', 'r', 'd'}));
+}
+
 // A full upload of a 5 KB set over a direct line that loses a fifth of the
 // requests: the board has answered, so every lost request is sent again, and
 // the image gets through in at least nine runs of ten, never wrong.
