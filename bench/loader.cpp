@@ -50,9 +50,11 @@ double WireLimit() {
   seconds += Wire(switchRequest + ack, 9600);
   seconds += Wire(request + 13 + kFrame + 7, 57600);
   // The data, then the directory page: one request and one acknowledgement
-  // per 128-byte page.
+  // per 128-byte page, and between two acknowledgements (and before the way
+  // back) a one-byte read, so that no acknowledgement passes for another's.
   const size_t pages = kImageSize / 128 + 1;
-  seconds += Wire(pages * (request + 3 + 128 + ack), 57600);
+  const size_t separatingRead = (request + 4) + (kFrame + 2 + 1);
+  seconds += Wire(pages * (request + 3 + 128 + ack + separatingRead), 57600);
   // Back: the switch is sent and acknowledged at the transfer speed.
   seconds += Wire(switchRequest + ack, 57600);
   return seconds;

@@ -89,9 +89,7 @@ LoaderProgress Progress() {
 }
 
 // The handshake and the loader's memory type, as before every action.
-bool Connect(Session& s) {
-  return loader::CmdConnect(s.port) && ReadLoaderInfo(s.port, s.info);
-}
+bool Connect(Session& s) { return ConnectLoader(s.port, s.info); }
 
 // Connects and refuses a loader without data memory.
 int ConnectWithMemory(Session& s) {
@@ -218,21 +216,12 @@ int RunWrite(Session& s, const ParsedArgs& parsed, const TSettings& settings) {
   entry.size = static_cast<uint16_t>(image.size());
   entry.name = BlockName(parsed, source);
   entry.flag = 1;
-  LoaderDirectory updated = s.directory;
-  WriteEntry(updated, slot, entry);
-  // The data first, its entry last: a write cut short leaves no entry
-  // pointing at half a block.
-  bool ok = SetLoaderSpeed(s.port, s.speedIndex) &&
-            WriteMemory(s.port, address, image.size(), image.data(), Progress()) &&
-            WriteDirectoryPage(s.port, slot, updated);
-  if (ok) ok = SetLoaderSpeed(s.port, kLoaderSpeedBack);
-  else SetLoaderSpeed(s.port, kLoaderSpeedBack);
-  if (!ok) {
+  if (!StoreBlock(s.port, s.directory, slot, entry, image.data(), s.speedIndex, Progress())) {
     std::fputs("lentar-cli loader: ", stderr);
     Say(stderr, u8"Не удалось записать данные!");
     return kExitRefused;
   }
-  const std::vector<int> rows = BlockEntries(updated);
+  const std::vector<int> rows = BlockEntries(s.directory);
   const auto row = std::find(rows.begin(), rows.end(), slot) - rows.begin() + 1;
   std::printf("Stored as row %td: ", row);
   PrintCp1251(stdout, entry.name);
@@ -259,11 +248,8 @@ int RunRead(Session& s, const ParsedArgs& parsed) {
   int entry = -1;
   if (!RowEntry(s, parsed.positional[1], entry, status)) return status;
   const DirEntry e = ReadEntry(s.directory, entry);
-  std::vector<uint8_t> data(e.size);
-  bool ok = SetLoaderSpeed(s.port, s.speedIndex) &&
-            ReadMemory(s.port, e.start, e.size, data.data(), Progress());
-  ok = SetLoaderSpeed(s.port, kLoaderSpeedBack) && ok;
-  if (!ok) return NoAnswer(s);
+  std::vector<uint8_t> data;
+  if (!ReadBlock(s.port, e, s.speedIndex, data, Progress())) return NoAnswer(s);
   const std::string out = parsed.values.at("o");
   if (!WriteOutputFile(kCommand, out, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()),
                        status))
@@ -290,8 +276,7 @@ int RunErase(Session& s, const ParsedArgs& parsed) {
   int entry = -1;
   if (!RowEntry(s, parsed.positional[1], entry, status)) return status;
   const DirEntry e = ReadEntry(s.directory, entry);
-  ClearEntry(s.directory, entry);
-  if (!WriteDirectoryPage(s.port, entry, s.directory)) {
+  if (!EraseEntry(s.port, s.directory, entry)) {
     std::fputs("lentar-cli loader: ", stderr);
     Say(stderr, u8"Не удалось стереть блок №", std::to_string(entry + 1) + "!");
     return kExitRefused;

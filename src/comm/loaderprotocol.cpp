@@ -1,7 +1,9 @@
 #include "comm/loaderprotocol.h"
 
+#include <algorithm>
 #include <chrono>
 #include <map>
+#include <mutex>
 #include <random>
 #include <thread>
 
@@ -31,29 +33,156 @@ void PutAddress(std::vector<uint8_t>& request, uint32_t address) {
   for (int k = 0; k < 3; ++k) request.push_back(static_cast<uint8_t>(address >> (8 * k)));
 }
 
-bool ExchangeText(TComPort& port, const std::vector<uint8_t>& request, std::string& reply) {
-  reply.clear();
-  port.DiscardFrame();  // a late reply to an earlier request is no answer to this one
-  if (!port.SendFrame(request)) return false;
-  return port.WaitTextFrame(reply, LoaderReplyTimeout);
+// ---- Keeping the exchange in step ------------------------------------------
+//
+// The loader answers each request with one reply, in order, and a reply says
+// nothing about the request it answers: an acknowledgement is the same two
+// letters for every write, a read reply only its length. A reply that comes
+// twice (from the loader or from the line), or late, would pass for the
+// answer to the next request, and a write that never reached the loader
+// would stand acknowledged. Two rules keep every reply taken its own
+// request's:
+//
+//  - As on the board's line, after a reply missed (or answered wrongly) the
+//    line first falls quiet for a whole reply deadline, late answers
+//    forgotten, and a frame that arrives while nothing is asked is dropped.
+//  - A request is never sent when its reply could not be told from the last
+//    reply taken: then a short request with a reply of another shape goes
+//    between (a read of one byte, or the connect handshake after a one-byte
+//    read). A copy of the last reply then never passes for the next one, so
+//    every reply taken is the answer to its own request: a copy that slips
+//    in is refused as the wrong shape, a lost request leaves its reply
+//    missing.
+
+// What a reply is, as far as it can be told from another one.
+struct Shape {
+  enum Kind : uint8_t { None, Ack, ConnectAnswer, Data } kind = None;
+  size_t length = 0;  // data bytes of a data reply
+  bool operator==(const Shape&) const = default;
+};
+
+Shape DataShape(size_t length) { return {Shape::Data, length}; }
+
+// The shape of the last reply taken on a port. It is kept beside the port's
+// count of frames accounted for at that moment: a port whose count has moved
+// on without this file (or a new port object in the same place) has taken
+// nothing that could be mistaken for the next reply.
+struct LastReply {
+  Shape shape;
+  uint64_t accounted = 0;
+};
+
+LastReply& LastOf(TComPort& port) {
+  static std::mutex lock;
+  static std::map<const TComPort*, LastReply> replies;
+  std::lock_guard guard(lock);
+  return replies[&port];
 }
 
-bool ExchangeAck(TComPort& port, const std::vector<uint8_t>& request) {
-  std::string reply;
-  return ExchangeText(port, request, reply) && reply == kAck;
+Shape LastShape(TComPort& port) {
+  const LastReply& last = LastOf(port);
+  return last.accounted == port.Exchange().framesAccounted ? last.shape : Shape{};
 }
 
-// A data reply of exactly 03 01 + count bytes.
-bool ExchangeData(TComPort& port, const std::vector<uint8_t>& request, size_t count,
-                  uint8_t* destination) {
+void SetLastShape(TComPort& port, Shape shape) {
+  LastOf(port) = {shape, port.Exchange().framesAccounted};
+}
+
+// Before every request: after a missed reply, the line falls quiet first (up
+// to three deadlines); a frame nobody asked for is dropped.
+bool PrepareLine(TComPort& port) {
+  TComPort::ExchangeState& x = port.Exchange();
+  if (x.replyOutstanding) {
+    uint64_t arrived = 0;
+    if (!port.Settle(LoaderReplyTimeout, 3 * LoaderReplyTimeout, arrived)) return false;
+    x.replyOutstanding = false;
+    x.framesAccounted = arrived;
+    SetLastShape(port, {});
+    return true;
+  }
+  const uint64_t arrived = port.FramesArrived();
+  if (arrived != x.framesAccounted) {
+    const Shape last = LastShape(port);
+    port.DiscardFrame();
+    ++x.unexpected;
+    x.framesAccounted = arrived;
+    SetLastShape(port, last);  // a dropped copy may be followed by another
+  }
+  return true;
+}
+
+// The request went out and its reply did not come, or came wrong.
+bool OutOfStep(TComPort& port) {
+  TComPort::ExchangeState& x = port.Exchange();
+  x.replyOutstanding = true;
+  ++x.missed;
+  SetLastShape(port, {});
+  return false;
+}
+
+// After a speed switch whatever was on its way is noise or the switch's own
+// acknowledgement: forgotten without waiting, and the next reply must not be
+// an acknowledgement.
+void ForgetInFlight(TComPort& port) {
   port.DiscardFrame();
+  TComPort::ExchangeState& x = port.Exchange();
+  x.framesAccounted = port.FramesArrived();
+  x.replyOutstanding = false;
+  SetLastShape(port, {Shape::Ack});
+}
+
+std::vector<uint8_t> ConnectRequest() {
+  static std::mt19937 random{std::random_device{}()};
+  std::vector<uint8_t> request = Request(LoaderCode::Connect);
+  for (int i = 0; i < 13; ++i) request.push_back(static_cast<uint8_t>(random() & 0xFF));
+  return request;
+}
+
+std::vector<uint8_t> ReadRequest(uint32_t address, size_t count) {
+  std::vector<uint8_t> request = Request(LoaderCode::ReadMem);
+  PutAddress(request, address);
+  request.push_back(static_cast<uint8_t>(count));
+  return request;
+}
+
+bool Exchange(TComPort& port, const std::vector<uint8_t>& request, Shape expect,
+              uint8_t* destination = nullptr);
+
+// A request whose reply cannot be taken for the last one, sent when the
+// next reply would look like the last.
+bool Separate(TComPort& port, const Shape& next) {
+  if (next.kind == Shape::None || !(LastShape(port) == next)) return true;
+  if (next == DataShape(1)) return Exchange(port, ConnectRequest(), {Shape::ConnectAnswer});
+  uint8_t byte = 0;
+  return Exchange(port, ReadRequest(0, 1), DataShape(1), &byte);
+}
+
+// Sends a request and takes its reply: a text reply that must be exactly the
+// acknowledgement or the connect answer, or a data reply of exactly 03 01 and
+// expect.length bytes, copied to destination.
+bool Exchange(TComPort& port, const std::vector<uint8_t>& request, Shape expect,
+              uint8_t* destination) {
+  if (!PrepareLine(port) || !Separate(port, expect) || !PrepareLine(port)) return false;
   if (!port.SendFrame(request)) return false;
   std::array<uint8_t, 260> reply{};
   size_t n = 0;
-  if (!port.WaitFrame(reply.data(), reply.size(), LoaderReplyTimeout, n)) return false;
-  if (n != count + 2 || reply[0] != 0x03 || reply[1] != 0x01) return false;
-  std::copy_n(reply.begin() + 2, count, destination);
+  if (!port.WaitFrame(reply.data(), reply.size(), LoaderReplyTimeout, n)) return OutOfStep(port);
+  ++port.Exchange().framesAccounted;
+  if (expect.kind == Shape::Data) {
+    if (n != expect.length + 2 || reply[0] != 0x03 || reply[1] != 0x01) return OutOfStep(port);
+    std::copy_n(reply.begin() + 2, expect.length, destination);
+  } else {
+    // A text reply is the payload up to its first zero byte.
+    const auto end = std::find(reply.begin(), reply.begin() + static_cast<std::ptrdiff_t>(n), 0);
+    const std::string text(reply.begin(), end);
+    if (text != (expect.kind == Shape::Ack ? kAck : kConnectAnswer)) return OutOfStep(port);
+  }
+  SetLastShape(port, expect);
   return true;
+}
+
+bool ExchangeAck(TComPort& port, const std::vector<uint8_t>& request) {
+  return Exchange(port, request, {Shape::Ack});
 }
 
 // Whole percent of done out of total, to nearest, halves to even.
@@ -97,17 +226,13 @@ bool ReadRange(TComPort& port, uint32_t address, size_t count, uint8_t* destinat
 namespace loader {
 
 bool CmdConnect(TComPort& port) {
-  static std::mt19937 random{std::random_device{}()};
-  std::vector<uint8_t> request = Request(LoaderCode::Connect);
-  for (int i = 0; i < 13; ++i) request.push_back(static_cast<uint8_t>(random() & 0xFF));
-  std::string reply;
-  return ExchangeText(port, request, reply) && reply == kConnectAnswer;
+  return Exchange(port, ConnectRequest(), {Shape::ConnectAnswer});
 }
 
 bool CmdReadClock(TComPort& port, BoardClock& clock) {
   std::array<uint8_t, 7> bytes{};
-  if (!ExchangeData(port, Request(LoaderCode::ReadClock, {0, 0, 0, 0, 0}), bytes.size(),
-                    bytes.data()))
+  if (!Exchange(port, Request(LoaderCode::ReadClock, {0, 0, 0, 0, 0}), DataShape(bytes.size()),
+                bytes.data()))
     return false;
   clock = DecodeBoardClock(bytes.data());
   return true;
@@ -119,8 +244,8 @@ bool CmdSetClock(TComPort& port, const BoardClock& clock) {
 }
 
 bool CmdReadLoaderInfo(TComPort& port, LoaderInfo& info) {
-  return ExchangeData(port, Request(LoaderCode::ReadLoaderInfo), info.bytes.size(),
-                      info.bytes.data());
+  return Exchange(port, Request(LoaderCode::ReadLoaderInfo), DataShape(info.bytes.size()),
+                  info.bytes.data());
 }
 
 bool CmdSetLoaderBaud(TComPort& port, int rateIndex) {
@@ -137,10 +262,7 @@ bool CmdWriteMem(TComPort& port, uint32_t address, const uint8_t* data, size_t l
 
 bool CmdReadMem(TComPort& port, uint32_t address, size_t count, uint8_t* destination) {
   if (count == 0 || count > 255) return false;
-  std::vector<uint8_t> request = Request(LoaderCode::ReadMem);
-  PutAddress(request, address);
-  request.push_back(static_cast<uint8_t>(count));
-  return ExchangeData(port, request, count, destination);
+  return Exchange(port, ReadRequest(address, count), DataShape(count), destination);
 }
 
 }  // namespace loader
@@ -158,6 +280,7 @@ bool SetLoaderSpeed(TComPort& port, int index) {
     Pause();
     port.SetBaudIndex(index);
     Pause();
+    ForgetInFlight(port);
     return loader::CmdConnect(port);
   }
   Pause();
@@ -195,6 +318,42 @@ bool WriteDirectoryPage(TComPort& port, int index, const LoaderDirectory& direct
   const uint32_t start = DirectoryPageStart(index, PageSize);
   const size_t length = std::min<size_t>(static_cast<size_t>(PageSize), kLoaderDirectorySize - start);
   return WriteMemory(port, start, length, directory.data() + start);
+}
+
+bool ConnectLoader(TComPort& port, LoaderInfo& info) {
+  return loader::CmdConnect(port) && ReadLoaderInfo(port, info);
+}
+
+bool ReadBlock(TComPort& port, const DirEntry& entry, int speedIndex, std::vector<uint8_t>& data,
+               const LoaderProgress& progress) {
+  std::vector<uint8_t> read(entry.size);
+  const bool ok = SetLoaderSpeed(port, speedIndex) &&
+                  ReadMemory(port, entry.start, read.size(), read.data(), progress);
+  if (!SetLoaderSpeed(port, kLoaderSpeedBack) || !ok) return false;
+  data = std::move(read);
+  return true;
+}
+
+bool StoreBlock(TComPort& port, LoaderDirectory& directory, int slot, const DirEntry& entry,
+                const uint8_t* data, int speedIndex, const LoaderProgress& progress) {
+  if (slot < 0 || slot >= kLoaderEntryCount) return false;
+  LoaderDirectory updated = directory;
+  WriteEntry(updated, slot, entry);
+  const bool ok = SetLoaderSpeed(port, speedIndex) &&
+                  WriteMemory(port, entry.start, entry.size, data, progress) &&
+                  WriteDirectoryPage(port, slot, updated);
+  if (!SetLoaderSpeed(port, kLoaderSpeedBack) || !ok) return false;
+  directory = updated;
+  return true;
+}
+
+bool EraseEntry(TComPort& port, LoaderDirectory& directory, int index) {
+  if (index < 0 || index >= kLoaderEntryCount) return false;
+  LoaderDirectory updated = directory;
+  ClearEntry(updated, index);
+  if (!WriteDirectoryPage(port, index, updated)) return false;
+  directory = updated;
+  return true;
 }
 
 bool ClearDirectory(TComPort& port) {

@@ -4,7 +4,11 @@
 // Requests are link frames [01, 06, command code, arguments...]; the loader
 // answers each with one frame, a text reply ("\002\001OK", "\002\001CONOK")
 // or a data reply [03 01 data...], judged as the board's are. Every reply is
-// awaited LoaderReplyTimeout ms; there are no retries. On top of a raw memory
+// awaited LoaderReplyTimeout ms; there are no retries. A reply is only ever
+// taken for its own request: after a missed reply the line first falls
+// quiet, and a request whose reply would look like the last one taken is
+// preceded by a short one whose reply looks different (see the .cpp), so a
+// repeated or late reply never passes for the next. On top of a raw memory
 // read/write pair this holds the memory map operations of loaderdirectory.h:
 // reading the directory, writing one directory page, formatting, the
 // passwords, and the reorganisation that packs the blocks together.
@@ -107,6 +111,21 @@ bool ReadDirectory(TComPort& port, LoaderDirectory& directory, int speedIndex,
 // Writes the whole page of the directory that holds entry index, from the
 // directory image, at the current speed. Refuses an index outside 0..31.
 bool WriteDirectoryPage(TComPort& port, int index, const LoaderDirectory& directory);
+// The connect handshake, then ReadLoaderInfo: what every action begins with.
+bool ConnectLoader(TComPort& port, LoaderInfo& info);
+// A block's bytes: at speedIndex, then back to the base speed; true only when
+// both the read and the way back succeeded.
+bool ReadBlock(TComPort& port, const DirEntry& entry, int speedIndex, std::vector<uint8_t>& data,
+               const LoaderProgress& progress = {});
+// Stores data as entry (its start and size) in directory slot slot: at
+// speedIndex the data first, then the entry's directory page, then back to
+// the base speed. The data go first so that a store cut short leaves no
+// entry pointing at half a block. directory takes the entry only on success.
+bool StoreBlock(TComPort& port, LoaderDirectory& directory, int slot, const DirEntry& entry,
+                const uint8_t* data, int speedIndex, const LoaderProgress& progress = {});
+// Clears entry index (its directory page written at the current speed); the
+// block's bytes stay where they are. directory follows only on success.
+bool EraseEntry(TComPort& port, LoaderDirectory& directory, int index);
 // Zeroes the directory (at the current speed).
 bool ClearDirectory(TComPort& port);
 // At speedIndex: zeroes the directory and the passwords, then back to the

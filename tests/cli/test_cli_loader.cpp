@@ -229,9 +229,10 @@ TEST_F(CliLoader, FailedTransfersLoseNothing) {
   Write("big.bin", Pattern(8000, 9));
   for (const char* command : {"write big.bin --defragment", "defragment"}) {
     SeedMemory(1, blocks);
-    // With this seed the loader first ignores request 313: after the blocks
-    // were read (requests 24..212), in the middle of moving them.
-    StartSim(1, {"--drop", "0.004", "--seed", "1", "-v"});
+    // With this seed the loader first ignores request 586: after the blocks
+    // were read and the first one moved (its entry written by request 538),
+    // before the second one's entry (request 666).
+    StartSim(1, {"--drop", "0.002", "--seed", "27", "-v"});
     EXPECT_EQ(Loader(command), 1) << command << "\n" << out_;
     EXPECT_NE(err_.find("Ошибка соединения с загрузчиком"), std::string::npos) << err_;
     const std::string memory = StopAndReadMemory();

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -272,10 +274,14 @@ TEST_F(LoaderProtocol, WriteMemoryGoesInPageChunksWithProgress) {
   std::vector<int> percents;
   ASSERT_TRUE(WriteMemory(line.Port(), 100, data.size(), data.data(),
                           [&](int p) { percents.push_back(p); }));
-  ASSERT_EQ(line.Requests().size(), 4u);
+  // The writes; the short reads between them keep the acknowledgements apart.
+  std::vector<Bytes> writes;
+  for (const Bytes& r : line.Requests())
+    if (r[2] == 0x15) writes.push_back(r);
+  ASSERT_EQ(writes.size(), 4u);
   const std::pair<uint32_t, size_t> expected[] = {{100, 28}, {128, 64}, {192, 64}, {256, 44}};
   for (size_t i = 0; i < 4; ++i) {
-    const Bytes& r = line.Requests()[i];
+    const Bytes& r = writes[i];
     EXPECT_EQ(r[0], 0x01);
     EXPECT_EQ(r[1], 0x06);
     EXPECT_EQ(r[2], 0x15);
@@ -432,6 +438,154 @@ TEST_F(LoaderProtocol, DefragmentRefusesADamagedDirectoryWithoutWriting) {
   EXPECT_FALSE(Defragment(line.Port(), d, 1, 4));
   EXPECT_TRUE(line.Requests().empty());
   EXPECT_FALSE(Defragment(line.Port(), d, 0, 4));
+}
+
+// ---- Replies that come twice or late -----------------------------------------
+
+// How the scripted loader below goes wrong at its nth request of a kind.
+enum class Fault {
+  RepeatedRead,      // the nth read is answered twice
+  RepeatedReadAtOnce,  // the same, both copies there before the next request
+  RepeatedAckLost,   // the nth write is acknowledged twice, the next request is lost
+  LateReply,         // the nth request is answered only after its deadline
+};
+
+// The simulated loader behind a line that hands the computer one reply for
+// each request it sends, in order. A reply sent twice, or late, is still on
+// its way when the next request goes out and arrives as if it answered that
+// one: the worst moment for the computer. Only RepeatedReadAtOnce lets both
+// copies arrive before the next request.
+class ScriptedLoader {
+ public:
+  ScriptedLoader(int type, const Bytes& memory, Fault fault, int nth)
+      : sim_(type, memory), fault_(fault), nth_(nth) {
+    board_.SetResponder([this](const Bytes& request) { return Answer(request); });
+  }
+  TComPort& Port() { return board_.Port(); }
+  const Bytes& Memory() const { return sim_.Memory(); }
+  bool Struck() const { return struck_; }
+
+ private:
+  std::optional<Bytes> Answer(const Bytes& request) {
+    if (loseNext_) {
+      loseNext_ = false;
+    } else {
+      int rate = -1;
+      if (std::optional<Bytes> reply = sim_.Handle(request, rate)) {
+        queue_.push_back(*reply);
+        if (Strikes(request[2])) {
+          struck_ = true;
+          if (fault_ == Fault::LateReply) return std::nullopt;  // comes with the next one
+          if (fault_ == Fault::RepeatedReadAtOnce) board_.Reply(*reply);
+          else queue_.push_back(*reply);
+          loseNext_ = fault_ == Fault::RepeatedAckLost;
+        }
+      }
+    }
+    if (queue_.empty()) return std::nullopt;
+    Bytes next = queue_.front();
+    queue_.pop_front();
+    return next;
+  }
+
+  bool Strikes(uint8_t code) {
+    if ((fault_ == Fault::RepeatedRead || fault_ == Fault::RepeatedReadAtOnce) && code != 0x16)
+      return false;
+    if (fault_ == Fault::RepeatedAckLost && code != 0x15) return false;
+    return ++seen_ == nth_;
+  }
+
+  SimLoader sim_;
+  MemoryBoard board_;
+  Fault fault_;
+  int nth_;
+  int seen_ = 0;
+  bool struck_ = false;
+  bool loseNext_ = false;
+  std::deque<Bytes> queue_;
+};
+
+// Each of list, read, write and erase, as the command line and the loader
+// window do them, with the loader going wrong at each of its requests in
+// turn: a failure may be reported, but a success always matches what the
+// loader really holds.
+TEST_F(LoaderProtocol, AReplyTwiceOrLateNeverPassesForAnother) {
+  LoaderReplyTimeout = 5;  // the scripted loader answers at once or not at all
+  const int type = 1;
+  const std::vector<Block> blocks = {{0, 1152, 300, "a"}, {2, 2048, 130, "b"}, {5, 4096, 64, "c"}};
+  const Bytes memory = Memory(type, blocks);
+  const Bytes image = Pattern(200, 9);
+  const auto list = [](TComPort& port, LoaderDirectory& d) {
+    LoaderInfo info;
+    return ConnectLoader(port, info) && ReadDirectory(port, d, 4);
+  };
+  struct Operation {
+    const char* name;
+    std::function<bool(TComPort&, LoaderDirectory&, Bytes&)> run;
+  };
+  const Operation operations[] = {
+      {"list", [&](TComPort& port, LoaderDirectory& d, Bytes&) { return list(port, d); }},
+      {"read",
+       [&](TComPort& port, LoaderDirectory& d, Bytes& data) {
+         return list(port, d) && ReadBlock(port, ReadEntry(d, BlockEntries(d)[1]), 4, data);
+       }},
+      {"write",
+       [&](TComPort& port, LoaderDirectory& d, Bytes&) {
+         if (!list(port, d)) return false;
+         const DirEntry entry{AllocateBlock(d, type, image.size()), 200, "new", 1};
+         return StoreBlock(port, d, FindFreeEntry(d), entry, image.data(), 4);
+       }},
+      {"erase",
+       [&](TComPort& port, LoaderDirectory& d, Bytes&) {
+         return list(port, d) && EraseEntry(port, d, BlockEntries(d)[0]);
+       }},
+  };
+  const std::pair<Fault, const char*> faults[] = {
+      {Fault::RepeatedRead, "read reply twice"},
+      {Fault::RepeatedReadAtOnce, "read reply twice at once"},
+      {Fault::RepeatedAckLost, "ack twice, next lost"},
+      {Fault::LateReply, "late reply"}};
+  for (const auto& [fault, faultName] : faults) {
+    for (const Operation& op : operations) {
+      int successes = 0;
+      for (int nth = 1;; ++nth) {
+        ScriptedLoader loader(type, memory, fault, nth);
+        PageSize = 64;
+        LoaderDirectory d{};
+        Bytes data;
+        const bool ok = op.run(loader.Port(), d, data);
+        if (!loader.Struck()) {
+          EXPECT_TRUE(ok) << op.name << ": the run without a fault";
+          break;
+        }
+        if (!ok) continue;
+        ++successes;
+        const std::string where = std::string(op.name) + ", " + faultName + " at " + std::to_string(nth);
+        const Bytes& m = loader.Memory();
+        const std::string name = op.name;
+        EXPECT_TRUE(std::equal(d.begin(), d.end(), m.begin())) << where << ": directory";
+        EXPECT_TRUE(HoldsEveryBlock(m, name == "erase" ? std::vector<Block>(blocks.begin() + 1, blocks.end())
+                                                       : blocks))
+            << where;
+        if (name == "erase") {
+          EXPECT_EQ(BlockEntries(d).size(), 2u) << where;
+        }
+        if (name == "read") {
+          EXPECT_TRUE(data.size() == 130 && std::equal(data.begin(), data.end(), m.begin() + 2048))
+              << where;
+        }
+        if (name == "write") {
+          const DirEntry stored = ReadEntry(d, 1);
+          EXPECT_EQ(stored.name, "new") << where;
+          EXPECT_TRUE(std::equal(image.begin(), image.end(), m.begin() + stored.start)) << where;
+        }
+      }
+      // Copies that arrive before the next request are only dropped.
+      if (fault == Fault::RepeatedReadAtOnce) {
+        EXPECT_GT(successes, 0) << op.name;
+      }
+    }
+  }
 }
 
 TEST_F(LoaderProtocol, ClockRoundTrip) {

@@ -200,7 +200,7 @@ void TLoadForm::FormShow() {
 
 bool TLoadForm::ConnectAndReadInfo() {
   LoaderInfo info;
-  if (!loader::CmdConnect(LoaderPort()) || !ReadLoaderInfo(LoaderPort(), info)) return false;
+  if (!ConnectLoader(LoaderPort(), info)) return false;
   memoryType_ = info.MemoryType();
   return true;
 }
@@ -358,19 +358,11 @@ void TLoadForm::Button5Click() {
   if (entry.name.size() > kLoaderNameLength) entry.name.resize(kLoaderNameLength);
   entry.flag = 1;
   // The copy takes the entry only once the loader holds it.
-  LoaderDirectory updated = directory_;
-  WriteEntry(updated, slot, entry);
-  // The data first, the entry last: a write cut short leaves no entry that
-  // points at half a block.
-  connected_ = SetLoaderSpeed(LoaderPort(), SpeedIndex()) &&
-               WriteMemory(LoaderPort(), address, size_, image_, [this](int p) { Progress(p); }) &&
-               WriteDirectoryPage(LoaderPort(), slot, updated) &&
-               SetLoaderSpeed(LoaderPort(), kLoaderSpeedBack);
+  connected_ = StoreBlock(LoaderPort(), directory_, slot, entry, image_, SpeedIndex(),
+                          [this](int p) { Progress(p); });
   if (connected_) {
-    directory_ = updated;
     RefreshLoader();
   } else {
-    SetLoaderSpeed(LoaderPort(), kLoaderSpeedBack);
     Error(QStringLiteral("Не удалось записать данные!"));
   }
   UpdateTable();
@@ -391,10 +383,7 @@ void TLoadForm::Button3Click() {
     ConnectionError();
     return;
   }
-  LoaderDirectory updated = directory_;
-  ClearEntry(updated, entry);
-  if (WriteDirectoryPage(LoaderPort(), entry, updated)) {
-    directory_ = updated;
+  if (EraseEntry(LoaderPort(), directory_, entry)) {
     RefreshLoader();
     UpdateTable();
   } else {
@@ -471,11 +460,8 @@ void TLoadForm::Button7Click() {
   lastFolder = folder;
   const DirEntry e = ReadEntry(directory_, entry);
   statusLabel_->setText(QStringLiteral("Чтение"));
-  std::vector<uint8_t> data(e.size);
-  bool ok = SetLoaderSpeed(LoaderPort(), SpeedIndex()) &&
-            ReadMemory(LoaderPort(), e.start, e.size, data.data(), [this](int p) { Progress(p); });
-  ok = SetLoaderSpeed(LoaderPort(), kLoaderSpeedBack) && ok;
-  if (!ok) {
+  std::vector<uint8_t> data;
+  if (!ReadBlock(LoaderPort(), e, SpeedIndex(), data, [this](int p) { Progress(p); })) {
     ConnectionError();
     statusLabel_->setText(QStringLiteral("Ошибка"));
     return;
