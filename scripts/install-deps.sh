@@ -13,7 +13,7 @@ packages=(
   xvfb xauth socat ser2net
   xfonts-terminus console-setup-linux fonts-dejavu-core
   help2man dpkg-dev ccache
-  qt6-translations-l10n
+  qt6-translations-l10n qt6-image-formats-plugins
 )
 
 missing=()

@@ -10,6 +10,7 @@
 #include "core/textutil.h"
 #include "markup/picture.h"
 #include "markup/picturefile.h"
+#include "qtpicture/qtpicturereader.h"
 
 namespace lentar::cli {
 
@@ -24,9 +25,10 @@ void PrintHelp() {
       "       lentar-cli picture export TAGFILE|- -o FILE.bmp [--font-height 1..4]\n"
       "                                 [--channels 1..8] [--ini FILE]\n"
       "\n"
-      "import  reads a BMP, JPG, ICO or TXT picture and prints its {[Img:...]} tag\n"
-      "        (or writes it to TAGFILE). A picture whose height is not the board's\n"
-      "        is scaled to it, or with --keep taken as it is from row Y (default 0).\n"
+      "import  reads a BMP, JPG, PNG, GIF (its first frame), WebP, ICO or TXT\n"
+      "        picture and prints its {[Img:...]} tag (or writes it to TAGFILE). A\n"
+      "        picture whose height is not the board's is scaled to it, or with\n"
+      "        --keep taken as it is from row Y (default 0).\n"
       "        Every pixel becomes the nearest colour of the board's channels.\n"
       "export  paints the picture of a tag (from TAGFILE, or standard input for -)\n"
       "        into a 24-bit BMP with the channel colours.\n"
@@ -90,7 +92,7 @@ int Import(const ParsedArgs& parsed) {
     return ImportMode{false, static_cast<int>(*start)};
   };
   const PictureLoadResult result = LoadPictureFile(CorePath(file), options.geometry, options.colours,
-                                                   kPictureImportCapacity, ask);
+                                                   kPictureImportCapacity, ask, &QtPictureReader());
   switch (result.status) {
     case PictureLoadStatus::UnknownType:
       return Refuse(kCommand, "'" + file + "': unknown picture type (" + ReadablePictureKinds() + ")");

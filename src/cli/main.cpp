@@ -21,7 +21,8 @@ void PrintUsage(std::FILE* out) {
       "  board CMD     read and set a board over a serial port, upload to it\n"
       "  loader CMD    store blocks in a loader, list, read and erase them\n"
       "  ports         list the serial ports of this computer\n"
-      "  picture CMD   import a BMP/JPG/ICO/TXT picture as a picture tag, export a tag as BMP\n"
+      "  picture CMD   import a BMP/JPG/PNG/GIF/WebP/ICO/TXT picture as a picture tag,\n"
+      "                export a tag as BMP\n"
       "\n"
       "Run 'lentar-cli COMMAND --help' for the options of a command.\n"
       "Exit status: 0 success, 1 refused input, 2 usage error.\n",

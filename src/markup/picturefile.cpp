@@ -389,6 +389,28 @@ bool ReadJpeg(JpegReader& reader, int minHeight, int firstRow, int rowCount, int
   return true;
 }
 
+// ---- Files of the graphics library ----------------------------------------
+
+// The stated size is checked before anything is decoded, so a header that
+// claims a giant picture costs nothing; the decoded picture must keep to the
+// same cap whatever the library does.
+bool DecodeThroughLibrary(std::string_view bytes, PictureFileKind kind, const PictureLibraryReader* library,
+                          RgbImage& out) {
+  if (library == nullptr || !library->readSize || !library->decode) return false;
+  if (kind == PictureFileKind::Gif && !GifFirstFrameIsComplete(bytes)) return false;
+  int width = 0, height = 0;
+  if (!library->readSize(bytes, kind, width, height) ||
+      !SizeAllowed(static_cast<uint64_t>(std::max(width, 0)), static_cast<uint64_t>(std::max(height, 0))))
+    return false;
+  RgbImage image;
+  if (!library->decode(bytes, kind, image)) return false;
+  if (!SizeAllowed(static_cast<uint64_t>(std::max(image.width, 0)), static_cast<uint64_t>(std::max(image.height, 0))) ||
+      image.pixels.size() != static_cast<size_t>(image.width) * static_cast<size_t>(image.height))
+    return false;
+  out = std::move(image);
+  return true;
+}
+
 // ---- Import helpers --------------------------------------------------------
 
 std::string LowerExtension(std::string_view fileName) {
@@ -552,6 +574,9 @@ PictureFileKind PictureKindOf(std::string_view fileName) {
   const std::string ext = LowerExtension(fileName);
   if (ext == "bmp") return PictureFileKind::Bmp;
   if (ext == "jpg" || ext == "jpeg") return PictureFileKind::Jpeg;
+  if (ext == "png") return PictureFileKind::Png;
+  if (ext == "gif") return PictureFileKind::Gif;
+  if (ext == "webp") return PictureFileKind::WebP;
   if (ext == "ico") return PictureFileKind::Icon;
   if (ext == "txt") return PictureFileKind::Text;
   return PictureFileKind::Unknown;
@@ -568,12 +593,44 @@ bool JpegIsComplete(std::string_view bytes) {
   return bytes.find("\xFF\xD9", scan + 2) != std::string_view::npos;
 }
 
-const char* ReadablePictureKinds() { return "BMP, JPG, ICO, TXT"; }
+bool GifFirstFrameIsComplete(std::string_view bytes) {
+  if (bytes.size() < 13 || (bytes.substr(0, 6) != "GIF87a" && bytes.substr(0, 6) != "GIF89a")) return false;
+  const auto colourTable = [](uint8_t flags) -> size_t {
+    return (flags & 0x80) != 0 ? 3 * (size_t{2} << (flags & 7)) : 0;
+  };
+  size_t at = 13 + colourTable(static_cast<uint8_t>(bytes[10]));
+  // Data sub-blocks: a length byte, that many bytes, until a length of 0.
+  const auto skipSubBlocks = [&bytes, &at]() {
+    while (at < bytes.size()) {
+      const size_t length = static_cast<uint8_t>(bytes[at++]);
+      if (length == 0) return true;
+      at += length;
+    }
+    return false;
+  };
+  while (at < bytes.size()) {
+    const uint8_t introducer = static_cast<uint8_t>(bytes[at++]);
+    if (introducer == 0x21) {  // an extension: its label, then its blocks
+      ++at;
+      if (!skipSubBlocks()) return false;
+    } else if (introducer == 0x2C) {  // the first image
+      if (at + 9 > bytes.size()) return false;
+      at += 9 + colourTable(static_cast<uint8_t>(bytes[at + 8]));
+      ++at;  // the LZW code size
+      return at <= bytes.size() && skipSubBlocks();
+    } else {  // the trailer or damage before any image
+      return false;
+    }
+  }
+  return false;
+}
+
+const char* ReadablePictureKinds() { return "BMP, JPG, PNG, GIF, WebP, ICO, TXT"; }
 
 PictureLoadResult LoadPictureBytes(std::string_view bytes, PictureFileKind kind,
                                    const std::string& fileName, const PictureGeometry& g,
                                    const std::array<int32_t, 8>& channelColours, int capacity,
-                                   const ImportQuestion& ask) {
+                                   const ImportQuestion& ask, const PictureLibraryReader* library) {
   PictureLoadResult result;
   if (kind == PictureFileKind::Unknown) kind = PictureKindOf(fileName);
   if (kind == PictureFileKind::Unknown) {
@@ -600,8 +657,12 @@ PictureLoadResult LoadPictureBytes(std::string_view bytes, PictureFileKind kind,
     // it: it could never be imported whatever the answer.
     if (!ReadJpegSize(bytes, pictureWidth, pictureHeight) || !JpegIsComplete(bytes)) return result;
   } else {
-    const bool ok = kind == PictureFileKind::Bmp ? DecodeBmp(bytes, image)
-                                                 : DecodeIcon(bytes, rows, image);
+    bool ok = false;
+    switch (kind) {
+      case PictureFileKind::Bmp: ok = DecodeBmp(bytes, image); break;
+      case PictureFileKind::Icon: ok = DecodeIcon(bytes, rows, image); break;
+      default: ok = DecodeThroughLibrary(bytes, kind, library, image); break;
+    }
     if (!ok) return result;
     pictureWidth = image.width;
     pictureHeight = image.height;
@@ -661,7 +722,7 @@ PictureLoadResult LoadPictureBytes(std::string_view bytes, PictureFileKind kind,
 
 PictureLoadResult LoadPictureFile(const std::string& path, const PictureGeometry& g,
                                   const std::array<int32_t, 8>& channelColours, int capacity,
-                                  const ImportQuestion& ask) {
+                                  const ImportQuestion& ask, const PictureLibraryReader* library) {
   PictureLoadResult result;
   const PictureFileKind kind = PictureKindOf(path);
   if (kind == PictureFileKind::Unknown) {
@@ -674,7 +735,7 @@ PictureLoadResult LoadPictureFile(const std::string& path, const PictureGeometry
   if (error || size > kMaxPictureFileBytes) return result;
   std::string bytes;
   if (ReadFileCapped(path, kMaxPictureFileBytes, bytes) != ReadOutcome::Ok) return result;
-  return LoadPictureBytes(bytes, kind, path, g, channelColours, capacity, ask);
+  return LoadPictureBytes(bytes, kind, path, g, channelColours, capacity, ask, library);
 }
 
 std::string EncodePictureBmp(int width, int rows, const uint8_t* pixels,

@@ -1,5 +1,5 @@
-// Picture files: importing BMP, ICO, JPEG and text files into board pictures,
-// and exporting a picture as a BMP.
+// Picture files: importing BMP, ICO, JPEG, PNG, GIF, WebP and text files into
+// board pictures, and exporting a picture as a BMP.
 //
 // Every reader works on bytes in memory and refuses a damaged or hostile file
 // with false (never a crash): sizes are checked against the file's length and
@@ -7,6 +7,9 @@
 // about its size costs nothing. JPEG goes through libjpeg; BMP (1, 4, 8, 16,
 // 24 and 32 bits, run-length and bit-field forms, top-down or bottom-up) and
 // ICO (bitmap and PNG images, the PNG ones through libpng) have readers here.
+// PNG, GIF and WebP files come through the image readers of the programs'
+// graphics library (PictureLibraryReader), which this layer does not link;
+// their stated size is checked against the same cap before they are decoded.
 //
 // Import (LoadPictureFile) follows the editor: by the file's extension, a text
 // file is handed back as text for the picture tag reader; a bitmap whose
@@ -63,6 +66,10 @@ bool ReadJpegSize(std::string_view bytes, int& width, int& height);
 // Whether the JPEG ends with its end-of-image marker: false for a file cut
 // short, which no decoder can finish.
 bool JpegIsComplete(std::string_view bytes);
+// Whether a GIF holds its first frame whole: every block up to the end of the
+// first image's data is within the file. A cut file would decode to a frame
+// padded with whatever the decoder leaves in the missing rows.
+bool GifFirstFrameIsComplete(std::string_view bytes);
 // Decodes a JPEG. With minHeight > 0 libjpeg's DCT scaling shrinks it by the
 // largest of 1/8, 2/8 ... 8/8 that still leaves at least minHeight rows. Only
 // rows firstRow .. firstRow + rowCount - 1 (rowCount < 0: to the end) and the
@@ -83,12 +90,25 @@ int ScaledWidth(int width, int height, int rows);
 
 // ---- Import ---------------------------------------------------------------
 
-enum class PictureFileKind { Unknown, Bmp, Jpeg, Icon, Text };
+enum class PictureFileKind { Unknown, Bmp, Jpeg, Icon, Text, Png, Gif, WebP };
 // By the extension of the file name, in any letter case: bmp, jpg (and jpeg),
-// ico, txt.
+// png, gif, webp, ico, txt.
 PictureFileKind PictureKindOf(std::string_view fileName);
-// The kinds PictureKindOf knows, for messages: "BMP, JPG, ICO, TXT".
+// The kinds PictureKindOf knows, for messages: "BMP, JPG, PNG, GIF, WebP, ICO,
+// TXT".
 const char* ReadablePictureKinds();
+
+// Reads the kinds left to the graphics library (Png, Gif, WebP); both
+// functions get the whole file.
+struct PictureLibraryReader {
+  // The width and height the file's header states, found without decoding
+  // its pixels; false when the file is not of that kind.
+  std::function<bool(std::string_view bytes, PictureFileKind kind, int& width, int& height)> readSize;
+  // The pixels (of the first frame of an animation), drawn onto black; false
+  // for a damaged or cut file. Called only for a stated size within
+  // kMaxRasterPixels.
+  std::function<bool(std::string_view bytes, PictureFileKind kind, RgbImage& out)> decode;
+};
 
 // How a picture whose height is not H is taken: scaled to H rows, or its rows
 // from startRow on (a shorter picture fills the top rows only).
@@ -113,15 +133,19 @@ struct PictureLoadResult {
 
 // Reads a picture file for a board of geometry g with the given channel
 // colours. capacity limits the pixels taken (width at most capacity / H).
+// PNG, GIF and WebP files need a library reader; without one they are read
+// errors.
 PictureLoadResult LoadPictureFile(const std::string& path, const PictureGeometry& g,
                                   const std::array<int32_t, 8>& channelColours, int capacity,
-                                  const ImportQuestion& ask);
+                                  const ImportQuestion& ask,
+                                  const PictureLibraryReader* library = nullptr);
 // The same on bytes already read; fileName gives the name and (with kind
 // Unknown) the type.
 PictureLoadResult LoadPictureBytes(std::string_view bytes, PictureFileKind kind,
                                    const std::string& fileName, const PictureGeometry& g,
                                    const std::array<int32_t, 8>& channelColours, int capacity,
-                                   const ImportQuestion& ask);
+                                   const ImportQuestion& ask,
+                                   const PictureLibraryReader* library = nullptr);
 
 // ---- Export ---------------------------------------------------------------
 

@@ -1,6 +1,8 @@
 // lentar-cli picture import and export, run as a script would run them.
 #include <gtest/gtest.h>
 
+#include <QBuffer>
+#include <QImage>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -28,6 +30,22 @@ std::string PatternBmp(int width, int height) {
   for (int x = 0; x < width; ++x)
     for (int y = 0; y < height; ++y) pixels[static_cast<size_t>(x) * height + y] = static_cast<uint8_t>((x + y) % 8);
   return lentar::EncodePictureBmp(width, height, pixels.data(), kColours, 3);
+}
+
+// The same picture as PatternBmp in another format Qt writes.
+std::string PatternSaved(int width, int height, const char* format) {
+  QImage image(width, height, QImage::Format_RGB32);
+  const std::vector<uint32_t> palette = lentar::PicturePalette(kColours, 3);
+  for (int x = 0; x < width; ++x)
+    for (int y = 0; y < height; ++y) {
+      const uint32_t c = palette[static_cast<size_t>((x + y) % 8)];
+      image.setPixel(x, y, qRgb(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF));
+    }
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  image.save(&buffer, format, 100);
+  return bytes.toStdString();
 }
 
 class CliPictureTest : public lentar::cli::testing::CliFolderTest {
@@ -62,6 +80,21 @@ TEST_F(CliPictureTest, ImportPrintsTheTagAndExportPaintsItBack) {
   EXPECT_EQ(Read("piped.bmp"), Read("logo.bmp"));
 }
 
+TEST_F(CliPictureTest, PngAndWebPImportAsTheSameBmpDoes) {
+  Write("logo.bmp", PatternBmp(5, 16));
+  Write("logo.png", PatternSaved(5, 16, "png"));
+  Write("logo.webp", PatternSaved(5, 16, "webp"));
+  ASSERT_EQ(Run("picture import logo.bmp --channels 3 --font-height 2 -o bmp.tag --ini lentar.ini"), 0) << err_;
+  for (const char* name : {"logo.png", "logo.webp"}) {
+    ASSERT_EQ(Run(std::string("picture import ") + name + " --channels 3 --font-height 2 -o got.tag --ini lentar.ini"),
+              0)
+        << name << ": " << err_;
+    std::string want = Read("bmp.tag");
+    want.replace(want.find("logo.bmp"), 8, name);
+    EXPECT_EQ(Read("got.tag"), want) << name;
+  }
+}
+
 TEST_F(CliPictureTest, TallPicturesAreScaledOrKeptFromTheStartRow) {
   Write("tall.bmp", PatternBmp(6, 32));
   ASSERT_EQ(Run("picture import tall.bmp --font-height 2 --channels 3 -o scaled.tag --ini lentar.ini"), 0) << err_;
@@ -89,12 +122,15 @@ TEST_F(CliPictureTest, TallPicturesAreScaledOrKeptFromTheStartRow) {
 TEST_F(CliPictureTest, RefusalsAndUsageErrors) {
   Write("cut.jpg", "\xFF\xD8\xFF\xE0");
   Write("photo.gif", "GIF89a");
+  Write("photo.tif", "II*");
   Write("empty.tag", "no tag here");
   Write("logo.bmp", PatternBmp(2, 8));
   EXPECT_EQ(Run("picture import cut.jpg --ini lentar.ini"), 1);
   EXPECT_NE(err_.find("cannot read the picture"), std::string::npos) << err_;
   EXPECT_EQ(Run("picture import photo.gif --ini lentar.ini"), 1);
-  EXPECT_NE(err_.find("unknown picture type"), std::string::npos) << err_;
+  EXPECT_NE(err_.find("cannot read the picture"), std::string::npos) << err_;
+  EXPECT_EQ(Run("picture import photo.tif --ini lentar.ini"), 1);
+  EXPECT_NE(err_.find("unknown picture type (BMP, JPG, PNG, GIF, WebP, ICO, TXT)"), std::string::npos) << err_;
   EXPECT_EQ(Run("picture import missing.bmp --ini lentar.ini"), 1);
   EXPECT_EQ(Run("picture export empty.tag -o x.bmp --ini lentar.ini"), 1);
   EXPECT_FALSE(fs::exists(Path("x.bmp")));

@@ -9,6 +9,7 @@
 //   LENTAR_SHOTS_DIR=/tmp/shots build/bin/imgform_screenshots shotsOfTheEditorAndTheImportQuestion
 #include <QCheckBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -216,7 +217,8 @@ class ImgFormTest : public QObject, private MainWindowFixture {
     QVERIFY(messages_->Messages().empty());
     const FileDialogRequest& request = noDialogs_->Requests().back();
     QCOMPARE(request.title, Q(u8"Загрузить рисунок из файла:"));
-    QCOMPARE(request.filters.size(), qsizetype{5});
+    QCOMPARE(request.filters.size(), qsizetype{8});
+    QCOMPARE(request.filters[0], Q(u8"Файлы рисунков (*.bmp *.jpg *.jpeg *.png *.gif *.webp)"));
     QCOMPARE(form.Picture().width, 5);
     QCOMPARE(form.Picture().name, std::string("logo.bmp"));
     for (int x = 0; x < 5; ++x)
@@ -245,7 +247,11 @@ class ImgFormTest : public QObject, private MainWindowFixture {
       std::string path;
       const char8_t* message;
     } cases[] = {
-        {WriteFile(folder_, "photo.png", "x"), u8"Неизвестный тип файла!\nЧитаются файлы BMP, JPG, ICO, TXT."},
+        {WriteFile(folder_, "photo.tif", "x"),
+         u8"Неизвестный тип файла!\nЧитаются файлы BMP, JPG, PNG, GIF, WebP, ICO, TXT."},
+        {WriteFile(folder_, "photo.png", "x"), u8"Ошибка чтения файла!"},
+        {WriteFile(folder_, "huge.gif", std::string("GIF89a\xFF\xFF\xFF\xFF\0\0\0,\0\0\0\0\xFF\xFF\xFF\xFF\0\2\0", 25)),
+         u8"Ошибка чтения файла!"},
         {jpeg, u8"Ошибка чтения файла!"},
         {WriteFile(folder_, "bad.bmp", "BM"), u8"Ошибка чтения файла!"},
         {WriteFile(folder_, "bad.ico", std::string(6, '\0')), u8"Ошибка чтения файла!"},
@@ -265,6 +271,39 @@ class ImgFormTest : public QObject, private MainWindowFixture {
     noDialogs_->QueueAnswer(WriteFile(folder_, "tag.txt", "{[Img:9 /from text]}\r\n"));
     Click(&form, "FromFileButton");
     QCOMPARE(form.TagText(), std::string("{[Img:9 /from text]}"));
+  }
+
+  void importReadsPngAndWebPAsTheBmp() {
+    QImage image(5, 32, QImage::Format_RGB32);
+    const std::vector<uint32_t> palette = PicturePalette(kColours, 3);
+    for (int x = 0; x < 5; ++x)
+      for (int y = 0; y < 32; ++y) {
+        const uint32_t c = palette[static_cast<size_t>((y / 4 + x) % 8)];
+        image.setPixel(x, y, qRgb(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF));
+      }
+    const QString png = QString::fromStdString(folder_ + "logo.png");
+    const QString webp = QString::fromStdString(folder_ + "logo.webp");
+    QVERIFY(image.save(png, "png"));
+    QVERIFY(image.save(webp, "webp", 100));
+    const std::string bmp = WriteFile(folder_, "logo.bmp", PatternBmp());
+    TImgForm form("", 2, 3, kColours);  // H = 16
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    ImportQuestionCapture questions;
+    questions.QueueAnswer(ImportMode{false, 8});
+    noDialogs_->QueueAnswer(bmp);
+    Click(&form, "FromFileButton");
+    const PictureData want = form.Picture();
+    for (const QString& path : {png, webp}) {
+      questions.QueueAnswer(ImportMode{false, 8});
+      noDialogs_->QueueAnswer(path.toStdString());
+      Click(&form, "FromFileButton");
+      QVERIFY(messages_->Messages().empty());
+      QCOMPARE(form.Picture().width, want.width);
+      QVERIFY(form.Picture().pixels == want.pixels);
+      QCOMPARE(QString::fromStdString(form.Picture().name), QFileInfo(path).fileName());
+    }
+    QCOMPARE(questions.Questions().size(), size_t{3});
   }
 
   void exportWritesTheBmpOrSaysWhyNot() {

@@ -366,11 +366,14 @@ TEST(PictureImport, FileTypesByExtension) {
   EXPECT_EQ(PictureKindOf("b.jpeg"), PictureFileKind::Jpeg);
   EXPECT_EQ(PictureKindOf("b.Ico"), PictureFileKind::Icon);
   EXPECT_EQ(PictureKindOf("b.txt"), PictureFileKind::Text);
-  EXPECT_EQ(PictureKindOf("b.png"), PictureFileKind::Unknown);
+  EXPECT_EQ(PictureKindOf("b.PNG"), PictureFileKind::Png);
+  EXPECT_EQ(PictureKindOf("b.gif"), PictureFileKind::Gif);
+  EXPECT_EQ(PictureKindOf("b.WebP"), PictureFileKind::WebP);
+  EXPECT_EQ(PictureKindOf("b.tif"), PictureFileKind::Unknown);
   EXPECT_EQ(PictureKindOf("bmp"), PictureFileKind::Unknown);
   EXPECT_EQ(PictureKindOf("dir.bmp/file"), PictureFileKind::Unknown);
 
-  PictureLoadResult r = LoadPictureFile("/nowhere/picture.gif", PictureGeometry(2, 1), kRgbChannels, 16384,
+  PictureLoadResult r = LoadPictureFile("/nowhere/picture.tiff", PictureGeometry(2, 1), kRgbChannels, 16384,
                                         Answer(std::nullopt));
   EXPECT_EQ(r.status, PictureLoadStatus::UnknownType);
   r = LoadPictureFile("/nowhere/picture.bmp", PictureGeometry(2, 1), kRgbChannels, 16384, Answer(std::nullopt));
@@ -382,6 +385,64 @@ TEST(PictureImport, FileTypesByExtension) {
   ASSERT_EQ(r.status, PictureLoadStatus::Ok);
   EXPECT_TRUE(r.isText);
   EXPECT_EQ(r.text.size(), kMaxPictureTextBytes);
+}
+
+// PNG, GIF and WebP go through the graphics library's reader: its stated size
+// is checked before it decodes a pixel, and what it decodes is scaled and
+// matched to the board's colours like any other picture.
+TEST(PictureImport, LibraryKindsAreCheckedBeforeTheyAreDecoded) {
+  struct Case {
+    const char* name;
+    int statedWidth, statedHeight;  // 0: the reader knows no size
+    int decodedWidth, decodedHeight;  // 0: the decode fails
+    bool decodeAsked;
+    PictureLoadStatus status;
+  };
+  const Case cases[] = {
+      {"a picture of the board's height", 3, 8, 3, 8, true, PictureLoadStatus::Ok},
+      {"no size in the header", 0, 0, 3, 8, false, PictureLoadStatus::ReadError},
+      {"a header claiming 20000 x 20000", 20000, 20000, 3, 8, false, PictureLoadStatus::ReadError},
+      {"a side over a million", 1 << 21, 1, 3, 8, false, PictureLoadStatus::ReadError},
+      {"a damaged file", 3, 8, 0, 0, true, PictureLoadStatus::ReadError},
+      {"a decode wider than the cap", 3, 8, 1 << 21, 1, true, PictureLoadStatus::ReadError},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    int decodes = 0;
+    PictureLibraryReader reader;
+    reader.readSize = [&](std::string_view bytes, PictureFileKind kind, int& w, int& h) {
+      EXPECT_EQ(bytes, "file bytes");
+      EXPECT_EQ(kind, PictureFileKind::Png);
+      w = c.statedWidth;
+      h = c.statedHeight;
+      return c.statedWidth > 0;
+    };
+    reader.decode = [&](std::string_view, PictureFileKind, RgbImage& out) {
+      ++decodes;
+      if (c.decodedWidth == 0) return false;
+      out.width = c.decodedWidth;
+      out.height = c.decodedHeight;
+      out.pixels.assign(static_cast<size_t>(out.width) * out.height, kGreen);
+      out.pixels[0] = kRed;
+      return true;
+    };
+    const PictureLoadResult r = LoadPictureBytes("file bytes", PictureFileKind::Unknown, "/a/Anim.PNG",
+                                                 PictureGeometry(1, 2), kRgbChannels, 16384,
+                                                 Answer(ImportMode{true, 0}), &reader);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(decodes, c.decodeAsked ? 1 : 0);
+    if (r.status == PictureLoadStatus::Ok) {
+      EXPECT_EQ(r.width, 3);
+      EXPECT_EQ(r.name, "Anim.PNG");
+      EXPECT_EQ(r.pixels[0], 1);  // red
+      EXPECT_EQ(r.pixels[1], 2);  // green
+    }
+  }
+  // Without a reader those kinds cannot be read.
+  EXPECT_EQ(LoadPictureBytes("file bytes", PictureFileKind::Png, "a.png", PictureGeometry(1, 2), kRgbChannels,
+                             16384, Answer(ImportMode{true, 0}))
+                .status,
+            PictureLoadStatus::ReadError);
 }
 
 TEST(PictureImport, JpegIsScaledAndDamagedJpegRefused) {

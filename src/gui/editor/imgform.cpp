@@ -27,6 +27,7 @@
 #include "gui/markup/colorform.h"
 #include "gui/markup/ledpicture.h"
 #include "markup/picturefile.h"
+#include "qtpicture/qtpicturereader.h"
 
 namespace lentar::gui {
 
@@ -381,15 +382,17 @@ void TImgForm::FromFileClick() {
   std::string folder = DialogStartFolder(Settings().ImageDir);
   std::string path;
   if (!ChooseOpenFile(this, QStringLiteral("Загрузить рисунок из файла:"),
-                      QStringLiteral("Файлы рисунков (*.bmp;*.jpg)|*.bmp;*.jpg|Иконки (*.ico)|*.ico|"
-                                     "BMP файлы (*.bmp)|*.bmp|JPG файлы (*.jpg)|*.jpg|"
-                                     "Текстовые файлы (*.txt)|*.txt"),
+                      QStringLiteral("Файлы рисунков (*.bmp;*.jpg;*.png;*.gif;*.webp)|"
+                                     "*.bmp;*.jpg;*.jpeg;*.png;*.gif;*.webp|Иконки (*.ico)|*.ico|"
+                                     "BMP файлы (*.bmp)|*.bmp|JPG файлы (*.jpg)|*.jpg;*.jpeg|"
+                                     "PNG файлы (*.png)|*.png|GIF файлы (*.gif)|*.gif|"
+                                     "WebP файлы (*.webp)|*.webp|Текстовые файлы (*.txt)|*.txt"),
                       folder, 0, path, false, true))
     return;
   Settings().ImageDir = folder;
   const PictureLoadResult result = LoadPictureFile(
       path, picture_.geometry, colours_, kPictureImportCapacity,
-      [this](int rows, int height) { return AskImportMode(this, rows, height); });
+      [this](int rows, int height) { return AskImportMode(this, rows, height); }, &QtPictureReader());
   switch (result.status) {
     case PictureLoadStatus::UnknownType:
       ShowError(QStringLiteral("Неизвестный тип файла!\nЧитаются файлы %1.")
