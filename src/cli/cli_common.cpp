@@ -73,7 +73,7 @@ std::optional<ParsedArgs> ParseOptions(const Args& args, std::initializer_list<O
       def = FindShort(options, arg[1]);
     }
     if (def == nullptr) {
-      error = "unknown option '" + arg + "'";
+      error = "неизвестный параметр '" + arg + "'";
       return std::nullopt;
     }
     const std::string name(def->name);
@@ -84,15 +84,15 @@ std::optional<ParsedArgs> ParseOptions(const Args& args, std::initializer_list<O
       } else if (i + 1 < args.size()) {
         value = args[++i];
       } else {
-        error = "option '" + arg + "' needs a value";
+        error = "параметру '" + arg + "' нужно значение";
         return std::nullopt;
       }
     } else if (inlineValue) {
-      error = "option '--" + name + "' takes no value";
+      error = "параметр '--" + name + "' не принимает значения";
       return std::nullopt;
     }
     if (parsed.Has(name) && !def->repeatable) {
-      error = "option '--" + name + "' given twice";
+      error = "параметр '--" + name + "' указан дважды";
       return std::nullopt;
     }
     parsed.values[name] = value;
@@ -119,7 +119,7 @@ std::optional<long long> ParseNumber(std::string_view text, long long lo, long l
 }
 
 int UsageError(std::string_view command, std::string_view message) {
-  std::fprintf(stderr, "lentar-cli %.*s: %.*s\nTry 'lentar-cli %.*s --help'.\n",
+  std::fprintf(stderr, "lentar-cli %.*s: %.*s\nСправка: 'lentar-cli %.*s --help'.\n",
                static_cast<int>(command.size()), command.data(), static_cast<int>(message.size()),
                message.data(), static_cast<int>(command.size()), command.data());
   return kExitUsage;
@@ -158,15 +158,15 @@ LoadedSettings LoadSettings(const std::string& path) {
 std::string SettingsProblem(const LoadedSettings& loaded) {
   const std::string where = "'" + loaded.path + "'";
   switch (loaded.state) {
-    case SettingsFileState::Missing: return where + " does not exist";
+    case SettingsFileState::Missing: return where + " не существует";
     case SettingsFileState::Unreadable:
-      return where + " cannot be read (or is larger than " +
-             std::to_string(kMaxSettingsFileSize) + " bytes)";
+      return where + " не читается (или больше " + std::to_string(kMaxSettingsFileSize) + " " +
+             RussianCountForm(kMaxSettingsFileSize, "байта", "байт", "байт") + ")";
     case SettingsFileState::NoSection:
-      return where + " holds no readable [Settings] section (damaged)";
+      return where + " не содержит читаемого раздела [Settings] (повреждён)";
     case SettingsFileState::Read: break;
   }
-  return where + " holds damaged values";
+  return where + " содержит повреждённые значения";
 }
 
 bool LoadSettingsToRead(std::string_view command, const ParsedArgs& parsed,
@@ -175,11 +175,11 @@ bool LoadSettingsToRead(std::string_view command, const ParsedArgs& parsed,
   loaded.explicitPath = parsed.Has("ini");
   if (loaded.explicitPath && (loaded.state == SettingsFileState::Missing ||
                               loaded.state == SettingsFileState::Unreadable)) {
-    exitCode = Refuse(command, "the settings file " + SettingsProblem(loaded));
+    exitCode = Refuse(command, "файл настроек " + SettingsProblem(loaded));
     return false;
   }
   if (!loaded.ok)
-    std::fprintf(stderr, "lentar-cli %.*s: warning: %s; defaults used for what was not read\n",
+    std::fprintf(stderr, "lentar-cli %.*s: предупреждение: %s; для непрочитанного взяты значения по умолчанию\n",
                  static_cast<int>(command.size()), command.data(), SettingsProblem(loaded).c_str());
   return true;
 }
@@ -189,8 +189,8 @@ bool RefuseReplacingInputs(std::string_view command, const std::string& outPath,
                            int& exitCode) {
   for (const auto& [what, path] : inputs) {
     if (path.empty() || !IsSameFile(outPath, path)) continue;
-    exitCode = UsageError(command, "the output '" + outPath + "' would replace " + what + " '" +
-                                       path + "'; give another output");
+    exitCode = UsageError(command, "вывод '" + outPath + "' заменил бы " + what + " '" + path +
+                                       "'; укажите другой файл вывода");
     return true;
   }
   return false;
@@ -212,9 +212,9 @@ bool ResolveCompileOptions(std::string_view command, const ParsedArgs& parsed,
     if (it == parsed.values.end()) continue;
     const std::optional<long long> value = ParseNumber(it->second, n.lo, n.hi);
     if (!value) {
-      exitCode = UsageError(command, "--" + std::string(n.name) + " must be a whole number in " +
+      exitCode = UsageError(command, "--" + std::string(n.name) + " должен быть целым числом " +
                                          std::to_string(n.lo) + ".." + std::to_string(n.hi) +
-                                         ", not '" + it->second + "'");
+                                         ", а не '" + it->second + "'");
       return false;
     }
     const std::string_view name = n.name;
@@ -229,8 +229,8 @@ bool ResolveSetAndOutput(std::string_view command, const ParsedArgs& parsed,
                          std::string_view defaultExtension, std::string& setPath,
                          std::string& outPath, int& exitCode) {
   if (parsed.positional.size() != 1) {
-    exitCode = UsageError(command, parsed.positional.empty() ? "no set file given"
-                                                            : "more than one set file given");
+    exitCode = UsageError(command, parsed.positional.empty() ? "не указан файл набора"
+                                                            : "указано больше одного файла набора");
     return false;
   }
   setPath = parsed.positional[0];
@@ -238,7 +238,7 @@ bool ResolveSetAndOutput(std::string_view command, const ParsedArgs& parsed,
   outPath = out != parsed.values.end() ? out->second : ChangeExtension(setPath, defaultExtension);
   if (IsSameFile(outPath, setPath)) {
     exitCode =
-        UsageError(command, "the output '" + outPath + "' would replace the set file; give -o");
+        UsageError(command, "вывод '" + outPath + "' заменил бы файл набора; укажите -o");
     return false;
   }
   return true;
@@ -266,12 +266,12 @@ bool ReadInputFile(std::string_view command, const std::string& path, std::strin
   switch (ReadFileCapped(CorePath(path), cap, bytes)) {
     case ReadOutcome::Ok: return true;
     case ReadOutcome::TooLarge:
-      exitCode = Refuse(command, "'" + path + "' is too large: more than " + std::to_string(cap) +
-                                     " bytes");
+      exitCode = Refuse(command, "'" + path + "' слишком велик: больше " + std::to_string(cap) + " " +
+                                     RussianCountForm(static_cast<long long>(cap), "байта", "байт", "байт"));
       return false;
     case ReadOutcome::Failed: break;
   }
-  exitCode = Refuse(command, "cannot read '" + path + "'");
+  exitCode = Refuse(command, "не удаётся прочитать '" + path + "'");
   return false;
 }
 
@@ -284,7 +284,7 @@ bool WriteOutputFile(std::string_view command, const std::string& path, std::str
                      int& exitCode) {
   errno = 0;
   if (!WriteFileAtomically(CorePath(path), bytes)) {
-    exitCode = Refuse(command, "cannot write '" + path + "'" + ErrnoReason());
+    exitCode = Refuse(command, "не удаётся записать '" + path + "'" + ErrnoReason());
     return false;
   }
   return true;

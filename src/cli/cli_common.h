@@ -158,9 +158,9 @@ bool IsSameFile(const std::string& a, const std::string& b);
 
 // Help lines of the options ResolveCompileOptions reads.
 inline constexpr const char* kCompileOptionsHelp =
-    "  --font-height N  font height in bytes of 8 rows, 1..4 (default: DefFontHeight)\n"
-    "  --channels N     colour channels per pixel, 1..8 (default: ColorChannelCount)\n"
-    "  --max-size N     largest image in bytes, 0..2147483647 (default: OutDataSize)\n"
-    "  --ini FILE       settings file to read (default: the program's lentar.ini)\n";
+    "  --font-height N  высота шрифта в байтах по 8 строк, 1..4 (по умолчанию: DefFontHeight)\n"
+    "  --channels N     цветовых каналов на точку, 1..8 (по умолчанию: ColorChannelCount)\n"
+    "  --max-size N     наибольший образ в байтах, 0..2147483647 (по умолчанию: OutDataSize)\n"
+    "  --ini ФАЙЛ       файл настроек (по умолчанию: lentar.ini программы)\n";
 
 }  // namespace lentar::cli

@@ -30,69 +30,70 @@ constexpr const char* kCommand = "board";
 
 void PrintHelp() {
   std::printf(
-      "Usage: lentar-cli board [--port PORT] [--address N] [--timeout MS] [--ini FILE]\n"
-      "                        [--modem --dial NUMBER [--pulse] [--init LINE]...\n"
-      "                         [--modem-password TEXT] [--dial-timeout S]]\n"
-      "                        COMMAND ...\n"
+      "Использование: lentar-cli board [--port ПОРТ] [--address N] [--timeout МС] [--ini ФАЙЛ]\n"
+      "                        [--modem --dial НОМЕР [--pulse] [--init СТРОКА]...\n"
+      "                         [--modem-password ТЕКСТ] [--dial-timeout С]]\n"
+      "                        КОМАНДА ...\n"
       "\n"
-      "Commands:\n"
-      "  status                         settings, password state, buffers, version\n"
-      "  clock                          the board's clock\n"
-      "  set-clock                      set the board's clock from this computer's\n"
+      "Команды:\n"
+      "  status                         настройки, пароль, буферы, версия\n"
+      "  clock                          часы табло\n"
+      "  set-clock                      поставить часы табло по часам компьютера\n"
       "  set [--speed 1..5] [--brightness 1..10] [--flip on|off]\n"
-      "                                 change settings (in this order, each only\n"
-      "                                 after the previous one was acknowledged)\n"
-      "  clear --buffer 1|2             clear a buffer\n"
-      "  restart --buffer 1|2           start playing a buffer from its beginning\n"
-      "  font N                         set the default font, 0..255\n"
+      "                                 изменить настройки (в этом порядке, каждую\n"
+      "                                 только после подтверждения предыдущей)\n"
+      "  clear --buffer 1|2             очистить буфер\n"
+      "  restart --buffer 1|2           начать показ буфера с его начала\n"
+      "  font N                         выбрать шрифт по умолчанию, 0..255\n"
       "  auto-bright [--on|--off] [--dark-brightness 0..255]\n"
       "              [--dark-level 0..65535] [--bright-level 0..65535]\n"
-      "                                 show the automatic brightness, switch it on\n"
-      "                                 or off and set its darkness brightness and\n"
-      "                                 light-sensor levels (the rest is kept)\n"
-      "  password [--old TEXT] --new TEXT\n"
-      "                                 change the board's password (--old: the\n"
-      "                                 current one, empty when none is set)\n"
-      "  upload SET|IMAGE.bin [--buffer 1|2] [--streamed] [--resume] [--restart]\n"
-      "         [--keep-showing] [--password TEXT]\n"
-      "                                 send a set (compiled first) or a .bin image\n"
-      "                                 as it is\n"
+      "                                 показать автояркость, включить или выключить\n"
+      "                                 её и задать яркость в темноте и уровни\n"
+      "                                 датчика света (остальное сохраняется)\n"
+      "  password [--old ТЕКСТ] --new ТЕКСТ\n"
+      "                                 сменить пароль табло (--old: текущий,\n"
+      "                                 пустой, если пароля нет)\n"
+      "  upload НАБОР|ОБРАЗ.bin [--buffer 1|2] [--streamed] [--resume] [--restart]\n"
+      "         [--keep-showing] [--password ТЕКСТ]\n"
+      "                                 отправить набор (сначала скомпилированный)\n"
+      "                                 или образ .bin как есть\n"
       "\n"
-      "  --port PORT      the board's port (default: the board port of the settings,\n"
-      "                   with --modem the modem port): a device such as\n"
-      "                   /dev/ttyUSB0, COMn (/dev/ttyS(n-1)), socket://HOST:PORT\n"
-      "                   (raw TCP) or rfc2217://HOST:PORT (a serial server\n"
-      "                   speaking RFC 2217)\n"
-      "  --address N      board address 0..127, -1 for none (default: DevAddr)\n"
-      "  --buffer N       buffer 1 or 2 (default 1)\n"
-      "  --streamed       stream the blocks and repair them from the board's block\n"
-      "                   map, as over a modem\n"
-      "  --resume         complete an interrupted upload of the same image into the\n"
-      "                   buffer, the way it was being sent (Дозагрузка)\n"
-      "  --restart        start the buffer after the upload\n"
-      "  --keep-showing   when the chosen buffer is the one the board shows, load\n"
-      "                   the other one and switch to it once the whole image is\n"
-      "                   confirmed: the board keeps its set until then\n"
-      "  --password TEXT  password to enter when the board asks for one\n"
-      "  --timeout MS     reply deadline in ms, 100..60000 (default 2000; 10000\n"
-      "                   during a modem call)\n"
+      "  --port ПОРТ      порт табло (по умолчанию: порт табло из настроек, с --modem\n"
+      "                   порт модема): устройство, например /dev/ttyUSB0, COMn\n"
+      "                   (/dev/ttyS(n-1)), socket://УЗЕЛ:ПОРТ (TCP как есть) или\n"
+      "                   rfc2217://УЗЕЛ:ПОРТ (сервер последовательных портов с\n"
+      "                   RFC 2217)\n"
+      "  --address N      адрес табло 0..127, -1 без адреса (по умолчанию: DevAddr)\n"
+      "  --buffer N       буфер 1 или 2 (по умолчанию 1)\n"
+      "  --streamed       передавать блоки потоком и исправлять их по карте блоков\n"
+      "                   табло, как через модем\n"
+      "  --resume         завершить прерванную загрузку того же образа в буфер тем\n"
+      "                   же способом, каким он передавался (Дозагрузка)\n"
+      "  --restart        запустить буфер после загрузки\n"
+      "  --keep-showing   если выбран буфер, который табло показывает, загрузить\n"
+      "                   другой и переключиться на него, когда весь образ\n"
+      "                   подтверждён: до тех пор табло показывает свой набор\n"
+      "  --password ТЕКСТ пароль, который вводится, когда табло его спрашивает\n"
+      "  --timeout МС     срок ответа в мс, 100..60000 (по умолчанию 2000; 10000\n"
+      "                   во время звонка через модем)\n"
       "%s"
       "\n"
-      "Through a dial-up modem:\n"
-      "  --modem          reset and initialise the modem, dial, wait for the call\n"
-      "                   (DSR), run COMMAND over it and hang up (DTR dropped) at\n"
-      "                   the end, also after a failure. Uploads are streamed and\n"
-      "                   --resume completes an interrupted one\n"
-      "  --dial NUMBER    the number to dial\n"
-      "  --pulse          pulse dialling (default: tone, unless ToneDial is 0)\n"
-      "  --init LINE      a modem initialisation line; repeat for several\n"
-      "                   (default: the ModemInit lines)\n"
-      "  --modem-password TEXT  the board's modem password, sent when the board\n"
-      "                   asks for it (default: DefModemPass)\n"
-      "  --dial-timeout S the longest wait for the call in seconds, 0 for no limit\n"
-      "                   (default 60)\n"
+      "Через модем:\n"
+      "  --modem          сбросить и настроить модем, набрать номер, дождаться\n"
+      "                   соединения (DSR), выполнить КОМАНДУ и повесить трубку\n"
+      "                   (сброс DTR) в конце, также после неудачи. Загрузка идёт\n"
+      "                   потоком, --resume завершает прерванную\n"
+      "  --dial НОМЕР     номер для набора\n"
+      "  --pulse          импульсный набор (по умолчанию тоновый, если ToneDial не 0)\n"
+      "  --init СТРОКА    строка настройки модема; повторите для нескольких\n"
+      "                   (по умолчанию: строки ModemInit)\n"
+      "  --modem-password ТЕКСТ  пароль табло на модем, отправляется, когда табло\n"
+      "                   его спрашивает (по умолчанию: DefModemPass)\n"
+      "  --dial-timeout С наибольшее ожидание соединения в секундах, 0 без предела\n"
+      "                   (по умолчанию 60)\n"
       "\n"
-      "Exit status: 0 done, 1 refused (port, modem, board or input), 2 usage error.\n",
+      "Код выхода: 0 выполнено, 1 отказ (порт, модем, табло или входные данные),\n"
+      "2 ошибка вызова.\n",
       kCompileOptionsHelp);
 }
 
@@ -107,14 +108,15 @@ struct Session {
 // Why the last command got no usable answer, in the operator's words.
 std::string FaultText(const ReplyFault& fault) {
   switch (fault.kind) {
-    case ReplyFault::NotSent: return "the request could not be sent";
-    case ReplyFault::Damaged: return "the board's reply was damaged (its check bytes do not match)";
-    case ReplyFault::LineBusy: return "the line did not fall quiet after a missed reply";
-    case ReplyFault::Refused: return "the board refused the command";
-    case ReplyFault::WrongKind: return "the board's reply was of another kind than asked for";
+    case ReplyFault::NotSent: return "запрос не удалось отправить";
+    case ReplyFault::Damaged: return "ответ табло повреждён (контрольные байты не сходятся)";
+    case ReplyFault::LineBusy: return "линия не затихла после пропущенного ответа";
+    case ReplyFault::Refused: return "табло отвергло команду";
+    case ReplyFault::WrongKind: return "ответ табло не того вида, что запрошен";
     case ReplyFault::WrongLength:
-      return "the board's reply was damaged: " + std::to_string(fault.got) +
-             " data bytes where " + std::to_string(fault.expected) + " were due";
+      return "ответ табло повреждён: " + std::to_string(fault.got) + " " +
+             RussianCountForm(fault.got, "байт", "байта", "байт") + " данных вместо " +
+             std::to_string(fault.expected);
     case ReplyFault::NoReply:
     case ReplyFault::None: break;
   }
@@ -123,13 +125,13 @@ std::string FaultText(const ReplyFault& fault) {
 
 int NoAnswer(const Session& s, const ReplyFault& replyFault = LastReplyFault()) {
   std::string where = "'" + CliPath(s.device) + "'";
-  if (s.address >= 0) where += " (address " + std::to_string(s.address) + ")";
+  if (s.address >= 0) where += " (адрес " + std::to_string(s.address) + ")";
   const std::string fault = FaultText(replyFault);
-  if (!fault.empty()) return Refuse(kCommand, fault + " on " + where);
-  return Refuse(kCommand, "the board does not answer on " + where);
+  if (!fault.empty()) return Refuse(kCommand, fault + " на " + where);
+  return Refuse(kCommand, "табло не отвечает на " + where);
 }
 
-std::string OnOff(bool on) { return on ? "on" : "off"; }
+std::string OnOff(bool on) { return on ? "вкл" : "выкл"; }
 
 // A whole number option in lo..hi; nullopt and a usage error when malformed.
 bool NumberOption(const ParsedArgs& parsed, const char* name, long long lo, long long hi,
@@ -138,45 +140,55 @@ bool NumberOption(const ParsedArgs& parsed, const char* name, long long lo, long
   if (it == parsed.values.end()) return true;
   const auto v = ParseNumber(it->second, lo, hi);
   if (!v) {
-    exitCode = UsageError(kCommand, std::string("--") + name + " must be a whole number in " +
+    exitCode = UsageError(kCommand, std::string("--") + name + " должен быть целым числом " +
                                         std::to_string(lo) + ".." + std::to_string(hi) +
-                                        ", not '" + it->second + "'");
+                                        ", а не '" + it->second + "'");
     return false;
   }
   value = *v;
   return true;
 }
 
+void PrintFonts(const StatusBlock& status) {
+  std::printf("Шрифты: всего %d, по умолчанию %d, текущий %d\n", status.FontCount(),
+              status.DefaultFont(), status.CurrentFont());
+}
+
+// As the board window words it.
+void PrintPassword(const StatusBlock& status) {
+  std::puts(status.PasswordSet() ? "Пароль: установлен" : "Пароль: нет");
+}
+
 int RunStatus(Session& s) {
   StatusBlock status;
   if (!CmdReadStatus(s.port, status)) return NoAnswer(s);
-  std::printf("Speed: %d\n", status.Speed());
-  std::printf("Brightness: %d\n", status.Brightness());
-  std::printf("Flipped: %s\n", OnOff(status.Flipped()).c_str());
-  std::printf("Automatic brightness: %s\n", OnOff(status.AutoBrightness()).c_str());
-  std::printf("Fonts: %d, default %d, current %d\n", status.FontCount(), status.DefaultFont(),
-              status.CurrentFont());
-  std::printf("Password: %s\n", status.PasswordSet() ? "set" : "none");
-  std::printf("Access: %s\n", status.AccessGranted() ? "granted" : "password needed");
+  std::printf("Скорость: %d\n", status.Speed());
+  std::printf("Яркость: %d\n", status.Brightness());
+  std::printf("Перевернуть: %s\n", OnOff(status.Flipped()).c_str());
+  std::printf("Автояркость: %s\n", OnOff(status.AutoBrightness()).c_str());
+  PrintFonts(status);
+  PrintPassword(status);
+  std::printf("Доступ: %s\n", status.AccessGranted() ? "открыт" : "нужен пароль");
   BufferInfo info;
   if (CmdReadBufferInfo(s.port, info)) {
     if (info.DataLength() > 0) {
-      std::printf("Current buffer: %d\n", info.CurrentBuffer() + 1);
-      std::printf("Position: %d (%d%%)\n", info.Position(),
+      std::printf("Текущий буфер: %d\n", info.CurrentBuffer() + 1);
+      std::printf("Позиция: %d (%d%%)\n", info.Position(),
                   static_cast<int>(100.0 * info.Position() / info.DataLength() + 0.5));
-      std::printf("Data length: %d\n", info.DataLength());
+      std::printf("Размер данных: %d %s\n", info.DataLength(),
+                  RussianCountForm(info.DataLength(), "байт", "байта", "байт"));
     } else {
-      std::printf("Current buffer: ---\nPosition: ---\n");
+      std::printf("Текущий буфер: ---\nПозиция: ---\n");
     }
-    std::printf("Buffer 1 capacity: %d\nBuffer 2 capacity: %d\n", info.Capacity(0),
+    std::printf("Ёмкость буфера 1: %d\nЁмкость буфера 2: %d\n", info.Capacity(0),
                 info.Capacity(1));
   }
   OptionsBlock options;
   if (CmdReadOptions(s.port, options))
-    std::printf("Clear on switch: %s\n", OnOff(options.ClearOnSwitch()).c_str());
+    std::printf("Очистка при переключении: %s\n", OnOff(options.ClearOnSwitch()).c_str());
   std::string version;
   if (CmdReadVersion(s.port, version)) {
-    std::fputs("Version: ", stdout);
+    std::fputs("Версия ПО табло: ", stdout);
     PrintCp1251(stdout, version);
     std::fputc('\n', stdout);
   }
@@ -206,11 +218,11 @@ int RunSet(Session& s, const ParsedArgs& parsed) {
   int flip = -1;
   if (parsed.Has("flip")) {
     const std::string v = parsed.values.at("flip");
-    if (v != "on" && v != "off") return UsageError(kCommand, "--flip must be on or off");
+    if (v != "on" && v != "off") return UsageError(kCommand, "--flip принимает on или off");
     flip = v == "on" ? 1 : 0;
   }
   if (speed < 0 && brightness < 0 && flip < 0)
-    return UsageError(kCommand, "set needs --speed, --brightness or --flip");
+    return UsageError(kCommand, "для set нужен --speed, --brightness или --flip");
   if (speed >= 0 && !CmdSetSpeed(s.port, static_cast<int>(speed))) return NoAnswer(s);
   if (brightness >= 0 && !CmdSetBrightness(s.port, static_cast<int>(brightness)))
     return NoAnswer(s);
@@ -221,7 +233,7 @@ int RunSet(Session& s, const ParsedArgs& parsed) {
 bool BufferOption(const ParsedArgs& parsed, bool required, int& buffer, int& exitCode) {
   long long b = 1;
   if (required && !parsed.Has("buffer")) {
-    exitCode = UsageError(kCommand, "--buffer 1|2 is needed");
+    exitCode = UsageError(kCommand, "нужен --buffer 1|2");
     return false;
   }
   if (!NumberOption(parsed, "buffer", 1, 2, b, exitCode)) return false;
@@ -246,7 +258,7 @@ bool HasBinExtension(const std::string& path) {
 int RunUpload(Session& s, const ParsedArgs& parsed, const TSettings& settings) {
   int status = kExitOk, buffer = 0;
   if (parsed.positional.size() != 2)
-    return UsageError(kCommand, "upload needs exactly one set or .bin image");
+    return UsageError(kCommand, "для upload нужен ровно один набор или образ .bin");
   if (!BufferOption(parsed, false, buffer, status)) return status;
   const bool streamed = parsed.Has("streamed");
   const bool resume = parsed.Has("resume");
@@ -264,10 +276,12 @@ int RunUpload(Session& s, const ParsedArgs& parsed, const TSettings& settings) {
     if (!CompileSetFile(kCommand, source, options, compiled, status)) return status;
     image = std::move(compiled.image);
   }
-  if (image.empty()) return Refuse(kCommand, "'" + source + "' holds nothing to send");
+  if (image.empty()) return Refuse(kCommand, "в '" + source + "' нечего отправлять");
   if (image.size() > kMaxImageSize)
-    return Refuse(kCommand, "the image has " + std::to_string(image.size()) +
-                                " bytes; a board takes at most " + std::to_string(kMaxImageSize));
+    return Refuse(kCommand, "в образе " + std::to_string(image.size()) + " " +
+                                RussianCountForm(static_cast<long long>(image.size()), "байт",
+                                                 "байта", "байт") +
+                                "; табло принимает не больше " + std::to_string(kMaxImageSize));
 
   UploadOptions options;
   options.buffer = buffer;
@@ -308,28 +322,29 @@ int RunUpload(Session& s, const ParsedArgs& parsed, const TSettings& settings) {
   };
   const UploadReport report = UploadImage(s.port, image.data(), image.size(), options, hooks);
   if (report.noteFailed)
-    std::fprintf(stderr, "lentar-cli board: warning: '%s' could not be written; an interrupted "
-                         "upload cannot be resumed\n", CliPath(options.streamRecord).c_str());
+    std::fprintf(stderr, "lentar-cli board: предупреждение: '%s' не удалось записать; прерванную "
+                         "загрузку нельзя будет продолжить\n", CliPath(options.streamRecord).c_str());
   const std::string where =
-      "buffer " + std::to_string(buffer + 1) + " on '" + CliPath(s.device) + "'";
+      "буфер " + std::to_string(buffer + 1) + " на '" + CliPath(s.device) + "'";
   switch (report.outcome) {
     case UploadOutcome::Done: break;
-    case UploadOutcome::BadImage: return Refuse(kCommand, "'" + source + "' holds nothing to send");
+    case UploadOutcome::BadImage: return Refuse(kCommand, "в '" + source + "' нечего отправлять");
     case UploadOutcome::ResumeDifferent:
-      return Refuse(kCommand, "another image was being streamed into " + where +
-                                  "; --resume completes only that one (upload without "
-                                  "--resume to replace it)");
+      return Refuse(kCommand, "в " + where + " передавался потоком другой образ; --resume "
+                                  "завершает только его (загрузите без --resume, чтобы "
+                                  "заменить его)");
     case UploadOutcome::ResumeUnknown:
-      return Refuse(kCommand, "no interrupted streamed upload into " + where +
-                                  " is known; upload without --resume");
+      return Refuse(kCommand, "прерванная потоковая загрузка в " + where +
+                                  " не известна; загрузите без --resume");
     case UploadOutcome::BufferTooSmall:
       PrintCp1251(stderr, UploadFailureText(report.outcome));
-      std::fprintf(stderr, " (%zu bytes; buffer %d holds %d)\n", image.size(), buffer + 1,
-                   report.capacity);
+      std::fprintf(stderr, " (%zu %s; буфер %d вмещает %d)\n", image.size(),
+                   RussianCountForm(static_cast<long long>(image.size()), "байт", "байта", "байт"),
+                   buffer + 1, report.capacity);
       return kExitRefused;
     case UploadOutcome::NoLink: return NoAnswer(s, report.fault);
     case UploadOutcome::PasswordDeclined:
-      return Refuse(kCommand, "the board asks for a password (--password TEXT)");
+      return Refuse(kCommand, "табло спрашивает пароль (--password ТЕКСТ)");
     case UploadOutcome::PasswordRefused: return kExitRefused;
     case UploadOutcome::TransferFailed:
       std::fputc('\n', stderr);
@@ -348,26 +363,28 @@ int RunUpload(Session& s, const ParsedArgs& parsed, const TSettings& settings) {
     case UploadOutcome::Cancelled: return kExitRefused;
   }
   PrintCp1251(stdout, Utf8ToCp1251(u8"Загрузка успешно завершена!"));
-  std::printf(" (%zu bytes, buffer %d)\n", image.size(), report.buffer + 1);
+  std::printf(" (%zu %s, буфер %d)\n", image.size(),
+              RussianCountForm(static_cast<long long>(image.size()), "байт", "байта", "байт"),
+              report.buffer + 1);
   if (report.startAsked && !report.started) {
     // The image is on the board; only its start is in doubt. Asked for
     // explicitly, that is a refusal of what was asked.
     const std::string text =
-        "the board did not confirm the start of buffer " + std::to_string(buffer + 1);
+        "табло не подтвердило запуск буфера " + std::to_string(buffer + 1);
     if (options.restart) return Refuse(kCommand, text);
-    std::fprintf(stderr, "lentar-cli board: warning: %s\n", text.c_str());
+    std::fprintf(stderr, "lentar-cli board: предупреждение: %s\n", text.c_str());
   }
   return kExitOk;
 }
 
 void PrintAutoBright(const AutoBrightBlock& block) {
-  std::printf("Automatic brightness: %s\n", OnOff(block.Enabled()).c_str());
-  std::printf("Brightness: %d\n", block.Brightness());
-  std::printf("Dark brightness: %d\n", block.DarkBrightness());
-  std::printf("Dark level: %d\n", block.DarkSensor());
-  std::printf("Bright level: %d\n", block.BrightSensor());
-  std::printf("Sensor: %d\n", block.CurrentSensor());
-  std::printf("Timer: %d\n", block.Timer());
+  std::printf("Автояркость: %s\n", OnOff(block.Enabled()).c_str());
+  std::printf("Установленная яркость: %d\n", block.Brightness());
+  std::printf("Яркость в темноте: %d\n", block.DarkBrightness());
+  std::printf("Темнота: %d\n", block.DarkSensor());
+  std::printf("Яркий свет: %d\n", block.BrightSensor());
+  std::printf("Текущие показания АЦП: %d\n", block.CurrentSensor());
+  std::printf("Таймер яркости: %d\n", block.Timer());
 }
 
 // The automatic brightness: shown, switched on or off, its darkness
@@ -404,12 +421,11 @@ int RunAutoBright(Session& s, const ParsedArgs& parsed) {
 // The board's default font.
 int RunFont(Session& s, const ParsedArgs& parsed) {
   const auto font = ParseNumber(parsed.positional[1], 0, 255);
-  if (!font) return UsageError(kCommand, "the font must be a whole number in 0..255");
+  if (!font) return UsageError(kCommand, "шрифт должен быть целым числом 0..255");
   if (!CmdSetDefaultFont(s.port, static_cast<int>(*font))) return NoAnswer(s);
   StatusBlock status;
   if (!CmdReadStatus(s.port, status)) return NoAnswer(s);
-  std::printf("Fonts: %d, default %d, current %d\n", status.FontCount(), status.DefaultFont(),
-              status.CurrentFont());
+  PrintFonts(status);
   return kExitOk;
 }
 
@@ -434,7 +450,7 @@ int RunPassword(Session& s, const ParsedArgs& parsed) {
   }
   StatusBlock status;
   if (!CmdReadStatus(s.port, status)) return NoAnswer(s);
-  std::printf("Password: %s\n", status.PasswordSet() ? "set" : "none");
+  PrintPassword(status);
   return kExitOk;
 }
 
@@ -443,7 +459,7 @@ int RunRestart(Session& s, const ParsedArgs& parsed) {
   int status = kExitOk, buffer = 0;
   if (!BufferOption(parsed, true, buffer, status)) return status;
   if (!CmdStartBuffer(s.port, buffer)) return NoAnswer(s);
-  std::printf("Buffer %d started\n", buffer + 1);
+  std::printf("Буфер %d запущен\n", buffer + 1);
   return kExitOk;
 }
 
@@ -455,14 +471,14 @@ int CheckCommandOptions(const std::string& command, const ParsedArgs& parsed) {
     if (!NumberOption(parsed, "speed", 1, 5, unused, status)) return status;
     if (!NumberOption(parsed, "brightness", 1, 10, unused, status)) return status;
     if (parsed.Has("flip") && parsed.values.at("flip") != "on" && parsed.values.at("flip") != "off")
-      return UsageError(kCommand, "--flip must be on or off");
+      return UsageError(kCommand, "--flip принимает on или off");
     if (!parsed.Has("speed") && !parsed.Has("brightness") && !parsed.Has("flip"))
-      return UsageError(kCommand, "set needs --speed, --brightness or --flip");
+      return UsageError(kCommand, "для set нужен --speed, --brightness или --flip");
   } else if (command == "clear") {
     if (!BufferOption(parsed, true, buffer, status)) return status;
   } else if (command == "upload") {
     if (parsed.positional.size() != 2)
-      return UsageError(kCommand, "upload needs exactly one set or .bin image");
+      return UsageError(kCommand, "для upload нужен ровно один набор или образ .bin");
     if (!BufferOption(parsed, false, buffer, status)) return status;
     CompileOptions options;
     TSettings defaults;
@@ -470,21 +486,21 @@ int CheckCommandOptions(const std::string& command, const ParsedArgs& parsed) {
     if (!ResolveCompileOptions(kCommand, parsed, defaults, options, status)) return status;
   } else if (command == "auto-bright") {
     if (parsed.Has("on") && parsed.Has("off"))
-      return UsageError(kCommand, "--on and --off exclude each other");
+      return UsageError(kCommand, "--on и --off исключают друг друга");
     if (!NumberOption(parsed, "dark-brightness", 0, 255, unused, status)) return status;
     if (!NumberOption(parsed, "dark-level", 0, 65535, unused, status)) return status;
     if (!NumberOption(parsed, "bright-level", 0, 65535, unused, status)) return status;
   } else if (command == "font") {
-    if (parsed.positional.size() != 2) return UsageError(kCommand, "font needs its number N");
+    if (parsed.positional.size() != 2) return UsageError(kCommand, "для font нужен номер N");
     if (!ParseNumber(parsed.positional[1], 0, 255))
-      return UsageError(kCommand, "the font must be a whole number in 0..255, not '" +
+      return UsageError(kCommand, "шрифт должен быть целым числом 0..255, а не '" +
                                       parsed.positional[1] + "'");
   } else if (command == "password") {
-    if (!parsed.Has("new")) return UsageError(kCommand, "password needs --new TEXT");
+    if (!parsed.Has("new")) return UsageError(kCommand, "для password нужен --new ТЕКСТ");
     // A board password has at most 8 characters.
     for (const char* name : {"old", "new"})
       if (parsed.Has(name) && CommandLineText(parsed.values.at(name)).size() > 8)
-        return UsageError(kCommand, std::string("--") + name + " is longer than 8 characters");
+        return UsageError(kCommand, std::string("--") + name + " длиннее 8 символов");
   } else if (command == "restart") {
     if (!BufferOption(parsed, true, buffer, status)) return status;
   }
@@ -492,10 +508,10 @@ int CheckCommandOptions(const std::string& command, const ParsedArgs& parsed) {
   if (!parsed.Has("modem")) {
     for (const char* name : {"dial", "pulse", "init", "modem-password", "dial-timeout"})
       if (parsed.Has(name))
-        return UsageError(kCommand, std::string("--") + name + " goes with --modem");
+        return UsageError(kCommand, std::string("--") + name + " применяется только с --modem");
   } else {
-    if (!parsed.Has("dial")) return UsageError(kCommand, "--modem needs --dial NUMBER");
-    if (parsed.values.at("dial").empty()) return UsageError(kCommand, "--dial needs a number");
+    if (!parsed.Has("dial")) return UsageError(kCommand, "для --modem нужен --dial НОМЕР");
+    if (parsed.values.at("dial").empty()) return UsageError(kCommand, "для --dial нужен номер");
     if (!NumberOption(parsed, "dial-timeout", 0, 86400, unused, status)) return status;
   }
   return kExitOk;
@@ -519,17 +535,17 @@ int RunBoard(const Args& args) {
     PrintHelp();
     return kExitOk;
   }
-  if (parsed->positional.empty()) return UsageError(kCommand, "a command is needed");
+  if (parsed->positional.empty()) return UsageError(kCommand, "нужна команда");
   const std::string& command = parsed->positional[0];
   static const char* const kCommands[] = {"status", "clock",       "set-clock", "set",
                                           "clear",  "upload",      "auto-bright", "font",
                                           "password", "restart"};
   if (std::find_if(std::begin(kCommands), std::end(kCommands),
                    [&](const char* c) { return command == c; }) == std::end(kCommands))
-    return UsageError(kCommand, "unknown board command '" + command + "'");
+    return UsageError(kCommand, "неизвестная команда табло '" + command + "'");
   const size_t operands = command == "upload" || command == "font" ? 2 : 1;
   if (parsed->positional.size() > operands)
-    return UsageError(kCommand, "unexpected '" + parsed->positional[operands] + "'");
+    return UsageError(kCommand, "лишний аргумент '" + parsed->positional[operands] + "'");
 
   if (int usage = CheckCommandOptions(command, *parsed); usage != kExitOk) return usage;
 
@@ -552,15 +568,15 @@ int RunBoard(const Args& args) {
       parsed->Has("port") ? PortDevice(parsed->values.at("port"))
                           : (modem ? ModemPortDevice(settings) : BoardPortDevice(settings));
   if (device.empty())
-    return Refuse(kCommand, modem ? "no modem port is set (--port PORT)"
-                                  : "no board port is set (--port PORT)");
+    return Refuse(kCommand, modem ? "порт модема не задан (--port ПОРТ)"
+                                  : "порт табло не задан (--port ПОРТ)");
   // A raw TCP port carries no modem lines (DTR, DSR): a call through it
   // could never be seen to come up or go down.
   if (modem) {
     const auto network = ParseNetworkPort(device);
     if (network && network->kind == NetworkPortName::Kind::Raw) {
-      const std::string why = "--modem needs a line with modem signals: a serial port or "
-                              "rfc2217://HOST:PORT ('" + device + "' carries none)";
+      const std::string why = "для --modem нужна линия с модемными сигналами: последовательный "
+                              "порт или rfc2217://УЗЕЛ:ПОРТ (у '" + device + "' их нет)";
       return parsed->Has("port") ? UsageError(kCommand, why) : Refuse(kCommand, why);
     }
   }
@@ -606,7 +622,7 @@ int RunBoard(const Args& args) {
         DialAndWait(port, request, static_cast<int>(dialTimeout) * 1000);
     if (!call.dialling) {
       if (call.status.empty()) {
-        Refuse(kCommand, "the call did not come up within " + std::to_string(dialTimeout) + " s");
+        Refuse(kCommand, "соединение не установилось за " + std::to_string(dialTimeout) + " с");
       } else {
         std::fputs("lentar-cli board: ", stderr);
         PrintCp1251(stderr, call.status);
@@ -621,7 +637,7 @@ int RunBoard(const Args& args) {
                                           ? CommandLineText(parsed->values.at("modem-password"))
                                           : settings.DefModemPass;
     if (!CheckModemAccess(port, [&]() -> std::optional<std::string> { return modemPassword; })) {
-      Refuse(kCommand, "the board did not grant access through the modem (--modem-password TEXT)");
+      Refuse(kCommand, "табло не открыло доступ через модем (--modem-password ТЕКСТ)");
       HangUp(port);
       CloseBoardPort();
       return kExitRefused;

@@ -4,6 +4,7 @@
 
 #include "cli/cli_common.h"
 #include "core/paths.h"
+#include "core/textutil.h"
 #include "markup/compiler.h"
 
 namespace lentar::cli {
@@ -14,19 +15,19 @@ constexpr const char* kCommand = "compile";
 
 void PrintHelp() {
   std::printf(
-      "Usage: lentar-cli compile SET [-o OUT] [--font-height 1..4] [--channels 1..8]\n"
-      "                          [--max-size N] [--ini FILE]\n"
+      "Использование: lentar-cli compile НАБОР [-o ВЫВОД] [--font-height 1..4]\n"
+      "                          [--channels 1..8] [--max-size N] [--ini ФАЙЛ]\n"
       "\n"
-      "Compiles the set file SET into the board data image: line breaks folded,\n"
-      "entities decoded, tags replaced by their command records.\n"
+      "Компилирует файл набора НАБОР в образ данных табло: переводы строк\n"
+      "свёрнуты, сущности раскрыты, теги заменены записями команд.\n"
       "\n"
-      "  -o, --output OUT image file to write (default: SET with the extension .bin)\n"
+      "  -o, --output ВЫВОД  файл образа (по умолчанию: НАБОР с расширением .bin)\n"
       "%s"
       "\n"
-      "When the image is larger than the limit, the size message is printed and\n"
-      "nothing is written.\n"
-      "Exit status: 0 written, 1 refused (unreadable set, image too large, write\n"
-      "error), 2 usage error.\n",
+      "Когда образ больше предела, печатается сообщение о размере и ничего\n"
+      "не записывается.\n"
+      "Код выхода: 0 записано, 1 отказ (набор не читается, образ слишком велик,\n"
+      "ошибка записи), 2 ошибка вызова.\n",
       kCompileOptionsHelp);
 }
 
@@ -45,7 +46,7 @@ int RunCompile(const Args& args) {
   int status = kExitOk;
   std::string setPath, outPath;
   if (!ResolveSetAndOutput(kCommand, *parsed, ".bin", setPath, outPath, status)) return status;
-  if (RefuseReplacingInputs(kCommand, outPath, {{"the settings file", SettingsPathFor(*parsed)}},
+  if (RefuseReplacingInputs(kCommand, outPath, {{"файл настроек", SettingsPathFor(*parsed)}},
                             status))
     return status;
 
@@ -62,7 +63,8 @@ int RunCompile(const Args& args) {
   const std::string_view bytes(reinterpret_cast<const char*>(compiled.image.data()),
                                compiled.image.size());
   if (!WriteOutputFile(kCommand, outPath, bytes, status)) return status;
-  std::printf("%s: %zu bytes\n", outPath.c_str(), compiled.length());
+  std::printf("%s: %zu %s\n", outPath.c_str(), compiled.length(),
+              RussianCountForm(static_cast<long long>(compiled.length()), "байт", "байта", "байт"));
   return kExitOk;
 }
 

@@ -14,15 +14,15 @@ constexpr const char* kCommand = "dump";
 
 void PrintHelp() {
   std::printf(
-      "Usage: lentar-cli dump IMAGE\n"
+      "Использование: lentar-cli dump ОБРАЗ\n"
       "\n"
-      "Lists a board data image (.bin), one line per text run or command record:\n"
-      "the offset, then e.g. 'TEXT 5 bytes: \"AB CD\"', 'PAUSE 300', 'SP 255',\n"
-      "'IMG 120 bytes'. Bytes that do not parse as records are flagged as\n"
-      "'UNPARSABLE n bytes: ...'.\n"
+      "Перечисляет образ данных табло (.bin), строка на участок текста или запись\n"
+      "команды: смещение, затем, например, 'ТЕКСТ 5 байт: \"AB CD\"', 'PAUSE 300',\n"
+      "'SP 255', 'IMG 120 байт'. Байты, которые не разбираются как записи,\n"
+      "отмечены как 'НЕ РАЗОБРАНО n байт: ...'.\n"
       "\n"
-      "Exit status: 0 every byte parsed, 1 unreadable file or unparsable bytes\n"
-      "found, 2 usage error.\n");
+      "Код выхода: 0 все байты разобраны, 1 файл не читается или найдены\n"
+      "неразобранные байты, 2 ошибка вызова.\n");
 }
 
 // Text of a run for the terminal: UTF-8, in quotes, control bytes, quotes and
@@ -63,8 +63,8 @@ int RunDump(const Args& args) {
     return kExitOk;
   }
   if (parsed->positional.size() != 1)
-    return UsageError(kCommand, parsed->positional.empty() ? "no image file given"
-                                                           : "more than one image file given");
+    return UsageError(kCommand, parsed->positional.empty() ? "не указан файл образа"
+                                                           : "указано больше одного файла образа");
   std::string bytes;
   int status = kExitOk;
   if (!ReadInputFile(kCommand, parsed->positional[0], bytes, status, kMaxImageFileSize))
@@ -74,7 +74,7 @@ int RunDump(const Args& args) {
   const std::vector<ImageEntry> entries = ReadBoardImage(image, bytes.size());
   size_t texts = 0, records = 0, bad = 0;
   for (const ImageEntry& e : entries) {
-    std::string line = DescribeImageEntry(e, image);
+    std::string line = Cp1251ToUtf8(DescribeImageEntry(e, image));
     switch (e.kind) {
       case ImageEntry::Kind::Text:
         ++texts;
@@ -89,7 +89,9 @@ int RunDump(const Args& args) {
     }
     std::printf("%6zu  %s\n", e.offset, line.c_str());
   }
-  std::printf("%zu bytes: %zu text runs, %zu records, %zu unparsable ranges\n", bytes.size(),
+  std::printf("%zu %s: участков текста %zu, записей %zu, неразобранных участков %zu\n",
+              bytes.size(),
+              RussianCountForm(static_cast<long long>(bytes.size()), "байт", "байта", "байт"),
               texts, records, bad);
   return bad == 0 ? kExitOk : kExitRefused;
 }

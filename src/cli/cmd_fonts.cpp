@@ -24,22 +24,22 @@ constexpr int kMaxPictureSide = 60000;  // pixels
 
 void PrintHelp() {
   std::fputs(
-      "Usage: lentar-cli fonts [ARCHIVE]\n"
-      "       lentar-cli fonts [ARCHIVE] --render TEXT [--font N] [--height H] -o FILE.png\n"
+      "Использование: lentar-cli fonts [АРХИВ]\n"
+      "       lentar-cli fonts [АРХИВ] --render ТЕКСТ [--font N] [--height H] -o ФАЙЛ.png\n"
       "\n"
-      "Lists the fonts of a font archive (.tfa): position in the archive, height in\n"
-      "bytes of 8 rows, number within its height (as in {[Font:n]}), blank columns\n"
-      "after each character, how many character codes have glyphs, and the name.\n"
-      "Without ARCHIVE the archive that ships with the program is used.\n"
+      "Перечисляет шрифты архива шрифтов (.tfa): место в архиве, высоту в байтах\n"
+      "по 8 строк, номер среди шрифтов этой высоты (как в {[Font:n]}), пустые\n"
+      "столбцы после каждого символа, сколько кодов символов имеют глифы, и имя.\n"
+      "Без АРХИВА берётся архив, который поставляется с программой.\n"
       "\n"
-      "  --render TEXT   draw TEXT (UTF-8) with a font as the board's lit dots\n"
-      "  --font N        font number within its height (default 0)\n"
-      "  --height H      font height in bytes of 8 rows, 1..4 (default 1)\n"
-      "  -o, --output F  the PNG picture to write\n"
-      "  --dot PX        size of one dot in pixels, 1..64 (default 6)\n"
-      "  --gap PX        gap between dots in pixels, 0..64 (default 2)\n"
+      "  --render ТЕКСТ  нарисовать ТЕКСТ (UTF-8) шрифтом как горящие точки табло\n"
+      "  --font N        номер шрифта среди шрифтов его высоты (по умолчанию 0)\n"
+      "  --height H      высота шрифта в байтах по 8 строк, 1..4 (по умолчанию 1)\n"
+      "  -o, --output Ф  картинка PNG для записи\n"
+      "  --dot PX        размер точки в пикселях, 1..64 (по умолчанию 6)\n"
+      "  --gap PX        промежуток между точками в пикселях, 0..64 (по умолчанию 2)\n"
       "\n"
-      "Exit status: 0 success, 1 refused input, 2 usage error.\n",
+      "Код выхода: 0 успех, 1 отказ (входные данные), 2 ошибка вызова.\n",
       stdout);
 }
 
@@ -61,13 +61,14 @@ int CodesWithGlyphs(const TTabFont& font) {
 }
 
 void ListFonts(const std::string& path, const TTabFontList& bank) {
-  std::printf("Font archive %s: %d font%s\n", path.c_str(), bank.Count(), bank.Count() == 1 ? "" : "s");
+  std::printf("Архив шрифтов %s: %d %s\n", path.c_str(), bank.Count(),
+              RussianCountForm(bank.Count(), "шрифт", "шрифта", "шрифтов"));
   if (bank.Count() == 0) return;
-  std::printf("  pos  height      no  spacing  glyphs  name\n");
+  std::printf("  место  высота    номер  пробел  глифы  имя\n");
   for (int i = 0; i < bank.Count(); ++i) {
     const TTabFont& font = bank.At(i);
     char line[96];
-    std::snprintf(line, sizeof line, "  %3d  %d (%2d rows)  %2d  %7d  %6d  ", i, font.HeightBytes,
+    std::snprintf(line, sizeof line, "  %5d  %d (%2d стр.)  %5d  %6d  %5d  ", i, font.HeightBytes,
                   font.HeightBytes * 8, NumberWithinHeight(bank, i), font.CharSpacing,
                   CodesWithGlyphs(font));
     std::fputs(line, stdout);
@@ -120,43 +121,44 @@ int Render(const TTabFontList& bank, const ParsedArgs& parsed) {
     if (!parsed.Has(n.name)) continue;
     const auto value = ParseNumber(parsed.values.at(n.name), n.lo, n.hi);
     if (!value) {
-      return UsageError(kCommand, std::string("--") + n.name + " takes a number from " +
-                                      std::to_string(n.lo) + " to " + std::to_string(n.hi));
+      return UsageError(kCommand, std::string("--") + n.name + " принимает число от " +
+                                      std::to_string(n.lo) + " до " + std::to_string(n.hi));
     }
     *n.value = *value;
   }
-  if (!parsed.Has("output")) return UsageError(kCommand, "--render needs -o FILE.png");
+  if (!parsed.Has("output")) return UsageError(kCommand, "для --render нужен -o ФАЙЛ.png");
 
   const int h = static_cast<int>(height);
   const int n = static_cast<int>(fontNo);
   if (!bank.HasFontOfHeight(n, h)) {
-    return Refuse(kCommand, "the archive has no font " + std::to_string(n) + " of height " +
-                                std::to_string(h) + " (it has " +
-                                std::to_string(bank.CountOfHeight(h)) + " of that height)");
+    return Refuse(kCommand, "в архиве нет шрифта " + std::to_string(n) + " высоты " +
+                                std::to_string(h) + " (шрифтов этой высоты: " +
+                                std::to_string(bank.CountOfHeight(h)) + ")");
   }
   const TTabFont* font = bank.FontOfHeight(n, h);
   const std::string text = CommandLineText(parsed.values.at("render"));
   const DotImage dots = RenderText(text, font);
   const long long pitch = dot + gap;
   if (dots.width == 0 && !text.empty() && TextBytes(text, font) > 0) {
-    return Refuse(kCommand, "the text is too long to draw");
+    return Refuse(kCommand, "текст слишком длинный, чтобы его нарисовать");
   }
   if ((dots.width + 2) * pitch > kMaxPictureSide || (dots.height + 2) * pitch > kMaxPictureSide) {
-    return Refuse(kCommand, "the picture would be wider than " + std::to_string(kMaxPictureSide) +
-                                " pixels; use a shorter text or smaller --dot and --gap");
+    return Refuse(kCommand, "картинка была бы шире " + std::to_string(kMaxPictureSide) +
+                                " пикселей; возьмите текст короче или меньшие --dot и --gap");
   }
   const QImage image = PaintDots(dots, static_cast<int>(dot), static_cast<int>(gap));
   QByteArray png;
   QBuffer buffer(&png);
   buffer.open(QIODevice::WriteOnly);
-  if (!image.save(&buffer, "PNG")) return Refuse(kCommand, "cannot encode the PNG picture");
+  if (!image.save(&buffer, "PNG")) return Refuse(kCommand, "не удаётся закодировать картинку PNG");
   int exitCode = kExitOk;
   const std::string& output = parsed.values.at("output");
   if (!WriteOutputFile(kCommand, output, std::string_view(png.constData(), static_cast<size_t>(png.size())),
                        exitCode)) {
     return exitCode;
   }
-  std::printf("%s: %d x %d dots, font %d of height %d (", output.c_str(), dots.width, dots.height, n, h);
+  std::printf("%s: %d x %d точек, шрифт %d высоты %d (", output.c_str(), dots.width, dots.height, n,
+              h);
   PrintCp1251(stdout, font->FontName);
   std::printf(")\n");
   return kExitOk;
@@ -174,11 +176,11 @@ int RunFonts(const Args& args) {
     PrintHelp();
     return kExitOk;
   }
-  if (parsed->positional.size() > 1) return UsageError(kCommand, "give one font archive");
+  if (parsed->positional.size() > 1) return UsageError(kCommand, "укажите один архив шрифтов");
   const bool rendering = parsed->Has("render");
   for (const char* name : {"font", "height", "output", "dot", "gap"}) {
     if (!rendering && parsed->Has(name)) {
-      return UsageError(kCommand, std::string("--") + name + " works only with --render");
+      return UsageError(kCommand, std::string("--") + name + " действует только с --render");
     }
   }
   const std::string path = parsed->positional.empty()
@@ -187,7 +189,7 @@ int RunFonts(const Args& args) {
 
   int status = kExitOk;
   if (rendering && parsed->Has("output") &&
-      RefuseReplacingInputs(kCommand, parsed->values.at("output"), {{"the font archive", path}},
+      RefuseReplacingInputs(kCommand, parsed->values.at("output"), {{"архив шрифтов", path}},
                             status))
     return status;
 

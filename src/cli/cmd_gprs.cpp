@@ -6,6 +6,7 @@
 #include "cli/cli_common.h"
 #include "core/paths.h"
 #include "core/settings.h"
+#include "core/textutil.h"
 #include "markup/compiler.h"
 #include "markup/gprs.h"
 
@@ -17,24 +18,24 @@ constexpr const char* kCommand = "gprs";
 
 void PrintHelp() {
   std::printf(
-      "Usage: lentar-cli gprs SET [-o OUT] [--version N] [--ini FILE]\n"
+      "Использование: lentar-cli gprs НАБОР [-o ВЫВОД] [--version N] [--ini ФАЙЛ]\n"
       "                       [--font-height 1..4] [--channels 1..8] [--max-size N]\n"
       "\n"
-      "Compiles the set file SET and writes the board data image as the escaped\n"
-      "GPRS package.\n"
+      "Компилирует файл набора НАБОР и записывает образ данных табло как\n"
+      "экранированный пакет GPRS.\n"
       "\n"
-      "  -o, --output OUT package file to write (default: SET with the extension\n"
-      "                   .gprs.txt, so that a set.txt is never replaced)\n"
-      "  --version N      version number to stamp, 0..2147483646; lentar.ini is left\n"
-      "                   alone. Without it the next number after GprsFileVersion is\n"
-      "                   used and stored back into the settings file first, so that\n"
-      "                   no number is ever handed out twice.\n"
+      "  -o, --output ВЫВОД  файл пакета (по умолчанию: НАБОР с расширением\n"
+      "                   .gprs.txt, чтобы set.txt никогда не был заменён)\n"
+      "  --version N      номер версии в пакете, 0..2147483646; lentar.ini не\n"
+      "                   меняется. Без него берётся номер, следующий за\n"
+      "                   GprsFileVersion, и сначала сохраняется в файл настроек,\n"
+      "                   чтобы ни один номер не был выдан дважды.\n"
       "%s"
       "\n"
-      "An image larger than the limit prints the size message; an empty image\n"
-      "writes nothing. Neither advances the version.\n"
-      "Exit status: 0 written, 1 refused (unreadable set or settings, image too\n"
-      "large or empty, write error), 2 usage error.\n",
+      "Образ больше предела печатает сообщение о размере; пустой образ ничего\n"
+      "не записывает. Ни то, ни другое не продвигает версию.\n"
+      "Код выхода: 0 записано, 1 отказ (набор или настройки не читаются, образ\n"
+      "слишком велик или пуст, ошибка записи), 2 ошибка вызова.\n",
       kCompileOptionsHelp);
 }
 
@@ -60,31 +61,32 @@ int RunGprs(const Args& args) {
     fixedVersion = ParseNumber(it->second, 0, kGprsMaxVersion);
     if (!fixedVersion)
       return UsageError(kCommand,
-                        "--version must be a whole number in 0..2147483646, not '" + it->second +
+                        "--version должен быть целым числом 0..2147483646, а не '" + it->second +
                             "'");
   }
 
   const std::string iniPath = SettingsPathFor(*parsed);
-  if (RefuseReplacingInputs(kCommand, outPath, {{"the settings file", iniPath}}, status))
+  if (RefuseReplacingInputs(kCommand, outPath, {{"файл настроек", iniPath}}, status))
     return status;
   LoadedSettings loaded = LoadSettings(iniPath);
   loaded.explicitPath = parsed->Has("ini");
   if (fixedVersion && loaded.explicitPath && loaded.state == SettingsFileState::Missing)
-    return Refuse(kCommand, "the settings file " + SettingsProblem(loaded));
+    return Refuse(kCommand, "файл настроек " + SettingsProblem(loaded));
   if (!loaded.ok && loaded.state != SettingsFileState::Missing) {
     // Storing the version back would replace the settings the file held with
     // the defaults and start the versions again.
     if (!fixedVersion)
       return Refuse(kCommand, SettingsProblem(loaded) +
-                                  "; it is left as it is (give --version to export without it)");
-    std::fprintf(stderr, "lentar-cli gprs: warning: %s; defaults used for what was not read\n",
+                                  "; он оставлен как есть (с --version пакет пишется без него)");
+    std::fprintf(stderr, "lentar-cli gprs: предупреждение: %s; для непрочитанного взяты значения "
+                         "по умолчанию\n",
                  SettingsProblem(loaded).c_str());
   }
   CompileOptions options;
   if (!ResolveCompileOptions(kCommand, *parsed, loaded.settings, options, status)) return status;
   CompileResult compiled;
   if (!CompileSetFile(kCommand, setPath, options, compiled, status)) return status;
-  if (compiled.length() == 0) return Refuse(kCommand, "the compiled image is empty; nothing written");
+  if (compiled.length() == 0) return Refuse(kCommand, "скомпилированный образ пуст; ничего не записано");
 
   uint32_t version = 0;
   if (fixedVersion) {
@@ -97,13 +99,13 @@ int RunGprs(const Args& args) {
     if (!TakeGprsVersion(CorePath(iniPath), NextGprsVersion, 0, version, state)) {
       loaded.state = state;
       if (state == SettingsFileState::Unreadable || state == SettingsFileState::NoSection)
-        return Refuse(kCommand, SettingsProblem(loaded) + "; it is left as it is");
-      return Refuse(kCommand, "cannot store the version in '" + iniPath + "'" + ErrnoReason() +
-                                  "; nothing written");
+        return Refuse(kCommand, SettingsProblem(loaded) + "; он оставлен как есть");
+      return Refuse(kCommand, "не удаётся сохранить версию в '" + iniPath + "'" + ErrnoReason() +
+                                  "; ничего не записано");
     }
     if (state == SettingsFileState::Missing)
-      std::fprintf(stderr, "lentar-cli gprs: '%s' did not exist; it was created with the "
-                           "default settings, the versions starting at %u\n",
+      std::fprintf(stderr, "lentar-cli gprs: '%s' не существовал; он создан с настройками по "
+                           "умолчанию, версии начинаются с %u\n",
                    iniPath.c_str(), version);
   }
 
@@ -112,7 +114,9 @@ int RunGprs(const Args& args) {
                         static_cast<int32_t>(version));
   const std::string_view bytes(reinterpret_cast<const char*>(package.data()), package.size());
   if (!WriteOutputFile(kCommand, outPath, bytes, status)) return status;
-  std::printf("%s: %zu bytes, version %u\n", outPath.c_str(), package.size(), version);
+  std::printf("%s: %zu %s, версия %u\n", outPath.c_str(), package.size(),
+              RussianCountForm(static_cast<long long>(package.size()), "байт", "байта", "байт"),
+              version);
   return kExitOk;
 }
 

@@ -27,32 +27,37 @@ constexpr const char* kCommand = "loader";
 
 void PrintHelp() {
   std::printf(
-      "Usage: lentar-cli loader [--port PORT] [--ini FILE] [--speed 0..4] COMMAND\n"
+      "Использование: lentar-cli loader [--port ПОРТ] [--ini ФАЙЛ] [--speed 0..4] КОМАНДА\n"
       "\n"
-      "Commands:\n"
-      "  info                          memory type and size, page size, free bytes, clock\n"
-      "  list                          the blocks: row number, name, size, start address\n"
-      "  write SET|IMAGE.bin [--name NAME] [--defragment]\n"
-      "                                store as a new block (first fit); when no single gap fits,\n"
-      "                                --defragment reorganises first, otherwise exit 1 and nothing changes\n"
-      "  read ROW -o FILE              save block ROW (1-based row of the list) to a file\n"
-      "  erase ROW | erase --all       clear one directory entry / the whole directory\n"
-      "  format                        zero the directory and the passwords\n"
-      "  defragment                    pack the blocks together\n"
-      "  set-clock                     set the loader's clock from this computer's\n"
-      "  passwords                     write the eight stored passwords (Password1..8) into the loader\n"
+      "Команды:\n"
+      "  info                          тип и размер памяти, размер страницы, свободные\n"
+      "                                байты, часы\n"
+      "  list                          блоки: номер строки, имя, размер, начальный адрес\n"
+      "  write НАБОР|ОБРАЗ.bin [--name ИМЯ] [--defragment]\n"
+      "                                сохранить новым блоком (первое подходящее место);\n"
+      "                                когда ни один промежуток не подходит, --defragment\n"
+      "                                сначала упаковывает блоки, иначе код 1 и ничего\n"
+      "                                не меняется\n"
+      "  read СТРОКА -o ФАЙЛ           сохранить блок СТРОКИ (строки списка с 1) в файл\n"
+      "  erase СТРОКА | erase --all    стереть одну запись каталога / весь каталог\n"
+      "  format                        обнулить каталог и пароли\n"
+      "  defragment                    упаковать блоки вплотную\n"
+      "  set-clock                     поставить часы загрузчика по часам компьютера\n"
+      "  passwords                     записать в загрузчик восемь сохранённых паролей\n"
+      "                                (Password1..8)\n"
       "\n"
-      "  --port PORT      the loader's port (default: the loader port of the settings):\n"
-      "                   a device, COMn, socket://HOST:PORT or rfc2217://HOST:PORT\n"
-      "  --speed N        transfer speed 0..4: 9600, 19200, 28800, 38400, 57600 bit/s\n"
-      "                   (default: LdSpeed)\n"
-      "  --name NAME      block name, cut to 15 characters (default: the file's name)\n"
+      "  --port ПОРТ      порт загрузчика (по умолчанию: порт загрузчика из настроек):\n"
+      "                   устройство, COMn, socket://УЗЕЛ:ПОРТ или rfc2217://УЗЕЛ:ПОРТ\n"
+      "  --speed N        скорость передачи 0..4: 9600, 19200, 28800, 38400, 57600 бит/с\n"
+      "                   (по умолчанию: LdSpeed)\n"
+      "  --name ИМЯ       имя блока, до 15 символов (по умолчанию: имя файла)\n"
       "%s"
       "\n"
-      "The list prints one block a line: row, name, size and start address,\n"
-      "separated by tabs.\n"
+      "Список печатает блок на строку: номер строки, имя, размер и начальный адрес,\n"
+      "через табуляцию.\n"
       "\n"
-      "Exit status: 0 done, 1 refused (port, loader or input), 2 usage error.\n",
+      "Код выхода: 0 выполнено, 1 отказ (порт, загрузчик или входные данные),\n"
+      "2 ошибка вызова.\n",
       kCompileOptionsHelp);
 }
 
@@ -117,21 +122,21 @@ std::string ClockText(const BoardClock& c) {
 int RunInfo(Session& s) {
   if (!Connect(s)) return NoAnswer(s);
   const int type = s.type();
-  std::printf("Memory type: %d\n", type);
-  std::printf("Memory size: %lld\n", static_cast<long long>(MemorySize(type)));
-  std::printf("Page size: %d\n", PageSize);
+  std::printf("Тип памяти: %d\n", type);
+  std::printf("Размер памяти: %lld\n", static_cast<long long>(MemorySize(type)));
+  std::printf("Размер страницы: %d\n", PageSize);
   if (MemorySize(type) > 0) {
     if (!ReadDirectory(s.port, s.directory, s.speedIndex)) return NoAnswer(s);
-    std::printf("Blocks: %zu\n", BlockEntries(s.directory).size());
-    std::printf("Free bytes: %lld\n", static_cast<long long>(FreeSpace(s.directory, type)));
+    std::printf("Блоков: %zu\n", BlockEntries(s.directory).size());
+    std::printf("Свободно байт: %lld\n", static_cast<long long>(FreeSpace(s.directory, type)));
   } else {
-    std::fputs("Free bytes: 0 (", stdout);
+    std::fputs("Свободно байт: 0 (", stdout);
     PrintCp1251(stdout, Utf8ToCp1251(u8"Загрузчик не имеет памяти данных!"));
     std::fputs(")\n", stdout);
   }
   BoardClock clock;
   if (!loader::CmdReadClock(s.port, clock)) return NoAnswer(s);
-  std::printf("Clock: ");
+  std::printf("Часы: ");
   PrintCp1251(stdout, ClockText(clock));
   std::fputc('\n', stdout);
   return kExitOk;
@@ -179,18 +184,21 @@ int RunWrite(Session& s, const ParsedArgs& parsed, const TSettings& settings) {
     if (!CompileSetFile(kCommand, source, options, compiled, status)) return status;
     image = std::move(compiled.image);
   }
-  if (image.empty()) return Refuse(kCommand, "'" + source + "' holds nothing to store");
+  if (image.empty()) return Refuse(kCommand, "в '" + source + "' нечего сохранять");
   if (image.size() > kMaxLoaderBlock)
-    return Refuse(kCommand, "the image has " + std::to_string(image.size()) +
-                                " bytes; a loader block holds at most " +
+    return Refuse(kCommand, "в образе " + std::to_string(image.size()) + " " +
+                                RussianCountForm(static_cast<long long>(image.size()), "байт",
+                                                 "байта", "байт") +
+                                "; блок загрузчика вмещает не больше " +
                                 std::to_string(kMaxLoaderBlock));
 
   if (int st = ConnectAndReadDirectory(s, false); st != kExitOk) return st;
   const auto noRoom = [&] {
     std::fputs("lentar-cli loader: ", stderr);
     Say(stderr, u8"Недостаточно места в загрузчике! Удалите какие-либо данные!",
-        " (" + std::to_string(image.size()) + " bytes; " +
-            std::to_string(FreeSpace(s.directory, s.type())) + " free)");
+        " (" + std::to_string(image.size()) + " " +
+            RussianCountForm(static_cast<long long>(image.size()), "байт", "байта", "байт") +
+            "; свободно " + std::to_string(FreeSpace(s.directory, s.type())) + ")");
     return kExitRefused;
   };
   if (FindFreeEntry(s.directory) < 0 ||
@@ -201,10 +209,10 @@ int RunWrite(Session& s, const ParsedArgs& parsed, const TSettings& settings) {
     if (!parsed.Has("defragment")) {
       std::fputs("lentar-cli loader: ", stderr);
       Say(stderr, u8"Нет свободного блока достаточного размера!",
-          " (--defragment packs the blocks together first)");
+          " (--defragment сначала упаковывает блоки)");
       return kExitRefused;
     }
-    std::fputs("Defragmenting\n", stderr);
+    std::fputs("Упаковка блоков\n", stderr);
     if (!Defragment(s.port, s.directory, s.type(), s.speedIndex, Progress())) return NoAnswer(s);
     address = AllocateBlock(s.directory, s.type(), image.size());
     if (address == 0) return noRoom();
@@ -223,9 +231,11 @@ int RunWrite(Session& s, const ParsedArgs& parsed, const TSettings& settings) {
   }
   const std::vector<int> rows = BlockEntries(s.directory);
   const auto row = std::find(rows.begin(), rows.end(), slot) - rows.begin() + 1;
-  std::printf("Stored as row %td: ", row);
+  std::printf("Сохранено строкой %td: ", row);
   PrintCp1251(stdout, entry.name);
-  std::printf(", %zu bytes at %u\n", image.size(), address);
+  std::printf(", %zu %s с адреса %u\n", image.size(),
+              RussianCountForm(static_cast<long long>(image.size()), "байт", "байта", "байт"),
+              address);
   return kExitOk;
 }
 
@@ -234,8 +244,8 @@ bool RowEntry(Session& s, const std::string& text, int& entry, int& status) {
   const auto row = ParseNumber(text, 1, kLoaderEntryCount);
   const std::vector<int> rows = BlockEntries(s.directory);
   if (!row || *row > static_cast<long long>(rows.size())) {
-    status = Refuse(kCommand, "the loader has no row " + text + " (it holds " +
-                                  std::to_string(rows.size()) + " blocks)");
+    status = Refuse(kCommand, "в загрузчике нет строки " + text + " (блоков в нём: " +
+                                  std::to_string(rows.size()) + ")");
     return false;
   }
   entry = rows[static_cast<size_t>(*row - 1)];
@@ -254,9 +264,10 @@ int RunRead(Session& s, const ParsedArgs& parsed) {
   if (!WriteOutputFile(kCommand, out, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()),
                        status))
     return status;
-  std::printf("%u bytes of ", static_cast<unsigned>(e.size));
+  std::printf("%u %s блока ", static_cast<unsigned>(e.size),
+              RussianCountForm(e.size, "байт", "байта", "байт"));
   PrintCp1251(stdout, e.name);
-  std::printf(" written to %s\n", out.c_str());
+  std::printf(" записаны в %s\n", out.c_str());
   return kExitOk;
 }
 
@@ -268,7 +279,7 @@ int RunErase(Session& s, const ParsedArgs& parsed) {
       Say(stderr, u8"Не удалось стереть заголовки!");
       return kExitRefused;
     }
-    std::puts("Every block erased");
+    std::puts("Все блоки стёрты");
     return kExitOk;
   }
   int status = ConnectAndReadDirectory(s, false);
@@ -281,7 +292,7 @@ int RunErase(Session& s, const ParsedArgs& parsed) {
     Say(stderr, u8"Не удалось стереть блок №", std::to_string(entry + 1) + "!");
     return kExitRefused;
   }
-  std::printf("Erased row %s: ", parsed.positional[1].c_str());
+  std::printf("Стёрта строка %s: ", parsed.positional[1].c_str());
   PrintCp1251(stdout, e.name);
   std::fputc('\n', stdout);
   return kExitOk;
@@ -293,7 +304,7 @@ int RunFormat(Session& s) {
     SetLoaderSpeed(s.port, kLoaderSpeedBack);
     return NoAnswer(s);
   }
-  std::puts("Formatted: directory and passwords zeroed");
+  std::puts("Отформатировано: каталог и пароли обнулены");
   return kExitOk;
 }
 
@@ -302,12 +313,13 @@ int RunDefragment(Session& s) {
   bool complete = false;
   if (!Defragment(s.port, s.directory, s.type(), s.speedIndex, Progress(), &complete))
     return NoAnswer(s);
-  std::printf("Free bytes: %lld, in one gap from %u\n",
+  std::printf("Свободно байт: %lld, одним промежутком с адреса %u\n",
               static_cast<long long>(FreeSpace(s.directory, s.type())),
               static_cast<unsigned>(AllocateBlock(s.directory, s.type(), 1)));
   if (!complete) {
-    std::fputs("lentar-cli loader: the blocks could not all be packed: a block that must move\n"
-               "over its own place needs a free gap as large as itself\n", stderr);
+    std::fputs("lentar-cli loader: не все блоки удалось упаковать: блоку, который должен\n"
+               "сдвинуться на своё же место, нужен свободный промежуток не меньше его самого\n",
+               stderr);
     return kExitRefused;
   }
   return kExitOk;
@@ -318,7 +330,7 @@ int RunSetClock(Session& s) {
   if (!loader::CmdSetClock(s.port, LocalTimeNow())) return NoAnswer(s);
   BoardClock clock;
   if (!loader::CmdReadClock(s.port, clock)) return NoAnswer(s);
-  std::printf("Clock: ");
+  std::printf("Часы: ");
   PrintCp1251(stdout, ClockText(clock));
   std::fputc('\n', stdout);
   return kExitOk;
@@ -333,7 +345,7 @@ int RunPasswords(Session& s, const TSettings& settings) {
   }
   const auto set = std::count_if(settings.Password.begin(), settings.Password.end(),
                                  [](const std::string& p) { return !p.empty(); });
-  std::printf("Passwords written (%td of 8 set)\n", set);
+  std::printf("Пароли записаны (заданы %td из 8)\n", set);
   return kExitOk;
 }
 
@@ -345,12 +357,12 @@ int CheckCommand(const std::string& command, const ParsedArgs& parsed) {
       if (name == "port" || name == "ini" || name == "speed") continue;
       if (std::find_if(allowed.begin(), allowed.end(), [&](const char* a) { return name == a; }) ==
           allowed.end())
-        return UsageError(kCommand, "--" + name + " does not go with " + command);
+        return UsageError(kCommand, "--" + name + " не применяется с " + command);
     }
     return static_cast<int>(kExitOk);
   };
   if (command == "write") {
-    if (args != 1) return UsageError(kCommand, "write needs exactly one set or .bin image");
+    if (args != 1) return UsageError(kCommand, "для write нужен ровно один набор или образ .bin");
     if (int st = only({"name", "defragment", "font-height", "channels", "max-size"}); st != kExitOk)
       return st;
     CompileOptions options;
@@ -361,16 +373,16 @@ int CheckCommand(const std::string& command, const ParsedArgs& parsed) {
     return kExitOk;
   }
   if (command == "read") {
-    if (args != 1) return UsageError(kCommand, "read needs exactly one ROW");
-    if (!parsed.Has("o")) return UsageError(kCommand, "read needs -o FILE");
+    if (args != 1) return UsageError(kCommand, "для read нужна ровно одна СТРОКА");
+    if (!parsed.Has("o")) return UsageError(kCommand, "для read нужен -o ФАЙЛ");
     return only({"o"});
   }
   if (command == "erase") {
     if (parsed.Has("all") ? args != 0 : args != 1)
-      return UsageError(kCommand, "erase needs one ROW or --all");
+      return UsageError(kCommand, "для erase нужна одна СТРОКА или --all");
     return only({"all"});
   }
-  if (args != 0) return UsageError(kCommand, "unexpected '" + parsed.positional[1] + "'");
+  if (args != 0) return UsageError(kCommand, "лишний аргумент '" + parsed.positional[1] + "'");
   return only({});
 }
 
@@ -388,27 +400,27 @@ int RunLoader(const Args& args) {
     PrintHelp();
     return kExitOk;
   }
-  if (parsed->positional.empty()) return UsageError(kCommand, "a command is needed");
+  if (parsed->positional.empty()) return UsageError(kCommand, "нужна команда");
   const std::string& command = parsed->positional[0];
   static const char* const kCommands[] = {"info",   "list",       "write",     "read",     "erase",
                                           "format", "defragment", "set-clock", "passwords"};
   if (std::find_if(std::begin(kCommands), std::end(kCommands),
                    [&](const char* c) { return command == c; }) == std::end(kCommands))
-    return UsageError(kCommand, "unknown loader command '" + command + "'");
+    return UsageError(kCommand, "неизвестная команда загрузчика '" + command + "'");
   if (int usage = CheckCommand(command, *parsed); usage != kExitOk) return usage;
   // A block read is never written over the settings file, refused before the
   // board is asked for anything.
   if (command == "read") {
     int status = kExitOk;
     if (RefuseReplacingInputs(kCommand, parsed->values.at("o"),
-                              {{"the settings file", SettingsPathFor(*parsed)}}, status))
+                              {{"файл настроек", SettingsPathFor(*parsed)}}, status))
       return status;
   }
   std::optional<long long> speed;
   if (parsed->Has("speed")) {
     speed = ParseNumber(parsed->values.at("speed"), 0, 4);
     if (!speed)
-      return UsageError(kCommand, "--speed must be a whole number in 0..4, not '" +
+      return UsageError(kCommand, "--speed должен быть целым числом 0..4, а не '" +
                                       parsed->values.at("speed") + "'");
   }
 
@@ -419,7 +431,7 @@ int RunLoader(const Args& args) {
   }
   const std::string device = parsed->Has("port") ? PortDevice(parsed->values.at("port"))
                                                  : LoaderPortDevice(loaded.settings);
-  if (device.empty()) return Refuse(kCommand, "no loader port is set (--port PORT)");
+  if (device.empty()) return Refuse(kCommand, "порт загрузчика не задан (--port ПОРТ)");
 
   // The port's line runs a Qt event loop in its own thread.
   int qtArgc = 1;

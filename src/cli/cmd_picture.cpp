@@ -20,28 +20,32 @@ constexpr const char* kCommand = "picture";
 
 void PrintHelp() {
   std::printf(
-      "Usage: lentar-cli picture import FILE [--font-height 1..4] [--channels 1..8]\n"
-      "                                 [--keep [--start-row Y]] [-o TAGFILE] [--ini FILE]\n"
-      "       lentar-cli picture export TAGFILE|- -o FILE.bmp [--font-height 1..4]\n"
-      "                                 [--channels 1..8] [--ini FILE]\n"
+      "Использование: lentar-cli picture import ФАЙЛ [--font-height 1..4] [--channels 1..8]\n"
+      "                        [--keep [--start-row Y]] [-o ФАЙЛ_ТЕГА] [--ini ФАЙЛ]\n"
+      "       lentar-cli picture export ФАЙЛ_ТЕГА|- -o ФАЙЛ.bmp [--font-height 1..4]\n"
+      "                        [--channels 1..8] [--ini ФАЙЛ]\n"
       "\n"
-      "import  reads a BMP, JPG, PNG, GIF (its first frame), WebP, ICO or TXT\n"
-      "        picture and prints its {[Img:...]} tag (or writes it to TAGFILE). A\n"
-      "        picture whose height is not the board's is scaled to it, or with\n"
-      "        --keep taken as it is from row Y (default 0).\n"
-      "        Every pixel becomes the nearest colour of the board's channels.\n"
-      "export  paints the picture of a tag (from TAGFILE, or standard input for -)\n"
-      "        into a 24-bit BMP with the channel colours.\n"
+      "import  читает картинку (%s) и печатает её тег {[Img:...]}\n"
+      "        (или записывает его в ФАЙЛ_ТЕГА). Картинка другой высоты, чем у\n"
+      "        табло, масштабируется к ней или с --keep берётся как есть со\n"
+      "        строки Y (по умолчанию 0). Каждая точка становится ближайшим\n"
+      "        цветом каналов табло.\n"
+      "export  рисует картинку тега (из ФАЙЛА_ТЕГА или, для -, со стандартного\n"
+      "        ввода) в 24-битный BMP цветами каналов.\n"
       "\n"
-      "  -o, --output FILE  file to write\n"
-      "  --font-height N    font height in bytes of 8 rows, 1..4 (default: DefFontHeight)\n"
-      "  --channels N       colour channels per pixel, 1..8 (default: ColorChannelCount)\n"
-      "  --keep             do not scale a picture of another height\n"
-      "  --start-row Y      first row taken with --keep\n"
-      "  --ini FILE         settings file to read (default: the program's lentar.ini)\n"
+      "  -o, --output ФАЙЛ  файл для записи\n"
+      "  --font-height N    высота шрифта в байтах по 8 строк, 1..4 (по умолчанию:\n"
+      "                     DefFontHeight)\n"
+      "  --channels N       цветовых каналов на точку, 1..8 (по умолчанию:\n"
+      "                     ColorChannelCount)\n"
+      "  --keep             не масштабировать картинку другой высоты\n"
+      "  --start-row Y      первая строка, которая берётся с --keep\n"
+      "  --ini ФАЙЛ         файл настроек (по умолчанию: lentar.ini программы)\n"
       "\n"
-      "Channel colours come from ChannelColors of the settings file.\n"
-      "Exit status: 0 done, 1 refused (unreadable or damaged file), 2 usage error.\n");
+      "Цвета каналов берутся из ChannelColors файла настроек.\n"
+      "Код выхода: 0 выполнено, 1 отказ (файл не читается или повреждён),\n"
+      "2 ошибка вызова.\n",
+      ReadablePictureKinds());
 }
 
 struct PictureOptions {
@@ -54,7 +58,7 @@ bool ResolvePictureOptions(const ParsedArgs& parsed, PictureOptions& options, in
   if (!LoadSettingsToRead(kCommand, parsed, loaded, status)) return false;
   if (parsed.Has("output") &&
       RefuseReplacingInputs(kCommand, parsed.values.at("output"),
-                            {{"the settings file", SettingsPathFor(parsed)}}, status))
+                            {{"файл настроек", SettingsPathFor(parsed)}}, status))
     return false;
   CompileOptions compile;
   if (!ResolveCompileOptions(kCommand, parsed, loaded.settings, compile, status)) return false;
@@ -64,21 +68,22 @@ bool ResolvePictureOptions(const ParsedArgs& parsed, PictureOptions& options, in
 }
 
 int Import(const ParsedArgs& parsed) {
-  if (parsed.positional.size() != 2) return UsageError(kCommand, "import takes one picture file");
+  if (parsed.positional.size() != 2)
+    return UsageError(kCommand, "import принимает один файл картинки");
   if (parsed.Has("start-row") && !parsed.Has("keep"))
-    return UsageError(kCommand, "--start-row goes with --keep");
+    return UsageError(kCommand, "--start-row применяется только с --keep");
   int status = kExitOk;
   PictureOptions options;
   if (!ResolvePictureOptions(parsed, options, status)) return status;
   const std::string& file = parsed.positional[1];
   // The tag text must never take the picture's place (a symlink included).
   if (parsed.Has("output") &&
-      RefuseReplacingInputs(kCommand, parsed.values.at("output"), {{"the picture", file}}, status))
+      RefuseReplacingInputs(kCommand, parsed.values.at("output"), {{"картинку", file}}, status))
     return status;
   const bool keep = parsed.Has("keep");
   const std::string startText = parsed.Has("start-row") ? parsed.values.at("start-row") : "0";
   const std::optional<long long> start = ParseNumber(startText, 0, 1000000);
-  if (!start) return UsageError(kCommand, "--start-row must be a whole number 0..1000000");
+  if (!start) return UsageError(kCommand, "--start-row должен быть целым числом 0..1000000");
 
   bool startOutOfRange = false;
   int pictureHeight = 0;
@@ -95,25 +100,26 @@ int Import(const ParsedArgs& parsed) {
                                                    kPictureImportCapacity, ask, &QtPictureReader());
   switch (result.status) {
     case PictureLoadStatus::UnknownType:
-      return Refuse(kCommand, "'" + file + "': unknown picture type (" + ReadablePictureKinds() + ")");
+      return Refuse(kCommand, "'" + file + "': неизвестный тип картинки (читаются: " +
+                                  ReadablePictureKinds() + ")");
     case PictureLoadStatus::ReadError:
-      return Refuse(kCommand, "'" + file + "': cannot read the picture");
+      return Refuse(kCommand, "'" + file + "': не удаётся прочитать картинку");
     case PictureLoadStatus::Cancelled:
       if (startOutOfRange)
-        return UsageError(kCommand, "--start-row must lie in 0.." +
+        return UsageError(kCommand, "--start-row должен лежать в 0.." +
                                         std::to_string(std::max(0, pictureHeight - options.geometry.Rows())));
-      return Refuse(kCommand, "'" + file + "': import cancelled");
+      return Refuse(kCommand, "'" + file + "': импорт отменён");
     case PictureLoadStatus::Ok:
       break;
   }
   if (keep && *start != 0 && pictureHeight == 0 && !result.isText)
-    return UsageError(kCommand, "--start-row must be 0: the picture is as high as the board");
+    return UsageError(kCommand, "--start-row должен быть 0: картинка такой же высоты, как табло");
 
   PictureData picture;
   picture.geometry = options.geometry;
   if (result.isText) {
     if (!DecodePictureTag(result.text, picture))
-      return Refuse(kCommand, "'" + file + "' holds no picture tag");
+      return Refuse(kCommand, "'" + file + "' не содержит тега картинки");
   } else {
     std::copy(result.pixels.begin(), result.pixels.end(), picture.pixels.begin());
     picture.SetWidth(result.width);
@@ -122,7 +128,8 @@ int Import(const ParsedArgs& parsed) {
   const std::string tag = EncodePictureTag(picture);
   if (parsed.Has("output")) {
     if (!WriteOutputFile(kCommand, parsed.values.at("output"), tag + "\r\n", status)) return status;
-    std::printf("%s: %d columns\n", parsed.values.at("output").c_str(), picture.width);
+    std::printf("%s: %d %s\n", parsed.values.at("output").c_str(), picture.width,
+                RussianCountForm(picture.width, "столбец", "столбца", "столбцов"));
     return kExitOk;
   }
   PrintCp1251(stdout, tag);
@@ -131,10 +138,11 @@ int Import(const ParsedArgs& parsed) {
 }
 
 int Export(const ParsedArgs& parsed) {
-  if (parsed.positional.size() != 2) return UsageError(kCommand, "export takes one tag file or -");
-  if (!parsed.Has("output")) return UsageError(kCommand, "export needs -o FILE.bmp");
+  if (parsed.positional.size() != 2)
+    return UsageError(kCommand, "export принимает один файл тега или -");
+  if (!parsed.Has("output")) return UsageError(kCommand, "export нужен -o ФАЙЛ.bmp");
   if (parsed.Has("keep") || parsed.Has("start-row"))
-    return UsageError(kCommand, "--keep and --start-row belong to import");
+    return UsageError(kCommand, "--keep и --start-row относятся к import");
   int status = kExitOk;
   PictureOptions options;
   if (!ResolvePictureOptions(parsed, options, status)) return status;
@@ -146,7 +154,7 @@ int Export(const ParsedArgs& parsed) {
     text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
     text = Utf8ToCp1251(text.substr(0, kMaxPictureTextBytes));
   } else {
-    if (RefuseReplacingInputs(kCommand, out, {{"the tag file", source}}, status)) return status;
+    if (RefuseReplacingInputs(kCommand, out, {{"файл тега", source}}, status)) return status;
     if (!ReadInputFile(kCommand, source, text, status)) return status;
     text.resize(std::min(text.size(), kMaxPictureTextBytes));
   }
@@ -154,7 +162,8 @@ int Export(const ParsedArgs& parsed) {
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
   PictureData picture;
   picture.geometry = options.geometry;
-  if (!DecodePictureTag(text, picture)) return Refuse(kCommand, "'" + source + "' holds no picture tag");
+  if (!DecodePictureTag(text, picture))
+    return Refuse(kCommand, "'" + source + "' не содержит тега картинки");
   const std::string bmp = EncodePictureBmp(picture.width, picture.geometry.Rows(), picture.pixels.data(),
                                            options.colours, picture.geometry.channelCount);
   if (!WriteOutputFile(kCommand, out, bmp, status)) return status;
@@ -175,11 +184,11 @@ int RunPicture(const Args& args) {
     PrintHelp();
     return kExitOk;
   }
-  if (parsed->positional.empty()) return UsageError(kCommand, "import or export?");
+  if (parsed->positional.empty()) return UsageError(kCommand, "import или export?");
   const std::string& action = parsed->positional[0];
   if (action == "import") return Import(*parsed);
   if (action == "export") return Export(*parsed);
-  return UsageError(kCommand, "unknown action '" + action + "' (import or export)");
+  return UsageError(kCommand, "неизвестное действие '" + action + "' (import или export)");
 }
 
 }  // namespace lentar::cli

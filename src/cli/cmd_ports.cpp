@@ -1,5 +1,6 @@
 // lentar-cli ports: the serial ports of this computer, and the Windows names
 // (COMn) the settings file uses for them.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -14,20 +15,26 @@ constexpr const char* kCommand = "ports";
 
 void PrintHelp() {
   std::printf(
-      "Usage: lentar-cli ports\n"
+      "Использование: lentar-cli ports\n"
       "\n"
-      "Lists the serial devices the system reports (device, description,\n"
-      "manufacturer, serial number and USB vendor:product ids where known), then\n"
-      "the names COMn that map to existing devices. Any of them, or\n"
-      "socket://HOST:PORT and rfc2217://HOST:PORT for a board behind a network\n"
-      "serial server, goes to --port and to the settings' port keys.\n"
+      "Перечисляет последовательные устройства, о которых сообщает система\n"
+      "(устройство, описание, изготовитель, серийный номер и коды USB\n"
+      "изготовитель:изделие, где известны), затем имена COMn, которые указывают\n"
+      "на существующие устройства. Любое из них, а также socket://УЗЕЛ:ПОРТ и\n"
+      "rfc2217://УЗЕЛ:ПОРТ для табло за сетевым сервером последовательных портов,\n"
+      "годится для --port и для ключей портов в настройках.\n"
       "\n"
-      "Exit status: 0 done, 2 usage error.\n");
+      "Код выхода: 0 выполнено, 2 ошибка вызова.\n");
 }
 
 void Field(const char* label, const std::string& value) {
   if (value.empty()) return;
-  std::printf("    %-14s", label);
+  // Padded by characters, not bytes: the labels are Russian UTF-8.
+  std::string padded = label;
+  const auto chars = std::count_if(padded.begin(), padded.end(),
+                                   [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; });
+  padded.append(static_cast<size_t>(std::max<std::ptrdiff_t>(1, 17 - chars)), ' ');
+  std::printf("    %s", padded.c_str());
   PrintCp1251(stdout, value);
   std::fputc('\n', stdout);
 }
@@ -43,28 +50,28 @@ int RunPorts(const Args& args) {
     return kExitOk;
   }
   if (!parsed->positional.empty())
-    return UsageError(kCommand, "unexpected '" + parsed->positional[0] + "'");
+    return UsageError(kCommand, "лишний аргумент '" + parsed->positional[0] + "'");
 
   const auto ports = comm::ListSystemPorts();
-  std::printf("Serial devices: %zu\n", ports.size());
+  std::printf("Последовательные устройства: %zu\n", ports.size());
   for (const auto& p : ports) {
     std::printf("  %s\n", CliPath(p.device).c_str());
-    Field("description:", p.description);
-    Field("manufacturer:", p.manufacturer);
-    Field("serial number:", p.serialNumber);
+    Field("описание:", p.description);
+    Field("изготовитель:", p.manufacturer);
+    Field("серийный номер:", p.serialNumber);
     if (p.vendorId || p.productId) {
       char ids[16];
       std::snprintf(ids, sizeof ids, "%04x:%04x", p.vendorId.value_or(0), p.productId.value_or(0));
-      Field("USB id:", ids);
+      Field("код USB:", ids);
     }
   }
   const auto names = comm::ListComNames();
-  std::printf("Windows names: %zu\n", names.size());
+  std::printf("Имена Windows: %zu\n", names.size());
   for (const auto& n : names) {
     bool reported = false;
     for (const auto& p : ports) reported = reported || p.device == n.device;
     std::printf("  %-7s %s%s\n", n.name.c_str(), CliPath(n.device).c_str(),
-                reported ? "" : "  (no port reported on it)");
+                reported ? "" : "  (система не сообщает о порте на нём)");
   }
   return kExitOk;
 }

@@ -35,38 +35,42 @@ constexpr int kAutoPictureWidth = 960;   // pixels a preview aims at by default
 
 void PrintHelp() {
   std::printf(
-      "Usage: lentar-cli preview SET (--gif OUT.gif | --png-dir DIR | --raw FILE)\n"
+      "Использование: lentar-cli preview НАБОР (--gif ВЫВОД.gif | --png-dir ПАПКА | --raw ФАЙЛ)\n"
       "                          [--every N] [--max-seconds S] [--font-height H]\n"
-      "                          [--channels C] [--columns N] [--speed V] [--ini FILE]\n"
-      "                          [--at \"YYYY-MM-DD hh:mm:ss\"] [--fonts ARCHIVE]\n"
+      "                          [--channels C] [--columns N] [--speed V] [--ini ФАЙЛ]\n"
+      "                          [--at \"ГГГГ-ММ-ДД чч:мм:сс\"] [--fonts АРХИВ]\n"
       "                          [--pitch PX] [--led round|square]\n"
       "\n"
-      "Runs the board emulation on the set file SET and writes what the board\n"
-      "shows, as LEDs in their channel colours on black. The board shows 100\n"
-      "frames per second of board time (10 ms each).\n"
+      "Запускает эмуляцию табло на файле набора НАБОР и записывает, что\n"
+      "показывает табло: светодиоды цветами каналов на чёрном. Табло показывает\n"
+      "100 кадров в секунду времени табло (по 10 мс).\n"
       "\n"
-      "  --gif OUT.gif     animated GIF, looping, that plays in board time\n"
-      "  --png-dir DIR     one PNG per written frame, DIR/frame-NNNNNN.png, NNNNNN\n"
-      "                    being the frame's number (board time / 10 ms)\n"
-      "  --raw FILE        the colour indexes of the frames: per frame columns x rows\n"
-      "                    bytes, column after column, each from the top row down\n"
-      "  --every N         write frames 0, N, 2N, ... (default: 4 for --gif, 10 for\n"
-      "                    --png-dir, 1 for --raw); a GIF frame then lasts N/100 s\n"
-      "  --max-seconds S   stop after S seconds of board time, 0 = run to the end of\n"
-      "                    the text (default %lld)\n"
-      "  --font-height H   font height in bytes of 8 rows, 1..4 (default: DefFontHeight)\n"
-      "  --channels C      colour channels per pixel, 1..8 (default: ColorChannelCount)\n"
-      "  --columns N       board length in columns, 8..2016 (default: DispLen)\n"
-      "  --speed V         starting speed level, 1..5 (default: the Speed setting)\n"
-      "  --ini FILE        settings file to read (default: the program's lentar.ini)\n"
-      "  --at TIME         the board clock at the start, for time and date values\n"
-      "                    (default: now); it runs on with board time\n"
-      "  --fonts ARCHIVE   font archive (default: DefFontArc, else the shipped one)\n"
-      "  --pitch PX        LED cell size in pixels, 1..38 (default: fits %d pixels)\n"
-      "  --led SHAPE       round (default) or square LEDs\n"
+      "  --gif ВЫВОД.gif   анимированный GIF, по кругу, идущий во времени табло\n"
+      "  --png-dir ПАПКА   по PNG на записанный кадр, ПАПКА/frame-NNNNNN.png, где\n"
+      "                    NNNNNN номер кадра (время табло / 10 мс)\n"
+      "  --raw ФАЙЛ        номера цветов кадров: на кадр столбцы x строки байт,\n"
+      "                    столбец за столбцом, каждый от верхней строки вниз\n"
+      "  --every N         записывать кадры 0, N, 2N, ... (по умолчанию: 4 для --gif,\n"
+      "                    10 для --png-dir, 1 для --raw); кадр GIF длится N/100 с\n"
+      "  --max-seconds S   остановиться через S секунд времени табло, 0 = до конца\n"
+      "                    текста (по умолчанию %lld)\n"
+      "  --font-height H   высота шрифта в байтах по 8 строк, 1..4 (по умолчанию:\n"
+      "                    DefFontHeight)\n"
+      "  --channels C      цветовых каналов на точку, 1..8 (по умолчанию:\n"
+      "                    ColorChannelCount)\n"
+      "  --columns N       длина табло в столбцах, 8..2016 (по умолчанию: DispLen)\n"
+      "  --speed V         начальный уровень скорости, 1..5 (по умолчанию: Speed)\n"
+      "  --ini ФАЙЛ        файл настроек (по умолчанию: lentar.ini программы)\n"
+      "  --at ВРЕМЯ        часы табло в начале, для значений времени и даты\n"
+      "                    (по умолчанию: сейчас); идут дальше со временем табло\n"
+      "  --fonts АРХИВ     архив шрифтов (по умолчанию: DefFontArc, иначе\n"
+      "                    поставляемый)\n"
+      "  --pitch PX        шаг светодиода в пикселях, 1..38 (по умолчанию: чтобы\n"
+      "                    уложиться в %d пикселей)\n"
+      "  --led ФОРМА       round (круглые, по умолчанию) или square (квадратные)\n"
       "\n"
-      "Exit status: 0 written, 1 refused (unreadable set or fonts, no font of the\n"
-      "height, write error), 2 usage error.\n",
+      "Код выхода: 0 записано, 1 отказ (набор или шрифты не читаются, нет шрифта\n"
+      "этой высоты, ошибка записи), 2 ошибка вызова.\n",
       kDefaultMaxSeconds, kAutoPictureWidth);
 }
 
@@ -105,7 +109,7 @@ class ProgressBar {
     const int filled = static_cast<int>(fraction * kWidth);
     std::string bar(static_cast<size_t>(filled), '#');
     bar.resize(kWidth, '.');
-    std::fprintf(stderr, "\r[%s] %3d%%  %.1f s of board time", bar.c_str(),
+    std::fprintf(stderr, "\r[%s] %3d%%  %.1f с времени табло", bar.c_str(),
                  static_cast<int>(fraction * 100), static_cast<double>(boardMs) / 1000.0);
     std::fflush(stderr);
     shown_ = true;
@@ -135,8 +139,8 @@ bool ReadPreviewOptions(const ParsedArgs& parsed, PreviewOptions& options, int& 
   if (parsed.Has("png-dir")) options.pngDir = parsed.values.at("png-dir"), ++outputs;
   if (parsed.Has("raw")) options.raw = parsed.values.at("raw"), ++outputs;
   if (outputs != 1) {
-    exitCode = UsageError(kCommand, outputs == 0 ? "give one of --gif, --png-dir or --raw"
-                                                 : "give only one of --gif, --png-dir and --raw");
+    exitCode = UsageError(kCommand, outputs == 0 ? "укажите одно из --gif, --png-dir, --raw"
+                                                 : "укажите только одно из --gif, --png-dir, --raw");
     return false;
   }
   options.every = !options.gif.empty() ? 4 : !options.pngDir.empty() ? 10 : 1;
@@ -154,9 +158,9 @@ bool ReadPreviewOptions(const ParsedArgs& parsed, PreviewOptions& options, int& 
     const std::string& text = parsed.values.at(n.name);
     const auto value = ParseNumber(text, n.lo, n.hi);
     if (!value) {
-      exitCode = UsageError(kCommand, "--" + std::string(n.name) + " must be a whole number in " +
+      exitCode = UsageError(kCommand, "--" + std::string(n.name) + " должен быть целым числом " +
                                           std::to_string(n.lo) + ".." + std::to_string(n.hi) +
-                                          ", not '" + text + "'");
+                                          ", а не '" + text + "'");
       return false;
     }
     const std::string_view name = n.name;
@@ -169,7 +173,7 @@ bool ReadPreviewOptions(const ParsedArgs& parsed, PreviewOptions& options, int& 
   if (parsed.Has("led")) {
     const std::string& shape = parsed.values.at("led");
     if (shape != "round" && shape != "square") {
-      exitCode = UsageError(kCommand, "--led is round or square, not '" + shape + "'");
+      exitCode = UsageError(kCommand, "--led бывает round или square, а не '" + shape + "'");
       return false;
     }
     options.round = shape == "round";
@@ -177,7 +181,7 @@ bool ReadPreviewOptions(const ParsedArgs& parsed, PreviewOptions& options, int& 
   if (parsed.Has("at")) {
     options.at = ParseMoment(parsed.values.at("at"));
     if (!options.at) {
-      exitCode = UsageError(kCommand, "--at wants a date and time as \"YYYY-MM-DD hh:mm:ss\", not '" +
+      exitCode = UsageError(kCommand, "--at ждёт дату и время как \"ГГГГ-ММ-ДД чч:мм:сс\", а не '" +
                                           parsed.values.at("at") + "'");
       return false;
     }
@@ -202,7 +206,7 @@ class RawSink : public FrameSink {
   explicit RawSink(const std::string& path) : path_(path) {}
   bool Open(std::string& error) override {
     if (file_.Open(CorePath(path_))) return true;
-    error = "cannot write '" + path_ + "'";
+    error = "не удаётся записать '" + path_ + "'";
     return false;
   }
   bool Add(const uint8_t* frame, size_t size, uint32_t, std::string& error) override {
@@ -210,16 +214,17 @@ class RawSink : public FrameSink {
       ++frames_;
       return true;
     }
-    error = "cannot write '" + path_ + "'";
+    error = "не удаётся записать '" + path_ + "'";
     return false;
   }
   bool Close(uint32_t, std::string& error) override {
     if (file_.Commit()) return true;
-    error = "cannot write '" + path_ + "'";
+    error = "не удаётся записать '" + path_ + "'";
     return false;
   }
   std::string Summary() const override {
-    return path_ + ": " + std::to_string(frames_) + " frames of colour indexes";
+    return path_ + ": " + std::to_string(frames_) + " " +
+           RussianCountForm(frames_, "кадр", "кадра", "кадров") + " (номера цветов)";
   }
 
  private:
@@ -236,7 +241,7 @@ class PngSink : public FrameSink {
     std::error_code ec;
     std::filesystem::create_directories(NativePath(CorePath(dir_)), ec);
     if (ec) {
-      error = "cannot make the folder '" + dir_ + "'";
+      error = "не удаётся создать папку '" + dir_ + "'";
       return false;
     }
     return true;
@@ -245,7 +250,7 @@ class PngSink : public FrameSink {
     painter_.Paint(frame);
     std::string png;
     if (!EncodePng(painter_, png)) {
-      error = "cannot encode a PNG picture";
+      error = "не удаётся закодировать картинку PNG";
       return false;
     }
     char name[32];
@@ -263,8 +268,10 @@ class PngSink : public FrameSink {
   }
   bool Close(uint32_t, std::string&) override { return true; }
   std::string Summary() const override {
-    return dir_ + ": " + std::to_string(files_) + " PNG pictures of " +
-           std::to_string(painter_.Width()) + " x " + std::to_string(painter_.Height()) + " pixels";
+    return dir_ + ": " + std::to_string(files_) + " " +
+           RussianCountForm(files_, "картинка", "картинки", "картинок") + " PNG " +
+           std::to_string(painter_.Width()) + " x " + std::to_string(painter_.Height()) +
+           " пикселей";
   }
 
  private:
@@ -301,15 +308,17 @@ class GifSink : public FrameSink {
     return writer_.Close(error);
   }
   std::string Summary() const override {
-    return path_ + ": " + std::to_string(pictures_) + " GIF frames of " +
-           std::to_string(painter_.Width()) + " x " + std::to_string(painter_.Height()) + " pixels";
+    return path_ + ": " + std::to_string(pictures_) + " " +
+           RussianCountForm(pictures_, "кадр", "кадра", "кадров") + " GIF " +
+           std::to_string(painter_.Width()) + " x " + std::to_string(painter_.Height()) +
+           " пикселей";
   }
  private:
   bool Flush(uint32_t until, std::string& error) {
     painter_.Paint(pendingFrame_.data());
     const int delay = static_cast<int>(until > pendingNumber_ ? until - pendingNumber_ : 1);
     if (!writer_.AddFrame(painter_.Pixels(), delay)) {
-      error = "cannot write '" + path_ + "'";
+      error = "не удаётся записать '" + path_ + "'";
       return false;
     }
     ++pictures_;
@@ -341,8 +350,8 @@ int RunPreview(const Args& args) {
     return kExitOk;
   }
   if (parsed->positional.size() != 1) {
-    return UsageError(kCommand, parsed->positional.empty() ? "no set file given"
-                                                           : "more than one set file given");
+    return UsageError(kCommand, parsed->positional.empty() ? "не указан файл набора"
+                                                           : "указано больше одного файла набора");
   }
   const std::string setPath = parsed->positional[0];
   int status = kExitOk;
@@ -350,11 +359,11 @@ int RunPreview(const Args& args) {
   if (!ReadPreviewOptions(*parsed, options, status)) return status;
   for (const std::string* out : {&options.gif, &options.raw}) {
     if (!out->empty() && IsSameFile(*out, setPath))
-      return UsageError(kCommand, "the output '" + *out + "' would replace the set file");
+      return UsageError(kCommand, "вывод '" + *out + "' заменил бы файл набора");
     if (!out->empty() &&
         RefuseReplacingInputs(kCommand, *out,
-                              {{"the settings file", SettingsPathFor(*parsed)},
-                               {"the font archive",
+                              {{"файл настроек", SettingsPathFor(*parsed)},
+                               {"архив шрифтов",
                                 parsed->Has("fonts") ? parsed->values.at("fonts") : std::string()}},
                               status))
       return status;
@@ -436,12 +445,14 @@ int RunPreview(const Args& args) {
   if (!sink->Close(shown, error)) return error.empty() ? kExitRefused : Refuse(kCommand, error);
 
   std::printf("%s\n", sink->Summary().c_str());
-  std::printf("%u frames, %.2f s of board time, board %d x %d, %d channel%s; %s\n", shown,
+  std::printf("%u %s, %.2f с времени табло, табло %d x %d, %d %s; %s\n", shown,
+              RussianCountForm(shown, "кадр", "кадра", "кадров"),
               static_cast<double>(shown) * kFrameMilliseconds / 1000.0, board.BoardColumns(),
-              board.RowsPerColumn(), board.ChannelCount(), board.ChannelCount() == 1 ? "" : "s",
-              capped ? "cut at --max-seconds"
-              : board.Result() < 0 ? "stopped at the frame limit"
-                                   : "the text has run out");
+              board.RowsPerColumn(), board.ChannelCount(),
+              RussianCountForm(board.ChannelCount(), "канал", "канала", "каналов"),
+              capped ? "остановлено по --max-seconds"
+              : board.Result() < 0 ? "остановлено на пределе кадров"
+                                   : "текст закончился");
   return kExitOk;
 }
 

@@ -1,32 +1,38 @@
 // lentar-cli: the board editor's engine for scripts, without windows.
+#include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "cli/commands.h"
 #include "core/paths.h"
+#include "markup/picturefile.h"
 
 namespace {
 
 void PrintUsage(std::FILE* out) {
-  std::fputs(
-      "Usage: lentar-cli COMMAND [OPTIONS]\n"
+  std::fprintf(out,
+      "Использование: lentar-cli КОМАНДА [ПАРАМЕТРЫ]\n"
       "\n"
-      "Commands:\n"
-      "  compile SET   compile a set file into a board data image (.bin)\n"
-      "  gprs SET      compile a set file into a GPRS package\n"
-      "  dump IMAGE    list the text runs and command records of an image\n"
-      "  fonts ARCHIVE list the fonts of a font archive or render text with one\n"
-      "  preview SET   run the board emulation and write the frames as pictures\n"
-      "  board CMD     read and set a board over a serial port, upload to it\n"
-      "  loader CMD    store blocks in a loader, list, read and erase them\n"
-      "  ports         list the serial ports of this computer\n"
-      "  picture CMD   import a BMP/JPG/PNG/GIF/WebP/ICO/TXT picture as a picture tag,\n"
-      "                export a tag as BMP\n"
+      "Команды:\n"
+      "  compile НАБОР  скомпилировать файл набора в образ данных табло (.bin)\n"
+      "  gprs НАБОР     скомпилировать файл набора в пакет GPRS\n"
+      "  dump ОБРАЗ     перечислить участки текста и записи команд образа\n"
+      "  fonts АРХИВ    перечислить шрифты архива или нарисовать текст одним из них\n"
+      "  preview НАБОР  запустить эмуляцию табло и записать кадры картинками\n"
+      "  board КОМАНДА  читать и настраивать табло через последовательный порт,\n"
+      "                 загружать в него\n"
+      "  loader КОМАНДА хранить блоки в загрузчике, перечислять, читать и стирать их\n"
+      "  ports          перечислить последовательные порты компьютера\n"
+      "  picture КОМАНДА  импортировать картинку (%s) в тег картинки,\n"
+      "                 экспортировать тег в BMP\n"
       "\n"
-      "Run 'lentar-cli COMMAND --help' for the options of a command.\n"
-      "Exit status: 0 success, 1 refused input, 2 usage error.\n",
-      out);
+      "  -h, --help     эта справка\n"
+      "  -v, --version  версия программы\n"
+      "\n"
+      "Параметры команды: 'lentar-cli КОМАНДА --help'.\n"
+      "Код выхода: 0 успех, 1 отказ (входные данные, устройство), 2 ошибка вызова.\n",
+      lentar::ReadablePictureKinds());
 }
 
 }  // namespace
@@ -34,6 +40,9 @@ void PrintUsage(std::FILE* out) {
 int main(int argc, char** argv) {
   using namespace lentar::cli;
   lentar::InitProgramFolder(argc > 0 ? argv[0] : "");
+  // The system's reasons (a missing file, a refused port) in the operator's
+  // language, as the rest of the output.
+  std::setlocale(LC_MESSAGES, "");
   if (argc < 2) {
     PrintUsage(stderr);
     return kExitUsage;
@@ -43,7 +52,7 @@ int main(int argc, char** argv) {
     PrintUsage(stdout);
     return kExitOk;
   }
-  if (command == "--version") {
+  if (command == "--version" || command == "-v") {
     std::printf("lentar-cli %s\n", LENTAR_VERSION);
     return kExitOk;
   }
@@ -57,7 +66,7 @@ int main(int argc, char** argv) {
   if (command == "loader") return RunLoader(args);
   if (command == "ports") return RunPorts(args);
   if (command == "picture") return RunPicture(args);
-  std::fprintf(stderr, "lentar-cli: unknown command '%s'\n\n", command.c_str());
+  std::fprintf(stderr, "lentar-cli: неизвестная команда '%s'\n\n", command.c_str());
   PrintUsage(stderr);
   return kExitUsage;
 }

@@ -135,13 +135,13 @@ GifWriter::~GifWriter() {
 
 bool GifWriter::Open(std::string& error) {
   if (!file_.Open(CorePath(path_))) {
-    error = "cannot write '" + path_ + "'";
+    error = "не удаётся записать '" + path_ + "'";
     return false;
   }
   int code = 0;
   GifFileType* gif = EGifOpen(&file_, WriteToStream, &code);
   if (gif == nullptr) {
-    error = std::string("cannot start the GIF: ") + GifErrorString(code);
+    error = std::string("не удаётся начать GIF: ") + GifErrorString(code);
     return false;
   }
   gif_ = gif;
@@ -157,13 +157,13 @@ bool GifWriter::Open(std::string& error) {
   }
   ColorMapObject* map = GifMakeMapObject(1 << bits, colours.data());
   if (map == nullptr) {
-    error = "cannot make the GIF palette";
+    error = "не удаётся составить палитру GIF";
     return false;
   }
   const bool ok = EGifPutScreenDesc(gif, width_, height_, bits, 0, map) == GIF_OK;
   GifFreeMapObject(map);
   if (!ok) {
-    error = "cannot write '" + path_ + "'";
+    error = "не удаётся записать '" + path_ + "'";
     return false;
   }
   // Loop for ever (the NETSCAPE2.0 application extension, count 0).
@@ -173,7 +173,7 @@ bool GifWriter::Open(std::string& error) {
       EGifPutExtensionBlock(gif, sizeof kAppName, kAppName) != GIF_OK ||
       EGifPutExtensionBlock(gif, sizeof kLoop, kLoop) != GIF_OK ||
       EGifPutExtensionTrailer(gif) != GIF_OK) {
-    error = "cannot write '" + path_ + "'";
+    error = "не удаётся записать '" + path_ + "'";
     return false;
   }
   return true;
@@ -212,7 +212,7 @@ bool GifWriter::Close(std::string& error) {
   gif_ = nullptr;
   int code = 0;
   if (gif == nullptr || EGifCloseFile(gif, &code) != GIF_OK || !file_.Commit()) {
-    error = "cannot write '" + path_ + "'";
+    error = "не удаётся записать '" + path_ + "'";
     return false;
   }
   return true;

@@ -304,6 +304,14 @@ std::string ChangeCase(std::string_view text, int mode) {
   }
 }
 
+const char* RussianCountForm(long long n, const char* one, const char* few, const char* many) {
+  const long long m = (n < 0 ? -(n % 100) : n % 100);
+  if (m >= 11 && m <= 14) return many;
+  if (m % 10 == 1) return one;
+  if (m % 10 >= 2 && m % 10 <= 4) return few;
+  return many;
+}
+
 std::string TrimBlanks(std::string_view text) {
   size_t b = 0, e = text.size();
   while (b < e && IsBlank(text[b])) ++b;

@@ -102,6 +102,10 @@ std::string ChangeCase(std::string_view text, int mode);
 std::string TrimBlanks(std::string_view text);
 // Drops every byte below 32.
 std::string StripControlChars(std::string_view text);
+// The form of a Russian noun that goes with the count n: one for 1, 21, 101
+// ("байт"), few for 2..4, 22..24 ("байта"), many for 0, 5..20, 11..14, 25
+// ("байт"). The forms are handed back as given, in whatever encoding.
+const char* RussianCountForm(long long n, const char* one, const char* few, const char* many);
 // First 1-based position at or after start where sub occurs; 0 when none or
 // when either text is empty. A start below 1 counts as 1.
 int FindFrom(std::string_view sub, std::string_view text, int start);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/textutil.h"
 #include "markup/encoder.h"
 
 namespace lentar {
@@ -62,14 +63,24 @@ std::vector<ImageEntry> ReadBoardImage(const uint8_t* image, size_t n) {
   return entries;
 }
 
+namespace {
+
+// "5 байт", "2 байта", in the program's Windows-1251.
+std::string ByteCount(size_t n) {
+  return std::to_string(n) + " " +
+         Utf8ToCp1251(RussianCountForm(static_cast<long long>(n), "байт", "байта", "байт"));
+}
+
+}  // namespace
+
 std::string DescribeImageEntry(const ImageEntry& entry, const uint8_t* image) {
   const uint8_t* p = image + entry.offset;
   char line[160];
   switch (entry.kind) {
     case ImageEntry::Kind::Text:
-      return "TEXT " + std::to_string(entry.size) + " bytes";
+      return Utf8ToCp1251(u8"ТЕКСТ ") + ByteCount(entry.size);
     case ImageEntry::Kind::Unparsable: {
-      std::string text = "UNPARSABLE " + std::to_string(entry.size) + " bytes:";
+      std::string text = Utf8ToCp1251(u8"НЕ РАЗОБРАНО ") + ByteCount(entry.size) + ":";
       constexpr size_t kShown = 16;
       for (size_t i = 0; i < entry.size && i < kShown; ++i) {
         std::snprintf(line, sizeof line, " %02X", p[i]);
@@ -85,26 +96,30 @@ std::string DescribeImageEntry(const ImageEntry& entry, const uint8_t* image) {
   const char* name = info ? info->name : "?";
   switch (static_cast<RecordCode>(entry.code)) {
     case RecordCode::Img:
-      std::snprintf(line, sizeof line, "%s %zu bytes", name, entry.size - 4);
-      break;
+      return name + (" " + ByteCount(entry.size - 4));
     case RecordCode::Pause:
     case RecordCode::Spd:
       std::snprintf(line, sizeof line, "%s %u", name,
                     entry.code == static_cast<uint8_t>(RecordCode::Pause) ? Duration(p) : p[5]);
       break;
     case RecordCode::Blink:
-      std::snprintf(line, sizeof line, "%s %u mask %u", name, Duration(p), p[7]);
+      std::snprintf(line, sizeof line, "%s %u %s %u", name, Duration(p),
+                    Utf8ToCp1251(u8"маска").c_str(), p[7]);
       break;
     case RecordCode::Par:
-      std::snprintf(line, sizeof line, "%s kind %u width %u", name, p[7], p[5]);
+      std::snprintf(line, sizeof line, "%s %s %u %s %u", name, Utf8ToCp1251(u8"вид").c_str(), p[7],
+                    Utf8ToCp1251(u8"ширина").c_str(), p[5]);
       break;
     case RecordCode::Jmp:
     case RecordCode::Frame:
-      std::snprintf(line, sizeof line, "%s %u stop %u", name, Duration(p), p[4]);
+      std::snprintf(line, sizeof line, "%s %u %s %u", name, Duration(p),
+                    Utf8ToCp1251(u8"стоп").c_str(), p[4]);
       break;
     case RecordCode::Eff:
-      std::snprintf(line, sizeof line, "%s type %u duration %u pause %u slowdown %u fragment %u",
-                    name, p[5], Duration(p), p[9], p[10], p[11]);
+      return std::string(name) + Utf8ToCp1251(u8" тип ") + std::to_string(p[5]) +
+             Utf8ToCp1251(u8" длительность ") + std::to_string(Duration(p)) +
+             Utf8ToCp1251(u8" пауза ") + std::to_string(p[9]) + Utf8ToCp1251(u8" замедление ") +
+             std::to_string(p[10]) + Utf8ToCp1251(u8" фрагмент ") + std::to_string(p[11]);
       break;
     default:  // FONT, SP, INV, BCOL, FCOL: one value in byte 4
       std::snprintf(line, sizeof line, "%s %u", name, p[4]);

@@ -26,9 +26,9 @@ struct ImageEntry {
 // together they cover every byte exactly once.
 std::vector<ImageEntry> ReadBoardImage(const uint8_t* image, size_t n);
 
-// One line describing an entry, without its offset: "PAUSE 300", "SP 255",
-// "IMG 120 bytes", "TEXT 5 bytes", "UNPARSABLE 3 bytes: 00 07 09" (at most 16
-// bytes shown). A text run is described by its size only; its bytes are the
+// One line describing an entry, without its offset, in the program's
+// Windows-1251: "PAUSE 300", "SP 255", "IMG 120 байт", "ТЕКСТ 5 байт",
+// "НЕ РАЗОБРАНО 3 байта: 00 07 09" (at most 16 bytes shown). A text run is described by its size only; its bytes are the
 // caller's to show in the terminal's encoding. entry must come from
 // ReadBoardImage of the same image.
 std::string DescribeImageEntry(const ImageEntry& entry, const uint8_t* image);

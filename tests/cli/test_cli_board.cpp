@@ -44,12 +44,12 @@ class CliBoard : public lentar::cli::testing::CliFolderTest {
 TEST_F(CliBoard, StatusSettingsAndClock) {
   StartSim();
   ASSERT_EQ(Board("status"), 0) << err_;
-  EXPECT_NE(out_.find("Speed: 3\n"), std::string::npos) << out_;
-  EXPECT_NE(out_.find("Buffer 2 capacity: 32000\n"), std::string::npos) << out_;
-  EXPECT_NE(out_.find("Version: LENTAR-SIM"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("Скорость: 3\n"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("Ёмкость буфера 2: 32000\n"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("Версия ПО табло: LENTAR-SIM"), std::string::npos) << out_;
 
   ASSERT_EQ(Board("set --speed 2 --brightness 7 --flip on"), 0) << err_;
-  for (const char* line : {"Speed: 2\n", "Brightness: 7\n", "Flipped: on\n"})
+  for (const char* line : {"Скорость: 2\n", "Яркость: 7\n", "Перевернуть: вкл\n"})
     EXPECT_NE(out_.find(line), std::string::npos) << line << out_;
 
   ASSERT_EQ(Board("set-clock"), 0) << err_;
@@ -79,15 +79,15 @@ TEST_F(CliBoard, UploadsASetCompiledAndAnImageAsItIs) {
   ASSERT_EQ(Board("upload image.bin --buffer 2 --streamed --restart"), 0) << err_;
   EXPECT_EQ(Read("upload-2.bin"), image) << "a .bin image goes as it is";
   ASSERT_EQ(Board("status"), 0) << err_;
-  EXPECT_NE(out_.find("Current buffer: 2\n"), std::string::npos) << out_;
-  EXPECT_NE(out_.find("Data length: 1000\n"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("Текущий буфер: 2\n"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("Размер данных: 1000 байт\n"), std::string::npos) << out_;
 }
 
 TEST_F(CliBoard, PortFromTheSettingsFile) {
   StartSim();
   Write("lentar.ini", "[Settings]\r\nTabPortDevice=" + sim_.Link() + "\r\n");
   ASSERT_EQ(Run("board --ini lentar.ini status"), 0) << err_;
-  EXPECT_NE(out_.find("Speed: 3\n"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("Скорость: 3\n"), std::string::npos) << out_;
 }
 
 TEST_F(CliBoard, PasswordIsEnteredWhenTheBoardAsks) {
@@ -96,7 +96,7 @@ TEST_F(CliBoard, PasswordIsEnteredWhenTheBoardAsks) {
   StartSim({"--password", "секрет"});
   Write("image.bin", "ABC");
   EXPECT_EQ(Board("upload image.bin"), 1);
-  EXPECT_NE(err_.find("asks for a password"), std::string::npos) << err_;
+  EXPECT_NE(err_.find("спрашивает пароль"), std::string::npos) << err_;
   EXPECT_EQ(Board("upload image.bin --password nope"), 1);
   EXPECT_NE(err_.find("Введен неверный пароль"), std::string::npos) << err_;
   EXPECT_EQ(Board("upload image.bin --password секре"), 1);
@@ -123,7 +123,7 @@ TEST_F(CliBoard, ReadAfterTheUploadAndTheStartAreRetried) {
   EXPECT_EQ(Board("--timeout 200 upload image.bin --restart"), 1) << err_;
   EXPECT_NE(out_.find("Загрузка успешно завершена!"), std::string::npos)
       << "the image did get there: " << out_;
-  EXPECT_NE(err_.find("did not confirm the start of buffer 1"), std::string::npos) << err_;
+  EXPECT_NE(err_.find("не подтвердило запуск буфера 1"), std::string::npos) << err_;
   EXPECT_EQ(Read("upload-2.bin"), image);
 }
 
@@ -135,14 +135,15 @@ TEST_F(CliBoard, ResumeCompletesOnlyTheImageThatWasStreamed) {
   Write("a.bin", a);
   Write("b.bin", b);
   EXPECT_EQ(Board("upload b.bin --streamed --resume"), 1);
-  EXPECT_NE(err_.find("no interrupted streamed upload into buffer 1"), std::string::npos) << err_;
+  EXPECT_NE(err_.find("прерванная потоковая загрузка в буфер 1"), std::string::npos) << err_;
 
   ASSERT_EQ(Board("--timeout 200 upload a.bin --streamed"), 1) << err_;
   EXPECT_NE(err_.find("Ошибка связи с контроллером!"), std::string::npos) << err_;
   EXPECT_TRUE(fs::exists(Path("lentar-streams.ini"))) << "noted beside the settings";
 
   EXPECT_EQ(Board("--timeout 200 upload b.bin --streamed --resume"), 1);
-  EXPECT_NE(err_.find("another image was being streamed into buffer 1"), std::string::npos) << err_;
+  EXPECT_NE(err_.find("в буфер 1 на '"), std::string::npos) << err_;
+  EXPECT_NE(err_.find("передавался потоком другой образ"), std::string::npos) << err_;
   EXPECT_EQ(Board("--timeout 200 upload a.bin --streamed --resume --buffer 2"), 1)
       << "the note is per buffer";
   EXPECT_FALSE(fs::exists(Path("upload-1.bin")));
@@ -193,15 +194,15 @@ TEST_F(CliBoard, AnUploadIntoTheOtherBufferSurvivesABoardKilledHalfWay) {
 
   StartSim(board);
   ASSERT_EQ(Board("status"), 0) << err_;
-  EXPECT_NE(out_.find("Current buffer: 1\n"), std::string::npos) << out_;
-  EXPECT_NE(out_.find("Data length: 3000\n"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("Текущий буфер: 1\n"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("Размер данных: 3000 байт\n"), std::string::npos) << out_;
   ASSERT_EQ(Board("upload new.bin --resume --buffer 2"), 0) << err_;
   const std::string log = sim_.Log();
   EXPECT_EQ(log.find("command 0x2C buffer 1 offset 0 "), std::string::npos)
       << "neither cleared nor sent from the start: " << log;
   ASSERT_EQ(Board("status"), 0) << err_;
-  EXPECT_NE(out_.find("Current buffer: 2\n"), std::string::npos) << out_;
-  EXPECT_NE(out_.find("Data length: 5026\n"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("Текущий буфер: 2\n"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("Размер данных: 5026 байт\n"), std::string::npos) << out_;
   EXPECT_EQ(Read("upload-2.bin"), fresh);
 
   // Without --keep-showing the buffer on show is loaded as chosen, and the
@@ -219,37 +220,37 @@ TEST_F(CliBoard, AutomaticBrightnessFontPasswordAndRestart) {
   // What is not given keeps the board's value.
   ASSERT_EQ(Board("auto-bright --on --dark-brightness 3 --dark-level 300 --bright-level 60000"), 0)
       << err_;
-  EXPECT_NE(out_.find("Automatic brightness: on\n"), std::string::npos) << out_;
-  EXPECT_NE(out_.find("Dark brightness: 3\nDark level: 300\nBright level: 60000\n"),
+  EXPECT_NE(out_.find("Автояркость: вкл\n"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("Яркость в темноте: 3\nТемнота: 300\nЯркий свет: 60000\n"),
             std::string::npos) << out_;
   ASSERT_EQ(Board("auto-bright --off"), 0) << err_;
-  EXPECT_NE(out_.find("Automatic brightness: off\n"), std::string::npos) << out_;
-  EXPECT_NE(out_.find("Dark level: 300\nBright level: 60000\n"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("Автояркость: выкл\n"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("Темнота: 300\nЯркий свет: 60000\n"), std::string::npos) << out_;
   ASSERT_EQ(Board("auto-bright --dark-level 7"), 0) << err_;
-  EXPECT_NE(out_.find("Dark brightness: 3\nDark level: 7\nBright level: 60000\n"),
+  EXPECT_NE(out_.find("Яркость в темноте: 3\nТемнота: 7\nЯркий свет: 60000\n"),
             std::string::npos) << out_;
 
   ASSERT_EQ(Board("font 2"), 0) << err_;
-  EXPECT_NE(out_.find("default 2"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("по умолчанию 2"), std::string::npos) << out_;
 
   ASSERT_EQ(Board("password --new abc"), 0) << err_;
-  EXPECT_EQ(out_, "Password: set\n");
+  EXPECT_EQ(out_, "Пароль: установлен\n");
   EXPECT_EQ(Board("password --old wrong --new x"), 1);
   EXPECT_NE(err_.find("Введен неверный пароль"), std::string::npos) << err_;
   Write("x.bin", std::string(50, 'x'));
   ASSERT_EQ(Board("upload x.bin --password abc --buffer 2"), 0) << err_;
   ASSERT_EQ(Board("password --old abc --new ''"), 0) << err_;
-  EXPECT_EQ(out_, "Password: none\n");
+  EXPECT_EQ(out_, "Пароль: нет\n");
 
   ASSERT_EQ(Board("restart --buffer 2"), 0) << err_;
   ASSERT_EQ(Board("status"), 0) << err_;
-  EXPECT_NE(out_.find("Current buffer: 2\nPosition: 0 (0%)"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("Текущий буфер: 2\nПозиция: 0 (0%)"), std::string::npos) << out_;
 }
 
 TEST_F(CliBoard, ADamagedReplyIsToldFromNoReply) {
   StartSim({"--corrupt", "1"});
   EXPECT_EQ(Board("--timeout 200 status"), 1);
-  EXPECT_NE(err_.find("the board's reply was damaged"), std::string::npos) << err_;
+  EXPECT_NE(err_.find("ответ табло повреждён"), std::string::npos) << err_;
 }
 
 TEST_F(CliBoard, RefusalsAndTheirTexts) {
@@ -259,7 +260,7 @@ TEST_F(CliBoard, RefusalsAndTheirTexts) {
   EXPECT_NE(err_.find("no-such-device"), std::string::npos) << err_;
 
   EXPECT_EQ(Board("--address 3 status"), 1);
-  EXPECT_NE(err_.find("the board does not answer"), std::string::npos) << err_;
+  EXPECT_NE(err_.find("табло не отвечает"), std::string::npos) << err_;
 
   Write("big.bin", std::string(100, 'x'));
   EXPECT_EQ(Board("--address 5 upload big.bin"), 1);
@@ -280,7 +281,7 @@ TEST_F(CliBoard, RefusalsAndTheirTexts) {
   for (const auto& u : usages) EXPECT_EQ(Board(u.args), 2) << u.args << ": " << err_;
   // A raw TCP port has no modem lines: a modem call is refused at once.
   EXPECT_EQ(Run("board --port socket://127.0.0.1:9 --ini lentar.ini --modem --dial 1 status"), 2);
-  EXPECT_NE(err_.find("--modem needs a line with modem signals"), std::string::npos) << err_;
+  EXPECT_NE(err_.find("для --modem нужна линия с модемными сигналами"), std::string::npos) << err_;
 }
 
 }  // namespace

@@ -86,7 +86,7 @@ TEST_F(CliCompileTest, UsageErrors) {
   EXPECT_EQ(Read("set.txt"), "x");
   for (const char* command : {"compile", "gprs", "dump"}) {
     EXPECT_EQ(Run(std::string(command) + " --help"), 0) << command;
-    EXPECT_NE(out_.find("Usage: lentar-cli"), std::string::npos) << command;
+    EXPECT_NE(out_.find("Использование: lentar-cli"), std::string::npos) << command;
   }
   EXPECT_EQ(Run("compile missing.txt --ini lentar.ini"), 1);
 }
@@ -130,7 +130,7 @@ TEST_F(CliCompileTest, GprsFixedVersionAndEmptyImage) {
 
   Write("empty.txt", "{[Bogus]}");
   EXPECT_EQ(Run("gprs empty.txt -o empty.pkg --ini lentar.ini"), 1);
-  EXPECT_NE(err_.find("empty"), std::string::npos);
+  EXPECT_NE(err_.find("пуст"), std::string::npos);
   EXPECT_FALSE(fs::exists(Path("empty.pkg")));
   EXPECT_NE(Read("lentar.ini").find("GprsFileVersion=0\r\n"), std::string::npos);
 }
@@ -141,12 +141,12 @@ TEST_F(CliCompileTest, DumpListsRecordsAndFlagsDamage) {
   Write("set.txt", "Hi{[Pause:300]}{[Sp:255]}" + picture + "]}");
   ASSERT_EQ(Run("compile set.txt --ini lentar.ini"), 0) << err_;
   ASSERT_EQ(Run("dump set.bin"), 0) << err_;
-  for (const char* line : {"TEXT 2 bytes: \"Hi\"", "PAUSE 300", "SP 255", "IMG 120 bytes"})
+  for (const char* line : {"ТЕКСТ 2 байта: \"Hi\"", "PAUSE 300", "SP 255", "IMG 120 байт"})
     EXPECT_NE(out_.find(line), std::string::npos) << line << "\n" << out_;
 
   Write("bad.bin", std::string("A\0\x09\x01", 4));
   EXPECT_EQ(Run("dump bad.bin"), 1);
-  EXPECT_NE(out_.find("UNPARSABLE 3 bytes: 00 09 01"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("НЕ РАЗОБРАНО 3 байта: 00 09 01"), std::string::npos) << out_;
   EXPECT_EQ(Run("dump nothing.bin"), 1);
 }
 

@@ -56,24 +56,24 @@ TEST_F(CliFiles, GprsLeavesASettingsFileWithoutSettingsAlone) {
     SCOPED_TRACE(c.what);
     Write("damaged.ini", c.bytes);
     EXPECT_EQ(Run("gprs set.txt -o out.txt --ini damaged.ini"), 1);
-    EXPECT_NE(err_.find("holds no readable [Settings] section"), std::string::npos) << err_;
+    EXPECT_NE(err_.find("не содержит читаемого раздела [Settings]"), std::string::npos) << err_;
     EXPECT_EQ(Read("damaged.ini"), c.bytes) << "never written back";
     EXPECT_FALSE(fs::exists(Path("out.txt")));
     // Reading commands say so and go on with the defaults.
     EXPECT_EQ(Run("compile set.txt -o out.bin --ini damaged.ini"), 0) << err_;
-    EXPECT_NE(err_.find("holds no readable [Settings] section"), std::string::npos) << err_;
+    EXPECT_NE(err_.find("не содержит читаемого раздела [Settings]"), std::string::npos) << err_;
     EXPECT_EQ(Read("damaged.ini"), c.bytes);
   }
 }
 
 TEST_F(CliFiles, AnExplicitSettingsFileMustExistOrIsSaidToBeCreated) {
   EXPECT_EQ(Run("compile set.txt --ini missing.ini"), 1);
-  EXPECT_NE(err_.find("'missing.ini' does not exist"), std::string::npos) << err_;
+  EXPECT_NE(err_.find("'missing.ini' не существует"), std::string::npos) << err_;
   EXPECT_EQ(Run("gprs set.txt --version 3 --ini missing.ini"), 1);
   EXPECT_FALSE(fs::exists(Path("missing.ini")));
 
   ASSERT_EQ(Run("gprs set.txt -o p.txt --ini new.ini"), 0) << err_;
-  EXPECT_NE(err_.find("'new.ini' did not exist; it was created"), std::string::npos) << err_;
+  EXPECT_NE(err_.find("'new.ini' не существовал; он создан"), std::string::npos) << err_;
   EXPECT_NE(Read("new.ini").find("GprsFileVersion=1\r\n"), std::string::npos);
 }
 
@@ -87,8 +87,9 @@ TEST_F(CliFiles, ParallelGprsRunsNeverShareAVersion) {
   ASSERT_EQ(Run("--help >/dev/null; " + script + "wait; true"), 0);
   std::set<std::string> versions;
   const std::string log = Read("runs.log");
-  for (size_t at = 0; (at = log.find("version ", at)) != std::string::npos;) {
-    at += 8;
+  const std::string label = "версия ";
+  for (size_t at = 0; (at = log.find(label, at)) != std::string::npos;) {
+    at += label.size();
     versions.insert(log.substr(at, log.find('\n', at) - at));
   }
   EXPECT_EQ(versions.size(), static_cast<size_t>(kRuns)) << log;
@@ -111,24 +112,24 @@ TEST_F(CliFiles, AnOutputNeverReplacesAFileTheCommandReads) {
     const char* file;
     const char* what;
   } cases[] = {
-      {"gprs set.txt -o y.ini --ini y.ini", "y.ini", "the settings file"},
-      {"gprs set.txt -o link.ini --ini y.ini", "y.ini", "the settings file"},
-      {"compile set.txt -o i.ini --ini i.ini", "i.ini", "the settings file"},
-      {"fonts f.tfa --render Hi -o f.tfa", "f.tfa", "the font archive"},
-      {"preview set.txt --gif i.ini --ini i.ini", "i.ini", "the settings file"},
-      {"preview set.txt --gif f.tfa --fonts f.tfa --ini i.ini", "f.tfa", "the font archive"},
-      {"loader read 1 -o i.ini --ini i.ini", "i.ini", "the settings file"},
-      {"picture export set.txt -o i.ini --ini i.ini", "i.ini", "the settings file"},
-      {"picture export set.txt -o set.txt --ini i.ini", "set.txt", "the tag file"},
-      {"picture import p.bmp -o p.bmp --ini i.ini", "p.bmp", "the picture"},
-      {"picture import p.bmp -o link.bmp --ini i.ini", "p.bmp", "the picture"},
-      {"compile set.txt -o set.txt --ini i.ini", "set.txt", "the set file"},
-      {"gprs set.txt -o set.txt --ini i.ini", "set.txt", "the set file"},
+      {"gprs set.txt -o y.ini --ini y.ini", "y.ini", "файл настроек"},
+      {"gprs set.txt -o link.ini --ini y.ini", "y.ini", "файл настроек"},
+      {"compile set.txt -o i.ini --ini i.ini", "i.ini", "файл настроек"},
+      {"fonts f.tfa --render Hi -o f.tfa", "f.tfa", "архив шрифтов"},
+      {"preview set.txt --gif i.ini --ini i.ini", "i.ini", "файл настроек"},
+      {"preview set.txt --gif f.tfa --fonts f.tfa --ini i.ini", "f.tfa", "архив шрифтов"},
+      {"loader read 1 -o i.ini --ini i.ini", "i.ini", "файл настроек"},
+      {"picture export set.txt -o i.ini --ini i.ini", "i.ini", "файл настроек"},
+      {"picture export set.txt -o set.txt --ini i.ini", "set.txt", "файл тега"},
+      {"picture import p.bmp -o p.bmp --ini i.ini", "p.bmp", "картинку"},
+      {"picture import p.bmp -o link.bmp --ini i.ini", "p.bmp", "картинку"},
+      {"compile set.txt -o set.txt --ini i.ini", "set.txt", "файл набора"},
+      {"gprs set.txt -o set.txt --ini i.ini", "set.txt", "файл набора"},
   };
   for (const auto& c : cases) {
     const std::string before = Read(c.file);
     EXPECT_EQ(Run(c.args), 2) << c.args << ": " << err_;
-    EXPECT_NE(err_.find(std::string("would replace ") + c.what), std::string::npos) << err_;
+    EXPECT_NE(err_.find(std::string("заменил бы ") + c.what), std::string::npos) << err_;
     EXPECT_EQ(Read(c.file), before) << c.args;
   }
   EXPECT_EQ(Read("f.tfa"), archive);
@@ -170,11 +171,11 @@ TEST_F(CliFiles, EndlessAndOversizedInputsAreRefused) {
     const char* args;
     const char* message;
   } cases[] = {
-      {"compile /dev/zero -o out.bin --ini lentar.ini", "'/dev/zero' is too large"},
-      {"dump /dev/zero", "'/dev/zero' is too large"},
-      {"preview /dev/zero --gif out.gif --ini lentar.ini", "'/dev/zero' is too large"},
-      {"compile set.txt -o out.bin --ini /dev/zero", "'/dev/zero' cannot be read"},
-      {"compile big.txt -o out.bin --ini lentar.ini", "'big.txt' is too large"},
+      {"compile /dev/zero -o out.bin --ini lentar.ini", "'/dev/zero' слишком велик"},
+      {"dump /dev/zero", "'/dev/zero' слишком велик"},
+      {"preview /dev/zero --gif out.gif --ini lentar.ini", "'/dev/zero' слишком велик"},
+      {"compile set.txt -o out.bin --ini /dev/zero", "'/dev/zero' не читается"},
+      {"compile big.txt -o out.bin --ini lentar.ini", "'big.txt' слишком велик"},
       {"fonts /dev/zero", "Слишком большой размер архива /dev/zero"},
   };
   for (const auto& c : cases) {

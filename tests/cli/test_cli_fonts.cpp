@@ -223,7 +223,7 @@ TEST(CliFonts, RendersEveryHeightToPng) {
     const std::string bytes = ReadFile(png);
     ASSERT_GE(bytes.size(), 8u);
     EXPECT_EQ(bytes.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
-    EXPECT_NE(r.out.find(std::to_string(height * 8) + " dots"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(std::to_string(height * 8) + " точек"), std::string::npos) << r.out;
   }
 }
 
@@ -241,7 +241,7 @@ TEST(CliFonts, RefusesBadInput) {
   const Case cases[] = {
       {"missing archive", {"fonts", dir.File("none.tfa")}, 1, "Ошибка чтения архива шрифтов "},
       {"short archive", {"fonts", shortFile}, 1, "Неверный размер архива"},
-      {"no such font", {"fonts", kDefaultArchive, "--render", "a", "--font", "9", "-o", png}, 1, "no font 9"},
+      {"no such font", {"fonts", kDefaultArchive, "--render", "a", "--font", "9", "-o", png}, 1, "нет шрифта 9"},
       {"height 5", {"fonts", kDefaultArchive, "--render", "a", "--height", "5", "-o", png}, 2, "--height"},
       {"no output", {"fonts", kDefaultArchive, "--render", "a"}, 2, "-o"},
       {"font without render", {"fonts", kDefaultArchive, "--font", "1"}, 2, "--render"},

@@ -107,7 +107,7 @@ TEST_F(CliLoader, UsageErrorsComeBeforeThePort) {
                          "write a.txt --font-height 9"};
   for (const char* args : cases) EXPECT_EQ(Loader(args), 2) << args << "\n" << err_;
   EXPECT_EQ(Run("loader --help"), 0);
-  EXPECT_NE(out_.find("write SET|IMAGE.bin [--name NAME] [--defragment]"), std::string::npos);
+  EXPECT_NE(out_.find("write НАБОР|ОБРАЗ.bin [--name ИМЯ] [--defragment]"), std::string::npos);
 }
 
 // The memory file is written through, as flash is: a simulator killed right
@@ -134,7 +134,7 @@ TEST_F(CliLoader, WriteListReadEraseAndInfo) {
   Write("set.txt", "Hello {[Sp:3]} board");
 
   ASSERT_EQ(Loader("write image.bin --name \"Очень длинное имя блока\""), 0) << err_;
-  EXPECT_EQ(out_, "Stored as row 1: Очень длинное и, 3000 bytes at 2560\n");
+  EXPECT_EQ(out_, "Сохранено строкой 1: Очень длинное и, 3000 байт с адреса 2560\n");
   ASSERT_EQ(Loader("write set.txt"), 0) << err_;  // compiled, named after the file
   ASSERT_EQ(Loader("list"), 0) << err_;
   EXPECT_EQ(out_, "1\tОчень длинное и\t3000\t2560\n2\tset\t17\t1152\n3\told\t500\t2048\n");
@@ -144,12 +144,12 @@ TEST_F(CliLoader, WriteListReadEraseAndInfo) {
   ASSERT_EQ(Loader("read 3 -o old.bin"), 0) << err_;
   EXPECT_EQ(Read("old.bin"), Pattern(500, 5));
   EXPECT_EQ(Loader("read 4 -o none.bin"), 1);
-  EXPECT_NE(err_.find("no row 4"), std::string::npos) << err_;
+  EXPECT_NE(err_.find("нет строки 4"), std::string::npos) << err_;
 
   ASSERT_EQ(Loader("erase 2"), 0) << err_;
   ASSERT_EQ(Loader("info"), 0) << err_;
-  for (const char* line : {"Memory type: 1\n", "Memory size: 32768\n", "Page size: 64\n",
-                           "Blocks: 2\n", "Free bytes: 28096\n", "Clock: "})
+  for (const char* line : {"Тип памяти: 1\n", "Размер памяти: 32768\n", "Размер страницы: 64\n",
+                           "Блоков: 2\n", "Свободно байт: 28096\n", "Часы: "})
     EXPECT_NE(out_.find(line), std::string::npos) << line << out_;
 
   ASSERT_EQ(Loader("erase --all"), 0) << err_;
@@ -180,7 +180,7 @@ TEST_F(CliLoader, WriteWithoutAFittingGapNeedsDefragment) {
   StartSim(1);
 
   ASSERT_EQ(Loader("write big.bin --defragment"), 0) << err_;
-  EXPECT_EQ(out_, "Stored as row 4: big, 8000 bytes at 13248\n");
+  EXPECT_EQ(out_, "Сохранено строкой 4: big, 8000 байт с адреса 13248\n");
   ASSERT_EQ(Loader("list"), 0) << err_;
   EXPECT_EQ(out_, "1\tb\t4000\t1152\n2\tc\t4000\t5184\n3\td\t4000\t9216\n4\tbig\t8000\t13248\n");
   const std::string memory = StopAndReadMemory();
@@ -192,7 +192,7 @@ TEST_F(CliLoader, WriteWithoutAFittingGapNeedsDefragment) {
 TEST_F(CliLoader, ALoaderWithoutMemoryIsRefused) {
   StartSim(0);
   ASSERT_EQ(Loader("info"), 0) << err_;
-  EXPECT_NE(out_.find("Memory type: 0\n"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("Тип памяти: 0\n"), std::string::npos) << out_;
   EXPECT_NE(out_.find("Загрузчик не имеет памяти данных!"), std::string::npos) << out_;
   EXPECT_EQ(Loader("list"), 1);
   EXPECT_NE(err_.find("Загрузчик не имеет памяти данных!"), std::string::npos) << err_;
@@ -206,9 +206,9 @@ TEST_F(CliLoader, FormatClockAndPasswords) {
   ASSERT_TRUE(lentar::WriteSettings(settings, Path("lentar.ini")));
   StartSim(2);
   ASSERT_EQ(Loader("passwords"), 0) << err_;
-  EXPECT_EQ(out_, "Passwords written (3 of 8 set)\n");
+  EXPECT_EQ(out_, "Пароли записаны (заданы 3 из 8)\n");
   ASSERT_EQ(Loader("set-clock"), 0) << err_;
-  EXPECT_EQ(out_.rfind("Clock: ", 0), 0u) << out_;
+  EXPECT_EQ(out_.rfind("Часы: ", 0), 0u) << out_;
   std::string memory = StopAndReadMemory();
   const std::string area = memory.substr(1024, 128);
   EXPECT_EQ(area.substr(0, 4), std::string("\x03one", 4));

@@ -177,7 +177,7 @@ TEST_P(CliNetwork, StatusAndUploadThroughSer2Net) {
   const std::string port = Scheme() + "127.0.0.1:" + std::to_string(server_.Port());
 
   ASSERT_EQ(Run("board --port " + port + " --ini lentar.ini status"), 0) << err_;
-  EXPECT_NE(out_.find("Version: LENTAR-SIM"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("Версия ПО табло: LENTAR-SIM"), std::string::npos) << out_;
 
   Write("image.bin", Image());
   ASSERT_EQ(Run("board --port " + port + " --ini lentar.ini upload image.bin"), 0) << err_;
@@ -196,7 +196,7 @@ TEST_P(CliNetwork, StatusAndUploadThroughSer2Net) {
 TEST_P(CliNetwork, StatusFromTheSimulatorsOwnListener) {
   ASSERT_TRUE(sim_.StartListening(dir_, Rfc2217(), {})) << sim_.Log();
   ASSERT_EQ(Run("board --port " + sim_.Link() + " --ini lentar.ini status"), 0) << err_;
-  EXPECT_NE(out_.find("Version: LENTAR-SIM"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("Версия ПО табло: LENTAR-SIM"), std::string::npos) << out_;
 }
 
 TEST_P(CliNetwork, ARefusedConnectionIsReportedInRussian) {
@@ -226,8 +226,8 @@ class CliPorts : public lentar::cli::testing::CliFolderTest {
 
 TEST_F(CliPorts, ListsDevicesAndTheWindowsNamesOfExistingOnes) {
   ASSERT_EQ(Run("ports"), 0) << err_;
-  EXPECT_EQ(out_.rfind("Serial devices: ", 0), 0u) << out_;
-  const size_t names = out_.find("Windows names: ");
+  EXPECT_EQ(out_.rfind("Последовательные устройства: ", 0), 0u) << out_;
+  const size_t names = out_.find("Имена Windows: ");
   ASSERT_NE(names, std::string::npos) << out_;
   int expected = 0;
   for (int n = 1; n <= 256; ++n) {
@@ -238,7 +238,7 @@ TEST_F(CliPorts, ListsDevicesAndTheWindowsNamesOfExistingOnes) {
     expected += exists ? 1 : 0;
     EXPECT_EQ(out_.find("  " + name, names) != std::string::npos, exists) << name << out_;
   }
-  EXPECT_NE(out_.find("Windows names: " + std::to_string(expected) + "\n"), std::string::npos);
+  EXPECT_NE(out_.find("Имена Windows: " + std::to_string(expected) + "\n"), std::string::npos);
   EXPECT_EQ(Run("ports extra"), 2);
 }
 

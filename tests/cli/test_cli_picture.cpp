@@ -126,11 +126,11 @@ TEST_F(CliPictureTest, RefusalsAndUsageErrors) {
   Write("empty.tag", "no tag here");
   Write("logo.bmp", PatternBmp(2, 8));
   EXPECT_EQ(Run("picture import cut.jpg --ini lentar.ini"), 1);
-  EXPECT_NE(err_.find("cannot read the picture"), std::string::npos) << err_;
+  EXPECT_NE(err_.find("не удаётся прочитать картинку"), std::string::npos) << err_;
   EXPECT_EQ(Run("picture import photo.gif --ini lentar.ini"), 1);
-  EXPECT_NE(err_.find("cannot read the picture"), std::string::npos) << err_;
+  EXPECT_NE(err_.find("не удаётся прочитать картинку"), std::string::npos) << err_;
   EXPECT_EQ(Run("picture import photo.tif --ini lentar.ini"), 1);
-  EXPECT_NE(err_.find("unknown picture type (BMP, JPG, PNG, GIF, WebP, ICO, TXT)"), std::string::npos) << err_;
+  EXPECT_NE(err_.find("неизвестный тип картинки (читаются: BMP, JPG, PNG, GIF, WebP, ICO, TXT)"), std::string::npos) << err_;
   EXPECT_EQ(Run("picture import missing.bmp --ini lentar.ini"), 1);
   EXPECT_EQ(Run("picture export empty.tag -o x.bmp --ini lentar.ini"), 1);
   EXPECT_FALSE(fs::exists(Path("x.bmp")));
@@ -139,7 +139,7 @@ TEST_F(CliPictureTest, RefusalsAndUsageErrors) {
   EXPECT_EQ(Run("picture import logo.bmp --channels 9 --ini lentar.ini"), 2);
   EXPECT_EQ(Run("picture rotate logo.bmp --ini lentar.ini"), 2);
   EXPECT_EQ(Run("picture --help"), 0);
-  EXPECT_NE(out_.find("picture import FILE"), std::string::npos);
+  EXPECT_NE(out_.find("picture import ФАЙЛ"), std::string::npos);
 }
 
 }  // namespace

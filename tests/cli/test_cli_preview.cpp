@@ -80,7 +80,7 @@ TEST_F(CliPreviewTest, RawFramesAreTheEnginesFrames) {
   // One second of board time is 100 frames.
   ASSERT_EQ(Run("preview set.txt --raw short.raw --max-seconds 1 --ini lentar.ini"), 0) << err_;
   EXPECT_EQ(Read("short.raw"), raw.substr(0, 100 * kFrameBytes));
-  EXPECT_NE(out_.find("cut at --max-seconds"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("остановлено по --max-seconds"), std::string::npos) << out_;
 }
 
 TEST_F(CliPreviewTest, ClockFromTheCommandLine) {
@@ -217,7 +217,7 @@ TEST_F(CliPreviewTest, UsageErrors) {
   for (const char* args : bad) EXPECT_EQ(Run(args), 2) << args;
   EXPECT_EQ(Read("set.txt"), "x");
   EXPECT_EQ(Run("preview --help"), 0);
-  EXPECT_NE(out_.find("Usage: lentar-cli preview"), std::string::npos);
+  EXPECT_NE(out_.find("Использование: lentar-cli preview"), std::string::npos);
 }
 
 }  // namespace
