@@ -77,6 +77,24 @@ struct Session {
   int type() const { return info.MemoryType(); }
 };
 
+// A directory the packer refuses is the loader's contents, not the line.
+int DamagedDirectory() {
+  std::fputs("lentar-cli loader: ", stderr);
+  PrintCp1251(stderr, Utf8ToCp1251(kDamagedDirectoryText));
+  std::fputc('\n', stderr);
+  return kExitRefused;
+}
+
+// Packing stopped to keep a block safe: which block, and the free places as
+// they are now.
+int PackingStopped(const Session& s) {
+  const PackPlan rest = PlanDefragment(s.directory, s.type());
+  std::fputs("lentar-cli loader: ", stderr);
+  PrintCp1251(stderr, Utf8ToCp1251(PackingStoppedText(ReadEntry(s.directory, rest.stoppedAt).name)));
+  std::fputc('\n', stderr);
+  return kExitRefused;
+}
+
 int NoAnswer(const Session& s) {
   std::fputs("lentar-cli loader: ", stderr);
   Say(stderr, u8"Ошибка соединения с загрузчиком", " ('" + CliPath(s.device) + "')");
@@ -212,9 +230,17 @@ int RunWrite(Session& s, const ParsedArgs& parsed, const TSettings& settings) {
           " (--defragment сначала упаковывает блоки)");
       return kExitRefused;
     }
+    if (!PlanDefragment(s.directory, s.type()).possible) return DamagedDirectory();
     std::fputs("Упаковка блоков\n", stderr);
-    if (!Defragment(s.port, s.directory, s.type(), s.speedIndex, Progress())) return NoAnswer(s);
+    bool complete = false;
+    if (!Defragment(s.port, s.directory, s.type(), s.speedIndex, Progress(), &complete))
+      return NoAnswer(s);
     address = AllocateBlock(s.directory, s.type(), image.size());
+    if (address == 0 && !complete) {
+      PrintCp1251(stderr, Utf8ToCp1251(FreeGapsText(FreeGaps(s.directory, s.type()))));
+      std::fputc('\n', stderr);
+      return PackingStopped(s);
+    }
     if (address == 0) return noRoom();
   }
 
@@ -310,19 +336,15 @@ int RunFormat(Session& s) {
 
 int RunDefragment(Session& s) {
   if (int status = ConnectAndReadDirectory(s, false); status != kExitOk) return status;
+  if (!PlanDefragment(s.directory, s.type()).possible) return DamagedDirectory();
   bool complete = false;
   if (!Defragment(s.port, s.directory, s.type(), s.speedIndex, Progress(), &complete))
     return NoAnswer(s);
-  std::printf("Свободно байт: %lld, одним промежутком с адреса %u\n",
-              static_cast<long long>(FreeSpace(s.directory, s.type())),
-              static_cast<unsigned>(AllocateBlock(s.directory, s.type(), 1)));
-  if (!complete) {
-    std::fputs("lentar-cli loader: не все блоки удалось упаковать: блоку, который должен\n"
-               "сдвинуться на своё же место, нужен свободный промежуток не меньше его самого\n",
-               stderr);
-    return kExitRefused;
-  }
-  return kExitOk;
+  // The free places as they are after the packing: one gap when it went
+  // through, the pieces that are left when it had to stop.
+  PrintCp1251(stdout, Utf8ToCp1251(FreeGapsText(FreeGaps(s.directory, s.type()))));
+  std::fputc('\n', stdout);
+  return complete ? kExitOk : PackingStopped(s);
 }
 
 int RunSetClock(Session& s) {

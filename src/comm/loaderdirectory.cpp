@@ -1,7 +1,10 @@
 #include "comm/loaderdirectory.h"
 
 #include <algorithm>
+#include <numeric>
 #include <utility>
+
+#include "core/textutil.h"
 
 namespace lentar::comm {
 
@@ -80,10 +83,35 @@ void ClearEntry(LoaderDirectory& d, int index) {
   std::fill_n(d.begin() + static_cast<std::ptrdiff_t>(EntryOffset(index)), kLoaderEntrySize, 0);
 }
 
+namespace {
+
+bool SameBlock(const DirEntry& a, const DirEntry& b) {
+  return a.start == b.start && a.size == b.size && a.name == b.name && a.flag == b.flag;
+}
+
+}  // namespace
+
+bool DuplicatesEarlierEntry(const LoaderDirectory& d, int index) {
+  const DirEntry e = ReadEntry(d, index);
+  if (e.Empty()) return false;
+  for (int i = 0; i < index; ++i)
+    if (SameBlock(ReadEntry(d, i), e)) return true;
+  return false;
+}
+
+std::vector<int> EntryAndCopies(const LoaderDirectory& d, int index) {
+  const DirEntry e = ReadEntry(d, index);
+  if (e.Empty()) return {};
+  std::vector<int> entries;
+  for (int i = 0; i < kLoaderEntryCount; ++i)
+    if (i == index || (i > index && SameBlock(ReadEntry(d, i), e))) entries.push_back(i);
+  return entries;
+}
+
 std::vector<int> BlockEntries(const LoaderDirectory& d) {
   std::vector<int> rows;
   for (int i = 0; i < kLoaderEntryCount; ++i)
-    if (!EntryEmpty(d, i)) rows.push_back(i);
+    if (!EntryEmpty(d, i) && !DuplicatesEarlierEntry(d, i)) rows.push_back(i);
   return rows;
 }
 
@@ -108,11 +136,32 @@ int64_t FreeSpace(const LoaderDirectory& d, int type) {
   if (memory == 0) return 0;
   const int page = PageSizeFor(type);
   int64_t free = memory - DataAreaStart;
-  for (int i = 0; i < kLoaderEntryCount; ++i) {
-    const DirEntry e = ReadEntry(d, i);
-    if (!e.Empty()) free -= RoundToPage(e.size, page);
-  }
+  for (int i : BlockEntries(d)) free -= RoundToPage(ReadEntry(d, i).size, page);
   return std::max<int64_t>(free, 0);
+}
+
+std::vector<FreeGap> FreeGaps(const LoaderDirectory& d, int type) {
+  std::vector<FreeGap> gaps;
+  const int64_t memory = MemorySize(type);
+  if (memory == 0) return gaps;
+  const int page = PageSizeFor(type);
+  std::vector<std::pair<int64_t, int64_t>> taken;
+  for (int i : BlockEntries(d)) {
+    const DirEntry e = ReadEntry(d, i);
+    taken.emplace_back(e.start / page * page, RoundToPage(int64_t{e.start} + e.size, page));
+  }
+  std::sort(taken.begin(), taken.end());
+  int64_t cursor = DataAreaStart;
+  const auto gapTo = [&](int64_t end) {
+    end = std::min(end, memory);
+    if (end > cursor) gaps.push_back({static_cast<uint32_t>(cursor), static_cast<uint32_t>(end - cursor)});
+  };
+  for (const auto& [lo, hi] : taken) {
+    gapTo(lo);
+    cursor = std::max(cursor, hi);
+  }
+  gapTo(memory);
+  return gaps;
 }
 
 int FindFreeEntry(const LoaderDirectory& d) {
@@ -245,6 +294,14 @@ PackPlan PlanDefragment(const LoaderDirectory& directory, int type) {
     return memory - cursor >= length ? cursor : -1;
   };
 
+  // A copy of another entry, left by a renumbering cut short, goes first: the
+  // block stays listed by the entry it copies.
+  for (int i = 0; i < kLoaderEntryCount; ++i) {
+    if (!DuplicatesEarlierEntry(plan.result, i)) continue;
+    ClearEntry(plan.result, i);
+    commitPage(i);
+  }
+
   plan.complete = true;
   int64_t cursor = DataAreaStart;
   for (int block : order) {
@@ -258,6 +315,7 @@ PackPlan PlanDefragment(const LoaderDirectory& directory, int type) {
         const int64_t scratch = freePlace(length, cursor, r.hi);
         if (scratch < 0) {
           plan.complete = false;
+          plan.stoppedAt = block;
           break;
         }
         moveTo(block, scratch);
@@ -322,6 +380,34 @@ PackPlan PlanDefragment(const LoaderDirectory& directory, int type) {
     commitPage(static_cast<int>(p / kLoaderEntrySize));
   }
   return plan;
+}
+
+const char* const kDamagedDirectoryText =
+    "Каталог загрузчика повреждён: блоки в нём перекрываются или выходят за пределы памяти, "
+    "и упаковать их нельзя. Сохраните нужные блоки в файлы и сотрите все блоки "
+    "(«Стереть все»).";
+
+std::string PackingStoppedText(const std::string& blockName) {
+  return "Упаковка остановлена, чтобы не повредить блок «" + Cp1251ToUtf8(blockName) +
+         "»: чтобы сдвинуть его, нужен свободный промежуток не меньше самого блока. Удалите "
+         "какой-либо блок или сохраните блоки в файлы и сотрите все блоки («Стереть все»).";
+}
+
+std::string FreeGapsText(const std::vector<FreeGap>& gaps) {
+  const auto bytes = [](long long n) {
+    return std::to_string(n) + " " + RussianCountForm(n, "байт", "байта", "байт");
+  };
+  const long long total = std::accumulate(gaps.begin(), gaps.end(), 0LL,
+                                          [](long long sum, const FreeGap& g) { return sum + g.length; });
+  if (gaps.empty()) return "Свободно 0 байт";
+  if (gaps.size() == 1)
+    return "Свободно " + bytes(total) + " одним промежутком с адреса " + std::to_string(gaps[0].start);
+  std::string text = "Свободно " + bytes(total) + " в " + std::to_string(gaps.size()) +
+                     " промежутках:";
+  for (size_t i = 0; i < gaps.size(); ++i)
+    text += (i ? "; " : " ") + std::string("с адреса ") + std::to_string(gaps[i].start) + " — " +
+            bytes(gaps[i].length);
+  return text;
 }
 
 }  // namespace lentar::comm

@@ -58,8 +58,14 @@ bool EntryEmpty(const LoaderDirectory& directory, int index);
 // the rest of the 32 bytes.
 void WriteEntry(LoaderDirectory& directory, int index, const DirEntry& entry);
 void ClearEntry(LoaderDirectory& directory, int index);
-// The non-empty entries' indexes in directory order: the rows of the loader's
-// block table.
+// True when entry index is a copy of an earlier entry: the same start, size,
+// name and flag. A renumbering cut between writing an entry at its new index
+// and clearing the old one leaves such a copy; the block is listed once.
+bool DuplicatesEarlierEntry(const LoaderDirectory& directory, int index);
+// Entry index and the entries that are copies of it, in directory order.
+std::vector<int> EntryAndCopies(const LoaderDirectory& directory, int index);
+// The non-empty entries' indexes in directory order, each block once (a copy
+// of an earlier entry left out): the rows of the loader's block table.
 std::vector<int> BlockEntries(const LoaderDirectory& directory);
 
 // Data memory in bytes of a memory type: 1 -> 32768, 2 -> 65536, 3 -> 131072,
@@ -73,6 +79,13 @@ int64_t RoundToPage(int64_t n, int pageSize);
 // Bytes of the data area not taken by a block (each block counted rounded up
 // to whole pages); 0 for a loader without data memory and never negative.
 int64_t FreeSpace(const LoaderDirectory& directory, int type);
+// The free places of the data area between the blocks (each block taken
+// rounded outwards to whole pages), by address.
+struct FreeGap {
+  uint32_t start = 0;
+  uint32_t length = 0;
+};
+std::vector<FreeGap> FreeGaps(const LoaderDirectory& directory, int type);
 // The first empty entry in directory order, or -1.
 int FindFreeEntry(const LoaderDirectory& directory);
 // Non-empty entries by ascending start address, empty ones after them.
@@ -111,6 +124,8 @@ uint32_t DirectoryPageStart(int index, int pageSize);
 //    place that overlaps neither, its entry pointed there, and only then
 //    copied to the new place; when no such place exists the packing stops
 //    there (everything before stays packed and valid);
+//  - first an entry that is a copy of another (left by a renumbering cut
+//    short) is cleared: the block stays listed by the other one;
 //  - finally the entries are renumbered in address order (entry i holds the
 //    i-th block, the rest zeroed). An entry is always written at its new
 //    index before its old index is cleared, so the worst an interruption
@@ -133,10 +148,22 @@ struct PackStep {
 struct PackPlan {
   bool possible = false;  // false: the directory is damaged; nothing to do
   bool complete = false;  // every block packed
+  // When not complete: the entry (of the directory planned) of the block that
+  // stopped the packing, as no free place could take it on its way; -1
+  // otherwise. Planning the result again stops at the same block.
+  int stoppedAt = -1;
   std::vector<PackStep> steps;
   LoaderDirectory result{};  // the directory after the last step
 };
 
 PackPlan PlanDefragment(const LoaderDirectory& directory, int type);
+
+// What the operator is told about packing, in UTF-8, the same in the loader
+// window and on the command line: a directory the packer refuses, a packing
+// that stopped to keep a block safe (blockName in Windows-1251, as entries
+// hold it), and the free places as they are.
+extern const char* const kDamagedDirectoryText;
+std::string PackingStoppedText(const std::string& blockName);
+std::string FreeGapsText(const std::vector<FreeGap>& gaps);
 
 }  // namespace lentar::comm

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <random>
@@ -349,10 +350,23 @@ bool StoreBlock(TComPort& port, LoaderDirectory& directory, int slot, const DirE
 
 bool EraseEntry(TComPort& port, LoaderDirectory& directory, int index) {
   if (index < 0 || index >= kLoaderEntryCount) return false;
+  // Copies of the entry (left by a renumbering cut short) go first and the
+  // entry itself last, so that a cut in between leaves the block listed, not
+  // a copy that would show it again as a stranger.
+  std::vector<int> entries = EntryAndCopies(directory, index);
+  if (entries.empty()) entries.push_back(index);
   LoaderDirectory updated = directory;
-  ClearEntry(updated, index);
-  if (!WriteDirectoryPage(port, index, updated)) return false;
-  directory = updated;
+  for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+    ClearEntry(updated, *it);
+    const auto next = std::next(it);
+    const bool samePage = next != entries.rend() &&
+                          DirectoryPageStart(*next, PageSize) == DirectoryPageStart(*it, PageSize);
+    if (samePage) continue;
+    if (!WriteDirectoryPage(port, *it, updated)) return false;
+    const uint32_t page = DirectoryPageStart(*it, PageSize);
+    const size_t length = std::min<size_t>(static_cast<size_t>(PageSize), kLoaderDirectorySize - page);
+    std::copy_n(updated.begin() + page, length, directory.begin() + page);
+  }
   return true;
 }
 

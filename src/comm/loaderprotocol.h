@@ -123,8 +123,9 @@ bool ReadBlock(TComPort& port, const DirEntry& entry, int speedIndex, std::vecto
 // entry pointing at half a block. directory takes the entry only on success.
 bool StoreBlock(TComPort& port, LoaderDirectory& directory, int slot, const DirEntry& entry,
                 const uint8_t* data, int speedIndex, const LoaderProgress& progress = {});
-// Clears entry index (its directory page written at the current speed); the
-// block's bytes stay where they are. directory follows only on success.
+// Clears entry index and any copy of it (each directory page written at the
+// current speed, the copies' first); the block's bytes stay where they are.
+// directory follows every page the loader took.
 bool EraseEntry(TComPort& port, LoaderDirectory& directory, int index);
 // Zeroes the directory (at the current speed).
 bool ClearDirectory(TComPort& port);

@@ -221,6 +221,71 @@ TEST_F(CliLoader, FormatClockAndPasswords) {
   EXPECT_EQ(memory.substr(0, 1152), std::string(1152, '\0'));
 }
 
+// Blocks already packed but listed out of order: a defragment only
+// renumbers them, in a few directory-page writes. Cut at each of those
+// writes, the loader lists every block once, and the next defragment
+// finishes the work.
+TEST_F(CliLoader, ACutRenumberingIsFinishedByTheNextDefragment) {
+  const std::vector<Block> blocks = {
+      {0, 5184, 4000, "c"}, {1, 1152, 4000, "b"}, {2, 9216, 4000, "d"}};
+  for (int k = 1; k <= 5; ++k) {
+    SeedMemory(1, blocks);
+    StartSim(1, {"--ignore", "0x15@" + std::to_string(k), "-v"});
+    EXPECT_EQ(Loader("defragment"), 1) << k;
+    EXPECT_NE(err_.find("Ошибка соединения с загрузчиком"), std::string::npos) << err_;
+    StopAndReadMemory();
+    StartSim(1);
+    ASSERT_EQ(Loader("list"), 0) << err_;
+    EXPECT_EQ(std::count(out_.begin(), out_.end(), '\n'), 3) << "cut at write " << k << ":\n" << out_;
+    ASSERT_EQ(Loader("defragment"), 0) << "cut at write " << k << ": " << err_;
+    EXPECT_EQ(out_, "Свободно 19520 байт одним промежутком с адреса 13248\n");
+    const std::string memory = StopAndReadMemory();
+    EXPECT_TRUE(HoldsEveryBlock(memory, blocks)) << k;
+    LoaderDirectory d;
+    std::copy_n(memory.begin(), d.size(), d.begin());
+    int listed = 0;
+    for (int i = 0; i < kLoaderEntryCount; ++i) listed += EntryEmpty(d, i) ? 0 : 1;
+    EXPECT_EQ(listed, 3) << k;
+    EXPECT_EQ(ReadEntry(d, 0).name, "b") << k;
+  }
+}
+
+// Packing that cannot be done says why, never blames the line: a damaged
+// directory (two blocks over each other) is left alone, and a block that
+// could only move over its own place stops the packing there.
+TEST_F(CliLoader, PackingThatCannotBeDoneSaysWhy) {
+  struct Case {
+    std::vector<Block> blocks;
+    const char* command;
+    std::string err, out;  // out: the whole of it, when given
+    bool gapsOnErr = false;
+  };
+  const std::vector<Block> damaged = {
+      {0, 1152, 5000, "a"}, {1, 6000, 900, "b"}, {2, 14016, 3000, "c"}, {3, 24000, 3000, "d"}};
+  const std::vector<Block> stuck = {{0, 1216, 20000, "big"}};
+  const std::string stopped = "Упаковка остановлена, чтобы не повредить блок «big»";
+  const std::string gaps =
+      "Свободно 11584 байта в 2 промежутках: с адреса 1152 — 64 байта; с адреса 21248 — 11520 байт";
+  Write("big.bin", Pattern(11530, 9));
+  const Case cases[] = {
+      {damaged, "defragment", kDamagedDirectoryText, ""},
+      {damaged, "write big.bin --defragment", kDamagedDirectoryText, ""},
+      {stuck, "defragment", stopped, gaps + "\n"},
+      {stuck, "write big.bin --defragment", stopped, "", true},
+  };
+  for (const Case& c : cases) {
+    SeedMemory(1, c.blocks);
+    const std::string before = Read("memory.bin");
+    StartSim(1);
+    EXPECT_EQ(Loader(c.command), 1) << c.command;
+    EXPECT_NE(err_.find(c.err), std::string::npos) << c.command << ": " << err_;
+    EXPECT_EQ(err_.find("Ошибка соединения"), std::string::npos) << c.command << ": " << err_;
+    if (!c.out.empty()) EXPECT_EQ(out_, c.out) << c.command;
+    if (c.gapsOnErr) EXPECT_NE(err_.find(gaps), std::string::npos) << err_;
+    EXPECT_EQ(StopAndReadMemory(), before) << c.command;
+  }
+}
+
 // A transfer that fails on a line that loses requests reports the failure,
 // and the loader still holds every block it held before.
 TEST_F(CliLoader, FailedTransfersLoseNothing) {

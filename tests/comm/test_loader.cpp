@@ -182,6 +182,24 @@ TEST(LoaderDefragmentPlan, DamagedDirectoriesAreLeftAlone) {
   EXPECT_TRUE(packed.steps.empty());
 }
 
+TEST(LoaderDirectory, ACopyOfAnEntryIsOneBlock) {
+  // Entry 4 is the copy a renumbering cut short leaves of entry 1; entry 6
+  // has the same place but another name, so it is no copy.
+  LoaderDirectory d = DirectoryOf({{1, 2048, 300, "a"}, {4, 2048, 300, "a"}, {2, 1152, 64, "b"}});
+  EXPECT_EQ(BlockEntries(d), (std::vector<int>{1, 2}));
+  EXPECT_EQ(EntryAndCopies(d, 1), (std::vector<int>{1, 4}));
+  EXPECT_EQ(FreeSpace(d, 1), 32768 - 1152 - 64 - 320);
+  const std::vector<FreeGap> gaps = FreeGaps(d, 1);
+  ASSERT_EQ(gaps.size(), 2u);
+  EXPECT_EQ(gaps[0].start, 1216u);
+  EXPECT_EQ(gaps[0].length, 2048u - 1216u);
+  EXPECT_EQ(gaps[1].start, 2048u + 320u);
+  EXPECT_EQ(gaps[1].length, 32768u - 2368u);
+  WriteEntry(d, 6, {2048, 300, "other", 1});
+  EXPECT_EQ(BlockEntries(d), (std::vector<int>{1, 2, 6}));
+  EXPECT_FALSE(PlanDefragment(d, 1).possible);
+}
+
 TEST(LoaderDefragmentPlan, NoRoomToMoveABlockOverItselfStopsThere) {
   // One page free before a block that fills the rest of memory: moving it
   // down would write over its only copy.
@@ -189,6 +207,7 @@ TEST(LoaderDefragmentPlan, NoRoomToMoveABlockOverItselfStopsThere) {
   const PackPlan plan = PlanDefragment(d, 1);
   EXPECT_TRUE(plan.possible);
   EXPECT_FALSE(plan.complete);
+  EXPECT_EQ(plan.stoppedAt, 0);
   EXPECT_TRUE(plan.steps.empty());
   EXPECT_EQ(plan.result, d);
 }
@@ -379,13 +398,19 @@ TEST_F(LoaderProtocol, DefragmentPacksInAddressOrderAndRenumbers) {
 }
 
 TEST_F(LoaderProtocol, DefragmentCutShortAtEveryRequestLosesNoBlock) {
-  for (int type : {1, 3}) {
-    // "overlap" moves over its own place, through a free place further up.
-    const std::vector<Block> blocks = {{0, 2048, 3000, "overlap"},
-                                       {1, 1536, 100, "second"},
-                                       {3, 1344, 60, "first"},
-                                       {4, 20000, 700, "far"},
-                                       {31, 12288, 130, "last entry"}};
+  // "overlap" moves over its own place, through a free place further up; in
+  // the second layout most entries must pass through a spare one.
+  const std::vector<Block> layouts[] = {{{0, 2048, 3000, "overlap"},
+                                         {1, 1536, 100, "second"},
+                                         {3, 1344, 60, "first"},
+                                         {4, 20000, 700, "far"},
+                                         {31, 12288, 130, "last entry"}},
+                                        {{5, 8000, 500, "e"},
+                                         {2, 1152, 64, "a"},
+                                         {0, 3072, 1000, "c"},
+                                         {1, 2240, 300, "b"},
+                                         {6, 16384, 90, "f"}}};
+  for (const auto& [type, blocks] : {std::pair{1, layouts[0]}, {3, layouts[0]}, {1, layouts[1]}}) {
     const Bytes memory = Memory(type, blocks);
     LoaderDirectory original;
     std::copy_n(memory.begin(), original.size(), original.begin());
@@ -409,9 +434,39 @@ TEST_F(LoaderProtocol, DefragmentCutShortAtEveryRequestLosesNoBlock) {
       // The caller's directory is what the loader holds.
       EXPECT_TRUE(std::equal(copy.begin(), copy.end(), line.Sim().Memory().begin()))
           << "type " << type << ", cut after " << cut;
+
+      // Opened again, each block is one row and the free space is right; the
+      // next reorganisation finishes the work and leaves no copy behind.
+      LoaderReplyTimeout = 30;
+      LoaderLine next(type, line.Sim().Memory());
+      EXPECT_EQ(BlockEntries(copy).size(), blocks.size()) << "cut after " << cut;
+      EXPECT_EQ(FreeSpace(copy, type), FreeSpace(original, type)) << "cut after " << cut;
+      ASSERT_TRUE(Defragment(next.Port(), copy, type, 4)) << "type " << type << ", cut after " << cut;
+      EXPECT_TRUE(HoldsEveryBlock(next.Sim().Memory(), blocks)) << "cut after " << cut;
+      int listed = 0;
+      for (int i = 0; i < kLoaderEntryCount; ++i) listed += EntryEmpty(copy, i) ? 0 : 1;
+      EXPECT_EQ(listed, static_cast<int>(blocks.size())) << "cut after " << cut;
+      const std::vector<FreeGap> gaps = FreeGaps(copy, type);
+      EXPECT_EQ(gaps.size(), 1u) << "cut after " << cut;
+      LoaderReplyTimeout = 2;
     }
     LoaderReplyTimeout = 30;
   }
+}
+
+TEST_F(LoaderProtocol, ErasingABlockClearsItsCopiesToo) {
+  // The copy sits on another directory page than the entry.
+  std::vector<Block> blocks = {{1, 2048, 300, "a"}, {2, 1152, 64, "b"}};
+  Bytes memory = Memory(1, blocks);
+  LoaderDirectory d = DirectoryOf(blocks);
+  WriteEntry(d, 20, ReadEntry(d, 1));
+  std::copy(d.begin(), d.end(), memory.begin());
+  LoaderLine line(1, memory);
+  PageSize = 64;
+  ASSERT_TRUE(EraseEntry(line.Port(), d, 1));
+  EXPECT_TRUE(EntryEmpty(d, 1) && EntryEmpty(d, 20));
+  EXPECT_TRUE(std::equal(d.begin(), d.end(), line.Sim().Memory().begin()));
+  EXPECT_EQ(BlockEntries(d), std::vector<int>{2});
 }
 
 TEST_F(LoaderProtocol, DefragmentOfAFullDirectoryKeepsTheNumbering) {

@@ -271,6 +271,46 @@ class LoadFormTest : public QObject {
     }
   }
 
+  // Packing that cannot be done names its reason, never the line: a damaged
+  // directory (two blocks over each other), and a block that could only move
+  // over its own place with no free place as large as itself.
+  void packingThatCannotBeDoneSaysWhy() {
+    struct Case {
+      std::vector<Block> blocks;
+      size_t imageSize;
+      QString first, second;  // the start of the message and a part of it
+    };
+    const Case cases[] = {
+        {{{0, 1152, 5000, "a"}, {1, 6000, 900, "b"}, {2, 14016, 3000, "c"}, {3, 24000, 3000, "d"}},
+         9000,
+         QString::fromUtf8(kDamagedDirectoryText),
+         QStringLiteral("«Стереть все»")},
+        {{{0, 1216, 20000, "big"}},
+         11530,
+         QStringLiteral("Упаковка остановлена, чтобы не повредить блок «big»"),
+         QStringLiteral("Свободно 11584 байта в 2 промежутках: с адреса 1152 — 64 байта; с "
+                        "адреса 21248 — 11520 байт.")},
+    };
+    for (const Case& c : cases) {
+      messages_->Clear();
+      StartLoader(1, c.blocks);
+      const std::string before = MemoryWith(1, c.blocks);
+      TRecProject project;
+      const std::string image = Pattern(c.imageSize, 5);
+      TLoadForm form(reinterpret_cast<const uint8_t*>(image.data()), image.size(), project);
+      ShowAndRead(form);
+      messages_->QueueAnswer(QMessageBox::Yes);
+      Button(form, "Button5")->click();
+      const QStringList texts = Texts();
+      QCOMPARE(texts.size(), 2);
+      QVERIFY2(texts[1].startsWith(QStringLiteral("Ошибка! | ") + c.first), qPrintable(texts[1]));
+      QVERIFY2(texts[1].contains(c.second), qPrintable(texts[1]));
+      QVERIFY(form.Connected());
+      QVERIFY(StopAndReadMemory() == before);
+      QVERIFY(sim_.Log().find("command 0x15") == std::string::npos);
+    }
+  }
+
   void toFileWritesExactlyTheBlock() {
     StartLoader(2, {{3, 1280, 300, "three"}});
     TRecProject project;

@@ -331,9 +331,15 @@ void TLoadForm::Button5Click() {
   if (address == 0) {
     if (!AskYesNo(QStringLiteral("Нет свободного блока достаточного размера! Произвести оптимизацию?")))
       return;
+    // A directory the packer refuses is the loader's contents, not the line.
+    if (!PlanDefragment(directory_, memoryType_).possible) {
+      Error(QString::fromUtf8(kDamagedDirectoryText));
+      return;
+    }
     statusLabel_->setText(QStringLiteral("Оптимизация"));
+    bool complete = false;
     if (!Defragment(LoaderPort(), directory_, memoryType_, SpeedIndex(),
-                    [this](int p) { Progress(p); })) {
+                    [this](int p) { Progress(p); }, &complete)) {
       connected_ = false;
       ConnectionError();
       UpdateTable();
@@ -344,7 +350,16 @@ void TLoadForm::Button5Click() {
     address = AllocateBlock(directory_, memoryType_, size_);
     if (address == 0) {
       UpdateTable();
-      Error(noRoom);
+      UpdateStatus();
+      // Packing that had to stop early leaves the free space in pieces: say
+      // which block stopped it and where the free places really are.
+      const PackPlan rest = PlanDefragment(directory_, memoryType_);
+      if (!complete && rest.stoppedAt >= 0) {
+        Error(QString::fromUtf8(PackingStoppedText(ReadEntry(directory_, rest.stoppedAt).name) +
+                                "\n" + FreeGapsText(FreeGaps(directory_, memoryType_)) + "."));
+      } else {
+        Error(noRoom);
+      }
       return;
     }
   }
