@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <csetjmp>
 #include <jpeglib.h>
+#include <jerror.h>
 #include <png.h>
 // clang-format on
 
@@ -283,11 +284,106 @@ bool DecodePng(std::string_view bytes, RgbImage& out) {
   return true;
 }
 
+// ---- Icon entries -----------------------------------------------------------
+
+uint32_t U32Big(std::string_view b, size_t at) {
+  return static_cast<uint32_t>(static_cast<uint8_t>(b[at])) << 24 |
+         static_cast<uint32_t>(static_cast<uint8_t>(b[at + 1])) << 16 |
+         static_cast<uint32_t>(static_cast<uint8_t>(b[at + 2])) << 8 |
+         static_cast<uint32_t>(static_cast<uint8_t>(b[at + 3]));
+}
+
+// One image of an icon as its own header describes it.
+struct IconImage {
+  std::string_view data;
+  bool png = false;
+  int width = 0, height = 0, bits = 0;
+};
+
+// Deflate shrinks data at most about 1032 times (a run of 258 bytes in two
+// bits): PNG data shorter than its pixels over that cannot hold them.
+constexpr uint64_t kDeflateMostRatio = 1032;
+
+// Reads the size and colour depth from the image's own header (the directory's
+// bytes say at most 256 and are often 0), and whether its data can hold that
+// many pixels at all; false for an image not worth decoding.
+bool ReadIconImageHeader(IconImage& image) {
+  const std::string_view d = image.data;
+  if (d.size() >= 8 && d.substr(0, 8) == "\x89PNG\r\n\x1a\n") {
+    // The signature, then the IHDR chunk: length 13, width, height, bit
+    // depth, colour type.
+    if (d.size() < 33 || U32Big(d, 8) != 13 || d.substr(12, 4) != "IHDR") return false;
+    const uint32_t width = U32Big(d, 16), height = U32Big(d, 20);
+    const uint32_t depth = static_cast<uint8_t>(d[24]), colourType = static_cast<uint8_t>(d[25]);
+    int channels = 0;
+    switch (colourType) {
+      case 0: case 3: channels = 1; break;
+      case 2: channels = 3; break;
+      case 4: channels = 2; break;
+      case 6: channels = 4; break;
+      default: return false;
+    }
+    if (depth != 1 && depth != 2 && depth != 4 && depth != 8 && depth != 16) return false;
+    if (!SizeAllowed(width, height)) return false;
+    const uint64_t rowBytes = 1 + (uint64_t{width} * depth * channels + 7) / 8;
+    if (static_cast<uint64_t>(d.size()) * kDeflateMostRatio < rowBytes * height) return false;
+    image.png = true;
+    image.width = static_cast<int>(width);
+    image.height = static_cast<int>(height);
+    image.bits = static_cast<int>(depth) * channels;
+    return true;
+  }
+  // A bitmap: its info header (the colour rows and the mask, twice as high).
+  if (d.size() < 12) return false;
+  const uint32_t headerSize = U32(d, 0);
+  int64_t width = 0, doubleHeight = 0;
+  uint32_t bits = 0, compression = kBiRgb;
+  if (headerSize == 12) {
+    width = U16(d, 4);
+    doubleHeight = static_cast<int16_t>(U16(d, 6));
+    bits = U16(d, 10);
+  } else if (headerSize >= 40 && headerSize <= 124 && headerSize <= d.size()) {
+    width = I32(d, 4);
+    doubleHeight = I32(d, 8);
+    bits = U16(d, 14);
+    compression = U32(d, 16);
+  } else {
+    return false;
+  }
+  if (width <= 0 || doubleHeight <= 0) return false;
+  const int64_t height = doubleHeight / 2;
+  if (!SizeAllowed(static_cast<uint64_t>(width), static_cast<uint64_t>(height))) return false;
+  if (compression == kBiRgb || compression == kBiBitFields || compression == kBiAlphaBitFields) {
+    const uint64_t stride = (static_cast<uint64_t>(width) * bits + 31) / 32 * 4;
+    if (stride * static_cast<uint64_t>(height) > d.size()) return false;
+  }
+  image.width = static_cast<int>(width);
+  image.height = static_cast<int>(height);
+  image.bits = static_cast<int>(bits);
+  return true;
+}
+
 // ---- JPEG -----------------------------------------------------------------
+
+// libjpeg's arithmetic decoder takes the end of a scan's data as zero bytes
+// and says nothing: a file with data missing decodes to grey where Huffman
+// coding would warn. A whole segment needs few such zero bytes (its coder
+// leaves its last zero bytes out), so the decoder is given kArithmeticSlack
+// real zero bytes after each segment of a scan that carries the blocks' base
+// colour (DC): a whole segment leaves some unread, which the marker reader
+// skips with a warning; a segment with more data missing reads them all and
+// runs into its marker. The other scans of a progressive file (detail, and
+// refinement by one more bit) are left alone: in smooth areas they code to
+// long runs of zero bytes, and their loss costs detail, never a grey area.
+constexpr size_t kArithmeticSlack = 256;
+// The most slack added to one file (a segment per restart interval).
+constexpr size_t kMostArithmeticSlack = size_t{64} << 20;
 
 struct JpegErrors {
   jpeg_error_mgr manager;
   std::jmp_buf jump;
+  bool arithmeticSlack = false;  // the source carries the slack
+  size_t slackSkipped = 0;       // markers reached with slack left before them
 };
 
 [[noreturn]] void JpegFail(j_common_ptr cinfo) {
@@ -296,8 +392,108 @@ struct JpegErrors {
 
 // Warnings (level -1) mean a truncated or corrupt stream: refuse the file
 // rather than show a picture padded with grey. Trace messages are dropped.
+// Slack skipped before a marker is the one expected warning.
 void JpegMessage(j_common_ptr cinfo, int level) {
-  if (level < 0) JpegFail(cinfo);
+  if (level >= 0) return;
+  auto* errors = reinterpret_cast<JpegErrors*>(cinfo->err);
+  const int skipped = errors->manager.msg_parm.i[0];
+  if (errors->arithmeticSlack && errors->manager.msg_code == JWRN_EXTRANEOUS_DATA && skipped >= 1 &&
+      static_cast<size_t>(skipped) <= kArithmeticSlack) {
+    ++errors->slackSkipped;
+    return;
+  }
+  JpegFail(cinfo);
+}
+
+uint32_t U16Big(std::string_view b, size_t at) {
+  return static_cast<uint32_t>(static_cast<uint8_t>(b[at])) << 8 | static_cast<uint8_t>(b[at + 1]);
+}
+
+// Whether the JPEG's frame header is of an arithmetic-coded kind (SOF9 to
+// SOF15; CC is the arithmetic conditioning table).
+bool IsArithmeticCoded(std::string_view b) {
+  if (b.size() < 4 || static_cast<uint8_t>(b[0]) != 0xFF || static_cast<uint8_t>(b[1]) != 0xD8) return false;
+  size_t at = 2;
+  while (at + 4 <= b.size() && static_cast<uint8_t>(b[at]) == 0xFF) {
+    const uint8_t marker = static_cast<uint8_t>(b[at + 1]);
+    if (marker == 0xFF) {
+      ++at;
+      continue;
+    }
+    if (marker >= 0xC9 && marker <= 0xCF && marker != 0xCC) return true;
+    if (marker == 0xDA || marker == 0xD9) return false;
+    at += (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8)) ? 2 : 2 + U16Big(b, at + 2);
+  }
+  return false;
+}
+
+// The file with kArithmeticSlack zero bytes after the entropy-coded data of
+// every segment of the first-pass DC scans (before each restart marker and
+// the marker ending the scan); markers gets where each such marker now starts.
+// What cannot be parsed is copied as it is, for libjpeg to judge. False when the file has
+// so many segments that the slack would exceed kMostArithmeticSlack.
+bool AddArithmeticSlack(std::string_view b, std::string& out, std::vector<size_t>& markers) {
+  out.clear();
+  out.reserve(b.size() + 4 * kArithmeticSlack);
+  out.append(b.data(), std::min<size_t>(2, b.size()));
+  markers.clear();
+  const auto slack = [&out, &markers]() {
+    if ((markers.size() + 1) * kArithmeticSlack > kMostArithmeticSlack) return false;
+    out.append(kArithmeticSlack, '\0');
+    markers.push_back(out.size());
+    return true;
+  };
+  const auto byte = [&b](size_t at) { return static_cast<uint8_t>(b[at]); };
+  size_t at = 2;
+  while (at < b.size()) {
+    if (at + 2 > b.size() || byte(at) != 0xFF) break;
+    const uint8_t marker = byte(at + 1);
+    if (marker == 0xFF) {  // a fill byte
+      out += b[at++];
+      continue;
+    }
+    if (marker == 0xD9) break;
+    if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8)) {
+      out.append(b.substr(at, 2));
+      at += 2;
+      continue;
+    }
+    if (at + 4 > b.size() || at + 2 + U16Big(b, at + 2) > b.size()) break;
+    const size_t length = 2 + U16Big(b, at + 2);
+    out.append(b.substr(at, length));
+    at += length;
+    if (marker != 0xDA) continue;
+    // The scan header ends with the spectral range Ss, Se and the successive
+    // approximation bits Ah, Al: a first-pass scan from the DC on is checked.
+    const bool checked = byte(at - 3) == 0 && (byte(at - 1) >> 4) == 0;
+    // The scan's coded data: FF 00 is a coded FF (after any fill bytes), a
+    // restart marker ends a segment, any other marker the scan.
+    size_t start = at;
+    for (;;) {
+      const size_t ff = b.find('\xFF', at);
+      size_t code = ff == std::string_view::npos ? b.size() : ff + 1;
+      while (code < b.size() && byte(code) == 0xFF) ++code;
+      if (code >= b.size()) {  // cut inside the scan: libjpeg will refuse it
+        out.append(b.substr(start));
+        return true;
+      }
+      if (byte(code) == 0x00) {
+        at = code + 1;
+        continue;
+      }
+      out.append(b.substr(start, ff - start));
+      if (checked && !slack()) return false;
+      if (byte(code) >= 0xD0 && byte(code) <= 0xD7) {
+        out.append(b.substr(ff, code + 1 - ff));
+        at = start = code + 1;
+        continue;
+      }
+      at = ff;
+      break;
+    }
+  }
+  out.append(b.substr(std::min(at, b.size())));
+  return true;
 }
 
 // The decompressor with its error handling, freed on every path.
@@ -336,6 +532,8 @@ bool ReadJpeg(JpegReader& reader, int minHeight, int firstRow, int rowCount, int
   jpeg_decompress_struct& cinfo = reader.cinfo_;
   jpeg_read_header(&cinfo, TRUE);
   if (!JpegHeaderAllowed(cinfo)) return false;
+  // Arithmetic coding is decoded only with the slack that shows missing data.
+  if (cinfo.arith_code && !reader.errors_.arithmeticSlack) return false;
   const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
   cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
   cinfo.scale_denom = 8;
@@ -386,6 +584,27 @@ bool ReadJpeg(JpegReader& reader, int minHeight, int firstRow, int rowCount, int
     }
   }
   jpeg_abort_decompress(&cinfo);
+  return true;
+}
+
+// libjpeg's decode for DecodeJpeg; segmentEnds (an arithmetic-coded file with
+// its slack) are where the slack's markers start. setjmp lives here with
+// nothing to destroy between it and the libjpeg calls.
+bool DecodeWithLibjpeg(std::string_view source, const std::vector<size_t>* segmentEnds, int minHeight,
+                       int firstRow, int rowCount, int maxColumns, RgbImage& image) {
+  std::vector<uint8_t> line;
+  JpegReader reader;
+  reader.errors_.arithmeticSlack = segmentEnds != nullptr;
+  if (setjmp(reader.errors_.jump)) return false;
+  reader.Source(source);
+  if (!ReadJpeg(reader, minHeight, firstRow, rowCount, maxColumns, image, line)) return false;
+  if (reader.errors_.arithmeticSlack) {
+    // Every segment end the decoder went past must have had slack left.
+    const size_t consumed = source.size() - reader.cinfo_.src->bytes_in_buffer;
+    const auto passed = static_cast<size_t>(std::count_if(
+        segmentEnds->begin(), segmentEnds->end(), [consumed](size_t at) { return at < consumed; }));
+    if (reader.errors_.slackSkipped < passed) return false;
+  }
   return true;
 }
 
@@ -460,40 +679,51 @@ bool DecodeBmp(std::string_view bytes, RgbImage& out) {
   return true;
 }
 
-bool DecodeIcon(std::string_view bytes, int rows, RgbImage& out) {
+bool DecodeIcon(std::string_view bytes, int rows, RgbImage& out, IconDecodeWork* work) {
+  IconDecodeWork spent;
+  if (work != nullptr) *work = spent;
   if (bytes.size() < 6 || U16(bytes, 0) != 0) return false;
   const uint32_t type = U16(bytes, 2), count = U16(bytes, 4);
   if ((type != 1 && type != 2) || count == 0 || 6 + 16 * static_cast<size_t>(count) > bytes.size())
     return false;
 
-  struct Entry {
-    int width, height, bits;
-    std::string_view data;
-  };
-  std::vector<Entry> entries;
+  std::vector<IconImage> images;
   for (uint32_t i = 0; i < count; ++i) {
     const size_t e = 6 + 16 * static_cast<size_t>(i);
     const uint32_t size = U32(bytes, e + 8), offset = U32(bytes, e + 12);
     if (offset >= bytes.size() || size == 0) continue;
-    const int w = static_cast<uint8_t>(bytes[e]) == 0 ? 256 : static_cast<uint8_t>(bytes[e]);
-    const int h = static_cast<uint8_t>(bytes[e + 1]) == 0 ? 256 : static_cast<uint8_t>(bytes[e + 1]);
-    entries.push_back({w, h, static_cast<int>(U16(bytes, e + 6)), bytes.substr(offset, size)});
+    IconImage image;
+    image.data = bytes.substr(offset, size);
+    // Several entries may point at the same bytes: those are one image.
+    const bool seen = std::any_of(images.begin(), images.end(), [&image](const IconImage& other) {
+      return other.data.data() == image.data.data() && other.data.size() == image.data.size();
+    });
+    if (!seen && ReadIconImageHeader(image)) images.push_back(image);
   }
   // The board's own height first, then the largest, then the deepest colour.
-  std::stable_sort(entries.begin(), entries.end(), [rows](const Entry& a, const Entry& b) {
+  std::stable_sort(images.begin(), images.end(), [rows](const IconImage& a, const IconImage& b) {
     if ((a.height == rows) != (b.height == rows)) return a.height == rows;
-    if (a.width * a.height != b.width * b.height) return a.width * a.height > b.width * b.height;
+    const uint64_t areaA = uint64_t{static_cast<uint32_t>(a.width)} * static_cast<uint32_t>(a.height);
+    const uint64_t areaB = uint64_t{static_cast<uint32_t>(b.width)} * static_cast<uint32_t>(b.height);
+    if (areaA != areaB) return areaA > areaB;
     return a.bits > b.bits;
   });
-  for (const Entry& entry : entries) {
+  bool decoded = false;
+  for (const IconImage& entry : images) {
+    if (spent.images >= kMaxIconImagesTried) break;
+    const uint64_t pixels = uint64_t{static_cast<uint32_t>(entry.width)} * static_cast<uint32_t>(entry.height);
+    if (spent.pixels + pixels > kMaxIconDecodePixels) continue;  // a smaller one may still fit
+    ++spent.images;
+    spent.pixels += pixels;
     RgbImage image;
-    const bool png = entry.data.size() >= 8 && entry.data.substr(0, 8) == "\x89PNG\r\n\x1a\n";
-    if (png ? DecodePng(entry.data, image) : DecodeDib(entry.data, 0, true, image)) {
+    if (entry.png ? DecodePng(entry.data, image) : DecodeDib(entry.data, 0, true, image)) {
       out = std::move(image);
-      return true;
+      decoded = true;
+      break;
     }
   }
-  return false;
+  if (work != nullptr) *work = spent;
+  return decoded;
 }
 
 bool ReadJpegSize(std::string_view bytes, int& width, int& height) {
@@ -518,12 +748,16 @@ bool DecodeJpeg(std::string_view bytes, int minHeight, int firstRow, int rowCoun
     out = std::move(image);
     return true;
   }
-  std::vector<uint8_t> line;
   if (bytes.size() < 4) return false;
-  JpegReader reader;
-  if (setjmp(reader.errors_.jump)) return false;
-  reader.Source(bytes);
-  if (!ReadJpeg(reader, minHeight, firstRow, rowCount, maxColumns, image, line)) return false;
+  if (!IsArithmeticCoded(bytes)) {
+    if (!DecodeWithLibjpeg(bytes, nullptr, minHeight, firstRow, rowCount, maxColumns, image)) return false;
+  } else {
+    std::string slackened;
+    std::vector<size_t> segmentEnds;
+    if (!AddArithmeticSlack(bytes, slackened, segmentEnds) ||
+        !DecodeWithLibjpeg(slackened, &segmentEnds, minHeight, firstRow, rowCount, maxColumns, image))
+      return false;
+  }
   out = std::move(image);
   return true;
 }

@@ -58,9 +58,25 @@ inline constexpr int kPictureImportCapacity = 16384;
 
 // A BMP file (with its 14-byte file header).
 bool DecodeBmp(std::string_view bytes, RgbImage& out);
+
+// Icon images decoded at most for one icon, and the pixels they may have
+// together: an icon is a handful of sizes of one picture, so a file of
+// thousands of entries costs no more than a few pictures.
+inline constexpr int kMaxIconImagesTried = 4;
+inline constexpr uint64_t kMaxIconDecodePixels = 2 * kMaxRasterPixels;
+// The work an icon took: images decoded and their pixels.
+struct IconDecodeWork {
+  int images = 0;
+  uint64_t pixels = 0;
+};
 // An icon file: the image whose height is rows when there is one, else the
-// largest (the deepest colour among equals), drawn onto black.
-bool DecodeIcon(std::string_view bytes, int rows, RgbImage& out);
+// largest (the deepest colour among equals), drawn onto black. Every entry's
+// own header (bitmap or PNG) is read first and gives its true size; an entry
+// whose header is damaged, over the cap, or whose data is too short to hold
+// its pixels is passed over without being decoded. Of the others at most
+// kMaxIconImagesTried are decoded, in that order, within
+// kMaxIconDecodePixels; an entry whose decode fails gives way to the next.
+bool DecodeIcon(std::string_view bytes, int rows, RgbImage& out, IconDecodeWork* work = nullptr);
 // Width and height a JPEG's header states.
 bool ReadJpegSize(std::string_view bytes, int& width, int& height);
 // Whether the JPEG ends with its end-of-image marker: false for a file cut
@@ -74,7 +90,9 @@ bool GifFirstFrameIsComplete(std::string_view bytes);
 // largest of 1/8, 2/8 ... 8/8 that still leaves at least minHeight rows. Only
 // rows firstRow .. firstRow + rowCount - 1 (rowCount < 0: to the end) and the
 // first maxColumns columns (< 0: all) of the decoded picture are kept. Any
-// libjpeg warning (a truncated or corrupt stream) counts as a failure. At
+// libjpeg warning (a truncated or corrupt stream) counts as a failure, and so
+// does an arithmetic-coded scan whose data runs out before its pixels do
+// (libjpeg would fill the rest with grey and say nothing). At
 // scale 1/8 the quick reader of markup/jpegeighth.h decodes the files it
 // takes, with libjpeg's pixels; the others go to libjpeg.
 bool DecodeJpeg(std::string_view bytes, int minHeight, int firstRow, int rowCount,

@@ -123,11 +123,25 @@ TEST_F(CliPictureTest, RefusalsAndUsageErrors) {
   Write("cut.jpg", "\xFF\xD8\xFF\xE0");
   Write("photo.gif", "GIF89a");
   Write("photo.tif", "II*");
+  {
+    // 2000 icon entries, all one PNG claiming 4096 x 4096 pixels: refused
+    // from the entries' headers, nothing decoded.
+    std::string png = PatternSaved(4, 4, "png");
+    ASSERT_LT(png.size(), 256u);
+    png.replace(16, 8, std::string("\0\0\x10\0\0\0\x10\0", 8));
+    std::string icon = std::string("\0\0\1\0", 4) + std::string("\xD0\x07", 2);
+    for (int i = 0; i < 2000; ++i)
+      icon += std::string("\0\0\0\0\1\0\x20\0", 8) + std::string(1, static_cast<char>(png.size())) +
+              std::string("\0\0\0", 3) + std::string("\x06\x7D\0\0", 4);  // at 6 + 16 * 2000
+    Write("many.ico", icon + png);
+  }
   Write("empty.tag", "no tag here");
   Write("logo.bmp", PatternBmp(2, 8));
   EXPECT_EQ(Run("picture import cut.jpg --ini lentar.ini"), 1);
   EXPECT_NE(err_.find("не удаётся прочитать картинку"), std::string::npos) << err_;
   EXPECT_EQ(Run("picture import photo.gif --ini lentar.ini"), 1);
+  EXPECT_NE(err_.find("не удаётся прочитать картинку"), std::string::npos) << err_;
+  EXPECT_EQ(Run("picture import many.ico --ini lentar.ini"), 1);
   EXPECT_NE(err_.find("не удаётся прочитать картинку"), std::string::npos) << err_;
   EXPECT_EQ(Run("picture import photo.tif --ini lentar.ini"), 1);
   EXPECT_NE(err_.find("неизвестный тип картинки (читаются: BMP, JPG, PNG, GIF, WebP, ICO, TXT)"), std::string::npos) << err_;

@@ -445,6 +445,144 @@ TEST(PictureImport, LibraryKindsAreCheckedBeforeTheyAreDecoded) {
             PictureLoadStatus::ReadError);
 }
 
+// The PNG's header claiming another size (its checksum left as it was: the
+// size is judged before anything is decoded).
+std::string PngClaiming(std::string png, uint32_t width, uint32_t height) {
+  for (int i = 0; i < 4; ++i) {
+    png[16 + i] = static_cast<char>(width >> (24 - 8 * i));
+    png[20 + i] = static_cast<char>(height >> (24 - 8 * i));
+  }
+  return png;
+}
+
+// An icon whose count entries all describe the same bytes (one shared copy)
+// or each a copy of its own.
+std::string ManyEntryIcon(int count, const std::string& data, bool shared) {
+  if (!shared) return IconFile(std::vector<std::pair<int, std::string>>(static_cast<size_t>(count), {256, data}));
+  std::string icon;
+  Put16(icon, 0);
+  Put16(icon, 1);
+  Put16(icon, static_cast<uint32_t>(count));
+  for (int i = 0; i < count; ++i) {
+    icon += std::string(4, '\0');  // 256 x 256, no palette
+    Put16(icon, 1);
+    Put16(icon, 32);
+    Put32(icon, static_cast<uint32_t>(data.size()));
+    Put32(icon, 6 + 16 * static_cast<uint32_t>(count));
+  }
+  return icon + data;
+}
+
+// However many entries an icon has and whatever they claim, the reader
+// decodes at most a few images within a bounded number of pixels; the work
+// is counted, not timed.
+TEST(IconReader, ManyEntriesCostNoMoreThanAFewImages) {
+  const std::string claims4096 = PngClaiming(PngOf(16, kGreen, 255), 4096, 4096);
+  const std::string png256 = PngOf(256, kGreen, 255);
+  const std::string cutPng = png256.substr(0, png256.size() - 20);  // a plausible header; fails to decode
+  ASSERT_GT(cutPng.size(), 300u);
+  const std::string cutDib = IconDib(64, kRed, 255).substr(0, 40);    // too short for its pixels
+  const std::string board = IconDib(16, kBlue, 255);
+  const struct {
+    const char* name;
+    std::string icon;
+    bool decoded;
+    int images;  // decoded (tried)
+  } cases[] = {
+      {"200 entries, one PNG claiming 4096 x 4096", ManyEntryIcon(200, claims4096, true), false, 0},
+      {"2000 entries, one PNG claiming 4096 x 4096", ManyEntryIcon(2000, claims4096, true), false, 0},
+      {"2000 entries, each a PNG claiming 4096 x 4096", ManyEntryIcon(2000, claims4096, false), false, 0},
+      {"2000 entries, one cut PNG", ManyEntryIcon(2000, cutPng, true), false, 1},
+      {"300 entries, each a cut PNG", ManyEntryIcon(300, cutPng, false), false, kMaxIconImagesTried},
+      {"300 bitmaps too short for their pixels", ManyEntryIcon(300, cutDib, false), false, 0},
+      {"the board's height after 300 cut PNGs", IconFile([&] {
+         std::vector<std::pair<int, std::string>> images(300, {256, cutPng});
+         images.push_back({16, board});
+         return images;
+       }()), true, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    RgbImage image;
+    IconDecodeWork work;
+    EXPECT_EQ(DecodeIcon(c.icon, 16, image, &work), c.decoded);
+    EXPECT_EQ(work.images, c.images);
+    EXPECT_LE(work.pixels, kMaxIconDecodePixels);
+    if (c.decoded) {
+      EXPECT_EQ(image.At(0, 0), kBlue);
+    }
+  }
+  // Entries that point at one image are one image, whatever the directory
+  // says of their size.
+  RgbImage image;
+  IconDecodeWork work;
+  ASSERT_TRUE(DecodeIcon(ManyEntryIcon(500, PngOf(48, kGreen, 255), true), 16, image, &work));
+  EXPECT_EQ(work.images, 1);
+  EXPECT_EQ(image.width, 48);
+}
+
+// The first scan's data cut short and the end marker put after it: libjpeg
+// fills an arithmetic-coded picture with grey where it warns for a
+// Huffman-coded one; both are refused. Whole files decode alike either way.
+TEST(PictureImport, JpegWithDataMissingIsRefusedWhateverItsCoding) {
+  const auto busy = [](int x, int y) {
+    return static_cast<uint32_t>((x * 37 + y * 11) % 256) | static_cast<uint32_t>((x * y) % 256) << 8 |
+           static_cast<uint32_t>((x + 3 * y) % 256) << 16;
+  };
+  struct Case {
+    const char* name;
+    testing::JpegOptions options;
+  };
+  std::vector<Case> cases;
+  const auto add = [&cases](const char* name, auto change) {
+    testing::JpegOptions o;
+    change(o);
+    cases.push_back({name, o});
+  };
+  add("sequential", [](testing::JpegOptions&) {});
+  add("restarts every 4 MCUs", [](testing::JpegOptions& o) { o.restartInterval = 4; });
+  add("progressive", [](testing::JpegOptions& o) { o.progressive = true; });
+  add("grey", [](testing::JpegOptions& o) { o.components = 1; });
+  add("a scan per component", [](testing::JpegOptions& o) { o.separateScans = true; });
+  for (const Case& c : cases) {
+    testing::JpegOptions arithmetic = c.options;
+    arithmetic.arithmetic = true;
+    const std::string huffmanFile = testing::MakeJpeg(640, 480, busy, c.options);
+    const std::string arithmeticFile = testing::MakeJpeg(640, 480, busy, arithmetic);
+    RgbImage huffmanImage, arithmeticImage;
+    ASSERT_TRUE(DecodeJpeg(huffmanFile, 0, 0, -1, -1, huffmanImage)) << c.name;
+    ASSERT_TRUE(DecodeJpeg(arithmeticFile, 0, 0, -1, -1, arithmeticImage)) << c.name;
+    EXPECT_EQ(arithmeticImage.pixels, huffmanImage.pixels) << c.name;  // the same coefficients
+    ASSERT_TRUE(DecodeJpeg(arithmeticFile, 16, 0, -1, -1, arithmeticImage)) << c.name;
+    ASSERT_TRUE(DecodeJpeg(arithmeticFile, 0, 30, 16, 50, arithmeticImage)) << c.name;  // a window
+    EXPECT_EQ(arithmeticImage.height, 16);
+
+    for (const auto& [coding, file] : {std::pair{"Huffman", huffmanFile}, std::pair{"arithmetic", arithmeticFile}}) {
+      // The first scan's coded data: from its header's end to the next
+      // marker that is not a restart.
+      const size_t header = file.find("\xFF\xDA");
+      const size_t data = header + 2 + (static_cast<uint8_t>(file[header + 2]) << 8 | static_cast<uint8_t>(file[header + 3]));
+      size_t end = data;
+      while ((end = file.find('\xFF', end)) != std::string::npos &&
+             (file[end + 1] == '\0' || (static_cast<uint8_t>(file[end + 1]) & 0xF8) == 0xD0))
+        end += 2;
+      ASSERT_GT(end - data, 2048u) << c.name << ", " << coding;
+      for (const size_t keep : {data + 16, data + (end - data) / 2, end - 1024}) {
+        SCOPED_TRACE(std::string(c.name) + ", " + coding + ", first scan cut after " + std::to_string(keep - data) +
+                     " of " + std::to_string(end - data) + " bytes");
+        const std::string damaged = file.substr(0, keep) + "\xFF\xD9";
+        RgbImage image;
+        EXPECT_FALSE(DecodeJpeg(damaged, 0, 0, -1, -1, image));
+        EXPECT_FALSE(DecodeJpeg(damaged, 16, 0, -1, -1, image));
+        EXPECT_EQ(LoadPictureBytes(damaged, PictureFileKind::Jpeg, "cut.jpg", PictureGeometry(2, 3), kRgbChannels,
+                                   16384, Answer(ImportMode{true, 0}))
+                      .status,
+                  PictureLoadStatus::ReadError);
+      }
+    }
+  }
+}
+
 TEST(PictureImport, JpegIsScaledAndDamagedJpegRefused) {
   const auto colour = [](int x, int) { return x < 200 ? kRed : kBlue; };
   const std::string jpeg = testing::MakeJpeg(400, 300, colour);
