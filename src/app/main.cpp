@@ -1,8 +1,12 @@
 // lentar: the board editor.
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QSessionManager>
+#include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "app/termination.h"
 #include "comm/comport.h"
@@ -48,6 +52,9 @@ void AnswerInformationOptions(int argc, char** argv) {
 
 }  // namespace
 
+// The main window while its event loop runs, for the exit hook.
+static lentar::gui::TMainLentarForm* liveForm = nullptr;
+
 int main(int argc, char** argv) {
   AnswerInformationOptions(argc, argv);
   // The program's folder comes first: every %PROGPATH% path hangs off it, and
@@ -78,9 +85,39 @@ int main(int argc, char** argv) {
   std::string firstArgument =
       sets.isEmpty() ? "" : lentar::FromNativeArgument(sets.front().toLocal8Bit().constData());
   lentar::gui::TMainLentarForm mainForm(project, firstArgument);
+  // Set up before the window shows: its first show may already ask something
+  // (a damaged settings file, a missing font archive).
+  bool ended = false;
+  lentar::app::EndOnTerminationSignals(&mainForm, [&mainForm, &ended] {
+    ended = true;
+    mainForm.EndFromOutside();
+    // Every event loop ends, a dialog's and the emulation window's too. Work
+    // on a device line may hold the window's thread a while longer: the
+    // settings are written already, so after a few seconds the process ends
+    // all the same.
+    QCoreApplication::quit();
+    std::thread([] {
+      std::this_thread::sleep_for(std::chrono::seconds(4));
+      std::_Exit(0);
+    }).detach();
+  });
+  // A logout asks the programs to keep their work first; it may still be
+  // cancelled, so the editor stays.
+  QObject::connect(&app, &QGuiApplication::commitDataRequest, &mainForm,
+                   [&mainForm](QSessionManager&) { mainForm.KeepWorkQuietly(); });
+  // The display going away ends the program from inside Qt (exit()); the
+  // work is kept on the way out.
+  liveForm = &mainForm;
   mainForm.show();
-  lentar::app::CloseOnTerminationSignals(&mainForm);
+  if (ended) {  // ended while the window was opening
+    liveForm = nullptr;
+    return 0;
+  }
+  std::atexit([] {
+    if (liveForm) liveForm->KeepWorkQuietly();
+  });
   const int status = app.exec();
+  liveForm = nullptr;
   // Closing the last window ends the event loop with the window already
   // hidden, so the settings have been written.
   return status;

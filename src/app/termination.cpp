@@ -1,7 +1,6 @@
 #include "app/termination.h"
 
 #include <QSocketNotifier>
-#include <QWidget>
 
 #ifndef _WIN32
 #include <csignal>
@@ -25,14 +24,14 @@ void OnTerminationSignal(int) {
 
 }  // namespace
 
-void CloseOnTerminationSignals(QWidget* window) {
+void EndOnTerminationSignals(QObject* context, std::function<void()> end) {
   if (signalSockets[0] >= 0) return;
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalSockets) != 0) return;
-  auto* notifier = new QSocketNotifier(signalSockets[0], QSocketNotifier::Read, window);
-  QObject::connect(notifier, &QSocketNotifier::activated, window, [window] {
+  auto* notifier = new QSocketNotifier(signalSockets[0], QSocketNotifier::Read, context);
+  QObject::connect(notifier, &QSocketNotifier::activated, context, [end = std::move(end)] {
     char bytes[16];
     [[maybe_unused]] const ssize_t got = ::read(signalSockets[0], bytes, sizeof bytes);
-    window->close();
+    end();
   });
   struct sigaction action {};
   action.sa_handler = OnTerminationSignal;
@@ -41,7 +40,7 @@ void CloseOnTerminationSignals(QWidget* window) {
   for (int signal : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(signal, &action, nullptr);
 }
 #else
-void CloseOnTerminationSignals(QWidget*) {}
+void EndOnTerminationSignals(QObject*, std::function<void()>) {}
 #endif
 
 }  // namespace lentar::app

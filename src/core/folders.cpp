@@ -117,6 +117,13 @@ std::string LangsFolder() {
                    "Langs");
 }
 
+std::string RecoveryFolder() {
+  const FolderFacts facts = CurrentFolderFacts();
+  return SubFolder(ChooseFileLayout(facts) == FileLayout::Portable ? ProgramFolder()
+                                                                   : facts.userDataFolder,
+                   "Recovery");
+}
+
 std::string FontsFolder() {
   const FolderFacts facts = CurrentFolderFacts();
   return SubFolder(ChooseFileLayout(facts) == FileLayout::Portable ? ProgramFolder()

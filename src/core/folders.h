@@ -52,6 +52,10 @@ std::string LangsFolder();
 // The operator's font archives: "Fonts" in the program folder or the per-user
 // data folder.
 std::string FontsFolder();
+// The copy of a set that was changed and not saved when the editor was ended
+// from outside (logout, kill, the display gone): "Recovery" in the program
+// folder or the per-user data folder.
+std::string RecoveryFolder();
 // Files that ship with the program and are only read: the program folder, or
 // the installed data folder.
 std::string SharedDataFolder();

@@ -16,6 +16,8 @@
 #include <functional>
 #include <memory>
 
+#include "core/atomicfile.h"
+#include "core/folders.h"
 #include "core/paths.h"
 #include "core/project.h"
 #include "core/settings.h"
@@ -347,6 +349,67 @@ class MainFormEditingTest : public QObject, private MainWindowFixture {
     for (QWidget* w : QApplication::topLevelWidgets()) {
       QVERIFY(w->objectName() != QStringLiteral("RForm"));
     }
+  }
+
+  // Ended from outside while the emulation window runs and the set is
+  // changed: the editor closes at once without a question, lentar.ini is
+  // written, and the next start offers the changed set back.
+  void endedFromOutsideTheWorkIsKeptAndOfferedBack() {
+    auto* bank = dynamic_cast<TTabFontList*>(project_->Fonts());
+    QVERIFY(bank);
+    bank->Add(TinyFont());
+    bank->SetHeight(1);
+    const std::string set = folder_ + "set.txt";
+    QVERIFY(WriteFileAtomically(set, "old"));
+    QVERIFY(form_->OpenSetFile(set));
+    Memo(*form_)->setPlainText(Q(u8"Бегущая строка {[Spd:5]}"));
+    QVERIFY(form_->Modified());
+    const std::string changed = form_->SetText();
+    Settings().DispLen = 97;  // written by the end, not by a question
+    bool running = false;
+    std::function<void(int)> endFromOutside = [&](int turns) {
+      QTimer::singleShot(10, [&, turns] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+          if (w->objectName() == QStringLiteral("RForm") && w->isVisible()) running = true;
+        if (running) {
+          form_->EndFromOutside();
+        } else if (turns > 0) {
+          endFromOutside(turns - 1);
+        }
+      });
+    };
+    endFromOutside(1000);
+    Button(*form_, "Button10")->click();  // returns once the preview has stopped
+    QVERIFY(running);
+    QVERIFY(!form_->isVisible());
+    QVERIFY(messages_->Messages().empty());  // nothing was asked
+    std::string ini;
+    QVERIFY(ReadWholeFile(SettingsFilePath(), ini));
+    QVERIFY(ini.find("DispLen=97") != std::string::npos);
+    std::string file;
+    QVERIFY(ReadWholeFile(set, file));
+    QCOMPARE(file, std::string("old"));  // the set file itself is the operator's to save
+
+    // The start's first message is the missing font archive of the folder.
+    form_.reset();
+    messages_->QueueAnswer(QMessageBox::Ok);
+    messages_->QueueAnswer(QMessageBox::Yes);
+    ShowMainForm();  // forgets the start's messages: the offer is checked by its effect
+    QCOMPARE(form_->CurrentFile(), set);
+    QVERIFY(form_->Modified());
+    QCOMPARE(form_->SetText(), changed);
+
+    // Offered once: the next start after an ordinary end asks nothing.
+    form_->EndFromOutside();  // keeps the recovered set again
+    form_.reset();
+    messages_->QueueAnswer(QMessageBox::Ok);
+    messages_->QueueAnswer(QMessageBox::No);
+    ShowMainForm();
+    QCOMPARE(form_->SetText(), std::string("old"));
+    QVERIFY(!form_->Modified());
+    form_.reset();
+    ShowMainForm();
+    QVERIFY(!form_->Modified());
   }
 };
 

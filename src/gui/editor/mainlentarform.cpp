@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDialog>
 #include <QCloseEvent>
 #include <QGridLayout>
 #include <QKeySequence>
@@ -22,6 +23,7 @@
 #include <filesystem>
 
 #include "core/atomicfile.h"
+#include "core/folders.h"
 #include "core/keycorr.h"
 #include "core/paths.h"
 #include "core/project.h"
@@ -412,7 +414,53 @@ void TMainLentarForm::hideEvent(QHideEvent* event) {
   }
 }
 
+namespace {
+
+// The recovery copy: the set's bytes, and the path it belongs to.
+std::string RecoveryTextPath() { return RecoveryFolder() + "unsaved.txt"; }
+std::string RecoveryNamePath() { return RecoveryFolder() + "unsaved.path"; }
+
+void RemoveRecoveryCopy() {
+  RemoveFile(RecoveryTextPath());
+  RemoveFile(RecoveryNamePath());
+}
+
+}  // namespace
+
+void TMainLentarForm::KeepWorkQuietly() {
+  // Before the first show the settings have not been read: the file on disk
+  // is the operator's, not to be replaced with the defaults.
+  if (!shownOnce_) return;
+  if (modified_ && EnsureFolder(RecoveryFolder())) {
+    // The path first: a text without its path would be offered as a new set.
+    WriteFileAtomically(RecoveryNamePath(), currentFile_);
+    WriteFileAtomically(RecoveryTextPath(), SetText());
+  }
+  TSettings& settings = Settings();
+  settings.MainCoor = WindowGeometryRect(*this);
+  settings.LastProject = currentFile_;
+  if (!keepSettingsFile_) WriteSettingsKeepingVersion(settings, SettingsFilePath());
+}
+
+void TMainLentarForm::EndFromOutside() {
+  if (endingFromOutside_) return;
+  endingFromOutside_ = true;
+  KeepWorkQuietly();
+  settingsWritten_ = true;
+  // Nobody may be there to answer: open dialogs and questions are turned
+  // down, as Cancel would.
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (auto* dialog = qobject_cast<QDialog*>(w); dialog && dialog->isVisible()) dialog->reject();
+  }
+  if (preview_->Running()) preview_->Stop();
+  close();
+}
+
 void TMainLentarForm::closeEvent(QCloseEvent* event) {
+  if (endingFromOutside_) {
+    event->accept();
+    return;
+  }
   // The preview holds the emulation window until it ends: stop it first; the
   // operator closes again once it has stopped.
   if (preview_->Running()) {
@@ -421,6 +469,8 @@ void TMainLentarForm::closeEvent(QCloseEvent* event) {
     return;
   }
   if (AskSaveChanges()) {
+    // The operator decided about the set: an older recovery copy is void.
+    RemoveRecoveryCopy();
     event->accept();
   } else {
     event->ignore();
@@ -487,6 +537,30 @@ void TMainLentarForm::FormShow() {
     UpdateTitle();
   }
   memo_->SetCorrections(corrections_.get());
+  OfferRecoveryCopy();
+}
+
+void TMainLentarForm::OfferRecoveryCopy() {
+  std::string text, path;
+  if (!ReadWholeFile(RecoveryTextPath(), text)) return;
+  ReadWholeFile(RecoveryNamePath(), path);
+  const QString which = path.empty() ? QStringLiteral("Новый набор")
+                                     : QStringLiteral("Набор ") + FromBoardText(path);
+  const auto answer = OwnedMessageBox(
+      this, QStringLiteral("Внимание!"),
+      which + QStringLiteral(" не был сохранен, когда программа была завершена извне. "
+                             "Восстановить несохраненную копию?"),
+      QMessageBox::Yes | QMessageBox::No, QMessageBox::Question);
+  if (answer == QMessageBox::Yes) {
+    // The copy comes back as a changed set of its file: "Сохранить" writes
+    // it there, and nothing is lost if the operator ends without saving.
+    if (!path.empty() && currentFile_ != path) OpenSetFile(path);
+    currentFile_ = path;
+    memo_->SetFileText(text);
+    SetModified(true);
+    UpdateTitle();
+  }
+  RemoveRecoveryCopy();
 }
 
 void TMainLentarForm::FormHide() {

@@ -58,6 +58,14 @@ class TMainLentarForm : public QMainWindow {
   // Caption "Lentar - " + CurrentFile (the task bar shows the caption), with
   // the window's modified marker placed after it.
   void UpdateTitle();
+  // Keeps the operator's work without asking anything: lentar.ini written and
+  // a changed set copied to the recovery folder (offered back on the next
+  // start). For a logout, and for an end that no window may delay.
+  void KeepWorkQuietly();
+  // Ends the editor from outside (a signal, the session ending): the work
+  // kept quietly, every open dialog and question turned down, the preview
+  // stopped and the window closed without a question.
+  void EndFromOutside();
   // Asks about unsaved changes. True when the caller may go on: nothing was
   // changed, the operator answered No, or answered Yes and the save succeeded.
   bool AskSaveChanges();
@@ -142,6 +150,9 @@ class TMainLentarForm : public QMainWindow {
   void BoardWindowClick();
 
   TTabFontList* FontBank() const;
+  // A set kept by KeepWorkQuietly in an earlier run: offered back, then
+  // removed.
+  void OfferRecoveryCopy();
   // True, after the error box, when path names the open set file: an export
   // never replaces the set being edited.
   bool RefuseExportOverSet(const std::string& path);
@@ -160,6 +171,8 @@ class TMainLentarForm : public QMainWindow {
   std::string cleanText_;
   bool shownOnce_ = false;
   bool settingsWritten_ = false;
+  // Ended from outside: the window closes without a question.
+  bool endingFromOutside_ = false;
 
   SetTextEdit* memo_ = nullptr;
   SetHighlighter* highlighter_ = nullptr;
