@@ -67,7 +67,7 @@ class AboutFormTest : public QObject {
       QCOMPARE(lines.mid(0, c.vendor.size()), c.vendor);
       QCOMPARE(lines[c.vendor.size()], QString());
       QVERIFY(!lines[c.vendor.size() + 1].isEmpty());  // product
-      QVERIFY(!lines[c.vendor.size() + 2].isEmpty());  // version
+      QCOMPARE(lines[c.vendor.size() + 2], QStringLiteral("Версия " LENTAR_VERSION));
       QCOMPARE(lines[c.vendor.size() + 3], QString());
       QCOMPARE(lines.mid(c.vendor.size() + 4), kDescriptionTail);
     }

@@ -99,7 +99,7 @@ QStringList CreditLines(const std::string& programFolder) {
   }
   lines.append(QString());
   lines.append(QStringLiteral("Lentar - редактор и загрузчик бегущей строки"));
-  lines.append(QStringLiteral("Версия 0.1"));
+  lines.append(QStringLiteral("Версия " LENTAR_VERSION));
   lines.append(QString());
   lines.append(QStringLiteral("Поддержка шрифтов высотой 8,16,24 и 32 пиксела"));
   lines.append(QStringLiteral("Поддержка цвета - до 8 цветовых каналов на пиксел"));
