@@ -279,6 +279,30 @@ TEST(Fontpack, BuildsAnArchiveFromChosenFonts) {
   EXPECT_GT(added->GlyphBytes(static_cast<uint8_t>(Utf8ToCp1251("Ж")[0])), 0);
 }
 
+// Each font's line: its name, then the rows, bytes and source in columns that
+// line up on a terminal whether the name is Cyrillic or Latin.
+TEST(Fontpack, ListingColumnsAlignByLetters) {
+  TempDir dir;
+  const RunResult r = RunProgram(kFontpack, {"--default", "--font",
+                                      "/usr/share/fonts/X11/misc/ter-u16n_unicode.pcf.gz", "--name",
+                                      "Thin 16", "-o", dir.File("all.tfa")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::istringstream lines(r.out);
+  std::string line;
+  std::vector<size_t> columns;  // in letters, where " rows" ends
+  while (std::getline(lines, line)) {
+    const size_t rows = line.find(" rows ");
+    if (rows == std::string::npos) continue;
+    size_t letters = 0;
+    for (size_t i = 0; i < rows; ++i) {
+      if ((static_cast<unsigned char>(line[i]) & 0xC0) != 0x80) ++letters;
+    }
+    columns.push_back(letters);
+  }
+  ASSERT_EQ(columns.size(), 8u) << r.out;
+  for (size_t c : columns) EXPECT_EQ(c, columns.front()) << r.out;
+}
+
 TEST(Fontpack, RefusesBadRequests) {
   TempDir dir;
   const std::string out = dir.File("x.tfa");

@@ -98,6 +98,16 @@ bool ParseHeights(const std::string& text, std::vector<bool>& wanted) {
   return true;
 }
 
+// The text padded with spaces to the given width in letters: a terminal shows
+// a Cyrillic letter in one column, though UTF-8 gives it two bytes.
+std::string PadToLetters(const std::string& utf8, size_t width) {
+  size_t letters = 0;
+  for (unsigned char c : utf8) {
+    if ((c & 0xC0) != 0x80) ++letters;  // a continuation byte adds no letter
+  }
+  return letters >= width ? utf8 : utf8 + std::string(width - letters, ' ');
+}
+
 std::string BaseName(const std::string& path) {
   const size_t slash = path.find_last_of('/');
   std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -227,7 +237,8 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "lentar-fontpack: %s: %s\n", r.path.c_str(), error.c_str());
       return 1;
     }
-    std::printf("%-34s %2d rows  %5zu bytes  %s\n", lentar::Cp1251ToUtf8(font.FontName).c_str(),
+    std::printf("%s %2d rows  %5zu bytes  %s\n",
+                PadToLetters(lentar::Cp1251ToUtf8(font.FontName), 34).c_str(),
                 font.HeightBytes * 8, font.GlyphData.size() + lentar::kFontBlockHeaderSize,
                 r.path.c_str());
     if (!report.missing.empty()) {
