@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, running and testing need.
+# Installs the Debian packages that building, running and testing need;
+# with --packaging also those that building the Debian package needs
+# (scripts/package.sh).
 # Safe to run again and again: it only calls apt-get when something is missing,
 # and prints nothing when everything is already there.
 set -euo pipefail
@@ -12,9 +14,14 @@ packages=(
   clang libclang-rt-14-dev
   xvfb xauth socat ser2net
   xfonts-terminus console-setup-linux fonts-dejavu-core
-  help2man dpkg-dev ccache
+  ccache man-db desktop-file-utils appstream
   qt6-translations-l10n qt6-image-formats-plugins
 )
+# dpkg-buildpackage with debhelper, and the checks a Debian maintainer runs
+# on the result.
+packaging=(dpkg-dev debhelper lintian)
+
+if [ "${1:-}" = "--packaging" ]; then packages+=("${packaging[@]}"); fi
 
 missing=()
 for p in "${packages[@]}"; do

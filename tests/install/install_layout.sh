@@ -16,15 +16,32 @@ prefix="$root/usr"
 for f in bin/lentar bin/lentar-cli bin/lentar-boardsim bin/lentar-fontpack \
          share/lentar/Fonts/default.tfa share/applications/lentar.desktop \
          share/icons/hicolor/scalable/apps/lentar.svg \
-         share/icons/hicolor/48x48/apps/lentar.png; do
+         share/icons/hicolor/48x48/apps/lentar.png \
+         share/lentar/Fonts/Terminus-Font-OFL-1.1.txt share/lentar/Fonts/console-setup-linux.txt \
+         share/doc/lentar/copyright share/doc/lentar/changelog.gz; do
   [ -e "$prefix/$f" ] || fail "not installed: $f"
 done
-if command -v help2man >/dev/null; then
-  for p in lentar-cli lentar-boardsim lentar-fontpack; do
-    [ -s "$prefix/share/man/man1/$p.1.gz" ] || fail "no man page for $p"
-    zcat "$prefix/share/man/man1/$p.1.gz" | grep -q '^\.SH' || fail "man page of $p has no sections"
-  done
+for p in lentar lentar-cli lentar-boardsim lentar-fontpack; do
+  [ -s "$prefix/share/man/man1/$p.1.gz" ] || fail "no man page for $p"
+  zcat "$prefix/share/man/man1/$p.1.gz" | grep -q '^\.SH' || fail "man page of $p has no sections"
+done
+head -1 "$prefix/share/doc/lentar/copyright" | grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/$' \
+  || fail "copyright file is not in the machine-readable format"
+version="$("$prefix/bin/lentar-cli" --version | sed 's/^lentar-cli //')"
+zcat "$prefix/share/doc/lentar/changelog.gz" | head -1 | grep -qF "lentar ($version) " \
+  || fail "changelog does not start with version $version"
+metainfo="$prefix/share/metainfo/org.example.lentar.metainfo.xml"
+[ -s "$metainfo" ] || fail "no AppStream metainfo"
+grep -qF "<release version=\"$version\"" "$metainfo" || fail "metainfo release is not version $version"
+if command -v appstreamcli >/dev/null; then
+  appstreamcli validate --no-net --pedantic "$metainfo" >&2 || fail "appstreamcli validate"
 fi
+if command -v desktop-file-validate >/dev/null; then
+  out="$(desktop-file-validate "$prefix/share/applications/lentar.desktop")"
+  [ -z "$out" ] || fail "desktop-file-validate: $out"
+fi
+! grep -q '^MimeType=' "$prefix/share/applications/lentar.desktop" \
+  || fail "the editor offers itself for a file type"
 grep -q '^Exec=lentar %f$' "$prefix/share/applications/lentar.desktop" || fail "desktop entry Exec"
 grep -q '^Name\[ru\]=' "$prefix/share/applications/lentar.desktop" || fail "desktop entry Russian name"
 
