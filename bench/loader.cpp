@@ -106,8 +106,9 @@ void RunWrite(benchmark::State& state, bool paced) {
   TComPort port(true, true);
   port.Open(sim.Link());
   port.SetBaudRate(9600);
+  LoaderSession session(port);
   LoaderInfo info;
-  if (!port.IsOpen() || !loader::CmdConnect(port) || !ReadLoaderInfo(port, info)) {
+  if (!port.IsOpen() || !loader::CmdConnect(session) || !ReadLoaderInfo(session, info)) {
     state.SkipWithError("the loader does not answer");
     return;
   }
@@ -116,10 +117,10 @@ void RunWrite(benchmark::State& state, bool paced) {
   LoaderDirectory directory{};
   WriteEntry(directory, 0, {DataAreaStart, static_cast<uint16_t>(kImageSize), "bench", 1});
   for (auto _ : state) {
-    const bool ok = SetLoaderSpeed(port, kSpeedIndex) &&
-                    WriteMemory(port, DataAreaStart, image.size(), image.data()) &&
-                    WriteDirectoryPage(port, 0, directory) &&
-                    SetLoaderSpeed(port, kLoaderSpeedBack);
+    const bool ok = SetLoaderSpeed(session, kSpeedIndex) &&
+                    WriteMemory(session, DataAreaStart, image.size(), image.data()) &&
+                    WriteDirectoryPage(session, 0, directory) &&
+                    SetLoaderSpeed(session, kLoaderSpeedBack);
     if (!ok) {
       state.SkipWithError("the write failed");
       return;

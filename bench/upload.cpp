@@ -129,11 +129,12 @@ void RunUpload(benchmark::State& state, bool paced) {
     state.SkipWithError("the port did not open");
     return;
   }
-  AddressByte = 0x0A;
-  ReplyTimeout = 2000;
-  RetryCount = 2;
+  BoardSession session(port);
+  session.AddressByte = 0x0A;
+  session.ReplyTimeout = 2000;
+  session.RetryCount = 2;
   // Both ends to 57,600 bit/s, as the board window does before an upload.
-  if (!CmdSetBaud(port, 7)) {
+  if (!CmdSetBaud(session, 7)) {
     state.SkipWithError("the board did not take the speed");
     return;
   }
@@ -141,8 +142,8 @@ void RunUpload(benchmark::State& state, bool paced) {
   const std::vector<uint8_t> image = Image();
   const size_t blocks = (kImageSize + kBlockSize - 1) / kBlockSize;
   for (auto _ : state) {
-    if (!ClearBuffer(port, 0) ||
-        !UploadAcknowledged(port, 0, image.data(), image.size(), nullptr)) {
+    if (!ClearBuffer(session, 0) ||
+        !UploadAcknowledged(session, 0, image.data(), image.size(), nullptr)) {
       state.SkipWithError("the upload failed");
       return;
     }
@@ -160,7 +161,7 @@ void RunUpload(benchmark::State& state, bool paced) {
         static_cast<double>(state.iterations()) * (wireSeconds + clearSeconds),
         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
   }
-  CmdSetBaud(port, 3);
+  CmdSetBaud(session, 3);
 }
 
 void BM_UploadPaced57600(benchmark::State& state) { RunUpload(state, true); }
@@ -179,14 +180,15 @@ void RunNetworkUpload(benchmark::State& state, Line line) {
     state.SkipWithError("the network port did not open");
     return;
   }
-  AddressByte = 0x0A;
-  ReplyTimeout = 2000;
-  RetryCount = 2;
+  BoardSession session(port);
+  session.AddressByte = 0x0A;
+  session.ReplyTimeout = 2000;
+  session.RetryCount = 2;
   const std::vector<uint8_t> image = Image();
   const size_t blocks = (kImageSize + kBlockSize - 1) / kBlockSize;
   for (auto _ : state) {
-    if (!ClearBuffer(port, 0) ||
-        !UploadAcknowledged(port, 0, image.data(), image.size(), nullptr)) {
+    if (!ClearBuffer(session, 0) ||
+        !UploadAcknowledged(session, 0, image.data(), image.size(), nullptr)) {
       state.SkipWithError("the upload failed");
       return;
     }

@@ -9,7 +9,6 @@
 #include <thread>
 
 #include "app/termination.h"
-#include "comm/comport.h"
 #include "core/paths.h"
 #include "core/project.h"
 #include "gui/common/editorfont.h"
@@ -66,9 +65,6 @@ int main(int argc, char** argv) {
   lentar::EnsureFolder(lentar::FontsFolder());
 
   QApplication app(argc, argv);
-  // Declared after the application and before the windows: the windows go
-  // first, then the ports' receive threads end, then the application.
-  const lentar::comm::ProcessPortsRelease portsRelease;
   // Qt's own buttons, file dialogs and context menus in the program's
   // language; without the catalogues they stay English.
   lentar::gui::InstallQtTranslations(app);

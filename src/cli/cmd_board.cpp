@@ -98,7 +98,7 @@ void PrintHelp() {
 }
 
 struct Session {
-  TComPort& port;
+  BoardSession& board;
   std::string device;
   int address = -1;
   std::string settingsPath;  // the settings file in use (core path)
@@ -123,13 +123,15 @@ std::string FaultText(const ReplyFault& fault) {
   return {};
 }
 
-int NoAnswer(const Session& s, const ReplyFault& replyFault = LastReplyFault()) {
+int NoAnswer(const Session& s, const ReplyFault& replyFault) {
   std::string where = "'" + CliPath(s.device) + "'";
   if (s.address >= 0) where += " (адрес " + std::to_string(s.address) + ")";
   const std::string fault = FaultText(replyFault);
   if (!fault.empty()) return Refuse(kCommand, fault + " на " + where);
   return Refuse(kCommand, "табло не отвечает на " + where);
 }
+
+int NoAnswer(const Session& s) { return NoAnswer(s, s.board.LastReplyFault()); }
 
 std::string OnOff(bool on) { return on ? "вкл" : "выкл"; }
 
@@ -161,7 +163,7 @@ void PrintPassword(const StatusBlock& status) {
 
 int RunStatus(Session& s) {
   StatusBlock status;
-  if (!CmdReadStatus(s.port, status)) return NoAnswer(s);
+  if (!CmdReadStatus(s.board, status)) return NoAnswer(s);
   std::printf("Скорость: %d\n", status.Speed());
   std::printf("Яркость: %d\n", status.Brightness());
   std::printf("Перевернуть: %s\n", OnOff(status.Flipped()).c_str());
@@ -170,7 +172,7 @@ int RunStatus(Session& s) {
   PrintPassword(status);
   std::printf("Доступ: %s\n", status.AccessGranted() ? "открыт" : "нужен пароль");
   BufferInfo info;
-  if (CmdReadBufferInfo(s.port, info)) {
+  if (CmdReadBufferInfo(s.board, info)) {
     if (info.DataLength() > 0) {
       std::printf("Текущий буфер: %d\n", info.CurrentBuffer() + 1);
       std::printf("Позиция: %d (%d%%)\n", info.Position(),
@@ -184,10 +186,10 @@ int RunStatus(Session& s) {
                 info.Capacity(1));
   }
   OptionsBlock options;
-  if (CmdReadOptions(s.port, options))
+  if (CmdReadOptions(s.board, options))
     std::printf("Очистка при переключении: %s\n", OnOff(options.ClearOnSwitch()).c_str());
   std::string version;
-  if (CmdReadVersion(s.port, version)) {
+  if (CmdReadVersion(s.board, version)) {
     std::fputs("Версия ПО табло: ", stdout);
     PrintCp1251(stdout, version);
     std::fputc('\n', stdout);
@@ -197,7 +199,7 @@ int RunStatus(Session& s) {
 
 int RunClock(Session& s) {
   BoardClock c;
-  if (!CmdReadClock(s.port, c)) return NoAnswer(s);
+  if (!CmdReadClock(s.board, c)) return NoAnswer(s);
   PrintCp1251(stdout, FormatClockTime(c.hour, c.minute, c.second, false, true) + " " +
                           FormatLongDate(TDateRec{c.day, c.month, c.year}) + ", " +
                           WeekdayName(c.dayOfWeek));
@@ -206,7 +208,7 @@ int RunClock(Session& s) {
 }
 
 int RunSetClock(Session& s) {
-  if (!SetClockNow(s.port)) return NoAnswer(s);
+  if (!SetClockNow(s.board)) return NoAnswer(s);
   return RunClock(s);
 }
 
@@ -223,10 +225,10 @@ int RunSet(Session& s, const ParsedArgs& parsed) {
   }
   if (speed < 0 && brightness < 0 && flip < 0)
     return UsageError(kCommand, "для set нужен --speed, --brightness или --flip");
-  if (speed >= 0 && !CmdSetSpeed(s.port, static_cast<int>(speed))) return NoAnswer(s);
-  if (brightness >= 0 && !CmdSetBrightness(s.port, static_cast<int>(brightness)))
+  if (speed >= 0 && !CmdSetSpeed(s.board, static_cast<int>(speed))) return NoAnswer(s);
+  if (brightness >= 0 && !CmdSetBrightness(s.board, static_cast<int>(brightness)))
     return NoAnswer(s);
-  if (flip >= 0 && !CmdSetFlip(s.port, flip == 1)) return NoAnswer(s);
+  if (flip >= 0 && !CmdSetFlip(s.board, flip == 1)) return NoAnswer(s);
   return RunStatus(s);
 }
 
@@ -244,7 +246,7 @@ bool BufferOption(const ParsedArgs& parsed, bool required, int& buffer, int& exi
 int RunClear(Session& s, const ParsedArgs& parsed) {
   int status = kExitOk, buffer = 0;
   if (!BufferOption(parsed, true, buffer, status)) return status;
-  if (!ClearBuffer(s.port, buffer)) return NoAnswer(s);
+  if (!ClearBuffer(s.board, buffer)) return NoAnswer(s);
   PrintCp1251(stdout, Utf8ToCp1251(u8"Буфер №") + std::to_string(buffer + 1) +
                           Utf8ToCp1251(u8" очищен!"));
   std::fputc('\n', stdout);
@@ -320,7 +322,7 @@ int RunUpload(Session& s, const ParsedArgs& parsed, const TSettings& settings) {
     std::fputc('\n', stderr);
     return BufferChoice::Chosen;
   };
-  const UploadReport report = UploadImage(s.port, image.data(), image.size(), options, hooks);
+  const UploadReport report = UploadImage(s.board, image.data(), image.size(), options, hooks);
   if (report.noteFailed)
     std::fprintf(stderr, "lentar-cli board: предупреждение: '%s' не удалось записать; прерванную "
                          "загрузку нельзя будет продолжить\n", CliPath(options.streamRecord).c_str());
@@ -398,7 +400,7 @@ int RunAutoBright(Session& s, const ParsedArgs& parsed) {
   if (!NumberOption(parsed, "dark-level", 0, 65535, darkLevel, status)) return status;
   if (!NumberOption(parsed, "bright-level", 0, 65535, brightLevel, status)) return status;
   AutoBrightBlock block;
-  if (!CmdReadAutoBright(s.port, block)) return NoAnswer(s);
+  if (!CmdReadAutoBright(s.board, block)) return NoAnswer(s);
   const bool change = parsed.Has("on") || parsed.Has("off") || darkBrightness >= 0 ||
                       darkLevel >= 0 || brightLevel >= 0;
   if (change) {
@@ -411,8 +413,8 @@ int RunAutoBright(Session& s, const ParsedArgs& parsed) {
     };
     if (darkLevel >= 0) put16(2, darkLevel);
     if (brightLevel >= 0) put16(4, brightLevel);
-    if (!CmdWriteAutoBright(s.port, settable)) return NoAnswer(s);
-    if (!CmdReadAutoBright(s.port, block)) return NoAnswer(s);
+    if (!CmdWriteAutoBright(s.board, settable)) return NoAnswer(s);
+    if (!CmdReadAutoBright(s.board, block)) return NoAnswer(s);
   }
   PrintAutoBright(block);
   return kExitOk;
@@ -422,9 +424,9 @@ int RunAutoBright(Session& s, const ParsedArgs& parsed) {
 int RunFont(Session& s, const ParsedArgs& parsed) {
   const auto font = ParseNumber(parsed.positional[1], 0, 255);
   if (!font) return UsageError(kCommand, "шрифт должен быть целым числом 0..255");
-  if (!CmdSetDefaultFont(s.port, static_cast<int>(*font))) return NoAnswer(s);
+  if (!CmdSetDefaultFont(s.board, static_cast<int>(*font))) return NoAnswer(s);
   StatusBlock status;
-  if (!CmdReadStatus(s.port, status)) return NoAnswer(s);
+  if (!CmdReadStatus(s.board, status)) return NoAnswer(s);
   PrintFonts(status);
   return kExitOk;
 }
@@ -435,21 +437,21 @@ int RunPassword(Session& s, const ParsedArgs& parsed) {
   const std::string oldPassword =
       parsed.Has("old") ? CommandLineText(parsed.values.at("old")) : std::string();
   const std::string newPassword = CommandLineText(parsed.values.at("new"));
-  const PasswordReply entered = CmdEnterPassword(s.port, oldPassword);
+  const PasswordReply entered = CmdEnterPassword(s.board, oldPassword);
   if (!entered.replied) return NoAnswer(s);
   if (!entered.accepted) {
     PrintCp1251(stderr, Utf8ToCp1251(u8"Введен неверный пароль"));
     std::fputc('\n', stderr);
     return kExitRefused;
   }
-  const PasswordReply set = CmdSetPassword(s.port, newPassword);
+  const PasswordReply set = CmdSetPassword(s.board, newPassword);
   if (!set.replied || !set.accepted) {
     PrintCp1251(stderr, Utf8ToCp1251(u8"Ошибка установки пароля"));
     std::fputc('\n', stderr);
     return kExitRefused;
   }
   StatusBlock status;
-  if (!CmdReadStatus(s.port, status)) return NoAnswer(s);
+  if (!CmdReadStatus(s.board, status)) return NoAnswer(s);
   PrintPassword(status);
   return kExitOk;
 }
@@ -458,7 +460,7 @@ int RunPassword(Session& s, const ParsedArgs& parsed) {
 int RunRestart(Session& s, const ParsedArgs& parsed) {
   int status = kExitOk, buffer = 0;
   if (!BufferOption(parsed, true, buffer, status)) return status;
-  if (!CmdStartBuffer(s.port, buffer)) return NoAnswer(s);
+  if (!CmdStartBuffer(s.board, buffer)) return NoAnswer(s);
   std::printf("Буфер %d запущен\n", buffer + 1);
   return kExitOk;
 }
@@ -586,10 +588,10 @@ int RunBoard(const Args& args) {
   char qtName[] = "lentar-cli";
   char* qtArgv[] = {qtName, nullptr};
   QCoreApplication app(qtArgc, qtArgv);
-  // The port's receive thread ends before the application object goes.
-  const ProcessPortsRelease portsRelease;
-
-  TComPort& port = BoardPort();
+  // The board's session: its line's receive thread ends before the
+  // application object goes.
+  BoardSession board;
+  TComPort& port = board.Port();
   port.Open(device);
   if (!port.IsOpen()) {
     std::fputs("lentar-cli board: ", stderr);
@@ -599,9 +601,9 @@ int RunBoard(const Args& args) {
     std::fputc('\n', stderr);
     return kExitRefused;
   }
-  ReplyTimeout = static_cast<int>(timeout);
-  RetryCount = 2;
-  AddressByte = AddressByteFor(static_cast<int>(address));
+  board.ReplyTimeout = static_cast<int>(timeout);
+  board.RetryCount = 2;
+  board.AddressByte = AddressByteFor(static_cast<int>(address));
 
   if (modem) {
     // Dial as the dial dialog does; unlike the dialog, a script waits only
@@ -619,7 +621,7 @@ int RunBoard(const Args& args) {
     request.tone = !parsed->Has("pulse") && settings.ToneDial != 0;
     request.number = CommandLineText(parsed->values.at("dial"));
     const DialStart call =
-        DialAndWait(port, request, static_cast<int>(dialTimeout) * 1000);
+        DialAndWait(board, request, static_cast<int>(dialTimeout) * 1000);
     if (!call.dialling) {
       if (call.status.empty()) {
         Refuse(kCommand, "соединение не установилось за " + std::to_string(dialTimeout) + " с");
@@ -628,25 +630,25 @@ int RunBoard(const Args& args) {
         PrintCp1251(stderr, call.status);
         std::fputc('\n', stderr);
       }
-      CloseBoardPort();
+      CloseBoardPort(board);
       return kExitRefused;
     }
     // The call's own deadlines (10 s, 5 tries) unless --timeout says otherwise.
-    if (parsed->Has("timeout")) ReplyTimeout = static_cast<int>(timeout);
+    if (parsed->Has("timeout")) board.ReplyTimeout = static_cast<int>(timeout);
     const std::string modemPassword = parsed->Has("modem-password")
                                           ? CommandLineText(parsed->values.at("modem-password"))
                                           : settings.DefModemPass;
-    if (!CheckModemAccess(port, [&]() -> std::optional<std::string> { return modemPassword; })) {
+    if (!CheckModemAccess(board, [&]() -> std::optional<std::string> { return modemPassword; })) {
       Refuse(kCommand, "табло не открыло доступ через модем (--modem-password ТЕКСТ)");
-      HangUp(port);
-      CloseBoardPort();
+      HangUp(board);
+      CloseBoardPort(board);
       return kExitRefused;
     }
   } else {
     port.SetBaudIndex(settings.BaseSpeed + 3);
   }
 
-  Session session{port, device, static_cast<int>(address), CorePath(loaded.path), modem};
+  Session session{board, device, static_cast<int>(address), CorePath(loaded.path), modem};
   if (command == "status") status = RunStatus(session);
   else if (command == "clock") status = RunClock(session);
   else if (command == "set-clock") status = RunSetClock(session);
@@ -658,8 +660,8 @@ int RunBoard(const Args& args) {
   else if (command == "restart") status = RunRestart(session, *parsed);
   else status = RunUpload(session, *parsed, settings);
   // A call ends with DTR dropped, whatever the command's outcome.
-  if (modem) HangUp(port);
-  CloseBoardPort();
+  if (modem) HangUp(board);
+  CloseBoardPort(board);
   return status;
 }
 

@@ -69,7 +69,7 @@ void Say(std::FILE* out, const char8_t* text, const std::string& tail = {}) {
 }
 
 struct Session {
-  TComPort& port;
+  LoaderSession& loader;
   std::string device;
   int speedIndex = 6;
   LoaderInfo info;
@@ -112,7 +112,7 @@ LoaderProgress Progress() {
 }
 
 // The handshake and the loader's memory type, as before every action.
-bool Connect(Session& s) { return ConnectLoader(s.port, s.info); }
+bool Connect(Session& s) { return ConnectLoader(s.loader, s.info); }
 
 // Connects and refuses a loader without data memory.
 int ConnectWithMemory(Session& s) {
@@ -127,7 +127,7 @@ int ConnectWithMemory(Session& s) {
 
 int ConnectAndReadDirectory(Session& s, bool progress) {
   if (int status = ConnectWithMemory(s); status != kExitOk) return status;
-  if (!ReadDirectory(s.port, s.directory, s.speedIndex, progress ? Progress() : LoaderProgress{}))
+  if (!ReadDirectory(s.loader, s.directory, s.speedIndex, progress ? Progress() : LoaderProgress{}))
     return NoAnswer(s);
   return kExitOk;
 }
@@ -142,9 +142,9 @@ int RunInfo(Session& s) {
   const int type = s.type();
   std::printf("Тип памяти: %d\n", type);
   std::printf("Размер памяти: %lld\n", static_cast<long long>(MemorySize(type)));
-  std::printf("Размер страницы: %d\n", PageSize);
+  std::printf("Размер страницы: %d\n", s.loader.PageSize);
   if (MemorySize(type) > 0) {
-    if (!ReadDirectory(s.port, s.directory, s.speedIndex)) return NoAnswer(s);
+    if (!ReadDirectory(s.loader, s.directory, s.speedIndex)) return NoAnswer(s);
     std::printf("Блоков: %zu\n", BlockEntries(s.directory).size());
     std::printf("Свободно байт: %lld\n", static_cast<long long>(FreeSpace(s.directory, type)));
   } else {
@@ -153,7 +153,7 @@ int RunInfo(Session& s) {
     std::fputs(")\n", stdout);
   }
   BoardClock clock;
-  if (!loader::CmdReadClock(s.port, clock)) return NoAnswer(s);
+  if (!loader::CmdReadClock(s.loader, clock)) return NoAnswer(s);
   std::printf("Часы: ");
   PrintCp1251(stdout, ClockText(clock));
   std::fputc('\n', stdout);
@@ -233,7 +233,7 @@ int RunWrite(Session& s, const ParsedArgs& parsed, const TSettings& settings) {
     if (!PlanDefragment(s.directory, s.type()).possible) return DamagedDirectory();
     std::fputs("Упаковка блоков\n", stderr);
     bool complete = false;
-    if (!Defragment(s.port, s.directory, s.type(), s.speedIndex, Progress(), &complete))
+    if (!Defragment(s.loader, s.directory, s.type(), s.speedIndex, Progress(), &complete))
       return NoAnswer(s);
     address = AllocateBlock(s.directory, s.type(), image.size());
     if (address == 0 && !complete) {
@@ -250,7 +250,7 @@ int RunWrite(Session& s, const ParsedArgs& parsed, const TSettings& settings) {
   entry.size = static_cast<uint16_t>(image.size());
   entry.name = BlockName(parsed, source);
   entry.flag = 1;
-  if (!StoreBlock(s.port, s.directory, slot, entry, image.data(), s.speedIndex, Progress())) {
+  if (!StoreBlock(s.loader, s.directory, slot, entry, image.data(), s.speedIndex, Progress())) {
     std::fputs("lentar-cli loader: ", stderr);
     Say(stderr, u8"Не удалось записать данные!");
     return kExitRefused;
@@ -285,7 +285,7 @@ int RunRead(Session& s, const ParsedArgs& parsed) {
   if (!RowEntry(s, parsed.positional[1], entry, status)) return status;
   const DirEntry e = ReadEntry(s.directory, entry);
   std::vector<uint8_t> data;
-  if (!ReadBlock(s.port, e, s.speedIndex, data, Progress())) return NoAnswer(s);
+  if (!ReadBlock(s.loader, e, s.speedIndex, data, Progress())) return NoAnswer(s);
   const std::string out = parsed.values.at("o");
   if (!WriteOutputFile(kCommand, out, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()),
                        status))
@@ -300,7 +300,7 @@ int RunRead(Session& s, const ParsedArgs& parsed) {
 int RunErase(Session& s, const ParsedArgs& parsed) {
   if (parsed.Has("all")) {
     if (int status = ConnectWithMemory(s); status != kExitOk) return status;
-    if (!ClearDirectory(s.port)) {
+    if (!ClearDirectory(s.loader)) {
       std::fputs("lentar-cli loader: ", stderr);
       Say(stderr, u8"Не удалось стереть заголовки!");
       return kExitRefused;
@@ -313,7 +313,7 @@ int RunErase(Session& s, const ParsedArgs& parsed) {
   int entry = -1;
   if (!RowEntry(s, parsed.positional[1], entry, status)) return status;
   const DirEntry e = ReadEntry(s.directory, entry);
-  if (!EraseEntry(s.port, s.directory, entry)) {
+  if (!EraseEntry(s.loader, s.directory, entry)) {
     std::fputs("lentar-cli loader: ", stderr);
     Say(stderr, u8"Не удалось стереть блок №", std::to_string(entry + 1) + "!");
     return kExitRefused;
@@ -326,8 +326,8 @@ int RunErase(Session& s, const ParsedArgs& parsed) {
 
 int RunFormat(Session& s) {
   if (!Connect(s)) return NoAnswer(s);
-  if (!FormatLoader(s.port, s.speedIndex, Progress())) {
-    SetLoaderSpeed(s.port, kLoaderSpeedBack);
+  if (!FormatLoader(s.loader, s.speedIndex, Progress())) {
+    SetLoaderSpeed(s.loader, kLoaderSpeedBack);
     return NoAnswer(s);
   }
   std::puts("Отформатировано: каталог и пароли обнулены");
@@ -338,7 +338,7 @@ int RunDefragment(Session& s) {
   if (int status = ConnectAndReadDirectory(s, false); status != kExitOk) return status;
   if (!PlanDefragment(s.directory, s.type()).possible) return DamagedDirectory();
   bool complete = false;
-  if (!Defragment(s.port, s.directory, s.type(), s.speedIndex, Progress(), &complete))
+  if (!Defragment(s.loader, s.directory, s.type(), s.speedIndex, Progress(), &complete))
     return NoAnswer(s);
   // The free places as they are after the packing: one gap when it went
   // through, the pieces that are left when it had to stop.
@@ -348,10 +348,10 @@ int RunDefragment(Session& s) {
 }
 
 int RunSetClock(Session& s) {
-  if (!loader::CmdConnect(s.port)) return NoAnswer(s);
-  if (!loader::CmdSetClock(s.port, LocalTimeNow())) return NoAnswer(s);
+  if (!loader::CmdConnect(s.loader)) return NoAnswer(s);
+  if (!loader::CmdSetClock(s.loader, LocalTimeNow())) return NoAnswer(s);
   BoardClock clock;
-  if (!loader::CmdReadClock(s.port, clock)) return NoAnswer(s);
+  if (!loader::CmdReadClock(s.loader, clock)) return NoAnswer(s);
   std::printf("Часы: ");
   PrintCp1251(stdout, ClockText(clock));
   std::fputc('\n', stdout);
@@ -360,7 +360,7 @@ int RunSetClock(Session& s) {
 
 int RunPasswords(Session& s, const TSettings& settings) {
   if (!Connect(s)) return NoAnswer(s);
-  if (!WritePasswords(s.port, BuildPasswordArea(settings.Password))) {
+  if (!WritePasswords(s.loader, BuildPasswordArea(settings.Password))) {
     std::fputs("lentar-cli loader: ", stderr);
     Say(stderr, u8"Ошибка работы с загрузчиком!");
     return kExitRefused;
@@ -460,14 +460,15 @@ int RunLoader(const Args& args) {
   char qtName[] = "lentar-cli";
   char* qtArgv[] = {qtName, nullptr};
   QCoreApplication app(qtArgc, qtArgv);
-  // The port's receive thread ends before the application object goes.
-  const ProcessPortsRelease portsRelease;
+  // The loader's session: its line's receive thread ends before the
+  // application object goes.
+  LoaderSession loaderSession;
 
   TSettings settings = loaded.settings;
   if (speed) settings.LdSpeed = static_cast<int32_t>(*speed);
   settings.I2CPortDevice = device;
   std::string openError;
-  if (!OpenLoaderPortQuiet(openError, settings)) {
+  if (!OpenLoaderPortQuiet(loaderSession, openError, settings)) {
     std::fputs("lentar-cli loader: ", stderr);
     PrintCp1251(stderr, Utf8ToCp1251(u8"Ошибка коммуникационного порта!"));
     std::fprintf(stderr, " '%s': ", CliPath(device).c_str());
@@ -475,7 +476,7 @@ int RunLoader(const Args& args) {
     std::fputc('\n', stderr);
     return kExitRefused;
   }
-  Session s{LoaderPort(), device, LoaderSpeedIndex(settings), {}, {}};
+  Session s{loaderSession, device, LoaderSpeedIndex(settings), {}, {}};
   int status = kExitOk;
   if (command == "info") status = RunInfo(s);
   else if (command == "list") status = RunList(s);
@@ -486,7 +487,7 @@ int RunLoader(const Args& args) {
   else if (command == "defragment") status = RunDefragment(s);
   else if (command == "set-clock") status = RunSetClock(s);
   else status = RunPasswords(s, settings);
-  CloseLoaderPort();
+  CloseLoaderPort(loaderSession);
   return status;
 }
 

@@ -10,11 +10,6 @@
 
 namespace lentar::comm {
 
-uint8_t AddressByte = 0x0A;
-int ReplyTimeout = 2000;
-int RetryCount = 2;
-int BlockDelay = 450;
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -26,16 +21,15 @@ void SleepMs(int ms) {
 const std::string kAck = std::string("\x02\x01", 2) + "OK";
 const std::string kConnectAnswer = std::string("\x02\x01", 2) + "CONOK";
 
-std::vector<uint8_t> Request(BoardCode code, std::initializer_list<uint8_t> arguments = {}) {
-  std::vector<uint8_t> payload = {0x01, AddressByte, static_cast<uint8_t>(code)};
+std::vector<uint8_t> Request(const BoardSession& session, BoardCode code,
+                             std::initializer_list<uint8_t> arguments = {}) {
+  std::vector<uint8_t> payload = {0x01, session.AddressByte, static_cast<uint8_t>(code)};
   payload.insert(payload.end(), arguments);
   return payload;
 }
 
-ReplyFault g_lastFault;
-
-void Fail(ReplyFault::Kind kind, size_t got = 0, size_t expected = 0) {
-  g_lastFault = ReplyFault{kind, got, expected};
+void Fail(BoardSession& session, ReplyFault::Kind kind, size_t got = 0, size_t expected = 0) {
+  session.SetLastReplyFault(ReplyFault{kind, got, expected});
 }
 
 // Before every request the line must be in step: each reply taken so far
@@ -47,21 +41,21 @@ void Fail(ReplyFault::Kind kind, size_t got = 0, size_t expected = 0) {
 // arrived while nothing was outstanding was never asked for: it is dropped
 // and counted, and an upload that sees one no longer trusts its
 // acknowledgements.
-bool PrepareLine(TComPort& port) {
-  TComPort::ExchangeState& x = port.Exchange();
+bool PrepareLine(BoardSession& session) {
+  TComPort::ExchangeState& x = session.Port().Exchange();
   if (x.replyOutstanding) {
     uint64_t arrived = 0;
-    if (!port.Settle(ReplyTimeout, 3 * ReplyTimeout, arrived)) {
-      Fail(ReplyFault::LineBusy);
+    if (!session.Port().Settle(session.ReplyTimeout, 3 * session.ReplyTimeout, arrived)) {
+      Fail(session, ReplyFault::LineBusy);
       return false;
     }
     x.replyOutstanding = false;
     x.framesAccounted = arrived;
     return true;
   }
-  const uint64_t arrived = port.FramesArrived();
+  const uint64_t arrived = session.Port().FramesArrived();
   if (arrived != x.framesAccounted) {
-    port.DiscardFrame();
+    session.Port().DiscardFrame();
     ++x.unexpected;
     x.framesAccounted = arrived;
   }
@@ -69,27 +63,23 @@ bool PrepareLine(TComPort& port) {
 }
 
 // The request is out and its reply did not come, or came wrong.
-void MarkOutOfStep(TComPort& port) {
-  TComPort::ExchangeState& x = port.Exchange();
+void MarkOutOfStep(BoardSession& session) {
+  TComPort::ExchangeState& x = session.Port().Exchange();
   x.replyOutstanding = true;
   ++x.missed;
 }
 
-// Frames rejected before the request went out: a time-out that saw another
-// one was a damaged reply rather than none.
-uint64_t g_rejectedBefore = 0;
-
-void FailNoReply(TComPort& port) {
-  Fail(port.FramesRejected() != g_rejectedBefore ? ReplyFault::Damaged : ReplyFault::NoReply);
-  MarkOutOfStep(port);
+void FailNoReply(BoardSession& session) {
+  Fail(session, session.Port().FramesRejected() != session.rejectedBefore ? ReplyFault::Damaged : ReplyFault::NoReply);
+  MarkOutOfStep(session);
 }
 
-bool SendRequest(TComPort& port, const std::vector<uint8_t>& request) {
-  g_lastFault = ReplyFault{};
-  if (!PrepareLine(port)) return false;
-  g_rejectedBefore = port.FramesRejected();
-  if (!port.SendFrame(request)) {
-    Fail(ReplyFault::NotSent);
+bool SendRequest(BoardSession& session, const std::vector<uint8_t>& request) {
+  session.SetLastReplyFault(ReplyFault{});
+  if (!PrepareLine(session)) return false;
+  session.rejectedBefore = session.Port().FramesRejected();
+  if (!session.Port().SendFrame(request)) {
+    Fail(session, ReplyFault::NotSent);
     return false;
   }
   return true;
@@ -97,14 +87,14 @@ bool SendRequest(TComPort& port, const std::vector<uint8_t>& request) {
 
 // Sends a request and waits for a text reply (the payload up to its first
 // zero byte).
-bool ExchangeText(TComPort& port, const std::vector<uint8_t>& request, std::string& reply) {
+bool ExchangeText(BoardSession& session, const std::vector<uint8_t>& request, std::string& reply) {
   reply.clear();
-  if (!SendRequest(port, request)) return false;
-  if (!port.WaitTextFrame(reply, ReplyTimeout)) {
-    FailNoReply(port);
+  if (!SendRequest(session, request)) return false;
+  if (!session.Port().WaitTextFrame(reply, session.ReplyTimeout)) {
+    FailNoReply(session);
     return false;
   }
-  ++port.Exchange().framesAccounted;
+  ++session.Port().Exchange().framesAccounted;
   return true;
 }
 
@@ -114,29 +104,29 @@ bool IsTextReply(const std::string& reply) {
 
 // A text reply that must be exactly `expected`; anything else may be some
 // other request's late answer, so the line is taken as out of step.
-bool ExchangeExpect(TComPort& port, const std::vector<uint8_t>& request,
+bool ExchangeExpect(BoardSession& session, const std::vector<uint8_t>& request,
                     const std::string& expected) {
   std::string reply;
-  if (!ExchangeText(port, request, reply)) return false;
+  if (!ExchangeText(session, request, reply)) return false;
   if (reply == expected) return true;
-  Fail(IsTextReply(reply) ? ReplyFault::Refused : ReplyFault::WrongKind);
-  MarkOutOfStep(port);
+  Fail(session, IsTextReply(reply) ? ReplyFault::Refused : ReplyFault::WrongKind);
+  MarkOutOfStep(session);
   return false;
 }
 
-bool ExchangeAck(TComPort& port, const std::vector<uint8_t>& request) {
-  return ExchangeExpect(port, request, kAck);
+bool ExchangeAck(BoardSession& session, const std::vector<uint8_t>& request) {
+  return ExchangeExpect(session, request, kAck);
 }
 
 // A refusal of a password is an answer like the acknowledgement; only a
 // reply that is no text reply at all puts the line out of step.
-PasswordReply ExchangePassword(TComPort& port, const std::vector<uint8_t>& request) {
+PasswordReply ExchangePassword(BoardSession& session, const std::vector<uint8_t>& request) {
   std::string reply;
   PasswordReply result;
-  result.replied = ExchangeText(port, request, reply);
+  result.replied = ExchangeText(session, request, reply);
   if (result.replied && !IsTextReply(reply)) {
-    Fail(ReplyFault::WrongKind);
-    MarkOutOfStep(port);
+    Fail(session, ReplyFault::WrongKind);
+    MarkOutOfStep(session);
     result.replied = false;
   }
   result.accepted = result.replied && reply == kAck;
@@ -145,32 +135,32 @@ PasswordReply ExchangePassword(TComPort& port, const std::vector<uint8_t>& reque
 
 // Sends a request and waits for a data reply of exactly 03 01 + size bytes.
 template <size_t N>
-bool ExchangeData(TComPort& port, const std::vector<uint8_t>& request, std::array<uint8_t, N>& out) {
-  if (!SendRequest(port, request)) return false;
+bool ExchangeData(BoardSession& session, const std::vector<uint8_t>& request, std::array<uint8_t, N>& out) {
+  if (!SendRequest(session, request)) return false;
   std::array<uint8_t, 256> reply{};
   size_t n = 0;
-  if (!port.WaitFrame(reply.data(), reply.size(), ReplyTimeout, n)) {
-    FailNoReply(port);
+  if (!session.Port().WaitFrame(reply.data(), reply.size(), session.ReplyTimeout, n)) {
+    FailNoReply(session);
     return false;
   }
-  ++port.Exchange().framesAccounted;
+  ++session.Port().Exchange().framesAccounted;
   if (n < 2 || reply[0] != 0x03 || reply[1] != 0x01) {
-    Fail(ReplyFault::WrongKind, n, N);
-    MarkOutOfStep(port);
+    Fail(session, ReplyFault::WrongKind, n, N);
+    MarkOutOfStep(session);
     return false;
   }
   if (n != N + 2) {
-    Fail(ReplyFault::WrongLength, n - 2, N);
-    MarkOutOfStep(port);
+    Fail(session, ReplyFault::WrongLength, n - 2, N);
+    MarkOutOfStep(session);
     return false;
   }
   for (size_t i = 0; i < N; ++i) out[i] = reply[2 + i];
   return true;
 }
 
-std::vector<uint8_t> BlockRequest(BoardCode code, int buffer, size_t offset, const uint8_t* data,
+std::vector<uint8_t> BlockRequest(const BoardSession& session, BoardCode code, int buffer, size_t offset, const uint8_t* data,
                                   size_t length) {
-  std::vector<uint8_t> request = Request(code, {static_cast<uint8_t>(buffer),
+  std::vector<uint8_t> request = Request(session, code, {static_cast<uint8_t>(buffer),
                                                 static_cast<uint8_t>(offset & 0xFF),
                                                 static_cast<uint8_t>((offset >> 8) & 0xFF)});
   if (length > 0) request.insert(request.end(), data, data + length);
@@ -185,9 +175,9 @@ std::vector<uint8_t> PasswordBytes(const std::string& password, bool zeroWhenEmp
   return bytes;
 }
 
-std::vector<uint8_t> PasswordRequest(BoardCode code, const std::string& password,
+std::vector<uint8_t> PasswordRequest(const BoardSession& session, BoardCode code, const std::string& password,
                                      bool zeroWhenEmpty) {
-  std::vector<uint8_t> request = Request(code);
+  std::vector<uint8_t> request = Request(session, code);
   const std::vector<uint8_t> bytes = PasswordBytes(password, zeroWhenEmpty);
   request.insert(request.end(), bytes.begin(), bytes.end());
   return request;
@@ -245,11 +235,12 @@ size_t BlockCount(size_t size) { return (size + kBlockSize - 1) / kBlockSize; }
 // no frame came unasked, every acknowledgement belongs to its own block.
 class StepWatch {
  public:
-  explicit StepWatch(TComPort& port)
-      : port_(port),
-        missed_(port.Exchange().missed),
-        unexpected_(port.Exchange().unexpected),
-        owed_(port.Exchange().replyOutstanding) {}
+  explicit StepWatch(BoardSession& session)
+      : session_(session),
+        port_(session.Port()),
+        missed_(session.Port().Exchange().missed),
+        unexpected_(session.Port().Exchange().unexpected),
+        owed_(session.Port().Exchange().replyOutstanding) {}
 
   // A frame came that no request asked for: some acknowledgement taken so
   // far may have been another request's.
@@ -264,7 +255,7 @@ class StepWatch {
     TComPort::ExchangeState& x = port_.Exchange();
     if (!owed_ && x.missed == missed_ && !x.replyOutstanding) return true;
     uint64_t arrived = 0;
-    const bool quiet = port_.Settle(ReplyTimeout, 3 * ReplyTimeout, arrived);
+    const bool quiet = port_.Settle(session_.ReplyTimeout, 3 * session_.ReplyTimeout, arrived);
     const bool clean = quiet && arrived == x.framesAccounted;
     x.framesAccounted = arrived;
     x.replyOutstanding = !quiet;
@@ -273,21 +264,20 @@ class StepWatch {
   }
 
  private:
+  BoardSession& session_;
   TComPort& port_;
   unsigned missed_;
   unsigned unexpected_;
   bool owed_;
 };
 
-bool SendEndMarker(TComPort& port, int buffer, size_t size, int attempts = RetryCount) {
+bool SendEndMarker(BoardSession& session, int buffer, size_t size, int attempts) {
   for (int attempt = 0; attempt < attempts; ++attempt)
-    if (CmdWriteBlock(port, buffer, size, nullptr, 0)) return true;
+    if (CmdWriteBlock(session, buffer, size, nullptr, 0)) return true;
   return false;
 }
 
 }  // namespace
-
-ReplyFault LastReplyFault() { return g_lastFault; }
 
 uint8_t AddressByteFor(int address) {
   return address < 0 ? uint8_t{0x0A} : static_cast<uint8_t>(0x80 | (address & 0x7F));
@@ -317,123 +307,123 @@ BoardClock DecodeBoardClock(const uint8_t* b) {
   return c;
 }
 
-bool CmdConnect(TComPort& port) {
-  std::vector<uint8_t> request = Request(BoardCode::Connect);
+bool CmdConnect(BoardSession& session) {
+  std::vector<uint8_t> request = Request(session, BoardCode::Connect);
   for (uint8_t i = 3; i < 16; ++i) request.push_back(static_cast<uint8_t>(i + 1));
-  return ExchangeExpect(port, request, kConnectAnswer);
+  return ExchangeExpect(session, request, kConnectAnswer);
 }
 
-bool CmdReadVersion(TComPort& port, std::string& version) {
+bool CmdReadVersion(BoardSession& session, std::string& version) {
   std::string reply;
-  if (!ExchangeText(port, Request(BoardCode::ReadVersion, {0, 0, 0, 0, 0}), reply)) return false;
+  if (!ExchangeText(session, Request(session, BoardCode::ReadVersion, {0, 0, 0, 0, 0}), reply)) return false;
   if (reply.size() <= 2 || !IsTextReply(reply)) {
-    Fail(ReplyFault::WrongKind);
-    MarkOutOfStep(port);
+    Fail(session, ReplyFault::WrongKind);
+    MarkOutOfStep(session);
     return false;
   }
   version = reply.substr(2);
   return true;
 }
 
-bool CmdReadAutoBright(TComPort& port, AutoBrightBlock& block) {
-  return ExchangeData(port, Request(BoardCode::ReadAutoBright), block.bytes);
+bool CmdReadAutoBright(BoardSession& session, AutoBrightBlock& block) {
+  return ExchangeData(session, Request(session, BoardCode::ReadAutoBright), block.bytes);
 }
 
-bool CmdWriteAutoBright(TComPort& port, const std::array<uint8_t, 6>& s) {
-  return ExchangeAck(port, Request(BoardCode::WriteAutoBright, {s[0], s[1], s[2], s[3], s[4], s[5]}));
+bool CmdWriteAutoBright(BoardSession& session, const std::array<uint8_t, 6>& s) {
+  return ExchangeAck(session, Request(session, BoardCode::WriteAutoBright, {s[0], s[1], s[2], s[3], s[4], s[5]}));
 }
 
-bool CmdReadClock(TComPort& port, BoardClock& clock) {
+bool CmdReadClock(BoardSession& session, BoardClock& clock) {
   std::array<uint8_t, 8> bytes{};
-  if (!ExchangeData(port, Request(BoardCode::ReadClock, {0, 0, 0, 0, 0}), bytes)) return false;
+  if (!ExchangeData(session, Request(session, BoardCode::ReadClock, {0, 0, 0, 0, 0}), bytes)) return false;
   clock = DecodeBoardClock(bytes.data());
   return true;
 }
 
-bool CmdSetClock(TComPort& port, const BoardClock& clock) {
+bool CmdSetClock(BoardSession& session, const BoardClock& clock) {
   const auto b = EncodeBoardClock(clock);
-  return ExchangeAck(port, Request(BoardCode::SetClock, {b[0], b[1], b[2], b[3], b[4], b[5], b[6]}));
+  return ExchangeAck(session, Request(session, BoardCode::SetClock, {b[0], b[1], b[2], b[3], b[4], b[5], b[6]}));
 }
 
-bool CmdSetFlip(TComPort& port, bool flipped) {
-  return ExchangeAck(port, Request(BoardCode::SetFlip, {static_cast<uint8_t>(flipped ? 1 : 0)}));
+bool CmdSetFlip(BoardSession& session, bool flipped) {
+  return ExchangeAck(session, Request(session, BoardCode::SetFlip, {static_cast<uint8_t>(flipped ? 1 : 0)}));
 }
 
-bool CmdReadStatus(TComPort& port, StatusBlock& status) {
-  return ExchangeData(port, Request(BoardCode::ReadStatus), status.bytes);
+bool CmdReadStatus(BoardSession& session, StatusBlock& status) {
+  return ExchangeData(session, Request(session, BoardCode::ReadStatus), status.bytes);
 }
 
-bool CmdSetBrightness(TComPort& port, int brightness) {
-  return ExchangeAck(port, Request(BoardCode::SetBrightness, {static_cast<uint8_t>(brightness)}));
+bool CmdSetBrightness(BoardSession& session, int brightness) {
+  return ExchangeAck(session, Request(session, BoardCode::SetBrightness, {static_cast<uint8_t>(brightness)}));
 }
 
-bool CmdWriteBlock(TComPort& port, int buffer, size_t offset, const uint8_t* data, size_t length) {
+bool CmdWriteBlock(BoardSession& session, int buffer, size_t offset, const uint8_t* data, size_t length) {
   if (length > kBlockSize) length = kBlockSize;
   if (offset > kMaxImageSize || offset + length > kMaxImageSize) return false;
-  return ExchangeAck(port, BlockRequest(BoardCode::WriteBlock, buffer, offset, data, length));
+  return ExchangeAck(session, BlockRequest(session, BoardCode::WriteBlock, buffer, offset, data, length));
 }
 
-bool CmdStartBuffer(TComPort& port, int buffer) {
-  return ExchangeAck(port, Request(BoardCode::StartBuffer, {static_cast<uint8_t>(buffer)}));
+bool CmdStartBuffer(BoardSession& session, int buffer) {
+  return ExchangeAck(session, Request(session, BoardCode::StartBuffer, {static_cast<uint8_t>(buffer)}));
 }
 
-bool CmdSetSpeed(TComPort& port, int speed) {
-  return ExchangeAck(port, Request(BoardCode::SetSpeed, {static_cast<uint8_t>(speed)}));
+bool CmdSetSpeed(BoardSession& session, int speed) {
+  return ExchangeAck(session, Request(session, BoardCode::SetSpeed, {static_cast<uint8_t>(speed)}));
 }
 
-bool CmdSetDefaultFont(TComPort& port, int font) {
-  return ExchangeAck(port, Request(BoardCode::SetDefaultFont, {static_cast<uint8_t>(font)}));
+bool CmdSetDefaultFont(BoardSession& session, int font) {
+  return ExchangeAck(session, Request(session, BoardCode::SetDefaultFont, {static_cast<uint8_t>(font)}));
 }
 
-bool CmdReadBufferInfo(TComPort& port, BufferInfo& info) {
-  return ExchangeData(port, Request(BoardCode::ReadBufferInfo), info.bytes);
+bool CmdReadBufferInfo(BoardSession& session, BufferInfo& info) {
+  return ExchangeData(session, Request(session, BoardCode::ReadBufferInfo), info.bytes);
 }
 
-PasswordReply CmdEnterPassword(TComPort& port, const std::string& password) {
-  return ExchangePassword(port, PasswordRequest(BoardCode::EnterPassword, password, true));
+PasswordReply CmdEnterPassword(BoardSession& session, const std::string& password) {
+  return ExchangePassword(session, PasswordRequest(session, BoardCode::EnterPassword, password, true));
 }
 
-PasswordReply CmdSetPassword(TComPort& port, const std::string& password) {
-  return ExchangePassword(port, PasswordRequest(BoardCode::SetPassword, password, false));
+PasswordReply CmdSetPassword(BoardSession& session, const std::string& password) {
+  return ExchangePassword(session, PasswordRequest(session, BoardCode::SetPassword, password, false));
 }
 
-bool CmdSetBaud(TComPort& port, int rateIndex) {
-  return ExchangeAck(port, Request(BoardCode::SetBaud, {static_cast<uint8_t>(rateIndex)}));
+bool CmdSetBaud(BoardSession& session, int rateIndex) {
+  return ExchangeAck(session, Request(session, BoardCode::SetBaud, {static_cast<uint8_t>(rateIndex)}));
 }
 
-bool CmdReadOptions(TComPort& port, OptionsBlock& options) {
-  return ExchangeData(port, Request(BoardCode::ReadOptions), options.bytes);
+bool CmdReadOptions(BoardSession& session, OptionsBlock& options) {
+  return ExchangeData(session, Request(session, BoardCode::ReadOptions), options.bytes);
 }
 
-bool CmdSetClearOnSwitch(TComPort& port, bool on) {
-  return ExchangeAck(port, Request(BoardCode::SetClearOnSwitch, {static_cast<uint8_t>(on ? 1 : 0)}));
+bool CmdSetClearOnSwitch(BoardSession& session, bool on) {
+  return ExchangeAck(session, Request(session, BoardCode::SetClearOnSwitch, {static_cast<uint8_t>(on ? 1 : 0)}));
 }
 
-PasswordReply CmdEnterModemPassword(TComPort& port, const std::string& password) {
-  return ExchangePassword(port, PasswordRequest(BoardCode::EnterModemPassword, password, false));
+PasswordReply CmdEnterModemPassword(BoardSession& session, const std::string& password) {
+  return ExchangePassword(session, PasswordRequest(session, BoardCode::EnterModemPassword, password, false));
 }
 
-PasswordReply CmdQueryModemAccess(TComPort& port) {
-  return ExchangePassword(port, Request(BoardCode::QueryModemAccess));
+PasswordReply CmdQueryModemAccess(BoardSession& session) {
+  return ExchangePassword(session, Request(session, BoardCode::QueryModemAccess));
 }
 
-bool CmdBeginStream(TComPort& port) { return ExchangeAck(port, Request(BoardCode::BeginStream)); }
+bool CmdBeginStream(BoardSession& session) { return ExchangeAck(session, Request(session, BoardCode::BeginStream)); }
 
-bool CmdStreamBlock(TComPort& port, int buffer, size_t offset, const uint8_t* data, size_t length) {
+bool CmdStreamBlock(BoardSession& session, int buffer, size_t offset, const uint8_t* data, size_t length) {
   if (length > kBlockSize) length = kBlockSize;
   if (offset > kMaxImageSize || offset + length > kMaxImageSize) return false;
-  port.SendFrame(BlockRequest(BoardCode::StreamBlock, buffer, offset, data, length));
+  session.Port().SendFrame(BlockRequest(session, BoardCode::StreamBlock, buffer, offset, data, length));
   return true;
 }
 
-bool CmdReadBlockMap(TComPort& port, BlockMap& map) {
-  return ExchangeData(port, Request(BoardCode::ReadBlockMap), map.bytes);
+bool CmdReadBlockMap(BoardSession& session, BlockMap& map) {
+  return ExchangeData(session, Request(session, BoardCode::ReadBlockMap), map.bytes);
 }
 
-bool MeasureLink(TComPort& port, int& blockDelay) {
+bool MeasureLink(BoardSession& session, int& blockDelay) {
   for (int attempt = 0; attempt < 3; ++attempt) {
     const auto start = Clock::now();
-    const bool ok = CmdConnect(port);
+    const bool ok = CmdConnect(session);
     const auto end = Clock::now();
     if (ok) {
       const auto elapsed =
@@ -446,7 +436,7 @@ bool MeasureLink(TComPort& port, int& blockDelay) {
   return false;
 }
 
-bool UploadAcknowledged(TComPort& port, int buffer, const uint8_t* image, size_t size,
+bool UploadAcknowledged(BoardSession& session, int buffer, const uint8_t* image, size_t size,
                         const ProgressFn& progress, size_t firstBlock, size_t* confirmed) {
   // The leading blocks the board is known to hold, for a later resume.
   size_t held = std::min(firstBlock, BlockCount(size));
@@ -457,11 +447,11 @@ bool UploadAcknowledged(TComPort& port, int buffer, const uint8_t* image, size_t
   if (size < 1 || size > kMaxImageSize || image == nullptr) return finish(false);
   ProgressReporter reporter(progress);
   if (held > 0) reporter.Report(std::min(size, held * kBlockSize), size);
-  StepWatch watch(port);
+  StepWatch watch(session);
   // Until the first missed reply every acknowledgement is surely its own
   // block's; after one, a late answer could have been credited to the wrong
   // block, which the watch only tells later.
-  const unsigned missedBefore = port.Exchange().missed;
+  const unsigned missedBefore = session.Port().Exchange().missed;
   size_t inStep = held;
   // Before a failure is reported, the line is let fall quiet: a frame that
   // still comes unasked means some acknowledgement was misplaced, and only
@@ -479,10 +469,10 @@ bool UploadAcknowledged(TComPort& port, int buffer, const uint8_t* image, size_t
     const std::vector<uint8_t> block = ImageBlock(image, size, k);
     bool acknowledged = false;
     for (int attempt = 0; !acknowledged; ++attempt) {
-      const ReplyFault::Kind lost = g_lastFault.kind;
+      const ReplyFault::Kind lost = session.LastReplyFault().kind;
       const bool noisy = boardAnswers && (lost == ReplyFault::NoReply || lost == ReplyFault::Damaged);
-      if (attempt >= (noisy ? std::max(RetryCount, kNoisyLineAttempts) : RetryCount)) break;
-      acknowledged = CmdWriteBlock(port, buffer, k * kBlockSize, block.data(), block.size());
+      if (attempt >= (noisy ? std::max(session.RetryCount, kNoisyLineAttempts) : session.RetryCount)) break;
+      acknowledged = CmdWriteBlock(session, buffer, k * kBlockSize, block.data(), block.size());
     }
     if (!acknowledged) return fail();
     if (watch.Broken()) {
@@ -490,7 +480,7 @@ bool UploadAcknowledged(TComPort& port, int buffer, const uint8_t* image, size_t
       return finish(false);
     }
     held = k + 1;
-    if (port.Exchange().missed == missedBefore) inStep = held;
+    if (session.Port().Exchange().missed == missedBefore) inStep = held;
     boardAnswers = true;
     reporter.Report(std::min(size, (k + 1) * kBlockSize), size);
   }
@@ -498,10 +488,10 @@ bool UploadAcknowledged(TComPort& port, int buffer, const uint8_t* image, size_t
     held = inStep;
     return finish(false);
   }
-  return finish(SendEndMarker(port, buffer, size, std::max(RetryCount, kNoisyLineAttempts)));
+  return finish(SendEndMarker(session, buffer, size, std::max(session.RetryCount, kNoisyLineAttempts)));
 }
 
-bool UploadStreamed(TComPort& port, int buffer, const uint8_t* image, size_t size,
+bool UploadStreamed(BoardSession& session, int buffer, const uint8_t* image, size_t size,
                     const ProgressFn& progress, bool watchDSR, bool full) {
   if (size < 1 || size > kMaxImageSize || image == nullptr) return false;
   ProgressReporter reporter(progress);
@@ -509,12 +499,12 @@ bool UploadStreamed(TComPort& port, int buffer, const uint8_t* image, size_t siz
   // One block out, the pause after it, the DSR check and the progress.
   const auto stream = [&](size_t k) {
     const std::vector<uint8_t> block = ImageBlock(image, size, k);
-    CmdStreamBlock(port, buffer, k * kBlockSize, block.data(), block.size());
-    SleepMs(BlockDelay);
-    return !(watchDSR && !port.DSRState());
+    CmdStreamBlock(session, buffer, k * kBlockSize, block.data(), block.size());
+    SleepMs(session.BlockDelay);
+    return !(watchDSR && !session.Port().DSRState());
   };
   if (full) {
-    if (!CmdBeginStream(port)) return false;
+    if (!CmdBeginStream(session)) return false;
     SleepMs(150);
     for (size_t k = 0; k < blocks; ++k) {
       if (!stream(k)) return false;
@@ -527,7 +517,7 @@ bool UploadStreamed(TComPort& port, int buffer, const uint8_t* image, size_t siz
     BlockMap map;
     bool gotMap = false;
     for (int attempt = 0; attempt < 3 && !gotMap; ++attempt) {
-      gotMap = CmdReadBlockMap(port, map);
+      gotMap = CmdReadBlockMap(session, map);
       if (!gotMap) SleepMs(500);
     }
     if (!gotMap) return false;
@@ -543,40 +533,37 @@ bool UploadStreamed(TComPort& port, int buffer, const uint8_t* image, size_t siz
     complete = !resent;
   }
   if (!complete) return false;
-  return SendEndMarker(port, buffer, size);
+  return SendEndMarker(session, buffer, size, session.RetryCount);
 }
 
-bool ClearBuffer(TComPort& port, int buffer) { return CmdWriteBlock(port, buffer, 0, nullptr, 0); }
+bool ClearBuffer(BoardSession& session, int buffer) { return CmdWriteBlock(session, buffer, 0, nullptr, 0); }
 
-bool SetClockNow(TComPort& port, const ClockSource& clock) {
-  return CmdSetClock(port, clock ? clock() : LocalTimeNow());
+bool SetClockNow(BoardSession& session, const ClockSource& clock) {
+  return CmdSetClock(session, clock ? clock() : LocalTimeNow());
 }
 
-bool ApplyBoardSettings(TComPort& port, int speed, int brightness, bool flipped) {
-  return CmdSetSpeed(port, speed) && CmdSetBrightness(port, brightness) &&
-         CmdSetFlip(port, flipped);
+bool ApplyBoardSettings(BoardSession& session, int speed, int brightness, bool flipped) {
+  return CmdSetSpeed(session, speed) && CmdSetBrightness(session, brightness) &&
+         CmdSetFlip(session, flipped);
 }
 
-bool OpenBoardPortQuiet(std::string& errorText, const TSettings& settings) {
+bool OpenBoardPortQuiet(BoardSession& session, std::string& errorText, const TSettings& settings) {
   errorText.clear();
-  TComPort& port = BoardPort();
-  if (!port.IsOpen()) {
-    port.Open(BoardPortDevice(settings));
-    ReplyTimeout = 2000;
-    RetryCount = 2;
+  if (!session.Port().IsOpen()) {
+    session.Port().Open(BoardPortDevice(settings));
+    session.UseLineTimeouts();
   }
-  if (port.IsOpen()) return true;
-  errorText = port.LastErrorText();
+  if (session.Port().IsOpen()) return true;
+  errorText = session.Port().LastErrorText();
   return false;
 }
 
-void CloseBoardPort() {
-  TComPort& port = BoardPort();
-  if (port.IsOpen()) {
-    port.RestoreLines();
-    port.Purge();
+void CloseBoardPort(BoardSession& session) {
+  if (session.Port().IsOpen()) {
+    session.Port().RestoreLines();
+    session.Port().Purge();
   }
-  port.Open("");
+  session.Port().Open("");
 }
 
 }  // namespace lentar::comm

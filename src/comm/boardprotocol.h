@@ -21,6 +21,7 @@
 #include <string>
 
 #include "comm/comport.h"
+#include "comm/session.h"
 #include "core/dates.h"
 #include "core/settings.h"
 
@@ -59,17 +60,6 @@ enum class BoardCode : uint8_t {
 inline constexpr size_t kBlockSize = 128;
 inline constexpr size_t kMaxImageSize = 64770;
 inline constexpr size_t kMaxPassword = 8;
-
-// ---- Shared protocol state -----------------------------------------------
-
-// Second byte of every request: 0x0A for no address, else 0x80 | address.
-extern uint8_t AddressByte;
-// Reply deadline in ms: 2000, 10000 while a modem call is up.
-extern int ReplyTimeout;
-// Attempts per block and end marker: 2, 5 while a modem call is up.
-extern int RetryCount;
-// Pause between streamed blocks in ms, measured before each upload.
-extern int BlockDelay;
 
 // The address byte for a board address: -1 (or any negative) for none.
 uint8_t AddressByteFor(int address);
@@ -147,57 +137,40 @@ struct PasswordReply {
   bool accepted = false;
 };
 
-// Why the last command failed, for the operator's message.
-struct ReplyFault {
-  enum Kind {
-    None,
-    NotSent,      // the port did not take the request
-    LineBusy,     // the line did not fall quiet after a missed reply
-    NoReply,      // nothing within ReplyTimeout
-    Damaged,      // only a frame whose check bytes did not match
-    Refused,      // a text reply other than the one expected
-    WrongKind,    // a reply of another kind (text for data, data for text)
-    WrongLength,  // a data reply with got data bytes where expected were due
-  };
-  Kind kind = None;
-  size_t got = 0;
-  size_t expected = 0;
-};
-ReplyFault LastReplyFault();
 
 // ---- Commands --------------------------------------------------------------
 
-bool CmdConnect(TComPort& port);
-bool CmdReadVersion(TComPort& port, std::string& version);
-bool CmdReadAutoBright(TComPort& port, AutoBrightBlock& block);
-bool CmdWriteAutoBright(TComPort& port, const std::array<uint8_t, 6>& settable);
-bool CmdReadClock(TComPort& port, BoardClock& clock);
-bool CmdSetClock(TComPort& port, const BoardClock& clock);
-bool CmdSetFlip(TComPort& port, bool flipped);
-bool CmdReadStatus(TComPort& port, StatusBlock& status);
-bool CmdSetBrightness(TComPort& port, int brightness);
+bool CmdConnect(BoardSession& session);
+bool CmdReadVersion(BoardSession& session, std::string& version);
+bool CmdReadAutoBright(BoardSession& session, AutoBrightBlock& block);
+bool CmdWriteAutoBright(BoardSession& session, const std::array<uint8_t, 6>& settable);
+bool CmdReadClock(BoardSession& session, BoardClock& clock);
+bool CmdSetClock(BoardSession& session, const BoardClock& clock);
+bool CmdSetFlip(BoardSession& session, bool flipped);
+bool CmdReadStatus(BoardSession& session, StatusBlock& status);
+bool CmdSetBrightness(BoardSession& session, int brightness);
 // Refuses (false, nothing sent) when offset + length exceeds 64770; more
 // than 128 bytes are cut to 128. With no data: at offset 0 it clears the
 // buffer, at offset = image size it ends an upload of that many bytes.
-bool CmdWriteBlock(TComPort& port, int buffer, size_t offset, const uint8_t* data, size_t length);
-bool CmdStartBuffer(TComPort& port, int buffer);
-bool CmdSetSpeed(TComPort& port, int speed);
-bool CmdSetDefaultFont(TComPort& port, int font);
-bool CmdReadBufferInfo(TComPort& port, BufferInfo& info);
+bool CmdWriteBlock(BoardSession& session, int buffer, size_t offset, const uint8_t* data, size_t length);
+bool CmdStartBuffer(BoardSession& session, int buffer);
+bool CmdSetSpeed(BoardSession& session, int speed);
+bool CmdSetDefaultFont(BoardSession& session, int font);
+bool CmdReadBufferInfo(BoardSession& session, BufferInfo& info);
 // Passwords are cut to 8 bytes; an empty password to enter is sent as one
 // zero byte.
-PasswordReply CmdEnterPassword(TComPort& port, const std::string& password);
-PasswordReply CmdSetPassword(TComPort& port, const std::string& password);
-bool CmdSetBaud(TComPort& port, int rateIndex);
-bool CmdReadOptions(TComPort& port, OptionsBlock& options);
-bool CmdSetClearOnSwitch(TComPort& port, bool on);
-PasswordReply CmdEnterModemPassword(TComPort& port, const std::string& password);
-PasswordReply CmdQueryModemAccess(TComPort& port);
-bool CmdBeginStream(TComPort& port);
+PasswordReply CmdEnterPassword(BoardSession& session, const std::string& password);
+PasswordReply CmdSetPassword(BoardSession& session, const std::string& password);
+bool CmdSetBaud(BoardSession& session, int rateIndex);
+bool CmdReadOptions(BoardSession& session, OptionsBlock& options);
+bool CmdSetClearOnSwitch(BoardSession& session, bool on);
+PasswordReply CmdEnterModemPassword(BoardSession& session, const std::string& password);
+PasswordReply CmdQueryModemAccess(BoardSession& session);
+bool CmdBeginStream(BoardSession& session);
 // Sent without waiting for a reply; the same refusal rule as CmdWriteBlock.
-bool CmdStreamBlock(TComPort& port, int buffer, size_t offset, const uint8_t* data,
+bool CmdStreamBlock(BoardSession& session, int buffer, size_t offset, const uint8_t* data,
                       size_t length);
-bool CmdReadBlockMap(TComPort& port, BlockMap& map);
+bool CmdReadBlockMap(BoardSession& session, BlockMap& map);
 
 // ---- Sequences -------------------------------------------------------------
 
@@ -205,7 +178,7 @@ using ProgressFn = std::function<void(int percent)>;
 
 // Connect handshake, up to 3 attempts 500 ms apart; on success blockDelay is
 // half the round trip in ms plus 20.
-bool MeasureLink(TComPort& port, int& blockDelay);
+bool MeasureLink(BoardSession& session, int& blockDelay);
 // Attempts per block, and per preparing command of an upload, once the board
 // has shown it is there: a noisy line loses requests, a silent one loses all.
 inline constexpr int kNoisyLineAttempts = 6;
@@ -219,28 +192,30 @@ inline constexpr int kNoisyLineAttempts = 6;
 // board already holds: nothing before it is sent. confirmed (when given)
 // receives the leading blocks the board surely holds, also after a failure,
 // for the next resume.
-bool UploadAcknowledged(TComPort& port, int buffer, const uint8_t* image, size_t size,
+bool UploadAcknowledged(BoardSession& session, int buffer, const uint8_t* image, size_t size,
                         const ProgressFn& progress, size_t firstBlock = 0,
                         size_t* confirmed = nullptr);
 // Modem line: blocks streamed BlockDelay ms apart without replies (full), then
 // up to 3 repair rounds from the board's block map, then the end marker.
 // Without full, the map from an interrupted upload decides what is sent.
 // With watchDSR, a dropped DSR line fails the upload at once.
-bool UploadStreamed(TComPort& port, int buffer, const uint8_t* image, size_t size,
+bool UploadStreamed(BoardSession& session, int buffer, const uint8_t* image, size_t size,
                     const ProgressFn& progress, bool watchDSR, bool full);
 // Clears a buffer: the empty block at offset 0.
-bool ClearBuffer(TComPort& port, int buffer);
+bool ClearBuffer(BoardSession& session, int buffer);
 // Sets the board's clock from the clock source (the computer's local time).
-bool SetClockNow(TComPort& port, const ClockSource& clock = LocalTimeNow);
+bool SetClockNow(BoardSession& session, const ClockSource& clock = LocalTimeNow);
 // Apply settings: speed, then brightness, then orientation, each only after
 // the previous one was acknowledged.
-bool ApplyBoardSettings(TComPort& port, int speed, int brightness, bool flipped);
+bool ApplyBoardSettings(BoardSession& session, int speed, int brightness, bool flipped);
 
-// Opens BoardPort on the settings' board device when it is not open yet and
-// resets ReplyTimeout and RetryCount; false with the reason in errorText when
-// the port could not be opened. Windows report the failure themselves.
-bool OpenBoardPortQuiet(std::string& errorText, const TSettings& settings = Settings());
-// Restores the modem lines, purges and closes BoardPort.
-void CloseBoardPort();
+// Opens the session's line on the settings' board device when it is not
+// open yet and gives the session the line's ReplyTimeout and RetryCount;
+// false with the reason in errorText when the port could not be opened.
+// Windows report the failure themselves.
+bool OpenBoardPortQuiet(BoardSession& session, std::string& errorText,
+                        const TSettings& settings = Settings());
+// Restores the modem lines, purges and closes the session's line.
+void CloseBoardPort(BoardSession& session);
 
 }  // namespace lentar::comm

@@ -60,7 +60,7 @@ std::vector<SearchCandidate> TypedDeviceFirst(std::vector<SearchCandidate> candi
   return candidates;
 }
 
-int SearchBoard(TComPort& port, const std::vector<SearchCandidate>& candidates, int rateIndex,
+int SearchBoard(BoardSession& session, const std::vector<SearchCandidate>& candidates, int rateIndex,
                 const BoardSearchHooks& hooks) {
   const BoardSearchTimings t = GetBoardSearchTimings();
   auto wait = [&](int ms) {
@@ -72,26 +72,26 @@ int SearchBoard(TComPort& port, const std::vector<SearchCandidate>& candidates, 
     }
   };
   if (rateIndex < 3 || rateIndex > 7) rateIndex = 3;
-  AddressByte = 0x80;
+  session.AddressByte = 0x80;
   int found = -1;
   for (size_t i = 0; i < candidates.size() && found < 0; ++i) {
     if (hooks.beforeProbe && !hooks.beforeProbe(i)) break;
     wait(t.beforeOpenMs);
-    port.Open(candidates[i].device);
+    session.Port().Open(candidates[i].device);
     wait(t.afterOpenMs);
-    if (port.IsOpen()) {
-      if (port.BaudRate() != RateTable[static_cast<size_t>(rateIndex)]) {
-        port.SetBaudIndex(rateIndex);
+    if (session.Port().IsOpen()) {
+      if (session.Port().BaudRate() != RateTable[static_cast<size_t>(rateIndex)]) {
+        session.Port().SetBaudIndex(rateIndex);
       }
       wait(t.afterRateMs);
-      port.Purge();
+      session.Port().Purge();
       wait(t.afterPurgeMs);
-      if (CmdConnect(port)) found = static_cast<int>(i);
+      if (CmdConnect(session)) found = static_cast<int>(i);
     }
-    port.Open(std::string());
+    session.Port().Open(std::string());
     wait(t.afterCloseMs);
   }
-  port.Open(std::string());
+  session.Port().Open(std::string());
   return found;
 }
 

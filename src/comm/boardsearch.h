@@ -14,7 +14,7 @@
 
 namespace lentar::comm {
 
-class TComPort;
+class BoardSession;
 
 struct BoardSearchTimings {
   int beforeOpenMs = 1000;  // after the port is shown as the one being probed
@@ -57,11 +57,11 @@ struct BoardSearchHooks {
   std::function<void(int ms)> wait;
 };
 
-// Probes the candidates in order on port, each at the link speed
+// Probes the candidates in order on the session's line, each at the link speed
 // RateTable[rateIndex] (an index outside 3..7 means 3, 9600 bit/s), and
-// leaves the port closed. Sets the board address byte to 0x80 first. The
+// leaves the line closed. Sets the session's address byte to 0x80 first. The
 // index of the first candidate whose board answered, or -1.
-int SearchBoard(TComPort& port, const std::vector<SearchCandidate>& candidates, int rateIndex,
+int SearchBoard(BoardSession& session, const std::vector<SearchCandidate>& candidates, int rateIndex,
                 const BoardSearchHooks& hooks);
 
 }  // namespace lentar::comm

@@ -24,9 +24,9 @@ int RateIndexOfSpeed(int speed) { return speed + 3; }
 // Reads the buffer information, tried a few times: the board may be busy,
 // and after an upload one lost reply must not turn a complete upload into a
 // failure.
-bool ReadBufferInfoPersistently(TComPort& port, BufferInfo& info) {
+bool ReadBufferInfoPersistently(BoardSession& session, BufferInfo& info) {
   for (int attempt = 0; attempt < 6; ++attempt)
-    if (CmdReadBufferInfo(port, info)) return true;
+    if (CmdReadBufferInfo(session, info)) return true;
   return false;
 }
 
@@ -50,17 +50,17 @@ std::string UploadFailureText(UploadOutcome outcome) {
   return {};
 }
 
-void PreparePortRate(TComPort& port, int baseSpeed, int settleMs) {
+void PreparePortRate(BoardSession& session, int baseSpeed, int settleMs) {
   int index = RateIndexOfSpeed(baseSpeed);
   if (index < 3 || index > 7) index = 3;
   const int32_t rate = RateTable[static_cast<size_t>(index)];
-  if (port.BaudRate() != rate) port.SetBaudRate(rate);
+  if (session.Port().BaudRate() != rate) session.Port().SetBaudRate(rate);
   SleepMs(100);
-  port.Purge();
+  session.Port().Purge();
   SleepMs(settleMs);
 }
 
-UploadReport UploadImage(TComPort& port, const uint8_t* image, size_t size,
+UploadReport UploadImage(BoardSession& session, const uint8_t* image, size_t size,
                          const UploadOptions& o, const UploadHooks& hooks) {
   UploadReport report;
   report.buffer = o.buffer;
@@ -91,18 +91,18 @@ UploadReport UploadImage(TComPort& port, const uint8_t* image, size_t size,
 
   // The link's round trip sets the pace of streamed blocks.
   int delay = 0;
-  bool ok = MeasureLink(port, delay);
+  bool ok = MeasureLink(session, delay);
   modemPause(300);
   if (ok && delay > kMaxBlockDelay) {
-    ok = MeasureLink(port, delay);
+    ok = MeasureLink(session, delay);
     if (ok) modemPause(300);
   }
-  if (ok) BlockDelay = std::min(delay, kMaxBlockDelay);
+  if (ok) session.BlockDelay = std::min(delay, kMaxBlockDelay);
   if (ok) modemPause(300);
 
   BufferInfo info;
   if (ok) {
-    ok = ReadBufferInfoPersistently(port, info);
+    ok = ReadBufferInfoPersistently(session, info);
     modemPause(500);
   }
   int buffer = o.buffer;
@@ -146,7 +146,7 @@ UploadReport UploadImage(TComPort& port, const uint8_t* image, size_t size,
   // set back, which would overwrite it.
   const auto noLink = [&]() {
     report.outcome = UploadOutcome::NoLink;
-    report.fault = LastReplyFault();
+    report.fault = session.LastReplyFault();
     return false;
   };
   // Everything up to the transfer; false with report.outcome set.
@@ -163,10 +163,10 @@ UploadReport UploadImage(TComPort& port, const uint8_t* image, size_t size,
     if (!ok) return noLink();
     StatusBlock status;
     bool prepared =
-        !o.clearOnSwitch || persist([&] { return CmdSetClearOnSwitch(port, *o.clearOnSwitch); });
+        !o.clearOnSwitch || persist([&] { return CmdSetClearOnSwitch(session, *o.clearOnSwitch); });
     if (prepared) {
       modemPause(300);
-      prepared = persist([&] { return CmdReadStatus(port, status); });
+      prepared = persist([&] { return CmdReadStatus(session, status); });
       if (prepared) modemPause(300);
     }
     if (!prepared) return noLink();
@@ -177,7 +177,7 @@ UploadReport UploadImage(TComPort& port, const uint8_t* image, size_t size,
         report.outcome = UploadOutcome::PasswordDeclined;
         return false;
       }
-      const PasswordReply reply = CmdEnterPassword(port, *password);
+      const PasswordReply reply = CmdEnterPassword(session, *password);
       if (!reply.replied) return noLink();
       if (!reply.accepted) {
         if (hooks.passwordRefused) hooks.passwordRefused();
@@ -191,15 +191,15 @@ UploadReport UploadImage(TComPort& port, const uint8_t* image, size_t size,
   if (prepare()) {
     if (speedsDiffer && loadIndex >= 0 && loadIndex < 9 && loadIndex != 3) {
       SleepMs(100);
-      const bool switched = CmdSetBaud(port, loadIndex);
+      const bool switched = CmdSetBaud(session, loadIndex);
       SleepMs(200);
-      if (switched) port.SetBaudIndex(loadIndex);
+      if (switched) session.Port().SetBaudIndex(loadIndex);
       SleepMs(200);
     }
     if (hooks.transferStarts) hooks.transferStarts();
     bool connected = false;
-    for (int attempt = 0; attempt < 3 && !connected; ++attempt) connected = CmdConnect(port);
-    if (!resume) persist([&] { return ClearBuffer(port, buffer); });
+    for (int attempt = 0; attempt < 3 && !connected; ++attempt) connected = CmdConnect(session);
+    if (!resume) persist([&] { return ClearBuffer(session, buffer); });
     // The upload is noted before its first block, so that an interruption
     // at any point (the program's own included) leaves something to resume.
     if (!resume && noting) {
@@ -210,8 +210,8 @@ UploadReport UploadImage(TComPort& port, const uint8_t* image, size_t size,
     }
     size_t confirmed = 0;
     const bool transferred =
-        streamed ? UploadStreamed(port, buffer, image, size, hooks.progress, o.modem, !resume)
-                 : UploadAcknowledged(port, buffer, image, size, hooks.progress,
+        streamed ? UploadStreamed(session, buffer, image, size, hooks.progress, o.modem, !resume)
+                 : UploadAcknowledged(session, buffer, image, size, hooks.progress,
                                       resume ? noted.confirmed : 0, &confirmed);
     if (noting) {
       if (transferred) {
@@ -226,11 +226,11 @@ UploadReport UploadImage(TComPort& port, const uint8_t* image, size_t size,
     }
     bool done = false;
     if (transferred) {
-      done = ReadBufferInfoPersistently(port, info);
+      done = ReadBufferInfoPersistently(session, info);
       if (done && (start || info.DataLength() == 0)) {
         report.startAsked = true;
         for (int attempt = 0; attempt < 3 && !report.started; ++attempt)
-          report.started = CmdStartBuffer(port, buffer);
+          report.started = CmdStartBuffer(session, buffer);
       }
     } else {
       SleepMs(1000);
@@ -243,9 +243,9 @@ UploadReport UploadImage(TComPort& port, const uint8_t* image, size_t size,
   SleepMs(100);
   if (speedsDiffer) {
     const int baseIndex = RateIndexOfSpeed(o.baseSpeed);
-    CmdSetBaud(port, baseIndex);
+    CmdSetBaud(session, baseIndex);
     SleepMs(100);
-    port.SetBaudIndex(baseIndex);
+    session.Port().SetBaudIndex(baseIndex);
   }
   SleepMs(100);
   return report;

@@ -123,10 +123,12 @@ std::string UploadFailureText(UploadOutcome outcome);
 // Before talking to a board over a direct line: the port follows the link
 // speed (BaseSpeed; anything outside 9600..57600 is 9600), then the queues
 // are purged and the board given a second to settle.
-void PreparePortRate(TComPort& port, int baseSpeed, int settleMs = 1000);
+void PreparePortRate(BoardSession& session, int baseSpeed, int settleMs = 1000);
 
-// Runs the whole upload over port with the AddressByte the caller has set.
-UploadReport UploadImage(TComPort& port, const uint8_t* image, size_t size,
+// Runs the whole upload over the session: its line, address byte, deadline
+// and attempts; the measured pace of streamed blocks is left in its
+// BlockDelay.
+UploadReport UploadImage(BoardSession& session, const uint8_t* image, size_t size,
                          const UploadOptions& options, const UploadHooks& hooks = {});
 
 }  // namespace lentar::comm

@@ -439,27 +439,4 @@ void TComPort::ConfigFromHex(std::string_view hex) {
   ApplyConfig();
 }
 
-namespace {
-// The process ports made so far, for ReleaseProcessPorts.
-std::atomic<TComPort*> g_boardPort{nullptr};
-std::atomic<TComPort*> g_loaderPort{nullptr};
-}  // namespace
-
-TComPort& BoardPort() {
-  static TComPort port(true, true);
-  g_boardPort = &port;
-  return port;
-}
-
-TComPort& LoaderPort() {
-  static TComPort port(true, true);
-  g_loaderPort = &port;
-  return port;
-}
-
-void ReleaseProcessPorts() {
-  for (TComPort* port : {g_boardPort.load(), g_loaderPort.load()})
-    if (port) port->Release();
-}
-
 }  // namespace lentar::comm

@@ -212,23 +212,4 @@ class TComPort {
   std::mutex watchLock_;
 };
 
-// The two ports of the program: the board (and modem) port and the loader
-// port, both with DTR and RTS raised by default.
-TComPort& BoardPort();
-TComPort& LoaderPort();
-// Releases the ports above that were made. A program that used them calls it
-// before its Qt application object goes, so that their receive threads end
-// while Qt still runs, not during the static destruction after main.
-void ReleaseProcessPorts();
-// Calls ReleaseProcessPorts when it goes out of scope: declared right after
-// the application object, it ends the threads before that goes, on every way
-// out of main.
-class ProcessPortsRelease {
- public:
-  ProcessPortsRelease() = default;
-  ~ProcessPortsRelease() { ReleaseProcessPorts(); }
-  ProcessPortsRelease(const ProcessPortsRelease&) = delete;
-  ProcessPortsRelease& operator=(const ProcessPortsRelease&) = delete;
-};
-
 }  // namespace lentar::comm

@@ -4,24 +4,19 @@
 #include <chrono>
 #include <iterator>
 #include <map>
-#include <mutex>
 #include <random>
 #include <thread>
 
 namespace lentar::comm {
-
-int PageSize = 128;
-int LoaderReplyTimeout = 2000;
-int LoaderSwitchPause = 100;
 
 namespace {
 
 const std::string kAck = std::string("\x02\x01", 2) + "OK";
 const std::string kConnectAnswer = std::string("\x02\x01", 2) + "CONOK";
 
-void Pause() {
-  if (LoaderSwitchPause > 0)
-    std::this_thread::sleep_for(std::chrono::milliseconds(LoaderSwitchPause));
+void Pause(const LoaderSession& session) {
+  if (session.LoaderSwitchPause > 0)
+    std::this_thread::sleep_for(std::chrono::milliseconds(session.LoaderSwitchPause));
 }
 
 std::vector<uint8_t> Request(LoaderCode code, std::initializer_list<uint8_t> arguments = {}) {
@@ -64,72 +59,61 @@ struct Shape {
 
 Shape DataShape(size_t length) { return {Shape::Data, length}; }
 
-// The shape of the last reply taken on a port. It is kept beside the port's
-// count of frames accounted for at that moment: a port whose count has moved
-// on without this file (or a new port object in the same place) has taken
-// nothing that could be mistaken for the next reply.
-struct LastReply {
-  Shape shape;
-  uint64_t accounted = 0;
-};
-
-LastReply& LastOf(TComPort& port) {
-  static std::mutex lock;
-  static std::map<const TComPort*, LastReply> replies;
-  std::lock_guard guard(lock);
-  return replies[&port];
+// The shape of the last reply taken in a session. It is kept beside the
+// line's count of frames accounted for at that moment: a line whose count has
+// moved on without this session has taken nothing that could be mistaken for
+// the next reply.
+Shape LastShape(const LoaderSession& session) {
+  const LoaderSession::LastReply& last = session.lastReply;
+  if (last.accounted != session.Port().Exchange().framesAccounted) return Shape{};
+  return {static_cast<Shape::Kind>(last.kind), last.length};
 }
 
-Shape LastShape(TComPort& port) {
-  const LastReply& last = LastOf(port);
-  return last.accounted == port.Exchange().framesAccounted ? last.shape : Shape{};
-}
-
-void SetLastShape(TComPort& port, Shape shape) {
-  LastOf(port) = {shape, port.Exchange().framesAccounted};
+void SetLastShape(LoaderSession& session, Shape shape) {
+  session.lastReply = {shape.kind, shape.length, session.Port().Exchange().framesAccounted};
 }
 
 // Before every request: after a missed reply, the line falls quiet first (up
 // to three deadlines); a frame nobody asked for is dropped.
-bool PrepareLine(TComPort& port) {
-  TComPort::ExchangeState& x = port.Exchange();
+bool PrepareLine(LoaderSession& session) {
+  TComPort::ExchangeState& x = session.Port().Exchange();
   if (x.replyOutstanding) {
     uint64_t arrived = 0;
-    if (!port.Settle(LoaderReplyTimeout, 3 * LoaderReplyTimeout, arrived)) return false;
+    if (!session.Port().Settle(session.LoaderReplyTimeout, 3 * session.LoaderReplyTimeout, arrived)) return false;
     x.replyOutstanding = false;
     x.framesAccounted = arrived;
-    SetLastShape(port, {});
+    SetLastShape(session, {});
     return true;
   }
-  const uint64_t arrived = port.FramesArrived();
+  const uint64_t arrived = session.Port().FramesArrived();
   if (arrived != x.framesAccounted) {
-    const Shape last = LastShape(port);
-    port.DiscardFrame();
+    const Shape last = LastShape(session);
+    session.Port().DiscardFrame();
     ++x.unexpected;
     x.framesAccounted = arrived;
-    SetLastShape(port, last);  // a dropped copy may be followed by another
+    SetLastShape(session, last);  // a dropped copy may be followed by another
   }
   return true;
 }
 
 // The request went out and its reply did not come, or came wrong.
-bool OutOfStep(TComPort& port) {
-  TComPort::ExchangeState& x = port.Exchange();
+bool OutOfStep(LoaderSession& session) {
+  TComPort::ExchangeState& x = session.Port().Exchange();
   x.replyOutstanding = true;
   ++x.missed;
-  SetLastShape(port, {});
+  SetLastShape(session, {});
   return false;
 }
 
 // After a speed switch whatever was on its way is noise or the switch's own
 // acknowledgement: forgotten without waiting, and the next reply must not be
 // an acknowledgement.
-void ForgetInFlight(TComPort& port) {
-  port.DiscardFrame();
-  TComPort::ExchangeState& x = port.Exchange();
-  x.framesAccounted = port.FramesArrived();
+void ForgetInFlight(LoaderSession& session) {
+  session.Port().DiscardFrame();
+  TComPort::ExchangeState& x = session.Port().Exchange();
+  x.framesAccounted = session.Port().FramesArrived();
   x.replyOutstanding = false;
-  SetLastShape(port, {Shape::Ack});
+  SetLastShape(session, {Shape::Ack});
 }
 
 std::vector<uint8_t> ConnectRequest() {
@@ -146,44 +130,44 @@ std::vector<uint8_t> ReadRequest(uint32_t address, size_t count) {
   return request;
 }
 
-bool Exchange(TComPort& port, const std::vector<uint8_t>& request, Shape expect,
+bool Exchange(LoaderSession& session, const std::vector<uint8_t>& request, Shape expect,
               uint8_t* destination = nullptr);
 
 // A request whose reply cannot be taken for the last one, sent when the
 // next reply would look like the last.
-bool Separate(TComPort& port, const Shape& next) {
-  if (next.kind == Shape::None || !(LastShape(port) == next)) return true;
-  if (next == DataShape(1)) return Exchange(port, ConnectRequest(), {Shape::ConnectAnswer});
+bool Separate(LoaderSession& session, const Shape& next) {
+  if (next.kind == Shape::None || !(LastShape(session) == next)) return true;
+  if (next == DataShape(1)) return Exchange(session, ConnectRequest(), {Shape::ConnectAnswer});
   uint8_t byte = 0;
-  return Exchange(port, ReadRequest(0, 1), DataShape(1), &byte);
+  return Exchange(session, ReadRequest(0, 1), DataShape(1), &byte);
 }
 
 // Sends a request and takes its reply: a text reply that must be exactly the
 // acknowledgement or the connect answer, or a data reply of exactly 03 01 and
 // expect.length bytes, copied to destination.
-bool Exchange(TComPort& port, const std::vector<uint8_t>& request, Shape expect,
+bool Exchange(LoaderSession& session, const std::vector<uint8_t>& request, Shape expect,
               uint8_t* destination) {
-  if (!PrepareLine(port) || !Separate(port, expect) || !PrepareLine(port)) return false;
-  if (!port.SendFrame(request)) return false;
+  if (!PrepareLine(session) || !Separate(session, expect) || !PrepareLine(session)) return false;
+  if (!session.Port().SendFrame(request)) return false;
   std::array<uint8_t, 260> reply{};
   size_t n = 0;
-  if (!port.WaitFrame(reply.data(), reply.size(), LoaderReplyTimeout, n)) return OutOfStep(port);
-  ++port.Exchange().framesAccounted;
+  if (!session.Port().WaitFrame(reply.data(), reply.size(), session.LoaderReplyTimeout, n)) return OutOfStep(session);
+  ++session.Port().Exchange().framesAccounted;
   if (expect.kind == Shape::Data) {
-    if (n != expect.length + 2 || reply[0] != 0x03 || reply[1] != 0x01) return OutOfStep(port);
+    if (n != expect.length + 2 || reply[0] != 0x03 || reply[1] != 0x01) return OutOfStep(session);
     std::copy_n(reply.begin() + 2, expect.length, destination);
   } else {
     // A text reply is the payload up to its first zero byte.
     const auto end = std::find(reply.begin(), reply.begin() + static_cast<std::ptrdiff_t>(n), 0);
     const std::string text(reply.begin(), end);
-    if (text != (expect.kind == Shape::Ack ? kAck : kConnectAnswer)) return OutOfStep(port);
+    if (text != (expect.kind == Shape::Ack ? kAck : kConnectAnswer)) return OutOfStep(session);
   }
-  SetLastShape(port, expect);
+  SetLastShape(session, expect);
   return true;
 }
 
-bool ExchangeAck(TComPort& port, const std::vector<uint8_t>& request) {
-  return Exchange(port, request, {Shape::Ack});
+bool ExchangeAck(LoaderSession& session, const std::vector<uint8_t>& request) {
+  return Exchange(session, request, {Shape::Ack});
 }
 
 // Whole percent of done out of total, to nearest, halves to even.
@@ -198,27 +182,27 @@ int Percent(size_t done, size_t total) {
 
 using ChunkFn = std::function<bool(const MemoryChunk&)>;
 
-bool Transfer(uint32_t address, size_t count, const ChunkFn& each, const LoaderProgress& progress,
+bool Transfer(const LoaderSession& session, uint32_t address, size_t count, const ChunkFn& each, const LoaderProgress& progress,
               size_t doneBefore = 0, size_t total = 0) {
   if (total == 0) total = count;
-  for (const MemoryChunk& chunk : TransferChunks(address, count, PageSize)) {
+  for (const MemoryChunk& chunk : TransferChunks(address, count, session.PageSize)) {
     if (!each(chunk)) return false;
     if (progress) progress(Percent(doneBefore + chunk.offset + chunk.length, total));
   }
   return true;
 }
 
-bool WriteRange(TComPort& port, uint32_t address, size_t count, const uint8_t* source,
+bool WriteRange(LoaderSession& session, uint32_t address, size_t count, const uint8_t* source,
                 const LoaderProgress& progress, size_t doneBefore, size_t total) {
-  return Transfer(address, count, [&](const MemoryChunk& c) {
-    return loader::CmdWriteMem(port, c.address, source + c.offset, c.length);
+  return Transfer(session, address, count, [&](const MemoryChunk& c) {
+    return loader::CmdWriteMem(session, c.address, source + c.offset, c.length);
   }, progress, doneBefore, total);
 }
 
-bool ReadRange(TComPort& port, uint32_t address, size_t count, uint8_t* destination,
+bool ReadRange(LoaderSession& session, uint32_t address, size_t count, uint8_t* destination,
                const LoaderProgress& progress, size_t doneBefore, size_t total) {
-  return Transfer(address, count, [&](const MemoryChunk& c) {
-    return loader::CmdReadMem(port, c.address, c.length, destination + c.offset);
+  return Transfer(session, address, count, [&](const MemoryChunk& c) {
+    return loader::CmdReadMem(session, c.address, c.length, destination + c.offset);
   }, progress, doneBefore, total);
 }
 
@@ -226,129 +210,131 @@ bool ReadRange(TComPort& port, uint32_t address, size_t count, uint8_t* destinat
 
 namespace loader {
 
-bool CmdConnect(TComPort& port) {
-  return Exchange(port, ConnectRequest(), {Shape::ConnectAnswer});
+bool CmdConnect(LoaderSession& session) {
+  return Exchange(session, ConnectRequest(), {Shape::ConnectAnswer});
 }
 
-bool CmdReadClock(TComPort& port, BoardClock& clock) {
+bool CmdReadClock(LoaderSession& session, BoardClock& clock) {
   std::array<uint8_t, 7> bytes{};
-  if (!Exchange(port, Request(LoaderCode::ReadClock, {0, 0, 0, 0, 0}), DataShape(bytes.size()),
+  if (!Exchange(session, Request(LoaderCode::ReadClock, {0, 0, 0, 0, 0}), DataShape(bytes.size()),
                 bytes.data()))
     return false;
   clock = DecodeBoardClock(bytes.data());
   return true;
 }
 
-bool CmdSetClock(TComPort& port, const BoardClock& clock) {
+bool CmdSetClock(LoaderSession& session, const BoardClock& clock) {
   const auto b = EncodeBoardClock(clock);
-  return ExchangeAck(port, Request(LoaderCode::SetClock, {b[0], b[1], b[2], b[3], b[4], b[5], b[6]}));
+  return ExchangeAck(session, Request(LoaderCode::SetClock, {b[0], b[1], b[2], b[3], b[4], b[5], b[6]}));
 }
 
-bool CmdReadLoaderInfo(TComPort& port, LoaderInfo& info) {
-  return Exchange(port, Request(LoaderCode::ReadLoaderInfo), DataShape(info.bytes.size()),
+bool CmdReadLoaderInfo(LoaderSession& session, LoaderInfo& info) {
+  return Exchange(session, Request(LoaderCode::ReadLoaderInfo), DataShape(info.bytes.size()),
                   info.bytes.data());
 }
 
-bool CmdSetLoaderBaud(TComPort& port, int rateIndex) {
-  return ExchangeAck(port, Request(LoaderCode::SetLoaderBaud, {static_cast<uint8_t>(rateIndex)}));
+bool CmdSetLoaderBaud(LoaderSession& session, int rateIndex) {
+  return ExchangeAck(session, Request(LoaderCode::SetLoaderBaud, {static_cast<uint8_t>(rateIndex)}));
 }
 
-bool CmdWriteMem(TComPort& port, uint32_t address, const uint8_t* data, size_t length) {
+bool CmdWriteMem(LoaderSession& session, uint32_t address, const uint8_t* data, size_t length) {
   if (length == 0 || length > 128) return false;
   std::vector<uint8_t> request = Request(LoaderCode::WriteMem);
   PutAddress(request, address);
   request.insert(request.end(), data, data + length);
-  return ExchangeAck(port, request);
+  return ExchangeAck(session, request);
 }
 
-bool CmdReadMem(TComPort& port, uint32_t address, size_t count, uint8_t* destination) {
+bool CmdReadMem(LoaderSession& session, uint32_t address, size_t count, uint8_t* destination) {
   if (count == 0 || count > 255) return false;
-  return Exchange(port, ReadRequest(address, count), DataShape(count), destination);
+  return Exchange(session, ReadRequest(address, count), DataShape(count), destination);
 }
 
 }  // namespace loader
 
-bool ReadLoaderInfo(TComPort& port, LoaderInfo& info) {
-  if (!loader::CmdReadLoaderInfo(port, info)) return false;
-  PageSize = PageSizeFor(info.MemoryType());
+bool ReadLoaderInfo(LoaderSession& session, LoaderInfo& info) {
+  if (!loader::CmdReadLoaderInfo(session, info)) return false;
+  session.PageSize = PageSizeFor(info.MemoryType());
   return true;
 }
 
-bool SetLoaderSpeed(TComPort& port, int index) {
+bool SetLoaderSpeed(LoaderSession& session, int index) {
   if (index >= 0 && index <= 7) {
-    Pause();
-    loader::CmdSetLoaderBaud(port, index);  // the loader may answer at either speed
-    Pause();
-    port.SetBaudIndex(index);
-    Pause();
-    ForgetInFlight(port);
-    return loader::CmdConnect(port);
+    Pause(session);
+    loader::CmdSetLoaderBaud(session, index);  // the loader may answer at either speed
+    Pause(session);
+    session.Port().SetBaudIndex(index);
+    session.Speed = index;
+    Pause(session);
+    ForgetInFlight(session);
+    return loader::CmdConnect(session);
   }
-  Pause();
-  const bool acknowledged = loader::CmdSetLoaderBaud(port, kLoaderBaseSpeed);
-  Pause();
-  port.SetBaudRate(9600);
-  Pause();
+  Pause(session);
+  const bool acknowledged = loader::CmdSetLoaderBaud(session, kLoaderBaseSpeed);
+  Pause(session);
+  session.Port().SetBaudRate(9600);
+  session.Speed = kLoaderBaseSpeed;
+  Pause(session);
   return acknowledged;
 }
 
-bool ReadMemory(TComPort& port, uint32_t address, size_t count, uint8_t* destination,
+bool ReadMemory(LoaderSession& session, uint32_t address, size_t count, uint8_t* destination,
                 const LoaderProgress& progress) {
-  return ReadRange(port, address, count, destination, progress, 0, 0);
+  return ReadRange(session, address, count, destination, progress, 0, 0);
 }
 
-bool WriteMemory(TComPort& port, uint32_t address, size_t count, const uint8_t* source,
+bool WriteMemory(LoaderSession& session, uint32_t address, size_t count, const uint8_t* source,
                  const LoaderProgress& progress) {
-  return WriteRange(port, address, count, source, progress, 0, 0);
+  return WriteRange(session, address, count, source, progress, 0, 0);
 }
 
-bool ReadDirectory(TComPort& port, LoaderDirectory& directory, int speedIndex,
+bool ReadDirectory(LoaderSession& session, LoaderDirectory& directory, int speedIndex,
                    const LoaderProgress& progress) {
-  bool ok = SetLoaderSpeed(port, speedIndex);
+  bool ok = SetLoaderSpeed(session, speedIndex);
   if (ok) {
     LoaderDirectory read{};
-    ok = ReadMemory(port, 0, read.size(), read.data(), progress);
+    ok = ReadMemory(session, 0, read.size(), read.data(), progress);
     if (ok) directory = read;
   }
-  SetLoaderSpeed(port, kLoaderSpeedBack);
+  SetLoaderSpeed(session, kLoaderSpeedBack);
   return ok;
 }
 
-bool WriteDirectoryPage(TComPort& port, int index, const LoaderDirectory& directory) {
+bool WriteDirectoryPage(LoaderSession& session, int index, const LoaderDirectory& directory) {
   if (index < 0 || index >= kLoaderEntryCount) return false;
-  const uint32_t start = DirectoryPageStart(index, PageSize);
-  const size_t length = std::min<size_t>(static_cast<size_t>(PageSize), kLoaderDirectorySize - start);
-  return WriteMemory(port, start, length, directory.data() + start);
+  const uint32_t start = DirectoryPageStart(index, session.PageSize);
+  const size_t length = std::min<size_t>(static_cast<size_t>(session.PageSize), kLoaderDirectorySize - start);
+  return WriteMemory(session, start, length, directory.data() + start);
 }
 
-bool ConnectLoader(TComPort& port, LoaderInfo& info) {
-  return loader::CmdConnect(port) && ReadLoaderInfo(port, info);
+bool ConnectLoader(LoaderSession& session, LoaderInfo& info) {
+  return loader::CmdConnect(session) && ReadLoaderInfo(session, info);
 }
 
-bool ReadBlock(TComPort& port, const DirEntry& entry, int speedIndex, std::vector<uint8_t>& data,
+bool ReadBlock(LoaderSession& session, const DirEntry& entry, int speedIndex, std::vector<uint8_t>& data,
                const LoaderProgress& progress) {
   std::vector<uint8_t> read(entry.size);
-  const bool ok = SetLoaderSpeed(port, speedIndex) &&
-                  ReadMemory(port, entry.start, read.size(), read.data(), progress);
-  if (!SetLoaderSpeed(port, kLoaderSpeedBack) || !ok) return false;
+  const bool ok = SetLoaderSpeed(session, speedIndex) &&
+                  ReadMemory(session, entry.start, read.size(), read.data(), progress);
+  if (!SetLoaderSpeed(session, kLoaderSpeedBack) || !ok) return false;
   data = std::move(read);
   return true;
 }
 
-bool StoreBlock(TComPort& port, LoaderDirectory& directory, int slot, const DirEntry& entry,
+bool StoreBlock(LoaderSession& session, LoaderDirectory& directory, int slot, const DirEntry& entry,
                 const uint8_t* data, int speedIndex, const LoaderProgress& progress) {
   if (slot < 0 || slot >= kLoaderEntryCount) return false;
   LoaderDirectory updated = directory;
   WriteEntry(updated, slot, entry);
-  const bool ok = SetLoaderSpeed(port, speedIndex) &&
-                  WriteMemory(port, entry.start, entry.size, data, progress) &&
-                  WriteDirectoryPage(port, slot, updated);
-  if (!SetLoaderSpeed(port, kLoaderSpeedBack) || !ok) return false;
+  const bool ok = SetLoaderSpeed(session, speedIndex) &&
+                  WriteMemory(session, entry.start, entry.size, data, progress) &&
+                  WriteDirectoryPage(session, slot, updated);
+  if (!SetLoaderSpeed(session, kLoaderSpeedBack) || !ok) return false;
   directory = updated;
   return true;
 }
 
-bool EraseEntry(TComPort& port, LoaderDirectory& directory, int index) {
+bool EraseEntry(LoaderSession& session, LoaderDirectory& directory, int index) {
   if (index < 0 || index >= kLoaderEntryCount) return false;
   // Copies of the entry (left by a renumbering cut short) go first and the
   // entry itself last, so that a cut in between leaves the block listed, not
@@ -360,33 +346,33 @@ bool EraseEntry(TComPort& port, LoaderDirectory& directory, int index) {
     ClearEntry(updated, *it);
     const auto next = std::next(it);
     const bool samePage = next != entries.rend() &&
-                          DirectoryPageStart(*next, PageSize) == DirectoryPageStart(*it, PageSize);
+                          DirectoryPageStart(*next, session.PageSize) == DirectoryPageStart(*it, session.PageSize);
     if (samePage) continue;
-    if (!WriteDirectoryPage(port, *it, updated)) return false;
-    const uint32_t page = DirectoryPageStart(*it, PageSize);
-    const size_t length = std::min<size_t>(static_cast<size_t>(PageSize), kLoaderDirectorySize - page);
+    if (!WriteDirectoryPage(session, *it, updated)) return false;
+    const uint32_t page = DirectoryPageStart(*it, session.PageSize);
+    const size_t length = std::min<size_t>(static_cast<size_t>(session.PageSize), kLoaderDirectorySize - page);
     std::copy_n(updated.begin() + page, length, directory.begin() + page);
   }
   return true;
 }
 
-bool ClearDirectory(TComPort& port) {
+bool ClearDirectory(LoaderSession& session) {
   const LoaderDirectory zeros{};
-  return WriteMemory(port, 0, zeros.size(), zeros.data());
+  return WriteMemory(session, 0, zeros.size(), zeros.data());
 }
 
-bool FormatLoader(TComPort& port, int speedIndex, const LoaderProgress& progress) {
-  if (!SetLoaderSpeed(port, speedIndex)) return false;
+bool FormatLoader(LoaderSession& session, int speedIndex, const LoaderProgress& progress) {
+  if (!SetLoaderSpeed(session, speedIndex)) return false;
   const std::vector<uint8_t> zeros(kLoaderDirectorySize + kPasswordAreaSize, 0);
-  if (!WriteMemory(port, 0, zeros.size(), zeros.data(), progress)) return false;
-  return SetLoaderSpeed(port, kLoaderSpeedBack);
+  if (!WriteMemory(session, 0, zeros.size(), zeros.data(), progress)) return false;
+  return SetLoaderSpeed(session, kLoaderSpeedBack);
 }
 
-bool WritePasswords(TComPort& port, const std::array<uint8_t, kPasswordAreaSize>& area) {
-  return WriteMemory(port, kPasswordAreaStart, area.size(), area.data());
+bool WritePasswords(LoaderSession& session, const std::array<uint8_t, kPasswordAreaSize>& area) {
+  return WriteMemory(session, kPasswordAreaStart, area.size(), area.data());
 }
 
-bool Defragment(TComPort& port, LoaderDirectory& directory, int type, int speedIndex,
+bool Defragment(LoaderSession& session, LoaderDirectory& directory, int type, int speedIndex,
                 const LoaderProgress& progress, bool* complete) {
   if (complete) *complete = false;
   if (MemorySize(type) == 0) return false;
@@ -404,7 +390,7 @@ bool Defragment(TComPort& port, LoaderDirectory& directory, int type, int speedI
                  : static_cast<size_t>(page);
   }
 
-  bool ok = SetLoaderSpeed(port, speedIndex);
+  bool ok = SetLoaderSpeed(session, speedIndex);
   size_t done = 0;
   for (int entry : BlockEntries(directory)) {
     if (!ok) break;
@@ -412,7 +398,7 @@ bool Defragment(TComPort& port, LoaderDirectory& directory, int type, int speedI
     TDataItem item(e.size);
     item.flag = e.flag;
     item.name = e.name;
-    ok = ReadRange(port, e.start, e.size, item.data.data(), progress, done, total);
+    ok = ReadRange(session, e.start, e.size, item.data.data(), progress, done, total);
     done += e.size;
     items.emplace(entry, std::move(item));
   }
@@ -421,11 +407,11 @@ bool Defragment(TComPort& port, LoaderDirectory& directory, int type, int speedI
     if (step.kind == PackStep::Kind::WriteData) {
       std::vector<uint8_t> bytes = items.at(step.block).data;
       bytes.resize(static_cast<size_t>(RoundToPage(static_cast<int64_t>(bytes.size()), page)), 0);
-      ok = WriteRange(port, step.address, bytes.size(), bytes.data(), progress, done, total);
+      ok = WriteRange(session, step.address, bytes.size(), bytes.data(), progress, done, total);
       done += bytes.size();
     } else {
       const size_t length = std::min<size_t>(static_cast<size_t>(page), kLoaderDirectorySize - step.address);
-      ok = WriteRange(port, step.address, length, step.directory.data() + step.address, progress,
+      ok = WriteRange(session, step.address, length, step.directory.data() + step.address, progress,
                       done, total);
       done += length;
       // The loader now holds this page: the caller's image follows it.
@@ -433,25 +419,26 @@ bool Defragment(TComPort& port, LoaderDirectory& directory, int type, int speedI
         std::copy_n(step.directory.begin() + step.address, length, directory.begin() + step.address);
     }
   }
-  const bool back = SetLoaderSpeed(port, kLoaderSpeedBack);
+  const bool back = SetLoaderSpeed(session, kLoaderSpeedBack);
   if (ok && complete) *complete = plan.complete;
   return ok && back;
 }
 
 int LoaderSpeedIndex(const TSettings& settings) { return settings.LdSpeed + 3; }
 
-bool OpenLoaderPortQuiet(std::string& errorText, const TSettings& settings) {
+bool OpenLoaderPortQuiet(LoaderSession& session, std::string& errorText,
+                         const TSettings& settings) {
   errorText.clear();
-  TComPort& port = LoaderPort();
-  port.Open(LoaderPortDevice(settings));
-  if (!port.IsOpen()) {
-    errorText = port.LastErrorText();
+  session.Port().Open(LoaderPortDevice(settings));
+  if (!session.Port().IsOpen()) {
+    errorText = session.Port().LastErrorText();
     return false;
   }
-  port.SetBaudRate(9600);
+  session.Port().SetBaudRate(9600);
+  session.Speed = kLoaderBaseSpeed;
   return true;
 }
 
-void CloseLoaderPort() { LoaderPort().Open(""); }
+void CloseLoaderPort(LoaderSession& session) { session.Port().Open(""); }
 
 }  // namespace lentar::comm

@@ -1,10 +1,10 @@
-// The loader protocol: the commands spoken with a portable loader over
-// LoaderPort, and the memory operations built on them.
+// The loader protocol: the commands spoken with a portable loader in a
+// loader session (session.h), and the memory operations built on them.
 //
 // Requests are link frames [01, 06, command code, arguments...]; the loader
 // answers each with one frame, a text reply ("\002\001OK", "\002\001CONOK")
 // or a data reply [03 01 data...], judged as the board's are. Every reply is
-// awaited LoaderReplyTimeout ms; there are no retries. A reply is only ever
+// awaited the session's LoaderReplyTimeout ms; there are no retries. A reply is only ever
 // taken for its own request: after a missed reply the line first falls
 // quiet, and a request whose reply would look like the last one taken is
 // preceded by a short one whose reply looks different (see the .cpp), so a
@@ -14,7 +14,7 @@
 // passwords, and the reorganisation that packs the blocks together.
 //
 // The loader writes memory a page at a time: every write request stays
-// within one page (64 or 128 bytes, PageSize), so transfers go in chunks that
+// within one page (64 or 128 bytes, the session's PageSize), so transfers go in chunks that
 // never cross a page boundary.
 //
 // Nothing here shows a message; every operation reports by its result.
@@ -30,6 +30,7 @@
 #include "comm/boardprotocol.h"
 #include "comm/comport.h"
 #include "comm/loaderdirectory.h"
+#include "comm/session.h"
 #include "core/settings.h"
 
 namespace lentar::comm {
@@ -51,14 +52,6 @@ inline constexpr int kLoaderBaseSpeed = 3;
 // SetLoaderSpeed with this index goes back to the base speed.
 inline constexpr int kLoaderSpeedBack = -1;
 
-// Page size of the loader last asked (ReadLoaderInfo); 128 before that.
-extern int PageSize;
-// Reply deadline of every loader command in ms (2000).
-extern int LoaderReplyTimeout;
-// The pause around a speed switch in ms (100): before the switch command,
-// before the port follows, and before the first request at the new speed.
-extern int LoaderSwitchPause;
-
 // The reply of CmdReadLoaderInfo: 36 bytes, the memory type at byte 32.
 struct LoaderInfo {
   std::array<uint8_t, 36> bytes{};
@@ -77,78 +70,80 @@ namespace loader {
 
 // The connect handshake: 13 random bytes; true when the loader answers
 // exactly "\002\001CONOK".
-bool CmdConnect(TComPort& port);
+bool CmdConnect(LoaderSession& session);
 // The loader's clock: 7 bytes as the board's clock bytes.
-bool CmdReadClock(TComPort& port, BoardClock& clock);
-bool CmdSetClock(TComPort& port, const BoardClock& clock);
-bool CmdReadLoaderInfo(TComPort& port, LoaderInfo& info);
-bool CmdSetLoaderBaud(TComPort& port, int rateIndex);
+bool CmdReadClock(LoaderSession& session, BoardClock& clock);
+bool CmdSetClock(LoaderSession& session, const BoardClock& clock);
+bool CmdReadLoaderInfo(LoaderSession& session, LoaderInfo& info);
+bool CmdSetLoaderBaud(LoaderSession& session, int rateIndex);
 // At most one page, never across a page boundary (the loader refuses it).
-bool CmdWriteMem(TComPort& port, uint32_t address, const uint8_t* data, size_t length);
+bool CmdWriteMem(LoaderSession& session, uint32_t address, const uint8_t* data, size_t length);
 // count 1..255 bytes.
-bool CmdReadMem(TComPort& port, uint32_t address, size_t count, uint8_t* destination);
+bool CmdReadMem(LoaderSession& session, uint32_t address, size_t count, uint8_t* destination);
 
 }  // namespace loader
 
 using LoaderProgress = std::function<void(int percent)>;
 
-// CmdReadLoaderInfo, then PageSize from the memory type.
-bool ReadLoaderInfo(TComPort& port, LoaderInfo& info);
+// CmdReadLoaderInfo, then the session's PageSize from the memory type.
+bool ReadLoaderInfo(LoaderSession& session, LoaderInfo& info);
 // index 0..7: switch the loader and the port to RateTable[index] and connect
 // at the new speed (the result). Any other index: back to 9600; the result
 // is whether the loader acknowledged the switch.
-bool SetLoaderSpeed(TComPort& port, int index);
+// The session's Speed follows.
+bool SetLoaderSpeed(LoaderSession& session, int index);
 // Chunked transfers (see TransferChunks); a failed chunk ends the transfer.
 // progress gets whole percents after every chunk.
-bool ReadMemory(TComPort& port, uint32_t address, size_t count, uint8_t* destination,
+bool ReadMemory(LoaderSession& session, uint32_t address, size_t count, uint8_t* destination,
                 const LoaderProgress& progress = {});
-bool WriteMemory(TComPort& port, uint32_t address, size_t count, const uint8_t* source,
+bool WriteMemory(LoaderSession& session, uint32_t address, size_t count, const uint8_t* source,
                  const LoaderProgress& progress = {});
 // At speedIndex (LdSpeed + 3): reads the 1024-byte directory, then goes back
 // to the base speed whatever happened.
-bool ReadDirectory(TComPort& port, LoaderDirectory& directory, int speedIndex,
+bool ReadDirectory(LoaderSession& session, LoaderDirectory& directory, int speedIndex,
                    const LoaderProgress& progress = {});
 // Writes the whole page of the directory that holds entry index, from the
 // directory image, at the current speed. Refuses an index outside 0..31.
-bool WriteDirectoryPage(TComPort& port, int index, const LoaderDirectory& directory);
+bool WriteDirectoryPage(LoaderSession& session, int index, const LoaderDirectory& directory);
 // The connect handshake, then ReadLoaderInfo: what every action begins with.
-bool ConnectLoader(TComPort& port, LoaderInfo& info);
+bool ConnectLoader(LoaderSession& session, LoaderInfo& info);
 // A block's bytes: at speedIndex, then back to the base speed; true only when
 // both the read and the way back succeeded.
-bool ReadBlock(TComPort& port, const DirEntry& entry, int speedIndex, std::vector<uint8_t>& data,
+bool ReadBlock(LoaderSession& session, const DirEntry& entry, int speedIndex, std::vector<uint8_t>& data,
                const LoaderProgress& progress = {});
 // Stores data as entry (its start and size) in directory slot slot: at
 // speedIndex the data first, then the entry's directory page, then back to
 // the base speed. The data go first so that a store cut short leaves no
 // entry pointing at half a block. directory takes the entry only on success.
-bool StoreBlock(TComPort& port, LoaderDirectory& directory, int slot, const DirEntry& entry,
+bool StoreBlock(LoaderSession& session, LoaderDirectory& directory, int slot, const DirEntry& entry,
                 const uint8_t* data, int speedIndex, const LoaderProgress& progress = {});
 // Clears entry index and any copy of it (each directory page written at the
 // current speed, the copies' first); the block's bytes stay where they are.
 // directory follows every page the loader took.
-bool EraseEntry(TComPort& port, LoaderDirectory& directory, int index);
+bool EraseEntry(LoaderSession& session, LoaderDirectory& directory, int index);
 // Zeroes the directory (at the current speed).
-bool ClearDirectory(TComPort& port);
+bool ClearDirectory(LoaderSession& session);
 // At speedIndex: zeroes the directory and the passwords, then back to the
 // base speed (a failure leaves the speed switched).
-bool FormatLoader(TComPort& port, int speedIndex, const LoaderProgress& progress = {});
+bool FormatLoader(LoaderSession& session, int speedIndex, const LoaderProgress& progress = {});
 // The 128-byte password area, at the current speed.
-bool WritePasswords(TComPort& port, const std::array<uint8_t, kPasswordAreaSize>& area);
+bool WritePasswords(LoaderSession& session, const std::array<uint8_t, kPasswordAreaSize>& area);
 // Packs the blocks together (PlanDefragment) at speedIndex and back. Every
 // block is read first; then each step of the plan is one write. directory
 // follows the loader's directory as each page is written, so after a failure
 // it still describes what the loader holds. complete (when given) tells
 // whether every block could be packed. False for a loader without data
 // memory, a damaged directory, or a failed exchange.
-bool Defragment(TComPort& port, LoaderDirectory& directory, int type, int speedIndex,
+bool Defragment(LoaderSession& session, LoaderDirectory& directory, int type, int speedIndex,
                 const LoaderProgress& progress = {}, bool* complete = nullptr);
 
 // The speed index of the loader transfers: LdSpeed + 3 (9600 .. 57600).
 int LoaderSpeedIndex(const TSettings& settings = Settings());
-// Opens LoaderPort on the settings' loader device at 9600 bit/s; false with
+// Opens the session's line on the settings' loader device at 9600 bit/s; false with
 // the reason in errorText when it could not be opened. Windows report it.
-bool OpenLoaderPortQuiet(std::string& errorText, const TSettings& settings = Settings());
-// Closes LoaderPort.
-void CloseLoaderPort();
+bool OpenLoaderPortQuiet(LoaderSession& session, std::string& errorText,
+                         const TSettings& settings = Settings());
+// Closes the session's line.
+void CloseLoaderPort(LoaderSession& session);
 
 }  // namespace lentar::comm

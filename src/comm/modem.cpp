@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "comm/boardprotocol.h"
+#include "comm/session.h"
 #include "core/textutil.h"
 
 namespace lentar::comm {
@@ -15,15 +16,15 @@ void SleepMs(int ms) {
 }
 
 // DTR pulse, then "ATZ": true when the modem answered "OK" in time.
-bool ResetModem(TComPort& port, const ModemTimings& t) {
-  port.SetDTR(false);
+bool ResetModem(BoardSession& session, const ModemTimings& t) {
+  session.Port().SetDTR(false);
   SleepMs(t.dtrOffMs);
-  port.SetDTR(true);
+  session.Port().SetDTR(true);
   SleepMs(t.dtrOnMs);
-  port.ClearLineBuffer();
-  port.WriteText("ATZ", true);
+  session.Port().ClearLineBuffer();
+  session.Port().WriteText("ATZ", true);
   SleepMs(t.resetReplyMs);
-  return port.WaitForLine("OK");
+  return session.Port().WaitForLine("OK");
 }
 
 }  // namespace
@@ -67,80 +68,70 @@ namespace {
 // result still unread; and nothing may arrive afterwards to prompt another
 // look. A non-empty line takes every CR and LF stored after it along, so one
 // more scan reaches all the lines after the empty one.
-int ScanModemResult(TComPort& port) {
-  const int code = port.ReadModemResult();
-  return code >= 0 ? code : port.ReadModemResult();
+int ScanModemResult(BoardSession& session) {
+  const int code = session.Port().ReadModemResult();
+  return code >= 0 ? code : session.Port().ReadModemResult();
 }
 
 }  // namespace
 
-DialStart StartDial(TComPort& port, const DialRequest& request, const ModemTimings& t) {
+DialStart StartDial(BoardSession& session, const DialRequest& request, const ModemTimings& t) {
   DialStart result;
-  port.SetLineMode(true);
-  port.ClearLineBuffer();
-  if (!request.portConfigHex.empty()) port.ConfigFromHex(request.portConfigHex);
-  port.SetDTR(true);
+  session.Port().SetLineMode(true);
+  session.Port().ClearLineBuffer();
+  if (!request.portConfigHex.empty()) session.Port().ConfigFromHex(request.portConfigHex);
+  session.Port().SetDTR(true);
   SleepMs(t.settleMs);
-  if (!ResetModem(port, t)) {
+  if (!ResetModem(session, t)) {
     result.status = DialStatusNoModem();
     return result;
   }
   for (const std::string& line : ModemInitLines(request.initLines)) {
-    port.WriteText(line, true);
+    session.Port().WriteText(line, true);
     SleepMs(t.initLineMs);
   }
   SleepMs(t.initLineMs);
   // Only a failure code among the answers counts; "OK" and anything else a
   // modem says to its initialisation is not examined.
-  if (const int code = ScanModemResult(port); code >= 0) {
+  if (const int code = ScanModemResult(session); code >= 0) {
     result.status = DialStatusInitError(code);
     return result;
   }
-  port.ClearLineBuffer();
-  port.WriteText(DialCommand(request.tone, request.number), true);
+  session.Port().ClearLineBuffer();
+  session.Port().WriteText(DialCommand(request.tone, request.number), true);
   result.dialling = true;
   result.status = DialStatusDialling();
   return result;
 }
 
-DialCheck CheckDial(TComPort& port, bool dsr) {
+DialCheck CheckDial(BoardSession& session, bool dsr) {
   DialCheck check;
   if (dsr) {
     check.state = DialCheck::Connected;
     return check;
   }
-  const int code = ScanModemResult(port);
+  const int code = ScanModemResult(session);
   if (code < 0) return check;
   check.state = DialCheck::Failed;
   check.status = DialStatusCallError(code);
-  port.ClearLineBuffer();
+  session.Port().ClearLineBuffer();
   return check;
 }
 
-void UseCallTimeouts() {
-  ReplyTimeout = 10000;
-  RetryCount = 5;
+void HangUp(BoardSession& session) {
+  session.Port().SetDTR(false);
+  session.UseLineTimeouts();
 }
 
-void UseLineTimeouts() {
-  ReplyTimeout = 2000;
-  RetryCount = 2;
-}
-
-void HangUp(TComPort& port) {
-  port.SetDTR(false);
-  UseLineTimeouts();
-}
-
-DialStart DialAndWait(TComPort& port, const DialRequest& request, int timeoutMs,
+DialStart DialAndWait(BoardSession& session, const DialRequest& request, int timeoutMs,
                       const ModemTimings& timings) {
-  DialStart result = StartDial(port, request, timings);
+  DialStart result = StartDial(session, request, timings);
   if (result.dialling) {
     result.dialling = false;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     std::string status;
     for (;;) {
-      const DialCheck check = CheckDial(port, port.DSRState());
+      const DialCheck check = CheckDial(session, session.Port().DSRState());
       if (check.state == DialCheck::Connected) {
         result.dialling = true;
         break;
@@ -154,20 +145,20 @@ DialStart DialAndWait(TComPort& port, const DialRequest& request, int timeoutMs,
     }
     result.status = status;
   }
-  port.SetLineMode(false);
-  if (result.dialling) UseCallTimeouts();
-  else HangUp(port);
+  session.Port().SetLineMode(false);
+  if (result.dialling) session.UseCallTimeouts();
+  else HangUp(session);
   return result;
 }
 
-bool CheckModemAccess(TComPort& port,
+bool CheckModemAccess(BoardSession& session,
                       const std::function<std::optional<std::string>()>& askPassword) {
-  const PasswordReply access = CmdQueryModemAccess(port);
+  const PasswordReply access = CmdQueryModemAccess(session);
   if (!access.replied) return false;
   if (access.accepted) return true;
   const std::optional<std::string> password = askPassword ? askPassword() : std::nullopt;
   if (!password) return false;
-  const PasswordReply entered = CmdEnterModemPassword(port, *password);
+  const PasswordReply entered = CmdEnterModemPassword(session, *password);
   return entered.replied && entered.accepted;
 }
 

@@ -2,7 +2,7 @@
 // AT commands, dialling, watching the call come up, and the board's modem
 // access password once the call is up.
 //
-// The modem sits on BoardPort. While a call is being made the port is in
+// The modem sits on the board session's line. While a call is being made the port is in
 // line mode and the modem answers in CR-terminated lines ("OK", "BUSY",
 // ...); once DSR comes up the call is connected and the same port carries
 // board frames. A dropped DTR makes the modem hang up.
@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "comm/comport.h"
+#include "comm/session.h"
 
 namespace lentar::comm {
 
@@ -62,7 +63,7 @@ struct DialStart {
   bool dialling = false;
   std::string status;
 };
-DialStart StartDial(TComPort& port, const DialRequest& request,
+DialStart StartDial(BoardSession& session, const DialRequest& request,
                     const ModemTimings& timings = {});
 
 // One look at a call being dialled, with the DSR state the line reported:
@@ -74,28 +75,25 @@ struct DialCheck {
   State state = Waiting;
   std::string status;
 };
-DialCheck CheckDial(TComPort& port, bool dsr);
+DialCheck CheckDial(BoardSession& session, bool dsr);
 
-// The reply deadline and attempts of a connected call (10000 ms, 5), and of
-// a line without a call (2000 ms, 2).
-void UseCallTimeouts();
-void UseLineTimeouts();
-// Ends a call: DTR down, line deadlines.
-void HangUp(TComPort& port);
+// Ends a call: DTR down, the session back to a line's deadline and
+// attempts (BoardSession::UseLineTimeouts).
+void HangUp(BoardSession& session);
 
 // The whole dial for a script: StartDial, then wait until DSR comes up, the
 // modem reports a failure or timeoutMs passes (0: no limit). On success the
 // port is back in frame mode with the call's deadlines; on failure the call
 // is hung up. status: the dialog's text of the outcome, or empty when the
 // time ran out.
-DialStart DialAndWait(TComPort& port, const DialRequest& request, int timeoutMs,
+DialStart DialAndWait(BoardSession& session, const DialRequest& request, int timeoutMs,
                       const ModemTimings& timings = {});
 
 // The board's modem access check, run before the first command of a modem
 // session: when the board says access is not granted, askPassword is asked
 // (nullopt: the operator declined) and the modem password sent. True when
 // the last command was answered and acknowledged.
-bool CheckModemAccess(TComPort& port,
+bool CheckModemAccess(BoardSession& session,
                       const std::function<std::optional<std::string>()>& askPassword);
 
 }  // namespace lentar::comm

@@ -17,18 +17,15 @@ using lentar::comm::testing::MemoryBoard;
 
 class BoardProtocol : public ::testing::Test {
  protected:
-  void SetUp() override {
-    saved_ = {AddressByte, ReplyTimeout, RetryCount, BlockDelay};
-    AddressByte = 0x85;
-    ReplyTimeout = 100;  // replies here are synchronous; a missing one is missing
-    RetryCount = 2;
-    BlockDelay = 0;
-  }
-  void TearDown() override {
-    AddressByte = saved_.address;
-    ReplyTimeout = saved_.timeout;
-    RetryCount = saved_.retries;
-    BlockDelay = saved_.delay;
+  void SetUp() override { Configure(session_); }
+
+  // Every session here: board address 5, replies synchronous (a missing one
+  // is missing), no pause between streamed blocks.
+  static void Configure(BoardSession& session) {
+    session.AddressByte = 0x85;
+    session.ReplyTimeout = 100;
+    session.RetryCount = 2;
+    session.BlockDelay = 0;
   }
 
   // A board that acknowledges everything and answers data requests with a
@@ -45,10 +42,7 @@ class BoardProtocol : public ::testing::Test {
   }
 
   MemoryBoard board_;
-  struct {
-    uint8_t address;
-    int timeout, retries, delay;
-  } saved_{};
+  BoardSession session_{board_.Port()};
 };
 
 TEST_F(BoardProtocol, AddressBytes) {
@@ -60,7 +54,7 @@ TEST_F(BoardProtocol, AddressBytes) {
 
 TEST_F(BoardProtocol, RequestBytesOfEveryCommand) {
   AnswerAll();
-  TComPort& p = board_.Port();
+  BoardSession& p = session_;
   const uint8_t block[2] = {0xAA, 0xBB};
   struct Case {
     std::function<void()> call;
@@ -116,14 +110,14 @@ TEST_F(BoardProtocol, TextRepliesAreJudgedUpToTheFirstZeroByte) {
   };
   for (const auto& c : cases) {
     board_.SetResponder([&](const Bytes&) { return std::optional<Bytes>(c.reply); });
-    EXPECT_EQ(CmdSetSpeed(board_.Port(), 1), c.acknowledged) << c.reply.size();
+    EXPECT_EQ(CmdSetSpeed(session_, 1), c.acknowledged) << c.reply.size();
   }
   board_.SetResponder([](const Bytes&) {
     return std::optional<Bytes>(Bytes{0x02, 0x01, 'C', 'O', 'N', 'O', 'K'});
   });
-  EXPECT_TRUE(CmdConnect(board_.Port()));
+  EXPECT_TRUE(CmdConnect(session_));
   board_.SetResponder(nullptr);
-  EXPECT_FALSE(CmdSetSpeed(board_.Port(), 1)) << "no reply at all";
+  EXPECT_FALSE(CmdSetSpeed(session_, 1)) << "no reply at all";
 }
 
 TEST_F(BoardProtocol, DataRepliesMustHaveTheirExactLengthAndType) {
@@ -142,7 +136,7 @@ TEST_F(BoardProtocol, DataRepliesMustHaveTheirExactLengthAndType) {
       return std::optional<Bytes>(reply);
     });
     StatusBlock status;
-    EXPECT_EQ(CmdReadStatus(board_.Port(), status), c.accepted) << c.dataBytes;
+    EXPECT_EQ(CmdReadStatus(session_, status), c.accepted) << c.dataBytes;
     if (c.accepted) {
       EXPECT_EQ(status.Speed(), 4);
       EXPECT_EQ(status.AccessGranted(), true);
@@ -152,15 +146,15 @@ TEST_F(BoardProtocol, DataRepliesMustHaveTheirExactLengthAndType) {
 
 TEST_F(BoardProtocol, PasswordCommandsTellNoReplyFromRefusal) {
   board_.SetResponder(nullptr);
-  PasswordReply r = CmdEnterPassword(board_.Port(), "1");
+  PasswordReply r = CmdEnterPassword(session_, "1");
   EXPECT_FALSE(r.replied);
   EXPECT_FALSE(r.accepted);
   board_.SetResponder([](const Bytes&) { return std::optional<Bytes>(Bytes{0x02, 0x01, 'N', 'O'}); });
-  r = CmdEnterPassword(board_.Port(), "1");
+  r = CmdEnterPassword(session_, "1");
   EXPECT_TRUE(r.replied);
   EXPECT_FALSE(r.accepted);
   AnswerAll();
-  r = CmdQueryModemAccess(board_.Port());
+  r = CmdQueryModemAccess(session_);
   EXPECT_TRUE(r.replied);
   EXPECT_TRUE(r.accepted);
 }
@@ -168,7 +162,7 @@ TEST_F(BoardProtocol, PasswordCommandsTellNoReplyFromRefusal) {
 TEST_F(BoardProtocol, ALateReplyNeverPassesForTheNextOne) {
   board_.SetResponder(nullptr);
   board_.Reply(Ack());  // arrives after its request gave up
-  EXPECT_FALSE(CmdSetSpeed(board_.Port(), 1));
+  EXPECT_FALSE(CmdSetSpeed(session_, 1));
 }
 
 TEST_F(BoardProtocol, ClockBytesBothWays) {
@@ -192,7 +186,7 @@ TEST_F(BoardProtocol, ClockBytesBothWays) {
 TEST_F(BoardProtocol, SetClockNowSendsTheInjectedTime) {
   AnswerAll();
   const auto clock = [] { return BoardClock{2024, 1, 3, 1, 8, 9, 10, 500}; };
-  ASSERT_TRUE(SetClockNow(board_.Port(), clock));
+  ASSERT_TRUE(SetClockNow(session_, clock));
   EXPECT_EQ(board_.Requests().back(), (Bytes{1, 0x85, 0x09, 0x10, 0x09, 0x08, 1, 0x01, 0x01, 0x24}));
 }
 
@@ -201,7 +195,7 @@ TEST_F(BoardProtocol, AcknowledgedUploadOfThreeHundredBytes) {
   Bytes image(300);
   for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 3);
   std::vector<int> progress;
-  ASSERT_TRUE(UploadAcknowledged(board_.Port(), 1, image.data(), image.size(),
+  ASSERT_TRUE(UploadAcknowledged(session_, 1, image.data(), image.size(),
                                  [&](int p) { progress.push_back(p); }));
   const auto& r = board_.Requests();
   ASSERT_EQ(r.size(), 4u);
@@ -227,7 +221,7 @@ TEST_F(BoardProtocol, AcknowledgedUploadRetriesAndStopsAtAFailedBlock) {
     return Ack();
   });
   Bytes image(300, 0x11);
-  EXPECT_TRUE(UploadAcknowledged(board_.Port(), 0, image.data(), image.size(), nullptr));
+  EXPECT_TRUE(UploadAcknowledged(session_, 0, image.data(), image.size(), nullptr));
   EXPECT_EQ(board_.Requests().size(), 5u);
 
   // Block 1 never acknowledged: stops there, no end marker.
@@ -236,7 +230,9 @@ TEST_F(BoardProtocol, AcknowledgedUploadRetriesAndStopsAtAFailedBlock) {
     if (r.size() > 6 && r[4] == 128) return std::nullopt;
     return Ack();
   });
-  EXPECT_FALSE(UploadAcknowledged(other.Port(), 0, image.data(), image.size(), nullptr));
+  BoardSession otherSession(other.Port());
+  Configure(otherSession);
+  EXPECT_FALSE(UploadAcknowledged(otherSession, 0, image.data(), image.size(), nullptr));
   // The board answered block 0: a block then lost is tried more often, as on
   // a noisy line, before the upload stops.
   ASSERT_EQ(other.Requests().size(), 1u + kNoisyLineAttempts) << "block 0, then block 1 six times";
@@ -248,8 +244,10 @@ TEST_F(BoardProtocol, AcknowledgedUploadRetriesAndStopsAtAFailedBlock) {
     if (r.size() > 6 && r[4] == 128) return Bytes{0x02, 0x01, 'E', 'R'};
     return Ack();
   });
-  EXPECT_FALSE(UploadAcknowledged(refusing.Port(), 0, image.data(), image.size(), nullptr));
-  EXPECT_EQ(refusing.Requests().size(), 1u + RetryCount) << "block 0, then block 1 RetryCount times";
+  BoardSession refusingSession(refusing.Port());
+  Configure(refusingSession);
+  EXPECT_FALSE(UploadAcknowledged(refusingSession, 0, image.data(), image.size(), nullptr));
+  EXPECT_EQ(refusing.Requests().size(), 1u + session_.RetryCount) << "block 0, then block 1 RetryCount times";
 }
 
 // An acknowledged upload that stops tells how many leading blocks the board
@@ -263,13 +261,15 @@ TEST_F(BoardProtocol, AnInterruptedAcknowledgedUploadIsCompletedFromItsFirstUnco
     return Ack();
   });
   size_t confirmed = 99;
-  EXPECT_FALSE(UploadAcknowledged(dying.Port(), 1, image.data(), image.size(), nullptr, 0,
+  BoardSession dyingSession(dying.Port());
+  Configure(dyingSession);
+  EXPECT_FALSE(UploadAcknowledged(dyingSession, 1, image.data(), image.size(), nullptr, 0,
                                   &confirmed));
   EXPECT_EQ(confirmed, 3u) << "blocks 0, 1 and 2";
 
   AnswerAll();
   std::vector<int> progress;
-  ASSERT_TRUE(UploadAcknowledged(board_.Port(), 1, image.data(), image.size(),
+  ASSERT_TRUE(UploadAcknowledged(session_, 1, image.data(), image.size(),
                                  [&](int p) { progress.push_back(p); }, confirmed, &confirmed));
   EXPECT_EQ(confirmed, 6u);
   std::vector<int> offsets;
@@ -290,7 +290,7 @@ TEST_F(BoardProtocol, AnAcknowledgementNobodyAskedForStopsTheUploadBeforeItsEnd)
     return Ack();
   });
   Bytes image(600, 0x22);
-  EXPECT_FALSE(UploadAcknowledged(board_.Port(), 0, image.data(), image.size(), nullptr));
+  EXPECT_FALSE(UploadAcknowledged(session_, 0, image.data(), image.size(), nullptr));
   for (const Bytes& r : board_.Requests())
     EXPECT_GT(r.size(), 6u) << "no end marker after an unasked-for reply";
 }
@@ -298,20 +298,20 @@ TEST_F(BoardProtocol, AnAcknowledgementNobodyAskedForStopsTheUploadBeforeItsEnd)
 TEST_F(BoardProtocol, UploadSizesAtTheLimits) {
   AnswerAll();
   Bytes image(kMaxImageSize + 1, 0x22);
-  EXPECT_FALSE(UploadAcknowledged(board_.Port(), 0, image.data(), 0, nullptr));
-  EXPECT_FALSE(UploadAcknowledged(board_.Port(), 0, image.data(), image.size(), nullptr));
-  EXPECT_FALSE(UploadStreamed(board_.Port(), 0, image.data(), image.size(), nullptr, false, true));
+  EXPECT_FALSE(UploadAcknowledged(session_, 0, image.data(), 0, nullptr));
+  EXPECT_FALSE(UploadAcknowledged(session_, 0, image.data(), image.size(), nullptr));
+  EXPECT_FALSE(UploadStreamed(session_, 0, image.data(), image.size(), nullptr, false, true));
   EXPECT_TRUE(board_.Requests().empty());
   // The largest image: its last block carries the two bytes that fit.
-  ASSERT_TRUE(UploadAcknowledged(board_.Port(), 0, image.data(), kMaxImageSize, nullptr));
+  ASSERT_TRUE(UploadAcknowledged(session_, 0, image.data(), kMaxImageSize, nullptr));
   const auto& r = board_.Requests();
   ASSERT_EQ(r.size(), 507u + 1);
   EXPECT_EQ(r[506], (Bytes{1, 0x85, 0x2C, 0, 0x00, 0xFD, 0x22, 0x22}));
   EXPECT_EQ(r[507], (Bytes{1, 0x85, 0x2C, 0, 0x02, 0xFD}));
   // Single blocks past the limit are refused without a word on the line.
   const size_t before = r.size();
-  EXPECT_FALSE(CmdWriteBlock(board_.Port(), 0, kMaxImageSize - 1, image.data(), 2));
-  EXPECT_FALSE(CmdStreamBlock(board_.Port(), 0, kMaxImageSize + 1, image.data(), 0));
+  EXPECT_FALSE(CmdWriteBlock(session_, 0, kMaxImageSize - 1, image.data(), 2));
+  EXPECT_FALSE(CmdStreamBlock(session_, 0, kMaxImageSize + 1, image.data(), 0));
   EXPECT_EQ(board_.Requests().size(), before);
 }
 
@@ -350,7 +350,7 @@ TEST_F(BoardProtocol, StreamedUploadRepairsLostBlocksFromTheMap) {
   // Every third block the first time round is lost.
   StreamingBoard sb(board_, [](int n) { return n <= 10 && n % 3 == 0; });
   Bytes image(10 * 128 - 5, 0x33);
-  ASSERT_TRUE(UploadStreamed(board_.Port(), 0, image.data(), image.size(), nullptr, false, true));
+  ASSERT_TRUE(UploadStreamed(session_, 0, image.data(), image.size(), nullptr, false, true));
   EXPECT_EQ(sb.streamed, 13);
   EXPECT_EQ(board_.Requests().back(), (Bytes{1, 0x85, 0x2C, 0, 0xFB, 0x04}));
 }
@@ -358,7 +358,7 @@ TEST_F(BoardProtocol, StreamedUploadRepairsLostBlocksFromTheMap) {
 TEST_F(BoardProtocol, StreamedUploadFailsAfterThreeRoundsWithResends) {
   StreamingBoard sb(board_, [](int n) { return n > 4; });  // block 4 never arrives
   Bytes image(5 * 128, 0x33);
-  EXPECT_FALSE(UploadStreamed(board_.Port(), 0, image.data(), image.size(), nullptr, false, true));
+  EXPECT_FALSE(UploadStreamed(session_, 0, image.data(), image.size(), nullptr, false, true));
   EXPECT_EQ(sb.streamed, 5 + 3);
   EXPECT_NE(board_.Requests().back()[2], 0x2C) << "no end marker";
 }
@@ -367,7 +367,7 @@ TEST_F(BoardProtocol, ResumeAgainstAFullMapSendsNoBlock) {
   StreamingBoard sb(board_);
   sb.map.fill(0xFF);
   Bytes image(1000, 0x44);
-  ASSERT_TRUE(UploadStreamed(board_.Port(), 1, image.data(), image.size(), nullptr, false, false));
+  ASSERT_TRUE(UploadStreamed(session_, 1, image.data(), image.size(), nullptr, false, false));
   EXPECT_EQ(sb.streamed, 0);
   const auto& r = board_.Requests();
   ASSERT_EQ(r.size(), 2u);
@@ -381,14 +381,14 @@ TEST_F(BoardProtocol, StreamedUploadStopsAtOnceWhenDsrDrops) {
     if (n == 3) board_.Line().SetPeerDSR(false);
   };
   Bytes image(20 * 128, 0x55);
-  EXPECT_FALSE(UploadStreamed(board_.Port(), 0, image.data(), image.size(), nullptr, true, true));
+  EXPECT_FALSE(UploadStreamed(session_, 0, image.data(), image.size(), nullptr, true, true));
   EXPECT_EQ(sb.streamed, 3);
   EXPECT_NE(board_.Requests().back()[2], 0x2C) << "no end marker";
 
   // Without watching DSR the same line completes.
   board_.Line().SetPeerDSR(true);
   sb.onBlock = nullptr;
-  EXPECT_TRUE(UploadStreamed(board_.Port(), 0, image.data(), image.size(), nullptr, false, true));
+  EXPECT_TRUE(UploadStreamed(session_, 0, image.data(), image.size(), nullptr, false, true));
 }
 
 TEST_F(BoardProtocol, StreamedUploadFailsWhenTheMapCannotBeRead) {
@@ -397,7 +397,7 @@ TEST_F(BoardProtocol, StreamedUploadFailsWhenTheMapCannotBeRead) {
     return Ack();
   });
   Bytes image(200, 1);
-  EXPECT_FALSE(UploadStreamed(board_.Port(), 0, image.data(), image.size(), nullptr, false, true));
+  EXPECT_FALSE(UploadStreamed(session_, 0, image.data(), image.size(), nullptr, false, true));
   int mapRequests = 0;
   for (const Bytes& r : board_.Requests()) mapRequests += r[2] == 0x50;
   EXPECT_EQ(mapRequests, 3);
@@ -408,11 +408,11 @@ TEST_F(BoardProtocol, MeasureLinkGivesHalfTheRoundTripPlus20) {
     return std::optional<Bytes>(Bytes{0x02, 0x01, 'C', 'O', 'N', 'O', 'K'});
   });
   int delay = -1;
-  ASSERT_TRUE(MeasureLink(board_.Port(), delay));
+  ASSERT_TRUE(MeasureLink(session_, delay));
   EXPECT_GE(delay, 20);
   board_.SetResponder(nullptr);
   delay = -1;
-  EXPECT_FALSE(MeasureLink(board_.Port(), delay));
+  EXPECT_FALSE(MeasureLink(session_, delay));
   EXPECT_EQ(delay, -1);
 }
 
@@ -421,7 +421,7 @@ TEST_F(BoardProtocol, ApplySettingsStopsAtTheFirstRefusal) {
     if (r[2] == 0x17) return Bytes{0x02, 0x01, 'E', 'R'};
     return Ack();
   });
-  EXPECT_FALSE(ApplyBoardSettings(board_.Port(), 2, 9, true));
+  EXPECT_FALSE(ApplyBoardSettings(session_, 2, 9, true));
   ASSERT_EQ(board_.Requests().size(), 2u);
   EXPECT_EQ(board_.Requests()[1][2], 0x17);
 }

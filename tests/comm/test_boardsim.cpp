@@ -44,18 +44,10 @@ class BoardSim : public ::testing::Test {
   void SetUp() override {
     dir_ = TestFolder("lentar_boardsim",
                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    saved_ = {AddressByte, ReplyTimeout, RetryCount, BlockDelay};
-    AddressByte = 0x0A;
-    ReplyTimeout = 2000;
-    RetryCount = 2;
   }
   void TearDown() override {
     port_.Open("");
     EXPECT_TRUE(sim_.Stop()) << "the simulator exits cleanly on SIGTERM";
-    AddressByte = saved_.address;
-    ReplyTimeout = saved_.timeout;
-    RetryCount = saved_.retries;
-    BlockDelay = saved_.delay;
     fs::remove_all(dir_);
   }
 
@@ -72,15 +64,12 @@ class BoardSim : public ::testing::Test {
   fs::path dir_;
   SimProcess sim_;
   TComPort port_{true, true};
-  struct {
-    uint8_t address;
-    int timeout, retries, delay;
-  } saved_{};
+  BoardSession session_{port_};
 };
 
 TEST_F(BoardSim, EveryCommandAnswers) {
   Connect();
-  TComPort& p = port_;
+  BoardSession& p = session_;
   EXPECT_TRUE(CmdConnect(p));
   std::string version;
   ASSERT_TRUE(CmdReadVersion(p, version));
@@ -151,18 +140,18 @@ TEST_F(BoardSim, EveryCommandAnswers) {
 
   // The speed switch: acknowledged at the old rate, then both ends move.
   ASSERT_TRUE(CmdSetBaud(p, 7));
-  p.SetBaudIndex(7);
+  p.Port().SetBaudIndex(7);
   EXPECT_TRUE(CmdConnect(p));
   ASSERT_TRUE(CmdSetBaud(p, 3));
-  p.SetBaudIndex(3);
+  p.Port().SetBaudIndex(3);
   EXPECT_TRUE(CmdConnect(p));
 }
 
 TEST_F(BoardSim, ThreeHundredByteImage) {
   Connect({"-v", "--save-dir", SaveDir()});
   const Bytes image = Pattern(300, 1);
-  ASSERT_TRUE(ClearBuffer(port_, 0));
-  ASSERT_TRUE(UploadAcknowledged(port_, 0, image.data(), image.size(), nullptr));
+  ASSERT_TRUE(ClearBuffer(session_, 0));
+  ASSERT_TRUE(UploadAcknowledged(session_, 0, image.data(), image.size(), nullptr));
   EXPECT_EQ(ReadFile(Upload(1)), image) << "the board holds exactly the 300 bytes";
   const std::string log = sim_.Log();
   size_t at = 0;
@@ -174,7 +163,7 @@ TEST_F(BoardSim, ThreeHundredByteImage) {
     ASSERT_NE(at, std::string::npos) << line << "\n" << log;
   }
   BufferInfo info;
-  ASSERT_TRUE(CmdReadBufferInfo(port_, info));
+  ASSERT_TRUE(CmdReadBufferInfo(session_, info));
   EXPECT_EQ(info.DataLength(), 300);
 }
 
@@ -185,8 +174,8 @@ TEST_F(BoardSim, SavedUploadsNumberOnFromEarlierRuns) {
     std::ofstream(dir_ / name) << "earlier";
   Connect({"--save-dir", SaveDir()});
   const Bytes image = Pattern(200, 5);
-  ASSERT_TRUE(ClearBuffer(port_, 0));
-  ASSERT_TRUE(UploadAcknowledged(port_, 0, image.data(), image.size(), nullptr));
+  ASSERT_TRUE(ClearBuffer(session_, 0));
+  ASSERT_TRUE(UploadAcknowledged(session_, 0, image.data(), image.size(), nullptr));
   EXPECT_EQ(ReadFile(Upload(8)), image);
   std::ifstream first(Upload(1));
   std::string kept;
@@ -205,9 +194,9 @@ TEST_F(BoardSim, ClockDayOfWeekBothWays) {
       {{2025, 3, 0, 15, 12, 30, 0, 0}, 6},  // Saturday
   };
   for (const auto& c : cases) {
-    ASSERT_TRUE(CmdSetClock(port_, c.set));
+    ASSERT_TRUE(CmdSetClock(session_, c.set));
     BoardClock read;
-    ASSERT_TRUE(CmdReadClock(port_, read));
+    ASSERT_TRUE(CmdReadClock(session_, read));
     EXPECT_EQ(read.dayOfWeek, c.dayOfWeek) << c.set.day;
     EXPECT_EQ(read.year, c.set.year);
     EXPECT_EQ(read.month, c.set.month);
@@ -219,78 +208,78 @@ TEST_F(BoardSim, ClockDayOfWeekBothWays) {
 TEST_F(BoardSim, PasswordAndAccess) {
   Connect({"--password", "secret"});
   StatusBlock status;
-  ASSERT_TRUE(CmdReadStatus(port_, status));
+  ASSERT_TRUE(CmdReadStatus(session_, status));
   EXPECT_TRUE(status.PasswordSet());
   EXPECT_FALSE(status.AccessGranted());
   const Bytes image = Pattern(10, 2);
-  EXPECT_FALSE(UploadAcknowledged(port_, 0, image.data(), image.size(), nullptr))
+  EXPECT_FALSE(UploadAcknowledged(session_, 0, image.data(), image.size(), nullptr))
       << "no upload without access";
-  PasswordReply reply = CmdEnterPassword(port_, "");
+  PasswordReply reply = CmdEnterPassword(session_, "");
   EXPECT_TRUE(reply.replied);
   EXPECT_FALSE(reply.accepted);
-  reply = CmdEnterPassword(port_, "secret");
+  reply = CmdEnterPassword(session_, "secret");
   EXPECT_TRUE(reply.replied && reply.accepted);
-  ASSERT_TRUE(CmdReadStatus(port_, status));
+  ASSERT_TRUE(CmdReadStatus(session_, status));
   EXPECT_TRUE(status.AccessGranted());
 
-  reply = CmdQueryModemAccess(port_);
+  reply = CmdQueryModemAccess(session_);
   EXPECT_TRUE(reply.replied);
   EXPECT_FALSE(reply.accepted);
-  reply = CmdEnterModemPassword(port_, "wrong");
+  reply = CmdEnterModemPassword(session_, "wrong");
   EXPECT_TRUE(reply.replied);
   EXPECT_FALSE(reply.accepted);
-  reply = CmdEnterModemPassword(port_, "secret");
+  reply = CmdEnterModemPassword(session_, "secret");
   EXPECT_TRUE(reply.accepted);
-  EXPECT_TRUE(CmdQueryModemAccess(port_).accepted);
+  EXPECT_TRUE(CmdQueryModemAccess(session_).accepted);
 }
 
 TEST_F(BoardSim, OnlyTheBoardsOwnAddressIsAnswered) {
   Connect({"--address", "5"});
-  ReplyTimeout = 500;
-  AddressByte = AddressByteFor(6);
-  EXPECT_FALSE(CmdConnect(port_));
-  AddressByte = AddressByteFor(5);
-  EXPECT_TRUE(CmdConnect(port_));
+  session_.ReplyTimeout = 500;
+  session_.AddressByte = AddressByteFor(6);
+  EXPECT_FALSE(CmdConnect(session_));
+  session_.AddressByte = AddressByteFor(5);
+  EXPECT_TRUE(CmdConnect(session_));
 }
 
 TEST_F(BoardSim, ALateReplyIsNotTakenForTheNextCommand) {
   Connect({"--delay-ms", "300"});
-  ReplyTimeout = 50;
-  EXPECT_FALSE(CmdSetSpeed(port_, 4)) << "the reply comes after the deadline";
+  session_.ReplyTimeout = 50;
+  EXPECT_FALSE(CmdSetSpeed(session_, 4)) << "the reply comes after the deadline";
   std::this_thread::sleep_for(std::chrono::milliseconds(600));
-  ReplyTimeout = 5000;
+  session_.ReplyTimeout = 5000;
   StatusBlock status;
-  ASSERT_TRUE(CmdReadStatus(port_, status)) << "the late acknowledgement was dropped";
+  ASSERT_TRUE(CmdReadStatus(session_, status)) << "the late acknowledgement was dropped";
   EXPECT_EQ(status.Speed(), 4) << "the board did act on the first command";
 }
 
 TEST_F(BoardSim, ResumeAgainstAFullMapSendsNoBlock) {
   Connect({"-v", "--save-dir", SaveDir()});
-  BlockDelay = 1;
+  session_.BlockDelay = 1;
   const Bytes first = Pattern(1000, 3);
   const Bytes second = Pattern(1000, 4);
   // An interrupted upload that got every block across before the end marker.
-  ASSERT_TRUE(CmdBeginStream(port_));
+  ASSERT_TRUE(CmdBeginStream(session_));
   for (size_t k = 0; k * 128 < first.size(); ++k) {
     Bytes block(128, 0xFF);
     std::copy(first.begin() + static_cast<long>(k * 128),
               first.begin() + static_cast<long>(std::min(first.size(), (k + 1) * 128)), block.begin());
-    ASSERT_TRUE(CmdStreamBlock(port_, 1, k * 128, block.data(), block.size()));
+    ASSERT_TRUE(CmdStreamBlock(session_, 1, k * 128, block.data(), block.size()));
   }
   BlockMap map;
-  ASSERT_TRUE(CmdReadBlockMap(port_, map));
+  ASSERT_TRUE(CmdReadBlockMap(session_, map));
   const size_t before = sim_.Log().size();
   // A resume sends nothing but the end marker: the board keeps what it has.
-  ASSERT_TRUE(UploadStreamed(port_, 1, second.data(), second.size(), nullptr, false, false));
+  ASSERT_TRUE(UploadStreamed(session_, 1, second.data(), second.size(), nullptr, false, false));
   EXPECT_EQ(ReadFile(Upload(1)), first);
   EXPECT_EQ(sim_.Log().find("command 0x4F", before), std::string::npos);
 }
 
 TEST_F(BoardSim, StreamedUploadWithLostBlocksIsRepairedFromTheMap) {
   Connect({"-v", "--drop", "0.2", "--seed", "2", "--save-dir", SaveDir()});
-  BlockDelay = 2;
+  session_.BlockDelay = 2;
   const Bytes image = Pattern(16 * 128 - 40, 5);
-  ASSERT_TRUE(UploadStreamed(port_, 0, image.data(), image.size(), nullptr, false, true))
+  ASSERT_TRUE(UploadStreamed(session_, 0, image.data(), image.size(), nullptr, false, true))
       << sim_.Log();
   EXPECT_EQ(ReadFile(Upload(1)), image);
   // Some blocks were lost and sent again.
@@ -313,9 +302,9 @@ TEST_F(BoardSim, AcknowledgedUploadOverALossyLineNeverClaimsAWrongImage) {
     sim_.Stop();
     fs::remove(Upload(1));
     Connect({c.fault, "0.1", "--seed", c.seed, "--save-dir", SaveDir()});
-    ReplyTimeout = 300;
+    session_.ReplyTimeout = 300;
     const Bytes image = Pattern(3000, 6);
-    const bool ok = UploadAcknowledged(port_, 0, image.data(), image.size(), nullptr);
+    const bool ok = UploadAcknowledged(session_, 0, image.data(), image.size(), nullptr);
     if (ok) {
       EXPECT_EQ(ReadFile(Upload(1)), image);
     }
@@ -330,23 +319,23 @@ TEST_F(BoardSim, TheBoardFileKeepsTheMemoryThroughAKill) {
   const std::string file = (dir_ / "board.mem").string();
   Connect({"--board-file", file, "--save-dir", SaveDir(), "-v"});
   const Bytes first = Pattern(300, 1), second = Pattern(1000, 2);
-  ASSERT_TRUE(UploadAcknowledged(port_, 0, first.data(), first.size(), nullptr));
-  ASSERT_TRUE(CmdStartBuffer(port_, 0));
-  ASSERT_TRUE(CmdBeginStream(port_));
+  ASSERT_TRUE(UploadAcknowledged(session_, 0, first.data(), first.size(), nullptr));
+  ASSERT_TRUE(CmdStartBuffer(session_, 0));
+  ASSERT_TRUE(CmdBeginStream(session_));
   for (size_t k = 0; k < 4; ++k)  // 4 of the 8 blocks
-    CmdStreamBlock(port_, 1, k * kBlockSize, second.data() + k * kBlockSize, kBlockSize);
+    CmdStreamBlock(session_, 1, k * kBlockSize, second.data() + k * kBlockSize, kBlockSize);
   BlockMap map;
-  ASSERT_TRUE(CmdReadBlockMap(port_, map));  // every block before it was taken
+  ASSERT_TRUE(CmdReadBlockMap(session_, map));  // every block before it was taken
   port_.Open("");
   sim_.Kill();
 
   Connect({"--board-file", file, "--save-dir", SaveDir(), "-v"});
   BufferInfo info;
-  ASSERT_TRUE(CmdReadBufferInfo(port_, info));
+  ASSERT_TRUE(CmdReadBufferInfo(session_, info));
   EXPECT_EQ(info.CurrentBuffer(), 0);
   EXPECT_EQ(info.DataLength(), 300);
-  BlockDelay = 2;
-  ASSERT_TRUE(UploadStreamed(port_, 1, second.data(), second.size(), nullptr, false, false));
+  session_.BlockDelay = 2;
+  ASSERT_TRUE(UploadStreamed(session_, 1, second.data(), second.size(), nullptr, false, false));
   EXPECT_EQ(ReadFile(Upload(2)), second);
   EXPECT_EQ(sim_.Log().find("command 0x4F buffer 1 offset 0 "), std::string::npos)
       << "block 0 was kept: " << sim_.Log();
@@ -355,7 +344,7 @@ TEST_F(BoardSim, TheBoardFileKeepsTheMemoryThroughAKill) {
 
   std::ofstream(file, std::ios::binary | std::ios::trunc) << "not a board";
   Connect({"--board-file", file});
-  EXPECT_TRUE(ClearBuffer(port_, 0));
+  EXPECT_TRUE(ClearBuffer(session_, 0));
   EXPECT_NE(sim_.Log().find("holds no board memory"), std::string::npos) << sim_.Log();
   EXPECT_EQ(ReadFile(file), (Bytes{'n', 'o', 't', ' ', 'a', ' ', 'b', 'o', 'a', 'r', 'd'}));
 }
@@ -372,11 +361,11 @@ TEST_F(BoardSim, ADirectUploadGetsThroughALineThatLosesAFifth) {
     sim_.Stop();
     fs::remove(Upload(1));
     Connect({"--drop", "0.2", "--seed", std::to_string(seed), "--save-dir", SaveDir()});
-    ReplyTimeout = 100;
+    session_.ReplyTimeout = 100;
     UploadOptions options;
     options.buffer = 0;
     options.clearOnSwitch = false;
-    const UploadReport report = UploadImage(port_, image.data(), image.size(), options, {});
+    const UploadReport report = UploadImage(session_, image.data(), image.size(), options, {});
     if (report.outcome != UploadOutcome::Done) continue;
     ++delivered;
     EXPECT_EQ(ReadFile(Upload(1)), image);
@@ -391,7 +380,7 @@ TEST_F(BoardSim, ADirectUploadGetsThroughALineThatLosesAFifth) {
 // board holds exactly this image. (scripts/upload-faults.sh sweeps wider, at
 // the real deadlines and line speed.)
 TEST_F(BoardSim, LateAndLostRepliesNeverGiveASuccessWithAnotherImage) {
-  ReplyTimeout = 100;
+  session_.ReplyTimeout = 100;
   const struct {
     const char* delay;
     const char* seed;
@@ -408,7 +397,7 @@ TEST_F(BoardSim, LateAndLostRepliesNeverGiveASuccessWithAnotherImage) {
     int saved = 0;
     for (int upload = 0; upload < 4; ++upload) {
       const Bytes image = Pattern(600, ++pattern);
-      const bool ok = UploadAcknowledged(port_, 0, image.data(), image.size(), nullptr);
+      const bool ok = UploadAcknowledged(session_, 0, image.data(), image.size(), nullptr);
       while (fs::exists(Upload(saved + 1))) ++saved;
       if (!ok) continue;
       ++successes;
@@ -422,15 +411,15 @@ TEST_F(BoardSim, LateAndLostRepliesNeverGiveASuccessWithAnotherImage) {
 TEST_F(BoardSim, LargestImageAtFullSpeed) {
   Connect({"--buffer1", "65000", "--save-dir", SaveDir()});
   const Bytes image = Pattern(64770, 7);
-  ASSERT_TRUE(CmdSetBaud(port_, 8));
+  ASSERT_TRUE(CmdSetBaud(session_, 8));
   port_.SetBaudIndex(8);
   std::vector<int> progress;
-  ASSERT_TRUE(UploadAcknowledged(port_, 0, image.data(), image.size(),
+  ASSERT_TRUE(UploadAcknowledged(session_, 0, image.data(), image.size(),
                                  [&](int p) { progress.push_back(p); }));
   EXPECT_EQ(ReadFile(Upload(1)), image);
   ASSERT_FALSE(progress.empty());
   EXPECT_EQ(progress.back(), 100);
-  EXPECT_TRUE(CmdSetBaud(port_, 3));
+  EXPECT_TRUE(CmdSetBaud(session_, 3));
 }
 
 // A peer that is not the simulator: the test plays the board itself on a
@@ -448,13 +437,10 @@ class RawPeer : public ::testing::Test {
     tcsetattr(master_, TCSANOW, &tio);
     port_.Open(ptsname(master_));
     ASSERT_TRUE(port_.IsOpen()) << port_.LastErrorText();
-    saved_ = ReplyTimeout;
-    ReplyTimeout = 2000;
   }
   void TearDown() override {
     port_.Open("");
     if (master_ >= 0) close(master_);
-    ReplyTimeout = saved_;
   }
   // Reads one request frame (blocking, with a deadline) and answers payload.
   bool Answer(const Bytes& payload) {
@@ -474,7 +460,7 @@ class RawPeer : public ::testing::Test {
 
   int master_ = -1;
   TComPort port_{true, true};
-  int saved_ = 0;
+  BoardSession session_{port_};
 };
 
 TEST_F(RawPeer, DataReplyOfTheWrongLengthFails) {
@@ -489,7 +475,7 @@ TEST_F(RawPeer, DataReplyOfTheWrongLengthFails) {
       Answer(reply);
     });
     StatusBlock status;
-    EXPECT_EQ(CmdReadStatus(port_, status), c.accepted) << c.statusBytes;
+    EXPECT_EQ(CmdReadStatus(session_, status), c.accepted) << c.statusBytes;
     board.join();
   }
 }

@@ -219,6 +219,9 @@ TEST(LoaderDefragmentPlan, NoRoomToMoveABlockOverItselfStopsThere) {
 class LoaderLine {
  public:
   LoaderLine(int type, const Bytes& memory) : sim_(type, memory) {
+    // Replies here are synchronous: a missing one is missing.
+    session_.LoaderReplyTimeout = 30;
+    session_.LoaderSwitchPause = 0;
     board_.SetResponder([this](const Bytes& request) -> std::optional<Bytes> {
       if (budget_ == 0) return std::nullopt;
       if (budget_ > 0) --budget_;
@@ -227,6 +230,7 @@ class LoaderLine {
     });
   }
   TComPort& Port() { return board_.Port(); }
+  LoaderSession& Session() { return session_; }
   const std::vector<Bytes>& Requests() const { return board_.Requests(); }
   SimLoader& Sim() { return sim_; }
   void CutAfter(int requests) { budget_ = requests; }
@@ -234,22 +238,12 @@ class LoaderLine {
  private:
   SimLoader sim_;
   MemoryBoard board_;
+  LoaderSession session_{board_.Port()};
   int budget_ = -1;
 };
 
 class LoaderProtocol : public ::testing::Test {
  protected:
-  void SetUp() override {
-    saved_ = {LoaderReplyTimeout, LoaderSwitchPause, PageSize};
-    LoaderReplyTimeout = 30;
-    LoaderSwitchPause = 0;
-  }
-  void TearDown() override {
-    LoaderReplyTimeout = saved_[0];
-    LoaderSwitchPause = saved_[1];
-    PageSize = saved_[2];
-  }
-
   // A loader memory of the type holding the blocks, each filled with its own
   // pattern, the directory and everything else erased.
   static Bytes Memory(int type, const std::vector<Block>& blocks) {
@@ -282,16 +276,14 @@ class LoaderProtocol : public ::testing::Test {
     }
     return ::testing::AssertionSuccess();
   }
-
-  std::array<int, 3> saved_{};
 };
 
 TEST_F(LoaderProtocol, WriteMemoryGoesInPageChunksWithProgress) {
   LoaderLine line(1, {});
-  PageSize = 64;
+  line.Session().PageSize = 64;
   const Bytes data = Pattern(200, 1);
   std::vector<int> percents;
-  ASSERT_TRUE(WriteMemory(line.Port(), 100, data.size(), data.data(),
+  ASSERT_TRUE(WriteMemory(line.Session(), 100, data.size(), data.data(),
                           [&](int p) { percents.push_back(p); }));
   // The writes; the short reads between them keep the acknowledgements apart.
   std::vector<Bytes> writes;
@@ -311,49 +303,49 @@ TEST_F(LoaderProtocol, WriteMemoryGoesInPageChunksWithProgress) {
   EXPECT_TRUE(std::equal(data.begin(), data.end(), line.Sim().Memory().begin() + 100));
 
   Bytes back(200);
-  ASSERT_TRUE(ReadMemory(line.Port(), 100, back.size(), back.data()));
+  ASSERT_TRUE(ReadMemory(line.Session(), 100, back.size(), back.data()));
   EXPECT_EQ(back, data);
 }
 
 TEST_F(LoaderProtocol, TheLoaderRefusesWritesAcrossPagesOrPastTheEnd) {
   LoaderLine line(1, {});
   const Bytes data(64, 0x11);
-  EXPECT_FALSE(loader::CmdWriteMem(line.Port(), 100, data.data(), 64));  // crosses 128
-  EXPECT_FALSE(loader::CmdWriteMem(line.Port(), 32768 - 32, data.data(), 64));
-  EXPECT_TRUE(loader::CmdWriteMem(line.Port(), 128, data.data(), 64));
+  EXPECT_FALSE(loader::CmdWriteMem(line.Session(), 100, data.data(), 64));  // crosses 128
+  EXPECT_FALSE(loader::CmdWriteMem(line.Session(), 32768 - 32, data.data(), 64));
+  EXPECT_TRUE(loader::CmdWriteMem(line.Session(), 128, data.data(), 64));
   EXPECT_TRUE(std::all_of(line.Sim().Memory().begin() + 64, line.Sim().Memory().begin() + 128,
                           [](uint8_t b) { return b == 0xFF; }));
   uint8_t out[16];
-  EXPECT_FALSE(loader::CmdReadMem(line.Port(), 32760, 16, out));
+  EXPECT_FALSE(loader::CmdReadMem(line.Session(), 32760, 16, out));
 }
 
 TEST_F(LoaderProtocol, InfoSetsThePageSizeAndDirectoryPagesAreWholePages) {
   for (int type : {0, 1, 2, 3}) {
     LoaderLine line(type, {});
     LoaderInfo info;
-    PageSize = 0;
-    ASSERT_TRUE(ReadLoaderInfo(line.Port(), info));
+    line.Session().PageSize = 0;
+    ASSERT_TRUE(ReadLoaderInfo(line.Session(), info));
     EXPECT_EQ(info.MemoryType(), type);
-    EXPECT_EQ(PageSize, type <= 1 ? 64 : 128);
+    EXPECT_EQ(line.Session().PageSize, type <= 1 ? 64 : 128);
   }
   LoaderLine line(3, {});
-  PageSize = 128;
+  line.Session().PageSize = 128;
   LoaderDirectory d = DirectoryOf({{5, 1152, 10, "five"}});
-  ASSERT_TRUE(WriteDirectoryPage(line.Port(), 5, d));
+  ASSERT_TRUE(WriteDirectoryPage(line.Session(), 5, d));
   ASSERT_EQ(line.Requests().size(), 1u);
   const Bytes& r = line.Requests()[0];
   EXPECT_EQ(r[3] | r[4] << 8 | r[5] << 16, 128);
   EXPECT_EQ(r.size() - 6, 128u);
-  EXPECT_FALSE(WriteDirectoryPage(line.Port(), 32, d));
-  EXPECT_FALSE(WriteDirectoryPage(line.Port(), -1, d));
+  EXPECT_FALSE(WriteDirectoryPage(line.Session(), 32, d));
+  EXPECT_FALSE(WriteDirectoryPage(line.Session(), -1, d));
   EXPECT_EQ(line.Requests().size(), 1u);
 }
 
 TEST_F(LoaderProtocol, SpeedSwitchesAndConnect) {
   LoaderLine line(3, {});
-  ASSERT_TRUE(SetLoaderSpeed(line.Port(), 7));
+  ASSERT_TRUE(SetLoaderSpeed(line.Session(), 7));
   EXPECT_EQ(line.Port().BaudRate(), 57600);
-  ASSERT_TRUE(SetLoaderSpeed(line.Port(), kLoaderSpeedBack));
+  ASSERT_TRUE(SetLoaderSpeed(line.Session(), kLoaderSpeedBack));
   EXPECT_EQ(line.Port().BaudRate(), 9600);
   const auto& r = line.Requests();
   ASSERT_EQ(r.size(), 3u);
@@ -365,8 +357,8 @@ TEST_F(LoaderProtocol, SpeedSwitchesAndConnect) {
 
 TEST_F(LoaderProtocol, FormatZeroesDirectoryAndPasswords) {
   LoaderLine line(1, Memory(1, {{0, 1152, 100, "a"}}));
-  PageSize = 64;
-  ASSERT_TRUE(FormatLoader(line.Port(), 4));
+  line.Session().PageSize = 64;
+  ASSERT_TRUE(FormatLoader(line.Session(), 4));
   const Bytes& m = line.Sim().Memory();
   EXPECT_TRUE(std::all_of(m.begin(), m.begin() + 1152, [](uint8_t b) { return b == 0; }));
   const Bytes data = Pattern(100, 0);  // the data area is not touched
@@ -379,11 +371,11 @@ TEST_F(LoaderProtocol, DefragmentPacksInAddressOrderAndRenumbers) {
   const std::vector<Block> blocks = {
       {0, 4096, 3000, "overlap"}, {3, 1344, 100, "first"}, {9, 20000, 64, "far"}};
   LoaderLine line(1, Memory(1, blocks));
-  PageSize = 64;
+  line.Session().PageSize = 64;
   LoaderDirectory d;
   std::copy_n(line.Sim().Memory().begin(), d.size(), d.begin());
   bool complete = false;
-  ASSERT_TRUE(Defragment(line.Port(), d, 1, 4, {}, &complete));
+  ASSERT_TRUE(Defragment(line.Session(), d, 1, 4, {}, &complete));
   EXPECT_TRUE(complete);
 
   LoaderDirectory expected{};
@@ -417,19 +409,20 @@ TEST_F(LoaderProtocol, DefragmentCutShortAtEveryRequestLosesNoBlock) {
 
     // The whole run, to count its requests.
     LoaderLine whole(type, memory);
-    PageSize = PageSizeFor(type);
+    whole.Session().PageSize = PageSizeFor(type);
     LoaderDirectory d = original;
-    ASSERT_TRUE(Defragment(whole.Port(), d, type, 4));
+    ASSERT_TRUE(Defragment(whole.Session(), d, type, 4));
     const int requests = static_cast<int>(whole.Requests().size());
     ASSERT_GT(requests, 20);
 
-    // An unanswered request fails at once on this line.
-    LoaderReplyTimeout = 2;
     for (int cut = 0; cut < requests; ++cut) {
       LoaderLine line(type, memory);
+      line.Session().PageSize = PageSizeFor(type);
+      // An unanswered request fails at once on this line.
+      line.Session().LoaderReplyTimeout = 2;
       line.CutAfter(cut);
       LoaderDirectory copy = original;
-      EXPECT_FALSE(Defragment(line.Port(), copy, type, 4)) << "cut after " << cut;
+      EXPECT_FALSE(Defragment(line.Session(), copy, type, 4)) << "cut after " << cut;
       EXPECT_TRUE(HoldsEveryBlock(line.Sim().Memory(), blocks)) << "type " << type << ", cut after " << cut;
       // The caller's directory is what the loader holds.
       EXPECT_TRUE(std::equal(copy.begin(), copy.end(), line.Sim().Memory().begin()))
@@ -437,20 +430,18 @@ TEST_F(LoaderProtocol, DefragmentCutShortAtEveryRequestLosesNoBlock) {
 
       // Opened again, each block is one row and the free space is right; the
       // next reorganisation finishes the work and leaves no copy behind.
-      LoaderReplyTimeout = 30;
       LoaderLine next(type, line.Sim().Memory());
+      next.Session().PageSize = PageSizeFor(type);
       EXPECT_EQ(BlockEntries(copy).size(), blocks.size()) << "cut after " << cut;
       EXPECT_EQ(FreeSpace(copy, type), FreeSpace(original, type)) << "cut after " << cut;
-      ASSERT_TRUE(Defragment(next.Port(), copy, type, 4)) << "type " << type << ", cut after " << cut;
+      ASSERT_TRUE(Defragment(next.Session(), copy, type, 4)) << "type " << type << ", cut after " << cut;
       EXPECT_TRUE(HoldsEveryBlock(next.Sim().Memory(), blocks)) << "cut after " << cut;
       int listed = 0;
       for (int i = 0; i < kLoaderEntryCount; ++i) listed += EntryEmpty(copy, i) ? 0 : 1;
       EXPECT_EQ(listed, static_cast<int>(blocks.size())) << "cut after " << cut;
       const std::vector<FreeGap> gaps = FreeGaps(copy, type);
       EXPECT_EQ(gaps.size(), 1u) << "cut after " << cut;
-      LoaderReplyTimeout = 2;
     }
-    LoaderReplyTimeout = 30;
   }
 }
 
@@ -462,8 +453,8 @@ TEST_F(LoaderProtocol, ErasingABlockClearsItsCopiesToo) {
   WriteEntry(d, 20, ReadEntry(d, 1));
   std::copy(d.begin(), d.end(), memory.begin());
   LoaderLine line(1, memory);
-  PageSize = 64;
-  ASSERT_TRUE(EraseEntry(line.Port(), d, 1));
+  line.Session().PageSize = 64;
+  ASSERT_TRUE(EraseEntry(line.Session(), d, 1));
   EXPECT_TRUE(EntryEmpty(d, 1) && EntryEmpty(d, 20));
   EXPECT_TRUE(std::equal(d.begin(), d.end(), line.Sim().Memory().begin()));
   EXPECT_EQ(BlockEntries(d), std::vector<int>{2});
@@ -474,10 +465,10 @@ TEST_F(LoaderProtocol, DefragmentOfAFullDirectoryKeepsTheNumbering) {
   for (int i = 0; i < 32; ++i)
     blocks.push_back({i, 1152u + 256u * static_cast<uint32_t>(31 - i), 60, "b" + std::to_string(i)});
   LoaderLine line(1, Memory(1, blocks));
-  PageSize = 64;
+  line.Session().PageSize = 64;
   LoaderDirectory d;
   std::copy_n(line.Sim().Memory().begin(), d.size(), d.begin());
-  ASSERT_TRUE(Defragment(line.Port(), d, 1, 4));
+  ASSERT_TRUE(Defragment(line.Session(), d, 1, 4));
   for (int i = 0; i < 32; ++i) {
     const DirEntry e = ReadEntry(d, i);
     EXPECT_EQ(e.name, "b" + std::to_string(i));
@@ -490,9 +481,9 @@ TEST_F(LoaderProtocol, DefragmentRefusesADamagedDirectoryWithoutWriting) {
   const std::vector<Block> blocks = {{0, 1152, 200, "a"}, {1, 1280, 10, "b"}};
   LoaderLine line(1, Memory(1, blocks));
   LoaderDirectory d = DirectoryOf(blocks);
-  EXPECT_FALSE(Defragment(line.Port(), d, 1, 4));
+  EXPECT_FALSE(Defragment(line.Session(), d, 1, 4));
   EXPECT_TRUE(line.Requests().empty());
-  EXPECT_FALSE(Defragment(line.Port(), d, 0, 4));
+  EXPECT_FALSE(Defragment(line.Session(), d, 0, 4));
 }
 
 // ---- Replies that come twice or late -----------------------------------------
@@ -514,9 +505,12 @@ class ScriptedLoader {
  public:
   ScriptedLoader(int type, const Bytes& memory, Fault fault, int nth)
       : sim_(type, memory), fault_(fault), nth_(nth) {
+    // The scripted loader answers at once or not at all.
+    session_.LoaderReplyTimeout = 5;
+    session_.LoaderSwitchPause = 0;
     board_.SetResponder([this](const Bytes& request) { return Answer(request); });
   }
-  TComPort& Port() { return board_.Port(); }
+  LoaderSession& Session() { return session_; }
   const Bytes& Memory() const { return sim_.Memory(); }
   bool Struck() const { return struck_; }
 
@@ -552,6 +546,7 @@ class ScriptedLoader {
 
   SimLoader sim_;
   MemoryBoard board_;
+  LoaderSession session_{board_.Port()};
   Fault fault_;
   int nth_;
   int seen_ = 0;
@@ -565,33 +560,32 @@ class ScriptedLoader {
 // turn: a failure may be reported, but a success always matches what the
 // loader really holds.
 TEST_F(LoaderProtocol, AReplyTwiceOrLateNeverPassesForAnother) {
-  LoaderReplyTimeout = 5;  // the scripted loader answers at once or not at all
   const int type = 1;
   const std::vector<Block> blocks = {{0, 1152, 300, "a"}, {2, 2048, 130, "b"}, {5, 4096, 64, "c"}};
   const Bytes memory = Memory(type, blocks);
   const Bytes image = Pattern(200, 9);
-  const auto list = [](TComPort& port, LoaderDirectory& d) {
+  const auto list = [](LoaderSession& port, LoaderDirectory& d) {
     LoaderInfo info;
     return ConnectLoader(port, info) && ReadDirectory(port, d, 4);
   };
   struct Operation {
     const char* name;
-    std::function<bool(TComPort&, LoaderDirectory&, Bytes&)> run;
+    std::function<bool(LoaderSession&, LoaderDirectory&, Bytes&)> run;
   };
   const Operation operations[] = {
-      {"list", [&](TComPort& port, LoaderDirectory& d, Bytes&) { return list(port, d); }},
+      {"list", [&](LoaderSession& port, LoaderDirectory& d, Bytes&) { return list(port, d); }},
       {"read",
-       [&](TComPort& port, LoaderDirectory& d, Bytes& data) {
+       [&](LoaderSession& port, LoaderDirectory& d, Bytes& data) {
          return list(port, d) && ReadBlock(port, ReadEntry(d, BlockEntries(d)[1]), 4, data);
        }},
       {"write",
-       [&](TComPort& port, LoaderDirectory& d, Bytes&) {
+       [&](LoaderSession& port, LoaderDirectory& d, Bytes&) {
          if (!list(port, d)) return false;
          const DirEntry entry{AllocateBlock(d, type, image.size()), 200, "new", 1};
          return StoreBlock(port, d, FindFreeEntry(d), entry, image.data(), 4);
        }},
       {"erase",
-       [&](TComPort& port, LoaderDirectory& d, Bytes&) {
+       [&](LoaderSession& port, LoaderDirectory& d, Bytes&) {
          return list(port, d) && EraseEntry(port, d, BlockEntries(d)[0]);
        }},
   };
@@ -605,10 +599,10 @@ TEST_F(LoaderProtocol, AReplyTwiceOrLateNeverPassesForAnother) {
       int successes = 0;
       for (int nth = 1;; ++nth) {
         ScriptedLoader loader(type, memory, fault, nth);
-        PageSize = 64;
+        loader.Session().PageSize = 64;
         LoaderDirectory d{};
         Bytes data;
-        const bool ok = op.run(loader.Port(), d, data);
+        const bool ok = op.run(loader.Session(), d, data);
         if (!loader.Struck()) {
           EXPECT_TRUE(ok) << op.name << ": the run without a fault";
           break;
@@ -652,9 +646,9 @@ TEST_F(LoaderProtocol, ClockRoundTrip) {
   set.hour = 13;
   set.minute = 5;
   set.second = 30;
-  ASSERT_TRUE(loader::CmdSetClock(line.Port(), set));
+  ASSERT_TRUE(loader::CmdSetClock(line.Session(), set));
   BoardClock read;
-  ASSERT_TRUE(loader::CmdReadClock(line.Port(), read));
+  ASSERT_TRUE(loader::CmdReadClock(line.Session(), read));
   EXPECT_EQ(read.year, 2024);
   EXPECT_EQ(read.month, 2);
   EXPECT_EQ(read.day, 29);

@@ -344,18 +344,10 @@ class NetworkBoard : public ::testing::TestWithParam<bool> {
   void SetUp() override {
     dir_ = TestFolder("lentar_net", std::string(GetParam() ? "rfc2217_" : "raw_") +
                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    saved_ = {AddressByte, ReplyTimeout, RetryCount, BlockDelay};
-    AddressByte = 0x0A;
-    ReplyTimeout = 2000;
-    RetryCount = 2;
   }
   void TearDown() override {
     port_.Open("");
     sim_.Stop();
-    AddressByte = saved_.address;
-    ReplyTimeout = saved_.timeout;
-    RetryCount = saved_.retries;
-    BlockDelay = saved_.delay;
     fs::remove_all(dir_);
   }
 
@@ -368,10 +360,7 @@ class NetworkBoard : public ::testing::TestWithParam<bool> {
   fs::path dir_;
   SimProcess sim_;
   TComPort port_{true, true};
-  struct {
-    uint8_t address;
-    int timeout, retries, delay;
-  } saved_{};
+  BoardSession session_{port_};
 };
 
 TEST_P(NetworkBoard, EveryCommandAnswers) {
@@ -390,34 +379,34 @@ TEST_P(NetworkBoard, EveryCommandAnswers) {
     const char* name;
     std::function<bool()> run;
   } commands[] = {
-      {"connect", [&] { return CmdConnect(p); }},
-      {"version", [&] { return CmdReadVersion(p, version) && !version.empty(); }},
-      {"settings", [&] { return ApplyBoardSettings(p, 2, 7, true); }},
-      {"default font", [&] { return CmdSetDefaultFont(p, 1); }},
-      {"clear on switch", [&] { return CmdSetClearOnSwitch(p, true); }},
-      {"status", [&] { return CmdReadStatus(p, status) && status.Speed() == 2 && status.Flipped(); }},
-      {"options", [&] { return CmdReadOptions(p, options) && options.ClearOnSwitch(); }},
-      {"read auto brightness", [&] { return CmdReadAutoBright(p, bright); }},
-      {"write auto brightness", [&] { return CmdWriteAutoBright(p, bright.Settable()); }},
-      {"clock", [&] { return CmdReadClock(p, clock); }},
-      {"set clock", [&] { return SetClockNow(p); }},
-      {"buffer info", [&] { return CmdReadBufferInfo(p, info) && info.Capacity(0) == 32000; }},
-      {"clear", [&] { return ClearBuffer(p, 1); }},
-      {"start buffer", [&] { return CmdStartBuffer(p, 1); }},
-      {"enter password", [&] { return CmdEnterPassword(p, "").accepted; }},
-      {"set password", [&] { return CmdSetPassword(p, "pw").accepted; }},
-      {"modem access", [&] { return CmdQueryModemAccess(p).replied; }},
-      {"modem password", [&] { return CmdEnterModemPassword(p, "pw").accepted; }},
-      {"begin stream", [&] { return CmdBeginStream(p); }},
-      {"stream block", [&] { return CmdStreamBlock(p, 0, 0, block.data(), block.size()); }},
-      {"block map", [&] { return CmdReadBlockMap(p, map) && map.Has(0); }},
-      {"write block", [&] { return CmdWriteBlock(p, 0, 128, block.data(), block.size()); }},
-      {"measure", [&] { return MeasureLink(p, delay) && delay >= 20; }},
+      {"connect", [&] { return CmdConnect(session_); }},
+      {"version", [&] { return CmdReadVersion(session_, version) && !version.empty(); }},
+      {"settings", [&] { return ApplyBoardSettings(session_, 2, 7, true); }},
+      {"default font", [&] { return CmdSetDefaultFont(session_, 1); }},
+      {"clear on switch", [&] { return CmdSetClearOnSwitch(session_, true); }},
+      {"status", [&] { return CmdReadStatus(session_, status) && status.Speed() == 2 && status.Flipped(); }},
+      {"options", [&] { return CmdReadOptions(session_, options) && options.ClearOnSwitch(); }},
+      {"read auto brightness", [&] { return CmdReadAutoBright(session_, bright); }},
+      {"write auto brightness", [&] { return CmdWriteAutoBright(session_, bright.Settable()); }},
+      {"clock", [&] { return CmdReadClock(session_, clock); }},
+      {"set clock", [&] { return SetClockNow(session_); }},
+      {"buffer info", [&] { return CmdReadBufferInfo(session_, info) && info.Capacity(0) == 32000; }},
+      {"clear", [&] { return ClearBuffer(session_, 1); }},
+      {"start buffer", [&] { return CmdStartBuffer(session_, 1); }},
+      {"enter password", [&] { return CmdEnterPassword(session_, "").accepted; }},
+      {"set password", [&] { return CmdSetPassword(session_, "pw").accepted; }},
+      {"modem access", [&] { return CmdQueryModemAccess(session_).replied; }},
+      {"modem password", [&] { return CmdEnterModemPassword(session_, "pw").accepted; }},
+      {"begin stream", [&] { return CmdBeginStream(session_); }},
+      {"stream block", [&] { return CmdStreamBlock(session_, 0, 0, block.data(), block.size()); }},
+      {"block map", [&] { return CmdReadBlockMap(session_, map) && map.Has(0); }},
+      {"write block", [&] { return CmdWriteBlock(session_, 0, 128, block.data(), block.size()); }},
+      {"measure", [&] { return MeasureLink(session_, delay) && delay >= 20; }},
       // The speed switch: acknowledged at the old rate, then both ends move.
-      {"to 57600", [&] { return CmdSetBaud(p, 7) && (p.SetBaudIndex(7), CmdConnect(p)); }},
-      {"back to 9600", [&] { return CmdSetBaud(p, 3) && (p.SetBaudIndex(3), CmdConnect(p)); }},
-      {"purge", [&] { return (p.Purge(), CmdConnect(p)); }},
-      {"modem lines", [&] { return (p.SetDTR(false), p.SetRTS(false), p.RestoreLines(), CmdConnect(p)); }},
+      {"to 57600", [&] { return CmdSetBaud(session_, 7) && (p.SetBaudIndex(7), CmdConnect(session_)); }},
+      {"back to 9600", [&] { return CmdSetBaud(session_, 3) && (p.SetBaudIndex(3), CmdConnect(session_)); }},
+      {"purge", [&] { return (p.Purge(), CmdConnect(session_)); }},
+      {"modem lines", [&] { return (p.SetDTR(false), p.SetRTS(false), p.RestoreLines(), CmdConnect(session_)); }},
   };
   for (const auto& c : commands) EXPECT_TRUE(c.run()) << c.name;
   EXPECT_EQ(p.DSRState(), !GetParam()) << "raw TCP reads DSR as on; the simulator without a "
@@ -427,24 +416,24 @@ TEST_P(NetworkBoard, EveryCommandAnswers) {
 TEST_P(NetworkBoard, UploadsArriveByteExact) {
   Connect({"--buffer1", "65535", "--save-dir", dir_.string()});
   const Bytes image = Pattern(kMaxImageSize);
-  ASSERT_TRUE(ClearBuffer(port_, 0));
-  ASSERT_TRUE(UploadAcknowledged(port_, 0, image.data(), image.size(), nullptr));
+  ASSERT_TRUE(ClearBuffer(session_, 0));
+  ASSERT_TRUE(UploadAcknowledged(session_, 0, image.data(), image.size(), nullptr));
   EXPECT_EQ(ReadFile(dir_ / "upload-1.bin"), image);
 
-  BlockDelay = 0;
+  session_.BlockDelay = 0;
   const Bytes small = Pattern(1000);
-  ASSERT_TRUE(UploadStreamed(port_, 0, small.data(), small.size(), nullptr, false, true));
+  ASSERT_TRUE(UploadStreamed(session_, 0, small.data(), small.size(), nullptr, false, true));
   EXPECT_EQ(ReadFile(dir_ / "upload-2.bin"), small) << "streamed and repaired";
 }
 
 TEST_P(NetworkBoard, TheNextClientConnectsAfterTheFirstLeaves) {
   Connect();
-  EXPECT_TRUE(CmdSetSpeed(port_, 4));
+  EXPECT_TRUE(CmdSetSpeed(session_, 4));
   port_.Open("");
   port_.Open(sim_.Link());
   ASSERT_TRUE(port_.IsOpen());
   StatusBlock status;
-  ASSERT_TRUE(CmdReadStatus(port_, status));
+  ASSERT_TRUE(CmdReadStatus(session_, status));
   EXPECT_EQ(status.Speed(), 4) << "the same board";
 }
 
@@ -454,30 +443,29 @@ TEST_P(NetworkBoard, TheNextClientConnectsAfterTheFirstLeaves) {
 TEST_P(NetworkBoard, ASecondClientIsRefusedAndItsCommandsNeverRun) {
   Connect({"--save-dir", dir_.string()});
   const Bytes image = Pattern(300);
-  ASSERT_TRUE(ClearBuffer(port_, 0));
-  ASSERT_TRUE(UploadAcknowledged(port_, 0, image.data(), image.size(), nullptr));
+  ASSERT_TRUE(ClearBuffer(session_, 0));
+  ASSERT_TRUE(UploadAcknowledged(session_, 0, image.data(), image.size(), nullptr));
   {
     TComPort second{true, true};
     second.Open(sim_.Link());
-    ReplyTimeout = 300;
-    RetryCount = 1;
-    if (second.IsOpen()) EXPECT_FALSE(ClearBuffer(second, 0));
+    BoardSession secondSession(second);
+    secondSession.ReplyTimeout = 300;
+    secondSession.RetryCount = 1;
+    if (second.IsOpen()) EXPECT_FALSE(ClearBuffer(secondSession, 0));
     second.Open("");
-    ReplyTimeout = 2000;
-    RetryCount = 2;
   }
   port_.Open("");
   port_.Open(sim_.Link());
   ASSERT_TRUE(port_.IsOpen());
   BufferInfo info;
-  ASSERT_TRUE(CmdReadBufferInfo(port_, info));
+  ASSERT_TRUE(CmdReadBufferInfo(session_, info));
   EXPECT_EQ(info.DataLength(), 300) << "the upload survived the second client";
 }
 
 TEST_P(NetworkBoard, AServerThatDiesMidUploadFailsItAtOnce) {
   Connect({"--buffer1", "65535"});
   const Bytes image = Pattern(kMaxImageSize);
-  ASSERT_TRUE(ClearBuffer(port_, 0));
+  ASSERT_TRUE(ClearBuffer(session_, 0));
   Clock::time_point killedAt{};
   bool killed = false;
   const auto progress = [&](int percent) {
@@ -487,12 +475,12 @@ TEST_P(NetworkBoard, AServerThatDiesMidUploadFailsItAtOnce) {
       killedAt = Clock::now();
     }
   };
-  EXPECT_FALSE(UploadAcknowledged(port_, 0, image.data(), image.size(), progress));
+  EXPECT_FALSE(UploadAcknowledged(session_, 0, image.data(), image.size(), progress));
   ASSERT_TRUE(killed);
   EXPECT_LT(MsSince(killedAt), 1000) << "no wait runs to its deadline";
   EXPECT_FALSE(port_.IsOpen());
   EXPECT_FALSE(port_.DSRState());
-  EXPECT_FALSE(CmdConnect(port_));
+  EXPECT_FALSE(CmdConnect(session_));
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, NetworkBoard, ::testing::Bool(),
@@ -506,9 +494,9 @@ TEST_P(Rfc2217Board, TheServerPacesAtTheRateTheClientSet) {
   Connect({"--pace"});
   port_.SetBaudRate(1200);
   StatusBlock status;
-  ASSERT_TRUE(CmdReadStatus(port_, status));  // the rate has reached the server
+  ASSERT_TRUE(CmdReadStatus(session_, status));  // the rate has reached the server
   const auto start = Clock::now();
-  ASSERT_TRUE(CmdReadStatus(port_, status));
+  ASSERT_TRUE(CmdReadStatus(session_, status));
   EXPECT_GE(MsSince(start), 250);
 }
 
@@ -537,8 +525,8 @@ TEST_P(Rfc2217Board, DsrFollowsTheModem) {
   EXPECT_TRUE(waitFor([&] { return handlerDsr == 1; })) << "and the line-state handler sees it";
   EXPECT_TRUE(p.WaitForLine("CONNECT 9600"));
   p.SetLineMode(false);
-  EXPECT_FALSE(CmdQueryModemAccess(p).accepted);
-  EXPECT_TRUE(CmdEnterModemPassword(p, "mdm").accepted);
+  EXPECT_FALSE(CmdQueryModemAccess(session_).accepted);
+  EXPECT_TRUE(CmdEnterModemPassword(session_, "mdm").accepted);
 
   p.SetLineMode(true);
   p.ClearLineBuffer();

@@ -190,8 +190,8 @@ TEST(SimModem, CallOverTheInMemoryLine) {
   board.modemPassword = "mdm";
   lentar::comm::testing::MemoryModem line(modem, board);
   TComPort& port = line.Port();
-  const auto saved = ReplyTimeout;
-  ReplyTimeout = 1000;
+  BoardSession session(port);
+  session.ReplyTimeout = 1000;
   // Polls condition (which may consume what it looks at) until it holds.
   const auto waitFor = [](auto condition) {
     for (int i = 0; i < 2000; ++i) {
@@ -217,16 +217,16 @@ TEST(SimModem, CallOverTheInMemoryLine) {
   EXPECT_EQ(text, "CONNECT 9600");
   port.SetLineMode(false);
 
-  PasswordReply reply = CmdQueryModemAccess(port);
+  PasswordReply reply = CmdQueryModemAccess(session);
   EXPECT_TRUE(reply.replied);
   EXPECT_FALSE(reply.accepted) << "the modem password is asked first";
-  reply = CmdEnterModemPassword(port, "bad");
+  reply = CmdEnterModemPassword(session, "bad");
   EXPECT_TRUE(reply.replied && !reply.accepted);
-  reply = CmdEnterModemPassword(port, "mdm");
+  reply = CmdEnterModemPassword(session, "mdm");
   EXPECT_TRUE(reply.replied && reply.accepted);
-  EXPECT_TRUE(CmdQueryModemAccess(port).accepted);
+  EXPECT_TRUE(CmdQueryModemAccess(session).accepted);
   StatusBlock status;
-  EXPECT_TRUE(CmdReadStatus(port, status));
+  EXPECT_TRUE(CmdReadStatus(session, status));
 
   // The modem's "NO CARRIER" is a line for line mode, not a frame.
   port.SetLineMode(true);
@@ -242,9 +242,8 @@ TEST(SimModem, CallOverTheInMemoryLine) {
   ASSERT_TRUE(port.WriteText("ATDP123", true));
   EXPECT_TRUE(waitFor([&] { return port.DSRState(); }));
   port.SetLineMode(false);
-  reply = CmdQueryModemAccess(port);
+  reply = CmdQueryModemAccess(session);
   EXPECT_TRUE(reply.replied && !reply.accepted);
-  ReplyTimeout = saved;
 }
 
 }  // namespace

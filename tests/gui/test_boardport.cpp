@@ -27,17 +27,18 @@ class TestBoardPort : public QObject {
   void failedOpenShowsTheMessageOnlyWhenAsked() {
     Settings().TabPortDevice = "/nonexistent/lentar-board";
     MessageCapture capture;
-    QVERIFY(!OpenBoardPort(false));
+    comm::BoardSession session;
+    QVERIFY(!OpenBoardPort(session, false));
     QCOMPARE(capture.Messages().size(), size_t{0});
-    QVERIFY(!OpenBoardPort(true));
+    QVERIFY(!OpenBoardPort(session, true));
     QCOMPARE(capture.Messages().size(), size_t{1});
     QCOMPARE(capture.Messages()[0].caption, QStringLiteral("Ошибка"));
     QCOMPARE(capture.Messages()[0].text,
              QStringLiteral("Ошибка коммуникационного порта!\n"
                             "/nonexistent/lentar-board: устройство не найдено"));
     QCOMPARE(capture.Messages()[0].icon, QMessageBox::Critical);
-    QVERIFY(comm::BoardPort().OpenFailed());
-    QVERIFY(!comm::BoardPort().LastErrorText().empty());
+    QVERIFY(session.Port().OpenFailed());
+    QVERIFY(!session.Port().LastErrorText().empty());
   }
 
   // A port another program holds is told as busy, not as a missing group
@@ -52,13 +53,14 @@ class TestBoardPort : public QObject {
     QVERIFY(first.IsOpen());
     Settings().TabPortDevice = device;
     MessageCapture capture;
-    QVERIFY(!OpenBoardPort(true));
+    comm::BoardSession session;
+    QVERIFY(!OpenBoardPort(session, true));
     QCOMPARE(capture.Texts(),
              QStringList{QStringLiteral("Ошибка: Ошибка коммуникационного порта!\n") +
                          QString::fromStdString(device) +
                          QStringLiteral(": порт занят другой программой")});
     first.Open("");
-    CloseBoardPort();
+    comm::CloseBoardPort(session);
     ::close(master);
   }
 
@@ -67,16 +69,17 @@ class TestBoardPort : public QObject {
     QVERIFY(master >= 0);
     QVERIFY(grantpt(master) == 0 && unlockpt(master) == 0);
     Settings().TabPortDevice = ptsname(master);
-    comm::ReplyTimeout = 10000;
-    comm::RetryCount = 5;
+    comm::BoardSession session;
+    session.ReplyTimeout = 10000;
+    session.RetryCount = 5;
     MessageCapture capture;
-    QVERIFY(OpenBoardPort(true));
+    QVERIFY(OpenBoardPort(session, true));
     QCOMPARE(capture.Messages().size(), size_t{0});
-    QVERIFY(comm::BoardPort().IsOpen());
-    QCOMPARE(comm::ReplyTimeout, 2000);
-    QCOMPARE(comm::RetryCount, 2);
-    CloseBoardPort();
-    QVERIFY(!comm::BoardPort().IsOpen());
+    QVERIFY(session.Port().IsOpen());
+    QCOMPARE(session.ReplyTimeout, 2000);
+    QCOMPARE(session.RetryCount, 2);
+    comm::CloseBoardPort(session);
+    QVERIFY(!session.Port().IsOpen());
     ::close(master);
   }
 

@@ -35,8 +35,6 @@ class DialFormTest : public QObject {
     Settings() = TSettings{};
     DefaultSettings(Settings());
     Settings().ModemInit = "ATE0\r\n\r\nATX3";
-    comm::ReplyTimeout = 2000;
-    comm::RetryCount = 2;
   }
 
   void dialsToneOrPulseAndConnectsOnDsr() {
@@ -47,6 +45,7 @@ class DialFormTest : public QObject {
     for (const Case& c : cases) {
       Settings().ToneDial = c.toneDial;
       ScriptedModem modem;
+      comm::BoardSession session(modem.Port());
       QString dialling;
       bool abortEnabled = false;
       OnDialog(QStringLiteral("DialForm"), [&](QWidget* dialog) {
@@ -59,17 +58,17 @@ class DialFormTest : public QObject {
         modem.SetCarrier(true);
       });
       std::string number = "123";
-      QVERIFY(DialBoard(nullptr, number, modem.Port(), kQuick));
+      QVERIFY(DialBoard(nullptr, number, session, kQuick));
       QCOMPARE(dialling, QStringLiteral("Набор номера"));
       QVERIFY(abortEnabled);
       QCOMPARE(modem.Commands(), (std::vector<std::string>{"ATZ", "ATE0", "ATX3", c.command}));
       // The call stays up with the call's deadlines; the port carries frames.
       QVERIFY(modem.Dtr());
       QVERIFY(!modem.Port().LineMode());
-      QCOMPARE(comm::ReplyTimeout, 10000);
-      QCOMPARE(comm::RetryCount, 5);
-      comm::ReplyTimeout = 2000;
-      comm::RetryCount = 2;
+      QCOMPARE(session.ReplyTimeout, 10000);
+      QCOMPARE(session.RetryCount, 5);
+      session.ReplyTimeout = 2000;
+      session.RetryCount = 2;
     }
   }
 
@@ -88,10 +87,11 @@ class DialFormTest : public QObject {
     };
     for (const Case& c : cases) {
       ScriptedModem modem;
+      comm::BoardSession session(modem.Port());
       modem.Answers().answersReset = c.answersReset;
       modem.Answers().initReply = c.initReply;
-      comm::ReplyTimeout = 10000;
-      comm::RetryCount = 5;
+      session.ReplyTimeout = 10000;
+      session.RetryCount = 5;
       QString status;
       bool idle = false;
       bool bufferEmpty = false;
@@ -112,7 +112,7 @@ class DialFormTest : public QObject {
         Click(dialog, "Button2");
       });
       std::string number = "123";
-      QVERIFY(!DialBoard(nullptr, number, modem.Port(), kQuick));
+      QVERIFY(!DialBoard(nullptr, number, session, kQuick));
       QCOMPARE(status, c.status);
       QVERIFY(idle);
       QVERIFY(bufferEmpty);
@@ -121,15 +121,16 @@ class DialFormTest : public QObject {
       QCOMPARE(dialSent, c.dialSent);
       // Closed without a call: hung up, the line's deadlines back.
       QVERIFY(!modem.Dtr());
-      QCOMPARE(comm::ReplyTimeout, 2000);
-      QCOMPARE(comm::RetryCount, 2);
+      QCOMPARE(session.ReplyTimeout, 2000);
+      QCOMPARE(session.RetryCount, 2);
     }
   }
 
   void abortAndCancelWhileDialling() {
     ScriptedModem modem;
-    comm::ReplyTimeout = 10000;
-    comm::RetryCount = 5;
+    comm::BoardSession session(modem.Port());
+    session.ReplyTimeout = 10000;
+    session.RetryCount = 5;
     bool dtrAfterAbort = true;
     QString aborted;
     bool dialAgain = false;
@@ -148,14 +149,14 @@ class DialFormTest : public QObject {
       Click(dialog, "Button2");
     });
     std::string number = "77";
-    QVERIFY(!DialBoard(nullptr, number, modem.Port(), kQuick));
+    QVERIFY(!DialBoard(nullptr, number, session, kQuick));
     QCOMPARE(aborted, QStringLiteral("Прервано"));
     QVERIFY(!dtrAfterAbort);
     QVERIFY(dialAgain);
     QVERIFY(dtrWhileDialling);
     QVERIFY(!modem.Dtr());
-    QCOMPARE(comm::ReplyTimeout, 2000);
-    QCOMPARE(comm::RetryCount, 2);
+    QCOMPARE(session.ReplyTimeout, 2000);
+    QCOMPARE(session.RetryCount, 2);
     QCOMPARE(number, std::string("77"));
   }
 

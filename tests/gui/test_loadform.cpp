@@ -76,6 +76,8 @@ class LoadFormTest : public QObject {
   std::filesystem::path dir_;
   SimProcess sim_;
   std::unique_ptr<MessageCapture> messages_;
+  // The loader session the windows under test talk in.
+  std::unique_ptr<LoaderSession> session_;
 
   std::string MemoryFile() const { return (dir_ / "memory.bin").string(); }
 
@@ -120,12 +122,14 @@ class LoadFormTest : public QObject {
     dir_ = TestFolder("lentar_loadform", QTest::currentTestFunction());
     Settings() = TSettings{};
     DefaultSettings(Settings());
-    LoaderSwitchPause = 5;
+    session_ = std::make_unique<LoaderSession>();
+    session_->LoaderSwitchPause = 5;
     messages_ = std::make_unique<MessageCapture>();
   }
 
   void cleanup() {
     messages_.reset();
+    session_.reset();
     sim_.Stop();
     std::filesystem::remove_all(dir_);
   }
@@ -135,7 +139,7 @@ class LoadFormTest : public QObject {
   void refreshReachesALoaderPluggedInLater() {
     Settings().I2CPortDevice = (dir_ / "board").string();
     TRecProject project;
-    TLoadForm form(nullptr, 0, project);
+    TLoadForm form(nullptr, 0, project, *session_);
     ShowAndRead(form);
     auto* status = form.findChild<QLabel*>(QStringLiteral("Label3"));
     QVERIFY(status);
@@ -164,7 +168,7 @@ class LoadFormTest : public QObject {
     project.LoaderBlockName = "name";
     const std::string image(100, 'x');
     // The window closes by itself: ShowLoaderWindow returns.
-    ShowLoaderWindow(reinterpret_cast<const uint8_t*>(image.data()), image.size(), project);
+    ShowLoaderWindow(reinterpret_cast<const uint8_t*>(image.data()), image.size(), project, *session_);
     QCOMPARE(Texts(), QStringList{QStringLiteral("Ошибка! | Загрузчик не имеет памяти данных!")});
     QCOMPARE(messages_->Messages()[0].icon, QMessageBox::Critical);
     QCOMPARE(project.LoaderBlockName, std::string("name"));
@@ -173,7 +177,7 @@ class LoadFormTest : public QObject {
   void rowsFollowTheDirectoryAndAFailedEraseNamesTheEntry() {
     StartLoader(1, {{0, 1152, 100, "zero"}, {5, 2048, 300, "five"}}, {"--read-only"});
     TRecProject project;
-    TLoadForm form(nullptr, 0, project);
+    TLoadForm form(nullptr, 0, project, *session_);
     ShowAndRead(form);
     TTableGrid* table = Table(form);
     QCOMPARE(table->RowCount(), 3);
@@ -198,7 +202,7 @@ class LoadFormTest : public QObject {
   void eraseAnsweredNoOrYes() {
     StartLoader(1, {{0, 1152, 100, "zero"}, {5, 2048, 300, "five"}});
     TRecProject project;
-    TLoadForm form(nullptr, 0, project);
+    TLoadForm form(nullptr, 0, project, *session_);
     ShowAndRead(form);
     Table(form)->SelectRow(1);
     messages_->QueueAnswer(QMessageBox::No);
@@ -219,7 +223,7 @@ class LoadFormTest : public QObject {
     const std::string before = MemoryWith(1, blocks);
     TRecProject project;
     const std::string image(12000, 'i');
-    TLoadForm form(reinterpret_cast<const uint8_t*>(image.data()), image.size(), project);
+    TLoadForm form(reinterpret_cast<const uint8_t*>(image.data()), image.size(), project, *session_);
     ShowAndRead(form);
     Button(form, "Button5")->click();
     QCOMPARE(Texts(), QStringList{QStringLiteral(
@@ -236,7 +240,7 @@ class LoadFormTest : public QObject {
     const std::string before = MemoryWith(1, blocks);
     TRecProject project;
     const std::string image = Pattern(8000, 99);
-    TLoadForm form(reinterpret_cast<const uint8_t*>(image.data()), image.size(), project);
+    TLoadForm form(reinterpret_cast<const uint8_t*>(image.data()), image.size(), project, *session_);
     form.SetBlockName(Utf8ToCp1251(u8"  Очень длинное имя блока  "));
     ShowAndRead(form);
 
@@ -297,7 +301,7 @@ class LoadFormTest : public QObject {
       const std::string before = MemoryWith(1, c.blocks);
       TRecProject project;
       const std::string image = Pattern(c.imageSize, 5);
-      TLoadForm form(reinterpret_cast<const uint8_t*>(image.data()), image.size(), project);
+      TLoadForm form(reinterpret_cast<const uint8_t*>(image.data()), image.size(), project, *session_);
       ShowAndRead(form);
       messages_->QueueAnswer(QMessageBox::Yes);
       Button(form, "Button5")->click();
@@ -314,7 +318,7 @@ class LoadFormTest : public QObject {
   void toFileWritesExactlyTheBlock() {
     StartLoader(2, {{3, 1280, 300, "three"}});
     TRecProject project;
-    TLoadForm form(nullptr, 0, project);
+    TLoadForm form(nullptr, 0, project, *session_);
     ShowAndRead(form);
     FileDialogCapture dialogs;
     const std::string path = (dir_ / "block.bin").string();
@@ -332,7 +336,7 @@ class LoadFormTest : public QObject {
   void passwordsOfEightAcceptedNineRefusedAndWritten() {
     StartLoader(1, {});
     TRecProject project;
-    TLoadForm form(nullptr, 0, project);
+    TLoadForm form(nullptr, 0, project, *session_);
     ShowAndRead(form);
     const auto change = [&](int slot, const QString& text) {
       WhenModal([slot, text](QWidget* pad) {
@@ -371,7 +375,7 @@ class LoadFormTest : public QObject {
                     {4, 8192, 17040, Utf8ToCp1251(u8"Меню ресторана")}});
     TRecProject project;
     const std::string image(4217, 'x');
-    TLoadForm form(reinterpret_cast<const uint8_t*>(image.data()), image.size(), project);
+    TLoadForm form(reinterpret_cast<const uint8_t*>(image.data()), image.size(), project, *session_);
     form.SetBlockName(Utf8ToCp1251(u8"Новости"));
     ShowAndRead(form);
     QTest::qWait(200);
@@ -391,7 +395,7 @@ class LoadFormTest : public QObject {
     messages_->Clear();  // no font archive in the new folder
     // The main window read its (missing) settings file when it was shown.
     Settings().I2CPortDevice = sim_.Link();
-    LoaderSwitchPause = 5;
+    main.LoaderLink().LoaderSwitchPause = 5;
     Memo(main)->setPlainText(QStringLiteral("Привет"));
     project.LoaderBlockName = "hello";
     for (const char* command : {"button", "menu"}) {
@@ -410,7 +414,7 @@ class LoadFormTest : public QObject {
       } else {
         main.findChild<QAction*>(QStringLiteral("UploadLoaderItem"))->trigger();
       }
-      QVERIFY(!LoaderPort().IsOpen());
+      QVERIFY(!main.LoaderLink().Port().IsOpen());
     }
     QCOMPARE(Texts(), QStringList{});
     const LoaderDirectory d = DirectoryIn(StopAndReadMemory());

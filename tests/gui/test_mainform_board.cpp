@@ -60,7 +60,7 @@ class MainFormBoardTest : public QObject, private MainWindowFixture {
       QString size;
       bool uploadVisible = true;
       OnDialog(QStringLiteral("TabloForm"), [&](QWidget* window) {
-        portOpen = comm::BoardPort().IsOpen();
+        portOpen = form_->BoardLink().Port().IsOpen();
         uploadVisible = Button(window, "Button5")->isVisible();
         size = Child<QLabel>(window, "Label5")->text();
         // Each set goes into the buffer the board is not showing: loading
@@ -77,7 +77,7 @@ class MainFormBoardTest : public QObject, private MainWindowFixture {
       }
       QVERIFY2(portOpen, c.trigger);
       QCOMPARE(uploadVisible, c.withImage);
-      QVERIFY(!comm::BoardPort().IsOpen());
+      QVERIFY(!form_->BoardLink().Port().IsOpen());
       if (c.withImage) {
         QCOMPARE(size, QStringLiteral("Размер данных: 6 байт."));
         QCOMPARE(messages_->Texts(),
@@ -116,7 +116,7 @@ class MainFormBoardTest : public QObject, private MainWindowFixture {
     bool callVisible = false;
     QString clock;
     OnDialog(QStringLiteral("TabloForm"), [&](QWidget* window) {
-      portOpen = comm::BoardPort().IsOpen();
+      portOpen = form_->BoardLink().Port().IsOpen();
       callVisible = Button(window, "Button14")->isVisible();
       clock = Child<QLabel>(window, "Label21")->text();
       Click(window, "Button1");  // no call: nothing is sent, no message

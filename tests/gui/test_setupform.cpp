@@ -60,10 +60,12 @@ class SilentTerminal {
 };
 
 // Probes without the long waits of a real search.
-void ShortenSearch() {
-  comm::SetBoardSearchTimings({0, 20, 0, 20, 0});
-  comm::ReplyTimeout = 300;
-  comm::RetryCount = 0;
+void ShortenSearch() { comm::SetBoardSearchTimings({0, 20, 0, 20, 0}); }
+
+// ... and a short deadline for the board's answer in the dialog's session.
+void ShortenSearch(TSetupForm& form) {
+  form.SearchSession().ReplyTimeout = 300;
+  form.SearchSession().RetryCount = 0;
 }
 
 }  // namespace
@@ -80,7 +82,6 @@ class SetupFormTest : public QObject, public MainWindowFixture {
   }
   void cleanup() {
     SetBoardSearchCandidateSource({});
-    CloseBoardPort();
     TearDown();
   }
 
@@ -89,6 +90,7 @@ class SetupFormTest : public QObject, public MainWindowFixture {
     Settings().LdSpeed = -1;
     Settings().DefFontHeight = 3;
     TSetupForm form(*project_);
+    ShortenSearch(form);
     QCOMPARE(Child<QComboBox>(&form, "ComboBox5")->currentText(), QStringLiteral("9600"));
     QCOMPARE(Child<QComboBox>(&form, "ComboBox6")->currentText(), QStringLiteral("38400"));
     QCOMPARE(Child<QComboBox>(&form, "ComboBox7")->currentText(), QStringLiteral("24"));
@@ -175,9 +177,10 @@ class SetupFormTest : public QObject, public MainWindowFixture {
     QVERIFY(ShowSettings(nullptr, *project_, 0));
     QCOMPARE(Settings().TabPortDevice, sim.Link());
     // The board is now reached on that device.
-    QVERIFY(OpenBoardPort(false));
-    QCOMPARE(comm::BoardPort().PortName(), sim.Link());
-    QVERIFY(comm::CmdConnect(comm::BoardPort()));
+    comm::BoardSession session;
+    QVERIFY(OpenBoardPort(session, false));
+    QCOMPARE(session.Port().PortName(), sim.Link());
+    QVERIFY(comm::CmdConnect(session));
   }
 
   void SearchFindsTheBoardOnTheThirdPort() {
@@ -192,6 +195,7 @@ class SetupFormTest : public QObject, public MainWindowFixture {
     });
     Settings().TabPort = 6;
     TSetupForm form(*project_);
+    ShortenSearch(form);
     messages_->QueueAnswer(QMessageBox::Ok);  // "Продолжить?"
     form.SearchBoard();
     QVERIFY(!first.Received().empty());   // probed, no answer
@@ -204,8 +208,8 @@ class SetupFormTest : public QObject, public MainWindowFixture {
     // A device outside the COM list: the device field shows it, the number stays.
     QCOMPARE(TSetupForm::DeviceOfField(Child<QComboBox>(&form, "BoardDeviceBox")), sim.Link());
     QCOMPARE(Child<QComboBox>(&form, "ComboBox1")->currentIndex(), 6);
-    QVERIFY(!comm::BoardPort().IsOpen());
-    QCOMPARE(comm::AddressByte, uint8_t(0x80));
+    QVERIFY(!form.SearchSession().Port().IsOpen());
+    QCOMPARE(form.SearchSession().AddressByte, uint8_t(0x80));
   }
 
   // The device typed into the board's device field is probed before any
@@ -223,6 +227,7 @@ class SetupFormTest : public QObject, public MainWindowFixture {
           [&] { return std::vector<SearchCandidate>{{first.Device(), 0}}; });
       Settings().TabPortDevice = sim.Link();
       TSetupForm form(*project_);
+      ShortenSearch(form);
       messages_->QueueAnswer(QMessageBox::Ok);  // "Продолжить?"
       form.SearchBoard();
       QVERIFY2(first.Received().empty(), sim.Link().c_str());
@@ -241,6 +246,7 @@ class SetupFormTest : public QObject, public MainWindowFixture {
     });
     Settings().TabPort = 1;
     TSetupForm form(*project_);
+    ShortenSearch(form);
     messages_->QueueAnswer(QMessageBox::Ok);
     form.SearchBoard();
     QVERIFY(!first.Received().empty());
@@ -248,19 +254,20 @@ class SetupFormTest : public QObject, public MainWindowFixture {
     QCOMPARE(messages_->Messages().back().text, QStringLiteral("Табло не обнаружено!"));
     QCOMPARE(messages_->Messages().back().caption, QStringLiteral("Ошибка"));
     QCOMPARE(Child<QComboBox>(&form, "ComboBox1")->currentIndex(), 1);
-    QVERIFY(!comm::BoardPort().IsOpen());
+    QVERIFY(!form.SearchSession().Port().IsOpen());
   }
 
   void CancellingTheQuestionLeavesTheBoardPortClosed() {
     SilentTerminal terminal;
     Settings().TabPortDevice = terminal.Device();
-    QVERIFY(OpenBoardPort(false));
     SetBoardSearchCandidateSource([&] { return std::vector<SearchCandidate>{{terminal.Device(), 0}}; });
     TSetupForm form(*project_);
+    ShortenSearch(form);
+    QVERIFY(OpenBoardPort(form.SearchSession(), false));
     messages_->QueueAnswer(QMessageBox::Cancel);
     form.SearchBoard();
     QCOMPARE(messages_->Messages().size(), size_t(1));
-    QVERIFY(!comm::BoardPort().IsOpen());
+    QVERIFY(!form.SearchSession().Port().IsOpen());
     QVERIFY(terminal.Received().empty());  // nothing probed
   }
 
@@ -271,6 +278,7 @@ class SetupFormTest : public QObject, public MainWindowFixture {
           {first.Device(), 0}, {second.Device(), 1}, {third.Device(), 2}};
     });
     TSetupForm form(*project_);
+    ShortenSearch(form);
     messages_->QueueAnswer(QMessageBox::Ok);
     // Press "Прервать" while the first port is being probed.
     QTimer::singleShot(50, [&] {

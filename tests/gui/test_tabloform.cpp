@@ -75,6 +75,8 @@ class TabloFormTest : public QObject {
   SimProcess sim_;
   std::unique_ptr<MessageCapture> messages_;
   std::unique_ptr<TRecProject> project_;
+  // The board session the windows under test talk in.
+  std::unique_ptr<comm::BoardSession> session_;
   std::unique_ptr<TTabloForm> form_;
 
   // Starts the simulator (uploads saved in the test folder) and opens the
@@ -94,8 +96,8 @@ class TabloFormTest : public QObject {
     QVERIFY2(sim_.Start(dir_, args), sim_.Log().c_str());
     Settings().TabPortDevice = sim_.Link();
     SetProgramFolder(FromNativePath(dir_.string()) + "/");
-    QVERIFY(OpenBoardPort(true));
-    comm::PreparePortRate(comm::BoardPort(), Settings().BaseSpeed, 0);
+    QVERIFY(OpenBoardPort(*session_, true));
+    comm::PreparePortRate(*session_, Settings().BaseSpeed, 0);
   }
 
   // Uploads image into buffer 1 and starts it: the board shows that set.
@@ -110,7 +112,7 @@ class TabloFormTest : public QObject {
 
   TTabloForm& ShowForm(const std::vector<uint8_t>& image = {}) {
     form_ = std::make_unique<TTabloForm>(image.empty() ? nullptr : image.data(), image.size(),
-                                        *project_);
+                                        *project_, *session_);
     form_->show();
     return *form_;
   }
@@ -124,11 +126,12 @@ class TabloFormTest : public QObject {
     DefaultSettings(Settings());
     messages_ = std::make_unique<MessageCapture>();
     project_ = std::make_unique<TRecProject>(std::make_unique<TTabFontList>());
+    session_ = std::make_unique<comm::BoardSession>();
   }
 
   void cleanup() {
     form_.reset();
-    CloseBoardPort();
+    comm::CloseBoardPort(*session_);
     QVERIFY(sim_.Stop());
     if (!dir_.empty()) fs::remove_all(dir_);
     dir_.clear();
@@ -166,7 +169,7 @@ class TabloFormTest : public QObject {
     StartSim({"--address", "5"});
     Settings().DevAddr = 5;
     TTabloForm& form = ShowForm();
-    comm::ReplyTimeout = 300;
+    session_->ReplyTimeout = 300;
     struct Case {
       int address;
       uint8_t byte;
@@ -176,7 +179,7 @@ class TabloFormTest : public QObject {
       messages_->Clear();
       Child<QSpinBox>(&form, "SpinEdit3")->setValue(c.address);
       Button(form, "Button1")->click();
-      QCOMPARE(comm::AddressByte, c.byte);
+      QCOMPARE(session_->AddressByte, c.byte);
       QCOMPARE(messages_->Texts(), c.answers ? QStringList()
                                          : QStringList{QStringLiteral("Ошибка: Ошибка соединения!")});
       QCOMPARE(Text(form, "Label21") == QStringLiteral("---"), !c.answers);
@@ -212,7 +215,7 @@ class TabloFormTest : public QObject {
     QVERIFY(Child<QCheckBox>(&form, "CheckBox4")->isEnabled());
     Button(form, "Button2")->click();
     comm::StatusBlock status;
-    QVERIFY(comm::CmdReadStatus(comm::BoardPort(), status));
+    QVERIFY(comm::CmdReadStatus(*session_, status));
     QCOMPARE(status.Brightness(), 5);
     QCOMPARE(status.Speed(), 3);
   }
@@ -234,7 +237,7 @@ class TabloFormTest : public QObject {
     QCOMPARE(messages_->Texts(), QStringList());
 
     comm::StatusBlock status;
-    QVERIFY(comm::CmdReadStatus(comm::BoardPort(), status));
+    QVERIFY(comm::CmdReadStatus(*session_, status));
     QCOMPARE(status.Brightness(), 7);
     QCOMPARE(status.Speed(), 2);
     QVERIFY(status.Flipped());
@@ -367,13 +370,13 @@ class TabloFormTest : public QObject {
     QVERIFY(resume->isVisibleTo(&form) && resume->isChecked());
 
     form_.reset();
-    CloseBoardPort();
+    comm::CloseBoardPort(*session_);
     RunSim({"--delay-ms", "20"});
     messages_->Clear();
     TTabloForm& again = ShowForm(fresh);
     QCOMPARE(Text(again, "Label4"), QStringLiteral("Текущий буфер: 1"));
     comm::BufferInfo info;
-    QVERIFY(comm::CmdReadBufferInfo(comm::BoardPort(), info));
+    QVERIFY(comm::CmdReadBufferInfo(*session_, info));
     QCOMPARE(info.DataLength(), 3000);
     resume = Child<QRadioButton>(&again, "RadioButton3");
     QVERIFY2(!resume->isVisibleTo(&again), "nothing to resume in buffer 1");
@@ -399,11 +402,11 @@ class TabloFormTest : public QObject {
     for (int seed = 1; seed <= 10; ++seed) {
       if (seed > 1) {
         form_.reset();
-        CloseBoardPort();
+        comm::CloseBoardPort(*session_);
         QVERIFY(sim_.Stop());
       }
       StartSim({"--drop", "0.2", "--seed", std::to_string(seed)});
-      comm::ReplyTimeout = 100;
+      session_->ReplyTimeout = 100;
       TTabloForm& form = ShowForm(image);
       messages_->Clear();
       Button(form, "Button5")->click();
@@ -512,7 +515,7 @@ class TabloFormTest : public QObject {
              (QStringList{QStringLiteral("Ошибка: Яркость в темноте должна быть целым числом от 0 до 255"),
                           QStringLiteral("Ошибка: Показания АЦП должны быть целыми числами от 0 до 65535")}));
     comm::AutoBrightBlock block;
-    QVERIFY(comm::CmdReadAutoBright(comm::BoardPort(), block));
+    QVERIFY(comm::CmdReadAutoBright(*session_, block));
     QCOMPARE(block.DarkBrightness(), 4);
     QCOMPARE(block.DarkSensor(), 500);
     QCOMPARE(block.BrightSensor(), 950);
@@ -520,7 +523,7 @@ class TabloFormTest : public QObject {
   }
 
   void autoBrightnessDialogWithoutABoard() {
-    comm::TComPort closed(true, true);
+    comm::BoardSession closed;
     TAutoBrightForm dialog(closed);
     dialog.show();
     QCOMPARE(messages_->Texts(), QStringList{QStringLiteral("Ошибка: Ошибка связи с контроллером!")});
@@ -571,7 +574,8 @@ class TabloFormTest : public QObject {
       Settings().BaseSpeed = c.baseSpeed;
       board.Port().SetBaudIndex(c.baseSpeed + 3);
       const std::vector<uint8_t> image = Pattern(200);
-      TTabloForm form(image.data(), image.size(), *project_, board.Port());
+      comm::BoardSession session(board.Port());
+      TTabloForm form(image.data(), image.size(), *project_, session);
       form.show();
       seen.clear();
       messages_->Clear();

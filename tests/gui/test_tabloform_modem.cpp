@@ -72,6 +72,8 @@ class TabloModemTest : public QObject {
   SimProcess sim_;
   std::unique_ptr<MessageCapture> messages_;
   std::unique_ptr<TRecProject> project_;
+  // The board session the window under test talks in.
+  std::unique_ptr<comm::BoardSession> session_;
   std::unique_ptr<TTabloForm> form_;
   std::vector<uint8_t> image_ = Pattern(6000);
 
@@ -89,7 +91,7 @@ class TabloModemTest : public QObject {
   }
 
   TTabloForm& ShowForm() {
-    form_ = std::make_unique<TTabloForm>(image_.data(), image_.size(), *project_);
+    form_ = std::make_unique<TTabloForm>(image_.data(), image_.size(), *project_, *session_);
     form_->SetModemTimings(kQuick);
     form_->show();
     return *form_;
@@ -125,8 +127,7 @@ class TabloModemTest : public QObject {
     Settings().UseModem = 1;
     Settings().ModemInit = "AT&F";
     Settings().DefModemPass = "mp";
-    comm::ReplyTimeout = 2000;
-    comm::RetryCount = 2;
+    session_ = std::make_unique<comm::BoardSession>();
     messages_ = std::make_unique<MessageCapture>();
     project_ = std::make_unique<TRecProject>(std::make_unique<TTabFontList>());
     project_->DialNumber = "123";
@@ -134,7 +135,7 @@ class TabloModemTest : public QObject {
 
   void cleanup() {
     form_.reset();
-    CloseBoardPort();
+    comm::CloseBoardPort(*session_);
     QVERIFY(sim_.Stop());
     if (!dir_.empty()) fs::remove_all(dir_);
     dir_.clear();
@@ -172,11 +173,11 @@ class TabloModemTest : public QObject {
     QVERIFY2(SimLog().contains(QStringLiteral("modem command AT&F")), qPrintable(SimLog()));
     QVERIFY2(SimLog().contains(command), qPrintable(SimLog()));
     QVERIFY2(SimLog().contains(QStringLiteral("command 0x46")), qPrintable(SimLog()));
-    QCOMPARE(comm::ReplyTimeout, 10000);
-    QCOMPARE(comm::RetryCount, 5);
+    QCOMPARE(session_->ReplyTimeout, 10000);
+    QCOMPARE(session_->RetryCount, 5);
 
     Click(&form, "Button15");
-    QVERIFY(!comm::BoardPort().DTR());
+    QVERIFY(!session_->Port().DTR());
     QTRY_COMPARE(Text(&form, "Label13"), QStringLiteral("Нет соединения"));
     QVERIFY(Button(&form, "Button14")->isEnabled());
     QTRY_VERIFY2(SimLog().contains(QStringLiteral("modem hung up")), qPrintable(SimLog()));
@@ -217,9 +218,9 @@ class TabloModemTest : public QObject {
     QVERIFY(idle);
     QCOMPARE(project_->DialNumber, std::string("555"));
     QCOMPARE(SimLog().contains(QStringLiteral("ATD")), dialSent);
-    QVERIFY(!comm::BoardPort().DTR());
-    QCOMPARE(comm::ReplyTimeout, 2000);
-    QCOMPARE(comm::RetryCount, 2);
+    QVERIFY(!session_->Port().DTR());
+    QCOMPARE(session_->ReplyTimeout, 2000);
+    QCOMPARE(session_->RetryCount, 2);
     QVERIFY(Button(&form, "Button14")->isEnabled());
     QCOMPARE(Text(&form, "Label13"), QStringLiteral("Нет соединения"));
     QVERIFY(messages_->Texts().isEmpty());
@@ -228,20 +229,20 @@ class TabloModemTest : public QObject {
   void cancelWhileDiallingHangsUp() {
     StartSim(QStringLiteral("cancel"), {"--connect-delay-ms", "10000"});
     TTabloForm& form = ShowForm();
-    comm::ReplyTimeout = 10000;
-    comm::RetryCount = 5;
+    session_->ReplyTimeout = 10000;
+    session_->RetryCount = 5;
     bool dtrWhileDialling = false;
     WhenDialog(QStringLiteral("DialForm"), [&](QWidget* dialog) {
       Click(dialog, "Button1");
-      dtrWhileDialling = comm::BoardPort().DTR() &&
+      dtrWhileDialling = session_->Port().DTR() &&
                          Text(dialog, "Label3") == QStringLiteral("Набор номера");
       Click(dialog, "Button2");
     });
     Click(&form, "Button14");
     QVERIFY(dtrWhileDialling);
-    QVERIFY(!comm::BoardPort().DTR());
-    QCOMPARE(comm::ReplyTimeout, 2000);
-    QCOMPARE(comm::RetryCount, 2);
+    QVERIFY(!session_->Port().DTR());
+    QCOMPARE(session_->ReplyTimeout, 2000);
+    QCOMPARE(session_->RetryCount, 2);
     // The simulator is a process of its own: its log may trail the window.
     QTRY_VERIFY_WITH_TIMEOUT(SimLog().contains(QStringLiteral("modem command ATDT123")), 10000);
     QVERIFY(!SimLog().contains(QStringLiteral("command 0x")));

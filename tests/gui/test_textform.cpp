@@ -219,7 +219,7 @@ class TextFormTest : public QObject, private MainWindowFixture {
     });
     Button(form, "Button11")->click();
     QVERIFY(shown);
-    QVERIFY(!comm::LoaderPort().IsOpen());  // as the loader window left it
+    QVERIFY(!form.LoaderLink().Port().IsOpen());  // as the loader window left it
     QVERIFY(form.isVisible());
     // The port that would not open was reported by the loader window.
     QCOMPARE(messages_->Messages().size(), size_t{1});
@@ -240,14 +240,14 @@ class TextFormTest : public QObject, private MainWindowFixture {
     bool portOpen = false;
     QString size;
     OnDialog(QStringLiteral("TabloForm"), [&](QWidget* window) {
-      portOpen = comm::BoardPort().IsOpen();
+      portOpen = form.BoardLink().Port().IsOpen();
       size = window->findChild<QLabel*>(QStringLiteral("Label5"))->text();
       Click(window, "Button5");  // "Загрузка"
       Click(window, "Button6");
     });
     Button(form, "Button12")->click();
     QVERIFY(portOpen);
-    QVERIFY(!comm::BoardPort().IsOpen());  // closed again, as the main window does
+    QVERIFY(!form.BoardLink().Port().IsOpen());  // closed again, as the main window does
     QVERIFY(form.isVisible());
     QCOMPARE(size, QStringLiteral("Размер данных: 6 байт."));
     QCOMPARE(messages_->Messages().size(), size_t{1});

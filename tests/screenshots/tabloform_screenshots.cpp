@@ -79,11 +79,12 @@ class TabloScreenshots : public QObject {
     SimProcess sim;
     QVERIFY(sim.Start(dir, {}));
     Settings().TabPortDevice = sim.Link();
-    QVERIFY(OpenBoardPort(true));
-    comm::PreparePortRate(comm::BoardPort(), Settings().BaseSpeed, 0);
+    comm::BoardSession session;
+    QVERIFY(OpenBoardPort(session, true));
+    comm::PreparePortRate(session, Settings().BaseSpeed, 0);
     TRecProject project(std::make_unique<TTabFontList>());
     {
-      TTabloForm form(image_.data(), image_.size(), project);
+      TTabloForm form(image_.data(), image_.size(), project, session);
       form.show();
       QVERIFY(QTest::qWaitForWindowExposed(&form));
       Pump(400);
@@ -97,7 +98,7 @@ class TabloScreenshots : public QObject {
       Click(&form, "Button7");
       QVERIFY(captured);
     }
-    CloseBoardPort();
+    comm::CloseBoardPort(session);
     QVERIFY(sim.Stop());
     fs::remove_all(dir);
   }
@@ -112,16 +113,17 @@ class TabloScreenshots : public QObject {
                             "-v"}));
     SetProgramFolder(FromNativePath(dir.string()) + "/");
     Settings().TabPortDevice = sim.Link();
-    QVERIFY(OpenBoardPort(true));
-    comm::PreparePortRate(comm::BoardPort(), Settings().BaseSpeed, 0);
+    comm::BoardSession session;
+    QVERIFY(OpenBoardPort(session, true));
+    comm::PreparePortRate(session, Settings().BaseSpeed, 0);
     comm::UploadOptions shown;
     shown.restart = true;
-    QVERIFY(comm::UploadImage(comm::BoardPort(), image_.data(), 300, shown).outcome ==
+    QVERIFY(comm::UploadImage(session, image_.data(), 300, shown).outcome ==
             comm::UploadOutcome::Done);
     TRecProject project(std::make_unique<TTabFontList>());
     const std::vector<uint8_t> image(5026, 0x33);
     {
-      TTabloForm form(image.data(), image.size(), project);
+      TTabloForm form(image.data(), image.size(), project, session);
       form.show();
       QVERIFY(QTest::qWaitForWindowExposed(&form));
       Pump(400);
@@ -155,7 +157,7 @@ class TabloScreenshots : public QObject {
       Pump(400);
       QVERIFY(CaptureScreen(shots_ + "/board-window-resume-offered.png"));
     }
-    CloseBoardPort();
+    comm::CloseBoardPort(session);
     fs::remove_all(dir);
   }
 
@@ -168,8 +170,9 @@ class TabloScreenshots : public QObject {
     Settings().ModemInit = "AT&F";
     TRecProject project(std::make_unique<TTabFontList>());
     project.DialNumber = "8-800-555-35-35";
+    comm::BoardSession session;
     {
-      TTabloForm form(image_.data(), image_.size(), project);
+      TTabloForm form(image_.data(), image_.size(), project, session);
       form.SetModemTimings(kQuick);
       form.show();
       QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -190,7 +193,7 @@ class TabloScreenshots : public QObject {
       QVERIFY(CaptureScreen(shots_ + "/board-window-modem-call.png"));
       Click(&form, "Button15");
     }
-    CloseBoardPort();
+    comm::CloseBoardPort(session);
     QVERIFY(sim.Stop());
     fs::remove_all(dir);
   }

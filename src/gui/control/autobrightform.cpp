@@ -45,8 +45,8 @@ bool ReadField(const QLineEdit* edit, int lo, int hi, int& value) {
 
 }  // namespace
 
-TAutoBrightForm::TAutoBrightForm(comm::TComPort& port, QWidget* parent)
-    : QDialog(parent), port_(port) {
+TAutoBrightForm::TAutoBrightForm(comm::BoardSession& session, QWidget* parent)
+    : QDialog(parent), session_(session) {
   setObjectName(QStringLiteral("AutoBrightForm"));
   setWindowTitle(QStringLiteral("Настройки автояркости"));
   setModal(true);
@@ -115,7 +115,7 @@ void TAutoBrightForm::showEvent(QShowEvent* event) {
 void TAutoBrightForm::FormShow() { Button1Click(); }
 
 void TAutoBrightForm::Button1Click() {
-  valid_ = comm::CmdReadAutoBright(port_, block_);
+  valid_ = comm::CmdReadAutoBright(session_, block_);
   if (valid_) Fill();
   else Clear();
   UpdateEnabled();
@@ -170,7 +170,7 @@ void TAutoBrightForm::Button5Click() {
   settable[3] = static_cast<uint8_t>(darkSensor >> 8);
   settable[4] = static_cast<uint8_t>(brightSensor & 0xFF);
   settable[5] = static_cast<uint8_t>(brightSensor >> 8);
-  valid_ = comm::CmdWriteAutoBright(port_, settable);
+  valid_ = comm::CmdWriteAutoBright(session_, settable);
   UpdateEnabled();
   if (!valid_) {
     ShowError(QStringLiteral("Ошибка связи с контроллером!"));
@@ -179,8 +179,8 @@ void TAutoBrightForm::Button5Click() {
   Button1Click();
 }
 
-bool ShowAutoBrightDialog(QWidget* parent, comm::TComPort& port) {
-  TAutoBrightForm form(port, parent);
+bool ShowAutoBrightDialog(QWidget* parent, comm::BoardSession& session) {
+  TAutoBrightForm form(session, parent);
   return form.exec() == QDialog::Accepted;
 }
 

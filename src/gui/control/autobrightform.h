@@ -23,7 +23,7 @@ class TAutoBrightForm : public QDialog {
   Q_OBJECT
 
  public:
-  explicit TAutoBrightForm(comm::TComPort& port, QWidget* parent = nullptr);
+  explicit TAutoBrightForm(comm::BoardSession& session, QWidget* parent = nullptr);
 
   // The last read or write succeeded; "Текущие" and "Применить" work only then.
   bool Valid() const { return valid_; }
@@ -44,7 +44,7 @@ class TAutoBrightForm : public QDialog {
   void Clear();
   void UpdateEnabled();
 
-  comm::TComPort& port_;
+  comm::BoardSession& session_;
   comm::AutoBrightBlock block_;
   bool valid_ = false;
   bool shown_ = false;
@@ -62,8 +62,8 @@ class TAutoBrightForm : public QDialog {
   QPushButton* applyButton_ = nullptr;          // Button5
 };
 
-// Shows the dialog modally over port (BoardPort by default); true when it
+// Shows the dialog modally over the board session; true when it
 // was closed with "Закрыть", false when closed from the title bar or Esc.
-bool ShowAutoBrightDialog(QWidget* parent, comm::TComPort& port = comm::BoardPort());
+bool ShowAutoBrightDialog(QWidget* parent, comm::BoardSession& session);
 
 }  // namespace lentar::gui

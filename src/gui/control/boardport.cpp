@@ -25,22 +25,20 @@ std::string PortErrorMessage(const std::string& device, const std::string& reaso
   return message;
 }
 
-bool OpenBoardPort(bool showError) {
+bool OpenBoardPort(comm::BoardSession& session, bool showError) {
   std::string reason;
-  const bool open = comm::OpenBoardPortQuiet(reason);
+  const bool open = comm::OpenBoardPortQuiet(session, reason);
   if (!open && showError) ShowError(PortErrorMessage(BoardPortDevice(Settings()), reason));
   return open;
 }
 
-void CloseBoardPort() { comm::CloseBoardPort(); }
-
-bool OpenBoardLine() {
+bool OpenBoardLine(comm::BoardSession& session) {
   if (Settings().UseModem) return true;
-  if (!OpenBoardPort(true)) {
-    CloseBoardPort();
+  if (!OpenBoardPort(session, true)) {
+    comm::CloseBoardPort(session);
     return false;
   }
-  comm::PreparePortRate(comm::BoardPort(), Settings().BaseSpeed);
+  comm::PreparePortRate(session, Settings().BaseSpeed);
   return true;
 }
 

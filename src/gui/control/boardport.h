@@ -4,26 +4,28 @@
 
 #include <string>
 
+#include "comm/session.h"
+
 namespace lentar::gui {
 
 // "Ошибка коммуникационного порта!", followed on a line of its own by the
 // port and the reason the system gave ("/dev/ttyUSB0: устройство не найдено").
 std::string PortErrorMessage(const std::string& device, const std::string& reason);
 
-// Opens BoardPort on the settings' board port when it is not open yet, with
-// the board's default reply deadline and retry count. When the port could not
-// be opened and showError is set, shows "Ошибка коммуникационного порта!"
-// with the port and the reason;
-// BoardPort's OpenFailed and LastErrorText stay set for the caller. True
-// when the port is open.
-bool OpenBoardPort(bool showError);
-// Restores the modem lines, purges and closes BoardPort.
-void CloseBoardPort();
+// Opens the session's line on the settings' board port when it is not open
+// yet, with the board's default reply deadline and retry count. When the port
+// could not be opened and showError is set, shows "Ошибка коммуникационного
+// порта!" with the port and the reason; the line's OpenFailed and
+// LastErrorText stay set for the caller. True when the line is open.
+bool OpenBoardPort(comm::BoardSession& session, bool showError);
+// Closing is comm::CloseBoardPort(session): the modem lines restored, the
+// line purged and closed.
 
 // The line the board window is opened on. Through a modem nothing is done
 // here: the board window opens the modem port and dials itself. Over a direct
-// line BoardPort is opened (the failure message shown, the port released and
-// false returned when it does not open) and set to the base speed.
-bool OpenBoardLine();
+// line the session's line is opened (the failure message shown, the port
+// released and false returned when it does not open) and set to the base
+// speed.
+bool OpenBoardLine(comm::BoardSession& session);
 
 }  // namespace lentar::gui

@@ -15,9 +15,9 @@
 
 namespace lentar::gui {
 
-TDialForm::TDialForm(comm::TComPort& port, const std::string& number,
+TDialForm::TDialForm(comm::BoardSession& session, const std::string& number,
                      const comm::ModemTimings& timings, QWidget* parent)
-    : QDialog(parent), port_(port), number_(number), timings_(timings) {
+    : QDialog(parent), session_(session), number_(number), timings_(timings) {
   setObjectName(QStringLiteral("DialForm"));
   setWindowTitle(QStringLiteral("Соединение..."));
   setModal(true);
@@ -69,7 +69,7 @@ TDialForm::TDialForm(comm::TComPort& port, const std::string& number,
 TDialForm::~TDialForm() {
   // A dialog destroyed without being hidden (never shown) must not leave its
   // handler behind on the port.
-  if (!hidden_) port_.SetLineStateHandler(nullptr);
+  if (!hidden_) session_.Port().SetLineStateHandler(nullptr);
 }
 
 void TDialForm::showEvent(QShowEvent* event) {
@@ -99,17 +99,17 @@ void TDialForm::keyPressEvent(QKeyEvent* event) {
 }
 
 void TDialForm::FormShow() {
-  port_.SetLineMode(true);
+  session_.Port().SetLineMode(true);
   numberEdit_->setText(FromBoardText(number_));
 }
 
 void TDialForm::FormHide() {
   dialling_ = false;
   number_ = ToBoardText(numberEdit_->text());
-  port_.SetLineMode(false);
-  port_.SetLineStateHandler(nullptr);
-  if (connected_) comm::UseCallTimeouts();
-  else comm::HangUp(port_);
+  session_.Port().SetLineMode(false);
+  session_.Port().SetLineStateHandler(nullptr);
+  if (connected_) session_.UseCallTimeouts();
+  else comm::HangUp(session_);
 }
 
 void TDialForm::Button1Click() {
@@ -121,7 +121,7 @@ void TDialForm::Button1Click() {
   request.number = ToBoardText(numberEdit_->text());
   statusLabel_->setText(QString());
   dialButton_->setEnabled(false);
-  const comm::DialStart start = comm::StartDial(port_, request, timings_);
+  const comm::DialStart start = comm::StartDial(session_, request, timings_);
   if (!start.dialling) {
     ShowIdle(FromBoardText(start.status));
     return;
@@ -130,7 +130,7 @@ void TDialForm::Button1Click() {
     std::lock_guard guard(lock_);
     dialling_ = true;
   }
-  port_.SetLineStateHandler([this](bool dsr, bool&) { OnLineState(dsr); });
+  session_.Port().SetLineStateHandler([this](bool dsr, bool&) { OnLineState(dsr); });
   dialButton_->setEnabled(false);
   abortButton_->setEnabled(true);
   statusLabel_->setText(FromBoardText(start.status));
@@ -141,8 +141,8 @@ void TDialForm::Button3Click() {
     std::lock_guard guard(lock_);
     dialling_ = false;
   }
-  port_.SetLineStateHandler(nullptr);
-  port_.SetDTR(false);
+  session_.Port().SetLineStateHandler(nullptr);
+  session_.Port().SetDTR(false);
   dialButton_->setEnabled(true);
   abortButton_->setEnabled(false);
   statusLabel_->setText(FromBoardText(comm::DialStatusAborted()));
@@ -152,7 +152,7 @@ void TDialForm::OnLineState(bool dsr) {
   if (!dialling_) return;
   std::lock_guard guard(lock_);
   if (!dialling_) return;
-  const comm::DialCheck check = comm::CheckDial(port_, dsr);
+  const comm::DialCheck check = comm::CheckDial(session_, dsr);
   if (check.state == comm::DialCheck::Connected) {
     connected_ = true;
     dialling_ = false;
@@ -172,9 +172,9 @@ void TDialForm::ShowIdle(const QString& status) {
   abortButton_->setEnabled(false);
 }
 
-bool DialBoard(QWidget* parent, std::string& number, comm::TComPort& port,
+bool DialBoard(QWidget* parent, std::string& number, comm::BoardSession& session,
                const comm::ModemTimings& timings) {
-  TDialForm form(port, number, timings, parent);
+  TDialForm form(session, number, timings, parent);
   form.exec();
   number = form.Number();
   return form.Connected();

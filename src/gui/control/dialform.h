@@ -1,5 +1,5 @@
 // TDialForm "Соединение...": calls the board through the dial-up modem on
-// BoardPort (already open on the modem port).
+// the board session's line (already open on the modem port).
 //
 // "Звонить" resets and initialises the modem and dials the number in
 // "Номер:"; the dialog then waits, without a time limit, for the call: the
@@ -29,7 +29,7 @@ class TDialForm : public QDialog {
 
  public:
   // number: Windows-1251.
-  TDialForm(comm::TComPort& port, const std::string& number,
+  TDialForm(comm::BoardSession& session, const std::string& number,
             const comm::ModemTimings& timings = {}, QWidget* parent = nullptr);
   ~TDialForm() override;
 
@@ -54,7 +54,7 @@ class TDialForm : public QDialog {
   // Back to idle after a failed call (on the interface thread).
   void ShowIdle(const QString& status);
 
-  comm::TComPort& port_;
+  comm::BoardSession& session_;
   std::string number_;
   comm::ModemTimings timings_;
   // The handler's work and the interface thread's changes of the dialling
@@ -74,7 +74,7 @@ class TDialForm : public QDialog {
 
 // Shows the dial dialog with number in "Номер:"; true when the call is up.
 // number receives the text of "Номер:" however the dialog ended.
-bool DialBoard(QWidget* parent, std::string& number, comm::TComPort& port = comm::BoardPort(),
+bool DialBoard(QWidget* parent, std::string& number, comm::BoardSession& session,
                const comm::ModemTimings& timings = {});
 
 }  // namespace lentar::gui

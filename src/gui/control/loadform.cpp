@@ -41,17 +41,17 @@ int SpeedIndex() { return LoaderSpeedIndex(Settings()); }
 
 }  // namespace
 
-bool OpenLoaderPort() {
+bool OpenLoaderPort(comm::LoaderSession& session) {
   std::string error;
-  if (OpenLoaderPortQuiet(error)) return true;
+  if (OpenLoaderPortQuiet(session, error)) return true;
   ShowError(PortErrorMessage(LoaderPortDevice(Settings()), error));
   return false;
 }
 
-void CloseLoaderPort() { comm::CloseLoaderPort(); }
 
-TLoadForm::TLoadForm(const uint8_t* image, size_t size, TRecProject& project, QWidget* parent)
-    : QDialog(parent), image_(image), size_(size), project_(project) {
+TLoadForm::TLoadForm(const uint8_t* image, size_t size, TRecProject& project,
+                     comm::LoaderSession& session, QWidget* parent)
+    : QDialog(parent), image_(image), size_(size), project_(project), session_(session) {
   setObjectName(QStringLiteral("LoadForm"));
   setWindowTitle(QStringLiteral("Управление загрузчиком"));
   setModal(true);
@@ -158,13 +158,13 @@ TLoadForm::TLoadForm(const uint8_t* image, size_t size, TRecProject& project, QW
   resize(520, 440);
 
   // FormCreate: the port, then the empty table.
-  OpenLoaderPort();
+  OpenLoaderPort(session_);
   UpdateTable();
   UpdateStatus();
   UpdateButtons();
 }
 
-TLoadForm::~TLoadForm() { CloseLoaderPort(); }
+TLoadForm::~TLoadForm() { CloseLoaderPort(session_); }
 
 std::string TLoadForm::BlockName() const { return ToBoardText(nameEdit_->text()); }
 
@@ -200,14 +200,14 @@ void TLoadForm::FormShow() {
 
 bool TLoadForm::ConnectAndReadInfo() {
   LoaderInfo info;
-  if (!ConnectLoader(LoaderPort(), info)) return false;
+  if (!ConnectLoader(session_, info)) return false;
   memoryType_ = info.MemoryType();
   return true;
 }
 
 bool TLoadForm::ReadClock() {
   BoardClock c;
-  if (!loader::CmdReadClock(LoaderPort(), c)) return false;
+  if (!loader::CmdReadClock(session_, c)) return false;
   clockLabel_->setText(FromBoardText(FormatClockTime(c.hour, c.minute, c.second, false, false) +
                                      " " + FormatDotDate(TDateRec{c.day, c.month, c.year}, false)));
   return true;
@@ -219,7 +219,7 @@ void TLoadForm::RefreshLoader() {
   if (connected) {
     statusLabel_->setText(QStringLiteral("Чтение"));
     Progress(0);
-    connected = ReadDirectory(LoaderPort(), directory_, SpeedIndex(),
+    connected = ReadDirectory(session_, directory_, SpeedIndex(),
                               [this](int p) { Progress(p); });
     if (!connected) {
       ConnectionError();
@@ -301,9 +301,9 @@ int TLoadForm::SelectedEntry() const {
 void TLoadForm::Button2Click() {
   // A loader plugged in after the window opened, or one whose line went away
   // and came back, is reached only through a port opened afresh.
-  if (!connected_ || !LoaderPort().IsOpen()) {
-    CloseLoaderPort();
-    if (!OpenLoaderPort()) {
+  if (!connected_ || !session_.Port().IsOpen()) {
+    CloseLoaderPort(session_);
+    if (!OpenLoaderPort(session_)) {
       connected_ = false;
       UpdateTable();
       UpdateStatus();
@@ -338,7 +338,7 @@ void TLoadForm::Button5Click() {
     }
     statusLabel_->setText(QStringLiteral("Оптимизация"));
     bool complete = false;
-    if (!Defragment(LoaderPort(), directory_, memoryType_, SpeedIndex(),
+    if (!Defragment(session_, directory_, memoryType_, SpeedIndex(),
                     [this](int p) { Progress(p); }, &complete)) {
       connected_ = false;
       ConnectionError();
@@ -373,7 +373,7 @@ void TLoadForm::Button5Click() {
   if (entry.name.size() > kLoaderNameLength) entry.name.resize(kLoaderNameLength);
   entry.flag = 1;
   // The copy takes the entry only once the loader holds it.
-  connected_ = StoreBlock(LoaderPort(), directory_, slot, entry, image_, SpeedIndex(),
+  connected_ = StoreBlock(session_, directory_, slot, entry, image_, SpeedIndex(),
                           [this](int p) { Progress(p); });
   if (connected_) {
     RefreshLoader();
@@ -398,7 +398,7 @@ void TLoadForm::Button3Click() {
     ConnectionError();
     return;
   }
-  if (EraseEntry(LoaderPort(), directory_, entry)) {
+  if (EraseEntry(session_, directory_, entry)) {
     RefreshLoader();
     UpdateTable();
   } else {
@@ -413,9 +413,9 @@ void TLoadForm::Button3Click() {
 void TLoadForm::Button4Click() {
   if (!connected_) return;
   if (!AskYesNo(QStringLiteral("Стереть все блоки?"))) return;
-  const bool answered = loader::CmdConnect(LoaderPort());
+  const bool answered = loader::CmdConnect(session_);
   LoaderInfo info;
-  connected_ = answered && ReadLoaderInfo(LoaderPort(), info);
+  connected_ = answered && ReadLoaderInfo(session_, info);
   if (!answered) {
     connected_ = false;
     UpdateStatus();
@@ -424,7 +424,7 @@ void TLoadForm::Button4Click() {
     return;
   }
   statusLabel_->setText(QStringLiteral("Стирание"));
-  if (ClearDirectory(LoaderPort())) {
+  if (ClearDirectory(session_)) {
     directory_ = LoaderDirectory{};
     RefreshLoader();
     UpdateTable();
@@ -445,10 +445,10 @@ void TLoadForm::Button6Click() {
   bool ok = ConnectAndReadInfo();
   if (ok) {
     statusLabel_->setText(QStringLiteral("Форматирование"));
-    ok = FormatLoader(LoaderPort(), SpeedIndex(), [this](int p) { Progress(p); });
+    ok = FormatLoader(session_, SpeedIndex(), [this](int p) { Progress(p); });
     // A failure half way leaves the loader at the transfer speed: bring it
     // back, or nothing would reach it at the base speed afterwards.
-    if (!ok) SetLoaderSpeed(LoaderPort(), kLoaderSpeedBack);
+    if (!ok) SetLoaderSpeed(session_, kLoaderSpeedBack);
   }
   connected_ = false;
   if (ok) {
@@ -476,7 +476,7 @@ void TLoadForm::Button7Click() {
   const DirEntry e = ReadEntry(directory_, entry);
   statusLabel_->setText(QStringLiteral("Чтение"));
   std::vector<uint8_t> data;
-  if (!ReadBlock(LoaderPort(), e, SpeedIndex(), data, [this](int p) { Progress(p); })) {
+  if (!ReadBlock(session_, e, SpeedIndex(), data, [this](int p) { Progress(p); })) {
     ConnectionError();
     statusLabel_->setText(QStringLiteral("Ошибка"));
     return;
@@ -489,10 +489,10 @@ void TLoadForm::Button7Click() {
 }
 
 void TLoadForm::Button8Click() {
-  connected_ = loader::CmdConnect(LoaderPort());
+  connected_ = loader::CmdConnect(session_);
   Pause(kClockPauseMs);
   if (connected_) {
-    loader::CmdSetClock(LoaderPort(), LocalTimeNow());
+    loader::CmdSetClock(session_, LocalTimeNow());
     Pause(kClockPauseMs);
     connected_ = ReadClock();
   }
@@ -517,16 +517,17 @@ void TLoadForm::Button10Click() {
     return;
   }
   LoaderInfo info;
-  connected_ = ReadLoaderInfo(LoaderPort(), info) &&
-               WritePasswords(LoaderPort(), BuildPasswordArea(Settings().Password));
+  connected_ = ReadLoaderInfo(session_, info) &&
+               WritePasswords(session_, BuildPasswordArea(Settings().Password));
   UpdateTable();
   UpdateStatus();
   UpdateButtons();
   if (!connected_) error(QStringLiteral("Ошибка работы с загрузчиком!"));
 }
 
-void ShowLoaderWindow(const uint8_t* image, size_t size, TRecProject& project, QWidget* parent) {
-  TLoadForm form(image, size, project, parent);
+void ShowLoaderWindow(const uint8_t* image, size_t size, TRecProject& project,
+                      comm::LoaderSession& session, QWidget* parent) {
+  TLoadForm form(image, size, project, session, parent);
   form.SetBlockName(project.LoaderBlockName);
   form.exec();
   project.SetLoaderBlockName(form.BlockName());

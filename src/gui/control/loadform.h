@@ -4,9 +4,9 @@
 // data image as a new block (reorganising the loader's memory first when no
 // single gap is large enough and the operator agrees), erases one block or
 // all, saves a block to a .bin file, formats the loader, sets its clock and
-// writes the eight stored passwords into it. LoaderPort is open from the
-// window's creation to its destruction; every action repeats the connect
-// handshake first.
+// writes the eight stored passwords into it. The loader session's line
+// (the caller's) is open from the window's creation to its destruction; every
+// action repeats the connect handshake first.
 #pragma once
 
 #include <QDialog>
@@ -15,6 +15,7 @@
 #include <cstdint>
 
 #include "comm/loaderdirectory.h"
+#include "comm/session.h"
 
 class QGroupBox;
 class QLabel;
@@ -35,7 +36,8 @@ class TLoadForm : public QDialog {
 
  public:
   // image and size: the data to store (not owned; size 0 for none).
-  TLoadForm(const uint8_t* image, size_t size, TRecProject& project, QWidget* parent = nullptr);
+  TLoadForm(const uint8_t* image, size_t size, TRecProject& project,
+            comm::LoaderSession& session, QWidget* parent = nullptr);
   ~TLoadForm() override;
 
   // The block name field (Windows-1251 as stored).
@@ -79,6 +81,7 @@ class TLoadForm : public QDialog {
   const uint8_t* image_;
   size_t size_;
   TRecProject& project_;
+  comm::LoaderSession& session_;
   comm::LoaderDirectory directory_{};
   int memoryType_ = 0;
   bool connected_ = false;
@@ -104,16 +107,16 @@ class TLoadForm : public QDialog {
   QPushButton* passwordsButton_ = nullptr;
 };
 
-// Opens LoaderPort on the settings' loader port at 9600 bit/s; when it could
-// not be opened shows "Ошибка коммуникационного порта!". True when open.
-bool OpenLoaderPort();
-// Closes LoaderPort.
-void CloseLoaderPort();
+// Opens the session's line on the settings' loader port at 9600 bit/s; when
+// it could not be opened shows "Ошибка коммуникационного порта!". True when
+// open.
+bool OpenLoaderPort(comm::LoaderSession& session);
+// Closing is comm::CloseLoaderPort(session).
 
 // The loader window over the data image: the name field starts with the
 // project's loader block name and, however the window is closed, goes back
 // into it.
 void ShowLoaderWindow(const uint8_t* image, size_t size, TRecProject& project,
-                      QWidget* parent = nullptr);
+                      comm::LoaderSession& session, QWidget* parent = nullptr);
 
 }  // namespace lentar::gui

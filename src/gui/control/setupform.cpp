@@ -24,6 +24,7 @@
 #include <optional>
 #include <system_error>
 
+#include "comm/boardprotocol.h"
 #include "comm/boardsearch.h"
 #include "comm/comport.h"
 #include "comm/tcpline.h"
@@ -480,16 +481,16 @@ void TSetupForm::ConfigureModemPort() {
   TSettings probe = Settings();
   probe.ModemPort = modemPortBox_->currentIndex();
   probe.ModemPortDevice = DeviceOfField(modemDeviceBox_);
-  comm::TComPort& port = comm::BoardPort();
+  comm::TComPort& port = searchSession_.Port();
   port.Open(ModemPortDevice(probe));
   if (!port.IsOpen()) {
     ShowError(port.LastErrorText());
-    CloseBoardPort();
+    CloseBoardPort(searchSession_);
     return;
   }
   if (!modemConfig_.empty()) port.ConfigFromHex(modemConfig_);
   if (ConfigDialog(port, this)) modemConfig_ = port.ConfigToHex();
-  CloseBoardPort();
+  CloseBoardPort(searchSession_);
 }
 
 void TSetupForm::EditModemStrings() { EditModemInit(this, modemInit_); }
@@ -504,14 +505,14 @@ void TSetupForm::EditModemPassword() {
 // ---- The search for a board ----------------------------------------------------
 
 void TSetupForm::SearchBoard() {
-  CloseBoardPort();
+  CloseBoardPort(searchSession_);
   if (!AskOkCancel(QStringLiteral("Поиск может занять продолжительное время! Продолжить?"),
                    QStringLiteral("Внимание"), true)) {
     return;
   }
   const std::vector<comm::SearchCandidate> candidates = comm::TypedDeviceFirst(
       CandidateSource() ? CandidateSource()()
-                        : comm::BoardSearchCandidates(comm::BoardPort().AvailablePorts(),
+                        : comm::BoardSearchCandidates(searchSession_.Port().AvailablePorts(),
                                                       kBoardComCount, ExistingDeviceOfCom),
       DeviceOfField(boardDeviceBox_));
   const int rememberedIndex = boardPortBox_->currentIndex();
@@ -551,7 +552,7 @@ void TSetupForm::SearchBoard() {
   };
   int found = -1;
   try {
-    found = comm::SearchBoard(comm::BoardPort(), candidates, linkSpeedBox_->currentIndex() + 3,
+    found = comm::SearchBoard(searchSession_, candidates, linkSpeedBox_->currentIndex() + 3,
                               hooks);
   } catch (...) {
     found = -1;  // a failure inside the search ends it like "not found"
@@ -562,7 +563,7 @@ void TSetupForm::SearchBoard() {
   for (QPushButton* button : findChildren<QPushButton*>(QString(), Qt::FindDirectChildrenOnly)) {
     button->setEnabled(true);
   }
-  CloseBoardPort();
+  CloseBoardPort(searchSession_);
   if (found >= 0) {
     const comm::SearchCandidate& c = candidates[static_cast<size_t>(found)];
     if (c.comIndex >= 0) {

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "comm/boardsearch.h"
+#include "comm/session.h"
 
 #include "core/settings.h"
 
@@ -46,6 +47,10 @@ class TSetupForm : public QDialog {
   // (FormHide): the dialog edits the record in place.
   void LoadControls();
   void StoreControls();
+
+  // The dialog's own line for the board search and the modem port's
+  // settings: closed whenever neither runs.
+  comm::BoardSession& SearchSession() { return searchSession_; }
 
   // The board search of "Поиск" (Button12).
   void SearchBoard();
@@ -81,6 +86,7 @@ class TSetupForm : public QDialog {
   std::array<int32_t, 8> colours_{};
   std::array<int32_t, 5> speeds_{};
   std::string modemConfig_;
+  comm::BoardSession searchSession_;
   std::string modemInit_;
   std::string modemPassword_;
   std::string fontName_;

@@ -108,8 +108,8 @@ void ShowReadSpin(QSpinBox* spin, int value) {
 }  // namespace
 
 TTabloForm::TTabloForm(const uint8_t* image, size_t size, TRecProject& project,
-                       comm::TComPort& port, QWidget* parent)
-    : QDialog(parent), image_(image), size_(image ? size : 0), project_(project), port_(port) {
+                       comm::BoardSession& session, QWidget* parent)
+    : QDialog(parent), image_(image), size_(image ? size : 0), project_(project), session_(session) {
   setObjectName(QStringLiteral("TabloForm"));
   setWindowTitle(QStringLiteral("Табло"));
   setModal(true);
@@ -117,7 +117,7 @@ TTabloForm::TTabloForm(const uint8_t* image, size_t size, TRecProject& project,
 }
 
 TTabloForm::~TTabloForm() {
-  if (watchingLink_) port_.SetLineStateHandler(nullptr);
+  if (watchingLink_) session_.Port().SetLineStateHandler(nullptr);
 }
 
 void TTabloForm::BuildControls() {
@@ -383,20 +383,20 @@ comm::BufferChoice TTabloForm::AskBufferOnShow(int shown, int other) {
 }
 
 void TTabloForm::FormHide() {
-  port_.SetLineStateHandler(nullptr);
+  session_.Port().SetLineStateHandler(nullptr);
   watchingLink_ = false;
 }
 
 // ---- Reading the board --------------------------------------------------------------
 
-void TTabloForm::SetAddress() { comm::AddressByte = comm::AddressByteFor(addressSpin_->value()); }
+void TTabloForm::SetAddress() { session_.AddressByte = comm::AddressByteFor(addressSpin_->value()); }
 
 bool TTabloForm::ModemMode() const { return Settings().UseModem; }
 
-bool TTabloForm::LineUp() { return !ModemMode() || (port_.IsOpen() && port_.DSRState()); }
+bool TTabloForm::LineUp() { return !ModemMode() || (session_.Port().IsOpen() && session_.Port().DSRState()); }
 
 bool TTabloForm::CheckModemAccess() {
-  return comm::CheckModemAccess(port_, [this]() -> std::optional<std::string> {
+  return comm::CheckModemAccess(session_, [this]() -> std::optional<std::string> {
     QString password = FromBoardText(Settings().DefModemPass);
     if (!InputPassword(this, QStringLiteral("Пароль на модем"), QStringLiteral("Ввод:"), password))
       return std::nullopt;
@@ -413,7 +413,7 @@ bool TTabloForm::RefreshClock() {
     return true;
   }
   comm::BoardClock clock;
-  const bool ok = (!ModemMode() || CheckModemAccess()) && comm::CmdReadClock(port_, clock);
+  const bool ok = (!ModemMode() || CheckModemAccess()) && comm::CmdReadClock(session_, clock);
   if (!ok) {
     timeLabel_->setText(kNoValue);
     dateLabel_->setText(kNoValue);
@@ -459,7 +459,7 @@ bool TTabloForm::RefreshStatus() {
   }
   if (ModemMode() && !CheckModemAccess()) return false;
   comm::StatusBlock status;
-  if (!comm::CmdReadStatus(port_, status)) {
+  if (!comm::CmdReadStatus(session_, status)) {
     ShowStatusUnread();
     ShowOptionsUnread();
     return false;
@@ -482,7 +482,7 @@ bool TTabloForm::RefreshStatus() {
   comm::BufferInfo info;
   QString buffer = QStringLiteral("Текущий буфер: ");
   QString position = QStringLiteral("Позиция: ");
-  if (!comm::CmdReadBufferInfo(port_, info) || info.DataLength() == 0) {
+  if (!comm::CmdReadBufferInfo(session_, info) || info.DataLength() == 0) {
     buffer += kNoValue;
     position += kNoValue;
   } else {
@@ -494,11 +494,11 @@ bool TTabloForm::RefreshStatus() {
   positionLabel_->setText(position);
 
   std::string version;
-  versionLabel_->setText(comm::CmdReadVersion(port_, version)
+  versionLabel_->setText(comm::CmdReadVersion(session_, version)
                              ? QStringLiteral("Версия ПО табло: ") + FromBoardText(version)
                              : QString());
   comm::OptionsBlock options;
-  if (comm::CmdReadOptions(port_, options)) {
+  if (comm::CmdReadOptions(session_, options)) {
     clearOnSwitchBox_->setChecked(options.ClearOnSwitch());
     clearOnSwitchBox_->setEnabled(true);
     optionsRead_ = true;
@@ -518,7 +518,7 @@ void TTabloForm::Button1Click() {
 void TTabloForm::Button2Click() {
   if (!statusRead_) return;
   SetAddress();
-  if (comm::ApplyBoardSettings(port_, speedSpin_->value(), brightnessSpin_->value(),
+  if (comm::ApplyBoardSettings(session_, speedSpin_->value(), brightnessSpin_->value(),
                                flipBox_->isChecked()) &&
       RefreshStatus())
     RefreshClock();
@@ -529,7 +529,7 @@ void TTabloForm::Button3Click() { RefreshClock(); }
 void TTabloForm::Button4Click() {
   if (CallNeeded()) return;
   SetAddress();
-  comm::SetClockNow(port_);
+  comm::SetClockNow(session_);
   RefreshClock();
 }
 
@@ -537,7 +537,7 @@ void TTabloForm::Button9Click() {
   if (!statusRead_) return;
   SetAddress();
   const int64_t font = TextToInt(ToBoardText(defaultFontEdit_->text()));
-  comm::CmdSetDefaultFont(port_, static_cast<int>(std::clamp<int64_t>(font, 0, 255)));
+  comm::CmdSetDefaultFont(session_, static_cast<int>(std::clamp<int64_t>(font, 0, 255)));
   RefreshStatus();
 }
 
@@ -554,10 +554,10 @@ void TTabloForm::Button12Click() {
   if (!statusRead_) return;
   SetAddress();
   comm::AutoBrightBlock block;
-  if (comm::CmdReadAutoBright(port_, block)) {
+  if (comm::CmdReadAutoBright(session_, block)) {
     std::array<uint8_t, 6> settable = block.Settable();
     settable[0] = autoBrightBox_->isChecked() ? 1 : 0;
-    comm::CmdWriteAutoBright(port_, settable);
+    comm::CmdWriteAutoBright(session_, settable);
   }
   RefreshStatus();
 }
@@ -565,7 +565,7 @@ void TTabloForm::Button12Click() {
 void TTabloForm::Button7Click() {
   if (CallNeeded()) return;
   SetAddress();
-  ShowAutoBrightDialog(this, port_);
+  ShowAutoBrightDialog(this, session_);
 }
 
 void TTabloForm::Button8Click() {
@@ -578,7 +578,7 @@ void TTabloForm::Button8Click() {
                        .arg(buffer + 1),
                    QStringLiteral("Подтверждение"), true))
     return;
-  if (comm::ClearBuffer(port_, buffer)) {
+  if (comm::ClearBuffer(session_, buffer)) {
     ShowInfo(QStringLiteral("Буфер №%1 очищен!").arg(buffer + 1));
     RefreshStatus();
   } else {
@@ -594,7 +594,7 @@ void TTabloForm::Button11Click() {
   if (!ChoosePassword(this, stored, QStringLiteral("Выберите старый пароль"),
                       QStringLiteral("Старый пароль"), oldPassword, false))
     return;
-  const comm::PasswordReply entered = comm::CmdEnterPassword(port_, oldPassword);
+  const comm::PasswordReply entered = comm::CmdEnterPassword(session_, oldPassword);
   if (!entered.replied) return;
   if (!entered.accepted) {
     OwnedMessageBox(this, QStringLiteral("Ошибка"), QStringLiteral("Введен неверный пароль"),
@@ -605,7 +605,7 @@ void TTabloForm::Button11Click() {
   if (!ChoosePassword(this, stored, QStringLiteral("Выберите новый пароль"),
                       QStringLiteral("Новый пароль"), newPassword, true))
     return;
-  const comm::PasswordReply set = comm::CmdSetPassword(port_, newPassword);
+  const comm::PasswordReply set = comm::CmdSetPassword(session_, newPassword);
   if (set.replied && set.accepted) RefreshStatus();
   else
     OwnedMessageBox(this, QStringLiteral("Ошибка"), QStringLiteral("Ошибка установки пароля"),
@@ -667,7 +667,7 @@ void TTabloForm::Button5Click() {
 
   setEnabled(false);
   const comm::UploadReport report =
-      comm::UploadImage(port_, image_, size_, options, hooks);
+      comm::UploadImage(session_, image_, size_, options, hooks);
   setEnabled(true);
   progress.reset();
   UpdateResumeOffer();
@@ -706,15 +706,15 @@ void TTabloForm::Button5Click() {
 void TTabloForm::Button14Click() {
   SetAddress();
   std::string number = project_.DialNumber;
-  port_.SetLineStateHandler(nullptr);
+  session_.Port().SetLineStateHandler(nullptr);
   watchingLink_ = false;
-  port_.Open(ModemPortDevice(Settings()));
-  port_.SetInterByteTimeout(700);
-  if (!port_.IsOpen()) {
-    ShowError(port_.LastErrorText());
+  session_.Port().Open(ModemPortDevice(Settings()));
+  session_.Port().SetInterByteTimeout(700);
+  if (!session_.Port().IsOpen()) {
+    ShowError(session_.Port().LastErrorText());
     return;
   }
-  const bool connected = DialBoard(this, number, port_, timings_);
+  const bool connected = DialBoard(this, number, session_, timings_);
   project_.DialNumber = number;
   if (!connected) return;
   callButton_->setEnabled(false);
@@ -723,7 +723,7 @@ void TTabloForm::Button14Click() {
   linkLabel_->setText(QStringLiteral("Соединение установлено"));
   PauseMs(timings_.afterCallMs);
   int delay = 0;
-  comm::MeasureLink(port_, delay);
+  comm::MeasureLink(session_, delay);
   QMetaObject::invokeMethod(this, &TTabloForm::CallConnected, Qt::QueuedConnection);
 }
 
@@ -736,7 +736,7 @@ void TTabloForm::CallConnected() {
 void TTabloForm::InstallLinkWatch() {
   shownDsr_ = -1;
   watchingLink_ = true;
-  port_.SetLineStateHandler([this](bool dsr, bool&) {
+  session_.Port().SetLineStateHandler([this](bool dsr, bool&) {
     // Carried to the interface thread only when the state changes.
     const int state = dsr ? 1 : 0;
     if (shownDsr_.exchange(state) == state) return;
@@ -745,7 +745,7 @@ void TTabloForm::InstallLinkWatch() {
 }
 
 void TTabloForm::UpdateLinkLabel() {
-  const bool dsr = port_.DSRState();
+  const bool dsr = session_.Port().DSRState();
   shownDsr_ = dsr ? 1 : 0;
   ShowLinkState(dsr);
 }
@@ -760,12 +760,13 @@ void TTabloForm::ShowLinkState(bool dsr) {
 }
 
 void TTabloForm::Button15Click() {
-  comm::HangUp(port_);
+  comm::HangUp(session_);
   callButton_->setEnabled(true);
 }
 
-void ShowBoardWindow(QWidget* parent, const uint8_t* image, size_t size, TRecProject& project) {
-  TTabloForm form(image, size, project, comm::BoardPort(), parent);
+void ShowBoardWindow(QWidget* parent, const uint8_t* image, size_t size, TRecProject& project,
+                     comm::BoardSession& session) {
+  TTabloForm form(image, size, project, session, parent);
   form.exec();
 }
 

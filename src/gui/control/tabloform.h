@@ -1,5 +1,5 @@
 // TTabloForm "Табло": the window through which the operator talks to one
-// board over BoardPort.
+// board in a board session (the caller's).
 //
 // It shows the board's clock, settings, fonts, password state, buffers and
 // firmware version; sets speed, brightness, orientation, default font,
@@ -8,9 +8,9 @@
 // program works through a modem (setting UseModem), dials the board and
 // watches the call.
 //
-// On a direct line the caller has opened BoardPort at the link speed before
+// On a direct line the caller has opened the session's line at the link speed before
 // showing the window and closes it afterwards. Through a modem the window
-// opens BoardPort on the modem port itself ("Звонить") and the line stays
+// opens the session's line on the modem port itself ("Звонить") and the line stays
 // up, DTR raised, until "Повесить трубку" or the caller closes the port.
 // Every action first sets the protocol's address byte from "Адрес:".
 #pragma once
@@ -24,6 +24,7 @@
 #include "comm/boardupload.h"
 #include "comm/comport.h"
 #include "comm/modem.h"
+#include "comm/session.h"
 
 class QCheckBox;
 class QComboBox;
@@ -48,7 +49,7 @@ class TTabloForm : public QDialog {
   // 0 when the window is opened only to control the board. The project gives
   // the dialling number and the font bank of the default-font choice.
   TTabloForm(const uint8_t* image, size_t size, TRecProject& project,
-             comm::TComPort& port = comm::BoardPort(), QWidget* parent = nullptr);
+             comm::BoardSession& session, QWidget* parent = nullptr);
   ~TTabloForm() override;
 
   // The pauses of the modem dialogue and of the call's start (tests shorten
@@ -114,7 +115,7 @@ class TTabloForm : public QDialog {
   const uint8_t* image_;
   size_t size_;
   TRecProject& project_;
-  comm::TComPort& port_;
+  comm::BoardSession& session_;
   comm::ModemTimings timings_;
   bool shownOnce_ = false;
   bool hidden_ = false;
@@ -164,8 +165,9 @@ class TTabloForm : public QDialog {
   QPushButton* closeButton_ = nullptr;           // Button6
 };
 
-// Shows the board window modally with the image (may be nullptr with size 0)
-// and the project, then frees it.
-void ShowBoardWindow(QWidget* parent, const uint8_t* image, size_t size, TRecProject& project);
+// Shows the board window modally in the session with the image (may be
+// nullptr with size 0) and the project, then frees it.
+void ShowBoardWindow(QWidget* parent, const uint8_t* image, size_t size, TRecProject& project,
+                     comm::BoardSession& session);
 
 }  // namespace lentar::gui

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "comm/session.h"
 #include "markup/compiler.h"
 
 class QAction;
@@ -85,12 +86,21 @@ class TMainLentarForm : public QMainWindow {
   // it when the project's board or the size limit changed.
   void ScheduleSizeUpdate();
 
+  // The window's sessions with a board and a loader: the board and loader
+  // windows it opens talk in them, and their lines are closed whenever no
+  // such window is open.
+  comm::BoardSession& BoardLink() { return boardSession_; }
+  comm::LoaderSession& LoaderLink() { return loaderSession_; }
+
  protected:
   void showEvent(QShowEvent* event) override;
   void hideEvent(QHideEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  comm::BoardSession boardSession_;
+  comm::LoaderSession loaderSession_;
+
   void CreateActions();
   // The "Правка" commands act on the editor and follow its state.
   void ConnectEditActions();

@@ -8,16 +8,18 @@
 namespace lentar::gui {
 
 void TMainLentarForm::UploadBoardClick() {
-  if (!OpenBoardLine()) return;
+  comm::BoardSession& session = boardSession_;
+  if (!OpenBoardLine(session)) return;
   const CompileResult image = CompileEditorText(true);
-  if (image.ok) ShowBoardWindow(this, image.image.data(), image.length(), project_);
-  CloseBoardPort();
+  if (image.ok) ShowBoardWindow(this, image.image.data(), image.length(), project_, session);
+  CloseBoardPort(session);
 }
 
 void TMainLentarForm::BoardWindowClick() {
-  if (!OpenBoardLine()) return;
-  ShowBoardWindow(this, nullptr, 0, project_);
-  CloseBoardPort();
+  comm::BoardSession& session = boardSession_;
+  if (!OpenBoardLine(session)) return;
+  ShowBoardWindow(this, nullptr, 0, project_, session);
+  CloseBoardPort(session);
 }
 
 }  // namespace lentar::gui

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "comm/loaderprotocol.h"
 #include "core/project.h"
 #include "core/settings.h"
 #include "core/textutil.h"
@@ -36,12 +37,12 @@ void TMainLentarForm::PasswordsClick() {
 
 void TMainLentarForm::ShowLoader() {
   const CompileResult image = CompileEditorText(true);
-  if (image.ok) ShowLoaderWindow(image.image.data(), image.length(), project_, this);
+  if (image.ok) ShowLoaderWindow(image.image.data(), image.length(), project_, loaderSession_, this);
 }
 
 void TMainLentarForm::LoaderMenuClick() {
   ShowLoader();
-  CloseLoaderPort();
+  comm::CloseLoaderPort(loaderSession_);
 }
 
 void TMainLentarForm::LoaderButtonClick() { ShowLoader(); }

@@ -171,16 +171,17 @@ void TTextForm::TestLineClick() {
 void TTextForm::ToLoaderClick() {
   // The loader port is left as the loader window leaves it.
   const CompileResult image = CompileSetText(Text(), project_, true);
-  if (image.ok) ShowLoaderWindow(image.image.data(), image.length(), project_, this);
+  if (image.ok) ShowLoaderWindow(image.image.data(), image.length(), project_, loaderSession_, this);
 }
 
 void TTextForm::ToBoardClick() {
   // As the main window's "В табло", with this window's text; the board port
   // is closed afterwards.
-  if (!OpenBoardLine()) return;
+  comm::BoardSession& session = boardSession_;
+  if (!OpenBoardLine(session)) return;
   const CompileResult image = CompileSetText(Text(), project_, true);
-  if (image.ok) ShowBoardWindow(this, image.image.data(), image.length(), project_);
-  CloseBoardPort();
+  if (image.ok) ShowBoardWindow(this, image.image.data(), image.length(), project_, session);
+  CloseBoardPort(session);
 }
 
 void TTextForm::GprsClick() { SaveGprsForLoading(this, CompileSetText(Text(), project_, true)); }

@@ -8,6 +8,8 @@
 #include <QDialog>
 #include <string>
 
+#include "comm/session.h"
+
 class QPushButton;
 
 namespace lentar {
@@ -43,11 +45,20 @@ class TTextForm : public QDialog {
   // which is written as its entity as well.
   static std::string TestLine();
 
+  // The window's sessions with a board and a loader: the board and loader
+  // windows it opens talk in them, and their lines are closed whenever no
+  // such window is open.
+  comm::BoardSession& BoardLink() { return boardSession_; }
+  comm::LoaderSession& LoaderLink() { return loaderSession_; }
+
  protected:
   void showEvent(QShowEvent* event) override;
   void hideEvent(QHideEvent* event) override;
 
  private:
+  comm::BoardSession boardSession_;
+  comm::LoaderSession loaderSession_;
+
   QWidget* CreateButtonPanel();
   QPushButton* AddButton(const QString& caption, const char* objectName);
   void TestLineClick();
