@@ -7,11 +7,14 @@
 // data reply [03 01 data...] of a fixed length per command. Numbers are
 // little-endian, clock fields packed BCD.
 //
-// Each command is a function returning a success flag; none shows a message.
-// A command whose reply does not arrive within ReplyTimeout, or arrives
-// malformed, fails; there is no retry inside a command. After such a failure
-// the next command first lets the line fall quiet (up to three deadlines),
-// so that a late reply is never taken for the answer to a later request.
+// Each command is a function of a board session (session.h) returning a
+// success flag; none shows a message. The session says which line, which
+// board (its AddressByte) and how long a reply is awaited (its ReplyTimeout);
+// why a command failed is left in its LastReplyFault(). A command whose reply
+// does not arrive in time, or arrives malformed, fails; there is no retry
+// inside a command. After such a failure the next command first lets the
+// line fall quiet (up to three deadlines), so that a late reply is never
+// taken for the answer to a later request.
 #pragma once
 
 #include <array>
