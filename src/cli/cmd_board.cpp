@@ -123,7 +123,19 @@ std::string FaultText(const ReplyFault& fault) {
   return {};
 }
 
+// The port's line closed under the command (a network server went away or
+// was dropped): said the way a failed open is.
+int LineLost(const std::string& device, const std::string& why) {
+  std::fputs("lentar-cli board: ", stderr);
+  PrintCp1251(stderr, Utf8ToCp1251(u8"Ошибка коммуникационного порта!"));
+  std::fprintf(stderr, " '%s': ", CliPath(device).c_str());
+  PrintCp1251(stderr, why);
+  std::fputc('\n', stderr);
+  return kExitRefused;
+}
+
 int NoAnswer(const Session& s, const ReplyFault& replyFault) {
+  if (const std::string lost = s.board.Port().LostText(); !lost.empty()) return LineLost(s.device, lost);
   std::string where = "'" + CliPath(s.device) + "'";
   if (s.address >= 0) where += " (адрес " + std::to_string(s.address) + ")";
   const std::string fault = FaultText(replyFault);
@@ -352,6 +364,10 @@ int RunUpload(Session& s, const ParsedArgs& parsed, const TSettings& settings) {
       std::fputc('\n', stderr);
       PrintCp1251(stderr, Utf8ToCp1251(u8"Ошибка связи с контроллером!"));
       std::fputc('\n', stderr);
+      if (const std::string lost = s.board.Port().LostText(); !lost.empty()) {
+        PrintCp1251(stderr, lost);
+        std::fputc('\n', stderr);
+      }
       if (report.shownBuffer >= 0 && report.shownBuffer != report.buffer) {
         PrintCp1251(stderr, Utf8ToCp1251(u8"Табло по-прежнему показывает свой набор из буфера №") +
                                 std::to_string(report.shownBuffer + 1) + ".");
@@ -575,8 +591,7 @@ int RunBoard(const Args& args) {
   // A raw TCP port carries no modem lines (DTR, DSR): a call through it
   // could never be seen to come up or go down.
   if (modem) {
-    const auto network = ParseNetworkPort(device);
-    if (network && network->kind == NetworkPortName::Kind::Raw) {
+    if (!CarriesModemLines(device)) {
       const std::string why = "для --modem нужна линия с модемными сигналами: последовательный "
                               "порт или rfc2217://УЗЕЛ:ПОРТ (у '" + device + "' их нет)";
       return parsed->Has("port") ? UsageError(kCommand, why) : Refuse(kCommand, why);
@@ -597,7 +612,10 @@ int RunBoard(const Args& args) {
     std::fputs("lentar-cli board: ", stderr);
     PrintCp1251(stderr, Utf8ToCp1251(u8"Ошибка коммуникационного порта!"));
     std::fprintf(stderr, " '%s': ", CliPath(device).c_str());
-    PrintCp1251(stderr, port.LastErrorText());
+    // A server that took the connection and dropped it at once leaves the
+    // open without a failure of its own: the line says why it closed.
+    PrintCp1251(stderr, port.OpenFailed() || port.LostText().empty() ? port.LastErrorText()
+                                                                     : port.LostText());
     std::fputc('\n', stderr);
     return kExitRefused;
   }
@@ -639,7 +657,17 @@ int RunBoard(const Args& args) {
                                           ? CommandLineText(parsed->values.at("modem-password"))
                                           : settings.DefModemPass;
     if (!CheckModemAccess(board, [&]() -> std::optional<std::string> { return modemPassword; })) {
-      Refuse(kCommand, "табло не открыло доступ через модем (--modem-password ТЕКСТ)");
+      // A call that went down under the access check is no wrong password.
+      if (const std::string lost = board.Port().LostText(); !lost.empty()) {
+        LineLost(device, lost);
+      } else if (!board.Port().DSRState()) {
+        std::fputs("lentar-cli board: связь потеряна (модем снял DSR) прежде, чем табло ответило: ",
+                   stderr);
+        PrintCp1251(stderr, DialStatusCallError(1));
+        std::fputc('\n', stderr);
+      } else {
+        Refuse(kCommand, "табло не открыло доступ через модем (--modem-password ТЕКСТ)");
+      }
       HangUp(board);
       CloseBoardPort(board);
       return kExitRefused;

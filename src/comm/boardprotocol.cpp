@@ -553,8 +553,11 @@ bool OpenBoardPortQuiet(BoardSession& session, std::string& errorText, const TSe
     session.Port().Open(BoardPortDevice(settings));
     session.UseLineTimeouts();
   }
-  if (session.Port().IsOpen()) return true;
-  errorText = session.Port().LastErrorText();
+  TComPort& port = session.Port();
+  if (port.IsOpen()) return true;
+  // A server that dropped the connection right after taking it leaves an
+  // open that worked: the line says why it closed.
+  errorText = port.OpenFailed() || port.LostText().empty() ? port.LastErrorText() : port.LostText();
   return false;
 }
 

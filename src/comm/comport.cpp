@@ -140,6 +140,11 @@ void TComPort::Open(const std::string& name) {
 
 bool TComPort::IsOpen() const { return line_ && line_->IsOpen(); }
 
+std::string TComPort::LostText() const {
+  if (!line_ || line_->IsOpen()) return {};
+  return line_->CloseReason();
+}
+
 bool TComPort::SendFrame(const uint8_t* payload, size_t length) {
   if (!IsOpen()) return false;
   const std::vector<uint8_t> frame = BuildFrame(payload, length);
@@ -150,6 +155,7 @@ bool TComPort::SendFrame(const uint8_t* payload, size_t length) {
 void TComPort::OnData(const uint8_t* bytes, size_t count) {
   std::lock_guard lineGuard(lineLock_);
   if (lineMode_) {
+    lineArrived_ += count;
     // Whole chunks only: a chunk that does not fit is dropped.
     if (lineCount_ + count < kLineBufferSize) {
       for (size_t i = 0; i < count; ++i)
@@ -342,6 +348,12 @@ void TComPort::ClearLineBuffer() {
   lineBuffer_.fill(0);
   lineHead_ = 0;
   lineCount_ = 0;
+  lineArrived_ = 0;
+}
+
+uint64_t TComPort::LineBytesSinceClear() const {
+  std::lock_guard guard(lineLock_);
+  return lineArrived_;
 }
 
 bool TComPort::ReadLine(std::string& line) {

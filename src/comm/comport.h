@@ -66,6 +66,10 @@ class TComPort {
   bool IsOpen() const;
   bool OpenFailed() const { return openFailed_; }
   const std::string& LastErrorText() const { return lastErrorText_; }
+  // Why the line closed under the port after it was opened (a network
+  // server that went away, or was dropped for flooding or for not reading),
+  // Windows-1251; empty while the port is open or when nobody knows.
+  std::string LostText() const;
   const std::string& PortName() const { return portName_; }
   // Device names the system reported when the port object was made.
   const std::vector<std::string>& AvailablePorts() const { return availablePorts_; }
@@ -132,6 +136,9 @@ class TComPort {
   void SetLineMode(bool on);
   bool LineMode() const;
   void ClearLineBuffer();
+  // Bytes received in line mode since the line buffer was last cleared,
+  // kept or not (a chunk that does not fit the buffer is dropped).
+  uint64_t LineBytesSinceClear() const;
   // Takes one CR-terminated line; true only for a non-empty line. The CR and
   // any CR or LF bytes stored right after it are consumed with it.
   bool ReadLine(std::string& line);
@@ -203,6 +210,7 @@ class TComPort {
   std::array<uint8_t, kLineBufferSize> lineBuffer_{};
   size_t lineHead_ = 0;
   size_t lineCount_ = 0;
+  uint64_t lineArrived_ = 0;  // since the last ClearLineBuffer
 
   // The line-state handler; callLock_ is held while it runs so that a
   // replaced handler is never running after SetLineStateHandler returns.

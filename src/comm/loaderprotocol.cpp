@@ -429,9 +429,11 @@ int LoaderSpeedIndex(const TSettings& settings) { return settings.LdSpeed + 3; }
 bool OpenLoaderPortQuiet(LoaderSession& session, std::string& errorText,
                          const TSettings& settings) {
   errorText.clear();
-  session.Port().Open(LoaderPortDevice(settings));
-  if (!session.Port().IsOpen()) {
-    errorText = session.Port().LastErrorText();
+  TComPort& port = session.Port();
+  port.Open(LoaderPortDevice(settings));
+  if (!port.IsOpen()) {
+    errorText =
+        port.OpenFailed() || port.LostText().empty() ? port.LastErrorText() : port.LostText();
     return false;
   }
   session.Port().SetBaudRate(9600);

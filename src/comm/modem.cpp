@@ -58,6 +58,17 @@ std::string DialStatusInitError(int code) {
 std::string DialStatusCallError(int code) {
   return Utf8ToCp1251(u8"Ошибка соединения: ") + ModemResultText(code);
 }
+std::string DialStatusFlood() {
+  return Utf8ToCp1251(u8"Поток данных на линии вместо ответа модема");
+}
+
+namespace {
+// Why the port closed under the modem dialogue.
+std::string LostLineText(const TComPort& port) {
+  const std::string why = port.LostText();
+  return why.empty() ? Utf8ToCp1251(u8"Порт закрыт") : why;
+}
+}  // namespace
 
 namespace {
 
@@ -83,7 +94,7 @@ DialStart StartDial(BoardSession& session, const DialRequest& request, const Mod
   session.Port().SetDTR(true);
   SleepMs(t.settleMs);
   if (!ResetModem(session, t)) {
-    result.status = DialStatusNoModem();
+    result.status = session.Port().IsOpen() ? DialStatusNoModem() : LostLineText(session.Port());
     return result;
   }
   for (const std::string& line : ModemInitLines(request.initLines)) {
@@ -111,10 +122,23 @@ DialCheck CheckDial(BoardSession& session, bool dsr) {
     return check;
   }
   const int code = ScanModemResult(session);
-  if (code < 0) return check;
-  check.state = DialCheck::Failed;
-  check.status = DialStatusCallError(code);
-  session.Port().ClearLineBuffer();
+  if (code >= 0) {
+    check.state = DialCheck::Failed;
+    check.status = DialStatusCallError(code);
+    session.Port().ClearLineBuffer();
+    return check;
+  }
+  // Nothing can come up any more on a closed line, and a line that pours
+  // out bytes without a result code is not a modem dialling: neither is
+  // waited for, however long the caller is prepared to wait.
+  if (!session.Port().IsOpen()) {
+    check.state = DialCheck::Failed;
+    check.status = LostLineText(session.Port());
+  } else if (session.Port().LineBytesSinceClear() > kDialFloodBytes) {
+    check.state = DialCheck::Failed;
+    check.status = DialStatusFlood();
+    session.Port().ClearLineBuffer();
+  }
   return check;
 }
 

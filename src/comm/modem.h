@@ -53,6 +53,12 @@ std::string DialStatusAborted();       // "Прервано"
 std::string DialStatusNoModem();       // "Нет отклика от модема"
 std::string DialStatusInitError(int code);     // "Ошибка инициализации: " + text
 std::string DialStatusCallError(int code);     // "Ошибка соединения: " + text
+// A line that pours out bytes while a call is dialled, with no result code
+// among them, is no modem: "Поток данных на линии вместо ответа модема".
+std::string DialStatusFlood();
+// More than this many bytes received while dialling is such a flood; a
+// modem says a few dozen.
+inline constexpr uint64_t kDialFloodBytes = 64 * 1024;
 
 // Resets and initialises the modem and sends the dial command: DTR up, the
 // modem port's settings, the "ATZ" reset, the initialisation lines (a result
@@ -68,8 +74,9 @@ DialStart StartDial(BoardSession& session, const DialRequest& request,
 
 // One look at a call being dialled, with the DSR state the line reported:
 // Connected when DSR is up; Failed when the modem answered a result code
-// (the line buffer is emptied, status holds the text); Waiting otherwise.
-// Safe on the port's receive thread.
+// (the line buffer is emptied, status holds the text), when the line closed
+// under the call (status: why, as the line tells it) or when it floods
+// (DialStatusFlood); Waiting otherwise. Safe on the port's receive thread.
 struct DialCheck {
   enum State { Waiting, Connected, Failed };
   State state = Waiting;

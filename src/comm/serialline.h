@@ -56,6 +56,10 @@ class SerialLine {
   virtual void WatchLineState(bool) {}
   // Device names the system reports, in its order.
   virtual std::vector<std::string> ListPorts() = 0;
+  // Why the line closed under its user (a server that went away, a peer
+  // dropped for flooding), in the operator's words (Windows-1251); empty
+  // while open or when the line does not know.
+  virtual std::string CloseReason() const { return {}; }
 };
 
 using LineFactory = std::function<std::unique_ptr<SerialLine>()>;

@@ -10,13 +10,20 @@
 #include <QAbstractSocket>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QHostAddress>
 #include <QTcpSocket>
+
+#include <netdb.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "comm/linethread.h"
 #include "comm/telnetcodec.h"
@@ -29,8 +36,73 @@ namespace {
 // Received bytes are handed on in passes of at most this many.
 constexpr qint64 kPassBytes = 9001;
 
+// Bytes that may wait for a server to take them. A board exchange has a
+// frame or two on the way; a streamed upload a few blocks. More than this
+// waiting means the server has stopped reading: it gets kDrainMs to take
+// them, then the connection is given up instead of the queue growing.
+constexpr qint64 kMaxQueuedBytes = 64 * 1024;
+constexpr int kDrainMs = 3000;
+
 std::mutex g_timeoutsLock;
 NetworkTimeouts g_timeouts;
+NameResolver g_resolver;  // guarded by g_timeoutsLock; empty: the system's
+
+// The system's name look-up: every address of host, as text.
+std::vector<std::string> SystemResolve(const std::string& host) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  std::vector<std::string> addresses;
+  if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0) return addresses;
+  for (addrinfo* a = found; a; a = a->ai_next) {
+    const QHostAddress address(a->ai_addr);
+    if (address.isNull()) continue;
+    const std::string text = address.toString().toStdString();
+    if (std::find(addresses.begin(), addresses.end(), text) == addresses.end())
+      addresses.push_back(text);
+  }
+  freeaddrinfo(found);
+  return addresses;
+}
+
+// A look-up that may outlast its waiter: it runs in a thread of its own,
+// which keeps this state alive until it has finished.
+struct LookUp {
+  std::mutex lock;
+  std::condition_variable done;
+  bool finished = false;
+  std::vector<std::string> addresses;
+};
+
+// The addresses of host, looked up within timeoutMs. A name server that
+// never answers makes the system's look-up wait far longer than a port's
+// bound (a resolver tries each server several times over); the wait here
+// ends at the bound, and the look-up is left to finish on its own.
+// nullopt when the time ran out.
+std::optional<std::vector<std::string>> ResolveWithin(const std::string& host, int timeoutMs) {
+  if (QHostAddress literal; literal.setAddress(QString::fromStdString(host)))
+    return std::vector<std::string>{host};
+  NameResolver resolver;
+  {
+    std::lock_guard guard(g_timeoutsLock);
+    resolver = g_resolver;
+  }
+  if (!resolver) resolver = SystemResolve;
+  auto lookUp = std::make_shared<LookUp>();
+  std::thread([lookUp, resolver, host] {
+    std::vector<std::string> addresses = resolver(host);
+    std::lock_guard guard(lookUp->lock);
+    lookUp->addresses = std::move(addresses);
+    lookUp->finished = true;
+    lookUp->done.notify_all();
+  }).detach();
+  std::unique_lock guard(lookUp->lock);
+  if (!lookUp->done.wait_for(guard, std::chrono::milliseconds(std::max(timeoutMs, 0)),
+                             [&] { return lookUp->finished; }))
+    return std::nullopt;
+  return lookUp->addresses;
+}
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   if (text.size() < prefix.size()) return false;
@@ -65,10 +137,17 @@ std::string ConnectError(QAbstractSocket::SocketError error, const NetworkPortNa
       return Cp(u8"Сеть недоступна: ") + Where(name);
     case QAbstractSocket::SocketAccessError:
       return Cp(u8"Нет доступа к сети: ") + Where(name);
-    default:
-      return Cp(u8"Ошибка сети: ") + Where(name) + " (" +
-             Utf8ToCp1251(detail.toUtf8().toStdString()) + ")";
+    default: {
+      std::string text = Cp(u8"Ошибка сети: ") + Where(name);
+      if (!detail.trimmed().isEmpty())
+        text += " (" + Utf8ToCp1251(detail.trimmed().toUtf8().toStdString()) + ")";
+      return text;
+    }
   }
+}
+
+std::string ClosedByServerText(const NetworkPortName& name) {
+  return Cp(u8"Соединение закрыто сервером: ") + Where(name);
 }
 
 uint8_t ParityValue(Parity parity) { return static_cast<uint8_t>(static_cast<uint8_t>(parity) + 1); }
@@ -117,29 +196,71 @@ class TcpLine : public SerialLine {
     thread_.Start();
     Close();
     const NetworkTimeouts timeouts = GetNetworkTimeouts();
+    // The name is looked up here, against the connect bound: the socket's
+    // own look-up would not end before the system's resolver gives up.
+    const QDeadlineTimer connectDeadline(timeouts.connectMs);
+    const auto addresses = ResolveWithin(name->host, timeouts.connectMs);
+    if (!addresses) {
+      error = Cp(u8"Истекло время поиска узла сети: ") + name->host;
+      return false;
+    }
+    if (addresses->empty()) {
+      error = ConnectError(QAbstractSocket::HostNotFoundError, *name, {});
+      return false;
+    }
     bool ok = false;
     Run([&] {
-      auto* socket = new QTcpSocket(thread_.Context());
-      socket->connectToHost(QString::fromStdString(name->host), name->port);
-      if (!socket->waitForConnected(timeouts.connectMs)) {
-        error = ConnectError(socket->error(), *name, socket->errorString());
+      QTcpSocket* socket = nullptr;
+      for (const std::string& address : *addresses) {
+        delete socket;
+        socket = new QTcpSocket(thread_.Context());
+        socket->connectToHost(QHostAddress(QString::fromStdString(address)), name->port);
+        const int remaining =
+            static_cast<int>(std::max<qint64>(1, connectDeadline.remainingTime()));
+        if (socket->waitForConnected(remaining)) break;
+        // A server that took the connection and dropped it at once (closed
+        // or reset) is told as such, whatever the socket made of it: after a
+        // reset the socket tries the address again on the broken descriptor
+        // and reports that attempt as unfinished.
+        const QAbstractSocket::SocketError failure = socket->error();
+        const bool closed = failure == QAbstractSocket::RemoteHostClosedError ||
+                            failure == QAbstractSocket::UnknownSocketError ||
+                            failure == QAbstractSocket::UnfinishedSocketOperationError;
+        error = closed ? ClosedByServerText(*name)
+                       : ConnectError(failure, *name, socket->errorString());
+        if (connectDeadline.hasExpired() || closed) break;
+      }
+      if (socket->state() != QAbstractSocket::ConnectedState) {
         delete socket;
         return;
       }
+      error.clear();
       // Frames are small and every one waits for its answer: no coalescing.
       socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
       socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
       socket_ = socket;
       dropped_ = false;
+      where_ = *name;
       {
         std::lock_guard guard(stateLock_);
         dsr_ = kind_ == NetworkPortName::Kind::Raw;
+        closeReason_.clear();
       }
       QObject::connect(socket, &QTcpSocket::readyRead, socket, [this] { ReadPass(); });
       QObject::connect(socket, &QTcpSocket::disconnected, socket, [this] { OnDropped(); });
       QObject::connect(socket, &QTcpSocket::errorOccurred, socket,
                        [this](QAbstractSocket::SocketError) { OnDropped(); });
-      if (kind_ == NetworkPortName::Kind::Rfc2217 && !Negotiate(*name, config, timeouts, error)) {
+      // An error met inside a write may leave the socket closed without a
+      // disconnected signal: its state says so all the same.
+      QObject::connect(socket, &QTcpSocket::stateChanged, socket,
+                       [this](QAbstractSocket::SocketState) { OnDropped(); });
+      // A server that went away while the line was being set up fails the
+      // open, with the reason the line heard.
+      const bool negotiated =
+          kind_ != NetworkPortName::Kind::Rfc2217 || Negotiate(*name, config, timeouts, error);
+      if (negotiated && dropped_)
+        error = CloseReason().empty() ? ClosedByServerText(*name) : CloseReason();
+      if (!negotiated || dropped_) {
         socket_ = nullptr;
         socket->disconnect(socket, nullptr, nullptr, nullptr);
         socket->abort();
@@ -163,6 +284,7 @@ class TcpLine : public SerialLine {
       {
         std::lock_guard guard(stateLock_);
         open_ = false;
+        closeReason_.clear();
       }
       if (socket_) {
         socket_->disconnect(socket_, nullptr, nullptr, nullptr);
@@ -184,19 +306,16 @@ class TcpLine : public SerialLine {
     bool ok = false;
     Run([&] {
       if (!socket_ || !IsOpen()) return;
-      qint64 written = 0;
+      if (socket_->state() != QAbstractSocket::ConnectedState) OnDropped();
+      if (!socket_ || dropped_) return;
       if (codec_) {
         std::vector<uint8_t> out;
         out.reserve(count + 8);
         codec_->EncodeData(bytes, count, out);
-        written = socket_->write(reinterpret_cast<const char*>(out.data()),
-                                 static_cast<qint64>(out.size()));
-        ok = written == static_cast<qint64>(out.size());
+        ok = Queue(out.data(), out.size());
       } else {
-        written = socket_->write(reinterpret_cast<const char*>(bytes), static_cast<qint64>(count));
-        ok = written == static_cast<qint64>(count);
+        ok = Queue(bytes, count);
       }
-      socket_->flush();
     });
     return ok;
   }
@@ -246,6 +365,11 @@ class TcpLine : public SerialLine {
 
   std::vector<std::string> ListPorts() override { return {}; }
 
+  std::string CloseReason() const override {
+    std::lock_guard guard(stateLock_);
+    return closeReason_;
+  }
+
  private:
   // Offers the telnet options, waits until the server agrees to the com-port
   // option, then sends the line settings and the modem lines.
@@ -254,7 +378,8 @@ class TcpLine : public SerialLine {
     codec_ = std::make_unique<telnet::Codec>(telnet::Codec::Role::Client);
     Send(codec_->Start());
     const QDeadlineTimer deadline(timeouts.negotiateMs);
-    // A server that talks without ever agreeing still runs into the deadline.
+    // A server that talks without ever agreeing still runs into the deadline;
+    // one that floods the line with option commands is dropped before it.
     while (!codec_->ComPortAgreed() && !codec_->ComPortRefused() && !dropped_ &&
            !deadline.hasExpired()) {
       if (socket_->bytesAvailable() > 0) {
@@ -265,8 +390,8 @@ class TcpLine : public SerialLine {
               static_cast<int>(std::max<qint64>(1, deadline.remainingTime()))))
         break;
     }
-    if (!codec_->ComPortAgreed()) {
-      if (dropped_) error = Cp(u8"Соединение закрыто сервером: ") + Where(name);
+    if (!codec_->ComPortAgreed() || dropped_) {
+      if (dropped_) error = CloseReason().empty() ? ClosedByServerText(name) : CloseReason();
       else if (codec_->ComPortRefused())
         error = Cp(u8"Сервер не поддерживает управление портом (RFC 2217): ") + Where(name);
       else error = Cp(u8"Сервер не ответил на согласование RFC 2217: ") + Where(name);
@@ -302,8 +427,55 @@ class TcpLine : public SerialLine {
 
   void Send(const std::vector<uint8_t>& bytes) {
     if (!socket_ || bytes.empty()) return;
-    socket_->write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+    Queue(bytes.data(), bytes.size());
+  }
+
+  // Hands bytes to the socket. A server that has left more than
+  // kMaxQueuedBytes untaken is given kDrainMs to take them; one that still
+  // does not read is dropped, so nothing piles up without end.
+  bool Queue(const uint8_t* bytes, size_t count) {
+    if (!socket_ || dropped_) return false;
+    if (socket_->bytesToWrite() > kMaxQueuedBytes) {
+      const QDeadlineTimer drain(kDrainMs);
+      while (socket_ && !dropped_ && socket_->bytesToWrite() > kMaxQueuedBytes &&
+             !drain.hasExpired()) {
+        if (!socket_->waitForBytesWritten(
+                static_cast<int>(std::max<qint64>(1, drain.remainingTime()))) &&
+            socket_->state() != QAbstractSocket::ConnectedState)
+          break;
+      }
+      if (!socket_ || dropped_) return false;
+      if (socket_->bytesToWrite() > kMaxQueuedBytes) {
+        Drop(Cp(u8"Сервер не принимает данные: ") + Where(where_));
+        return false;
+      }
+    }
+    const qint64 written =
+        socket_->write(reinterpret_cast<const char*>(bytes), static_cast<qint64>(count));
     socket_->flush();
+    // A write the socket refused, or one that found the connection gone, is
+    // the server's doing: the line closes now, not when the socket's signals
+    // get round to it.
+    if (written != static_cast<qint64>(count) ||
+        socket_->state() != QAbstractSocket::ConnectedState) {
+      Drop(ClosedByServerText(where_));
+      return false;
+    }
+    return true;
+  }
+
+  // Gives the connection up on this side, for the reason given: the line is
+  // closed from now on, as when the server goes away. The socket itself is
+  // deleted by Close (this may run inside one of its signals).
+  void Drop(const std::string& reason) {
+    if (!socket_ || dropped_) return;
+    {
+      std::lock_guard guard(stateLock_);
+      closeReason_ = reason;
+    }
+    socket_->disconnect(socket_, nullptr, nullptr, nullptr);
+    socket_->abort();
+    MarkDropped();
   }
 
   void ReadPass() {
@@ -323,6 +495,10 @@ class TcpLine : public SerialLine {
       reply.clear();
       events.clear();
       codec_->Receive(bytes, static_cast<size_t>(n), data, reply, events);
+      if (codec_->Flooding()) {
+        Drop(Cp(u8"Сервер засыпает линию командами согласования telnet: ") + Where(where_));
+        return;
+      }
       Send(reply);
       for (const telnet::ComEvent& e : events) {
         if (e.command == static_cast<uint8_t>(telnet::ComCommand::NotifyModemState) &&
@@ -339,7 +515,17 @@ class TcpLine : public SerialLine {
   // The server went away: the line is closed from now on, and the port hears
   // of it at once so that nothing waits for a reply that cannot come.
   void OnDropped() {
-    if (!socket_ || socket_->state() == QAbstractSocket::ConnectedState) return;
+    if (!socket_ || dropped_ || socket_->state() == QAbstractSocket::ConnectedState) return;
+    {
+      // However it went (an orderly close, a reset, a broken pipe), the
+      // operator hears one thing: the server closed the connection.
+      std::lock_guard guard(stateLock_);
+      if (closeReason_.empty()) closeReason_ = ClosedByServerText(where_);
+    }
+    MarkDropped();
+  }
+
+  void MarkDropped() {
     dropped_ = true;
     bool wasOpen = false;
     {
@@ -361,11 +547,13 @@ class TcpLine : public SerialLine {
   QTcpSocket* socket_ = nullptr;  // lives in thread_, a child of its context
   std::unique_ptr<telnet::Codec> codec_;  // rfc2217 only; used in thread_
   bool dropped_ = false;                  // used in thread_
+  NetworkPortName where_;                 // used in thread_
   DataHandler onData_;
   TickHandler onTick_;
   mutable std::mutex stateLock_;
   bool open_ = false;
   bool dsr_ = false;
+  std::string closeReason_;  // why the connection was lost; guarded by stateLock_
 };
 
 // The default line of a port: chosen by the name at every Open.
@@ -412,6 +600,7 @@ class PortLine : public SerialLine {
   void Purge() override {
     if (inner_) inner_->Purge();
   }
+  std::string CloseReason() const override { return inner_ ? inner_->CloseReason() : std::string(); }
   void WatchLineState(bool on) override {
     watching_ = on;
     if (inner_) inner_->WatchLineState(on);
@@ -491,6 +680,11 @@ std::optional<std::string> SystemDeviceOfComName(std::string_view name) {
 #endif
 }
 
+bool CarriesModemLines(std::string_view device) {
+  const auto network = ParseNetworkPort(device);
+  return !network || network->kind != NetworkPortName::Kind::Raw;
+}
+
 NetworkTimeouts GetNetworkTimeouts() {
   std::lock_guard guard(g_timeoutsLock);
   return g_timeouts;
@@ -499,6 +693,11 @@ NetworkTimeouts GetNetworkTimeouts() {
 void SetNetworkTimeouts(const NetworkTimeouts& timeouts) {
   std::lock_guard guard(g_timeoutsLock);
   g_timeouts = timeouts;
+}
+
+void SetNameResolver(NameResolver resolver) {
+  std::lock_guard guard(g_timeoutsLock);
+  g_resolver = std::move(resolver);
 }
 
 std::unique_ptr<SerialLine> MakeTcpLine(NetworkPortName::Kind kind) {

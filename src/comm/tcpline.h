@@ -13,14 +13,19 @@
 // HOST may be a name, an IPv4 address or an IPv6 address in brackets.
 //
 // A connection that drops closes the line: writes fail and the port's waits
-// end at once.
+// end at once, and the line's CloseReason says why. Hostile servers are
+// bounded: a telnet peer gets at most one answer per option and is dropped
+// when it floods the line with option commands; a server that stops reading
+// is dropped once more than 64 KiB have waited for it a few seconds.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "comm/serialline.h"
 
@@ -48,6 +53,17 @@ struct NetworkTimeouts {
 };
 NetworkTimeouts GetNetworkTimeouts();
 void SetNetworkTimeouts(const NetworkTimeouts& timeouts);
+
+// Looks a host name up: its addresses as text, none when the name is not
+// known. The system's resolver unless one is set (tests set a slow one; an
+// empty function brings the system's back). The look-up counts against
+// connectMs: one that takes longer is not waited for.
+using NameResolver = std::function<std::vector<std::string>(const std::string& host)>;
+void SetNameResolver(NameResolver resolver);
+
+// False for a port that carries no modem lines (raw socket://): a modem
+// call through it could never be seen to come up or go down.
+bool CarriesModemLines(std::string_view device);
 
 // The system device of a Windows port name "COMn" (any case, n = 1..256):
 // /dev/ttyS(n-1) here, the name itself on Windows; nullopt for other names.

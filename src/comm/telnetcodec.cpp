@@ -35,8 +35,18 @@ std::vector<uint8_t> Codec::Start() {
 
 void Codec::OnOption(uint8_t verb, uint8_t option, std::vector<uint8_t>& reply) {
   // Answer only when a state changes, so two ends never echo each other's
-  // answers for ever.
-  const auto send = [&](uint8_t v) { reply.insert(reply.end(), {kIAC, v, option}); };
+  // answers for ever; and only once for each option of each side, so that a
+  // peer repeating a request it was refused, or turning an option on and off
+  // without end, cannot make this side write without end (a peer that also
+  // never reads would have every answer pile up here).
+  ++optionCommands_;
+  const bool localSide = verb == kDO || verb == kDONT;
+  const auto send = [&](uint8_t v) {
+    bool& answered = localSide ? localAnswered_[option] : remoteAnswered_[option];
+    if (answered) return;
+    answered = true;
+    reply.insert(reply.end(), {kIAC, v, option});
+  };
   switch (verb) {
     case kDO:
       if (local_[option] == Q::WantYes) {

@@ -80,6 +80,10 @@ inline constexpr uint8_t kModemCts = 0x10;
 inline constexpr uint8_t kModemDeltaDsr = 0x02;
 
 inline constexpr size_t kMaxSubnegotiation = 64;
+// A serial server settles its options in a handful of commands. A peer that
+// sends more option commands than this in one connection is flooding the
+// line, not negotiating.
+inline constexpr size_t kMaxOptionCommands = 1000;
 
 // One COM-PORT-OPTION subnegotiation received: the command (the server's
 // offset taken off, so both ends see 1..12) and its value bytes.
@@ -125,6 +129,8 @@ class Codec {
   bool ComPortAgreed() const;
   // The peer refused the com-port option both ways.
   bool ComPortRefused() const;
+  // The peer has sent more than kMaxOptionCommands option commands.
+  bool Flooding() const { return optionCommands_ > kMaxOptionCommands; }
   bool SendsBinary() const;
   bool ReceivesBinary() const;
 
@@ -146,6 +152,13 @@ class Codec {
   std::vector<uint8_t> sb_;
   std::array<Q, 256> local_{};   // this side's options (we WILL)
   std::array<Q, 256> remote_{};  // the peer's options (they WILL)
+  // Options of each side this side has answered for: every option is
+  // answered at most once, so a peer that repeats its requests (or flips an
+  // option back and forth) gets at most one reply per option, however much
+  // it sends.
+  std::array<bool, 256> localAnswered_{};
+  std::array<bool, 256> remoteAnswered_{};
+  size_t optionCommands_ = 0;
   bool localComRefused_ = false;
   bool remoteComRefused_ = false;
 };

@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "cli/cli_test_support.h"
+#include "comm/scripted_server.h"
 #include "comm/sim_process.h"
 
 extern char** environ;
@@ -216,8 +218,102 @@ TEST_P(CliNetwork, ARefusedConnectionIsReportedInRussian) {
   EXPECT_NE(err_.find(port), std::string::npos) << "the port is named as given: " << err_;
 }
 
+// A server that closes or resets the connection, at once or after the first
+// request, is told one way over both kinds of port, with its address: never
+// an empty reason, never a board that "не отвечает".
+TEST_P(CliNetwork, AServerThatClosesOrResetsIsToldAsClosed) {
+  using lentar::comm::testing::ScriptedServer;
+  using lentar::comm::testing::Reset;
+  const struct {
+    const char* name;
+    ScriptedServer::Behaviour server;
+  } cases[] = {
+      {"closes at once", [](ScriptedServer&, int) {}},
+      {"resets at once", [](ScriptedServer&, int fd) { Reset(fd); }},
+      {"closes after the first bytes", [](ScriptedServer& s, int fd) { s.AwaitBytes(fd); }},
+      {"resets after the first bytes",
+       [](ScriptedServer& s, int fd) {
+         s.AwaitBytes(fd);
+         Reset(fd);
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedServer server(c.server);
+    const std::string port = server.Name(Scheme().c_str());
+    EXPECT_EQ(Run("board --port " + port + " --ini lentar.ini status"), 1) << err_;
+    EXPECT_NE(err_.find("Ошибка коммуникационного порта! '" + port +
+                        "': Соединение закрыто сервером: " + server.Where() + "\n"),
+              std::string::npos)
+        << err_;
+    EXPECT_EQ(err_.find("()"), std::string::npos) << err_;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, CliNetwork, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Rfc2217" : "Raw"; });
+
+// lentar-cli against telnet peers that flood the line and never read: each
+// run ends within its time bound, with the peak memory of the process
+// bounded (a flood once grew it by gigabytes), exit status 1 and the message
+// that names the fault. The bounds are generous: they catch a hang or
+// unbounded growth, not slowness.
+class CliFlood : public lentar::cli::testing::CliFolderTest {
+ protected:
+  CliFlood() : CliFolderTest("lentar_cli_flood") {}
+
+  // Runs lentar-cli with args, killed after limitS seconds; its exit status
+  // (-1 when killed) and its peak resident size in KiB.
+  int RunBounded(const std::string& args, int limitS, long& peakKb) {
+    const std::string cmd = "cd '" + dir_.string() + "' && exec timeout -s KILL " +
+                            std::to_string(limitS) + " '" LENTAR_BIN_DIR "/lentar-cli' " + args +
+                            " >out.log 2>err.log";
+    const pid_t pid = fork();
+    if (pid == 0) {
+      execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    peakKb = usage.ru_maxrss;
+    out_ = Read("out.log");
+    err_ = Read("err.log");
+    return WIFEXITED(status) && WEXITSTATUS(status) != 137 ? WEXITSTATUS(status) : -1;
+  }
+};
+
+TEST_F(CliFlood, TelnetFloodsEndWithinBounds) {
+  using namespace lentar::comm::testing;
+  const struct {
+    const char* name;
+    ScriptedServer::Behaviour server;
+    const char* args;  // after "board --port rfc2217://... --ini lentar.ini"
+  } cases[] = {
+      {"option commands during the negotiation",
+       [](ScriptedServer& s, int fd) { FloodForEver(s, fd, OptionFlood()); }, "status"},
+      {"option commands once the modem is dialled, with no limit on the dial",
+       [](ScriptedServer& s, int fd) {
+         if (s.Send(fd, AgreeToComPort()) && s.AwaitDial(fd)) FloodForEver(s, fd, OptionFlood());
+       },
+       "--modem --dial 1 --dial-timeout 0 status"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedServer server(c.server);
+    long peakKb = 0;
+    EXPECT_EQ(RunBounded("board --port " + server.Name("rfc2217://") + " --ini lentar.ini " +
+                             c.args,
+                         60, peakKb),
+              1)
+        << err_;
+    EXPECT_NE(err_.find("Сервер засыпает линию командами согласования telnet: " +
+                        server.Where()),
+              std::string::npos)
+        << err_;
+    EXPECT_LT(peakKb, 150 * 1024) << "KiB at the peak";
+  }
+}
 
 class CliPorts : public lentar::cli::testing::CliFolderTest {
  protected:

@@ -189,3 +189,46 @@ TEST(TelnetCodec, AnEndlessSubnegotiationDoesNotGrow) {
 }
 
 }  // namespace
+
+// A peer that floods option requests (and perhaps never reads) gets at most
+// one answer per option and side, however often it asks; beyond a serial
+// server's few options it is known as flooding.
+TEST(TelnetCodec, OptionFloodsDrawOneAnswerPerOption) {
+  const auto repeat = [](Bytes unit, size_t times) {
+    Bytes out;
+    for (size_t i = 0; i < times; ++i) out.insert(out.end(), unit.begin(), unit.end());
+    return out;
+  };
+  Bytes everything;
+  for (int option = 0; option < 256; ++option)
+    for (uint8_t verb : {kWILL, kDO, kWONT, kDONT})
+      everything.insert(everything.end(), {kIAC, verb, static_cast<uint8_t>(option)});
+  const struct {
+    const char* name;
+    Bytes flood;
+    size_t replyLimit;
+    Bytes reply;  // when not empty: the whole answer
+  } cases[] = {
+      {"an unknown option asked for again and again", repeat({kIAC, kDO, 99}, 10000), 3,
+       {kIAC, kWONT, 99}},
+      {"an unknown option offered again and again", repeat({kIAC, kWILL, 99}, 10000), 3,
+       {kIAC, kDONT, 99}},
+      {"binary offered and withdrawn without end", repeat({kIAC, kWILL, 0, kIAC, kWONT, 0}, 5000),
+       3, {kIAC, kDO, kOptBinary}},
+      {"every option, every verb, forty times", repeat(everything, 40), 2 * 256 * 3, {}},
+  };
+  for (const auto& c : cases) {
+    Codec codec(Codec::Role::Client);
+    const Decoded d = Feed(codec, c.flood);
+    EXPECT_LE(d.reply.size(), c.replyLimit) << c.name;
+    if (!c.reply.empty()) {
+      EXPECT_EQ(d.reply, c.reply) << c.name;
+    }
+    EXPECT_TRUE(d.data.empty()) << c.name;
+    EXPECT_TRUE(codec.Flooding()) << c.name;
+  }
+  // A real negotiation is nowhere near it.
+  Codec client(Codec::Role::Client), server(Codec::Role::Server);
+  Negotiate(client, server);
+  EXPECT_FALSE(client.Flooding());
+}

@@ -248,6 +248,38 @@ class TabloModemTest : public QObject {
     QVERIFY(!SimLog().contains(QStringLiteral("command 0x")));
   }
 
+  // A modem behind a raw TCP port (socket://) is no modem the window can
+  // watch: its DSR would read as on at once, a call seemingly up. "Звонить"
+  // refuses it before the modem hears a word, and no dial dialog opens.
+  void aModemBehindARawSocketIsRefused() {
+    dir_ = comm::testing::TestFolder("lentar_tablo_modem", "raw");
+    QVERIFY2(sim_.StartListening(dir_, false, {"--modem", "--connect-delay-ms", "100", "-v"}),
+             sim_.Log().c_str());
+    Settings().ModemPortDevice = sim_.Link();
+    QVERIFY(QString::fromStdString(sim_.Link()).startsWith(QStringLiteral("socket://")));
+    TTabloForm& form = ShowForm();
+    bool dialOpened = false;
+    WhenDialog(
+        QStringLiteral("DialForm"),
+        [&dialOpened](QWidget* dialog) {
+          dialOpened = true;
+          Click(dialog, "Button2");
+        },
+        50);
+    Click(&form, "Button14");
+    QTest::qWait(1200);
+    QVERIFY(!dialOpened);
+    QCOMPARE(messages_->Texts(),
+             QStringList{QStringLiteral("Ошибка: Порт модема ") +
+                         QString::fromStdString(sim_.Link()) +
+                         QStringLiteral(" не передаёт сигналы модема (DTR, DSR): позвонить через "
+                                        "него нельзя. Укажите в настройках последовательный порт "
+                                        "или rfc2217://узел:порт.")});
+    QCOMPARE(Text(&form, "Label13"), QStringLiteral("Нет соединения"));
+    QVERIFY(Button(&form, "Button14")->isEnabled());
+    QVERIFY2(!SimLog().contains(QStringLiteral("modem command")), qPrintable(SimLog()));
+  }
+
   // Before a call, the board's buttons say that a call is needed, at once
   // and without a word on the line.
   void boardWorkBeforeACallAsksForTheCall() {

@@ -98,7 +98,7 @@ void Usage(std::FILE* out) {
       "                       [--board-file FILE] [-v]\n"
       "                       [--modem [--dial-result RESULT] [--init-error]\n"
       "                        [--connect-delay-ms N] [--modem-password TEXT]\n"
-      "                        [--drop-call-after N]]\n"
+      "                        [--drop-call-after N] [--call-lasts-ms N]]\n"
       "       lentar-boardsim --loader [--memory-type 0|1|2|3] [--memory-file FILE] [--read-only]\n"
       "                       [--link PATH | --listen HOST:PORT [--rfc2217]] [--pace]\n"
       "                       [--drop P] [--corrupt P] [--delay-ms N] [--seed N]\n"
@@ -158,6 +158,8 @@ void Usage(std::FILE* out) {
       "                   password)\n"
       "  --drop-call-after N  lose the call (DSR falls, NO CARRIER) once N bytes of\n"
       "                   it have reached the board\n"
+      "  --call-lasts-ms N  lose the call (DSR falls, NO CARRIER) N ms after it came\n"
+      "                   up\n"
       "  DSR and DTR travel only over --listen with --rfc2217. A pseudo-terminal has\n"
       "  no modem lines: there the AT dialogue and the call work, but the program\n"
       "  cannot see DSR and cannot hang up by dropping DTR.\n",
@@ -271,6 +273,10 @@ bool ParseArgs(int argc, char** argv, Options& o) {
     } else if (a == "--drop-call-after") {
       if (!ParseLong(v, 0, 100000000, n)) return BadValue(a, v);
       o.modemOptions.dropCallAfter = n;
+      modemOption = true;
+    } else if (a == "--call-lasts-ms") {
+      if (!ParseLong(v, 0, 86400000, n)) return BadValue(a, v);
+      o.modemOptions.callLastsMs = static_cast<int>(n);
       modemOption = true;
     } else if (a == "--drop") {
       if (!ParseFraction(v, o.drop)) return BadValue(a, v);

@@ -176,6 +176,7 @@ void SimModem::HangUp(bool report) {
   const bool wasUp = state_ == State::Connected;
   state_ = State::Command;
   dialDoneAt_ = -1;
+  callEndsAt_ = -1;
   line_.clear();
   lineOverflow_ = false;
   if (wasUp) {
@@ -191,11 +192,16 @@ void SimModem::SetDtr(bool on, int64_t) {
 }
 
 void SimModem::Poll(int64_t nowMs) {
+  if (state_ == State::Connected && callEndsAt_ >= 0 && nowMs >= callEndsAt_) {
+    HangUp(true);
+    return;
+  }
   if (state_ != State::Dialling || dialDoneAt_ < 0 || nowMs < dialDoneAt_) return;
   dialDoneAt_ = -1;
   if (options_.dialResult == DialResult::Connect) {
     state_ = State::Connected;
     callBytes_ = 0;
+    callEndsAt_ = options_.callLastsMs >= 0 ? nowMs + options_.callLastsMs : -1;
     Result(ResultText(DialResult::Connect));
   } else {
     state_ = State::Command;
@@ -203,6 +209,9 @@ void SimModem::Poll(int64_t nowMs) {
   }
 }
 
-int64_t SimModem::NextEventMs() const { return state_ == State::Dialling ? dialDoneAt_ : -1; }
+int64_t SimModem::NextEventMs() const {
+  if (state_ == State::Dialling) return dialDoneAt_;
+  return state_ == State::Connected ? callEndsAt_ : -1;
+}
 
 }  // namespace lentar::boardsim

@@ -32,6 +32,8 @@ struct ModemOptions {
   // The call is lost (carrier gone: DSR falls, "NO CARRIER") once this many
   // bytes of the call have reached the board; -1 never.
   long long dropCallAfter = -1;
+  // The call is lost this many ms after it came up; -1 never.
+  int callLastsMs = -1;
 };
 
 class SimModem {
@@ -84,6 +86,7 @@ class SimModem {
   std::string line_;
   bool lineOverflow_ = false;
   int64_t dialDoneAt_ = -1;
+  int64_t callEndsAt_ = -1;
   long long callBytes_ = 0;  // bytes passed to the board during this call
   std::string lastNumber_;
 };

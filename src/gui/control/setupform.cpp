@@ -484,7 +484,8 @@ void TSetupForm::ConfigureModemPort() {
   comm::TComPort& port = searchSession_.Port();
   port.Open(ModemPortDevice(probe));
   if (!port.IsOpen()) {
-    ShowError(port.LastErrorText());
+    ShowError(port.OpenFailed() || port.LostText().empty() ? port.LastErrorText()
+                                                           : port.LostText());
     CloseBoardPort(searchSession_);
     return;
   }

@@ -22,6 +22,7 @@
 
 #include "comm/boardprotocol.h"
 #include "comm/boardupload.h"
+#include "comm/tcpline.h"
 #include "core/project.h"
 #include "core/settings.h"
 #include "core/streamrecord.h"
@@ -708,10 +709,22 @@ void TTabloForm::Button14Click() {
   std::string number = project_.DialNumber;
   session_.Port().SetLineStateHandler(nullptr);
   watchingLink_ = false;
-  session_.Port().Open(ModemPortDevice(Settings()));
-  session_.Port().SetInterByteTimeout(700);
-  if (!session_.Port().IsOpen()) {
-    ShowError(session_.Port().LastErrorText());
+  const std::string device = ModemPortDevice(Settings());
+  // A raw TCP port has no DTR and no DSR: the call could neither be seen to
+  // come up nor be hung up. Refused before the modem hears a word.
+  if (!comm::CarriesModemLines(device)) {
+    ShowError(QStringLiteral("Порт модема %1 не передаёт сигналы модема (DTR, DSR): позвонить "
+                             "через него нельзя. Укажите в настройках последовательный порт "
+                             "или rfc2217://узел:порт.")
+                  .arg(FromBoardText(device)));
+    return;
+  }
+  comm::TComPort& port = session_.Port();
+  port.Open(device);
+  port.SetInterByteTimeout(700);
+  if (!port.IsOpen()) {
+    ShowError(port.OpenFailed() || port.LostText().empty() ? port.LastErrorText()
+                                                           : port.LostText());
     return;
   }
   const bool connected = DialBoard(this, number, session_, timings_);
