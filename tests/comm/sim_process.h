@@ -143,4 +143,17 @@ inline std::filesystem::path TestFolder(const std::string& prefix, const std::st
   return dir;
 }
 
+// The bytes of a file the simulator wrote (an upload it saved, its memory).
+inline std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A board image of size bytes whose bytes differ with seed.
+inline std::vector<uint8_t> ImagePattern(size_t size, unsigned seed) {
+  std::vector<uint8_t> image(size);
+  for (size_t i = 0; i < size; ++i) image[i] = static_cast<uint8_t>((i * 131 + seed) ^ (i >> 7));
+  return image;
+}
+
 }  // namespace lentar::comm::testing

@@ -25,19 +25,10 @@ namespace {
 using namespace lentar::comm;
 using lentar::comm::testing::SimProcess;
 using lentar::comm::testing::TestFolder;
+using lentar::comm::testing::ImagePattern;
+using lentar::comm::testing::ReadFileBytes;
 using Bytes = std::vector<uint8_t>;
 namespace fs = std::filesystem;
-
-Bytes ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-Bytes Pattern(size_t size, unsigned seed) {
-  Bytes image(size);
-  for (size_t i = 0; i < size; ++i) image[i] = static_cast<uint8_t>((i * 131 + seed) ^ (i >> 7));
-  return image;
-}
 
 class BoardSim : public ::testing::Test {
  protected:
@@ -149,10 +140,10 @@ TEST_F(BoardSim, EveryCommandAnswers) {
 
 TEST_F(BoardSim, ThreeHundredByteImage) {
   Connect({"-v", "--save-dir", SaveDir()});
-  const Bytes image = Pattern(300, 1);
+  const Bytes image = ImagePattern(300, 1);
   ASSERT_TRUE(ClearBuffer(session_, 0));
   ASSERT_TRUE(UploadAcknowledged(session_, 0, image.data(), image.size(), nullptr));
-  EXPECT_EQ(ReadFile(Upload(1)), image) << "the board holds exactly the 300 bytes";
+  EXPECT_EQ(ReadFileBytes(Upload(1)), image) << "the board holds exactly the 300 bytes";
   const std::string log = sim_.Log();
   size_t at = 0;
   for (const char* line : {"command 0x2C buffer 0 offset 0 data 0", "command 0x2C buffer 0 offset 0 data 128",
@@ -173,10 +164,10 @@ TEST_F(BoardSim, SavedUploadsNumberOnFromEarlierRuns) {
   for (const char* name : {"upload-1.bin", "upload-7.bin", "upload-x.bin", "upload-12.txt"})
     std::ofstream(dir_ / name) << "earlier";
   Connect({"--save-dir", SaveDir()});
-  const Bytes image = Pattern(200, 5);
+  const Bytes image = ImagePattern(200, 5);
   ASSERT_TRUE(ClearBuffer(session_, 0));
   ASSERT_TRUE(UploadAcknowledged(session_, 0, image.data(), image.size(), nullptr));
-  EXPECT_EQ(ReadFile(Upload(8)), image);
+  EXPECT_EQ(ReadFileBytes(Upload(8)), image);
   std::ifstream first(Upload(1));
   std::string kept;
   std::getline(first, kept);
@@ -211,7 +202,7 @@ TEST_F(BoardSim, PasswordAndAccess) {
   ASSERT_TRUE(CmdReadStatus(session_, status));
   EXPECT_TRUE(status.PasswordSet());
   EXPECT_FALSE(status.AccessGranted());
-  const Bytes image = Pattern(10, 2);
+  const Bytes image = ImagePattern(10, 2);
   EXPECT_FALSE(UploadAcknowledged(session_, 0, image.data(), image.size(), nullptr))
       << "no upload without access";
   PasswordReply reply = CmdEnterPassword(session_, "");
@@ -256,8 +247,8 @@ TEST_F(BoardSim, ALateReplyIsNotTakenForTheNextCommand) {
 TEST_F(BoardSim, ResumeAgainstAFullMapSendsNoBlock) {
   Connect({"-v", "--save-dir", SaveDir()});
   session_.BlockDelay = 1;
-  const Bytes first = Pattern(1000, 3);
-  const Bytes second = Pattern(1000, 4);
+  const Bytes first = ImagePattern(1000, 3);
+  const Bytes second = ImagePattern(1000, 4);
   // An interrupted upload that got every block across before the end marker.
   ASSERT_TRUE(CmdBeginStream(session_));
   for (size_t k = 0; k * 128 < first.size(); ++k) {
@@ -271,17 +262,17 @@ TEST_F(BoardSim, ResumeAgainstAFullMapSendsNoBlock) {
   const size_t before = sim_.Log().size();
   // A resume sends nothing but the end marker: the board keeps what it has.
   ASSERT_TRUE(UploadStreamed(session_, 1, second.data(), second.size(), nullptr, false, false));
-  EXPECT_EQ(ReadFile(Upload(1)), first);
+  EXPECT_EQ(ReadFileBytes(Upload(1)), first);
   EXPECT_EQ(sim_.Log().find("command 0x4F", before), std::string::npos);
 }
 
 TEST_F(BoardSim, StreamedUploadWithLostBlocksIsRepairedFromTheMap) {
   Connect({"-v", "--drop", "0.2", "--seed", "2", "--save-dir", SaveDir()});
   session_.BlockDelay = 2;
-  const Bytes image = Pattern(16 * 128 - 40, 5);
+  const Bytes image = ImagePattern(16 * 128 - 40, 5);
   ASSERT_TRUE(UploadStreamed(session_, 0, image.data(), image.size(), nullptr, false, true))
       << sim_.Log();
-  EXPECT_EQ(ReadFile(Upload(1)), image);
+  EXPECT_EQ(ReadFileBytes(Upload(1)), image);
   // Some blocks were lost and sent again.
   const std::string log = sim_.Log();
   size_t streamed = 0;
@@ -303,10 +294,10 @@ TEST_F(BoardSim, AcknowledgedUploadOverALossyLineNeverClaimsAWrongImage) {
     fs::remove(Upload(1));
     Connect({c.fault, "0.1", "--seed", c.seed, "--save-dir", SaveDir()});
     session_.ReplyTimeout = 300;
-    const Bytes image = Pattern(3000, 6);
+    const Bytes image = ImagePattern(3000, 6);
     const bool ok = UploadAcknowledged(session_, 0, image.data(), image.size(), nullptr);
     if (ok) {
-      EXPECT_EQ(ReadFile(Upload(1)), image);
+      EXPECT_EQ(ReadFileBytes(Upload(1)), image);
     }
   }
 }
@@ -318,7 +309,7 @@ TEST_F(BoardSim, AcknowledgedUploadOverALossyLineNeverClaimsAWrongImage) {
 TEST_F(BoardSim, TheBoardFileKeepsTheMemoryThroughAKill) {
   const std::string file = (dir_ / "board.mem").string();
   Connect({"--board-file", file, "--save-dir", SaveDir(), "-v"});
-  const Bytes first = Pattern(300, 1), second = Pattern(1000, 2);
+  const Bytes first = ImagePattern(300, 1), second = ImagePattern(1000, 2);
   ASSERT_TRUE(UploadAcknowledged(session_, 0, first.data(), first.size(), nullptr));
   ASSERT_TRUE(CmdStartBuffer(session_, 0));
   ASSERT_TRUE(CmdBeginStream(session_));
@@ -336,7 +327,7 @@ TEST_F(BoardSim, TheBoardFileKeepsTheMemoryThroughAKill) {
   EXPECT_EQ(info.DataLength(), 300);
   session_.BlockDelay = 2;
   ASSERT_TRUE(UploadStreamed(session_, 1, second.data(), second.size(), nullptr, false, false));
-  EXPECT_EQ(ReadFile(Upload(2)), second);
+  EXPECT_EQ(ReadFileBytes(Upload(2)), second);
   EXPECT_EQ(sim_.Log().find("command 0x4F buffer 1 offset 0 "), std::string::npos)
       << "block 0 was kept: " << sim_.Log();
   port_.Open("");
@@ -346,14 +337,14 @@ TEST_F(BoardSim, TheBoardFileKeepsTheMemoryThroughAKill) {
   Connect({"--board-file", file});
   EXPECT_TRUE(ClearBuffer(session_, 0));
   EXPECT_NE(sim_.Log().find("holds no board memory"), std::string::npos) << sim_.Log();
-  EXPECT_EQ(ReadFile(file), (Bytes{'n', 'o', 't', ' ', 'a', ' ', 'b', 'o', 'a', 'r', 'd'}));
+  EXPECT_EQ(ReadFileBytes(file), (Bytes{'n', 'o', 't', ' ', 'a', ' ', 'b', 'o', 'a', 'r', 'd'}));
 }
 
 // A full upload of a 5 KB set over a direct line that loses a fifth of the
 // requests: the board has answered, so every lost request is sent again, and
 // the image gets through in at least nine runs of ten, never wrong.
 TEST_F(BoardSim, ADirectUploadGetsThroughALineThatLosesAFifth) {
-  const Bytes image = Pattern(5026, 7);
+  const Bytes image = ImagePattern(5026, 7);
   int delivered = 0;
   for (int seed = 1; seed <= 10; ++seed) {
     SCOPED_TRACE("seed " + std::to_string(seed));
@@ -368,7 +359,7 @@ TEST_F(BoardSim, ADirectUploadGetsThroughALineThatLosesAFifth) {
     const UploadReport report = UploadImage(session_, image.data(), image.size(), options, {});
     if (report.outcome != UploadOutcome::Done) continue;
     ++delivered;
-    EXPECT_EQ(ReadFile(Upload(1)), image);
+    EXPECT_EQ(ReadFileBytes(Upload(1)), image);
   }
   EXPECT_GE(delivered, 9);
 }
@@ -396,13 +387,13 @@ TEST_F(BoardSim, LateAndLostRepliesNeverGiveASuccessWithAnotherImage) {
     Connect({"--delay-ms", c.delay, "--drop", "0.3", "--seed", c.seed, "--save-dir", SaveDir()});
     int saved = 0;
     for (int upload = 0; upload < 4; ++upload) {
-      const Bytes image = Pattern(600, ++pattern);
+      const Bytes image = ImagePattern(600, ++pattern);
       const bool ok = UploadAcknowledged(session_, 0, image.data(), image.size(), nullptr);
       while (fs::exists(Upload(saved + 1))) ++saved;
       if (!ok) continue;
       ++successes;
       ASSERT_GT(saved, 0) << "success without the end marker reaching the board";
-      EXPECT_TRUE(ReadFile(Upload(saved)) == image) << "upload " << upload << " left another image";
+      EXPECT_TRUE(ReadFileBytes(Upload(saved)) == image) << "upload " << upload << " left another image";
     }
   }
   EXPECT_GT(successes, 0) << "some uploads get through where replies are in time";
@@ -410,13 +401,13 @@ TEST_F(BoardSim, LateAndLostRepliesNeverGiveASuccessWithAnotherImage) {
 
 TEST_F(BoardSim, LargestImageAtFullSpeed) {
   Connect({"--buffer1", "65000", "--save-dir", SaveDir()});
-  const Bytes image = Pattern(64770, 7);
+  const Bytes image = ImagePattern(64770, 7);
   ASSERT_TRUE(CmdSetBaud(session_, 8));
   port_.SetBaudIndex(8);
   std::vector<int> progress;
   ASSERT_TRUE(UploadAcknowledged(session_, 0, image.data(), image.size(),
                                  [&](int p) { progress.push_back(p); }));
-  EXPECT_EQ(ReadFile(Upload(1)), image);
+  EXPECT_EQ(ReadFileBytes(Upload(1)), image);
   ASSERT_FALSE(progress.empty());
   EXPECT_EQ(progress.back(), 100);
   EXPECT_TRUE(CmdSetBaud(session_, 3));

@@ -29,6 +29,7 @@ namespace {
 using namespace lentar::comm;
 using lentar::comm::testing::SimProcess;
 using lentar::comm::testing::TestFolder;
+using lentar::comm::testing::ReadFileBytes;
 using Bytes = std::vector<uint8_t>;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -325,11 +326,6 @@ TEST(Rfc2217Line, TellsTheServerTheLineSettings) {
   port.Open("");
 }
 
-Bytes ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 Bytes Pattern(size_t size) {
   Bytes image(size);
   // Plenty of 255 bytes (telnet's command byte) and carriage returns.
@@ -418,12 +414,12 @@ TEST_P(NetworkBoard, UploadsArriveByteExact) {
   const Bytes image = Pattern(kMaxImageSize);
   ASSERT_TRUE(ClearBuffer(session_, 0));
   ASSERT_TRUE(UploadAcknowledged(session_, 0, image.data(), image.size(), nullptr));
-  EXPECT_EQ(ReadFile(dir_ / "upload-1.bin"), image);
+  EXPECT_EQ(ReadFileBytes(dir_ / "upload-1.bin"), image);
 
   session_.BlockDelay = 0;
   const Bytes small = Pattern(1000);
   ASSERT_TRUE(UploadStreamed(session_, 0, small.data(), small.size(), nullptr, false, true));
-  EXPECT_EQ(ReadFile(dir_ / "upload-2.bin"), small) << "streamed and repaired";
+  EXPECT_EQ(ReadFileBytes(dir_ / "upload-2.bin"), small) << "streamed and repaired";
 }
 
 TEST_P(NetworkBoard, TheNextClientConnectsAfterTheFirstLeaves) {

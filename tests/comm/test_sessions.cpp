@@ -27,19 +27,10 @@ namespace {
 using namespace lentar::comm;
 using lentar::comm::testing::SimProcess;
 using lentar::comm::testing::TestFolder;
+using lentar::comm::testing::ImagePattern;
+using lentar::comm::testing::ReadFileBytes;
 using Bytes = std::vector<uint8_t>;
 namespace fs = std::filesystem;
-
-Bytes ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-Bytes Pattern(size_t size, unsigned seed) {
-  Bytes image(size);
-  for (size_t i = 0; i < size; ++i) image[i] = static_cast<uint8_t>((i * 131 + seed) ^ (i >> 7));
-  return image;
-}
 
 // Everything the program wrote on one line, taken apart into the requests.
 class WireLog {
@@ -152,7 +143,7 @@ struct Board {
   void Check() {
     EXPECT_EQ(report.outcome, UploadOutcome::Done) << "board " << address;
     // The board saved exactly one upload: its own image.
-    EXPECT_EQ(ReadFile(dir / "upload-1.bin"), image) << "board " << address;
+    EXPECT_EQ(ReadFileBytes(dir / "upload-1.bin"), image) << "board " << address;
     EXPECT_FALSE(fs::exists(dir / "upload-2.bin")) << "board " << address;
     // Every request on this line carried this board's address, and only it.
     EXPECT_EQ(log->Addresses(), std::set<uint8_t>{AddressByteFor(address)}) << "board " << address;
@@ -170,8 +161,8 @@ struct Board {
 
 TEST(Sessions, TwoBoardsUploadDifferentImagesAtOnce) {
   const fs::path dir = TestFolder("lentar_sessions", "two_boards");
-  Board first(3, 1500, true, 0, Pattern(3000, 1), dir / "first");
-  Board second(9, 2500, false, 100, Pattern(2200, 77), dir / "second");
+  Board first(3, 1500, true, 0, ImagePattern(3000, 1), dir / "first");
+  Board second(9, 2500, false, 100, ImagePattern(2200, 77), dir / "second");
   first.Start();
   second.Start();
   ASSERT_FALSE(HasFatalFailure());
@@ -192,7 +183,7 @@ TEST(Sessions, TwoBoardsUploadDifferentImagesAtOnce) {
 
 TEST(Sessions, ABoardAndALoaderAtOnce) {
   const fs::path dir = TestFolder("lentar_sessions", "board_and_loader");
-  Board board(5, 1200, false, 0, Pattern(4000, 5), dir / "board");
+  Board board(5, 1200, false, 0, ImagePattern(4000, 5), dir / "board");
   board.Start();
   ASSERT_FALSE(HasFatalFailure());
 
@@ -208,7 +199,7 @@ TEST(Sessions, ABoardAndALoaderAtOnce) {
   loader.LoaderSwitchPause = 10;
   loader.LoaderReplyTimeout = 3000;
 
-  const Bytes block = Pattern(700, 42);
+  const Bytes block = ImagePattern(700, 42);
   bool stored = false;
   DirEntry entry;
   std::thread l([&] {
