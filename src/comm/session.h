@@ -10,6 +10,10 @@
 // loader) on two lines are talked to at once, each from its own thread,
 // each with its own session. A session is used by one thread at a time.
 //
+// Each session carries a stop flag (its own unless one is shared with
+// others): the operator's "Прервать" sets it from the window's thread while
+// the work runs on a worker, and the work ends at its next safe point.
+//
 // A session either makes its own line (closed and its receive thread ended
 // when the session goes) or talks on a line somebody else holds.
 #pragma once
@@ -19,6 +23,7 @@
 #include <memory>
 
 #include "comm/comport.h"
+#include "comm/stopflag.h"
 
 namespace lentar::comm {
 
@@ -104,10 +109,17 @@ class BoardSession {
   // that saw another one was a damaged reply rather than none.
   uint64_t rejectedBefore = 0;
 
+  // The flag that stops the work on this session; set it from any thread.
+  StopFlag& Stop() const { return *stop_; }
+  bool StopRequested() const { return stop_->Requested(); }
+  // Shares one flag with other sessions (one Ctrl+C stops them all).
+  void ShareStop(StopFlagPtr flag) { if (flag) stop_ = std::move(flag); }
+
  private:
   SessionLine line_;
   ReplyFault lastFault_;
   bool callUp_ = false;
+  StopFlagPtr stop_ = std::make_shared<StopFlag>();
 };
 
 class LoaderSession {
@@ -142,8 +154,15 @@ class LoaderSession {
   };
   LastReply lastReply;
 
+  // The flag that stops the work on this session; set it from any thread.
+  StopFlag& Stop() const { return *stop_; }
+  bool StopRequested() const { return stop_->Requested(); }
+  // Shares one flag with other sessions (one Ctrl+C stops them all).
+  void ShareStop(StopFlagPtr flag) { if (flag) stop_ = std::move(flag); }
+
  private:
   SessionLine line_;
+  StopFlagPtr stop_ = std::make_shared<StopFlag>();
 };
 
 }  // namespace lentar::comm

@@ -4,6 +4,7 @@
 // pace, and what goes out on its line is its own.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -226,6 +227,39 @@ TEST(Sessions, ABoardAndALoaderAtOnce) {
   loader.Port().Open("");
   EXPECT_TRUE(loaderSim.Stop());
   fs::remove_all(dir);
+}
+
+}  // namespace
+
+namespace {
+
+// "Прервать" pressed on the window's thread reaches a pause on the worker,
+// and one flag shared by two sessions stops both.
+TEST(Sessions, AStopFromAnotherThreadEndsAPauseAndReachesEverySessionSharingIt) {
+  using lentar::comm::PauseUnlessStopped;
+  using lentar::comm::StopFlag;
+  EXPECT_TRUE(PauseUnlessStopped(nullptr, 1));
+  StopFlag already;
+  already.Request();
+  EXPECT_FALSE(PauseUnlessStopped(&already, 60000));
+
+  BoardSession board;
+  LoaderSession loader;
+  auto shared = std::make_shared<StopFlag>();
+  board.ShareStop(shared);
+  loader.ShareStop(shared);
+  EXPECT_FALSE(board.StopRequested());
+  std::thread presser([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    board.Stop().Request();
+  });
+  // Without the stop this would wait a minute and the test would time out.
+  EXPECT_FALSE(PauseUnlessStopped(&loader.Stop(), 60000));
+  presser.join();
+  EXPECT_TRUE(loader.StopRequested());
+  shared->Clear();
+  EXPECT_FALSE(board.StopRequested());
+  EXPECT_TRUE(PauseUnlessStopped(&board.Stop(), 1));
 }
 
 }  // namespace
