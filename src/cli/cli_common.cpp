@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
 #include <filesystem>
@@ -99,6 +100,29 @@ std::optional<ParsedArgs> ParseOptions(const Args& args, std::initializer_list<O
     if (def->repeatable) parsed.lists[name].push_back(value);
   }
   return parsed;
+}
+
+namespace {
+
+// The flag Ctrl+C sets. A handler may only touch lock-free atomics, so it
+// reaches the flag through a plain pointer set before the handler is.
+comm::StopFlag* interruptTarget = nullptr;
+
+extern "C" void OnInterrupt(int) {
+  if (interruptTarget) interruptTarget->Request();
+  std::signal(SIGINT, SIG_DFL);  // the next Ctrl+C ends the program at once
+}
+
+}  // namespace
+
+comm::StopFlagPtr InterruptStopFlag() {
+  static const comm::StopFlagPtr flag = [] {
+    auto made = std::make_shared<comm::StopFlag>();
+    interruptTarget = made.get();
+    std::signal(SIGINT, OnInterrupt);
+    return made;
+  }();
+  return flag;
 }
 
 std::optional<long long> ParseNumber(std::string_view text, long long lo, long long hi) {

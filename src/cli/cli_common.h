@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "comm/stopflag.h"
 #include "core/setfile.h"
 #include "core/settings.h"
 #include "markup/compiler.h"
@@ -48,6 +49,13 @@ std::optional<ParsedArgs> ParseOptions(const Args& args, std::initializer_list<O
 // A whole decimal number in lo..hi (no sign other than a leading "-", no
 // blanks, no other bytes).
 std::optional<long long> ParseNumber(std::string_view text, long long lo, long long hi);
+
+// The stop flag of this run's device work. The first call routes Ctrl+C
+// (SIGINT) to it: the command's sessions share the flag (ShareStop), so the
+// work ends at its next safe point, the line is closed and a modem hung up,
+// and the command exits with kExitInterrupted. A second Ctrl+C ends the
+// program at once, as a terminal user expects when the first seems unheard.
+comm::StopFlagPtr InterruptStopFlag();
 
 // Prints "lentar-cli COMMAND: message" and a pointer to --help on stderr;
 // returns kExitUsage.

@@ -9,7 +9,9 @@ namespace lentar::cli {
 
 using Args = std::vector<std::string>;
 
-enum ExitCode { kExitOk = 0, kExitRefused = 1, kExitUsage = 2 };
+// 130 is what a shell reports for a program ended by Ctrl+C (128 + SIGINT):
+// device work stopped by Ctrl+C ends at a safe point and exits with it.
+enum ExitCode { kExitOk = 0, kExitRefused = 1, kExitUsage = 2, kExitInterrupted = 130 };
 
 int RunCompile(const Args& args);  // compile SET -> .bin image
 int RunGprs(const Args& args);     // compile SET -> escaped GPRS package
