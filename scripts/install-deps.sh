@@ -6,9 +6,11 @@
 # and prints nothing when everything is already there.
 set -euo pipefail
 
+# Qt SQL's headers come with qt6-base-dev; the SQLite driver (a plugin, the
+# register of boards) is a package of its own.
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-serialport-dev libgl-dev libxcb1-dev
+  qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite libgl-dev libxcb1-dev
   libjpeg-dev libpng-dev libgif-dev libfreetype-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev

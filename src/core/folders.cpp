@@ -139,6 +139,11 @@ std::string SharedDataFolder() {
   return facts.installedDataFolder;
 }
 
+std::string FleetDatabasePath() {
+  const FolderFacts facts = CurrentFolderFacts();
+  return (facts.userDataFolder.empty() ? ProgramFolder() : facts.userDataFolder) + "fleet.sqlite";
+}
+
 std::string DefaultFontArchivePath() {
   const std::string own = FontsFolder() + kFontArchiveName;
   if (FileExists(own)) return own;

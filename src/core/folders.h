@@ -56,6 +56,12 @@ std::string FontsFolder();
 // from outside (logout, kill, the display gone): "Recovery" in the program
 // folder or the per-user data folder.
 std::string RecoveryFolder();
+// The register of boards and the delivery log (a database of the operator's
+// own): "fleet.sqlite" in the per-user data folder, whatever the layout, so
+// that every copy of the program the operator starts sees the same boards; the
+// program folder only when there is no home folder to write to. The folder is
+// not created here.
+std::string FleetDatabasePath();
 // Files that ship with the program and are only read: the program folder, or
 // the installed data folder.
 std::string SharedDataFolder();

@@ -1,0 +1,693 @@
+#include "fleet/register.h"
+
+#include <QDateTime>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QString>
+#include <QVariant>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include "core/paths.h"
+#include "core/textutil.h"
+
+namespace lentar::fleet {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// How long a writer waits for another program's write to end, in ms.
+constexpr int kBusyTimeoutMs = 10000;
+
+QString Q(const std::string& cp1251) { return QString::fromStdString(Cp1251ToUtf8(cp1251)); }
+std::string S(const QString& text) { return Utf8ToCp1251(text.toStdString()); }
+std::string T(const char8_t* utf8) { return Utf8ToCp1251(utf8); }
+
+// The steps of the schema: step n brings a register of version n - 1 to
+// version n. A step is never changed once released; a change is a new step.
+const char* const kMigrations[][4] = {
+    // 1: the boards and their groups.
+    {"CREATE TABLE boards ("
+     " id INTEGER PRIMARY KEY,"
+     " name TEXT NOT NULL UNIQUE,"
+     " line TEXT NOT NULL,"
+     " address INTEGER NOT NULL DEFAULT -1,"
+     " speed INTEGER NOT NULL DEFAULT 0,"
+     " load_speed INTEGER NOT NULL DEFAULT 0,"
+     " modem INTEGER NOT NULL DEFAULT 0,"
+     " dial TEXT NOT NULL DEFAULT '',"
+     " pulse INTEGER NOT NULL DEFAULT 0,"
+     " modem_init TEXT,"
+     " modem_password TEXT,"
+     " password TEXT NOT NULL DEFAULT '',"
+     " ini TEXT NOT NULL DEFAULT '',"
+     " note TEXT NOT NULL DEFAULT '')",
+     "CREATE TABLE board_groups ("
+     " board_id INTEGER NOT NULL REFERENCES boards(id) ON DELETE CASCADE,"
+     " name TEXT NOT NULL,"
+     " PRIMARY KEY (board_id, name))",
+     "CREATE INDEX board_groups_name ON board_groups(name)", nullptr},
+    // 2: the delivery log. The board's name, groups and line are copied into
+    // each row, so the log still reads right after a board is renamed,
+    // regrouped or removed.
+    {"CREATE TABLE deliveries ("
+     " id INTEGER PRIMARY KEY,"
+     " board TEXT NOT NULL,"
+     " groups TEXT NOT NULL DEFAULT '',"
+     " line TEXT NOT NULL DEFAULT '',"
+     " address INTEGER NOT NULL DEFAULT -1,"
+     " started TEXT NOT NULL,"
+     " finished TEXT NOT NULL DEFAULT '',"
+     " operator TEXT NOT NULL DEFAULT '',"
+     " set_file TEXT NOT NULL DEFAULT '',"
+     " sha256 TEXT NOT NULL DEFAULT '',"
+     " size INTEGER NOT NULL DEFAULT 0,"
+     " attempt INTEGER NOT NULL DEFAULT 1,"
+     " outcome TEXT NOT NULL DEFAULT '',"
+     " message TEXT NOT NULL DEFAULT '')",
+     "CREATE INDEX deliveries_board ON deliveries(board, started)",
+     "CREATE INDEX deliveries_started ON deliveries(started)", nullptr},
+};
+static_assert(std::size(kMigrations) == Register::kSchemaVersion);
+
+// Groups in one text: "|a|b|", so that a group is found with LIKE '%|a|%'.
+std::string JoinGroups(const std::vector<std::string>& groups) {
+  if (groups.empty()) return {};
+  std::string text = "|";
+  for (const auto& g : groups) text += g + "|";
+  return text;
+}
+
+std::vector<std::string> SplitGroups(const std::string& text) {
+  std::vector<std::string> groups;
+  size_t at = 0;
+  while (at < text.size()) {
+    const size_t bar = text.find('|', at);
+    const size_t end = bar == std::string::npos ? text.size() : bar;
+    if (end > at) groups.push_back(text.substr(at, end - at));
+    at = end + 1;
+  }
+  return groups;
+}
+
+std::string JoinLines(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const auto& l : lines) text += l + "\n";
+  return text;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(at, end - at));
+    at = end + 1;
+  }
+  return lines;
+}
+
+std::vector<std::string> SortedGroups(std::vector<std::string> groups) {
+  std::sort(groups.begin(), groups.end());
+  groups.erase(std::unique(groups.begin(), groups.end()), groups.end());
+  return groups;
+}
+
+// The first 16 bytes of every SQLite database.
+constexpr char kSqliteHeader[16] = "SQLite format 3";
+
+enum class FileKind { Missing, Empty, Sqlite, Other, Unreadable };
+
+FileKind KindOf(const std::string& path) {
+  std::error_code ec;
+  const fs::path native = NativePath(path);
+  if (!fs::exists(native, ec)) return ec ? FileKind::Unreadable : FileKind::Missing;
+  if (!fs::is_regular_file(native, ec)) return FileKind::Other;
+  std::ifstream in(native, std::ios::binary);
+  if (!in) return FileKind::Unreadable;
+  char head[16] = {};
+  in.read(head, sizeof head);
+  if (in.gcount() == 0) return FileKind::Empty;
+  if (in.gcount() < 16 || std::memcmp(head, kSqliteHeader, 16) != 0) return FileKind::Other;
+  return FileKind::Sqlite;
+}
+
+// A new, empty file that only its owner may read and write; SQLite gives its
+// journal files the same permissions.
+bool CreateOwnerOnly(const std::string& path, std::string& why) {
+  std::error_code ec;
+  const fs::path native = NativePath(path);
+  if (native.has_parent_path()) fs::create_directories(native.parent_path(), ec);
+#ifndef _WIN32
+  const int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    if (errno == EEXIST) return true;  // another program made it meanwhile
+    why = std::strerror(errno);
+    return false;
+  }
+  ::fchmod(fd, 0600);  // whatever the umask
+  ::close(fd);
+#else
+  std::ofstream out(native, std::ios::binary);
+  if (!out) {
+    why = "cannot create";
+    return false;
+  }
+#endif
+  return true;
+}
+
+std::string NextConnectionName() {
+  static std::atomic<int> counter{0};
+  return "lentar-fleet-" + std::to_string(++counter);
+}
+
+std::string DbError(const QSqlError& error) { return S(error.text()); }
+
+}  // namespace
+
+int SpeedIndex(int bitsPerSecond) {
+  static constexpr int kSpeeds[] = {9600, 19200, 28800, 38400, 57600};
+  for (int i = 0; i < 5; ++i)
+    if (kSpeeds[i] == bitsPerSecond) return i;
+  return -1;
+}
+
+std::string CheckBoard(const BoardRecord& board) {
+  if (board.name.empty()) return T(u8"у табло нет имени");
+  if (board.name.find_first_of("\r\n") != std::string::npos)
+    return T(u8"имя табло не может содержать перевод строки");
+  if (board.line.empty()) return T(u8"у табло '") + board.name + T(u8"' не задана линия");
+  if (board.address < -1 || board.address > 127)
+    return T(u8"адрес табло должен быть 0..127 или -1 (без адреса)");
+  for (int speed : {board.speed, board.loadSpeed})
+    if (speed != 0 && SpeedIndex(speed) < 0)
+      return T(u8"скорость ") + std::to_string(speed) +
+             T(u8" не из тех, что знает табло (9600, 19200, 28800, 38400, 57600)");
+  if (board.modem && board.dial.empty())
+    return T(u8"для связи через модем нужен номер (--dial)");
+  for (const auto& g : board.groups)
+    if (g.empty() || g.find('|') != std::string::npos)
+      return T(u8"имя группы не может быть пустым или содержать '|'");
+  if (board.password.size() > 8) return T(u8"пароль табло длиннее 8 символов");
+  if (board.modemPassword && board.modemPassword->size() > 8)
+    return T(u8"пароль табло на модем длиннее 8 символов");
+  return {};
+}
+
+Register::Register() : connection_(NextConnectionName()) {}
+
+Register::~Register() {
+  {
+    QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection_), false);
+    if (db.isValid()) db.close();
+  }
+  if (QSqlDatabase::contains(QString::fromStdString(connection_)))
+    QSqlDatabase::removeDatabase(QString::fromStdString(connection_));
+}
+
+bool Register::Refuse(const std::string& reason, std::string& error) {
+  error = T(u8"Реестр табло '") + path_ + "': " + reason;
+  {
+    QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection_), false);
+    if (db.isValid()) db.close();
+  }
+  // A look into a WAL database leaves an empty journal and its index beside
+  // it; a refused file gets back the company it had.
+  for (const auto& [suffix, had] : {std::pair{"-wal", hadWal_}, std::pair{"-shm", hadShm_}}) {
+    std::error_code ec;
+    const fs::path companion = NativePath(path_ + suffix);
+    if (!had && fs::exists(companion, ec) && (suffix == std::string("-shm") ||
+                                              fs::file_size(companion, ec) == 0))
+      fs::remove(companion, ec);
+  }
+  open_ = false;
+  return false;
+}
+
+bool Register::Open(const std::string& path, std::string& error) {
+  path_ = path;
+  open_ = false;
+  if (!QSqlDatabase::isDriverAvailable("QSQLITE"))
+    return Refuse(T(u8"нет драйвера SQLite для Qt (пакет libqt6sql6-sqlite)"), error);
+
+  // Looked at before SQLite touches it: a file that is not a database is
+  // never handed to it.
+  const FileKind kind = KindOf(path);
+  {
+    std::error_code ec;
+    hadWal_ = fs::exists(NativePath(path + "-wal"), ec);
+    hadShm_ = fs::exists(NativePath(path + "-shm"), ec);
+  }
+  if (kind == FileKind::Other)
+    return Refuse(T(u8"файл повреждён или это не база данных SQLite; он оставлен как есть"),
+                  error);
+  if (kind == FileKind::Unreadable) return Refuse(T(u8"файл не читается"), error);
+  if (kind == FileKind::Missing) {
+    std::string why;
+    if (!CreateOwnerOnly(path, why))
+      return Refuse(T(u8"файл не удалось создать: ") + why, error);
+  }
+
+  const QString name = QString::fromStdString(connection_);
+  QSqlDatabase db = QSqlDatabase::contains(name) ? QSqlDatabase::database(name, false)
+                                                 : QSqlDatabase::addDatabase("QSQLITE", name);
+  db.setDatabaseName(QString::fromStdString(NativePath(path).string()));
+
+  // First a look with a read-only connection: whose database it is, which
+  // version, whether it reads whole.
+  int applicationId = 0, tables = 0;
+  foundVersion_ = 0;
+  {
+    db.setConnectOptions(QString("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+    if (!db.open()) return Refuse(T(u8"не открывается: ") + DbError(db.lastError()), error);
+    QSqlQuery q(db);
+    bool readable = q.exec("PRAGMA application_id") && q.next();
+    if (readable) applicationId = q.value(0).toInt();
+    readable = readable && q.exec("PRAGMA user_version") && q.next();
+    if (readable) foundVersion_ = q.value(0).toInt();
+    readable = readable && q.exec("SELECT count(*) FROM sqlite_master") && q.next();
+    if (readable) tables = q.value(0).toInt();
+    std::string check;
+    if (readable && q.exec("PRAGMA quick_check") && q.next()) check = q.value(0).toString().toStdString();
+    q.finish();
+    db.close();
+    if (!readable || check != "ok")
+      return Refuse(T(u8"файл повреждён (") +
+                        (readable ? check : DbError(q.lastError())) +
+                        T(u8"); он оставлен как есть"),
+                    error);
+  }
+  if (applicationId != kApplicationId && (applicationId != 0 || tables != 0))
+    return Refuse(T(u8"это база данных другой программы, а не реестр табло; она оставлена как есть"),
+                  error);
+  if (applicationId == kApplicationId && foundVersion_ > kSchemaVersion)
+    return Refuse(T(u8"реестр создан более новой версией программы (схема ") +
+                      std::to_string(foundVersion_) + T(u8", эта версия знает схемы до ") +
+                      std::to_string(kSchemaVersion) + T(u8"); он оставлен как есть"),
+                  error);
+
+  db.setConnectOptions(QString("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+  if (!db.open()) return Refuse(T(u8"не открывается: ") + DbError(db.lastError()), error);
+  {
+    QSqlQuery q(db);
+    // WAL: readers never wait for a writer; normal sync is safe in WAL.
+    if (!q.exec("PRAGMA journal_mode=WAL") || !q.exec("PRAGMA foreign_keys=ON") ||
+        !q.exec("PRAGMA synchronous=NORMAL"))
+      return Refuse(T(u8"не удалось настроить: ") + DbError(q.lastError()), error);
+  }
+  open_ = true;
+  if (!Migrate(error)) {
+    const std::string why = error;
+    return Refuse(why, error);
+  }
+  return true;
+}
+
+// Brings the schema to kSchemaVersion inside one write transaction; another
+// program doing the same meanwhile is waited for, and its work not repeated.
+bool Register::Migrate(std::string& error) {
+  QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection_), false);
+  QSqlQuery q(db);
+  if (!q.exec("BEGIN IMMEDIATE")) {
+    error = T(u8"схему не удалось обновить: ") + DbError(q.lastError());
+    return false;
+  }
+  int version = 0;
+  if (q.exec("PRAGMA user_version") && q.next()) version = q.value(0).toInt();
+  q.finish();
+  bool ok = true;
+  for (int step = version; ok && step < kSchemaVersion; ++step)
+    for (const char* sql : kMigrations[step]) {
+      if (!sql) break;
+      if (!q.exec(sql)) {
+        ok = false;
+        break;
+      }
+    }
+  if (ok && version < kSchemaVersion)
+    ok = q.exec(QString("PRAGMA user_version=%1").arg(kSchemaVersion)) &&
+         q.exec(QString("PRAGMA application_id=%1").arg(kApplicationId));
+  if (!ok) {
+    error = T(u8"схему не удалось обновить: ") + DbError(q.lastError());
+    QSqlQuery(db).exec("ROLLBACK");
+    return false;
+  }
+  if (!q.exec("COMMIT")) {
+    error = T(u8"схему не удалось обновить: ") + DbError(q.lastError());
+    QSqlQuery(db).exec("ROLLBACK");
+    return false;
+  }
+  return true;
+}
+
+namespace {
+
+void Bind(QSqlQuery& q, const BoardRecord& b) {
+  q.bindValue(":name", Q(b.name));
+  q.bindValue(":line", Q(b.line));
+  q.bindValue(":address", b.address);
+  q.bindValue(":speed", b.speed);
+  q.bindValue(":load_speed", b.loadSpeed);
+  q.bindValue(":modem", b.modem ? 1 : 0);
+  q.bindValue(":dial", Q(b.dial));
+  q.bindValue(":pulse", b.pulse ? 1 : 0);
+  q.bindValue(":modem_init", b.initLines ? QVariant(Q(JoinLines(*b.initLines)))
+                                         : QVariant(QMetaType::fromType<QString>()));
+  q.bindValue(":modem_password", b.modemPassword ? QVariant(Q(*b.modemPassword))
+                                                 : QVariant(QMetaType::fromType<QString>()));
+  q.bindValue(":password", Q(b.password));
+  q.bindValue(":ini", Q(b.ini));
+  q.bindValue(":note", Q(b.note));
+}
+
+constexpr const char* kBoardColumns =
+    "id, name, line, address, speed, load_speed, modem, dial, pulse, modem_init, "
+    "modem_password, password, ini, note";
+
+BoardRecord ReadBoard(const QSqlQuery& q, long long& id) {
+  BoardRecord b;
+  id = q.value(0).toLongLong();
+  b.name = S(q.value(1).toString());
+  b.line = S(q.value(2).toString());
+  b.address = q.value(3).toInt();
+  b.speed = q.value(4).toInt();
+  b.loadSpeed = q.value(5).toInt();
+  b.modem = q.value(6).toInt() != 0;
+  b.dial = S(q.value(7).toString());
+  b.pulse = q.value(8).toInt() != 0;
+  if (!q.value(9).isNull()) b.initLines = SplitLines(S(q.value(9).toString()));
+  if (!q.value(10).isNull()) b.modemPassword = S(q.value(10).toString());
+  b.password = S(q.value(11).toString());
+  b.ini = S(q.value(12).toString());
+  b.note = S(q.value(13).toString());
+  return b;
+}
+
+}  // namespace
+
+bool Register::SaveGroups(long long id, const std::vector<std::string>& groups,
+                          std::string& error) {
+  QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection_), false);
+  QSqlQuery q(db);
+  q.prepare("DELETE FROM board_groups WHERE board_id = ?");
+  q.addBindValue(id);
+  if (!q.exec()) {
+    error = DbError(q.lastError());
+    return false;
+  }
+  for (const auto& g : SortedGroups(groups)) {
+    q.prepare("INSERT INTO board_groups(board_id, name) VALUES (?, ?)");
+    q.addBindValue(id);
+    q.addBindValue(Q(g));
+    if (!q.exec()) {
+      error = DbError(q.lastError());
+      return false;
+    }
+  }
+  return true;
+}
+
+bool Register::Add(const BoardRecord& board, std::string& error) {
+  if (std::string why = CheckBoard(board); !why.empty()) {
+    error = why;
+    return false;
+  }
+  QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection_), false);
+  if (!db.transaction()) {
+    error = DbError(db.lastError());
+    return false;
+  }
+  QSqlQuery q(db);
+  q.prepare("SELECT count(*) FROM boards WHERE name = ?");
+  q.addBindValue(Q(board.name));
+  if (q.exec() && q.next() && q.value(0).toInt() > 0) {
+    q.finish();
+    db.rollback();
+    error = T(u8"табло '") + board.name + T(u8"' уже есть в реестре");
+    return false;
+  }
+  q.prepare(
+      "INSERT INTO boards(name, line, address, speed, load_speed, modem, dial, pulse, "
+      "modem_init, modem_password, password, ini, note) VALUES (:name, :line, :address, "
+      ":speed, :load_speed, :modem, :dial, :pulse, :modem_init, :modem_password, :password, "
+      ":ini, :note)");
+  Bind(q, board);
+  if (!q.exec() || !SaveGroups(q.lastInsertId().toLongLong(), board.groups, error)) {
+    if (error.empty()) error = DbError(q.lastError());
+    q.finish();
+    db.rollback();
+    return false;
+  }
+  q.finish();
+  if (!db.commit()) {
+    error = DbError(db.lastError());
+    db.rollback();
+    return false;
+  }
+  return true;
+}
+
+bool Register::Update(const std::string& name, const BoardRecord& board, std::string& error) {
+  if (std::string why = CheckBoard(board); !why.empty()) {
+    error = why;
+    return false;
+  }
+  QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection_), false);
+  if (!db.transaction()) {
+    error = DbError(db.lastError());
+    return false;
+  }
+  QSqlQuery q(db);
+  long long id = 0;
+  q.prepare("SELECT id FROM boards WHERE name = ?");
+  q.addBindValue(Q(name));
+  if (q.exec() && q.next()) id = q.value(0).toLongLong();
+  if (id == 0) {
+    q.finish();
+    db.rollback();
+    error = T(u8"табло '") + name + T(u8"' нет в реестре");
+    return false;
+  }
+  if (board.name != name) {
+    q.prepare("SELECT count(*) FROM boards WHERE name = ?");
+    q.addBindValue(Q(board.name));
+    if (q.exec() && q.next() && q.value(0).toInt() > 0) {
+      q.finish();
+      db.rollback();
+      error = T(u8"табло '") + board.name + T(u8"' уже есть в реестре");
+      return false;
+    }
+  }
+  q.prepare(
+      "UPDATE boards SET name = :name, line = :line, address = :address, speed = :speed, "
+      "load_speed = :load_speed, modem = :modem, dial = :dial, pulse = :pulse, "
+      "modem_init = :modem_init, modem_password = :modem_password, password = :password, "
+      "ini = :ini, note = :note WHERE id = :id");
+  Bind(q, board);
+  q.bindValue(":id", id);
+  if (!q.exec() || !SaveGroups(id, board.groups, error)) {
+    if (error.empty()) error = DbError(q.lastError());
+    q.finish();
+    db.rollback();
+    return false;
+  }
+  q.finish();
+  if (!db.commit()) {
+    error = DbError(db.lastError());
+    db.rollback();
+    return false;
+  }
+  return true;
+}
+
+bool Register::Remove(const std::string& name, std::string& error) {
+  QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection_), false);
+  QSqlQuery q(db);
+  q.prepare("DELETE FROM boards WHERE name = ?");
+  q.addBindValue(Q(name));
+  if (!q.exec()) {
+    error = DbError(q.lastError());
+    return false;
+  }
+  if (q.numRowsAffected() == 0) {
+    error = T(u8"табло '") + name + T(u8"' нет в реестре");
+    return false;
+  }
+  return true;
+}
+
+std::optional<BoardRecord> Register::Find(const std::string& name, std::string& error) {
+  QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection_), false);
+  QSqlQuery q(db);
+  q.prepare(QString("SELECT %1 FROM boards WHERE name = ?").arg(kBoardColumns));
+  q.addBindValue(Q(name));
+  if (!q.exec()) {
+    error = DbError(q.lastError());
+    return std::nullopt;
+  }
+  if (!q.next()) return std::nullopt;
+  long long id = 0;
+  BoardRecord board = ReadBoard(q, id);
+  q.finish();
+  QSqlQuery g(db);
+  g.prepare("SELECT name FROM board_groups WHERE board_id = ? ORDER BY name");
+  g.addBindValue(id);
+  if (!g.exec()) {
+    error = DbError(g.lastError());
+    return std::nullopt;
+  }
+  while (g.next()) board.groups.push_back(S(g.value(0).toString()));
+  return board;
+}
+
+bool Register::List(std::vector<BoardRecord>& boards, std::string& error,
+                    const std::string& group) {
+  boards.clear();
+  QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection_), false);
+  QSqlQuery q(db);
+  q.setForwardOnly(true);
+  if (group.empty()) {
+    q.prepare(QString("SELECT %1 FROM boards ORDER BY name").arg(kBoardColumns));
+  } else {
+    q.prepare(QString("SELECT %1 FROM boards WHERE id IN (SELECT board_id FROM board_groups "
+                      "WHERE name = ?) ORDER BY name")
+                  .arg(kBoardColumns));
+    q.addBindValue(Q(group));
+  }
+  if (!q.exec()) {
+    error = DbError(q.lastError());
+    return false;
+  }
+  std::vector<long long> ids;
+  while (q.next()) {
+    long long id = 0;
+    boards.push_back(ReadBoard(q, id));
+    ids.push_back(id);
+  }
+  q.finish();
+  QSqlQuery g(db);
+  g.setForwardOnly(true);
+  if (!g.exec("SELECT board_id, name FROM board_groups ORDER BY name")) {
+    error = DbError(g.lastError());
+    return false;
+  }
+  while (g.next()) {
+    const auto it = std::find(ids.begin(), ids.end(), g.value(0).toLongLong());
+    if (it != ids.end()) boards[it - ids.begin()].groups.push_back(S(g.value(1).toString()));
+  }
+  return true;
+}
+
+long long Register::BeginAttempt(const LogEntry& e, std::string& error) {
+  QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection_), false);
+  QSqlQuery q(db);
+  q.prepare(
+      "INSERT INTO deliveries(board, groups, line, address, started, operator, set_file, "
+      "sha256, size, attempt) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+  q.addBindValue(Q(e.board));
+  q.addBindValue(Q(JoinGroups(e.groups)));
+  q.addBindValue(Q(e.line));
+  q.addBindValue(e.address);
+  q.addBindValue(Q(e.started.empty() ? Now() : e.started));
+  q.addBindValue(Q(e.operatorName));
+  q.addBindValue(Q(e.setFile));
+  q.addBindValue(QString::fromStdString(e.sha256));
+  q.addBindValue(e.size);
+  q.addBindValue(e.attempt);
+  if (!q.exec()) {
+    error = DbError(q.lastError());
+    return 0;
+  }
+  return q.lastInsertId().toLongLong();
+}
+
+bool Register::FinishAttempt(long long id, const std::string& outcome, const std::string& message,
+                             std::string& error) {
+  QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection_), false);
+  QSqlQuery q(db);
+  q.prepare("UPDATE deliveries SET finished = ?, outcome = ?, message = ? WHERE id = ?");
+  q.addBindValue(Q(Now()));
+  q.addBindValue(Q(outcome));
+  q.addBindValue(Q(message));
+  q.addBindValue(id);
+  if (!q.exec()) {
+    error = DbError(q.lastError());
+    return false;
+  }
+  return true;
+}
+
+bool Register::ReadLog(const LogFilter& filter, std::vector<LogEntry>& entries,
+                       std::string& error) {
+  entries.clear();
+  QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection_), false);
+  QSqlQuery q(db);
+  q.setForwardOnly(true);
+  QString sql =
+      "SELECT id, board, groups, line, address, started, finished, operator, set_file, sha256, "
+      "size, attempt, outcome, message FROM deliveries WHERE 1 = 1";
+  if (!filter.board.empty()) sql += " AND board = :board";
+  if (!filter.group.empty()) sql += " AND groups LIKE :group ESCAPE '\\'";
+  if (!filter.since.empty()) sql += " AND started >= :since";
+  sql += " ORDER BY started, id";
+  q.prepare(sql);
+  if (!filter.board.empty()) q.bindValue(":board", Q(filter.board));
+  if (!filter.group.empty()) {
+    QString g = Q(filter.group);
+    g.replace("\\", "\\\\").replace("%", "\\%").replace("_", "\\_");
+    q.bindValue(":group", "%|" + g + "|%");
+  }
+  if (!filter.since.empty()) q.bindValue(":since", Q(filter.since));
+  if (!q.exec()) {
+    error = DbError(q.lastError());
+    return false;
+  }
+  while (q.next()) {
+    LogEntry e;
+    e.id = q.value(0).toLongLong();
+    e.board = S(q.value(1).toString());
+    e.groups = SplitGroups(S(q.value(2).toString()));
+    e.line = S(q.value(3).toString());
+    e.address = q.value(4).toInt();
+    e.started = S(q.value(5).toString());
+    e.finished = S(q.value(6).toString());
+    e.operatorName = S(q.value(7).toString());
+    e.setFile = S(q.value(8).toString());
+    e.sha256 = q.value(9).toString().toStdString();
+    e.size = q.value(10).toLongLong();
+    e.attempt = q.value(11).toInt();
+    e.outcome = S(q.value(12).toString());
+    e.message = S(q.value(13).toString());
+    entries.push_back(std::move(e));
+  }
+  return true;
+}
+
+std::string Register::Now() {
+  return QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm:ss.zzz").toStdString();
+}
+
+std::string Register::OperatorName() {
+#ifndef _WIN32
+  if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_name) return pw->pw_name;
+#endif
+  const QString user = qEnvironmentVariable("USER", qEnvironmentVariable("USERNAME"));
+  return S(user);
+}
+
+}  // namespace lentar::fleet

@@ -1,0 +1,159 @@
+// The register of boards: every board an operator delivers to, with its line,
+// address, speeds, modem call, passwords, the settings file its sets are
+// compiled with and the groups it belongs to; beside it, the log of every
+// delivery attempt.
+//
+// Both live in one SQLite database (Qt SQL, the QSQLITE driver), by default
+// the operator's own file in the per-user data folder (FleetDatabasePath()).
+// The editor and any number of lentar-cli runs use it at once: the database
+// runs in WAL mode (readers never wait for a writer) and a writer waits up to
+// a busy timeout for another one. The file is created readable and writable
+// by its owner only, since it holds the boards' passwords in the clear: a
+// board takes its password as text, so that is how it has to be kept.
+//
+// The database carries this program's application id and a schema version.
+// A newer program's register is refused, an older one is brought forward step
+// by step inside one transaction. A file that is no SQLite database, a
+// damaged one and another program's database are refused with the reason and
+// left exactly as they were.
+//
+// Texts (names, groups, lines, passwords, paths, notes, messages) are
+// Windows-1251, as everywhere in the engine; the database holds them as
+// Unicode text. A Register is used by the thread that opened it.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace lentar::fleet {
+
+// One board of the register.
+struct BoardRecord {
+  std::string name;                 // unique, not empty
+  std::vector<std::string> groups;  // any number, each once, in order of name
+  // The line: a device path, COMn, socket://HOST:PORT or rfc2217://HOST:PORT.
+  // Boards with the same line share it (an RS-485 bus) and are served one
+  // after another.
+  std::string line;
+  int address = -1;  // 0..127; -1: requests carry no address
+  // The line's base speed and the loading speed in bit/s (9600, 19200,
+  // 28800, 38400 or 57600); 0: BaseSpeed and DLSpeed of the settings file.
+  int speed = 0;
+  int loadSpeed = 0;
+  // Reached through a dial-up modem on the line.
+  bool modem = false;
+  std::string dial;   // the number
+  bool pulse = false;  // pulse dialling instead of tone
+  // The modem's initialisation lines; nullopt: ModemInit of the settings.
+  std::optional<std::vector<std::string>> initLines;
+  // The board's modem password; nullopt: DefModemPass of the settings.
+  std::optional<std::string> modemPassword;
+  std::string password;  // entered when the board asks; empty: none known
+  // The settings file a set is compiled with for this board (its height,
+  // fonts, colours and size); empty: the operator's lentar.ini.
+  std::string ini;
+  std::string note;
+};
+
+// One delivery attempt of the log.
+struct LogEntry {
+  long long id = 0;
+  std::string board;
+  std::vector<std::string> groups;  // the board's groups at the time
+  std::string line;
+  int address = -1;
+  // Local time as "YYYY-MM-DD HH:MM:SS.mmm"; finished is empty while the
+  // attempt runs (or when the program running it was killed).
+  std::string started;
+  std::string finished;
+  std::string operatorName;  // the system user who ran the delivery
+  std::string setFile;       // the set or image delivered
+  std::string sha256;        // of the image sent, 64 lower-case hex digits
+  long long size = 0;        // of the image, bytes
+  int attempt = 1;           // 1 for the first try of the board in a run
+  // "delivered", "failed" (the line: may be tried again), "refused" (the
+  // board or the image: trying again does not help), "interrupted",
+  // "skipped" (nothing was sent: the set did not compile, a settings file
+  // is missing).
+  std::string outcome;
+  std::string message;  // the exact text the operator read
+};
+
+struct LogFilter {
+  std::string board;  // empty: every board
+  std::string group;  // empty: every group
+  std::string since;  // local time "YYYY-MM-DD[ HH:MM[:SS]]"; empty: from the start
+};
+
+class Register {
+ public:
+  // The schema version this program writes; older registers are migrated.
+  static constexpr int kSchemaVersion = 2;
+  // PRAGMA application_id of a register ("LnTr").
+  static constexpr int32_t kApplicationId = 0x4C6E5472;
+
+  Register();
+  ~Register();
+  Register(const Register&) = delete;
+  Register& operator=(const Register&) = delete;
+
+  // Opens the register at path, creating it (owner-only) when there is no
+  // such file, and migrating an older one. False with the reason in error
+  // (Windows-1251) when the file is refused or cannot be used; a refused
+  // file is left untouched.
+  bool Open(const std::string& path, std::string& error);
+  bool IsOpen() const { return open_; }
+  const std::string& Path() const { return path_; }
+  // The schema version of the register as it was found (0: a new one).
+  int FoundVersion() const { return foundVersion_; }
+
+  // Adds a board; refused when the name is taken or a field is out of range.
+  bool Add(const BoardRecord& board, std::string& error);
+  // Replaces the board called name with board (which may carry a new name).
+  bool Update(const std::string& name, const BoardRecord& board, std::string& error);
+  bool Remove(const std::string& name, std::string& error);
+  // The board called name, if there is one. error is set when the database
+  // could not be read.
+  std::optional<BoardRecord> Find(const std::string& name, std::string& error);
+  // Every board (of the group, when one is given), in order of name.
+  bool List(std::vector<BoardRecord>& boards, std::string& error,
+            const std::string& group = {});
+
+  // Notes the start of an attempt (finished and outcome empty) and returns
+  // its id, or 0 when it could not be noted (error says why).
+  long long BeginAttempt(const LogEntry& entry, std::string& error);
+  // Notes an attempt's end.
+  bool FinishAttempt(long long id, const std::string& outcome, const std::string& message,
+                     std::string& error);
+  bool ReadLog(const LogFilter& filter, std::vector<LogEntry>& entries, std::string& error);
+
+  // The local time now as the log keeps it.
+  static std::string Now();
+  // The system user running the program.
+  static std::string OperatorName();
+
+ private:
+  bool Refuse(const std::string& reason, std::string& error);
+  bool Migrate(std::string& error);
+  bool SaveGroups(long long id, const std::vector<std::string>& groups, std::string& error);
+
+  std::string connection_;
+  std::string path_;
+  bool open_ = false;
+  int foundVersion_ = 0;
+  bool hadWal_ = false;  // the journal files were there before Open
+  bool hadShm_ = false;
+};
+
+// Checks a record before it is stored: a name, a line, an address 0..127 or
+// -1, speeds among the board's, a number to dial for a modem. Empty when
+// sound, else the reason (Windows-1251).
+std::string CheckBoard(const BoardRecord& board);
+
+// The speeds a board's line runs at, in bit/s, as the settings' speed
+// indexes count them (index 0 = 9600 .. 4 = 57600).
+int SpeedIndex(int bitsPerSecond);  // -1 when not one of them
+
+}  // namespace lentar::fleet
