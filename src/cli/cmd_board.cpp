@@ -361,8 +361,10 @@ int RunUpload(Session& s, const ParsedArgs& parsed, const TSettings& settings) {
       return Refuse(kCommand, "табло спрашивает пароль (--password ТЕКСТ)");
     case UploadOutcome::PasswordRefused: return kExitRefused;
     case UploadOutcome::TransferFailed:
+    case UploadOutcome::Interrupted:
+      // The same text the board window shows for the same outcome.
       std::fputc('\n', stderr);
-      PrintCp1251(stderr, Utf8ToCp1251(u8"Ошибка связи с контроллером!"));
+      PrintCp1251(stderr, report.text);
       std::fputc('\n', stderr);
       if (const std::string lost = s.board.Port().LostText(); !lost.empty()) {
         PrintCp1251(stderr, lost);
@@ -377,7 +379,7 @@ int RunUpload(Session& s, const ParsedArgs& parsed, const TSettings& settings) {
         PrintCp1251(stderr, Utf8ToCp1251(u8"Дозагрузка:"));
         std::fprintf(stderr, " upload %s --resume --buffer %d\n", source.c_str(), report.buffer + 1);
       }
-      return kExitRefused;
+      return report.outcome == UploadOutcome::Interrupted ? kExitInterrupted : kExitRefused;
     case UploadOutcome::Cancelled: return kExitRefused;
   }
   PrintCp1251(stdout, Utf8ToCp1251(u8"Загрузка успешно завершена!"));
@@ -606,16 +608,30 @@ int RunBoard(const Args& args) {
   // The board's session: its line's receive thread ends before the
   // application object goes.
   BoardSession board;
-  TComPort& port = board.Port();
-  port.Open(device);
-  if (!port.IsOpen()) {
+  // Ctrl+C stops the work at its next safe point: the line is closed, a
+  // modem hung up, and the exit status says the work was interrupted.
+  board.ShareStop(InterruptStopFlag());
+  const auto interrupted = [&] {
     std::fputs("lentar-cli board: ", stderr);
-    PrintCp1251(stderr, Utf8ToCp1251(u8"Ошибка коммуникационного порта!"));
+    PrintCp1251(stderr, InterruptedText());
+    std::fputc('\n', stderr);
+    if (modem) HangUp(board);
+    CloseBoardPort(board);
+    return kExitInterrupted;
+  };
+  // The line is opened as the board window opens it: a direct line at the
+  // link speed, purged, the board given its second to settle.
+  BoardLinkOptions linkOptions;
+  linkOptions.device = device;
+  linkOptions.modem = modem;
+  linkOptions.baseSpeed = settings.BaseSpeed;
+  const BoardLinkResult link = OpenBoardLink(board, linkOptions);
+  if (link.outcome == BoardLinkOutcome::Interrupted) return interrupted();
+  if (link.outcome != BoardLinkOutcome::Open) {
+    std::fputs("lentar-cli board: ", stderr);
+    PrintCp1251(stderr, link.text);
     std::fprintf(stderr, " '%s': ", CliPath(device).c_str());
-    // A server that took the connection and dropped it at once leaves the
-    // open without a failure of its own: the line says why it closed.
-    PrintCp1251(stderr, port.OpenFailed() || port.LostText().empty() ? port.LastErrorText()
-                                                                     : port.LostText());
+    PrintCp1251(stderr, link.reason);
     std::fputc('\n', stderr);
     return kExitRefused;
   }
@@ -626,7 +642,6 @@ int RunBoard(const Args& args) {
   if (modem) {
     // Dial as the dial dialog does; unlike the dialog, a script waits only
     // so long for the call.
-    port.SetInterByteTimeout(700);
     DialRequest request;
     request.portConfigHex = settings.ModemConfig;
     if (parsed->lists.count("init")) {
@@ -640,6 +655,7 @@ int RunBoard(const Args& args) {
     request.number = CommandLineText(parsed->values.at("dial"));
     const DialStart call =
         DialAndWait(board, request, static_cast<int>(dialTimeout) * 1000);
+    if (call.interrupted) return interrupted();
     if (!call.dialling) {
       if (call.status.empty()) {
         Refuse(kCommand, "соединение не установилось за " + std::to_string(dialTimeout) + " с");
@@ -656,7 +672,10 @@ int RunBoard(const Args& args) {
     const std::string modemPassword = parsed->Has("modem-password")
                                           ? CommandLineText(parsed->values.at("modem-password"))
                                           : settings.DefModemPass;
-    if (!CheckModemAccess(board, [&]() -> std::optional<std::string> { return modemPassword; })) {
+    const bool access =
+        CheckModemAccess(board, [&]() -> std::optional<std::string> { return modemPassword; });
+    if (board.StopRequested()) return interrupted();
+    if (!access) {
       // A call that went down under the access check is no wrong password.
       if (const std::string lost = board.Port().LostText(); !lost.empty()) {
         LineLost(device, lost);
@@ -672,8 +691,6 @@ int RunBoard(const Args& args) {
       CloseBoardPort(board);
       return kExitRefused;
     }
-  } else {
-    port.SetBaudIndex(settings.BaseSpeed + 3);
   }
 
   Session session{board, device, static_cast<int>(address), CorePath(loaded.path), modem};

@@ -466,6 +466,9 @@ bool UploadAcknowledged(BoardSession& session, int buffer, const uint8_t* image,
   // the usual count.
   bool boardAnswers = false;
   for (size_t k = held; k < BlockCount(size); ++k) {
+    // Between blocks is the safe place to stop: every block so far was
+    // acknowledged whole, and the next one has not been started.
+    if (session.StopRequested()) return fail();
     const std::vector<uint8_t> block = ImageBlock(image, size, k);
     bool acknowledged = false;
     for (int attempt = 0; !acknowledged; ++attempt) {
@@ -488,6 +491,9 @@ bool UploadAcknowledged(BoardSession& session, int buffer, const uint8_t* image,
     held = inStep;
     return finish(false);
   }
+  // Stopped before the end marker, the board holds every block but has not
+  // closed the upload: a resume sends only the marker.
+  if (session.StopRequested()) return finish(false);
   return finish(SendEndMarker(session, buffer, size, std::max(session.RetryCount, kNoisyLineAttempts)));
 }
 
@@ -496,13 +502,19 @@ bool UploadStreamed(BoardSession& session, int buffer, const uint8_t* image, siz
   if (size < 1 || size > kMaxImageSize || image == nullptr) return false;
   ProgressReporter reporter(progress);
   const size_t blocks = BlockCount(size);
+  // A stop ends the upload before the next block or request goes out; the
+  // pauses between blocks end at once. What the board took stays in its
+  // block map, from which a resume goes on.
+  const StopFlag* stop = &session.Stop();
   // One block out, the pause after it, the DSR check and the progress.
   const auto stream = [&](size_t k) {
+    if (stop->Requested()) return false;
     const std::vector<uint8_t> block = ImageBlock(image, size, k);
     CmdStreamBlock(session, buffer, k * kBlockSize, block.data(), block.size());
-    SleepMs(session.BlockDelay);
+    PauseUnlessStopped(stop, session.BlockDelay);
     return !(watchDSR && !session.Port().DSRState());
   };
+  if (stop->Requested()) return false;
   if (full) {
     if (!CmdBeginStream(session)) return false;
     SleepMs(150);
@@ -514,11 +526,12 @@ bool UploadStreamed(BoardSession& session, int buffer, const uint8_t* image, siz
   SleepMs(50);
   bool complete = false;
   for (int round = 0; round < 3 && !complete; ++round) {
+    if (stop->Requested()) return false;
     BlockMap map;
     bool gotMap = false;
     for (int attempt = 0; attempt < 3 && !gotMap; ++attempt) {
       gotMap = CmdReadBlockMap(session, map);
-      if (!gotMap) SleepMs(500);
+      if (!gotMap && !PauseUnlessStopped(stop, 500)) return false;
     }
     if (!gotMap) return false;
     SleepMs(150);
@@ -532,7 +545,7 @@ bool UploadStreamed(BoardSession& session, int buffer, const uint8_t* image, siz
     }
     complete = !resent;
   }
-  if (!complete) return false;
+  if (!complete || stop->Requested()) return false;
   return SendEndMarker(session, buffer, size, session.RetryCount);
 }
 

@@ -194,14 +194,17 @@ inline constexpr int kNoisyLineAttempts = 6;
 // firstBlock > 0 completes an interrupted upload whose leading blocks the
 // board already holds: nothing before it is sent. confirmed (when given)
 // receives the leading blocks the board surely holds, also after a failure,
-// for the next resume.
+// for the next resume. The session's stop flag ends it between blocks (or
+// before the end marker): false, with confirmed as after a failure.
 bool UploadAcknowledged(BoardSession& session, int buffer, const uint8_t* image, size_t size,
                         const ProgressFn& progress, size_t firstBlock = 0,
                         size_t* confirmed = nullptr);
 // Modem line: blocks streamed BlockDelay ms apart without replies (full), then
 // up to 3 repair rounds from the board's block map, then the end marker.
 // Without full, the map from an interrupted upload decides what is sent.
-// With watchDSR, a dropped DSR line fails the upload at once.
+// With watchDSR, a dropped DSR line fails the upload at once. The session's
+// stop flag ends it before the next block or request (false); the board's
+// block map keeps what arrived for a resume.
 bool UploadStreamed(BoardSession& session, int buffer, const uint8_t* image, size_t size,
                     const ProgressFn& progress, bool watchDSR, bool full);
 // Clears a buffer: the empty block at offset 0.

@@ -2,31 +2,15 @@
 
 #include <algorithm>
 #include <chrono>
-#include <mutex>
 #include <thread>
 
 #include "comm/boardprotocol.h"
 #include "comm/comport.h"
 #include "comm/portconfig.h"
+#include "comm/session.h"
+#include "core/textutil.h"
 
 namespace lentar::comm {
-
-namespace {
-
-std::mutex timingsLock;
-BoardSearchTimings timings;
-
-}  // namespace
-
-BoardSearchTimings GetBoardSearchTimings() {
-  std::lock_guard guard(timingsLock);
-  return timings;
-}
-
-void SetBoardSearchTimings(const BoardSearchTimings& value) {
-  std::lock_guard guard(timingsLock);
-  timings = value;
-}
 
 std::vector<SearchCandidate> BoardSearchCandidates(
     const std::vector<std::string>& reported, int comCount,
@@ -60,39 +44,55 @@ std::vector<SearchCandidate> TypedDeviceFirst(std::vector<SearchCandidate> candi
   return candidates;
 }
 
-int SearchBoard(BoardSession& session, const std::vector<SearchCandidate>& candidates, int rateIndex,
-                const BoardSearchHooks& hooks) {
-  const BoardSearchTimings t = GetBoardSearchTimings();
+BoardSearchResult SearchBoard(BoardSession& session, const std::vector<SearchCandidate>& candidates,
+                              const BoardSearchOptions& options, const BoardSearchHooks& hooks) {
+  const BoardSearchTimings& t = options.timings;
+  const StopFlag* stop = &session.Stop();
+  // Each pause; false once the search is to stop.
   auto wait = [&](int ms) {
-    if (ms <= 0) return;
-    if (hooks.wait) {
-      hooks.wait(ms);
-    } else {
-      std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    if (ms > 0) {
+      if (hooks.wait) hooks.wait(ms);
+      else PauseUnlessStopped(stop, ms);
     }
+    return !stop->Requested();
   };
-  if (rateIndex < 3 || rateIndex > 7) rateIndex = 3;
+  const int rateIndex = options.rateIndex < 3 || options.rateIndex > 7 ? 3 : options.rateIndex;
   session.AddressByte = 0x80;
-  int found = -1;
-  for (size_t i = 0; i < candidates.size() && found < 0; ++i) {
-    if (hooks.beforeProbe && !hooks.beforeProbe(i)) break;
-    wait(t.beforeOpenMs);
+  BoardSearchResult result;
+  bool interrupted = false;
+  for (size_t i = 0; i < candidates.size() && result.index < 0 && !interrupted; ++i) {
+    if (stop->Requested() || (hooks.beforeProbe && !hooks.beforeProbe(i)) ||
+        !wait(t.beforeOpenMs)) {
+      interrupted = true;
+      break;
+    }
     session.Port().Open(candidates[i].device);
-    wait(t.afterOpenMs);
-    if (session.Port().IsOpen()) {
+    if (wait(t.afterOpenMs) && session.Port().IsOpen()) {
       if (session.Port().BaudRate() != RateTable[static_cast<size_t>(rateIndex)]) {
         session.Port().SetBaudIndex(rateIndex);
       }
-      wait(t.afterRateMs);
-      session.Port().Purge();
-      wait(t.afterPurgeMs);
-      if (CmdConnect(session)) found = static_cast<int>(i);
+      if (wait(t.afterRateMs)) {
+        session.Port().Purge();
+        if (wait(t.afterPurgeMs) && CmdConnect(session) && !stop->Requested())
+          result.index = static_cast<int>(i);
+      }
     }
     session.Port().Open(std::string());
     wait(t.afterCloseMs);
+    interrupted = result.index < 0 && stop->Requested();
   }
   session.Port().Open(std::string());
-  return found;
+  if (result.index >= 0) {
+    result.outcome = BoardSearchOutcome::Found;
+    result.text = Utf8ToCp1251(u8"Табло обнаружено на порту ");
+  } else if (interrupted) {
+    result.outcome = BoardSearchOutcome::Interrupted;
+    result.text = InterruptedText();
+  } else {
+    result.outcome = BoardSearchOutcome::NotFound;
+    result.text = Utf8ToCp1251(u8"Табло не обнаружено!");
+  }
+  return result;
 }
 
 }  // namespace lentar::comm

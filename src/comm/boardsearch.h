@@ -4,8 +4,8 @@
 // (CmdConnect) with the broadcast address 0x80, which every board answers
 // whatever address it was given. The waits around each probe are long on
 // purpose: USB adapters and some boards need a moment after the port opens
-// and after the bit rate changes before they take a request. They live in one
-// record so that tests can shorten them.
+// and after the bit rate changes before they take a request. They live in the
+// search's options, so that each search (and each test) has its own.
 #pragma once
 
 #include <functional>
@@ -23,8 +23,6 @@ struct BoardSearchTimings {
   int afterPurgeMs = 1000;
   int afterCloseMs = 1000;
 };
-BoardSearchTimings GetBoardSearchTimings();
-void SetBoardSearchTimings(const BoardSearchTimings& timings);
 
 // One port to probe: the device to open, and its place in the "COM1".."COMn"
 // list (-1 for a device that is not one of them, such as /dev/ttyUSB0).
@@ -48,20 +46,42 @@ std::vector<SearchCandidate> BoardSearchCandidates(
 std::vector<SearchCandidate> TypedDeviceFirst(std::vector<SearchCandidate> candidates,
                                               const std::string& typed);
 
+struct BoardSearchOptions {
+  // The link speed of every probe: RateTable[rateIndex]; an index outside
+  // 3..7 means 3, 9600 bit/s.
+  int rateIndex = 3;
+  BoardSearchTimings timings;
+};
+
 struct BoardSearchHooks {
-  // Called before candidate index is probed; false ends the search there
-  // (the operator pressed "Прервать"). May be empty.
+  // Called before candidate index is probed (the progress of the search);
+  // false ends the search there, as the session's stop flag does. May be
+  // empty.
   std::function<bool(size_t index)> beforeProbe;
-  // Waits ms milliseconds; the interface keeps running meanwhile. Empty: a
-  // plain sleep.
+  // Waits ms milliseconds. Empty: a pause that the session's stop flag ends
+  // at once.
   std::function<void(int ms)> wait;
 };
 
-// Probes the candidates in order on the session's line, each at the link speed
-// RateTable[rateIndex] (an index outside 3..7 means 3, 9600 bit/s), and
-// leaves the line closed. Sets the session's address byte to 0x80 first. The
-// index of the first candidate whose board answered, or -1.
-int SearchBoard(BoardSession& session, const std::vector<SearchCandidate>& candidates, int rateIndex,
-                const BoardSearchHooks& hooks);
+enum class BoardSearchOutcome {
+  Found,
+  NotFound,
+  Interrupted,  // the stop flag (or beforeProbe) ended it before a board answered
+};
+
+struct BoardSearchResult {
+  BoardSearchOutcome outcome = BoardSearchOutcome::NotFound;
+  int index = -1;  // Found: the candidate whose board answered
+  // NotFound: "Табло не обнаружено!"; Interrupted: InterruptedText(); Found:
+  // "Табло обнаружено на порту " (Windows-1251), the caller names the port.
+  std::string text;
+};
+
+// Probes the candidates in order on the session's line and leaves the line
+// closed. Sets the session's address byte to 0x80 first. The session's stop
+// flag ends the search between probes and during its pauses; a probe's own
+// exchange is let finish, and its answer is not taken once the stop came.
+BoardSearchResult SearchBoard(BoardSession& session, const std::vector<SearchCandidate>& candidates,
+                              const BoardSearchOptions& options, const BoardSearchHooks& hooks = {});
 
 }  // namespace lentar::comm

@@ -43,6 +43,7 @@ std::string UploadFailureText(UploadOutcome outcome) {
     case UploadOutcome::PasswordDeclined:
     case UploadOutcome::PasswordRefused: return Utf8ToCp1251(u8"Ошибка связи с контроллером!");
     case UploadOutcome::TransferFailed: return Utf8ToCp1251(u8"Ошибка соединения!");
+    case UploadOutcome::Interrupted: return InterruptedText();
     case UploadOutcome::Done:
     case UploadOutcome::BadImage:
     case UploadOutcome::Cancelled: break;
@@ -50,24 +51,106 @@ std::string UploadFailureText(UploadOutcome outcome) {
   return {};
 }
 
-void PreparePortRate(BoardSession& session, int baseSpeed, int settleMs) {
+bool PreparePortRate(BoardSession& session, int baseSpeed, int settleMs) {
   int index = RateIndexOfSpeed(baseSpeed);
   if (index < 3 || index > 7) index = 3;
   const int32_t rate = RateTable[static_cast<size_t>(index)];
   if (session.Port().BaudRate() != rate) session.Port().SetBaudRate(rate);
   SleepMs(100);
   session.Port().Purge();
-  SleepMs(settleMs);
+  return PauseUnlessStopped(&session.Stop(), settleMs);
 }
+
+BoardLinkResult OpenBoardLink(BoardSession& session, const BoardLinkOptions& o) {
+  BoardLinkResult result;
+  TComPort& port = session.Port();
+  if (!port.IsOpen()) {
+    port.Open(o.device);
+    session.UseLineTimeouts();
+  }
+  if (!port.IsOpen()) {
+    result.outcome = BoardLinkOutcome::PortFailed;
+    result.text = Utf8ToCp1251(u8"Ошибка коммуникационного порта!");
+    // A server that dropped the connection right after taking it leaves an
+    // open that worked: the line says why it closed.
+    result.reason =
+        port.OpenFailed() || port.LostText().empty() ? port.LastErrorText() : port.LostText();
+    CloseBoardPort(session);
+    return result;
+  }
+  if (o.modem) {
+    // A modem's answer may pause between its bytes longer than a board's.
+    port.SetInterByteTimeout(700);
+  } else if (!PreparePortRate(session, o.baseSpeed, o.settleMs)) {
+    result.outcome = BoardLinkOutcome::Interrupted;
+    result.text = InterruptedText();
+    CloseBoardPort(session);
+    return result;
+  }
+  result.outcome = BoardLinkOutcome::Open;
+  return result;
+}
+
+namespace {
+
+// The end of every upload that may have asked for the loading speed: a
+// direct line goes back to its base speed whatever happened (a failure, a
+// stop, a hook that threw), so that the board answers the next program at
+// the speed it expects.
+class BaseSpeedGuard {
+ public:
+  BaseSpeedGuard(BoardSession& session, bool speedsDiffer, int baseSpeed)
+      : session_(session), speedsDiffer_(speedsDiffer), baseSpeed_(baseSpeed) {}
+  BaseSpeedGuard(const BaseSpeedGuard&) = delete;
+  BaseSpeedGuard& operator=(const BaseSpeedGuard&) = delete;
+  ~BaseSpeedGuard() {
+    SleepMs(100);
+    if (speedsDiffer_) {
+      const int baseIndex = RateIndexOfSpeed(baseSpeed_);
+      CmdSetBaud(session_, baseIndex);
+      SleepMs(100);
+      session_.Port().SetBaudIndex(baseIndex);
+    }
+    SleepMs(100);
+  }
+
+ private:
+  BoardSession& session_;
+  bool speedsDiffer_;
+  int baseSpeed_;
+};
+
+UploadReport UploadImageSteps(BoardSession& session, const uint8_t* image, size_t size,
+                              const UploadOptions& o, const UploadHooks& hooks);
+
+}  // namespace
 
 UploadReport UploadImage(BoardSession& session, const uint8_t* image, size_t size,
                          const UploadOptions& o, const UploadHooks& hooks) {
+  UploadReport report = UploadImageSteps(session, image, size, o, hooks);
+  report.text = report.outcome == UploadOutcome::Done
+                    ? Utf8ToCp1251(u8"Загрузка успешно завершена!")
+                    : UploadFailureText(report.outcome);
+  return report;
+}
+
+namespace {
+
+UploadReport UploadImageSteps(BoardSession& session, const uint8_t* image, size_t size,
+                              const UploadOptions& o, const UploadHooks& hooks) {
   UploadReport report;
   report.buffer = o.buffer;
   if (image == nullptr || size == 0 || size > kMaxImageSize) {
     report.outcome = UploadOutcome::BadImage;
     return report;
   }
+  const StopFlag* stop = &session.Stop();
+  // Stopped before anything was sent or changed on the board.
+  const auto interrupted = [&]() {
+    report.outcome = UploadOutcome::Interrupted;
+    return report;
+  };
+  if (stop->Requested()) return interrupted();
   const bool noting = !o.streamRecord.empty();
   // Completing an interrupted upload keeps what the board holds; the note of
   // that upload says how it was being sent and where it stopped.
@@ -84,9 +167,10 @@ UploadReport UploadImage(BoardSession& session, const uint8_t* image, size_t siz
     }
   }
   const bool streamed = resume ? !noted.acknowledged : o.modem || o.streamed;
-  // A modem line needs a breath between the preparing commands.
+  // A modem line needs a breath between the preparing commands; a stop
+  // ends it at once.
   const auto modemPause = [&](int ms) {
-    if (o.modem) SleepMs(ms);
+    if (o.modem) PauseUnlessStopped(stop, ms);
   };
 
   // The link's round trip sets the pace of streamed blocks.
@@ -100,11 +184,14 @@ UploadReport UploadImage(BoardSession& session, const uint8_t* image, size_t siz
   if (ok) session.BlockDelay = std::min(delay, kMaxBlockDelay);
   if (ok) modemPause(300);
 
+  if (stop->Requested()) return interrupted();
+
   BufferInfo info;
   if (ok) {
     ok = ReadBufferInfoPersistently(session, info);
     modemPause(500);
   }
+  if (stop->Requested()) return interrupted();
   int buffer = o.buffer;
   // Start the buffer once the image is complete: asked for, noted by the
   // interrupted upload, or because the board is to switch to a new set.
@@ -141,6 +228,14 @@ UploadReport UploadImage(BoardSession& session, const uint8_t* image, size_t siz
 
   const bool speedsDiffer = !o.modem && o.loadSpeed != o.baseSpeed;
   const int loadIndex = RateIndexOfSpeed(o.loadSpeed);
+  // From here on every path ends with the base speed.
+  const BaseSpeedGuard baseSpeed(session, speedsDiffer, o.baseSpeed);
+  // A stop seen between the preparing commands.
+  const auto stopped = [&]() {
+    if (!stop->Requested()) return false;
+    report.outcome = UploadOutcome::Interrupted;
+    return true;
+  };
 
   // The board stopped answering: the reason is kept before the speed is
   // set back, which would overwrite it.
@@ -166,9 +261,11 @@ UploadReport UploadImage(BoardSession& session, const uint8_t* image, size_t siz
         !o.clearOnSwitch || persist([&] { return CmdSetClearOnSwitch(session, *o.clearOnSwitch); });
     if (prepared) {
       modemPause(300);
+      if (stopped()) return false;
       prepared = persist([&] { return CmdReadStatus(session, status); });
       if (prepared) modemPause(300);
     }
+    if (stopped()) return false;
     if (!prepared) return noLink();
     if (!status.AccessGranted()) {
       const std::optional<std::string> password =
@@ -185,7 +282,7 @@ UploadReport UploadImage(BoardSession& session, const uint8_t* image, size_t siz
         return false;
       }
     }
-    return true;
+    return !stopped();
   };
 
   if (prepare()) {
@@ -197,6 +294,8 @@ UploadReport UploadImage(BoardSession& session, const uint8_t* image, size_t siz
       SleepMs(200);
     }
     if (hooks.transferStarts) hooks.transferStarts();
+    // The last moment to stop with the board's buffers untouched.
+    if (stopped()) return report;
     bool connected = false;
     for (int attempt = 0; attempt < 3 && !connected; ++attempt) connected = CmdConnect(session);
     if (!resume) persist([&] { return ClearBuffer(session, buffer); });
@@ -226,6 +325,8 @@ UploadReport UploadImage(BoardSession& session, const uint8_t* image, size_t siz
     }
     bool done = false;
     if (transferred) {
+      // The image is whole on the board: what is left (reading the buffer
+      // back, starting it) runs to its end even when a stop came meanwhile.
       done = ReadBufferInfoPersistently(session, info);
       if (done && (start || info.DataLength() == 0)) {
         report.startAsked = true;
@@ -233,22 +334,16 @@ UploadReport UploadImage(BoardSession& session, const uint8_t* image, size_t siz
           report.started = CmdStartBuffer(session, buffer);
       }
     } else {
-      SleepMs(1000);
+      PauseUnlessStopped(stop, 1000);
     }
-    report.outcome = done ? UploadOutcome::Done : UploadOutcome::TransferFailed;
+    if (done) report.outcome = UploadOutcome::Done;
+    else if (!transferred && stop->Requested()) report.outcome = UploadOutcome::Interrupted;
+    else report.outcome = UploadOutcome::TransferFailed;
     if (done && hooks.succeeded) hooks.succeeded();
   }
-
-  // A direct line goes back to its base speed whatever happened.
-  SleepMs(100);
-  if (speedsDiffer) {
-    const int baseIndex = RateIndexOfSpeed(o.baseSpeed);
-    CmdSetBaud(session, baseIndex);
-    SleepMs(100);
-    session.Port().SetBaudIndex(baseIndex);
-  }
-  SleepMs(100);
   return report;
 }
+
+}  // namespace
 
 }  // namespace lentar::comm

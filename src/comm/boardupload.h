@@ -35,6 +35,7 @@
 #include <string>
 
 #include "comm/boardprotocol.h"
+#include "comm/stopflag.h"
 
 namespace lentar::comm {
 
@@ -100,6 +101,9 @@ enum class UploadOutcome {
   PasswordRefused,   // the board refused the password
   Cancelled,         // the operator kept the board's set (bufferOnShow)
   TransferFailed,    // the image did not arrive whole (or was not confirmed)
+  // The session's stop flag ended the upload at a safe point: before the
+  // board was changed, or between blocks (resumable as a failed transfer).
+  Interrupted,
 };
 
 struct UploadReport {
@@ -112,22 +116,67 @@ struct UploadReport {
   bool started = false;      // ... and the board acknowledged the start
   bool noteFailed = false;   // the upload could not be noted
   ReplyFault fault;          // NoLink: why the board's answer was missing
+  // What the operator reads about the outcome (Windows-1251): "Загрузка
+  // успешно завершена!" for Done, else UploadFailureText.
+  std::string text;
 };
 
 // The reason of a failed upload as the operator reads it in a message box
 // (Windows-1251): "Недостаточный размер буфера!", "Ошибка связи с
-// контроллером!", "Ошибка соединения!" or why a resume is refused; empty
-// for Done, BadImage and Cancelled.
+// контроллером!" (the board did not answer while the upload was prepared, or
+// its password was not given or refused), "Ошибка соединения!" (the image
+// did not arrive whole), InterruptedText() for an upload stopped by the
+// operator, or why a resume is refused; empty for Done, BadImage and
+// Cancelled.
 std::string UploadFailureText(UploadOutcome outcome);
 
 // Before talking to a board over a direct line: the port follows the link
 // speed (BaseSpeed; anything outside 9600..57600 is 9600), then the queues
-// are purged and the board given a second to settle.
-void PreparePortRate(BoardSession& session, int baseSpeed, int settleMs = 1000);
+// are purged and the board given a second to settle. The settling ends early
+// when the session's stop flag is set: false then.
+bool PreparePortRate(BoardSession& session, int baseSpeed, int settleMs = 1000);
+
+// Opening the line to a board, the one way the windows and lentar-cli do
+// it: the port opened (when the session's line is not open yet) with a
+// line's reply deadline and attempts; a direct line then follows the link
+// speed, is purged and the board given time to settle (PreparePortRate). A
+// modem's port is only opened, with the modem's pause between bytes of a
+// line: the dial sets it up.
+struct BoardLinkOptions {
+  std::string device;     // the port to open
+  bool modem = false;     // the port is the modem's
+  int baseSpeed = 0;      // setting BaseSpeed (0 = 9600 .. 4 = 57600)
+  int settleMs = 1000;    // the board's settling time after the purge
+};
+
+enum class BoardLinkOutcome {
+  Open,
+  PortFailed,   // the port did not open (or its server dropped it at once)
+  Interrupted,  // stopped while the board settled; the line is closed
+};
+
+struct BoardLinkResult {
+  BoardLinkOutcome outcome = BoardLinkOutcome::PortFailed;
+  // PortFailed: "Ошибка коммуникационного порта!"; Interrupted:
+  // InterruptedText() (Windows-1251).
+  std::string text;
+  // PortFailed: why, as the system or the line told it.
+  std::string reason;
+};
+
+// On failure and interruption the line is closed (CloseBoardPort).
+BoardLinkResult OpenBoardLink(BoardSession& session, const BoardLinkOptions& options);
 
 // Runs the whole upload over the session: its line, address byte, deadline
 // and attempts; the measured pace of streamed blocks is left in its
 // BlockDelay.
+//
+// The session's stop flag ends the upload at the next safe point: before the
+// board is changed, between the preparing commands, between blocks (never in
+// the middle of a block's exchange). The outcome is then Interrupted; a
+// direct line is switched back to its base speed on every path once the
+// loading speed may have been asked for; an interrupted transfer is noted
+// like a failed one, so that "Дозагрузка" completes it.
 UploadReport UploadImage(BoardSession& session, const uint8_t* image, size_t size,
                          const UploadOptions& options, const UploadHooks& hooks = {});
 

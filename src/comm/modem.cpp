@@ -15,16 +15,30 @@ void SleepMs(int ms) {
   if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
+// A pause of the modem dialogue; false when the session's stop flag ended
+// it.
+bool Pause(BoardSession& session, int ms) { return PauseUnlessStopped(&session.Stop(), ms); }
+
 // DTR pulse, then "ATZ": true when the modem answered "OK" in time.
 bool ResetModem(BoardSession& session, const ModemTimings& t) {
   session.Port().SetDTR(false);
-  SleepMs(t.dtrOffMs);
+  if (!Pause(session, t.dtrOffMs)) return false;
   session.Port().SetDTR(true);
-  SleepMs(t.dtrOnMs);
+  if (!Pause(session, t.dtrOnMs)) return false;
   session.Port().ClearLineBuffer();
   session.Port().WriteText("ATZ", true);
-  SleepMs(t.resetReplyMs);
+  if (!Pause(session, t.resetReplyMs)) return false;
   return session.Port().WaitForLine("OK");
+}
+
+// The dial was stopped by the operator: the modem is told to hang up (DTR
+// down) whatever it was doing, and the status says it was aborted.
+DialStart Aborted(BoardSession& session) {
+  HangUp(session);
+  DialStart result;
+  result.interrupted = true;
+  result.status = DialStatusAborted();
+  return result;
 }
 
 }  // namespace
@@ -92,26 +106,30 @@ DialStart StartDial(BoardSession& session, const DialRequest& request, const Mod
   session.Port().ClearLineBuffer();
   if (!request.portConfigHex.empty()) session.Port().ConfigFromHex(request.portConfigHex);
   session.Port().SetDTR(true);
-  SleepMs(t.settleMs);
+  if (!Pause(session, t.settleMs)) return Aborted(session);
   if (!ResetModem(session, t)) {
+    if (session.StopRequested()) return Aborted(session);
     result.status = session.Port().IsOpen() ? DialStatusNoModem() : LostLineText(session.Port());
     return result;
   }
   for (const std::string& line : ModemInitLines(request.initLines)) {
+    if (session.StopRequested()) return Aborted(session);
     session.Port().WriteText(line, true);
-    SleepMs(t.initLineMs);
+    if (!Pause(session, t.initLineMs)) return Aborted(session);
   }
-  SleepMs(t.initLineMs);
+  if (!Pause(session, t.initLineMs)) return Aborted(session);
   // Only a failure code among the answers counts; "OK" and anything else a
   // modem says to its initialisation is not examined.
   if (const int code = ScanModemResult(session); code >= 0) {
     result.status = DialStatusInitError(code);
     return result;
   }
+  if (session.StopRequested()) return Aborted(session);
   session.Port().ClearLineBuffer();
   session.Port().WriteText(DialCommand(request.tone, request.number), true);
   result.dialling = true;
   result.status = DialStatusDialling();
+  if (request.statusChanged) request.statusChanged(result.status);
   return result;
 }
 
@@ -150,11 +168,19 @@ void HangUp(BoardSession& session) {
 DialStart DialAndWait(BoardSession& session, const DialRequest& request, int timeoutMs,
                       const ModemTimings& timings) {
   DialStart result = StartDial(session, request, timings);
+  if (result.interrupted) {
+    session.Port().SetLineMode(false);
+    return result;
+  }
   if (result.dialling) {
     result.dialling = false;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     std::string status;
     for (;;) {
+      if (session.StopRequested()) {
+        session.Port().SetLineMode(false);
+        return Aborted(session);
+      }
       const DialCheck check = CheckDial(session, session.Port().DSRState());
       if (check.state == DialCheck::Connected) {
         result.dialling = true;

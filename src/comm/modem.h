@@ -38,6 +38,9 @@ struct DialRequest {
   std::string initLines;      // initialisation commands, one a line (ModemInit)
   bool tone = true;           // tone (T) or pulse (P) dialling (ToneDial)
   std::string number;
+  // Told the dialog's status text when it changes while the dial goes on
+  // (DialStatusDialling() once the dial command is out). May be empty.
+  std::function<void(const std::string& status)> statusChanged;
 };
 
 // "ATD", then "T" for tone or "P" for pulse, then the number.
@@ -65,9 +68,14 @@ inline constexpr uint64_t kDialFloodBytes = 64 * 1024;
 // code among their answers ends it), then the dial command. The port stays
 // in line mode. dialling is true when the dial command went out; status is
 // then DialStatusDialling(), else the failure's text.
+//
+// The session's stop flag ends the reset and the initialisation at their
+// next pause: the modem is hung up (HangUp), interrupted is set and status is
+// DialStatusAborted().
 struct DialStart {
   bool dialling = false;
   std::string status;
+  bool interrupted = false;  // stopped by the session's stop flag; hung up
 };
 DialStart StartDial(BoardSession& session, const DialRequest& request,
                     const ModemTimings& timings = {});
@@ -92,7 +100,8 @@ void HangUp(BoardSession& session);
 // modem reports a failure or timeoutMs passes (0: no limit). On success the
 // port is back in frame mode with the call's deadlines; on failure the call
 // is hung up. status: the dialog's text of the outcome, or empty when the
-// time ran out.
+// time ran out. The session's stop flag ends the wait as it ends StartDial:
+// hung up, interrupted set, status DialStatusAborted().
 DialStart DialAndWait(BoardSession& session, const DialRequest& request, int timeoutMs,
                       const ModemTimings& timings = {});
 

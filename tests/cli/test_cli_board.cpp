@@ -138,7 +138,7 @@ TEST_F(CliBoard, ResumeCompletesOnlyTheImageThatWasStreamed) {
   EXPECT_NE(err_.find("прерванная потоковая загрузка в буфер 1"), std::string::npos) << err_;
 
   ASSERT_EQ(Board("--timeout 200 upload a.bin --streamed"), 1) << err_;
-  EXPECT_NE(err_.find("Ошибка связи с контроллером!"), std::string::npos) << err_;
+  EXPECT_NE(err_.find("Ошибка соединения!"), std::string::npos) << err_;
   EXPECT_TRUE(fs::exists(Path("lentar-streams.ini"))) << "noted beside the settings";
 
   EXPECT_EQ(Board("--timeout 200 upload b.bin --streamed --resume"), 1);

@@ -162,7 +162,7 @@ TEST_F(CliModem, CallsAndTheirOutcomes) {
        true},
       {"the call lost during an upload fails it, and --resume completes it in the next call",
        with({"--drop-call-after", "4000"}),
-       {{"--timeout 1000 upload image.bin", 1, {"Ошибка связи с контроллером!"}},
+       {{"--timeout 1000 upload image.bin", 1, {"Ошибка соединения!"}},
         {"--timeout 1000 upload image.bin --resume", 0, {}, {"Загрузка успешно завершена!"}}},
        {"modem hung up"},
        {},

@@ -59,11 +59,10 @@ class SilentTerminal {
   std::string device_;
 };
 
-// Probes without the long waits of a real search.
-void ShortenSearch() { comm::SetBoardSearchTimings({0, 20, 0, 20, 0}); }
-
-// ... and a short deadline for the board's answer in the dialog's session.
+// Probes without the long waits of a real search, and a short deadline for
+// the board's answer in the dialog's session.
 void ShortenSearch(TSetupForm& form) {
+  form.SearchTimings() = {0, 20, 0, 20, 0};
   form.SearchSession().ReplyTimeout = 300;
   form.SearchSession().RetryCount = 0;
 }
@@ -78,7 +77,6 @@ class SetupFormTest : public QObject, public MainWindowFixture {
     QVERIFY(MakeProgramFolder());
     DefaultSettings(Settings());
     messages_ = std::make_unique<MessageCapture>();
-    ShortenSearch();
   }
   void cleanup() {
     SetBoardSearchCandidateSource({});

@@ -34,12 +34,13 @@ bool OpenBoardPort(comm::BoardSession& session, bool showError) {
 
 bool OpenBoardLine(comm::BoardSession& session) {
   if (Settings().UseModem) return true;
-  if (!OpenBoardPort(session, true)) {
-    comm::CloseBoardPort(session);
-    return false;
-  }
-  comm::PreparePortRate(session, Settings().BaseSpeed);
-  return true;
+  comm::BoardLinkOptions options;
+  options.device = BoardPortDevice(Settings());
+  options.baseSpeed = Settings().BaseSpeed;
+  const comm::BoardLinkResult link = comm::OpenBoardLink(session, options);
+  if (link.outcome == comm::BoardLinkOutcome::PortFailed)
+    ShowError(PortErrorMessage(options.device, link.reason));
+  return link.outcome == comm::BoardLinkOutcome::Open;
 }
 
 }  // namespace lentar::gui

@@ -552,9 +552,11 @@ void TSetupForm::SearchBoard() {
     }
   };
   int found = -1;
+  comm::BoardSearchOptions options;
+  options.rateIndex = linkSpeedBox_->currentIndex() + 3;
+  options.timings = searchTimings_;
   try {
-    found = comm::SearchBoard(searchSession_, candidates, linkSpeedBox_->currentIndex() + 3,
-                              hooks);
+    found = comm::SearchBoard(searchSession_, candidates, options, hooks).index;
   } catch (...) {
     found = -1;  // a failure inside the search ends it like "not found"
   }

@@ -51,6 +51,8 @@ class TSetupForm : public QDialog {
   // The dialog's own line for the board search and the modem port's
   // settings: closed whenever neither runs.
   comm::BoardSession& SearchSession() { return searchSession_; }
+  // The pauses of the board search (tests shorten them).
+  comm::BoardSearchTimings& SearchTimings() { return searchTimings_; }
 
   // The board search of "Поиск" (Button12).
   void SearchBoard();
@@ -87,6 +89,7 @@ class TSetupForm : public QDialog {
   std::array<int32_t, 5> speeds_{};
   std::string modemConfig_;
   comm::BoardSession searchSession_;
+  comm::BoardSearchTimings searchTimings_;
   std::string modemInit_;
   std::string modemPassword_;
   std::string fontName_;

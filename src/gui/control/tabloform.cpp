@@ -681,7 +681,8 @@ void TTabloForm::Button5Click() {
     case comm::UploadOutcome::BadImage:
     case comm::UploadOutcome::Cancelled:
       break;
-    case comm::UploadOutcome::TransferFailed: {
+    case comm::UploadOutcome::TransferFailed:
+    case comm::UploadOutcome::Interrupted: {
       QString text = FromBoardText(comm::UploadFailureText(report.outcome));
       // An upload that broke off is noted: it need not start over.
       if (report.resumable)
