@@ -1,0 +1,179 @@
+// lentar-cli board upload stopped by a real Ctrl+C (SIGINT to the process)
+// half way through, over a direct line and through a modem, against
+// lentar-boardsim: the program ends at the next block with exit status 130,
+// leaves the board answering at its base speed (a modem hung up), and a
+// later --resume ("Дозагрузка") completes the image to the very byte.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "comm/sim_process.h"
+#include "core/settings.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using lentar::comm::testing::SimProcess;
+using lentar::comm::testing::TestFolder;
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+size_t Occurrences(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+// A pattern that tells every 128-byte block from the others.
+std::string Image(size_t size) {
+  std::string image(size, '\0');
+  for (size_t i = 0; i < size; ++i) image[i] = static_cast<char>((i * 7 + i / 128) & 0xFF);
+  return image;
+}
+
+// Starts lentar-cli with args, its output in dir/out.log and dir/err.log;
+// the process id, or -1.
+pid_t StartCli(const fs::path& dir, const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {LENTAR_BIN_DIR "/lentar-cli"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<char*> cargv;
+  for (auto& a : argv) cargv.push_back(a.data());
+  cargv.push_back(nullptr);
+  const std::string out = (dir / "out.log").string(), err = (dir / "err.log").string();
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid = -1;
+  const int rc = posix_spawn(&pid, cargv[0], &actions, nullptr, cargv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return rc == 0 ? pid : -1;
+}
+
+// Waits for the process to end (killing it after a generous deadline); its
+// exit status, or -1 when it did not exit by itself.
+int WaitCli(pid_t pid) {
+  int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  pid_t done = 0;
+  while ((done = waitpid(pid, &status, WNOHANG)) == 0 &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  if (done == 0) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Waits until the simulator's log holds text; false after a generous deadline.
+bool WaitForLog(const SimProcess& sim, const std::string& text) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (sim.Log().find(text) == std::string::npos) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+class CliInterrupt : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = TestFolder("lentar_cli_interrupt",
+                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  fs::path dir_;
+};
+
+TEST_F(CliInterrupt, CtrlCStopsAnUploadBetweenBlocksAndAResumeCompletesIt) {
+  const struct {
+    const char* what;
+    bool modem;
+    const char* block;  // the simulator's log line of a block half way
+  } cases[] = {
+      {"direct line, loading at 28800 bit/s", false, "command 0x2C buffer 0 offset 1280 "},
+      {"through a modem, streamed", true, "command 0x4F buffer 0 offset 1280 "},
+  };
+  const std::string image = Image(4000);  // 32 blocks
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const fs::path dir = dir_ / (c.modem ? "modem" : "direct");
+    fs::create_directories(dir);
+    lentar::TSettings settings;
+    lentar::DefaultSettings(settings);
+    settings.BaseSpeed = 0;
+    settings.DLSpeed = 2;
+    settings.ModemInit = "ATE1";
+    lentar::WriteSettings(settings, (dir / "lentar.ini").string());
+    std::ofstream(dir / "image.bin", std::ios::binary) << image;
+
+    // Every byte takes its time on the line, so that Ctrl+C lands mid-way.
+    SimProcess sim;
+    std::vector<std::string> simArgs = {"-v", "--pace", "--save-dir", dir.string()};
+    if (c.modem) {
+      simArgs.insert(simArgs.end(), {"--modem", "--connect-delay-ms", "100"});
+      ASSERT_TRUE(sim.StartListening(dir, true, simArgs)) << sim.Log();
+    } else {
+      ASSERT_TRUE(sim.Start(dir, simArgs)) << sim.Log();
+    }
+    std::vector<std::string> board = {"board", "--port", sim.Link(), "--ini",
+                                      (dir / "lentar.ini").string()};
+    if (c.modem) board.insert(board.end(), {"--modem", "--dial", "123"});
+    const auto run = [&](std::vector<std::string> more) {
+      more.insert(more.begin(), board.begin(), board.end());
+      return StartCli(dir, more);
+    };
+    const std::string source = (dir / "image.bin").string();
+
+    const pid_t pid = run({"upload", source});
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(WaitForLog(sim, c.block)) << sim.Log();
+    kill(pid, SIGINT);
+    EXPECT_EQ(WaitCli(pid), 130) << ReadAll(dir / "err.log");
+    const std::string err = ReadAll(dir / "err.log");
+    EXPECT_NE(err.find("Прервано оператором"), std::string::npos) << err;
+    EXPECT_NE(err.find("Дозагрузка: upload " + source + " --resume --buffer 1"),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(ReadAll(dir / "out.log").find("успешно"), std::string::npos);
+    EXPECT_FALSE(fs::exists(dir / "upload-1.bin")) << "the board never closed the upload";
+    EXPECT_EQ(sim.Log().find(c.modem ? "command 0x2C buffer 0 offset 4000 "
+                                     : "command 0x2C buffer 0 offset 3968 "),
+              std::string::npos)
+        << "stopped well before the end";
+    if (c.modem) {
+      EXPECT_NE(sim.Log().find("modem hung up"), std::string::npos) << sim.Log();
+    } else {
+      EXPECT_EQ(Occurrences(sim.Log(), "command 0x37"), 2u)
+          << "to the loading speed and back: " << sim.Log();
+    }
+
+    // The board answers the next run, which completes the image.
+    EXPECT_EQ(WaitCli(run({"status"})), 0) << ReadAll(dir / "err.log");
+    EXPECT_EQ(WaitCli(run({"upload", source, "--resume"})), 0) << ReadAll(dir / "err.log");
+    EXPECT_EQ(ReadAll(dir / "upload-1.bin"), image);
+    EXPECT_TRUE(sim.Stop());
+  }
+}
+
+}  // namespace
