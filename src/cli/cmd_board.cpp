@@ -356,10 +356,20 @@ int RunUpload(Session& s, const ParsedArgs& parsed, const TSettings& settings) {
                    RussianCountForm(static_cast<long long>(image.size()), "байт", "байта", "байт"),
                    buffer + 1, report.capacity);
       return kExitRefused;
-    case UploadOutcome::NoLink: return NoAnswer(s, report.fault);
+    // Preparing the upload failed: "Ошибка связи с контроллером!", as the
+    // board window says it, then the reason.
+    case UploadOutcome::NoLink:
+      PrintCp1251(stderr, report.text);
+      std::fputc('\n', stderr);
+      return NoAnswer(s, report.fault);
     case UploadOutcome::PasswordDeclined:
+      PrintCp1251(stderr, report.text);
+      std::fputc('\n', stderr);
       return Refuse(kCommand, "табло спрашивает пароль (--password ТЕКСТ)");
-    case UploadOutcome::PasswordRefused: return kExitRefused;
+    case UploadOutcome::PasswordRefused:
+      PrintCp1251(stderr, report.text);
+      std::fputc('\n', stderr);
+      return kExitRefused;
     case UploadOutcome::TransferFailed:
     case UploadOutcome::Interrupted:
       // The same text the board window shows for the same outcome.

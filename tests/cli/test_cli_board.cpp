@@ -95,10 +95,14 @@ TEST_F(CliBoard, PasswordIsEnteredWhenTheBoardAsks) {
   // take it as the board's Windows-1251 text (6 bytes, not 12 of UTF-8).
   StartSim({"--password", "секрет"});
   Write("image.bin", "ABC");
+  // Without a password and with a wrong one, the board window's text and
+  // then the reason.
   EXPECT_EQ(Board("upload image.bin"), 1);
+  EXPECT_NE(err_.find("Ошибка связи с контроллером!\n"), std::string::npos) << err_;
   EXPECT_NE(err_.find("спрашивает пароль"), std::string::npos) << err_;
   EXPECT_EQ(Board("upload image.bin --password nope"), 1);
-  EXPECT_NE(err_.find("Введен неверный пароль"), std::string::npos) << err_;
+  EXPECT_NE(err_.find("Введен неверный пароль\nОшибка связи с контроллером!\n"), std::string::npos)
+      << err_;
   EXPECT_EQ(Board("upload image.bin --password секре"), 1);
   ASSERT_EQ(Board("upload image.bin --password секрет"), 0) << err_;
   EXPECT_EQ(Read("upload-1.bin"), "ABC");
@@ -261,6 +265,11 @@ TEST_F(CliBoard, RefusalsAndTheirTexts) {
 
   EXPECT_EQ(Board("--address 3 status"), 1);
   EXPECT_NE(err_.find("табло не отвечает"), std::string::npos) << err_;
+  Write("small.bin", std::string(10, 'x'));
+  EXPECT_EQ(Board("--address 3 --timeout 200 upload small.bin"), 1);
+  EXPECT_NE(err_.find("Ошибка связи с контроллером!\nlentar-cli board: табло не отвечает"),
+            std::string::npos)
+      << err_;
 
   Write("big.bin", std::string(100, 'x'));
   EXPECT_EQ(Board("--address 5 upload big.bin"), 1);
