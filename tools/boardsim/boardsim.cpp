@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -29,6 +30,7 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "core/atomicfile.h"
@@ -47,6 +49,7 @@ using lentar::boardsim::Link;
 using lentar::boardsim::Listener;
 using lentar::boardsim::ModemOptions;
 using lentar::boardsim::PtyLink;
+using lentar::boardsim::Reply;
 using lentar::boardsim::SimBoard;
 using lentar::boardsim::SimLoader;
 using lentar::boardsim::SimModem;
@@ -54,7 +57,9 @@ using lentar::boardsim::SimOptions;
 using lentar::boardsim::TcpLink;
 using lentar::boardsim::WrapFrame;
 
-volatile sig_atomic_t g_stop = 0;
+// Set by SIGTERM or SIGINT; every line's thread watches it.
+std::atomic<int> g_stop{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 void OnSignal(int) { g_stop = 1; }
 
 constexpr int kRates[9] = {1200, 2400, 4800, 9600, 19200, 28800, 38400, 57600, 115200};
@@ -87,6 +92,12 @@ struct Options {
   // Requests to ignore: command code and which one of them (1 = the first
   // received, 0 = every one).
   std::vector<std::pair<int, long long>> ignore;
+  // A fleet: count lines (TCP ports) served at once, each with the boards of
+  // addresses on it (one board answering every address when empty), the
+  // last failBoards boards of them all silent.
+  int count = 1;
+  std::vector<int> addresses;
+  int failBoards = 0;
 };
 
 void Usage(std::FILE* out) {
@@ -96,6 +107,7 @@ void Usage(std::FILE* out) {
       "                       [--password TEXT] [--pace] [--drop P] [--corrupt P]\n"
       "                       [--delay-ms N] [--seed N] [--ignore CODE[@N]] [--save-dir DIR]\n"
       "                       [--board-file FILE] [-v]\n"
+      "                       [--count N] [--addresses A,B,...] [--fail-boards K]\n"
       "                       [--modem [--dial-result RESULT] [--init-error]\n"
       "                        [--connect-delay-ms N] [--modem-password TEXT]\n"
       "                        [--drop-call-after N] [--call-lasts-ms N]]\n"
@@ -138,6 +150,19 @@ void Usage(std::FILE* out) {
       "                   written to it before every reply, so a killed simulator\n"
       "                   comes back holding what it acknowledged, as a board does\n"
       "                   after a power cut\n"
+      "  --count N        serve N lines at once, on N consecutive TCP ports from\n"
+      "                   --listen's PORT (each on a free port of its own with PORT\n"
+      "                   0), each line with its own board (memory, clock,\n"
+      "                   pacing); --port-file then lists their names, one a line\n"
+      "  --addresses A,B,...  several addressed boards on each line, as on an\n"
+      "                   RS-485 bus: each answers only requests to its own address\n"
+      "                   (a request without an address is answered by the first);\n"
+      "                   with -v each logged command names its address\n"
+      "  --fail-boards K  the last K boards (counted line by line, address by\n"
+      "                   address) are unreachable: they never answer\n"
+      "                   Fault options apply to every board alike. With several\n"
+      "                   boards --save-dir DIR keeps board I's uploads in\n"
+      "                   DIR/board-I (I from 1, counted as for --fail-boards)\n"
       "  --loader         answer as a loader instead of a board\n"
       "  --memory-type T  the loader's memory: 1 = 32 KiB, 2 = 64 KiB, 3 = 128 KiB\n"
       "                   (default), 0 = no data memory (directory and passwords only)\n"
@@ -298,6 +323,26 @@ bool ParseArgs(int argc, char** argv, Options& o) {
       if (at != std::string::npos && !ParseLong(text.c_str() + at + 1, 1, INT64_MAX, n))
         return BadValue(a, v);
       o.ignore.emplace_back(static_cast<int>(code), n);
+    } else if (a == "--count") {
+      if (!ParseLong(v, 1, 10000, n)) return BadValue(a, v);
+      o.count = static_cast<int>(n);
+    } else if (a == "--addresses") {
+      o.addresses.clear();
+      std::string text = v;
+      size_t at = 0;
+      while (true) {
+        const size_t comma = text.find(',', at);
+        const std::string item = text.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
+        if (!ParseLong(item.c_str(), 0, 127, n) ||
+            std::find(o.addresses.begin(), o.addresses.end(), n) != o.addresses.end())
+          return BadValue(a, v);
+        o.addresses.push_back(static_cast<int>(n));
+        if (comma == std::string::npos) break;
+        at = comma + 1;
+      }
+    } else if (a == "--fail-boards") {
+      if (!ParseLong(v, 0, 1000000, n)) return BadValue(a, v);
+      o.failBoards = static_cast<int>(n);
     } else if (a == "--save-dir") {
       o.saveDir = v;
     } else if (a == "--board-file") {
@@ -322,6 +367,24 @@ bool ParseArgs(int argc, char** argv, Options& o) {
   }
   if (!o.listen.empty() && !o.link.empty()) {
     std::fputs("lentar-boardsim: --link is for the pseudo-terminal, --listen for TCP\n", stderr);
+    return false;
+  }
+  const bool fleet = o.count > 1 || o.addresses.size() > 1;
+  if (fleet && o.loader) {
+    std::fputs("lentar-boardsim: --count and --addresses are for boards\n", stderr);
+    return false;
+  }
+  if (o.count > 1 && o.listen.empty()) {
+    std::fputs("lentar-boardsim: --count goes with --listen\n", stderr);
+    return false;
+  }
+  if (!o.addresses.empty() && o.board.address >= 0) {
+    std::fputs("lentar-boardsim: --address or --addresses, not both\n", stderr);
+    return false;
+  }
+  if (fleet && !o.boardFile.empty()) {
+    std::fputs("lentar-boardsim: --board-file keeps one board; not with --count or --addresses\n",
+               stderr);
     return false;
   }
   if (o.listen.empty() && (o.rfc2217 || !o.portFile.empty())) {
@@ -372,22 +435,42 @@ int HighestUploadNumber(const std::string& dir) {
 // at a time.
 class Simulator {
  public:
-  Simulator(const Options& o, std::vector<uint8_t> memory)
-      : o_(o), board_(o.board), rng_(o.seed) {
+  // The boards of one line: numbers first.. of the whole simulator, the
+  // line's number line (for the log); one board unless --addresses.
+  Simulator(const Options& o, std::vector<uint8_t> memory, int first = 1, int line = 0)
+      : o_(o), rng_(o.seed) {
+    const int total = o.count * static_cast<int>(std::max<size_t>(o.addresses.size(), 1));
+    const bool several = total > 1;
+    if (o.count > 1) who_ = "boardsim line " + std::to_string(line + 1) + ": ";
+    const size_t perLine = std::max<size_t>(o.addresses.size(), 1);
+    for (size_t k = 0; k < perLine; ++k) {
+      SimOptions board = o.board;
+      if (!o.addresses.empty()) board.address = o.addresses[k];
+      const int number = first + static_cast<int>(k);
+      boards_.push_back(std::make_unique<SimBoard>(board));
+      silent_.push_back(number > total - o.failBoards);
+      if (!o_.saveDir.empty()) {
+        std::string dir = o_.saveDir;
+        if (several) {
+          dir += "/board-" + std::to_string(number);
+          std::error_code ec;
+          std::filesystem::create_directories(dir, ec);
+        }
+        saveDirs_.push_back(dir);
+        uploads_.push_back(HighestUploadNumber(dir));
+        boards_.back()->SetUploadHook([this, k](int, const std::vector<uint8_t>& data) {
+          const std::string path = saveDirs_[k] + "/upload-" + std::to_string(++uploads_[k]) + ".bin";
+          std::ofstream(path, std::ios::binary)
+              .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+        });
+      }
+    }
     if (o_.loader) {
       loader_.emplace(o_.memoryType, memory);
       loader_->SetReadOnly(o_.readOnly);
       if (!o_.memoryFile.empty()) OpenMemoryFile();
     }
     if (!o_.loader && !o_.boardFile.empty()) LoadBoardFile();
-    if (!o_.saveDir.empty()) {
-      uploads_ = HighestUploadNumber(o_.saveDir);
-      board_.SetUploadHook([this](int, const std::vector<uint8_t>& data) {
-        const std::string path = o_.saveDir + "/upload-" + std::to_string(++uploads_) + ".bin";
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-      });
-    }
     if (o_.modem) {
       modem_ = std::make_unique<SimModem>(
           o_.modemOptions,
@@ -396,12 +479,12 @@ class Simulator {
           },
           [this](const uint8_t* bytes, size_t n) { FeedBoard(bytes, n, NowNs()); });
       if (o_.verbose)
-        modem_->SetCommandHook([](const std::string& line) {
-          std::fprintf(stderr, "boardsim: modem command %s\n", line.c_str());
+        modem_->SetCommandHook([this](const std::string& line) {
+          std::fprintf(stderr, "%smodem command %s\n", who_.c_str(), line.c_str());
         });
       modem_->SetHangUpHook([this] {
-        board_.EndModemCall();
-        if (o_.verbose) std::fputs("boardsim: modem hung up\n", stderr);
+        for (auto& board : boards_) board->EndModemCall();
+        if (o_.verbose) std::fprintf(stderr, "%smodem hung up\n", who_.c_str());
       });
     }
   }
@@ -447,7 +530,7 @@ class Simulator {
           const int other = listener->Accept();
           if (other >= 0) {
             close(other);
-            if (o_.verbose) std::fputs("boardsim: second client refused\n", stderr);
+            if (o_.verbose) std::fprintf(stderr, "%ssecond client refused\n", who_.c_str());
           }
         }
       }
@@ -500,14 +583,19 @@ class Simulator {
   void OnFrame(const std::vector<uint8_t>& payload) {
     if (o_.verbose) {
       const uint8_t code = payload.size() > 2 ? payload[2] : 0;
+      // On a bus every board hears every request: the log names whose it is.
+      std::string who = who_;
+      if (!o_.addresses.empty() && payload.size() > 1)
+        who += payload[1] & 0x80 ? "address " + std::to_string(payload[1] & 0x7F) + ": "
+                                 : std::string("no address: ");
       if (o_.loader && (code == 0x15 || code == 0x16) && payload.size() >= 6) {
         std::fprintf(stderr, "loadersim: command 0x%02X address %d data %zu\n", code,
                      payload[3] | payload[4] << 8 | payload[5] << 16, payload.size() - 6);
       } else if ((code == 0x2C || code == 0x4F) && payload.size() >= 6) {
-        std::fprintf(stderr, "boardsim: command 0x%02X buffer %d offset %d data %zu\n", code,
+        std::fprintf(stderr, "%scommand 0x%02X buffer %d offset %d data %zu\n", who.c_str(), code,
                      payload[3], payload[4] | payload[5] << 8, payload.size() - 6);
       } else {
-        std::fprintf(stderr, "boardsim: command 0x%02X, %zu bytes\n", code, payload.size());
+        std::fprintf(stderr, "%scommand 0x%02X, %zu bytes\n", who.c_str(), code, payload.size());
       }
     }
     bool drop = Chance() < o_.drop;
@@ -518,11 +606,28 @@ class Simulator {
         if (code == payload[2] && (which == 0 || which == nth)) drop = true;
     }
     if (drop) {
-      if (o_.verbose) std::fputs("boardsim: dropped\n", stderr);
+      if (o_.verbose) std::fprintf(stderr, "%sdropped\n", who_.c_str());
       return;
     }
     int newRate = -1;
-    const auto reply = loader_ ? loader_->Handle(payload, newRate) : board_.Handle(payload, newRate);
+    Reply reply;
+    if (loader_) {
+      reply = loader_->Handle(payload, newRate);
+    } else {
+      // Every board on the line hears the request; one answers (the others
+      // are silent for another board's address, and a request without an
+      // address is answered by the first board only: two answers at once
+      // would be garbled on a real bus). An unreachable board hears nothing.
+      for (size_t k = 0; k < boards_.size(); ++k) {
+        if (silent_[k]) continue;
+        int rate = -1;
+        auto answer = boards_[k]->Handle(payload, rate);
+        if (answer && !reply) {
+          reply = std::move(answer);
+          newRate = rate;
+        }
+      }
+    }
     // Flash is written before the loader acknowledges: a simulator killed
     // after any reply has kept every byte it acknowledged.
     if (loader_) WriteThrough();
@@ -531,7 +636,7 @@ class Simulator {
     std::vector<uint8_t> frame = WrapFrame(*reply);
     if (corrupt && frame.size() > 3) {
       frame.back() ^= 0x5A;  // both checks fail
-      if (o_.verbose) std::fputs("boardsim: reply damaged\n", stderr);
+      if (o_.verbose) std::fprintf(stderr, "%sreply damaged\n", who_.c_str());
     }
     if (o_.delayMs > 0) usleep(static_cast<useconds_t>(o_.delayMs) * 1000);
     Send(frame);
@@ -588,9 +693,9 @@ class Simulator {
     }
     std::string bytes;
     if (lentar::ReadWholeFile(o_.boardFile, bytes) &&
-        board_.RestoreMemory(std::vector<uint8_t>(bytes.begin(), bytes.end()))) {
+        boards_[0]->RestoreMemory(std::vector<uint8_t>(bytes.begin(), bytes.end()))) {
       boardFileOk_ = true;
-      boardKept_ = board_.Memory();
+      boardKept_ = boards_[0]->Memory();
       return;
     }
     std::fprintf(stderr, "lentar-boardsim: '%s' holds no board memory; it is not used\n",
@@ -601,7 +706,7 @@ class Simulator {
   // before the reply leaves.
   void KeepBoardFile() {
     if (!boardFileOk_) return;
-    std::vector<uint8_t> memory = board_.Memory();
+    std::vector<uint8_t> memory = boards_[0]->Memory();
     if (memory == boardKept_) return;
     if (!lentar::WriteFileAtomically(
             o_.boardFile,
@@ -630,7 +735,11 @@ class Simulator {
   }
 
   const Options& o_;
-  SimBoard board_;
+  std::vector<std::unique_ptr<SimBoard>> boards_;
+  std::vector<bool> silent_;  // --fail-boards: never answers
+  std::vector<std::string> saveDirs_;
+  std::vector<int> uploads_;
+  std::string who_ = "boardsim: ";  // what every log line starts with
   std::optional<SimLoader> loader_;
   std::unique_ptr<SimModem> modem_;
   Link* link_ = nullptr;
@@ -638,7 +747,6 @@ class Simulator {
   std::mt19937_64 rng_;
   int rateIndex_ = 3;
   int64_t rxFreeAt_ = 0;
-  int uploads_ = 0;
   int memoryFd_ = -1;             // --memory-file, written through
   std::vector<uint8_t> written_;  // what the file holds
   bool boardFileOk_ = false;          // --board-file is in use
@@ -657,37 +765,75 @@ bool KeepLoaderMemory(const Options& o, const Simulator& sim) {
   return false;
 }
 
-int ServeTcp(const Options& o, std::vector<uint8_t> memory) {
-  Listener listener;
-  std::string error;
-  if (!listener.Listen(o.listen, error)) {
-    std::fprintf(stderr, "lentar-boardsim: --listen %s\n", error.c_str());
-    return 1;
-  }
-  const std::string name = (o.rfc2217 ? "rfc2217://" : "socket://") + listener.Address();
-  if (!o.portFile.empty()) {
-    // Replaced whole, so a test waiting for the file never reads half a name.
-    if (!lentar::WriteFileAtomically(o.portFile, name + "\n")) {
-      std::perror("lentar-boardsim: --port-file");
-      return 1;
-    }
-  } else {
-    std::printf("%s\n", name.c_str());
-    std::fflush(stdout);
-  }
-  Simulator sim(o, std::move(memory));
+// The line's listening address: --listen's, with the port moved on by line
+// (port 0 stays 0: each line takes a free port of its own).
+std::string LineAddress(const std::string& listen, int line) {
+  if (line == 0) return listen;
+  const size_t colon = listen.rfind(':');
+  long long port = 0;
+  if (colon == std::string::npos || !ParseLong(listen.c_str() + colon + 1, 0, 65535, port))
+    return listen;
+  if (port == 0) return listen;
+  return listen.substr(0, colon + 1) + std::to_string(port + line);
+}
+
+// One line's clients, one after another, until a stop is asked.
+void ServeLine(const Options& o, Listener& listener, Simulator& sim, const std::string& who) {
   while (!g_stop) {
     pollfd p{listener.Fd(), POLLIN, 0};
     if (poll(&p, 1, 50) <= 0) continue;
     const int client = listener.Accept();
     if (client < 0) continue;
-    if (o.verbose) std::fputs("boardsim: client connected\n", stderr);
+    if (o.verbose) std::fprintf(stderr, "%sclient connected\n", who.c_str());
     TcpLink link(client, o.rfc2217);
     sim.Serve(link, &listener);
-    if (o.verbose) std::fputs("boardsim: client left\n", stderr);
+    if (o.verbose) std::fprintf(stderr, "%sclient left\n", who.c_str());
+  }
+}
+
+int ServeTcp(const Options& o, std::vector<uint8_t> memory) {
+  std::vector<std::unique_ptr<Listener>> listeners;
+  std::string names;
+  for (int line = 0; line < o.count; ++line) {
+    listeners.push_back(std::make_unique<Listener>());
+    std::string error;
+    const std::string address = LineAddress(o.listen, line);
+    if (!listeners.back()->Listen(address, error)) {
+      std::fprintf(stderr, "lentar-boardsim: --listen %s\n", error.c_str());
+      return 1;
+    }
+    names += (o.rfc2217 ? "rfc2217://" : "socket://") + listeners.back()->Address() + "\n";
+  }
+  if (!o.portFile.empty()) {
+    // Replaced whole, so a test waiting for the file never reads half a name.
+    if (!lentar::WriteFileAtomically(o.portFile, names)) {
+      std::perror("lentar-boardsim: --port-file");
+      return 1;
+    }
+  } else {
+    std::fputs(names.c_str(), stdout);
+    std::fflush(stdout);
+  }
+  const int perLine = static_cast<int>(std::max<size_t>(o.addresses.size(), 1));
+  std::vector<std::unique_ptr<Simulator>> sims;
+  for (int line = 0; line < o.count; ++line)
+    sims.push_back(std::make_unique<Simulator>(o, line == 0 ? std::move(memory) : std::vector<uint8_t>{},
+                                               1 + line * perLine, line));
+  if (o.count == 1) {
+    ServeLine(o, *listeners[0], *sims[0], "boardsim: ");
+  } else {
+    // Each line in a thread of its own: pacing and replies on one line never
+    // hold up another.
+    std::vector<std::thread> threads;
+    for (int line = 0; line < o.count; ++line)
+      threads.emplace_back([&, line] {
+        ServeLine(o, *listeners[static_cast<size_t>(line)], *sims[static_cast<size_t>(line)],
+                  "boardsim line " + std::to_string(line + 1) + ": ");
+      });
+    for (auto& t : threads) t.join();
   }
   if (!o.portFile.empty()) unlink(o.portFile.c_str());
-  return KeepLoaderMemory(o, sim) ? 0 : 1;
+  return KeepLoaderMemory(o, *sims[0]) ? 0 : 1;
 }
 
 int ServePty(const Options& o, std::vector<uint8_t> memory) {
