@@ -22,5 +22,6 @@ int RunBoard(const Args& args);    // talk to a board over a serial port
 int RunLoader(const Args& args);   // manage a loader's blocks over a serial port
 int RunPorts(const Args& args);    // list the serial ports of this computer
 int RunPicture(const Args& args);  // picture file to picture tag and tag to BMP
+int RunFleet(const Args& args);    // the register of boards, delivery to many, the log
 
 }  // namespace lentar::cli

@@ -26,6 +26,7 @@ void PrintUsage(std::FILE* out) {
       "  ports          перечислить последовательные порты компьютера\n"
       "  picture КОМАНДА  импортировать картинку (%s) в тег картинки,\n"
       "                 экспортировать тег в BMP\n"
+      "  fleet КОМАНДА  реестр табло, доставка на много табло сразу, журнал доставок\n"
       "\n"
       "  -h, --help     эта справка\n"
       "  -v, --version  версия программы\n"
@@ -66,6 +67,7 @@ int main(int argc, char** argv) {
   if (command == "loader") return RunLoader(args);
   if (command == "ports") return RunPorts(args);
   if (command == "picture") return RunPicture(args);
+  if (command == "fleet") return RunFleet(args);
   std::fprintf(stderr, "lentar-cli: неизвестная команда '%s'\n\n", command.c_str());
   PrintUsage(stderr);
   return kExitUsage;

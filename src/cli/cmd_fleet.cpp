@@ -1,0 +1,570 @@
+// lentar-cli fleet: the register of boards (add, edit, remove, list, import,
+// export) and the log of deliveries.
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <cstdio>
+#include <map>
+#include <set>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/cli_common.h"
+#include "cli/fleet_text.h"
+#include "core/folders.h"
+#include "core/paths.h"
+#include "core/textutil.h"
+#include "fleet/delivery.h"
+#include "fleet/register.h"
+
+namespace lentar::cli {
+
+namespace {
+
+using fleet::BoardRecord;
+using fleet::LogEntry;
+using fleet::Register;
+
+constexpr const char* kCommand = "fleet";
+
+void PrintHelp() {
+  std::printf(
+      "Использование: lentar-cli fleet [--db ФАЙЛ] КОМАНДА ...\n"
+      "\n"
+      "Команды:\n"
+      "  add ИМЯ --line ЛИНИЯ [--address N] [--group ГРУППА]... [--speed N]\n"
+      "      [--load-speed N] [--modem --dial НОМЕР [--pulse] [--init СТРОКА]...\n"
+      "      [--modem-password ТЕКСТ]] [--password ТЕКСТ] [--ini ФАЙЛ] [--note ТЕКСТ]\n"
+      "                                 внести табло в реестр\n"
+      "  edit ИМЯ [те же параметры] [--rename НОВОЕ] [--no-modem]\n"
+      "                                 изменить названные поля табло (--group,\n"
+      "                                 --init заменяют весь список)\n"
+      "  remove ИМЯ                     убрать табло из реестра\n"
+      "  list [--group ГРУППА] [--json] перечислить табло\n"
+      "  import ФАЙЛ.csv                внести или заменить табло из CSV\n"
+      "  export [--csv|--json]          вывести реестр (по умолчанию CSV)\n"
+      "  deliver НАБОР|ОБРАЗ.bin (--group ГРУППА | --board ИМЯ... | --all)\n"
+      "          [--jobs N] [--retries N] [--retry-pause МС] [--timeout МС]\n"
+      "          [--ini ФАЙЛ] [--json]\n"
+      "                                 доставить набор (скомпилированный один раз\n"
+      "                                 на каждый файл настроек) или образ на табло\n"
+      "  log [--board ИМЯ] [--group ГРУППА] [--since ДАТА] [--csv|--json]\n"
+      "                                 журнал доставок; ДАТА: ГГГГ-ММ-ДД[ ЧЧ:ММ]\n"
+      "\n"
+      "  --db ФАЙЛ        реестр (по умолчанию fleet.sqlite в папке данных\n"
+      "                   пользователя)\n"
+      "  --line ЛИНИЯ     линия табло: устройство (/dev/ttyUSB0), COMn,\n"
+      "                   socket://УЗЕЛ:ПОРТ или rfc2217://УЗЕЛ:ПОРТ; табло с одной\n"
+      "                   линией (шина RS-485) обслуживаются по очереди\n"
+      "  --address N      адрес табло 0..127, -1 без адреса (по умолчанию)\n"
+      "  --group ГРУППА   группа табло; повторите для нескольких\n"
+      "  --speed N        скорость линии, бит/с: 9600, 19200, 28800, 38400, 57600\n"
+      "                   (по умолчанию BaseSpeed файла настроек табло)\n"
+      "  --load-speed N   скорость загрузки, бит/с (по умолчанию DLSpeed)\n"
+      "  --modem          табло за модемом: набрать --dial НОМЕР (--pulse\n"
+      "                   импульсный набор, --tone тоновый, по умолчанию; --init строки настройки модема, по\n"
+      "                   умолчанию ModemInit; --modem-password пароль табло на\n"
+      "                   модем, по умолчанию DefModemPass)\n"
+      "  --password ТЕКСТ пароль табло, вводится, когда табло его спрашивает\n"
+      "  --ini ФАЙЛ       файл настроек, по которому компилируется набор для табло\n"
+      "                   (высота, шрифты, размер; по умолчанию lentar.ini)\n"
+      "  --note ТЕКСТ     примечание\n"
+      "  --jobs N         линий одновременно, 1..1000 (по умолчанию 4)\n"
+      "  --retries N      повторов после сбоя линии, 0..100 (по умолчанию 0); отказ\n"
+      "                   табло (пароль, размер) не повторяется\n"
+      "  --retry-pause МС пауза перед первым повтором, далее вдвое дольше\n"
+      "                   (по умолчанию 2000)\n"
+      "  --timeout МС     срок ответа табло, 100..60000 (по умолчанию 2000, через\n"
+      "                   модем 10000)\n"
+      "  --all            все табло реестра\n"
+      "  --board ИМЯ      табло по имени; повторите или перечислите после него\n"
+      "  --json           вывод в JSON для программ\n"
+      "  --csv            вывод в CSV\n"
+      "\n"
+      "CSV: столбцы %s; группы через ';', строки модема через перевод строки.\n"
+      "\n"
+      "Ctrl+C останавливает доставку в безопасной точке (код выхода 130).\n"
+      "Код выхода: 0 выполнено (deliver: каждое табло получило образ), 1 отказ или\n"
+      "хотя бы одно табло не получило образ, 2 ошибка вызова.\n",
+      kCsvHeader);
+}
+
+std::string Utf8(const std::string& cp1251) { return Cp1251ToUtf8(cp1251); }
+
+// The register of --db, or the operator's own; false after printing why.
+bool OpenRegister(const ParsedArgs& parsed, Register& reg, int& exitCode) {
+  const std::string path =
+      parsed.Has("db") ? CorePath(parsed.values.at("db")) : FleetDatabasePath();
+  std::string error;
+  if (!reg.Open(path, error)) {
+    exitCode = Refuse(kCommand, Utf8(error));
+    return false;
+  }
+  return true;
+}
+
+// A speed option in bit/s.
+bool SpeedOption(const ParsedArgs& parsed, const char* name, int& speed, int& exitCode) {
+  if (!parsed.Has(name)) return true;
+  const auto v = ParseNumber(parsed.values.at(name), 0, 1000000);
+  if (!v || (*v != 0 && fleet::SpeedIndex(static_cast<int>(*v)) < 0)) {
+    exitCode = UsageError(kCommand, std::string("--") + name +
+                                        " должен быть 9600, 19200, 28800, 38400 или 57600, а не '" +
+                                        parsed.values.at(name) + "'");
+    return false;
+  }
+  speed = static_cast<int>(*v);
+  return true;
+}
+
+// Applies the options given to a board record (all of them for add, the
+// ones named for edit).
+bool ApplyOptions(const ParsedArgs& parsed, BoardRecord& b, int& exitCode) {
+  if (parsed.Has("line")) b.line = PortDevice(parsed.values.at("line"));
+  if (parsed.Has("address")) {
+    const auto v = ParseNumber(parsed.values.at("address"), -1, 127);
+    if (!v) {
+      exitCode = UsageError(kCommand, "--address должен быть целым числом -1..127, а не '" +
+                                          parsed.values.at("address") + "'");
+      return false;
+    }
+    b.address = static_cast<int>(*v);
+  }
+  if (parsed.lists.count("group")) {
+    b.groups.clear();
+    for (const auto& g : parsed.lists.at("group")) b.groups.push_back(CommandLineText(g));
+  }
+  if (!SpeedOption(parsed, "speed", b.speed, exitCode)) return false;
+  if (!SpeedOption(parsed, "load-speed", b.loadSpeed, exitCode)) return false;
+  if (parsed.Has("no-modem")) b.modem = false;
+  if (parsed.Has("modem")) b.modem = true;
+  if (parsed.Has("dial")) b.dial = CommandLineText(parsed.values.at("dial"));
+  if (parsed.Has("pulse")) b.pulse = true;
+  if (parsed.Has("tone")) b.pulse = false;
+  if (parsed.lists.count("init")) {
+    std::vector<std::string> lines;
+    for (const auto& l : parsed.lists.at("init")) lines.push_back(CommandLineText(l));
+    b.initLines = lines;
+  }
+  if (parsed.Has("modem-password"))
+    b.modemPassword = CommandLineText(parsed.values.at("modem-password"));
+  if (parsed.Has("password")) b.password = CommandLineText(parsed.values.at("password"));
+  if (parsed.Has("ini")) {
+    const std::string ini = parsed.values.at("ini");
+    b.ini = ini.empty() ? std::string() : PortDevice(ini);  // made absolute
+  }
+  if (parsed.Has("note")) b.note = CommandLineText(parsed.values.at("note"));
+  if (parsed.Has("rename")) b.name = CommandLineText(parsed.values.at("rename"));
+  if (!b.modem) {
+    for (const char* name : {"dial", "pulse", "init", "modem-password"})
+      if (parsed.Has(name)) {
+        exitCode = UsageError(kCommand, std::string("--") + name + " применяется только с --modem");
+        return false;
+      }
+  }
+  if (const std::string why = fleet::CheckBoard(b); !why.empty()) {
+    exitCode = UsageError(kCommand, Utf8(why));
+    return false;
+  }
+  return true;
+}
+
+int RunAdd(const ParsedArgs& parsed) {
+  if (parsed.positional.size() != 2) return UsageError(kCommand, "для add нужно ровно одно ИМЯ");
+  if (!parsed.Has("line")) return UsageError(kCommand, "для add нужна --line ЛИНИЯ");
+  if (parsed.Has("rename") || parsed.Has("no-modem"))
+    return UsageError(kCommand, "--rename и --no-modem применяются только с edit");
+  BoardRecord b;
+  b.name = CommandLineText(parsed.positional[1]);
+  int status = kExitOk;
+  if (!ApplyOptions(parsed, b, status)) return status;
+  Register reg;
+  if (!OpenRegister(parsed, reg, status)) return status;
+  std::string error;
+  if (!reg.Add(b, error)) return Refuse(kCommand, Utf8(error));
+  std::printf("Табло '%s' внесено в реестр\n", Utf8(b.name).c_str());
+  return kExitOk;
+}
+
+int RunEdit(const ParsedArgs& parsed) {
+  if (parsed.positional.size() != 2) return UsageError(kCommand, "для edit нужно ровно одно ИМЯ");
+  if (parsed.Has("modem") && parsed.Has("no-modem"))
+    return UsageError(kCommand, "--modem и --no-modem исключают друг друга");
+  int status = kExitOk;
+  Register reg;
+  if (!OpenRegister(parsed, reg, status)) return status;
+  const std::string name = CommandLineText(parsed.positional[1]);
+  std::string error;
+  auto b = reg.Find(name, error);
+  if (!b) {
+    if (!error.empty()) return Refuse(kCommand, Utf8(error));
+    return Refuse(kCommand, "табло '" + parsed.positional[1] + "' нет в реестре");
+  }
+  if (!ApplyOptions(parsed, *b, status)) return status;
+  if (!reg.Update(name, *b, error)) return Refuse(kCommand, Utf8(error));
+  std::printf("Табло '%s' изменено\n", Utf8(b->name).c_str());
+  return kExitOk;
+}
+
+int RunRemove(const ParsedArgs& parsed) {
+  if (parsed.positional.size() != 2) return UsageError(kCommand, "для remove нужно ровно одно ИМЯ");
+  int status = kExitOk;
+  Register reg;
+  if (!OpenRegister(parsed, reg, status)) return status;
+  std::string error;
+  if (!reg.Remove(CommandLineText(parsed.positional[1]), error)) return Refuse(kCommand, Utf8(error));
+  std::printf("Табло '%s' убрано из реестра\n", parsed.positional[1].c_str());
+  return kExitOk;
+}
+
+int RunList(const ParsedArgs& parsed) {
+  int status = kExitOk;
+  Register reg;
+  if (!OpenRegister(parsed, reg, status)) return status;
+  std::vector<BoardRecord> boards;
+  std::string error;
+  const std::string group = parsed.Has("group") ? CommandLineText(parsed.values.at("group")) : "";
+  if (!reg.List(boards, error, group)) return Refuse(kCommand, Utf8(error));
+  if (parsed.Has("json")) {
+    std::fputs(BoardsJson(boards).c_str(), stdout);
+    return kExitOk;
+  }
+  for (const auto& b : boards) std::printf("%s\n", BoardLine(b).c_str());
+  std::printf("Табло: %zu\n", boards.size());
+  return kExitOk;
+}
+
+int RunExport(const ParsedArgs& parsed) {
+  if (parsed.Has("csv") && parsed.Has("json"))
+    return UsageError(kCommand, "--csv и --json исключают друг друга");
+  int status = kExitOk;
+  Register reg;
+  if (!OpenRegister(parsed, reg, status)) return status;
+  std::vector<BoardRecord> boards;
+  std::string error;
+  if (!reg.List(boards, error)) return Refuse(kCommand, Utf8(error));
+  const std::string text = parsed.Has("json") ? BoardsJson(boards) : BoardsCsv(boards);
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  return kExitOk;
+}
+
+// Every row is checked before the register is changed: a file with one bad
+// row changes nothing.
+int RunImport(const ParsedArgs& parsed) {
+  if (parsed.positional.size() != 2)
+    return UsageError(kCommand, "для import нужен ровно один ФАЙЛ.csv");
+  int status = kExitOk;
+  std::string bytes;
+  if (!ReadInputFile(kCommand, parsed.positional[1], bytes, status)) return status;
+  std::vector<BoardRecord> boards;
+  std::string error;
+  if (!ParseBoardsCsv(bytes, boards, error))
+    return Refuse(kCommand, "'" + parsed.positional[1] + "': " + error);
+  Register reg;
+  if (!OpenRegister(parsed, reg, status)) return status;
+  int added = 0, replaced = 0;
+  for (const auto& b : boards) {
+    std::string findError;
+    const bool exists = reg.Find(b.name, findError).has_value();
+    const bool ok = exists ? reg.Update(b.name, b, error) : reg.Add(b, error);
+    if (!ok) return Refuse(kCommand, Utf8(b.name) + ": " + Utf8(error));
+    ++(exists ? replaced : added);
+  }
+  std::printf("Внесено табло: %d, заменено: %d\n", added, replaced);
+  return kExitOk;
+}
+
+int RunLog(const ParsedArgs& parsed) {
+  if (parsed.Has("csv") && parsed.Has("json"))
+    return UsageError(kCommand, "--csv и --json исключают друг друга");
+  fleet::LogFilter filter;
+  if (parsed.Has("board")) filter.board = CommandLineText(parsed.values.at("board"));
+  if (parsed.Has("group")) filter.group = CommandLineText(parsed.values.at("group"));
+  if (parsed.Has("since")) {
+    const auto since = NormalizeSince(parsed.values.at("since"));
+    if (!since)
+      return UsageError(kCommand, "--since ждёт дату ГГГГ-ММ-ДД или ГГГГ-ММ-ДД ЧЧ:ММ, а не '" +
+                                      parsed.values.at("since") + "'");
+    filter.since = *since;
+  }
+  int status = kExitOk;
+  Register reg;
+  if (!OpenRegister(parsed, reg, status)) return status;
+  std::vector<LogEntry> entries;
+  std::string error;
+  if (!reg.ReadLog(filter, entries, error)) return Refuse(kCommand, Utf8(error));
+  std::string text;
+  if (parsed.Has("json")) text = LogJson(entries);
+  else if (parsed.Has("csv")) text = LogCsv(entries);
+  else text = LogText(entries);
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  return kExitOk;
+}
+
+const char* OutcomeWord(fleet::BoardOutcome outcome) {
+  switch (outcome) {
+    case fleet::BoardOutcome::Delivered: return "доставлено";
+    case fleet::BoardOutcome::Failed: return "сбой линии";
+    case fleet::BoardOutcome::Refused: return "отказ";
+    case fleet::BoardOutcome::Skipped: return "пропущено";
+    case fleet::BoardOutcome::Interrupted: return "прервано";
+  }
+  return "";
+}
+
+// The running boards on a terminal: one line each, redrawn in place under the
+// lines of finished attempts.
+class ProgressBlock {
+ public:
+  explicit ProgressBlock(bool terminal) : terminal_(terminal) {}
+  void Set(const std::string& name, const std::string& text) { running_[name] = text; }
+  void Drop(const std::string& name) { running_.erase(name); }
+  // A finished line above the block.
+  void Print(const std::string& line) {
+    Clear();
+    std::fprintf(stderr, "%s\n", line.c_str());
+    Draw();
+  }
+  void Redraw() {
+    if (!terminal_) return;
+    Clear();
+    Draw();
+  }
+  void Clear() {
+    if (!terminal_ || shown_ == 0) return;
+    std::fprintf(stderr, "\033[%dA\033[J", shown_);
+    shown_ = 0;
+  }
+
+ private:
+  void Draw() {
+    if (!terminal_) return;
+    int rows = 0;
+    for (const auto& [name, text] : running_) {
+      if (rows == 20) {
+        std::fprintf(stderr, "  ... и ещё %zu\n", running_.size() - 20);
+        ++rows;
+        break;
+      }
+      std::fprintf(stderr, "  %s: %s\n", name.c_str(), text.c_str());
+      ++rows;
+    }
+    shown_ = rows;
+    std::fflush(stderr);
+  }
+
+  bool terminal_;
+  std::map<std::string, std::string> running_;
+  int shown_ = 0;
+};
+
+int RunDeliver(const ParsedArgs& parsed) {
+  if (parsed.positional.size() < 2) return UsageError(kCommand, "для deliver нужен НАБОР или ОБРАЗ.bin");
+  const bool all = parsed.Has("all"), byGroup = parsed.Has("group"), byName = parsed.Has("board");
+  if (int(all) + int(byGroup) + int(byName) != 1)
+    return UsageError(kCommand, "для deliver нужно одно из --group ГРУППА, --board ИМЯ... или --all");
+  if (parsed.positional.size() > 2 && !byName)
+    return UsageError(kCommand, "лишний аргумент '" + parsed.positional[2] + "'");
+  const auto number = [&](const char* name, long long lo, long long hi, long long fallback,
+                          long long& value) {
+    value = fallback;
+    if (!parsed.Has(name)) return true;
+    const auto v = ParseNumber(parsed.values.at(name), lo, hi);
+    if (!v) return false;
+    value = *v;
+    return true;
+  };
+  long long jobs = 4, retries = 0, pause = 2000, timeout = 0;
+  if (!number("jobs", 1, 1000, 4, jobs))
+    return UsageError(kCommand, "--jobs должен быть целым числом 1..1000");
+  if (!number("retries", 0, 100, 0, retries))
+    return UsageError(kCommand, "--retries должен быть целым числом 0..100");
+  if (!number("retry-pause", 0, 3600000, 2000, pause))
+    return UsageError(kCommand, "--retry-pause должен быть целым числом 0..3600000");
+  if (!number("timeout", 100, 60000, 0, timeout))
+    return UsageError(kCommand, "--timeout должен быть целым числом 100..60000");
+
+  int status = kExitOk;
+  Register reg;
+  if (!OpenRegister(parsed, reg, status)) return status;
+  std::vector<BoardRecord> boards;
+  std::string error;
+  if (byName) {
+    std::vector<std::string> names = parsed.lists.at("board");
+    names.insert(names.end(), parsed.positional.begin() + 2, parsed.positional.end());
+    std::set<std::string> seen;
+    for (const auto& name : names) {
+      if (!seen.insert(name).second) continue;
+      auto b = reg.Find(CommandLineText(name), error);
+      if (!b) {
+        if (!error.empty()) return Refuse(kCommand, Utf8(error));
+        return Refuse(kCommand, "табло '" + name + "' нет в реестре");
+      }
+      boards.push_back(std::move(*b));
+    }
+  } else {
+    const std::string group = byGroup ? CommandLineText(parsed.values.at("group")) : "";
+    if (!reg.List(boards, error, group)) return Refuse(kCommand, Utf8(error));
+    if (boards.empty())
+      return Refuse(kCommand, byGroup ? "в группе '" + parsed.values.at("group") + "' нет табло"
+                                      : "в реестре нет табло");
+  }
+
+  fleet::DeliveryOptions options;
+  // Named in full in the log, wherever the run was started.
+  {
+    std::error_code ec;
+    const auto absolute = std::filesystem::absolute(NativePath(CorePath(parsed.positional[1])), ec);
+    options.source = ec ? CorePath(parsed.positional[1]) : FromNativePath(absolute);
+  }
+  options.defaultSettings = CorePath(SettingsPathFor(parsed));
+  options.jobs = static_cast<int>(jobs);
+  options.retries = static_cast<int>(retries);
+  options.retryPauseMs = static_cast<int>(pause);
+  options.replyTimeoutMs = static_cast<int>(timeout);
+  options.stop = InterruptStopFlag();
+
+  const bool json = parsed.Has("json");
+  ProgressBlock block(!json && StderrIsTerminal());
+  fleet::DeliveryEvents events;
+  const auto name = [&](size_t b) { return Utf8(boards[b].name); };
+  events.attemptStarts = [&](size_t b, int attempt) {
+    block.Set(name(b), "попытка " + std::to_string(attempt));
+    if (!json && !StderrIsTerminal())
+      std::fprintf(stderr, "%s: попытка %d\n", name(b).c_str(), attempt);
+    block.Redraw();
+  };
+  auto lastDraw = std::chrono::steady_clock::now();
+  events.progress = [&](size_t b, int percent) {
+    block.Set(name(b), std::to_string(percent) + "%");
+  };
+  events.tick = [&] {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastDraw < std::chrono::milliseconds(250)) return;
+    lastDraw = now;
+    block.Redraw();
+  };
+  events.attemptEnds = [&](size_t b, int attempt, fleet::BoardOutcome outcome,
+                           const std::string& message) {
+    block.Drop(name(b));
+    if (json) return;
+    std::string line = name(b) + ": ";
+    if (attempt > 0) line += "попытка " + std::to_string(attempt) + ": ";
+    line += OutcomeWord(outcome);
+    if (!message.empty()) line += ": " + Utf8(message);
+    block.Print(line);
+  };
+  events.lineBusy = [&](const std::string& line) {
+    if (!json) block.Print("линия '" + Utf8(line) + "' занята другой программой; ожидание");
+  };
+  events.logFailed = [&](const std::string& why) {
+    block.Print("предупреждение: журнал доставок не записан: " + Utf8(why));
+  };
+
+  std::vector<fleet::BoardResult> results;
+  if (!fleet::Deliver(boards, options, &reg, events, results, error)) {
+    block.Clear();
+    return Refuse(kCommand, Utf8(error));
+  }
+  block.Clear();
+
+  int delivered = 0, failed = 0, skipped = 0, interrupted = 0;
+  for (const auto& r : results) {
+    switch (r.outcome) {
+      case fleet::BoardOutcome::Delivered: ++delivered; break;
+      case fleet::BoardOutcome::Skipped: ++skipped; break;
+      case fleet::BoardOutcome::Interrupted: ++interrupted; break;
+      default: ++failed; break;
+    }
+  }
+  if (json) {
+    std::string out = "{\"delivered\":" + std::to_string(delivered) + ",\"failed\":" +
+                      std::to_string(failed) + ",\"skipped\":" + std::to_string(skipped) +
+                      ",\"interrupted\":" + std::to_string(interrupted) + ",\"boards\":[";
+    for (size_t i = 0; i < results.size(); ++i) {
+      const auto& r = results[i];
+      out += std::string(i ? ",\n " : "\n ") + "{\"name\":" + JsonString(name(i)) +
+             ",\"line\":" + JsonString(Utf8(boards[i].line)) + ",\"address\":" +
+             std::to_string(boards[i].address) + ",\"outcome\":" +
+             JsonString(fleet::OutcomeName(r.outcome)) + ",\"attempts\":" +
+             std::to_string(r.attempts) + ",\"size\":" + std::to_string(r.imageSize) +
+             ",\"sha256\":" + JsonString(r.sha256) + ",\"message\":" +
+             JsonString(Utf8(r.message)) + "}";
+    }
+    out += results.empty() ? "]}\n" : "\n]}\n";
+    std::fputs(out.c_str(), stdout);
+  } else {
+    std::printf("Доставлено: %d, не доставлено: %d, пропущено: %d", delivered, failed, skipped);
+    if (interrupted) std::printf(", прервано: %d", interrupted);
+    std::printf(" (всего табло: %zu)\n", results.size());
+    for (size_t i = 0; i < results.size(); ++i) {
+      const auto& r = results[i];
+      if (r.outcome == fleet::BoardOutcome::Delivered) continue;
+      std::printf("  %s: %s: %s", name(i).c_str(), OutcomeWord(r.outcome), Utf8(r.message).c_str());
+      if (r.attempts > 1) std::printf(" (попыток: %d)", r.attempts);
+      std::printf("\n");
+    }
+  }
+  if (interrupted || options.stop->Requested()) return kExitInterrupted;
+  return delivered == static_cast<int>(results.size()) ? kExitOk : kExitRefused;
+}
+
+}  // namespace
+
+int RunFleet(const Args& args) {
+  std::string error;
+  const auto parsed = ParseOptions(
+      args,
+      {{"db"}, {"line"}, {"address"}, {"group", 0, true, true}, {"speed"}, {"load-speed"},
+       {"modem", 0, false}, {"no-modem", 0, false}, {"dial"}, {"pulse", 0, false},
+       {"tone", 0, false}, {"init", 0, true, true}, {"modem-password"}, {"password"}, {"ini"},
+       {"note"}, {"rename"}, {"json", 0, false}, {"csv", 0, false}, {"board", 0, true, true},
+       {"since"}, {"all", 0, false}, {"jobs"}, {"retries"}, {"retry-pause"}, {"timeout"}},
+      error);
+  if (!parsed) return UsageError(kCommand, error);
+  if (parsed->help) {
+    PrintHelp();
+    return kExitOk;
+  }
+  if (parsed->positional.empty()) return UsageError(kCommand, "нужна команда");
+  // Qt SQL's driver is a plugin, found through the application object.
+  int qtArgc = 1;
+  char qtName[] = "lentar-cli";
+  char* qtArgv[] = {qtName, nullptr};
+  QCoreApplication app(qtArgc, qtArgv);
+  const std::string& command = parsed->positional[0];
+  // Which options each command takes.
+  static const std::string kBoardFields =
+      " line address group speed load-speed modem dial pulse tone init modem-password password "
+      "ini note ";
+  static const std::map<std::string, std::string> kAllowed = {
+      {"add", kBoardFields},
+      {"edit", kBoardFields + "rename no-modem "},
+      {"remove", " "},
+      {"list", " group json "},
+      {"import", " "},
+      {"export", " csv json "},
+      {"log", " board group since csv json "},
+      {"deliver", " group board all jobs retries retry-pause timeout ini json "},
+  };
+  const auto allowed = kAllowed.find(command);
+  if (allowed == kAllowed.end())
+    return UsageError(kCommand, "неизвестная команда реестра '" + command + "'");
+  for (const auto& [option, value] : parsed->values)
+    if (option != "db" && allowed->second.find(" " + option + " ") == std::string::npos)
+      return UsageError(kCommand, "--" + option + " не применяется с " + command);
+  if (command == "add") return RunAdd(*parsed);
+  if (command == "edit") return RunEdit(*parsed);
+  if (command == "remove") return RunRemove(*parsed);
+  if (command == "list") return RunList(*parsed);
+  if (command == "import") return RunImport(*parsed);
+  if (command == "export") return RunExport(*parsed);
+  if (command == "log") return RunLog(*parsed);
+  if (command == "deliver") return RunDeliver(*parsed);
+  return UsageError(kCommand, "неизвестная команда реестра '" + command + "'");
+}
+
+}  // namespace lentar::cli

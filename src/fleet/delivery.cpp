@@ -1,0 +1,587 @@
+#include "fleet/delivery.h"
+
+#include <QCryptographicHash>
+#include <QString>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#endif
+
+#include "comm/boardprotocol.h"
+#include "comm/boardupload.h"
+#include "comm/session.h"
+#include "comm/tcpline.h"
+#include "core/atomicfile.h"
+#include "core/paths.h"
+#include "core/settings.h"
+#include "core/textutil.h"
+#include "markup/compiler.h"
+
+namespace lentar::fleet {
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace lentar::comm;
+
+std::string T(const char8_t* utf8) { return Utf8ToCp1251(utf8); }
+
+std::string Bytes(size_t n) {
+  return std::to_string(n) + " " + T(u8"байт");
+}
+
+// The lock of one line, held for the line's whole turn: a lock file per line
+// in the lock folder, taken with flock (released by the system when the
+// program ends, however it ends).
+class LineLock {
+ public:
+  LineLock() = default;
+  LineLock(const LineLock&) = delete;
+  LineLock& operator=(const LineLock&) = delete;
+  ~LineLock() {
+#ifndef _WIN32
+    if (fd_ >= 0) ::close(fd_);
+#endif
+  }
+
+  // Waits for the line; false when stopped first (or the lock file cannot
+  // be made, then with why set). busy is called once when the line is found
+  // in use.
+  bool Take(const std::string& folder, const std::string& key, const StopFlag* stop,
+            const std::function<void()>& busy, std::string& why) {
+#ifndef _WIN32
+    std::error_code ec;
+    fs::create_directories(NativePath(folder), ec);
+    const std::string path = IncludeSlash(folder) + LockName(key);
+    fd_ = ::open(NativePath(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd_ < 0) {
+      why = T(u8"не удаётся создать блокировку линии '") + path + "': " + std::strerror(errno);
+      return false;
+    }
+    bool said = false;
+    while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+      if (errno != EWOULDBLOCK && errno != EINTR) {
+        why = T(u8"не удаётся заблокировать линию: ") + std::strerror(errno);
+        return false;
+      }
+      if (!said && busy) busy();
+      said = true;
+      if (!PauseUnlessStopped(stop, 50)) return false;
+    }
+#else
+    (void)folder; (void)key; (void)busy; (void)why;
+    if (stop && stop->Requested()) return false;
+#endif
+    return true;
+  }
+
+ private:
+  // Letters and digits kept, anything else as '_', with a hash of the whole
+  // key so that keys differing only in those never share a lock.
+  static std::string LockName(const std::string& key) {
+    uint32_t hash = 2166136261u;
+    std::string name = "line-";
+    for (unsigned char c : key) {
+      hash = (hash ^ c) * 16777619u;
+      name += std::isalnum(c) && c < 0x80 ? static_cast<char>(c) : '_';
+    }
+    if (name.size() > 180) name.resize(180);
+    char tail[16];
+    std::snprintf(tail, sizeof tail, "-%08x.lock", hash);
+    return name + tail;
+  }
+
+  int fd_ = -1;
+};
+
+std::string DefaultLockFolder() {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime && runtime[0] == '/') return IncludeSlash(FromNativeArgument(runtime)) + "lentar-lines";
+  std::error_code ec;
+  std::string tmp = FromNativePath(fs::temp_directory_path(ec));
+  if (tmp.empty()) tmp = "/tmp";
+#ifndef _WIN32
+  return IncludeSlash(tmp) + "lentar-lines-" + std::to_string(::getuid());
+#else
+  return IncludeSlash(tmp) + "lentar-lines";
+#endif
+}
+
+bool HasBinExtension(const std::string& path) {
+  return path.size() >= 4 && LowerCase(path.substr(path.size() - 4)) == ".bin";
+}
+
+// The image of one board, ready to go.
+struct Prepared {
+  bool ok = false;
+  std::string message;  // why not, when not
+  const std::vector<uint8_t>* image = nullptr;
+  std::string sha256;
+  TSettings settings;
+};
+
+// What the workers tell the caller's thread.
+struct Event {
+  enum Kind { Starts, Progress, Ends, Busy, LineDone } kind = Starts;
+  size_t board = 0;
+  int attempt = 0;
+  int percent = 0;
+  BoardOutcome outcome = BoardOutcome::Failed;
+  std::string message;
+};
+
+class EventQueue {
+ public:
+  void Push(Event e) {
+    {
+      std::lock_guard guard(lock_);
+      events_.push_back(std::move(e));
+    }
+    ready_.notify_one();
+  }
+  // Waits up to ms for events and takes them all.
+  std::deque<Event> Take(int ms) {
+    std::unique_lock guard(lock_);
+    ready_.wait_for(guard, std::chrono::milliseconds(ms), [this] { return !events_.empty(); });
+    std::deque<Event> taken;
+    taken.swap(events_);
+    return taken;
+  }
+
+ private:
+  std::mutex lock_;
+  std::condition_variable ready_;
+  std::deque<Event> events_;
+};
+
+struct Attempt {
+  BoardOutcome outcome = BoardOutcome::Failed;
+  std::string message;
+};
+
+// Why the board's answer was missing, as a note after the message.
+std::string FaultReason(const ReplyFault& fault) {
+  switch (fault.kind) {
+    case ReplyFault::NoReply: return T(u8" (табло не отвечает)");
+    case ReplyFault::Damaged: return T(u8" (ответ табло повреждён)");
+    case ReplyFault::NotSent: return T(u8" (запрос не удалось отправить)");
+    case ReplyFault::LineBusy: return T(u8" (линия не затихла после пропущенного ответа)");
+    case ReplyFault::Refused: return T(u8" (табло отвергло команду)");
+    case ReplyFault::WrongKind:
+    case ReplyFault::WrongLength: return T(u8" (ответ табло не того вида, что запрошен)");
+    case ReplyFault::None: break;
+  }
+  return {};
+}
+
+// One attempt at one board: the board window's flow over a session of its
+// own, on the line the caller holds.
+Attempt DeliverOnce(const BoardRecord& board, const Prepared& prepared,
+                    const DeliveryOptions& o, const std::function<void(int)>& progress) {
+  Attempt a;
+  const std::vector<uint8_t>& image = *prepared.image;
+  const TSettings& settings = prepared.settings;
+  BoardSession session;
+  if (o.stop) session.ShareStop(o.stop);
+  TComPort& port = session.Port();
+  if (board.modem && !CarriesModemLines(board.line)) {
+    a.outcome = BoardOutcome::Refused;
+    a.message = T(u8"для модема нужна линия с модемными сигналами: последовательный порт или "
+                  u8"rfc2217://УЗЕЛ:ПОРТ");
+    return a;
+  }
+  port.Open(board.line);
+  if (!port.IsOpen()) {
+    a.message = T(u8"Ошибка коммуникационного порта!") + " " +
+                (port.OpenFailed() || port.LostText().empty() ? port.LastErrorText()
+                                                              : port.LostText());
+    return a;
+  }
+  session.AddressByte = AddressByteFor(board.address);
+  const int baseSpeed = board.speed ? SpeedIndex(board.speed) : settings.BaseSpeed;
+  const int loadSpeed = board.loadSpeed ? SpeedIndex(board.loadSpeed) : settings.DLSpeed;
+
+  if (board.modem) {
+    port.SetInterByteTimeout(700);
+    DialRequest request;
+    request.portConfigHex = settings.ModemConfig;
+    if (board.initLines) {
+      request.initLines.clear();
+      for (const auto& line : *board.initLines) request.initLines += line + "\n";
+    } else {
+      request.initLines = settings.ModemInit;
+    }
+    request.tone = !board.pulse;
+    request.number = board.dial;
+    const DialStart call = DialAndWait(session, request, o.dialTimeoutMs, o.modemTimings);
+    if (!call.dialling) {
+      a.message = call.status.empty()
+                      ? T(u8"соединение не установилось за ") +
+                            std::to_string(o.dialTimeoutMs / 1000) + T(u8" с")
+                      : call.status;
+      CloseBoardPort(session);
+      return a;
+    }
+    if (o.replyTimeoutMs > 0) session.ReplyTimeout = o.replyTimeoutMs;
+    const std::string modemPassword = board.modemPassword.value_or(settings.DefModemPass);
+    if (!CheckModemAccess(session, [&]() -> std::optional<std::string> { return modemPassword; })) {
+      if (const std::string lost = port.LostText(); !lost.empty()) {
+        a.message = lost;
+      } else if (!port.DSRState()) {
+        a.message = DialStatusCallError(1);
+      } else {
+        a.outcome = BoardOutcome::Refused;
+        a.message = T(u8"табло не открыло доступ через модем (пароль табло на модем)");
+      }
+      HangUp(session);
+      CloseBoardPort(session);
+      return a;
+    }
+  } else {
+    PreparePortRate(session, baseSpeed, o.settleMs);
+    if (o.replyTimeoutMs > 0) session.ReplyTimeout = o.replyTimeoutMs;
+  }
+
+  UploadOptions u;
+  u.buffer = 0;
+  u.modem = board.modem;
+  u.full = true;
+  u.restart = true;
+  u.baseSpeed = baseSpeed;
+  u.loadSpeed = loadSpeed;
+  u.portName = board.line;
+  UploadHooks hooks;
+  int lastPercent = -1;
+  hooks.progress = [&](int percent) {
+    if (percent != lastPercent) progress(percent);
+    lastPercent = percent;
+  };
+  bool passwordRefused = false;
+  hooks.choosePassword = [&]() -> std::optional<std::string> {
+    if (board.password.empty()) return std::nullopt;
+    return board.password;
+  };
+  hooks.passwordRefused = [&] { passwordRefused = true; };
+  // Nobody is there to ask: a board keeps showing its set while the other
+  // buffer is loaded, whenever the image fits that buffer.
+  hooks.bufferOnShow = [](int, int other) {
+    return other >= 0 ? BufferChoice::Other : BufferChoice::Chosen;
+  };
+  const UploadReport report = UploadImage(session, image.data(), image.size(), u, hooks);
+  const std::string lost = port.LostText();
+  switch (report.outcome) {
+    case UploadOutcome::Done:
+      if (report.startAsked && !report.started) {
+        a.message = T(u8"табло не подтвердило запуск буфера ") + std::to_string(report.buffer + 1);
+      } else {
+        a.outcome = BoardOutcome::Delivered;
+        a.message = T(u8"Загрузка успешно завершена!") + " (" + Bytes(image.size()) +
+                    T(u8", буфер ") + std::to_string(report.buffer + 1) + ")";
+      }
+      break;
+    case UploadOutcome::BufferTooSmall:
+      a.outcome = BoardOutcome::Refused;
+      a.message = UploadFailureText(report.outcome) + " (" + Bytes(image.size()) +
+                  T(u8"; буфер вмещает ") + std::to_string(report.capacity) + ")";
+      break;
+    case UploadOutcome::BadImage:
+      a.outcome = BoardOutcome::Refused;
+      a.message = T(u8"табло не принимает образ в ") + Bytes(image.size());
+      break;
+    case UploadOutcome::PasswordDeclined:
+      a.outcome = BoardOutcome::Refused;
+      a.message = T(u8"табло спрашивает пароль, а в реестре он не задан");
+      break;
+    case UploadOutcome::PasswordRefused:
+      a.outcome = BoardOutcome::Refused;
+      a.message = T(u8"Введен неверный пароль");
+      break;
+    default:
+      a.message = UploadFailureText(report.outcome);
+      if (a.message.empty()) a.message = T(u8"Ошибка связи с контроллером!");
+      if (!lost.empty()) a.message += " (" + lost + ")";
+      else if (report.outcome == UploadOutcome::NoLink) a.message += FaultReason(report.fault);
+      break;
+  }
+  (void)passwordRefused;
+  if (a.outcome != BoardOutcome::Delivered && session.StopRequested()) {
+    a.outcome = BoardOutcome::Interrupted;
+    a.message = InterruptedText();
+  }
+  if (board.modem) HangUp(session);
+  CloseBoardPort(session);
+  return a;
+}
+
+}  // namespace
+
+std::string OutcomeName(BoardOutcome outcome) {
+  switch (outcome) {
+    case BoardOutcome::Delivered: return "delivered";
+    case BoardOutcome::Failed: return "failed";
+    case BoardOutcome::Refused: return "refused";
+    case BoardOutcome::Skipped: return "skipped";
+    case BoardOutcome::Interrupted: return "interrupted";
+  }
+  return "failed";
+}
+
+std::string LineKey(const std::string& line) {
+  if (IsNetworkPortName(line)) return LowerCase(line);
+  if (const auto device = SystemDeviceOfComName(line)) return *device;
+  std::error_code ec;
+  const fs::path canonical = fs::weakly_canonical(NativePath(line), ec);
+  return ec ? line : FromNativePath(canonical);
+}
+
+std::string Sha256Hex(const std::vector<uint8_t>& bytes) {
+  const QByteArray digest = QCryptographicHash::hash(
+      QByteArrayView(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size())),
+      QCryptographicHash::Sha256);
+  return digest.toHex().toStdString();
+}
+
+bool Deliver(const std::vector<BoardRecord>& boards, const DeliveryOptions& o, Register* log,
+             const DeliveryEvents& events, std::vector<BoardResult>& results, std::string& error) {
+  results.assign(boards.size(), BoardResult{});
+  // The source, read once.
+  std::string bytes;
+  switch (ReadFileCapped(o.source, size_t{1} << 20, bytes)) {
+    case ReadOutcome::Ok: break;
+    case ReadOutcome::TooLarge:
+      error = T(u8"'") + o.source + T(u8"' слишком велик");
+      return false;
+    case ReadOutcome::Failed:
+      error = T(u8"не удаётся прочитать '") + o.source + "'";
+      return false;
+  }
+  const bool binary = HasBinExtension(o.source);
+
+  // One compilation per distinct settings file.
+  struct Compiled {
+    bool ok = false;
+    std::string message;
+    std::vector<uint8_t> image;
+    std::string sha256;
+    TSettings settings;
+  };
+  std::map<std::string, Compiled> compiled;
+  std::vector<Prepared> prepared(boards.size());
+  for (size_t i = 0; i < boards.size(); ++i) {
+    const std::string settingsPath = boards[i].ini.empty() ? o.defaultSettings : boards[i].ini;
+    auto [it, fresh] = compiled.try_emplace(settingsPath);
+    Compiled& c = it->second;
+    if (fresh) {
+      bool valuesOk = true;
+      const SettingsFileState state = ReadSettingsFile(c.settings, settingsPath, &valuesOk);
+      const bool own = !boards[i].ini.empty();
+      if (state == SettingsFileState::Unreadable ||
+          (own && state == SettingsFileState::Missing)) {
+        c.message = T(u8"файл настроек '") + settingsPath +
+                    (state == SettingsFileState::Missing ? T(u8"' не существует")
+                                                         : T(u8"' не читается"));
+      } else if (binary) {
+        c.ok = true;
+        c.image.assign(bytes.begin(), bytes.end());
+      } else {
+        const size_t maxSize = c.settings.OutDataSize > 0 ? static_cast<size_t>(c.settings.OutDataSize) : 0;
+        CompileResult r = CompileBoardData(bytes, c.settings.DefFontHeight,
+                                           c.settings.ColorChannelCount, maxSize);
+        c.image = std::move(r.image);
+        if (!r.ok) c.message = DataSizeMessage(c.image.size());
+        else c.ok = true;
+      }
+      if (c.ok && c.image.empty()) {
+        c.ok = false;
+        c.message = T(u8"в '") + o.source + T(u8"' нечего отправлять");
+      }
+      if (c.ok && c.image.size() > kMaxImageSize) {
+        c.ok = false;
+        c.message = T(u8"в образе ") + Bytes(c.image.size()) + T(u8"; табло принимает не больше ") +
+                    std::to_string(kMaxImageSize);
+      }
+      c.sha256 = Sha256Hex(c.image);
+    }
+    prepared[i].ok = c.ok;
+    prepared[i].message = c.message;
+    prepared[i].image = &c.image;
+    prepared[i].sha256 = c.sha256;
+    prepared[i].settings = c.settings;
+    results[i].imageSize = c.image.size();
+    results[i].sha256 = c.sha256;
+  }
+
+  // The lines, each with its boards in the order given.
+  std::vector<std::string> lineKeys;
+  std::vector<std::vector<size_t>> lines;
+  for (size_t i = 0; i < boards.size(); ++i) {
+    const std::string key = LineKey(boards[i].line);
+    auto it = std::find(lineKeys.begin(), lineKeys.end(), key);
+    if (it == lineKeys.end()) {
+      lineKeys.push_back(key);
+      lines.emplace_back();
+      it = lineKeys.end() - 1;
+    }
+    lines[static_cast<size_t>(it - lineKeys.begin())].push_back(i);
+  }
+
+  const std::string lockFolder = o.lockFolder.empty() ? DefaultLockFolder() : o.lockFolder;
+  const StopFlag* stop = o.stop.get();
+  const std::string operatorName = o.operatorName.empty() ? Register::OperatorName() : o.operatorName;
+  EventQueue queue;
+  std::atomic<size_t> nextLine{0};
+
+  const auto serveLine = [&](size_t lineIndex) {
+    const auto& members = lines[lineIndex];
+    // Boards whose image could not be made are not tried; the line is not
+    // taken for them.
+    std::vector<size_t> ready;
+    for (size_t b : members) {
+      if (prepared[b].ok) {
+        ready.push_back(b);
+        continue;
+      }
+      queue.Push({Event::Ends, b, 0, 0, BoardOutcome::Skipped, prepared[b].message});
+    }
+    if (ready.empty()) return;
+    LineLock lock;
+    std::string why;
+    if (!lock.Take(lockFolder, lineKeys[lineIndex], stop,
+                   [&] {
+                     queue.Push({Event::Busy, ready.front(), 0, 0, BoardOutcome::Failed,
+                                 boards[ready.front()].line});
+                   },
+                   why)) {
+      for (size_t b : ready)
+        queue.Push({Event::Ends, b, 0, 0,
+                    why.empty() ? BoardOutcome::Interrupted : BoardOutcome::Failed,
+                    why.empty() ? InterruptedText() : why});
+      return;
+    }
+    for (size_t b : ready) {
+      int pause = o.retryPauseMs;
+      for (int attempt = 1;; ++attempt) {
+        if (stop && stop->Requested()) {
+          queue.Push({Event::Ends, b, 0, 0, BoardOutcome::Interrupted, InterruptedText()});
+          break;
+        }
+        queue.Push({Event::Starts, b, attempt, 0, BoardOutcome::Failed, {}});
+        const Attempt a = DeliverOnce(boards[b], prepared[b], o, [&](int percent) {
+          queue.Push({Event::Progress, b, attempt, percent, BoardOutcome::Failed, {}});
+        });
+        queue.Push({Event::Ends, b, attempt, 0, a.outcome, a.message});
+        if (a.outcome != BoardOutcome::Failed || attempt > o.retries) break;
+        // A line failure: tried again after a pause, longer each time.
+        if (!PauseUnlessStopped(stop, pause)) {
+          queue.Push({Event::Ends, b, 0, 0, BoardOutcome::Interrupted, InterruptedText()});
+          break;
+        }
+        pause = std::min(pause * 2, 10 * 60 * 1000);
+      }
+    }
+  };
+
+  std::atomic<int> running{0};
+  std::vector<std::thread> workers;
+  const int jobs = std::clamp<int>(o.jobs, 1, static_cast<int>(std::max<size_t>(lines.size(), 1)));
+  for (int j = 0; j < jobs; ++j) {
+    ++running;
+    workers.emplace_back([&] {
+      for (size_t line; (line = nextLine++) < lines.size();) serveLine(line);
+      --running;
+      queue.Push({Event::LineDone, 0, 0, 0, BoardOutcome::Failed, {}});
+    });
+  }
+
+  // The caller's thread: the log and the events, until every line is done.
+  std::map<std::pair<size_t, int>, long long> logIds;
+  const auto logError = [&](const std::string& why) {
+    if (events.logFailed) events.logFailed(why);
+  };
+  while (true) {
+    const bool finished = running.load() == 0;
+    std::deque<Event> taken = queue.Take(100);
+    for (Event& e : taken) {
+      switch (e.kind) {
+        case Event::Starts: {
+          results[e.board].attempts = e.attempt;
+          if (log) {
+            LogEntry entry;
+            entry.board = boards[e.board].name;
+            entry.groups = boards[e.board].groups;
+            entry.line = boards[e.board].line;
+            entry.address = boards[e.board].address;
+            entry.operatorName = operatorName;
+            entry.setFile = o.source;
+            entry.sha256 = prepared[e.board].sha256;
+            entry.size = static_cast<long long>(prepared[e.board].image->size());
+            entry.attempt = e.attempt;
+            std::string why;
+            const long long id = log->BeginAttempt(entry, why);
+            if (id > 0) logIds[{e.board, e.attempt}] = id;
+            else logError(why);
+          }
+          if (events.attemptStarts) events.attemptStarts(e.board, e.attempt);
+          break;
+        }
+        case Event::Progress:
+          if (events.progress) events.progress(e.board, e.percent);
+          break;
+        case Event::Ends: {
+          BoardResult& r = results[e.board];
+          r.outcome = e.outcome;
+          r.message = e.message;
+          if (log) {
+            std::string why;
+            const auto id = logIds.find({e.board, e.attempt});
+            if (id != logIds.end()) {
+              if (!log->FinishAttempt(id->second, OutcomeName(e.outcome), e.message, why))
+                logError(why);
+            } else if (e.attempt == 0 && e.outcome == BoardOutcome::Skipped) {
+              // Never tried: noted all the same, so the log tells why.
+              LogEntry entry;
+              entry.board = boards[e.board].name;
+              entry.groups = boards[e.board].groups;
+              entry.line = boards[e.board].line;
+              entry.address = boards[e.board].address;
+              entry.operatorName = operatorName;
+              entry.setFile = o.source;
+              entry.sha256 = prepared[e.board].sha256;
+              entry.size = static_cast<long long>(prepared[e.board].image->size());
+              entry.attempt = 0;
+              const long long newId = log->BeginAttempt(entry, why);
+              if (newId <= 0 || !log->FinishAttempt(newId, OutcomeName(e.outcome), e.message, why))
+                logError(why);
+            }
+          }
+          if (events.attemptEnds) events.attemptEnds(e.board, e.attempt, e.outcome, e.message);
+          break;
+        }
+        case Event::Busy:
+          if (events.lineBusy) events.lineBusy(e.message);
+          break;
+        case Event::LineDone: break;
+      }
+    }
+    if (events.tick) events.tick();
+    if (finished && taken.empty()) break;
+  }
+  for (auto& w : workers) w.join();
+  return true;
+}
+
+}  // namespace lentar::fleet

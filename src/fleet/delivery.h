@@ -1,0 +1,111 @@
+// Delivery of one set (or one compiled image) to many boards.
+//
+// The set is compiled once per distinct settings file among the boards (the
+// boards' heights, fonts and sizes differ), and each board then gets the same
+// flow as the board window's upload: the line opened, a modem call dialled
+// and the board's modem password given when the board is behind a modem, the
+// board's password entered when it asks, the capacity checked, the image
+// sent and read back, the buffer started, the call hung up and the line
+// closed. A board that shows the buffer being loaded keeps showing its set:
+// the other buffer is loaded and switched to when the whole image is in.
+//
+// Boards on one line (one device or one URL: an RS-485 bus with addressed
+// boards) are served one after another; different lines at the same time, up
+// to a number of lines at once. A line is locked for the whole of its turn
+// (a lock file per line), so two programs delivering to overlapping boards
+// take turns on a shared line instead of talking over each other.
+//
+// A failure of the line (no answer, the transfer broken, the call not made)
+// is tried again after a pause that doubles each time; a refusal (the image
+// too large for the board, a wrong or missing password) is not, since
+// another try would be refused the same way. A stop request (Ctrl+C) ends
+// every line at its next safe point; boards not reached are reported as
+// interrupted, never as delivered.
+//
+// Every attempt is noted in the register's delivery log, by the thread that
+// called Deliver (the register is used by the thread that opened it).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "comm/modem.h"
+#include "comm/stopflag.h"
+#include "fleet/register.h"
+
+namespace lentar::fleet {
+
+enum class BoardOutcome { Delivered, Failed, Refused, Skipped, Interrupted };
+
+// The log's word for an outcome: "delivered", "failed", ...
+std::string OutcomeName(BoardOutcome outcome);
+
+struct DeliveryOptions {
+  // The set file or the compiled .bin image (Windows-1251 path); a .bin is
+  // sent as it is to every board.
+  std::string source;
+  // The settings file for boards without one of their own (the operator's
+  // lentar.ini); a missing one gives the defaults.
+  std::string defaultSettings;
+  int jobs = 4;              // lines served at once
+  int retries = 0;           // further attempts after a failure of the line
+  int retryPauseMs = 2000;   // before the first retry; doubled for each next one
+  // The reply deadline of board commands in ms; 0: the session's own (2000,
+  // 10000 during a modem call).
+  int replyTimeoutMs = 0;
+  // The pause after a direct line is opened, for the board to settle.
+  int settleMs = 1000;
+  // The longest wait for a modem call to come up (0: no limit), and the
+  // modem dialogue's pauses.
+  int dialTimeoutMs = 60000;
+  comm::ModemTimings modemTimings;
+  // Shared with every session of the delivery; null: nothing stops it.
+  comm::StopFlagPtr stop;
+  // Where the lock files of the lines are kept; empty: the per-user runtime
+  // folder ($XDG_RUNTIME_DIR, else the system's temporary folder).
+  std::string lockFolder;
+  std::string operatorName;  // for the log; empty: the system user
+};
+
+// What the caller hears while the delivery runs, always on its own thread.
+struct DeliveryEvents {
+  // An attempt at board (an index into the boards given) begins.
+  std::function<void(size_t board, int attempt)> attemptStarts;
+  std::function<void(size_t board, int percent)> progress;
+  // An attempt ended; message is the operator's text (Windows-1251).
+  std::function<void(size_t board, int attempt, BoardOutcome outcome, const std::string& message)>
+      attemptEnds;
+  // A line is in use by another program and its boards wait for it.
+  std::function<void(const std::string& line)> lineBusy;
+  // The log could not be written (the delivery goes on).
+  std::function<void(const std::string& error)> logFailed;
+  // Called about ten times a second while the delivery runs.
+  std::function<void()> tick;
+};
+
+struct BoardResult {
+  BoardOutcome outcome = BoardOutcome::Skipped;
+  std::string message;  // the last attempt's text (Windows-1251)
+  int attempts = 0;     // attempts made (0: none, the board was never tried)
+  size_t imageSize = 0;
+  std::string sha256;
+};
+
+// Delivers to boards; the results are in the boards' order. A delivery
+// that could not start at all (the source unreadable) returns false with
+// the reason in error and nothing sent.
+bool Deliver(const std::vector<BoardRecord>& boards, const DeliveryOptions& options,
+             Register* log, const DeliveryEvents& events, std::vector<BoardResult>& results,
+             std::string& error);
+
+// The key under which a line is locked and grouped: COMn as its device, a
+// device path resolved, a network name in lower case. Two boards share a
+// line when their keys are equal.
+std::string LineKey(const std::string& line);
+
+// SHA-256 of bytes as 64 lower-case hex digits.
+std::string Sha256Hex(const std::vector<uint8_t>& bytes);
+
+}  // namespace lentar::fleet

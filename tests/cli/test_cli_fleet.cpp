@@ -1,0 +1,221 @@
+// lentar-cli fleet: the register's commands, and deliveries from the command
+// line against lentar-boardsim, two of them at once on overlapping groups.
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <regex>
+#include <sstream>
+
+#include "cli/cli_test_support.h"
+
+namespace lentar::cli::testing {
+namespace {
+
+using lentar::comm::testing::SimProcess;
+
+class CliFleet : public CliFolderTest {
+ protected:
+  CliFleet() : CliFolderTest("cli_fleet") {}
+  // A register of the test's own.
+  int Fleet(const std::string& args) { return Run("fleet --db fleet.sqlite " + args); }
+};
+
+TEST_F(CliFleet, RegisterCommandsKeepEveryField) {
+  ASSERT_EQ(Fleet("add 'Аптека 1' --line rfc2217://10.0.0.5:4001 --address 17 --group юг "
+                  "--group pharmacy --speed 19200 --load-speed 57600 --modem --dial 84951234567 "
+                  "--pulse --init ATZ --init 'AT&F E0' --modem-password модем --password секрет "
+                  "--ini lentar.ini --note 'у входа'"),
+            0)
+      << err_;
+  struct stat st{};
+  ASSERT_EQ(stat(Path("fleet.sqlite").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  ASSERT_EQ(Fleet("add b2 --line /dev/ttyS0 --group pharmacy"), 0) << err_;
+  EXPECT_EQ(Fleet("add b2 --line /dev/ttyS1"), 1);
+  EXPECT_NE(err_.find("уже есть"), std::string::npos) << err_;
+
+  ASSERT_EQ(Fleet("list --json"), 0) << err_;
+  for (const char* field :
+       {"\"name\":\"Аптека 1\"", "\"groups\":[\"pharmacy\",\"юг\"]",
+        "\"line\":\"rfc2217://10.0.0.5:4001\"", "\"address\":17", "\"speed\":19200",
+        "\"load_speed\":57600", "\"modem\":true", "\"dial\":\"84951234567\"", "\"pulse\":true",
+        "\"init\":[\"ATZ\",\"AT&F E0\"]", "\"modem_password\":\"модем\"",
+        "\"password\":\"секрет\"", "\"note\":\"у входа\"", "\"modem_password\":null"})
+    EXPECT_NE(out_.find(field), std::string::npos) << field << "\n" << out_;
+  EXPECT_NE(out_.find("\"ini\":\"" + Path("lentar.ini") + "\""), std::string::npos) << out_;
+
+  ASSERT_EQ(Fleet("list --group юг"), 0);
+  EXPECT_NE(out_.find("Аптека 1: rfc2217://10.0.0.5:4001, адрес 17"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("Табло: 1"), std::string::npos) << out_;
+
+  // Only what is named changes; --group replaces the groups.
+  ASSERT_EQ(Fleet("edit b2 --rename b3 --group north --address 5"), 0) << err_;
+  ASSERT_EQ(Fleet("list --group north --json"), 0);
+  EXPECT_NE(out_.find("\"name\":\"b3\",\"groups\":[\"north\"],\"line\":\"/dev/ttyS0\",\"address\":5"),
+            std::string::npos) << out_;
+  ASSERT_EQ(Fleet("edit 'Аптека 1' --no-modem --note ''"), 0) << err_;
+  ASSERT_EQ(Fleet("list --group юг --json"), 0);
+  EXPECT_NE(out_.find("\"modem\":false"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("\"note\":\"\""), std::string::npos) << out_;
+
+  // Exported and imported into another register: the same boards.
+  ASSERT_EQ(Fleet("export --csv"), 0);
+  const std::string csv = out_;
+  Write("boards.csv", csv);
+  ASSERT_EQ(Run("fleet --db other.sqlite import boards.csv"), 0) << err_;
+  EXPECT_NE(out_.find("Внесено табло: 2, заменено: 0"), std::string::npos) << out_;
+  ASSERT_EQ(Run("fleet --db other.sqlite export"), 0);
+  EXPECT_EQ(out_, csv);
+  ASSERT_EQ(Run("fleet --db other.sqlite import boards.csv"), 0) << err_;
+  EXPECT_NE(out_.find("Внесено табло: 0, заменено: 2"), std::string::npos) << out_;
+
+  ASSERT_EQ(Fleet("remove b3"), 0);
+  EXPECT_EQ(Fleet("remove b3"), 1);
+  ASSERT_EQ(Fleet("list"), 0);
+  EXPECT_NE(out_.find("Табло: 1"), std::string::npos) << out_;
+}
+
+TEST_F(CliFleet, UsageErrorsAndRefusedFiles) {
+  const struct {
+    const char* args;
+    int status;
+  } cases[] = {
+      {"add b", 2},                                   // no line
+      {"add b --line x --dial 1", 2},                 // a number without --modem
+      {"add b --line x --modem", 2},                  // a modem without a number
+      {"add b --line x --speed 1200", 2},
+      {"add b --line x --address 128", 2},
+      {"add b --line x --password 123456789", 2},
+      {"list --line x", 2},                           // not an option of list
+      {"frobnicate", 2},
+      {"deliver set.txt", 2},                         // no boards chosen
+      {"deliver set.txt --all --group g", 2},
+      {"deliver set.txt --all --jobs 0", 2},
+      {"log --since yesterday", 2},
+      {"export --csv --json", 2},
+      {"edit nobody --note x", 1},
+      {"import missing.csv", 1},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Fleet(c.args), c.status) << c.args << "\n" << err_;
+
+  // A bad row: nothing of the file is taken.
+  Write("bad.csv", "name,line,address\na,/dev/ttyS0,1\nb,/dev/ttyS1,300\n");
+  EXPECT_EQ(Fleet("import bad.csv"), 1);
+  EXPECT_NE(err_.find("запись 2"), std::string::npos) << err_;
+  ASSERT_EQ(Fleet("list"), 0);
+  EXPECT_NE(out_.find("Табло: 0"), std::string::npos) << out_;
+
+  // Not a register: refused, named, left alone.
+  Write("notes.sqlite", "not a database");
+  EXPECT_EQ(Run("fleet --db notes.sqlite list"), 1);
+  EXPECT_NE(err_.find("Реестр табло 'notes.sqlite'"), std::string::npos) << err_;
+  EXPECT_NE(err_.find("оставлен как есть"), std::string::npos) << err_;
+  EXPECT_EQ(Read("notes.sqlite"), "not a database");
+}
+
+// One line's connections as the simulator logged them: never a second
+// client while one is connected, never a client refused.
+void ExpectOneClientAtATime(const std::string& log, const std::string& line) {
+  std::istringstream in(log);
+  int connected = 0, sessions = 0;
+  for (std::string row; std::getline(in, row);) {
+    if (row.rfind(line, 0) != 0) continue;
+    if (row.find("client connected") != std::string::npos) {
+      EXPECT_EQ(connected, 0) << line;
+      ++connected;
+      ++sessions;
+    } else if (row.find("client left") != std::string::npos) {
+      --connected;
+    }
+  }
+  EXPECT_GT(sessions, 0) << line;
+  EXPECT_EQ(log.find("second client refused"), std::string::npos);
+}
+
+TEST_F(CliFleet, TwoDeliveriesAtOnceTakeTurnsOnSharedLines) {
+  SimProcess sim;
+  // Two buses of two addressed boards each, paced, so that the runs overlap.
+  ASSERT_TRUE(sim.StartListening(dir_, false,
+                                 {"--count", "2", "--addresses", "1,2", "--pace", "-v",
+                                  "--save-dir", dir_.string()}));
+  std::ifstream ports(Path("port"));
+  std::string line1, line2;
+  std::getline(ports, line1);
+  std::getline(ports, line2);
+  ASSERT_FALSE(line2.empty());
+  const struct {
+    const char* name;
+    const std::string& line;
+    int address;
+    const char* groups;
+  } boards[] = {
+      {"l1a1", line1, 1, "--group north"},
+      {"l1a2", line1, 2, "--group north --group south"},
+      {"l2a1", line2, 1, "--group north --group south"},
+      {"l2a2", line2, 2, "--group south"},
+  };
+  for (const auto& b : boards)
+    ASSERT_EQ(Fleet(std::string("add ") + b.name + " --line " + b.line + " --address " +
+                    std::to_string(b.address) + " " + b.groups),
+              0)
+        << err_;
+  const auto image = lentar::comm::testing::ImagePattern(400, 9);
+  Write("image.bin", std::string(image.begin(), image.end()));
+
+  const std::string cli = "'" LENTAR_BIN_DIR "/lentar-cli' fleet --db fleet.sqlite deliver image.bin ";
+  const std::string both = "cd '" + dir_.string() + "' && (" + cli +
+                           "--group north --jobs 2 >north.out 2>north.err; echo $? >north.rc) & (" +
+                           "cd '" + dir_.string() + "' && " + cli +
+                           "--group south --jobs 2 >south.out 2>south.err; echo $? >south.rc); wait";
+  ASSERT_EQ(std::system(both.c_str()), 0);
+  for (const char* run : {"north", "south"}) {
+    EXPECT_EQ(Read(std::string(run) + ".rc"), "0\n") << Read(std::string(run) + ".err");
+    EXPECT_NE(Read(std::string(run) + ".out").find("Доставлено: 3, не доставлено: 0, пропущено: 0"),
+              std::string::npos)
+        << Read(std::string(run) + ".out");
+  }
+  ExpectOneClientAtATime(sim.Log(), "boardsim line 1: ");
+  ExpectOneClientAtATime(sim.Log(), "boardsim line 2: ");
+  // Both logs complete: six attempts, all delivered, three of each group.
+  ASSERT_EQ(Fleet("log --json"), 0) << err_;
+  EXPECT_EQ(std::count(out_.begin(), out_.end(), '{'), 6) << out_;
+  size_t delivered = 0;
+  for (size_t at = 0; (at = out_.find("\"outcome\":\"delivered\"", at)) != std::string::npos; ++at)
+    ++delivered;
+  EXPECT_EQ(delivered, 6u) << out_;
+  // Every board holds the image.
+  for (int board = 1; board <= 4; ++board)
+    EXPECT_EQ(Read("board-" + std::to_string(board) + "/upload-1.bin"),
+              std::string(image.begin(), image.end()))
+        << board;
+}
+
+TEST_F(CliFleet, ASummaryNamesEachFailureAndTheExitSaysSo) {
+  SimProcess sim;
+  ASSERT_TRUE(sim.StartListening(dir_, false, {"--count", "2", "--fail-boards", "1"}));
+  std::ifstream ports(Path("port"));
+  std::string good, dead;
+  std::getline(ports, good);
+  std::getline(ports, dead);
+  ASSERT_EQ(Fleet("add good --line " + good + " --group g"), 0) << err_;
+  ASSERT_EQ(Fleet("add dead --line " + dead + " --group g"), 0) << err_;
+  Write("set.txt", "Hello");
+  ASSERT_EQ(Fleet("deliver set.txt --group g --ini lentar.ini --timeout 300 --retries 1 "
+                  "--retry-pause 10"),
+            1)
+      << err_;
+  EXPECT_NE(out_.find("Доставлено: 1, не доставлено: 1, пропущено: 0"), std::string::npos) << out_;
+  EXPECT_TRUE(std::regex_search(out_, std::regex("  dead: сбой линии: .+ \\(попыток: 2\\)")))
+      << out_;
+  EXPECT_NE(err_.find("good: попытка 1: доставлено: Загрузка успешно завершена!"),
+            std::string::npos) << err_;
+
+  ASSERT_EQ(Fleet("deliver set.txt --board good --ini lentar.ini --json"), 0) << err_;
+  EXPECT_NE(out_.find("\"delivered\":1,\"failed\":0"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("\"name\":\"good\""), std::string::npos) << out_;
+  ASSERT_EQ(Fleet("log --board dead --csv"), 0);
+  EXPECT_EQ(std::count(out_.begin(), out_.end(), '\n'), 3) << out_;  // header and two attempts
+}
+
+}  // namespace
+}  // namespace lentar::cli::testing
