@@ -65,7 +65,13 @@ TComPort::TComPort(bool dtrDefault, bool rtsDefault, LineFactory lineFactory)
       dtr_(dtrDefault),
       rts_(rtsDefault) {
   line_ = lineFactory_ ? lineFactory_() : MakePortLine();
-  if (line_) availablePorts_ = line_->ListPorts();
+}
+
+const std::vector<std::string>& TComPort::AvailablePorts() const {
+  std::call_once(portsListed_, [this] {
+    if (line_) availablePorts_ = line_->ListPorts();
+  });
+  return availablePorts_;
 }
 
 TComPort::~TComPort() { Release(); }

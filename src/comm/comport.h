@@ -71,8 +71,10 @@ class TComPort {
   // Windows-1251; empty while the port is open or when nobody knows.
   std::string LostText() const;
   const std::string& PortName() const { return portName_; }
-  // Device names the system reported when the port object was made.
-  const std::vector<std::string>& AvailablePorts() const { return availablePorts_; }
+  // Device names the system reports, listed when first asked (listing them
+  // walks the system's device tree: a delivery to hundreds of boards makes
+  // a port object for each and never asks).
+  const std::vector<std::string>& AvailablePorts() const;
 
   // Frames the payload (1..252 bytes) and writes it; true when every byte
   // was written.
@@ -176,7 +178,8 @@ class TComPort {
   const bool rtsDefault_;
   LineFactory lineFactory_;
   std::unique_ptr<SerialLine> line_;
-  std::vector<std::string> availablePorts_;
+  mutable std::once_flag portsListed_;
+  mutable std::vector<std::string> availablePorts_;
   std::string portName_;
   bool openFailed_ = true;
   std::string lastErrorText_;
