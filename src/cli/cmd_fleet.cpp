@@ -19,6 +19,7 @@
 #include "core/textutil.h"
 #include "fleet/delivery.h"
 #include "fleet/register.h"
+#include "fleet/sweep.h"
 
 namespace lentar::cli {
 
@@ -51,6 +52,11 @@ void PrintHelp() {
       "          [--ini ФАЙЛ] [--json]\n"
       "                                 доставить набор (скомпилированный один раз\n"
       "                                 на каждый файл настроек) или образ на табло\n"
+      "  status [--group ГРУППА] [--set-clock-over С] [--jobs N] [--timeout МС]\n"
+      "         [--json]                опросить табло: на связи ли, версия, часы и\n"
+      "                                 их расхождение с компьютером, буфер, последняя\n"
+      "                                 доставка; --set-clock-over поставит часы тех,\n"
+      "                                 что расходятся больше чем на С секунд\n"
       "  log [--board ИМЯ] [--group ГРУППА] [--since ДАТА] [--csv|--json]\n"
       "                                 журнал доставок; ДАТА: ГГГГ-ММ-ДД[ ЧЧ:ММ]\n"
       "\n"
@@ -87,8 +93,9 @@ void PrintHelp() {
       "CSV: столбцы %s; группы через ';', строки модема через перевод строки.\n"
       "\n"
       "Ctrl+C останавливает доставку в безопасной точке (код выхода 130).\n"
-      "Код выхода: 0 выполнено (deliver: каждое табло получило образ), 1 отказ или\n"
-      "хотя бы одно табло не получило образ, 2 ошибка вызова.\n",
+      "Код выхода: 0 выполнено (deliver: каждое табло получило образ; status: все\n"
+      "табло на связи), 1 отказ или хотя бы одно табло не получило образ (не на\n"
+      "связи), 2 ошибка вызова.\n",
       kCsvHeader);
 }
 
@@ -512,6 +519,108 @@ int RunDeliver(const ParsedArgs& parsed) {
   return delivered == static_cast<int>(results.size()) ? kExitOk : kExitRefused;
 }
 
+std::string ClockText(const comm::BoardClock& c) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", c.year, c.month, c.day, c.hour,
+                c.minute, c.second);
+  return text;
+}
+
+int RunStatus(const ParsedArgs& parsed) {
+  long long over = -1;
+  if (parsed.Has("set-clock-over")) {
+    const auto v = ParseNumber(parsed.values.at("set-clock-over"), 0, 86400 * 366);
+    if (!v) return UsageError(kCommand, "--set-clock-over должен быть целым числом секунд 0..31622400");
+    over = *v;
+  }
+  long long jobs = 4, timeout = 0;
+  if (parsed.Has("jobs")) {
+    const auto v = ParseNumber(parsed.values.at("jobs"), 1, 1000);
+    if (!v) return UsageError(kCommand, "--jobs должен быть целым числом 1..1000");
+    jobs = *v;
+  }
+  if (parsed.Has("timeout")) {
+    const auto v = ParseNumber(parsed.values.at("timeout"), 100, 60000);
+    if (!v) return UsageError(kCommand, "--timeout должен быть целым числом 100..60000");
+    timeout = *v;
+  }
+  int status = kExitOk;
+  Register reg;
+  if (!OpenRegister(parsed, reg, status)) return status;
+  std::vector<BoardRecord> boards;
+  std::string error;
+  const std::string group = parsed.Has("group") ? CommandLineText(parsed.values.at("group")) : "";
+  if (!reg.List(boards, error, group)) return Refuse(kCommand, Utf8(error));
+  if (boards.empty())
+    return Refuse(kCommand, parsed.Has("group") ? "в группе '" + parsed.values.at("group") + "' нет табло"
+                                                : "в реестре нет табло");
+  fleet::SweepOptions options;
+  options.defaultSettings = CorePath(SettingsPathFor(parsed));
+  options.jobs = static_cast<int>(jobs);
+  options.link.replyTimeoutMs = static_cast<int>(timeout);
+  options.setClockOver = static_cast<int>(over);
+  options.stop = InterruptStopFlag();
+  const bool json = parsed.Has("json");
+  std::vector<fleet::BoardStatus> results;
+  fleet::Sweep(boards, options, &reg,
+               [&](size_t b, const fleet::BoardStatus& st) {
+                 if (json || StderrIsTerminal()) return;
+                 std::fprintf(stderr, "%s: %s\n", Utf8(boards[b].name).c_str(),
+                              st.online ? "на связи" : "нет связи");
+               },
+               results);
+  int online = 0, interrupted = 0;
+  std::string out = json ? "[" : "";
+  for (size_t i = 0; i < boards.size(); ++i) {
+    const auto& st = results[i];
+    online += st.online;
+    interrupted += st.interrupted;
+    const auto& last = st.lastDelivery;
+    if (json) {
+      out += std::string(i ? ",\n " : "\n ") + "{\"name\":" + JsonString(Utf8(boards[i].name)) +
+             ",\"online\":" + (st.online ? "true" : "false") + ",\"message\":" +
+             JsonString(Utf8(st.message)) + ",\"version\":" + JsonString(Utf8(st.version)) +
+             ",\"clock\":" + (st.clockRead ? JsonString(ClockText(st.clock)) : "null") +
+             ",\"drift\":" + (st.clockRead ? std::to_string(st.drift) : "null") +
+             ",\"clock_set\":" + (st.clockSet ? "true" : "false") + ",\"buffer\":" +
+             std::to_string(st.shownBuffer + 1) + ",\"data_length\":" +
+             std::to_string(st.dataLength) + ",\"capacity\":[" + std::to_string(st.capacity[0]) +
+             "," + std::to_string(st.capacity[1]) + "],\"last_delivered\":" +
+             (last.finished.empty() ? "null" : JsonString(Utf8(last.finished))) +
+             ",\"last_set_file\":" + (last.setFile.empty() ? "null" : JsonString(Utf8(last.setFile))) +
+             ",\"last_sha256\":" + (last.sha256.empty() ? "null" : JsonString(last.sha256)) + "}";
+      continue;
+    }
+    out += Utf8(boards[i].name) + ": ";
+    if (st.online) {
+      out += "на связи";
+      if (!st.version.empty()) out += ", версия " + Utf8(st.version);
+      if (st.clockRead) {
+        out += ", часы " + ClockText(st.clock) + " (расхождение " +
+               (st.drift > 0 ? "+" : "") + std::to_string(st.drift) + " с";
+        if (st.clockSet) out += ", поставлены по компьютеру";
+        out += ")";
+      }
+      if (st.shownBuffer >= 0)
+        out += ", буфер " + std::to_string(st.shownBuffer + 1) + ": " +
+               std::to_string(st.dataLength) + " из " +
+               std::to_string(st.capacity[st.shownBuffer]) + " байт";
+      else
+        out += ", буферы пусты";
+    } else {
+      out += (st.interrupted ? "не опрошено: " : "нет связи: ") + Utf8(st.message);
+    }
+    out += "; доставлено: ";
+    out += last.finished.empty() ? std::string("нет") : Utf8(last.finished) + " (" + Utf8(last.setFile) + ")";
+    out += "\n";
+  }
+  if (json) out += boards.empty() ? "]\n" : "\n]\n";
+  else out += "На связи: " + std::to_string(online) + " из " + std::to_string(boards.size()) + "\n";
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  if (interrupted) return kExitInterrupted;
+  return online == static_cast<int>(boards.size()) ? kExitOk : kExitRefused;
+}
+
 }  // namespace
 
 int RunFleet(const Args& args) {
@@ -522,7 +631,7 @@ int RunFleet(const Args& args) {
        {"modem", 0, false}, {"no-modem", 0, false}, {"dial"}, {"pulse", 0, false},
        {"tone", 0, false}, {"init", 0, true, true}, {"modem-password"}, {"password"}, {"ini"},
        {"note"}, {"rename"}, {"json", 0, false}, {"csv", 0, false}, {"board", 0, true, true},
-       {"since"}, {"all", 0, false}, {"jobs"}, {"retries"}, {"retry-pause"}, {"timeout"}},
+       {"since"}, {"all", 0, false}, {"jobs"}, {"retries"}, {"retry-pause"}, {"timeout"}, {"set-clock-over"}},
       error);
   if (!parsed) return UsageError(kCommand, error);
   if (parsed->help) {
@@ -549,6 +658,7 @@ int RunFleet(const Args& args) {
       {"export", " csv json "},
       {"log", " board group since csv json "},
       {"deliver", " group board all jobs retries retry-pause timeout ini json "},
+      {"status", " group set-clock-over jobs timeout ini json "},
   };
   const auto allowed = kAllowed.find(command);
   if (allowed == kAllowed.end())
@@ -564,6 +674,7 @@ int RunFleet(const Args& args) {
   if (command == "export") return RunExport(*parsed);
   if (command == "log") return RunLog(*parsed);
   if (command == "deliver") return RunDeliver(*parsed);
+  if (command == "status") return RunStatus(*parsed);
   return UsageError(kCommand, "неизвестная команда реестра '" + command + "'");
 }
 

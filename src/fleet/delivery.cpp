@@ -1,5 +1,7 @@
 #include "fleet/delivery.h"
 
+#include "fleet/boardline.h"
+
 #include <QCryptographicHash>
 #include <QString>
 
@@ -14,12 +16,6 @@
 #include <map>
 #include <mutex>
 #include <thread>
-
-#ifndef _WIN32
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-#endif
 
 #include "comm/boardprotocol.h"
 #include "comm/boardupload.h"
@@ -42,83 +38,6 @@ std::string T(const char8_t* utf8) { return Utf8ToCp1251(utf8); }
 
 std::string Bytes(size_t n) {
   return std::to_string(n) + " " + T(u8"байт");
-}
-
-// The lock of one line, held for the line's whole turn: a lock file per line
-// in the lock folder, taken with flock (released by the system when the
-// program ends, however it ends).
-class LineLock {
- public:
-  LineLock() = default;
-  LineLock(const LineLock&) = delete;
-  LineLock& operator=(const LineLock&) = delete;
-  ~LineLock() {
-#ifndef _WIN32
-    if (fd_ >= 0) ::close(fd_);
-#endif
-  }
-
-  // Waits for the line; false when stopped first (or the lock file cannot
-  // be made, then with why set). busy is called once when the line is found
-  // in use.
-  bool Take(const std::string& folder, const std::string& key, const StopFlag* stop,
-            const std::function<void()>& busy, std::string& why) {
-#ifndef _WIN32
-    std::error_code ec;
-    fs::create_directories(NativePath(folder), ec);
-    const std::string path = IncludeSlash(folder) + LockName(key);
-    fd_ = ::open(NativePath(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd_ < 0) {
-      why = T(u8"не удаётся создать блокировку линии '") + path + "': " + std::strerror(errno);
-      return false;
-    }
-    bool said = false;
-    while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-      if (errno != EWOULDBLOCK && errno != EINTR) {
-        why = T(u8"не удаётся заблокировать линию: ") + std::strerror(errno);
-        return false;
-      }
-      if (!said && busy) busy();
-      said = true;
-      if (!PauseUnlessStopped(stop, 50)) return false;
-    }
-#else
-    (void)folder; (void)key; (void)busy; (void)why;
-    if (stop && stop->Requested()) return false;
-#endif
-    return true;
-  }
-
- private:
-  // Letters and digits kept, anything else as '_', with a hash of the whole
-  // key so that keys differing only in those never share a lock.
-  static std::string LockName(const std::string& key) {
-    uint32_t hash = 2166136261u;
-    std::string name = "line-";
-    for (unsigned char c : key) {
-      hash = (hash ^ c) * 16777619u;
-      name += std::isalnum(c) && c < 0x80 ? static_cast<char>(c) : '_';
-    }
-    if (name.size() > 180) name.resize(180);
-    char tail[16];
-    std::snprintf(tail, sizeof tail, "-%08x.lock", hash);
-    return name + tail;
-  }
-
-  int fd_ = -1;
-};
-
-std::string DefaultLockFolder() {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime && runtime[0] == '/') return IncludeSlash(FromNativeArgument(runtime)) + "lentar-lines";
-  std::error_code ec;
-  std::string tmp = FromNativePath(fs::temp_directory_path(ec));
-  if (tmp.empty()) tmp = "/tmp";
-#ifndef _WIN32
-  return IncludeSlash(tmp) + "lentar-lines-" + std::to_string(::getuid());
-#else
-  return IncludeSlash(tmp) + "lentar-lines";
-#endif
 }
 
 bool HasBinExtension(const std::string& path) {
@@ -198,63 +117,23 @@ Attempt DeliverOnce(const BoardRecord& board, const Prepared& prepared,
   BoardSession session;
   if (o.stop) session.ShareStop(o.stop);
   TComPort& port = session.Port();
-  if (board.modem && !CarriesModemLines(board.line)) {
-    a.outcome = BoardOutcome::Refused;
-    a.message = T(u8"для модема нужна линия с модемными сигналами: последовательный порт или "
-                  u8"rfc2217://УЗЕЛ:ПОРТ");
+  LinkOptions link;
+  link.replyTimeoutMs = o.replyTimeoutMs;
+  link.settleMs = o.settleMs;
+  link.dialTimeoutMs = o.dialTimeoutMs;
+  link.modemTimings = o.modemTimings;
+  bool refused = false;
+  a.message = OpenBoardLink(session, board, settings, link, refused);
+  if (!a.message.empty()) {
+    a.outcome = refused ? BoardOutcome::Refused : BoardOutcome::Failed;
+    if (!refused && session.StopRequested()) {
+      a.outcome = BoardOutcome::Interrupted;
+      a.message = InterruptedText();
+    }
     return a;
   }
-  port.Open(board.line);
-  if (!port.IsOpen()) {
-    a.message = T(u8"Ошибка коммуникационного порта!") + " " +
-                (port.OpenFailed() || port.LostText().empty() ? port.LastErrorText()
-                                                              : port.LostText());
-    return a;
-  }
-  session.AddressByte = AddressByteFor(board.address);
   const int baseSpeed = board.speed ? SpeedIndex(board.speed) : settings.BaseSpeed;
   const int loadSpeed = board.loadSpeed ? SpeedIndex(board.loadSpeed) : settings.DLSpeed;
-
-  if (board.modem) {
-    port.SetInterByteTimeout(700);
-    DialRequest request;
-    request.portConfigHex = settings.ModemConfig;
-    if (board.initLines) {
-      request.initLines.clear();
-      for (const auto& line : *board.initLines) request.initLines += line + "\n";
-    } else {
-      request.initLines = settings.ModemInit;
-    }
-    request.tone = !board.pulse;
-    request.number = board.dial;
-    const DialStart call = DialAndWait(session, request, o.dialTimeoutMs, o.modemTimings);
-    if (!call.dialling) {
-      a.message = call.status.empty()
-                      ? T(u8"соединение не установилось за ") +
-                            std::to_string(o.dialTimeoutMs / 1000) + T(u8" с")
-                      : call.status;
-      CloseBoardPort(session);
-      return a;
-    }
-    if (o.replyTimeoutMs > 0) session.ReplyTimeout = o.replyTimeoutMs;
-    const std::string modemPassword = board.modemPassword.value_or(settings.DefModemPass);
-    if (!CheckModemAccess(session, [&]() -> std::optional<std::string> { return modemPassword; })) {
-      if (const std::string lost = port.LostText(); !lost.empty()) {
-        a.message = lost;
-      } else if (!port.DSRState()) {
-        a.message = DialStatusCallError(1);
-      } else {
-        a.outcome = BoardOutcome::Refused;
-        a.message = T(u8"табло не открыло доступ через модем (пароль табло на модем)");
-      }
-      HangUp(session);
-      CloseBoardPort(session);
-      return a;
-    }
-  } else {
-    PreparePortRate(session, baseSpeed, o.settleMs);
-    if (o.replyTimeoutMs > 0) session.ReplyTimeout = o.replyTimeoutMs;
-  }
 
   UploadOptions u;
   u.buffer = 0;
@@ -322,8 +201,7 @@ Attempt DeliverOnce(const BoardRecord& board, const Prepared& prepared,
     a.outcome = BoardOutcome::Interrupted;
     a.message = InterruptedText();
   }
-  if (board.modem) HangUp(session);
-  CloseBoardPort(session);
+  CloseBoardLink(session, board);
   return a;
 }
 
@@ -426,18 +304,9 @@ bool Deliver(const std::vector<BoardRecord>& boards, const DeliveryOptions& o, R
   }
 
   // The lines, each with its boards in the order given.
-  std::vector<std::string> lineKeys;
-  std::vector<std::vector<size_t>> lines;
-  for (size_t i = 0; i < boards.size(); ++i) {
-    const std::string key = LineKey(boards[i].line);
-    auto it = std::find(lineKeys.begin(), lineKeys.end(), key);
-    if (it == lineKeys.end()) {
-      lineKeys.push_back(key);
-      lines.emplace_back();
-      it = lineKeys.end() - 1;
-    }
-    lines[static_cast<size_t>(it - lineKeys.begin())].push_back(i);
-  }
+  const LinePlan plan = PlanLines(boards);
+  const auto& lineKeys = plan.keys;
+  const auto& lines = plan.members;
 
   const std::string lockFolder = o.lockFolder.empty() ? DefaultLockFolder() : o.lockFolder;
   const StopFlag* stop = o.stop.get();

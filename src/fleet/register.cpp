@@ -632,15 +632,23 @@ bool Register::FinishAttempt(long long id, const std::string& outcome, const std
   return true;
 }
 
+namespace {
+
+constexpr const char* kLogColumns =
+    "id, board, groups, line, address, started, finished, operator, set_file, sha256, size, "
+    "attempt, outcome, message";
+
+LogEntry ReadEntry(const QSqlQuery& q);
+
+}  // namespace
+
 bool Register::ReadLog(const LogFilter& filter, std::vector<LogEntry>& entries,
                        std::string& error) {
   entries.clear();
   QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection_), false);
   QSqlQuery q(db);
   q.setForwardOnly(true);
-  QString sql =
-      "SELECT id, board, groups, line, address, started, finished, operator, set_file, sha256, "
-      "size, attempt, outcome, message FROM deliveries WHERE 1 = 1";
+  QString sql = QString("SELECT %1 FROM deliveries WHERE 1 = 1").arg(kLogColumns);
   if (!filter.board.empty()) sql += " AND board = :board";
   if (!filter.group.empty()) sql += " AND groups LIKE :group ESCAPE '\\'";
   if (!filter.since.empty()) sql += " AND started >= :since";
@@ -657,26 +665,47 @@ bool Register::ReadLog(const LogFilter& filter, std::vector<LogEntry>& entries,
     error = DbError(q.lastError());
     return false;
   }
-  while (q.next()) {
-    LogEntry e;
-    e.id = q.value(0).toLongLong();
-    e.board = S(q.value(1).toString());
-    e.groups = SplitGroups(S(q.value(2).toString()));
-    e.line = S(q.value(3).toString());
-    e.address = q.value(4).toInt();
-    e.started = S(q.value(5).toString());
-    e.finished = S(q.value(6).toString());
-    e.operatorName = S(q.value(7).toString());
-    e.setFile = S(q.value(8).toString());
-    e.sha256 = q.value(9).toString().toStdString();
-    e.size = q.value(10).toLongLong();
-    e.attempt = q.value(11).toInt();
-    e.outcome = S(q.value(12).toString());
-    e.message = S(q.value(13).toString());
-    entries.push_back(std::move(e));
-  }
+  while (q.next()) entries.push_back(ReadEntry(q));
   return true;
 }
+
+std::optional<LogEntry> Register::LastDelivery(const std::string& board, std::string& error) {
+  QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection_), false);
+  QSqlQuery q(db);
+  q.prepare(QString("SELECT %1 FROM deliveries WHERE board = ? AND outcome = 'delivered' "
+                    "ORDER BY started DESC, id DESC LIMIT 1")
+                .arg(kLogColumns));
+  q.addBindValue(Q(board));
+  if (!q.exec()) {
+    error = DbError(q.lastError());
+    return std::nullopt;
+  }
+  if (!q.next()) return std::nullopt;
+  return ReadEntry(q);
+}
+
+namespace {
+
+LogEntry ReadEntry(const QSqlQuery& q) {
+  LogEntry e;
+  e.id = q.value(0).toLongLong();
+  e.board = S(q.value(1).toString());
+  e.groups = SplitGroups(S(q.value(2).toString()));
+  e.line = S(q.value(3).toString());
+  e.address = q.value(4).toInt();
+  e.started = S(q.value(5).toString());
+  e.finished = S(q.value(6).toString());
+  e.operatorName = S(q.value(7).toString());
+  e.setFile = S(q.value(8).toString());
+  e.sha256 = q.value(9).toString().toStdString();
+  e.size = q.value(10).toLongLong();
+  e.attempt = q.value(11).toInt();
+  e.outcome = S(q.value(12).toString());
+  e.message = S(q.value(13).toString());
+  return e;
+}
+
+}  // namespace
 
 std::string Register::Now() {
   return QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm:ss.zzz").toStdString();

@@ -128,6 +128,8 @@ class Register {
   bool FinishAttempt(long long id, const std::string& outcome, const std::string& message,
                      std::string& error);
   bool ReadLog(const LogFilter& filter, std::vector<LogEntry>& entries, std::string& error);
+  // The board's last attempt that delivered its image, if any.
+  std::optional<LogEntry> LastDelivery(const std::string& board, std::string& error);
 
   // The local time now as the log keeps it.
   static std::string Now();

@@ -213,6 +213,13 @@ TEST_F(CliFleet, ASummaryNamesEachFailureAndTheExitSaysSo) {
   ASSERT_EQ(Fleet("deliver set.txt --board good --ini lentar.ini --json"), 0) << err_;
   EXPECT_NE(out_.find("\"delivered\":1,\"failed\":0"), std::string::npos) << out_;
   EXPECT_NE(out_.find("\"name\":\"good\""), std::string::npos) << out_;
+  // The sweep: one board on line, one not; the last delivery beside it.
+  EXPECT_EQ(Fleet("status --group g --ini lentar.ini --timeout 300"), 1) << err_;
+  EXPECT_TRUE(std::regex_search(out_, std::regex("good: на связи, .*доставлено: 20[0-9-]+ [0-9:.]+ \\(" +
+                                                 Path("set.txt") + "\\)")))
+      << out_;
+  EXPECT_NE(out_.find("dead: нет связи: "), std::string::npos) << out_;
+  EXPECT_NE(out_.find("На связи: 1 из 2"), std::string::npos) << out_;
   ASSERT_EQ(Fleet("log --board dead --csv"), 0);
   EXPECT_EQ(std::count(out_.begin(), out_.end(), '\n'), 3) << out_;  // header and two attempts
 }

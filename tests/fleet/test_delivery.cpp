@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -14,6 +15,7 @@
 #include "core/settings.h"
 #include "core/textutil.h"
 #include "fleet/delivery.h"
+#include "fleet/sweep.h"
 #include "markup/compiler.h"
 
 namespace lentar::fleet {
@@ -287,6 +289,72 @@ TEST(Delivery, AStopLeavesTheRestUntouchedAndReportsNothingUnfinished) {
   std::vector<LogEntry> log;
   ASSERT_TRUE(reg.ReadLog({}, log, error));
   EXPECT_EQ(log.size(), 2u);
+}
+
+// The sweep reads every board at once, a bus board after board; a clock
+// that drifts past the limit is set, and the next sweep finds it right.
+TEST(Sweep, ReadsOnlineBoardsClocksAndLastDeliveries) {
+  const auto dir = TestFolder("fleet", "sweep");
+  fs::create_directories(dir / "lines");
+  fs::create_directories(dir / "bus");
+  SimProcess lines, bus;
+  ASSERT_TRUE(lines.StartListening(dir / "lines", false, {"--count", "2", "--fail-boards", "1"}));
+  ASSERT_TRUE(bus.StartListening(dir / "bus", false, {"--addresses", "1,2", "-v"}));
+  const auto names = LinesOf(dir / "lines" / "port");
+  ASSERT_EQ(names.size(), 2u);
+  const std::string ini = Write(dir / "lentar.ini", "[Settings]\r\n");
+  std::vector<BoardRecord> fleet = {Board("a", names[0]), Board("dead", names[1]),
+                                    Board("bus1", bus.Link(), 1), Board("bus2", bus.Link(), 2)};
+  Register reg;
+  std::string error;
+  ASSERT_TRUE(reg.Open((dir / "fleet.sqlite").string(), error));
+  LogEntry delivered;
+  delivered.board = "a";
+  delivered.setFile = "/sets/today.txt";
+  delivered.sha256 = std::string(64, 'b');
+  const long long id = reg.BeginAttempt(delivered, error);
+  ASSERT_TRUE(reg.FinishAttempt(id, "delivered", "", error));
+
+  // The computer's clock an hour off the boards' (on the same day).
+  const auto ahead = [] {
+    comm::BoardClock c = LocalTimeNow();
+    c.hour += c.hour < 23 ? 1 : -1;
+    return c;
+  };
+  SweepOptions o;
+  o.defaultSettings = ini;
+  o.jobs = 3;
+  o.link.settleMs = 20;
+  o.link.replyTimeoutMs = 300;
+  o.lockFolder = (dir / "locks").string();
+  o.now = ahead;
+  o.setClockOver = 60;
+  std::vector<size_t> finished;
+  std::vector<BoardStatus> results;
+  Sweep(fleet, o, &reg, [&](size_t b, const BoardStatus&) { finished.push_back(b); }, results);
+  EXPECT_EQ(finished.size(), fleet.size());
+  for (size_t i : {0u, 2u, 3u}) {
+    EXPECT_TRUE(results[i].online) << fleet[i].name << ": " << Cp1251ToUtf8(results[i].message);
+    EXPECT_FALSE(results[i].version.empty()) << fleet[i].name;
+    EXPECT_TRUE(results[i].clockRead) << fleet[i].name;
+    EXPECT_GT(std::llabs(results[i].drift), 60) << fleet[i].name;
+    EXPECT_TRUE(results[i].clockSet) << fleet[i].name;
+    EXPECT_EQ(results[i].capacity[0], 32000) << fleet[i].name;
+  }
+  EXPECT_FALSE(results[1].online);
+  EXPECT_NE(Cp1251ToUtf8(results[1].message).find("не отвечает"), std::string::npos)
+      << Cp1251ToUtf8(results[1].message);
+  EXPECT_EQ(results[0].lastDelivery.setFile, "/sets/today.txt");
+  EXPECT_TRUE(results[2].lastDelivery.finished.empty());
+  EXPECT_EQ(AddressRuns(bus.Log()), (std::vector<int>{1, 2}));
+
+  // Set: the boards now keep the computer's (shifted) time.
+  o.setClockOver = -1;
+  Sweep(fleet, o, &reg, {}, results);
+  for (size_t i : {0u, 2u, 3u}) {
+    EXPECT_LE(std::llabs(results[i].drift), 3) << fleet[i].name;
+    EXPECT_FALSE(results[i].clockSet) << fleet[i].name;
+  }
 }
 
 }  // namespace

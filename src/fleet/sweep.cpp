@@ -1,0 +1,171 @@
+#include "fleet/sweep.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "comm/session.h"
+#include "core/textutil.h"
+
+namespace lentar::fleet {
+
+namespace {
+
+using namespace lentar::comm;
+
+std::string T(const char8_t* utf8) { return Utf8ToCp1251(utf8); }
+
+// Days from 1970-01-01 to the date (the proleptic Gregorian calendar).
+long long DaysFromCivil(long long y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const long long era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<long long>(doe) - 719468;
+}
+
+long long Seconds(const BoardClock& c) {
+  return DaysFromCivil(c.year, static_cast<unsigned>(c.month), static_cast<unsigned>(c.day)) *
+             86400 +
+         c.hour * 3600 + c.minute * 60 + c.second;
+}
+
+// One board read over its own session, on the line the caller holds.
+BoardStatus ReadBoard(const BoardRecord& board, const TSettings& settings, const SweepOptions& o) {
+  BoardStatus st;
+  BoardSession session;
+  if (o.stop) session.ShareStop(o.stop);
+  bool refused = false;
+  st.message = OpenBoardLink(session, board, settings, o.link, refused);
+  if (!st.message.empty()) {
+    if (session.StopRequested()) {
+      st.interrupted = true;
+      st.message = InterruptedText();
+    }
+    return st;
+  }
+  StatusBlock status;
+  if (!CmdReadStatus(session, status)) {
+    st.message = T(u8"Ошибка связи с контроллером!") +
+                 (session.LastReplyFault().kind == ReplyFault::NoReply
+                      ? T(u8" (табло не отвечает)")
+                      : std::string());
+    if (const std::string lost = session.Port().LostText(); !lost.empty())
+      st.message += " (" + lost + ")";
+    CloseBoardLink(session, board);
+    return st;
+  }
+  st.online = true;
+  st.passwordSet = status.PasswordSet();
+  CmdReadVersion(session, st.version);
+  BufferInfo info;
+  if (CmdReadBufferInfo(session, info)) {
+    if (info.DataLength() > 0) {
+      st.shownBuffer = info.CurrentBuffer();
+      st.dataLength = info.DataLength();
+    }
+    st.capacity[0] = info.Capacity(0);
+    st.capacity[1] = info.Capacity(1);
+  }
+  if (CmdReadClock(session, st.clock)) {
+    st.clockRead = true;
+    st.drift = ClockDrift(st.clock, o.now());
+    if (o.setClockOver >= 0 && std::llabs(st.drift) > o.setClockOver && !session.StopRequested())
+      st.clockSet = SetClockNow(session, o.now);
+  }
+  CloseBoardLink(session, board);
+  return st;
+}
+
+}  // namespace
+
+long long ClockDrift(const BoardClock& board, const BoardClock& computer) {
+  return Seconds(board) - Seconds(computer);
+}
+
+void Sweep(const std::vector<BoardRecord>& boards, const SweepOptions& o, Register* log,
+           const std::function<void(size_t, const BoardStatus&)>& finished,
+           std::vector<BoardStatus>& results) {
+  results.assign(boards.size(), BoardStatus{});
+  if (log) {
+    for (size_t i = 0; i < boards.size(); ++i) {
+      std::string error;
+      if (auto last = log->LastDelivery(boards[i].name, error)) results[i].lastDelivery = *last;
+    }
+  }
+  std::map<std::string, TSettings> settings;
+  for (const auto& b : boards) {
+    const std::string path = b.ini.empty() ? o.defaultSettings : b.ini;
+    if (!settings.count(path)) ReadSettingsFile(settings[path], path);
+  }
+  const LinePlan plan = PlanLines(boards);
+  const std::string lockFolder = o.lockFolder.empty() ? DefaultLockFolder() : o.lockFolder;
+  std::mutex lock;
+  std::condition_variable ready;
+  std::deque<size_t> done;
+  std::atomic<size_t> nextLine{0};
+  std::atomic<int> running{0};
+  const auto report = [&](size_t b) {
+    {
+      std::lock_guard guard(lock);
+      done.push_back(b);
+    }
+    ready.notify_one();
+  };
+  const auto serveLine = [&](size_t line) {
+    LineLock held;
+    std::string why;
+    if (!held.Take(lockFolder, plan.keys[line], o.stop.get(), {}, why)) {
+      for (size_t b : plan.members[line]) {
+        BoardStatus& st = results[b];
+        st.interrupted = why.empty();
+        st.message = why.empty() ? InterruptedText() : why;
+        report(b);
+      }
+      return;
+    }
+    for (size_t b : plan.members[line]) {
+      const LogEntry last = results[b].lastDelivery;
+      if (o.stop && o.stop->Requested()) {
+        results[b].interrupted = true;
+        results[b].message = InterruptedText();
+      } else {
+        const std::string path = boards[b].ini.empty() ? o.defaultSettings : boards[b].ini;
+        results[b] = ReadBoard(boards[b], settings.at(path), o);
+        results[b].lastDelivery = last;
+      }
+      report(b);
+    }
+  };
+  std::vector<std::thread> workers;
+  const int jobs = std::max(1, std::min<int>(o.jobs, static_cast<int>(plan.keys.size())));
+  running = jobs;
+  for (int j = 0; j < jobs && !plan.keys.empty(); ++j)
+    workers.emplace_back([&] {
+      for (size_t line; (line = nextLine++) < plan.keys.size();) serveLine(line);
+      --running;
+      ready.notify_one();
+    });
+  size_t reported = 0;
+  while (reported < boards.size()) {
+    std::deque<size_t> taken;
+    {
+      std::unique_lock guard(lock);
+      ready.wait_for(guard, std::chrono::milliseconds(100), [&] { return !done.empty(); });
+      taken.swap(done);
+    }
+    for (size_t b : taken) {
+      ++reported;
+      if (finished) finished(b, results[b]);
+    }
+  }
+  for (auto& w : workers) w.join();
+}
+
+}  // namespace lentar::fleet
