@@ -177,3 +177,27 @@ TEST_F(CliInterrupt, CtrlCStopsAnUploadBetweenBlocksAndAResumeCompletesIt) {
 }
 
 }  // namespace
+
+// Ctrl+C while the number is being dialled, with no limit on the wait: the
+// dial is given up, the modem told to hang up (DTR down), and the program
+// ends with 130 instead of waiting for a call that takes a minute.
+TEST_F(CliInterrupt, CtrlCWhileDiallingHangsUp) {
+  lentar::TSettings settings;
+  lentar::DefaultSettings(settings);
+  settings.ModemInit = "ATE1";
+  lentar::WriteSettings(settings, (dir_ / "lentar.ini").string());
+  SimProcess sim;
+  ASSERT_TRUE(sim.StartListening(dir_, true, {"-v", "--modem", "--connect-delay-ms", "60000"}))
+      << sim.Log();
+  const pid_t pid = StartCli(dir_, {"board", "--port", sim.Link(), "--ini",
+                                    (dir_ / "lentar.ini").string(), "--modem", "--dial", "123",
+                                    "--dial-timeout", "0", "status"});
+  ASSERT_GT(pid, 0);
+  ASSERT_TRUE(WaitForLog(sim, "modem command ATDT123")) << sim.Log();
+  kill(pid, SIGINT);
+  EXPECT_EQ(WaitCli(pid), 130) << ReadAll(dir_ / "err.log");
+  EXPECT_NE(ReadAll(dir_ / "err.log").find("Прервано оператором"), std::string::npos)
+      << ReadAll(dir_ / "err.log");
+  EXPECT_EQ(ReadAll(dir_ / "out.log"), "");
+  EXPECT_TRUE(sim.Stop());
+}
