@@ -19,6 +19,7 @@
 #include "core/paths.h"
 #include "core/project.h"
 #include "core/settings.h"
+#include "gui/common/devicework.h"
 #include "gui/common/filedialogs.h"
 #include "gui/common/messages.h"
 #include "gui/editor/mainlentarform.h"
@@ -61,6 +62,14 @@ inline void Click(QWidget* dialog, const char* button) {
     return;
   }
   b->click();
+}
+
+// Waits, the event loop running, until the device work the window runs on
+// its worker (an upload, a search, a call) has ended and its result is
+// shown. False when it is still running after ms.
+inline bool WaitForDeviceWork(QWidget* window, int ms = 120000) {
+  auto* work = window->findChild<TDeviceWork*>();
+  return !work || QTest::qWaitFor([work] { return !work->Busy(); }, ms);
 }
 
 template <typename T>

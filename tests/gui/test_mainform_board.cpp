@@ -66,7 +66,10 @@ class MainFormBoardTest : public QObject, private MainWindowFixture {
         // Each set goes into the buffer the board is not showing: loading
         // the one on show would ask first.
         Child<QComboBox>(window, "ComboBox1")->setCurrentIndex(uploads % 2);
-        if (uploadVisible) Click(window, "Button5");
+        if (uploadVisible) {
+          Click(window, "Button5");
+          QVERIFY(WaitForDeviceWork(window));
+        }
         Click(window, "Button6");
       });
       messages_->Clear();

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QTimer>
 #include <QtTest>
 
 #include <filesystem>
@@ -24,6 +25,7 @@
 #include "core/project.h"
 #include "core/settings.h"
 #include "gui/common/messages.h"
+#include "gui/common/progressform.h"
 #include "gui/common/tablegrid.h"
 #include "gui/control/autobrightform.h"
 #include "gui/control/boardport.h"
@@ -105,6 +107,7 @@ class TabloFormTest : public QObject {
     TTabloForm& form = ShowForm(image);
     Child<QCheckBox>(&form, "CheckBox3")->setChecked(true);
     Button(form, "Button5")->click();
+    QVERIFY(WaitForDeviceWork(&form));
     QCOMPARE(messages_->Texts(), QStringList{QStringLiteral("Информация: Загрузка успешно завершена!")});
     QCOMPARE(Text(form, "Label4"), QStringLiteral("Текущий буфер: 1"));
     messages_->Clear();
@@ -289,6 +292,7 @@ class TabloFormTest : public QObject {
     Child<QComboBox>(&form, "ComboBox1")->setCurrentIndex(1);
     Child<QCheckBox>(&form, "CheckBox3")->setChecked(true);
     Button(form, "Button5")->click();
+    QVERIFY(WaitForDeviceWork(&form));
     QCOMPARE(messages_->Texts(), QStringList{QStringLiteral("Информация: Загрузка успешно завершена!")});
     QCOMPARE(ReadFile(dir_ / "upload-1.bin"), std::string(image.begin(), image.end()));
     QCOMPARE(Text(form, "Label4"), QStringLiteral("Текущий буфер: 2"));
@@ -327,6 +331,7 @@ class TabloFormTest : public QObject {
       const size_t logged = sim_.Log().size();
       messages_->QueueAnswer(c.answer);
       Button(form, "Button5")->click();
+      QVERIFY(WaitForDeviceWork(&form));
       QCOMPARE(messages_->Texts(), c.messages);
       QCOMPARE(Text(form, "Label4"), QString::fromUtf8(c.shown));
       QCOMPARE(Child<QComboBox>(&form, "ComboBox1")->currentIndex(), c.chosen);
@@ -341,6 +346,7 @@ class TabloFormTest : public QObject {
     messages_->Clear();
     Child<QComboBox>(&form, "ComboBox1")->setCurrentIndex(0);
     Button(form, "Button5")->click();
+    QVERIFY(WaitForDeviceWork(&form));
     QCOMPARE(messages_->Texts(), QStringList{done});
   }
 
@@ -359,6 +365,7 @@ class TabloFormTest : public QObject {
     messages_->QueueAnswer(QMessageBox::Yes);  // into buffer 2
     std::thread killer = comm::testing::KillWhenLogged(sim_, "buffer 1 offset 2560");
     Button(form, "Button5")->click();
+    QVERIFY(WaitForDeviceWork(&form));
     killer.join();
     QCOMPARE(messages_->Texts().size(), 2);
     QCOMPARE(messages_->Texts()[1],
@@ -384,6 +391,7 @@ class TabloFormTest : public QObject {
     QVERIFY(resume->isVisibleTo(&again));
     resume->setChecked(true);
     Button(again, "Button5")->click();
+    QVERIFY(WaitForDeviceWork(&again));
     QCOMPARE(messages_->Texts(), QStringList{QStringLiteral("Информация: Загрузка успешно завершена!")});
     QCOMPARE(Text(again, "Label4"), QStringLiteral("Текущий буфер: 2"));
     QCOMPARE(ReadFile(dir_ / "upload-2.bin"), std::string(fresh.begin(), fresh.end()));
@@ -410,6 +418,7 @@ class TabloFormTest : public QObject {
       TTabloForm& form = ShowForm(image);
       messages_->Clear();
       Button(form, "Button5")->click();
+      QVERIFY(WaitForDeviceWork(&form));
       if (messages_->Texts() != done) continue;
       ++delivered;
       QCOMPARE(ReadFile(dir_ / "upload-1.bin"), std::string(image.begin(), image.end()));
@@ -417,10 +426,66 @@ class TabloFormTest : public QObject {
     QVERIFY2(delivered >= 9, std::to_string(delivered).c_str());
   }
 
+  // An upload at 57,600 bit/s over a line paced as a real one takes
+  // seconds: all the while the window handles its events. A timer on its
+  // thread keeps firing, it repaints when asked and a move reaches it, the
+  // progress window follows the blocks, and the controls that would start
+  // other device work are disabled until the upload is over.
+  void staysResponsiveDuringAPacedUpload() {
+    Settings().DLSpeed = 4;  // the board is switched to 57,600 bit/s for the transfer
+    StartSim({"--pace"});
+    const std::vector<uint8_t> image = Pattern(30000);
+    TTabloForm& form = ShowForm(image);
+    QVERIFY(WaitForDeviceWork(&form));
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+
+    struct Watch : QObject {
+      int paints = 0, moves = 0;
+      bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint) ++paints;
+        if (e->type() == QEvent::Move) ++moves;
+        return false;
+      }
+    } watch;
+    form.installEventFilter(&watch);
+    int ticks = 0;
+    QTimer timer;
+    timer.setInterval(10);
+    connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start();
+
+    Button(form, "Button5")->click();
+    QVERIFY(form.Busy());
+    for (const char* name : {"Button1", "Button5", "Button8", "Button11", "Button6"})
+      QVERIFY2(!Button(form, name)->isEnabled(), name);
+    auto* progress = form.findChild<TProgressForm*>();
+    QVERIFY(progress);
+    QTRY_VERIFY_WITH_TIMEOUT(progress->isVisible() && progress->Percent() > 0, 20000);
+    QVERIFY(Button(progress, "InterruptButton")->isVisible());
+
+    const int ticksBefore = ticks;
+    const int paintsBefore = watch.paints;
+    const int movesBefore = watch.moves;
+    const QPoint moved = form.pos() + QPoint(40, 30);
+    form.move(moved);
+    form.update();
+    QTRY_VERIFY(ticks > ticksBefore + 10 && watch.paints > paintsBefore &&
+                watch.moves > movesBefore);
+    QCOMPARE(form.pos(), moved);
+    QVERIFY2(form.Busy() && progress->Percent() < 100, "all before the upload ended");
+
+    QVERIFY(WaitForDeviceWork(&form));
+    QCOMPARE(messages_->Texts(), QStringList{QStringLiteral("Информация: Загрузка успешно завершена!")});
+    QCOMPARE(ReadFile(dir_ / "upload-1.bin"), std::string(image.begin(), image.end()));
+    QVERIFY(Button(form, "Button5")->isEnabled());
+    QVERIFY(form.findChild<TProgressForm*>() == nullptr);
+  }
+
   void refusesAnImageAsLargeAsTheBuffer() {
     StartSim({"--buffer1", "100"});
     TTabloForm& form = ShowForm(Pattern(100));
     Button(form, "Button5")->click();
+    QVERIFY(WaitForDeviceWork(&form));
     QCOMPARE(messages_->Texts(), QStringList{QStringLiteral("Ошибка: Недостаточный размер буфера!")});
     // Nothing was changed on the board: no option, no clearing, no block.
     const QString log = SimLog();
@@ -458,6 +523,7 @@ class TabloFormTest : public QObject {
         Click(pad, c.button);
       });
       Button(form, "Button5")->click();
+      QVERIFY(WaitForDeviceWork(&form));
       QVERIFY(padShown);
       QCOMPARE(messages_->Texts(), c.messages);
       QCOMPARE(fs::exists(dir_ / "upload-1.bin"), c.uploaded);
@@ -580,6 +646,7 @@ class TabloFormTest : public QObject {
       seen.clear();
       messages_->Clear();
       Button(form, "Button5")->click();
+      QVERIFY(WaitForDeviceWork(&form));
       QCOMPARE(messages_->Texts(), QStringList{QStringLiteral("Информация: Загрузка успешно завершена!")});
       std::vector<int> rateCommands;
       size_t firstBlock = 0, lastBlock = 0;

@@ -303,6 +303,7 @@ class TabloModemTest : public QObject {
     QVERIFY(Call(form));
     QVERIFY(Child<QRadioButton>(&form, "RadioButton2")->isChecked());
     Click(&form, "Button5");
+    QVERIFY(WaitForDeviceWork(&form));
     QCOMPARE(messages_->Texts(), QStringList{QStringLiteral("Информация: Загрузка успешно завершена!")});
     QVERIFY(ReadFile(dir_ / "upload-1.bin") ==
             std::string(image_.begin(), image_.end()));
@@ -315,6 +316,7 @@ class TabloModemTest : public QObject {
     TTabloForm& form = ShowForm();
     QVERIFY(Call(form));
     Click(&form, "Button5");
+    QVERIFY(WaitForDeviceWork(&form));
     const QString lost = QStringLiteral(
         "Ошибка: Ошибка соединения!\nПозвоните снова и выберите \"Дозагрузка\": загрузка "
         "продолжится с места обрыва.");
@@ -326,6 +328,7 @@ class TabloModemTest : public QObject {
     QVERIFY(Call(form));
     Child<QRadioButton>(&form, "RadioButton3")->setChecked(true);
     Click(&form, "Button5");
+    QVERIFY(WaitForDeviceWork(&form));
     QCOMPARE(messages_->Texts(),
              (QStringList{lost, QStringLiteral("Информация: Загрузка успешно завершена!")}));
     QVERIFY(ReadFile(dir_ / "upload-1.bin") ==

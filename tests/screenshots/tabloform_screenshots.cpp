@@ -152,6 +152,7 @@ class TabloScreenshots : public QObject {
       };
       answer(1000);
       Click(&form, "Button5");
+      QVERIFY(WaitForDeviceWork(&form));
       if (killer.joinable()) killer.join();
       QCOMPARE(captured, 2);
       Pump(400);

@@ -1,11 +1,13 @@
 #include "gui/common/progressform.h"
 
-#include <QCoreApplication>
 #include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
 #include <algorithm>
+
+#include "gui/common/devicework.h"
 
 namespace lentar::gui {
 
@@ -25,10 +27,16 @@ TProgressForm::TProgressForm(QWidget* parent)
   text_ = new QLabel(this);
   text_->setObjectName(QStringLiteral("ProgressText"));
   text_->setAlignment(Qt::AlignCenter);
+  interruptButton_ = new QPushButton(QStringLiteral("Прервать"), this);
+  interruptButton_->setObjectName(QStringLiteral("InterruptButton"));
+  interruptButton_->setAutoDefault(false);
+  interruptButton_->setVisible(false);
+  connect(interruptButton_, &QPushButton::clicked, this, &TProgressForm::InterruptClicked);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(12, 12, 12, 12);
   layout->addWidget(gauge_);
   layout->addWidget(text_);
+  layout->addWidget(interruptButton_, 0, Qt::AlignHCenter);
   UpdateText();
 }
 
@@ -42,7 +50,6 @@ void TProgressForm::ShowProgress() {
   }
   show();
   raise();
-  QCoreApplication::processEvents();
 }
 
 void TProgressForm::HideProgress() { hide(); }
@@ -59,7 +66,29 @@ void TProgressForm::SetTotalBytes(size_t total) {
 
 QString TProgressForm::ProgressText() const { return text_->text(); }
 
+void TProgressForm::SetInterruptible(bool interruptible) {
+  interruptButton_->setVisible(interruptible);
+}
+
+void TProgressForm::Follow(TDeviceWork& work) {
+  connect(&work, &TDeviceWork::progress, this, &TProgressForm::SetPercent);
+  connect(this, &TProgressForm::interruptRequested, &work, &TDeviceWork::Interrupt);
+  SetInterruptible(true);
+}
+
+void TProgressForm::InterruptClicked() {
+  if (interrupting_) return;
+  interrupting_ = true;
+  interruptButton_->setEnabled(false);
+  UpdateText();
+  emit interruptRequested();
+}
+
 void TProgressForm::UpdateText() {
+  if (interrupting_) {
+    text_->setText(QStringLiteral("Прерывание..."));
+    return;
+  }
   const int percent = gauge_->value();
   if (total_ == 0) {
     text_->setText(QStringLiteral("%1%").arg(percent));
@@ -76,7 +105,6 @@ int TProgressForm::Percent() const { return gauge_->value(); }
 
 void StepProgress(void* form, int percent) {
   if (form) static_cast<TProgressForm*>(form)->SetPercent(percent);
-  QCoreApplication::processEvents();
 }
 
 }  // namespace lentar::gui

@@ -1,6 +1,7 @@
 #include "gui/control/tabloform.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -29,6 +30,7 @@
 #include "core/dates.h"
 #include "core/folders.h"
 #include "core/textutil.h"
+#include "gui/common/devicework.h"
 #include "gui/common/dialogs.h"
 #include "gui/common/messages.h"
 #include "gui/common/progressform.h"
@@ -115,10 +117,41 @@ TTabloForm::TTabloForm(const uint8_t* image, size_t size, TRecProject& project,
   setWindowTitle(QStringLiteral("Табло"));
   setModal(true);
   BuildControls();
+  work_ = std::make_unique<TDeviceWork>(this);
+  work_->SetStop(&session_.Stop());
+  connect(work_.get(), &TDeviceWork::started, this, [this] { EnableDeviceControls(false); });
+  connect(work_.get(), &TDeviceWork::finished, this, [this] { EnableDeviceControls(true); });
 }
 
 TTabloForm::~TTabloForm() {
+  // Work still running is stopped and waited for before the window goes.
+  work_.reset();
   if (watchingLink_) session_.Port().SetLineStateHandler(nullptr);
+}
+
+bool TTabloForm::Busy() const { return work_->Busy(); }
+
+void TTabloForm::reject() {
+  if (Busy()) return;
+  QDialog::reject();
+}
+
+void TTabloForm::closeEvent(QCloseEvent* event) {
+  if (Busy()) {
+    event->ignore();
+    return;
+  }
+  QDialog::closeEvent(event);
+}
+
+void TTabloForm::EnableDeviceControls(bool enabled) {
+  // The groups carry their controls along; a control disabled on its own
+  // (a value not read yet) stays disabled when its group comes back.
+  for (QWidget* w : findChildren<QGroupBox*>(QString(), Qt::FindDirectChildrenOnly))
+    w->setEnabled(enabled);
+  for (QWidget* w : std::initializer_list<QWidget*>{addressSpin_, refreshButton_,
+                                                    changePasswordButton_, closeButton_})
+    w->setEnabled(enabled);
 }
 
 void TTabloForm::BuildControls() {
@@ -459,12 +492,27 @@ bool TTabloForm::RefreshStatus() {
     return true;
   }
   if (ModemMode() && !CheckModemAccess()) return false;
-  comm::StatusBlock status;
-  if (!comm::CmdReadStatus(session_, status)) {
+  StatusReading reading;
+  ReadStatus(reading);
+  return ShowStatus(reading);
+}
+
+void TTabloForm::ReadStatus(StatusReading& reading) {
+  reading.asked = true;
+  reading.statusOk = comm::CmdReadStatus(session_, reading.status);
+  if (!reading.statusOk) return;
+  reading.bufferOk = comm::CmdReadBufferInfo(session_, reading.buffer);
+  reading.versionOk = comm::CmdReadVersion(session_, reading.version);
+  reading.optionsOk = comm::CmdReadOptions(session_, reading.options);
+}
+
+bool TTabloForm::ShowStatus(const StatusReading& reading) {
+  if (!reading.statusOk) {
     ShowStatusUnread();
     ShowOptionsUnread();
     return false;
   }
+  const comm::StatusBlock& status = reading.status;
   ShowReadSpin(speedSpin_, status.Speed());
   ShowReadSpin(brightnessSpin_, status.Brightness());
   flipBox_->setChecked(status.Flipped());
@@ -480,10 +528,10 @@ bool TTabloForm::RefreshStatus() {
   passwordLabel_->setText(status.PasswordSet() ? QStringLiteral("Пароль: установлен")
                                                : QStringLiteral("Пароль: нет"));
 
-  comm::BufferInfo info;
+  const comm::BufferInfo& info = reading.buffer;
   QString buffer = QStringLiteral("Текущий буфер: ");
   QString position = QStringLiteral("Позиция: ");
-  if (!comm::CmdReadBufferInfo(session_, info) || info.DataLength() == 0) {
+  if (!reading.bufferOk || info.DataLength() == 0) {
     buffer += kNoValue;
     position += kNoValue;
   } else {
@@ -494,13 +542,11 @@ bool TTabloForm::RefreshStatus() {
   bufferLabel_->setText(buffer);
   positionLabel_->setText(position);
 
-  std::string version;
-  versionLabel_->setText(comm::CmdReadVersion(session_, version)
-                             ? QStringLiteral("Версия ПО табло: ") + FromBoardText(version)
+  versionLabel_->setText(reading.versionOk
+                             ? QStringLiteral("Версия ПО табло: ") + FromBoardText(reading.version)
                              : QString());
-  comm::OptionsBlock options;
-  if (comm::CmdReadOptions(session_, options)) {
-    clearOnSwitchBox_->setChecked(options.ClearOnSwitch());
+  if (reading.optionsOk) {
+    clearOnSwitchBox_->setChecked(reading.options.ClearOnSwitch());
     clearOnSwitchBox_->setEnabled(true);
     optionsRead_ = true;
   } else {
@@ -622,7 +668,7 @@ bool TTabloForm::CallNeeded() {
 }
 
 void TTabloForm::Button5Click() {
-  if (image_ == nullptr || size_ == 0) return;
+  if (image_ == nullptr || size_ == 0 || Busy()) return;
   if (CallNeeded()) return;
   SetAddress();
   const TSettings& settings = Settings();
@@ -642,38 +688,71 @@ void TTabloForm::Button5Click() {
   options.streamRecord = StreamRecordPath(SettingsFilePath());
   options.portName = UploadPortName();
 
-  auto progress = std::make_unique<TProgressForm>(this);
-  progress->SetTitle(QStringLiteral("Загрузка..."));
-  progress->SetTotalBytes(size_);
-  TProgressForm* gauge = progress.get();
+  progress_ = std::make_unique<TProgressForm>(this);
+  progress_->SetTitle(QStringLiteral("Загрузка..."));
+  progress_->SetTotalBytes(size_);
+  progress_->Follow(*work_);
+  TProgressForm* gauge = progress_.get();
+  TDeviceWork* work = work_.get();
+
+  // The upload runs on the worker; whatever it asks or shows is done on the
+  // window's thread while it waits.
   comm::UploadHooks hooks;
-  hooks.progress = [gauge](int percent) { StepProgress(gauge, percent); };
-  hooks.choosePassword = [this, &settings]() -> std::optional<std::string> {
-    std::string password;
-    if (!ChoosePassword(this, settings.Password, QStringLiteral("Выберите пароль"),
-                        QStringLiteral("Пароль"), password, false))
-      return std::nullopt;
-    return password;
+  hooks.progress = [work](int percent) { work->Progress(percent); };
+  hooks.choosePassword = [this, work, passwords = settings.Password] {
+    return work->Ask<std::optional<std::string>>(
+        [this, passwords]() -> std::optional<std::string> {
+          std::string password;
+          if (!ChoosePassword(this, passwords, QStringLiteral("Выберите пароль"),
+                              QStringLiteral("Пароль"), password, false))
+            return std::nullopt;
+          return password;
+        },
+        std::nullopt);
   };
-  hooks.passwordRefused = [this] {
-    OwnedMessageBox(this, QStringLiteral("Ошибка"), QStringLiteral("Введен неверный пароль"),
-                    QMessageBox::Ok, QMessageBox::Critical);
+  hooks.passwordRefused = [this, work] {
+    work->Ask<bool>(
+        [this] {
+          OwnedMessageBox(this, QStringLiteral("Ошибка"), QStringLiteral("Введен неверный пароль"),
+                          QMessageBox::Ok, QMessageBox::Critical);
+          return true;
+        },
+        false);
   };
-  hooks.bufferOnShow = [this](int shown, int other) { return AskBufferOnShow(shown, other); };
-  hooks.transferStarts = [gauge] { gauge->ShowProgress(); };
-  hooks.succeeded = [this, gauge, modem = options.modem] {
-    if (!modem) RefreshStatus();
-    gauge->HideProgress();
+  hooks.bufferOnShow = [this, work](int shown, int other) {
+    return work->Ask<comm::BufferChoice>([this, shown, other] { return AskBufferOnShow(shown, other); },
+                                         comm::BufferChoice::Cancel);
+  };
+  hooks.transferStarts = [work, gauge] { work->Post([gauge] { gauge->ShowProgress(); }); };
+  // Read while the line is still at the loading speed, shown at the end.
+  auto reading = std::make_shared<StatusReading>();
+  const bool modem = options.modem;
+  hooks.succeeded = [this, reading, modem] {
+    if (!modem) ReadStatus(*reading);
   };
 
-  setEnabled(false);
-  const comm::UploadReport report =
-      comm::UploadImage(session_, image_, size_, options, hooks);
-  setEnabled(true);
-  progress.reset();
+  const uint8_t* image = image_;
+  const size_t size = size_;
+  work_->Run<comm::UploadReport>(
+      [this, image, size, options, hooks] {
+        return comm::UploadImage(session_, image, size, options, hooks);
+      },
+      [this, reading, modem](comm::UploadReport report) { UploadFinished(report, *reading, modem); });
+}
+
+void TTabloForm::UploadFinished(const comm::UploadReport& report, const StatusReading& reading,
+                                bool modem) {
+  progress_.reset();
+  if (reading.asked) ShowStatus(reading);
   UpdateResumeOffer();
   if (report.resumable) resumeRadio_->setChecked(true);
 
+  // Work the operator stopped is never reported as done, nor as a fault of
+  // the line.
+  if (report.outcome != comm::UploadOutcome::Done && session_.StopRequested()) {
+    ShowError(comm::InterruptedText());
+    return;
+  }
   switch (report.outcome) {
     case comm::UploadOutcome::Done:
       ShowInfo(QStringLiteral("Загрузка успешно завершена!"));
@@ -686,11 +765,11 @@ void TTabloForm::Button5Click() {
       QString text = FromBoardText(comm::UploadFailureText(report.outcome));
       // An upload that broke off is noted: it need not start over.
       if (report.resumable)
-        text += options.modem ? QStringLiteral("\nПозвоните снова и выберите \"Дозагрузка\": "
-                                               "загрузка продолжится с места обрыва.")
-                              : QStringLiteral("\nВыберите \"Дозагрузка\" и нажмите "
-                                               "\"Загрузка\": загрузка продолжится с места "
-                                               "обрыва.");
+        text += modem ? QStringLiteral("\nПозвоните снова и выберите \"Дозагрузка\": "
+                                       "загрузка продолжится с места обрыва.")
+                      : QStringLiteral("\nВыберите \"Дозагрузка\" и нажмите "
+                                       "\"Загрузка\": загрузка продолжится с места "
+                                       "обрыва.");
       if (report.shownBuffer >= 0 && report.shownBuffer != report.buffer)
         text += QStringLiteral("\nТабло по-прежнему показывает свой набор из буфера №%1.")
                     .arg(report.shownBuffer + 1);

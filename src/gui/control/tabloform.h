@@ -19,6 +19,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "comm/boardupload.h"
@@ -40,6 +41,9 @@ class TRecProject;
 }
 
 namespace lentar::gui {
+
+class TDeviceWork;
+class TProgressForm;
 
 class TTabloForm : public QDialog {
   Q_OBJECT
@@ -65,9 +69,17 @@ class TTabloForm : public QDialog {
   // handler while a call is up).
   void UpdateLinkLabel();
 
+  // Device work (an upload) runs on the window's worker thread; meanwhile
+  // the controls that would start other device work are disabled.
+  bool Busy() const;
+
+  // While device work runs the window is not closed: "Прервать" stops it.
+  void reject() override;
+
  protected:
   void showEvent(QShowEvent* event) override;
   void hideEvent(QHideEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void BuildControls();
@@ -89,6 +101,28 @@ class TTabloForm : public QDialog {
   void Button15Click();  // "Повесить трубку"
   // Runs after a call came up (posted by "Звонить").
   void CallConnected();
+
+  // What one reading of the board's settings brought: read on the worker,
+  // shown on the window's thread.
+  struct StatusReading {
+    bool asked = false;
+    bool statusOk = false;
+    comm::StatusBlock status;
+    bool bufferOk = false;
+    comm::BufferInfo buffer;
+    bool versionOk = false;
+    std::string version;
+    bool optionsOk = false;
+    comm::OptionsBlock options;
+  };
+  // Reads the settings, buffers, version and options (any thread: the
+  // session only).
+  void ReadStatus(StatusReading& reading);
+  // Shows a reading in the controls; false when the status was not read.
+  bool ShowStatus(const StatusReading& reading);
+  // The end of an upload, on the window's thread.
+  void UploadFinished(const comm::UploadReport& report, const StatusReading& reading, bool modem);
+  void EnableDeviceControls(bool enabled);
 
   void SetAddress();
   void ShowStatusUnread();
@@ -117,6 +151,8 @@ class TTabloForm : public QDialog {
   TRecProject& project_;
   comm::BoardSession& session_;
   comm::ModemTimings timings_;
+  std::unique_ptr<TDeviceWork> work_;
+  std::unique_ptr<TProgressForm> progress_;
   bool shownOnce_ = false;
   bool hidden_ = false;
   bool watchingLink_ = false;
