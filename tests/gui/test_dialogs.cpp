@@ -10,10 +10,14 @@
 #include <QScrollBar>
 #include <QTimer>
 #include <QtTest>
+#include <atomic>
+#include <chrono>
 #include <functional>
+#include <thread>
 
 #include "gui/common/dialogs.h"
 #include "gui/common/inputform.h"
+#include "gui/common/devicework.h"
 #include "gui/common/progressform.h"
 #include "gui/common/rbform.h"
 #include "gui/common/tablegrid.h"
@@ -542,6 +546,85 @@ class DialogsTest : public QObject {
     QCOMPARE(grid.horizontalHeaderItem(0)->text(), QStringLiteral("No"));
     QCOMPARE(grid.horizontalHeaderItem(1)->text(), QStringLiteral("Название"));
     QCOMPARE(grid.horizontalHeaderItem(2)->text(), QStringLiteral("Размер"));
+  }
+
+  // ---- TDeviceWork -------------------------------------------------------
+
+  // The work runs off the window's thread; its progress, its question and
+  // its result come back on the window's thread, in that order; "Прервать"
+  // on the progress window sets the stop flag the work watches.
+  void deviceWorkRunsOffTheWindowThread() {
+    lentar::comm::StopFlag stop;
+    TDeviceWork work;
+    work.SetStop(&stop);
+    TProgressForm gauge;
+    gauge.Follow(work);
+    QThread* const window = QThread::currentThread();
+    QStringList seen;
+    connect(&work, &TDeviceWork::progress, this, [&](int p) {
+      seen << QStringLiteral("progress %1").arg(p);
+      QVERIFY(QThread::currentThread() == window);
+    });
+    bool workOffWindow = false;
+    bool stopSeen = false;
+    int result = 0;
+    QVERIFY(work.Run<int>(
+        [&] {
+          workOffWindow = QThread::currentThread() != window;
+          work.Progress(40);
+          const QString answer = work.Ask<QString>(
+              [&] {
+                seen << QStringLiteral("asked");
+                return QThread::currentThread() == window ? QStringLiteral("yes") : QString();
+              },
+              QStringLiteral("gone"));
+          // The operator presses "Прервать" meanwhile.
+          work.Post([&] { Button(&gauge, "InterruptButton")->click(); });
+          stopSeen = !lentar::comm::PauseUnlessStopped(&stop, 10000);
+          return answer == QStringLiteral("yes") ? 7 : -1;
+        },
+        [&](int r) {
+          result = r;
+          seen << QStringLiteral("done");
+        }));
+    QVERIFY(work.Busy());
+    QVERIFY(!work.Run([] {}, [] {}));  // one piece of work at a time
+    QTRY_VERIFY(!work.Busy());
+    QVERIFY(workOffWindow);
+    QVERIFY(stopSeen && work.Interrupted());
+    QCOMPARE(result, 7);
+    QCOMPARE(seen, (QStringList{"progress 40", "asked", "done"}));
+    QCOMPARE(gauge.Percent(), 40);
+    QCOMPARE(gauge.ProgressText(), QStringLiteral("Прерывание..."));
+  }
+
+  // A window closed while its work waits for the operator: the question is
+  // answered "gone", the work is told to stop, and nothing more reaches the
+  // window.
+  void deviceWorkEndsWhenTheWindowGoes() {
+    lentar::comm::StopFlag stop;
+    std::atomic<bool> asking{false};
+    std::atomic<bool> stopped{false};
+    QString answer;
+    bool continued = false;
+    {
+      TDeviceWork work;
+      work.SetStop(&stop);
+      work.Run(
+          [&] {
+            asking = true;
+            answer = work.Ask<QString>([] { return QStringLiteral("never"); },
+                                       QStringLiteral("gone"));
+            stopped = stop.Requested();
+          },
+          [&] { continued = true; });
+      // The window's thread runs no event while the work asks.
+      while (!asking) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    QCOMPARE(answer, QStringLiteral("gone"));
+    QVERIFY(stopped);
+    QCoreApplication::processEvents();
+    QVERIFY(!continued);
   }
 
   // ---- TProgressForm -----------------------------------------------------
