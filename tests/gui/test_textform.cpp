@@ -243,6 +243,7 @@ class TextFormTest : public QObject, private MainWindowFixture {
       portOpen = form.BoardLink().Port().IsOpen();
       size = window->findChild<QLabel*>(QStringLiteral("Label5"))->text();
       Click(window, "Button5");  // "Загрузка"
+      QVERIFY(WaitForDeviceWork(window));
       Click(window, "Button6");
     });
     Button(form, "Button12")->click();
