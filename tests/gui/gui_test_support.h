@@ -64,12 +64,18 @@ inline void Click(QWidget* dialog, const char* button) {
   b->click();
 }
 
-// Waits, the event loop running, until the device work the window runs on
-// its worker (an upload, a search, a call) has ended and its result is
-// shown. False when it is still running after ms.
+// Waits, the event loop running, until the device work the window (and any
+// window it holds) runs on a worker (an upload, a search, a call, opening a
+// line) has ended and its result is shown. False when it is still running
+// after ms.
 inline bool WaitForDeviceWork(QWidget* window, int ms = 120000) {
-  auto* work = window->findChild<TDeviceWork*>();
-  return !work || QTest::qWaitFor([work] { return !work->Busy(); }, ms);
+  return QTest::qWaitFor(
+      [window] {
+        for (const TDeviceWork* work : window->findChildren<TDeviceWork*>())
+          if (work->Busy()) return false;
+        return true;
+      },
+      ms);
 }
 
 template <typename T>

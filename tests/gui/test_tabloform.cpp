@@ -117,6 +117,8 @@ class TabloFormTest : public QObject {
     form_ = std::make_unique<TTabloForm>(image.empty() ? nullptr : image.data(), image.size(),
                                         *project_, *session_);
     form_->show();
+    // The window reads the board as it opens.
+    if (!WaitForDeviceWork(form_.get())) qWarning("the board window is still reading the board");
     return *form_;
   }
 
@@ -160,7 +162,9 @@ class TabloFormTest : public QObject {
     QCOMPARE(Child<QSpinBox>(&form, "SpinEdit2")->value(), 3);
     QCOMPARE(Child<QSpinBox>(&form, "SpinEdit1")->value(), 5);
     Button(form, "Button1")->click();
+    QVERIFY(WaitForDeviceWork(&form));
     Button(form, "Button3")->click();
+    QVERIFY(WaitForDeviceWork(&form));
     QCOMPARE(messages_->Texts(), QStringList());
 
     ShowForm(Pattern(10));
@@ -182,6 +186,7 @@ class TabloFormTest : public QObject {
       messages_->Clear();
       Child<QSpinBox>(&form, "SpinEdit3")->setValue(c.address);
       Button(form, "Button1")->click();
+      QVERIFY(WaitForDeviceWork(&form));
       QCOMPARE(session_->AddressByte, c.byte);
       QCOMPARE(messages_->Texts(), c.answers ? QStringList()
                                          : QStringList{QStringLiteral("Ошибка: Ошибка соединения!")});
@@ -205,18 +210,23 @@ class TabloFormTest : public QObject {
     for (const char* name : {"CheckBox1", "CheckBox2", "CheckBox4"})
       QVERIFY2(!Child<QCheckBox>(&form, name)->isEnabled(), name);
     Button(form, "Button2")->click();
+    QVERIFY(WaitForDeviceWork(&form));
     Button(form, "Button9")->click();
+    QVERIFY(WaitForDeviceWork(&form));
     Button(form, "Button12")->click();
+    QVERIFY(WaitForDeviceWork(&form));
     for (const char* write : {"command 0x17", "command 0x2F", "command 0x0C", "command 0x30",
                               "command 0x05"})
       QVERIFY2(!SimLog().contains(QLatin1String(write)), write);
 
     Button(form, "Button1")->click();
+    QVERIFY(WaitForDeviceWork(&form));
     QCOMPARE(brightness->value(), 5);
     QCOMPARE(speed->value(), 3);
     QVERIFY(Button(form, "Button2")->isEnabled());
     QVERIFY(Child<QCheckBox>(&form, "CheckBox4")->isEnabled());
     Button(form, "Button2")->click();
+    QVERIFY(WaitForDeviceWork(&form));
     comm::StatusBlock status;
     QVERIFY(comm::CmdReadStatus(*session_, status));
     QCOMPARE(status.Brightness(), 5);
@@ -230,12 +240,16 @@ class TabloFormTest : public QObject {
     Child<QSpinBox>(&form, "SpinEdit2")->setValue(2);
     Child<QCheckBox>(&form, "CheckBox1")->setChecked(true);
     Button(form, "Button2")->click();
+    QVERIFY(WaitForDeviceWork(&form));
     Child<QLineEdit>(&form, "Edit3")->setText(QStringLiteral("2"));
     Button(form, "Button9")->click();
+    QVERIFY(WaitForDeviceWork(&form));
     QCOMPARE(Text(form, "Label9"), QStringLiteral("Текущий: 2"));
     Child<QCheckBox>(&form, "CheckBox2")->setChecked(true);
     Button(form, "Button12")->click();
+    QVERIFY(WaitForDeviceWork(&form));
     Button(form, "Button4")->click();
+    QVERIFY(WaitForDeviceWork(&form));
     QVERIFY(Text(form, "Label21") != QStringLiteral("---"));
     QCOMPARE(messages_->Texts(), QStringList());
 
@@ -263,6 +277,7 @@ class TabloFormTest : public QObject {
       Click(dialog, "okButton");
     });
     Button(form, "Button10")->click();
+    QVERIFY(WaitForDeviceWork(&form));
     QCOMPARE(Child<QLineEdit>(&form, "Edit3")->text(), QStringLiteral("1"));
     QVERIFY2(!SimLog().contains(QStringLiteral("command 0x30")), "the choice sends nothing");
   }
@@ -275,11 +290,13 @@ class TabloFormTest : public QObject {
         QStringLiteral("Подтверждение: Очистить буфер №2 табло? Набор в нём будет стёрт.");
     // Cancel (the default) sends nothing.
     Button(form, "Button8")->click();
+    QVERIFY(WaitForDeviceWork(&form));
     QCOMPARE(messages_->Texts(), QStringList{question});
     QVERIFY(!SimLog().contains(QStringLiteral("command 0x2C")));
     messages_->Clear();
     messages_->QueueAnswer(QMessageBox::Ok);
     Button(form, "Button8")->click();
+    QVERIFY(WaitForDeviceWork(&form));
     QCOMPARE(messages_->Texts(),
              (QStringList{question, QStringLiteral("Информация: Буфер №2 очищен!")}));
     QVERIFY(SimLog().contains(QStringLiteral("command 0x2C buffer 1 offset 0 data 0")));
@@ -545,6 +562,7 @@ class TabloFormTest : public QObject {
       });
     });
     Button(form, "Button11")->click();
+    QVERIFY(WaitForDeviceWork(&form));
     QCOMPARE(prompts, (QStringList{QStringLiteral("Выберите старый пароль"),
                                    QStringLiteral("Выберите новый пароль")}));
     QCOMPARE(Text(form, "Label11"), QStringLiteral("Пароль: установлен"));
@@ -553,6 +571,7 @@ class TabloFormTest : public QObject {
     // The old password is now wrong.
     OnDialog(QStringLiteral("PswForm"), [](QWidget* pad) { Click(pad, "Button1"); });
     Button(form, "Button11")->click();
+    QVERIFY(WaitForDeviceWork(&form));
     QCOMPARE(messages_->Texts(), QStringList{QStringLiteral("Ошибка: Введен неверный пароль")});
   }
 
@@ -576,6 +595,7 @@ class TabloFormTest : public QObject {
       Click(dialog, "Button2");
     });
     Button(form, "Button7")->click();
+    QVERIFY(WaitForDeviceWork(&form));
     QCOMPARE(seen, (QStringList{"5", "500", "2", "100", "900"}));
     QCOMPARE(messages_->Texts(),
              (QStringList{QStringLiteral("Ошибка: Яркость в темноте должна быть целым числом от 0 до 255"),
@@ -643,6 +663,7 @@ class TabloFormTest : public QObject {
       comm::BoardSession session(board.Port());
       TTabloForm form(image.data(), image.size(), *project_, session);
       form.show();
+      QVERIFY(WaitForDeviceWork(&form));
       seen.clear();
       messages_->Clear();
       Button(form, "Button5")->click();

@@ -94,6 +94,7 @@ class TabloModemTest : public QObject {
     form_ = std::make_unique<TTabloForm>(image_.data(), image_.size(), *project_, *session_);
     form_->SetModemTimings(kQuick);
     form_->show();
+    if (!WaitForDeviceWork(form_.get())) qWarning("the board window is still reading the board");
     return *form_;
   }
 
@@ -113,7 +114,7 @@ class TabloModemTest : public QObject {
     return QTest::qWaitFor(
         [&form] {
           return Text(&form, "Label13") == QStringLiteral("Соединение установлено") &&
-                 Text(&form, "Label21") != QStringLiteral("---");
+                 Text(&form, "Label21") != QStringLiteral("---") && !form.Busy();
         },
         20000);
   }
@@ -161,6 +162,7 @@ class TabloModemTest : public QObject {
     QCOMPARE(Text(&form, "Label4"), QStringLiteral("Текущий буфер: ---"));
     QCOMPARE(Text(&form, "Label9"), QStringLiteral("Текущий: ---"));
     Click(&form, "Button1");
+    QVERIFY(WaitForDeviceWork(&form));
     QVERIFY(messages_->Texts().isEmpty());
     QVERIFY(!SimLog().contains(QStringLiteral("command 0x")));
 
@@ -177,6 +179,7 @@ class TabloModemTest : public QObject {
     QCOMPARE(session_->RetryCount, 5);
 
     Click(&form, "Button15");
+    QVERIFY(WaitForDeviceWork(&form));
     QVERIFY(!session_->Port().DTR());
     QTRY_COMPARE(Text(&form, "Label13"), QStringLiteral("Нет соединения"));
     QVERIFY(Button(&form, "Button14")->isEnabled());
@@ -214,6 +217,7 @@ class TabloModemTest : public QObject {
       Click(dialog, "Button2");
     });
     Click(&form, "Button14");
+    QVERIFY(WaitForDeviceWork(&form));
     QCOMPARE(shown, status);
     QVERIFY(idle);
     QCOMPARE(project_->DialNumber, std::string("555"));
@@ -234,11 +238,13 @@ class TabloModemTest : public QObject {
     bool dtrWhileDialling = false;
     WhenDialog(QStringLiteral("DialForm"), [&](QWidget* dialog) {
       Click(dialog, "Button1");
+      QVERIFY(WaitForDeviceWork(dialog));  // the modem is set up on the worker
       dtrWhileDialling = session_->Port().DTR() &&
                          Text(dialog, "Label3") == QStringLiteral("Набор номера");
       Click(dialog, "Button2");
     });
     Click(&form, "Button14");
+    QVERIFY(WaitForDeviceWork(&form));
     QVERIFY(dtrWhileDialling);
     QVERIFY(!session_->Port().DTR());
     QCOMPARE(session_->ReplyTimeout, 2000);
@@ -267,6 +273,7 @@ class TabloModemTest : public QObject {
         },
         50);
     Click(&form, "Button14");
+    QVERIFY(WaitForDeviceWork(&form));
     QTest::qWait(1200);
     QVERIFY(!dialOpened);
     QCOMPARE(messages_->Texts(),

@@ -27,6 +27,7 @@
 #include "core/project.h"
 #include "core/settings.h"
 #include "gui/common/messages.h"
+#include "gui/common/progressform.h"
 #include "gui/common/qttranslations.h"
 #include "gui/control/autobrightform.h"
 #include "gui/control/boardport.h"
@@ -87,6 +88,7 @@ class TabloScreenshots : public QObject {
       TTabloForm form(image_.data(), image_.size(), project, session);
       form.show();
       QVERIFY(QTest::qWaitForWindowExposed(&form));
+      QVERIFY(WaitForDeviceWork(&form));
       Pump(400);
       QVERIFY(CaptureScreen(shots_ + "/board-window-direct.png"));
       bool captured = false;
@@ -126,6 +128,7 @@ class TabloScreenshots : public QObject {
       TTabloForm form(image.data(), image.size(), project, session);
       form.show();
       QVERIFY(QTest::qWaitForWindowExposed(&form));
+      QVERIFY(WaitForDeviceWork(&form));
       Pump(400);
       int captured = 0;
       std::thread killer;
@@ -162,6 +165,57 @@ class TabloScreenshots : public QObject {
     fs::remove_all(dir);
   }
 
+  // An upload at 57,600 bit/s on a line paced as a real one: the board
+  // window and its progress window while the blocks go out, then after
+  // "Прервать" with the message the operator reads.
+  void uploadRunningAndInterrupted() {
+    const fs::path dir = comm::testing::TestFolder("lentar_tablo_shots", "paced");
+    SimProcess sim;
+    QVERIFY(sim.Start(dir, {"--pace"}));
+    SetProgramFolder(FromNativePath(dir.string()) + "/");
+    Settings().TabPortDevice = sim.Link();
+    Settings().DLSpeed = 4;
+    comm::BoardSession session;
+    QVERIFY(OpenBoardPort(session, true));
+    comm::PreparePortRate(session, Settings().BaseSpeed, 0);
+    TRecProject project(std::make_unique<TTabFontList>());
+    const std::vector<uint8_t> image(30000, 0x3C);
+    {
+      TTabloForm form(image.data(), image.size(), project, session);
+      form.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&form));
+      QVERIFY(WaitForDeviceWork(&form));
+      Click(&form, "Button5");
+      auto* progress = form.findChild<TProgressForm*>();
+      QVERIFY(progress);
+      QTRY_VERIFY_WITH_TIMEOUT(progress->isVisible() && progress->Percent() >= 25, 30000);
+      Pump(300);
+      QVERIFY(CaptureScreen(shots_ + "/upload-running.png"));
+      bool captured = false;
+      std::function<void(int)> answer = [&](int tries) {
+        QTimer::singleShot(20, [&, tries] {
+          auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+          if (!box) {
+            if (tries > 0) answer(tries - 1);
+            return;
+          }
+          Pump(300);
+          captured = CaptureScreen(shots_ + "/upload-interrupted.png");
+          box->button(QMessageBox::Ok)->click();
+        });
+      };
+      answer(3000);
+      Click(progress, "InterruptButton");
+      QVERIFY(WaitForDeviceWork(&form));
+      QVERIFY(captured);
+      Pump(300);
+      QVERIFY(CaptureScreen(shots_ + "/board-window-after-interrupt.png"));
+    }
+    comm::CloseBoardPort(session);
+    QVERIFY(sim.Stop());
+    fs::remove_all(dir);
+  }
+
   void modemCall() {
     const fs::path dir = comm::testing::TestFolder("lentar_tablo_shots", "modem");
     SimProcess sim;
@@ -177,16 +231,19 @@ class TabloScreenshots : public QObject {
       form.SetModemTimings(kQuick);
       form.show();
       QVERIFY(QTest::qWaitForWindowExposed(&form));
+      QVERIFY(WaitForDeviceWork(&form));
       Pump(400);
       QVERIFY(CaptureScreen(shots_ + "/board-window-modem-idle.png"));
       bool captured = false;
       WhenDialog(QStringLiteral("DialForm"), [&](QWidget* dialog) {
         Click(dialog, "Button1");
+        QVERIFY(WaitForDeviceWork(dialog));
         Pump(300);
         captured = CaptureScreen(shots_ + "/dial-dialog.png");
       });
       WhenDialog(QStringLiteral("InputForm"), [](QWidget* dialog) { Click(dialog, "okButton"); });
       Click(&form, "Button14");
+      QVERIFY(WaitForDeviceWork(&form));
       QVERIFY(captured);
       QTRY_COMPARE_WITH_TIMEOUT(form.findChild<QLabel*>("Label13")->text(),
                                 QStringLiteral("Соединение установлено"), 20000);

@@ -3,8 +3,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -15,7 +13,6 @@
 #include <QRadioButton>
 #include <QShowEvent>
 #include <QSpinBox>
-#include <QThread>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
@@ -76,17 +73,6 @@ QGroupBox* MakeGroup(const QString& title, const char* name, QWidget* parent) {
   return group;
 }
 
-// Waits ms without blocking the painting of the windows (operator input
-// waits until the pause is over).
-void PauseMs(int ms) {
-  QElapsedTimer timer;
-  timer.start();
-  while (timer.elapsed() < ms) {
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
-    QThread::msleep(static_cast<unsigned long>(std::clamp<qint64>(ms - timer.elapsed(), 0, 10)));
-  }
-}
-
 const QString kNoValue = QStringLiteral("---");
 
 // The lowest value of the brightness and speed boxes. One below it stands
@@ -120,7 +106,11 @@ TTabloForm::TTabloForm(const uint8_t* image, size_t size, TRecProject& project,
   work_ = std::make_unique<TDeviceWork>(this);
   work_->SetStop(&session_.Stop());
   connect(work_.get(), &TDeviceWork::started, this, [this] { EnableDeviceControls(false); });
-  connect(work_.get(), &TDeviceWork::finished, this, [this] { EnableDeviceControls(true); });
+  // A continuation may start the next step of the work (after a dialog):
+  // the controls come back only once nothing runs.
+  connect(work_.get(), &TDeviceWork::finished, this, [this] {
+    if (!Busy()) EnableDeviceControls(true);
+  });
 }
 
 TTabloForm::~TTabloForm() {
@@ -363,7 +353,7 @@ void TTabloForm::FormShow() {
   if (hasImage)
     sizeLabel_->setText(QStringLiteral("Размер данных: %1 байт.").arg(static_cast<qulonglong>(size_)));
   adjustSize();
-  if (RefreshClock()) RefreshStatus();
+  Refresh(false);
 }
 
 std::string TTabloForm::UploadPortName() const {
@@ -427,38 +417,100 @@ void TTabloForm::SetAddress() { session_.AddressByte = comm::AddressByteFor(addr
 
 bool TTabloForm::ModemMode() const { return Settings().UseModem; }
 
-bool TTabloForm::LineUp() { return !ModemMode() || (session_.Port().IsOpen() && session_.Port().DSRState()); }
+bool TTabloForm::LineUp() const { return LineUp(ModemMode()); }
 
-bool TTabloForm::CheckModemAccess() {
-  return comm::CheckModemAccess(session_, [this]() -> std::optional<std::string> {
-    QString password = FromBoardText(Settings().DefModemPass);
-    if (!InputPassword(this, QStringLiteral("Пароль на модем"), QStringLiteral("Ввод:"), password))
-      return std::nullopt;
-    return ToBoardText(password);
+bool TTabloForm::LineUp(bool modem) const {
+  return !modem || (session_.Port().IsOpen() && session_.Port().DSRState());
+}
+
+bool TTabloForm::ModemAccess(bool modem) {
+  if (!modem) return true;
+  TDeviceWork* work = work_.get();
+  return comm::CheckModemAccess(session_, [this, work]() -> std::optional<std::string> {
+    return work->Ask<std::optional<std::string>>(
+        [this]() -> std::optional<std::string> {
+          QString password = FromBoardText(Settings().DefModemPass);
+          if (!InputPassword(this, QStringLiteral("Пароль на модем"), QStringLiteral("Ввод:"),
+                             password))
+            return std::nullopt;
+          return ToBoardText(password);
+        },
+        std::nullopt);
   });
 }
 
-bool TTabloForm::RefreshClock() {
-  SetAddress();
-  if (!LineUp()) {
+void TTabloForm::RunBoardWork(std::function<void(BoardReading&)> work,
+                              std::function<void(BoardReading&)> done) {
+  auto reading = std::make_shared<BoardReading>();
+  work_->Run([reading, work] { work(*reading); }, [reading, done] { done(*reading); });
+}
+
+void TTabloForm::ReadClock(BoardReading& reading, bool modem) {
+  reading.clockAsked = true;
+  if (!LineUp(modem)) {
+    reading.lineDown = true;
+    return;
+  }
+  reading.clockOk = ModemAccess(modem) && comm::CmdReadClock(session_, reading.clock);
+}
+
+void TTabloForm::ReadStatusPart(BoardReading& reading, bool modem) {
+  reading.statusWanted = true;
+  if (!LineUp(modem)) {
+    reading.lineDown = true;
+    return;
+  }
+  if (ModemAccess(modem)) ReadStatus(reading.status);
+}
+
+void TTabloForm::ShowReading(const BoardReading& reading) {
+  if (reading.clockAsked) ShowClock(reading);
+  if (reading.statusWanted) {
+    if (reading.lineDown) {
+      ShowStatusUnread();
+      ShowOptionsUnread();
+    } else if (reading.status.asked) {
+      ShowStatus(reading.status);
+    }
+  }
+}
+
+void TTabloForm::ShowClock(const BoardReading& reading) {
+  if (!reading.clockOk) {
     timeLabel_->setText(kNoValue);
     dateLabel_->setText(kNoValue);
     weekdayLabel_->setText(kNoValue);
-    return true;
+    return;
   }
-  comm::BoardClock clock;
-  const bool ok = (!ModemMode() || CheckModemAccess()) && comm::CmdReadClock(session_, clock);
-  if (!ok) {
-    timeLabel_->setText(kNoValue);
-    dateLabel_->setText(kNoValue);
-    weekdayLabel_->setText(kNoValue);
-    return false;
-  }
+  const comm::BoardClock& clock = reading.clock;
   timeLabel_->setText(
       FromBoardText(FormatClockTime(clock.hour, clock.minute, clock.second, false, false)));
   dateLabel_->setText(FromBoardText(FormatLongDate(TDateRec{clock.day, clock.month, clock.year})));
   weekdayLabel_->setText(FromBoardText(WeekdayName(clock.dayOfWeek)));
-  return true;
+}
+
+void TTabloForm::Refresh(bool reportFailure) {
+  if (Busy()) return;
+  SetAddress();
+  const bool modem = ModemMode();
+  if (!LineUp(modem)) {
+    // No call up: nothing to ask the board, nothing to complain about.
+    BoardReading none;
+    none.clockAsked = none.statusWanted = none.lineDown = true;
+    ShowReading(none);
+    return;
+  }
+  RunBoardWork(
+      [this, modem](BoardReading& r) {
+        ReadClock(r, modem);
+        // A board that did not give its clock is not asked for the rest.
+        if (r.clockOk || r.lineDown) ReadStatusPart(r, modem);
+      },
+      [this, reportFailure](BoardReading& r) {
+        ShowReading(r);
+        if (reportFailure && !r.lineDown && !r.clockOk)
+          ShowError(QStringLiteral("Ошибка соединения!"));
+      });
 }
 
 void TTabloForm::ShowStatusUnread() {
@@ -482,19 +534,6 @@ void TTabloForm::ShowOptionsUnread() {
   optionsRead_ = false;
   clearOnSwitchBox_->setChecked(false);
   clearOnSwitchBox_->setEnabled(false);
-}
-
-bool TTabloForm::RefreshStatus() {
-  SetAddress();
-  if (!LineUp()) {
-    ShowStatusUnread();
-    ShowOptionsUnread();
-    return true;
-  }
-  if (ModemMode() && !CheckModemAccess()) return false;
-  StatusReading reading;
-  ReadStatus(reading);
-  return ShowStatus(reading);
 }
 
 void TTabloForm::ReadStatus(StatusReading& reading) {
@@ -557,35 +596,56 @@ bool TTabloForm::ShowStatus(const StatusReading& reading) {
 
 // ---- Buttons -------------------------------------------------------------------------
 
-void TTabloForm::Button1Click() {
-  if (RefreshClock()) RefreshStatus();
-  else ShowError(QStringLiteral("Ошибка соединения!"));
-}
+void TTabloForm::Button1Click() { Refresh(true); }
 
 void TTabloForm::Button2Click() {
-  if (!statusRead_) return;
+  if (!statusRead_ || Busy()) return;
   SetAddress();
-  if (comm::ApplyBoardSettings(session_, speedSpin_->value(), brightnessSpin_->value(),
-                               flipBox_->isChecked()) &&
-      RefreshStatus())
-    RefreshClock();
+  const bool modem = ModemMode();
+  const int speed = speedSpin_->value();
+  const int brightness = brightnessSpin_->value();
+  const bool flipped = flipBox_->isChecked();
+  RunBoardWork(
+      [this, modem, speed, brightness, flipped](BoardReading& r) {
+        if (!comm::ApplyBoardSettings(session_, speed, brightness, flipped)) return;
+        ReadStatusPart(r, modem);
+        if (r.lineDown || r.status.statusOk) ReadClock(r, modem);
+      },
+      [this](BoardReading& r) { ShowReading(r); });
 }
 
-void TTabloForm::Button3Click() { RefreshClock(); }
+void TTabloForm::Button3Click() {
+  if (Busy()) return;
+  SetAddress();
+  const bool modem = ModemMode();
+  RunBoardWork([this, modem](BoardReading& r) { ReadClock(r, modem); },
+               [this](BoardReading& r) { ShowReading(r); });
+}
 
 void TTabloForm::Button4Click() {
-  if (CallNeeded()) return;
+  if (Busy() || CallNeeded()) return;
   SetAddress();
-  comm::SetClockNow(session_);
-  RefreshClock();
+  const bool modem = ModemMode();
+  RunBoardWork(
+      [this, modem](BoardReading& r) {
+        comm::SetClockNow(session_);
+        ReadClock(r, modem);
+      },
+      [this](BoardReading& r) { ShowReading(r); });
 }
 
 void TTabloForm::Button9Click() {
-  if (!statusRead_) return;
+  if (!statusRead_ || Busy()) return;
   SetAddress();
+  const bool modem = ModemMode();
   const int64_t font = TextToInt(ToBoardText(defaultFontEdit_->text()));
-  comm::CmdSetDefaultFont(session_, static_cast<int>(std::clamp<int64_t>(font, 0, 255)));
-  RefreshStatus();
+  const int chosen = static_cast<int>(std::clamp<int64_t>(font, 0, 255));
+  RunBoardWork(
+      [this, modem, chosen](BoardReading& r) {
+        comm::CmdSetDefaultFont(session_, chosen);
+        ReadStatusPart(r, modem);
+      },
+      [this](BoardReading& r) { ShowReading(r); });
 }
 
 void TTabloForm::Button10Click() {
@@ -598,25 +658,31 @@ void TTabloForm::Button10Click() {
 }
 
 void TTabloForm::Button12Click() {
-  if (!statusRead_) return;
+  if (!statusRead_ || Busy()) return;
   SetAddress();
-  comm::AutoBrightBlock block;
-  if (comm::CmdReadAutoBright(session_, block)) {
-    std::array<uint8_t, 6> settable = block.Settable();
-    settable[0] = autoBrightBox_->isChecked() ? 1 : 0;
-    comm::CmdWriteAutoBright(session_, settable);
-  }
-  RefreshStatus();
+  const bool modem = ModemMode();
+  const bool on = autoBrightBox_->isChecked();
+  RunBoardWork(
+      [this, modem, on](BoardReading& r) {
+        comm::AutoBrightBlock block;
+        if (comm::CmdReadAutoBright(session_, block)) {
+          std::array<uint8_t, 6> settable = block.Settable();
+          settable[0] = on ? 1 : 0;
+          comm::CmdWriteAutoBright(session_, settable);
+        }
+        ReadStatusPart(r, modem);
+      },
+      [this](BoardReading& r) { ShowReading(r); });
 }
 
 void TTabloForm::Button7Click() {
-  if (CallNeeded()) return;
+  if (Busy() || CallNeeded()) return;
   SetAddress();
   ShowAutoBrightDialog(this, session_);
 }
 
 void TTabloForm::Button8Click() {
-  if (CallNeeded()) return;
+  if (Busy() || CallNeeded()) return;
   SetAddress();
   const int buffer = bufferCombo_->currentIndex();
   // Clearing wipes the set the buffer holds; when it is the buffer on show,
@@ -625,38 +691,62 @@ void TTabloForm::Button8Click() {
                        .arg(buffer + 1),
                    QStringLiteral("Подтверждение"), true))
     return;
-  if (comm::ClearBuffer(session_, buffer)) {
-    ShowInfo(QStringLiteral("Буфер №%1 очищен!").arg(buffer + 1));
-    RefreshStatus();
-  } else {
-    ShowError(QStringLiteral("Ошибка соединения!"));
-  }
+  const bool modem = ModemMode();
+  RunBoardWork(
+      [this, modem, buffer](BoardReading& r) {
+        r.commandOk = comm::ClearBuffer(session_, buffer);
+        if (r.commandOk) ReadStatusPart(r, modem);
+      },
+      [this, buffer](BoardReading& r) {
+        if (!r.commandOk) {
+          ShowError(QStringLiteral("Ошибка соединения!"));
+          return;
+        }
+        ShowInfo(QStringLiteral("Буфер №%1 очищен!").arg(buffer + 1));
+        ShowReading(r);
+      });
 }
 
 void TTabloForm::Button11Click() {
-  if (CallNeeded()) return;
+  if (Busy() || CallNeeded()) return;
   SetAddress();
-  const std::array<std::string, 8>& stored = Settings().Password;
   std::string oldPassword;
-  if (!ChoosePassword(this, stored, QStringLiteral("Выберите старый пароль"),
+  if (!ChoosePassword(this, Settings().Password, QStringLiteral("Выберите старый пароль"),
                       QStringLiteral("Старый пароль"), oldPassword, false))
     return;
-  const comm::PasswordReply entered = comm::CmdEnterPassword(session_, oldPassword);
-  if (!entered.replied) return;
-  if (!entered.accepted) {
-    OwnedMessageBox(this, QStringLiteral("Ошибка"), QStringLiteral("Введен неверный пароль"),
-                    QMessageBox::Ok, QMessageBox::Critical);
-    return;
-  }
+  RunBoardWork(
+      [this, oldPassword](BoardReading& r) {
+        r.password = comm::CmdEnterPassword(session_, oldPassword);
+      },
+      [this](BoardReading& r) {
+        if (!r.password.replied) return;
+        if (!r.password.accepted) {
+          OwnedMessageBox(this, QStringLiteral("Ошибка"), QStringLiteral("Введен неверный пароль"),
+                          QMessageBox::Ok, QMessageBox::Critical);
+          return;
+        }
+        SetNewPassword();
+      });
+}
+
+void TTabloForm::SetNewPassword() {
   std::string newPassword;
-  if (!ChoosePassword(this, stored, QStringLiteral("Выберите новый пароль"),
+  if (!ChoosePassword(this, Settings().Password, QStringLiteral("Выберите новый пароль"),
                       QStringLiteral("Новый пароль"), newPassword, true))
     return;
-  const comm::PasswordReply set = comm::CmdSetPassword(session_, newPassword);
-  if (set.replied && set.accepted) RefreshStatus();
-  else
-    OwnedMessageBox(this, QStringLiteral("Ошибка"), QStringLiteral("Ошибка установки пароля"),
-                    QMessageBox::Ok, QMessageBox::Critical);
+  const bool modem = ModemMode();
+  RunBoardWork(
+      [this, modem, newPassword](BoardReading& r) {
+        r.password = comm::CmdSetPassword(session_, newPassword);
+        if (r.password.replied && r.password.accepted) ReadStatusPart(r, modem);
+      },
+      [this](BoardReading& r) {
+        if (r.password.replied && r.password.accepted)
+          ShowReading(r);
+        else
+          OwnedMessageBox(this, QStringLiteral("Ошибка"), QStringLiteral("Ошибка установки пароля"),
+                          QMessageBox::Ok, QMessageBox::Critical);
+      });
 }
 
 bool TTabloForm::CallNeeded() {
@@ -785,8 +875,8 @@ void TTabloForm::UploadFinished(const comm::UploadReport& report, const StatusRe
 // ---- The modem -----------------------------------------------------------------------
 
 void TTabloForm::Button14Click() {
+  if (Busy()) return;
   SetAddress();
-  std::string number = project_.DialNumber;
   session_.Port().SetLineStateHandler(nullptr);
   watchingLink_ = false;
   const std::string device = ModemPortDevice(Settings());
@@ -799,14 +889,27 @@ void TTabloForm::Button14Click() {
                   .arg(FromBoardText(device)));
     return;
   }
-  comm::TComPort& port = session_.Port();
-  port.Open(device);
-  port.SetInterByteTimeout(700);
-  if (!port.IsOpen()) {
-    ShowError(port.OpenFailed() || port.LostText().empty() ? port.LastErrorText()
-                                                           : port.LostText());
-    return;
-  }
+  // Opening a port behind a serial server may wait for the network.
+  work_->Run<std::string>(
+      [this, device]() -> std::string {
+        comm::TComPort& port = session_.Port();
+        port.Open(device);
+        port.SetInterByteTimeout(700);
+        if (port.IsOpen()) return {};
+        return port.OpenFailed() || port.LostText().empty() ? port.LastErrorText()
+                                                            : port.LostText();
+      },
+      [this](std::string failure) {
+        if (!session_.Port().IsOpen()) {
+          ShowError(failure);
+          return;
+        }
+        Dial();
+      });
+}
+
+void TTabloForm::Dial() {
+  std::string number = project_.DialNumber;
   const bool connected = DialBoard(this, number, session_, timings_);
   project_.DialNumber = number;
   if (!connected) return;
@@ -814,18 +917,24 @@ void TTabloForm::Button14Click() {
   // The modem has answered CONNECT: the label says so now, not only once the
   // board has been read and the line watch is in place.
   linkLabel_->setText(QStringLiteral("Соединение установлено"));
-  PauseMs(timings_.afterCallMs);
-  int delay = 0;
-  comm::MeasureLink(session_, delay);
-  QMetaObject::invokeMethod(this, &TTabloForm::CallConnected, Qt::QueuedConnection);
+  const int settle = timings_.afterCallMs;
+  const comm::StopFlag* stop = &session_.Stop();
+  work_->Run(
+      [this, settle, stop] {
+        // The board's modem needs a moment after the call before the first
+        // request; then the pace of streamed blocks is measured.
+        if (!comm::PauseUnlessStopped(stop, settle)) return;
+        int delay = 0;
+        comm::MeasureLink(session_, delay);
+      },
+      [this] { CallConnected(); });
 }
 
 void TTabloForm::CallConnected() {
-  Button1Click();
+  Refresh(true);
   InstallLinkWatch();
   UpdateLinkLabel();
 }
-
 void TTabloForm::InstallLinkWatch() {
   shownDsr_ = -1;
   watchingLink_ = true;
@@ -853,8 +962,8 @@ void TTabloForm::ShowLinkState(bool dsr) {
 }
 
 void TTabloForm::Button15Click() {
-  comm::HangUp(session_);
-  callButton_->setEnabled(true);
+  if (Busy()) return;
+  work_->Run([this] { comm::HangUp(session_); }, [this] { callButton_->setEnabled(true); });
 }
 
 void ShowBoardWindow(QWidget* parent, const uint8_t* image, size_t size, TRecProject& project,

@@ -19,6 +19,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -60,17 +61,13 @@ class TTabloForm : public QDialog {
   // them).
   void SetModemTimings(const comm::ModemTimings& timings) { timings_ = timings; }
 
-  // Reads the board's clock into the clock labels ("---" on failure).
-  bool RefreshClock();
-  // Reads the board's settings, buffers, version and options into the
-  // controls; a failure leaves them as they were.
-  bool RefreshStatus();
   // The modem line's state in the connection label (also the line-state
   // handler while a call is up).
   void UpdateLinkLabel();
 
-  // Device work (an upload) runs on the window's worker thread; meanwhile
-  // the controls that would start other device work are disabled.
+  // Device work (reading the board, every command, the upload, opening the
+  // modem port) runs on the window's worker thread; meanwhile the controls
+  // that would start other device work are disabled.
   bool Busy() const;
 
   // While device work runs the window is not closed: "Прервать" stops it.
@@ -99,8 +96,12 @@ class TTabloForm : public QDialog {
   void Button12Click();  // auto-brightness "Уст."
   void Button14Click();  // "Звонить"
   void Button15Click();  // "Повесить трубку"
-  // Runs after a call came up (posted by "Звонить").
+  // The dial dialog on the open modem port; a call that came up is measured.
+  void Dial();
+  // Runs after a call came up and was measured.
   void CallConnected();
+  // The second half of "Сменить пароль", once the old password was taken.
+  void SetNewPassword();
 
   // What one reading of the board's settings brought: read on the worker,
   // shown on the window's thread.
@@ -115,9 +116,34 @@ class TTabloForm : public QDialog {
     bool optionsOk = false;
     comm::OptionsBlock options;
   };
+  // What a piece of board work brought back to the window.
+  struct BoardReading {
+    bool lineDown = false;  // through a modem with no call up: nothing was sent
+    bool clockAsked = false;
+    bool clockOk = false;
+    comm::BoardClock clock;
+    bool statusWanted = false;
+    StatusReading status;
+    bool commandOk = false;
+    comm::PasswordReply password;
+  };
+  // Runs work on the worker with a fresh reading, then done with it on the
+  // window's thread.
+  void RunBoardWork(std::function<void(BoardReading&)> work,
+                    std::function<void(BoardReading&)> done);
+  // Reads the clock, then (unless the clock failed) the settings; shows
+  // them; with reportFailure a board that did not answer is reported.
+  void Refresh(bool reportFailure);
+  // On the worker: the clock, and the settings when the line is up and the
+  // modem lets us in.
+  void ReadClock(BoardReading& reading, bool modem);
+  void ReadStatusPart(BoardReading& reading, bool modem);
   // Reads the settings, buffers, version and options (any thread: the
   // session only).
   void ReadStatus(StatusReading& reading);
+  // On the window's thread: whatever the reading holds.
+  void ShowReading(const BoardReading& reading);
+  void ShowClock(const BoardReading& reading);
   // Shows a reading in the controls; false when the status was not read.
   bool ShowStatus(const StatusReading& reading);
   // The end of an upload, on the window's thread.
@@ -130,9 +156,11 @@ class TTabloForm : public QDialog {
   bool ModemMode() const;
   // In modem mode: whether the board can be reached now (port open, DSR
   // on). Direct lines always pass.
-  bool LineUp();
-  // The board's modem access, asking for the modem password when needed.
-  bool CheckModemAccess();
+  bool LineUp() const;
+  bool LineUp(bool modem) const;
+  // On the worker: the board's modem access, the operator asked for the
+  // modem password on the window's thread when needed. Direct lines pass.
+  bool ModemAccess(bool modem);
   // In modem mode with no call up: tells the operator to call first; true then.
   bool CallNeeded();
   // The port an upload's note is kept under: the modem's or the board's.
