@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QTimer>
 #include <QtTest>
 
 #include "comm/boardprotocol.h"
@@ -53,6 +54,7 @@ class DialFormTest : public QObject {
         QCOMPARE(Status(dialog), QStringLiteral("------"));
         QVERIFY(!Button(dialog, "Button3")->isEnabled());
         Click(dialog, "Button1");
+        QVERIFY(WaitForDeviceWork(dialog));  // the modem is set up on the worker
         dialling = Status(dialog);
         abortEnabled = Button(dialog, "Button3")->isEnabled() && !Button(dialog, "Button1")->isEnabled();
         modem.SetCarrier(true);
@@ -97,6 +99,7 @@ class DialFormTest : public QObject {
       bool bufferEmpty = false;
       OnDialog(QStringLiteral("DialForm"), [&](QWidget* dialog) {
         Click(dialog, "Button1");
+        QVERIFY(WaitForDeviceWork(dialog));  // the modem is set up on the worker
         if (!c.duringDial.empty()) {
           QCOMPARE(Status(dialog), QStringLiteral("Набор номера"));
           modem.Result(c.duringDial);
@@ -137,6 +140,7 @@ class DialFormTest : public QObject {
     bool dtrWhileDialling = false;
     OnDialog(QStringLiteral("DialForm"), [&](QWidget* dialog) {
       Click(dialog, "Button1");
+      QVERIFY(WaitForDeviceWork(dialog));  // the modem is set up on the worker
       Click(dialog, "Button3");
       aborted = Status(dialog);
       dtrAfterAbort = modem.Dtr();
@@ -145,6 +149,7 @@ class DialFormTest : public QObject {
       modem.SetCarrier(true);
       modem.SetCarrier(false);
       Click(dialog, "Button1");
+      QVERIFY(WaitForDeviceWork(dialog));  // the modem is set up on the worker
       dtrWhileDialling = modem.Dtr();
       Click(dialog, "Button2");
     });
@@ -158,6 +163,41 @@ class DialFormTest : public QObject {
     QCOMPARE(session.ReplyTimeout, 2000);
     QCOMPARE(session.RetryCount, 2);
     QCOMPARE(number, std::string("77"));
+  }
+
+  // "Прервать" while the modem is still being reset and initialised (its
+  // pauses run on the dialog's worker, the dialog answering meanwhile): the
+  // call does not go on, the line is hung up and the dialog offers
+  // "Звонить" again.
+  void abortWhileTheModemIsSetUp() {
+    ScriptedModem modem;
+    comm::BoardSession session(modem.Port());
+    QString status;
+    bool idle = false;
+    bool dtrAfter = true;
+    int ticks = 0;
+    OnDialog(QStringLiteral("DialForm"), [&](QWidget* dialog) {
+      Click(dialog, "Button1");
+      QVERIFY(Button(dialog, "Button3")->isEnabled());
+      QVERIFY(!Button(dialog, "Button2")->isEnabled());
+      QTimer::singleShot(150, dialog, [dialog] { Click(dialog, "Button3"); });
+      QTimer timer;
+      timer.setInterval(10);
+      connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+      timer.start();
+      QVERIFY(WaitForDeviceWork(dialog));
+      timer.stop();
+      status = Status(dialog);
+      dtrAfter = modem.Dtr();
+      idle = Button(dialog, "Button1")->isEnabled() && !Button(dialog, "Button3")->isEnabled();
+      Click(dialog, "Button2");
+    });
+    std::string number = "77";
+    QVERIFY(!DialBoard(nullptr, number, session, comm::ModemTimings{300, 300, 300, 0, 0, 0}));
+    QVERIFY2(ticks >= 10, "the dialog handled its events while the modem was set up");
+    QCOMPARE(status, QStringLiteral("Прервано"));
+    QVERIFY(idle);
+    QVERIFY(!dtrAfter);
   }
 
   void modemInitStringsAreEditedOnOkOnly() {

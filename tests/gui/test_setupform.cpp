@@ -196,6 +196,7 @@ class SetupFormTest : public QObject, public MainWindowFixture {
     ShortenSearch(form);
     messages_->QueueAnswer(QMessageBox::Ok);  // "Продолжить?"
     form.SearchBoard();
+    QVERIFY(WaitForDeviceWork(&form));
     QVERIFY(!first.Received().empty());   // probed, no answer
     QVERIFY(!second.Received().empty());
     const auto& messages = messages_->Messages();
@@ -228,6 +229,7 @@ class SetupFormTest : public QObject, public MainWindowFixture {
       ShortenSearch(form);
       messages_->QueueAnswer(QMessageBox::Ok);  // "Продолжить?"
       form.SearchBoard();
+      QVERIFY(WaitForDeviceWork(&form));
       QVERIFY2(first.Received().empty(), sim.Link().c_str());
       QCOMPARE(messages_->Messages().back().text,
                QStringLiteral("Табло обнаружено на порту ") + QString::fromStdString(sim.Link()));
@@ -247,6 +249,7 @@ class SetupFormTest : public QObject, public MainWindowFixture {
     ShortenSearch(form);
     messages_->QueueAnswer(QMessageBox::Ok);
     form.SearchBoard();
+    QVERIFY(WaitForDeviceWork(&form));
     QVERIFY(!first.Received().empty());
     QVERIFY(!second.Received().empty());
     QCOMPARE(messages_->Messages().back().text, QStringLiteral("Табло не обнаружено!"));
@@ -264,6 +267,7 @@ class SetupFormTest : public QObject, public MainWindowFixture {
     QVERIFY(OpenBoardPort(form.SearchSession(), false));
     messages_->QueueAnswer(QMessageBox::Cancel);
     form.SearchBoard();
+    QVERIFY(WaitForDeviceWork(&form));
     QCOMPARE(messages_->Messages().size(), size_t(1));
     QVERIFY(!form.SearchSession().Port().IsOpen());
     QVERIFY(terminal.Received().empty());  // nothing probed
@@ -288,10 +292,12 @@ class SetupFormTest : public QObject, public MainWindowFixture {
       Click(search, "AbortButton");
     });
     form.SearchBoard();
+    QVERIFY(WaitForDeviceWork(&form));
     QVERIFY(!first.Received().empty());
     QVERIFY(second.Received().empty());
     QVERIFY(third.Received().empty());
-    QCOMPARE(messages_->Messages().back().text, QStringLiteral("Табло не обнаружено!"));
+    // Stopped, not searched through: the operator is told so.
+    QCOMPARE(messages_->Messages().back().text, QStringLiteral("Прервано оператором"));
   }
 };
 

@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "core/settings.h"
+#include "gui/common/devicework.h"
 #include "gui/common/messages.h"
 
 namespace lentar::gui {
@@ -61,12 +62,17 @@ TDialForm::TDialForm(comm::BoardSession& session, const std::string& number,
   top->addLayout(buttons);
   top->setSizeConstraint(QLayout::SetFixedSize);
 
+  work_ = std::make_unique<TDeviceWork>(this);
+  work_->SetStop(&session_.Stop());
+
   connect(dialButton_, &QPushButton::clicked, this, &TDialForm::Button1Click);
   connect(abortButton_, &QPushButton::clicked, this, &TDialForm::Button3Click);
   connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 TDialForm::~TDialForm() {
+  // The modem dialogue still running is stopped and waited for.
+  work_.reset();
   // A dialog destroyed without being hidden (never shown) must not leave its
   // handler behind on the port.
   if (!hidden_) session_.Port().SetLineStateHandler(nullptr);
@@ -112,7 +118,14 @@ void TDialForm::FormHide() {
   else comm::HangUp(session_);
 }
 
+void TDialForm::done(int result) {
+  // The dialog stays while the modem is being set up: "Прервать" first.
+  if (work_->Busy()) return;
+  QDialog::done(result);
+}
+
 void TDialForm::Button1Click() {
+  if (work_->Busy()) return;
   const TSettings& settings = Settings();
   comm::DialRequest request;
   request.portConfigHex = settings.ModemConfig;
@@ -121,7 +134,24 @@ void TDialForm::Button1Click() {
   request.number = ToBoardText(numberEdit_->text());
   statusLabel_->setText(QString());
   dialButton_->setEnabled(false);
-  const comm::DialStart start = comm::StartDial(session_, request, timings_);
+  cancelButton_->setEnabled(false);
+  // Resetting and initialising the modem takes its pauses: on the worker,
+  // with "Прервать" at hand.
+  abortButton_->setEnabled(true);
+  const comm::ModemTimings timings = timings_;
+  work_->Run<comm::DialStart>(
+      [this, request, timings] { return comm::StartDial(session_, request, timings); },
+      [this](comm::DialStart start) { DialStarted(start); });
+}
+
+void TDialForm::DialStarted(const comm::DialStart& start) {
+  cancelButton_->setEnabled(true);
+  if (work_->Interrupted()) {
+    // Stopped while the modem was set up: it must not go on to call.
+    session_.Port().SetDTR(false);
+    ShowIdle(FromBoardText(comm::DialStatusAborted()));
+    return;
+  }
   if (!start.dialling) {
     ShowIdle(FromBoardText(start.status));
     return;
@@ -137,6 +167,13 @@ void TDialForm::Button1Click() {
 }
 
 void TDialForm::Button3Click() {
+  if (work_->Busy()) {
+    // The modem is still being set up: stopped once the current step is
+    // over (DialStarted).
+    abortButton_->setEnabled(false);
+    work_->Interrupt();
+    return;
+  }
   {
     std::lock_guard guard(lock_);
     dialling_ = false;

@@ -2,7 +2,8 @@
 // the board session's line (already open on the modem port).
 //
 // "Звонить" resets and initialises the modem and dials the number in
-// "Номер:"; the dialog then waits, without a time limit, for the call: the
+// "Номер:", on the dialog's worker thread ("Прервать" stops it after the
+// current step and hangs up); the dialog then waits, without a time limit, for the call: the
 // port's line-state handler looks at DSR and the modem's answers on the
 // receive thread after every pass. DSR up closes the dialog connected; a
 // result code from the modem ("BUSY", "NO ANSWER", ...) ends the attempt
@@ -12,6 +13,7 @@
 
 #include <QDialog>
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -23,6 +25,8 @@ class QLineEdit;
 class QPushButton;
 
 namespace lentar::gui {
+
+class TDeviceWork;
 
 class TDialForm : public QDialog {
   Q_OBJECT
@@ -37,6 +41,9 @@ class TDialForm : public QDialog {
   // The number as last shown in "Номер:" (after the dialog has closed).
   const std::string& Number() const { return number_; }
 
+  // Not closed while the modem is being set up.
+  void done(int result) override;
+
  protected:
   void showEvent(QShowEvent* event) override;
   void hideEvent(QHideEvent* event) override;
@@ -45,8 +52,10 @@ class TDialForm : public QDialog {
  private:
   void FormShow();
   void FormHide();
-  // "Звонить": reset, initialise, dial.
+  // "Звонить": reset, initialise, dial (on the worker).
   void Button1Click();
+  // The modem dialogue is over: the call is being dialled, or not.
+  void DialStarted(const comm::DialStart& start);
   // "Прервать".
   void Button3Click();
   // The line-state handler, on the port's receive thread.
@@ -57,6 +66,7 @@ class TDialForm : public QDialog {
   comm::BoardSession& session_;
   std::string number_;
   comm::ModemTimings timings_;
+  std::unique_ptr<TDeviceWork> work_;
   // The handler's work and the interface thread's changes of the dialling
   // state are serialised by lock_.
   std::mutex lock_;

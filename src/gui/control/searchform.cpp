@@ -41,6 +41,7 @@ void TSearchForm::reject() {
   abortRequested_ = true;
   abortButton_->setEnabled(false);
   portLabel_->setText(portLabel_->text() + QStringLiteral(" — поиск будет прерван"));
+  emit abortRequested();
 }
 
 }  // namespace lentar::gui

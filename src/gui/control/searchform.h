@@ -22,6 +22,10 @@ class TSearchForm : public QDialog {
   void ShowPort(int position, const QString& name);
   bool AbortRequested() const { return abortRequested_; }
 
+ signals:
+  // "Прервать" (once).
+  void abortRequested();
+
  protected:
   void reject() override;  // Escape and the window's close button abort too
 

@@ -1,9 +1,7 @@
 #include "gui/control/setupform.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QFontDialog>
 #include <QFormLayout>
 #include <QGridLayout>
@@ -16,7 +14,6 @@
 #include <QSerialPortInfo>
 #include <QSpinBox>
 #include <QTabWidget>
-#include <QThread>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <filesystem>
@@ -31,6 +28,7 @@
 #include "core/paths.h"
 #include "core/project.h"
 #include "core/textutil.h"
+#include "gui/common/devicework.h"
 #include "gui/common/dialogbuttons.h"
 #include "gui/common/dialogs.h"
 #include "gui/common/filedialogs.h"
@@ -132,6 +130,8 @@ TSetupForm::TSetupForm(TRecProject& project, QWidget* parent)
     : QDialog(parent), project_(project) {
   setObjectName(QStringLiteral("SetupForm"));
   setWindowTitle(QStringLiteral("Настройки"));
+  work_ = std::make_unique<TDeviceWork>(this);
+  work_->SetStop(&searchSession_.Stop());
   pages_ = new QTabWidget(this);
   pages_->setObjectName(QStringLiteral("PageControl1"));
   pages_->addTab(CreateSystemPage(), QStringLiteral("Системные"));
@@ -414,6 +414,8 @@ bool TSetupForm::DeviceFieldsValid() {
   return true;
 }
 
+TSetupForm::~TSetupForm() = default;
+
 void TSetupForm::showEvent(QShowEvent* event) {
   if (!stored_) RestoreWindowPosition(*this, Settings().SetCoor);
   QDialog::showEvent(event);
@@ -506,6 +508,7 @@ void TSetupForm::EditModemPassword() {
 // ---- The search for a board ----------------------------------------------------
 
 void TSetupForm::SearchBoard() {
+  if (work_->Busy()) return;
   CloseBoardPort(searchSession_);
   if (!AskOkCancel(QStringLiteral("Поиск может занять продолжительное время! Продолжить?"),
                    QStringLiteral("Внимание"), true)) {
@@ -522,65 +525,67 @@ void TSetupForm::SearchBoard() {
     button->setEnabled(false);
   }
 
-  TSearchForm progress(static_cast<int>(candidates.size()), this);
-  progress.setWindowModality(Qt::NonModal);
-  progress.show();
-  auto nameOf = [&](const comm::SearchCandidate& c) {
+  // The ports are probed on the worker; the dialog and the search window
+  // keep answering, and "Прервать" ends the search after the current port.
+  auto progress = std::make_shared<TSearchForm>(static_cast<int>(candidates.size()), this);
+  progress->setWindowModality(Qt::NonModal);
+  connect(progress.get(), &TSearchForm::abortRequested, work_.get(), &TDeviceWork::Interrupt);
+  progress->show();
+  auto nameOf = [](const comm::SearchCandidate& c) {
     return c.comIndex >= 0 ? QStringLiteral("COM%1").arg(c.comIndex + 1)
                            : FromBoardText(c.device);
   };
+  TDeviceWork* work = work_.get();
+  const comm::StopFlag* stop = &searchSession_.Stop();
+  TSearchForm* window = progress.get();
   comm::BoardSearchHooks hooks;
-  hooks.beforeProbe = [&](size_t i) {
-    QApplication::processEvents();  // a "Прервать" pressed during the last probe
-    if (progress.AbortRequested()) return false;
-    const comm::SearchCandidate& c = candidates[i];
-    if (c.comIndex >= 0 && c.comIndex < boardPortBox_->count()) {
-      boardPortBox_->setCurrentIndex(c.comIndex);
-    }
-    const QString device = FromBoardText(c.device);
-    progress.ShowPort(static_cast<int>(i),
-                      c.comIndex >= 0 ? nameOf(c) + QStringLiteral(" (") + device + ')' : device);
-    QApplication::processEvents();
+  hooks.beforeProbe = [this, work, stop, window, candidates, nameOf](size_t i) {
+    if (stop->Requested()) return false;
+    const comm::SearchCandidate c = candidates[i];
+    work->Post([this, window, c, i, nameOf] {
+      if (c.comIndex >= 0 && c.comIndex < boardPortBox_->count()) {
+        boardPortBox_->setCurrentIndex(c.comIndex);
+      }
+      const QString device = FromBoardText(c.device);
+      window->ShowPort(static_cast<int>(i), c.comIndex >= 0
+                                                ? nameOf(c) + QStringLiteral(" (") + device + ')'
+                                                : device);
+    });
     return true;
   };
-  hooks.wait = [](int ms) {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < ms) {
-      QApplication::processEvents(QEventLoop::AllEvents, 10);
-      QThread::msleep(static_cast<unsigned long>(std::min<qint64>(10, ms - timer.elapsed())));
-    }
-  };
-  int found = -1;
+  // The search's own pauses end at the session's stop flag.
   comm::BoardSearchOptions options;
   options.rateIndex = linkSpeedBox_->currentIndex() + 3;
   options.timings = searchTimings_;
-  try {
-    found = comm::SearchBoard(searchSession_, candidates, options, hooks).index;
-  } catch (...) {
-    found = -1;  // a failure inside the search ends it like "not found"
-  }
-  progress.hide();
-
-  pages_->setEnabled(true);
-  for (QPushButton* button : findChildren<QPushButton*>(QString(), Qt::FindDirectChildrenOnly)) {
-    button->setEnabled(true);
-  }
-  CloseBoardPort(searchSession_);
-  if (found >= 0) {
-    const comm::SearchCandidate& c = candidates[static_cast<size_t>(found)];
-    if (c.comIndex >= 0) {
-      boardPortBox_->setCurrentIndex(c.comIndex);
-      boardDeviceBox_->setCurrentIndex(0);  // the number's own device
-    } else {
-      boardPortBox_->setCurrentIndex(rememberedIndex);
-      LoadDevice(boardDeviceBox_, c.device);
-    }
-    ShowInfo(QStringLiteral("Табло обнаружено на порту ") + nameOf(c));
-  } else {
-    boardPortBox_->setCurrentIndex(rememberedIndex);
-    ShowError(QStringLiteral("Табло не обнаружено!"));
-  }
+  work_->Run<comm::BoardSearchResult>(
+      [this, candidates, options, hooks] {
+        return comm::SearchBoard(searchSession_, candidates, options, hooks);
+      },
+      [this, progress, candidates, rememberedIndex, nameOf](comm::BoardSearchResult result) {
+        progress->hide();
+        pages_->setEnabled(true);
+        for (QPushButton* button :
+             findChildren<QPushButton*>(QString(), Qt::FindDirectChildrenOnly)) {
+          button->setEnabled(true);
+        }
+        CloseBoardPort(searchSession_);
+        if (result.outcome == comm::BoardSearchOutcome::Found && result.index >= 0) {
+          const comm::SearchCandidate& c = candidates[static_cast<size_t>(result.index)];
+          if (c.comIndex >= 0) {
+            boardPortBox_->setCurrentIndex(c.comIndex);
+            boardDeviceBox_->setCurrentIndex(0);  // the number's own device
+          } else {
+            boardPortBox_->setCurrentIndex(rememberedIndex);
+            LoadDevice(boardDeviceBox_, c.device);
+          }
+          ShowInfo(QStringLiteral("Табло обнаружено на порту ") + nameOf(c));
+        } else {
+          // "Табло не обнаружено!", or "Прервано оператором" for a search
+          // the operator stopped.
+          boardPortBox_->setCurrentIndex(rememberedIndex);
+          ShowError(result.text);
+        }
+      });
 }
 
 // ---- ShowSettings ------------------------------------------------------------

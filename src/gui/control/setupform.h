@@ -16,6 +16,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -37,11 +38,14 @@ class TRecProject;
 
 namespace lentar::gui {
 
+class TDeviceWork;
+
 class TSetupForm : public QDialog {
   Q_OBJECT
 
  public:
   TSetupForm(TRecProject& project, QWidget* parent = nullptr);
+  ~TSetupForm() override;
 
   // Loads every control from Settings() (FormShow) and stores them back
   // (FormHide): the dialog edits the record in place.
@@ -54,7 +58,8 @@ class TSetupForm : public QDialog {
   // The pauses of the board search (tests shorten them).
   comm::BoardSearchTimings& SearchTimings() { return searchTimings_; }
 
-  // The board search of "Поиск" (Button12).
+  // The board search of "Поиск" (Button12): the ports are probed on the
+  // dialog's worker thread; the result is shown when the search is over.
   void SearchBoard();
 
   // The device a port's device field names: the device path of a listed
@@ -90,6 +95,8 @@ class TSetupForm : public QDialog {
   std::string modemConfig_;
   comm::BoardSession searchSession_;
   comm::BoardSearchTimings searchTimings_;
+  // The search's worker; goes first, stopping a search still running.
+  std::unique_ptr<TDeviceWork> work_;
   std::string modemInit_;
   std::string modemPassword_;
   std::string fontName_;
