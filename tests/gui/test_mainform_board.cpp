@@ -60,6 +60,7 @@ class MainFormBoardTest : public QObject, private MainWindowFixture {
       QString size;
       bool uploadVisible = true;
       OnDialog(QStringLiteral("TabloForm"), [&](QWidget* window) {
+        QVERIFY(WaitForDeviceWork(window));  // the board is read as the window opens
         portOpen = form_->BoardLink().Port().IsOpen();
         uploadVisible = Button(window, "Button5")->isVisible();
         size = Child<QLabel>(window, "Label5")->text();
@@ -78,6 +79,7 @@ class MainFormBoardTest : public QObject, private MainWindowFixture {
       } else {
         Button(*form_, c.trigger)->click();
       }
+      QVERIFY(WaitForDeviceWork(form_.get()));
       QVERIFY2(portOpen, c.trigger);
       QCOMPARE(uploadVisible, c.withImage);
       QVERIFY(!form_->BoardLink().Port().IsOpen());
@@ -104,6 +106,7 @@ class MainFormBoardTest : public QObject, private MainWindowFixture {
       Click(window, "Button6");
     }, 50);
     Button(*form_, "Button12")->click();
+    QVERIFY(WaitForDeviceWork(form_.get()));
     QTest::qWait(50);
     QVERIFY(!windowShown);
     QCOMPARE(messages_->Texts(),
@@ -119,6 +122,7 @@ class MainFormBoardTest : public QObject, private MainWindowFixture {
     bool callVisible = false;
     QString clock;
     OnDialog(QStringLiteral("TabloForm"), [&](QWidget* window) {
+      QVERIFY(WaitForDeviceWork(window));
       portOpen = form_->BoardLink().Port().IsOpen();
       callVisible = Button(window, "Button14")->isVisible();
       clock = Child<QLabel>(window, "Label21")->text();

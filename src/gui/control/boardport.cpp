@@ -7,6 +7,7 @@
 #include "comm/comport.h"
 #include "core/settings.h"
 #include "core/textutil.h"
+#include "gui/common/devicework.h"
 #include "gui/common/messages.h"
 
 namespace lentar::gui {
@@ -41,6 +42,34 @@ bool OpenBoardLine(comm::BoardSession& session) {
   if (link.outcome == comm::BoardLinkOutcome::PortFailed)
     ShowError(PortErrorMessage(options.device, link.reason));
   return link.outcome == comm::BoardLinkOutcome::Open;
+}
+
+void OpenBoardLineThen(TDeviceWork& work, comm::BoardSession& session,
+                       std::function<void()> opened) {
+  const TSettings settings = Settings();
+  if (settings.UseModem) {
+    opened();
+    return;
+  }
+  struct Opening {
+    bool open = false;
+    std::string reason;
+  };
+  work.Run<Opening>(
+      [&session, settings] {
+        Opening result;
+        result.open = comm::OpenBoardPortQuiet(session, result.reason, settings);
+        if (result.open) comm::PreparePortRate(session, settings.BaseSpeed);
+        return result;
+      },
+      [&session, settings, opened](Opening result) {
+        if (!result.open) {
+          ShowError(PortErrorMessage(BoardPortDevice(settings), result.reason));
+          comm::CloseBoardPort(session);
+          return;
+        }
+        opened();
+      });
 }
 
 }  // namespace lentar::gui

@@ -2,11 +2,14 @@
 // communication layer's; the failure message is the window's.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "comm/session.h"
 
 namespace lentar::gui {
+
+class TDeviceWork;
 
 // "Ошибка коммуникационного порта!", followed on a line of its own by the
 // port and the reason the system gave ("/dev/ttyUSB0: устройство не найдено").
@@ -27,5 +30,13 @@ bool OpenBoardPort(comm::BoardSession& session, bool showError);
 // released and false returned when it does not open) and set to the base
 // speed.
 bool OpenBoardLine(comm::BoardSession& session);
+
+// The same on work's worker thread, the window answering meanwhile (a
+// network port may wait for its server, the board is given a second to
+// settle): opened runs on the window's thread once the line is ready (at
+// once through a modem). When the port does not open, the failure message
+// is shown, the port released and opened is not called.
+void OpenBoardLineThen(TDeviceWork& work, comm::BoardSession& session,
+                       std::function<void()> opened);
 
 }  // namespace lentar::gui

@@ -30,6 +30,7 @@
 #include "core/setfile.h"
 #include "core/settings.h"
 #include "core/textutil.h"
+#include "gui/common/devicework.h"
 #include "gui/common/dialogs.h"
 #include "gui/common/editorfont.h"
 #include "gui/common/filedialogs.h"

@@ -30,6 +30,8 @@ class TTabFontList;
 
 namespace lentar::gui {
 
+class TDeviceWork;
+
 class PreviewHost;
 class SetHighlighter;
 class SetTextEdit;
@@ -100,6 +102,10 @@ class TMainLentarForm : public QMainWindow {
  private:
   comm::BoardSession boardSession_;
   comm::LoaderSession loaderSession_;
+  // Opens the board line off the window's thread (made on first use); goes
+  // before the sessions, waiting for work still running.
+  std::unique_ptr<TDeviceWork> boardWork_;
+  TDeviceWork& BoardWork();
 
   void CreateActions();
   // The "Правка" commands act on the editor and follow its state.

@@ -1,25 +1,50 @@
 // The main window's board commands: the compiled set, or no data, in the
-// board window, over a direct line or through the modem.
+// board window, over a direct line or through the modem. The line is opened
+// on the window's worker thread; the board window does its own device work
+// on its own.
+#include <QAction>
+#include <QPushButton>
+
 #include "core/project.h"
+#include "gui/common/devicework.h"
 #include "gui/control/boardport.h"
 #include "gui/control/tabloform.h"
 #include "gui/editor/mainlentarform.h"
 
 namespace lentar::gui {
 
+TDeviceWork& TMainLentarForm::BoardWork() {
+  if (!boardWork_) {
+    boardWork_ = std::make_unique<TDeviceWork>(this);
+    boardWork_->setObjectName(QStringLiteral("BoardWork"));
+    // While the line is being opened, the board commands wait.
+    const auto enable = [this](bool on) {
+      for (const char* name : {"UploadBoardItem", "BoardWindowItem"})
+        if (auto* action = findChild<QAction*>(QLatin1String(name))) action->setEnabled(on);
+      if (toBoardButton_) toBoardButton_->setEnabled(on);
+    };
+    connect(boardWork_.get(), &TDeviceWork::started, this, [enable] { enable(false); });
+    connect(boardWork_.get(), &TDeviceWork::finished, this, [enable] { enable(true); });
+  }
+  return *boardWork_;
+}
+
 void TMainLentarForm::UploadBoardClick() {
-  comm::BoardSession& session = boardSession_;
-  if (!OpenBoardLine(session)) return;
-  const CompileResult image = CompileEditorText(true);
-  if (image.ok) ShowBoardWindow(this, image.image.data(), image.length(), project_, session);
-  CloseBoardPort(session);
+  if (BoardWork().Busy()) return;
+  OpenBoardLineThen(BoardWork(), boardSession_, [this] {
+    const CompileResult image = CompileEditorText(true);
+    if (image.ok)
+      ShowBoardWindow(this, image.image.data(), image.length(), project_, boardSession_);
+    CloseBoardPort(boardSession_);
+  });
 }
 
 void TMainLentarForm::BoardWindowClick() {
-  comm::BoardSession& session = boardSession_;
-  if (!OpenBoardLine(session)) return;
-  ShowBoardWindow(this, nullptr, 0, project_, session);
-  CloseBoardPort(session);
+  if (BoardWork().Busy()) return;
+  OpenBoardLineThen(BoardWork(), boardSession_, [this] {
+    ShowBoardWindow(this, nullptr, 0, project_, boardSession_);
+    CloseBoardPort(boardSession_);
+  });
 }
 
 }  // namespace lentar::gui

@@ -10,6 +10,7 @@
 
 #include "core/project.h"
 #include "core/settings.h"
+#include "gui/common/devicework.h"
 #include "gui/common/dialogbuttons.h"
 #include "gui/common/editorfont.h"
 #include "gui/common/placement.h"
@@ -177,11 +178,14 @@ void TTextForm::ToLoaderClick() {
 void TTextForm::ToBoardClick() {
   // As the main window's "В табло", with this window's text; the board port
   // is closed afterwards.
-  comm::BoardSession& session = boardSession_;
-  if (!OpenBoardLine(session)) return;
-  const CompileResult image = CompileSetText(Text(), project_, true);
-  if (image.ok) ShowBoardWindow(this, image.image.data(), image.length(), project_, session);
-  CloseBoardPort(session);
+  if (!boardWork_) boardWork_ = std::make_unique<TDeviceWork>(this);
+  if (boardWork_->Busy()) return;
+  OpenBoardLineThen(*boardWork_, boardSession_, [this] {
+    const CompileResult image = CompileSetText(Text(), project_, true);
+    if (image.ok)
+      ShowBoardWindow(this, image.image.data(), image.length(), project_, boardSession_);
+    CloseBoardPort(boardSession_);
+  });
 }
 
 void TTextForm::GprsClick() { SaveGprsForLoading(this, CompileSetText(Text(), project_, true)); }

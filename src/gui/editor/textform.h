@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QDialog>
+#include <memory>
 #include <string>
 
 #include "comm/session.h"
@@ -21,6 +22,7 @@ namespace lentar::gui {
 
 class PreviewHost;
 class SetTextEdit;
+class TDeviceWork;
 
 class TTextForm : public QDialog {
   Q_OBJECT
@@ -58,6 +60,8 @@ class TTextForm : public QDialog {
  private:
   comm::BoardSession boardSession_;
   comm::LoaderSession loaderSession_;
+  // Opens the board line off the window's thread.
+  std::unique_ptr<TDeviceWork> boardWork_;
 
   QWidget* CreateButtonPanel();
   QPushButton* AddButton(const QString& caption, const char* objectName);
