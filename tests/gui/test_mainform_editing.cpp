@@ -340,7 +340,7 @@ class MainFormEditingTest : public QObject, private MainWindowFixture {
     };
     closeEmulation(1000);
     Button(*form_, "Button10")->click();
-    QVERIFY(found);
+    QTRY_VERIFY(found);
     QVERIFY(disabledWhileRunning);
     QVERIFY(form_->isEnabled());
     QVERIFY(messages_->Messages().empty());
@@ -379,8 +379,8 @@ class MainFormEditingTest : public QObject, private MainWindowFixture {
       });
     };
     endFromOutside(1000);
-    Button(*form_, "Button10")->click();  // returns once the preview has stopped
-    QVERIFY(running);
+    Button(*form_, "Button10")->click();
+    QTRY_VERIFY(running);  // and then stopped
     QVERIFY(!form_->isVisible());
     QVERIFY(messages_->Messages().empty());  // nothing was asked
     std::string ini;

@@ -2,12 +2,14 @@
 // emulation in the window compared with the engine itself.
 #include <QApplication>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QScreen>
 #include <QtTest>
 #include <memory>
+#include <optional>
 
 #include "core/settings.h"
 #include "core/textutil.h"
@@ -92,6 +94,19 @@ void ComparePanelWithFrame(TDrawPanel* panel, const BoardEmulation& engine) {
   QCOMPARE(lit, engine.LitCount());
 }
 
+// Runs a preview as the editor does and waits, the event loop running,
+// until it has ended: its result (-2 when it never ended).
+int64_t RunEmulationToEnd(const std::string& text, int speed, int boardColumns, TRForm* window,
+                          int channelCount, const std::array<uint32_t, 8>& channelColors,
+                          TTabFontList& bank, const TSettings& settings,
+                          const EmulationRunOptions& options = {}) {
+  auto result = std::make_shared<std::optional<int64_t>>();
+  RunEmulation(text, speed, boardColumns, window, channelCount, channelColors, bank, settings,
+               options, [result](int64_t r) { *result = r; });
+  if (!QTest::qWaitFor([result] { return result->has_value(); }, 60000)) return -2;
+  return **result;
+}
+
 }  // namespace
 
 class RFormTest : public QObject {
@@ -162,11 +177,11 @@ class RFormTest : public QObject {
     TRForm window;
     int64_t inner = 0;
     QTimer::singleShot(20, &window, [&] {
-      inner = RunEmulation("A", 5, 8, &window, 1, kColours, bank_, Settings());
+      inner = RunEmulationToEnd("A", 5, 8, &window, 1, kColours, bank_, Settings());
       window.RequestStop();
     });
     const int64_t outer =
-        RunEmulation(std::string(100, 'A'), 1, 64, &window, 1, kColours, bank_, Settings());
+        RunEmulationToEnd(std::string(100, 'A'), 1, 64, &window, 1, kColours, bank_, Settings());
     QCOMPARE(inner, int64_t(-1));
     QCOMPARE(outer, int64_t(-1));
     QVERIFY(!window.Running());
@@ -232,7 +247,7 @@ class RFormTest : public QObject {
       options.clock = clock_;
       options.realTime = false;
       options.frameLimit = c.frames;
-      const int64_t result = RunEmulation(c.text, 5, c.columns, &window, c.channels, kColours,
+      const int64_t result = RunEmulationToEnd(c.text, 5, c.columns, &window, c.channels, kColours,
                                           bank_, Settings(), options);
       QCOMPARE(result, int64_t(-1));  // cut by the frame limit
       QVERIFY(window.isVisible());
@@ -254,7 +269,7 @@ class RFormTest : public QObject {
     options.realTime = false;
     const std::string text = "AB";
     const int64_t result =
-        RunEmulation(text, 5, 8, &window, 1, kColours, bank_, Settings(), options);
+        RunEmulationToEnd(text, 5, 8, &window, 1, kColours, bank_, Settings(), options);
     const auto engine = Reference(text, 5, 8, 1, bank_, Settings(), 0, clock_);
     QVERIFY(engine->Finished());
     QVERIFY(result > 0);
@@ -269,7 +284,7 @@ class RFormTest : public QObject {
     TRForm window;
     EmulationRunOptions options;
     options.clock = clock_;
-    const int64_t result = RunEmulation("A", 5, 8, &window, 1, kColours, bank_, Settings(), options);
+    const int64_t result = RunEmulationToEnd("A", 5, 8, &window, 1, kColours, bank_, Settings(), options);
     const auto engine = Reference("A", 5, 8, 1, bank_, Settings(), 0, clock_);
     QCOMPARE(result, engine->Result());
   }
@@ -280,7 +295,7 @@ class RFormTest : public QObject {
       QTimer::singleShot(30, &window, [&window] {
         window.findChild<QPushButton*>(QStringLiteral("StopButton"))->click();
       });
-      const int64_t result = RunEmulation(std::string(200, 'A'), 1, 64, &window, 1, kColours,
+      const int64_t result = RunEmulationToEnd(std::string(200, 'A'), 1, 64, &window, 1, kColours,
                                           bank_, Settings());
       QCOMPARE(result, int64_t(-1));
       QVERIFY(window.isVisible());  // "Стоп" keeps the window
@@ -290,18 +305,19 @@ class RFormTest : public QObject {
     {
       Settings().DisplayCoor = IntRect{};
       auto* window = new TRForm;
+      QPointer<TRForm> guard(window);
       QSignalSpy closed(window, &TRForm::closed);
       QObject::connect(window, &TRForm::closed, window, &QObject::deleteLater);
       QTimer::singleShot(30, window, [window] {
         window->findChild<QPushButton*>(QStringLiteral("CloseButton"))->click();
       });
-      const int64_t result = RunEmulation(std::string(200, 'A'), 1, 64, window, 1, kColours,
+      const int64_t result = RunEmulationToEnd(std::string(200, 'A'), 1, 64, window, 1, kColours,
                                           bank_, Settings());
       QCOMPARE(result, int64_t(-1));
       QCOMPARE(closed.count(), 1);
       // The place was stored when the window was hidden.
       QVERIFY(Settings().DisplayCoor.right > Settings().DisplayCoor.left);
-      delete window;  // the deleteLater from closed() waits for the event loop
+      delete guard.data();  // unless the deleteLater from closed() has run already
     }
   }
 
@@ -309,7 +325,7 @@ class RFormTest : public QObject {
     auto* window = new TRForm;
     QTimer::singleShot(30, [window] { delete window; });
     const int64_t result =
-        RunEmulation(std::string(100, 'A'), 1, 64, window, 1, kColours, bank_, Settings());
+        RunEmulationToEnd(std::string(100, 'A'), 1, 64, window, 1, kColours, bank_, Settings());
     QCOMPARE(result, int64_t(-1));
   }
 
@@ -374,7 +390,7 @@ class RFormTest : public QObject {
     MessageCapture capture;
     TRForm window;
     const int64_t result =
-        RunEmulation("text", 3, 64, &window, 1, kColours, bank_, Settings());
+        RunEmulationToEnd("text", 3, 64, &window, 1, kColours, bank_, Settings());
     QCOMPARE(result, int64_t(-1));
     QCOMPARE(capture.Messages().size(), size_t(1));
     QCOMPARE(capture.Messages()[0].caption, QStringLiteral("Ошибка"));

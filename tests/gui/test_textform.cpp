@@ -240,6 +240,7 @@ class TextFormTest : public QObject, private MainWindowFixture {
     bool portOpen = false;
     QString size;
     OnDialog(QStringLiteral("TabloForm"), [&](QWidget* window) {
+      QVERIFY(WaitForDeviceWork(window));  // the board is read as the window opens
       portOpen = form.BoardLink().Port().IsOpen();
       size = window->findChild<QLabel*>(QStringLiteral("Label5"))->text();
       Click(window, "Button5");  // "Загрузка"
@@ -247,6 +248,7 @@ class TextFormTest : public QObject, private MainWindowFixture {
       Click(window, "Button6");
     });
     Button(form, "Button12")->click();
+    QVERIFY(WaitForDeviceWork(&form));
     QVERIFY(portOpen);
     QVERIFY(!form.BoardLink().Port().IsOpen());  // closed again, as the main window does
     QVERIFY(form.isVisible());
@@ -266,6 +268,7 @@ class TextFormTest : public QObject, private MainWindowFixture {
       Click(window, "Button6");
     }, 50);
     Button(form, "Button12")->click();
+    QVERIFY(WaitForDeviceWork(&form));
     QTest::qWait(50);
     QVERIFY(!windowShown);
     QCOMPARE(messages_->Messages().size(), size_t{1});
@@ -304,7 +307,7 @@ class TextFormTest : public QObject, private MainWindowFixture {
     };
     closeEmulation(1000);
     Button(form, "Button10")->click();
-    QVERIFY(found);
+    QTRY_VERIFY(found);
     QVERIFY(disabledWhileRunning);
     QVERIFY(form.isEnabled());
     QVERIFY(messages_->Messages().empty());
@@ -318,6 +321,7 @@ class TextFormTest : public QObject, private MainWindowFixture {
       }
     });
     Button(form, "Button10")->click();
+    QTRY_VERIFY(form.isEnabled());  // stopped
     form.hide();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     for (QWidget* w : QApplication::topLevelWidgets()) {

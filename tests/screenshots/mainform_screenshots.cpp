@@ -91,7 +91,7 @@ class MainFormScreenshots : public QObject {
       }
     });
     form.findChild<QPushButton*>("Button10")->click();
-    QVERIFY(captured);
+    QTRY_VERIFY_WITH_TIMEOUT(captured && form.isEnabled(), 10000);  // the preview has ended
     QVERIFY(capture.Messages().empty());
 
     // The open-file dialog, as Qt draws it where the desktop offers none.

@@ -256,6 +256,8 @@ void SaveGprsForLoading(QWidget* owner, const CompileResult& image,
 PreviewHost::PreviewHost(QWidget* owner) : QObject(owner), owner_(owner) {}
 
 PreviewHost::~PreviewHost() {
+  // A run still going ends with its window; nothing is given back then.
+  closing_ = true;
   delete emulation_.data();
   delete closedEmulation_.data();
 }
@@ -299,20 +301,24 @@ void PreviewHost::Run(const std::string& text, TRecProject& project, bool resetD
   const TSettings& settings = Settings();
   owner_->setEnabled(false);
   running_ = true;
-  try {
-    if (resetDefaultFont) project.SetDefaultFont(settings.DefFont);
-    bank->Reselect();
-    ShowWindow(project);
-    RunEmulation(text, settings.Speed, settings.DispLen, static_cast<TRForm*>(emulation_.data()),
-                 project.ColorChannelCount, project.ChannelColors, *bank, settings);
-  } catch (...) {
-    // A failing preview must not take the editor and its unsaved text with it.
-  }
+  if (resetDefaultFont) project.SetDefaultFont(settings.DefFont);
+  bank->Reselect();
+  ShowWindow(project);
+  // The run goes on from the emulation window's timer; the owner comes back
+  // when it ends.
+  RunEmulation(text, settings.Speed, settings.DispLen, static_cast<TRForm*>(emulation_.data()),
+               project.ColorChannelCount, project.ChannelColors, *bank, settings,
+               [this, bank](int64_t) { Finished(*bank); });
+}
+
+void PreviewHost::Finished(TTabFontList& bank) {
   running_ = false;
+  if (closing_) return;
   if (closedEmulation_) closedEmulation_->deleteLater();
   closedEmulation_ = nullptr;
   owner_->setEnabled(true);
-  bank->Reselect();
+  bank.Reselect();
+  emit finished();
 }
 
 }  // namespace lentar::gui

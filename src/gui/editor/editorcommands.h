@@ -75,8 +75,8 @@ class PreviewHost : public QObject {
   explicit PreviewHost(QWidget* owner);
   ~PreviewHost() override;
 
-  // Runs the preview of text in the emulation window until it ends or is
-  // stopped; the owner is disabled meanwhile. With resetDefaultFont the
+  // Starts the preview of text in the emulation window and returns; the
+  // owner is disabled until it ends or is stopped (finished()). With resetDefaultFont the
   // project's default font is set back from the settings first (the main
   // window's preview), else only the bank's selection is re-applied.
   void Run(const std::string& text, TRecProject& project, bool resetDefaultFont);
@@ -90,10 +90,14 @@ class PreviewHost : public QObject {
  signals:
   // The operator closed the emulation window.
   void windowClosed();
+  // A preview has ended and the owner is back.
+  void finished();
 
  private:
   void ShowWindow(const TRecProject& project);
+  void Finished(TTabFontList& bank);
 
+  bool closing_ = false;
   QWidget* owner_;
   QPointer<QWidget> emulation_;
   // A window closed while its preview still ran: kept alive until the run has

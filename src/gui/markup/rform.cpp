@@ -2,19 +2,19 @@
 
 #include <QCloseEvent>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
-#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cstddef>
+#include <functional>
+#include <memory>
 #include <utility>
 
 #include "core/settings.h"
@@ -191,7 +191,7 @@ void TRForm::keyPressEvent(QKeyEvent* event) {
 }
 
 void TRForm::closeEvent(QCloseEvent* event) {
-  // The run notices the flag at once: it waits in this thread's event loop.
+  // The run hears of it at once (stopRequested) and ends.
   RequestStop();
   QWidget::closeEvent(event);
   if (event->isAccepted()) emit closed();
@@ -210,18 +210,98 @@ int64_t FramesOwed(int64_t elapsedMs, int64_t& wallBaseMs, int64_t framesRun,
   return due;
 }
 
-int64_t RunEmulation(const std::string& text, int speed, int boardColumns, TRForm* window,
-                     int channelCount, const std::array<uint32_t, 8>& channelColors,
-                     TTabFontList& bank, const TSettings& settings) {
-  return RunEmulation(text, speed, boardColumns, window, channelCount, channelColors, bank,
-                      settings, EmulationRunOptions{});
+namespace {
+
+// One preview run: the emulation driven by a timer of the window's own
+// thread, no event loop of its own. A child of the window, so it goes when
+// the window goes (the run then ends with -1).
+class EmulationRun : public QObject {
+ public:
+  EmulationRun(TRForm* form, std::unique_ptr<BoardEmulation> emulation,
+               const EmulationRunOptions& options, std::function<void(int64_t)> done)
+      : QObject(form),
+        form_(form),
+        emulation_(std::move(emulation)),
+        options_(options),
+        done_(std::move(done)) {
+    timer_.setTimerType(Qt::PreciseTimer);
+    timer_.setInterval(options_.realTime ? kFrameMilliseconds : 0);
+    connect(form_, &TRForm::stopRequested, this, [this] { Finish(-1); });
+    connect(&timer_, &QTimer::timeout, this, [this] { Tick(); });
+    form_->SetRunning(true);
+    wallClock_.start();
+    timer_.start();
+  }
+
+  // The window went away during the run.
+  ~EmulationRun() override {
+    if (done_) std::exchange(done_, nullptr)(-1);
+  }
+
+ private:
+  void Tick() {
+    if (!done_) return;
+    if (form_->StopRequested()) {
+      Finish(-1);
+      return;
+    }
+    int64_t due = kUnpacedFramesPerTick;
+    if (options_.realTime) {
+      due = FramesOwed(wallClock_.elapsed(), wallBase_, framesRun_, kMaxCatchUpFrames);
+      if (due <= 0) return;
+    }
+    int64_t result = 0;
+    bool more = true;
+    for (int64_t i = 0; i < due; ++i) {
+      if (options_.frameLimit != 0 && emulation_->FramesShown() >= options_.frameLimit) {
+        result = -1;  // cut: counts as stopped
+        more = false;
+        break;
+      }
+      if (!emulation_->Step()) {
+        result = emulation_->Result();
+        more = false;
+        break;
+      }
+      ++framesRun_;
+    }
+    form_->ShowFrame(emulation_->Frame(), emulation_->Palette());
+    if (!more) Finish(result);
+  }
+
+  void Finish(int64_t result) {
+    if (!done_) return;
+    timer_.stop();
+    form_->SetRunning(false);
+    deleteLater();
+    std::exchange(done_, nullptr)(result);
+  }
+
+  TRForm* form_;
+  std::unique_ptr<BoardEmulation> emulation_;
+  EmulationRunOptions options_;
+  std::function<void(int64_t)> done_;
+  QTimer timer_;
+  QElapsedTimer wallClock_;
+  int64_t wallBase_ = 0;  // wall time (ms) at which frame 0 was due
+  int64_t framesRun_ = 0;
+};
+
+}  // namespace
+
+void RunEmulation(const std::string& text, int speed, int boardColumns, TRForm* window,
+                  int channelCount, const std::array<uint32_t, 8>& channelColors,
+                  TTabFontList& bank, const TSettings& settings,
+                  std::function<void(int64_t)> done) {
+  RunEmulation(text, speed, boardColumns, window, channelCount, channelColors, bank, settings,
+               EmulationRunOptions{}, std::move(done));
 }
 
-int64_t RunEmulation(const std::string& text, int speed, int boardColumns, TRForm* window,
-                     int channelCount, const std::array<uint32_t, 8>& channelColors,
-                     TTabFontList& bank, const TSettings& settings,
-                     const EmulationRunOptions& options) {
-  QPointer<TRForm> form(window);
+void RunEmulation(const std::string& text, int speed, int boardColumns, TRForm* window,
+                  int channelCount, const std::array<uint32_t, 8>& channelColors,
+                  TTabFontList& bank, const TSettings& settings,
+                  const EmulationRunOptions& options, std::function<void(int64_t)> done) {
+  if (!done) done = [](int64_t) {};
   const int heightBytes = std::clamp(bank.CurrentHeight(), 1, 4);
   const int channels = std::clamp(channelCount, 1, 8);
 
@@ -233,75 +313,24 @@ int64_t RunEmulation(const std::string& text, int speed, int boardColumns, TRFor
   setup.speedLevel = speed;
 
   CompileResult compiled = CompileBoardData(text, heightBytes, channels, SIZE_MAX);
-  BoardEmulation emulation(std::move(compiled.image), bank, setup,
-                           options.clock ? options.clock : EmulationClock(LocalEmulationTime));
-  if (emulation.Refused()) {
-    ShowError(FromBoardText(emulation.RefusalMessage()));
-    return -1;
+  auto emulation = std::make_unique<BoardEmulation>(
+      std::move(compiled.image), bank, setup,
+      options.clock ? options.clock : EmulationClock(LocalEmulationTime));
+  if (emulation->Refused()) {
+    ShowError(FromBoardText(emulation->RefusalMessage()));
+    done(-1);
+    return;
   }
-  if (!form || form->Running()) return -1;
+  if (!window || window->Running()) {
+    done(-1);
+    return;
+  }
 
-  form->SetBoard(emulation.BoardColumns(), heightBytes, channelColors, channels);
-  form->Reset();
-  form->show();
-  form->raise();
-
-  QEventLoop loop;
-  QTimer timer;
-  timer.setTimerType(Qt::PreciseTimer);
-  timer.setInterval(options.realTime ? kFrameMilliseconds : 0);
-  QElapsedTimer wallClock;
-  int64_t wallBase = 0;  // wall time (ms) at which frame 0 was due
-  int64_t framesRun = 0;
-  bool finished = false;
-  bool interrupted = false;
-
-  QObject::connect(form.data(), &TRForm::stopRequested, &loop, [&] {
-    interrupted = true;
-    loop.quit();
-  });
-  QObject::connect(form.data(), &QObject::destroyed, &loop, [&] {
-    interrupted = true;
-    loop.quit();
-  });
-  QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
-    if (!form || form->StopRequested()) {
-      interrupted = true;
-      loop.quit();
-      return;
-    }
-    int64_t due = kUnpacedFramesPerTick;
-    if (options.realTime) {
-      due = FramesOwed(wallClock.elapsed(), wallBase, framesRun, kMaxCatchUpFrames);
-      if (due <= 0) return;
-    }
-    bool more = true;
-    for (int64_t i = 0; i < due; ++i) {
-      if (options.frameLimit != 0 && emulation.FramesShown() >= options.frameLimit) {
-        interrupted = true;
-        more = false;
-        break;
-      }
-      if (!emulation.Step()) {
-        finished = true;
-        more = false;
-        break;
-      }
-      ++framesRun;
-    }
-    form->ShowFrame(emulation.Frame(), emulation.Palette());
-    if (!more) loop.quit();
-  });
-
-  form->SetRunning(true);
-  wallClock.start();
-  timer.start();
-  loop.exec();
-  timer.stop();
-  if (form) form->SetRunning(false);
-
-  if (interrupted || !finished) return -1;
-  return emulation.Result();
+  window->SetBoard(emulation->BoardColumns(), heightBytes, channelColors, channels);
+  window->Reset();
+  window->show();
+  window->raise();
+  new EmulationRun(window, std::move(emulation), options, std::move(done));
 }
 
 }  // namespace lentar::gui

@@ -3,7 +3,7 @@
 // "Закрыть" and the share of lit LEDs ("Включено: N%").
 //
 // RunEmulation compiles a set, builds the board emulation over the font bank
-// and drives it from a timer in board time: every frame is 10 ms of board
+// and drives it from a timer of the window's thread in board time: every frame is 10 ms of board
 // time, and a late timer tick runs the frames it owes, so the preview scrolls
 // at the board's real speed while the window stays responsive. Each tick
 // paints the last frame into the panel's one off-screen image.
@@ -13,6 +13,7 @@
 #include <QWidget>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -141,20 +142,24 @@ struct EmulationRunOptions {
   uint32_t frameLimit = 0;
 };
 
-// Runs the preview of text (Windows-1251 set text) at speed level speed on a
-// board of boardColumns columns, with the bank's current height and font
-// selection, in window (shown and sized for the board). Returns the emulated
-// time in milliseconds once the text has run out, or -1 when stopped, when the
-// window was closed, at the frame limit, or when the bank has no font of the
-// current height (then "В банке нет ни одного шрифта заданной высоты!" is
-// shown as an error). A window that is already running a preview is not
-// used again (-1).
-int64_t RunEmulation(const std::string& text, int speed, int boardColumns, TRForm* window,
-                     int channelCount, const std::array<uint32_t, 8>& channelColors,
-                     TTabFontList& bank, const TSettings& settings);
-int64_t RunEmulation(const std::string& text, int speed, int boardColumns, TRForm* window,
-                     int channelCount, const std::array<uint32_t, 8>& channelColors,
-                     TTabFontList& bank, const TSettings& settings,
-                     const EmulationRunOptions& options);
+// Starts the preview of text (Windows-1251 set text) at speed level speed
+// on a board of boardColumns columns, with the bank's current height and
+// font selection, in window (shown and sized for the board), and returns at
+// once: the run goes on from a timer of the window's thread, which keeps
+// handling its events; no event loop of its own. done gets the emulated time
+// in milliseconds once the text has run out, or -1 when stopped, when the
+// window was closed or destroyed, at the frame limit, or when the bank has
+// no font of the current height (then "В банке нет ни одного шрифта заданной
+// высоты!" is shown as an error). A window that is already running a preview
+// is not used again (-1). A run refused at the start calls done before
+// RunEmulation returns. The bank must outlive the run.
+void RunEmulation(const std::string& text, int speed, int boardColumns, TRForm* window,
+                  int channelCount, const std::array<uint32_t, 8>& channelColors,
+                  TTabFontList& bank, const TSettings& settings,
+                  std::function<void(int64_t)> done);
+void RunEmulation(const std::string& text, int speed, int boardColumns, TRForm* window,
+                  int channelCount, const std::array<uint32_t, 8>& channelColors,
+                  TTabFontList& bank, const TSettings& settings,
+                  const EmulationRunOptions& options, std::function<void(int64_t)> done);
 
 }  // namespace lentar::gui
