@@ -447,8 +447,9 @@ class TabloFormTest : public QObject {
   // seconds: all the while the window handles its events. A timer on its
   // thread keeps firing, it repaints when asked and a move reaches it, the
   // progress window follows the blocks, and the controls that would start
-  // other device work are disabled until the upload is over.
-  void staysResponsiveDuringAPacedUpload() {
+  // other device work are disabled until the upload is over. "Прервать"
+  // then stops it.
+  void staysResponsiveDuringAPacedUploadAndStopsOnInterrupt() {
     Settings().DLSpeed = 4;  // the board is switched to 57,600 bit/s for the transfer
     StartSim({"--pace"});
     const std::vector<uint8_t> image = Pattern(30000);
@@ -491,11 +492,26 @@ class TabloFormTest : public QObject {
     QCOMPARE(form.pos(), moved);
     QVERIFY2(form.Busy() && progress->Percent() < 100, "all before the upload ended");
 
+    // "Прервать": the upload stops at the next block. The operator reads
+    // that he stopped it and how to complete it; nothing is reported done.
+    Click(progress, "InterruptButton");
+    QVERIFY(WaitForDeviceWork(&form));
+    QCOMPARE(messages_->Texts(),
+             QStringList{QStringLiteral("Ошибка: Прервано оператором\nВыберите \"Дозагрузка\" и "
+                                        "нажмите \"Загрузка\": загрузка продолжится с места "
+                                        "обрыва.")});
+    QVERIFY(!fs::exists(dir_ / "upload-1.bin"));
+    QVERIFY(form.findChild<TProgressForm*>() == nullptr);
+    QVERIFY(Button(form, "Button5")->isEnabled());
+    auto* resume = Child<QRadioButton>(&form, "RadioButton3");
+    QVERIFY(resume->isVisibleTo(&form) && resume->isChecked());
+
+    // "Дозагрузка" completes it.
+    messages_->Clear();
+    Button(form, "Button5")->click();
     QVERIFY(WaitForDeviceWork(&form));
     QCOMPARE(messages_->Texts(), QStringList{QStringLiteral("Информация: Загрузка успешно завершена!")});
     QCOMPARE(ReadFile(dir_ / "upload-1.bin"), std::string(image.begin(), image.end()));
-    QVERIFY(Button(form, "Button5")->isEnabled());
-    QVERIFY(form.findChild<TProgressForm*>() == nullptr);
   }
 
   void refusesAnImageAsLargeAsTheBuffer() {

@@ -46,28 +46,20 @@ bool OpenBoardLine(comm::BoardSession& session) {
 
 void OpenBoardLineThen(TDeviceWork& work, comm::BoardSession& session,
                        std::function<void()> opened) {
-  const TSettings settings = Settings();
-  if (settings.UseModem) {
+  if (Settings().UseModem) {
     opened();
     return;
   }
-  struct Opening {
-    bool open = false;
-    std::string reason;
-  };
-  work.Run<Opening>(
-      [&session, settings] {
-        Opening result;
-        result.open = comm::OpenBoardPortQuiet(session, result.reason, settings);
-        if (result.open) comm::PreparePortRate(session, settings.BaseSpeed);
-        return result;
-      },
-      [&session, settings, opened](Opening result) {
-        if (!result.open) {
-          ShowError(PortErrorMessage(BoardPortDevice(settings), result.reason));
-          comm::CloseBoardPort(session);
-          return;
-        }
+  comm::BoardLinkOptions options;
+  options.device = BoardPortDevice(Settings());
+  options.baseSpeed = Settings().BaseSpeed;
+  work.Run<comm::BoardLinkResult>(
+      [&session, options] { return comm::OpenBoardLink(session, options); },
+      [options, opened](comm::BoardLinkResult link) {
+        if (link.outcome == comm::BoardLinkOutcome::PortFailed)
+          ShowError(PortErrorMessage(options.device, link.reason));
+        // Stopped while the board settled: the window is going away.
+        if (link.outcome != comm::BoardLinkOutcome::Open) return;
         opened();
       });
 }

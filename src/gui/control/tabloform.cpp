@@ -838,8 +838,10 @@ void TTabloForm::UploadFinished(const comm::UploadReport& report, const StatusRe
   if (report.resumable) resumeRadio_->setChecked(true);
 
   // Work the operator stopped is never reported as done, nor as a fault of
-  // the line.
-  if (report.outcome != comm::UploadOutcome::Done && session_.StopRequested()) {
+  // the line: "Прервано оператором", with the way to complete it when the
+  // upload is noted.
+  if (report.outcome != comm::UploadOutcome::Done &&
+      report.outcome != comm::UploadOutcome::Interrupted && session_.StopRequested()) {
     ShowError(comm::InterruptedText());
     return;
   }
