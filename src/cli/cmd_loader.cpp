@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/cli_common.h"
+#include "comm/loaderflows.h"
 #include "comm/loaderprotocol.h"
 #include "core/dates.h"
 #include "core/paths.h"
@@ -57,48 +58,31 @@ void PrintHelp() {
       "через табуляцию.\n"
       "\n"
       "Код выхода: 0 выполнено, 1 отказ (порт, загрузчик или входные данные),\n"
-      "2 ошибка вызова.\n",
+      "2 ошибка вызова, 130 прервано (Ctrl+C): работа остановлена там, где\n"
+      "каталог загрузчика цел, загрузчик возвращён на базовую скорость.\n",
       kCompileOptionsHelp);
-}
-
-// Messages of the loader, as the loader window words them.
-void Say(std::FILE* out, const char8_t* text, const std::string& tail = {}) {
-  PrintCp1251(out, Utf8ToCp1251(text));
-  std::fputs(tail.c_str(), out);
-  std::fputc('\n', out);
 }
 
 struct Session {
   LoaderSession& loader;
   std::string device;
-  int speedIndex = 6;
-  LoaderInfo info;
-  LoaderDirectory directory{};
-  int type() const { return info.MemoryType(); }
+  LoaderOptions options;
+  LoaderContents contents;
+  int type() const { return contents.memoryType; }
+  const LoaderDirectory& directory() const { return contents.directory; }
 };
 
-// A directory the packer refuses is the loader's contents, not the line.
-int DamagedDirectory() {
+// A flow that did not finish: its text as the loader window shows it (a
+// loader that does not answer names the port), and the exit status: 130 for
+// work stopped by Ctrl+C.
+int Failure(const Session& s, const LoaderResult& result, const std::string& tail = {}) {
   std::fputs("lentar-cli loader: ", stderr);
-  PrintCp1251(stderr, Utf8ToCp1251(kDamagedDirectoryText));
+  PrintCp1251(stderr, result.text);
+  if (result.outcome == LoaderOutcome::NoConnection)
+    std::fputs((" ('" + CliPath(s.device) + "')").c_str(), stderr);
+  std::fputs(tail.c_str(), stderr);
   std::fputc('\n', stderr);
-  return kExitRefused;
-}
-
-// Packing stopped to keep a block safe: which block, and the free places as
-// they are now.
-int PackingStopped(const Session& s) {
-  const PackPlan rest = PlanDefragment(s.directory, s.type());
-  std::fputs("lentar-cli loader: ", stderr);
-  PrintCp1251(stderr, Utf8ToCp1251(PackingStoppedText(ReadEntry(s.directory, rest.stoppedAt).name)));
-  std::fputc('\n', stderr);
-  return kExitRefused;
-}
-
-int NoAnswer(const Session& s) {
-  std::fputs("lentar-cli loader: ", stderr);
-  Say(stderr, u8"Ошибка соединения с загрузчиком", " ('" + CliPath(s.device) + "')");
-  return kExitRefused;
+  return result.outcome == LoaderOutcome::Interrupted ? kExitInterrupted : kExitRefused;
 }
 
 // A progress bar that is drawn only when the percent changes.
@@ -111,49 +95,39 @@ LoaderProgress Progress() {
   };
 }
 
-// The handshake and the loader's memory type, as before every action.
-bool Connect(Session& s) { return ConnectLoader(s.loader, s.info); }
-
-// Connects and refuses a loader without data memory.
-int ConnectWithMemory(Session& s) {
-  if (!Connect(s)) return NoAnswer(s);
-  if (MemorySize(s.type()) == 0) {
-    std::fputs("lentar-cli loader: ", stderr);
-    Say(stderr, u8"Загрузчик не имеет памяти данных!");
-    return kExitRefused;
-  }
-  return kExitOk;
-}
-
-int ConnectAndReadDirectory(Session& s, bool progress) {
-  if (int status = ConnectWithMemory(s); status != kExitOk) return status;
-  if (!ReadDirectory(s.loader, s.directory, s.speedIndex, progress ? Progress() : LoaderProgress{}))
-    return NoAnswer(s);
-  return kExitOk;
-}
+std::string Bytes(long long n) { return std::to_string(n) + " " + RussianCountForm(n, "байт", "байта", "байт"); }
 
 std::string ClockText(const BoardClock& c) {
   return FormatClockTime(c.hour, c.minute, c.second, false, true) + " " +
          FormatDotDate(TDateRec{c.day, c.month, c.year}, false);
 }
 
+// A command outside the flows that the loader did not answer.
+LoaderResult NoAnswer() {
+  LoaderResult result;
+  result.text = LoaderOutcomeText(result.outcome = LoaderOutcome::NoConnection);
+  return result;
+}
+
 int RunInfo(Session& s) {
-  if (!Connect(s)) return NoAnswer(s);
+  LoaderOptions options = s.options;
+  options.requireDataMemory = false;
+  if (LoaderResult r = ListLoaderBlocks(s.loader, options, {}, s.contents); !r.Done())
+    return Failure(s, r);
   const int type = s.type();
   std::printf("Тип памяти: %d\n", type);
   std::printf("Размер памяти: %lld\n", static_cast<long long>(MemorySize(type)));
   std::printf("Размер страницы: %d\n", s.loader.PageSize);
   if (MemorySize(type) > 0) {
-    if (!ReadDirectory(s.loader, s.directory, s.speedIndex)) return NoAnswer(s);
-    std::printf("Блоков: %zu\n", BlockEntries(s.directory).size());
-    std::printf("Свободно байт: %lld\n", static_cast<long long>(FreeSpace(s.directory, type)));
+    std::printf("Блоков: %zu\n", BlockEntries(s.directory()).size());
+    std::printf("Свободно байт: %lld\n", static_cast<long long>(FreeSpace(s.directory(), type)));
   } else {
     std::fputs("Свободно байт: 0 (", stdout);
-    PrintCp1251(stdout, Utf8ToCp1251(u8"Загрузчик не имеет памяти данных!"));
+    PrintCp1251(stdout, LoaderOutcomeText(LoaderOutcome::NoDataMemory));
     std::fputs(")\n", stdout);
   }
   BoardClock clock;
-  if (!loader::CmdReadClock(s.loader, clock)) return NoAnswer(s);
+  if (!loader::CmdReadClock(s.loader, clock)) return Failure(s, NoAnswer());
   std::printf("Часы: ");
   PrintCp1251(stdout, ClockText(clock));
   std::fputc('\n', stdout);
@@ -161,10 +135,11 @@ int RunInfo(Session& s) {
 }
 
 int RunList(Session& s) {
-  if (int status = ConnectAndReadDirectory(s, false); status != kExitOk) return status;
+  if (LoaderResult r = ListLoaderBlocks(s.loader, s.options, {}, s.contents); !r.Done())
+    return Failure(s, r);
   int row = 0;
-  for (int entry : BlockEntries(s.directory)) {
-    const DirEntry e = ReadEntry(s.directory, entry);
+  for (int entry : BlockEntries(s.directory())) {
+    const DirEntry e = ReadEntry(s.directory(), entry);
     std::printf("%d\t", ++row);
     PrintCp1251(stdout, e.name);
     std::printf("\t%u\t%u\n", static_cast<unsigned>(e.size), static_cast<unsigned>(e.start));
@@ -204,71 +179,37 @@ int RunWrite(Session& s, const ParsedArgs& parsed, const TSettings& settings) {
   }
   if (image.empty()) return Refuse(kCommand, "в '" + source + "' нечего сохранять");
   if (image.size() > kMaxLoaderBlock)
-    return Refuse(kCommand, "в образе " + std::to_string(image.size()) + " " +
-                                RussianCountForm(static_cast<long long>(image.size()), "байт",
-                                                 "байта", "байт") +
+    return Refuse(kCommand, "в образе " + Bytes(static_cast<long long>(image.size())) +
                                 "; блок загрузчика вмещает не больше " +
                                 std::to_string(kMaxLoaderBlock));
 
-  if (int st = ConnectAndReadDirectory(s, false); st != kExitOk) return st;
-  const auto noRoom = [&] {
-    std::fputs("lentar-cli loader: ", stderr);
-    Say(stderr, u8"Недостаточно места в загрузчике! Удалите какие-либо данные!",
-        " (" + std::to_string(image.size()) + " " +
-            RussianCountForm(static_cast<long long>(image.size()), "байт", "байта", "байт") +
-            "; свободно " + std::to_string(FreeSpace(s.directory, s.type())) + ")");
-    return kExitRefused;
-  };
-  if (FindFreeEntry(s.directory) < 0 ||
-      FreeSpace(s.directory, s.type()) < static_cast<int64_t>(image.size()))
-    return noRoom();
-  uint32_t address = AllocateBlock(s.directory, s.type(), image.size());
-  if (address == 0) {
-    if (!parsed.Has("defragment")) {
-      std::fputs("lentar-cli loader: ", stderr);
-      Say(stderr, u8"Нет свободного блока достаточного размера!",
-          " (--defragment сначала упаковывает блоки)");
-      return kExitRefused;
-    }
-    if (!PlanDefragment(s.directory, s.type()).possible) return DamagedDirectory();
-    std::fputs("Упаковка блоков\n", stderr);
-    bool complete = false;
-    if (!Defragment(s.loader, s.directory, s.type(), s.speedIndex, Progress(), &complete))
-      return NoAnswer(s);
-    address = AllocateBlock(s.directory, s.type(), image.size());
-    if (address == 0 && !complete) {
-      PrintCp1251(stderr, Utf8ToCp1251(FreeGapsText(FreeGaps(s.directory, s.type()))));
-      std::fputc('\n', stderr);
-      return PackingStopped(s);
-    }
-    if (address == 0) return noRoom();
+  LoaderOptions options = s.options;
+  options.optimise = parsed.Has("defragment");
+  const std::string name = BlockName(parsed, source);
+  const LoaderResult r = StoreLoaderBlock(s.loader, options, image, name, Progress(), s.contents);
+  switch (r.outcome) {
+    case LoaderOutcome::Done: break;
+    case LoaderOutcome::NoRoom:
+      return Failure(s, r, " (" + Bytes(static_cast<long long>(image.size())) + "; свободно " +
+                               std::to_string(FreeSpace(s.directory(), s.type())) + ")");
+    case LoaderOutcome::NoFittingGap:
+      return Failure(s, r, " (--defragment сначала упаковывает блоки)");
+    default: return Failure(s, r);
   }
-
-  const int slot = FindFreeEntry(s.directory);
-  DirEntry entry;
-  entry.start = address;
-  entry.size = static_cast<uint16_t>(image.size());
-  entry.name = BlockName(parsed, source);
-  entry.flag = 1;
-  if (!StoreBlock(s.loader, s.directory, slot, entry, image.data(), s.speedIndex, Progress())) {
-    std::fputs("lentar-cli loader: ", stderr);
-    Say(stderr, u8"Не удалось записать данные!");
-    return kExitRefused;
-  }
-  const std::vector<int> rows = BlockEntries(s.directory);
-  const auto row = std::find(rows.begin(), rows.end(), slot) - rows.begin() + 1;
+  const std::vector<int> rows = BlockEntries(s.directory());
+  const auto row = std::find(rows.begin(), rows.end(), r.slot) - rows.begin() + 1;
   std::printf("Сохранено строкой %td: ", row);
-  PrintCp1251(stdout, entry.name);
+  PrintCp1251(stdout, name);
   std::printf(", %zu %s с адреса %u\n", image.size(),
               RussianCountForm(static_cast<long long>(image.size()), "байт", "байта", "байт"),
-              address);
+              r.address);
   return kExitOk;
 }
 
 // ROW as a data row of the list, or a refusal.
 bool RowEntry(Session& s, const std::string& text, int& entry, int& status) {
   const auto row = ParseNumber(text, 1, kLoaderEntryCount);
-  const std::vector<int> rows = BlockEntries(s.directory);
+  const std::vector<int> rows = BlockEntries(s.directory());
   if (!row || *row > static_cast<long long>(rows.size())) {
     status = Refuse(kCommand, "в загрузчике нет строки " + text + " (блоков в нём: " +
                                   std::to_string(rows.size()) + ")");
@@ -279,13 +220,16 @@ bool RowEntry(Session& s, const std::string& text, int& entry, int& status) {
 }
 
 int RunRead(Session& s, const ParsedArgs& parsed) {
-  int status = ConnectAndReadDirectory(s, false);
-  if (status != kExitOk) return status;
+  if (LoaderResult r = ListLoaderBlocks(s.loader, s.options, {}, s.contents); !r.Done())
+    return Failure(s, r);
+  int status = kExitOk;
   int entry = -1;
   if (!RowEntry(s, parsed.positional[1], entry, status)) return status;
-  const DirEntry e = ReadEntry(s.directory, entry);
+  const DirEntry e = ReadEntry(s.directory(), entry);
   std::vector<uint8_t> data;
-  if (!ReadBlock(s.loader, e, s.speedIndex, data, Progress())) return NoAnswer(s);
+  if (LoaderResult r = ReadLoaderBlock(s.loader, s.options, entry, Progress(), s.contents, data);
+      !r.Done())
+    return Failure(s, r);
   const std::string out = parsed.values.at("o");
   if (!WriteOutputFile(kCommand, out, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()),
                        status))
@@ -299,25 +243,18 @@ int RunRead(Session& s, const ParsedArgs& parsed) {
 
 int RunErase(Session& s, const ParsedArgs& parsed) {
   if (parsed.Has("all")) {
-    if (int status = ConnectWithMemory(s); status != kExitOk) return status;
-    if (!ClearDirectory(s.loader)) {
-      std::fputs("lentar-cli loader: ", stderr);
-      Say(stderr, u8"Не удалось стереть заголовки!");
-      return kExitRefused;
-    }
+    if (LoaderResult r = EraseAllLoaderEntries(s.loader, s.options, {}, s.contents); !r.Done())
+      return Failure(s, r);
     std::puts("Все блоки стёрты");
     return kExitOk;
   }
-  int status = ConnectAndReadDirectory(s, false);
-  if (status != kExitOk) return status;
+  if (LoaderResult r = ListLoaderBlocks(s.loader, s.options, {}, s.contents); !r.Done())
+    return Failure(s, r);
+  int status = kExitOk;
   int entry = -1;
   if (!RowEntry(s, parsed.positional[1], entry, status)) return status;
-  const DirEntry e = ReadEntry(s.directory, entry);
-  if (!EraseEntry(s.loader, s.directory, entry)) {
-    std::fputs("lentar-cli loader: ", stderr);
-    Say(stderr, u8"Не удалось стереть блок №", std::to_string(entry + 1) + "!");
-    return kExitRefused;
-  }
+  const DirEntry e = ReadEntry(s.directory(), entry);
+  if (LoaderResult r = EraseLoaderEntry(s.loader, entry, s.contents); !r.Done()) return Failure(s, r);
   std::printf("Стёрта строка %s: ", parsed.positional[1].c_str());
   PrintCp1251(stdout, e.name);
   std::fputc('\n', stdout);
@@ -325,33 +262,28 @@ int RunErase(Session& s, const ParsedArgs& parsed) {
 }
 
 int RunFormat(Session& s) {
-  if (!Connect(s)) return NoAnswer(s);
-  if (!FormatLoader(s.loader, s.speedIndex, Progress())) {
-    SetLoaderSpeed(s.loader, kLoaderSpeedBack);
-    return NoAnswer(s);
-  }
+  if (LoaderResult r = FormatLoaderMemory(s.loader, s.options, Progress(), s.contents); !r.Done())
+    return Failure(s, r);
   std::puts("Отформатировано: каталог и пароли обнулены");
   return kExitOk;
 }
 
 int RunDefragment(Session& s) {
-  if (int status = ConnectAndReadDirectory(s, false); status != kExitOk) return status;
-  if (!PlanDefragment(s.directory, s.type()).possible) return DamagedDirectory();
-  bool complete = false;
-  if (!Defragment(s.loader, s.directory, s.type(), s.speedIndex, Progress(), &complete))
-    return NoAnswer(s);
-  // The free places as they are after the packing: one gap when it went
-  // through, the pieces that are left when it had to stop.
-  PrintCp1251(stdout, Utf8ToCp1251(FreeGapsText(FreeGaps(s.directory, s.type()))));
-  std::fputc('\n', stdout);
-  return complete ? kExitOk : PackingStopped(s);
+  const LoaderResult r = DefragmentLoader(s.loader, s.options, Progress(), s.contents);
+  if (r.outcome == LoaderOutcome::Done || r.outcome == LoaderOutcome::PackingStopped) {
+    // The free places as they are after the packing: one gap when it went
+    // through, the pieces that are left when it had to stop.
+    PrintCp1251(stdout, Utf8ToCp1251(FreeGapsText(FreeGaps(s.directory(), s.type()))));
+    std::fputc('\n', stdout);
+  }
+  return r.Done() ? kExitOk : Failure(s, r);
 }
 
 int RunSetClock(Session& s) {
-  if (!loader::CmdConnect(s.loader)) return NoAnswer(s);
-  if (!loader::CmdSetClock(s.loader, LocalTimeNow())) return NoAnswer(s);
+  if (!loader::CmdConnect(s.loader)) return Failure(s, NoAnswer());
+  if (!loader::CmdSetClock(s.loader, LocalTimeNow())) return Failure(s, NoAnswer());
   BoardClock clock;
-  if (!loader::CmdReadClock(s.loader, clock)) return NoAnswer(s);
+  if (!loader::CmdReadClock(s.loader, clock)) return Failure(s, NoAnswer());
   std::printf("Часы: ");
   PrintCp1251(stdout, ClockText(clock));
   std::fputc('\n', stdout);
@@ -359,10 +291,11 @@ int RunSetClock(Session& s) {
 }
 
 int RunPasswords(Session& s, const TSettings& settings) {
-  if (!Connect(s)) return NoAnswer(s);
+  if (LoaderResult r = ConnectToLoader(s.loader, s.contents); !r.Done()) return Failure(s, r);
   if (!WritePasswords(s.loader, BuildPasswordArea(settings.Password))) {
     std::fputs("lentar-cli loader: ", stderr);
-    Say(stderr, u8"Ошибка работы с загрузчиком!");
+    PrintCp1251(stderr, Utf8ToCp1251(u8"Ошибка работы с загрузчиком!"));
+    std::fputc('\n', stderr);
     return kExitRefused;
   }
   const auto set = std::count_if(settings.Password.begin(), settings.Password.end(),
@@ -463,6 +396,9 @@ int RunLoader(const Args& args) {
   // The loader's session: its line's receive thread ends before the
   // application object goes.
   LoaderSession loaderSession;
+  // Ctrl+C stops the work at its next safe point; the line is closed and the
+  // command exits with 130.
+  loaderSession.ShareStop(InterruptStopFlag());
 
   TSettings settings = loaded.settings;
   if (speed) settings.LdSpeed = static_cast<int32_t>(*speed);
@@ -476,7 +412,8 @@ int RunLoader(const Args& args) {
     std::fputc('\n', stderr);
     return kExitRefused;
   }
-  Session s{loaderSession, device, LoaderSpeedIndex(settings), {}, {}};
+  Session s{loaderSession, device, {}, {}};
+  s.options.speedIndex = LoaderSpeedIndex(settings);
   int status = kExitOk;
   if (command == "info") status = RunInfo(s);
   else if (command == "list") status = RunList(s);

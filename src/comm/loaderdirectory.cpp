@@ -261,11 +261,12 @@ PackPlan PlanDefragment(const LoaderDirectory& directory, int type) {
   }
   plan.possible = true;
 
-  const auto commitPage = [&](int index) {
+  const auto commitPage = [&](int index, bool finishesPrevious = false) {
     PackStep step;
     step.kind = PackStep::Kind::WriteDirectoryPage;
     step.address = DirectoryPageStart(index, page);
     step.directory = plan.result;
+    step.finishesPrevious = finishesPrevious;
     plan.steps.push_back(step);
   };
   const auto writeData = [&](int block, int64_t address) {
@@ -278,7 +279,7 @@ PackPlan PlanDefragment(const LoaderDirectory& directory, int type) {
   const auto moveTo = [&](int block, int64_t address) {
     writeData(block, address);
     SetEntryStart(plan.result, block, static_cast<uint32_t>(address));
-    commitPage(block);
+    commitPage(block, true);
   };
   // A free place of length bytes that overlaps no block where it stands now
   // and not [avoidLo, avoidHi); -1 when there is none.
@@ -350,7 +351,7 @@ PackPlan PlanDefragment(const LoaderDirectory& directory, int type) {
       } else {
         commitPage(to);
         ClearEntry(plan.result, from);
-        commitPage(from);
+        commitPage(from, true);
       }
       holder[static_cast<size_t>(from)] = -1;
     };

@@ -143,6 +143,11 @@ struct PackStep {
   uint32_t address = 0;
   // WriteDirectoryPage: the page at address, taken from directory.
   LoaderDirectory directory{};
+  // The step finishes the one before it (the entry of a block whose data
+  // were just written at its new place, or the clearing of an entry's old
+  // index after it was written at its new one): work that is stopped stops
+  // before a step that begins something, never before one of these.
+  bool finishesPrevious = false;
 };
 
 struct PackPlan {

@@ -182,10 +182,16 @@ int Percent(size_t done, size_t total) {
 
 using ChunkFn = std::function<bool(const MemoryChunk&)>;
 
+// A transfer stopped by the session's stop flag ends between two chunks,
+// after the page it was at: never before its first chunk, so that a single
+// page (a directory page finishing a block) always goes whole.
 bool Transfer(const LoaderSession& session, uint32_t address, size_t count, const ChunkFn& each, const LoaderProgress& progress,
               size_t doneBefore = 0, size_t total = 0) {
   if (total == 0) total = count;
+  bool first = true;
   for (const MemoryChunk& chunk : TransferChunks(address, count, session.PageSize)) {
+    if (!first && session.StopRequested()) return false;
+    first = false;
     if (!each(chunk)) return false;
     if (progress) progress(Percent(doneBefore + chunk.offset + chunk.length, total));
   }
@@ -278,6 +284,20 @@ bool SetLoaderSpeed(LoaderSession& session, int index) {
   return acknowledged;
 }
 
+LoaderSpeedScope::LoaderSpeedScope(LoaderSession& session, int speedIndex) : session_(session) {
+  up_ = SetLoaderSpeed(session_, speedIndex);
+}
+
+LoaderSpeedScope::~LoaderSpeedScope() { Back(); }
+
+bool LoaderSpeedScope::Back() {
+  if (switched_) {
+    switched_ = false;
+    back_ = SetLoaderSpeed(session_, kLoaderSpeedBack);
+  }
+  return back_;
+}
+
 bool ReadMemory(LoaderSession& session, uint32_t address, size_t count, uint8_t* destination,
                 const LoaderProgress& progress) {
   return ReadRange(session, address, count, destination, progress, 0, 0);
@@ -290,14 +310,12 @@ bool WriteMemory(LoaderSession& session, uint32_t address, size_t count, const u
 
 bool ReadDirectory(LoaderSession& session, LoaderDirectory& directory, int speedIndex,
                    const LoaderProgress& progress) {
-  bool ok = SetLoaderSpeed(session, speedIndex);
-  if (ok) {
-    LoaderDirectory read{};
-    ok = ReadMemory(session, 0, read.size(), read.data(), progress);
-    if (ok) directory = read;
-  }
-  SetLoaderSpeed(session, kLoaderSpeedBack);
-  return ok;
+  LoaderSpeedScope speed(session, speedIndex);
+  if (!speed.Up()) return false;
+  LoaderDirectory read{};
+  if (!ReadMemory(session, 0, read.size(), read.data(), progress)) return false;
+  directory = read;
+  return true;
 }
 
 bool WriteDirectoryPage(LoaderSession& session, int index, const LoaderDirectory& directory) {
@@ -314,9 +332,9 @@ bool ConnectLoader(LoaderSession& session, LoaderInfo& info) {
 bool ReadBlock(LoaderSession& session, const DirEntry& entry, int speedIndex, std::vector<uint8_t>& data,
                const LoaderProgress& progress) {
   std::vector<uint8_t> read(entry.size);
-  const bool ok = SetLoaderSpeed(session, speedIndex) &&
-                  ReadMemory(session, entry.start, read.size(), read.data(), progress);
-  if (!SetLoaderSpeed(session, kLoaderSpeedBack) || !ok) return false;
+  LoaderSpeedScope speed(session, speedIndex);
+  const bool ok = speed.Up() && ReadMemory(session, entry.start, read.size(), read.data(), progress);
+  if (!speed.Back() || !ok) return false;
   data = std::move(read);
   return true;
 }
@@ -326,10 +344,12 @@ bool StoreBlock(LoaderSession& session, LoaderDirectory& directory, int slot, co
   if (slot < 0 || slot >= kLoaderEntryCount) return false;
   LoaderDirectory updated = directory;
   WriteEntry(updated, slot, entry);
-  const bool ok = SetLoaderSpeed(session, speedIndex) &&
-                  WriteMemory(session, entry.start, entry.size, data, progress) &&
+  LoaderSpeedScope speed(session, speedIndex);
+  // A stop ends the data part way (no entry points at them); once the data
+  // are whole, their entry follows.
+  const bool ok = speed.Up() && WriteMemory(session, entry.start, entry.size, data, progress) &&
                   WriteDirectoryPage(session, slot, updated);
-  if (!SetLoaderSpeed(session, kLoaderSpeedBack) || !ok) return false;
+  if (!speed.Back() || !ok) return false;
   directory = updated;
   return true;
 }
@@ -362,10 +382,11 @@ bool ClearDirectory(LoaderSession& session) {
 }
 
 bool FormatLoader(LoaderSession& session, int speedIndex, const LoaderProgress& progress) {
-  if (!SetLoaderSpeed(session, speedIndex)) return false;
+  LoaderSpeedScope speed(session, speedIndex);
+  if (!speed.Up()) return false;
   const std::vector<uint8_t> zeros(kLoaderDirectorySize + kPasswordAreaSize, 0);
   if (!WriteMemory(session, 0, zeros.size(), zeros.data(), progress)) return false;
-  return SetLoaderSpeed(session, kLoaderSpeedBack);
+  return speed.Back();
 }
 
 bool WritePasswords(LoaderSession& session, const std::array<uint8_t, kPasswordAreaSize>& area) {
@@ -390,9 +411,11 @@ bool Defragment(LoaderSession& session, LoaderDirectory& directory, int type, in
                  : static_cast<size_t>(page);
   }
 
-  bool ok = SetLoaderSpeed(session, speedIndex);
+  LoaderSpeedScope speed(session, speedIndex);
+  bool ok = speed.Up();
   size_t done = 0;
   for (int entry : BlockEntries(directory)) {
+    if (ok && session.StopRequested()) ok = false;
     if (!ok) break;
     const DirEntry e = ReadEntry(directory, entry);
     TDataItem item(e.size);
@@ -403,6 +426,8 @@ bool Defragment(LoaderSession& session, LoaderDirectory& directory, int type, in
     items.emplace(entry, std::move(item));
   }
   for (const PackStep& step : plan.steps) {
+    // A stop waits for the step that finishes the one before it.
+    if (ok && !step.finishesPrevious && session.StopRequested()) ok = false;
     if (!ok) break;
     if (step.kind == PackStep::Kind::WriteData) {
       std::vector<uint8_t> bytes = items.at(step.block).data;
@@ -419,7 +444,7 @@ bool Defragment(LoaderSession& session, LoaderDirectory& directory, int type, in
         std::copy_n(step.directory.begin() + step.address, length, directory.begin() + step.address);
     }
   }
-  const bool back = SetLoaderSpeed(session, kLoaderSpeedBack);
+  const bool back = speed.Back();
   if (ok && complete) *complete = plan.complete;
   return ok && back;
 }

@@ -17,6 +17,13 @@
 // within one page (64 or 128 bytes, the session's PageSize), so transfers go in chunks that
 // never cross a page boundary.
 //
+// Long work stops at the session's stop flag (stopflag.h) only where the
+// loader is left consistent: between the pages of a transfer (a block's data
+// stopped part way are listed by no entry), never between a block's data and
+// its directory entry, and after the current page of a directory write. A
+// stopped operation fails like one cut short; the caller tells the two apart
+// by the flag. The speed is switched back on every path.
+//
 // Nothing here shows a message; every operation reports by its result.
 #pragma once
 
@@ -85,6 +92,27 @@ bool CmdReadMem(LoaderSession& session, uint32_t address, size_t count, uint8_t*
 
 using LoaderProgress = std::function<void(int percent)>;
 
+// The loader at a transfer speed for the life of a scope: switched up
+// (SetLoaderSpeed) when made, back to the base speed when the scope ends, on
+// every path: a failure, a stop, an early return. Back() goes back earlier
+// and says whether the loader acknowledged it.
+class LoaderSpeedScope {
+ public:
+  LoaderSpeedScope(LoaderSession& session, int speedIndex);
+  ~LoaderSpeedScope();
+  LoaderSpeedScope(const LoaderSpeedScope&) = delete;
+  LoaderSpeedScope& operator=(const LoaderSpeedScope&) = delete;
+  // The switch and the connect at the new speed succeeded.
+  bool Up() const { return up_; }
+  bool Back();
+
+ private:
+  LoaderSession& session_;
+  bool up_ = false;
+  bool switched_ = true;
+  bool back_ = false;
+};
+
 // CmdReadLoaderInfo, then the session's PageSize from the memory type.
 bool ReadLoaderInfo(LoaderSession& session, LoaderInfo& info);
 // index 0..7: switch the loader and the port to RateTable[index] and connect
@@ -124,7 +152,7 @@ bool EraseEntry(LoaderSession& session, LoaderDirectory& directory, int index);
 // Zeroes the directory (at the current speed).
 bool ClearDirectory(LoaderSession& session);
 // At speedIndex: zeroes the directory and the passwords, then back to the
-// base speed (a failure leaves the speed switched).
+// base speed (also after a failure).
 bool FormatLoader(LoaderSession& session, int speedIndex, const LoaderProgress& progress = {});
 // The 128-byte password area, at the current speed.
 bool WritePasswords(LoaderSession& session, const std::array<uint8_t, kPasswordAreaSize>& area);

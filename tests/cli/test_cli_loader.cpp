@@ -4,7 +4,13 @@
 // what the loader holds after the program has gone.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/cli_test_support.h"
@@ -307,6 +313,56 @@ TEST_F(CliLoader, FailedTransfersLoseNothing) {
     std::copy_n(memory.begin(), d.size(), d.begin());
     EXPECT_EQ(ReadEntry(d, 0).start, 1152u) << command;
   }
+}
+
+// Ctrl+C half way through a write: the command stops at the next page,
+// switches the loader back to its base speed and exits 130 with the loader
+// listing what it held and nothing half written; the loader answers a new
+// command at its base speed.
+TEST_F(CliLoader, CtrlCDuringAWriteStopsItAndExits130) {
+  const std::vector<Block> blocks = {{0, 1152, 3000, "kept"}};
+  SeedMemory(3, blocks);
+  // Every byte at line speed: the 60000-byte block takes seconds.
+  StartSim(3, {"--pace", "-v"});
+  Write("big.bin", Pattern(60000, 9));
+  const std::string command = "cd '" + dir_.string() + "' && exec '" LENTAR_BIN_DIR
+                              "/lentar-cli' loader --port board --ini lentar.ini --speed 4 "
+                              "write big.bin --name big >out.log 2>err.log";
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // Interrupted once a few pages of the block are in.
+  const auto writes = [&] {
+    const std::string log = sim_.Log();
+    size_t n = 0;
+    for (size_t at = log.find("command 0x15 address"); at != std::string::npos;
+         at = log.find("command 0x15 address", at + 1))
+      ++n;
+    return n;
+  };
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (writes() < 5 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_GE(writes(), 5u) << sim_.Log();
+  ASSERT_EQ(kill(pid, SIGINT), 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 130);
+  err_ = Read("err.log");
+  EXPECT_NE(err_.find("Прервано оператором"), std::string::npos) << err_;
+  EXPECT_EQ(Read("out.log"), "");
+  // Far from the whole block went.
+  EXPECT_LT(writes(), 60000u / 128);
+
+  // A new command reaches the loader at its base speed, and it lists what
+  // it held.
+  ASSERT_EQ(Loader("list"), 0) << err_;
+  EXPECT_EQ(out_, "1\tkept\t3000\t1152\n");
+  EXPECT_TRUE(HoldsEveryBlock(StopAndReadMemory(), blocks));
 }
 
 }  // namespace

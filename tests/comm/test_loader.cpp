@@ -389,6 +389,8 @@ TEST_F(LoaderProtocol, DefragmentPacksInAddressOrderAndRenumbers) {
   EXPECT_EQ(AllocateBlock(d, 1, FreeSpace(d, 1)), 4352u);
 }
 
+// Cut short by the line at every request, or stopped by the operator at
+// every step: every block stays listed with its bytes.
 TEST_F(LoaderProtocol, DefragmentCutShortAtEveryRequestLosesNoBlock) {
   // "overlap" moves over its own place, through a free place further up; in
   // the second layout most entries must pass through a spare one.
@@ -407,13 +409,36 @@ TEST_F(LoaderProtocol, DefragmentCutShortAtEveryRequestLosesNoBlock) {
     LoaderDirectory original;
     std::copy_n(memory.begin(), original.size(), original.begin());
 
-    // The whole run, to count its requests.
+    // The whole run, to count its requests and its steps.
     LoaderLine whole(type, memory);
     whole.Session().PageSize = PageSizeFor(type);
     LoaderDirectory d = original;
-    ASSERT_TRUE(Defragment(whole.Session(), d, type, 4));
+    int steps = 0;
+    ASSERT_TRUE(Defragment(whole.Session(), d, type, 4, [&](int) { ++steps; }));
     const int requests = static_cast<int>(whole.Requests().size());
     ASSERT_GT(requests, 20);
+
+    // What the loader holds after the cut: every block, and the next
+    // reorganisation finishes the work and leaves no copy behind.
+    const auto check = [&](LoaderLine& line, LoaderDirectory& copy, const std::string& where) {
+      EXPECT_TRUE(HoldsEveryBlock(line.Sim().Memory(), blocks)) << where;
+      // The caller's directory is what the loader holds.
+      EXPECT_TRUE(std::equal(copy.begin(), copy.end(), line.Sim().Memory().begin())) << where;
+
+      // Opened again, each block is one row and the free space is right; the
+      // next reorganisation finishes the work and leaves no copy behind.
+      LoaderLine next(type, line.Sim().Memory());
+      next.Session().PageSize = PageSizeFor(type);
+      EXPECT_EQ(BlockEntries(copy).size(), blocks.size()) << where;
+      EXPECT_EQ(FreeSpace(copy, type), FreeSpace(original, type)) << where;
+      ASSERT_TRUE(Defragment(next.Session(), copy, type, 4)) << where;
+      EXPECT_TRUE(HoldsEveryBlock(next.Sim().Memory(), blocks)) << where;
+      int listed = 0;
+      for (int i = 0; i < kLoaderEntryCount; ++i) listed += EntryEmpty(copy, i) ? 0 : 1;
+      EXPECT_EQ(listed, static_cast<int>(blocks.size())) << where;
+      const std::vector<FreeGap> gaps = FreeGaps(copy, type);
+      EXPECT_EQ(gaps.size(), 1u) << where;
+    };
 
     for (int cut = 0; cut < requests; ++cut) {
       LoaderLine line(type, memory);
@@ -422,25 +447,30 @@ TEST_F(LoaderProtocol, DefragmentCutShortAtEveryRequestLosesNoBlock) {
       line.Session().LoaderReplyTimeout = 2;
       line.CutAfter(cut);
       LoaderDirectory copy = original;
-      EXPECT_FALSE(Defragment(line.Session(), copy, type, 4)) << "cut after " << cut;
-      EXPECT_TRUE(HoldsEveryBlock(line.Sim().Memory(), blocks)) << "type " << type << ", cut after " << cut;
-      // The caller's directory is what the loader holds.
-      EXPECT_TRUE(std::equal(copy.begin(), copy.end(), line.Sim().Memory().begin()))
-          << "type " << type << ", cut after " << cut;
+      const std::string where = "type " + std::to_string(type) + ", cut after " + std::to_string(cut);
+      EXPECT_FALSE(Defragment(line.Session(), copy, type, 4)) << where;
+      check(line, copy, where);
+    }
 
-      // Opened again, each block is one row and the free space is right; the
-      // next reorganisation finishes the work and leaves no copy behind.
-      LoaderLine next(type, line.Sim().Memory());
-      next.Session().PageSize = PageSizeFor(type);
-      EXPECT_EQ(BlockEntries(copy).size(), blocks.size()) << "cut after " << cut;
-      EXPECT_EQ(FreeSpace(copy, type), FreeSpace(original, type)) << "cut after " << cut;
-      ASSERT_TRUE(Defragment(next.Session(), copy, type, 4)) << "type " << type << ", cut after " << cut;
-      EXPECT_TRUE(HoldsEveryBlock(next.Sim().Memory(), blocks)) << "cut after " << cut;
-      int listed = 0;
-      for (int i = 0; i < kLoaderEntryCount; ++i) listed += EntryEmpty(copy, i) ? 0 : 1;
-      EXPECT_EQ(listed, static_cast<int>(blocks.size())) << "cut after " << cut;
-      const std::vector<FreeGap> gaps = FreeGaps(copy, type);
-      EXPECT_EQ(gaps.size(), 1u) << "cut after " << cut;
+    // "Прервать" at each step: the packing ends at the next step that begins
+    // something (never between a block's data and its entry), back at the
+    // base speed.
+    for (int stop = 1; stop < steps; ++stop) {
+      LoaderLine line(type, memory);
+      line.Session().PageSize = PageSizeFor(type);
+      LoaderSession& session = line.Session();
+      LoaderDirectory copy = original;
+      int step = 0;
+      bool complete = false;
+      const bool ok = Defragment(session, copy, type, 4, [&](int) {
+        if (++step == stop) session.Stop().Request();
+      }, &complete);
+      const std::string where = "type " + std::to_string(type) + ", stopped at step " + std::to_string(stop);
+      // Only the steps that finish a block may still go after the stop.
+      if (ok) EXPECT_TRUE(complete) << where;
+      EXPECT_EQ(session.Speed, kLoaderBaseSpeed) << where;
+      EXPECT_EQ(line.Requests().back(), (Bytes{0x01, 0x06, 0x14, 3})) << where;
+      check(line, copy, where);
     }
   }
 }

@@ -198,11 +198,15 @@ void TLoadForm::FormShow() {
 
 // ---- Reading the loader -------------------------------------------------------
 
-bool TLoadForm::ConnectAndReadInfo() {
-  LoaderInfo info;
-  if (!ConnectLoader(session_, info)) return false;
-  memoryType_ = info.MemoryType();
-  return true;
+comm::LoaderOptions TLoadForm::Options() const {
+  LoaderOptions options;
+  options.speedIndex = SpeedIndex();
+  return options;
+}
+
+void TLoadForm::Interrupted() {
+  OwnedMessageBox(this, QStringLiteral("Внимание!"), FromBoardText(InterruptedText()),
+                  QMessageBox::Ok, QMessageBox::Warning);
 }
 
 bool TLoadForm::ReadClock() {
@@ -215,19 +219,21 @@ bool TLoadForm::ReadClock() {
 
 void TLoadForm::RefreshLoader() {
   clockLabel_->setText(QStringLiteral("- - - -"));
-  bool connected = ConnectAndReadInfo();
-  if (connected) {
-    statusLabel_->setText(QStringLiteral("Чтение"));
-    Progress(0);
-    connected = ReadDirectory(session_, directory_, SpeedIndex(),
-                              [this](int p) { Progress(p); });
-    if (!connected) {
-      ConnectionError();
-    } else {
-      Progress(100);
-    }
+  statusLabel_->setText(QStringLiteral("Чтение"));
+  Progress(0);
+  // A loader without data memory is listed all the same, then named below.
+  LoaderOptions options = Options();
+  options.requireDataMemory = false;
+  const LoaderResult r = ListLoaderBlocks(session_, options, [this](int p) { Progress(p); }, contents_);
+  connected_ = r.Done();
+  if (r.Done()) {
+    Progress(100);
+  } else if (r.outcome == LoaderOutcome::Interrupted) {
+    Interrupted();
+  } else if (r.connected) {
+    // The loader answered the handshake but not the reading.
+    ConnectionError();
   }
-  connected_ = connected;
   if (connected_ && !ReadClock()) {
     ConnectionError();
     return;
@@ -235,7 +241,7 @@ void TLoadForm::RefreshLoader() {
   UpdateTable();
   UpdateStatus();
   UpdateButtons();
-  if (connected_ && MemorySize(memoryType_) == 0) {
+  if (connected_ && MemorySize(contents_.memoryType) == 0) {
     Error(QStringLiteral("Загрузчик не имеет памяти данных!"));
     closing_ = true;
     QMetaObject::invokeMethod(this, &QDialog::accept, Qt::QueuedConnection);
@@ -246,8 +252,8 @@ void TLoadForm::UpdateTable() {
   table_->Clear();
   if (!connected_) return;
   int number = 0;
-  for (int entry : BlockEntries(directory_)) {
-    const DirEntry e = ReadEntry(directory_, entry);
+  for (int entry : BlockEntries(contents_.directory)) {
+    const DirEntry e = ReadEntry(contents_.directory, entry);
     const int row = table_->AddRow();
     table_->SetCell(0, row, QString::number(++number));
     table_->SetCell(1, row, FromBoardText(e.name));
@@ -316,69 +322,39 @@ void TLoadForm::Button2Click() {
 
 void TLoadForm::Button5Click() {
   if (!connected_ || size_ == 0) return;
-  if (!ConnectAndReadInfo()) {
-    ConnectionError();
-    UpdateButtons();
-    return;
-  }
-  const QString noRoom = QStringLiteral("Недостаточно места в загрузчике! Удалите какие-либо данные!");
-  if (FindFreeEntry(directory_) < 0 ||
-      FreeSpace(directory_, memoryType_) < static_cast<int64_t>(size_) || size_ > kMaxLoaderBlock) {
-    Error(noRoom);
-    return;
-  }
-  uint32_t address = AllocateBlock(directory_, memoryType_, size_);
-  if (address == 0) {
+  const std::vector<uint8_t> image(image_, image_ + size_);
+  const auto progress = [this](int p) { Progress(p); };
+  statusLabel_->setText(QStringLiteral("Запись"));
+  LoaderOptions options = Options();
+  LoaderResult r = StoreLoaderBlock(session_, options, image, BlockName(), progress, contents_);
+  if (r.outcome == LoaderOutcome::NoFittingGap) {
+    UpdateStatus();
     if (!AskYesNo(QStringLiteral("Нет свободного блока достаточного размера! Произвести оптимизацию?")))
       return;
-    // A directory the packer refuses is the loader's contents, not the line.
-    if (!PlanDefragment(directory_, memoryType_).possible) {
-      Error(QString::fromUtf8(kDamagedDirectoryText));
-      return;
-    }
     statusLabel_->setText(QStringLiteral("Оптимизация"));
-    bool complete = false;
-    if (!Defragment(session_, directory_, memoryType_, SpeedIndex(),
-                    [this](int p) { Progress(p); }, &complete)) {
+    options.optimise = true;
+    r = StoreLoaderBlock(session_, options, image, BlockName(), progress, contents_);
+  }
+  switch (r.outcome) {
+    case LoaderOutcome::Done:
+      RefreshLoader();
+      return;
+    case LoaderOutcome::NoConnection:
+      // The handshake, the listing or the packing went unanswered.
       connected_ = false;
       ConnectionError();
-      UpdateTable();
-      UpdateStatus();
-      UpdateButtons();
-      return;
-    }
-    address = AllocateBlock(directory_, memoryType_, size_);
-    if (address == 0) {
-      UpdateTable();
-      UpdateStatus();
-      // Packing that had to stop early leaves the free space in pieces: say
-      // which block stopped it and where the free places really are.
-      const PackPlan rest = PlanDefragment(directory_, memoryType_);
-      if (!complete && rest.stoppedAt >= 0) {
-        Error(QString::fromUtf8(PackingStoppedText(ReadEntry(directory_, rest.stoppedAt).name) +
-                                "\n" + FreeGapsText(FreeGaps(directory_, memoryType_)) + "."));
-      } else {
-        Error(noRoom);
-      }
-      return;
-    }
-  }
-
-  const int slot = FindFreeEntry(directory_);
-  statusLabel_->setText(QStringLiteral("Запись"));
-  DirEntry entry;
-  entry.start = address;
-  entry.size = static_cast<uint16_t>(size_);
-  entry.name = TrimBlanks(BlockName());
-  if (entry.name.size() > kLoaderNameLength) entry.name.resize(kLoaderNameLength);
-  entry.flag = 1;
-  // The copy takes the entry only once the loader holds it.
-  connected_ = StoreBlock(session_, directory_, slot, entry, image_, SpeedIndex(),
-                          [this](int p) { Progress(p); });
-  if (connected_) {
-    RefreshLoader();
-  } else {
-    Error(QStringLiteral("Не удалось записать данные!"));
+      break;
+    case LoaderOutcome::Interrupted:
+      Interrupted();
+      break;
+    case LoaderOutcome::WriteFailed:
+      connected_ = false;
+      Error(FromBoardText(r.text));
+      break;
+    default:
+      // Room, packing or the directory: the loader's contents, not the line.
+      Error(FromBoardText(r.text));
+      break;
   }
   UpdateTable();
   UpdateStatus();
@@ -391,78 +367,62 @@ void TLoadForm::Button3Click() {
   const int row = table_->CurrentRow();
   if (!AskYesNo(QStringLiteral("Стереть блок №") + QString::number(row) + QStringLiteral("?")))
     return;
-  if (!ConnectAndReadInfo()) {
-    connected_ = false;
-    UpdateStatus();
-    UpdateButtons();
-    ConnectionError();
-    return;
-  }
-  if (EraseEntry(session_, directory_, entry)) {
+  const LoaderResult r = EraseLoaderEntry(session_, entry, contents_);
+  if (r.Done()) {
     RefreshLoader();
     UpdateTable();
-  } else {
-    connected_ = false;
-    UpdateStatus();
-    UpdateButtons();
-    Error(QStringLiteral("Не удалось стереть блок №") + QString::number(entry + 1) +
-          QStringLiteral("!"));
+    return;
   }
+  connected_ = false;
+  UpdateStatus();
+  UpdateButtons();
+  if (r.outcome == LoaderOutcome::NoConnection) ConnectionError();
+  else if (r.outcome == LoaderOutcome::Interrupted) Interrupted();
+  else Error(FromBoardText(r.text));
 }
 
 void TLoadForm::Button4Click() {
   if (!connected_) return;
   if (!AskYesNo(QStringLiteral("Стереть все блоки?"))) return;
-  const bool answered = loader::CmdConnect(session_);
-  LoaderInfo info;
-  connected_ = answered && ReadLoaderInfo(session_, info);
-  if (!answered) {
-    connected_ = false;
-    UpdateStatus();
-    UpdateButtons();
-    ConnectionError();
-    return;
-  }
   statusLabel_->setText(QStringLiteral("Стирание"));
-  if (ClearDirectory(session_)) {
-    directory_ = LoaderDirectory{};
+  LoaderOptions options = Options();
+  options.requireDataMemory = false;
+  const LoaderResult r = EraseAllLoaderEntries(session_, options, {}, contents_);
+  if (r.Done()) {
     RefreshLoader();
     UpdateTable();
     UpdateStatus();
-  } else {
-    statusLabel_->setText(QStringLiteral("Ошибка"));
-    Error(QStringLiteral("Не удалось стереть заголовки!"));
-    connected_ = false;
-    UpdateStatus();
-    UpdateButtons();
+    return;
   }
+  connected_ = false;
+  UpdateStatus();
+  UpdateButtons();
+  if (r.outcome == LoaderOutcome::NoConnection) ConnectionError();
+  else if (r.outcome == LoaderOutcome::Interrupted) Interrupted();
+  else Error(FromBoardText(r.text));
 }
 
 void TLoadForm::Button6Click() {
   if (!AskYesNo(QStringLiteral(
           "При форматировании будет потеряна вся информация в загрузчике! Продолжить?")))
     return;
-  bool ok = ConnectAndReadInfo();
-  if (ok) {
-    statusLabel_->setText(QStringLiteral("Форматирование"));
-    ok = FormatLoader(session_, SpeedIndex(), [this](int p) { Progress(p); });
-    // A failure half way leaves the loader at the transfer speed: bring it
-    // back, or nothing would reach it at the base speed afterwards.
-    if (!ok) SetLoaderSpeed(session_, kLoaderSpeedBack);
-  }
+  statusLabel_->setText(QStringLiteral("Форматирование"));
+  const LoaderResult r =
+      FormatLoaderMemory(session_, Options(), [this](int p) { Progress(p); }, contents_);
   connected_ = false;
-  if (ok) {
+  if (r.Done()) {
     RefreshLoader();
-  } else {
-    UpdateStatus();
-    UpdateButtons();
-    ConnectionError();
+    return;
   }
+  UpdateStatus();
+  UpdateButtons();
+  if (r.outcome == LoaderOutcome::Interrupted) Interrupted();
+  else ConnectionError();
 }
 
 void TLoadForm::Button7Click() {
   const int entry = SelectedEntry();
-  if (entry < 0 || EntryEmpty(directory_, entry)) return;
+  if (entry < 0 || EntryEmpty(contents_.directory, entry)) return;
   std::string fileName;
   // The folder of the last block saved in this run, else the documents.
   static std::string lastFolder;
@@ -473,11 +433,13 @@ void TLoadForm::Button7Click() {
     return;
   }
   lastFolder = folder;
-  const DirEntry e = ReadEntry(directory_, entry);
   statusLabel_->setText(QStringLiteral("Чтение"));
   std::vector<uint8_t> data;
-  if (!ReadBlock(session_, e, SpeedIndex(), data, [this](int p) { Progress(p); })) {
-    ConnectionError();
+  const LoaderResult r =
+      ReadLoaderBlock(session_, Options(), entry, [this](int p) { Progress(p); }, contents_, data);
+  if (!r.Done()) {
+    if (r.outcome == LoaderOutcome::Interrupted) Interrupted();
+    else ConnectionError();
     statusLabel_->setText(QStringLiteral("Ошибка"));
     return;
   }

@@ -15,6 +15,7 @@
 #include <cstdint>
 
 #include "comm/loaderdirectory.h"
+#include "comm/loaderflows.h"
 #include "comm/session.h"
 
 class QGroupBox;
@@ -45,7 +46,7 @@ class TLoadForm : public QDialog {
   void SetBlockName(const std::string& name);
   bool Connected() const { return connected_; }
   // The loader's directory as last read or written.
-  const comm::LoaderDirectory& Directory() const { return directory_; }
+  const comm::LoaderDirectory& Directory() const { return contents_.directory; }
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -65,8 +66,10 @@ class TLoadForm : public QDialog {
   void RefreshLoader();
   // The clock into Label4; false when the loader did not answer.
   bool ReadClock();
-  // The connect handshake and the memory type.
-  bool ConnectAndReadInfo();
+  // The options of the loader flows: the transfer speed of the settings.
+  comm::LoaderOptions Options() const;
+  // Work stopped by "Прервать": the operator is told so.
+  void Interrupted();
   void UpdateTable();
   void UpdateStatus();
   void UpdateButtons();
@@ -82,8 +85,8 @@ class TLoadForm : public QDialog {
   size_t size_;
   TRecProject& project_;
   comm::LoaderSession& session_;
-  comm::LoaderDirectory directory_{};
-  int memoryType_ = 0;
+  // The loader's memory type and directory copy.
+  comm::LoaderContents contents_;
   bool connected_ = false;
   bool shown_ = false;
   bool closing_ = false;

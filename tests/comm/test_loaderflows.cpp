@@ -1,0 +1,282 @@
+// The loader's flows against the simulated loader over an in-memory line:
+// what each reports, and "Прервать" at the first, a middle and the last step
+// of every long one.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "comm/loaderflows.h"
+#include "comm/stopflag.h"
+#include "memory_board.h"
+#include "simloader.h"
+
+namespace {
+
+using namespace lentar::comm;
+using lentar::boardsim::SimLoader;
+using lentar::comm::testing::Bytes;
+using lentar::comm::testing::MemoryBoard;
+
+struct Block {
+  int entry;
+  uint32_t start;
+  uint16_t size;
+  std::string name;
+};
+
+Bytes Pattern(size_t size, unsigned seed) {
+  Bytes data(size);
+  for (size_t i = 0; i < size; ++i) data[i] = static_cast<uint8_t>(i * 5 + seed * 41 + (i >> 7));
+  return data;
+}
+
+Bytes Memory(int type, const std::vector<Block>& blocks) {
+  Bytes memory(lentar::boardsim::SimMemorySize(type), 0xFF);
+  LoaderDirectory d{};
+  for (const Block& b : blocks) {
+    WriteEntry(d, b.entry, {b.start, b.size, b.name, 1});
+    const Bytes data = Pattern(b.size, static_cast<unsigned>(b.entry));
+    std::copy(data.begin(), data.end(), memory.begin() + b.start);
+  }
+  std::copy(d.begin(), d.end(), memory.begin());
+  return memory;
+}
+
+LoaderDirectory DirectoryIn(const Bytes& memory) {
+  LoaderDirectory d;
+  std::copy_n(memory.begin(), d.size(), d.begin());
+  return d;
+}
+
+// Every block is listed once by an entry whose data are the block's bytes.
+::testing::AssertionResult ListsEveryBlock(const Bytes& memory, const std::vector<Block>& blocks) {
+  const LoaderDirectory d = DirectoryIn(memory);
+  for (const Block& b : blocks) {
+    const Bytes data = Pattern(b.size, static_cast<unsigned>(b.entry));
+    int found = 0;
+    for (int entry : BlockEntries(d)) {
+      const DirEntry e = ReadEntry(d, entry);
+      if (e.name == b.name && e.size == b.size && e.start + e.size <= memory.size() &&
+          std::equal(data.begin(), data.end(), memory.begin() + e.start))
+        ++found;
+    }
+    if (found != 1) return ::testing::AssertionFailure() << "block " << b.name << " listed " << found << " times";
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// The simulated loader behind an in-memory line, with the speed it was last
+// switched to.
+class SimulatedLoader {
+ public:
+  SimulatedLoader(int type, const Bytes& memory) : sim_(type, memory) {
+    session_.LoaderReplyTimeout = 30;
+    session_.LoaderSwitchPause = 0;
+    board_.SetResponder([this](const Bytes& request) {
+      int rate = -1;
+      auto reply = sim_.Handle(request, rate);
+      if (rate >= 0) rate_ = rate;
+      return reply;
+    });
+  }
+  LoaderSession& Session() { return session_; }
+  const Bytes& Memory() const { return sim_.Memory(); }
+  int Rate() const { return rate_; }
+  size_t Requests() const { return board_.Requests().size(); }
+
+ private:
+  SimLoader sim_;
+  MemoryBoard board_;
+  LoaderSession session_{board_.Port()};
+  int rate_ = kLoaderBaseSpeed;
+};
+
+constexpr int kType = 1;
+// Three blocks of 4000 bytes with 6400-byte gaps between them: 19200 bytes
+// free, but 8000 bytes fit only after packing.
+const std::vector<Block> kBlocks = {{0, 7552, 4000, "b"}, {1, 17984, 4000, "c"}, {2, 28416, 4000, "d"}};
+
+struct Operation {
+  const char* name;
+  std::function<LoaderResult(LoaderSession&, LoaderContents&, const LoaderProgress&, Bytes&)> run;
+  // Whether the loader's directory may have lost entries when the work was
+  // stopped (erasing and formatting clear it page by page).
+  bool clearsEntries = false;
+  // The steps at the end that always follow the one before them: the last
+  // block's entry after its data, when packing.
+  int finishing = 0;
+};
+
+LoaderOptions Options(bool optimise = false) {
+  LoaderOptions options;
+  options.speedIndex = 7;
+  options.optimise = optimise;
+  return options;
+}
+
+const Operation kOperations[] = {
+    {"store",
+     [](LoaderSession& s, LoaderContents& c, const LoaderProgress& p, Bytes&) {
+       return StoreLoaderBlock(s, Options(), Pattern(3000, 7), "new", p, c);
+     }},
+    {"store after packing",
+     [](LoaderSession& s, LoaderContents& c, const LoaderProgress& p, Bytes&) {
+       return StoreLoaderBlock(s, Options(true), Pattern(8000, 7), "new", p, c);
+     }},
+    {"read",
+     [](LoaderSession& s, LoaderContents& c, const LoaderProgress& p, Bytes& data) {
+       LoaderResult listed = ListLoaderBlocks(s, Options(), {}, c);
+       return listed.Done() ? ReadLoaderBlock(s, Options(), 1, p, c, data) : listed;
+     }},
+    {"erase all",
+     [](LoaderSession& s, LoaderContents& c, const LoaderProgress& p, Bytes&) {
+       return EraseAllLoaderEntries(s, Options(), p, c);
+     },
+     true},
+    {"format",
+     [](LoaderSession& s, LoaderContents& c, const LoaderProgress& p, Bytes&) {
+       return FormatLoaderMemory(s, Options(), p, c);
+     },
+     true},
+    {"defragment",
+     [](LoaderSession& s, LoaderContents& c, const LoaderProgress& p, Bytes&) {
+       return DefragmentLoader(s, Options(), p, c);
+     },
+     false,
+     1},
+};
+
+TEST(LoaderFlows, EachOperationDoneWithoutAStop) {
+  for (const Operation& op : kOperations) {
+    SimulatedLoader loader(kType, Memory(kType, kBlocks));
+    LoaderContents contents;
+    Bytes data;
+    int steps = 0;
+    const LoaderResult r = op.run(loader.Session(), contents, [&](int) { ++steps; }, data);
+    EXPECT_TRUE(r.Done()) << op.name << ": " << r.text;
+    EXPECT_TRUE(r.text.empty()) << op.name;
+    EXPECT_GE(steps, 3) << op.name;
+    EXPECT_EQ(loader.Rate(), kLoaderBaseSpeed) << op.name;
+  }
+}
+
+// "Прервать" after the first step, half way and before the last step: the
+// work ends there as interrupted, never done; the loader and the line are
+// back at the base speed and it answers there; a stored block is not listed
+// half written, a stopped packing lists every block with its bytes and the
+// caller's directory is the loader's.
+TEST(LoaderFlows, AStopAtTheFirstAMiddleOrTheLastStepIsInterruptedNeverDone) {
+  for (const Operation& op : kOperations) {
+    int steps = 0;
+    {
+      SimulatedLoader whole(kType, Memory(kType, kBlocks));
+      LoaderContents contents;
+      Bytes data;
+      ASSERT_TRUE(op.run(whole.Session(), contents, [&](int) { ++steps; }, data).Done()) << op.name;
+    }
+    for (const int stopAt : {1, steps / 2, steps - 1 - op.finishing}) {
+      const std::string where = std::string(op.name) + ", stopped at step " + std::to_string(stopAt) +
+                                " of " + std::to_string(steps);
+      SimulatedLoader loader(kType, Memory(kType, kBlocks));
+      LoaderSession& session = loader.Session();
+      LoaderContents contents;
+      Bytes data;
+      int step = 0;
+      const LoaderResult r = op.run(session, contents, [&](int) {
+        if (++step == stopAt) session.Stop().Request();
+      }, data);
+      EXPECT_EQ(r.outcome, LoaderOutcome::Interrupted) << where;
+      EXPECT_EQ(r.text, InterruptedText()) << where;
+      EXPECT_LT(step, steps) << where;
+      EXPECT_TRUE(data.empty()) << where;
+      EXPECT_EQ(session.Speed, kLoaderBaseSpeed) << where;
+      EXPECT_EQ(session.Port().BaudRate(), 9600) << where;
+      EXPECT_EQ(loader.Rate(), kLoaderBaseSpeed) << where;
+
+      const Bytes& memory = loader.Memory();
+      if (!op.clearsEntries) {
+        EXPECT_TRUE(ListsEveryBlock(memory, kBlocks)) << where;
+        EXPECT_EQ(BlockEntries(DirectoryIn(memory)).size(), kBlocks.size()) << where << ": a half block listed";
+        EXPECT_TRUE(contents.directory == DirectoryIn(memory)) << where;
+      }
+
+      // Stopped, the loader answers at the base speed; cleared, the flag lets
+      // the next work run to its end.
+      session.Stop().Clear();
+      LoaderContents after;
+      const size_t before = loader.Requests();
+      ASSERT_TRUE(ConnectToLoader(session, after).Done()) << where;
+      EXPECT_EQ(loader.Requests(), before + 2) << where;
+      if (!op.clearsEntries) {
+        ASSERT_TRUE(DefragmentLoader(session, Options(), {}, after).Done()) << where;
+        EXPECT_TRUE(ListsEveryBlock(loader.Memory(), kBlocks)) << where;
+        EXPECT_EQ(FreeGaps(after.directory, kType).size(), 1u) << where;
+      }
+    }
+  }
+}
+
+// A stop once a block's data are all written waits for the block's entry:
+// the block is stored and listed.
+TEST(LoaderFlows, AStopAfterABlocksDataWaitsForItsEntry) {
+  SimulatedLoader loader(kType, Memory(kType, kBlocks));
+  LoaderSession& session = loader.Session();
+  LoaderContents contents;
+  const LoaderResult r = StoreLoaderBlock(session, Options(), Pattern(3000, 7), "new", [&](int percent) {
+    if (percent == 100) session.Stop().Request();
+  }, contents);
+  ASSERT_TRUE(r.Done()) << r.text;
+  const LoaderDirectory d = DirectoryIn(loader.Memory());
+  EXPECT_TRUE(contents.directory == d);
+  EXPECT_EQ(ReadEntry(d, r.slot).name, "new");
+  EXPECT_EQ(loader.Rate(), kLoaderBaseSpeed);
+}
+
+// A flag set before the work starts stops it before anything is sent.
+TEST(LoaderFlows, AStopBeforeTheStartSendsNothing) {
+  for (const Operation& op : kOperations) {
+    SimulatedLoader loader(kType, Memory(kType, kBlocks));
+    loader.Session().Stop().Request();
+    LoaderContents contents;
+    Bytes data;
+    EXPECT_EQ(op.run(loader.Session(), contents, {}, data).outcome, LoaderOutcome::Interrupted) << op.name;
+    EXPECT_EQ(loader.Requests(), 0u) << op.name;
+  }
+}
+
+TEST(LoaderFlows, StoreSaysWhyItStoresNothing) {
+  struct Case {
+    const char* name;
+    int type;
+    std::vector<Block> blocks;
+    size_t size;
+    bool optimise;
+    LoaderOutcome outcome;
+  };
+  // Two blocks over each other, and no gap of 9000 bytes.
+  const std::vector<Block> damaged = {
+      {0, 1152, 5000, "a"}, {1, 6000, 900, "b"}, {2, 14016, 3000, "c"}, {3, 24000, 3000, "d"}};
+  const Case cases[] = {
+      {"no data memory", 0, {}, 100, false, LoaderOutcome::NoDataMemory},
+      {"larger than the free space", kType, kBlocks, 19521, true, LoaderOutcome::NoRoom},
+      {"no gap fits", kType, kBlocks, 8000, false, LoaderOutcome::NoFittingGap},
+      {"damaged directory", kType, damaged, 9000, true, LoaderOutcome::DamagedDirectory},
+  };
+  for (const Case& c : cases) {
+    SimulatedLoader loader(c.type, Memory(c.type, c.blocks));
+    const Bytes memory = loader.Memory();
+    LoaderContents contents;
+    const LoaderResult r =
+        StoreLoaderBlock(loader.Session(), Options(c.optimise), Pattern(c.size, 1), "x", {}, contents);
+    EXPECT_EQ(r.outcome, c.outcome) << c.name;
+    EXPECT_EQ(r.text, LoaderOutcomeText(c.outcome)) << c.name;
+    EXPECT_FALSE(r.text.empty()) << c.name;
+    EXPECT_TRUE(loader.Memory() == memory) << c.name;
+    EXPECT_EQ(loader.Rate(), kLoaderBaseSpeed) << c.name;
+  }
+}
+
+}  // namespace
