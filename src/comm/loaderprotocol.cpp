@@ -148,6 +148,7 @@ bool Separate(LoaderSession& session, const Shape& next) {
 bool Exchange(LoaderSession& session, const std::vector<uint8_t>& request, Shape expect,
               uint8_t* destination) {
   if (!PrepareLine(session) || !Separate(session, expect) || !PrepareLine(session)) return false;
+  std::this_thread::sleep_until(session.quietUntil);
   if (!session.Port().SendFrame(request)) return false;
   std::array<uint8_t, 260> reply{};
   size_t n = 0;
@@ -280,7 +281,11 @@ bool SetLoaderSpeed(LoaderSession& session, int index) {
   Pause(session);
   session.Port().SetBaudRate(9600);
   session.Speed = kLoaderBaseSpeed;
-  Pause(session);
+  // The pause before the first request at the base speed is taken by that
+  // request (Exchange): work that ends here, or goes on with its own pause
+  // before a switch, does not wait for it twice.
+  session.quietUntil =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(session.LoaderSwitchPause, 0));
   return acknowledged;
 }
 

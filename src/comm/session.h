@@ -18,6 +18,7 @@
 // when the session goes) or talks on a line somebody else holds.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -142,6 +143,9 @@ class LoaderSession {
   // The RateTable index the loader was last switched to (3: 9600 bit/s, its
   // base speed).
   int Speed = 3;
+  // Back at the base speed, the loader is given its pause before the first
+  // request there: no request goes before this moment.
+  std::chrono::steady_clock::time_point quietUntil{};
 
   // The shape of the last reply taken (loaderprotocol.cpp), beside the
   // line's count of frames accounted for at that moment: when the count has

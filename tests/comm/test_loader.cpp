@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <deque>
 #include <functional>
@@ -353,6 +354,18 @@ TEST_F(LoaderProtocol, SpeedSwitchesAndConnect) {
   EXPECT_EQ(r[1].size(), 16u);  // connect with 13 bytes
   EXPECT_EQ(r[1][2], 0x01);
   EXPECT_EQ(r[2], (Bytes{0x01, 0x06, 0x14, 3}));
+}
+
+// Back at the base speed the loader gets its pause before the next request,
+// which waits for it: nothing goes sooner, however soon it is asked.
+TEST_F(LoaderProtocol, TheFirstRequestBackAtTheBaseSpeedWaitsThePause) {
+  LoaderLine line(3, {});
+  line.Session().LoaderSwitchPause = 40;
+  ASSERT_TRUE(SetLoaderSpeed(line.Session(), 7));
+  ASSERT_TRUE(SetLoaderSpeed(line.Session(), kLoaderSpeedBack));
+  const auto back = std::chrono::steady_clock::now();
+  ASSERT_TRUE(loader::CmdConnect(line.Session()));
+  EXPECT_GE(std::chrono::steady_clock::now() - back, std::chrono::milliseconds(35));
 }
 
 TEST_F(LoaderProtocol, FormatZeroesDirectoryAndPasswords) {

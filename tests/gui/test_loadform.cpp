@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
@@ -105,6 +106,15 @@ class LoadFormTest : public QObject {
     // event loop that reads the loader.
     auto* size = form.findChild<QLabel*>(QStringLiteral("Label1"));
     QTRY_VERIFY_WITH_TIMEOUT(!size->text().isEmpty(), 10000);
+    // The reading runs on the window's worker.
+    QTRY_VERIFY_WITH_TIMEOUT(!form.Busy(), 30000);
+  }
+
+  // Clicks a button of the window and waits until the device work it
+  // started has finished.
+  static void ClickAndWait(TLoadForm& form, const char* name) {
+    Button(form, name)->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!form.Busy(), 60000);
   }
 
   static TTableGrid* Table(TLoadForm& form) {
@@ -150,7 +160,7 @@ class LoadFormTest : public QObject {
 
     StartLoader(1, {{0, 1152, 100, "first"}});
     messages_->Clear();
-    Button(form, "Button2")->click();
+    ClickAndWait(form, "Button2");
     QCOMPARE(status->text(), QStringLiteral("OK"));
     QCOMPARE(Table(form)->RowCount(), 2);
     QCOMPARE(Texts(), QStringList());
@@ -190,7 +200,7 @@ class LoadFormTest : public QObject {
 
     table->SelectRow(2);
     messages_->QueueAnswer(QMessageBox::Yes);
-    Button(form, "Button3")->click();
+    ClickAndWait(form, "Button3");
     QCOMPARE(Texts(), (QStringList{QStringLiteral("Внимание! | Стереть блок №2?"),
                                    QStringLiteral("Ошибка! | Не удалось стереть блок №6!")}));
     QCOMPARE(messages_->Messages()[0].buttons, QMessageBox::Yes | QMessageBox::No);
@@ -206,10 +216,10 @@ class LoadFormTest : public QObject {
     ShowAndRead(form);
     Table(form)->SelectRow(1);
     messages_->QueueAnswer(QMessageBox::No);
-    Button(form, "Button3")->click();
+    ClickAndWait(form, "Button3");
     QCOMPARE(Table(form)->RowCount(), 3);
     messages_->QueueAnswer(QMessageBox::Yes);
-    Button(form, "Button3")->click();
+    ClickAndWait(form, "Button3");
     QCOMPARE(Table(form)->RowCount(), 2);
     QCOMPARE(Table(form)->Cell(1, 1), QStringLiteral("five"));
     const std::string memory = StopAndReadMemory();
@@ -225,7 +235,7 @@ class LoadFormTest : public QObject {
     const std::string image(12000, 'i');
     TLoadForm form(reinterpret_cast<const uint8_t*>(image.data()), image.size(), project, *session_);
     ShowAndRead(form);
-    Button(form, "Button5")->click();
+    ClickAndWait(form, "Button5");
     QCOMPARE(Texts(), QStringList{QStringLiteral(
                           "Ошибка! | Недостаточно места в загрузчике! Удалите какие-либо данные!")});
     QVERIFY(StopAndReadMemory() == before);
@@ -245,7 +255,7 @@ class LoadFormTest : public QObject {
     ShowAndRead(form);
 
     messages_->QueueAnswer(QMessageBox::No);
-    Button(form, "Button5")->click();
+    ClickAndWait(form, "Button5");
     QCOMPARE(Texts(), QStringList{QStringLiteral(
                           "Внимание! | Нет свободного блока достаточного размера! Произвести "
                           "оптимизацию?")});
@@ -254,7 +264,7 @@ class LoadFormTest : public QObject {
 
     messages_->Clear();
     messages_->QueueAnswer(QMessageBox::Yes);
-    Button(form, "Button5")->click();
+    ClickAndWait(form, "Button5");
     QCOMPARE(Texts().size(), 1);
     QVERIFY(form.Connected());
     QCOMPARE(Table(form)->RowCount(), 5);
@@ -304,7 +314,7 @@ class LoadFormTest : public QObject {
       TLoadForm form(reinterpret_cast<const uint8_t*>(image.data()), image.size(), project, *session_);
       ShowAndRead(form);
       messages_->QueueAnswer(QMessageBox::Yes);
-      Button(form, "Button5")->click();
+      ClickAndWait(form, "Button5");
       const QStringList texts = Texts();
       QCOMPARE(texts.size(), 2);
       QVERIFY2(texts[1].startsWith(QStringLiteral("Ошибка! | ") + c.first), qPrintable(texts[1]));
@@ -324,7 +334,7 @@ class LoadFormTest : public QObject {
     const std::string path = (dir_ / "block.bin").string();
     dialogs.QueueAnswer(path);
     Table(form)->SelectRow(1);
-    Button(form, "Button7")->click();
+    ClickAndWait(form, "Button7");
     QCOMPARE(dialogs.Requests().size(), size_t{1});
     QCOMPARE(dialogs.Requests()[0].title, QStringLiteral("Сохранить данные в файл"));
     std::string bytes;
@@ -349,7 +359,7 @@ class LoadFormTest : public QObject {
         });
         Click(pad, QString("Button%1").arg(slot).toLatin1().constData());
       });
-      Button(form, "Button10")->click();
+      ClickAndWait(form, "Button10");
     };
     change(2, QStringLiteral("12345678"));
     QCOMPARE(Settings().Password[1], std::string("12345678"));
@@ -359,14 +369,94 @@ class LoadFormTest : public QObject {
     QCOMPARE(Texts(), QStringList{QStringLiteral("Ошибка | Слишком длинный пароль")});
 
     WhenModal([](QWidget* pad) { Click(pad, "Button10"); });  // "В загрузчик"
-    Button(form, "Button10")->click();
+    ClickAndWait(form, "Button10");
     QCOMPARE(Texts().size(), 1);
     const std::string memory = StopAndReadMemory();
     QVERIFY(memory.substr(1024 + 16, 9) == "\x08" "12345678");
     QVERIFY(memory.substr(1024, 16) == std::string(16, '\0'));
   }
 
+  // Starts storing a 60000-byte block in a loader that takes every byte at
+  // line speed (57,600 bit/s) and waits until a few pages are in.
+  void StartASlowWrite(TLoadForm& form) {
+    Button(form, "Button5")->click();
+    QVERIFY(form.Busy());
+    auto* gauge = form.findChild<QProgressBar*>(QStringLiteral("Gauge1"));
+    QTRY_VERIFY_WITH_TIMEOUT(gauge->value() >= 5, 30000);
+    QVERIFY(form.Busy());
+  }
+
+  // The write runs on the window's worker: the window answers while the
+  // block goes (a timer on its thread keeps firing, it moves), the controls
+  // that start device work wait, and "Прервать" stops it at the next page:
+  // the operator reads "Прервано оператором", the loader lists what it held
+  // and nothing half written, and answers at its base speed afterwards.
+  void aWriteStoppedByTheOperatorListsNothingHalfWritten() {
+    const std::vector<Block> blocks = {{0, 1152, 3000, "kept"}};
+    StartLoader(3, blocks, {"--pace"});
+    Settings().LdSpeed = 4;
+    const std::string before = MemoryWith(3, blocks);
+    TRecProject project;
+    const std::string image = Pattern(60000, 7);
+    TLoadForm form(reinterpret_cast<const uint8_t*>(image.data()), image.size(), project, *session_);
+    form.SetBlockName("big");
+    ShowAndRead(form);
+    QCOMPARE(Table(form)->RowCount(), 2);
+    int ticks = 0;
+    QTimer timer;
+    connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
+    timer.start(5);
+
+    StartASlowWrite(form);
+    for (const char* other : {"Button2", "Button3", "Button4", "Button5", "Button6", "Button7",
+                              "Button8", "Button10"})
+      QVERIFY2(!Button(form, other)->isEnabled(), other);
+    QVERIFY(ticks > 0);
+    const QPoint at = form.pos() + QPoint(20, 10);
+    form.move(at);
+    QTRY_COMPARE(form.pos(), at);
+    QVERIFY(form.Busy());
+
+    auto* stop = Button(form, "InterruptButton");
+    QVERIFY(stop->isVisible());
+    stop->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!form.Busy(), 30000);
+    QCOMPARE(Texts(), QStringList{QStringLiteral("Внимание! | Прервано оператором")});
+    QVERIFY(!stop->isVisible());
+    QCOMPARE(Table(form)->RowCount(), 2);
+    QVERIFY(Button(form, "Button5")->isEnabled());
+
+    messages_->Clear();
+    ClickAndWait(form, "Button2");
+    QCOMPARE(form.findChild<QLabel*>(QStringLiteral("Label3"))->text(), QStringLiteral("OK"));
+    QCOMPARE(Texts(), QStringList());
+    QCOMPARE(Table(form)->RowCount(), 2);
+    const std::string memory = StopAndReadMemory();
+    QVERIFY(memory.substr(0, 1024) == before.substr(0, 1024));
+  }
+
 #ifdef LENTAR_SCREENSHOT_SLOTS
+  // The window during a write and after "Прервать".
+  void screenshotsOfAWriteAndACancel() {
+    const QString shots = qEnvironmentVariable("LENTAR_SHOTS_DIR");
+    if (shots.isEmpty()) QSKIP("LENTAR_SHOTS_DIR not set");
+    StartLoader(3, {{0, 1152, 2300, Utf8ToCp1251(u8"Акция недели")}, {1, 4096, 812, Utf8ToCp1251(u8"Погода")}},
+                {"--pace"});
+    Settings().LdSpeed = 4;
+    TRecProject project;
+    const std::string image = Pattern(60000, 7);
+    TLoadForm form(reinterpret_cast<const uint8_t*>(image.data()), image.size(), project, *session_);
+    form.SetBlockName(Utf8ToCp1251(u8"Новости"));
+    ShowAndRead(form);
+    StartASlowWrite(form);
+    QTest::qWait(1500);
+    QVERIFY(form.grab().save(shots + QStringLiteral("/loadform-writing.png")));
+    Button(form, "InterruptButton")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!form.Busy(), 30000);
+    QTest::qWait(200);
+    QVERIFY(form.grab().save(shots + QStringLiteral("/loadform-cancelled.png")));
+  }
+
   void screenshotWhenAsked() {
     const QString shots = qEnvironmentVariable("LENTAR_SHOTS_DIR");
     if (shots.isEmpty()) QSKIP("LENTAR_SHOTS_DIR not set");
@@ -406,7 +496,10 @@ class LoadFormTest : public QObject {
                  QStringLiteral("Размер данных: 6"));
         QCOMPARE(window->findChild<QLineEdit*>(QStringLiteral("Edit1"))->text(),
                  QStringLiteral("hello"));
+        auto* form = qobject_cast<TLoadForm*>(window);
+        QTRY_VERIFY_WITH_TIMEOUT(!form->Busy(), 30000);
         Click(window, "Button5");
+        QTRY_VERIFY_WITH_TIMEOUT(!form->Busy(), 30000);
         Click(window, "Button1");
       });
       if (QString(command) == QStringLiteral("button")) {

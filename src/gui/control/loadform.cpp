@@ -1,6 +1,5 @@
 #include "gui/control/loadform.h"
 
-#include <QApplication>
 #include <QCloseEvent>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -11,6 +10,8 @@
 #include <QPushButton>
 #include <QThread>
 #include <QVBoxLayout>
+#include <condition_variable>
+#include <optional>
 #include <string_view>
 
 #include "comm/loaderprotocol.h"
@@ -72,6 +73,12 @@ TLoadForm::TLoadForm(const uint8_t* image, size_t size, TRecProject& project,
   gauge_->setRange(0, 100);
   gauge_->setValue(0);
   gauge_->setTextVisible(false);
+  // "Прервать", shown beside the gauge while device work runs.
+  interruptButton_ = new QPushButton(QStringLiteral("Прервать"), this);
+  interruptButton_->setObjectName(QStringLiteral("InterruptButton"));
+  interruptButton_->setAutoDefault(false);
+  interruptButton_->hide();
+  connect(interruptButton_, &QPushButton::clicked, this, &TLoadForm::Interrupt);
   statusLabel_ = new QLabel(this);
   statusLabel_->setObjectName(QStringLiteral("Label3"));
   statusLabel_->setMinimumWidth(110);
@@ -138,7 +145,10 @@ TLoadForm::TLoadForm(const uint8_t* image, size_t size, TRecProject& project,
   auto* top = new QGridLayout;
   top->addWidget(sizeLabel_, 0, 0, 1, 2);
   top->addWidget(statusLabel_, 0, 2, Qt::AlignRight);
-  top->addWidget(gauge_, 1, 0, 1, 3);
+  auto* gaugeRow = new QHBoxLayout;
+  gaugeRow->addWidget(gauge_, 1);
+  gaugeRow->addWidget(interruptButton_);
+  top->addLayout(gaugeRow, 1, 0, 1, 3);
   top->addWidget(nameLabel, 2, 0);
   top->addWidget(nameEdit_, 2, 1, 1, 2);
   top->setColumnStretch(1, 1);
@@ -157,6 +167,11 @@ TLoadForm::TLoadForm(const uint8_t* image, size_t size, TRecProject& project,
   layout->addLayout(bottom);
   resize(520, 440);
 
+  // The device work: one piece at a time on the window's worker thread.
+  workerThread_.setObjectName(QStringLiteral("LoaderWork"));
+  worker_ = new QObject;
+  worker_->moveToThread(&workerThread_);
+
   // FormCreate: the port, then the empty table.
   OpenLoaderPort(session_);
   UpdateTable();
@@ -164,7 +179,71 @@ TLoadForm::TLoadForm(const uint8_t* image, size_t size, TRecProject& project,
   UpdateButtons();
 }
 
-TLoadForm::~TLoadForm() { CloseLoaderPort(session_); }
+struct TLoadForm::Question {
+  std::mutex lock;
+  std::condition_variable answered;
+  bool done = false;
+  std::optional<bool> answer;
+};
+
+TLoadForm::~TLoadForm() {
+  // Work still running stops at its next safe point (a question it waits on
+  // given up) before the line closes.
+  {
+    std::lock_guard guard(questionLock_);
+    windowGoing_ = true;
+    if (question_) {
+      std::lock_guard answerGuard(question_->lock);
+      question_->done = true;
+      question_->answered.notify_all();
+    }
+  }
+  if (busy_) session_.Stop().Request();
+  workerThread_.quit();
+  workerThread_.wait();
+  delete worker_;
+  CloseLoaderPort(session_);
+}
+
+bool TLoadForm::Busy() const { return busy_; }
+
+void TLoadForm::done(int result) {
+  if (busy_) {
+    closeAfterWork_ = true;
+    Interrupt();
+    return;
+  }
+  QDialog::done(result);
+}
+
+void TLoadForm::Interrupt() {
+  if (!busy_) return;
+  session_.Stop().Request();
+  interruptButton_->setEnabled(false);
+  statusLabel_->setText(QStringLiteral("Прерывание..."));
+}
+
+bool TLoadForm::AskFromWork(std::function<bool()> ask) {
+  auto question = std::make_shared<Question>();
+  {
+    std::lock_guard guard(questionLock_);
+    if (windowGoing_) return false;
+    question_ = question;
+  }
+  QMetaObject::invokeMethod(
+      this,
+      [question, ask = std::move(ask)] {
+        const bool answer = ask();
+        std::lock_guard guard(question->lock);
+        question->answer = answer;
+        question->done = true;
+        question->answered.notify_all();
+      },
+      Qt::QueuedConnection);
+  std::unique_lock guard(question->lock);
+  question->answered.wait(guard, [&] { return question->done; });
+  return question->answer.value_or(false);
+}
 
 std::string TLoadForm::BlockName() const { return ToBoardText(nameEdit_->text()); }
 
@@ -192,8 +271,67 @@ void TLoadForm::FormShow() {
   if (shown_ || closing_) return;
   sizeLabel_->setText(QStringLiteral("Размер данных: ") + QString::number(size_));
   shown_ = true;
-  RefreshLoader();
-  if (!closing_) table_->SelectRow(1);
+  RunWork(QStringLiteral("Чтение"), [this](Work& w, const LoaderProgress& p) { ListOnWorker(w, p); },
+          [this](Work& w) {
+            ShowListing(w);
+            if (!closing_) table_->SelectRow(1);
+          });
+}
+
+void TLoadForm::RunWork(const QString& status, WorkFn work, std::function<void(Work&)> done) {
+  if (busy_) return;
+  busy_ = true;
+  auto state = std::make_shared<Work>();
+  state->contents = contents_;
+  state->options = Options();
+  // The gauge follows the work through queued calls: the window's thread
+  // never waits for the line.
+  QProgressBar* gauge = gauge_;
+  const LoaderProgress progress = [gauge](int percent) {
+    QMetaObject::invokeMethod(gauge, [gauge, percent] { gauge->setValue(percent); },
+                              Qt::QueuedConnection);
+  };
+  statusLabel_->setText(status);
+  gauge_->setValue(0);
+  session_.Stop().Clear();
+  EnableDeviceControls(false);
+  interruptButton_->setEnabled(true);
+  interruptButton_->show();
+  if (!workerThread_.isRunning()) workerThread_.start();
+  QMetaObject::invokeMethod(
+      worker_,
+      [this, state, work = std::move(work), progress, done = std::move(done)] {
+        work(*state, progress);
+        QMetaObject::invokeMethod(
+            this,
+            [this, state, done] {
+              busy_ = false;
+              {
+                std::lock_guard guard(questionLock_);
+                question_.reset();
+              }
+              interruptButton_->hide();
+              contents_ = state->contents;
+              EnableDeviceControls(true);
+              if (closeAfterWork_) {
+                QDialog::done(QDialog::Accepted);
+                return;
+              }
+              if (done) done(*state);
+            },
+            Qt::QueuedConnection);
+      },
+      Qt::QueuedConnection);
+}
+
+void TLoadForm::EnableDeviceControls(bool enable) {
+  for (QPushButton* b : {refreshButton_, formatButton_, passwordsButton_, clockButton_})
+    b->setEnabled(enable);
+  if (enable) {
+    UpdateButtons();
+  } else {
+    for (QPushButton* b : {eraseButton_, eraseAllButton_, toFileButton_, writeButton_}) b->setEnabled(false);
+  }
 }
 
 // ---- Reading the loader -------------------------------------------------------
@@ -209,35 +347,42 @@ void TLoadForm::Interrupted() {
                   QMessageBox::Ok, QMessageBox::Warning);
 }
 
-bool TLoadForm::ReadClock() {
-  BoardClock c;
-  if (!loader::CmdReadClock(session_, c)) return false;
+void TLoadForm::ShowClock(const BoardClock& c) {
   clockLabel_->setText(FromBoardText(FormatClockTime(c.hour, c.minute, c.second, false, false) +
                                      " " + FormatDotDate(TDateRec{c.day, c.month, c.year}, false)));
-  return true;
+}
+
+void TLoadForm::ListOnWorker(Work& w, const LoaderProgress& progress) {
+  // A loader without data memory is listed all the same, then named.
+  LoaderOptions options = w.options;
+  options.requireDataMemory = false;
+  w.listed = true;
+  w.list = ListLoaderBlocks(session_, options, progress, w.contents);
+  if (w.list.Done()) w.clockRead = loader::CmdReadClock(session_, w.clock);
 }
 
 void TLoadForm::RefreshLoader() {
+  RunWork(QStringLiteral("Чтение"), [this](Work& w, const LoaderProgress& p) { ListOnWorker(w, p); },
+          [this](Work& w) { ShowListing(w); });
+}
+
+void TLoadForm::ShowListing(Work& w) {
   clockLabel_->setText(QStringLiteral("- - - -"));
-  statusLabel_->setText(QStringLiteral("Чтение"));
-  Progress(0);
-  // A loader without data memory is listed all the same, then named below.
-  LoaderOptions options = Options();
-  options.requireDataMemory = false;
-  const LoaderResult r = ListLoaderBlocks(session_, options, [this](int p) { Progress(p); }, contents_);
+  const LoaderResult& r = w.list;
   connected_ = r.Done();
   if (r.Done()) {
-    Progress(100);
+    gauge_->setValue(100);
   } else if (r.outcome == LoaderOutcome::Interrupted) {
     Interrupted();
   } else if (r.connected) {
     // The loader answered the handshake but not the reading.
     ConnectionError();
   }
-  if (connected_ && !ReadClock()) {
+  if (connected_ && !w.clockRead) {
     ConnectionError();
     return;
   }
+  if (connected_) ShowClock(w.clock);
   UpdateTable();
   UpdateStatus();
   UpdateButtons();
@@ -272,14 +417,6 @@ void TLoadForm::UpdateButtons() {
   writeButton_->setEnabled(connected_ && size_ > 0);
 }
 
-void TLoadForm::Progress(int percent) {
-  if (!shown_) return;
-  setEnabled(false);
-  gauge_->setValue(percent);
-  QApplication::processEvents();
-  setEnabled(true);
-}
-
 void TLoadForm::ConnectionError() {
   OwnedMessageBox(this, QStringLiteral("Ошибка!"), QStringLiteral("Ошибка соединения с загрузчиком"),
                   QMessageBox::Ok, QMessageBox::NoIcon);
@@ -305,6 +442,7 @@ int TLoadForm::SelectedEntry() const {
 // ---- Actions ------------------------------------------------------------------
 
 void TLoadForm::Button2Click() {
+  if (Busy()) return;
   // A loader plugged in after the window opened, or one whose line went away
   // and came back, is reached only through a port opened afresh.
   if (!connected_ || !session_.Port().IsOpen()) {
@@ -321,108 +459,143 @@ void TLoadForm::Button2Click() {
 }
 
 void TLoadForm::Button5Click() {
-  if (!connected_ || size_ == 0) return;
+  if (Busy() || !connected_ || size_ == 0) return;
   const std::vector<uint8_t> image(image_, image_ + size_);
-  const auto progress = [this](int p) { Progress(p); };
-  statusLabel_->setText(QStringLiteral("Запись"));
-  LoaderOptions options = Options();
-  LoaderResult r = StoreLoaderBlock(session_, options, image, BlockName(), progress, contents_);
-  if (r.outcome == LoaderOutcome::NoFittingGap) {
-    UpdateStatus();
-    if (!AskYesNo(QStringLiteral("Нет свободного блока достаточного размера! Произвести оптимизацию?")))
-      return;
-    statusLabel_->setText(QStringLiteral("Оптимизация"));
-    options.optimise = true;
-    r = StoreLoaderBlock(session_, options, image, BlockName(), progress, contents_);
-  }
-  switch (r.outcome) {
-    case LoaderOutcome::Done:
-      RefreshLoader();
-      return;
-    case LoaderOutcome::NoConnection:
-      // The handshake, the listing or the packing went unanswered.
-      connected_ = false;
-      ConnectionError();
-      break;
-    case LoaderOutcome::Interrupted:
-      Interrupted();
-      break;
-    case LoaderOutcome::WriteFailed:
-      connected_ = false;
-      Error(FromBoardText(r.text));
-      break;
-    default:
-      // Room, packing or the directory: the loader's contents, not the line.
-      Error(FromBoardText(r.text));
-      break;
-  }
-  UpdateTable();
-  UpdateStatus();
-  UpdateButtons();
+  const std::string name = BlockName();
+  const LoaderOptions options = Options();
+  RunWork(
+      QStringLiteral("Запись"),
+      [this, image, name, options](Work& w, const LoaderProgress& progress) {
+        w.result = StoreLoaderBlock(session_, options, image, name, progress, w.contents);
+        if (w.result.outcome == LoaderOutcome::NoFittingGap) {
+          // The operator is asked on the window's thread while the work waits.
+          const bool pack = AskFromWork([this] {
+            const bool yes = AskYesNo(QStringLiteral(
+                "Нет свободного блока достаточного размера! Произвести оптимизацию?"));
+            statusLabel_->setText(yes ? QStringLiteral("Оптимизация") : QStringLiteral("OK"));
+            return yes;
+          });
+          if (!pack) return;
+          LoaderOptions packing = options;
+          packing.optimise = true;
+          w.result = StoreLoaderBlock(session_, packing, image, name, progress, w.contents);
+        }
+        if (w.result.Done()) ListOnWorker(w, progress);
+      },
+      [this](Work& w) {
+        const LoaderResult& r = w.result;
+        switch (r.outcome) {
+          case LoaderOutcome::Done:
+            ShowListing(w);
+            return;
+          case LoaderOutcome::NoFittingGap:
+            // The operator kept the loader as it was.
+            UpdateStatus();
+            return;
+          case LoaderOutcome::NoConnection:
+            // The handshake, the listing or the packing went unanswered.
+            connected_ = false;
+            ConnectionError();
+            break;
+          case LoaderOutcome::Interrupted:
+            Interrupted();
+            break;
+          case LoaderOutcome::WriteFailed:
+            connected_ = false;
+            Error(FromBoardText(r.text));
+            break;
+          default:
+            // Room, packing or the directory: the loader's contents, not the line.
+            Error(FromBoardText(r.text));
+            break;
+        }
+        UpdateTable();
+        UpdateStatus();
+        UpdateButtons();
+      });
 }
 
 void TLoadForm::Button3Click() {
   const int entry = SelectedEntry();
-  if (!connected_ || entry < 0) return;
+  if (Busy() || !connected_ || entry < 0) return;
   const int row = table_->CurrentRow();
   if (!AskYesNo(QStringLiteral("Стереть блок №") + QString::number(row) + QStringLiteral("?")))
     return;
-  const LoaderResult r = EraseLoaderEntry(session_, entry, contents_);
-  if (r.Done()) {
-    RefreshLoader();
-    UpdateTable();
-    return;
-  }
-  connected_ = false;
-  UpdateStatus();
-  UpdateButtons();
-  if (r.outcome == LoaderOutcome::NoConnection) ConnectionError();
-  else if (r.outcome == LoaderOutcome::Interrupted) Interrupted();
-  else Error(FromBoardText(r.text));
+  RunWork(
+      QStringLiteral("Стирание"),
+      [this, entry](Work& w, const LoaderProgress& progress) {
+        w.result = EraseLoaderEntry(session_, entry, w.contents);
+        if (w.result.Done()) ListOnWorker(w, progress);
+      },
+      [this](Work& w) {
+        const LoaderResult& r = w.result;
+        if (r.Done()) {
+          ShowListing(w);
+          return;
+        }
+        connected_ = false;
+        UpdateStatus();
+        UpdateButtons();
+        if (r.outcome == LoaderOutcome::NoConnection) ConnectionError();
+        else if (r.outcome == LoaderOutcome::Interrupted) Interrupted();
+        else Error(FromBoardText(r.text));
+      });
 }
 
 void TLoadForm::Button4Click() {
-  if (!connected_) return;
+  if (Busy() || !connected_) return;
   if (!AskYesNo(QStringLiteral("Стереть все блоки?"))) return;
-  statusLabel_->setText(QStringLiteral("Стирание"));
   LoaderOptions options = Options();
   options.requireDataMemory = false;
-  const LoaderResult r = EraseAllLoaderEntries(session_, options, {}, contents_);
-  if (r.Done()) {
-    RefreshLoader();
-    UpdateTable();
-    UpdateStatus();
-    return;
-  }
-  connected_ = false;
-  UpdateStatus();
-  UpdateButtons();
-  if (r.outcome == LoaderOutcome::NoConnection) ConnectionError();
-  else if (r.outcome == LoaderOutcome::Interrupted) Interrupted();
-  else Error(FromBoardText(r.text));
+  RunWork(
+      QStringLiteral("Стирание"),
+      [this, options](Work& w, const LoaderProgress& progress) {
+        w.result = EraseAllLoaderEntries(session_, options, progress, w.contents);
+        if (w.result.Done()) ListOnWorker(w, progress);
+      },
+      [this](Work& w) {
+        const LoaderResult& r = w.result;
+        if (r.Done()) {
+          ShowListing(w);
+          return;
+        }
+        connected_ = false;
+        UpdateStatus();
+        UpdateButtons();
+        if (r.outcome == LoaderOutcome::NoConnection) ConnectionError();
+        else if (r.outcome == LoaderOutcome::Interrupted) Interrupted();
+        else Error(FromBoardText(r.text));
+      });
 }
 
 void TLoadForm::Button6Click() {
+  if (Busy()) return;
   if (!AskYesNo(QStringLiteral(
           "При форматировании будет потеряна вся информация в загрузчике! Продолжить?")))
     return;
-  statusLabel_->setText(QStringLiteral("Форматирование"));
-  const LoaderResult r =
-      FormatLoaderMemory(session_, Options(), [this](int p) { Progress(p); }, contents_);
-  connected_ = false;
-  if (r.Done()) {
-    RefreshLoader();
-    return;
-  }
-  UpdateStatus();
-  UpdateButtons();
-  if (r.outcome == LoaderOutcome::Interrupted) Interrupted();
-  else ConnectionError();
+  const LoaderOptions options = Options();
+  RunWork(
+      QStringLiteral("Форматирование"),
+      [this, options](Work& w, const LoaderProgress& progress) {
+        w.result = FormatLoaderMemory(session_, options, progress, w.contents);
+        if (w.result.Done()) ListOnWorker(w, progress);
+      },
+      [this](Work& w) {
+        connected_ = false;
+        if (w.result.Done()) {
+          ShowListing(w);
+          return;
+        }
+        UpdateStatus();
+        UpdateButtons();
+        if (w.result.outcome == LoaderOutcome::Interrupted) Interrupted();
+        else ConnectionError();
+      });
 }
 
 void TLoadForm::Button7Click() {
   const int entry = SelectedEntry();
-  if (entry < 0 || EntryEmpty(contents_.directory, entry)) return;
+  if (Busy() || entry < 0 || EntryEmpty(contents_.directory, entry)) return;
   std::string fileName;
   // The folder of the last block saved in this run, else the documents.
   static std::string lastFolder;
@@ -433,33 +606,45 @@ void TLoadForm::Button7Click() {
     return;
   }
   lastFolder = folder;
-  statusLabel_->setText(QStringLiteral("Чтение"));
-  std::vector<uint8_t> data;
-  const LoaderResult r =
-      ReadLoaderBlock(session_, Options(), entry, [this](int p) { Progress(p); }, contents_, data);
-  if (!r.Done()) {
-    if (r.outcome == LoaderOutcome::Interrupted) Interrupted();
-    else ConnectionError();
-    statusLabel_->setText(QStringLiteral("Ошибка"));
-    return;
-  }
-  statusLabel_->setText(QStringLiteral("OK"));
-  if (!WriteFileAtomically(fileName, std::string_view(reinterpret_cast<const char*>(data.data()),
-                                                      data.size()))) {
-    ShowError("Не могу сохранить файл " + fileName);
-  }
+  const LoaderOptions options = Options();
+  RunWork(
+      QStringLiteral("Чтение"),
+      [this, options, entry](Work& w, const LoaderProgress& progress) {
+        w.result = ReadLoaderBlock(session_, options, entry, progress, w.contents, w.data);
+      },
+      [this, fileName](Work& w) {
+        if (!w.result.Done()) {
+          if (w.result.outcome == LoaderOutcome::Interrupted) Interrupted();
+          else ConnectionError();
+          statusLabel_->setText(QStringLiteral("Ошибка"));
+          return;
+        }
+        statusLabel_->setText(QStringLiteral("OK"));
+        if (!WriteFileAtomically(fileName, std::string_view(reinterpret_cast<const char*>(w.data.data()),
+                                                            w.data.size()))) {
+          ShowError("Не могу сохранить файл " + fileName);
+        }
+      });
 }
 
 void TLoadForm::Button8Click() {
-  connected_ = loader::CmdConnect(session_);
-  Pause(kClockPauseMs);
-  if (connected_) {
-    loader::CmdSetClock(session_, LocalTimeNow());
-    Pause(kClockPauseMs);
-    connected_ = ReadClock();
-  }
-  UpdateStatus();
-  UpdateButtons();
+  if (Busy()) return;
+  RunWork(
+      statusLabel_->text(),
+      [this](Work& w, const LoaderProgress&) {
+        const bool answered = loader::CmdConnect(session_);
+        Pause(kClockPauseMs);
+        if (!answered) return;
+        loader::CmdSetClock(session_, LocalTimeNow());
+        Pause(kClockPauseMs);
+        w.clockRead = loader::CmdReadClock(session_, w.clock);
+      },
+      [this](Work& w) {
+        connected_ = w.clockRead;
+        if (connected_) ShowClock(w.clock);
+        UpdateStatus();
+        UpdateButtons();
+      });
 }
 
 void TLoadForm::Button10Click() {
@@ -478,13 +663,23 @@ void TLoadForm::Button10Click() {
     error(QStringLiteral("Загрузчик не готов!"));
     return;
   }
-  LoaderInfo info;
-  connected_ = ReadLoaderInfo(session_, info) &&
-               WritePasswords(session_, BuildPasswordArea(Settings().Password));
-  UpdateTable();
-  UpdateStatus();
-  UpdateButtons();
-  if (!connected_) error(QStringLiteral("Ошибка работы с загрузчиком!"));
+  if (Busy()) return;
+  const auto area = BuildPasswordArea(Settings().Password);
+  RunWork(
+      statusLabel_->text(),
+      [this, area](Work& w, const LoaderProgress&) {
+        LoaderInfo info;
+        w.result.outcome = ReadLoaderInfo(session_, info) && WritePasswords(session_, area)
+                               ? LoaderOutcome::Done
+                               : LoaderOutcome::NoConnection;
+      },
+      [this, error](Work& w) {
+        connected_ = w.result.Done();
+        UpdateTable();
+        UpdateStatus();
+        UpdateButtons();
+        if (!connected_) error(QStringLiteral("Ошибка работы с загрузчиком!"));
+      });
 }
 
 void ShowLoaderWindow(const uint8_t* image, size_t size, TRecProject& project,

@@ -7,12 +7,23 @@
 // writes the eight stored passwords into it. The loader session's line
 // (the caller's) is open from the window's creation to its destruction; every
 // action repeats the connect handshake first.
+//
+// The talking to the loader runs on a worker thread of the window's own: the
+// window keeps repainting and answering, its gauge follows the work through
+// queued calls, the controls that would start other device work wait, and
+// "Прервать" (shown beside the gauge while work runs) or "Закрыть" sets the
+// session's stop flag: the work ends at its next safe point.
 #pragma once
 
 #include <QDialog>
+#include <QThread>
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
 
 #include "comm/loaderdirectory.h"
 #include "comm/loaderflows.h"
@@ -45,12 +56,17 @@ class TLoadForm : public QDialog {
   std::string BlockName() const;
   void SetBlockName(const std::string& name);
   bool Connected() const { return connected_; }
+  // Device work is running.
+  bool Busy() const;
   // The loader's directory as last read or written.
   const comm::LoaderDirectory& Directory() const { return contents_.directory; }
 
  protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  // Closing while the work runs stops it first; the window closes when it has
+  // stopped.
+  void done(int result) override;
 
  private:
   void FormShow();
@@ -63,9 +79,35 @@ class TLoadForm : public QDialog {
   void Button8Click();   // "Синхр."
   void Button10Click();  // "Пароли"
 
+  // What a piece of device work leaves for the window.
+  struct Work {
+    comm::LoaderResult result;      // of the action
+    comm::LoaderContents contents;  // the loader as the work left it
+    comm::LoaderOptions options;    // the settings' transfer speed as it started
+    bool listed = false;            // the loader was listed afterwards ...
+    comm::LoaderResult list;        // ... with this result
+    bool clockRead = false;         // ... and its clock read
+    comm::BoardClock clock;
+    std::vector<uint8_t> data;      // a block read
+  };
+  using WorkFn = std::function<void(Work&, const comm::LoaderProgress&)>;
+  // Runs work on the worker with status in Label3 and "Прервать" shown; done
+  // gets what it left on the window's thread. Nothing while other work runs.
+  void RunWork(const QString& status, WorkFn work, std::function<void(Work&)> done);
+  // From the work: asks the operator on the window's thread while the work
+  // waits; false when the window goes away first.
+  bool AskFromWork(std::function<bool()> ask);
+  // "Прервать": the work stops at its next safe point.
+  void Interrupt();
+  // On the worker: lists the loader and reads its clock into work.
+  void ListOnWorker(Work& work, const comm::LoaderProgress& progress);
+  // On the window's thread: shows a listing (RefreshLoader's second half).
+  void ShowListing(Work& work);
   void RefreshLoader();
-  // The clock into Label4; false when the loader did not answer.
-  bool ReadClock();
+  // The clock label from the clock read.
+  void ShowClock(const comm::BoardClock& clock);
+  // Enables or disables the controls that start device work.
+  void EnableDeviceControls(bool enable);
   // The options of the loader flows: the transfer speed of the settings.
   comm::LoaderOptions Options() const;
   // Work stopped by "Прервать": the operator is told so.
@@ -73,7 +115,6 @@ class TLoadForm : public QDialog {
   void UpdateTable();
   void UpdateStatus();
   void UpdateButtons();
-  void Progress(int percent);
   void ConnectionError();
   // The error boxes of this window: caption "Ошибка!", error icon.
   void Error(const QString& text);
@@ -81,6 +122,17 @@ class TLoadForm : public QDialog {
   // Directory index of the selected block row, or -1.
   int SelectedEntry() const;
 
+  // The worker thread and the object living there that runs the work.
+  QThread workerThread_;
+  QObject* worker_ = nullptr;
+  bool busy_ = false;
+  bool closeAfterWork_ = false;
+  // A question the work waits on, answered on the window's thread (or given
+  // up when the window goes).
+  struct Question;
+  std::mutex questionLock_;
+  std::shared_ptr<Question> question_;
+  bool windowGoing_ = false;
   const uint8_t* image_;
   size_t size_;
   TRecProject& project_;
@@ -108,6 +160,7 @@ class TLoadForm : public QDialog {
   QPushButton* toFileButton_ = nullptr;
   QPushButton* clockButton_ = nullptr;
   QPushButton* passwordsButton_ = nullptr;
+  QPushButton* interruptButton_ = nullptr;
 };
 
 // Opens the session's line on the settings' loader port at 9600 bit/s; when
