@@ -423,6 +423,7 @@ class LoadFormTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(!form.Busy(), 30000);
     QCOMPARE(Texts(), QStringList{QStringLiteral("Внимание! | Прервано оператором")});
     QVERIFY(!stop->isVisible());
+    QCOMPARE(form.findChild<QLabel*>(QStringLiteral("Label3"))->text(), QStringLiteral("Прервано"));
     QCOMPARE(Table(form)->RowCount(), 2);
     QVERIFY(Button(form, "Button5")->isEnabled());
 

@@ -343,6 +343,9 @@ comm::LoaderOptions TLoadForm::Options() const {
 }
 
 void TLoadForm::Interrupted() {
+  // Nothing reads as done: the status says the work was stopped.
+  statusLabel_->setText(QStringLiteral("Прервано"));
+  gauge_->setValue(0);
   OwnedMessageBox(this, QStringLiteral("Внимание!"), FromBoardText(InterruptedText()),
                   QMessageBox::Ok, QMessageBox::Warning);
 }
@@ -373,7 +376,7 @@ void TLoadForm::ShowListing(Work& w) {
   if (r.Done()) {
     gauge_->setValue(100);
   } else if (r.outcome == LoaderOutcome::Interrupted) {
-    Interrupted();
+    // Said below, once the window shows what it knows.
   } else if (r.connected) {
     // The loader answered the handshake but not the reading.
     ConnectionError();
@@ -386,6 +389,7 @@ void TLoadForm::ShowListing(Work& w) {
   UpdateTable();
   UpdateStatus();
   UpdateButtons();
+  if (r.outcome == LoaderOutcome::Interrupted) Interrupted();
   if (connected_ && MemorySize(contents_.memoryType) == 0) {
     Error(QStringLiteral("Загрузчик не имеет памяти данных!"));
     closing_ = true;
@@ -498,7 +502,6 @@ void TLoadForm::Button5Click() {
             ConnectionError();
             break;
           case LoaderOutcome::Interrupted:
-            Interrupted();
             break;
           case LoaderOutcome::WriteFailed:
             connected_ = false;
@@ -512,6 +515,7 @@ void TLoadForm::Button5Click() {
         UpdateTable();
         UpdateStatus();
         UpdateButtons();
+        if (r.outcome == LoaderOutcome::Interrupted) Interrupted();
       });
 }
 
@@ -614,9 +618,9 @@ void TLoadForm::Button7Click() {
       },
       [this, fileName](Work& w) {
         if (!w.result.Done()) {
+          statusLabel_->setText(QStringLiteral("Ошибка"));
           if (w.result.outcome == LoaderOutcome::Interrupted) Interrupted();
           else ConnectionError();
-          statusLabel_->setText(QStringLiteral("Ошибка"));
           return;
         }
         statusLabel_->setText(QStringLiteral("OK"));
