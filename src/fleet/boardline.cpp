@@ -114,8 +114,8 @@ std::string DefaultLockFolder() {
 #endif
 }
 
-std::string OpenBoardLink(BoardSession& session, const BoardRecord& board,
-                          const TSettings& settings, const LinkOptions& o, bool& refused) {
+std::string ReachBoard(BoardSession& session, const BoardRecord& board,
+                       const TSettings& settings, const LinkOptions& o, bool& refused) {
   refused = false;
   TComPort& port = session.Port();
   if (board.modem && !CarriesModemLines(board.line)) {
@@ -123,18 +123,21 @@ std::string OpenBoardLink(BoardSession& session, const BoardRecord& board,
     return T(u8"для модема нужна линия с модемными сигналами: последовательный порт или "
              u8"rfc2217://УЗЕЛ:ПОРТ");
   }
-  port.Open(board.line);
-  if (!port.IsOpen())
-    return T(u8"Ошибка коммуникационного порта!") + " " +
-           (port.OpenFailed() || port.LostText().empty() ? port.LastErrorText() : port.LostText());
+  // The line opened as the board window opens it: a direct line at the
+  // board's speed, purged and given time to settle; a modem's port as it is.
+  BoardLinkOptions open;
+  open.device = board.line;
+  open.modem = board.modem;
+  open.baseSpeed = board.speed ? SpeedIndex(board.speed) : settings.BaseSpeed;
+  open.settleMs = o.settleMs;
+  const BoardLinkResult opened = OpenBoardLink(session, open);
+  if (opened.outcome != BoardLinkOutcome::Open)
+    return opened.reason.empty() ? opened.text : opened.text + " " + opened.reason;
   session.AddressByte = AddressByteFor(board.address);
   if (!board.modem) {
-    PreparePortRate(session, board.speed ? SpeedIndex(board.speed) : settings.BaseSpeed,
-                    o.settleMs);
     if (o.replyTimeoutMs > 0) session.ReplyTimeout = o.replyTimeoutMs;
     return {};
   }
-  port.SetInterByteTimeout(700);
   DialRequest request;
   request.portConfigHex = settings.ModemConfig;
   if (board.initLines) {
@@ -148,6 +151,7 @@ std::string OpenBoardLink(BoardSession& session, const BoardRecord& board,
   const DialStart call = DialAndWait(session, request, o.dialTimeoutMs, o.modemTimings);
   if (!call.dialling) {
     CloseBoardPort(session);
+    if (call.interrupted) return InterruptedText();
     return call.status.empty() ? T(u8"соединение не установилось за ") +
                                      std::to_string(o.dialTimeoutMs / 1000) + T(u8" с")
                                : call.status;
@@ -170,7 +174,7 @@ std::string OpenBoardLink(BoardSession& session, const BoardRecord& board,
   return why;
 }
 
-void CloseBoardLink(BoardSession& session, const BoardRecord& board) {
+void LeaveBoard(BoardSession& session, const BoardRecord& board) {
   if (board.modem) HangUp(session);
   CloseBoardPort(session);
 }

@@ -59,9 +59,9 @@ struct LinkOptions {
 // Empty when the board can be talked to, else the operator's text with
 // refused set when trying again would not help. On failure the line is
 // closed (and a call hung up).
-std::string OpenBoardLink(comm::BoardSession& session, const BoardRecord& board,
-                          const TSettings& settings, const LinkOptions& options, bool& refused);
+std::string ReachBoard(comm::BoardSession& session, const BoardRecord& board,
+                       const TSettings& settings, const LinkOptions& options, bool& refused);
 // Hangs up a modem call and closes the line.
-void CloseBoardLink(comm::BoardSession& session, const BoardRecord& board);
+void LeaveBoard(comm::BoardSession& session, const BoardRecord& board);
 
 }  // namespace lentar::fleet

@@ -123,7 +123,7 @@ Attempt DeliverOnce(const BoardRecord& board, const Prepared& prepared,
   link.dialTimeoutMs = o.dialTimeoutMs;
   link.modemTimings = o.modemTimings;
   bool refused = false;
-  a.message = OpenBoardLink(session, board, settings, link, refused);
+  a.message = ReachBoard(session, board, settings, link, refused);
   if (!a.message.empty()) {
     a.outcome = refused ? BoardOutcome::Refused : BoardOutcome::Failed;
     if (!refused && session.StopRequested()) {
@@ -189,6 +189,10 @@ Attempt DeliverOnce(const BoardRecord& board, const Prepared& prepared,
       a.outcome = BoardOutcome::Refused;
       a.message = T(u8"Введен неверный пароль");
       break;
+    case UploadOutcome::Interrupted:
+      a.outcome = BoardOutcome::Interrupted;
+      a.message = InterruptedText();
+      break;
     default:
       a.message = UploadFailureText(report.outcome);
       if (a.message.empty()) a.message = T(u8"Ошибка связи с контроллером!");
@@ -201,7 +205,7 @@ Attempt DeliverOnce(const BoardRecord& board, const Prepared& prepared,
     a.outcome = BoardOutcome::Interrupted;
     a.message = InterruptedText();
   }
-  CloseBoardLink(session, board);
+  LeaveBoard(session, board);
   return a;
 }
 

@@ -42,7 +42,7 @@ BoardStatus ReadBoard(const BoardRecord& board, const TSettings& settings, const
   BoardSession session;
   if (o.stop) session.ShareStop(o.stop);
   bool refused = false;
-  st.message = OpenBoardLink(session, board, settings, o.link, refused);
+  st.message = ReachBoard(session, board, settings, o.link, refused);
   if (!st.message.empty()) {
     if (session.StopRequested()) {
       st.interrupted = true;
@@ -58,7 +58,7 @@ BoardStatus ReadBoard(const BoardRecord& board, const TSettings& settings, const
                       : std::string());
     if (const std::string lost = session.Port().LostText(); !lost.empty())
       st.message += " (" + lost + ")";
-    CloseBoardLink(session, board);
+    LeaveBoard(session, board);
     return st;
   }
   st.online = true;
@@ -79,7 +79,7 @@ BoardStatus ReadBoard(const BoardRecord& board, const TSettings& settings, const
     if (o.setClockOver >= 0 && std::llabs(st.drift) > o.setClockOver && !session.StopRequested())
       st.clockSet = SetClockNow(session, o.now);
   }
-  CloseBoardLink(session, board);
+  LeaveBoard(session, board);
   return st;
 }
 

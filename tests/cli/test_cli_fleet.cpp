@@ -224,5 +224,46 @@ TEST_F(CliFleet, ASummaryNamesEachFailureAndTheExitSaysSo) {
   EXPECT_EQ(std::count(out_.begin(), out_.end(), '\n'), 3) << out_;  // header and two attempts
 }
 
+// Ctrl+C during a delivery: the board being loaded ends at a safe point, the
+// boards whose turn had not come are never started, the summary says so and
+// the exit status is 130.
+TEST_F(CliFleet, CtrlCStopsTheDeliveryAtASafePoint) {
+  SimProcess sim;
+  ASSERT_TRUE(sim.StartListening(dir_, false, {"--addresses", "1,2,3", "--pace", "-v"}));
+  for (int a = 1; a <= 3; ++a)
+    ASSERT_EQ(Fleet("add b" + std::to_string(a) + " --line " + sim.Link() + " --address " +
+                    std::to_string(a) + " --group bus"),
+              0)
+        << err_;
+  const auto image = lentar::comm::testing::ImagePattern(6000, 2);
+  Write("image.bin", std::string(image.begin(), image.end()));
+  const std::string cmd = "cd '" + dir_.string() + "' && exec '" LENTAR_BIN_DIR
+                          "/lentar-cli' fleet --db fleet.sqlite deliver image.bin --group bus "
+                          "--ini lentar.ini >out.log 2>err.log";
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // Once the first board's image is on its way.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (sim.Log().find("command 0x2C") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  kill(pid, SIGINT);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 130) << Read("err.log");
+  const std::string out = Read("out.log");
+  EXPECT_NE(out.find("b3: прервано: Прервано оператором"), std::string::npos) << out;
+  EXPECT_EQ(out.find("не доставлено: 1"), std::string::npos) << out;  // nothing failed
+  // b1 either finished whole or was stopped; b2 and b3 were never started.
+  ASSERT_EQ(Fleet("log --csv"), 0);
+  EXPECT_EQ(out_.find(",b2,"), std::string::npos) << out_;
+  EXPECT_EQ(out_.find(",b3,"), std::string::npos) << out_;
+}
+
 }  // namespace
 }  // namespace lentar::cli::testing
