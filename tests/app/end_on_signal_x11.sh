@@ -22,6 +22,8 @@ for display in $(seq 90 140); do [ -e "/tmp/.X$display-lock" ] || break; done
 Xvfb ":$display" -screen 0 1366x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
 server=$!
 export DISPLAY=":$display"
+# The tests run with the offscreen platform by default; this one needs the X server.
+export QT_QPA_PLATFORM=xcb
 for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
 
 mkdir -p "$work/run"
