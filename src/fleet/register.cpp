@@ -422,6 +422,20 @@ bool Register::SaveGroups(long long id, const std::vector<std::string>& groups,
   return true;
 }
 
+namespace {
+
+// A board of that name is in the register already: says so in error.
+bool NameTaken(QSqlQuery& q, const std::string& name, std::string& error) {
+  q.prepare("SELECT count(*) FROM boards WHERE name = ?");
+  q.addBindValue(Q(name));
+  const bool taken = q.exec() && q.next() && q.value(0).toInt() > 0;
+  q.finish();
+  if (taken) error = T(u8"табло '") + name + T(u8"' уже есть в реестре");
+  return taken;
+}
+
+}  // namespace
+
 bool Register::Add(const BoardRecord& board, std::string& error) {
   if (std::string why = CheckBoard(board); !why.empty()) {
     error = why;
@@ -433,12 +447,8 @@ bool Register::Add(const BoardRecord& board, std::string& error) {
     return false;
   }
   QSqlQuery q(db);
-  q.prepare("SELECT count(*) FROM boards WHERE name = ?");
-  q.addBindValue(Q(board.name));
-  if (q.exec() && q.next() && q.value(0).toInt() > 0) {
-    q.finish();
+  if (NameTaken(q, board.name, error)) {
     db.rollback();
-    error = T(u8"табло '") + board.name + T(u8"' уже есть в реестре");
     return false;
   }
   q.prepare(
@@ -484,12 +494,8 @@ bool Register::Update(const std::string& name, const BoardRecord& board, std::st
     return false;
   }
   if (board.name != name) {
-    q.prepare("SELECT count(*) FROM boards WHERE name = ?");
-    q.addBindValue(Q(board.name));
-    if (q.exec() && q.next() && q.value(0).toInt() > 0) {
-      q.finish();
+    if (NameTaken(q, board.name, error)) {
       db.rollback();
-      error = T(u8"табло '") + board.name + T(u8"' уже есть в реестре");
       return false;
     }
   }

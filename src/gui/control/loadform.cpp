@@ -531,19 +531,21 @@ void TLoadForm::Button3Click() {
         w.result = EraseLoaderEntry(session_, entry, w.contents);
         if (w.result.Done()) ListOnWorker(w, progress);
       },
-      [this](Work& w) {
-        const LoaderResult& r = w.result;
-        if (r.Done()) {
-          ShowListing(w);
-          return;
-        }
-        connected_ = false;
-        UpdateStatus();
-        UpdateButtons();
-        if (r.outcome == LoaderOutcome::NoConnection) ConnectionError();
-        else if (r.outcome == LoaderOutcome::Interrupted) Interrupted();
-        else Error(FromBoardText(r.text));
-      });
+      [this](Work& w) { ShowListingOrFailure(w); });
+}
+
+void TLoadForm::ShowListingOrFailure(Work& w) {
+  const LoaderResult& r = w.result;
+  if (r.Done()) {
+    ShowListing(w);
+    return;
+  }
+  connected_ = false;
+  UpdateStatus();
+  UpdateButtons();
+  if (r.outcome == LoaderOutcome::NoConnection) ConnectionError();
+  else if (r.outcome == LoaderOutcome::Interrupted) Interrupted();
+  else Error(FromBoardText(r.text));
 }
 
 void TLoadForm::Button4Click() {
@@ -557,19 +559,7 @@ void TLoadForm::Button4Click() {
         w.result = EraseAllLoaderEntries(session_, options, progress, w.contents);
         if (w.result.Done()) ListOnWorker(w, progress);
       },
-      [this](Work& w) {
-        const LoaderResult& r = w.result;
-        if (r.Done()) {
-          ShowListing(w);
-          return;
-        }
-        connected_ = false;
-        UpdateStatus();
-        UpdateButtons();
-        if (r.outcome == LoaderOutcome::NoConnection) ConnectionError();
-        else if (r.outcome == LoaderOutcome::Interrupted) Interrupted();
-        else Error(FromBoardText(r.text));
-      });
+      [this](Work& w) { ShowListingOrFailure(w); });
 }
 
 void TLoadForm::Button6Click() {

@@ -103,6 +103,9 @@ class TLoadForm : public QDialog {
   void ListOnWorker(Work& work, const comm::LoaderProgress& progress);
   // On the window's thread: shows a listing (RefreshLoader's second half).
   void ShowListing(Work& work);
+  // After erasing: the new listing, or why there is none (the loader is then
+  // taken as gone until it is read again).
+  void ShowListingOrFailure(Work& work);
   void RefreshLoader();
   // The clock label from the clock read.
   void ShowClock(const comm::BoardClock& clock);
