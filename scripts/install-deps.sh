@@ -7,10 +7,13 @@
 set -euo pipefail
 
 # Qt SQL's headers come with qt6-base-dev; the SQLite driver (a plugin, the
-# register of boards) is a package of its own.
+# register of boards) and the PostgreSQL driver (a register shared on a
+# server) are packages of their own. The PostgreSQL server itself is only for
+# the tests, which start a throw-away one (scripts/pg-test-cluster.sh).
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite libgl-dev libxcb1-dev
+  qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite libqt6sql6-psql postgresql
+  libgl-dev libxcb1-dev
   libjpeg-dev libpng-dev libgif-dev libfreetype-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev

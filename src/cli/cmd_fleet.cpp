@@ -16,6 +16,7 @@
 #include "cli/fleet_text.h"
 #include "core/folders.h"
 #include "core/paths.h"
+#include "core/settings.h"
 #include "core/textutil.h"
 #include "fleet/delivery.h"
 #include "fleet/register.h"
@@ -33,7 +34,7 @@ constexpr const char* kCommand = "fleet";
 
 void PrintHelp() {
   std::printf(
-      "Использование: lentar-cli fleet [--db ФАЙЛ] КОМАНДА ...\n"
+      "Использование: lentar-cli fleet [--db АДРЕС] КОМАНДА ...\n"
       "\n"
       "Команды:\n"
       "  add ИМЯ --line ЛИНИЯ [--address N] [--group ГРУППА]... [--speed N]\n"
@@ -49,19 +50,21 @@ void PrintHelp() {
       "  export [--csv|--json]          вывести реестр (по умолчанию CSV)\n"
       "  deliver НАБОР|ОБРАЗ.bin (--group ГРУППА | --board ИМЯ... | --all)\n"
       "          [--jobs N] [--retries N] [--retry-pause МС] [--timeout МС]\n"
-      "          [--ini ФАЙЛ] [--json]\n"
+      "          [--lease С] [--ini ФАЙЛ] [--json]\n"
       "                                 доставить набор (скомпилированный один раз\n"
       "                                 на каждый файл настроек) или образ на табло\n"
       "  status [--group ГРУППА] [--set-clock-over С] [--jobs N] [--timeout МС]\n"
-      "         [--json]                опросить табло: на связи ли, версия, часы и\n"
+      "         [--lease С] [--json]    опросить табло: на связи ли, версия, часы и\n"
       "                                 их расхождение с компьютером, буфер, последняя\n"
       "                                 доставка; --set-clock-over поставит часы тех,\n"
       "                                 что расходятся больше чем на С секунд\n"
       "  log [--board ИМЯ] [--group ГРУППА] [--since ДАТА] [--csv|--json]\n"
       "                                 журнал доставок; ДАТА: ГГГГ-ММ-ДД[ ЧЧ:ММ]\n"
       "\n"
-      "  --db ФАЙЛ        реестр (по умолчанию fleet.sqlite в папке данных\n"
-      "                   пользователя)\n"
+      "  --db АДРЕС       реестр: файл SQLite или общий реестр на сервере\n"
+      "                   postgresql://ПОЛЬЗОВАТЕЛЬ@УЗЕЛ[:ПОРТ]/БАЗА (пароль из\n"
+      "                   ~/.pgpass или PGPASSWORD); по умолчанию FleetDatabase из\n"
+      "                   lentar.ini, иначе fleet.sqlite в папке данных пользователя\n"
       "  --line ЛИНИЯ     линия табло: устройство (/dev/ttyUSB0), COMn,\n"
       "                   socket://УЗЕЛ:ПОРТ или rfc2217://УЗЕЛ:ПОРТ; табло с одной\n"
       "                   линией (шина RS-485) обслуживаются по очереди\n"
@@ -85,6 +88,9 @@ void PrintHelp() {
       "                   (по умолчанию 2000)\n"
       "  --timeout МС     срок ответа табло, 100..60000 (по умолчанию 2000, через\n"
       "                   модем 10000)\n"
+      "  --lease С        аренда линии в общем реестре, 1..3600 секунд (по умолчанию\n"
+      "                   30): продлевается, пока линия занята; линии программы,\n"
+      "                   что оборвалась, свободны, когда аренда истекла\n"
       "  --all            все табло реестра\n"
       "  --board ИМЯ      табло по имени; повторите или перечислите после него\n"
       "  --json           вывод в JSON для программ\n"
@@ -101,10 +107,17 @@ void PrintHelp() {
 
 std::string Utf8(const std::string& cp1251) { return Cp1251ToUtf8(cp1251); }
 
-// The register of --db, or the operator's own; false after printing why.
+// The register of --db, else the one lentar.ini names (FleetDatabase), else
+// the operator's own file; false after printing why.
 bool OpenRegister(const ParsedArgs& parsed, Register& reg, int& exitCode) {
-  const std::string path =
-      parsed.Has("db") ? CorePath(parsed.values.at("db")) : FleetDatabasePath();
+  std::string path;
+  if (parsed.Has("db")) {
+    path = CorePath(parsed.values.at("db"));
+  } else {
+    TSettings settings;
+    ReadSettingsFile(settings, SettingsFilePath());
+    path = settings.FleetDatabase.empty() ? FleetDatabasePath() : settings.FleetDatabase;
+  }
   std::string error;
   if (!reg.Open(path, error)) {
     exitCode = Refuse(kCommand, Utf8(error));
@@ -393,6 +406,9 @@ int RunDeliver(const ParsedArgs& parsed) {
     return UsageError(kCommand, "--retry-pause должен быть целым числом 0..3600000");
   if (!number("timeout", 100, 60000, 0, timeout))
     return UsageError(kCommand, "--timeout должен быть целым числом 100..60000");
+  long long lease = 30;
+  if (!number("lease", 1, 3600, 30, lease))
+    return UsageError(kCommand, "--lease должен быть целым числом секунд 1..3600");
 
   int status = kExitOk;
   Register reg;
@@ -432,6 +448,7 @@ int RunDeliver(const ParsedArgs& parsed) {
   options.retries = static_cast<int>(retries);
   options.retryPauseMs = static_cast<int>(pause);
   options.replyTimeoutMs = static_cast<int>(timeout);
+  options.leaseMs = static_cast<int>(lease * 1000);
   options.stop = InterruptStopFlag();
 
   const bool json = parsed.Has("json");
@@ -544,6 +561,12 @@ int RunStatus(const ParsedArgs& parsed) {
     if (!v) return UsageError(kCommand, "--timeout должен быть целым числом 100..60000");
     timeout = *v;
   }
+  long long lease = 30;
+  if (parsed.Has("lease")) {
+    const auto v = ParseNumber(parsed.values.at("lease"), 1, 3600);
+    if (!v) return UsageError(kCommand, "--lease должен быть целым числом секунд 1..3600");
+    lease = *v;
+  }
   int status = kExitOk;
   Register reg;
   if (!OpenRegister(parsed, reg, status)) return status;
@@ -559,6 +582,7 @@ int RunStatus(const ParsedArgs& parsed) {
   options.jobs = static_cast<int>(jobs);
   options.link.replyTimeoutMs = static_cast<int>(timeout);
   options.setClockOver = static_cast<int>(over);
+  options.leaseMs = static_cast<int>(lease * 1000);
   options.stop = InterruptStopFlag();
   const bool json = parsed.Has("json");
   std::vector<fleet::BoardStatus> results;
@@ -631,7 +655,8 @@ int RunFleet(const Args& args) {
        {"modem", 0, false}, {"no-modem", 0, false}, {"dial"}, {"pulse", 0, false},
        {"tone", 0, false}, {"init", 0, true, true}, {"modem-password"}, {"password"}, {"ini"},
        {"note"}, {"rename"}, {"json", 0, false}, {"csv", 0, false}, {"board", 0, true, true},
-       {"since"}, {"all", 0, false}, {"jobs"}, {"retries"}, {"retry-pause"}, {"timeout"}, {"set-clock-over"}},
+       {"since"}, {"all", 0, false}, {"jobs"}, {"retries"}, {"retry-pause"}, {"timeout"}, {"set-clock-over"},
+       {"lease"}},
       error);
   if (!parsed) return UsageError(kCommand, error);
   if (parsed->help) {
@@ -657,8 +682,8 @@ int RunFleet(const Args& args) {
       {"import", " "},
       {"export", " csv json "},
       {"log", " board group since csv json "},
-      {"deliver", " group board all jobs retries retry-pause timeout ini json "},
-      {"status", " group set-clock-over jobs timeout ini json "},
+      {"deliver", " group board all jobs retries retry-pause timeout lease ini json "},
+      {"status", " group set-clock-over jobs timeout lease ini json "},
   };
   const auto allowed = kAllowed.find(command);
   if (allowed == kAllowed.end())

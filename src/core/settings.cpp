@@ -282,6 +282,8 @@ void VisitSettings(Visitor& v, Record& s) {
   v.Text("TabPortDevice", s.TabPortDevice, "");
   v.Text("I2CPortDevice", s.I2CPortDevice, "");
   v.Text("ModemPortDevice", s.ModemPortDevice, "");
+  // The register of boards, for the fleet.
+  v.Text("FleetDatabase", s.FleetDatabase, "");
 }
 
 bool ReadSettingsFromIni(TSettings& settings, const IniFile& ini) {

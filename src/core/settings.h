@@ -64,6 +64,10 @@ struct TSettings {
   std::string TabPortDevice;
   std::string I2CPortDevice;
   std::string ModemPortDevice;
+  // The register of boards: empty for the operator's own file, else an
+  // address such as postgresql://user@host/dbname of a register shared by
+  // several operators (its password is never kept here).
+  std::string FleetDatabase;
 
   // Board and compiling.
   int32_t DispLen = 0;      // board length in pixel columns, 8..2016

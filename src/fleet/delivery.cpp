@@ -1,6 +1,7 @@
 #include "fleet/delivery.h"
 
 #include "fleet/boardline.h"
+#include "fleet/linelocks.h"
 
 #include <QCryptographicHash>
 #include <QString>
@@ -312,9 +313,9 @@ bool Deliver(const std::vector<BoardRecord>& boards, const DeliveryOptions& o, R
   const auto& lineKeys = plan.keys;
   const auto& lines = plan.members;
 
-  const std::string lockFolder = o.lockFolder.empty() ? DefaultLockFolder() : o.lockFolder;
   const StopFlag* stop = o.stop.get();
   const std::string operatorName = o.operatorName.empty() ? Register::OperatorName() : o.operatorName;
+  LineLocks locks(log, o.lockFolder, o.leaseMs, operatorName);
   EventQueue queue;
   std::atomic<size_t> nextLine{0};
 
@@ -331,14 +332,14 @@ bool Deliver(const std::vector<BoardRecord>& boards, const DeliveryOptions& o, R
       queue.Push({Event::Ends, b, 0, 0, BoardOutcome::Skipped, prepared[b].message});
     }
     if (ready.empty()) return;
-    LineLock lock;
     std::string why;
-    if (!lock.Take(lockFolder, lineKeys[lineIndex], stop,
-                   [&] {
-                     queue.Push({Event::Busy, ready.front(), 0, 0, BoardOutcome::Failed,
-                                 boards[ready.front()].line});
-                   },
-                   why)) {
+    const auto held = locks.Take(lineKeys[lineIndex], stop,
+                                 [&](const std::string&) {
+                                   queue.Push({Event::Busy, ready.front(), 0, 0,
+                                               BoardOutcome::Failed, boards[ready.front()].line});
+                                 },
+                                 why);
+    if (!held) {
       for (size_t b : ready)
         queue.Push({Event::Ends, b, 0, 0,
                     why.empty() ? BoardOutcome::Interrupted : BoardOutcome::Failed,
@@ -350,6 +351,14 @@ bool Deliver(const std::vector<BoardRecord>& boards, const DeliveryOptions& o, R
       for (int attempt = 1;; ++attempt) {
         if (stop && stop->Requested()) {
           queue.Push({Event::Ends, b, 0, 0, BoardOutcome::Interrupted, InterruptedText()});
+          break;
+        }
+        if (held->Lost()) {
+          // Another program may be on the line by now: nothing more is
+          // started on it.
+          queue.Push({Event::Ends, b, 0, 0, BoardOutcome::Failed,
+                      T(u8"блокировка линии '") + boards[b].line +
+                          T(u8"' в реестре потеряна (аренда не продлена вовремя)")});
           break;
         }
         queue.Push({Event::Starts, b, attempt, 0, BoardOutcome::Failed, {}});

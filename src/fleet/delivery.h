@@ -66,6 +66,10 @@ struct DeliveryOptions {
   // Where the lock files of the lines are kept; empty: the per-user runtime
   // folder ($XDG_RUNTIME_DIR, else the system's temporary folder).
   std::string lockFolder;
+  // The lease of a line locked in a shared register, in ms: renewed while
+  // the line is in use; a line whose holder stopped renewing (its program
+  // died) is free once the lease has run out.
+  int leaseMs = 30000;
   std::string operatorName;  // for the log; empty: the system user
 };
 

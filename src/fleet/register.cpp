@@ -9,13 +9,20 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
 #include <pwd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -38,10 +45,13 @@ std::string T(const char8_t* utf8) { return Utf8ToCp1251(utf8); }
 
 // The steps of the schema: step n brings a register of version n - 1 to
 // version n. A step is never changed once released; a change is a new step.
+//
+// The same text serves both engines; %ID% stands for a row id that numbers
+// itself (SQLite's INTEGER PRIMARY KEY, PostgreSQL's BIGSERIAL).
 const char* const kMigrations[][4] = {
     // 1: the boards and their groups.
     {"CREATE TABLE boards ("
-     " id INTEGER PRIMARY KEY,"
+     " id %ID%,"
      " name TEXT NOT NULL UNIQUE,"
      " line TEXT NOT NULL,"
      " address INTEGER NOT NULL DEFAULT -1,"
@@ -64,7 +74,7 @@ const char* const kMigrations[][4] = {
     // each row, so the log still reads right after a board is renamed,
     // regrouped or removed.
     {"CREATE TABLE deliveries ("
-     " id INTEGER PRIMARY KEY,"
+     " id %ID%,"
      " board TEXT NOT NULL,"
      " groups TEXT NOT NULL DEFAULT '',"
      " line TEXT NOT NULL DEFAULT '',"
@@ -80,8 +90,25 @@ const char* const kMigrations[][4] = {
      " message TEXT NOT NULL DEFAULT '')",
      "CREATE INDEX deliveries_board ON deliveries(board, started)",
      "CREATE INDEX deliveries_started ON deliveries(started)", nullptr},
+    // 3: the lines in use, for a register shared by several computers: the
+    // holder and the end of its lease, in ms since 1970 by the database's
+    // clock.
+    {"CREATE TABLE line_locks ("
+     " line TEXT PRIMARY KEY,"
+     " token TEXT NOT NULL,"
+     " host TEXT NOT NULL DEFAULT '',"
+     " pid BIGINT NOT NULL DEFAULT 0,"
+     " operator TEXT NOT NULL DEFAULT '',"
+     " taken TEXT NOT NULL DEFAULT '',"
+     " expires_ms BIGINT NOT NULL)",
+     nullptr, nullptr, nullptr},
 };
 static_assert(std::size(kMigrations) == Register::kSchemaVersion);
+
+QString StepSql(const char* sql, bool server) {
+  return QString::fromLatin1(sql).replace("%ID%", server ? "BIGSERIAL PRIMARY KEY"
+                                                          : "INTEGER PRIMARY KEY");
+}
 
 // Groups in one text: "|a|b|", so that a group is found with LIKE '%|a|%'.
 std::string JoinGroups(const std::vector<std::string>& groups) {
@@ -229,6 +256,7 @@ bool Register::Refuse(const std::string& reason, std::string& error) {
   // A look into a WAL database leaves an empty journal and its index beside
   // it; a refused file gets back the company it had.
   for (const auto& [suffix, had] : {std::pair{"-wal", hadWal_}, std::pair{"-shm", hadShm_}}) {
+    if (shared_) break;
     std::error_code ec;
     const fs::path companion = NativePath(path_ + suffix);
     if (!had && fs::exists(companion, ec) && (suffix == std::string("-shm") ||
@@ -239,9 +267,20 @@ bool Register::Refuse(const std::string& reason, std::string& error) {
   return false;
 }
 
-bool Register::Open(const std::string& path, std::string& error) {
-  path_ = path;
+bool Register::IsServerAddress(const std::string& address) {
+  const std::string lower = LowerCase(address.substr(0, 13));
+  return lower.rfind("postgresql://", 0) == 0 || lower.rfind("postgres://", 0) == 0;
+}
+
+bool Register::Open(const std::string& address, std::string& error) {
+  path_ = address;
   open_ = false;
+  unreachable_ = false;
+  shared_ = IsServerAddress(address);
+  return shared_ ? OpenServer(address, error) : OpenFile(address, error);
+}
+
+bool Register::OpenFile(const std::string& path, std::string& error) {
   if (!QSqlDatabase::isDriverAvailable("QSQLITE"))
     return Refuse(T(u8"нет драйвера SQLite для Qt (пакет libqt6sql6-sqlite)"), error);
 
@@ -318,6 +357,347 @@ bool Register::Open(const std::string& path, std::string& error) {
   return true;
 }
 
+namespace {
+
+// The parts of postgresql://[USER@][HOST][:PORT][/DBNAME][?KEY=VALUE&...].
+struct ServerAddress {
+  std::string user, host, dbname;
+  int port = 0;  // 0: the client library's default (PGPORT, else 5432)
+  std::vector<std::pair<std::string, std::string>> options;
+};
+
+std::string PercentDecoded(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+        std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+      out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+// Empty when the address is sound, else why not (Windows-1251).
+std::string ParseServerAddress(const std::string& address, ServerAddress& a) {
+  std::string rest = address.substr(address.find("://") + 3);
+  if (const size_t q = rest.find('?'); q != std::string::npos) {
+    std::string query = rest.substr(q + 1);
+    rest.resize(q);
+    size_t at = 0;
+    while (at <= query.size()) {
+      size_t end = query.find('&', at);
+      if (end == std::string::npos) end = query.size();
+      const std::string pair = query.substr(at, end - at);
+      at = end + 1;
+      if (pair.empty()) continue;
+      const size_t eq = pair.find('=');
+      const std::string key = PercentDecoded(pair.substr(0, eq));
+      const std::string value = eq == std::string::npos ? "" : PercentDecoded(pair.substr(eq + 1));
+      if (key == "password")
+        return T(u8"пароль не пишется в адрес реестра: он хранится в ~/.pgpass или PGPASSWORD");
+      if (key.empty() || key.find_first_of(" ;=") != std::string::npos ||
+          value.find(';') != std::string::npos)
+        return T(u8"непонятный параметр '") + pair + T(u8"' в адресе");
+      a.options.emplace_back(key, value);
+    }
+  }
+  if (const size_t slash = rest.find('/'); slash != std::string::npos) {
+    a.dbname = PercentDecoded(rest.substr(slash + 1));
+    rest.resize(slash);
+  }
+  if (const size_t at = rest.rfind('@'); at != std::string::npos) {
+    const std::string user = rest.substr(0, at);
+    if (user.find(':') != std::string::npos)
+      return T(u8"пароль не пишется в адрес реестра: он хранится в ~/.pgpass или PGPASSWORD");
+    a.user = PercentDecoded(user);
+    rest = rest.substr(at + 1);
+  }
+  std::string port;
+  if (!rest.empty() && rest.front() == '[') {  // [IPv6]:PORT
+    const size_t close = rest.find(']');
+    if (close == std::string::npos) return T(u8"в адресе не закрыта скобка ']'");
+    a.host = rest.substr(1, close - 1);
+    if (close + 1 < rest.size()) {
+      if (rest[close + 1] != ':') return T(u8"непонятный адрес сервера '") + rest + "'";
+      port = rest.substr(close + 2);
+    }
+  } else if (const size_t colon = rest.find(':'); colon != std::string::npos) {
+    a.host = PercentDecoded(rest.substr(0, colon));
+    port = rest.substr(colon + 1);
+  } else {
+    a.host = PercentDecoded(rest);
+  }
+  if (!port.empty()) {
+    const bool digits = port.size() <= 5 && std::all_of(port.begin(), port.end(), [](char c) {
+      return c >= '0' && c <= '9';
+    });
+    a.port = digits ? std::stoi(port) : 0;
+    if (a.port < 1 || a.port > 65535)
+      return T(u8"порт сервера должен быть числом 1..65535, а не '") + port + "'";
+  }
+  return {};
+}
+
+// Whether anything answers at the server's address: a connection that can be
+// made at all. Tells a server that is down or out of reach from one that
+// answered and refused, whatever language the client library speaks.
+bool ServerAnswers(const ServerAddress& a) {
+#ifndef _WIN32
+  int port = a.port;
+  if (port == 0) {
+    const char* env = std::getenv("PGPORT");
+    port = env && std::atoi(env) > 0 ? std::atoi(env) : 5432;
+  }
+  std::string host = a.host;
+  if (host.empty()) {
+    const char* env = std::getenv("PGHOST");
+    host = env ? env : "";
+  }
+  const auto answersOn = [](int fd, const sockaddr* address, socklen_t length) {
+    const int flags = ::fcntl(fd, F_GETFL, 0);
+    ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    bool ok = ::connect(fd, address, length) == 0;
+    if (!ok && errno == EINPROGRESS) {
+      pollfd p{fd, POLLOUT, 0};
+      int soError = 0;
+      socklen_t soLength = sizeof soError;
+      ok = ::poll(&p, 1, 3000) == 1 &&
+           ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &soLength) == 0 && soError == 0;
+    }
+    ::close(fd);
+    return ok;
+  };
+  if (host.empty() || host.front() == '/') {
+    // The server's socket in its folder (Debian's, else the usual one).
+    for (const std::string& folder :
+         host.empty() ? std::vector<std::string>{"/var/run/postgresql", "/tmp"}
+                      : std::vector<std::string>{host}) {
+      sockaddr_un un{};
+      un.sun_family = AF_UNIX;
+      const std::string path = folder + "/.s.PGSQL." + std::to_string(port);
+      if (path.size() >= sizeof un.sun_path) continue;
+      std::memcpy(un.sun_path, path.c_str(), path.size() + 1);
+      const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      if (fd >= 0 && answersOn(fd, reinterpret_cast<const sockaddr*>(&un), sizeof un)) return true;
+    }
+    return false;
+  }
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) return false;
+  bool answered = false;
+  for (addrinfo* ai = found; ai && !answered; ai = ai->ai_next) {
+    const int fd = ::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol);
+    if (fd >= 0) answered = answersOn(fd, ai->ai_addr, ai->ai_addrlen);
+  }
+  ::freeaddrinfo(found);
+  return answered;
+#else
+  (void)a;
+  return true;
+#endif
+}
+
+}  // namespace
+
+bool Register::OpenServer(const std::string& address, std::string& error) {
+  ServerAddress a;
+  if (std::string why = ParseServerAddress(address, a); !why.empty()) return Refuse(why, error);
+  if (!QSqlDatabase::isDriverAvailable("QPSQL"))
+    return Refuse(T(u8"нет драйвера PostgreSQL для Qt (пакет libqt6sql6-psql)"), error);
+  const QString name = QString::fromStdString(connection_);
+  QSqlDatabase db = QSqlDatabase::contains(name) ? QSqlDatabase::database(name, false)
+                                                 : QSqlDatabase::addDatabase("QPSQL", name);
+  db.setHostName(Q(a.host));
+  db.setPort(a.port > 0 ? a.port : -1);
+  db.setUserName(Q(a.user));
+  db.setDatabaseName(Q(a.dbname));
+  // No password is set: the client library finds it in ~/.pgpass or
+  // PGPASSWORD. A server that does not answer is given up after a few
+  // seconds rather than the system's minutes.
+  QString options = "connect_timeout=5;application_name=lentar";
+  for (const auto& [key, value] : a.options) options += ";" + Q(key) + "=" + Q(value);
+  db.setConnectOptions(options);
+  if (!db.open()) {
+    std::string why = S(db.lastError().databaseText().trimmed());
+    if (why.empty()) why = DbError(db.lastError());
+    unreachable_ = !ServerAnswers(a);
+    return Refuse((unreachable_ ? T(u8"сервер базы данных не отвечает: ")
+                                : T(u8"сервер базы данных отказал: ")) +
+                      why,
+                  error);
+  }
+  // A look first, changing nothing: whose database it is, which version.
+  {
+    QSqlQuery q(db);
+    int tables = 0;
+    bool ours = false;
+    int applicationId = 0;
+    bool readable =
+        q.exec("SELECT count(*) FROM information_schema.tables WHERE table_schema = "
+               "current_schema()") &&
+        q.next();
+    if (readable) tables = q.value(0).toInt();
+    readable = readable && q.exec("SELECT to_regclass('lentar_register') IS NOT NULL") && q.next();
+    if (readable) ours = q.value(0).toBool();
+    if (readable && ours) {
+      readable = q.exec("SELECT application_id, schema_version FROM lentar_register") && q.next();
+      if (readable) {
+        applicationId = q.value(0).toInt();
+        foundVersion_ = q.value(1).toInt();
+      }
+    }
+    if (!readable) return Refuse(T(u8"не читается: ") + DbError(q.lastError()), error);
+    q.finish();
+    if ((ours && applicationId != kApplicationId) || (!ours && tables != 0))
+      return Refuse(
+          T(u8"это база данных другой программы, а не реестр табло; она оставлена как есть"),
+          error);
+    if (foundVersion_ > kSchemaVersion)
+      return Refuse(T(u8"реестр создан более новой версией программы (схема ") +
+                        std::to_string(foundVersion_) + T(u8", эта версия знает схемы до ") +
+                        std::to_string(kSchemaVersion) + T(u8"); он оставлен как есть"),
+                    error);
+  }
+  open_ = true;
+  if (!MigrateServer(error)) {
+    const std::string why = error;
+    return Refuse(why, error);
+  }
+  return true;
+}
+
+// The server's migration: one transaction, DDL included, so that a step is
+// either all there or not at all; an advisory lock keeps two programs
+// starting at once from both doing the work.
+bool Register::MigrateServer(std::string& error) {
+  QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection_), false);
+  const auto fail = [&](const QSqlError& why) {
+    error = T(u8"схему не удалось обновить: ") + DbError(why);
+    db.rollback();
+    return false;
+  };
+  if (!db.transaction()) return fail(db.lastError());
+  QSqlQuery q(db);
+  if (!q.exec(QString("SELECT pg_advisory_xact_lock(%1)").arg(kApplicationId)) ||
+      !q.exec("CREATE TABLE IF NOT EXISTS lentar_register ("
+              " application_id INTEGER NOT NULL, schema_version INTEGER NOT NULL)") ||
+      !q.exec("SELECT schema_version FROM lentar_register"))
+    return fail(q.lastError());
+  int version = 0;
+  const bool hasRow = q.next();
+  if (hasRow) version = q.value(0).toInt();
+  q.finish();
+  if (!hasRow && !q.exec(QString("INSERT INTO lentar_register VALUES (%1, 0)").arg(kApplicationId)))
+    return fail(q.lastError());
+  for (int step = version; step < kSchemaVersion; ++step)
+    for (const char* sql : kMigrations[step]) {
+      if (!sql) break;
+      if (!q.exec(StepSql(sql, true))) return fail(q.lastError());
+    }
+  if (version < kSchemaVersion &&
+      !q.exec(QString("UPDATE lentar_register SET schema_version = %1").arg(kSchemaVersion)))
+    return fail(q.lastError());
+  q.finish();
+  if (!db.commit()) return fail(db.lastError());
+  return true;
+}
+
+long long Register::InsertReturningId(QSqlQuery& q) {
+  if (!q.exec()) return 0;
+  if (!shared_) return q.lastInsertId().toLongLong();
+  // PostgreSQL has no last row id of its own: the INSERT returns it.
+  const long long id = q.next() ? q.value(0).toLongLong() : 0;
+  q.finish();
+  return id;
+}
+
+const char* Register::ServerNowMs() const {
+  return shared_ ? "CAST(EXTRACT(EPOCH FROM clock_timestamp()) * 1000 AS BIGINT)"
+                 : "CAST((julianday('now') - 2440587.5) * 86400000.0 AS INTEGER)";
+}
+
+bool Register::TakeLine(const std::string& key, const LineHolder& holder, int leaseMs,
+                        bool& taken, LineHolder& current, std::string& error) {
+  taken = false;
+  QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection_), false);
+  QSqlQuery q(db);
+  // One statement: a free line is inserted, a line whose lease has run out
+  // is taken over; a line in use is left as it is. The database makes it
+  // atomic against every other program doing the same.
+  q.prepare(QString("INSERT INTO line_locks(line, token, host, pid, operator, taken, expires_ms) "
+                    "VALUES (?, ?, ?, ?, ?, ?, %1 + ?) ON CONFLICT (line) DO UPDATE SET "
+                    "token = excluded.token, host = excluded.host, pid = excluded.pid, "
+                    "operator = excluded.operator, taken = excluded.taken, "
+                    "expires_ms = excluded.expires_ms "
+                    "WHERE line_locks.expires_ms < %1 OR line_locks.token = excluded.token")
+                .arg(ServerNowMs()));
+  q.addBindValue(Q(key));
+  q.addBindValue(QString::fromStdString(holder.token));
+  q.addBindValue(Q(holder.host));
+  q.addBindValue(holder.pid);
+  q.addBindValue(Q(holder.operatorName));
+  q.addBindValue(Q(Now()));
+  q.addBindValue(static_cast<long long>(leaseMs));
+  if (!q.exec()) {
+    error = DbError(q.lastError());
+    return false;
+  }
+  q.prepare("SELECT token, host, pid, operator FROM line_locks WHERE line = ?");
+  q.addBindValue(Q(key));
+  if (!q.exec()) {
+    error = DbError(q.lastError());
+    return false;
+  }
+  if (q.next()) {
+    current.token = q.value(0).toString().toStdString();
+    current.host = S(q.value(1).toString());
+    current.pid = q.value(2).toLongLong();
+    current.operatorName = S(q.value(3).toString());
+    taken = current.token == holder.token;
+  }
+  return true;
+}
+
+bool Register::RenewLines(const std::string& token, int leaseMs, std::vector<std::string>& held,
+                          std::string& error) {
+  held.clear();
+  QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection_), false);
+  QSqlQuery q(db);
+  q.prepare(QString("UPDATE line_locks SET expires_ms = %1 + ? WHERE token = ?").arg(ServerNowMs()));
+  q.addBindValue(static_cast<long long>(leaseMs));
+  q.addBindValue(QString::fromStdString(token));
+  if (!q.exec()) {
+    error = DbError(q.lastError());
+    return false;
+  }
+  q.prepare("SELECT line FROM line_locks WHERE token = ?");
+  q.addBindValue(QString::fromStdString(token));
+  if (!q.exec()) {
+    error = DbError(q.lastError());
+    return false;
+  }
+  while (q.next()) held.push_back(S(q.value(0).toString()));
+  return true;
+}
+
+bool Register::ReleaseLine(const std::string& key, const std::string& token, std::string& error) {
+  QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection_), false);
+  QSqlQuery q(db);
+  q.prepare("DELETE FROM line_locks WHERE line = ? AND token = ?");
+  q.addBindValue(Q(key));
+  q.addBindValue(QString::fromStdString(token));
+  if (!q.exec()) {
+    error = DbError(q.lastError());
+    return false;
+  }
+  return true;
+}
+
 // Brings the schema to kSchemaVersion inside one write transaction; another
 // program doing the same meanwhile is waited for, and its work not repeated.
 bool Register::Migrate(std::string& error) {
@@ -334,7 +714,7 @@ bool Register::Migrate(std::string& error) {
   for (int step = version; ok && step < kSchemaVersion; ++step)
     for (const char* sql : kMigrations[step]) {
       if (!sql) break;
-      if (!q.exec(sql)) {
+      if (!q.exec(StepSql(sql, false))) {
         ok = false;
         break;
       }
@@ -455,9 +835,10 @@ bool Register::Add(const BoardRecord& board, std::string& error) {
       "INSERT INTO boards(name, line, address, speed, load_speed, modem, dial, pulse, "
       "modem_init, modem_password, password, ini, note) VALUES (:name, :line, :address, "
       ":speed, :load_speed, :modem, :dial, :pulse, :modem_init, :modem_password, :password, "
-      ":ini, :note)");
+      ":ini, :note)" + QString(shared_ ? " RETURNING id" : ""));
   Bind(q, board);
-  if (!q.exec() || !SaveGroups(q.lastInsertId().toLongLong(), board.groups, error)) {
+  const long long id = InsertReturningId(q);
+  if (id <= 0 || !SaveGroups(id, board.groups, error)) {
     if (error.empty()) error = DbError(q.lastError());
     q.finish();
     db.rollback();
@@ -604,7 +985,8 @@ long long Register::BeginAttempt(const LogEntry& e, std::string& error) {
   QSqlQuery q(db);
   q.prepare(
       "INSERT INTO deliveries(board, groups, line, address, started, operator, set_file, "
-      "sha256, size, attempt) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+      "sha256, size, attempt) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)" +
+      QString(shared_ ? " RETURNING id" : ""));
   q.addBindValue(Q(e.board));
   q.addBindValue(Q(JoinGroups(e.groups)));
   q.addBindValue(Q(e.line));
@@ -615,11 +997,9 @@ long long Register::BeginAttempt(const LogEntry& e, std::string& error) {
   q.addBindValue(QString::fromStdString(e.sha256));
   q.addBindValue(e.size);
   q.addBindValue(e.attempt);
-  if (!q.exec()) {
-    error = DbError(q.lastError());
-    return 0;
-  }
-  return q.lastInsertId().toLongLong();
+  const long long id = InsertReturningId(q);
+  if (id <= 0) error = DbError(q.lastError());
+  return id;
 }
 
 bool Register::FinishAttempt(long long id, const std::string& outcome, const std::string& message,

@@ -3,29 +3,41 @@
 // compiled with and the groups it belongs to; beside it, the log of every
 // delivery attempt.
 //
-// Both live in one SQLite database (Qt SQL, the QSQLITE driver), by default
-// the operator's own file in the per-user data folder (FleetDatabasePath()).
-// The editor and any number of lentar-cli runs use it at once: the database
-// runs in WAL mode (readers never wait for a writer) and a writer waits up to
-// a busy timeout for another one. The file is created readable and writable
-// by its owner only, since it holds the boards' passwords in the clear: a
-// board takes its password as text, so that is how it has to be kept.
+// Both live in one database, opened by its address:
+//  - a file path: an SQLite database (Qt SQL, the QSQLITE driver), by default
+//    the operator's own file in the per-user data folder
+//    (FleetDatabasePath()). The editor and any number of lentar-cli runs use
+//    it at once: the database runs in WAL mode (readers never wait for a
+//    writer) and a writer waits up to a busy timeout for another one. The
+//    file is created readable and writable by its owner only, since it holds
+//    the boards' passwords in the clear: a board takes its password as text,
+//    so that is how it has to be kept.
+//  - postgresql://USER@HOST[:PORT]/DBNAME: a register shared by the operators
+//    of one office on a PostgreSQL server (the QPSQL driver). The password
+//    never appears in the address: the PostgreSQL client library takes it
+//    from ~/.pgpass or PGPASSWORD. Lines are then locked in the register
+//    itself (see Register::TakeLine), since the operators' programs run on
+//    different computers.
 //
-// The database carries this program's application id and a schema version.
-// A newer program's register is refused, an older one is brought forward step
-// by step inside one transaction. A file that is no SQLite database, a
-// damaged one and another program's database are refused with the reason and
-// left exactly as they were.
+// The register carries this program's application id and a schema version
+// (SQLite: in its header; PostgreSQL: in the table lentar_register). A newer
+// program's register is refused, an older one is brought forward step by
+// step inside one transaction; both engines get the same tables. A file that
+// is no SQLite database, a damaged one and another program's database are
+// refused with the reason and left exactly as they were.
 //
 // Texts (names, groups, lines, passwords, paths, notes, messages) are
 // Windows-1251, as everywhere in the engine; the database holds them as
-// Unicode text. A Register is used by the thread that opened it.
+// Unicode text. A Register is used by the thread that opened it; another
+// thread opens a Register of its own on the same address.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
+
+class QSqlQuery;
 
 namespace lentar::fleet {
 
@@ -90,7 +102,7 @@ struct LogFilter {
 class Register {
  public:
   // The schema version this program writes; older registers are migrated.
-  static constexpr int kSchemaVersion = 2;
+  static constexpr int kSchemaVersion = 3;
   // PRAGMA application_id of a register ("LnTr").
   static constexpr int32_t kApplicationId = 0x4C6E5472;
 
@@ -99,13 +111,24 @@ class Register {
   Register(const Register&) = delete;
   Register& operator=(const Register&) = delete;
 
-  // Opens the register at path, creating it (owner-only) when there is no
-  // such file, and migrating an older one. False with the reason in error
-  // (Windows-1251) when the file is refused or cannot be used; a refused
-  // file is left untouched.
-  bool Open(const std::string& path, std::string& error);
+  // Opens the register at address (a file path, or a postgresql:// address),
+  // creating an SQLite file (owner-only) when there is no such file, and
+  // migrating an older register. False with the reason in error
+  // (Windows-1251) when the register is refused or cannot be used; a refused
+  // register is left untouched.
+  bool Open(const std::string& address, std::string& error);
   bool IsOpen() const { return open_; }
+  // The address it was opened with.
   const std::string& Path() const { return path_; }
+  // Kept on a database server for several operators (PostgreSQL).
+  bool Shared() const { return shared_; }
+  // After a failed Open: the database server did not answer at all (down,
+  // unreachable, the name unknown), as opposed to a server that refused the
+  // database (a wrong password, no such database, a foreign one). The
+  // operator may then fall back on the local register.
+  bool ServerUnreachable() const { return unreachable_; }
+  // Whether address names a database server rather than a file.
+  static bool IsServerAddress(const std::string& address);
   // The schema version of the register as it was found (0: a new one).
   int FoundVersion() const { return foundVersion_; }
 
@@ -131,6 +154,28 @@ class Register {
   // The board's last attempt that delivered its image, if any.
   std::optional<LogEntry> LastDelivery(const std::string& board, std::string& error);
 
+  // The lock of a line in a shared register: one row per line in use, with
+  // its holder and a lease that the holder renews while it works on the
+  // line. A holder whose program died stops renewing; once its lease has
+  // run out (by the database server's clock) the line may be taken over.
+  struct LineHolder {
+    std::string host;
+    long long pid = 0;
+    std::string operatorName;
+    std::string token;  // one per run: the run's every line carries it
+  };
+  // Takes the line for holder for leaseMs, atomically: true in taken when it
+  // is now the holder's, false with the present holder in current when
+  // another one holds it. False on a database error.
+  bool TakeLine(const std::string& key, const LineHolder& holder, int leaseMs, bool& taken,
+                LineHolder& current, std::string& error);
+  // Extends the leases of every line held with token; the lines still held
+  // are put in held.
+  bool RenewLines(const std::string& token, int leaseMs, std::vector<std::string>& held,
+                  std::string& error);
+  // Gives the line back (only when it is still held with token).
+  bool ReleaseLine(const std::string& key, const std::string& token, std::string& error);
+
   // The local time now as the log keeps it.
   static std::string Now();
   // The system user running the program.
@@ -138,12 +183,21 @@ class Register {
 
  private:
   bool Refuse(const std::string& reason, std::string& error);
+  bool OpenFile(const std::string& path, std::string& error);
+  bool OpenServer(const std::string& address, std::string& error);
   bool Migrate(std::string& error);
+  bool MigrateServer(std::string& error);
+  // Runs an INSERT and gives the new row's id (0 on failure).
+  long long InsertReturningId(QSqlQuery& q);
+  // The database server's clock in ms since 1970, as an SQL expression.
+  const char* ServerNowMs() const;
   bool SaveGroups(long long id, const std::vector<std::string>& groups, std::string& error);
 
   std::string connection_;
   std::string path_;
   bool open_ = false;
+  bool shared_ = false;
+  bool unreachable_ = false;
   int foundVersion_ = 0;
   bool hadWal_ = false;  // the journal files were there before Open
   bool hadShm_ = false;

@@ -11,6 +11,7 @@
 
 #include "comm/session.h"
 #include "core/textutil.h"
+#include "fleet/linelocks.h"
 
 namespace lentar::fleet {
 
@@ -105,7 +106,7 @@ void Sweep(const std::vector<BoardRecord>& boards, const SweepOptions& o, Regist
     if (!settings.count(path)) ReadSettingsFile(settings[path], path);
   }
   const LinePlan plan = PlanLines(boards);
-  const std::string lockFolder = o.lockFolder.empty() ? DefaultLockFolder() : o.lockFolder;
+  LineLocks locks(log, o.lockFolder, o.leaseMs, {});
   std::mutex lock;
   std::condition_variable ready;
   std::deque<size_t> done;
@@ -119,9 +120,9 @@ void Sweep(const std::vector<BoardRecord>& boards, const SweepOptions& o, Regist
     ready.notify_one();
   };
   const auto serveLine = [&](size_t line) {
-    LineLock held;
     std::string why;
-    if (!held.Take(lockFolder, plan.keys[line], o.stop.get(), {}, why)) {
+    const auto held = locks.Take(plan.keys[line], o.stop.get(), {}, why);
+    if (!held) {
       for (size_t b : plan.members[line]) {
         BoardStatus& st = results[b];
         st.interrupted = why.empty();
@@ -135,6 +136,8 @@ void Sweep(const std::vector<BoardRecord>& boards, const SweepOptions& o, Regist
       if (o.stop && o.stop->Requested()) {
         results[b].interrupted = true;
         results[b].message = InterruptedText();
+      } else if (held->Lost()) {
+        results[b].message = T(u8"блокировка линии в реестре потеряна (аренда не продлена вовремя)");
       } else {
         const std::string path = boards[b].ini.empty() ? o.defaultSettings : boards[b].ini;
         results[b] = ReadBoard(boards[b], settings.at(path), o);

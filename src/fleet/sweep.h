@@ -27,6 +27,7 @@ struct SweepOptions {
   int setClockOver = -1;
   comm::StopFlagPtr stop;
   std::string lockFolder;  // empty: DefaultLockFolder()
+  int leaseMs = 30000;     // of a line locked in a shared register
   // The computer's clock the boards' are compared with and set from.
   comm::ClockSource now = LocalTimeNow;
 };

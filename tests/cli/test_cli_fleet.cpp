@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "cli/cli_test_support.h"
+#include "fleet/pg_server.h"
 
 namespace lentar::cli::testing {
 namespace {
@@ -263,6 +264,130 @@ TEST_F(CliFleet, CtrlCStopsTheDeliveryAtASafePoint) {
   ASSERT_EQ(Fleet("log --csv"), 0);
   EXPECT_EQ(out_.find(",b2,"), std::string::npos) << out_;
   EXPECT_EQ(out_.find(",b3,"), std::string::npos) << out_;
+}
+
+// A register shared on a PostgreSQL server, as two operators on two computers
+// use it: each run has a lock folder of its own (XDG_RUNTIME_DIR), so only
+// the register keeps them apart.
+class CliSharedFleet : public CliFleet {
+ protected:
+  void SetUp() override {
+    CliFleet::SetUp();
+    std::string error;
+    db_ = lentar::testing::PgFreshDatabase(
+        ::testing::UnitTest::GetInstance()->current_test_info()->name(), error);
+    ASSERT_TRUE(error.empty()) << error;
+    if (db_.empty()) GTEST_SKIP() << "no PostgreSQL server for the tests";
+    for (const char* computer : {"pc1", "pc2"})
+      std::filesystem::create_directories(dir_ / computer);
+  }
+  int Shared(const std::string& args) { return Run("fleet --db " + db_ + " " + args); }
+  // The shell command of a delivery run on computer, its output in
+  // computer.out / .err / .rc.
+  std::string DeliveryOn(const std::string& computer, const std::string& args) {
+    return "cd '" + dir_.string() + "' && XDG_RUNTIME_DIR='" + (dir_ / computer).string() +
+           "' '" LENTAR_BIN_DIR "/lentar-cli' fleet --db " + db_ + " deliver image.bin " + args +
+           " >" + computer + ".out 2>" + computer + ".err; echo $? >" + computer + ".rc";
+  }
+  std::string db_;
+};
+
+TEST_F(CliSharedFleet, TwoComputersOnOverlappingGroupsNeverUseALineTwice) {
+  SimProcess sim;
+  ASSERT_TRUE(sim.StartListening(dir_, false,
+                                 {"--count", "2", "--addresses", "1,2", "--pace", "-v",
+                                  "--save-dir", dir_.string()}));
+  std::ifstream ports(Path("port"));
+  std::string line1, line2;
+  std::getline(ports, line1);
+  std::getline(ports, line2);
+  ASSERT_FALSE(line2.empty());
+  const struct {
+    const char* name;
+    const std::string& line;
+    int address;
+    const char* groups;
+  } boards[] = {
+      {"l1a1", line1, 1, "--group north"},
+      {"l1a2", line1, 2, "--group north --group south"},
+      {"l2a1", line2, 1, "--group north --group south"},
+      {"l2a2", line2, 2, "--group south"},
+  };
+  for (const auto& b : boards)
+    ASSERT_EQ(Shared(std::string("add ") + b.name + " --line " + b.line + " --address " +
+                     std::to_string(b.address) + " " + b.groups),
+              0)
+        << err_;
+  const auto image = lentar::comm::testing::ImagePattern(3000, 5);
+  Write("image.bin", std::string(image.begin(), image.end()));
+  const std::string both = "(" + DeliveryOn("pc1", "--group north --jobs 2") + ") & (" +
+                           DeliveryOn("pc2", "--group south --jobs 2") + "); wait";
+  ASSERT_EQ(std::system(both.c_str()), 0);
+  for (const char* run : {"pc1", "pc2"}) {
+    EXPECT_EQ(Read(std::string(run) + ".rc"), "0\n") << Read(std::string(run) + ".err");
+    EXPECT_NE(Read(std::string(run) + ".out").find("Доставлено: 3, не доставлено: 0, пропущено: 0"),
+              std::string::npos)
+        << Read(std::string(run) + ".out");
+  }
+  // The runs met on a line: one of them waited for the other.
+  EXPECT_NE((Read("pc1.err") + Read("pc2.err")).find("занята другой программой"),
+            std::string::npos)
+      << Read("pc1.err") << Read("pc2.err");
+  ExpectOneClientAtATime(sim.Log(), "boardsim line 1: ");
+  ExpectOneClientAtATime(sim.Log(), "boardsim line 2: ");
+  // Both logs complete in the one register: six attempts, all delivered.
+  ASSERT_EQ(Shared("log --json"), 0) << err_;
+  EXPECT_EQ(std::count(out_.begin(), out_.end(), '{'), 6) << out_;
+  size_t delivered = 0;
+  for (size_t at = 0; (at = out_.find("\"outcome\":\"delivered\"", at)) != std::string::npos; ++at)
+    ++delivered;
+  EXPECT_EQ(delivered, 6u) << out_;
+  for (int board = 1; board <= 4; ++board)
+    EXPECT_EQ(Read("board-" + std::to_string(board) + "/upload-1.bin"),
+              std::string(image.begin(), image.end()))
+        << board;
+}
+
+// A run killed mid-delivery cannot give its line back: the other computer's
+// run waits, says the line is busy, and takes the line once the dead run's
+// lease (two seconds here) has run out.
+TEST_F(CliSharedFleet, ALineOfAKilledRunIsFreeWhenItsLeaseRunsOut) {
+  SimProcess sim;
+  ASSERT_TRUE(sim.StartListening(dir_, false, {"--pace", "-v", "--save-dir", dir_.string()}));
+  ASSERT_EQ(Shared("add b1 --line " + sim.Link() + " --group g"), 0) << err_;
+  const auto image = lentar::comm::testing::ImagePattern(6000, 3);
+  Write("image.bin", std::string(image.begin(), image.end()));
+  const std::string first = "exec '" LENTAR_BIN_DIR "/lentar-cli' fleet --db " + db_ +
+                            " deliver image.bin --group g --lease 2 >pc1.out 2>pc1.err";
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    const std::string cmd = "cd '" + dir_.string() + "' && XDG_RUNTIME_DIR='" +
+                            (dir_ / "pc1").string() + "' " + first;
+    execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // Killed once the image is on its way.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (sim.Log().find("command 0x2C") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  kill(pid, SIGKILL);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status));
+
+  ASSERT_EQ(std::system(DeliveryOn("pc2", "--group g --lease 2").c_str()), 0);
+  EXPECT_EQ(Read("pc2.rc"), "0\n") << Read("pc2.err");
+  EXPECT_NE(Read("pc2.err").find("занята другой программой"), std::string::npos)
+      << Read("pc2.err");
+  EXPECT_TRUE(Read("upload-1.bin") == std::string(image.begin(), image.end()) ||
+              Read("upload-2.bin") == std::string(image.begin(), image.end()));
+  ExpectOneClientAtATime(sim.Log(), "boardsim: ");
+  // The log: the killed run's attempt, never finished, and the delivery.
+  ASSERT_EQ(Shared("log --json"), 0) << err_;
+  EXPECT_EQ(std::count(out_.begin(), out_.end(), '{'), 2) << out_;
+  EXPECT_NE(out_.find("\"outcome\":\"delivered\""), std::string::npos) << out_;
 }
 
 }  // namespace

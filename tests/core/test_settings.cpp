@@ -187,7 +187,8 @@ std::vector<std::string> ExpectedKeys() {
     keys.push_back(k);
   }
   for (int i = 1; i <= 8; ++i) keys.push_back("Password" + std::to_string(i));
-  for (const char* k : {"TabPortDevice", "I2CPortDevice", "ModemPortDevice"}) keys.push_back(k);
+  for (const char* k : {"TabPortDevice", "I2CPortDevice", "ModemPortDevice", "FleetDatabase"})
+    keys.push_back(k);
   return keys;
 }
 
@@ -256,6 +257,7 @@ TSettings RichSettings(const std::string& folder) {
   s.Password = {"12345678", "\xEF\xE0\xF0\xEE\xEB\xFC", "a'b#c", "", "x", "\x01\x02", "p7", "p8"};
   s.TabPortDevice = "/dev/ttyUSB0";
   s.ModemPortDevice = "/dev/pts/7";
+  s.FleetDatabase = "postgresql://operator@fleet.example.org:5433/boards";
   return s;
 }
 
