@@ -481,8 +481,10 @@ int RunDeliver(const ParsedArgs& parsed) {
     if (!message.empty()) line += ": " + Utf8(message);
     block.Print(line);
   };
-  events.lineBusy = [&](const std::string& line) {
-    if (!json) block.Print("линия '" + Utf8(line) + "' занята другой программой; ожидание");
+  events.lineBusyBy = [&](const std::string& line, const std::string& holder) {
+    if (json) return;
+    block.Print("линия '" + Utf8(line) + "' занята другой программой" +
+                (holder.empty() ? std::string() : " (" + Utf8(holder) + ")") + "; ожидание");
   };
   events.logFailed = [&](const std::string& why) {
     block.Print("предупреждение: журнал доставок не записан: " + Utf8(why));

@@ -88,6 +88,11 @@ class EventQueue {
   std::deque<Event> events_;
 };
 
+// A line whose lease in the shared register could not be renewed in time.
+std::string LostText(const std::string& line) {
+  return T(u8"блокировка линии '") + line + T(u8"' в реестре потеряна (аренда не продлена вовремя)");
+}
+
 struct Attempt {
   BoardOutcome outcome = BoardOutcome::Failed;
   std::string message;
@@ -111,12 +116,13 @@ std::string FaultReason(const ReplyFault& fault) {
 // One attempt at one board: the board window's flow over a session of its
 // own, on the line the caller holds.
 Attempt DeliverOnce(const BoardRecord& board, const Prepared& prepared,
-                    const DeliveryOptions& o, const std::function<void(int)>& progress) {
+                    const DeliveryOptions& o, const StopFlagPtr& stop,
+                    const std::function<void(int)>& progress) {
   Attempt a;
   const std::vector<uint8_t>& image = *prepared.image;
   const TSettings& settings = prepared.settings;
   BoardSession session;
-  if (o.stop) session.ShareStop(o.stop);
+  if (stop) session.ShareStop(stop);
   TComPort& port = session.Port();
   LinkOptions link;
   link.replyTimeoutMs = o.replyTimeoutMs;
@@ -315,7 +321,7 @@ bool Deliver(const std::vector<BoardRecord>& boards, const DeliveryOptions& o, R
 
   const StopFlag* stop = o.stop.get();
   const std::string operatorName = o.operatorName.empty() ? Register::OperatorName() : o.operatorName;
-  LineLocks locks(log, o.lockFolder, o.leaseMs, operatorName);
+  LineLocks locks(log, o.lockFolder, o.leaseMs, operatorName, o.stop);
   EventQueue queue;
   std::atomic<size_t> nextLine{0};
 
@@ -334,9 +340,9 @@ bool Deliver(const std::vector<BoardRecord>& boards, const DeliveryOptions& o, R
     if (ready.empty()) return;
     std::string why;
     const auto held = locks.Take(lineKeys[lineIndex], stop,
-                                 [&](const std::string&) {
+                                 [&](const std::string& holder) {
                                    queue.Push({Event::Busy, ready.front(), 0, 0,
-                                               BoardOutcome::Failed, boards[ready.front()].line});
+                                               BoardOutcome::Failed, holder});
                                  },
                                  why);
     if (!held) {
@@ -356,15 +362,19 @@ bool Deliver(const std::vector<BoardRecord>& boards, const DeliveryOptions& o, R
         if (held->Lost()) {
           // Another program may be on the line by now: nothing more is
           // started on it.
-          queue.Push({Event::Ends, b, 0, 0, BoardOutcome::Failed,
-                      T(u8"блокировка линии '") + boards[b].line +
-                          T(u8"' в реестре потеряна (аренда не продлена вовремя)")});
+          queue.Push({Event::Ends, b, 0, 0, BoardOutcome::Failed, LostText(boards[b].line)});
           break;
         }
         queue.Push({Event::Starts, b, attempt, 0, BoardOutcome::Failed, {}});
-        const Attempt a = DeliverOnce(boards[b], prepared[b], o, [&](int percent) {
+        Attempt a = DeliverOnce(boards[b], prepared[b], o, held->Stop(), [&](int percent) {
           queue.Push({Event::Progress, b, attempt, percent, BoardOutcome::Failed, {}});
         });
+        if (a.outcome == BoardOutcome::Interrupted && held->Lost() &&
+            !(stop && stop->Requested())) {
+          // Stopped because the line may be another program's by now.
+          a.outcome = BoardOutcome::Failed;
+          a.message = LostText(boards[b].line);
+        }
         queue.Push({Event::Ends, b, attempt, 0, a.outcome, a.message});
         if (a.outcome != BoardOutcome::Failed || attempt > o.retries) break;
         // A line failure: tried again after a pause, longer each time.
@@ -454,7 +464,8 @@ bool Deliver(const std::vector<BoardRecord>& boards, const DeliveryOptions& o, R
           break;
         }
         case Event::Busy:
-          if (events.lineBusy) events.lineBusy(e.message);
+          if (events.lineBusy) events.lineBusy(boards[e.board].line);
+          if (events.lineBusyBy) events.lineBusyBy(boards[e.board].line, e.message);
           break;
         case Event::LineDone: break;
       }

@@ -83,6 +83,10 @@ struct DeliveryEvents {
       attemptEnds;
   // A line is in use by another program and its boards wait for it.
   std::function<void(const std::string& line)> lineBusy;
+  // The same, with the holder as a shared register names it ("operator on
+  // computer, process N", Windows-1251); empty for a lock file, which names
+  // nobody.
+  std::function<void(const std::string& line, const std::string& holder)> lineBusyBy;
   // The log could not be written (the delivery goes on).
   std::function<void(const std::string& error)> logFailed;
   // Called about ten times a second while the delivery runs.

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <deque>
 #include <future>
+#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -24,7 +25,12 @@ std::string T(const char8_t* utf8) { return Utf8ToCp1251(utf8); }
 
 class FileHeld : public LineLocks::Held {
  public:
+  explicit FileHeld(comm::StopFlagPtr stop) : stop_(std::move(stop)) {}
+  comm::StopFlagPtr Stop() const override { return stop_; }
   LineLock lock;
+
+ private:
+  comm::StopFlagPtr stop_;
 };
 
 }  // namespace
@@ -33,8 +39,9 @@ class FileHeld : public LineLocks::Held {
 struct LineLocks::Shared {
   using Task = std::function<void(Register&)>;
 
-  Shared(const std::string& address, int lease, const std::string& operatorName)
-      : leaseMs(std::max(lease, 300)) {
+  Shared(const std::string& address, int lease, const std::string& operatorName,
+         comm::StopFlagPtr stop)
+      : leaseMs(std::max(lease, 300)), runStop(std::move(stop)) {
     me.host = Utf8ToCp1251(QSysInfo::machineHostName().toStdString());
     me.pid = QCoreApplication::applicationPid();
     me.operatorName = operatorName.empty() ? Register::OperatorName() : operatorName;
@@ -79,7 +86,11 @@ struct LineLocks::Shared {
     auto nextRenewal = lastRenewed + every;
     std::unique_lock guard(lock);
     while (true) {
-      wake.wait_until(guard, nextRenewal, [&] { return quit || !tasks.empty(); });
+      // Woken at least every tenth of a second to pass a stop on.
+      wake.wait_until(guard, std::min(nextRenewal, Clock::now() + std::chrono::milliseconds(100)),
+                      [&] { return quit || !tasks.empty(); });
+      if (runStop && runStop->Requested())
+        for (auto& [key, flag] : flags) flag->Request();
       while (!tasks.empty()) {
         Task task = std::move(tasks.front());
         tasks.pop_front();
@@ -109,6 +120,8 @@ struct LineLocks::Shared {
         // have the lines by now.
         lost.insert(held.begin(), held.end());
       }
+      for (const auto& key : lost)
+        if (const auto flag = flags.find(key); flag != flags.end()) flag->second->Request();
     }
     guard.unlock();
     // Whatever is still held is given back before the connection goes.
@@ -128,13 +141,19 @@ struct LineLocks::Shared {
   std::string openError;
   std::set<std::string> held;  // guarded by lock
   std::set<std::string> lost;  // guarded by lock
+  comm::StopFlagPtr runStop;
+  std::map<std::string, comm::StopFlagPtr> flags;  // of the lines held; guarded by lock
 };
 
 namespace {
 
 class SharedHeld : public LineLocks::Held {
  public:
-  SharedHeld(LineLocks::Shared* shared, std::string key) : shared_(shared), key_(std::move(key)) {}
+  SharedHeld(LineLocks::Shared* shared, std::string key) : shared_(shared), key_(std::move(key)) {
+    std::lock_guard guard(shared_->lock);
+    if (shared_->runStop && shared_->runStop->Requested()) stop_->Request();
+    shared_->flags[key_] = stop_;
+  }
   ~SharedHeld() override {
     shared_->Call([&](Register& reg) {
       std::string error;
@@ -142,8 +161,10 @@ class SharedHeld : public LineLocks::Held {
       std::lock_guard guard(shared_->lock);
       shared_->held.erase(key_);
       shared_->lost.erase(key_);
+      shared_->flags.erase(key_);
     });
   }
+  comm::StopFlagPtr Stop() const override { return stop_; }
   bool Lost() const override {
     std::lock_guard guard(shared_->lock);
     return shared_->lost.count(key_) > 0;
@@ -152,6 +173,7 @@ class SharedHeld : public LineLocks::Held {
  private:
   LineLocks::Shared* shared_;
   std::string key_;
+  comm::StopFlagPtr stop_ = std::make_shared<comm::StopFlag>();
 };
 
 std::string HolderText(const Register::LineHolder& h) {
@@ -162,9 +184,10 @@ std::string HolderText(const Register::LineHolder& h) {
 }  // namespace
 
 LineLocks::LineLocks(const Register* reg, const std::string& folder, int leaseMs,
-                     const std::string& operatorName)
-    : folder_(folder.empty() ? DefaultLockFolder() : folder) {
-  if (reg && reg->Shared()) shared_ = std::make_unique<Shared>(reg->Path(), leaseMs, operatorName);
+                     const std::string& operatorName, comm::StopFlagPtr runStop)
+    : folder_(folder.empty() ? DefaultLockFolder() : folder), runStop_(std::move(runStop)) {
+  if (reg && reg->Shared())
+    shared_ = std::make_unique<Shared>(reg->Path(), leaseMs, operatorName, runStop_);
 }
 
 LineLocks::~LineLocks() = default;
@@ -174,7 +197,7 @@ std::unique_ptr<LineLocks::Held> LineLocks::Take(
     const std::function<void(const std::string&)>& busy, std::string& why) {
   why.clear();
   if (!shared_) {
-    auto held = std::make_unique<FileHeld>();
+    auto held = std::make_unique<FileHeld>(runStop_);
     if (!held->lock.Take(folder_, key, stop, [&] { if (busy) busy({}); }, why)) return nullptr;
     return held;
   }

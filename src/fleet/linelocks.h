@@ -34,8 +34,10 @@ class LineLocks {
   // reg: the run's register (only its address and kind are used; null: lock
   // files); folder: where lock files are kept; leaseMs: the lease of a line
   // in a shared register; operatorName: the holder's name in it.
+  // runStop: the run's stop flag (may be null), which reaches the work on
+  // every line held (see Held::Stop).
   LineLocks(const Register* reg, const std::string& folder, int leaseMs,
-            const std::string& operatorName);
+            const std::string& operatorName, comm::StopFlagPtr runStop = nullptr);
   ~LineLocks();  // gives back every line still held
   LineLocks(const LineLocks&) = delete;
   LineLocks& operator=(const LineLocks&) = delete;
@@ -47,6 +49,11 @@ class LineLocks {
     // The line's lease could not be renewed in time and another program may
     // have taken the line over: its remaining boards are not to be started.
     virtual bool Lost() const { return false; }
+    // The stop flag for the work on the line: the run's own flag, and for a
+    // line in a shared register one that is also set when the line is lost,
+    // so that the work on it stops at its next safe point (the run's stop
+    // reaches it within a tenth of a second).
+    virtual comm::StopFlagPtr Stop() const = 0;
   };
 
   // Waits for the line; null when stopped first (why empty) or when the lock
@@ -62,6 +69,7 @@ class LineLocks {
 
  private:
   std::string folder_;
+  comm::StopFlagPtr runStop_;
   std::unique_ptr<Shared> shared_;
 };
 

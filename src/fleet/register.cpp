@@ -247,8 +247,31 @@ Register::~Register() {
     QSqlDatabase::removeDatabase(QString::fromStdString(connection_));
 }
 
+namespace {
+
+// The address as messages show it: a password someone wrote into it is not
+// repeated on the screen or in a log.
+std::string ShownAddress(const std::string& address) {
+  if (!Register::IsServerAddress(address)) return address;
+  std::string shown = address;
+  const size_t start = shown.find("://") + 3;
+  const size_t end = std::min(shown.find('/', start), shown.find('?', start));
+  const size_t at = shown.rfind('@', end);
+  if (at != std::string::npos && at >= start) {
+    const size_t colon = shown.find(':', start);
+    if (colon < at) shown.replace(colon + 1, at - colon - 1, "***");
+  }
+  for (size_t p = shown.find("password="); p != std::string::npos; p = shown.find("password=", p + 1)) {
+    const size_t valueEnd = std::min(shown.find('&', p), shown.size());
+    shown.replace(p + 9, valueEnd - p - 9, "***");
+  }
+  return shown;
+}
+
+}  // namespace
+
 bool Register::Refuse(const std::string& reason, std::string& error) {
-  error = T(u8"Реестр табло '") + path_ + "': " + reason;
+  error = T(u8"Реестр табло '") + ShownAddress(path_) + "': " + reason;
   {
     QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection_), false);
     if (db.isValid()) db.close();

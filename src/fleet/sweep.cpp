@@ -38,10 +38,11 @@ long long Seconds(const BoardClock& c) {
 }
 
 // One board read over its own session, on the line the caller holds.
-BoardStatus ReadBoard(const BoardRecord& board, const TSettings& settings, const SweepOptions& o) {
+BoardStatus ReadBoard(const BoardRecord& board, const TSettings& settings, const SweepOptions& o,
+                      const StopFlagPtr& stop) {
   BoardStatus st;
   BoardSession session;
-  if (o.stop) session.ShareStop(o.stop);
+  if (stop) session.ShareStop(stop);
   bool refused = false;
   st.message = ReachBoard(session, board, settings, o.link, refused);
   if (!st.message.empty()) {
@@ -106,7 +107,7 @@ void Sweep(const std::vector<BoardRecord>& boards, const SweepOptions& o, Regist
     if (!settings.count(path)) ReadSettingsFile(settings[path], path);
   }
   const LinePlan plan = PlanLines(boards);
-  LineLocks locks(log, o.lockFolder, o.leaseMs, {});
+  LineLocks locks(log, o.lockFolder, o.leaseMs, {}, o.stop);
   std::mutex lock;
   std::condition_variable ready;
   std::deque<size_t> done;
@@ -140,7 +141,11 @@ void Sweep(const std::vector<BoardRecord>& boards, const SweepOptions& o, Regist
         results[b].message = T(u8"блокировка линии в реестре потеряна (аренда не продлена вовремя)");
       } else {
         const std::string path = boards[b].ini.empty() ? o.defaultSettings : boards[b].ini;
-        results[b] = ReadBoard(boards[b], settings.at(path), o);
+        results[b] = ReadBoard(boards[b], settings.at(path), o, held->Stop());
+        if (results[b].interrupted && held->Lost() && !(o.stop && o.stop->Requested())) {
+          results[b].interrupted = false;
+          results[b].message = T(u8"блокировка линии в реестре потеряна (аренда не продлена вовремя)");
+        }
         results[b].lastDelivery = last;
       }
       report(b);

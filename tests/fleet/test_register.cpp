@@ -437,6 +437,53 @@ TEST_P(RegisterOn, TwoRunsTakeTurnsOnALineWhileItsLeaseIsRenewed) {
   }
 }
 
+// A line of a shared register that another program took over (its lease ran
+// out while this run could not renew it) is found lost at the next renewal,
+// and the work on it is stopped; the run's own stop reaches every line.
+TEST(LineLocksOnServer, ALineTakenOverStopsTheWorkOnItAndTheRunsStopReachesEveryLine) {
+  std::string error;
+  const std::string address = lentar::testing::PgFreshDatabase("taken_over", error);
+  ASSERT_TRUE(error.empty()) << error;
+  if (address.empty()) GTEST_SKIP() << "no PostgreSQL server for the tests";
+  Register reg;
+  ASSERT_TRUE(reg.Open(address, error)) << Cp1251ToUtf8(error);
+  const auto runStop = std::make_shared<comm::StopFlag>();
+  LineLocks locks(&reg, {}, 300, "ivan", runStop);
+  auto first = locks.Take("socket://a:1", nullptr, {}, error);
+  auto second = locks.Take("socket://b:1", nullptr, {}, error);
+  ASSERT_TRUE(first && second) << Cp1251ToUtf8(error);
+  ASSERT_TRUE(first->Stop() && !first->Stop()->Requested());
+  // Another program's row in place of ours.
+  {
+    QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", "other");
+    lentar::testing::PgConnectTo(db, address);
+    ASSERT_TRUE(db.open());
+    QSqlQuery q(db);
+    ASSERT_TRUE(q.exec("UPDATE line_locks SET token = 'other', host = 'pc-9' "
+                       "WHERE line = 'socket://a:1'"));
+    db.close();
+  }
+  QSqlDatabase::removeDatabase("other");
+  for (int i = 0; i < 100 && !first->Lost(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_TRUE(first->Lost());
+  EXPECT_TRUE(first->Stop()->Requested());
+  EXPECT_FALSE(second->Lost());
+  EXPECT_FALSE(second->Stop()->Requested());
+  EXPECT_FALSE(runStop->Requested());
+  runStop->Request();
+  for (int i = 0; i < 100 && !second->Stop()->Requested(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_TRUE(second->Stop()->Requested());
+  // Giving the lost line back leaves the other program's row alone.
+  first.reset();
+  bool taken = true;
+  Register::LineHolder current;
+  ASSERT_TRUE(reg.TakeLine("socket://a:1", {"pc-1", 1, "olga", "t"}, 60000, taken, current, error));
+  EXPECT_FALSE(taken);
+  EXPECT_EQ(current.host, "pc-9");
+}
+
 // A register on a server: an address with a password is refused before any
 // connection; a server that does not answer is told apart from one that
 // refuses (no such database), and another program's database or a newer
