@@ -10,9 +10,7 @@
 // time; at most 200 MB for 1,000 boards.
 //
 // Usage: bench-fleet [N...]
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,11 +24,12 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
+#include "support/sim_process.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using lentar::comm::testing::SpawnProgram;
 
 struct RunResult {
   int status = -1;
@@ -39,26 +38,11 @@ struct RunResult {
   double peakMegabytes = 0;
 };
 
-pid_t Spawn(const std::vector<std::string>& args, const std::string& out, const std::string& err) {
-  std::vector<char*> argv;
-  std::vector<std::string> copy = args;
-  for (auto& a : copy) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
-}
-
 // Runs a program to its end: its wall time, CPU time and peak memory.
 RunResult Measure(const std::vector<std::string>& args, const fs::path& dir, const char* name) {
   RunResult r;
   const auto start = std::chrono::steady_clock::now();
-  const pid_t pid = Spawn(args, (dir / (std::string(name) + ".out")).string(),
+  const pid_t pid = SpawnProgram(args, (dir / (std::string(name) + ".out")).string(),
                           (dir / (std::string(name) + ".err")).string());
   if (pid < 0) return r;
   int status = 0;
@@ -94,7 +78,7 @@ bool BenchFleet(int count) {
   set.resize(4096);
   std::ofstream(dir / "set.txt", std::ios::binary) << set;
 
-  const pid_t sim = Spawn({bin + "/lentar-boardsim", "--listen", "127.0.0.1:0", "--port-file",
+  const pid_t sim = SpawnProgram({bin + "/lentar-boardsim", "--listen", "127.0.0.1:0", "--port-file",
                            (dir / "port").string(), "--count", std::to_string(count), "--pace"},
                           "/dev/null", (dir / "sim.err").string());
   std::vector<std::string> lines;

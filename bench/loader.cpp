@@ -11,11 +11,6 @@
 // pseudo-terminal carries it.
 #include <benchmark/benchmark.h>
 
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <QCoreApplication>
 #include <chrono>
 #include <filesystem>
@@ -24,13 +19,13 @@
 #include <vector>
 
 #include "comm/loaderprotocol.h"
-
-extern char** environ;
+#include "support/sim_process.h"
 
 namespace {
 
 using namespace lentar::comm;
-namespace fs = std::filesystem;
+using lentar::comm::testing::ScopedFolder;
+using lentar::comm::testing::SimProcess;
 
 constexpr size_t kImageSize = 32768;
 constexpr int kBitsPerByte = 11;
@@ -60,46 +55,12 @@ double WireLimit() {
   return seconds;
 }
 
-class Simulator {
- public:
-  explicit Simulator(std::vector<std::string> args) {
-    dir_ = fs::temp_directory_path() / ("lentar_bench_loader_" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
-    link_ = (dir_ / "loader").string();
-    fs::remove(link_);
-    std::error_code ec;
-    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    const std::string program = (self.parent_path() / "lentar-boardsim").string();
-    std::vector<std::string> argv = {program, "--link", link_, "--loader", "--memory-type", "3"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> cargv;
-    for (auto& a : argv) cargv.push_back(a.data());
-    cargv.push_back(nullptr);
-    if (posix_spawn(&pid_, cargv[0], nullptr, nullptr, cargv.data(), environ) != 0) pid_ = -1;
-    for (int i = 0; i < 2000 && pid_ > 0 && !fs::exists(link_); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  ~Simulator() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      int status = 0;
-      waitpid(pid_, &status, 0);
-    }
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-  bool Ready() const { return pid_ > 0 && fs::exists(link_); }
-  const std::string& Link() const { return link_; }
-
- private:
-  fs::path dir_;
-  std::string link_;
-  pid_t pid_ = -1;
-};
-
 void RunWrite(benchmark::State& state, bool paced) {
-  Simulator sim(paced ? std::vector<std::string>{"--pace"} : std::vector<std::string>{});
-  if (!sim.Ready()) {
+  const ScopedFolder dir("lentar_bench", "loader");
+  SimProcess sim;
+  std::vector<std::string> args = {"--loader", "--memory-type", "3"};
+  if (paced) args.push_back("--pace");
+  if (!sim.Start(dir.Path(), args)) {
     state.SkipWithError("lentar-boardsim did not start");
     return;
   }

@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "markup/jpeg_test_support.h"
 #include "markup/picturefile.h"
+#include "support/jpeg_test_support.h"
 
 namespace {
 

@@ -12,12 +12,6 @@
 // as over the pseudo-terminal.
 #include <benchmark/benchmark.h>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <QCoreApplication>
 #include <chrono>
 #include <cstdio>
@@ -28,12 +22,13 @@
 #include <vector>
 
 #include "comm/boardprotocol.h"
-
-extern char** environ;
+#include "support/sim_process.h"
 
 namespace {
 
 using namespace lentar::comm;
+using lentar::comm::testing::ScopedFolder;
+using lentar::comm::testing::SimProcess;
 namespace fs = std::filesystem;
 
 constexpr size_t kImageSize = kMaxImageSize;
@@ -58,57 +53,12 @@ size_t UploadWireBytes(size_t size) {
 // How the simulator is reached.
 enum class Line { Pty, Raw, Rfc2217 };
 
-class Simulator {
- public:
-  explicit Simulator(std::vector<std::string> args, Line line = Line::Pty) {
-    dir_ = fs::temp_directory_path() / ("lentar_bench_upload_" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
-    // The terminal's link, or the file the listening simulator writes its
-    // port name to.
-    ready_ = (dir_ / (line == Line::Pty ? "board" : "port")).string();
-    fs::remove(ready_);
-    // The simulator is built next to this program.
-    std::error_code ec;
-    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    const std::string program = (self.parent_path() / "lentar-boardsim").string();
-    std::vector<std::string> argv = {program};
-    if (line == Line::Pty) {
-      argv.insert(argv.end(), {"--link", ready_});
-    } else {
-      argv.insert(argv.end(), {"--listen", "127.0.0.1:0", "--port-file", ready_});
-      if (line == Line::Rfc2217) argv.push_back("--rfc2217");
-    }
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> cargv;
-    for (auto& a : argv) cargv.push_back(a.data());
-    cargv.push_back(nullptr);
-    if (posix_spawn(&pid_, cargv[0], nullptr, nullptr, cargv.data(), environ) != 0) pid_ = -1;
-    for (int i = 0; i < 2000 && pid_ > 0 && !fs::exists(ready_); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    link_ = ready_;
-    if (line != Line::Pty) {
-      std::ifstream in(ready_);
-      std::getline(in, link_);
-    }
-  }
-  ~Simulator() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      int status = 0;
-      waitpid(pid_, &status, 0);
-    }
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-  bool Ready() const { return pid_ > 0 && fs::exists(ready_) && !link_.empty(); }
-  const std::string& Link() const { return link_; }
-
- private:
-  fs::path dir_;
-  std::string ready_;
-  std::string link_;
-  pid_t pid_ = -1;
-};
+// Starts the simulator with args on the line.
+bool StartSimulator(SimProcess& sim, const fs::path& dir, Line line,
+                    const std::vector<std::string>& args) {
+  return line == Line::Pty ? sim.Start(dir, args)
+                           : sim.StartListening(dir, line == Line::Rfc2217, args);
+}
 
 std::vector<uint8_t> Image() {
   std::vector<uint8_t> image(kImageSize);
@@ -117,9 +67,11 @@ std::vector<uint8_t> Image() {
 }
 
 void RunUpload(benchmark::State& state, bool paced) {
-  Simulator sim(paced ? std::vector<std::string>{"--pace", "--buffer1", "65535"}
-                      : std::vector<std::string>{"--buffer1", "65535"});
-  if (!sim.Ready()) {
+  const ScopedFolder dir("lentar_bench", "upload");
+  SimProcess sim;
+  if (!StartSimulator(sim, dir.Path(), Line::Pty,
+                      paced ? std::vector<std::string>{"--pace", "--buffer1", "65535"}
+                            : std::vector<std::string>{"--buffer1", "65535"})) {
     state.SkipWithError("lentar-boardsim did not start");
     return;
   }
@@ -169,8 +121,9 @@ void BM_UploadUnpaced(benchmark::State& state) { RunUpload(state, false); }
 
 // The acknowledged upload over loopback TCP, as fast as it goes.
 void RunNetworkUpload(benchmark::State& state, Line line) {
-  Simulator sim({"--buffer1", "65535"}, line);
-  if (!sim.Ready()) {
+  const ScopedFolder dir("lentar_bench", "upload");
+  SimProcess sim;
+  if (!StartSimulator(sim, dir.Path(), line, {"--buffer1", "65535"})) {
     state.SkipWithError("lentar-boardsim did not start listening");
     return;
   }

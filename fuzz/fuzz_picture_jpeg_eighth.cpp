@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "jpeg_test_support.h"
 #include "markup/jpegeighth.h"
+#include "support/jpeg_test_support.h"
 
 #define CHECK(cond) \
   do {              \

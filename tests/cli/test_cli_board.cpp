@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "cli/cli_test_support.h"
-#include "comm/sim_process.h"
+#include "support/cli_test_support.h"
+#include "support/sim_process.h"
 
 namespace {
 
@@ -166,7 +166,9 @@ TEST_F(CliBoard, ADirectUploadGetsThroughALineThatLosesAFifth) {
   int delivered = 0;
   for (int seed = 1; seed <= 10; ++seed) {
     SCOPED_TRACE("seed " + std::to_string(seed));
-    if (seed > 1) EXPECT_TRUE(sim_.Stop());
+    if (seed > 1) {
+      EXPECT_TRUE(sim_.Stop());
+    }
     fs::remove(Path("upload-1.bin"));
     StartSim({"--drop", "0.2", "--seed", std::to_string(seed)});
     if (Board("--timeout 100 upload image.bin") != 0) continue;

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/cli_test_support.h"
 #include "markup/gprs.h"
+#include "support/cli_test_support.h"
 
 namespace {
 

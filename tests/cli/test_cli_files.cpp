@@ -9,7 +9,7 @@
 #include <set>
 #include <string>
 
-#include "cli/cli_test_support.h"
+#include "support/cli_test_support.h"
 
 namespace {
 
@@ -148,7 +148,9 @@ TEST_F(CliFiles, AWriteProtectedTargetIsRefused) {
   for (const auto& c : cases) {
     const std::string before = Read(c.file);
     // The user's own file, write-protected by the user.
-    if (::geteuid() == 0) ASSERT_EQ(::chown(Path(c.file).c_str(), 65534, 65534), 0);
+    if (::geteuid() == 0) {
+      ASSERT_EQ(::chown(Path(c.file).c_str(), 65534, 65534), 0);
+    }
     fs::permissions(Path(c.file), fs::perms::owner_read | fs::perms::group_read |
                                       fs::perms::others_read);
     const int status = RunAsOrdinaryUser(c.args);

@@ -6,8 +6,8 @@
 #include <regex>
 #include <sstream>
 
-#include "cli/cli_test_support.h"
-#include "fleet/pg_server.h"
+#include "support/cli_test_support.h"
+#include "support/pg_server.h"
 
 namespace lentar::cli::testing {
 namespace {

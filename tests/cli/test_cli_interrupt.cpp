@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,10 +18,8 @@
 #include <thread>
 #include <vector>
 
-#include "comm/sim_process.h"
 #include "core/settings.h"
-
-extern char** environ;
+#include "support/sim_process.h"
 
 namespace {
 
@@ -53,19 +50,8 @@ std::string Image(size_t size) {
 pid_t StartCli(const fs::path& dir, const std::vector<std::string>& args) {
   std::vector<std::string> argv = {LENTAR_BIN_DIR "/lentar-cli"};
   argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<char*> cargv;
-  for (auto& a : argv) cargv.push_back(a.data());
-  cargv.push_back(nullptr);
-  const std::string out = (dir / "out.log").string(), err = (dir / "err.log").string();
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  pid_t pid = -1;
-  const int rc = posix_spawn(&pid, cargv[0], &actions, nullptr, cargv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  return rc == 0 ? pid : -1;
+  return lentar::comm::testing::SpawnProgram(argv, (dir / "out.log").string(),
+                                             (dir / "err.log").string());
 }
 
 // Waits for the process to end (killing it after a generous deadline); its

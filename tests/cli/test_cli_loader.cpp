@@ -13,10 +13,10 @@
 #include <thread>
 #include <vector>
 
-#include "cli/cli_test_support.h"
 #include "comm/loaderdirectory.h"
-#include "comm/sim_process.h"
 #include "core/settings.h"
+#include "support/cli_test_support.h"
+#include "support/sim_process.h"
 
 namespace {
 
@@ -286,8 +286,12 @@ TEST_F(CliLoader, PackingThatCannotBeDoneSaysWhy) {
     EXPECT_EQ(Loader(c.command), 1) << c.command;
     EXPECT_NE(err_.find(c.err), std::string::npos) << c.command << ": " << err_;
     EXPECT_EQ(err_.find("Ошибка соединения"), std::string::npos) << c.command << ": " << err_;
-    if (!c.out.empty()) EXPECT_EQ(out_, c.out) << c.command;
-    if (c.gapsOnErr) EXPECT_NE(err_.find(gaps), std::string::npos) << err_;
+    if (!c.out.empty()) {
+      EXPECT_EQ(out_, c.out) << c.command;
+    }
+    if (c.gapsOnErr) {
+      EXPECT_NE(err_.find(gaps), std::string::npos) << err_;
+    }
     EXPECT_EQ(StopAndReadMemory(), before) << c.command;
   }
 }

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/cli_test_support.h"
-#include "comm/sim_process.h"
 #include "core/settings.h"
+#include "support/cli_test_support.h"
+#include "support/sim_process.h"
 
 namespace {
 

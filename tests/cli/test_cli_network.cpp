@@ -4,11 +4,8 @@
 // and the ports command.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -21,11 +18,9 @@
 #include <thread>
 #include <vector>
 
-#include "cli/cli_test_support.h"
-#include "comm/scripted_server.h"
-#include "comm/sim_process.h"
-
-extern char** environ;
+#include "support/cli_test_support.h"
+#include "support/scripted_server.h"
+#include "support/sim_process.h"
 
 namespace {
 
@@ -33,17 +28,7 @@ namespace fs = std::filesystem;
 using lentar::comm::testing::SimProcess;
 
 // A loopback port nobody listens on at the moment of asking.
-int FreeLoopbackPort() {
-  const int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-  close(s);
-  return ntohs(a.sin_port);
-}
+int FreeLoopbackPort() { return lentar::comm::testing::LoopbackSocket(false).Port(); }
 
 bool Accepts(int port) {
   const int s = socket(AF_INET, SOCK_STREAM, 0);
@@ -95,17 +80,8 @@ class Ser2Net {
                             << "    chardelay: false\n";
       std::vector<std::string> argv = {program, "-n", "-d", "-c", config, "-P",
                                        (dir / "ser2net.pid").string()};
-      std::vector<char*> cargv;
-      for (auto& a : argv) cargv.push_back(a.data());
-      cargv.push_back(nullptr);
-      posix_spawn_file_actions_t actions;
-      posix_spawn_file_actions_init(&actions);
-      posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-      posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int rc = posix_spawn(&pid_, cargv[0], &actions, nullptr, cargv.data(), environ);
-      posix_spawn_file_actions_destroy(&actions);
-      if (rc != 0) {
-        pid_ = -1;
+      pid_ = lentar::comm::testing::SpawnProgram(argv, "/dev/null", log);
+      if (pid_ <= 0) {
         error = "ser2net did not start";
         return false;
       }

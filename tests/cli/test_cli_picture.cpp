@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/cli_test_support.h"
 #include "markup/picture.h"
 #include "markup/picturefile.h"
+#include "support/cli_test_support.h"
 
 namespace {
 

@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "cli/cli_test_support.h"
 #include "core/textutil.h"
 #include "markup/compiler.h"
 #include "markup/emulation.h"
 #include "markup/fonts.h"
+#include "support/cli_test_support.h"
 
 namespace {
 

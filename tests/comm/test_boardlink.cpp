@@ -14,7 +14,7 @@
 #include "comm/boardupload.h"
 #include "comm/session.h"
 #include "core/textutil.h"
-#include "sim_process.h"
+#include "support/sim_process.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "comm/boardprotocol.h"
-#include "memory_board.h"
+#include "support/memory_board.h"
 
 namespace {
 

@@ -18,15 +18,12 @@
 
 #include "comm/boardprotocol.h"
 #include "comm/boardupload.h"
-#include "sim_process.h"
+#include "support/sim_process.h"
 
 namespace {
 
 using namespace lentar::comm;
-using lentar::comm::testing::SimProcess;
-using lentar::comm::testing::TestFolder;
-using lentar::comm::testing::ImagePattern;
-using lentar::comm::testing::ReadFileBytes;
+using namespace lentar::comm::testing;
 using Bytes = std::vector<uint8_t>;
 namespace fs = std::filesystem;
 

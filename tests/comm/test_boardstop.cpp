@@ -19,15 +19,12 @@
 #include "comm/boardupload.h"
 #include "comm/modem.h"
 #include "comm/session.h"
-#include "sim_process.h"
+#include "support/sim_process.h"
 
 namespace {
 
 using namespace lentar::comm;
-using lentar::comm::testing::ImagePattern;
-using lentar::comm::testing::ReadFileBytes;
-using lentar::comm::testing::SimProcess;
-using lentar::comm::testing::TestFolder;
+using namespace lentar::comm::testing;
 using Bytes = std::vector<uint8_t>;
 namespace fs = std::filesystem;
 

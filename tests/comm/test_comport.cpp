@@ -10,7 +10,7 @@
 #include "comm/comport.h"
 #include "core/settings.h"
 #include "core/textutil.h"
-#include "memory_board.h"
+#include "support/memory_board.h"
 
 namespace {
 

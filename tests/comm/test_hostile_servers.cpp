@@ -18,7 +18,7 @@
 #include "comm/modem.h"
 #include "comm/tcpline.h"
 #include "core/textutil.h"
-#include "scripted_server.h"
+#include "support/scripted_server.h"
 
 namespace {
 

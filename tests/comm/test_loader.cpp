@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "comm/loaderprotocol.h"
-#include "memory_board.h"
 #include "simloader.h"
+#include "support/memory_board.h"
 
 namespace {
 
@@ -480,7 +480,9 @@ TEST_F(LoaderProtocol, DefragmentCutShortAtEveryRequestLosesNoBlock) {
       }, &complete);
       const std::string where = "type " + std::to_string(type) + ", stopped at step " + std::to_string(stop);
       // Only the steps that finish a block may still go after the stop.
-      if (ok) EXPECT_TRUE(complete) << where;
+      if (ok) {
+        EXPECT_TRUE(complete) << where;
+      }
       EXPECT_EQ(session.Speed, kLoaderBaseSpeed) << where;
       EXPECT_EQ(line.Requests().back(), (Bytes{0x01, 0x06, 0x14, 3})) << where;
       check(line, copy, where);

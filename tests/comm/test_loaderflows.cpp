@@ -10,8 +10,8 @@
 
 #include "comm/loaderflows.h"
 #include "comm/stopflag.h"
-#include "memory_board.h"
 #include "simloader.h"
+#include "support/memory_board.h"
 
 namespace {
 

@@ -22,14 +22,13 @@
 #include "comm/tcpline.h"
 #include "comm/telnetcodec.h"
 #include "core/textutil.h"
-#include "sim_process.h"
+#include "support/scripted_server.h"
+#include "support/sim_process.h"
 
 namespace {
 
 using namespace lentar::comm;
-using lentar::comm::testing::SimProcess;
-using lentar::comm::testing::TestFolder;
-using lentar::comm::testing::ReadFileBytes;
+using namespace lentar::comm::testing;
 using Bytes = std::vector<uint8_t>;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -90,31 +89,6 @@ TEST(NetworkPortName, WindowsNamesMapToSystemDevices) {
     }
   }
 }
-
-// A loopback socket bound to a free port, listening or not.
-class LoopbackSocket {
- public:
-  explicit LoopbackSocket(bool listening) {
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
-    if (listening) listen(fd_, 1);
-  }
-  ~LoopbackSocket() { close(fd_); }
-  int Fd() const { return fd_; }
-  std::string Name(const char* scheme) const {
-    return std::string(scheme) + "127.0.0.1:" + std::to_string(port_);
-  }
-
- private:
-  int fd_ = -1;
-  int port_ = 0;
-};
 
 class NetworkOpen : public ::testing::TestWithParam<const char*> {
  protected:
@@ -447,7 +421,9 @@ TEST_P(NetworkBoard, ASecondClientIsRefusedAndItsCommandsNeverRun) {
     BoardSession secondSession(second);
     secondSession.ReplyTimeout = 300;
     secondSession.RetryCount = 1;
-    if (second.IsOpen()) EXPECT_FALSE(ClearBuffer(secondSession, 0));
+    if (second.IsOpen()) {
+      EXPECT_FALSE(ClearBuffer(secondSession, 0));
+    }
     second.Open("");
   }
   port_.Open("");

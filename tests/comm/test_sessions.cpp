@@ -21,15 +21,12 @@
 #include "comm/loaderprotocol.h"
 #include "comm/session.h"
 #include "comm/tcpline.h"
-#include "sim_process.h"
+#include "support/sim_process.h"
 
 namespace {
 
 using namespace lentar::comm;
-using lentar::comm::testing::SimProcess;
-using lentar::comm::testing::TestFolder;
-using lentar::comm::testing::ImagePattern;
-using lentar::comm::testing::ReadFileBytes;
+using namespace lentar::comm::testing;
 using Bytes = std::vector<uint8_t>;
 namespace fs = std::filesystem;
 
@@ -208,7 +205,7 @@ TEST(Sessions, ABoardAndALoaderAtOnce) {
     LoaderDirectory directory{};
     if (!ConnectLoader(loader, info) || !ReadDirectory(loader, directory, 7)) return;
     entry = {AllocateBlock(directory, info.MemoryType(), block.size()),
-             static_cast<uint32_t>(block.size()), "both", 1};
+             static_cast<uint16_t>(block.size()), "both", 1};
     stored = StoreBlock(loader, directory, FindFreeEntry(directory), entry, block.data(), 7);
   });
   std::thread b([&] { board.Upload(); });

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "comm/boardprotocol.h"
-#include "memory_modem.h"
 #include "simmodem.h"
+#include "support/memory_modem.h"
 
 namespace {
 
@@ -88,7 +88,9 @@ TEST(SimModem, CommandDialogue) {
     Modem m(options);
     for (const Step& s : c.steps) {
       const std::string got = m.Type(s.typed);
-      if (s.answer) EXPECT_EQ(got, s.answer) << c.name << ": " << s.typed;
+      if (s.answer) {
+        EXPECT_EQ(got, s.answer) << c.name << ": " << s.typed;
+      }
       else EXPECT_EQ(got.substr(got.size() - 9), "\r\nERROR\r\n") << c.name;
     }
     EXPECT_TRUE(m.board_.empty()) << c.name << ": nothing reaches the board in command mode";

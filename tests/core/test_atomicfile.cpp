@@ -6,7 +6,7 @@
 #include <string>
 
 #include "core/atomicfile.h"
-#include "core/test_settings_files.h"
+#include "support/settings_files.h"
 
 namespace lentar::testing {
 namespace {

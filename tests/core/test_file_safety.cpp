@@ -17,7 +17,7 @@
 
 #include "core/atomicfile.h"
 #include "core/settings.h"
-#include "test_settings_files.h"
+#include "support/settings_files.h"
 
 namespace {
 

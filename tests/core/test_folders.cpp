@@ -8,7 +8,7 @@
 
 #include "core/folders.h"
 #include "core/paths.h"
-#include "core/test_settings_files.h"
+#include "support/settings_files.h"
 
 namespace lentar {
 namespace {

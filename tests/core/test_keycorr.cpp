@@ -6,9 +6,9 @@
 
 #include "core/atomicfile.h"
 #include "core/keycorr.h"
-#include "core/test_settings_files.h"
 #include "core/textutil.h"
 #include "core/virtualkeys.h"
+#include "support/settings_files.h"
 
 namespace lentar {
 namespace {

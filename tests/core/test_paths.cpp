@@ -5,7 +5,7 @@
 #include <fstream>
 
 #include "core/paths.h"
-#include "core/test_settings_files.h"
+#include "support/settings_files.h"
 
 namespace lentar {
 namespace {

@@ -7,8 +7,8 @@
 
 #include "core/paths.h"
 #include "core/setfile.h"
-#include "core/test_settings_files.h"
 #include "core/textutil.h"
+#include "support/settings_files.h"
 
 namespace lentar {
 namespace {

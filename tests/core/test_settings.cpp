@@ -11,7 +11,7 @@
 #include "core/ini.h"
 #include "core/paths.h"
 #include "core/settings.h"
-#include "core/test_settings_files.h"
+#include "support/settings_files.h"
 
 namespace lentar {
 namespace {

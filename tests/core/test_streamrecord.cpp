@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "core/streamrecord.h"
-#include "test_settings_files.h"
+#include "support/settings_files.h"
 
 namespace {
 

@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "comm/sim_process.h"
 #include "core/settings.h"
 #include "core/textutil.h"
 #include "fleet/delivery.h"
 #include "fleet/sweep.h"
 #include "markup/compiler.h"
+#include "support/sim_process.h"
 
 namespace lentar::fleet {
 namespace {

@@ -15,11 +15,11 @@
 #include <fstream>
 #include <string>
 
-#include "comm/sim_process.h"
 #include "core/textutil.h"
-#include "fleet/pg_server.h"
 #include "fleet/linelocks.h"
 #include "fleet/register.h"
+#include "support/pg_server.h"
+#include "support/sim_process.h"
 
 namespace lentar::fleet {
 namespace {

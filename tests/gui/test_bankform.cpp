@@ -16,9 +16,9 @@
 #include "gui/common/messages.h"
 #include "gui/common/tablegrid.h"
 #include "gui/markup/bankform.h"
-#include "gui_test_support.h"
 #include "markup/fontarchive_writer.h"
 #include "markup/fonts.h"
+#include "support/gui_test_support.h"
 
 using namespace lentar;
 using namespace lentar::gui;

@@ -12,8 +12,8 @@
 #include "gui/common/messages.h"
 #include "gui/control/dialform.h"
 #include "gui/control/modeminitform.h"
-#include "gui/gui_test_support.h"
-#include "gui/scripted_modem.h"
+#include "support/gui_test_support.h"
+#include "support/scripted_modem.h"
 
 using namespace lentar;
 using namespace lentar::gui;

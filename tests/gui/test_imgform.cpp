@@ -23,8 +23,8 @@
 #include "core/atomicfile.h"
 #include "gui/editor/imgform.h"
 #include "gui/editor/imgimpform.h"
-#include "gui_test_support.h"
 #include "markup/picturefile.h"
+#include "support/gui_test_support.h"
 
 using namespace lentar;
 using namespace lentar::gui;

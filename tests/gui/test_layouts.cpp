@@ -19,7 +19,7 @@
 #include "gui/layouts/langform.h"
 #include "gui/layouts/layoutform.h"
 #include "gui/layouts/readkeyform.h"
-#include "gui_test_support.h"
+#include "support/gui_test_support.h"
 
 using namespace lentar;
 using namespace lentar::gui;

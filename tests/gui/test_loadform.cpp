@@ -18,7 +18,6 @@
 #include <vector>
 
 #include "comm/loaderprotocol.h"
-#include "comm/sim_process.h"
 #include "core/atomicfile.h"
 #include "core/project.h"
 #include "core/settings.h"
@@ -27,7 +26,8 @@
 #include "gui/common/messages.h"
 #include "gui/common/tablegrid.h"
 #include "gui/control/loadform.h"
-#include "gui_test_support.h"
+#include "support/gui_test_support.h"
+#include "support/sim_process.h"
 
 using namespace lentar;
 using namespace lentar::comm;

@@ -12,11 +12,11 @@
 #include <iterator>
 
 #include "comm/boardprotocol.h"
-#include "comm/sim_process.h"
 #include "core/settings.h"
 #include "gui/common/filedialogs.h"
 #include "gui/common/messages.h"
-#include "gui_test_support.h"
+#include "support/gui_test_support.h"
+#include "support/sim_process.h"
 
 using namespace lentar;
 using namespace lentar::gui;

@@ -26,8 +26,8 @@
 #include "gui/common/messages.h"
 #include "gui/editor/mainlentarform.h"
 #include "gui/markup/bankform.h"
-#include "gui_test_support.h"
 #include "markup/fonts.h"
+#include "support/gui_test_support.h"
 
 using namespace lentar;
 using namespace lentar::gui;

@@ -30,10 +30,10 @@
 #include "gui/common/filedialogs.h"
 #include "gui/common/messages.h"
 #include "gui/editor/mainlentarform.h"
-#include "gui_test_support.h"
 #include "markup/compiler.h"
 #include "markup/fonts.h"
 #include "markup/gprs.h"
+#include "support/gui_test_support.h"
 
 using namespace lentar;
 using namespace lentar::gui;

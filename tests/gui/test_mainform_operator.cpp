@@ -30,8 +30,8 @@
 #include "gui/common/qttranslations.h"
 #include "gui/editor/mainlentarform.h"
 #include "gui/editor/sethighlighter.h"
-#include "gui_test_support.h"
 #include "markup/compiler.h"
+#include "support/gui_test_support.h"
 
 using namespace lentar;
 using namespace lentar::gui;

@@ -11,7 +11,7 @@
 #include "core/textutil.h"
 #include "gui/common/messages.h"
 #include "gui/control/pswform.h"
-#include "gui_test_support.h"
+#include "support/gui_test_support.h"
 
 using namespace lentar;
 using namespace lentar::gui;

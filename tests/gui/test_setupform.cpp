@@ -17,11 +17,11 @@
 #include "comm/boardprotocol.h"
 #include "comm/boardsearch.h"
 #include "comm/comport.h"
-#include "comm/sim_process.h"
 #include "core/settings.h"
 #include "gui/control/boardport.h"
 #include "gui/control/setupform.h"
-#include "gui/gui_test_support.h"
+#include "support/gui_test_support.h"
+#include "support/sim_process.h"
 
 namespace lentar::gui {
 

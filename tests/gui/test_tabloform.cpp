@@ -19,8 +19,6 @@
 
 #include "comm/boardprotocol.h"
 #include "comm/boardupload.h"
-#include "comm/sim_process.h"
-#include "comm/memory_board.h"
 #include "core/paths.h"
 #include "core/project.h"
 #include "core/settings.h"
@@ -30,9 +28,11 @@
 #include "gui/control/autobrightform.h"
 #include "gui/control/boardport.h"
 #include "gui/control/tabloform.h"
-#include "gui/gui_test_support.h"
 #include "markup/fontarchive_writer.h"
 #include "markup/fonts.h"
+#include "support/gui_test_support.h"
+#include "support/memory_board.h"
+#include "support/sim_process.h"
 
 using namespace lentar;
 using namespace lentar::gui;

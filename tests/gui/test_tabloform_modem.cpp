@@ -16,15 +16,15 @@
 #include <iterator>
 
 #include "comm/boardprotocol.h"
-#include "comm/sim_process.h"
 #include "core/paths.h"
 #include "core/project.h"
 #include "core/settings.h"
 #include "gui/common/messages.h"
 #include "gui/control/boardport.h"
 #include "gui/control/tabloform.h"
-#include "gui/gui_test_support.h"
 #include "markup/fonts.h"
+#include "support/gui_test_support.h"
+#include "support/sim_process.h"
 
 using namespace lentar;
 using namespace lentar::gui;

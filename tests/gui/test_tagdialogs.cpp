@@ -32,9 +32,9 @@
 #include "gui/markup/parsetform.h"
 #include "gui/markup/setcolorform.h"
 #include "gui/markup/symbviewform.h"
-#include "gui_test_support.h"
 #include "markup/fonts.h"
 #include "markup/tagtexts.h"
+#include "support/gui_test_support.h"
 
 using namespace lentar;
 using namespace lentar::gui;

@@ -13,18 +13,18 @@
 #include <fstream>
 #include <iterator>
 
+#include "comm/boardprotocol.h"
+#include "comm/comport.h"
 #include "core/atomicfile.h"
 #include "core/keycorr.h"
 #include "core/textutil.h"
-#include "comm/boardprotocol.h"
-#include "comm/comport.h"
-#include "comm/sim_process.h"
 #include "gui/editor/settextedit.h"
 #include "gui/editor/textform.h"
 #include "gui/layouts/keyboardinput.h"
 #include "markup/gprs.h"
 #include "markup/tags.h"
-#include "gui_test_support.h"
+#include "support/gui_test_support.h"
+#include "support/sim_process.h"
 
 using namespace lentar;
 using namespace lentar::gui;

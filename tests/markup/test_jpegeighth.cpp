@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "jpeg_test_support.h"
 #include "markup/jpegeighth.h"
 #include "markup/picturefile.h"
+#include "support/jpeg_test_support.h"
 
 namespace lentar {
 namespace {

@@ -191,7 +191,9 @@ TEST(PictureRotate, ATallBoxKeepsItsMiddleRows) {
     ASSERT_EQ(RotatePicture(11, p.pixels.data(), angle, 1, false, false), 1);
     std::vector<int> column;
     for (int y = 0; y < 8; ++y) column.push_back(p.Pixel(0, y));
-    if (angle == 90) EXPECT_EQ(column, (std::vector<int>{9, 8, 7, 6, 5, 4, 3, 2}));
+    if (angle == 90) {
+      EXPECT_EQ(column, (std::vector<int>{9, 8, 7, 6, 5, 4, 3, 2}));
+    }
     else EXPECT_EQ(column, (std::vector<int>{2, 3, 4, 5, 6, 7, 8, 9}));
   }
 }

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "core/atomicfile.h"
-#include "jpeg_test_support.h"
 #include "markup/picturefile.h"
+#include "support/jpeg_test_support.h"
 
 namespace lentar {
 namespace {

@@ -25,8 +25,8 @@
 #include "gui/common/editorfont.h"
 #include "gui/common/tablegrid.h"
 #include "gui/layouts/langform.h"
-#include "gui_test_support.h"
 #include "screenshots/screenshots.h"
+#include "support/gui_test_support.h"
 
 using namespace lentar;
 using namespace lentar::gui;

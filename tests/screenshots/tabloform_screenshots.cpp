@@ -22,7 +22,6 @@
 
 #include "comm/boardprotocol.h"
 #include "comm/boardupload.h"
-#include "comm/sim_process.h"
 #include "core/paths.h"
 #include "core/project.h"
 #include "core/settings.h"
@@ -32,9 +31,10 @@
 #include "gui/control/autobrightform.h"
 #include "gui/control/boardport.h"
 #include "gui/control/tabloform.h"
-#include "gui/gui_test_support.h"
 #include "markup/fonts.h"
 #include "screenshots/screenshots.h"
+#include "support/gui_test_support.h"
+#include "support/sim_process.h"
 
 using namespace lentar;
 using namespace lentar::gui;

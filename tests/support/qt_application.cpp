@@ -1,7 +1,8 @@
 // The serial line's thread runs a Qt event loop, which needs an application
-// object in the process: one for the whole test program.
+// object in the process: one for the whole test program, named after it.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <QCoreApplication>
 #include <memory>
 
@@ -14,8 +15,7 @@ class QtApplication : public ::testing::Environment {
 
  private:
   int argc_ = 1;
-  char name_[16] = "fleet_tests";
-  char* argv_[2] = {name_, nullptr};
+  char* argv_[2] = {program_invocation_short_name, nullptr};
   std::unique_ptr<QCoreApplication> app_;
 };
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <utility>
 
-#include "comm/sim_process.h"
+#include "support/sim_process.h"
 
 namespace lentar::cli::testing {
 

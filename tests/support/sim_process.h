@@ -1,6 +1,6 @@
 // Starts lentar-boardsim on a pseudo-terminal linked into a test folder, or on
-// a free loopback TCP port, and stops it again. Each test starts its own
-// simulator.
+// a free loopback TCP port, and stops it again. Each test (and each benchmark
+// run) starts its own simulator.
 #pragma once
 
 #include <fcntl.h>
@@ -20,6 +20,26 @@
 extern char** environ;
 
 namespace lentar::comm::testing {
+
+// Starts the program argv[0] with the arguments argv, reading nothing (its
+// standard input is /dev/null), its standard output and error written to the
+// files out and err; its process id, or -1.
+inline pid_t SpawnProgram(const std::vector<std::string>& argv, const std::string& out,
+                          const std::string& err) {
+  std::vector<std::string> copy = argv;
+  std::vector<char*> cargv;
+  for (auto& a : copy) cargv.push_back(a.data());
+  cargv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, cargv[0], &actions, nullptr, cargv.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
 
 class SimProcess {
  public:
@@ -90,22 +110,11 @@ class SimProcess {
     std::vector<std::string> argv = {LENTAR_BIN_DIR "/lentar-boardsim"};
     argv.insert(argv.end(), head.begin(), head.end());
     argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> cargv;
-    for (auto& a : argv) cargv.push_back(a.data());
-    cargv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
     // Nothing is read from its standard output (the terminal's link or the
     // port file tells where it is), and a simulator left behind by a test
     // that aborted must not hold the test runner's output pipe open.
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int rc = posix_spawn(&pid_, cargv[0], &actions, nullptr, cargv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-      pid_ = -1;
-      return false;
-    }
+    pid_ = SpawnProgram(argv, "/dev/null", log_);
+    if (pid_ <= 0) return false;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (std::chrono::steady_clock::now() < deadline) {
       std::error_code ec;
@@ -142,6 +151,23 @@ inline std::filesystem::path TestFolder(const std::string& prefix, const std::st
   std::filesystem::create_directories(dir);
   return dir;
 }
+
+// A fresh, empty folder for one run, removed again with the object.
+class ScopedFolder {
+ public:
+  ScopedFolder(const std::string& prefix, const std::string& name)
+      : path_(TestFolder(prefix, name)) {}
+  ScopedFolder(const ScopedFolder&) = delete;
+  ScopedFolder& operator=(const ScopedFolder&) = delete;
+  ~ScopedFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  const std::filesystem::path& Path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
 
 // The bytes of a file the simulator wrote (an upload it saved, its memory).
 inline std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path) {

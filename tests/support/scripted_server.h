@@ -1,6 +1,7 @@
-// A hostile server for the network port tests: a loopback TCP server that
-// runs a scripted behaviour on every connection (floods, resets, a modem
-// that floods once dialled), never blocking in a write.
+// Loopback sockets for the network port tests, and a hostile server on one:
+// a loopback TCP server that runs a scripted behaviour on every connection
+// (floods, resets, a modem that floods once dialled), never blocking in a
+// write.
 #pragma once
 
 #include <errno.h>
@@ -25,6 +26,35 @@ namespace lentar::comm::testing {
 namespace telnet = lentar::comm::telnet;
 using ServerBytes = std::vector<uint8_t>;
 
+// A loopback socket bound to a free port, listening (with room for backlog
+// waiting connections) or not.
+class LoopbackSocket {
+ public:
+  explicit LoopbackSocket(bool listening, int backlog = 1) {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin_port);
+    if (listening) listen(fd_, backlog);
+  }
+  LoopbackSocket(const LoopbackSocket&) = delete;
+  LoopbackSocket& operator=(const LoopbackSocket&) = delete;
+  ~LoopbackSocket() { close(fd_); }
+  int Fd() const { return fd_; }
+  int Port() const { return port_; }
+  std::string Name(const char* scheme) const {
+    return std::string(scheme) + "127.0.0.1:" + std::to_string(port_);
+  }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
 // A server on a loopback port that runs one behaviour on every connection
 // it accepts, one after another, until the server is stopped.
 // Writes never block: a peer that stops reading leaves the server spinning
@@ -34,27 +64,15 @@ class ScriptedServer {
   using Behaviour = std::function<void(ScriptedServer& server, int fd)>;
 
   explicit ScriptedServer(Behaviour behaviour) : behaviour_(std::move(behaviour)) {
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
-    listen(fd_, 4);
     thread_ = std::thread([this] { Serve(); });
   }
   ~ScriptedServer() {
     stop_ = true;
     thread_.join();
-    close(fd_);
   }
-  std::string Name(const char* scheme) const {
-    return std::string(scheme) + "127.0.0.1:" + std::to_string(port_);
-  }
-  std::string Where() const { return "127.0.0.1:" + std::to_string(port_); }
-  int Port() const { return port_; }
+  std::string Name(const char* scheme) const { return socket_.Name(scheme); }
+  std::string Where() const { return socket_.Name(""); }
+  int Port() const { return socket_.Port(); }
   bool Stopping() const { return stop_; }
 
   // Writes all of bytes unless the peer went away or the server stops.
@@ -110,9 +128,9 @@ class ScriptedServer {
  private:
   void Serve() {
     while (!stop_) {
-      pollfd p{fd_, POLLIN, 0};
+      pollfd p{socket_.Fd(), POLLIN, 0};
       if (poll(&p, 1, 10) <= 0) continue;
-      const int c = accept(fd_, nullptr, nullptr);
+      const int c = accept(socket_.Fd(), nullptr, nullptr);
       if (c < 0) continue;
       fcntl(c, F_SETFL, fcntl(c, F_GETFL) | O_NONBLOCK);
       behaviour_(*this, c);
@@ -121,8 +139,7 @@ class ScriptedServer {
   }
 
   Behaviour behaviour_;
-  int fd_ = -1;
-  int port_ = 0;
+  LoopbackSocket socket_{true, 4};
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };
