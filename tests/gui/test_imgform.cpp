@@ -57,12 +57,15 @@ std::string PatternBmp() {
   return EncodePictureBmp(5, 32, pixels.data(), kColours, 3);
 }
 
-// Lets the event loop run for about ms milliseconds.
+#ifdef LENTAR_SCREENSHOT_SLOTS
+// Lets the event loop run for about ms milliseconds: the pictures wait for
+// the window to settle.
 void Pump(int ms) {
   QEventLoop loop;
   QTimer::singleShot(ms, &loop, &QEventLoop::quit);
   loop.exec();
 }
+#endif
 
 }  // namespace
 
