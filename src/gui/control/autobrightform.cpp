@@ -8,28 +8,16 @@
 #include <QVBoxLayout>
 
 #include "core/textutil.h"
+#include "gui/common/formparts.h"
 #include "gui/common/messages.h"
 
 namespace lentar::gui {
 
 namespace {
 
-QLabel* MakeLabel(const QString& text, const char* name, QWidget* parent) {
-  auto* label = new QLabel(text, parent);
-  label->setObjectName(QLatin1String(name));
-  return label;
-}
-
-QPushButton* MakeButton(const QString& caption, const char* name, QWidget* parent) {
-  auto* button = new QPushButton(caption, parent);
-  button->setObjectName(QLatin1String(name));
-  button->setAutoDefault(false);
-  return button;
-}
-
-QLineEdit* MakeEdit(const char* name, QWidget* parent) {
-  auto* edit = new QLineEdit(parent);
-  edit->setObjectName(QLatin1String(name));
+// A field of the brightness table: room for a number of a few digits.
+QLineEdit* MakeValueEdit(QWidget* parent, const char* name) {
+  QLineEdit* edit = MakeEdit(parent, name);
   edit->setFixedWidth(80);
   return edit;
 }
@@ -51,37 +39,37 @@ TAutoBrightForm::TAutoBrightForm(comm::BoardSession& session, QWidget* parent)
   setWindowTitle(QStringLiteral("Настройки автояркости"));
   setModal(true);
 
-  brightnessLabel_ = MakeLabel(QString(), "Label2", this);
-  timerLabel_ = MakeLabel(QString(), "Label4", this);
-  sensorLabel_ = MakeLabel(QString(), "Label6", this);
+  brightnessLabel_ = MakeLabel(this, QString(), "Label2");
+  timerLabel_ = MakeLabel(this, QString(), "Label4");
+  sensorLabel_ = MakeLabel(this, QString(), "Label6");
   auto* readings = new QGridLayout;
-  readings->addWidget(MakeLabel(QStringLiteral("Установленная яркость:"), "Label1", this), 0, 0);
+  readings->addWidget(MakeLabel(this, QStringLiteral("Установленная яркость:"), "Label1"), 0, 0);
   readings->addWidget(brightnessLabel_, 0, 1);
-  readings->addWidget(MakeLabel(QStringLiteral("Таймер яркости:"), "Label3", this), 1, 0);
+  readings->addWidget(MakeLabel(this, QStringLiteral("Таймер яркости:"), "Label3"), 1, 0);
   readings->addWidget(timerLabel_, 1, 1);
-  readings->addWidget(MakeLabel(QStringLiteral("Текущие показания АЦП:"), "Label5", this), 2, 0);
+  readings->addWidget(MakeLabel(this, QStringLiteral("Текущие показания АЦП:"), "Label5"), 2, 0);
   readings->addWidget(sensorLabel_, 2, 1);
   readings->setColumnStretch(1, 1);
 
-  darkSensorEdit_ = MakeEdit("Edit1", this);
-  darkBrightnessEdit_ = MakeEdit("Edit2", this);
-  brightSensorEdit_ = MakeEdit("Edit3", this);
-  darkCurrentButton_ = MakeButton(QStringLiteral("Текущие"), "Button3", this);
-  brightCurrentButton_ = MakeButton(QStringLiteral("Текущие"), "Button4", this);
+  darkSensorEdit_ = MakeValueEdit(this, "Edit1");
+  darkBrightnessEdit_ = MakeValueEdit(this, "Edit2");
+  brightSensorEdit_ = MakeValueEdit(this, "Edit3");
+  darkCurrentButton_ = MakeButton(this, QStringLiteral("Текущие"), "Button3");
+  brightCurrentButton_ = MakeButton(this, QStringLiteral("Текущие"), "Button4");
   auto* table = new QGridLayout;
-  table->addWidget(MakeLabel(QStringLiteral("Яркость"), "Label7", this), 0, 1);
-  table->addWidget(MakeLabel(QStringLiteral("АЦП"), "Label8", this), 0, 2);
-  table->addWidget(MakeLabel(QStringLiteral("Темнота:"), "Label9", this), 1, 0);
+  table->addWidget(MakeLabel(this, QStringLiteral("Яркость"), "Label7"), 0, 1);
+  table->addWidget(MakeLabel(this, QStringLiteral("АЦП"), "Label8"), 0, 2);
+  table->addWidget(MakeLabel(this, QStringLiteral("Темнота:"), "Label9"), 1, 0);
   table->addWidget(darkBrightnessEdit_, 1, 1);
   table->addWidget(darkSensorEdit_, 1, 2);
   table->addWidget(darkCurrentButton_, 1, 3);
-  table->addWidget(MakeLabel(QStringLiteral("Яркий свет:"), "Label10", this), 2, 0);
+  table->addWidget(MakeLabel(this, QStringLiteral("Яркий свет:"), "Label10"), 2, 0);
   table->addWidget(brightSensorEdit_, 2, 2);
   table->addWidget(brightCurrentButton_, 2, 3);
 
-  refreshButton_ = MakeButton(QStringLiteral("Обновить"), "Button1", this);
-  applyButton_ = MakeButton(QStringLiteral("Применить"), "Button5", this);
-  closeButton_ = MakeButton(QStringLiteral("Закрыть"), "Button2", this);
+  refreshButton_ = MakeButton(this, QStringLiteral("Обновить"), "Button1");
+  applyButton_ = MakeButton(this, QStringLiteral("Применить"), "Button5");
+  closeButton_ = MakeButton(this, QStringLiteral("Закрыть"), "Button2");
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(refreshButton_);
   buttons->addWidget(applyButton_);

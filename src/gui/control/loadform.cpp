@@ -22,6 +22,7 @@
 #include "core/settings.h"
 #include "core/textutil.h"
 #include "gui/common/filedialogs.h"
+#include "gui/common/formparts.h"
 #include "gui/common/messages.h"
 #include "gui/common/tablegrid.h"
 #include "gui/control/boardport.h"
@@ -58,107 +59,10 @@ TLoadForm::TLoadForm(const uint8_t* image, size_t size, TRecProject& project,
   setModal(true);
   for (int i = 0; i < kLoaderEntryCount; ++i) entryOfRow_[static_cast<size_t>(i)] = i;
 
-  const auto button = [this](const QString& caption, const char* name, void (TLoadForm::*slot)()) {
-    auto* b = new QPushButton(caption, this);
-    b->setObjectName(QLatin1String(name));
-    b->setAutoDefault(false);
-    connect(b, &QPushButton::clicked, this, slot);
-    return b;
-  };
-
-  sizeLabel_ = new QLabel(this);
-  sizeLabel_->setObjectName(QStringLiteral("Label1"));
-  gauge_ = new QProgressBar(this);
-  gauge_->setObjectName(QStringLiteral("Gauge1"));
-  gauge_->setRange(0, 100);
-  gauge_->setValue(0);
-  gauge_->setTextVisible(false);
-  // "Прервать", shown beside the gauge while device work runs.
-  interruptButton_ = new QPushButton(QStringLiteral("Прервать"), this);
-  interruptButton_->setObjectName(QStringLiteral("InterruptButton"));
-  interruptButton_->setAutoDefault(false);
-  interruptButton_->hide();
-  connect(interruptButton_, &QPushButton::clicked, this, &TLoadForm::Interrupt);
-  statusLabel_ = new QLabel(this);
-  statusLabel_->setObjectName(QStringLiteral("Label3"));
-  statusLabel_->setMinimumWidth(110);
-  nameEdit_ = new QLineEdit(this);
-  nameEdit_->setObjectName(QStringLiteral("Edit1"));
-  // The loader's directory keeps 15 characters of a name: the field takes no
-  // more, so nothing typed is cut off silently when the block is stored.
-  nameEdit_->setMaxLength(static_cast<int>(kLoaderNameLength));
-  auto* nameLabel = new QLabel(QStringLiteral("Имя:"), this);
-  nameLabel->setObjectName(QStringLiteral("Label2"));
-  nameLabel->setBuddy(nameEdit_);
-
-  // The blocks: the table beside its buttons.
-  auto* blocks = new QGroupBox(QStringLiteral(" Блоки данных "), this);
-  blocks->setObjectName(QStringLiteral("GroupBox1"));
-  auto* panel = new QWidget(blocks);
-  panel->setObjectName(QStringLiteral("Panel1"));
-  table_ = new TTableGrid(panel);
-  table_->setObjectName(QStringLiteral("TableGrid1"));
-  table_->SetColumnCount(3);
-  const double shares[3] = {0.1, 0.7, 0.2};
-  table_->SetColumnShares(shares, 2);
-  table_->SetHeaderText(QStringLiteral("No\r\nНазвание\r\nРазмер\r\n"));
-  table_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  table_->setSelectionMode(QAbstractItemView::SingleSelection);
-  table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  table_->Clear();
-  auto* panelLayout = new QVBoxLayout(panel);
-  panelLayout->setContentsMargins(0, 0, 0, 0);
-  panelLayout->addWidget(table_);
-  eraseButton_ = button(QStringLiteral("Стереть"), "Button3", &TLoadForm::Button3Click);
-  eraseAllButton_ = button(QStringLiteral("Стереть все"), "Button4", &TLoadForm::Button4Click);
-  writeButton_ = button(QStringLiteral("Записать"), "Button5", &TLoadForm::Button5Click);
-  toFileButton_ = button(QStringLiteral("В файл"), "Button7", &TLoadForm::Button7Click);
-  auto* blockButtons = new QVBoxLayout;
-  blockButtons->addWidget(writeButton_);
-  blockButtons->addWidget(toFileButton_);
-  blockButtons->addSpacing(12);
-  blockButtons->addWidget(eraseButton_);
-  blockButtons->addWidget(eraseAllButton_);
-  blockButtons->addStretch(1);
-  auto* blocksLayout = new QHBoxLayout(blocks);
-  blocksLayout->addWidget(panel, 1);
-  blocksLayout->addLayout(blockButtons);
-
-  auto* clock = new QGroupBox(QStringLiteral(" Часы загрузчика "), this);
-  clock->setObjectName(QStringLiteral("GroupBox2"));
-  clockLabel_ = new QLabel(QStringLiteral("- - - -"), clock);
-  clockLabel_->setObjectName(QStringLiteral("Label4"));
-  clockLabel_->setMinimumWidth(150);
-  clockButton_ = button(QStringLiteral("Синхр."), "Button8", &TLoadForm::Button8Click);
-  auto* clockLayout = new QHBoxLayout(clock);
-  clockLayout->addWidget(clockLabel_, 1);
-  clockLayout->addWidget(clockButton_);
-
-  refreshButton_ = button(QStringLiteral("Обновить"), "Button2", &TLoadForm::Button2Click);
-  formatButton_ = button(QStringLiteral("Форматировать"), "Button6", &TLoadForm::Button6Click);
-  passwordsButton_ = button(QStringLiteral("Пароли"), "Button10", &TLoadForm::Button10Click);
-  closeButton_ = new QPushButton(QStringLiteral("Закрыть"), this);
-  closeButton_->setObjectName(QStringLiteral("Button1"));
-  closeButton_->setAutoDefault(false);
-  connect(closeButton_, &QPushButton::clicked, this, &QDialog::accept);
-
-  auto* top = new QGridLayout;
-  top->addWidget(sizeLabel_, 0, 0, 1, 2);
-  top->addWidget(statusLabel_, 0, 2, Qt::AlignRight);
-  auto* gaugeRow = new QHBoxLayout;
-  gaugeRow->addWidget(gauge_, 1);
-  gaugeRow->addWidget(interruptButton_);
-  top->addLayout(gaugeRow, 1, 0, 1, 3);
-  top->addWidget(nameLabel, 2, 0);
-  top->addWidget(nameEdit_, 2, 1, 1, 2);
-  top->setColumnStretch(1, 1);
-
-  auto* bottom = new QHBoxLayout;
-  bottom->addWidget(refreshButton_);
-  bottom->addWidget(formatButton_);
-  bottom->addWidget(passwordsButton_);
-  bottom->addStretch(1);
-  bottom->addWidget(closeButton_);
+  QGridLayout* top = BuildStatusRows();
+  QGroupBox* blocks = BuildBlocksGroup();
+  QGroupBox* clock = BuildClockGroup();
+  QHBoxLayout* bottom = BuildBottomRow();
 
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(top);
@@ -177,6 +81,110 @@ TLoadForm::TLoadForm(const uint8_t* image, size_t size, TRecProject& project,
   UpdateTable();
   UpdateStatus();
   UpdateButtons();
+}
+
+QPushButton* TLoadForm::AddButton(QWidget* parent, const QString& caption, const char* objectName,
+                                   void (TLoadForm::*slot)()) {
+  QPushButton* button = MakeButton(parent, caption, objectName);
+  connect(button, &QPushButton::clicked, this, slot);
+  return button;
+}
+
+// The data size, the gauge with "Прервать", the state and the block name.
+QGridLayout* TLoadForm::BuildStatusRows() {
+  sizeLabel_ = MakeLabel(this, QString(), "Label1");
+  gauge_ = new QProgressBar(this);
+  gauge_->setObjectName(QStringLiteral("Gauge1"));
+  gauge_->setRange(0, 100);
+  gauge_->setValue(0);
+  gauge_->setTextVisible(false);
+  // "Прервать", shown beside the gauge while device work runs.
+  interruptButton_ = AddButton(this, QStringLiteral("Прервать"), "InterruptButton",
+                               &TLoadForm::Interrupt);
+  interruptButton_->hide();
+  statusLabel_ = MakeLabel(this, QString(), "Label3");
+  statusLabel_->setMinimumWidth(110);
+  nameEdit_ = MakeEdit(this, "Edit1");
+  // The loader's directory keeps 15 characters of a name: the field takes no
+  // more, so nothing typed is cut off silently when the block is stored.
+  nameEdit_->setMaxLength(static_cast<int>(kLoaderNameLength));
+  QLabel* nameLabel = MakeLabel(this, QStringLiteral("Имя:"), "Label2");
+  nameLabel->setBuddy(nameEdit_);
+
+  auto* top = new QGridLayout;
+  top->addWidget(sizeLabel_, 0, 0, 1, 2);
+  top->addWidget(statusLabel_, 0, 2, Qt::AlignRight);
+  auto* gaugeRow = new QHBoxLayout;
+  gaugeRow->addWidget(gauge_, 1);
+  gaugeRow->addWidget(interruptButton_);
+  top->addLayout(gaugeRow, 1, 0, 1, 3);
+  top->addWidget(nameLabel, 2, 0);
+  top->addWidget(nameEdit_, 2, 1, 1, 2);
+  top->setColumnStretch(1, 1);
+  return top;
+}
+
+// " Блоки данных ": the table beside its buttons.
+QGroupBox* TLoadForm::BuildBlocksGroup() {
+  QGroupBox* blocks = MakeGroup(this, QStringLiteral(" Блоки данных "), "GroupBox1");
+  auto* panel = new QWidget(blocks);
+  panel->setObjectName(QStringLiteral("Panel1"));
+  table_ = new TTableGrid(panel);
+  table_->setObjectName(QStringLiteral("TableGrid1"));
+  table_->SetColumnCount(3);
+  const double shares[3] = {0.1, 0.7, 0.2};
+  table_->SetColumnShares(shares, 2);
+  table_->SetHeaderText(QStringLiteral("No\r\nНазвание\r\nРазмер\r\n"));
+  table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  table_->setSelectionMode(QAbstractItemView::SingleSelection);
+  table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  table_->Clear();
+  auto* panelLayout = new QVBoxLayout(panel);
+  panelLayout->setContentsMargins(0, 0, 0, 0);
+  panelLayout->addWidget(table_);
+  eraseButton_ = AddButton(this, QStringLiteral("Стереть"), "Button3", &TLoadForm::Button3Click);
+  eraseAllButton_ = AddButton(this, QStringLiteral("Стереть все"), "Button4", &TLoadForm::Button4Click);
+  writeButton_ = AddButton(this, QStringLiteral("Записать"), "Button5", &TLoadForm::Button5Click);
+  toFileButton_ = AddButton(this, QStringLiteral("В файл"), "Button7", &TLoadForm::Button7Click);
+  auto* blockButtons = new QVBoxLayout;
+  blockButtons->addWidget(writeButton_);
+  blockButtons->addWidget(toFileButton_);
+  blockButtons->addSpacing(12);
+  blockButtons->addWidget(eraseButton_);
+  blockButtons->addWidget(eraseAllButton_);
+  blockButtons->addStretch(1);
+  auto* blocksLayout = new QHBoxLayout(blocks);
+  blocksLayout->addWidget(panel, 1);
+  blocksLayout->addLayout(blockButtons);
+  return blocks;
+}
+
+// " Часы загрузчика ".
+QGroupBox* TLoadForm::BuildClockGroup() {
+  QGroupBox* clock = MakeGroup(this, QStringLiteral(" Часы загрузчика "), "GroupBox2");
+  clockLabel_ = MakeLabel(clock, QStringLiteral("- - - -"), "Label4");
+  clockLabel_->setMinimumWidth(150);
+  clockButton_ = AddButton(this, QStringLiteral("Синхр."), "Button8", &TLoadForm::Button8Click);
+  auto* clockLayout = new QHBoxLayout(clock);
+  clockLayout->addWidget(clockLabel_, 1);
+  clockLayout->addWidget(clockButton_);
+  return clock;
+}
+
+// The loader's own commands and "Закрыть".
+QHBoxLayout* TLoadForm::BuildBottomRow() {
+  refreshButton_ = AddButton(this, QStringLiteral("Обновить"), "Button2", &TLoadForm::Button2Click);
+  formatButton_ = AddButton(this, QStringLiteral("Форматировать"), "Button6", &TLoadForm::Button6Click);
+  passwordsButton_ = AddButton(this, QStringLiteral("Пароли"), "Button10", &TLoadForm::Button10Click);
+  closeButton_ = MakeButton(this, QStringLiteral("Закрыть"), "Button1");
+  connect(closeButton_, &QPushButton::clicked, this, &QDialog::accept);
+  auto* bottom = new QHBoxLayout;
+  bottom->addWidget(refreshButton_);
+  bottom->addWidget(formatButton_);
+  bottom->addWidget(passwordsButton_);
+  bottom->addStretch(1);
+  bottom->addWidget(closeButton_);
+  return bottom;
 }
 
 struct TLoadForm::Question {

@@ -29,7 +29,9 @@
 #include "comm/loaderflows.h"
 #include "comm/session.h"
 
+class QGridLayout;
 class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -69,6 +71,14 @@ class TLoadForm : public QDialog {
   void done(int result) override;
 
  private:
+  // The form, one function per group; the buttons made by AddButton run
+  // slot when clicked.
+  QPushButton* AddButton(QWidget* parent, const QString& caption, const char* objectName,
+                         void (TLoadForm::*slot)());
+  QGridLayout* BuildStatusRows();
+  QGroupBox* BuildBlocksGroup();
+  QGroupBox* BuildClockGroup();
+  QHBoxLayout* BuildBottomRow();
   void FormShow();
   void Button2Click();   // "Обновить"
   void Button3Click();   // "Стереть"

@@ -32,6 +32,7 @@
 #include "gui/common/dialogbuttons.h"
 #include "gui/common/dialogs.h"
 #include "gui/common/filedialogs.h"
+#include "gui/common/formparts.h"
 #include "gui/common/messages.h"
 #include "gui/common/placement.h"
 #include "gui/control/boardport.h"
@@ -54,25 +55,21 @@ constexpr int kSpeedCount = 5;
 // Between the path and the description of a listed device.
 const QString kDeviceSeparator = QStringLiteral(" — ");
 
-QComboBox* MakeComList(int count, const char* objectName, QWidget* parent) {
-  auto* box = new QComboBox(parent);
-  box->setObjectName(QLatin1String(objectName));
+QComboBox* MakeComList(QWidget* parent, const char* objectName, int count) {
+  QComboBox* box = MakeCombo(parent, objectName);
   for (int i = 1; i <= count; ++i) box->addItem(QStringLiteral("COM%1").arg(i));
   return box;
 }
 
-QComboBox* MakeSpeedList(const char* objectName, QWidget* parent) {
-  auto* box = new QComboBox(parent);
-  box->setObjectName(QLatin1String(objectName));
+QComboBox* MakeSpeedList(QWidget* parent, const char* objectName) {
+  QComboBox* box = MakeCombo(parent, objectName);
   for (const char* speed : kSpeeds) box->addItem(QLatin1String(speed));
   return box;
 }
 
-QPushButton* MakeButton(const QString& caption, const char* objectName, QWidget* parent) {
-  auto* button = new QPushButton(caption, parent);
-  button->setObjectName(QLatin1String(objectName));
-  return button;
-}
+// In this dialog Enter presses the focused button, as in any Qt dialog; "OK"
+// is pressed by Enter elsewhere.
+constexpr EnterKey kEnter = EnterKey::PressesFocused;
 
 void SelectIfValid(QComboBox* box, int index) {
   if (index >= 0 && index < box->count()) box->setCurrentIndex(index);
@@ -166,70 +163,13 @@ QComboBox* TSetupForm::MakeDeviceField(const char* objectName) {
 
 QWidget* TSetupForm::CreateSystemPage() {
   auto* page = new QWidget;
-
-  auto* boardGroup = new QGroupBox(QStringLiteral(" Порт табло "), page);
-  boardPortBox_ = MakeComList(kBoardComCount, "ComboBox1", boardGroup);
-  boardDeviceBox_ = MakeDeviceField("BoardDeviceBox");
-  loadSpeedBox_ = MakeSpeedList("ComboBox5", boardGroup);
-  linkSpeedBox_ = MakeSpeedList("ComboBox8", boardGroup);
-  addressSpin_ = new QSpinBox(boardGroup);
-  addressSpin_->setObjectName(QStringLiteral("SpinEdit11"));
-  addressSpin_->setRange(-1, 127);
-  searchButton_ = MakeButton(QStringLiteral("Поиск"), "Button12", boardGroup);
-  connect(searchButton_, &QPushButton::clicked, this, &TSetupForm::SearchBoard);
-  auto* boardGrid = new QGridLayout(boardGroup);
-  boardGrid->addWidget(boardPortBox_, 0, 0);
-  boardGrid->addWidget(boardDeviceBox_, 0, 1, 1, 3);
-  boardGrid->addWidget(new QLabel(QStringLiteral("Загрузка:")), 1, 0);
-  boardGrid->addWidget(loadSpeedBox_, 1, 1);
-  boardGrid->addWidget(new QLabel(QStringLiteral("Связь:")), 1, 2);
-  boardGrid->addWidget(linkSpeedBox_, 1, 3);
-  boardGrid->addWidget(new QLabel(QStringLiteral("Адрес:")), 2, 0);
-  boardGrid->addWidget(addressSpin_, 2, 1);
-  boardGrid->addWidget(searchButton_, 2, 3);
-
-  auto* loaderGroup = new QGroupBox(QStringLiteral(" Порт загрузчика / картриджа "), page);
-  loaderPortBox_ = MakeComList(kOtherComCount, "ComboBox2", loaderGroup);
-  loaderDeviceBox_ = MakeDeviceField("LoaderDeviceBox");
-  loaderSpeedBox_ = MakeSpeedList("ComboBox6", loaderGroup);
-  auto* loaderGrid = new QGridLayout(loaderGroup);
-  loaderGrid->addWidget(loaderPortBox_, 0, 0);
-  loaderGrid->addWidget(loaderDeviceBox_, 0, 1, 1, 3);
-  loaderGrid->addWidget(new QLabel(QStringLiteral("Скорость:")), 1, 0);
-  loaderGrid->addWidget(loaderSpeedBox_, 1, 1);
-
-  auto* modemGroup = new QGroupBox(QStringLiteral(" Модем "), page);
-  modemPortBox_ = MakeComList(kOtherComCount, "ComboBox4", modemGroup);
-  modemDeviceBox_ = MakeDeviceField("ModemDeviceBox");
-  dialNumberEdit_ = new QLineEdit(modemGroup);
-  dialNumberEdit_->setObjectName(QStringLiteral("Edit1"));
-  toneDialBox_ = new QCheckBox(QStringLiteral("Тоновый набор номера"), modemGroup);
-  toneDialBox_->setObjectName(QStringLiteral("CheckBox2"));
-  useModemBox_ = new QCheckBox(QStringLiteral("Использовать модем"), modemGroup);
-  useModemBox_->setObjectName(QStringLiteral("CheckBox3"));
-  auto* portSetupButton = MakeButton(QStringLiteral("Настройки порта"), "Button9", modemGroup);
-  auto* initButton = MakeButton(QStringLiteral("Инициализация"), "Button10", modemGroup);
-  auto* passwordButton = MakeButton(QStringLiteral("Пароль"), "Button11", modemGroup);
-  connect(portSetupButton, &QPushButton::clicked, this, &TSetupForm::ConfigureModemPort);
-  connect(initButton, &QPushButton::clicked, this, &TSetupForm::EditModemStrings);
-  connect(passwordButton, &QPushButton::clicked, this, &TSetupForm::EditModemPassword);
-  auto* modemGrid = new QGridLayout(modemGroup);
-  modemGrid->addWidget(new QLabel(QStringLiteral("Порт:")), 0, 0);
-  modemGrid->addWidget(modemPortBox_, 0, 1);
-  modemGrid->addWidget(modemDeviceBox_, 0, 2, 1, 2);
-  modemGrid->addWidget(new QLabel(QStringLiteral("Номер дозвона:")), 1, 0);
-  modemGrid->addWidget(dialNumberEdit_, 1, 1, 1, 3);
-  modemGrid->addWidget(toneDialBox_, 2, 0, 1, 2);
-  modemGrid->addWidget(useModemBox_, 2, 2, 1, 2);
-  auto* modemButtons = new QHBoxLayout;
-  modemButtons->addWidget(portSetupButton);
-  modemButtons->addWidget(initButton);
-  modemButtons->addWidget(passwordButton);
-  modemGrid->addLayout(modemButtons, 3, 0, 1, 4);
+  QGroupBox* boardGroup = CreateBoardPortGroup(page);
+  QGroupBox* loaderGroup = CreateLoaderPortGroup(page);
+  QGroupBox* modemGroup = CreateModemGroup(page);
 
   auto* speedsButton =
-      MakeButton(QStringLiteral("Настр. скоростей при эмуляции"), "Button7", page);
-  auto* fontButton = MakeButton(QStringLiteral("Шрифт"), "Button5", page);
+      MakeButton(page, QStringLiteral("Настр. скоростей при эмуляции"), "Button7", kEnter);
+  auto* fontButton = MakeButton(page, QStringLiteral("Шрифт"), "Button5", kEnter);
   connect(speedsButton, &QPushButton::clicked, this, &TSetupForm::EditEmulationSpeeds);
   connect(fontButton, &QPushButton::clicked, this, &TSetupForm::ChooseEditorFont);
   auto* bottom = new QHBoxLayout;
@@ -246,24 +186,86 @@ QWidget* TSetupForm::CreateSystemPage() {
   return page;
 }
 
+// " Порт табло ": the board's port, speeds and address.
+QGroupBox* TSetupForm::CreateBoardPortGroup(QWidget* page) {
+  auto* boardGroup = MakeGroup(page, QStringLiteral(" Порт табло "));
+  boardPortBox_ = MakeComList(boardGroup, "ComboBox1", kBoardComCount);
+  boardDeviceBox_ = MakeDeviceField("BoardDeviceBox");
+  loadSpeedBox_ = MakeSpeedList(boardGroup, "ComboBox5");
+  linkSpeedBox_ = MakeSpeedList(boardGroup, "ComboBox8");
+  addressSpin_ = MakeSpin(boardGroup, "SpinEdit11", -1, 127);
+  searchButton_ = MakeButton(boardGroup, QStringLiteral("Поиск"), "Button12", kEnter);
+  connect(searchButton_, &QPushButton::clicked, this, &TSetupForm::SearchBoard);
+  auto* boardGrid = new QGridLayout(boardGroup);
+  boardGrid->addWidget(boardPortBox_, 0, 0);
+  boardGrid->addWidget(boardDeviceBox_, 0, 1, 1, 3);
+  boardGrid->addWidget(new QLabel(QStringLiteral("Загрузка:")), 1, 0);
+  boardGrid->addWidget(loadSpeedBox_, 1, 1);
+  boardGrid->addWidget(new QLabel(QStringLiteral("Связь:")), 1, 2);
+  boardGrid->addWidget(linkSpeedBox_, 1, 3);
+  boardGrid->addWidget(new QLabel(QStringLiteral("Адрес:")), 2, 0);
+  boardGrid->addWidget(addressSpin_, 2, 1);
+  boardGrid->addWidget(searchButton_, 2, 3);
+  return boardGroup;
+}
+
+// " Порт загрузчика / картриджа ".
+QGroupBox* TSetupForm::CreateLoaderPortGroup(QWidget* page) {
+  auto* loaderGroup = MakeGroup(page, QStringLiteral(" Порт загрузчика / картриджа "));
+  loaderPortBox_ = MakeComList(loaderGroup, "ComboBox2", kOtherComCount);
+  loaderDeviceBox_ = MakeDeviceField("LoaderDeviceBox");
+  loaderSpeedBox_ = MakeSpeedList(loaderGroup, "ComboBox6");
+  auto* loaderGrid = new QGridLayout(loaderGroup);
+  loaderGrid->addWidget(loaderPortBox_, 0, 0);
+  loaderGrid->addWidget(loaderDeviceBox_, 0, 1, 1, 3);
+  loaderGrid->addWidget(new QLabel(QStringLiteral("Скорость:")), 1, 0);
+  loaderGrid->addWidget(loaderSpeedBox_, 1, 1);
+  return loaderGroup;
+}
+
+// " Модем ": its port, the number and the modem's own settings.
+QGroupBox* TSetupForm::CreateModemGroup(QWidget* page) {
+  auto* modemGroup = MakeGroup(page, QStringLiteral(" Модем "));
+  modemPortBox_ = MakeComList(modemGroup, "ComboBox4", kOtherComCount);
+  modemDeviceBox_ = MakeDeviceField("ModemDeviceBox");
+  dialNumberEdit_ = MakeEdit(modemGroup, "Edit1");
+  toneDialBox_ = MakeCheck(modemGroup, QStringLiteral("Тоновый набор номера"), "CheckBox2");
+  useModemBox_ = MakeCheck(modemGroup, QStringLiteral("Использовать модем"), "CheckBox3");
+  auto* portSetupButton = MakeButton(modemGroup, QStringLiteral("Настройки порта"), "Button9", kEnter);
+  auto* initButton = MakeButton(modemGroup, QStringLiteral("Инициализация"), "Button10", kEnter);
+  auto* passwordButton = MakeButton(modemGroup, QStringLiteral("Пароль"), "Button11", kEnter);
+  connect(portSetupButton, &QPushButton::clicked, this, &TSetupForm::ConfigureModemPort);
+  connect(initButton, &QPushButton::clicked, this, &TSetupForm::EditModemStrings);
+  connect(passwordButton, &QPushButton::clicked, this, &TSetupForm::EditModemPassword);
+  auto* modemGrid = new QGridLayout(modemGroup);
+  modemGrid->addWidget(new QLabel(QStringLiteral("Порт:")), 0, 0);
+  modemGrid->addWidget(modemPortBox_, 0, 1);
+  modemGrid->addWidget(modemDeviceBox_, 0, 2, 1, 2);
+  modemGrid->addWidget(new QLabel(QStringLiteral("Номер дозвона:")), 1, 0);
+  modemGrid->addWidget(dialNumberEdit_, 1, 1, 1, 3);
+  modemGrid->addWidget(toneDialBox_, 2, 0, 1, 2);
+  modemGrid->addWidget(useModemBox_, 2, 2, 1, 2);
+  auto* modemButtons = new QHBoxLayout;
+  modemButtons->addWidget(portSetupButton);
+  modemButtons->addWidget(initButton);
+  modemButtons->addWidget(passwordButton);
+  modemGrid->addLayout(modemButtons, 3, 0, 1, 4);
+  return modemGroup;
+}
+
 QWidget* TSetupForm::CreateBoardPage() {
   auto* page = new QWidget;
-  defaultFontEdit_ = new QLineEdit(page);
-  defaultFontEdit_->setObjectName(QStringLiteral("Edit4"));
-  auto* chooseFontButton = MakeButton(QStringLiteral("Выбрать"), "Button6", page);
+  defaultFontEdit_ = MakeEdit(page, "Edit4");
+  auto* chooseFontButton = MakeButton(page, QStringLiteral("Выбрать"), "Button6", kEnter);
   connect(chooseFontButton, &QPushButton::clicked, this, &TSetupForm::ChooseDefaultFont);
-  fontHeightBox_ = new QComboBox(page);
-  fontHeightBox_->setObjectName(QStringLiteral("ComboBox7"));
+  fontHeightBox_ = MakeCombo(page, "ComboBox7");
   for (const char* rows : {"8", "16", "24", "32"}) fontHeightBox_->addItem(QLatin1String(rows));
-  fontArchiveEdit_ = new QLineEdit(page);
-  fontArchiveEdit_->setObjectName(QStringLiteral("Edit6"));
+  fontArchiveEdit_ = MakeEdit(page, "Edit6");
   fontArchiveEdit_->setMinimumWidth(280);
-  auto* archiveButton = MakeButton(QStringLiteral("Выб."), "Button8", page);
+  auto* archiveButton = MakeButton(page, QStringLiteral("Выб."), "Button8", kEnter);
   connect(archiveButton, &QPushButton::clicked, this, &TSetupForm::ChooseFontArchive);
-  channelsSpin_ = new QSpinBox(page);
-  channelsSpin_->setObjectName(QStringLiteral("SpinEdit9"));
-  channelsSpin_->setRange(1, 8);
-  auto* coloursButton = MakeButton(QStringLiteral("Цвета"), "Button1", page);
+  channelsSpin_ = MakeSpin(page, "SpinEdit9", 1, 8);
+  auto* coloursButton = MakeButton(page, QStringLiteral("Цвета"), "Button1", kEnter);
   connect(coloursButton, &QPushButton::clicked, this, &TSetupForm::EditColours);
 
   auto* grid = new QGridLayout;
@@ -279,14 +281,11 @@ QWidget* TSetupForm::CreateBoardPage() {
   grid->addWidget(channelsSpin_, 3, 1);
   grid->addWidget(coloursButton, 3, 2);
 
-  auto* sizeGroup = new QGroupBox(QStringLiteral(" Размер данных "), page);
-  dataSizeEdit_ = new QLineEdit(sizeGroup);
-  dataSizeEdit_->setObjectName(QStringLiteral("Edit5"));
+  auto* sizeGroup = MakeGroup(page, QStringLiteral(" Размер данных "));
+  dataSizeEdit_ = MakeEdit(sizeGroup, "Edit5");
   (new QVBoxLayout(sizeGroup))->addWidget(dataSizeEdit_);
-  auto* lengthGroup = new QGroupBox(QStringLiteral(" Длина табло "), page);
-  lengthSpin_ = new QSpinBox(lengthGroup);
-  lengthSpin_->setObjectName(QStringLiteral("SpinEdit8"));
-  lengthSpin_->setRange(8, 2016);
+  auto* lengthGroup = MakeGroup(page, QStringLiteral(" Длина табло "));
+  lengthSpin_ = MakeSpin(lengthGroup, "SpinEdit8", 8, 2016);
   (new QVBoxLayout(lengthGroup))->addWidget(lengthSpin_);
   auto* groups = new QHBoxLayout;
   groups->addWidget(sizeGroup);

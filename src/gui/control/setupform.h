@@ -27,6 +27,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QGroupBox;
 class QLineEdit;
 class QPushButton;
 class QSpinBox;
@@ -72,6 +73,9 @@ class TSetupForm : public QDialog {
 
  private:
   QWidget* CreateSystemPage();
+  QGroupBox* CreateBoardPortGroup(QWidget* page);
+  QGroupBox* CreateLoaderPortGroup(QWidget* page);
+  QGroupBox* CreateModemGroup(QWidget* page);
   QWidget* CreateBoardPage();
   QComboBox* MakeDeviceField(const char* objectName);
   // Checks every device field; shows the error and returns false for one

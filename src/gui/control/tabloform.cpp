@@ -29,6 +29,7 @@
 #include "core/textutil.h"
 #include "gui/common/devicework.h"
 #include "gui/common/dialogs.h"
+#include "gui/common/formparts.h"
 #include "gui/common/messages.h"
 #include "gui/common/progressform.h"
 #include "gui/control/autobrightform.h"
@@ -40,38 +41,6 @@
 namespace lentar::gui {
 
 namespace {
-
-QPushButton* MakeButton(const QString& caption, const char* name, QWidget* parent) {
-  auto* button = new QPushButton(caption, parent);
-  button->setObjectName(QLatin1String(name));
-  button->setAutoDefault(false);
-  return button;
-}
-
-QLabel* MakeLabel(const QString& text, const char* name, QWidget* parent) {
-  auto* label = new QLabel(text, parent);
-  label->setObjectName(QLatin1String(name));
-  return label;
-}
-
-QCheckBox* MakeCheckBox(const QString& caption, const char* name, QWidget* parent) {
-  auto* box = new QCheckBox(caption, parent);
-  box->setObjectName(QLatin1String(name));
-  return box;
-}
-
-QSpinBox* MakeSpin(int lo, int hi, const char* name, QWidget* parent) {
-  auto* spin = new QSpinBox(parent);
-  spin->setObjectName(QLatin1String(name));
-  spin->setRange(lo, hi);
-  return spin;
-}
-
-QGroupBox* MakeGroup(const QString& title, const char* name, QWidget* parent) {
-  auto* group = new QGroupBox(title, parent);
-  group->setObjectName(QLatin1String(name));
-  return group;
-}
 
 const QString kNoValue = QStringLiteral("---");
 
@@ -146,129 +115,25 @@ void TTabloForm::EnableDeviceControls(bool enabled) {
 
 void TTabloForm::BuildControls() {
   // Address.
-  addressSpin_ = MakeSpin(-1, 127, "SpinEdit3", this);
+  addressSpin_ = MakeSpin(this, "SpinEdit3", -1, 127);
   auto* addressRow = new QHBoxLayout;
-  addressRow->addWidget(MakeLabel(QStringLiteral("Адрес:"), "Label1", this));
+  addressRow->addWidget(MakeLabel(this, QStringLiteral("Адрес:"), "Label1"));
   addressRow->addWidget(addressSpin_);
   addressRow->addStretch(1);
 
-  // Settings.
-  auto* settingsGroup = MakeGroup(QStringLiteral(" Настройки "), "GroupBox1", this);
-  brightnessSpin_ = MakeSpin(kLowestSetting, 10, "SpinEdit1", settingsGroup);
-  speedSpin_ = MakeSpin(kLowestSetting, 5, "SpinEdit2", settingsGroup);
-  flipBox_ = MakeCheckBox(QStringLiteral("Перевернуть"), "CheckBox1", settingsGroup);
-  applyButton_ = MakeButton(QStringLiteral("Установить"), "Button2", settingsGroup);
-  auto* settingsGrid = new QGridLayout(settingsGroup);
-  settingsGrid->addWidget(MakeLabel(QStringLiteral("Яркость:"), "Label2", settingsGroup), 0, 0);
-  settingsGrid->addWidget(brightnessSpin_, 0, 1);
-  settingsGrid->addWidget(MakeLabel(QStringLiteral("Скорость:"), "Label3", settingsGroup), 1, 0);
-  settingsGrid->addWidget(speedSpin_, 1, 1);
-  settingsGrid->addWidget(flipBox_, 2, 0, 1, 2);
-  settingsGrid->addWidget(applyButton_, 3, 0, 1, 2);
-
-  // Clock.
-  auto* clockGroup = MakeGroup(QStringLiteral(" Часы "), "GroupBox2", this);
-  timeLabel_ = MakeLabel(kNoValue, "Label21", clockGroup);
-  dateLabel_ = MakeLabel(kNoValue, "Label23", clockGroup);
-  weekdayLabel_ = MakeLabel(kNoValue, "Label22", clockGroup);
-  QFont big = timeLabel_->font();
-  big.setPointSize(big.pointSize() + 4);
-  big.setBold(true);
-  timeLabel_->setFont(big);
-  timeLabel_->setAlignment(Qt::AlignCenter);
-  dateLabel_->setAlignment(Qt::AlignCenter);
-  weekdayLabel_->setAlignment(Qt::AlignCenter);
-  readClockButton_ = MakeButton(QStringLiteral("Считать"), "Button3", clockGroup);
-  syncClockButton_ = MakeButton(QStringLiteral("Синхронизировать"), "Button4", clockGroup);
-  auto* clockBox = new QVBoxLayout(clockGroup);
-  clockBox->addWidget(timeLabel_);
-  clockBox->addWidget(dateLabel_);
-  clockBox->addWidget(weekdayLabel_);
-  auto* clockButtons = new QHBoxLayout;
-  clockButtons->addWidget(readClockButton_);
-  clockButtons->addWidget(syncClockButton_);
-  clockBox->addLayout(clockButtons);
-
-  // Fonts.
-  auto* fontGroup = MakeGroup(QStringLiteral(" Шрифт "), "GroupBox3", this);
-  // Until the board has been read (through a modem: until a call is up)
-  // the values read "---", as the clock's do.
-  currentFontLabel_ = MakeLabel(QStringLiteral("Текущий: ") + kNoValue, "Label9", fontGroup);
-  fontCountLabel_ = MakeLabel(QStringLiteral("Всего: ") + kNoValue, "Label8", fontGroup);
-  defaultFontEdit_ = new QLineEdit(fontGroup);
-  defaultFontEdit_->setObjectName(QStringLiteral("Edit3"));
-  defaultFontEdit_->setMaximumWidth(60);
-  chooseFontButton_ = MakeButton(QStringLiteral("Выб."), "Button10", fontGroup);
-  setFontButton_ = MakeButton(QStringLiteral("Уст."), "Button9", fontGroup);
-  auto* fontGrid = new QGridLayout(fontGroup);
-  fontGrid->addWidget(currentFontLabel_, 0, 0, 1, 2);
-  fontGrid->addWidget(fontCountLabel_, 0, 2, 1, 2);
-  fontGrid->addWidget(MakeLabel(QStringLiteral("По умолч.:"), "Label7", fontGroup), 1, 0);
-  fontGrid->addWidget(defaultFontEdit_, 1, 1);
-  fontGrid->addWidget(chooseFontButton_, 1, 2);
-  fontGrid->addWidget(setFontButton_, 1, 3);
-
-  // Extra settings.
-  auto* extraGroup = MakeGroup(QStringLiteral(" Доп. установки "), "GroupBox4", this);
-  autoBrightBox_ = MakeCheckBox(QStringLiteral("Автояркость"), "CheckBox2", extraGroup);
-  setAutoBrightButton_ = MakeButton(QStringLiteral("Уст."), "Button12", extraGroup);
-  autoBrightButton_ = MakeButton(QStringLiteral("Пар-ры автоярк."), "Button7", extraGroup);
-  auto* extraGrid = new QGridLayout(extraGroup);
-  extraGrid->addWidget(autoBrightBox_, 0, 0);
-  extraGrid->addWidget(setAutoBrightButton_, 0, 1);
-  extraGrid->addWidget(autoBrightButton_, 1, 0, 1, 2);
-
-  // Upload.
-  uploadGroup_ = MakeGroup(QStringLiteral(" Загрузка данных "), "GroupBox5", this);
-  bufferLabel_ = MakeLabel(QStringLiteral("Текущий буфер: ") + kNoValue, "Label4", uploadGroup_);
-  positionLabel_ = MakeLabel(QStringLiteral("Позиция: ") + kNoValue, "Label6", uploadGroup_);
-  sizeLabel_ = MakeLabel(QString(), "Label5", uploadGroup_);
-  restartBox_ = MakeCheckBox(QStringLiteral("Рестарт после загрузки"), "CheckBox3", uploadGroup_);
-  clearOnSwitchBox_ =
-      MakeCheckBox(QStringLiteral("Очистка при переключении"), "CheckBox4", uploadGroup_);
-  bufferCombo_ = new QComboBox(uploadGroup_);
-  bufferCombo_->setObjectName(QStringLiteral("ComboBox1"));
-  bufferCombo_->addItems({QStringLiteral("1"), QStringLiteral("2")});
-  bufferCombo_->setCurrentIndex(0);
-  fullRadio_ = new QRadioButton(QStringLiteral("Полная"), uploadGroup_);
-  fullRadio_->setObjectName(QStringLiteral("RadioButton2"));
-  fullRadio_->setChecked(true);
-  resumeRadio_ = new QRadioButton(QStringLiteral("Дозагрузка"), uploadGroup_);
-  resumeRadio_->setObjectName(QStringLiteral("RadioButton3"));
-  uploadButton_ = MakeButton(QStringLiteral("Загрузка"), "Button5", uploadGroup_);
-  clearButton_ = MakeButton(QStringLiteral("Очистка"), "Button8", uploadGroup_);
-  auto* uploadGrid = new QGridLayout(uploadGroup_);
-  uploadGrid->addWidget(bufferLabel_, 0, 0, 1, 2);
-  uploadGrid->addWidget(positionLabel_, 1, 0, 1, 2);
-  uploadGrid->addWidget(sizeLabel_, 2, 0, 1, 2);
-  uploadGrid->addWidget(restartBox_, 3, 0, 1, 2);
-  uploadGrid->addWidget(clearOnSwitchBox_, 4, 0, 1, 2);
-  auto* bufferRow = new QHBoxLayout;
-  bufferRow->addWidget(MakeLabel(QStringLiteral("No. буфера:"), "Label12", uploadGroup_));
-  bufferRow->addWidget(bufferCombo_);
-  bufferRow->addStretch(1);
-  uploadGrid->addLayout(bufferRow, 5, 0, 1, 2);
-  uploadGrid->addWidget(fullRadio_, 6, 0);
-  uploadGrid->addWidget(resumeRadio_, 6, 1);
-  uploadGrid->addWidget(uploadButton_, 7, 0);
-  uploadGrid->addWidget(clearButton_, 7, 1);
-
-  // Modem.
-  modemGroup_ = MakeGroup(QStringLiteral(" Модем "), "GroupBox6", this);
-  callButton_ = MakeButton(QStringLiteral("Звонить"), "Button14", modemGroup_);
-  hangUpButton_ = MakeButton(QStringLiteral("Повесить трубку"), "Button15", modemGroup_);
-  linkLabel_ = MakeLabel(QStringLiteral("Нет соединения"), "Label13", modemGroup_);
-  auto* modemBox = new QGridLayout(modemGroup_);
-  modemBox->addWidget(callButton_, 0, 0);
-  modemBox->addWidget(hangUpButton_, 0, 1);
-  modemBox->addWidget(linkLabel_, 1, 0, 1, 2);
+  QGroupBox* settingsGroup = BuildSettingsGroup();
+  QGroupBox* clockGroup = BuildClockGroup();
+  QGroupBox* fontGroup = BuildFontGroup();
+  QGroupBox* extraGroup = BuildExtraGroup();
+  BuildUploadGroup();
+  BuildModemGroup();
 
   // Bottom row.
-  versionLabel_ = MakeLabel(QString(), "Label10", this);
-  passwordLabel_ = MakeLabel(QString(), "Label11", this);
-  refreshButton_ = MakeButton(QStringLiteral("Обновить"), "Button1", this);
-  changePasswordButton_ = MakeButton(QStringLiteral("Сменить пароль"), "Button11", this);
-  closeButton_ = MakeButton(QStringLiteral("Закрыть"), "Button6", this);
+  versionLabel_ = MakeLabel(this, QString(), "Label10");
+  passwordLabel_ = MakeLabel(this, QString(), "Label11");
+  refreshButton_ = MakeButton(this, QStringLiteral("Обновить"), "Button1");
+  changePasswordButton_ = MakeButton(this, QStringLiteral("Сменить пароль"), "Button11");
+  closeButton_ = MakeButton(this, QStringLiteral("Закрыть"), "Button6");
 
   auto* left = new QVBoxLayout;
   left->addLayout(addressRow);
@@ -303,7 +168,131 @@ void TTabloForm::BuildControls() {
 
   ShowStatusUnread();
   ShowOptionsUnread();
+  ConnectControls();
+}
 
+// " Настройки ": brightness, speed and orientation.
+QGroupBox* TTabloForm::BuildSettingsGroup() {
+  auto* settingsGroup = MakeGroup(this, QStringLiteral(" Настройки "), "GroupBox1");
+  brightnessSpin_ = MakeSpin(settingsGroup, "SpinEdit1", kLowestSetting, 10);
+  speedSpin_ = MakeSpin(settingsGroup, "SpinEdit2", kLowestSetting, 5);
+  flipBox_ = MakeCheck(settingsGroup, QStringLiteral("Перевернуть"), "CheckBox1");
+  applyButton_ = MakeButton(settingsGroup, QStringLiteral("Установить"), "Button2");
+  auto* settingsGrid = new QGridLayout(settingsGroup);
+  settingsGrid->addWidget(MakeLabel(settingsGroup, QStringLiteral("Яркость:"), "Label2"), 0, 0);
+  settingsGrid->addWidget(brightnessSpin_, 0, 1);
+  settingsGrid->addWidget(MakeLabel(settingsGroup, QStringLiteral("Скорость:"), "Label3"), 1, 0);
+  settingsGrid->addWidget(speedSpin_, 1, 1);
+  settingsGrid->addWidget(flipBox_, 2, 0, 1, 2);
+  settingsGrid->addWidget(applyButton_, 3, 0, 1, 2);
+  return settingsGroup;
+}
+
+// " Часы ": the board's clock.
+QGroupBox* TTabloForm::BuildClockGroup() {
+  auto* clockGroup = MakeGroup(this, QStringLiteral(" Часы "), "GroupBox2");
+  timeLabel_ = MakeLabel(clockGroup, kNoValue, "Label21");
+  dateLabel_ = MakeLabel(clockGroup, kNoValue, "Label23");
+  weekdayLabel_ = MakeLabel(clockGroup, kNoValue, "Label22");
+  QFont big = timeLabel_->font();
+  big.setPointSize(big.pointSize() + 4);
+  big.setBold(true);
+  timeLabel_->setFont(big);
+  timeLabel_->setAlignment(Qt::AlignCenter);
+  dateLabel_->setAlignment(Qt::AlignCenter);
+  weekdayLabel_->setAlignment(Qt::AlignCenter);
+  readClockButton_ = MakeButton(clockGroup, QStringLiteral("Считать"), "Button3");
+  syncClockButton_ = MakeButton(clockGroup, QStringLiteral("Синхронизировать"), "Button4");
+  auto* clockBox = new QVBoxLayout(clockGroup);
+  clockBox->addWidget(timeLabel_);
+  clockBox->addWidget(dateLabel_);
+  clockBox->addWidget(weekdayLabel_);
+  auto* clockButtons = new QHBoxLayout;
+  clockButtons->addWidget(readClockButton_);
+  clockButtons->addWidget(syncClockButton_);
+  clockBox->addLayout(clockButtons);
+  return clockGroup;
+}
+
+// " Шрифт ": the board's fonts and its default font.
+QGroupBox* TTabloForm::BuildFontGroup() {
+  auto* fontGroup = MakeGroup(this, QStringLiteral(" Шрифт "), "GroupBox3");
+  // Until the board has been read (through a modem: until a call is up)
+  // the values read "---", as the clock's do.
+  currentFontLabel_ = MakeLabel(fontGroup, QStringLiteral("Текущий: ") + kNoValue, "Label9");
+  fontCountLabel_ = MakeLabel(fontGroup, QStringLiteral("Всего: ") + kNoValue, "Label8");
+  defaultFontEdit_ = MakeEdit(fontGroup, "Edit3");
+  defaultFontEdit_->setMaximumWidth(60);
+  chooseFontButton_ = MakeButton(fontGroup, QStringLiteral("Выб."), "Button10");
+  setFontButton_ = MakeButton(fontGroup, QStringLiteral("Уст."), "Button9");
+  auto* fontGrid = new QGridLayout(fontGroup);
+  fontGrid->addWidget(currentFontLabel_, 0, 0, 1, 2);
+  fontGrid->addWidget(fontCountLabel_, 0, 2, 1, 2);
+  fontGrid->addWidget(MakeLabel(fontGroup, QStringLiteral("По умолч.:"), "Label7"), 1, 0);
+  fontGrid->addWidget(defaultFontEdit_, 1, 1);
+  fontGrid->addWidget(chooseFontButton_, 1, 2);
+  fontGrid->addWidget(setFontButton_, 1, 3);
+  return fontGroup;
+}
+
+// " Доп. установки ": automatic brightness.
+QGroupBox* TTabloForm::BuildExtraGroup() {
+  auto* extraGroup = MakeGroup(this, QStringLiteral(" Доп. установки "), "GroupBox4");
+  autoBrightBox_ = MakeCheck(extraGroup, QStringLiteral("Автояркость"), "CheckBox2");
+  setAutoBrightButton_ = MakeButton(extraGroup, QStringLiteral("Уст."), "Button12");
+  autoBrightButton_ = MakeButton(extraGroup, QStringLiteral("Пар-ры автоярк."), "Button7");
+  auto* extraGrid = new QGridLayout(extraGroup);
+  extraGrid->addWidget(autoBrightBox_, 0, 0);
+  extraGrid->addWidget(setAutoBrightButton_, 0, 1);
+  extraGrid->addWidget(autoBrightButton_, 1, 0, 1, 2);
+  return extraGroup;
+}
+
+// " Загрузка данных ": the buffers and the upload.
+void TTabloForm::BuildUploadGroup() {
+  uploadGroup_ = MakeGroup(this, QStringLiteral(" Загрузка данных "), "GroupBox5");
+  bufferLabel_ = MakeLabel(uploadGroup_, QStringLiteral("Текущий буфер: ") + kNoValue, "Label4");
+  positionLabel_ = MakeLabel(uploadGroup_, QStringLiteral("Позиция: ") + kNoValue, "Label6");
+  sizeLabel_ = MakeLabel(uploadGroup_, QString(), "Label5");
+  restartBox_ = MakeCheck(uploadGroup_, QStringLiteral("Рестарт после загрузки"), "CheckBox3");
+  clearOnSwitchBox_ =
+      MakeCheck(uploadGroup_, QStringLiteral("Очистка при переключении"), "CheckBox4");
+  bufferCombo_ = MakeCombo(uploadGroup_, "ComboBox1", {QStringLiteral("1"), QStringLiteral("2")});
+  fullRadio_ = MakeRadio(uploadGroup_, QStringLiteral("Полная"), "RadioButton2");
+  fullRadio_->setChecked(true);
+  resumeRadio_ = MakeRadio(uploadGroup_, QStringLiteral("Дозагрузка"), "RadioButton3");
+  uploadButton_ = MakeButton(uploadGroup_, QStringLiteral("Загрузка"), "Button5");
+  clearButton_ = MakeButton(uploadGroup_, QStringLiteral("Очистка"), "Button8");
+  auto* uploadGrid = new QGridLayout(uploadGroup_);
+  uploadGrid->addWidget(bufferLabel_, 0, 0, 1, 2);
+  uploadGrid->addWidget(positionLabel_, 1, 0, 1, 2);
+  uploadGrid->addWidget(sizeLabel_, 2, 0, 1, 2);
+  uploadGrid->addWidget(restartBox_, 3, 0, 1, 2);
+  uploadGrid->addWidget(clearOnSwitchBox_, 4, 0, 1, 2);
+  auto* bufferRow = new QHBoxLayout;
+  bufferRow->addWidget(MakeLabel(uploadGroup_, QStringLiteral("No. буфера:"), "Label12"));
+  bufferRow->addWidget(bufferCombo_);
+  bufferRow->addStretch(1);
+  uploadGrid->addLayout(bufferRow, 5, 0, 1, 2);
+  uploadGrid->addWidget(fullRadio_, 6, 0);
+  uploadGrid->addWidget(resumeRadio_, 6, 1);
+  uploadGrid->addWidget(uploadButton_, 7, 0);
+  uploadGrid->addWidget(clearButton_, 7, 1);
+}
+
+// " Модем ": the call to the board.
+void TTabloForm::BuildModemGroup() {
+  modemGroup_ = MakeGroup(this, QStringLiteral(" Модем "), "GroupBox6");
+  callButton_ = MakeButton(modemGroup_, QStringLiteral("Звонить"), "Button14");
+  hangUpButton_ = MakeButton(modemGroup_, QStringLiteral("Повесить трубку"), "Button15");
+  linkLabel_ = MakeLabel(modemGroup_, QStringLiteral("Нет соединения"), "Label13");
+  auto* modemBox = new QGridLayout(modemGroup_);
+  modemBox->addWidget(callButton_, 0, 0);
+  modemBox->addWidget(hangUpButton_, 0, 1);
+  modemBox->addWidget(linkLabel_, 1, 0, 1, 2);
+}
+
+void TTabloForm::ConnectControls() {
   connect(refreshButton_, &QPushButton::clicked, this, &TTabloForm::Button1Click);
   connect(applyButton_, &QPushButton::clicked, this, &TTabloForm::Button2Click);
   connect(readClockButton_, &QPushButton::clicked, this, &TTabloForm::Button3Click);

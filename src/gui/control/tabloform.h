@@ -79,7 +79,15 @@ class TTabloForm : public QDialog {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  // The form, one function per group box; BuildControls lays them out.
   void BuildControls();
+  QGroupBox* BuildSettingsGroup();
+  QGroupBox* BuildClockGroup();
+  QGroupBox* BuildFontGroup();
+  QGroupBox* BuildExtraGroup();
+  void BuildUploadGroup();
+  void BuildModemGroup();
+  void ConnectControls();
   void FormShow();
   void FormHide();
 

@@ -22,6 +22,7 @@
 #include "core/settings.h"
 #include "gui/common/dialogbuttons.h"
 #include "gui/common/filedialogs.h"
+#include "gui/common/formparts.h"
 #include "gui/common/messages.h"
 #include "gui/editor/imgimpform.h"
 #include "gui/markup/colorform.h"
@@ -83,13 +84,6 @@ void TDrawPanel::mousePressEvent(QMouseEvent* event) {
 
 namespace {
 
-QPushButton* Button(QWidget* parent, const QString& caption, const char* name) {
-  auto* b = new QPushButton(caption, parent);
-  b->setObjectName(QString::fromLatin1(name));
-  b->setAutoDefault(false);
-  return b;
-}
-
 QRect ScreenArea(const QWidget* widget) {
   const QScreen* screen = widget->screen() ? widget->screen() : QGuiApplication::primaryScreen();
   return screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
@@ -118,103 +112,12 @@ TImgForm::TImgForm(const std::string& tagText, int heightBytes, int channelCount
 
   controls_ = new QWidget(this);
 
-  // Pen.
-  auto* penGroup = new QGroupBox(QStringLiteral("Карандаш"), controls_);
-  fixedPenButton_ = new QRadioButton(QStringLiteral("Заданный"), penGroup);
-  fixedPenButton_->setObjectName(QStringLiteral("FixedPenButton"));
-  fixedPenButton_->setChecked(true);
-  cyclePenButton_ = new QRadioButton(QStringLiteral("Менять последов."), penGroup);
-  cyclePenButton_->setObjectName(QStringLiteral("CyclePenButton"));
-  penSample_ = new QLabel(penGroup);
-  penSample_->setObjectName(QStringLiteral("PenSample"));
-  penSample_->setFixedSize(24, 24);
-  penSample_->setFrameShape(QFrame::Box);
-  penSample_->setAutoFillBackground(true);
-  chooseButton_ = Button(penGroup, QStringLiteral("Выбор"), "ChooseButton");
-  auto* penLayout = new QGridLayout(penGroup);
-  penLayout->addWidget(fixedPenButton_, 0, 0, 1, 2);
-  penLayout->addWidget(cyclePenButton_, 1, 0, 1, 2);
-  penLayout->addWidget(penSample_, 2, 0);
-  penLayout->addWidget(chooseButton_, 2, 1);
-
-  // Shifts and fill.
-  auto* shiftGroup = new QGroupBox(QStringLiteral("Сдвиг"), controls_);
-  leftButton_ = Button(shiftGroup, QStringLiteral("Влево"), "LeftButton");
-  rightButton_ = Button(shiftGroup, QStringLiteral("Вправо"), "RightButton");
-  upButton_ = Button(shiftGroup, QStringLiteral("Вверх"), "UpButton");
-  downButton_ = Button(shiftGroup, QStringLiteral("Вниз"), "DownButton");
-  fillButton_ = Button(shiftGroup, QStringLiteral("Заливка"), "FillButton");
-  auto* shiftLayout = new QGridLayout(shiftGroup);
-  shiftLayout->addWidget(upButton_, 0, 0, 1, 2, Qt::AlignHCenter);
-  shiftLayout->addWidget(leftButton_, 1, 0);
-  shiftLayout->addWidget(rightButton_, 1, 1);
-  shiftLayout->addWidget(downButton_, 2, 0, 1, 2, Qt::AlignHCenter);
-  shiftLayout->addWidget(fillButton_, 3, 0, 1, 2);
-
-  // Rotation.
-  auto* rotateGroup = new QGroupBox(QStringLiteral("Поворот"), controls_);
-  auto* rotateLayout = new QGridLayout(rotateGroup);
-  const int angles[] = {0, 90, 180, 270};
-  for (int i = 0; i < 4; ++i) {
-    angleButtons_[i] = new QRadioButton(QString::number(angles[i]) + QChar(0x00B0), rotateGroup);
-    angleButtons_[i]->setObjectName(QStringLiteral("Angle%1Button").arg(angles[i]));
-    rotateLayout->addWidget(angleButtons_[i], i / 2, i % 2);
-  }
-  angleButtons_[1]->setChecked(true);
-  mirrorXBox_ = new QCheckBox(QStringLiteral("Зеркально отн. X"), rotateGroup);
-  mirrorXBox_->setObjectName(QStringLiteral("MirrorXBox"));
-  mirrorYBox_ = new QCheckBox(QStringLiteral("Зеркально отн. Y"), rotateGroup);
-  mirrorYBox_->setObjectName(QStringLiteral("MirrorYBox"));
-  rotateButton_ = Button(rotateGroup, QStringLiteral("Вращать"), "RotateButton");
-  rotateLayout->addWidget(mirrorXBox_, 2, 0, 1, 2);
-  rotateLayout->addWidget(mirrorYBox_, 3, 0, 1, 2);
-  rotateLayout->addWidget(rotateButton_, 4, 0, 1, 2);
-
-  // Width, name, border and the remembered state.
-  auto* pictureGroup = new QGroupBox(QStringLiteral("Рисунок"), controls_);
-  widthEdit_ = new QSpinBox(pictureGroup);
-  widthEdit_->setObjectName(QStringLiteral("WidthEdit"));
-  widthEdit_->setRange(1, picture_.geometry.MaxWidth());
-  nameEdit_ = new QLineEdit(pictureGroup);
-  nameEdit_->setObjectName(QStringLiteral("NameEdit"));
-  borderBox_ = new QCheckBox(QStringLiteral("Граница"), pictureGroup);
-  borderBox_->setObjectName(QStringLiteral("BorderBox"));
-  rememberButton_ = Button(pictureGroup, QStringLiteral("Запомнить"), "RememberButton");
-  restoreButton_ = Button(pictureGroup, QStringLiteral("Восстан."), "RestoreButton");
-  auto* pictureLayout = new QGridLayout(pictureGroup);
-  pictureLayout->addWidget(new QLabel(QStringLiteral("Ширина:"), pictureGroup), 0, 0);
-  pictureLayout->addWidget(widthEdit_, 0, 1);
-  pictureLayout->addWidget(new QLabel(QStringLiteral("Имя:"), pictureGroup), 1, 0);
-  pictureLayout->addWidget(nameEdit_, 1, 1);
-  pictureLayout->addWidget(borderBox_, 2, 0, 1, 2);
-  pictureLayout->addWidget(rememberButton_, 3, 0);
-  pictureLayout->addWidget(restoreButton_, 3, 1);
-
-  // The tag text.
-  auto* codeGroup = new QGroupBox(QStringLiteral("Код"), controls_);
-  codeEdit_ = new QPlainTextEdit(codeGroup);
-  codeEdit_->setObjectName(QStringLiteral("CodeEdit"));
-  codeEdit_->setMinimumWidth(200);
-  codeEdit_->setMaximumHeight(110);
-  applyButton_ = Button(codeGroup, QStringLiteral("Применить"), "ApplyButton");
-  auto* codeLayout = new QVBoxLayout(codeGroup);
-  codeLayout->addWidget(codeEdit_);
-  codeLayout->addWidget(applyButton_, 0, Qt::AlignRight);
-
-  // Files and the closing buttons.
-  fromFileButton_ = Button(controls_, QStringLiteral("Из файла"), "FromFileButton");
-  toFileButton_ = Button(controls_, QStringLiteral("В файл"), "ToFileButton");
-  QPushButton* ok = nullptr;
-  QPushButton* cancel = nullptr;
-  MakeOkCancelButtons(this, &ok, &cancel, false);
-  ok->setAutoDefault(false);
-  cancel->setAutoDefault(false);
-  auto* fileColumn = new QVBoxLayout;
-  fileColumn->addWidget(fromFileButton_);
-  fileColumn->addWidget(toFileButton_);
-  fileColumn->addStretch(1);
-  fileColumn->addWidget(ok);
-  fileColumn->addWidget(cancel);
+  QGroupBox* penGroup = BuildPenGroup();
+  QGroupBox* shiftGroup = BuildShiftGroup();
+  QGroupBox* rotateGroup = BuildRotateGroup();
+  QGroupBox* pictureGroup = BuildPictureGroup();
+  QGroupBox* codeGroup = BuildCodeGroup();
+  QVBoxLayout* fileColumn = BuildFileColumn();
 
   // Two rows under the panel: the drawing tools, then the code and the
   // file and closing buttons.
@@ -231,6 +134,128 @@ TImgForm::TImgForm(const std::string& tagText, int heightBytes, int channelCount
   layout->addWidget(scroll_, 1);
   layout->addWidget(controls_);
 
+  ConnectControls();
+
+  pen_ = static_cast<int>(picture_.geometry.ColourCount() - 1);
+  DecodePictureTag(tagText, picture_);
+  savedPixels_ = picture_.pixels;
+  savedWidth_ = picture_.width;
+  Changed();
+  UpdatePenSample();
+  openedTag_ = TagText();
+}
+
+// "Карандаш": the colour the pen draws with.
+QGroupBox* TImgForm::BuildPenGroup() {
+  auto* penGroup = MakeGroup(controls_, QStringLiteral("Карандаш"));
+  fixedPenButton_ = MakeRadio(penGroup, QStringLiteral("Заданный"), "FixedPenButton");
+  fixedPenButton_->setChecked(true);
+  cyclePenButton_ = MakeRadio(penGroup, QStringLiteral("Менять последов."), "CyclePenButton");
+  penSample_ = new QLabel(penGroup);
+  penSample_->setObjectName(QStringLiteral("PenSample"));
+  penSample_->setFixedSize(24, 24);
+  penSample_->setFrameShape(QFrame::Box);
+  penSample_->setAutoFillBackground(true);
+  chooseButton_ = MakeButton(penGroup, QStringLiteral("Выбор"), "ChooseButton");
+  auto* penLayout = new QGridLayout(penGroup);
+  penLayout->addWidget(fixedPenButton_, 0, 0, 1, 2);
+  penLayout->addWidget(cyclePenButton_, 1, 0, 1, 2);
+  penLayout->addWidget(penSample_, 2, 0);
+  penLayout->addWidget(chooseButton_, 2, 1);
+  return penGroup;
+}
+
+// "Сдвиг": shifts and fill.
+QGroupBox* TImgForm::BuildShiftGroup() {
+  auto* shiftGroup = MakeGroup(controls_, QStringLiteral("Сдвиг"));
+  leftButton_ = MakeButton(shiftGroup, QStringLiteral("Влево"), "LeftButton");
+  rightButton_ = MakeButton(shiftGroup, QStringLiteral("Вправо"), "RightButton");
+  upButton_ = MakeButton(shiftGroup, QStringLiteral("Вверх"), "UpButton");
+  downButton_ = MakeButton(shiftGroup, QStringLiteral("Вниз"), "DownButton");
+  fillButton_ = MakeButton(shiftGroup, QStringLiteral("Заливка"), "FillButton");
+  auto* shiftLayout = new QGridLayout(shiftGroup);
+  shiftLayout->addWidget(upButton_, 0, 0, 1, 2, Qt::AlignHCenter);
+  shiftLayout->addWidget(leftButton_, 1, 0);
+  shiftLayout->addWidget(rightButton_, 1, 1);
+  shiftLayout->addWidget(downButton_, 2, 0, 1, 2, Qt::AlignHCenter);
+  shiftLayout->addWidget(fillButton_, 3, 0, 1, 2);
+  return shiftGroup;
+}
+
+// "Поворот".
+QGroupBox* TImgForm::BuildRotateGroup() {
+  auto* rotateGroup = MakeGroup(controls_, QStringLiteral("Поворот"));
+  auto* rotateLayout = new QGridLayout(rotateGroup);
+  const int angles[] = {0, 90, 180, 270};
+  for (int i = 0; i < 4; ++i) {
+    angleButtons_[i] = new QRadioButton(QString::number(angles[i]) + QChar(0x00B0), rotateGroup);
+    angleButtons_[i]->setObjectName(QStringLiteral("Angle%1Button").arg(angles[i]));
+    rotateLayout->addWidget(angleButtons_[i], i / 2, i % 2);
+  }
+  angleButtons_[1]->setChecked(true);
+  mirrorXBox_ = MakeCheck(rotateGroup, QStringLiteral("Зеркально отн. X"), "MirrorXBox");
+  mirrorYBox_ = MakeCheck(rotateGroup, QStringLiteral("Зеркально отн. Y"), "MirrorYBox");
+  rotateButton_ = MakeButton(rotateGroup, QStringLiteral("Вращать"), "RotateButton");
+  rotateLayout->addWidget(mirrorXBox_, 2, 0, 1, 2);
+  rotateLayout->addWidget(mirrorYBox_, 3, 0, 1, 2);
+  rotateLayout->addWidget(rotateButton_, 4, 0, 1, 2);
+  return rotateGroup;
+}
+
+// "Рисунок": width, name, border and the remembered state.
+QGroupBox* TImgForm::BuildPictureGroup() {
+  auto* pictureGroup = MakeGroup(controls_, QStringLiteral("Рисунок"));
+  widthEdit_ = new QSpinBox(pictureGroup);
+  widthEdit_->setObjectName(QStringLiteral("WidthEdit"));
+  widthEdit_->setRange(1, picture_.geometry.MaxWidth());
+  nameEdit_ = MakeEdit(pictureGroup, "NameEdit");
+  borderBox_ = MakeCheck(pictureGroup, QStringLiteral("Граница"), "BorderBox");
+  rememberButton_ = MakeButton(pictureGroup, QStringLiteral("Запомнить"), "RememberButton");
+  restoreButton_ = MakeButton(pictureGroup, QStringLiteral("Восстан."), "RestoreButton");
+  auto* pictureLayout = new QGridLayout(pictureGroup);
+  pictureLayout->addWidget(new QLabel(QStringLiteral("Ширина:"), pictureGroup), 0, 0);
+  pictureLayout->addWidget(widthEdit_, 0, 1);
+  pictureLayout->addWidget(new QLabel(QStringLiteral("Имя:"), pictureGroup), 1, 0);
+  pictureLayout->addWidget(nameEdit_, 1, 1);
+  pictureLayout->addWidget(borderBox_, 2, 0, 1, 2);
+  pictureLayout->addWidget(rememberButton_, 3, 0);
+  pictureLayout->addWidget(restoreButton_, 3, 1);
+  return pictureGroup;
+}
+
+// "Код": the tag text.
+QGroupBox* TImgForm::BuildCodeGroup() {
+  auto* codeGroup = MakeGroup(controls_, QStringLiteral("Код"));
+  codeEdit_ = new QPlainTextEdit(codeGroup);
+  codeEdit_->setObjectName(QStringLiteral("CodeEdit"));
+  codeEdit_->setMinimumWidth(200);
+  codeEdit_->setMaximumHeight(110);
+  applyButton_ = MakeButton(codeGroup, QStringLiteral("Применить"), "ApplyButton");
+  auto* codeLayout = new QVBoxLayout(codeGroup);
+  codeLayout->addWidget(codeEdit_);
+  codeLayout->addWidget(applyButton_, 0, Qt::AlignRight);
+  return codeGroup;
+}
+
+// The file buttons and the closing buttons.
+QVBoxLayout* TImgForm::BuildFileColumn() {
+  fromFileButton_ = MakeButton(controls_, QStringLiteral("Из файла"), "FromFileButton");
+  toFileButton_ = MakeButton(controls_, QStringLiteral("В файл"), "ToFileButton");
+  QPushButton* ok = nullptr;
+  QPushButton* cancel = nullptr;
+  MakeOkCancelButtons(this, &ok, &cancel, false);
+  ok->setAutoDefault(false);
+  cancel->setAutoDefault(false);
+  auto* fileColumn = new QVBoxLayout;
+  fileColumn->addWidget(fromFileButton_);
+  fileColumn->addWidget(toFileButton_);
+  fileColumn->addStretch(1);
+  fileColumn->addWidget(ok);
+  fileColumn->addWidget(cancel);
+  return fileColumn;
+}
+
+void TImgForm::ConnectControls() {
   connect(chooseButton_, &QPushButton::clicked, this, &TImgForm::ChooseClick);
   connect(fillButton_, &QPushButton::clicked, this, &TImgForm::FillClick);
   connect(leftButton_, &QPushButton::clicked, this, [this] { ShiftPictureLeft(picture_); Changed(); });
@@ -246,14 +271,6 @@ TImgForm::TImgForm(const std::string& tagText, int heightBytes, int channelCount
   connect(rotateButton_, &QPushButton::clicked, this, &TImgForm::RotateClick);
   connect(fromFileButton_, &QPushButton::clicked, this, &TImgForm::FromFileClick);
   connect(toFileButton_, &QPushButton::clicked, this, &TImgForm::ToFileClick);
-
-  pen_ = static_cast<int>(picture_.geometry.ColourCount() - 1);
-  DecodePictureTag(tagText, picture_);
-  savedPixels_ = picture_.pixels;
-  savedWidth_ = picture_.width;
-  Changed();
-  UpdatePenSample();
-  openedTag_ = TagText();
 }
 
 std::string TImgForm::TagText() const { return EncodePictureTag(picture_); }

@@ -22,6 +22,7 @@ class QPushButton;
 class QRadioButton;
 class QScrollArea;
 class QSpinBox;
+class QVBoxLayout;
 
 namespace lentar::gui {
 
@@ -81,6 +82,14 @@ class TImgForm : public QDialog {
   void done(int result) override;
 
  private:
+  // The form, one function per group box.
+  QGroupBox* BuildPenGroup();
+  QGroupBox* BuildShiftGroup();
+  QGroupBox* BuildRotateGroup();
+  QGroupBox* BuildPictureGroup();
+  QGroupBox* BuildCodeGroup();
+  QVBoxLayout* BuildFileColumn();
+  void ConnectControls();
   void FormShow();
   // After every change of pixels, width or geometry: the panel, the width,
   // the name and the code field follow the picture.

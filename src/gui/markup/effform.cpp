@@ -13,20 +13,13 @@
 #include <algorithm>
 
 #include "gui/common/dialogbuttons.h"
+#include "gui/common/formparts.h"
 #include "markup/tagtexts.h"
 #include "markup/tags.h"
 
 namespace lentar::gui {
 
 namespace {
-
-QSpinBox* MakeSpin(QWidget* parent, const char* name, int min, int max, int value) {
-  auto* spin = new QSpinBox(parent);
-  spin->setObjectName(QLatin1String(name));
-  spin->setRange(min, max);
-  spin->setValue(value);
-  return spin;
-}
 
 // A tag item put into a control of range min..max.
 int Fit(int64_t value, int min, int max) {
@@ -44,63 +37,86 @@ TEffForm::TEffForm(const std::string& tagText, QWidget* parent) : QDialog(parent
   pages_->setObjectName(QStringLiteral("PageControl1"));
   pages_->setUsesScrollButtons(false);  // all six page tabs in view
 
-  auto addPage = [this](const QString& caption, const char* name) {
-    auto* page = new QWidget;
-    page->setObjectName(QLatin1String(name));
-    pages_->addTab(page, caption);
-    return page;
-  };
+  BuildPausePage();
+  BuildBlinkPage();
+  BuildFramePage();
+  BuildSpeedPage();
+  BuildInversionPage();
+  BuildVisualPage();
 
-  // "Пауза"
-  QWidget* pause = addPage(QStringLiteral("Пауза"), "TabSheet1");
+  QHBoxLayout* buttons = MakeOkCancelRow(this);
+
+  auto* top = new QVBoxLayout(this);
+  top->addWidget(pages_, 1);
+  top->addLayout(buttons);
+
+  FillFromTag(tagText);
+  EffectTypeChanged();
+}
+
+QWidget* TEffForm::AddPage(const QString& caption, const char* objectName) {
+  auto* page = new QWidget;
+  page->setObjectName(QLatin1String(objectName));
+  pages_->addTab(page, caption);
+  return page;
+}
+
+// The page "Пауза".
+void TEffForm::BuildPausePage() {
+  QWidget* pause = AddPage(QStringLiteral("Пауза"), "TabSheet1");
   pauseDuration_ = MakeSpin(pause, "PauseDurationEdit", 1, 4095, 1);
   auto* pauseLayout = new QFormLayout(pause);
   pauseLayout->addRow(QStringLiteral("Длительность:"), pauseDuration_);
+}
 
-  // "Мигание"
-  QWidget* blink = addPage(QStringLiteral("Мигание"), "TabSheet2");
+// The page "Мигание".
+void TEffForm::BuildBlinkPage() {
+  QWidget* blink = AddPage(QStringLiteral("Мигание"), "TabSheet2");
   blinkDuration_ = MakeSpin(blink, "BlinkDurationEdit", 1, 4095, 1);
   blinkMask_ = MakeSpin(blink, "BlinkMaskEdit", 1, 255, 1);
   auto* blinkLayout = new QFormLayout(blink);
   blinkLayout->addRow(QStringLiteral("Длительность:"), blinkDuration_);
   blinkLayout->addRow(QStringLiteral("Маска мигания:"), blinkMask_);
+}
 
-  // "Покадровый режим"
-  QWidget* frame = addPage(QStringLiteral("Покадровый режим"), "TabSheet3");
-  frameMarker_ = new QRadioButton(QStringLiteral("Маркер кадра"), frame);
-  frameMarker_->setObjectName(QStringLiteral("FrameMarkerButton"));
+// The page "Покадровый режим".
+void TEffForm::BuildFramePage() {
+  QWidget* frame = AddPage(QStringLiteral("Покадровый режим"), "TabSheet3");
+  frameMarker_ = MakeRadio(frame, QStringLiteral("Маркер кадра"), "FrameMarkerButton");
   frameMarker_->setChecked(true);
-  frameJump_ = new QRadioButton(QStringLiteral("Переход к следующему кадру"), frame);
-  frameJump_->setObjectName(QStringLiteral("FrameJumpButton"));
+  frameJump_ = MakeRadio(frame, QStringLiteral("Переход к следующему кадру"), "FrameJumpButton");
   frameDuration_ = MakeSpin(frame, "FrameDurationEdit", 1, 4095, 1);
-  frameStop_ = new QCheckBox(QStringLiteral("Остановка"), frame);
-  frameStop_->setObjectName(QStringLiteral("FrameStopBox"));
+  frameStop_ = MakeCheck(frame, QStringLiteral("Остановка"), "FrameStopBox");
   auto* frameLayout = new QFormLayout(frame);
   frameLayout->addRow(frameMarker_);
   frameLayout->addRow(frameJump_);
   frameLayout->addRow(QStringLiteral("Длительность:"), frameDuration_);
   frameLayout->addRow(frameStop_);
+}
 
-  // "Скорость"
-  QWidget* speed = addPage(QStringLiteral("Скорость"), "TabSheet4");
+// The page "Скорость".
+void TEffForm::BuildSpeedPage() {
+  QWidget* speed = AddPage(QStringLiteral("Скорость"), "TabSheet4");
   speed_ = MakeSpin(speed, "SpeedEdit", 1, 5, 1);
   auto* speedLayout = new QFormLayout(speed);
   speedLayout->addRow(QStringLiteral("Установить скорость:"), speed_);
+}
 
-  // "Инверсия"
-  QWidget* inversion = addPage(QStringLiteral("Инверсия"), "TabSheet5");
-  inversionOff_ = new QRadioButton(QStringLiteral("Выключить"), inversion);
-  inversionOff_->setObjectName(QStringLiteral("InversionOffButton"));
+// The page "Инверсия".
+void TEffForm::BuildInversionPage() {
+  QWidget* inversion = AddPage(QStringLiteral("Инверсия"), "TabSheet5");
+  inversionOff_ = MakeRadio(inversion, QStringLiteral("Выключить"), "InversionOffButton");
   inversionOff_->setChecked(true);
-  inversionOn_ = new QRadioButton(QStringLiteral("Включить"), inversion);
-  inversionOn_->setObjectName(QStringLiteral("InversionOnButton"));
+  inversionOn_ = MakeRadio(inversion, QStringLiteral("Включить"), "InversionOnButton");
   auto* inversionLayout = new QVBoxLayout(inversion);
   inversionLayout->addWidget(inversionOff_);
   inversionLayout->addWidget(inversionOn_);
   inversionLayout->addStretch(1);
+}
 
-  // "Визуальный эффект"
-  QWidget* visual = addPage(QStringLiteral("Визуальный эффект"), "TabSheet6");
+// The page "Визуальный эффект".
+void TEffForm::BuildVisualPage() {
+  QWidget* visual = AddPage(QStringLiteral("Визуальный эффект"), "TabSheet6");
   effectType_ = new QListWidget(visual);
   effectType_->setObjectName(QStringLiteral("EffectTypeList"));
   effectType_->addItems({QStringLiteral("Замещение россыпью"), QStringLiteral("Случайное замещение"),
@@ -111,12 +127,11 @@ TEffForm::TEffForm(const std::string& tagText, QWidget* parent) : QDialog(parent
   effectPause_ = MakeSpin(visual, "EffectPauseEdit", 1, 4095, 5);
   effectReduction_ = MakeSpin(visual, "EffectReductionEdit", 0, 50, 0);
   effectFragment_ = MakeSpin(visual, "EffectFragmentEdit", 0, 255, 0);
-  fragmentLabel_ = new QLabel(QStringLiteral("Размер фрагмента:"), visual);
-  fragmentLabel_->setObjectName(QStringLiteral("FragmentLabel"));
-  auto* note = new QLabel(QStringLiteral("Не забудьте поставить маркер\nкадра в место, куда будет\n"
-                                         "осуществляться переход"),
-                          visual);
-  note->setObjectName(QStringLiteral("NoteLabel"));
+  fragmentLabel_ = MakeLabel(visual, QStringLiteral("Размер фрагмента:"), "FragmentLabel");
+  QLabel* note = MakeLabel(visual,
+                           QStringLiteral("Не забудьте поставить маркер\nкадра в место, куда будет\n"
+                                          "осуществляться переход"),
+                           "NoteLabel");
   auto* visualForm = new QFormLayout;
   visualForm->addRow(QStringLiteral("Длительность:"), effectDuration_);
   visualForm->addRow(QStringLiteral("Предв. пауза:"), effectPause_);
@@ -130,15 +145,6 @@ TEffForm::TEffForm(const std::string& tagText, QWidget* parent) : QDialog(parent
   visualLayout->addLayout(left);
   visualLayout->addLayout(visualForm);
   connect(effectType_, &QListWidget::currentRowChanged, this, &TEffForm::EffectTypeChanged);
-
-  QHBoxLayout* buttons = MakeOkCancelRow(this);
-
-  auto* top = new QVBoxLayout(this);
-  top->addWidget(pages_, 1);
-  top->addLayout(buttons);
-
-  FillFromTag(tagText);
-  EffectTypeChanged();
 }
 
 void TEffForm::FillFromTag(const std::string& tagText) {

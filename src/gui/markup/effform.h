@@ -26,6 +26,14 @@ class TEffForm : public QDialog {
   std::string TagText() const;
 
  private:
+  // The form, one function per page.
+  QWidget* AddPage(const QString& caption, const char* objectName);
+  void BuildPausePage();
+  void BuildBlinkPage();
+  void BuildFramePage();
+  void BuildSpeedPage();
+  void BuildInversionPage();
+  void BuildVisualPage();
   void FillFromTag(const std::string& tagText);
   void EffectTypeChanged();
 
