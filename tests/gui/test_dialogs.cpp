@@ -1,5 +1,5 @@
-// The common dialogs: the input dialog, the choice dialog, the table grid and
-// the progress window.
+// The common dialogs: the input dialog, the choice dialog, the table grid, the
+// progress window and the form parts.
 #include <QApplication>
 #include <QHeaderView>
 #include <QLabel>
@@ -18,6 +18,7 @@
 #include "gui/common/dialogs.h"
 #include "gui/common/inputform.h"
 #include "gui/common/devicework.h"
+#include "gui/common/formparts.h"
 #include "gui/common/progressform.h"
 #include "gui/common/rbform.h"
 #include "gui/common/tablegrid.h"
@@ -175,6 +176,33 @@ class DialogsTest : public QObject {
   }
 
   // Enter moves on to the next field; in the last field it accepts.
+  // A button that starts work on a device must not be pressed by a stray
+  // Enter while it has the focus: Enter goes to the dialog's default button.
+  void enterPressesTheFocusedButtonOnlyWhereItIsMadeTo_data() {
+    QTest::addColumn<int>("enter");
+    QTest::addColumn<bool>("focusedPressed");
+    QTest::newRow("device command") << static_cast<int>(EnterKey::PressesDefault) << false;
+    QTest::newRow("Qt's rule") << static_cast<int>(EnterKey::PressesFocused) << true;
+  }
+
+  void enterPressesTheFocusedButtonOnlyWhereItIsMadeTo() {
+    QFETCH(int, enter);
+    QFETCH(bool, focusedPressed);
+    QDialog dialog;
+    auto* ok = new QPushButton(QStringLiteral("OK"), &dialog);
+    ok->setDefault(true);
+    QPushButton* button = MakeButton(&dialog, QStringLiteral("Загрузка"), "Button5",
+                                     static_cast<EnterKey>(enter));
+    QCOMPARE(dialog.findChild<QPushButton*>(QStringLiteral("Button5")), button);
+    QSignalSpy okClicks(ok, &QPushButton::clicked);
+    QSignalSpy buttonClicks(button, &QPushButton::clicked);
+    dialog.show();
+    button->setFocus();
+    QTest::keyClick(button, Qt::Key_Return);
+    QCOMPARE(buttonClicks.count(), focusedPressed ? 1 : 0);
+    QCOMPARE(okClicks.count(), focusedPressed ? 0 : 1);
+  }
+
   void enterMovesToTheNextFieldAndAcceptsInTheLast() {
     QStringList values;
     QString focusedAfterFirst;
