@@ -11,6 +11,7 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QtTest>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -282,18 +283,28 @@ class SetupFormTest : public QObject, public MainWindowFixture {
     TSetupForm form(*project_);
     ShortenSearch(form);
     messages_->QueueAnswer(QMessageBox::Ok);
-    // Press "Прервать" while the first port is being probed.
-    QTimer::singleShot(50, [&] {
+    // Press "Прервать" while the first port is being probed: once the probe
+    // has reached it (however slowly the worker starts under load).
+    std::string firstReceived;
+    int tries = 500;
+    std::function<void()> abortWhenProbed = [&] {
       auto* search = form.findChild<QWidget*>(QStringLiteral("SearchForm"));
+      if (search) firstReceived += first.Received();
+      if ((!search || firstReceived.empty()) && --tries > 0) {
+        QTimer::singleShot(10, abortWhenProbed);
+        return;
+      }
       QVERIFY(search);
       QVERIFY(search->findChild<QLabel*>(QStringLiteral("PortLabel"))
                   ->text()
                   .contains(QString::fromStdString(first.Device())));
       Click(search, "AbortButton");
-    });
+    };
+    QTimer::singleShot(10, abortWhenProbed);
     form.SearchBoard();
     QVERIFY(WaitForDeviceWork(&form));
-    QVERIFY(!first.Received().empty());
+    firstReceived += first.Received();
+    QVERIFY(!firstReceived.empty());
     QVERIFY(second.Received().empty());
     QVERIFY(third.Received().empty());
     // Stopped, not searched through: the operator is told so.
