@@ -84,10 +84,10 @@ TAutoBrightForm::TAutoBrightForm(comm::BoardSession& session, QWidget* parent)
   top->addLayout(buttons);
   top->setSizeConstraint(QLayout::SetFixedSize);
 
-  connect(refreshButton_, &QPushButton::clicked, this, &TAutoBrightForm::Button1Click);
-  connect(darkCurrentButton_, &QPushButton::clicked, this, &TAutoBrightForm::Button3Click);
-  connect(brightCurrentButton_, &QPushButton::clicked, this, &TAutoBrightForm::Button4Click);
-  connect(applyButton_, &QPushButton::clicked, this, &TAutoBrightForm::Button5Click);
+  connect(refreshButton_, &QPushButton::clicked, this, &TAutoBrightForm::RefreshClick);
+  connect(darkCurrentButton_, &QPushButton::clicked, this, &TAutoBrightForm::DarkCurrentClick);
+  connect(brightCurrentButton_, &QPushButton::clicked, this, &TAutoBrightForm::BrightCurrentClick);
+  connect(applyButton_, &QPushButton::clicked, this, &TAutoBrightForm::ApplyClick);
   connect(closeButton_, &QPushButton::clicked, this, &QDialog::accept);
   UpdateEnabled();
 }
@@ -100,9 +100,9 @@ void TAutoBrightForm::showEvent(QShowEvent* event) {
   }
 }
 
-void TAutoBrightForm::FormShow() { Button1Click(); }
+void TAutoBrightForm::FormShow() { RefreshClick(); }
 
-void TAutoBrightForm::Button1Click() {
+void TAutoBrightForm::RefreshClick() {
   valid_ = comm::CmdReadAutoBright(session_, block_);
   if (valid_) Fill();
   else Clear();
@@ -132,15 +132,15 @@ void TAutoBrightForm::UpdateEnabled() {
   applyButton_->setEnabled(valid_);
 }
 
-void TAutoBrightForm::Button3Click() {
+void TAutoBrightForm::DarkCurrentClick() {
   if (valid_) darkSensorEdit_->setText(QString::number(block_.CurrentSensor()));
 }
 
-void TAutoBrightForm::Button4Click() {
+void TAutoBrightForm::BrightCurrentClick() {
   if (valid_) brightSensorEdit_->setText(QString::number(block_.CurrentSensor()));
 }
 
-void TAutoBrightForm::Button5Click() {
+void TAutoBrightForm::ApplyClick() {
   if (!valid_) return;
   int darkBrightness = 0, darkSensor = 0, brightSensor = 0;
   if (!ReadField(darkBrightnessEdit_, 0, 255, darkBrightness)) {
@@ -164,7 +164,7 @@ void TAutoBrightForm::Button5Click() {
     ShowError(QStringLiteral("Ошибка связи с контроллером!"));
     return;
   }
-  Button1Click();
+  RefreshClick();
 }
 
 bool ShowAutoBrightDialog(QWidget* parent, comm::BoardSession& session) {

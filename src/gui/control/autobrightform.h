@@ -33,13 +33,13 @@ class TAutoBrightForm : public QDialog {
 
  private:
   void FormShow();
-  // "Обновить": reads the table and fills the labels and edits.
-  void Button1Click();
-  // "Текущие" of the darkness and of the bright-light row.
-  void Button3Click();
-  void Button4Click();
-  // "Применить": checks the three edits, then writes them.
-  void Button5Click();
+  // Button1 "Обновить": reads the table and fills the labels and edits.
+  void RefreshClick();
+  // "Текущие" of the darkness (Button3) and of the bright-light row (Button4).
+  void DarkCurrentClick();
+  void BrightCurrentClick();
+  // Button5 "Применить": checks the three edits, then writes them.
+  void ApplyClick();
   void Fill();
   void Clear();
   void UpdateEnabled();

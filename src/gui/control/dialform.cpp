@@ -65,8 +65,8 @@ TDialForm::TDialForm(comm::BoardSession& session, const std::string& number,
   work_ = std::make_unique<TDeviceWork>(this);
   work_->SetStop(&session_.Stop());
 
-  connect(dialButton_, &QPushButton::clicked, this, &TDialForm::Button1Click);
-  connect(abortButton_, &QPushButton::clicked, this, &TDialForm::Button3Click);
+  connect(dialButton_, &QPushButton::clicked, this, &TDialForm::DialClick);
+  connect(abortButton_, &QPushButton::clicked, this, &TDialForm::InterruptClick);
   connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
 }
 
@@ -124,7 +124,7 @@ void TDialForm::done(int result) {
   QDialog::done(result);
 }
 
-void TDialForm::Button1Click() {
+void TDialForm::DialClick() {
   if (work_->Busy()) return;
   const TSettings& settings = Settings();
   comm::DialRequest request;
@@ -166,7 +166,7 @@ void TDialForm::DialStarted(const comm::DialStart& start) {
   statusLabel_->setText(FromBoardText(start.status));
 }
 
-void TDialForm::Button3Click() {
+void TDialForm::InterruptClick() {
   if (work_->Busy()) {
     // The modem is still being set up: stopped once the current step is
     // over (DialStarted).

@@ -52,12 +52,12 @@ class TDialForm : public QDialog {
  private:
   void FormShow();
   void FormHide();
-  // "Звонить": reset, initialise, dial (on the worker).
-  void Button1Click();
+  // Button1 "Звонить": reset, initialise, dial (on the worker).
+  void DialClick();
   // The modem dialogue is over: the call is being dialled, or not.
   void DialStarted(const comm::DialStart& start);
-  // "Прервать".
-  void Button3Click();
+  // Button3 "Прервать".
+  void InterruptClick();
   // The line-state handler, on the port's receive thread.
   void OnLineState(bool dsr);
   // Back to idle after a failed call (on the interface thread).

@@ -142,10 +142,10 @@ QGroupBox* TLoadForm::BuildBlocksGroup() {
   auto* panelLayout = new QVBoxLayout(panel);
   panelLayout->setContentsMargins(0, 0, 0, 0);
   panelLayout->addWidget(table_);
-  eraseButton_ = AddButton(this, QStringLiteral("Стереть"), "Button3", &TLoadForm::Button3Click);
-  eraseAllButton_ = AddButton(this, QStringLiteral("Стереть все"), "Button4", &TLoadForm::Button4Click);
-  writeButton_ = AddButton(this, QStringLiteral("Записать"), "Button5", &TLoadForm::Button5Click);
-  toFileButton_ = AddButton(this, QStringLiteral("В файл"), "Button7", &TLoadForm::Button7Click);
+  eraseButton_ = AddButton(this, QStringLiteral("Стереть"), "Button3", &TLoadForm::EraseClick);
+  eraseAllButton_ = AddButton(this, QStringLiteral("Стереть все"), "Button4", &TLoadForm::EraseAllClick);
+  writeButton_ = AddButton(this, QStringLiteral("Записать"), "Button5", &TLoadForm::WriteClick);
+  toFileButton_ = AddButton(this, QStringLiteral("В файл"), "Button7", &TLoadForm::ToFileClick);
   auto* blockButtons = new QVBoxLayout;
   blockButtons->addWidget(writeButton_);
   blockButtons->addWidget(toFileButton_);
@@ -164,7 +164,7 @@ QGroupBox* TLoadForm::BuildClockGroup() {
   QGroupBox* clock = MakeGroup(this, QStringLiteral(" Часы загрузчика "), "GroupBox2");
   clockLabel_ = MakeLabel(clock, QStringLiteral("- - - -"), "Label4");
   clockLabel_->setMinimumWidth(150);
-  clockButton_ = AddButton(this, QStringLiteral("Синхр."), "Button8", &TLoadForm::Button8Click);
+  clockButton_ = AddButton(this, QStringLiteral("Синхр."), "Button8", &TLoadForm::SyncClockClick);
   auto* clockLayout = new QHBoxLayout(clock);
   clockLayout->addWidget(clockLabel_, 1);
   clockLayout->addWidget(clockButton_);
@@ -173,9 +173,9 @@ QGroupBox* TLoadForm::BuildClockGroup() {
 
 // The loader's own commands and "Закрыть".
 QHBoxLayout* TLoadForm::BuildBottomRow() {
-  refreshButton_ = AddButton(this, QStringLiteral("Обновить"), "Button2", &TLoadForm::Button2Click);
-  formatButton_ = AddButton(this, QStringLiteral("Форматировать"), "Button6", &TLoadForm::Button6Click);
-  passwordsButton_ = AddButton(this, QStringLiteral("Пароли"), "Button10", &TLoadForm::Button10Click);
+  refreshButton_ = AddButton(this, QStringLiteral("Обновить"), "Button2", &TLoadForm::RefreshClick);
+  formatButton_ = AddButton(this, QStringLiteral("Форматировать"), "Button6", &TLoadForm::FormatClick);
+  passwordsButton_ = AddButton(this, QStringLiteral("Пароли"), "Button10", &TLoadForm::PasswordsClick);
   closeButton_ = MakeButton(this, QStringLiteral("Закрыть"), "Button1");
   connect(closeButton_, &QPushButton::clicked, this, &QDialog::accept);
   auto* bottom = new QHBoxLayout;
@@ -453,7 +453,7 @@ int TLoadForm::SelectedEntry() const {
 
 // ---- Actions ------------------------------------------------------------------
 
-void TLoadForm::Button2Click() {
+void TLoadForm::RefreshClick() {
   if (Busy()) return;
   // A loader plugged in after the window opened, or one whose line went away
   // and came back, is reached only through a port opened afresh.
@@ -470,7 +470,7 @@ void TLoadForm::Button2Click() {
   RefreshLoader();
 }
 
-void TLoadForm::Button5Click() {
+void TLoadForm::WriteClick() {
   if (Busy() || !connected_ || size_ == 0) return;
   const std::vector<uint8_t> image(image_, image_ + size_);
   const std::string name = BlockName();
@@ -527,7 +527,7 @@ void TLoadForm::Button5Click() {
       });
 }
 
-void TLoadForm::Button3Click() {
+void TLoadForm::EraseClick() {
   const int entry = SelectedEntry();
   if (Busy() || !connected_ || entry < 0) return;
   const int row = table_->CurrentRow();
@@ -556,7 +556,7 @@ void TLoadForm::ShowListingOrFailure(Work& w) {
   else Error(FromBoardText(r.text));
 }
 
-void TLoadForm::Button4Click() {
+void TLoadForm::EraseAllClick() {
   if (Busy() || !connected_) return;
   if (!AskYesNo(QStringLiteral("Стереть все блоки?"))) return;
   LoaderOptions options = Options();
@@ -570,7 +570,7 @@ void TLoadForm::Button4Click() {
       [this](Work& w) { ShowListingOrFailure(w); });
 }
 
-void TLoadForm::Button6Click() {
+void TLoadForm::FormatClick() {
   if (Busy()) return;
   if (!AskYesNo(QStringLiteral(
           "При форматировании будет потеряна вся информация в загрузчике! Продолжить?")))
@@ -595,7 +595,7 @@ void TLoadForm::Button6Click() {
       });
 }
 
-void TLoadForm::Button7Click() {
+void TLoadForm::ToFileClick() {
   const int entry = SelectedEntry();
   if (Busy() || entry < 0 || EntryEmpty(contents_.directory, entry)) return;
   std::string fileName;
@@ -629,7 +629,7 @@ void TLoadForm::Button7Click() {
       });
 }
 
-void TLoadForm::Button8Click() {
+void TLoadForm::SyncClockClick() {
   if (Busy()) return;
   RunWork(
       statusLabel_->text(),
@@ -649,7 +649,7 @@ void TLoadForm::Button8Click() {
       });
 }
 
-void TLoadForm::Button10Click() {
+void TLoadForm::PasswordsClick() {
   const int slot = ChoosePasswordSlot(this, Settings().Password,
                                       QStringLiteral("Номер изменяемого пароля?"),
                                       QStringLiteral("В загрузчик"));

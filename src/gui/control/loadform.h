@@ -80,14 +80,14 @@ class TLoadForm : public QDialog {
   QGroupBox* BuildClockGroup();
   QHBoxLayout* BuildBottomRow();
   void FormShow();
-  void Button2Click();   // "Обновить"
-  void Button3Click();   // "Стереть"
-  void Button4Click();   // "Стереть все"
-  void Button5Click();   // "Записать"
-  void Button6Click();   // "Форматировать"
-  void Button7Click();   // "В файл"
-  void Button8Click();   // "Синхр."
-  void Button10Click();  // "Пароли"
+  void RefreshClick();    // Button2 "Обновить"
+  void EraseClick();      // Button3 "Стереть"
+  void EraseAllClick();   // Button4 "Стереть все"
+  void WriteClick();      // Button5 "Записать"
+  void FormatClick();     // Button6 "Форматировать"
+  void ToFileClick();     // Button7 "В файл"
+  void SyncClockClick();  // Button8 "Синхр."
+  void PasswordsClick();  // Button10 "Пароли"
 
   // What a piece of device work leaves for the window.
   struct Work {

@@ -32,7 +32,7 @@ TPswForm::TPswForm(const std::array<std::string, 8>& stored, const QString& prom
     auto* state = new QLabel(this);
     state->setObjectName(QStringLiteral("StateLabel%1").arg(i + 1));
     const int number = i + 1;
-    connect(button, &QPushButton::clicked, this, [this, number] { Button1Click(number); });
+    connect(button, &QPushButton::clicked, this, [this, number] { SlotClick(number); });
     // Two columns of four slotGrid.
     const int row = i % 4;
     const int column = (i / 4) * 2;
@@ -52,7 +52,7 @@ TPswForm::TPswForm(const std::array<std::string, 8>& stored, const QString& prom
   extraButton_->setObjectName(QStringLiteral("Button10"));
   extraButton_->setAutoDefault(false);
   extraButton_->setVisible(!extraCaption.isEmpty());
-  connect(extraButton_, &QPushButton::clicked, this, [this] { Button10Click(); });
+  connect(extraButton_, &QPushButton::clicked, this, [this] { ExtraClick(); });
 
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(extraButton_);
@@ -85,12 +85,12 @@ void TPswForm::FormShow() {
   }
 }
 
-void TPswForm::Button1Click(int number) {
+void TPswForm::SlotClick(int number) {
   result_ = number;
   accept();
 }
 
-void TPswForm::Button10Click() {
+void TPswForm::ExtraClick() {
   result_ = -1;
   accept();
 }

@@ -38,8 +38,10 @@ class TPswForm : public QDialog {
 
  private:
   void FormShow();
-  void Button1Click(int number);
-  void Button10Click();
+  // Button1..Button8, the password slots "1".."8": the slot is the result.
+  void SlotClick(int number);
+  // Button10, the extra choice (such as "Другой"): the result is -1.
+  void ExtraClick();
 
   std::array<std::string, 8> passwords_;
   int result_ = 0;

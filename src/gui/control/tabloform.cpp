@@ -293,20 +293,20 @@ void TTabloForm::BuildModemGroup() {
 }
 
 void TTabloForm::ConnectControls() {
-  connect(refreshButton_, &QPushButton::clicked, this, &TTabloForm::Button1Click);
-  connect(applyButton_, &QPushButton::clicked, this, &TTabloForm::Button2Click);
-  connect(readClockButton_, &QPushButton::clicked, this, &TTabloForm::Button3Click);
-  connect(syncClockButton_, &QPushButton::clicked, this, &TTabloForm::Button4Click);
-  connect(uploadButton_, &QPushButton::clicked, this, &TTabloForm::Button5Click);
+  connect(refreshButton_, &QPushButton::clicked, this, &TTabloForm::RefreshClick);
+  connect(applyButton_, &QPushButton::clicked, this, &TTabloForm::ApplySettingsClick);
+  connect(readClockButton_, &QPushButton::clicked, this, &TTabloForm::ReadClockClick);
+  connect(syncClockButton_, &QPushButton::clicked, this, &TTabloForm::SyncClockClick);
+  connect(uploadButton_, &QPushButton::clicked, this, &TTabloForm::UploadClick);
   connect(closeButton_, &QPushButton::clicked, this, &QDialog::accept);
-  connect(autoBrightButton_, &QPushButton::clicked, this, &TTabloForm::Button7Click);
-  connect(clearButton_, &QPushButton::clicked, this, &TTabloForm::Button8Click);
-  connect(setFontButton_, &QPushButton::clicked, this, &TTabloForm::Button9Click);
-  connect(chooseFontButton_, &QPushButton::clicked, this, &TTabloForm::Button10Click);
-  connect(changePasswordButton_, &QPushButton::clicked, this, &TTabloForm::Button11Click);
-  connect(setAutoBrightButton_, &QPushButton::clicked, this, &TTabloForm::Button12Click);
-  connect(callButton_, &QPushButton::clicked, this, &TTabloForm::Button14Click);
-  connect(hangUpButton_, &QPushButton::clicked, this, &TTabloForm::Button15Click);
+  connect(autoBrightButton_, &QPushButton::clicked, this, &TTabloForm::AutoBrightSettingsClick);
+  connect(clearButton_, &QPushButton::clicked, this, &TTabloForm::ClearBufferClick);
+  connect(setFontButton_, &QPushButton::clicked, this, &TTabloForm::SetDefaultFontClick);
+  connect(chooseFontButton_, &QPushButton::clicked, this, &TTabloForm::ChooseDefaultFontClick);
+  connect(changePasswordButton_, &QPushButton::clicked, this, &TTabloForm::ChangePasswordClick);
+  connect(setAutoBrightButton_, &QPushButton::clicked, this, &TTabloForm::SetAutoBrightClick);
+  connect(callButton_, &QPushButton::clicked, this, &TTabloForm::CallClick);
+  connect(hangUpButton_, &QPushButton::clicked, this, &TTabloForm::HangUpClick);
   connect(bufferCombo_, &QComboBox::currentIndexChanged, this, [this] {
     if (shownOnce_) UpdateResumeOffer();
   });
@@ -585,9 +585,9 @@ bool TTabloForm::ShowStatus(const StatusReading& reading) {
 
 // ---- Buttons -------------------------------------------------------------------------
 
-void TTabloForm::Button1Click() { Refresh(true); }
+void TTabloForm::RefreshClick() { Refresh(true); }
 
-void TTabloForm::Button2Click() {
+void TTabloForm::ApplySettingsClick() {
   if (!statusRead_ || Busy()) return;
   SetAddress();
   const bool modem = ModemMode();
@@ -603,7 +603,7 @@ void TTabloForm::Button2Click() {
       [this](BoardReading& r) { ShowReading(r); });
 }
 
-void TTabloForm::Button3Click() {
+void TTabloForm::ReadClockClick() {
   if (Busy()) return;
   SetAddress();
   const bool modem = ModemMode();
@@ -611,7 +611,7 @@ void TTabloForm::Button3Click() {
                [this](BoardReading& r) { ShowReading(r); });
 }
 
-void TTabloForm::Button4Click() {
+void TTabloForm::SyncClockClick() {
   if (Busy() || CallNeeded()) return;
   SetAddress();
   const bool modem = ModemMode();
@@ -623,7 +623,7 @@ void TTabloForm::Button4Click() {
       [this](BoardReading& r) { ShowReading(r); });
 }
 
-void TTabloForm::Button9Click() {
+void TTabloForm::SetDefaultFontClick() {
   if (!statusRead_ || Busy()) return;
   SetAddress();
   const bool modem = ModemMode();
@@ -637,7 +637,7 @@ void TTabloForm::Button9Click() {
       [this](BoardReading& r) { ShowReading(r); });
 }
 
-void TTabloForm::Button10Click() {
+void TTabloForm::ChooseDefaultFontClick() {
   auto* bank = dynamic_cast<TTabFontList*>(project_.Fonts());
   if (!bank) return;
   const int64_t start = TextToInt(ToBoardText(defaultFontEdit_->text()));
@@ -646,7 +646,7 @@ void TTabloForm::Button10Click() {
   if (chosen) defaultFontEdit_->setText(QString::number(*chosen));
 }
 
-void TTabloForm::Button12Click() {
+void TTabloForm::SetAutoBrightClick() {
   if (!statusRead_ || Busy()) return;
   SetAddress();
   const bool modem = ModemMode();
@@ -664,13 +664,13 @@ void TTabloForm::Button12Click() {
       [this](BoardReading& r) { ShowReading(r); });
 }
 
-void TTabloForm::Button7Click() {
+void TTabloForm::AutoBrightSettingsClick() {
   if (Busy() || CallNeeded()) return;
   SetAddress();
   ShowAutoBrightDialog(this, session_);
 }
 
-void TTabloForm::Button8Click() {
+void TTabloForm::ClearBufferClick() {
   if (Busy() || CallNeeded()) return;
   SetAddress();
   const int buffer = bufferCombo_->currentIndex();
@@ -696,7 +696,7 @@ void TTabloForm::Button8Click() {
       });
 }
 
-void TTabloForm::Button11Click() {
+void TTabloForm::ChangePasswordClick() {
   if (Busy() || CallNeeded()) return;
   SetAddress();
   std::string oldPassword;
@@ -746,7 +746,7 @@ bool TTabloForm::CallNeeded() {
   return true;
 }
 
-void TTabloForm::Button5Click() {
+void TTabloForm::UploadClick() {
   if (image_ == nullptr || size_ == 0 || Busy()) return;
   if (CallNeeded()) return;
   SetAddress();
@@ -865,7 +865,7 @@ void TTabloForm::UploadFinished(const comm::UploadReport& report, const StatusRe
 
 // ---- The modem -----------------------------------------------------------------------
 
-void TTabloForm::Button14Click() {
+void TTabloForm::CallClick() {
   if (Busy()) return;
   SetAddress();
   session_.Port().SetLineStateHandler(nullptr);
@@ -952,7 +952,7 @@ void TTabloForm::ShowLinkState(bool dsr) {
   }
 }
 
-void TTabloForm::Button15Click() {
+void TTabloForm::HangUpClick() {
   if (Busy()) return;
   work_->Run([this] { comm::HangUp(session_); }, [this] { callButton_->setEnabled(true); });
 }

@@ -91,19 +91,21 @@ class TTabloForm : public QDialog {
   void FormShow();
   void FormHide();
 
-  void Button1Click();   // "Обновить"
-  void Button2Click();   // "Установить"
-  void Button3Click();   // "Считать"
-  void Button4Click();   // "Синхронизировать"
-  void Button5Click();   // "Загрузка"
-  void Button7Click();   // "Пар-ры автоярк."
-  void Button8Click();   // "Очистка"
-  void Button9Click();   // font "Уст."
-  void Button10Click();  // "Выб."
-  void Button11Click();  // "Сменить пароль"
-  void Button12Click();  // auto-brightness "Уст."
-  void Button14Click();  // "Звонить"
-  void Button15Click();  // "Повесить трубку"
+  // The buttons' handlers; the comment names each button's object name and
+  // caption.
+  void RefreshClick();             // Button1 "Обновить"
+  void ApplySettingsClick();       // Button2 "Установить"
+  void ReadClockClick();           // Button3 "Считать"
+  void SyncClockClick();           // Button4 "Синхронизировать"
+  void UploadClick();              // Button5 "Загрузка"
+  void AutoBrightSettingsClick();  // Button7 "Пар-ры автоярк."
+  void ClearBufferClick();         // Button8 "Очистка"
+  void SetDefaultFontClick();      // Button9 "Уст." of the fonts
+  void ChooseDefaultFontClick();   // Button10 "Выб."
+  void ChangePasswordClick();      // Button11 "Сменить пароль"
+  void SetAutoBrightClick();       // Button12 "Уст." of "Автояркость"
+  void CallClick();                // Button14 "Звонить"
+  void HangUpClick();              // Button15 "Повесить трубку"
   // The dial dialog on the open modem port; a call that came up is measured.
   void Dial();
   // Runs after a call came up and was measured.
