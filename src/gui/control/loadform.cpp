@@ -10,7 +10,6 @@
 #include <QPushButton>
 #include <QThread>
 #include <QVBoxLayout>
-#include <condition_variable>
 #include <optional>
 #include <string_view>
 
@@ -21,6 +20,7 @@
 #include "core/project.h"
 #include "core/settings.h"
 #include "core/textutil.h"
+#include "gui/common/devicework.h"
 #include "gui/common/filedialogs.h"
 #include "gui/common/formparts.h"
 #include "gui/common/messages.h"
@@ -71,10 +71,11 @@ TLoadForm::TLoadForm(const uint8_t* image, size_t size, TRecProject& project,
   layout->addLayout(bottom);
   resize(520, 440);
 
-  // The device work: one piece at a time on the window's worker thread.
-  workerThread_.setObjectName(QStringLiteral("LoaderWork"));
-  worker_ = new QObject;
-  worker_->moveToThread(&workerThread_);
+  // The device work: one piece at a time on the window's worker thread;
+  // "Прервать" stops it through the session's stop flag.
+  work_ = std::make_unique<TDeviceWork>(this);
+  work_->SetStop(&session_.Stop());
+  connect(work_.get(), &TDeviceWork::progress, gauge_, &QProgressBar::setValue);
 
   // FormCreate: the port, then the empty table.
   OpenLoaderPort(session_);
@@ -187,36 +188,17 @@ QHBoxLayout* TLoadForm::BuildBottomRow() {
   return bottom;
 }
 
-struct TLoadForm::Question {
-  std::mutex lock;
-  std::condition_variable answered;
-  bool done = false;
-  std::optional<bool> answer;
-};
-
 TLoadForm::~TLoadForm() {
   // Work still running stops at its next safe point (a question it waits on
   // given up) before the line closes.
-  {
-    std::lock_guard guard(questionLock_);
-    windowGoing_ = true;
-    if (question_) {
-      std::lock_guard answerGuard(question_->lock);
-      question_->done = true;
-      question_->answered.notify_all();
-    }
-  }
-  if (busy_) session_.Stop().Request();
-  workerThread_.quit();
-  workerThread_.wait();
-  delete worker_;
+  work_.reset();
   CloseLoaderPort(session_);
 }
 
-bool TLoadForm::Busy() const { return busy_; }
+bool TLoadForm::Busy() const { return work_->Busy(); }
 
 void TLoadForm::done(int result) {
-  if (busy_) {
+  if (Busy()) {
     closeAfterWork_ = true;
     Interrupt();
     return;
@@ -225,32 +207,14 @@ void TLoadForm::done(int result) {
 }
 
 void TLoadForm::Interrupt() {
-  if (!busy_) return;
-  session_.Stop().Request();
+  if (!Busy()) return;
+  work_->Interrupt();
   interruptButton_->setEnabled(false);
   statusLabel_->setText(QStringLiteral("Прерывание..."));
 }
 
 bool TLoadForm::AskFromWork(std::function<bool()> ask) {
-  auto question = std::make_shared<Question>();
-  {
-    std::lock_guard guard(questionLock_);
-    if (windowGoing_) return false;
-    question_ = question;
-  }
-  QMetaObject::invokeMethod(
-      this,
-      [question, ask = std::move(ask)] {
-        const bool answer = ask();
-        std::lock_guard guard(question->lock);
-        question->answer = answer;
-        question->done = true;
-        question->answered.notify_all();
-      },
-      Qt::QueuedConnection);
-  std::unique_lock guard(question->lock);
-  question->answered.wait(guard, [&] { return question->done; });
-  return question->answer.value_or(false);
+  return work_->Ask<bool>(std::move(ask), false);
 }
 
 std::string TLoadForm::BlockName() const { return ToBoardText(nameEdit_->text()); }
@@ -287,49 +251,30 @@ void TLoadForm::FormShow() {
 }
 
 void TLoadForm::RunWork(const QString& status, WorkFn work, std::function<void(Work&)> done) {
-  if (busy_) return;
-  busy_ = true;
+  if (Busy()) return;
   auto state = std::make_shared<Work>();
   state->contents = contents_;
   state->options = Options();
-  // The gauge follows the work through queued calls: the window's thread
+  // The gauge follows the work through queued signals: the window's thread
   // never waits for the line.
-  QProgressBar* gauge = gauge_;
-  const LoaderProgress progress = [gauge](int percent) {
-    QMetaObject::invokeMethod(gauge, [gauge, percent] { gauge->setValue(percent); },
-                              Qt::QueuedConnection);
-  };
+  TDeviceWork* device = work_.get();
+  const LoaderProgress progress = [device](int percent) { device->Progress(percent); };
   statusLabel_->setText(status);
   gauge_->setValue(0);
-  session_.Stop().Clear();
   EnableDeviceControls(false);
   interruptButton_->setEnabled(true);
   interruptButton_->show();
-  if (!workerThread_.isRunning()) workerThread_.start();
-  QMetaObject::invokeMethod(
-      worker_,
-      [this, state, work = std::move(work), progress, done = std::move(done)] {
-        work(*state, progress);
-        QMetaObject::invokeMethod(
-            this,
-            [this, state, done] {
-              busy_ = false;
-              {
-                std::lock_guard guard(questionLock_);
-                question_.reset();
-              }
-              interruptButton_->hide();
-              contents_ = state->contents;
-              EnableDeviceControls(true);
-              if (closeAfterWork_) {
-                QDialog::done(QDialog::Accepted);
-                return;
-              }
-              if (done) done(*state);
-            },
-            Qt::QueuedConnection);
-      },
-      Qt::QueuedConnection);
+  work_->Run([state, work = std::move(work), progress] { work(*state, progress); },
+             [this, state, done = std::move(done)] {
+               interruptButton_->hide();
+               contents_ = state->contents;
+               EnableDeviceControls(true);
+               if (closeAfterWork_) {
+                 QDialog::done(QDialog::Accepted);
+                 return;
+               }
+               if (done) done(*state);
+             });
 }
 
 void TLoadForm::EnableDeviceControls(bool enable) {

@@ -16,13 +16,11 @@
 #pragma once
 
 #include <QDialog>
-#include <QThread>
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "comm/loaderdirectory.h"
@@ -43,6 +41,7 @@ class TRecProject;
 
 namespace lentar::gui {
 
+class TDeviceWork;
 class TTableGrid;
 
 class TLoadForm : public QDialog {
@@ -135,17 +134,9 @@ class TLoadForm : public QDialog {
   // Directory index of the selected block row, or -1.
   int SelectedEntry() const;
 
-  // The worker thread and the object living there that runs the work.
-  QThread workerThread_;
-  QObject* worker_ = nullptr;
-  bool busy_ = false;
+  // The device work on the window's worker thread.
+  std::unique_ptr<TDeviceWork> work_;
   bool closeAfterWork_ = false;
-  // A question the work waits on, answered on the window's thread (or given
-  // up when the window goes).
-  struct Question;
-  std::mutex questionLock_;
-  std::shared_ptr<Question> question_;
-  bool windowGoing_ = false;
   const uint8_t* image_;
   size_t size_;
   TRecProject& project_;
