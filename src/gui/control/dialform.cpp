@@ -12,6 +12,7 @@
 
 #include "core/settings.h"
 #include "gui/common/devicework.h"
+#include "gui/common/formparts.h"
 #include "gui/common/messages.h"
 
 namespace lentar::gui {
@@ -23,38 +24,8 @@ TDialForm::TDialForm(comm::BoardSession& session, const std::string& number,
   setWindowTitle(QStringLiteral("Соединение..."));
   setModal(true);
 
-  numberEdit_ = new QLineEdit(this);
-  numberEdit_->setObjectName(QStringLiteral("Edit1"));
-  numberEdit_->setMinimumWidth(200);
-  statusLabel_ = new QLabel(QStringLiteral("------"), this);
-  statusLabel_->setObjectName(QStringLiteral("Label3"));
-  statusLabel_->setMinimumWidth(260);
-  auto* numberCaption = new QLabel(QStringLiteral("Номер:"), this);
-  numberCaption->setObjectName(QStringLiteral("Label1"));
-  auto* statusCaption = new QLabel(QStringLiteral("Статус:"), this);
-  statusCaption->setObjectName(QStringLiteral("Label2"));
-  auto* fields = new QGridLayout;
-  fields->addWidget(numberCaption, 0, 0);
-  fields->addWidget(numberEdit_, 0, 1);
-  fields->addWidget(statusCaption, 1, 0);
-  fields->addWidget(statusLabel_, 1, 1);
-  fields->setColumnStretch(1, 1);
-
-  dialButton_ = new QPushButton(QStringLiteral("Звонить"), this);
-  dialButton_->setObjectName(QStringLiteral("Button1"));
-  dialButton_->setDefault(true);
-  abortButton_ = new QPushButton(QStringLiteral("Прервать"), this);
-  abortButton_->setObjectName(QStringLiteral("Button3"));
-  abortButton_->setAutoDefault(false);
-  abortButton_->setEnabled(false);
-  cancelButton_ = new QPushButton(QStringLiteral("Отмена"), this);
-  cancelButton_->setObjectName(QStringLiteral("Button2"));
-  cancelButton_->setAutoDefault(false);
-  auto* buttons = new QHBoxLayout;
-  buttons->addWidget(dialButton_);
-  buttons->addWidget(abortButton_);
-  buttons->addStretch(1);
-  buttons->addWidget(cancelButton_);
+  QGridLayout* fields = BuildFields();
+  QHBoxLayout* buttons = BuildButtons();
 
   auto* top = new QVBoxLayout(this);
   top->addLayout(fields);
@@ -68,6 +39,39 @@ TDialForm::TDialForm(comm::BoardSession& session, const std::string& number,
   connect(dialButton_, &QPushButton::clicked, this, &TDialForm::DialClick);
   connect(abortButton_, &QPushButton::clicked, this, &TDialForm::InterruptClick);
   connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+// "Номер:" and "Статус:".
+QGridLayout* TDialForm::BuildFields() {
+  numberEdit_ = MakeEdit(this, "Edit1");
+  numberEdit_->setMinimumWidth(200);
+  statusLabel_ = MakeLabel(this, QStringLiteral("------"), "Label3");
+  statusLabel_->setMinimumWidth(260);
+  QLabel* numberCaption = MakeLabel(this, QStringLiteral("Номер:"), "Label1");
+  QLabel* statusCaption = MakeLabel(this, QStringLiteral("Статус:"), "Label2");
+  auto* fields = new QGridLayout;
+  fields->addWidget(numberCaption, 0, 0);
+  fields->addWidget(numberEdit_, 0, 1);
+  fields->addWidget(statusCaption, 1, 0);
+  fields->addWidget(statusLabel_, 1, 1);
+  fields->setColumnStretch(1, 1);
+  return fields;
+}
+
+// "Звонить", "Прервать" and "Отмена".
+QHBoxLayout* TDialForm::BuildButtons() {
+  // "Звонить" is the default button: Enter in "Номер:" dials.
+  dialButton_ = MakeButton(this, QStringLiteral("Звонить"), "Button1", EnterKey::PressesFocused);
+  dialButton_->setDefault(true);
+  abortButton_ = MakeButton(this, QStringLiteral("Прервать"), "Button3");
+  abortButton_->setEnabled(false);
+  cancelButton_ = MakeButton(this, QStringLiteral("Отмена"), "Button2");
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(dialButton_);
+  buttons->addWidget(abortButton_);
+  buttons->addStretch(1);
+  buttons->addWidget(cancelButton_);
+  return buttons;
 }
 
 TDialForm::~TDialForm() {

@@ -20,6 +20,8 @@
 #include "comm/comport.h"
 #include "comm/modem.h"
 
+class QGridLayout;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -50,6 +52,9 @@ class TDialForm : public QDialog {
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
+  // The form, one function per group.
+  QGridLayout* BuildFields();
+  QHBoxLayout* BuildButtons();
   void FormShow();
   void FormHide();
   // Button1 "Звонить": reset, initialise, dial (on the worker).

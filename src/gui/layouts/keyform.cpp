@@ -15,6 +15,7 @@
 
 #include "gui/common/dialogbuttons.h"
 #include "gui/common/editorfont.h"
+#include "gui/common/formparts.h"
 #include "gui/common/messages.h"
 #include "gui/common/tablegrid.h"
 #include "gui/layouts/readkeyform.h"
@@ -35,21 +36,53 @@ TKeyForm::TKeyForm(const TReplaceChar& rule, QWidget* parent) : QDialog(parent) 
   setWindowTitle(QStringLiteral("Коррекция клавиши"));
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
 
-  keyEdit_ = new QSpinBox(this);
-  keyEdit_->setObjectName(QStringLiteral("SpinEdit1"));
-  keyEdit_->setRange(1, 255);
-  readKeyButton_ = new QPushButton(QStringLiteral("Считать с клавиатуры"), this);
-  readKeyButton_->setObjectName(QStringLiteral("Button1"));
-  shiftBox_ = new QComboBox(this);
-  shiftBox_->setObjectName(QStringLiteral("ComboBox1"));
-  shiftBox_->addItems({QStringLiteral("Отжата"), QStringLiteral("Нажата"),
-                       QStringLiteral("Не имеет значения")});
+  QFormLayout* fields = BuildKeyFields();
+  QGroupBox* group = BuildCharacterGroup();
+  QFormLayout* unicodeFields = BuildUnicodeFields();
 
-  auto* group = new QGroupBox(QStringLiteral(" Преобразовать в символ "), this);
-  group->setObjectName(QStringLiteral("GroupBox1"));
-  charEdit_ = new QSpinBox(group);
-  charEdit_->setObjectName(QStringLiteral("SpinEdit2"));
-  charEdit_->setRange(0, 255);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(fields);
+  layout->addWidget(group, 1);
+  layout->addLayout(unicodeFields);
+  layout->addLayout(MakeOkCancelRow(this));
+
+  connect(readKeyButton_, &QPushButton::clicked, this, &TKeyForm::ReadKeyClick);
+  connect(clipboardButton_, &QPushButton::clicked, this, &TKeyForm::ClipboardClick);
+  connect(charTable_, &QTableWidget::cellClicked, this, &TKeyForm::CharacterCellClicked);
+  connect(charEdit_, &QSpinBox::valueChanged, this, &TKeyForm::CharCodeChanged);
+
+  keyEdit_->setValue(std::max(rule.KeyCode, 1));
+  const int shift = rule.ShiftState >= kShiftReleased && rule.ShiftState <= kShiftAny
+                        ? rule.ShiftState
+                        : kShiftAny;
+  shiftBox_->setCurrentIndex(shift);
+  charEdit_->setValue(std::clamp(rule.CharCode, 0, 255));
+  CharCodeChanged(charEdit_->value());
+  unicodeEdit_->setValue(rule.Unicode);
+}
+
+// The key and the state of Shift it is taken in.
+QFormLayout* TKeyForm::BuildKeyFields() {
+  keyEdit_ = MakeSpin(this, "SpinEdit1", 1, 255);
+  readKeyButton_ =
+      MakeButton(this, QStringLiteral("Считать с клавиатуры"), "Button1", EnterKey::PressesFocused);
+  shiftBox_ = MakeCombo(this, "ComboBox1",
+                        {QStringLiteral("Отжата"), QStringLiteral("Нажата"),
+                         QStringLiteral("Не имеет значения")});
+  auto* keyRow = new QHBoxLayout;
+  keyRow->addWidget(keyEdit_);
+  keyRow->addWidget(readKeyButton_);
+  auto* fields = new QFormLayout;
+  fields->addRow(QStringLiteral("Код клавиши:"), keyRow);
+  fields->addRow(QStringLiteral("Задействовать, когда Shift:"), shiftBox_);
+  return fields;
+}
+
+// " Преобразовать в символ ": the board character's code and the table of
+// the characters to pick it from.
+QGroupBox* TKeyForm::BuildCharacterGroup() {
+  QGroupBox* group = MakeGroup(this, QStringLiteral(" Преобразовать в символ "), "GroupBox1");
+  charEdit_ = MakeSpin(group, "SpinEdit2", 0, 255);
   charTable_ = new TTableGrid(group);
   charTable_->setObjectName(QStringLiteral("StringGrid1"));
   charTable_->SetColumnCount(kTableSide);
@@ -79,51 +112,25 @@ TKeyForm::TKeyForm(const TReplaceChar& rule, QWidget* parent) : QDialog(parent) 
   const int rowHeight = charTable_->verticalHeader()->defaultSectionSize();
   charTable_->setMinimumSize(kTableSide * 27,
                              16 * rowHeight + charTable_->horizontalHeader()->sizeHint().height() + 4);
-
-  unicodeEdit_ = new QSpinBox(this);
-  unicodeEdit_->setObjectName(QStringLiteral("SpinEdit3"));
-  unicodeEdit_->setRange(0, 65535);
-  clipboardButton_ = new QPushButton(QStringLiteral("Взять из буфера обмена"), this);
-  clipboardButton_->setObjectName(QStringLiteral("Button2"));
-
-  auto* keyRow = new QHBoxLayout;
-  keyRow->addWidget(keyEdit_);
-  keyRow->addWidget(readKeyButton_);
-  auto* unicodeRow = new QHBoxLayout;
-  unicodeRow->addWidget(unicodeEdit_);
-  unicodeRow->addWidget(clipboardButton_);
-  auto* fields = new QFormLayout;
-  fields->addRow(QStringLiteral("Код клавиши:"), keyRow);
-  fields->addRow(QStringLiteral("Задействовать, когда Shift:"), shiftBox_);
-
   auto* groupLayout = new QVBoxLayout(group);
   auto* codeRow = new QFormLayout;
   codeRow->addRow(QStringLiteral("Код:"), charEdit_);
   groupLayout->addLayout(codeRow);
   groupLayout->addWidget(charTable_, 1);
+  return group;
+}
 
+// The Unicode character the key gives besides.
+QFormLayout* TKeyForm::BuildUnicodeFields() {
+  unicodeEdit_ = MakeSpin(this, "SpinEdit3", 0, 65535);
+  clipboardButton_ =
+      MakeButton(this, QStringLiteral("Взять из буфера обмена"), "Button2", EnterKey::PressesFocused);
+  auto* unicodeRow = new QHBoxLayout;
+  unicodeRow->addWidget(unicodeEdit_);
+  unicodeRow->addWidget(clipboardButton_);
   auto* unicodeFields = new QFormLayout;
   unicodeFields->addRow(QStringLiteral("Unicode:"), unicodeRow);
-
-  auto* layout = new QVBoxLayout(this);
-  layout->addLayout(fields);
-  layout->addWidget(group, 1);
-  layout->addLayout(unicodeFields);
-  layout->addLayout(MakeOkCancelRow(this));
-
-  connect(readKeyButton_, &QPushButton::clicked, this, &TKeyForm::ReadKeyClick);
-  connect(clipboardButton_, &QPushButton::clicked, this, &TKeyForm::ClipboardClick);
-  connect(charTable_, &QTableWidget::cellClicked, this, &TKeyForm::CharacterCellClicked);
-  connect(charEdit_, &QSpinBox::valueChanged, this, &TKeyForm::CharCodeChanged);
-
-  keyEdit_->setValue(std::max(rule.KeyCode, 1));
-  const int shift = rule.ShiftState >= kShiftReleased && rule.ShiftState <= kShiftAny
-                        ? rule.ShiftState
-                        : kShiftAny;
-  shiftBox_->setCurrentIndex(shift);
-  charEdit_->setValue(std::clamp(rule.CharCode, 0, 255));
-  CharCodeChanged(charEdit_->value());
-  unicodeEdit_->setValue(rule.Unicode);
+  return unicodeFields;
 }
 
 TReplaceChar TKeyForm::Rule() const {

@@ -8,6 +8,8 @@
 #include "core/keycorr.h"
 
 class QComboBox;
+class QFormLayout;
+class QGroupBox;
 class QPushButton;
 class QSpinBox;
 
@@ -26,6 +28,10 @@ class TKeyForm : public QDialog {
   TTableGrid* CharacterTable() const { return charTable_; }
 
  private:
+  // The form, one function per group.
+  QFormLayout* BuildKeyFields();
+  QGroupBox* BuildCharacterGroup();
+  QFormLayout* BuildUnicodeFields();
   void ReadKeyClick();
   void ClipboardClick();
   void CharacterCellClicked(int row, int column);

@@ -12,6 +12,7 @@
 
 #include "core/settings.h"
 #include "gui/common/dialogbuttons.h"
+#include "gui/common/formparts.h"
 #include "gui/common/messages.h"
 #include "gui/common/tablegrid.h"
 #include "markup/fonts.h"
@@ -75,37 +76,10 @@ TBankForm::TBankForm(TTabFontList& bank, BankFormMode mode, int fontNumber, QWid
   setWindowTitle(QStringLiteral("Банки шрифтов"));
   setModal(true);
 
-  fontGrid_ = new TTableGrid(this);
-  fontGrid_->setObjectName(QStringLiteral("FontGrid"));
-  fontGrid_->SetColumnCount(1);
-  const double whole[1] = {1.0};
-  fontGrid_->SetColumnShares(whole, 0);
-  fontGrid_->SetHeaderText(QStringLiteral("Название"));
-  fontGrid_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  fontGrid_->setMinimumSize(kSampleWidth, 160);
+  BuildFontGrid();
+  BuildSampleGroup();
 
-  // The fonts of the current height, or every font when browsing.
-  const int height = bank_.CurrentHeight();
-  for (int i = 0; i < bank_.Count(); ++i) {
-    const TTabFont& font = bank_.At(i);
-    if (mode_ != BankFormMode::Browse && font.HeightBytes != height) continue;
-    const int row = fontGrid_->AddRow();
-    fontGrid_->SetCell(0, row, FromBoardText(font.FontName));
-    bankIndexes_.push_back(i);
-  }
-
-  sampleGroup_ = new QGroupBox(QStringLiteral(" Пробный текст "), this);
-  sampleGroup_->setObjectName(QStringLiteral("SampleGroup"));
-  sampleEdit_ = new QLineEdit(FromBoardText(Settings().TestText), sampleGroup_);
-  sampleEdit_->setObjectName(QStringLiteral("SampleEdit"));
-  picture_ = new SamplePicture(this);
-  picture_->setParent(sampleGroup_);
-  auto* sampleLayout = new QVBoxLayout(sampleGroup_);
-  sampleLayout->addWidget(sampleEdit_);
-  sampleLayout->addWidget(picture_);
-
-  restoreBox_ = new QCheckBox(QStringLiteral("Восстановить шрифт по-умолчанию"), this);
-  restoreBox_->setObjectName(QStringLiteral("RestoreDefaultBox"));
+  restoreBox_ = MakeCheck(this, QStringLiteral("Восстановить шрифт по-умолчанию"), "RestoreDefaultBox");
   restoreBox_->setVisible(mode_ == BankFormMode::ChooseWithRestore);
 
   MakeOkCancelButtons(this, &okButton_, &cancelButton_);
@@ -133,6 +107,39 @@ TBankForm::TBankForm(TTabFontList& bank, BankFormMode mode, int fontNumber, QWid
     fontGrid_->SelectRow(number + 1);
   }
   resize(sizeHint());
+}
+
+// The fonts of the current height, or every font when browsing.
+void TBankForm::BuildFontGrid() {
+  fontGrid_ = new TTableGrid(this);
+  fontGrid_->setObjectName(QStringLiteral("FontGrid"));
+  fontGrid_->SetColumnCount(1);
+  const double whole[1] = {1.0};
+  fontGrid_->SetColumnShares(whole, 0);
+  fontGrid_->SetHeaderText(QStringLiteral("Название"));
+  fontGrid_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  fontGrid_->setMinimumSize(kSampleWidth, 160);
+
+  const int height = bank_.CurrentHeight();
+  for (int i = 0; i < bank_.Count(); ++i) {
+    const TTabFont& font = bank_.At(i);
+    if (mode_ != BankFormMode::Browse && font.HeightBytes != height) continue;
+    const int row = fontGrid_->AddRow();
+    fontGrid_->SetCell(0, row, FromBoardText(font.FontName));
+    bankIndexes_.push_back(i);
+  }
+}
+
+// " Пробный текст ": the sample text drawn in the chosen font.
+void TBankForm::BuildSampleGroup() {
+  sampleGroup_ = MakeGroup(this, QStringLiteral(" Пробный текст "), "SampleGroup");
+  sampleEdit_ = new QLineEdit(FromBoardText(Settings().TestText), sampleGroup_);
+  sampleEdit_->setObjectName(QStringLiteral("SampleEdit"));
+  picture_ = new SamplePicture(this);
+  picture_->setParent(sampleGroup_);
+  auto* sampleLayout = new QVBoxLayout(sampleGroup_);
+  sampleLayout->addWidget(sampleEdit_);
+  sampleLayout->addWidget(picture_);
 }
 
 int TBankForm::SelectedNumber() const {

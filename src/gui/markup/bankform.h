@@ -66,6 +66,10 @@ class TBankForm : public QDialog {
  private:
   class SamplePicture;
 
+  // The form, one function per group.
+  void BuildFontGrid();
+  void BuildSampleGroup();
+
   TTabFontList& bank_;
   BankFormMode mode_;
   std::vector<int> bankIndexes_;  // bank position of each listed font, by row

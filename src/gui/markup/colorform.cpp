@@ -15,6 +15,7 @@
 
 #include "core/textutil.h"
 #include "gui/common/dialogbuttons.h"
+#include "gui/common/formparts.h"
 #include "markup/emulation.h"
 #include "markup/tags.h"
 #include "markup/tagtexts.h"
@@ -65,59 +66,9 @@ TColorForm::TColorForm(int channelCount, const std::array<uint32_t, 8>& colours,
   setWindowTitle(QStringLiteral("Выбор цвета"));
   setModal(true);
 
-  backgroundButton_ = new QRadioButton(QStringLiteral("Цвет фона"), this);
-  backgroundButton_->setObjectName(QStringLiteral("RadioButton1"));
-  textButton_ = new QRadioButton(QStringLiteral("Цвет текста"), this);
-  textButton_->setObjectName(QStringLiteral("RadioButton2"));
-  auto* targetRow = new QHBoxLayout;
-  targetRow->addWidget(backgroundButton_);
-  targetRow->addWidget(textButton_);
-  targetRow->addStretch(1);
-  backgroundButton_->setVisible(withTarget);
-  textButton_->setVisible(withTarget);
-
-  auto* toggleRow = new QHBoxLayout;
-  for (int i = 0; i < channels_; ++i) {
-    auto* toggle = new QToolButton(this);
-    toggle->setObjectName(QStringLiteral("SpeedButton%1").arg(i + 1));
-    toggle->setCheckable(true);
-    toggle->setFixedSize(32, 32);
-    toggle->setToolTip(QString::number(i + 1));
-    toggle->setStyleSheet(ChannelToggleStyle(colours_[static_cast<size_t>(i)], false));
-    connect(toggle, &QToolButton::toggled, this, [this, i](bool on) {
-      if (updating_) return;
-      SetValue(on ? (value_ | (1 << i)) : (value_ & ~(1 << i)));
-    });
-    toggles_.push_back(toggle);
-    toggleRow->addWidget(toggle);
-  }
-  toggleRow->addStretch(1);
-
-  colourList_ = new QListWidget(this);
-  colourList_->setObjectName(QStringLiteral("ListBox1"));
-  colourList_->setItemDelegate(new ColourEntryDelegate(colourList_));
-  for (int v = 0; v < (1 << channels_); ++v) {
-    auto* item = new QListWidgetItem(QStringLiteral("Цвет ") + QString::number(v), colourList_);
-    const QColor mixed =
-        ScreenColour(MixChannelColours(colours_, channels_, static_cast<unsigned>(v)));
-    item->setBackground(mixed);
-    item->setForeground(mixed.lightness() < 128 ? Qt::white : Qt::black);
-  }
-  connect(colourList_, &QListWidget::currentRowChanged, this, [this](int row) {
-    if (!updating_ && row >= 0) SetValue(row);
-  });
-
-  // Only values that name a colour of these channels can be entered: a
-  // larger one would be cut to another colour by the board.
-  valueEdit_ = new QSpinBox(this);
-  valueEdit_->setObjectName(QStringLiteral("SpinEdit1"));
-  valueEdit_->setRange(0, (1 << channels_) - 1);
-  connect(valueEdit_, &QSpinBox::valueChanged, this, [this](int v) {
-    if (!updating_) SetValue(v);
-  });
-  auto* valueRow = new QHBoxLayout;
-  valueRow->addWidget(colourList_, 1);
-  valueRow->addWidget(valueEdit_, 0, Qt::AlignTop);
+  QHBoxLayout* targetRow = BuildTargetRow(withTarget);
+  QHBoxLayout* toggleRow = BuildChannelToggles();
+  QHBoxLayout* valueRow = BuildColourList();
 
   QHBoxLayout* buttons = MakeOkCancelRow(this);
 
@@ -142,6 +93,69 @@ TColorForm::TColorForm(int channelCount, const std::array<uint32_t, 8>& colours,
   SetValue(std::clamp(value, 0, (1 << channels_) - 1));
   updating_ = false;
   resize(sizeHint().width(), std::min(sizeHint().height() + 80, 480));
+}
+
+// "Цвет фона" / "Цвет текста", shown when the window is asked to offer the
+// choice.
+QHBoxLayout* TColorForm::BuildTargetRow(bool withTarget) {
+  backgroundButton_ = MakeRadio(this, QStringLiteral("Цвет фона"), "RadioButton1");
+  textButton_ = MakeRadio(this, QStringLiteral("Цвет текста"), "RadioButton2");
+  auto* targetRow = new QHBoxLayout;
+  targetRow->addWidget(backgroundButton_);
+  targetRow->addWidget(textButton_);
+  targetRow->addStretch(1);
+  backgroundButton_->setVisible(withTarget);
+  textButton_->setVisible(withTarget);
+  return targetRow;
+}
+
+// A toggle per channel: the colour is the sum of the channels switched on.
+QHBoxLayout* TColorForm::BuildChannelToggles() {
+  auto* toggleRow = new QHBoxLayout;
+  for (int i = 0; i < channels_; ++i) {
+    auto* toggle = new QToolButton(this);
+    toggle->setObjectName(QStringLiteral("SpeedButton%1").arg(i + 1));
+    toggle->setCheckable(true);
+    toggle->setFixedSize(32, 32);
+    toggle->setToolTip(QString::number(i + 1));
+    toggle->setStyleSheet(ChannelToggleStyle(colours_[static_cast<size_t>(i)], false));
+    connect(toggle, &QToolButton::toggled, this, [this, i](bool on) {
+      if (updating_) return;
+      SetValue(on ? (value_ | (1 << i)) : (value_ & ~(1 << i)));
+    });
+    toggles_.push_back(toggle);
+    toggleRow->addWidget(toggle);
+  }
+  toggleRow->addStretch(1);
+  return toggleRow;
+}
+
+// Every colour of these channels, and its number.
+QHBoxLayout* TColorForm::BuildColourList() {
+  colourList_ = new QListWidget(this);
+  colourList_->setObjectName(QStringLiteral("ListBox1"));
+  colourList_->setItemDelegate(new ColourEntryDelegate(colourList_));
+  for (int v = 0; v < (1 << channels_); ++v) {
+    auto* item = new QListWidgetItem(QStringLiteral("Цвет ") + QString::number(v), colourList_);
+    const QColor mixed =
+        ScreenColour(MixChannelColours(colours_, channels_, static_cast<unsigned>(v)));
+    item->setBackground(mixed);
+    item->setForeground(mixed.lightness() < 128 ? Qt::white : Qt::black);
+  }
+  connect(colourList_, &QListWidget::currentRowChanged, this, [this](int row) {
+    if (!updating_ && row >= 0) SetValue(row);
+  });
+
+  // Only values that name a colour of these channels can be entered: a
+  // larger one would be cut to another colour by the board.
+  valueEdit_ = MakeSpin(this, "SpinEdit1", 0, (1 << channels_) - 1);
+  connect(valueEdit_, &QSpinBox::valueChanged, this, [this](int v) {
+    if (!updating_) SetValue(v);
+  });
+  auto* valueRow = new QHBoxLayout;
+  valueRow->addWidget(colourList_, 1);
+  valueRow->addWidget(valueEdit_, 0, Qt::AlignTop);
+  return valueRow;
 }
 
 void TColorForm::SetValue(int value) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+class QHBoxLayout;
 class QListWidget;
 class QRadioButton;
 class QSpinBox;
@@ -40,6 +41,10 @@ class TColorForm : public QDialog {
   std::string TagText() const;
 
  private:
+  // The form, one function per row.
+  QHBoxLayout* BuildTargetRow(bool withTarget);
+  QHBoxLayout* BuildChannelToggles();
+  QHBoxLayout* BuildColourList();
   int channels_ = 1;
   int value_ = 0;
   bool updating_ = false;

@@ -18,6 +18,7 @@
 
 #include "core/settings.h"
 #include "gui/common/dialogbuttons.h"
+#include "gui/common/formparts.h"
 #include "gui/common/messages.h"
 #include "gui/common/placement.h"
 #include "markup/fonts.h"
@@ -112,67 +113,9 @@ TSymbViewForm::TSymbViewForm(TTabFontList& bank, const QString& caption, QWidget
   setWindowTitle(caption);
   setModal(true);
 
-  fontList_ = new QComboBox(this);
-  fontList_->setObjectName(QStringLiteral("ComboBox1"));
-  const int height = bank_.CurrentHeight();
-  const int count = bank_.CountOfHeight(height);
-  for (int i = 0; i < count; ++i) {
-    const TTabFont* font = bank_.FontOfHeight(i, height);
-    fontList_->addItem(font ? FromBoardText(font->FontName) : QString());
-  }
-  const int selected = bank_.CurrentFontNo();
-  fontList_->setCurrentIndex(count == 0 ? -1 : (selected >= 0 && selected < count ? selected : 0));
-
-  textEdit_ = new QLineEdit(this);
-  textEdit_->setObjectName(QStringLiteral("Edit1"));
-  codesBox_ = new QCheckBox(QStringLiteral("Коды"), this);
-  codesBox_->setObjectName(QStringLiteral("CheckBox1"));
-  auto* fontRow = new QHBoxLayout;
-  fontRow->addWidget(new QLabel(QStringLiteral("Шрифт:"), this));
-  fontRow->addWidget(fontList_);
-  fontRow->addWidget(textEdit_, 1);
-  fontRow->addWidget(codesBox_);
-
-  pages_ = new QTabWidget(this);
-  pages_->setObjectName(QStringLiteral("PageControl1"));
-  QWidget* pageWidgets[2] = {new QWidget, new QWidget};
-  pageWidgets[0]->setObjectName(QStringLiteral("TabSheet1"));
-  pageWidgets[1]->setObjectName(QStringLiteral("TabSheet2"));
-  QGridLayout* grids[2] = {new QGridLayout(pageWidgets[0]), new QGridLayout(pageWidgets[1])};
-  for (QGridLayout* grid : grids) {
-    grid->setSpacing(1);
-    grid->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  }
-  pages_->addTab(pageWidgets[0], QStringLiteral("Символы 1..127"));
-  pages_->addTab(pageWidgets[1], QStringLiteral("Символы 128..255"));
-  for (int code = 1; code <= 255; ++code) {
-    const int page = code < 128 ? 0 : 1;
-    const int slot = page == 0 ? code - 1 : code - 128;
-    auto* button = new TMyBitBtn(code, pageWidgets[page]);
-    connect(button, &QToolButton::clicked, this, [this, code] { SymbolClicked(code); });
-    grids[page]->addWidget(button, slot / kButtonsPerRow, slot % kButtonsPerRow);
-    buttons_[static_cast<size_t>(code)] = button;
-  }
-
-  auto* symbolGroup = new QGroupBox(QStringLiteral(" Символ "), this);
-  symbolGroup->setObjectName(QStringLiteral("SymbolGroup"));
-  codeEdit_ = new QSpinBox(symbolGroup);
-  codeEdit_->setObjectName(QStringLiteral("SpinEdit1"));
-  codeEdit_->setRange(1, 255);
-  hexLabel_ = new QLabel(symbolGroup);
-  hexLabel_->setObjectName(QStringLiteral("HexLabel"));
-  characterEdit_ = new QLineEdit(symbolGroup);
-  characterEdit_->setObjectName(QStringLiteral("Edit2"));
-  characterEdit_->setMaxLength(1);
-  characterEdit_->setFixedWidth(48);
-  auto* symbolLayout = new QHBoxLayout(symbolGroup);
-  symbolLayout->addWidget(new QLabel(QStringLiteral("Код:"), symbolGroup));
-  symbolLayout->addWidget(codeEdit_);
-  symbolLayout->addWidget(hexLabel_);
-  symbolLayout->addSpacing(16);
-  symbolLayout->addWidget(new QLabel(QStringLiteral("Начертание (Windows):"), symbolGroup));
-  symbolLayout->addWidget(characterEdit_);
-  symbolLayout->addStretch(1);
+  QHBoxLayout* fontRow = BuildFontRow();
+  BuildSymbolPages();
+  QGroupBox* symbolGroup = BuildSymbolGroup();
 
   QPushButton* ok = nullptr;
   QPushButton* cancel = nullptr;
@@ -196,6 +139,71 @@ TSymbViewForm::TSymbViewForm(TTabFontList& bank, const QString& caption, QWidget
   CodeChanged(kFirstCode);
 
   if (!RestoreWindowGeometry(*this, Settings().SymbCoor)) resize(sizeHint());
+}
+
+// The font, the sample text and "Коды".
+QHBoxLayout* TSymbViewForm::BuildFontRow() {
+  fontList_ = MakeCombo(this, "ComboBox1");
+  const int height = bank_.CurrentHeight();
+  const int count = bank_.CountOfHeight(height);
+  for (int i = 0; i < count; ++i) {
+    const TTabFont* font = bank_.FontOfHeight(i, height);
+    fontList_->addItem(font ? FromBoardText(font->FontName) : QString());
+  }
+  const int selected = bank_.CurrentFontNo();
+  fontList_->setCurrentIndex(count == 0 ? -1 : (selected >= 0 && selected < count ? selected : 0));
+
+  textEdit_ = MakeEdit(this, "Edit1");
+  codesBox_ = MakeCheck(this, QStringLiteral("Коды"), "CheckBox1");
+  auto* fontRow = new QHBoxLayout;
+  fontRow->addWidget(new QLabel(QStringLiteral("Шрифт:"), this));
+  fontRow->addWidget(fontList_);
+  fontRow->addWidget(textEdit_, 1);
+  fontRow->addWidget(codesBox_);
+  return fontRow;
+}
+
+// A button per character on two pages: 1..127 and 128..255.
+void TSymbViewForm::BuildSymbolPages() {
+  pages_ = new QTabWidget(this);
+  pages_->setObjectName(QStringLiteral("PageControl1"));
+  QWidget* pageWidgets[2] = {new QWidget, new QWidget};
+  pageWidgets[0]->setObjectName(QStringLiteral("TabSheet1"));
+  pageWidgets[1]->setObjectName(QStringLiteral("TabSheet2"));
+  QGridLayout* grids[2] = {new QGridLayout(pageWidgets[0]), new QGridLayout(pageWidgets[1])};
+  for (QGridLayout* grid : grids) {
+    grid->setSpacing(1);
+    grid->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  }
+  pages_->addTab(pageWidgets[0], QStringLiteral("Символы 1..127"));
+  pages_->addTab(pageWidgets[1], QStringLiteral("Символы 128..255"));
+  for (int code = 1; code <= 255; ++code) {
+    const int page = code < 128 ? 0 : 1;
+    const int slot = page == 0 ? code - 1 : code - 128;
+    auto* button = new TMyBitBtn(code, pageWidgets[page]);
+    connect(button, &QToolButton::clicked, this, [this, code] { SymbolClicked(code); });
+    grids[page]->addWidget(button, slot / kButtonsPerRow, slot % kButtonsPerRow);
+    buttons_[static_cast<size_t>(code)] = button;
+  }
+}
+
+// " Символ ": the chosen character's code and its Windows letter.
+QGroupBox* TSymbViewForm::BuildSymbolGroup() {
+  QGroupBox* symbolGroup = MakeGroup(this, QStringLiteral(" Символ "), "SymbolGroup");
+  codeEdit_ = MakeSpin(symbolGroup, "SpinEdit1", 1, 255);
+  hexLabel_ = MakeLabel(symbolGroup, QString(), "HexLabel");
+  characterEdit_ = MakeEdit(symbolGroup, "Edit2");
+  characterEdit_->setMaxLength(1);
+  characterEdit_->setFixedWidth(48);
+  auto* symbolLayout = new QHBoxLayout(symbolGroup);
+  symbolLayout->addWidget(new QLabel(QStringLiteral("Код:"), symbolGroup));
+  symbolLayout->addWidget(codeEdit_);
+  symbolLayout->addWidget(hexLabel_);
+  symbolLayout->addSpacing(16);
+  symbolLayout->addWidget(new QLabel(QStringLiteral("Начертание (Windows):"), symbolGroup));
+  symbolLayout->addWidget(characterEdit_);
+  symbolLayout->addStretch(1);
+  return symbolGroup;
 }
 
 const TTabFont* TSymbViewForm::ChosenFont() const {

@@ -11,6 +11,8 @@
 
 class QCheckBox;
 class QComboBox;
+class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QSpinBox;
@@ -58,6 +60,10 @@ class TSymbViewForm : public QDialog {
   void done(int result) override;
 
  private:
+  // The form, one function per group.
+  QHBoxLayout* BuildFontRow();
+  void BuildSymbolPages();
+  QGroupBox* BuildSymbolGroup();
   void FontChanged();
   void SymbolClicked(int code);
   void CodeChanged(int code);
