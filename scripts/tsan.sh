@@ -3,7 +3,7 @@
 # build-tsan/ and runs them: the serial and network lines, the port's receive
 # thread and the windows that wait on it are where threads meet.
 #   scripts/tsan.sh            build, run every test program, print the figure
-#   scripts/tsan.sh PROGRAM..  only these (comm_tests, gui_test_dialform, ...)
+#   scripts/tsan.sh PROGRAM..  only these (comm_tests, lines_tests, gui_test_dialform, ...)
 # Each program's race reports go to build-tsan/tsan-logs/. The exit status is
 # non-zero when a test failed or a race was reported. Not part of ./test.sh.
 set -euo pipefail
@@ -15,7 +15,7 @@ jobs="${JOBS:-$(nproc)}"
 if [ $# -gt 0 ]; then
   programs=("$@")
 else
-  programs=(comm_tests)
+  programs=(comm_tests lines_tests)
   for src in "$here"/tests/gui/test_*.cpp; do
     name="$(basename "$src" .cpp)"
     programs+=("gui_$name")

@@ -19,7 +19,7 @@
 #include <string>
 #include <system_error>
 
-#include "comm/tcpline.h"
+#include "comm/portname.h"
 #include "core/atomicfile.h"
 #include "core/paths.h"
 #include "core/textutil.h"

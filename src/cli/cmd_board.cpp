@@ -13,7 +13,7 @@
 #include "comm/boardprotocol.h"
 #include "comm/boardupload.h"
 #include "comm/modem.h"
-#include "comm/tcpline.h"
+#include "comm/portname.h"
 #include "core/dates.h"
 #include "core/paths.h"
 #include "core/streamrecord.h"

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "cli/cli_common.h"
-#include "comm/portlist.h"
+#include "lines/portlist.h"
 
 namespace lentar::cli {
 

@@ -4,7 +4,6 @@
 #include <chrono>
 #include <thread>
 
-#include "comm/tcpline.h"
 #include "core/textutil.h"
 
 namespace lentar::comm {
@@ -64,7 +63,7 @@ TComPort::TComPort(bool dtrDefault, bool rtsDefault, LineFactory lineFactory)
       config_(PortConfig::Default(dtrDefault, rtsDefault)),
       dtr_(dtrDefault),
       rts_(rtsDefault) {
-  line_ = lineFactory_ ? lineFactory_() : MakePortLine();
+  if (lineFactory_) line_ = lineFactory_();
 }
 
 const std::vector<std::string>& TComPort::AvailablePorts() const {
@@ -107,7 +106,12 @@ void TComPort::Open(const std::string& name) {
     openFailed_ = true;
     return;
   }
-  if (!line_) line_ = lineFactory_ ? lineFactory_() : MakePortLine();
+  if (!line_ && lineFactory_) line_ = lineFactory_();
+  if (!line_) {
+    lastErrorText_ = Utf8ToCp1251(u8"Порт закрыт");
+    openFailed_ = true;
+    return;
+  }
   config_ = PortConfig::Default(dtrDefault_, rtsDefault_);
   {
     std::lock_guard guard(signalLock_);

@@ -48,10 +48,13 @@ class TComPort {
   // milliseconds, with the DSR state; setting hangUp drops DTR.
   using LineStateHandler = std::function<void(bool dsr, bool& hangUp)>;
 
-  // lineFactory makes the line each Open uses; the default opens the real
-  // serial line for a device and a network line for socket:// and
-  // rfc2217:// names (see tcpline.h).
-  TComPort(bool dtrDefault, bool rtsDefault, LineFactory lineFactory = {});
+  // The port's default line: the real serial line for a device and a
+  // network line for socket:// and rfc2217:// names. It lives in the lines
+  // library (lines/portline.cpp defines this constructor), so a program that
+  // makes such a port links lentar_lines.
+  TComPort(bool dtrDefault, bool rtsDefault);
+  // lineFactory makes the line each Open uses.
+  TComPort(bool dtrDefault, bool rtsDefault, LineFactory lineFactory);
   ~TComPort();
   TComPort(const TComPort&) = delete;
   TComPort& operator=(const TComPort&) = delete;

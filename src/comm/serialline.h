@@ -1,9 +1,9 @@
 // The one line interface every device exchange goes through.
 //
 // A line is a serial connection: bytes out, bytes in, the line settings and
-// the modem signals. The real line is a QSerialPort living in its own thread
-// (QtSerialLine); tests that need the modem signals a pseudo-terminal cannot
-// carry use the in-memory line (MemoryLine).
+// the modem signals. The real lines live in the lines library (lines/): a
+// QSerialPort or a TCP socket in a thread of its own; tests that need the
+// modem signals a pseudo-terminal cannot carry use an in-memory line.
 //
 // Every call may come from any thread. Received bytes and the line-state
 // ticks are delivered to the handlers installed with SetHandlers, on the
@@ -63,9 +63,5 @@ class SerialLine {
 };
 
 using LineFactory = std::function<std::unique_ptr<SerialLine>()>;
-
-// The real line over QSerialPort. Needs a QCoreApplication (the line's thread
-// runs an event loop); Open fails with a reason when there is none.
-std::unique_ptr<SerialLine> MakeQtSerialLine();
 
 }  // namespace lentar::comm

@@ -16,7 +16,7 @@
 
 #include "comm/boardprotocol.h"
 #include "comm/boardupload.h"
-#include "comm/tcpline.h"
+#include "comm/portname.h"
 #include "core/paths.h"
 #include "core/textutil.h"
 #include "fleet/delivery.h"

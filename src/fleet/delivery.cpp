@@ -20,8 +20,8 @@
 
 #include "comm/boardprotocol.h"
 #include "comm/boardupload.h"
+#include "comm/portname.h"
 #include "comm/session.h"
-#include "comm/tcpline.h"
 #include "core/atomicfile.h"
 #include "core/paths.h"
 #include "core/settings.h"

@@ -42,12 +42,13 @@ TEST(ComPort, OpenWithEmptyNameLeavesThePortClosed) {
   EXPECT_EQ(n, 0u);
 }
 
-TEST(ComPort, OpenWithAMissingDeviceReportsTheSystemsReason) {
-  TComPort port(true, true);
-  port.Open("/nonexistent/lentar-no-such-port");
+TEST(ComPort, APortWithoutALineStaysClosed) {
+  TComPort port(true, true, lentar::comm::LineFactory{});
+  port.Open("/dev/ttyS0");
   EXPECT_FALSE(port.IsOpen());
   EXPECT_TRUE(port.OpenFailed());
-  EXPECT_FALSE(port.LastErrorText().empty());
+  EXPECT_EQ(port.LastErrorText(), Utf8ToCp1251(u8"Порт закрыт"));
+  EXPECT_FALSE(port.SendFrame(Bytes{1}));
 }
 
 TEST(ComPort, SendFrameWritesTheWholeFrame) {

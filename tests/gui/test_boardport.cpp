@@ -11,11 +11,11 @@
 #include <unistd.h>
 
 #include "comm/boardprotocol.h"
-#include "comm/memoryline.h"
 #include "core/settings.h"
 #include "gui/common/messages.h"
 #include "gui/control/boardport.h"
 #include "gui/control/portconfigform.h"
+#include "support/memoryline.h"
 
 using namespace lentar;
 using namespace lentar::gui;

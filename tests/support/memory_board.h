@@ -9,7 +9,7 @@
 
 #include "comm/comport.h"
 #include "comm/linkframe.h"
-#include "comm/memoryline.h"
+#include "support/memoryline.h"
 
 namespace lentar::comm::testing {
 

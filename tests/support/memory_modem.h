@@ -17,9 +17,9 @@
 
 #include "comm/comport.h"
 #include "comm/linkframe.h"
-#include "comm/memoryline.h"
 #include "simboard.h"
 #include "simmodem.h"
+#include "support/memoryline.h"
 
 namespace lentar::comm::testing {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "comm/comport.h"
-#include "comm/memoryline.h"
+#include "support/memoryline.h"
 
 namespace lentar::gui::testing {
 

@@ -24,7 +24,7 @@
 #include "comm/boardprotocol.h"
 #include "comm/boardsearch.h"
 #include "comm/comport.h"
-#include "comm/tcpline.h"
+#include "comm/portname.h"
 #include "core/paths.h"
 #include "core/project.h"
 #include "core/textutil.h"

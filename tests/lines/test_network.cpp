@@ -19,9 +19,9 @@
 #include <vector>
 
 #include "comm/boardprotocol.h"
-#include "comm/tcpline.h"
 #include "comm/telnetcodec.h"
 #include "core/textutil.h"
+#include "lines/tcpline.h"
 #include "support/scripted_server.h"
 #include "support/sim_process.h"
 

@@ -16,8 +16,8 @@
 
 #include "comm/boardprotocol.h"
 #include "comm/modem.h"
-#include "comm/tcpline.h"
 #include "core/textutil.h"
+#include "lines/tcpline.h"
 #include "support/scripted_server.h"
 
 namespace {

@@ -20,7 +20,7 @@
 #include "comm/linkframe.h"
 #include "comm/loaderprotocol.h"
 #include "comm/session.h"
-#include "comm/tcpline.h"
+#include "lines/portline.h"
 #include "support/sim_process.h"
 
 namespace {

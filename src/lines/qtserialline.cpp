@@ -17,11 +17,12 @@
 #include <unistd.h>
 
 #include "comm/comport.h"
-#include "comm/linethread.h"
 #include "comm/linkframe.h"
 #include "comm/serialline.h"
 #include "core/paths.h"
 #include "core/textutil.h"
+#include "linethread.h"
+#include "qtserialline.h"
 
 namespace lentar::comm {
 

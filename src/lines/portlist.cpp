@@ -1,11 +1,11 @@
-#include "comm/portlist.h"
+#include "lines/portlist.h"
 
 #include <QSerialPortInfo>
 
 #include <algorithm>
 #include <filesystem>
 
-#include "comm/tcpline.h"
+#include "comm/portname.h"
 #include "core/paths.h"
 #include "core/textutil.h"
 

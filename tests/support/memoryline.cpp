@@ -1,4 +1,4 @@
-#include "comm/memoryline.h"
+#include "support/memoryline.h"
 
 namespace lentar::comm {
 

@@ -5,7 +5,7 @@
 // The modem lines' changes come as RFC 2217 notifications with the data, so
 // the line-state handler runs after every receive pass and when the
 // connection drops, never on a timer.
-#include "comm/tcpline.h"
+#include "lines/tcpline.h"
 
 #include <QAbstractSocket>
 #include <QCoreApplication>
@@ -18,16 +18,15 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <thread>
 
-#include "comm/linethread.h"
 #include "comm/telnetcodec.h"
 #include "core/textutil.h"
+#include "linethread.h"
 
 namespace lentar::comm {
 
@@ -103,16 +102,6 @@ std::optional<std::vector<std::string>> ResolveWithin(const std::string& host, i
     return std::nullopt;
   return lookUp->addresses;
 }
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
-  return true;
-}
-
-constexpr std::string_view kRawScheme = "socket://";
-constexpr std::string_view kRfc2217Scheme = "rfc2217://";
 
 std::string Cp(const char8_t* utf8) { return Utf8ToCp1251(utf8); }
 
@@ -556,134 +545,7 @@ class TcpLine : public SerialLine {
   std::string closeReason_;  // why the connection was lost; guarded by stateLock_
 };
 
-// The default line of a port: chosen by the name at every Open.
-class PortLine : public SerialLine {
- public:
-  void SetHandlers(DataHandler onData, TickHandler onTick) override {
-    onData_ = std::move(onData);
-    onTick_ = std::move(onTick);
-    if (inner_) inner_->SetHandlers(onData_, onTick_);
-  }
-
-  bool Open(const std::string& device, const PortConfig& config, std::string& error) override {
-    const int kind = !StartsWithNoCase(device, kRawScheme) ? (StartsWithNoCase(device, kRfc2217Scheme) ? 2 : 0) : 1;
-    if (!inner_ || kind != kind_) {
-      if (inner_) inner_->Close();
-      inner_ = kind == 0 ? MakeQtSerialLine()
-                         : MakeTcpLine(kind == 1 ? NetworkPortName::Kind::Raw
-                                                 : NetworkPortName::Kind::Rfc2217);
-      kind_ = kind;
-      inner_->SetHandlers(onData_, onTick_);
-      inner_->WatchLineState(watching_);
-    }
-    if (kind == 0) {
-      if (const auto system = SystemDeviceOfComName(device)) return inner_->Open(*system, config, error);
-    }
-    return inner_->Open(device, config, error);
-  }
-
-  void Close() override {
-    if (inner_) inner_->Close();
-  }
-  bool IsOpen() const override { return inner_ && inner_->IsOpen(); }
-  bool Write(const uint8_t* bytes, size_t count) override {
-    return inner_ && inner_->Write(bytes, count);
-  }
-  bool Apply(const PortConfig& config) override { return inner_ && inner_->Apply(config); }
-  void SetDTR(bool on) override {
-    if (inner_) inner_->SetDTR(on);
-  }
-  void SetRTS(bool on) override {
-    if (inner_) inner_->SetRTS(on);
-  }
-  bool DSR() override { return inner_ && inner_->DSR(); }
-  void Purge() override {
-    if (inner_) inner_->Purge();
-  }
-  std::string CloseReason() const override { return inner_ ? inner_->CloseReason() : std::string(); }
-  void WatchLineState(bool on) override {
-    watching_ = on;
-    if (inner_) inner_->WatchLineState(on);
-  }
-  std::vector<std::string> ListPorts() override {
-    if (inner_ && kind_ == 0) return inner_->ListPorts();
-    return MakeQtSerialLine()->ListPorts();
-  }
-
- private:
-  std::unique_ptr<SerialLine> inner_;
-  int kind_ = -1;  // 0 serial device, 1 raw TCP, 2 RFC 2217
-  std::atomic<bool> watching_{false};
-  DataHandler onData_;
-  TickHandler onTick_;
-};
-
 }  // namespace
-
-bool IsNetworkPortName(std::string_view name) {
-  return StartsWithNoCase(name, kRawScheme) || StartsWithNoCase(name, kRfc2217Scheme);
-}
-
-std::optional<NetworkPortName> ParseNetworkPort(std::string_view name) {
-  NetworkPortName result;
-  std::string_view rest;
-  if (StartsWithNoCase(name, kRawScheme)) {
-    result.kind = NetworkPortName::Kind::Raw;
-    rest = name.substr(kRawScheme.size());
-  } else if (StartsWithNoCase(name, kRfc2217Scheme)) {
-    result.kind = NetworkPortName::Kind::Rfc2217;
-    rest = name.substr(kRfc2217Scheme.size());
-  } else {
-    return std::nullopt;
-  }
-  if (!rest.empty() && rest.back() == '/') rest.remove_suffix(1);
-  std::string_view portText;
-  if (!rest.empty() && rest.front() == '[') {
-    const size_t close = rest.find(']');
-    if (close == std::string_view::npos || close + 1 >= rest.size() || rest[close + 1] != ':')
-      return std::nullopt;
-    result.host = std::string(rest.substr(1, close - 1));
-    portText = rest.substr(close + 2);
-  } else {
-    const size_t colon = rest.rfind(':');
-    if (colon == std::string_view::npos) return std::nullopt;
-    result.host = std::string(rest.substr(0, colon));
-    portText = rest.substr(colon + 1);
-    if (result.host.find(':') != std::string::npos) return std::nullopt;
-  }
-  if (result.host.empty() || portText.empty() || portText.size() > 5) return std::nullopt;
-  for (char c : result.host)
-    if (static_cast<unsigned char>(c) <= ' ' || c == '/' || c == '[' || c == ']' || c == '@')
-      return std::nullopt;
-  unsigned port = 0;
-  for (char c : portText) {
-    if (c < '0' || c > '9') return std::nullopt;
-    port = port * 10 + static_cast<unsigned>(c - '0');
-  }
-  if (port < 1 || port > 65535) return std::nullopt;
-  result.port = static_cast<uint16_t>(port);
-  return result;
-}
-
-std::optional<std::string> SystemDeviceOfComName(std::string_view name) {
-  if (!StartsWithNoCase(name, "com") || name.size() < 4 || name.size() > 6) return std::nullopt;
-  unsigned n = 0;
-  for (char c : name.substr(3)) {
-    if (c < '0' || c > '9') return std::nullopt;
-    n = n * 10 + static_cast<unsigned>(c - '0');
-  }
-  if (n < 1 || n > 256 || name[3] == '0') return std::nullopt;
-#ifdef _WIN32
-  return std::string(name);
-#else
-  return "/dev/ttyS" + std::to_string(n - 1);
-#endif
-}
-
-bool CarriesModemLines(std::string_view device) {
-  const auto network = ParseNetworkPort(device);
-  return !network || network->kind != NetworkPortName::Kind::Raw;
-}
 
 NetworkTimeouts GetNetworkTimeouts() {
   std::lock_guard guard(g_timeoutsLock);
@@ -703,7 +565,5 @@ void SetNameResolver(NameResolver resolver) {
 std::unique_ptr<SerialLine> MakeTcpLine(NetworkPortName::Kind kind) {
   return std::make_unique<TcpLine>(kind);
 }
-
-std::unique_ptr<SerialLine> MakePortLine() { return std::make_unique<PortLine>(); }
 
 }  // namespace lentar::comm
