@@ -9,15 +9,11 @@
 #include <string>
 #include <string_view>
 
+#include "fuzz_check.h"
 #include "markup/compiler.h"
 #include "markup/encoder.h"
 #include "markup/gprs.h"
 #include "markup/tags.h"
-
-#define CHECK(cond) \
-  do {              \
-    if (!(cond)) std::abort(); \
-  } while (0)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 4) return 0;

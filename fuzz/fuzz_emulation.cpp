@@ -12,15 +12,11 @@
 #include <string_view>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "markup/compiler.h"
 #include "markup/emulation.h"
 #include "markup/fontarchive_writer.h"
 #include "markup/fonts.h"
-
-#define CHECK(cond) \
-  do {              \
-    if (!(cond)) std::abort(); \
-  } while (0)
 
 namespace {
 

@@ -7,14 +7,10 @@
 #include <string_view>
 
 #include "core/textutil.h"
+#include "fuzz_check.h"
 #include "markup/tags.h"
 
 namespace {
-
-#define CHECK(cond) \
-  do {              \
-    if (!(cond)) std::abort(); \
-  } while (0)
 
 std::string ReferenceDecode(std::string_view text) {
   std::string out;

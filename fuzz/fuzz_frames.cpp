@@ -8,11 +8,7 @@
 #include <vector>
 
 #include "comm/linkframe.h"
-
-#define CHECK(cond)            \
-  do {                         \
-    if (!(cond)) std::abort(); \
-  } while (0)
+#include "fuzz_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using lentar::comm::BuildFrame;

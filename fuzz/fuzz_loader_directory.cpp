@@ -9,11 +9,7 @@
 #include <vector>
 
 #include "comm/loaderdirectory.h"
-
-#define CHECK(cond)            \
-  do {                         \
-    if (!(cond)) std::abort(); \
-  } while (0)
+#include "fuzz_check.h"
 
 namespace {
 

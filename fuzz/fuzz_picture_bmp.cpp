@@ -5,12 +5,8 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "fuzz_check.h"
 #include "markup/picturefile.h"
-
-#define CHECK(cond) \
-  do {              \
-    if (!(cond)) std::abort(); \
-  } while (0)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);

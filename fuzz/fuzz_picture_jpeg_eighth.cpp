@@ -5,13 +5,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "fuzz_check.h"
 #include "markup/jpegeighth.h"
 #include "support/jpeg_test_support.h"
-
-#define CHECK(cond) \
-  do {              \
-    if (!(cond)) std::abort(); \
-  } while (0)
 
 namespace {
 

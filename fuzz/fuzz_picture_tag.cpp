@@ -7,12 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "fuzz_check.h"
 #include "markup/picture.h"
-
-#define CHECK(cond) \
-  do {              \
-    if (!(cond)) std::abort(); \
-  } while (0)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;

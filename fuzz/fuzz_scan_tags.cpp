@@ -13,16 +13,12 @@
 #include <string_view>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "markup/encoder.h"
 #include "markup/imagedump.h"
 #include "markup/tags.h"
 
 namespace {
-
-#define CHECK(cond) \
-  do {              \
-    if (!(cond)) std::abort(); \
-  } while (0)
 
 // Runs the real encoder into a heap block of exactly the room, so that the
 // address sanitizer sees any byte written past it, then checks the records.

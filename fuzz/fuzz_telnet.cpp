@@ -8,11 +8,7 @@
 #include <vector>
 
 #include "comm/telnetcodec.h"
-
-#define CHECK(cond)            \
-  do {                         \
-    if (!(cond)) std::abort(); \
-  } while (0)
+#include "fuzz_check.h"
 
 namespace telnet = lentar::comm::telnet;
 
