@@ -107,6 +107,11 @@ class SimProcess {
   bool Spawn(const std::filesystem::path& dir, std::vector<std::string> head,
              std::vector<std::string> args, const std::string& readyFile) {
     log_ = (dir / "sim.log").string();
+    // A simulator killed before (a power cut) leaves its terminal's link or
+    // port file behind; taken as the sign of the new one being ready, it
+    // would send the test to a terminal nobody serves any more.
+    std::error_code stale;
+    std::filesystem::remove(readyFile, stale);
     std::vector<std::string> argv = {LENTAR_BIN_DIR "/lentar-boardsim"};
     argv.insert(argv.end(), head.begin(), head.end());
     argv.insert(argv.end(), args.begin(), args.end());
