@@ -11,10 +11,10 @@
 #include <memory>
 #include <string>
 
-#include "core/project.h"
 #include "core/settings.h"
 #include "gui/editor/mainlentarform.h"
 #include "markup/fonts.h"
+#include "markup/project.h"
 
 namespace {
 
@@ -41,7 +41,7 @@ QString MakeSet(int bytes) {
 void Keystroke(benchmark::State& state) {
   App();
   lentar::Settings().OutDataSize = 65535;
-  lentar::TRecProject project(std::make_unique<lentar::TTabFontList>());
+  lentar::TRecProject project;
   lentar::gui::TMainLentarForm form(project, std::string());
   auto* memo = form.findChild<QPlainTextEdit*>("Memo1");
   memo->setPlainText(MakeSet(static_cast<int>(state.range(0))));

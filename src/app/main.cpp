@@ -10,11 +10,11 @@
 
 #include "app/termination.h"
 #include "core/paths.h"
-#include "core/project.h"
 #include "gui/common/editorfont.h"
 #include "gui/common/qttranslations.h"
 #include "gui/editor/mainlentarform.h"
 #include "markup/fonts.h"
+#include "markup/project.h"
 
 namespace {
 
@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
   DescribeOptions(options);
   options.process(app);
   lentar::gui::EditorFont();  // the shared editor font exists from here on
-  lentar::TRecProject project(std::make_unique<lentar::TTabFontList>());
+  lentar::TRecProject project;
   QApplication::setApplicationName(QStringLiteral("Lentar - бегущая строка"));
 
   // The first argument is a set file path; paths are Windows-1251 texts

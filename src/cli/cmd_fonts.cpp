@@ -11,9 +11,9 @@
 #include "cli/cli_common.h"
 #include "cli/commands.h"
 #include "core/paths.h"
-#include "core/project.h"
 #include "core/textutil.h"
 #include "markup/fonts.h"
+#include "markup/project.h"
 
 namespace lentar::cli {
 

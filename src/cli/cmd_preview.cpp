@@ -18,11 +18,11 @@
 #include "cli/preview_writers.h"
 #include "core/dates.h"
 #include "core/paths.h"
-#include "core/project.h"
 #include "core/textutil.h"
 #include "markup/compiler.h"
 #include "markup/emulation.h"
 #include "markup/fonts.h"
+#include "markup/project.h"
 
 namespace lentar::cli {
 
@@ -383,7 +383,7 @@ int RunPreview(const Args& args) {
   CompileResult compiled =
       CompileBoardData(text, compileOptions.fontHeight, compileOptions.channels, SIZE_MAX);
 
-  TRecProject project(MakeFontBank());
+  TRecProject project;
   project.LoadFromSettings(loaded.settings);
   if (parsed->Has("fonts")) project.FontArchive = CorePath(parsed->values.at("fonts"));
   project.SetFontHeight(compileOptions.fontHeight);
@@ -397,7 +397,7 @@ int RunPreview(const Args& args) {
   if (options.speed) setup.speedLevel = static_cast<int>(*options.speed);
   const DateTime start = options.at ? *options.at : LocalEmulationTime(0);
 
-  BoardEmulation board(std::move(compiled.image), ProjectFonts(project), setup,
+  BoardEmulation board(std::move(compiled.image), project.Fonts(), setup,
                        FixedStartClock(start));
   if (board.Refused()) return Refuse(kCommand, Cp1251ToUtf8(board.RefusalMessage()));
 

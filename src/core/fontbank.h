@@ -1,8 +1,9 @@
 // The seam between the project object (core) and the board font bank (markup).
 //
-// The project owns a font bank and drives it through this interface; the real
-// bank, TTabFontList, lives in the markup layer together with the font archive
-// reader, so core stays free of font details.
+// The project's parameters (ProjectBase) drive the font bank through this
+// interface; the real bank, TTabFontList, lives in the markup layer together
+// with the font archive reader, and so does the project object that owns it
+// (TRecProject), so core stays free of font details.
 #pragma once
 
 #include <string>

@@ -12,14 +12,13 @@ constexpr Cp1251Literal kNoFontBankMessage(u8"Шрифты не загружен
 
 }  // namespace
 
-TRecProject::TRecProject(std::unique_ptr<FontBankBase> fonts) : fonts_(std::move(fonts)) {
+ProjectBase::ProjectBase(FontBankBase* fonts) : fonts_(fonts) {
   std::copy(kDefaultChannelColors.begin(), kDefaultChannelColors.end(), ChannelColors.begin());
 }
 
-// Members go in reverse order: the font bank first, the records last.
-TRecProject::~TRecProject() = default;
+ProjectBase::~ProjectBase() = default;
 
-void TRecProject::LoadFromSettings(const TSettings& settings) {
+void ProjectBase::LoadFromSettings(const TSettings& settings) {
   Records.ClearItems();
   DefaultFont = settings.DefFont;
   FontArchive = settings.DefFontArc.empty() ? DefaultFontArchivePath() : settings.DefFontArc;
@@ -32,7 +31,7 @@ void TRecProject::LoadFromSettings(const TSettings& settings) {
   SetFontHeight(settings.DefFontHeight);
 }
 
-bool TRecProject::LoadFonts() {
+bool ProjectBase::LoadFonts() {
   if (!fonts_) {
     FontError = kNoFontBankMessage.view();
     return false;
@@ -46,12 +45,12 @@ bool TRecProject::LoadFonts() {
   return true;
 }
 
-void TRecProject::SetDefaultFont(int32_t number) {
+void ProjectBase::SetDefaultFont(int32_t number) {
   DefaultFont = number;
   if (fonts_) fonts_->SelectFont(number);
 }
 
-void TRecProject::SetFontHeight(int32_t n) {
+void ProjectBase::SetFontHeight(int32_t n) {
   FontHeight = std::clamp(n, 1, 4);
   if (fonts_) fonts_->SetHeight(FontHeight);
 }

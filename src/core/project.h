@@ -1,15 +1,16 @@
-// The project: the board parameters every window shares, and the font bank.
+// The project's board parameters, and the rules that tie them to the font bank.
 //
-// One TRecProject exists from start-up to exit. Its values come from the
+// ProjectBase holds what every window shares: its values come from the
 // settings record (LoadFromSettings) at every start and after the settings
 // dialog; it is never written anywhere itself. The set text is not part of it:
 // each window hands its own editor text to the compiler together with
-// FontHeight and ColorChannelCount.
+// FontHeight and ColorChannelCount. It drives the font bank only through the
+// FontBankBase seam; the project object the program uses, TRecProject
+// (markup/project.h), adds the real bank on top.
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <memory>
 #include <string>
 
 #include "core/classlist.h"
@@ -18,14 +19,14 @@
 
 namespace lentar {
 
-class TRecProject {
+class ProjectBase {
  public:
-  // Takes ownership of the font bank. A null bank is allowed (tests, tools
-  // without fonts): font calls then do nothing and LoadFonts fails.
-  explicit TRecProject(std::unique_ptr<FontBankBase> fonts = nullptr);
-  TRecProject(const TRecProject&) = delete;
-  TRecProject& operator=(const TRecProject&) = delete;
-  ~TRecProject();
+  // The bank is not owned and must outlive the project's use of it. A null
+  // bank is allowed: font calls then do nothing and LoadFonts fails.
+  explicit ProjectBase(FontBankBase* fonts);
+  ProjectBase(const ProjectBase&) = delete;
+  ProjectBase& operator=(const ProjectBase&) = delete;
+  ~ProjectBase();
 
   // The message records: always empty.
   TRecList Records;
@@ -40,7 +41,7 @@ class TRecProject {
   std::string FontArchive;
 
  private:
-  std::unique_ptr<FontBankBase> fonts_;  // freed before Records
+  FontBankBase* fonts_;
 
  public:
   // Message of the last failed font archive load; empty after a good one.
@@ -55,8 +56,8 @@ class TRecProject {
   // Telephone number the board window dials through the modem (setting DialNo).
   std::string DialNumber;
 
-  // The owned font bank (nullptr when the project has none).
-  FontBankBase* Fonts() const { return fonts_.get(); }
+  // The font bank the project drives (nullptr when it has none).
+  FontBankBase* Fonts() const { return fonts_; }
 
   // Empties Records and copies DefFont, the font archive (DefFontArc, or the
   // archive that ships with the program in FontsFolder() when none is set),

@@ -4,7 +4,6 @@
 #include <fstream>
 
 #include "core/paths.h"
-#include "core/project.h"
 #include "core/textutil.h"
 
 namespace lentar {
@@ -228,16 +227,6 @@ int TTabFontList::TextBytes(std::string_view text, int fontNo) const {
   return lentar::TextBytes(text, FontOfHeight(fontNo, current_height_));
 }
 
-std::unique_ptr<FontBankBase> MakeFontBank() {
-  return std::make_unique<TTabFontList>();
-}
-
-TTabFontList& ProjectFonts(TRecProject& project) {
-  if (auto* bank = dynamic_cast<TTabFontList*>(project.Fonts())) return *bank;
-  static TTabFontList empty;
-  empty.Clear();
-  return empty;
-}
 
 // ---- Drawing ------------------------------------------------------------------
 

@@ -28,8 +28,6 @@
 
 namespace lentar {
 
-class TRecProject;
-
 inline constexpr uint16_t kArchiveMagic = 0xFA45;
 inline constexpr uint16_t kFontBlockMarker = 0xFFFF;
 inline constexpr size_t kArchiveHeaderSize = 164;
@@ -122,13 +120,6 @@ class TTabFontList : public FontBankBase {
   int current_font_no_ = 0;
   const TTabFont* current_ = nullptr;
 };
-
-// A new, empty font bank for the project.
-std::unique_ptr<FontBankBase> MakeFontBank();
-
-// The project's font bank. A project always owns a TTabFontList (made by
-// MakeFontBank); should it hold anything else, an empty bank is returned.
-TTabFontList& ProjectFonts(TRecProject& project);
 
 // Text drawn as dots: width x height pixels, row-major, lit[y * width + x] is
 // 1 for a lit dot and 0 otherwise.

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "core/paths.h"
-#include "core/project.h"
 #include "core/settings.h"
 #include "core/textutil.h"
 #include "markup/fonts.h"
+#include "markup/project.h"
 
 namespace lentar {
 namespace {
@@ -185,14 +185,14 @@ TEST(DefaultFontArchive, CyrillicLettersHaveTheirOwnShapes) {
 TEST(DefaultFontArchive, ProjectUsesItWhenTheSettingsNameNone) {
   const std::string savedFolder = ProgramFolder();
   SetProgramFolder(kBinDir);
-  TRecProject project(MakeFontBank());
+  TRecProject project;
   TSettings settings;
   settings.DefFontArc.clear();
   settings.DefFontHeight = 2;
   project.LoadFromSettings(settings);
   EXPECT_TRUE(project.LoadFonts()) << Cp1251ToUtf8(project.FontError);
   EXPECT_TRUE(project.FontError.empty());
-  TTabFontList& bank = ProjectFonts(project);
+  TTabFontList& bank = project.Fonts();
   ASSERT_NE(bank.CurrentFont(), nullptr);
   EXPECT_EQ(bank.CurrentFont()->HeightBytes, 2);
   EXPECT_GT(bank.TextBytes(Utf8ToCp1251("Привет"), 0), 0);

@@ -42,7 +42,8 @@ class RecordingFontBank : public FontBankBase {
 
 TEST(ProjectTest, FontHeightIsForcedIntoOneToFour) {
   RecordingFontBank::Log log;
-  TRecProject project(std::make_unique<RecordingFontBank>(log, true));
+  RecordingFontBank bank(log, true);
+  ProjectBase project(&bank);
   EXPECT_EQ(project.FontHeight, 1);
   struct Case {
     int32_t given, stored;
@@ -62,7 +63,8 @@ TEST(ProjectTest, LoadsItsParametersFromTheSettings) {
   const std::string savedFolder = ProgramFolder();
   SetProgramFolder("/opt/lentar");
   RecordingFontBank::Log log;
-  TRecProject project(std::make_unique<RecordingFontBank>(log, false));
+  RecordingFontBank bank(log, false);
+  ProjectBase project(&bank);
   EXPECT_EQ(project.ChannelColors[0], 0x0000FFu);
   EXPECT_EQ(project.ChannelColors[6], 0xFFFFFFu);
   project.Records.Add(std::make_unique<std::any>(1));
@@ -99,7 +101,8 @@ TEST(ProjectTest, LoadsItsParametersFromTheSettings) {
 
 TEST(ProjectTest, FontErrorClearsAfterAGoodLoad) {
   RecordingFontBank::Log log;
-  TRecProject project(std::make_unique<RecordingFontBank>(log, true));
+  RecordingFontBank bank(log, true);
+  ProjectBase project(&bank);
   project.FontError = "old";
   project.FontArchive = "/a.tfa";
   EXPECT_TRUE(project.LoadFonts());
@@ -108,7 +111,7 @@ TEST(ProjectTest, FontErrorClearsAfterAGoodLoad) {
 }
 
 TEST(ProjectTest, WorksWithoutAFontBank) {
-  TRecProject project(nullptr);
+  ProjectBase project(nullptr);
   project.SetFontHeight(2);
   project.SetDefaultFont(1);
   EXPECT_EQ(project.Fonts(), nullptr);

@@ -19,13 +19,13 @@
 
 #include "comm/loaderprotocol.h"
 #include "core/atomicfile.h"
-#include "core/project.h"
 #include "core/settings.h"
 #include "core/textutil.h"
 #include "gui/common/filedialogs.h"
 #include "gui/common/messages.h"
 #include "gui/common/tablegrid.h"
 #include "gui/control/loadform.h"
+#include "markup/project.h"
 #include "support/gui_test_support.h"
 #include "support/sim_process.h"
 

@@ -19,7 +19,6 @@
 #include "core/atomicfile.h"
 #include "core/folders.h"
 #include "core/paths.h"
-#include "core/project.h"
 #include "core/settings.h"
 #include "core/textutil.h"
 #include "gui/common/filedialogs.h"
@@ -27,6 +26,7 @@
 #include "gui/editor/mainlentarform.h"
 #include "gui/markup/bankform.h"
 #include "markup/fonts.h"
+#include "markup/project.h"
 #include "support/gui_test_support.h"
 
 using namespace lentar;
@@ -208,7 +208,7 @@ class MainFormEditingTest : public QObject, private MainWindowFixture {
   }
 
   void fontStartsFromTheTagAtTheCaretOrTheDefaultFont() {
-    auto* bank = dynamic_cast<TTabFontList*>(project_->Fonts());
+    auto* bank = &project_->Fonts();
     QVERIFY(bank);
     for (int i = 0; i < 3; ++i) bank->Add(TinyFont());
     bank->SetHeight(1);
@@ -316,7 +316,7 @@ class MainFormEditingTest : public QObject, private MainWindowFixture {
   }
 
   void previewDisablesTheWindowUntilTheEmulationWindowCloses() {
-    auto* bank = dynamic_cast<TTabFontList*>(project_->Fonts());
+    auto* bank = &project_->Fonts();
     QVERIFY(bank);
     bank->Add(TinyFont());
     bank->SetHeight(1);
@@ -355,7 +355,7 @@ class MainFormEditingTest : public QObject, private MainWindowFixture {
   // changed: the editor closes at once without a question, lentar.ini is
   // written, and the next start offers the changed set back.
   void endedFromOutsideTheWorkIsKeptAndOfferedBack() {
-    auto* bank = dynamic_cast<TTabFontList*>(project_->Fonts());
+    auto* bank = &project_->Fonts();
     QVERIFY(bank);
     bank->Add(TinyFont());
     bank->SetHeight(1);

@@ -24,7 +24,6 @@
 #include <sys/stat.h>
 
 #include "core/paths.h"
-#include "core/project.h"
 #include "core/settings.h"
 #include "core/textutil.h"
 #include "gui/common/filedialogs.h"
@@ -33,6 +32,7 @@
 #include "markup/compiler.h"
 #include "markup/fonts.h"
 #include "markup/gprs.h"
+#include "markup/project.h"
 #include "support/gui_test_support.h"
 
 using namespace lentar;

@@ -9,12 +9,12 @@
 #include <sstream>
 
 #include "core/paths.h"
-#include "core/project.h"
 #include "core/settings.h"
 #include "core/textutil.h"
 #include "gui/common/messages.h"
 #include "gui/editor/mainlentarform.h"
 #include "markup/fonts.h"
+#include "markup/project.h"
 
 using namespace lentar;
 using namespace lentar::gui;
@@ -55,7 +55,7 @@ class MainLentarFormTest : public QObject {
                                      setPath + "\r\nDispLen=abc\r\n");
 
     MessageCapture capture;
-    TRecProject project(std::make_unique<TTabFontList>());
+    TRecProject project;
     TMainLentarForm form(project, "");
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -91,7 +91,7 @@ class MainLentarFormTest : public QObject {
     // endless device, which is never read into memory whole.
     for (const std::string& path : {folder_ + Utf8ToCp1251(u8"нет.txt"), std::string("/dev/zero")}) {
       MessageCapture capture;
-      TRecProject project(std::make_unique<TTabFontList>());
+      TRecProject project;
       TMainLentarForm form(project, "  " + path + " ");
       form.show();
       QVERIFY(QTest::qWaitForWindowExposed(&form));

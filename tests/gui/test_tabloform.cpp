@@ -20,7 +20,6 @@
 #include "comm/boardprotocol.h"
 #include "comm/boardupload.h"
 #include "core/paths.h"
-#include "core/project.h"
 #include "core/settings.h"
 #include "gui/common/messages.h"
 #include "gui/common/progressform.h"
@@ -30,6 +29,7 @@
 #include "gui/control/tabloform.h"
 #include "markup/fontarchive_writer.h"
 #include "markup/fonts.h"
+#include "markup/project.h"
 #include "support/gui_test_support.h"
 #include "support/memory_board.h"
 #include "support/sim_process.h"
@@ -130,7 +130,7 @@ class TabloFormTest : public QObject {
     Settings() = TSettings{};
     DefaultSettings(Settings());
     messages_ = std::make_unique<MessageCapture>();
-    project_ = std::make_unique<TRecProject>(std::make_unique<TTabFontList>());
+    project_ = std::make_unique<TRecProject>();
     session_ = std::make_unique<comm::BoardSession>();
   }
 
@@ -266,7 +266,7 @@ class TabloFormTest : public QObject {
 
   void choosesTheDefaultFontFromTheBank() {
     StartSim();
-    auto* bank = dynamic_cast<TTabFontList*>(project_->Fonts());
+    auto* bank = &project_->Fonts();
     bank->Add(OneGlyphFont("zero"));
     bank->Add(OneGlyphFont("one"));
     bank->SetHeight(1);

@@ -17,12 +17,12 @@
 
 #include "comm/boardprotocol.h"
 #include "core/paths.h"
-#include "core/project.h"
 #include "core/settings.h"
 #include "gui/common/messages.h"
 #include "gui/control/boardport.h"
 #include "gui/control/tabloform.h"
 #include "markup/fonts.h"
+#include "markup/project.h"
 #include "support/gui_test_support.h"
 #include "support/sim_process.h"
 
@@ -130,7 +130,7 @@ class TabloModemTest : public QObject {
     Settings().DefModemPass = "mp";
     session_ = std::make_unique<comm::BoardSession>();
     messages_ = std::make_unique<MessageCapture>();
-    project_ = std::make_unique<TRecProject>(std::make_unique<TTabFontList>());
+    project_ = std::make_unique<TRecProject>();
     project_->DialNumber = "123";
   }
 

@@ -22,7 +22,6 @@
 #include <memory>
 
 #include "core/paths.h"
-#include "core/project.h"
 #include "core/settings.h"
 #include "gui/common/filedialogs.h"
 #include "gui/common/messages.h"
@@ -33,6 +32,7 @@
 #include "gui/markup/setcolorform.h"
 #include "gui/markup/symbviewform.h"
 #include "markup/fonts.h"
+#include "markup/project.h"
 #include "markup/tagtexts.h"
 #include "support/gui_test_support.h"
 
@@ -518,7 +518,7 @@ class TagDialogsTest : public QObject, private MainWindowFixture {
 
   void parameterButtonMeasuresInTheFontInForce() {
     ShowMainForm();  // reads the settings and loads the (missing) archive
-    auto& bank = ProjectFonts(*project_);
+    auto& bank = project_->Fonts();
     bank.Add(TestFont("Narrow", 1));
     bank.Add(TestFont("Wide", 4));
     bank.SetHeight(1);
@@ -561,7 +561,7 @@ class TagDialogsTest : public QObject, private MainWindowFixture {
 
   void symbolsButtonInsertsTheFontTagAndTheSymbols() {
     ShowMainForm();
-    auto& bank = ProjectFonts(*project_);
+    auto& bank = project_->Fonts();
     bank.Add(TestFont("First", 1));
     bank.SetHeight(1);
     TMainLentarForm& form = *form_;

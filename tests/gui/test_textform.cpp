@@ -281,7 +281,7 @@ class TextFormTest : public QObject, private MainWindowFixture {
   }
 
   void previewRunsInTheWindowsOwnEmulationWindow() {
-    auto* bank = dynamic_cast<TTabFontList*>(project_->Fonts());
+    auto* bank = &project_->Fonts();
     QVERIFY(bank);
     bank->Add(TinyFont());
     bank->SetHeight(1);

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "core/project.h"
 #include "core/textutil.h"
 #include "markup/fontarchive_writer.h"
 #include "markup/fonts.h"
+#include "markup/project.h"
 
 namespace lentar {
 namespace {
@@ -426,9 +426,10 @@ TEST(FontArchiveWriter, RefusesWhatTheFormatCannotHold) {
 // ---- The project's bank -----------------------------------------------------------------
 
 TEST(FontBank, ProjectOwnsTheBank) {
-  TRecProject project(MakeFontBank());
-  TTabFontList& bank = ProjectFonts(project);
-  EXPECT_EQ(static_cast<FontBankBase*>(&bank), project.Fonts());
+  TRecProject project;
+  TTabFontList& bank = project.Fonts();
+  // The parameters drive this very bank.
+  EXPECT_EQ(static_cast<const ProjectBase&>(project).Fonts(), static_cast<FontBankBase*>(&bank));
   const std::vector<uint8_t> bytes = MixedArchive();
   std::string error;
   ASSERT_TRUE(bank.LoadArchiveBytes(bytes.data(), bytes.size(), error)) << error;
@@ -438,7 +439,7 @@ TEST(FontBank, ProjectOwnsTheBank) {
   EXPECT_EQ(bank.CurrentFont()->FontName, "two");
 
   TRecProject bare;
-  EXPECT_EQ(ProjectFonts(bare).Count(), 0);
+  EXPECT_EQ(bare.Fonts().Count(), 0);
 }
 
 }  // namespace

@@ -24,13 +24,13 @@
 #include <memory>
 
 #include "core/paths.h"
-#include "core/project.h"
 #include "core/settings.h"
 #include "core/textutil.h"
 #include "gui/common/messages.h"
 #include "gui/common/qttranslations.h"
 #include "gui/editor/mainlentarform.h"
 #include "markup/fonts.h"
+#include "markup/project.h"
 #include "screenshots/screenshots.h"
 
 using namespace lentar;
@@ -72,7 +72,7 @@ class MainFormScreenshots : public QObject {
 
     InstallQtTranslations(*QCoreApplication::instance());  // as the editor does
     MessageCapture capture;
-    TRecProject project(std::make_unique<TTabFontList>());
+    TRecProject project;
     TMainLentarForm form(project, std::string());
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));

@@ -23,7 +23,6 @@
 #include "comm/boardprotocol.h"
 #include "comm/boardupload.h"
 #include "core/paths.h"
-#include "core/project.h"
 #include "core/settings.h"
 #include "gui/common/messages.h"
 #include "gui/common/progressform.h"
@@ -32,6 +31,7 @@
 #include "gui/control/boardport.h"
 #include "gui/control/tabloform.h"
 #include "markup/fonts.h"
+#include "markup/project.h"
 #include "screenshots/screenshots.h"
 #include "support/gui_test_support.h"
 #include "support/sim_process.h"
@@ -83,7 +83,7 @@ class TabloScreenshots : public QObject {
     comm::BoardSession session;
     QVERIFY(OpenBoardPort(session, true));
     comm::PreparePortRate(session, Settings().BaseSpeed, 0);
-    TRecProject project(std::make_unique<TTabFontList>());
+    TRecProject project;
     {
       TTabloForm form(image_.data(), image_.size(), project, session);
       form.show();
@@ -122,7 +122,7 @@ class TabloScreenshots : public QObject {
     shown.restart = true;
     QVERIFY(comm::UploadImage(session, image_.data(), 300, shown).outcome ==
             comm::UploadOutcome::Done);
-    TRecProject project(std::make_unique<TTabFontList>());
+    TRecProject project;
     const std::vector<uint8_t> image(5026, 0x33);
     {
       TTabloForm form(image.data(), image.size(), project, session);
@@ -178,7 +178,7 @@ class TabloScreenshots : public QObject {
     comm::BoardSession session;
     QVERIFY(OpenBoardPort(session, true));
     comm::PreparePortRate(session, Settings().BaseSpeed, 0);
-    TRecProject project(std::make_unique<TTabFontList>());
+    TRecProject project;
     const std::vector<uint8_t> image(30000, 0x3C);
     {
       TTabloForm form(image.data(), image.size(), project, session);
@@ -223,7 +223,7 @@ class TabloScreenshots : public QObject {
     Settings().UseModem = 1;
     Settings().ModemPortDevice = sim.Link();
     Settings().ModemInit = "AT&F";
-    TRecProject project(std::make_unique<TTabFontList>());
+    TRecProject project;
     project.DialNumber = "8-800-555-35-35";
     comm::BoardSession session;
     {

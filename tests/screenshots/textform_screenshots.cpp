@@ -16,12 +16,12 @@
 #include <QtTest>
 
 #include "core/paths.h"
-#include "core/project.h"
 #include "core/settings.h"
 #include "core/textutil.h"
 #include "gui/common/editorfont.h"
 #include "gui/editor/textform.h"
 #include "markup/fonts.h"
+#include "markup/project.h"
 #include "screenshots/screenshots.h"
 
 using namespace lentar;
@@ -43,7 +43,7 @@ class TextFormScreenshots : public QObject {
     settings.FontSize = 11;
     settings.TextCoor = IntRect{40, 40, 720, 460};
     ApplyEditorFont(settings);
-    TRecProject project(std::make_unique<TTabFontList>());
+    TRecProject project;
 
     TTextForm form(project, nullptr);
     form.SetText(Utf8ToCp1251(u8"{[Font:1]}Добро пожаловать!{[Pause:150]}\r\n"

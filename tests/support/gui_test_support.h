@@ -17,13 +17,13 @@
 #include <string>
 
 #include "core/paths.h"
-#include "core/project.h"
 #include "core/settings.h"
 #include "gui/common/devicework.h"
 #include "gui/common/filedialogs.h"
 #include "gui/common/messages.h"
 #include "gui/editor/mainlentarform.h"
 #include "markup/fonts.h"
+#include "markup/project.h"
 
 namespace lentar::gui::testing {
 
@@ -118,7 +118,7 @@ class MainWindowFixture {
     SetProgramFolder(folder_);
     EnsureFolder(FontsFolder());
     Settings() = TSettings{};
-    project_ = std::make_unique<TRecProject>(std::make_unique<TTabFontList>());
+    project_ = std::make_unique<TRecProject>();
     return true;
   }
 

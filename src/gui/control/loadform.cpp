@@ -17,7 +17,6 @@
 #include "core/atomicfile.h"
 #include "core/dates.h"
 #include "core/paths.h"
-#include "core/project.h"
 #include "core/settings.h"
 #include "core/textutil.h"
 #include "gui/common/devicework.h"
@@ -27,6 +26,7 @@
 #include "gui/common/tablegrid.h"
 #include "gui/control/boardport.h"
 #include "gui/control/pswform.h"
+#include "markup/project.h"
 
 namespace lentar::gui {
 

@@ -26,7 +26,6 @@
 #include "comm/comport.h"
 #include "comm/portname.h"
 #include "core/paths.h"
-#include "core/project.h"
 #include "core/textutil.h"
 #include "gui/common/devicework.h"
 #include "gui/common/dialogbuttons.h"
@@ -42,6 +41,7 @@
 #include "gui/markup/bankform.h"
 #include "gui/markup/setcolorform.h"
 #include "markup/fonts.h"
+#include "markup/project.h"
 
 namespace lentar::gui {
 
@@ -434,10 +434,9 @@ void TSetupForm::done(int result) {
 // ---- Buttons ---------------------------------------------------------------------
 
 void TSetupForm::ChooseDefaultFont() {
-  TTabFontList* bank = dynamic_cast<TTabFontList*>(project_.Fonts());
-  if (!bank) return;
+  TTabFontList& bank = project_.Fonts();
   const int start = ToInt32(TextToInt(ToBoardText(defaultFontEdit_->text())));
-  if (const std::optional<int> chosen = ShowFontBank(this, *bank, BankFormMode::Choose, start)) {
+  if (const std::optional<int> chosen = ShowFontBank(this, bank, BankFormMode::Choose, start)) {
     defaultFontEdit_->setText(QString::number(*chosen));
   }
 }

@@ -23,7 +23,6 @@
 #include "comm/portname.h"
 #include "core/dates.h"
 #include "core/folders.h"
-#include "core/project.h"
 #include "core/settings.h"
 #include "core/streamrecord.h"
 #include "core/textutil.h"
@@ -37,6 +36,7 @@
 #include "gui/control/pswform.h"
 #include "gui/markup/bankform.h"
 #include "markup/fonts.h"
+#include "markup/project.h"
 
 namespace lentar::gui {
 
@@ -638,11 +638,10 @@ void TTabloForm::SetDefaultFontClick() {
 }
 
 void TTabloForm::ChooseDefaultFontClick() {
-  auto* bank = dynamic_cast<TTabFontList*>(project_.Fonts());
-  if (!bank) return;
+  TTabFontList& bank = project_.Fonts();
   const int64_t start = TextToInt(ToBoardText(defaultFontEdit_->text()));
   const std::optional<int> chosen = ShowFontBank(
-      this, *bank, BankFormMode::Choose, static_cast<int>(std::clamp<int64_t>(start, 0, 255)));
+      this, bank, BankFormMode::Choose, static_cast<int>(std::clamp<int64_t>(start, 0, 255)));
   if (chosen) defaultFontEdit_->setText(QString::number(*chosen));
 }
 

@@ -10,7 +10,6 @@
 
 #include "core/atomicfile.h"
 #include "core/paths.h"
-#include "core/project.h"
 #include "core/settings.h"
 #include "core/textutil.h"
 #include "gui/common/dialogs.h"
@@ -26,6 +25,7 @@
 #include "gui/markup/symbviewform.h"
 #include "markup/fonts.h"
 #include "markup/gprs.h"
+#include "markup/project.h"
 #include "markup/tags.h"
 
 namespace lentar::gui {
@@ -33,10 +33,6 @@ namespace lentar::gui {
 namespace {
 
 const QString kTextFileFilter = QStringLiteral("Текстовые файлы (*.txt)|*.txt|Все файлы|*.*");
-
-TTabFontList* FontBankOf(const TRecProject& project) {
-  return dynamic_cast<TTabFontList*>(project.Fonts());
-}
 
 // Shows the tag being edited selected while its dialog is open.
 void SelectTarget(SetTextEdit& memo, const EditTarget& target) {
@@ -124,24 +120,22 @@ void SpacesCommand(QWidget* owner, SetTextEdit& memo) {
 }
 
 void FontCommand(QWidget* owner, SetTextEdit& memo, TRecProject& project) {
-  TTabFontList* bank = FontBankOf(project);
-  if (!bank) return;
+  TTabFontList& bank = project.Fonts();
   const EditTarget target = FindEditTarget(memo, "FONT");
   const int number = target.tagFound ? TagNumber(target.text) : Settings().DefFont;
   SelectTarget(memo, target);
   const std::optional<int> chosen =
-      ShowFontBank(owner, *bank, BankFormMode::ChooseWithRestore, number);
+      ShowFontBank(owner, bank, BankFormMode::ChooseWithRestore, number);
   if (!chosen || *chosen < 0) return;
   PutTag(memo, target, "{[Font:" + std::to_string(*chosen) + "]}");
 }
 
 void ParameterCommand(QWidget* owner, SetTextEdit& memo, TRecProject& project) {
-  TTabFontList* bank = FontBankOf(project);
-  if (!bank) return;
+  TTabFontList& bank = project.Fonts();
   const int fontNumber = FontInForce(memo.BoardText(), memo.textCursor().position());
   const EditTarget target = FindEditTarget(memo, "PAR");
   SelectTarget(memo, target);
-  const std::string tag = EditParameterTag(owner, *bank, fontNumber, target.text);
+  const std::string tag = EditParameterTag(owner, bank, fontNumber, target.text);
   if (tag.empty()) return;
   PutTag(memo, target, tag);
 }
@@ -176,13 +170,12 @@ void PictureCommand(QWidget* owner, SetTextEdit& memo) {
 }
 
 void SymbolsCommand(QWidget* owner, SetTextEdit& memo, TRecProject& project) {
-  TTabFontList* bank = FontBankOf(project);
-  if (!bank) return;
+  TTabFontList& bank = project.Fonts();
   // Symbols are always inserted: in place of the selection, else at the caret.
   const QTextCursor cursor = memo.textCursor();
   const int start = cursor.selectionStart();
   const int end = cursor.selectionEnd();
-  const std::string text = ChooseSymbols(owner, *bank, QStringLiteral("Вставить символы"));
+  const std::string text = ChooseSymbols(owner, bank, QStringLiteral("Вставить символы"));
   if (text.empty()) return;
   memo.ReplaceRange(start, end, text, start + static_cast<int>(text.size()));
 }
@@ -296,19 +289,19 @@ void PreviewHost::ShowWindow(const TRecProject& project) {
 }
 
 void PreviewHost::Run(const std::string& text, TRecProject& project, bool resetDefaultFont) {
-  TTabFontList* bank = FontBankOf(project);
-  if (!bank || running_) return;
+  if (running_) return;
+  TTabFontList& bank = project.Fonts();
   const TSettings& settings = Settings();
   owner_->setEnabled(false);
   running_ = true;
   if (resetDefaultFont) project.SetDefaultFont(settings.DefFont);
-  bank->Reselect();
+  bank.Reselect();
   ShowWindow(project);
   // The run goes on from the emulation window's timer; the owner comes back
   // when it ends.
   RunEmulation(text, settings.Speed, settings.DispLen, static_cast<TRForm*>(emulation_.data()),
-               project.ColorChannelCount, project.ChannelColors, *bank, settings,
-               [this, bank](int64_t) { Finished(*bank); });
+               project.ColorChannelCount, project.ChannelColors, bank, settings,
+               [this, &bank](int64_t) { Finished(bank); });
 }
 
 void PreviewHost::Finished(TTabFontList& bank) {

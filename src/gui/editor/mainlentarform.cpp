@@ -26,7 +26,6 @@
 #include "core/folders.h"
 #include "core/keycorr.h"
 #include "core/paths.h"
-#include "core/project.h"
 #include "core/setfile.h"
 #include "core/settings.h"
 #include "core/textutil.h"
@@ -41,6 +40,7 @@
 #include "gui/editor/settextedit.h"
 #include "markup/fonts.h"
 #include "markup/gprs.h"
+#include "markup/project.h"
 #include "markup/tags.h"
 
 namespace lentar::gui {
@@ -774,9 +774,5 @@ void TMainLentarForm::GprsButtonClick() {
 void TMainLentarForm::CaseButtonClick() { ChangeCaseCommand(this, *memo_); }
 
 void TMainLentarForm::SpacesButtonClick() { SpacesCommand(this, *memo_); }
-
-TTabFontList* TMainLentarForm::FontBank() const {
-  return dynamic_cast<TTabFontList*>(project_.Fonts());
-}
 
 }  // namespace lentar::gui

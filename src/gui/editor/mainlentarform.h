@@ -25,7 +25,6 @@ class QToolBar;
 namespace lentar {
 class TRecProject;
 class TReplaceDefines;
-class TTabFontList;
 }
 
 namespace lentar::gui {
@@ -165,7 +164,6 @@ class TMainLentarForm : public QMainWindow {
   void UploadBoardClick();
   void BoardWindowClick();
 
-  TTabFontList* FontBank() const;
   // A set kept by KeepWorkQuietly in an earlier run: offered back, then
   // removed.
   void OfferRecoveryCopy();

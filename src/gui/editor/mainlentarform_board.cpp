@@ -5,11 +5,11 @@
 #include <QAction>
 #include <QPushButton>
 
-#include "core/project.h"
 #include "gui/common/devicework.h"
 #include "gui/control/boardport.h"
 #include "gui/control/tabloform.h"
 #include "gui/editor/mainlentarform.h"
+#include "markup/project.h"
 
 namespace lentar::gui {
 

@@ -6,7 +6,6 @@
 #include <optional>
 
 #include "comm/loaderprotocol.h"
-#include "core/project.h"
 #include "core/settings.h"
 #include "core/textutil.h"
 #include "gui/about/aboutform.h"
@@ -24,6 +23,7 @@
 #include "gui/markup/bankform.h"
 #include "gui/markup/rform.h"
 #include "markup/fonts.h"
+#include "markup/project.h"
 #include "markup/tags.h"
 
 namespace lentar::gui {
@@ -56,9 +56,7 @@ void TMainLentarForm::SettingsClick(int page) {
 }
 
 void TMainLentarForm::FontBankClick() {
-  if (TTabFontList* bank = FontBank()) {
-    ShowFontBank(this, *bank, BankFormMode::Browse, project_.DefaultFont);
-  }
+  ShowFontBank(this, project_.Fonts(), BankFormMode::Browse, project_.DefaultFont);
 }
 
 void TMainLentarForm::FontButtonClick() { FontCommand(this, *memo_, project_); }

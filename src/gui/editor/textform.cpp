@@ -8,7 +8,6 @@
 #include <QTextCursor>
 #include <QVBoxLayout>
 
-#include "core/project.h"
 #include "core/settings.h"
 #include "gui/common/devicework.h"
 #include "gui/common/dialogbuttons.h"
@@ -20,6 +19,7 @@
 #include "gui/editor/editorcommands.h"
 #include "gui/editor/sethighlighter.h"
 #include "gui/editor/settextedit.h"
+#include "markup/project.h"
 #include "markup/tagtexts.h"
 
 namespace lentar::gui {
