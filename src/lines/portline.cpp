@@ -27,18 +27,15 @@ class PortLine : public SerialLine {
   }
 
   bool Open(const std::string& device, const PortConfig& config, std::string& error) override {
-    const auto network = NetworkPortKind(device);
-    const int kind = !network ? 0 : *network == NetworkPortName::Kind::Raw ? 1 : 2;
+    const std::optional<NetworkPortName::Kind> kind = NetworkPortKind(device);
     if (!inner_ || kind != kind_) {
       if (inner_) inner_->Close();
-      inner_ = kind == 0 ? MakeQtSerialLine()
-                         : MakeTcpLine(kind == 1 ? NetworkPortName::Kind::Raw
-                                                 : NetworkPortName::Kind::Rfc2217);
+      inner_ = kind ? MakeTcpLine(*kind) : MakeQtSerialLine();
       kind_ = kind;
       inner_->SetHandlers(onData_, onTick_);
       inner_->WatchLineState(watching_);
     }
-    if (kind == 0) {
+    if (!kind) {
       if (const auto system = SystemDeviceOfComName(device)) return inner_->Open(*system, config, error);
     }
     return inner_->Open(device, config, error);
@@ -68,13 +65,14 @@ class PortLine : public SerialLine {
     if (inner_) inner_->WatchLineState(on);
   }
   std::vector<std::string> ListPorts() override {
-    if (inner_ && kind_ == 0) return inner_->ListPorts();
+    if (inner_ && !kind_) return inner_->ListPorts();
     return MakeQtSerialLine()->ListPorts();
   }
 
  private:
   std::unique_ptr<SerialLine> inner_;
-  int kind_ = -1;  // 0 serial device, 1 raw TCP, 2 RFC 2217
+  // What inner_ is: a network line of that kind, or the serial line when none.
+  std::optional<NetworkPortName::Kind> kind_;
   std::atomic<bool> watching_{false};
   DataHandler onData_;
   TickHandler onTick_;
