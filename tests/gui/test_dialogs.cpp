@@ -406,45 +406,43 @@ class DialogsTest : public QObject {
 
   void gridDeleteRowMovesFollowingRowsUp() {
     TTableGrid grid;
-    int objects[4] = {};
     for (int i = 1; i <= 4; ++i) {
       const int row = grid.AddRow();
       QCOMPARE(row, i);
       grid.SetCell(0, row, QString::number(i));
-      grid.SetRowObject(row, &objects[i - 1]);
+      grid.SetRowValue(row, 10 * i);
     }
     grid.DeleteRow(2);
     QCOMPARE(grid.RowCount(), 4);
     QCOMPARE(grid.Cell(0, 1), QStringLiteral("1"));
     QCOMPARE(grid.Cell(0, 2), QStringLiteral("3"));
-    QCOMPARE(grid.RowObject(2), static_cast<void*>(&objects[2]));
+    QCOMPARE(grid.RowValue(2), 30);
     QCOMPARE(grid.Cell(0, 3), QStringLiteral("4"));
     // Out of range: the header row, past the end.
     for (int bad : {0, -1, 4, 100}) {
       grid.DeleteRow(bad);
       QCOMPARE(grid.RowCount(), 4);
     }
-    // A new row after deletions is blank even where the old objects lived.
+    // A new row after deletions is blank even where the old values lived.
     const int row = grid.AddRow();
     QCOMPARE(row, 4);
     QCOMPARE(grid.Cell(0, row), QString());
-    QCOMPARE(grid.RowObject(row), nullptr);
+    QCOMPARE(grid.RowValue(row), TTableGrid::kNoValue);
   }
 
-  void gridCopyRowCopiesTextsAndObjects() {
+  void gridCopyRowCopiesTextsAndValues() {
     TTableGrid grid;
     grid.SetColumnCount(2);
-    int object = 0;
     grid.AddRow();
     grid.AddRow();
     grid.SetCell(0, 1, QStringLiteral("a"));
     grid.SetCell(1, 1, QStringLiteral("b"));
-    grid.SetCellObject(1, 1, &object);
+    grid.SetCellValue(1, 1, 7);
     grid.SetCell(0, 2, QStringLiteral("old"));
     grid.CopyRow(1, 2);
     QCOMPARE(grid.Cell(0, 2), QStringLiteral("a"));
     QCOMPARE(grid.Cell(1, 2), QStringLiteral("b"));
-    QCOMPARE(grid.CellObject(1, 2), static_cast<void*>(&object));
+    QCOMPARE(grid.CellValue(1, 2), 7);
     QCOMPARE(grid.Cell(0, 1), QStringLiteral("a"));
   }
 

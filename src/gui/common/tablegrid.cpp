@@ -229,17 +229,16 @@ void TTableGrid::SetCell(int column, int row, const QString& text) {
   if (QTableWidgetItem* cell = ItemAt(column, row, true)) cell->setText(text);
 }
 
-void* TTableGrid::CellObject(int column, int row) const {
-  if (column < 0 || column >= columnCount() || row < 1 || row > rowCount()) return nullptr;
+int TTableGrid::CellValue(int column, int row) const {
+  if (column < 0 || column >= columnCount() || row < 1 || row > rowCount()) return kNoValue;
   const QTableWidgetItem* cell = item(row - 1, column);
-  if (!cell) return nullptr;
-  return reinterpret_cast<void*>(cell->data(Qt::UserRole).value<quintptr>());
+  if (!cell) return kNoValue;
+  const QVariant value = cell->data(Qt::UserRole);
+  return value.isValid() ? value.toInt() : kNoValue;
 }
 
-void TTableGrid::SetCellObject(int column, int row, void* object) {
-  if (QTableWidgetItem* cell = ItemAt(column, row, true)) {
-    cell->setData(Qt::UserRole, QVariant::fromValue(reinterpret_cast<quintptr>(object)));
-  }
+void TTableGrid::SetCellValue(int column, int row, int value) {
+  if (QTableWidgetItem* cell = ItemAt(column, row, true)) cell->setData(Qt::UserRole, value);
 }
 
 void TTableGrid::BlankRow(int qtRow) {

@@ -53,7 +53,7 @@ class TTableGrid : public QTableWidget {
   void SetCellFont(const QFont& font);
   QFont CellFont() const { return cellFont_; }
 
-  // Two rows (header and one blank data row), the cell objects cleared, the
+  // Two rows (header and one blank data row), the cell values cleared, the
   // grid empty.
   void Clear();
   // Appends a row unless the grid is empty, blanks the last row, clears the
@@ -62,21 +62,25 @@ class TTableGrid : public QTableWidget {
   // Ignored unless 1 <= row < RowCount(); with one data row left the grid is
   // cleared instead; otherwise the following rows move up one.
   void DeleteRow(int row);
-  // Copies every cell text and object of row `from` to row `to` (data rows).
+  // Copies every cell text and value of row `from` to row `to` (data rows).
   void CopyRow(int from, int to);
   bool IsEmpty() const { return empty_; }
 
   // Rows including the header row.
   int RowCount() const { return rowCount() + 1; }
-  // Cell text and object of a data row (row >= 1); out of range: empty / null.
+  // Cell text and value of a data row (row >= 1); out of range: empty /
+  // kNoValue.
   QString Cell(int column, int row) const;
   void SetCell(int column, int row, const QString& text);
-  // Each cell may carry an object reference; the grid does not own it.
-  void* CellObject(int column, int row) const;
-  void SetCellObject(int column, int row, void* object);
-  // The object of the row's first cell.
-  void* RowObject(int row) const { return CellObject(0, row); }
-  void SetRowObject(int row, void* object) { SetCellObject(0, row, object); }
+  // Each cell may carry a whole number that is not shown: the window's own
+  // index of what the row lists (a directory entry, a position in a list).
+  // A cell that was given none carries kNoValue.
+  static constexpr int kNoValue = -1;
+  int CellValue(int column, int row) const;
+  void SetCellValue(int column, int row, int value);
+  // The value of the row's first cell.
+  int RowValue(int row) const { return CellValue(0, row); }
+  void SetRowValue(int row, int value) { SetCellValue(0, row, value); }
   // The data row of the current cell (>= 1), or 0 when none.
   int CurrentRow() const;
   void SelectRow(int row);

@@ -57,7 +57,6 @@ TLoadForm::TLoadForm(const uint8_t* image, size_t size, TRecProject& project,
   setObjectName(QStringLiteral("LoadForm"));
   setWindowTitle(QStringLiteral("Управление загрузчиком"));
   setModal(true);
-  for (int i = 0; i < kLoaderEntryCount; ++i) entryOfRow_[static_cast<size_t>(i)] = i;
 
   QGridLayout* top = BuildStatusRows();
   QGroupBox* blocks = BuildBlocksGroup();
@@ -360,7 +359,7 @@ void TLoadForm::UpdateTable() {
     table_->SetCell(0, row, QString::number(++number));
     table_->SetCell(1, row, FromBoardText(e.name));
     table_->SetCell(2, row, QString::number(e.size));
-    table_->SetRowObject(row, &entryOfRow_[static_cast<size_t>(entry)]);
+    table_->SetRowValue(row, entry);
   }
 }
 
@@ -392,8 +391,8 @@ bool TLoadForm::AskYesNo(const QString& text) {
 int TLoadForm::SelectedEntry() const {
   if (table_->IsEmpty()) return -1;
   const int row = table_->CurrentRow();
-  const auto* entry = static_cast<const int*>(table_->RowObject(row));
-  return row >= 1 && entry ? *entry : -1;
+  const int entry = table_->RowValue(row);
+  return row >= 1 && entry >= 0 ? entry : -1;
 }
 
 // ---- Actions ------------------------------------------------------------------

@@ -16,7 +16,6 @@
 #pragma once
 
 #include <QDialog>
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -146,8 +145,6 @@ class TLoadForm : public QDialog {
   bool connected_ = false;
   bool shown_ = false;
   bool closing_ = false;
-  // Directory index of each table row (the rows' objects point here).
-  std::array<int, comm::kLoaderEntryCount> entryOfRow_{};
 
   QLabel* sizeLabel_ = nullptr;
   QProgressBar* gauge_ = nullptr;

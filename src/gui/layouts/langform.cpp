@@ -64,18 +64,18 @@ QString TLangForm::LanguageText(int32_t languageId) {
 
 void TLangForm::Refresh() {
   grid_->Clear();
-  for (const auto& list : defines_) {
+  for (int i = 0; i < defines_.Count(); ++i) {
+    const TReplaceCharList& list = *defines_.ItemAt(i);
     const int row = grid_->AddRow();
-    grid_->SetCell(0, row, LanguageText(list->LangID));
-    grid_->SetCell(1, row, FromBoardText(FileNameOf(list->FileName)));
-    grid_->SetRowObject(row, list.get());
+    grid_->SetCell(0, row, LanguageText(list.LangID));
+    grid_->SetCell(1, row, FromBoardText(FileNameOf(list.FileName)));
+    grid_->SetRowValue(row, i);
   }
 }
 
 TReplaceCharList* TLangForm::SelectedList() const {
   if (grid_->IsEmpty()) return nullptr;
-  auto* list = static_cast<TReplaceCharList*>(grid_->RowObject(grid_->CurrentRow()));
-  return defines_.IndexOf(list) >= 0 ? list : nullptr;
+  return defines_.ItemAt(grid_->RowValue(grid_->CurrentRow()));
 }
 
 void TLangForm::Save(TReplaceCharList& list, const std::string& path) {

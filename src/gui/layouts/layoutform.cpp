@@ -120,11 +120,11 @@ QStringList TLayoutForm::RowTexts(const TReplaceChar& rule) {
 void TLayoutForm::Refresh() {
   const int previous = grid_->CurrentRow();
   grid_->Clear();
-  for (const auto& rule : edited_) {
+  for (int i = 0; i < edited_.Count(); ++i) {
     const int row = grid_->AddRow();
-    const QStringList texts = RowTexts(*rule);
+    const QStringList texts = RowTexts(*edited_.ItemAt(i));
     for (int c = 0; c < texts.size(); ++c) grid_->SetCell(c, row, texts[c]);
-    grid_->SetRowObject(row, rule.get());
+    grid_->SetRowValue(row, i);
   }
   if (!grid_->IsEmpty() && previous > 0) {
     grid_->SelectRow(std::min(previous, grid_->RowCount() - 1));
@@ -133,8 +133,7 @@ void TLayoutForm::Refresh() {
 
 TReplaceChar* TLayoutForm::SelectedRule() const {
   if (grid_->IsEmpty()) return nullptr;
-  auto* rule = static_cast<TReplaceChar*>(grid_->RowObject(grid_->CurrentRow()));
-  return edited_.IndexOf(rule) >= 0 ? rule : nullptr;
+  return edited_.ItemAt(grid_->RowValue(grid_->CurrentRow()));
 }
 
 void TLayoutForm::AddClick() {
