@@ -2,7 +2,6 @@
 // a set or an image to it, the way the board window does on a direct line.
 #include <QCoreApplication>
 
-#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <optional>
@@ -101,8 +100,9 @@ struct Session {
   BoardSession& board;
   std::string device;
   int address = -1;
-  std::string settingsPath;  // the settings file in use (core path)
-  bool modem = false;        // the board is reached through a modem call
+  const TSettings& settings;  // the settings in use
+  std::string settingsPath;   // the settings file in use (core path)
+  bool modem = false;         // the board is reached through a modem call
 };
 
 // Why the last command got no usable answer, in the operator's words.
@@ -269,7 +269,8 @@ bool HasBinExtension(const std::string& path) {
   return path.size() >= 4 && LowerCase(path.substr(path.size() - 4)) == ".bin";
 }
 
-int RunUpload(Session& s, const ParsedArgs& parsed, const TSettings& settings) {
+int RunUpload(Session& s, const ParsedArgs& parsed) {
+  const TSettings& settings = s.settings;
   int status = kExitOk, buffer = 0;
   if (parsed.positional.size() != 2)
     return UsageError(kCommand, "для upload нужен ровно один набор или образ .bin");
@@ -493,58 +494,111 @@ int RunRestart(Session& s, const ParsedArgs& parsed) {
   return kExitOk;
 }
 
-// Usage errors are found before the port is touched.
-int CheckCommandOptions(const std::string& command, const ParsedArgs& parsed) {
-  int status = kExitOk, buffer = 0;
+// Usage errors are found before the port is touched: each command checks
+// its own options, then the modem's are checked for all of them.
+
+int CheckSet(const ParsedArgs& parsed) {
+  int status = kExitOk;
   long long unused = 0;
-  if (command == "set") {
-    if (!NumberOption(parsed, "speed", 1, 5, unused, status)) return status;
-    if (!NumberOption(parsed, "brightness", 1, 10, unused, status)) return status;
-    if (parsed.Has("flip") && parsed.values.at("flip") != "on" && parsed.values.at("flip") != "off")
-      return UsageError(kCommand, "--flip принимает on или off");
-    if (!parsed.Has("speed") && !parsed.Has("brightness") && !parsed.Has("flip"))
-      return UsageError(kCommand, "для set нужен --speed, --brightness или --flip");
-  } else if (command == "clear") {
-    if (!BufferOption(parsed, true, buffer, status)) return status;
-  } else if (command == "upload") {
-    if (parsed.positional.size() != 2)
-      return UsageError(kCommand, "для upload нужен ровно один набор или образ .bin");
-    if (!BufferOption(parsed, false, buffer, status)) return status;
-    CompileOptions options;
-    TSettings defaults;
-    DefaultSettings(defaults);
-    if (!ResolveCompileOptions(kCommand, parsed, defaults, options, status)) return status;
-  } else if (command == "auto-bright") {
-    if (parsed.Has("on") && parsed.Has("off"))
-      return UsageError(kCommand, "--on и --off исключают друг друга");
-    if (!NumberOption(parsed, "dark-brightness", 0, 255, unused, status)) return status;
-    if (!NumberOption(parsed, "dark-level", 0, 65535, unused, status)) return status;
-    if (!NumberOption(parsed, "bright-level", 0, 65535, unused, status)) return status;
-  } else if (command == "font") {
-    if (parsed.positional.size() != 2) return UsageError(kCommand, "для font нужен номер N");
-    if (!ParseNumber(parsed.positional[1], 0, 255))
-      return UsageError(kCommand, "шрифт должен быть целым числом 0..255, а не '" +
-                                      parsed.positional[1] + "'");
-  } else if (command == "password") {
-    if (!parsed.Has("new")) return UsageError(kCommand, "для password нужен --new ТЕКСТ");
-    // A board password has at most 8 characters.
-    for (const char* name : {"old", "new"})
-      if (parsed.Has(name) && CommandLineText(parsed.values.at(name)).size() > 8)
-        return UsageError(kCommand, std::string("--") + name + " длиннее 8 символов");
-  } else if (command == "restart") {
-    if (!BufferOption(parsed, true, buffer, status)) return status;
-  }
-  // The modem's options mean nothing without --modem.
+  if (!NumberOption(parsed, "speed", 1, 5, unused, status)) return status;
+  if (!NumberOption(parsed, "brightness", 1, 10, unused, status)) return status;
+  if (parsed.Has("flip") && parsed.values.at("flip") != "on" && parsed.values.at("flip") != "off")
+    return UsageError(kCommand, "--flip принимает on или off");
+  if (!parsed.Has("speed") && !parsed.Has("brightness") && !parsed.Has("flip"))
+    return UsageError(kCommand, "для set нужен --speed, --brightness или --flip");
+  return kExitOk;
+}
+
+// clear and restart act on the buffer given.
+int CheckBufferGiven(const ParsedArgs& parsed) {
+  int status = kExitOk, buffer = 0;
+  BufferOption(parsed, true, buffer, status);
+  return status;
+}
+
+int CheckUpload(const ParsedArgs& parsed) {
+  int status = kExitOk, buffer = 0;
+  if (parsed.positional.size() != 2)
+    return UsageError(kCommand, "для upload нужен ровно один набор или образ .bin");
+  if (!BufferOption(parsed, false, buffer, status)) return status;
+  CompileOptions options;
+  TSettings defaults;
+  DefaultSettings(defaults);
+  ResolveCompileOptions(kCommand, parsed, defaults, options, status);
+  return status;
+}
+
+int CheckAutoBright(const ParsedArgs& parsed) {
+  int status = kExitOk;
+  long long unused = 0;
+  if (parsed.Has("on") && parsed.Has("off"))
+    return UsageError(kCommand, "--on и --off исключают друг друга");
+  if (!NumberOption(parsed, "dark-brightness", 0, 255, unused, status)) return status;
+  if (!NumberOption(parsed, "dark-level", 0, 65535, unused, status)) return status;
+  NumberOption(parsed, "bright-level", 0, 65535, unused, status);
+  return status;
+}
+
+int CheckFont(const ParsedArgs& parsed) {
+  if (parsed.positional.size() != 2) return UsageError(kCommand, "для font нужен номер N");
+  if (!ParseNumber(parsed.positional[1], 0, 255))
+    return UsageError(kCommand, "шрифт должен быть целым числом 0..255, а не '" +
+                                    parsed.positional[1] + "'");
+  return kExitOk;
+}
+
+int CheckPassword(const ParsedArgs& parsed) {
+  if (!parsed.Has("new")) return UsageError(kCommand, "для password нужен --new ТЕКСТ");
+  // A board password has at most 8 characters.
+  for (const char* name : {"old", "new"})
+    if (parsed.Has(name) && CommandLineText(parsed.values.at(name)).size() > 8)
+      return UsageError(kCommand, std::string("--") + name + " длиннее 8 символов");
+  return kExitOk;
+}
+
+// The modem's options mean nothing without --modem.
+int CheckModemOptions(const ParsedArgs& parsed) {
   if (!parsed.Has("modem")) {
     for (const char* name : {"dial", "pulse", "init", "modem-password", "dial-timeout"})
       if (parsed.Has(name))
         return UsageError(kCommand, std::string("--") + name + " применяется только с --modem");
-  } else {
-    if (!parsed.Has("dial")) return UsageError(kCommand, "для --modem нужен --dial НОМЕР");
-    if (parsed.values.at("dial").empty()) return UsageError(kCommand, "для --dial нужен номер");
-    if (!NumberOption(parsed, "dial-timeout", 0, 86400, unused, status)) return status;
+    return kExitOk;
   }
-  return kExitOk;
+  if (!parsed.Has("dial")) return UsageError(kCommand, "для --modem нужен --dial НОМЕР");
+  if (parsed.values.at("dial").empty()) return UsageError(kCommand, "для --dial нужен номер");
+  int status = kExitOk;
+  long long unused = 0;
+  NumberOption(parsed, "dial-timeout", 0, 86400, unused, status);
+  return status;
+}
+
+// One board command: its name, how many words it takes on the command line
+// (its name and its operands), the check of its own options (none when it has
+// none) and its work on the open session.
+struct BoardCommand {
+  const char* name;
+  size_t words;
+  int (*check)(const ParsedArgs& parsed);
+  int (*run)(Session& s, const ParsedArgs& parsed);
+};
+
+const std::array<BoardCommand, 10> kBoardCommands = {{
+    {"status", 1, nullptr, [](Session& s, const ParsedArgs&) { return RunStatus(s); }},
+    {"clock", 1, nullptr, [](Session& s, const ParsedArgs&) { return RunClock(s); }},
+    {"set-clock", 1, nullptr, [](Session& s, const ParsedArgs&) { return RunSetClock(s); }},
+    {"set", 1, CheckSet, RunSet},
+    {"clear", 1, CheckBufferGiven, RunClear},
+    {"upload", 2, CheckUpload, RunUpload},
+    {"auto-bright", 1, CheckAutoBright, RunAutoBright},
+    {"font", 2, CheckFont, RunFont},
+    {"password", 1, CheckPassword, RunPassword},
+    {"restart", 1, CheckBufferGiven, RunRestart},
+}};
+
+const BoardCommand* FindBoardCommand(const std::string& name) {
+  for (const BoardCommand& c : kBoardCommands)
+    if (name == c.name) return &c;
+  return nullptr;
 }
 
 }  // namespace
@@ -567,17 +621,15 @@ int RunBoard(const Args& args) {
   }
   if (parsed->positional.empty()) return UsageError(kCommand, "нужна команда");
   const std::string& command = parsed->positional[0];
-  static const char* const kCommands[] = {"status", "clock",       "set-clock", "set",
-                                          "clear",  "upload",      "auto-bright", "font",
-                                          "password", "restart"};
-  if (std::find_if(std::begin(kCommands), std::end(kCommands),
-                   [&](const char* c) { return command == c; }) == std::end(kCommands))
-    return UsageError(kCommand, "неизвестная команда табло '" + command + "'");
-  const size_t operands = command == "upload" || command == "font" ? 2 : 1;
-  if (parsed->positional.size() > operands)
-    return UsageError(kCommand, "лишний аргумент '" + parsed->positional[operands] + "'");
+  const BoardCommand* const chosen = FindBoardCommand(command);
+  if (!chosen) return UsageError(kCommand, "неизвестная команда табло '" + command + "'");
+  if (parsed->positional.size() > chosen->words)
+    return UsageError(kCommand, "лишний аргумент '" + parsed->positional[chosen->words] + "'");
 
-  if (int usage = CheckCommandOptions(command, *parsed); usage != kExitOk) return usage;
+  if (chosen->check) {
+    if (int usage = chosen->check(*parsed); usage != kExitOk) return usage;
+  }
+  if (int usage = CheckModemOptions(*parsed); usage != kExitOk) return usage;
 
   LoadedSettings loaded;
   {
@@ -703,17 +755,9 @@ int RunBoard(const Args& args) {
     }
   }
 
-  Session session{board, device, static_cast<int>(address), CorePath(loaded.path), modem};
-  if (command == "status") status = RunStatus(session);
-  else if (command == "clock") status = RunClock(session);
-  else if (command == "set-clock") status = RunSetClock(session);
-  else if (command == "set") status = RunSet(session, *parsed);
-  else if (command == "clear") status = RunClear(session, *parsed);
-  else if (command == "auto-bright") status = RunAutoBright(session, *parsed);
-  else if (command == "font") status = RunFont(session, *parsed);
-  else if (command == "password") status = RunPassword(session, *parsed);
-  else if (command == "restart") status = RunRestart(session, *parsed);
-  else status = RunUpload(session, *parsed, settings);
+  Session session{board, device, static_cast<int>(address), settings, CorePath(loaded.path),
+                  modem};
+  status = chosen->run(session, *parsed);
   // A call ends with DTR dropped, whatever the command's outcome.
   if (modem) HangUp(board);
   CloseBoardPort(board);
