@@ -54,6 +54,46 @@ void WhenDialog(const QString& name, std::function<void(QWidget*)> handle, int t
   });
 }
 
+// Runs handle on the message box once one is up.
+void WhenMessageBox(std::function<void(QMessageBox*)> handle, int tries) {
+  QTimer::singleShot(20, [handle, tries] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) handle(box);
+    else if (tries > 0) WhenMessageBox(handle, tries - 1);
+  });
+}
+
+// A simulated board on a direct line, in a fresh folder of its own, with the
+// session the board window is handed.
+struct DirectBoard {
+  explicit DirectBoard(const char* name)
+      : dir(comm::testing::TestFolder("lentar_tablo_shots", name)) {}
+  ~DirectBoard() {
+    Close();
+    fs::remove_all(dir);
+  }
+
+  // Starts the simulator with args and opens the line as the editor does, at
+  // the link speed; the folder also serves as the program folder when
+  // ownFolder is set.
+  bool Open(std::vector<std::string> args, bool ownFolder) {
+    if (!sim.Start(dir, std::move(args))) return false;
+    if (ownFolder) SetProgramFolder(FromNativePath(dir.string()) + "/");
+    Settings().TabPortDevice = sim.Link();
+    if (!OpenBoardPort(session, true)) return false;
+    comm::PreparePortRate(session, Settings().BaseSpeed, 0);
+    return true;
+  }
+  // Closes the line, then stops the simulator: true when it exited cleanly.
+  bool Close() {
+    comm::CloseBoardPort(session);
+    return sim.Stop();
+  }
+
+  const fs::path dir;
+  SimProcess sim;
+  comm::BoardSession session;
+};
+
 const comm::ModemTimings kQuick{0, 20, 20, 300, 0, 0};
 
 }  // namespace
@@ -76,16 +116,11 @@ class TabloScreenshots : public QObject {
   }
 
   void directLineAndAutoBrightness() {
-    const fs::path dir = comm::testing::TestFolder("lentar_tablo_shots", "direct");
-    SimProcess sim;
-    QVERIFY(sim.Start(dir, {}));
-    Settings().TabPortDevice = sim.Link();
-    comm::BoardSession session;
-    QVERIFY(OpenBoardPort(session, true));
-    comm::PreparePortRate(session, Settings().BaseSpeed, 0);
+    DirectBoard board("direct");
+    QVERIFY(board.Open({}, false));
     TRecProject project;
     {
-      TTabloForm form(image_.data(), image_.size(), project, session);
+      TTabloForm form(image_.data(), image_.size(), project, board.session);
       form.show();
       QVERIFY(QTest::qWaitForWindowExposed(&form));
       QVERIFY(WaitForDeviceWork(&form));
@@ -100,32 +135,24 @@ class TabloScreenshots : public QObject {
       Click(&form, "Button7");
       QVERIFY(captured);
     }
-    comm::CloseBoardPort(session);
-    QVERIFY(sim.Stop());
-    fs::remove_all(dir);
+    QVERIFY(board.Close());
   }
 
   // The question before the buffer on show is cleared, the message of an
   // upload into the other buffer broken off by a board killed half way, and
   // the window offering "Дозагрузка" afterwards.
   void otherBufferAndResume() {
-    const fs::path dir = comm::testing::TestFolder("lentar_tablo_shots", "other");
-    SimProcess sim;
-    QVERIFY(sim.Start(dir, {"--board-file", (dir / "board.mem").string(), "--delay-ms", "20",
-                            "-v"}));
-    SetProgramFolder(FromNativePath(dir.string()) + "/");
-    Settings().TabPortDevice = sim.Link();
-    comm::BoardSession session;
-    QVERIFY(OpenBoardPort(session, true));
-    comm::PreparePortRate(session, Settings().BaseSpeed, 0);
+    DirectBoard board("other");
+    QVERIFY(board.Open(
+        {"--board-file", (board.dir / "board.mem").string(), "--delay-ms", "20", "-v"}, true));
     comm::UploadOptions shown;
     shown.restart = true;
-    QVERIFY(comm::UploadImage(session, image_.data(), 300, shown).outcome ==
+    QVERIFY(comm::UploadImage(board.session, image_.data(), 300, shown).outcome ==
             comm::UploadOutcome::Done);
     TRecProject project;
     const std::vector<uint8_t> image(5026, 0x33);
     {
-      TTabloForm form(image.data(), image.size(), project, session);
+      TTabloForm form(image.data(), image.size(), project, board.session);
       form.show();
       QVERIFY(QTest::qWaitForWindowExposed(&form));
       QVERIFY(WaitForDeviceWork(&form));
@@ -133,27 +160,20 @@ class TabloScreenshots : public QObject {
       int captured = 0;
       std::thread killer;
       // The question: "Да"; then the error once the board is gone.
-      std::function<void(int)> answer = [&](int tries) {
-        QTimer::singleShot(20, [&, tries] {
-          auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-          if (!box) {
-            if (tries > 0) answer(tries - 1);
-            return;
-          }
-          Pump(300);
-          if (CaptureScreen(shots_ + (captured == 0 ? "/upload-buffer-on-show.png"
-                                                     : "/upload-broken-off.png")))
-            ++captured;
-          if (captured == 1) {
-            killer = comm::testing::KillWhenLogged(sim, "buffer 1 offset 2560");
-            box->button(QMessageBox::Yes)->click();
-            answer(3000);
-          } else {
-            box->button(QMessageBox::Ok)->click();
-          }
-        });
+      std::function<void(QMessageBox*)> answer = [&](QMessageBox* box) {
+        Pump(300);
+        if (CaptureScreen(shots_ + (captured == 0 ? "/upload-buffer-on-show.png"
+                                                   : "/upload-broken-off.png")))
+          ++captured;
+        if (captured == 1) {
+          killer = comm::testing::KillWhenLogged(board.sim, "buffer 1 offset 2560");
+          box->button(QMessageBox::Yes)->click();
+          WhenMessageBox(answer, 3000);
+        } else {
+          box->button(QMessageBox::Ok)->click();
+        }
       };
-      answer(1000);
+      WhenMessageBox(answer, 1000);
       Click(&form, "Button5");
       QVERIFY(WaitForDeviceWork(&form));
       if (killer.joinable()) killer.join();
@@ -161,27 +181,19 @@ class TabloScreenshots : public QObject {
       Pump(400);
       QVERIFY(CaptureScreen(shots_ + "/board-window-resume-offered.png"));
     }
-    comm::CloseBoardPort(session);
-    fs::remove_all(dir);
   }
 
   // An upload at 57,600 bit/s on a line paced as a real one: the board
   // window and its progress window while the blocks go out, then after
   // "Прервать" with the message the operator reads.
   void uploadRunningAndInterrupted() {
-    const fs::path dir = comm::testing::TestFolder("lentar_tablo_shots", "paced");
-    SimProcess sim;
-    QVERIFY(sim.Start(dir, {"--pace"}));
-    SetProgramFolder(FromNativePath(dir.string()) + "/");
-    Settings().TabPortDevice = sim.Link();
     Settings().DLSpeed = 4;
-    comm::BoardSession session;
-    QVERIFY(OpenBoardPort(session, true));
-    comm::PreparePortRate(session, Settings().BaseSpeed, 0);
+    DirectBoard board("paced");
+    QVERIFY(board.Open({"--pace"}, true));
     TRecProject project;
     const std::vector<uint8_t> image(30000, 0x3C);
     {
-      TTabloForm form(image.data(), image.size(), project, session);
+      TTabloForm form(image.data(), image.size(), project, board.session);
       form.show();
       QVERIFY(QTest::qWaitForWindowExposed(&form));
       QVERIFY(WaitForDeviceWork(&form));
@@ -192,28 +204,20 @@ class TabloScreenshots : public QObject {
       Pump(300);
       QVERIFY(CaptureScreen(shots_ + "/upload-running.png"));
       bool captured = false;
-      std::function<void(int)> answer = [&](int tries) {
-        QTimer::singleShot(20, [&, tries] {
-          auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-          if (!box) {
-            if (tries > 0) answer(tries - 1);
-            return;
-          }
-          Pump(300);
-          captured = CaptureScreen(shots_ + "/upload-interrupted.png");
-          box->button(QMessageBox::Ok)->click();
-        });
-      };
-      answer(3000);
+      WhenMessageBox(
+          [&](QMessageBox* box) {
+            Pump(300);
+            captured = CaptureScreen(shots_ + "/upload-interrupted.png");
+            box->button(QMessageBox::Ok)->click();
+          },
+          3000);
       Click(progress, "InterruptButton");
       QVERIFY(WaitForDeviceWork(&form));
       QVERIFY(captured);
       Pump(300);
       QVERIFY(CaptureScreen(shots_ + "/board-window-after-interrupt.png"));
     }
-    comm::CloseBoardPort(session);
-    QVERIFY(sim.Stop());
-    fs::remove_all(dir);
+    QVERIFY(board.Close());
   }
 
   void modemCall() {
