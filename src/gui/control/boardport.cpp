@@ -1,10 +1,12 @@
 #include "gui/control/boardport.h"
 
+#include <QRegularExpression>
 #include <string>
 
 #include "comm/boardprotocol.h"
 #include "comm/boardupload.h"
 #include "comm/comport.h"
+#include "comm/tcpline.h"
 #include "core/settings.h"
 #include "core/textutil.h"
 #include "gui/common/devicework.h"
@@ -24,6 +26,27 @@ std::string PortErrorMessage(const std::string& device, const std::string& reaso
   }
   message += reason;
   return message;
+}
+
+namespace {
+
+bool IsComName(const QString& text) {
+  static const QRegularExpression com(QStringLiteral("^COM([1-9][0-9]{0,2})$"),
+                                      QRegularExpression::CaseInsensitiveOption);
+  const QRegularExpressionMatch match = com.match(text);
+  return match.hasMatch() && match.captured(1).toInt() <= 256;
+}
+
+}  // namespace
+
+QString PortNameError(const std::string& device) {
+  const QString text = FromBoardText(device);
+  bool valid = text.isEmpty() || text.startsWith(QLatin1Char('/')) || IsComName(text);
+  if (!valid && comm::IsNetworkPortName(device)) valid = comm::ParseNetworkPort(device).has_value();
+  if (valid) return {};
+  return QStringLiteral("Неверно указан порт: «%1».\nУкажите устройство (например, "
+                        "/dev/ttyUSB0), socket://узел:порт или rfc2217://узел:порт.")
+      .arg(text);
 }
 
 bool OpenBoardPort(comm::BoardSession& session, bool showError) {

@@ -2,6 +2,7 @@
 // communication layer's; the failure message is the window's.
 #pragma once
 
+#include <QString>
 #include <functional>
 #include <string>
 
@@ -14,6 +15,12 @@ class TDeviceWork;
 // "Ошибка коммуникационного порта!", followed on a line of its own by the
 // port and the reason the system gave ("/dev/ttyUSB0: устройство не найдено").
 std::string PortErrorMessage(const std::string& device, const std::string& reason);
+
+// Empty when device names a port the program can open: nothing (the COM
+// number decides), a device path, "COMn" or a well-formed socket://HOST:PORT
+// or rfc2217://HOST:PORT; else the message that refuses it ("Неверно указан
+// порт: ..."). Every field where an operator types a line is checked so.
+QString PortNameError(const std::string& device);
 
 // Opens the session's line on the settings' board port when it is not open
 // yet, with the board's default reply deadline and retry count. When the port

@@ -100,13 +100,6 @@ std::function<std::vector<comm::SearchCandidate>()>& CandidateSource() {
   return source;
 }
 
-bool IsComName(const QString& text) {
-  static const QRegularExpression com(QStringLiteral("^COM([1-9][0-9]{0,2})$"),
-                                      QRegularExpression::CaseInsensitiveOption);
-  const QRegularExpressionMatch match = com.match(text);
-  return match.hasMatch() && match.captured(1).toInt() <= 256;
-}
-
 QFont FontOfSettings(const std::string& name, int32_t size, int32_t style) {
   QFont font(FromBoardText(name));
   if (size > 0) font.setPointSize(size);
@@ -395,18 +388,11 @@ std::string TSetupForm::DeviceOfField(const QComboBox* field) {
 
 bool TSetupForm::DeviceFieldsValid() {
   for (QComboBox* field : {boardDeviceBox_, loaderDeviceBox_, modemDeviceBox_}) {
-    const std::string device = DeviceOfField(field);
-    const QString text = FromBoardText(device);
-    bool valid = text.isEmpty() || text.startsWith(QLatin1Char('/')) || IsComName(text);
-    if (!valid && comm::IsNetworkPortName(device)) {
-      valid = comm::ParseNetworkPort(device).has_value();
-    }
-    if (!valid) {
+    const QString error = PortNameError(DeviceOfField(field));
+    if (!error.isEmpty()) {
       pages_->setCurrentIndex(0);
       field->setFocus();
-      ShowError(QStringLiteral("Неверно указан порт: «%1».\nУкажите устройство (например, "
-                               "/dev/ttyUSB0), socket://узел:порт или rfc2217://узел:порт.")
-                    .arg(text));
+      ShowError(error);
       return false;
     }
   }
