@@ -249,7 +249,12 @@ bool Deliver(const std::vector<BoardRecord>& boards, const DeliveryOptions& o, R
   results.assign(boards.size(), BoardResult{});
   // The source, read once.
   std::string bytes;
-  switch (ReadFileCapped(o.source, size_t{1} << 20, bytes)) {
+  constexpr size_t kLargestSource = size_t{1} << 20;
+  ReadOutcome read = ReadOutcome::Ok;
+  if (!o.sourceText) read = ReadFileCapped(o.source, kLargestSource, bytes);
+  else if (o.sourceText->size() > kLargestSource) read = ReadOutcome::TooLarge;
+  else bytes = *o.sourceText;
+  switch (read) {
     case ReadOutcome::Ok: break;
     case ReadOutcome::TooLarge:
       error = T(u8"'") + o.source + T(u8"' слишком велик");
@@ -258,7 +263,7 @@ bool Deliver(const std::vector<BoardRecord>& boards, const DeliveryOptions& o, R
       error = T(u8"не удаётся прочитать '") + o.source + "'";
       return false;
   }
-  const bool binary = HasBinExtension(o.source);
+  const bool binary = !o.sourceText && HasBinExtension(o.source);
 
   // One compilation per distinct settings file.
   struct Compiled {

@@ -28,6 +28,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,10 @@ struct DeliveryOptions {
   // The set file or the compiled .bin image (Windows-1251 path); a .bin is
   // sent as it is to every board.
   std::string source;
+  // The set's bytes when they are not (or not yet) what the file holds: an
+  // editor's open set, changed since it was saved. source then only names
+  // the set in the log.
+  std::optional<std::string> sourceText;
   // The settings file for boards without one of their own (the operator's
   // lentar.ini); a missing one gives the defaults.
   std::string defaultSettings;

@@ -228,6 +228,11 @@ void TMainLentarForm::CreateActions() {
   uploadLoaderAction_ =
       make(QStringLiteral("&Загрузчик"), "UploadLoaderItem", &TMainLentarForm::LoaderMenuClick);
   uploadLoaderAction_->setIcon(s->standardIcon(QStyle::SP_DriveFDIcon));
+  fleetAction_ = make(QStringLiteral("&Парк табло"), "FleetItem", &TMainLentarForm::FleetClick);
+  fleetAction_->setIcon(s->standardIcon(QStyle::SP_FileDialogListView));
+  fleetAction_->setToolTip(QStringLiteral("Парк табло"));
+  groupDeliveryAction_ = make(QStringLiteral("Отправить в &группу…"), "GroupDeliveryItem",
+                              &TMainLentarForm::GroupDeliveryClick);
   exportBinaryAction_ = make(QStringLiteral("Экспорт в &файл"), "ExportBinaryItem",
                              &TMainLentarForm::ExportBinaryClick);
   exportGprsAction_ = make(QStringLiteral("Экспорт для &GPRS"), "ExportGprsItem",
@@ -313,6 +318,10 @@ void TMainLentarForm::CreateMenu() {
   upload->addAction(uploadBoardAction_);
   upload->addAction(previewAction_);
   upload->addAction(uploadLoaderAction_);
+  upload->addSeparator();
+  upload->addAction(fleetAction_);
+  upload->addAction(groupDeliveryAction_);
+  upload->addSeparator();
   upload->addAction(exportBinaryAction_);
   upload->addAction(exportGprsAction_);
   upload->addSeparator();
@@ -336,6 +345,7 @@ void TMainLentarForm::CreateToolBar() {
   toolBar_->addAction(previewAction_);
   toolBar_->addAction(uploadBoardAction_);
   toolBar_->addAction(uploadLoaderAction_);
+  toolBar_->addAction(fleetAction_);
 }
 
 QPushButton* TMainLentarForm::AddButton(const QString& caption, const char* objectName) {

@@ -30,6 +30,9 @@ class TReplaceDefines;
 namespace lentar::gui {
 
 class TDeviceWork;
+class TFleetForm;
+class TGroupDeliveryForm;
+struct FleetSet;
 
 class PreviewHost;
 class SetHighlighter;
@@ -163,6 +166,12 @@ class TMainLentarForm : public QMainWindow {
   // "Настройки" / "Табло": the board window without data.
   void UploadBoardClick();
   void BoardWindowClick();
+  // "Загрузка" / "Парк табло": the register's window (one at a time);
+  // "Отправить в группу…": the open set to one group, in a small dialog.
+  void FleetClick();
+  void GroupDeliveryClick();
+  // The open set as a delivery to many boards sends it.
+  FleetSet OpenSet() const;
 
   // A set kept by KeepWorkQuietly in an earlier run: offered back, then
   // removed.
@@ -226,7 +235,11 @@ class TMainLentarForm : public QMainWindow {
   QAction* exportBinaryAction_ = nullptr;
   QAction* exportGprsAction_ = nullptr;
   QAction* freeTextAction_ = nullptr;
+  QAction* fleetAction_ = nullptr;
+  QAction* groupDeliveryAction_ = nullptr;
   QAction* aboutAction_ = nullptr;
+  QPointer<TFleetForm> fleetForm_;
+  QPointer<TGroupDeliveryForm> groupDeliveryForm_;
   QToolBar* toolBar_ = nullptr;
 
   // The button panel.
