@@ -23,6 +23,7 @@
 #include <set>
 
 #include "comm/sim_process.h"
+#include "core/folders.h"
 #include "core/settings.h"
 #include "core/textutil.h"
 #include "fleet/register.h"
@@ -213,6 +214,32 @@ class FleetFormTest : public QObject, public MainWindowFixture {
     std::vector<fleet::BoardRecord> left;
     QVERIFY(register_->List(left, error));
     QVERIFY(left.empty());
+  }
+
+  // A shared register whose server does not answer: the window says so and
+  // offers the operator's own register; No opens nothing.
+  void unreachableServerOffersTheLocalRegister() {
+    Enter({Board("local", "/dev/ttyS0", {u8"g"})});
+    Settings().FleetDatabase = "postgresql://nobody@127.0.0.1:1/lentar";
+    const QString offer = Q(u8"Реестр табло: Общий реестр табло недоступен.\nРеестр табло "
+                            u8"'postgresql://nobody@127.0.0.1:1/lentar': сервер базы данных не "
+                            u8"отвечает: ");
+    const QString local =
+        Q(u8"\n\nОткрыть локальный реестр «%1»?").arg(FromBoardText(FleetDatabasePath()));
+    messages_->QueueAnswer(QMessageBox::No);
+    TFleetForm refused(nullptr, [this] { return set_; });
+    QVERIFY(!refused.OpenRegister());
+    QCOMPARE(messages_->Texts().size(), 1);
+    QVERIFY2(messages_->Texts()[0].startsWith(offer) && messages_->Texts()[0].endsWith(local),
+             qPrintable(messages_->Texts()[0]));
+
+    messages_->Clear();
+    messages_->QueueAnswer(QMessageBox::Yes);
+    auto form = OpenForm();
+    QVERIFY(form);
+    QCOMPARE(messages_->Texts().size(), 1);
+    QCOMPARE(form->Shown().size(), size_t{1});
+    QCOMPARE(form->Shown()[0].name, std::string("local"));
   }
 
   // The group filter and the search narrow the table.

@@ -142,7 +142,7 @@ TFleetForm::TFleetForm(QWidget* parent, std::function<FleetSet()> openSet)
   layout->addWidget(table_, 1);
   layout->addLayout(totalRow);
   layout->addLayout(buttons);
-  resize(1240, 560);
+  resize(1320, 560);
 
   connect(groupBox_, &QComboBox::currentIndexChanged, this, &TFleetForm::Refill);
   connect(searchEdit_, &QLineEdit::textChanged, this, &TFleetForm::Refill);
@@ -167,21 +167,20 @@ TFleetForm::TFleetForm(QWidget* parent, std::function<FleetSet()> openSet)
 TFleetForm::~TFleetForm() = default;
 
 bool TFleetForm::OpenRegister() {
-  std::string error;
-  if (!register_.IsOpen() && !OpenFleetRegister(register_, error)) {
-    ShowError(error);
-    return false;
+  if (!Opened()) {
+    if (!OpenFleetRegister(this, register_)) return false;
+    run_->SetRegister(register_->Path());
   }
   Reload();
   return true;
 }
 
 void TFleetForm::Reload() {
-  if (!register_.IsOpen()) return;
+  if (!Opened()) return;
   std::string error;
   std::vector<fleet::BoardRecord> boards;
   std::vector<fleet::LogEntry> log;
-  if (!register_.List(boards, error) || !register_.ReadLog({}, log, error)) {
+  if (!register_->List(boards, error) || !register_->ReadLog({}, log, error)) {
     ShowError(error);
     return;
   }
@@ -245,9 +244,20 @@ void TFleetForm::Refill() {
                             MakeRowBar(table_, percent_[percent - running_.begin()]));
     if (selected.count(b.name)) table_->selectRow(row);
   }
+  FitColumns();
   if (!shown_.empty() && !table_->currentIndex().isValid())
     table_->setCurrentCell(0, kName, QItemSelectionModel::NoUpdate);
   Busy(run_->Busy());
+}
+
+void TFleetForm::FitColumns() {
+  // Every column as wide as what it holds, up to a limit; the result takes
+  // the rest of the width.
+  const int em = fontMetrics().horizontalAdvance(QLatin1Char('M'));
+  for (int column = kName; column < kResult; ++column) {
+    table_->resizeColumnToContents(column);
+    table_->setColumnWidth(column, std::min(table_->columnWidth(column), 16 * em));
+  }
 }
 
 void TFleetForm::SetCell(int row, int column, const QString& text, const QString& tip) {
@@ -309,7 +319,7 @@ void TFleetForm::Busy(bool busy) {
 bool TFleetForm::Store(const std::string& oldName, const fleet::BoardRecord& board) {
   std::string error;
   const bool stored =
-      oldName.empty() ? register_.Add(board, error) : register_.Update(oldName, board, error);
+      oldName.empty() ? register_->Add(board, error) : register_->Update(oldName, board, error);
   if (!stored) {
     ShowError(error);
     return false;
@@ -322,7 +332,7 @@ bool TFleetForm::Store(const std::string& oldName, const fleet::BoardRecord& boa
 }
 
 void TFleetForm::AddBoard() {
-  if (run_->Busy() || !register_.IsOpen()) return;
+  if (run_->Busy() || !Opened()) return;
   fleet::BoardRecord fresh;
   // A new board joins the group being looked at.
   if (groupBox_->currentIndex() > 0) fresh.groups.push_back(ToBoardText(groupBox_->currentText()));
@@ -334,7 +344,7 @@ void TFleetForm::AddBoard() {
 }
 
 void TFleetForm::EditBoard() {
-  if (run_->Busy() || !register_.IsOpen()) return;
+  if (run_->Busy() || !Opened()) return;
   const int row = table_->currentRow();
   if (row < 0 || row >= static_cast<int>(shown_.size())) return;
   const fleet::BoardRecord board = shown_[row];
@@ -347,7 +357,7 @@ void TFleetForm::EditBoard() {
 }
 
 void TFleetForm::RemoveBoard() {
-  if (run_->Busy() || !register_.IsOpen()) return;
+  if (run_->Busy() || !Opened()) return;
   std::vector<fleet::BoardRecord> boards;
   for (const QModelIndex& index : table_->selectionModel()->selectedRows())
     if (index.row() < static_cast<int>(shown_.size())) boards.push_back(shown_[index.row()]);
@@ -365,7 +375,7 @@ void TFleetForm::RemoveBoard() {
     return;
   for (const auto& b : boards) {
     std::string error;
-    if (!register_.Remove(b.name, error)) {
+    if (!register_->Remove(b.name, error)) {
       ShowError(error);
       break;
     }
@@ -517,7 +527,7 @@ void TFleetForm::Delivered(const std::vector<fleet::BoardResult>& results, const
   // The results stay in the rows; the log's newest attempts come in beside them.
   std::vector<fleet::LogEntry> log;
   std::string why;
-  if (register_.ReadLog({}, log, why)) {
+  if (register_->ReadLog({}, log, why)) {
     for (auto& entry : log) lastAttempt_[entry.board] = std::move(entry);
     for (const auto& b : running_)
       if (const int row = RowOf(b.name); row >= 0 && lastAttempt_.count(b.name)) {
@@ -525,11 +535,16 @@ void TFleetForm::Delivered(const std::vector<fleet::BoardResult>& results, const
         const QString file = FromBoardText(lastAttempt_[b.name].setFile);
         SetCell(row, kWhat, QFileInfo(file).fileName(), file);
       }
+    FitColumns();
   }
   statusLabel_->setText(summary);
 }
 
 void TFleetForm::Swept(const std::vector<fleet::BoardStatus>& results) {
+  if (results.empty()) {  // the register could not be opened for the sweep
+    statusLabel_->clear();
+    return;
+  }
   int online = 0;
   for (const auto& s : results) online += s.online;
   statusLabel_->setText(QStringLiteral("На связи: %1 из %2").arg(online).arg(results.size()));
@@ -542,9 +557,9 @@ void TFleetForm::RunFinished() {
 }
 
 void TFleetForm::ShowLog() {
-  if (!register_.IsOpen()) return;
+  if (!Opened()) return;
   if (!logForm_) {
-    logForm_ = new TFleetLogForm(this, register_);
+    logForm_ = new TFleetLogForm(this, *register_);
     logForm_->setAttribute(Qt::WA_DeleteOnClose);
   }
   logForm_->Reload();

@@ -51,6 +51,7 @@ class TFleetForm : public QWidget {
   TFleetForm(QWidget* parent, std::function<FleetSet()> openSet);
   ~TFleetForm() override;
 
+  bool Opened() const { return register_ && register_->IsOpen(); }
   // Opens the register and fills the table; false (after the message) when
   // the register cannot be used.
   bool OpenRegister();
@@ -77,6 +78,7 @@ class TFleetForm : public QWidget {
 
  private:
   void Refill();
+  void FitColumns();
   // The boards a command works on: the selected rows, else every row shown.
   std::vector<fleet::BoardRecord> Chosen() const;
   int RowOf(const std::string& name) const;
@@ -96,7 +98,7 @@ class TFleetForm : public QWidget {
   void RunFinished();
 
   std::function<FleetSet()> openSet_;
-  fleet::Register register_;
+  std::unique_ptr<fleet::Register> register_;
   std::vector<fleet::BoardRecord> all_;
   std::vector<fleet::BoardRecord> shown_;
   // The last attempt of each board in the log, by name.

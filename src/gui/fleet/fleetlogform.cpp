@@ -109,6 +109,7 @@ TFleetLogForm::TFleetLogForm(QWidget* parent, fleet::Register& reg)
                                            {kOutcome, 7}, {kMessage, 18}, {kSet, 9},
                                            {kSize, 5}, {kOperator, 6}};
   for (const auto& [column, ems] : widths) table_->setColumnWidth(column, ems * em);
+  table_->horizontalHeader()->setSectionResizeMode(kMessage, QHeaderView::Stretch);
 
   countLabel_ = new QLabel(this);
   countLabel_->setObjectName(QStringLiteral("CountLabel"));
@@ -125,7 +126,7 @@ TFleetLogForm::TFleetLogForm(QWidget* parent, fleet::Register& reg)
   layout->addLayout(filterRow);
   layout->addWidget(table_, 1);
   layout->addLayout(buttons);
-  resize(1240, 520);
+  resize(1300, 520);
 
   connect(exportButton, &QPushButton::clicked, this, &TFleetLogForm::Export);
   connect(closeButton, &QPushButton::clicked, this, &QWidget::close);
@@ -213,6 +214,12 @@ void TFleetLogForm::Reload() {
                                        : texts[column]);
       table_->setItem(row, column, item);
     }
+  }
+  const int em = fontMetrics().horizontalAdvance(QLatin1Char('M'));
+  for (int column = 0; column < kColumns; ++column) {
+    if (column == kMessage) continue;
+    table_->resizeColumnToContents(column);
+    table_->setColumnWidth(column, std::min(table_->columnWidth(column), (column == kSet ? 12 : 20) * em));
   }
   countLabel_->setText(QStringLiteral("Попыток: %1").arg(entries_.size()));
 }

@@ -17,10 +17,32 @@ constexpr int kJobs = 8;
 
 }  // namespace
 
-std::string FleetRegisterPath() { return FleetDatabasePath(); }
+std::string FleetRegisterPath() {
+  return Settings().FleetDatabase.empty() ? FleetDatabasePath() : Settings().FleetDatabase;
+}
 
-bool OpenFleetRegister(fleet::Register& reg, std::string& error) {
-  return reg.Open(FleetRegisterPath(), error);
+bool OpenFleetRegister(QWidget* owner, std::unique_ptr<fleet::Register>& reg) {
+  reg = std::make_unique<fleet::Register>();
+  std::string error;
+  if (reg->Open(FleetRegisterPath(), error)) return true;
+  if (!reg->ServerUnreachable()) {
+    ShowError(error);
+    return false;
+  }
+  // The office's server is down or out of reach: the operator may still
+  // work with the boards of his own register.
+  const std::string local = FleetDatabasePath();
+  if (OwnedMessageBox(owner, QStringLiteral("Реестр табло"),
+                      QStringLiteral("Общий реестр табло недоступен.\n%1\n\nОткрыть локальный "
+                                     "реестр «%2»?")
+                          .arg(FromBoardText(error), FromBoardText(local)),
+                      QMessageBox::Yes | QMessageBox::No, QMessageBox::Warning,
+                      QMessageBox::Yes) != QMessageBox::Yes)
+    return false;
+  reg = std::make_unique<fleet::Register>();
+  if (reg->Open(local, error)) return true;
+  ShowError(error);
+  return false;
 }
 
 QString OutcomeText(fleet::BoardOutcome outcome) {
@@ -106,7 +128,7 @@ bool TFleetRun::Deliver(const std::vector<fleet::BoardRecord>& boards, const Fle
   o.stop = stop_;
   o.lockFolder = lockFolder_;
   TDeviceWork* work = work_.get();
-  const std::string registerPath = FleetRegisterPath();
+  const std::string registerPath = registerAddress_.empty() ? FleetRegisterPath() : registerAddress_;
   struct Outcome {
     std::vector<fleet::BoardResult> results;
     std::string error;
@@ -116,11 +138,12 @@ bool TFleetRun::Deliver(const std::vector<fleet::BoardRecord>& boards, const Fle
         Outcome out;
         fleet::Register reg;
         std::string why;
-        const bool logged = reg.Open(registerPath, why);
-        if (!logged)
-          work->Post([this, why] {
-            emit trouble(QStringLiteral("Журнал доставок не записывается: %1").arg(FromBoardText(why)));
-          });
+        // Without the register nothing goes out: the log would miss the
+        // attempts, and a shared register's lines could not be locked.
+        if (!reg.Open(registerPath, why)) {
+          out.error = why;
+          return out;
+        }
         fleet::DeliveryEvents events;
         events.attemptStarts = [this, work](size_t b, int attempt) {
           work->Post([this, b, attempt] { emit attemptStarts(static_cast<int>(b), attempt); });
@@ -145,7 +168,7 @@ bool TFleetRun::Deliver(const std::vector<fleet::BoardRecord>& boards, const Fle
             emit trouble(QStringLiteral("Журнал доставок не записан: %1").arg(text));
           });
         };
-        fleet::Deliver(boards, o, logged ? &reg : nullptr, events, out.results, out.error);
+        fleet::Deliver(boards, o, &reg, events, out.results, out.error);
         return out;
       },
       [this](Outcome out) { emit delivered(out.results, FromBoardText(out.error)); });
@@ -162,14 +185,17 @@ bool TFleetRun::Sweep(const std::vector<fleet::BoardRecord>& boards, bool setClo
   o.stop = stop_;
   o.lockFolder = lockFolder_;
   TDeviceWork* work = work_.get();
-  const std::string registerPath = FleetRegisterPath();
+  const std::string registerPath = registerAddress_.empty() ? FleetRegisterPath() : registerAddress_;
   return work->Run<std::vector<fleet::BoardStatus>>(
       [this, work, registerPath, boards, o] {
         fleet::Register reg;
         std::string why;
-        const bool logged = reg.Open(registerPath, why);
         std::vector<fleet::BoardStatus> results;
-        fleet::Sweep(boards, o, logged ? &reg : nullptr,
+        if (!reg.Open(registerPath, why)) {
+          work->Post([why] { ShowError(why); });
+          return results;
+        }
+        fleet::Sweep(boards, o, &reg,
                      [this, work](size_t b, const fleet::BoardStatus& status) {
                        work->Post([this, b, status] { emit boardRead(static_cast<int>(b), status); });
                      },

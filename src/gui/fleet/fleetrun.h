@@ -12,6 +12,7 @@
 #include <QObject>
 #include <QString>
 #include <QTemporaryDir>
+#include <QWidget>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,10 +34,14 @@ struct FleetSet {
   std::string file;  // Windows-1251; empty for a set never saved
 };
 
-// The register the windows work with: the operator's own database file.
+// The register the windows work with: the address lentar.ini names
+// (FleetDatabase: a register shared on a database server), else the
+// operator's own file.
 std::string FleetRegisterPath();
-// Opens it; false with the register's reason (Windows-1251).
-bool OpenFleetRegister(fleet::Register& reg, std::string& error);
+// Opens it in a fresh reg. A refusal is shown; when the server of a shared
+// register does not answer at all, the operator is told so and offered the
+// local register instead. False when no register was opened.
+bool OpenFleetRegister(QWidget* owner, std::unique_ptr<fleet::Register>& reg);
 
 // The operator's word for an outcome: "Доставлено", "Сбой линии", ...
 QString OutcomeText(fleet::BoardOutcome outcome);
@@ -59,6 +64,9 @@ class TFleetRun : public QObject {
   bool Busy() const;
   // The line timings of every board (the defaults suit real boards).
   void SetLink(const fleet::LinkOptions& link) { link_ = link; }
+  // The register the run notes its attempts in and, when it is shared,
+  // locks its lines in: the one the window opened.
+  void SetRegister(const std::string& address) { registerAddress_ = address; }
   // Where the lines' lock files are kept; empty: the usual per-user folder.
   void SetLockFolder(const std::string& folder) { lockFolder_ = folder; }
 
@@ -97,6 +105,7 @@ class TFleetRun : public QObject {
 
   std::unique_ptr<QTemporaryDir> scratch_;
   fleet::LinkOptions link_;
+  std::string registerAddress_;
   std::string lockFolder_;
   comm::StopFlagPtr stop_ = std::make_shared<comm::StopFlag>();
   // Last: destroyed first, stopping and waiting for a run still going.

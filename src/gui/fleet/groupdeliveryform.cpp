@@ -130,13 +130,13 @@ TGroupDeliveryForm::TGroupDeliveryForm(QWidget* parent, std::function<FleetSet()
 TGroupDeliveryForm::~TGroupDeliveryForm() = default;
 
 bool TGroupDeliveryForm::OpenRegister() {
-  std::string error;
-  if (!register_.IsOpen() && !OpenFleetRegister(register_, error)) {
-    ShowError(error);
-    return false;
+  if (!Opened()) {
+    if (!OpenFleetRegister(this, register_)) return false;
+    run_->SetRegister(register_->Path());
   }
+  std::string error;
   std::vector<fleet::BoardRecord> boards;
-  if (!register_.List(boards, error)) {
+  if (!register_->List(boards, error)) {
     ShowError(error);
     return false;
   }
@@ -157,11 +157,11 @@ bool TGroupDeliveryForm::OpenRegister() {
 }
 
 void TGroupDeliveryForm::ShowGroup() {
-  if (run_->Busy() || !register_.IsOpen()) return;
+  if (run_->Busy() || !Opened()) return;
   std::string error;
   boards_.clear();
   if (groupBox_->currentIndex() >= 0 &&
-      !register_.List(boards_, error, ToBoardText(groupBox_->currentText()))) {
+      !register_->List(boards_, error, ToBoardText(groupBox_->currentText()))) {
     ShowError(error);
     boards_.clear();
   }
@@ -176,6 +176,7 @@ void TGroupDeliveryForm::ShowGroup() {
     table_->setItem(row, kLine, new QTableWidgetItem(line));
     table_->setItem(row, kResult, new QTableWidgetItem);
   }
+  for (int column : {kName, kLine}) table_->resizeColumnToContents(column);
   totalBar_->setValue(0);
   summaryLabel_->setText(QStringLiteral("Табло в группе: %1").arg(boards_.size()));
   Busy(false);

@@ -30,6 +30,7 @@ class TGroupDeliveryForm : public QDialog {
   TGroupDeliveryForm(QWidget* parent, std::function<FleetSet()> openSet);
   ~TGroupDeliveryForm() override;
 
+  bool Opened() const { return register_ && register_->IsOpen(); }
   // Opens the register and lists its groups; false (after the message) when
   // the register cannot be used or holds no group.
   bool OpenRegister();
@@ -52,7 +53,7 @@ class TGroupDeliveryForm : public QDialog {
   QProgressBar* Bar(int board) const;
 
   std::function<FleetSet()> openSet_;
-  fleet::Register register_;
+  std::unique_ptr<fleet::Register> register_;
   std::vector<fleet::BoardRecord> boards_;
   std::vector<int> percent_;
   bool closeWhenDone_ = false;
