@@ -22,7 +22,7 @@
 #include <map>
 #include <set>
 
-#include "comm/sim_process.h"
+#include "support/sim_process.h"
 #include "core/folders.h"
 #include "core/settings.h"
 #include "core/textutil.h"
@@ -33,7 +33,7 @@
 #include "gui/fleet/fleetform.h"
 #include "gui/fleet/fleetlogform.h"
 #include "gui/fleet/groupdeliveryform.h"
-#include "gui/gui_test_support.h"
+#include "support/gui_test_support.h"
 
 using namespace lentar;
 using namespace lentar::gui;

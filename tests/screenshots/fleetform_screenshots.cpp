@@ -18,7 +18,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "comm/sim_process.h"
+#include "support/sim_process.h"
 #include "core/settings.h"
 #include "core/textutil.h"
 #include "fleet/register.h"
