@@ -6,7 +6,7 @@
 #include "comm/boardprotocol.h"
 #include "comm/boardupload.h"
 #include "comm/comport.h"
-#include "comm/tcpline.h"
+#include "comm/portname.h"
 #include "core/settings.h"
 #include "core/textutil.h"
 #include "gui/common/devicework.h"
