@@ -125,7 +125,8 @@ class MainFormFilesTest : public QObject, private MainWindowFixture {
                           Q(u8"&Пароли"), "-", Q(u8"&Шрифты"), "-", Q(u8"&Раскладки клавиатуры")}));
     QCOMPARE(items(form.findChild<QMenu*>("UploadMenu")),
              QStringList({Q(u8"&Табло"), Q(u8"&Эмуляция"), Q(u8"&Загрузчик"), Q(u8"Экспорт в &файл"),
-                          Q(u8"Экспорт для &GPRS"), "-", Q(u8"&Произвольный текст")}));
+                          Q(u8"Экспорт для &GPRS"), "-", Q(u8"&Произвольный текст"), "-",
+                          Q(u8"Пар&к табло"), Q(u8"Отправить в &группу…")}));
 
     // Every caption has an accelerator letter, none used twice in one menu
     // (nor twice on the menu bar).
@@ -151,7 +152,8 @@ class MainFormFilesTest : public QObject, private MainWindowFixture {
                              "PasswordsItem", "LayoutsItem", "RecodePasteItem", "FreeTextItem",
                              "PreviewItem", "UploadLoaderItem", "ExportBinaryItem",
                              "ExportGprsItem", "AboutItem", "SystemSettingsItem",
-                             "BoardOptionsItem", "BoardWindowItem", "UploadBoardItem"}) {
+                             "BoardOptionsItem", "BoardWindowItem", "UploadBoardItem",
+                             "FleetItem", "GroupDeliveryItem"}) {
       QVERIFY2(Action(form, name)->isEnabled(), name);
     }
 
@@ -160,7 +162,7 @@ class MainFormFilesTest : public QObject, private MainWindowFixture {
     QList<QAction*> expected = {Action(form, "OpenItem"), Action(form, "SaveItem"), nullptr,
                                 Action(form, "SystemSettingsItem"), Action(form, "BoardOptionsItem"),
                                 nullptr, Action(form, "PreviewItem"), Action(form, "UploadBoardItem"),
-                                Action(form, "UploadLoaderItem")};
+                                Action(form, "UploadLoaderItem"), nullptr, Action(form, "FleetItem")};
     const QList<QAction*> tools = bar->actions();
     QCOMPARE(tools.size(), expected.size());
     for (qsizetype i = 0; i < tools.size(); ++i) {

@@ -228,7 +228,7 @@ void TMainLentarForm::CreateActions() {
   uploadLoaderAction_ =
       make(QStringLiteral("&Загрузчик"), "UploadLoaderItem", &TMainLentarForm::LoaderMenuClick);
   uploadLoaderAction_->setIcon(s->standardIcon(QStyle::SP_DriveFDIcon));
-  fleetAction_ = make(QStringLiteral("&Парк табло"), "FleetItem", &TMainLentarForm::FleetClick);
+  fleetAction_ = make(QStringLiteral("Пар&к табло"), "FleetItem", &TMainLentarForm::FleetClick);
   fleetAction_->setIcon(s->standardIcon(QStyle::SP_FileDialogListView));
   fleetAction_->setToolTip(QStringLiteral("Парк табло"));
   groupDeliveryAction_ = make(QStringLiteral("Отправить в &группу…"), "GroupDeliveryItem",
@@ -318,14 +318,14 @@ void TMainLentarForm::CreateMenu() {
   upload->addAction(uploadBoardAction_);
   upload->addAction(previewAction_);
   upload->addAction(uploadLoaderAction_);
-  upload->addSeparator();
-  upload->addAction(fleetAction_);
-  upload->addAction(groupDeliveryAction_);
-  upload->addSeparator();
   upload->addAction(exportBinaryAction_);
   upload->addAction(exportGprsAction_);
   upload->addSeparator();
   upload->addAction(freeTextAction_);
+  // The many boards of the register come after the one board's commands.
+  upload->addSeparator();
+  upload->addAction(fleetAction_);
+  upload->addAction(groupDeliveryAction_);
 
   QMenu* help = menuBar()->addMenu(QStringLiteral("&Справка"));
   help->setObjectName(QStringLiteral("HelpMenu"));
@@ -345,6 +345,7 @@ void TMainLentarForm::CreateToolBar() {
   toolBar_->addAction(previewAction_);
   toolBar_->addAction(uploadBoardAction_);
   toolBar_->addAction(uploadLoaderAction_);
+  toolBar_->addSeparator();
   toolBar_->addAction(fleetAction_);
 }
 
