@@ -70,6 +70,14 @@ esac
 
 mkdir -p "$out"
 stop_cluster  # one left over by a run that was cut short
+
+# The server outlives this script: it must not keep open what the caller
+# handed down (the test runner's pipes, a lock held by whoever runs the
+# tests), or that caller would wait on it until the server is stopped.
+for fd in /proc/$$/fd/*; do
+  fd=${fd##*/}
+  if [ "$fd" -gt 2 ] && [ "$fd" -lt 255 ]; then eval "exec $fd>&-" 2>/dev/null || true; fi
+done
 if [ -z "$bindir" ]; then
   echo "PostgreSQL server programs not found (Debian package postgresql): the tests of a shared register skip"
   exit 0
