@@ -237,81 +237,135 @@ uint32_t DirectoryPageStart(int index, int pageSize) {
   return at / page * page;
 }
 
-PackPlan PlanDefragment(const LoaderDirectory& directory, int type) {
-  PackPlan plan;
-  plan.result = directory;
-  const int64_t memory = MemorySize(type);
-  if (memory == 0) return plan;
-  const int page = PageSizeFor(type);
+namespace {
 
-  // The blocks by address, each with its place; a damaged directory (blocks
-  // outside the data area or over each other) is left alone.
-  std::vector<int> order = BlockEntries(directory);
-  std::sort(order.begin(), order.end(), [&](int a, int b) {
-    return EntryStart(directory, a) < EntryStart(directory, b);
-  });
-  std::array<Region, kLoaderEntryCount> place{};
-  for (size_t k = 0; k < order.size(); ++k) {
-    const DirEntry e = ReadEntry(directory, order[k]);
-    Region& r = place[static_cast<size_t>(order[k])];
-    r.lo = e.start / page * page;
-    r.hi = RoundToPage(int64_t{e.start} + e.size, page);
-    if (r.lo < DataAreaStart || r.hi > memory) return plan;
-    if (k > 0 && r.lo < place[static_cast<size_t>(order[k - 1])].hi) return plan;
+// Builds a plan step by step over the directory as the loader will hold it
+// after each step. Every block's place is its bytes rounded outwards to
+// whole pages; a block is only ever written where no listed block stands at
+// that moment (its own old place included), and its entry follows in the one
+// request that writes its directory page.
+class Planner {
+ public:
+  Planner(const LoaderDirectory& directory, int type)
+      : original_(directory), memory_(MemorySize(type)), page_(PageSizeFor(type)) {
+    plan_.result = directory;
+    if (memory_ == 0) return;
+    // The blocks by address; a damaged directory (blocks outside the data
+    // area or over each other) is left alone.
+    order_ = BlockEntries(directory);
+    std::sort(order_.begin(), order_.end(), [&](int a, int b) {
+      return EntryStart(directory, a) < EntryStart(directory, b);
+    });
+    for (size_t k = 0; k < order_.size(); ++k) {
+      const DirEntry e = ReadEntry(directory, order_[k]);
+      Region& r = place_[static_cast<size_t>(order_[k])];
+      r.lo = e.start / page_ * page_;
+      r.hi = RoundToPage(int64_t{e.start} + e.size, page_);
+      if (r.lo < DataAreaStart || r.hi > memory_) return;
+      if (k > 0 && r.lo < place_[static_cast<size_t>(order_[k - 1])].hi) return;
+    }
+    plan_.possible = true;
   }
-  plan.possible = true;
 
-  const auto commitPage = [&](int index, bool finishesPrevious = false) {
+  bool Possible() const { return plan_.possible; }
+  PackPlan& Plan() { return plan_; }
+  int Page() const { return page_; }
+  int64_t Memory() const { return memory_; }
+  // The blocks (entries of the original directory) by their original address.
+  const std::vector<int>& Order() const { return order_; }
+  Region& Place(int block) { return place_[static_cast<size_t>(block)]; }
+  int64_t Length(int block) const { return RoundToPage(ReadEntry(original_, block).size, page_); }
+  const LoaderDirectory& Original() const { return original_; }
+
+  void CommitPage(int index, bool finishesPrevious = false) {
     PackStep step;
     step.kind = PackStep::Kind::WriteDirectoryPage;
-    step.address = DirectoryPageStart(index, page);
-    step.directory = plan.result;
+    step.address = DirectoryPageStart(index, page_);
+    step.directory = plan_.result;
     step.finishesPrevious = finishesPrevious;
-    plan.steps.push_back(step);
-  };
-  const auto writeData = [&](int block, int64_t address) {
+    plan_.steps.push_back(step);
+  }
+
+  // The block's data at address, then its entry pointed there.
+  void MoveTo(int block, int64_t address) {
     PackStep step;
     step.kind = PackStep::Kind::WriteData;
     step.block = block;
     step.address = static_cast<uint32_t>(address);
-    plan.steps.push_back(step);
-  };
-  const auto moveTo = [&](int block, int64_t address) {
-    writeData(block, address);
-    SetEntryStart(plan.result, block, static_cast<uint32_t>(address));
-    commitPage(block, true);
-  };
+    plan_.steps.push_back(step);
+    plan_.bytesMoved += Length(block);
+    SetEntryStart(plan_.result, block, static_cast<uint32_t>(address));
+    CommitPage(block, true);
+    Place(block) = {address, address + Length(block)};
+  }
+
+  // A copy of another entry, left by a renumbering cut short, goes first:
+  // the block stays listed by the entry it copies. A copy left pointing at a
+  // block's old place would list whatever is written there later.
+  void ClearCopies() {
+    for (int i = 0; i < kLoaderEntryCount; ++i) {
+      if (!DuplicatesEarlierEntry(plan_.result, i)) continue;
+      ClearEntry(plan_.result, i);
+      CommitPage(i);
+    }
+  }
+
+  // The free places of the data area between the blocks where they stand
+  // now, by address.
+  std::vector<Region> FreePlaces() const {
+    std::vector<Region> taken;
+    for (int b : order_) taken.push_back(place_[static_cast<size_t>(b)]);
+    std::sort(taken.begin(), taken.end(), [](const Region& x, const Region& y) { return x.lo < y.lo; });
+    std::vector<Region> free;
+    int64_t cursor = DataAreaStart;
+    for (const Region& r : taken) {
+      if (r.lo > cursor) free.push_back({cursor, r.lo});
+      cursor = std::max(cursor, r.hi);
+    }
+    if (memory_ > cursor) free.push_back({cursor, memory_});
+    return free;
+  }
+
+ private:
+  LoaderDirectory original_;
+  int64_t memory_;
+  int page_;
+  PackPlan plan_;
+  std::vector<int> order_;
+  std::array<Region, kLoaderEntryCount> place_{};
+};
+
+// Packing towards the start in address order (see the header).
+PackPlan SlidePlan(const LoaderDirectory& directory, int type) {
+  Planner p(directory, type);
+  if (!p.Possible()) return p.Plan();
+  PackPlan& plan = p.Plan();
+
   // A free place of length bytes that overlaps no block where it stands now
   // and not [avoidLo, avoidHi); -1 when there is none.
   const auto freePlace = [&](int64_t length, int64_t avoidLo, int64_t avoidHi) -> int64_t {
     std::vector<Region> taken = {{avoidLo, avoidHi}};
-    for (int b : order) taken.push_back(place[static_cast<size_t>(b)]);
+    for (int b : p.Order()) taken.push_back(p.Place(b));
     std::sort(taken.begin(), taken.end(), [](const Region& x, const Region& y) { return x.lo < y.lo; });
     int64_t cursor = DataAreaStart;
     for (const Region& r : taken) {
       if (r.lo - cursor >= length) return cursor;
       cursor = std::max(cursor, r.hi);
     }
-    return memory - cursor >= length ? cursor : -1;
+    return p.Memory() - cursor >= length ? cursor : -1;
   };
 
-  // A copy of another entry, left by a renumbering cut short, goes first: the
-  // block stays listed by the entry it copies.
-  for (int i = 0; i < kLoaderEntryCount; ++i) {
-    if (!DuplicatesEarlierEntry(plan.result, i)) continue;
-    ClearEntry(plan.result, i);
-    commitPage(i);
-  }
+  p.ClearCopies();
 
   plan.complete = true;
   int64_t cursor = DataAreaStart;
-  for (int block : order) {
+  for (int block : p.Order()) {
     const DirEntry e = ReadEntry(directory, block);
-    const int64_t length = RoundToPage(e.size, page);
-    Region& r = place[static_cast<size_t>(block)];
+    const int64_t length = p.Length(block);
+    const Region r = p.Place(block);
     if (int64_t{e.start} != cursor) {
       if (cursor + length <= r.lo) {
-        moveTo(block, cursor);
+        p.MoveTo(block, cursor);
       } else {
         const int64_t scratch = freePlace(length, cursor, r.hi);
         if (scratch < 0) {
@@ -319,11 +373,9 @@ PackPlan PlanDefragment(const LoaderDirectory& directory, int type) {
           plan.stoppedAt = block;
           break;
         }
-        moveTo(block, scratch);
-        r = {scratch, scratch + length};
-        moveTo(block, cursor);
+        p.MoveTo(block, scratch);
+        p.MoveTo(block, cursor);
       }
-      r = {cursor, cursor + length};
     }
     cursor += length;
   }
@@ -331,6 +383,8 @@ PackPlan PlanDefragment(const LoaderDirectory& directory, int type) {
   // Renumber: entry i holds the i-th block by address. Each entry is written
   // at its new index before its old index is cleared; an entry that stands in
   // the way first moves to a spare entry.
+  const int page = p.Page();
+  std::vector<int> order = p.Order();
   std::sort(order.begin(), order.end(), [&](int a, int b) {
     return EntryStart(plan.result, a) < EntryStart(plan.result, b);
   });
@@ -347,11 +401,11 @@ PackPlan PlanDefragment(const LoaderDirectory& directory, int type) {
       at[static_cast<size_t>(block)] = to;
       if (DirectoryPageStart(from, page) == DirectoryPageStart(to, page)) {
         ClearEntry(plan.result, from);
-        commitPage(to);
+        p.CommitPage(to);
       } else {
-        commitPage(to);
+        p.CommitPage(to);
         ClearEntry(plan.result, from);
-        commitPage(from, true);
+        p.CommitPage(from, true);
       }
       holder[static_cast<size_t>(from)] = -1;
     };
@@ -373,14 +427,155 @@ PackPlan PlanDefragment(const LoaderDirectory& directory, int type) {
   LoaderDirectory tidy{};
   for (int i = 0; i < kLoaderEntryCount; ++i)
     if (!EntryEmpty(plan.result, i)) WriteEntry(tidy, i, ReadEntry(plan.result, i));
-  for (size_t p = 0; p < kLoaderDirectorySize; p += static_cast<size_t>(page)) {
-    const auto from = static_cast<std::ptrdiff_t>(p);
-    const auto to = static_cast<std::ptrdiff_t>(p + static_cast<size_t>(page));
+  for (size_t at = 0; at < kLoaderDirectorySize; at += static_cast<size_t>(page)) {
+    const auto from = static_cast<std::ptrdiff_t>(at);
+    const auto to = static_cast<std::ptrdiff_t>(at + static_cast<size_t>(page));
     if (std::equal(tidy.begin() + from, tidy.begin() + to, plan.result.begin() + from)) continue;
     std::copy(tidy.begin() + from, tidy.begin() + to, plan.result.begin() + from);
-    commitPage(static_cast<int>(p / kLoaderEntrySize));
+    p.CommitPage(static_cast<int>(at / kLoaderEntrySize));
   }
   return plan;
+}
+
+// Puts items (lengths, largest first) into bins (free lengths), each item
+// whole into one bin; assignment[i] is the bin of item i. Bins of equal room
+// are tried once. Gives up after a bounded search.
+bool PackInto(const std::vector<int64_t>& items, std::vector<int64_t>& room, std::vector<size_t>& assignment,
+              size_t next, int& budget) {
+  if (next == items.size()) return true;
+  if (--budget < 0) return false;
+  for (size_t b = 0; b < room.size(); ++b) {
+    if (room[b] < items[next]) continue;
+    bool tried = false;
+    for (size_t c = 0; c < b && !tried; ++c) tried = room[c] == room[b];
+    if (tried) continue;
+    room[b] -= items[next];
+    assignment[next] = b;
+    if (PackInto(items, room, assignment, next + 1, budget)) return true;
+    room[b] += items[next];
+  }
+  return false;
+}
+
+// The cheapest way to clear a window of `needed` bytes by moving each block
+// that stands in it once, whole, into a place that is free now outside the
+// window: every move goes to free memory, so each one is safe by itself, and
+// the blocks that stay are never touched. Empty when there is none.
+struct Clearing {
+  int64_t cost = -1;  // bytes written; -1: no way found
+  std::vector<std::pair<int, int64_t>> moves;  // block, new address
+};
+
+Clearing ClearWindow(Planner& p, int64_t needed) {
+  Clearing best;
+  const int64_t memory = p.Memory();
+  std::vector<int64_t> lows = {DataAreaStart};
+  std::vector<int64_t> bounds = {memory};
+  for (int b : p.Order()) {
+    lows.push_back(p.Place(b).lo);
+    lows.push_back(p.Place(b).hi);
+    bounds.push_back(p.Place(b).lo);
+    bounds.push_back(p.Place(b).hi);
+  }
+  for (int64_t bound : bounds) lows.push_back(bound - needed);
+  std::sort(lows.begin(), lows.end());
+  lows.erase(std::unique(lows.begin(), lows.end()), lows.end());
+  const std::vector<Region> free = p.FreePlaces();
+
+  for (int64_t lo : lows) {
+    const int64_t hi = lo + needed;
+    if (lo < DataAreaStart || hi > memory) continue;
+    std::vector<int> standing;
+    int64_t cost = 0;
+    for (int b : p.Order()) {
+      if (p.Place(b).lo < hi && lo < p.Place(b).hi) {
+        standing.push_back(b);
+        cost += p.Length(b);
+      }
+    }
+    if (best.cost >= 0 && (cost > best.cost || (cost == best.cost && standing.size() >= best.moves.size())))
+      continue;
+    // The places free now, outside the window.
+    std::vector<Region> bins;
+    for (const Region& f : free) {
+      if (f.lo < lo) bins.push_back({f.lo, std::min(f.hi, lo)});
+      if (f.hi > hi) bins.push_back({std::max(f.lo, hi), f.hi});
+    }
+    std::sort(standing.begin(), standing.end(), [&](int a, int b) { return p.Length(a) > p.Length(b); });
+    std::vector<int64_t> items, room;
+    for (int b : standing) items.push_back(p.Length(b));
+    for (const Region& bin : bins) room.push_back(bin.hi - bin.lo);
+    std::vector<size_t> assignment(items.size());
+    int budget = 100000;
+    if (!PackInto(items, room, assignment, 0, budget)) continue;
+    Clearing found;
+    found.cost = cost;
+    std::vector<int64_t> used(bins.size(), 0);
+    for (size_t i = 0; i < standing.size(); ++i) {
+      const Region& bin = bins[assignment[i]];
+      found.moves.emplace_back(standing[i], bin.lo + used[assignment[i]]);
+      used[assignment[i]] += items[i];
+    }
+    best = std::move(found);
+  }
+  return best;
+}
+
+// The plan of a clearing: the copies cleared, then each block moved once.
+PackPlan ClearingPlan(const LoaderDirectory& directory, int type, const Clearing& clearing) {
+  Planner p(directory, type);
+  p.ClearCopies();
+  std::vector<std::pair<int, int64_t>> moves = clearing.moves;
+  std::sort(moves.begin(), moves.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+  for (const auto& [block, address] : moves) p.MoveTo(block, address);
+  p.Plan().complete = true;
+  return p.Plan();
+}
+
+}  // namespace
+
+PackPlan PlanDefragment(const LoaderDirectory& directory, int type) {
+  PackPlan slide = SlidePlan(directory, type);
+  if (!slide.possible || slide.complete) return slide;
+  // Packing towards the start stopped at a block too large to pass over its
+  // own place; the free space may still come together as one gap when the
+  // blocks in its way fill the holes elsewhere exactly.
+  Planner p(directory, type);
+  const int64_t free = FreeSpace(directory, type);
+  if (free == 0) return slide;
+  const Clearing clearing = ClearWindow(p, free);
+  if (clearing.cost < 0) return slide;
+  return ClearingPlan(directory, type, clearing);
+}
+
+PackPlan PlanRoom(const LoaderDirectory& directory, int type, size_t size) {
+  Planner p(directory, type);
+  if (!p.Possible()) return p.Plan();
+  PackPlan& none = p.Plan();
+  if (AllocateBlock(directory, type, size) != 0) {
+    none.complete = true;
+    return none;
+  }
+  const int64_t needed = RoundToPage(static_cast<int64_t>(size), p.Page());
+  if (size == 0 || needed > FreeSpace(directory, type)) return none;
+
+  // Moving whole blocks into the holes that take them, the fewest bytes
+  // first; packing towards the start (which may pass a block through a
+  // scratch place) when that makes room for less, or when nothing else does.
+  const Clearing clearing = ClearWindow(p, needed);
+  PackPlan slide = SlidePlan(directory, type);
+  const bool slideFits = AllocateBlock(slide.result, type, size) != 0;
+  if (clearing.cost >= 0 && (!slideFits || clearing.cost <= slide.bytesMoved))
+    return ClearingPlan(directory, type, clearing);
+  if (slideFits) {
+    slide.complete = true;
+    slide.stoppedAt = -1;
+    return slide;
+  }
+  // No safe way: nothing is planned; the block that packing could not pass
+  // is named.
+  none.stoppedAt = slide.stoppedAt;
+  return none;
 }
 
 const char* const kDamagedDirectoryText =
@@ -392,6 +587,13 @@ std::string PackingStoppedText(const std::string& blockName) {
   return "Упаковка остановлена, чтобы не повредить блок «" + Cp1251ToUtf8(blockName) +
          "»: чтобы сдвинуть его, нужен свободный промежуток не меньше самого блока. Удалите "
          "какой-либо блок или сохраните блоки в файлы и сотрите все блоки («Стереть все»).";
+}
+
+std::string NoSafeRoomText(const std::string& blockName) {
+  return "Место для блока не освободить, не рискуя блоком «" + Cp1251ToUtf8(blockName) +
+         "»: чтобы сдвинуть его, нужен свободный промежуток не меньше самого блока. В "
+         "загрузчике ничего не изменено. Удалите какой-либо блок или сохраните блоки в файлы и "
+         "сотрите все блоки («Стереть все»).";
 }
 
 std::string FreeGapsText(const std::vector<FreeGap>& gaps) {

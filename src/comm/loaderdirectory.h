@@ -132,6 +132,11 @@ uint32_t DirectoryPageStart(int index, int pageSize);
 //    leaves is one block listed twice. With all 32 entries taken there is no
 //    spare entry to pass through and the numbering stays as it was.
 //
+// When packing towards the start has to stop at a block, the free space may
+// still come together as one gap by moving the blocks that stand in its way
+// whole into the holes elsewhere that take them exactly (see PlanRoom); then
+// that is the plan, and the numbering stays as it was.
+//
 // A directory whose blocks overlap each other or run outside the data area is
 // not reorganised at all.
 struct PackStep {
@@ -159,9 +164,26 @@ struct PackPlan {
   int stoppedAt = -1;
   std::vector<PackStep> steps;
   LoaderDirectory result{};  // the directory after the last step
+  // Data bytes the plan writes (whole pages).
+  int64_t bytesMoved = 0;
 };
 
 PackPlan PlanDefragment(const LoaderDirectory& directory, int type);
+
+// Room for a new block of size bytes, with as few bytes moved as safely
+// possible. The common case on a loader is a hole left by an erased block and
+// free space after the last one, neither large enough: a block that stands
+// between them moved whole into the hole joins them. So each block that
+// stands in the way of a window of the size needed is moved once into a
+// place that is free now outside that window (every such move is safe by
+// itself: it writes only where no listed block stands, its own old place
+// included); of all windows the one that moves the fewest bytes is taken.
+// Packing towards the start (PlanDefragment) is taken instead when it moves
+// fewer bytes, or when it is the only way. complete: the plan leaves a gap
+// for the block (no steps when one is there already). Not complete: there is
+// no safe way, no step is planned and stoppedAt names the block that cannot
+// be moved out of the way without a place as large as itself.
+PackPlan PlanRoom(const LoaderDirectory& directory, int type, size_t size);
 
 // What the operator is told about packing, in UTF-8, the same in the loader
 // window and on the command line: a directory the packer refuses, a packing
@@ -169,6 +191,8 @@ PackPlan PlanDefragment(const LoaderDirectory& directory, int type);
 // hold it), and the free places as they are.
 extern const char* const kDamagedDirectoryText;
 std::string PackingStoppedText(const std::string& blockName);
+// No safe way to make room for a new block; nothing was changed.
+std::string NoSafeRoomText(const std::string& blockName);
 std::string FreeGapsText(const std::vector<FreeGap>& gaps);
 
 }  // namespace lentar::comm

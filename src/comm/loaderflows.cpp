@@ -74,6 +74,25 @@ LoaderResult Pack(LoaderSession& session, const LoaderOptions& options,
   return complete ? Done() : PackingStopped(contents);
 }
 
+// Moves blocks out of the way of a new block of size bytes, the fewest bytes
+// that can be moved safely; when no safe way exists nothing is sent and the
+// text names the block in the way and the free places as they are.
+LoaderResult MakeRoomFor(LoaderSession& session, const LoaderOptions& options, size_t size,
+                         const LoaderProgress& progress, LoaderContents& contents) {
+  const PackPlan plan = PlanRoom(contents.directory, contents.memoryType, size);
+  if (!plan.possible) return Outcome(LoaderOutcome::DamagedDirectory);
+  if (!plan.complete) {
+    if (plan.stoppedAt < 0) return Outcome(LoaderOutcome::NoRoom);
+    const std::string name = ReadEntry(contents.directory, plan.stoppedAt).name;
+    return Outcome(LoaderOutcome::PackingStopped,
+                   Utf8ToCp1251(NoSafeRoomText(name) + "\n" +
+                                FreeGapsText(FreeGaps(contents.directory, contents.memoryType)) + "."));
+  }
+  if (!RunPackPlan(session, contents.directory, contents.memoryType, plan, options.speedIndex, progress))
+    return Failed(session, LoaderOutcome::NoConnection);
+  return Done();
+}
+
 LoaderResult Store(LoaderSession& session, const LoaderOptions& options,
                    const std::vector<uint8_t>& data, const std::string& name,
                    const LoaderProgress& progress, LoaderContents& contents) {
@@ -89,13 +108,10 @@ LoaderResult Store(LoaderSession& session, const LoaderOptions& options,
   uint32_t address = AllocateBlock(contents.directory, type, data.size());
   if (address == 0) {
     if (!options.optimise) return Outcome(LoaderOutcome::NoFittingGap);
-    LoaderResult packed = Pack(session, options, progress, contents);
-    if (packed.outcome == LoaderOutcome::PackingStopped || packed.Done()) {
-      address = AllocateBlock(contents.directory, type, data.size());
-      if (address == 0) return packed.Done() ? Outcome(LoaderOutcome::NoRoom) : packed;
-    } else {
-      return packed;
-    }
+    LoaderResult room = MakeRoomFor(session, options, data.size(), progress, contents);
+    if (!room.Done()) return room;
+    address = AllocateBlock(contents.directory, type, data.size());
+    if (address == 0) return Outcome(LoaderOutcome::NoRoom);
     // Between the packing and the store: a safe point.
     if (session.StopRequested()) return Outcome(LoaderOutcome::Interrupted);
   }

@@ -38,7 +38,8 @@ enum class LoaderOutcome {
   NoRoom,            // the block is larger than the free space, or no entry is free
   NoFittingGap,      // enough free space, but in no single gap (packing not asked)
   DamagedDirectory,  // the directory's blocks overlap or leave the memory
-  PackingStopped,    // packing had to stop to keep a block safe
+  PackingStopped,    // packing had to stop to keep a block safe (a store: no
+                     // safe way to make room, and nothing was changed)
   WriteFailed,       // the block could not be stored
   EraseFailed,       // the entry could not be cleared
   ClearFailed,       // the directory could not be cleared
@@ -88,8 +89,9 @@ LoaderResult ListLoaderBlocks(LoaderSession& session, const LoaderOptions& optio
 
 // Stores data as a new block named name (cut to 15 characters, blanks
 // trimmed): connects, reads the directory afresh, checks the room, takes the
-// first gap that fits (packing the blocks first when none fits and
-// options.optimise), writes the data and then the entry. The result's slot
+// first gap that fits (when none fits and options.optimise, first moving the
+// fewest bytes of blocks that safely make a gap: PlanRoom), writes the data
+// and then the entry. The result's slot
 // and address tell where it went.
 LoaderResult StoreLoaderBlock(LoaderSession& session, const LoaderOptions& options,
                               const std::vector<uint8_t>& data, const std::string& name,

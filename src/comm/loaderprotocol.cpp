@@ -398,18 +398,22 @@ bool WritePasswords(LoaderSession& session, const std::array<uint8_t, kPasswordA
   return WriteMemory(session, kPasswordAreaStart, area.size(), area.data());
 }
 
-bool Defragment(LoaderSession& session, LoaderDirectory& directory, int type, int speedIndex,
-                const LoaderProgress& progress, bool* complete) {
-  if (complete) *complete = false;
-  if (MemorySize(type) == 0) return false;
-  const PackPlan plan = PlanDefragment(directory, type);
-  if (!plan.possible) return false;
+bool RunPackPlan(LoaderSession& session, LoaderDirectory& directory, int type, const PackPlan& plan,
+                 int speedIndex, const LoaderProgress& progress) {
+  if (MemorySize(type) == 0 || !plan.possible) return false;
+  if (plan.steps.empty()) return true;
   const int page = PageSizeFor(type);
 
-  // The work, in bytes: every block read once, every step written.
+  // The blocks the plan moves are read first, each once, from where the
+  // directory lists them; the work, in bytes: those reads and every write.
+  std::vector<int> moved;
+  for (const PackStep& step : plan.steps)
+    if (step.kind == PackStep::Kind::WriteData &&
+        std::find(moved.begin(), moved.end(), step.block) == moved.end())
+      moved.push_back(step.block);
   std::map<int, TDataItem> items;
   size_t total = 0;
-  for (int entry : BlockEntries(directory)) total += ReadEntry(directory, entry).size;
+  for (int entry : moved) total += ReadEntry(directory, entry).size;
   for (const PackStep& step : plan.steps) {
     total += step.kind == PackStep::Kind::WriteData
                  ? static_cast<size_t>(RoundToPage(ReadEntry(directory, step.block).size, page))
@@ -419,7 +423,7 @@ bool Defragment(LoaderSession& session, LoaderDirectory& directory, int type, in
   LoaderSpeedScope speed(session, speedIndex);
   bool ok = speed.Up();
   size_t done = 0;
-  for (int entry : BlockEntries(directory)) {
+  for (int entry : moved) {
     if (ok && session.StopRequested()) ok = false;
     if (!ok) break;
     const DirEntry e = ReadEntry(directory, entry);
@@ -450,8 +454,29 @@ bool Defragment(LoaderSession& session, LoaderDirectory& directory, int type, in
     }
   }
   const bool back = speed.Back();
-  if (ok && complete) *complete = plan.complete;
   return ok && back;
+}
+
+bool Defragment(LoaderSession& session, LoaderDirectory& directory, int type, int speedIndex,
+                const LoaderProgress& progress, bool* complete) {
+  if (complete) *complete = false;
+  if (MemorySize(type) == 0) return false;
+  const PackPlan plan = PlanDefragment(directory, type);
+  if (!RunPackPlan(session, directory, type, plan, speedIndex, progress)) return false;
+  if (complete) *complete = plan.complete;
+  return true;
+}
+
+bool MakeRoom(LoaderSession& session, LoaderDirectory& directory, int type, size_t size, int speedIndex,
+              const LoaderProgress& progress, bool* made) {
+  if (made) *made = false;
+  if (MemorySize(type) == 0) return false;
+  const PackPlan plan = PlanRoom(directory, type, size);
+  // No safe way: nothing is read or written.
+  if (plan.possible && !plan.complete) return true;
+  if (!RunPackPlan(session, directory, type, plan, speedIndex, progress)) return false;
+  if (made) *made = true;
+  return true;
 }
 
 int LoaderSpeedIndex(const TSettings& settings) { return settings.LdSpeed + 3; }

@@ -156,14 +156,23 @@ bool ClearDirectory(LoaderSession& session);
 bool FormatLoader(LoaderSession& session, int speedIndex, const LoaderProgress& progress = {});
 // The 128-byte password area, at the current speed.
 bool WritePasswords(LoaderSession& session, const std::array<uint8_t, kPasswordAreaSize>& area);
-// Packs the blocks together (PlanDefragment) at speedIndex and back. Every
-// block is read first; then each step of the plan is one write. directory
-// follows the loader's directory as each page is written, so after a failure
-// it still describes what the loader holds. complete (when given) tells
-// whether every block could be packed. False for a loader without data
-// memory, a damaged directory, or a failed exchange.
+// Carries out a reorganisation plan made over directory, at speedIndex and
+// back: every block the plan moves is read first, then each step is one
+// write. directory follows the loader's directory as each page is written,
+// so after a failure it still describes what the loader holds. A plan
+// without steps sends nothing. False for a loader without data memory, a
+// damaged directory (a plan not possible), or a failed exchange.
+bool RunPackPlan(LoaderSession& session, LoaderDirectory& directory, int type, const PackPlan& plan,
+                 int speedIndex, const LoaderProgress& progress = {});
+// Packs the blocks together (PlanDefragment). complete (when given) tells
+// whether every block could be packed.
 bool Defragment(LoaderSession& session, LoaderDirectory& directory, int type, int speedIndex,
                 const LoaderProgress& progress = {}, bool* complete = nullptr);
+// Makes room for a new block of size bytes (PlanRoom). made (when given)
+// tells whether there is room now; when no safe plan exists the result is
+// true, made false, and nothing was sent.
+bool MakeRoom(LoaderSession& session, LoaderDirectory& directory, int type, size_t size, int speedIndex,
+              const LoaderProgress& progress = {}, bool* made = nullptr);
 
 // The speed index of the loader transfers: LdSpeed + 3 (9600 .. 57600).
 int LoaderSpeedIndex(const TSettings& settings = Settings());

@@ -185,14 +185,16 @@ TEST_F(CliLoader, WriteWithoutAFittingGapNeedsDefragment) {
   const std::string untouched = StopAndReadMemory();
   StartSim(1);
 
+  // Room is made by moving the fewest bytes: "b" alone, into the gap after
+  // it; the new block takes its place at the start.
   ASSERT_EQ(Loader("write big.bin --defragment"), 0) << err_;
-  EXPECT_EQ(out_, "Сохранено строкой 4: big, 8000 байт с адреса 13248\n");
+  EXPECT_EQ(out_, "Сохранено строкой 4: big, 8000 байт с адреса 1152\n");
   ASSERT_EQ(Loader("list"), 0) << err_;
-  EXPECT_EQ(out_, "1\tb\t4000\t1152\n2\tc\t4000\t5184\n3\td\t4000\t9216\n4\tbig\t8000\t13248\n");
+  EXPECT_EQ(out_, "1\tb\t4000\t11584\n2\tc\t4000\t17984\n3\td\t4000\t28416\n4\tbig\t8000\t1152\n");
   const std::string memory = StopAndReadMemory();
   EXPECT_TRUE(HoldsEveryBlock(untouched, blocks));
   EXPECT_TRUE(HoldsEveryBlock(memory, blocks));
-  EXPECT_EQ(memory.substr(13248, 8000), Pattern(8000, 9));
+  EXPECT_EQ(memory.substr(1152, 8000), Pattern(8000, 9));
 }
 
 TEST_F(CliLoader, ALoaderWithoutMemoryIsRefused) {
@@ -270,6 +272,10 @@ TEST_F(CliLoader, PackingThatCannotBeDoneSaysWhy) {
       {0, 1152, 5000, "a"}, {1, 6000, 900, "b"}, {2, 14016, 3000, "c"}, {3, 24000, 3000, "d"}};
   const std::vector<Block> stuck = {{0, 1216, 20000, "big"}};
   const std::string stopped = "Упаковка остановлена, чтобы не повредить блок «big»";
+  // A store that cannot make room safely changes nothing at all.
+  const std::string noRoom =
+      "Место для блока не освободить, не рискуя блоком «big»: чтобы сдвинуть его, нужен свободный "
+      "промежуток не меньше самого блока. В загрузчике ничего не изменено.";
   const std::string gaps =
       "Свободно 11584 байта в 2 промежутках: с адреса 1152 — 64 байта; с адреса 21248 — 11520 байт";
   Write("big.bin", Pattern(11530, 9));
@@ -277,7 +283,7 @@ TEST_F(CliLoader, PackingThatCannotBeDoneSaysWhy) {
       {damaged, "defragment", kDamagedDirectoryText, ""},
       {damaged, "write big.bin --defragment", kDamagedDirectoryText, ""},
       {stuck, "defragment", stopped, gaps + "\n"},
-      {stuck, "write big.bin --defragment", stopped, "", true},
+      {stuck, "write big.bin --defragment", noRoom, "", true},
   };
   for (const Case& c : cases) {
     SeedMemory(1, c.blocks);
@@ -302,20 +308,36 @@ TEST_F(CliLoader, FailedTransfersLoseNothing) {
   const std::vector<Block> blocks = {
       {0, 7552, 4000, "b"}, {1, 17984, 4000, "c"}, {2, 28416, 4000, "d"}};
   Write("big.bin", Pattern(8000, 9));
-  for (const char* command : {"write big.bin --defragment", "defragment"}) {
+  {
+    // Making room for the new block moves "b" (63 pages) into the gap after
+    // it; the loader ignores the 40th page written, half way through.
+    SeedMemory(1, blocks);
+    StartSim(1, {"--ignore", "0x15@40", "-v"});
+    EXPECT_EQ(Loader("write big.bin --defragment"), 1) << out_;
+    EXPECT_NE(err_.find("Ошибка соединения с загрузчиком"), std::string::npos) << err_;
+    const std::string memory = StopAndReadMemory();
+    EXPECT_TRUE(HoldsEveryBlock(memory, blocks));
+    // The move had begun; the entry still lists the block where it was.
+    LoaderDirectory d;
+    std::copy_n(memory.begin(), d.size(), d.begin());
+    EXPECT_EQ(ReadEntry(d, 0).start, 7552u);
+    EXPECT_EQ(memory.substr(11584, 64), Pattern(4000, 0).substr(0, 64));
+    EXPECT_EQ(BlockEntries(d).size(), 3u);
+  }
+  {
     SeedMemory(1, blocks);
     // With this seed the loader first ignores request 586: after the blocks
     // were read and the first one moved (its entry written by request 538),
     // before the second one's entry (request 666).
     StartSim(1, {"--drop", "0.002", "--seed", "27", "-v"});
-    EXPECT_EQ(Loader(command), 1) << command << "\n" << out_;
+    EXPECT_EQ(Loader("defragment"), 1) << out_;
     EXPECT_NE(err_.find("Ошибка соединения с загрузчиком"), std::string::npos) << err_;
     const std::string memory = StopAndReadMemory();
-    EXPECT_TRUE(HoldsEveryBlock(memory, blocks)) << command;
+    EXPECT_TRUE(HoldsEveryBlock(memory, blocks));
     // The reorganisation had begun: the first block already moved.
     LoaderDirectory d;
     std::copy_n(memory.begin(), d.size(), d.begin());
-    EXPECT_EQ(ReadEntry(d, 0).start, 1152u) << command;
+    EXPECT_EQ(ReadEntry(d, 0).start, 1152u);
   }
 }
 

@@ -202,9 +202,9 @@ TEST(LoaderDirectory, ACopyOfAnEntryIsOneBlock) {
 }
 
 TEST(LoaderDefragmentPlan, NoRoomToMoveABlockOverItselfStopsThere) {
-  // One page free before a block that fills the rest of memory: moving it
-  // down would write over its only copy.
-  const LoaderDirectory d = DirectoryOf({{0, 1216, 31552, "big"}});
+  // One page free before a block and one after it: moving it down would
+  // write over its only copy, and no hole takes it whole.
+  const LoaderDirectory d = DirectoryOf({{0, 1216, 31488, "big"}});
   const PackPlan plan = PlanDefragment(d, 1);
   EXPECT_TRUE(plan.possible);
   EXPECT_FALSE(plan.complete);
@@ -243,6 +243,33 @@ class LoaderLine {
   int budget_ = -1;
 };
 
+// A reorganisation run over the directory the caller holds: Defragment, or
+// MakeRoom for a block of some size. finished: what the loader holds once
+// it has run to its end.
+struct Reorganisation {
+  std::function<bool(LoaderSession&, LoaderDirectory&, int type, const LoaderProgress&)> run;
+  std::function<bool(const LoaderDirectory&, int type)> finished;
+};
+
+const Reorganisation kPacking = {
+    [](LoaderSession& s, LoaderDirectory& d, int type, const LoaderProgress& p) {
+      return Defragment(s, d, type, 4, p);
+    },
+    // One gap, and no block listed twice.
+    [](const LoaderDirectory& d, int type) {
+      int listed = 0;
+      for (int i = 0; i < kLoaderEntryCount; ++i) listed += EntryEmpty(d, i) ? 0 : 1;
+      return FreeGaps(d, type).size() == 1 && listed == static_cast<int>(BlockEntries(d).size());
+    }};
+
+Reorganisation RoomFor(size_t size) {
+  return {[size](LoaderSession& s, LoaderDirectory& d, int type, const LoaderProgress& p) {
+            bool made = false;
+            return MakeRoom(s, d, type, size, 4, p, &made) && made;
+          },
+          [size](const LoaderDirectory& d, int type) { return AllocateBlock(d, type, size) != 0; }};
+}
+
 class LoaderProtocol : public ::testing::Test {
  protected:
   // A loader memory of the type holding the blocks, each filled with its own
@@ -277,6 +304,13 @@ class LoaderProtocol : public ::testing::Test {
     }
     return ::testing::AssertionSuccess();
   }
+
+  // Cut short by the line at every request, or stopped by the operator at
+  // every step: every entry lists a whole block, every block stays listed
+  // with its bytes, and the same work run again finishes. start: the
+  // directory the loader holds, when not the blocks' own.
+  static void CheckEveryCutAndStop(int type, const std::vector<Block>& blocks, const Reorganisation& work,
+                                   const std::string& layout, const LoaderDirectory* start = nullptr);
 };
 
 TEST_F(LoaderProtocol, WriteMemoryGoesInPageChunksWithProgress) {
@@ -402,8 +436,96 @@ TEST_F(LoaderProtocol, DefragmentPacksInAddressOrderAndRenumbers) {
   EXPECT_EQ(AllocateBlock(d, 1, FreeSpace(d, 1)), 4352u);
 }
 
-// Cut short by the line at every request, or stopped by the operator at
-// every step: every block stays listed with its bytes.
+// Every entry the directory lists is one of the blocks, whole: what a cut
+// at any request must leave.
+::testing::AssertionResult EveryEntryIsAWholeBlock(const Bytes& memory, const std::vector<Block>& blocks) {
+  LoaderDirectory d;
+  std::copy_n(memory.begin(), d.size(), d.begin());
+  for (int i = 0; i < kLoaderEntryCount; ++i) {
+    if (EntryEmpty(d, i)) continue;
+    const DirEntry e = ReadEntry(d, i);
+    const auto block = std::find_if(blocks.begin(), blocks.end(), [&](const Block& b) { return b.name == e.name; });
+    if (block == blocks.end() || e.size != block->size || e.start + e.size > memory.size())
+      return ::testing::AssertionFailure() << "entry " << i << " lists no block";
+    const Bytes data = Pattern(block->size, static_cast<unsigned>(block->entry));
+    if (!std::equal(data.begin(), data.end(), memory.begin() + e.start))
+      return ::testing::AssertionFailure() << "entry " << i << " lists " << e.name << " over other bytes";
+  }
+  return ::testing::AssertionSuccess();
+}
+
+void LoaderProtocol::CheckEveryCutAndStop(int type, const std::vector<Block>& blocks,
+                                          const Reorganisation& work, const std::string& layout,
+                                          const LoaderDirectory* start) {
+  Bytes memory = Memory(type, blocks);
+  if (start) std::copy(start->begin(), start->end(), memory.begin());
+  LoaderDirectory original;
+  std::copy_n(memory.begin(), original.size(), original.begin());
+
+  // The whole run, to count its requests and its steps.
+  LoaderLine whole(type, memory);
+  whole.Session().PageSize = PageSizeFor(type);
+  LoaderDirectory d = original;
+  int steps = 0;
+  ASSERT_TRUE(work.run(whole.Session(), d, type, [&](int) { ++steps; })) << layout;
+  ASSERT_TRUE(work.finished(d, type)) << layout;
+  EXPECT_TRUE(EveryEntryIsAWholeBlock(whole.Sim().Memory(), blocks)) << layout;
+  const int requests = static_cast<int>(whole.Requests().size());
+  ASSERT_GT(requests, 10) << layout;
+
+  // What the loader holds after the cut: every block, and the same work
+  // run again finishes it.
+  const auto check = [&](LoaderLine& line, LoaderDirectory& copy, const std::string& where) {
+    EXPECT_TRUE(EveryEntryIsAWholeBlock(line.Sim().Memory(), blocks)) << where;
+    EXPECT_TRUE(HoldsEveryBlock(line.Sim().Memory(), blocks)) << where;
+    // The caller's directory is what the loader holds.
+    EXPECT_TRUE(std::equal(copy.begin(), copy.end(), line.Sim().Memory().begin())) << where;
+    // Opened again, each block is one row and the free space is right.
+    EXPECT_EQ(BlockEntries(copy).size(), blocks.size()) << where;
+    EXPECT_EQ(FreeSpace(copy, type), FreeSpace(original, type)) << where;
+    LoaderLine next(type, line.Sim().Memory());
+    next.Session().PageSize = PageSizeFor(type);
+    ASSERT_TRUE(work.run(next.Session(), copy, type, {})) << where;
+    EXPECT_TRUE(work.finished(copy, type)) << where;
+    EXPECT_TRUE(EveryEntryIsAWholeBlock(next.Sim().Memory(), blocks)) << where;
+    EXPECT_TRUE(HoldsEveryBlock(next.Sim().Memory(), blocks)) << where;
+  };
+
+  for (int cut = 0; cut < requests; ++cut) {
+    LoaderLine line(type, memory);
+    line.Session().PageSize = PageSizeFor(type);
+    // An unanswered request fails at once on this line.
+    line.Session().LoaderReplyTimeout = 2;
+    line.CutAfter(cut);
+    LoaderDirectory copy = original;
+    const std::string where = layout + ", cut after " + std::to_string(cut);
+    EXPECT_FALSE(work.run(line.Session(), copy, type, {})) << where;
+    check(line, copy, where);
+  }
+
+  // "Прервать" at each step: the work ends at the next step that begins
+  // something (never between a block's data and its entry), back at the
+  // base speed.
+  for (int stop = 1; stop < steps; ++stop) {
+    LoaderLine line(type, memory);
+    line.Session().PageSize = PageSizeFor(type);
+    LoaderSession& session = line.Session();
+    LoaderDirectory copy = original;
+    int step = 0;
+    const bool ok = work.run(session, copy, type, [&](int) {
+      if (++step == stop) session.Stop().Request();
+    });
+    const std::string where = layout + ", stopped at step " + std::to_string(stop);
+    // Only the steps that finish a block may still go after the stop.
+    if (ok) {
+      EXPECT_TRUE(work.finished(copy, type)) << where;
+    }
+    EXPECT_EQ(session.Speed, kLoaderBaseSpeed) << where;
+    EXPECT_EQ(line.Requests().back(), (Bytes{0x01, 0x06, 0x14, 3})) << where;
+    check(line, copy, where);
+  }
+}
+
 TEST_F(LoaderProtocol, DefragmentCutShortAtEveryRequestLosesNoBlock) {
   // "overlap" moves over its own place, through a free place further up; in
   // the second layout most entries must pass through a spare one.
@@ -417,76 +539,73 @@ TEST_F(LoaderProtocol, DefragmentCutShortAtEveryRequestLosesNoBlock) {
                                          {0, 3072, 1000, "c"},
                                          {1, 2240, 300, "b"},
                                          {6, 16384, 90, "f"}}};
-  for (const auto& [type, blocks] : {std::pair{1, layouts[0]}, {3, layouts[0]}, {1, layouts[1]}}) {
-    const Bytes memory = Memory(type, blocks);
-    LoaderDirectory original;
-    std::copy_n(memory.begin(), original.size(), original.begin());
+  for (const auto& [type, blocks] : {std::pair{1, layouts[0]}, {3, layouts[0]}, {1, layouts[1]}})
+    CheckEveryCutAndStop(type, blocks, kPacking, "type " + std::to_string(type));
+}
 
-    // The whole run, to count its requests and its steps.
-    LoaderLine whole(type, memory);
-    whole.Session().PageSize = PageSizeFor(type);
-    LoaderDirectory d = original;
-    int steps = 0;
-    ASSERT_TRUE(Defragment(whole.Session(), d, type, 4, [&](int) { ++steps; }));
-    const int requests = static_cast<int>(whole.Requests().size());
-    ASSERT_GT(requests, 20);
-
-    // What the loader holds after the cut: every block, and the next
-    // reorganisation finishes the work and leaves no copy behind.
-    const auto check = [&](LoaderLine& line, LoaderDirectory& copy, const std::string& where) {
-      EXPECT_TRUE(HoldsEveryBlock(line.Sim().Memory(), blocks)) << where;
-      // The caller's directory is what the loader holds.
-      EXPECT_TRUE(std::equal(copy.begin(), copy.end(), line.Sim().Memory().begin())) << where;
-
-      // Opened again, each block is one row and the free space is right; the
-      // next reorganisation finishes the work and leaves no copy behind.
-      LoaderLine next(type, line.Sim().Memory());
-      next.Session().PageSize = PageSizeFor(type);
-      EXPECT_EQ(BlockEntries(copy).size(), blocks.size()) << where;
-      EXPECT_EQ(FreeSpace(copy, type), FreeSpace(original, type)) << where;
-      ASSERT_TRUE(Defragment(next.Session(), copy, type, 4)) << where;
-      EXPECT_TRUE(HoldsEveryBlock(next.Sim().Memory(), blocks)) << where;
+// Room for a new block: the blocks that stand in the way of a gap of its
+// size move whole into holes that take them, the fewest bytes first; when no
+// safe way exists nothing is sent. Every plan is cut at every request.
+TEST_F(LoaderProtocol, RoomForABlockMovesTheFewestBytesSafely) {
+  struct Case {
+    const char* name;
+    int type;
+    std::vector<Block> blocks;
+    size_t size;
+    bool safe;                         // a safe plan exists
+    int64_t moved;                     // bytes it writes
+    std::vector<std::string> movers;   // the blocks it moves
+    int copyAt = -1;                   // an entry holding a copy of entry 2 (a renumbering cut short)
+  };
+  // 32 KiB: an erased block's hole of 3584 bytes at the start, B (18400) and
+  // C (3500) after it, 6080 bytes free at the end: 9664 free, no hole takes
+  // 7800, and B cannot pass over its own place.
+  const std::vector<Block> erasedFirst = {{1, 4736, 18400, "B"}, {2, 23168, 3500, "C"}};
+  const Case cases[] = {
+      {"the last block into an erased block's hole", 1, erasedFirst, 7800, true, 3520, {"C"}},
+      {"the same with a copy of its entry left behind", 1, erasedFirst, 7800, true, 3520, {"C"}, 20},
+      {"the smaller of two blocks that could move", 1,
+       {{0, 5248, 2000, "P"}, {1, 9344, 18000, "Q"}, {2, 27392, 1000, "R"}}, 5000, true, 1024, {"R"}},
+      {"two blocks into two holes", 1,
+       {{0, 2176, 15000, "P"}, {1, 18240, 10240, "Q"}, {2, 28480, 1000, "R1"}, {3, 29504, 1000, "R2"}}, 4000,
+       true, 2048, {"R1", "R2"}},
+      {"64 KiB, pages of 128, a large block at the end", 2,
+       {{1, 4736, 18400, "B"}, {2, 23168, 3500, "C"}, {3, 33024, 32000, "D"}}, 9000, true, 3584, {"C"}},
+      {"the block in the way is larger than the hole", 1, {{1, 4736, 18400, "B"}, {2, 23168, 4000, "C"}}, 7800,
+       false, 0, {}},
+      {"only a block larger than every hole stands in the way", 1,
+       {{0, 1216, 12000, "X"}, {1, 13248, 12000, "Y"}}, 7500, false, 0, {}},
+  };
+  for (const Case& c : cases) {
+    LoaderDirectory d = DirectoryOf(c.blocks);
+    if (c.copyAt >= 0) WriteEntry(d, c.copyAt, ReadEntry(d, 2));
+    const PackPlan plan = PlanRoom(d, c.type, c.size);
+    ASSERT_TRUE(plan.possible) << c.name;
+    EXPECT_EQ(plan.complete, c.safe) << c.name;
+    EXPECT_EQ(plan.bytesMoved, c.moved) << c.name;
+    std::vector<std::string> movers;
+    for (const PackStep& step : plan.steps)
+      if (step.kind == PackStep::Kind::WriteData) movers.push_back(ReadEntry(d, step.block).name);
+    EXPECT_EQ(movers, c.movers) << c.name;
+    if (c.safe) {
+      EXPECT_NE(AllocateBlock(plan.result, c.type, c.size), 0u) << c.name;
+      // The copy goes; each block is listed once.
       int listed = 0;
-      for (int i = 0; i < kLoaderEntryCount; ++i) listed += EntryEmpty(copy, i) ? 0 : 1;
-      EXPECT_EQ(listed, static_cast<int>(blocks.size())) << where;
-      const std::vector<FreeGap> gaps = FreeGaps(copy, type);
-      EXPECT_EQ(gaps.size(), 1u) << where;
-    };
-
-    for (int cut = 0; cut < requests; ++cut) {
-      LoaderLine line(type, memory);
-      line.Session().PageSize = PageSizeFor(type);
-      // An unanswered request fails at once on this line.
-      line.Session().LoaderReplyTimeout = 2;
-      line.CutAfter(cut);
-      LoaderDirectory copy = original;
-      const std::string where = "type " + std::to_string(type) + ", cut after " + std::to_string(cut);
-      EXPECT_FALSE(Defragment(line.Session(), copy, type, 4)) << where;
-      check(line, copy, where);
+      for (int i = 0; i < kLoaderEntryCount; ++i) listed += EntryEmpty(plan.result, i) ? 0 : 1;
+      EXPECT_EQ(listed, static_cast<int>(c.blocks.size())) << c.name;
+      CheckEveryCutAndStop(c.type, c.blocks, RoomFor(c.size), c.name, &d);
+      continue;
     }
-
-    // "Прервать" at each step: the packing ends at the next step that begins
-    // something (never between a block's data and its entry), back at the
-    // base speed.
-    for (int stop = 1; stop < steps; ++stop) {
-      LoaderLine line(type, memory);
-      line.Session().PageSize = PageSizeFor(type);
-      LoaderSession& session = line.Session();
-      LoaderDirectory copy = original;
-      int step = 0;
-      bool complete = false;
-      const bool ok = Defragment(session, copy, type, 4, [&](int) {
-        if (++step == stop) session.Stop().Request();
-      }, &complete);
-      const std::string where = "type " + std::to_string(type) + ", stopped at step " + std::to_string(stop);
-      // Only the steps that finish a block may still go after the stop.
-      if (ok) {
-        EXPECT_TRUE(complete) << where;
-      }
-      EXPECT_EQ(session.Speed, kLoaderBaseSpeed) << where;
-      EXPECT_EQ(line.Requests().back(), (Bytes{0x01, 0x06, 0x14, 3})) << where;
-      check(line, copy, where);
-    }
+    // No safe way: the block that cannot pass is named and nothing is sent.
+    EXPECT_TRUE(plan.steps.empty()) << c.name;
+    EXPECT_GE(plan.stoppedAt, 0) << c.name;
+    Bytes memory = Memory(c.type, c.blocks);
+    LoaderLine line(c.type, memory);
+    line.Session().PageSize = PageSizeFor(c.type);
+    bool made = true;
+    EXPECT_TRUE(MakeRoom(line.Session(), d, c.type, c.size, 4, {}, &made)) << c.name;
+    EXPECT_FALSE(made) << c.name;
+    EXPECT_TRUE(line.Requests().empty()) << c.name;
   }
 }
 

@@ -86,6 +86,27 @@ class SimulatedLoader {
   const Bytes& Memory() const { return sim_.Memory(); }
   int Rate() const { return rate_; }
   size_t Requests() const { return board_.Requests().size(); }
+  // Memory requests (read or write) that touched [lo, hi).
+  size_t MemoryRequestsWithin(uint32_t lo, uint32_t hi) const {
+    size_t n = 0;
+    for (const Bytes& r : board_.Requests()) {
+      if (r.size() < 7 || (r[2] != 0x15 && r[2] != 0x16)) continue;
+      const uint32_t at = r[3] | r[4] << 8 | r[5] << 16;
+      const uint32_t length = r[2] == 0x16 ? r[6] : static_cast<uint32_t>(r.size() - 6);
+      if (at < hi && lo < at + length) ++n;
+    }
+    return n;
+  }
+  // Bytes read from [lo, hi).
+  size_t BytesRead(uint32_t lo, uint32_t hi) const {
+    size_t n = 0;
+    for (const Bytes& r : board_.Requests()) {
+      if (r.size() != 7 || r[2] != 0x16) continue;
+      const uint32_t at = r[3] | r[4] << 8 | r[5] << 16;
+      if (at >= lo && at + r[6] <= hi) n += r[6];
+    }
+    return n;
+  }
 
  private:
   SimLoader sim_;
@@ -277,6 +298,58 @@ TEST(LoaderFlows, StoreSaysWhyItStoresNothing) {
     EXPECT_TRUE(loader.Memory() == memory) << c.name;
     EXPECT_EQ(loader.Rate(), kLoaderBaseSpeed) << c.name;
   }
+}
+
+// The common case on a loader: A (3550 bytes), B (18400) and C (3500)
+// stored one after the other, A erased, then a set of 7800 bytes to store
+// with 9664 bytes free: A's hole and the end, neither large enough. C moves
+// into A's hole and the set goes after B; B, which could only move through
+// a place as large as itself, is neither read nor written.
+TEST(LoaderFlows, StoreMovesTheLastBlockIntoAnErasedBlocksHole) {
+  const std::vector<Block> kept = {{1, 4736, 18400, "B"}, {2, 23168, 3500, "C"}};
+  SimulatedLoader loader(kType, Memory(kType, {{0, 1152, 3550, "A"}, kept[0], kept[1]}));
+  LoaderContents contents;
+  ASSERT_TRUE(ListLoaderBlocks(loader.Session(), Options(), {}, contents).Done());
+  ASSERT_TRUE(EraseLoaderEntry(loader.Session(), 0, contents).Done());
+  ASSERT_EQ(FreeSpace(contents.directory, kType), 9664);
+  const Bytes set = Pattern(7800, 9);
+
+  const LoaderResult asked = StoreLoaderBlock(loader.Session(), Options(), set, "set", {}, contents);
+  EXPECT_EQ(asked.outcome, LoaderOutcome::NoFittingGap);
+  const LoaderResult r = StoreLoaderBlock(loader.Session(), Options(true), set, "set", {}, contents);
+  ASSERT_TRUE(r.Done()) << r.text;
+  EXPECT_EQ(r.address, 23168u);
+  const Bytes& memory = loader.Memory();
+  EXPECT_TRUE(ListsEveryBlock(memory, kept));
+  const LoaderDirectory d = DirectoryIn(memory);
+  EXPECT_TRUE(contents.directory == d);
+  EXPECT_EQ(ReadEntry(d, 2).start, 1152u);
+  EXPECT_EQ(ReadEntry(d, 1).start, 4736u);
+  EXPECT_TRUE(std::equal(set.begin(), set.end(), memory.begin() + 23168));
+  EXPECT_EQ(ReadEntry(d, r.slot).name, "set");
+  EXPECT_EQ(BlockEntries(d).size(), 3u);
+  EXPECT_EQ(loader.MemoryRequestsWithin(4736, 23168), 0u);
+  // C is the only block read: 3500 bytes, not the 25 KiB of every block.
+  EXPECT_EQ(loader.BytesRead(DataAreaStart, 32768), 3500u);
+  EXPECT_EQ(loader.Rate(), kLoaderBaseSpeed);
+}
+
+// When the block in the way is larger than any hole, nothing is read or
+// moved: the store is refused at once, naming the block.
+TEST(LoaderFlows, StoreRefusesAtOnceWhenNoSafeWayMakesRoom) {
+  const std::vector<Block> kept = {{1, 4736, 18400, "B"}, {2, 23168, 4000, "C"}};
+  SimulatedLoader loader(kType, Memory(kType, kept));
+  const Bytes memory = loader.Memory();
+  LoaderContents contents;
+  const size_t before = loader.Requests();
+  const LoaderResult r = StoreLoaderBlock(loader.Session(), Options(true), Pattern(7800, 9), "set", {}, contents);
+  EXPECT_EQ(r.outcome, LoaderOutcome::PackingStopped);
+  EXPECT_NE(r.text.find("\xAB" "B\xBB"), std::string::npos) << r.text;
+  EXPECT_TRUE(loader.Memory() == memory);
+  // Only the directory was read.
+  EXPECT_GT(loader.Requests(), before);
+  EXPECT_EQ(loader.MemoryRequestsWithin(kLoaderDirectorySize, 32768), 0u);
+  EXPECT_EQ(loader.Rate(), kLoaderBaseSpeed);
 }
 
 }  // namespace
