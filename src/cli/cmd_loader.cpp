@@ -32,7 +32,8 @@ void PrintHelp() {
       "\n"
       "Команды:\n"
       "  info                          тип и размер памяти, размер страницы, свободные\n"
-      "                                байты, часы\n"
+      "                                байты, часы (загрузчик без памяти данных: тип\n"
+      "                                и часы, затем отказ, код 1)\n"
       "  list                          блоки: номер строки, имя, размер, начальный адрес\n"
       "  write НАБОР|ОБРАЗ.bin [--name ИМЯ] [--defragment]\n"
       "                                сохранить новым блоком (первое подходящее место);\n"
@@ -109,28 +110,41 @@ LoaderResult NoAnswer() {
   return result;
 }
 
+// A loader without data memory, as the loader window says it.
+LoaderResult NoDataMemory() {
+  LoaderResult result;
+  result.text = LoaderOutcomeText(result.outcome = LoaderOutcome::NoDataMemory);
+  result.connected = true;
+  return result;
+}
+
+// A loader whose memory type tells of no data memory is sent no memory
+// command: what it told is printed (its clock too), then the loader window's
+// message, as a refusal.
 int RunInfo(Session& s) {
-  LoaderOptions options = s.options;
-  options.requireDataMemory = false;
-  if (LoaderResult r = ListLoaderBlocks(s.loader, options, {}, s.contents); !r.Done())
-    return Failure(s, r);
+  if (LoaderResult r = ConnectToLoader(s.loader, s.contents); !r.Done()) return Failure(s, r);
   const int type = s.type();
+  const bool memory = MemorySize(type) > 0;
+  if (memory) {
+    if (LoaderResult r = ListLoaderBlocks(s.loader, s.options, {}, s.contents); !r.Done())
+      return Failure(s, r);
+  }
   std::printf("Тип памяти: %d\n", type);
   std::printf("Размер памяти: %lld\n", static_cast<long long>(MemorySize(type)));
-  std::printf("Размер страницы: %d\n", s.loader.PageSize);
-  if (MemorySize(type) > 0) {
+  if (memory) {
+    std::printf("Размер страницы: %d\n", s.loader.PageSize);
     std::printf("Блоков: %zu\n", BlockEntries(s.directory()).size());
     std::printf("Свободно байт: %lld\n", static_cast<long long>(FreeSpace(s.directory(), type)));
-  } else {
-    std::fputs("Свободно байт: 0 (", stdout);
-    PrintCp1251(stdout, LoaderOutcomeText(LoaderOutcome::NoDataMemory));
-    std::fputs(")\n", stdout);
   }
   BoardClock clock;
   if (!loader::CmdReadClock(s.loader, clock)) return Failure(s, NoAnswer());
   std::printf("Часы: ");
   PrintCp1251(stdout, ClockText(clock));
   std::fputc('\n', stdout);
+  if (!memory) {
+    std::fflush(stdout);
+    return Failure(s, NoDataMemory());
+  }
   return kExitOk;
 }
 
@@ -292,6 +306,11 @@ int RunSetClock(Session& s) {
 
 int RunPasswords(Session& s, const TSettings& settings) {
   if (LoaderResult r = ConnectToLoader(s.loader, s.contents); !r.Done()) return Failure(s, r);
+  // The passwords live in the loader's memory: a loader without data memory
+  // is sent no memory command.
+  if (MemorySize(s.type()) == 0) {
+    return Failure(s, NoDataMemory());
+  }
   if (!WritePasswords(s.loader, BuildPasswordArea(settings.Password))) {
     std::fputs("lentar-cli loader: ", stderr);
     PrintCp1251(stderr, Utf8ToCp1251(u8"Ошибка работы с загрузчиком!"));

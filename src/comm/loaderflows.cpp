@@ -138,7 +138,8 @@ std::string LoaderOutcomeText(LoaderOutcome outcome) {
     case LoaderOutcome::Done: return {};
     case LoaderOutcome::Interrupted: return InterruptedText();
     case LoaderOutcome::NoConnection: return Utf8ToCp1251(u8"Ошибка соединения с загрузчиком");
-    case LoaderOutcome::NoDataMemory: return Utf8ToCp1251(u8"Загрузчик не имеет памяти данных!");
+    // The loader's own words, misspelling and all: operators know this text.
+    case LoaderOutcome::NoDataMemory: return Utf8ToCp1251(u8"Загрузчик не имеет памяди данных!");
     case LoaderOutcome::NoRoom:
       return Utf8ToCp1251(u8"Недостаточно места в загрузчике! Удалите какие-либо данные!");
     case LoaderOutcome::NoFittingGap:
@@ -189,7 +190,7 @@ LoaderResult ReadLoaderBlock(LoaderSession& session, const LoaderOptions& option
 }
 
 LoaderResult EraseLoaderEntry(LoaderSession& session, int entry, LoaderContents& contents) {
-  return Connected(session, false, contents, [&] {
+  return Connected(session, true, contents, [&] {
     if (!EraseEntry(session, contents.directory, entry)) {
       return Failed(session, Outcome(LoaderOutcome::EraseFailed,
                                      Utf8ToCp1251(u8"Не удалось стереть блок №") +
@@ -212,7 +213,7 @@ LoaderResult EraseAllLoaderEntries(LoaderSession& session, const LoaderOptions& 
 
 LoaderResult FormatLoaderMemory(LoaderSession& session, const LoaderOptions& options,
                                 const LoaderProgress& progress, LoaderContents& contents) {
-  return Connected(session, false, contents, [&] {
+  return Connected(session, true, contents, [&] {
     if (!FormatLoader(session, options.speedIndex, progress))
       return Failed(session, LoaderOutcome::NoConnection);
     contents.directory = LoaderDirectory{};

@@ -64,7 +64,8 @@ struct LoaderOptions {
   // Store: pack the blocks first when no single gap takes the block.
   bool optimise = false;
   // List and erase all: refuse a loader without data memory before touching
-  // its directory.
+  // its directory. (Storing, erasing an entry, formatting and packing always
+  // refuse it: such a loader takes no memory command.)
   bool requireDataMemory = true;
 };
 
@@ -80,7 +81,9 @@ struct LoaderContents {
 std::string LoaderOutcomeText(LoaderOutcome outcome);
 
 // The connect handshake and the loader's information (memory type, page
-// size): what every action begins with.
+// size): what every action begins with. A loader whose memory type tells of
+// no data memory is sent no memory command: the flows that need memory say
+// NoDataMemory once they have connected.
 LoaderResult ConnectToLoader(LoaderSession& session, LoaderContents& contents);
 
 // Connects and reads the directory at the transfer speed.

@@ -179,9 +179,13 @@ class LoadFormTest : public QObject {
     const std::string image(100, 'x');
     // The window closes by itself: ShowLoaderWindow returns.
     ShowLoaderWindow(reinterpret_cast<const uint8_t*>(image.data()), image.size(), project, *session_);
-    QCOMPARE(Texts(), QStringList{QStringLiteral("Ошибка! | Загрузчик не имеет памяти данных!")});
+    // The system's own words, misspelling and all; no memory command is
+    // sent to a loader that has no memory.
+    QCOMPARE(Texts(), QStringList{QStringLiteral("Ошибка! | Загрузчик не имеет памяди данных!")});
     QCOMPARE(messages_->Messages()[0].icon, QMessageBox::Critical);
     QCOMPARE(project.LoaderBlockName, std::string("name"));
+    QVERIFY(sim_.Log().find("command 0x16") == std::string::npos);
+    QVERIFY(sim_.Log().find("command 0x15") == std::string::npos);
   }
 
   void rowsFollowTheDirectoryAndAFailedEraseNamesTheEntry() {

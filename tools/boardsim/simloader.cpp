@@ -82,15 +82,16 @@ Reply SimLoader::SwitchRate(Request& r) {
   return Ack();
 }
 
-// Address (3 bytes), then the data.
+// Address (3 bytes), then the data. A loader without data memory refuses
+// every memory command, the directory's addresses too.
 Reply SimLoader::WriteMemory(Request& r) {
-  if (r.arg.size() < 4) return Refuse();
+  if (r.arg.size() < 4 || !HasDataMemory()) return Refuse();
   return AckIf(Write(Address(r.arg.data()), r.arg.data() + 3, r.arg.size() - 3));
 }
 
 // Address (3 bytes), then the count.
 Reply SimLoader::ReadMemory(Request& r) {
-  if (r.arg.size() != 4 || r.arg[3] == 0) return Refuse();
+  if (r.arg.size() != 4 || r.arg[3] == 0 || !HasDataMemory()) return Refuse();
   const uint32_t address = Address(r.arg.data());
   const size_t count = r.arg[3];
   if (size_t{address} + count > memory_.size()) return Refuse();

@@ -2,10 +2,11 @@
 // protocol, apart from the line: one request payload in, at most one reply
 // payload out.
 //
-// The memory is 32, 64 or 128 KiB for memory types 1, 2 and 3; a loader of
-// any other type has no data memory, only the directory and the passwords
-// (1152 bytes). Memory reads 0xFF where nothing was written, as erased memory
-// does. Writes go a page at a time, as the loader's memory takes them: a
+// The memory is 32, 64 or 128 KiB for memory types 1, 2 and 3. A loader of
+// any other type has no data memory: it keeps 1152 bytes (what a memory file
+// holds) but refuses every memory read and write, the directory's and the
+// passwords' addresses too. Memory reads 0xFF where nothing was written, as
+// erased memory does. Writes go a page at a time, as the loader's memory takes them: a
 // write that crosses a page boundary, runs past the memory or is longer than
 // a page is refused and changes nothing.
 #pragma once
@@ -36,6 +37,7 @@ class SimLoader {
   const std::vector<uint8_t>& Memory() const { return memory_; }
   int MemoryType() const { return type_; }
   int PageSize() const { return type_ <= 1 ? 64 : 128; }
+  bool HasDataMemory() const { return type_ >= 1 && type_ <= 3; }
   // A read-only loader refuses every memory write, as a worn-out or
   // write-protected memory does.
   void SetReadOnly(bool readOnly) { readOnly_ = readOnly; }

@@ -308,12 +308,14 @@ void TLoadForm::ShowClock(const BoardClock& c) {
 }
 
 void TLoadForm::ListOnWorker(Work& w, const LoaderProgress& progress) {
-  // A loader without data memory is listed all the same, then named.
+  // A loader without data memory is sent no memory command: once the
+  // handshake has told its type, only its clock is read, then it is named.
   LoaderOptions options = w.options;
-  options.requireDataMemory = false;
+  options.requireDataMemory = true;
   w.listed = true;
   w.list = ListLoaderBlocks(session_, options, progress, w.contents);
-  if (w.list.Done()) w.clockRead = loader::CmdReadClock(session_, w.clock);
+  if (w.list.Done() || w.list.outcome == LoaderOutcome::NoDataMemory)
+    w.clockRead = loader::CmdReadClock(session_, w.clock);
 }
 
 void TLoadForm::RefreshLoader() {
@@ -324,9 +326,12 @@ void TLoadForm::RefreshLoader() {
 void TLoadForm::ShowListing(Work& w) {
   clockLabel_->setText(QStringLiteral("- - - -"));
   const LoaderResult& r = w.list;
-  connected_ = r.Done();
+  const bool noDataMemory = r.outcome == LoaderOutcome::NoDataMemory;
+  connected_ = r.Done() || noDataMemory;
   if (r.Done()) {
     gauge_->setValue(100);
+  } else if (noDataMemory) {
+    // Named below.
   } else if (r.outcome == LoaderOutcome::Interrupted) {
     // Said below, once the window shows what it knows.
   } else if (r.connected) {
@@ -343,7 +348,7 @@ void TLoadForm::ShowListing(Work& w) {
   UpdateButtons();
   if (r.outcome == LoaderOutcome::Interrupted) Interrupted();
   if (connected_ && MemorySize(contents_.memoryType) == 0) {
-    Error(QStringLiteral("Загрузчик не имеет памяти данных!"));
+    Error(FromBoardText(LoaderOutcomeText(LoaderOutcome::NoDataMemory)));
     closing_ = true;
     QMetaObject::invokeMethod(this, &QDialog::accept, Qt::QueuedConnection);
   }
