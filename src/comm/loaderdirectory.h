@@ -157,7 +157,7 @@ struct PackStep {
 
 struct PackPlan {
   bool possible = false;  // false: the directory is damaged; nothing to do
-  bool complete = false;  // every block packed
+  bool complete = false;  // every block packed: all the free space one gap
   // When not complete: the entry (of the directory planned) of the block that
   // stopped the packing, as no free place could take it on its way; -1
   // otherwise. Planning the result again stops at the same block.

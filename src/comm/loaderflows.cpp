@@ -52,26 +52,24 @@ LoaderResult ReadDirectoryOf(LoaderSession& session, const LoaderOptions& option
   return Done();
 }
 
-// The packing had to stop to keep a block safe: which block, and the free
-// places as they are now.
-LoaderResult PackingStopped(const LoaderContents& contents) {
-  const PackPlan rest = PlanDefragment(contents.directory, contents.memoryType);
-  const std::string name = ReadEntry(contents.directory, rest.stoppedAt).name;
+// The packing had to stop to keep a block safe: which block (named as the
+// directory listed it before the packing), and the free places as they are
+// now.
+LoaderResult PackingStopped(const std::string& blockName, const LoaderContents& contents) {
   return Outcome(LoaderOutcome::PackingStopped,
-                 Utf8ToCp1251(PackingStoppedText(name) + "\n" +
+                 Utf8ToCp1251(PackingStoppedText(blockName) + "\n" +
                               FreeGapsText(FreeGaps(contents.directory, contents.memoryType)) + "."));
 }
 
 // Packs contents.directory's blocks; Done only when all of them are packed.
 LoaderResult Pack(LoaderSession& session, const LoaderOptions& options,
                   const LoaderProgress& progress, LoaderContents& contents) {
-  if (!PlanDefragment(contents.directory, contents.memoryType).possible)
-    return Outcome(LoaderOutcome::DamagedDirectory);
-  bool complete = false;
-  if (!Defragment(session, contents.directory, contents.memoryType, options.speedIndex, progress,
-                  &complete))
+  const PackPlan plan = PlanDefragment(contents.directory, contents.memoryType);
+  if (!plan.possible) return Outcome(LoaderOutcome::DamagedDirectory);
+  const std::string stoppedAt = plan.complete ? std::string() : ReadEntry(contents.directory, plan.stoppedAt).name;
+  if (!RunPackPlan(session, contents.directory, contents.memoryType, plan, options.speedIndex, progress))
     return Failed(session, LoaderOutcome::NoConnection);
-  return complete ? Done() : PackingStopped(contents);
+  return plan.complete ? Done() : PackingStopped(stoppedAt, contents);
 }
 
 // Moves blocks out of the way of a new block of size bytes, the fewest bytes
