@@ -505,8 +505,14 @@ Clearing ClearWindow(Planner& p, int64_t needed) {
     std::vector<int64_t> items, room;
     for (int b : standing) items.push_back(p.Length(b));
     for (const Region& bin : bins) room.push_back(bin.hi - bin.lo);
+    // Plainly impossible: more bytes than room, or a block larger than any
+    // place.
+    const int64_t itemBytes = std::accumulate(items.begin(), items.end(), int64_t{0});
+    const int64_t roomBytes = std::accumulate(room.begin(), room.end(), int64_t{0});
+    const int64_t largestRoom = room.empty() ? 0 : *std::max_element(room.begin(), room.end());
+    if (itemBytes > roomBytes || (!items.empty() && items.front() > largestRoom)) continue;
     std::vector<size_t> assignment(items.size());
-    int budget = 100000;
+    int budget = 20000;
     if (!PackInto(items, room, assignment, 0, budget)) continue;
     Clearing found;
     found.cost = cost;
