@@ -31,6 +31,7 @@
 #include "gui/common/formparts.h"
 #include "gui/common/messages.h"
 #include "gui/common/progressform.h"
+#include "gui/common/windowplace.h"
 #include "gui/control/autobrightform.h"
 #include "gui/control/dialform.h"
 #include "gui/control/pswform.h"
@@ -72,6 +73,7 @@ TTabloForm::TTabloForm(const uint8_t* image, size_t size, TRecProject& project,
   setWindowTitle(QStringLiteral("Табло"));
   setModal(true);
   BuildControls();
+  place_ = new TWindowPlace(*this, &TSettings::TabloCoor);
   work_ = std::make_unique<TDeviceWork>(this);
   work_->SetStop(&session_.Stop());
   connect(work_.get(), &TDeviceWork::started, this, [this] { EnableDeviceControls(false); });
@@ -342,6 +344,9 @@ void TTabloForm::FormShow() {
   if (hasImage)
     sizeLabel_->setText(QStringLiteral("Размер данных: %1 байт.").arg(static_cast<qulonglong>(size_)));
   adjustSize();
+  // Where the operator left it last time (its size no smaller than its
+  // controls need).
+  place_->Restore();
   Refresh(false);
 }
 

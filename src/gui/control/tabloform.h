@@ -45,6 +45,7 @@ namespace lentar::gui {
 
 class TDeviceWork;
 class TProgressForm;
+class TWindowPlace;
 
 class TTabloForm : public QDialog {
   Q_OBJECT
@@ -191,6 +192,7 @@ class TTabloForm : public QDialog {
   comm::ModemTimings timings_;
   std::unique_ptr<TDeviceWork> work_;
   std::unique_ptr<TProgressForm> progress_;
+  TWindowPlace* place_ = nullptr;  // the window's place, kept in TabloCoor
   bool shownOnce_ = false;
   bool hidden_ = false;
   bool watchingLink_ = false;
