@@ -2,6 +2,7 @@
 // "Регистр", "Пароли", the font bank, the about box and the preview. The
 // modal dialogs are driven from the event loop as the operator would: a timer
 // finds the dialog (QApplication::activeModalWidget) and fills it in.
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -147,14 +148,19 @@ class MainFormEditingTest : public QObject, private MainWindowFixture {
       QCoreApplication::processEvents();  // the change's own signals, no key
       return size->text().section(QLatin1Char(' '), 0, 0).toInt();
     };
+    // The window's own commands, as the menu and its keys give them.
+    const auto command = [&form](const char* name) {
+      return [&form, name] { form.findChild<QAction*>(QLatin1String(name))->trigger(); };
+    };
     QApplication::clipboard()->setText(QStringLiteral("paste"));
     const struct Step {
       const char* what;
       std::function<void()> change;
     } steps[] = {
-        {"paste", [&form] { Memo(form)->paste(); }},
-        {"undo", [&form] { Memo(form)->undo(); }},
-        {"redo", [&form] { Memo(form)->redo(); }},
+        {"paste", command("PasteItem")},
+        {"undo", command("UndoItem")},
+        {"redo", command("RedoItem")},
+        {"paste with recoding", command("RecodePasteItem")},
         {"spaces tag",
          [&form] {
            OnDialog("InputForm", [](QWidget* d) {
