@@ -265,8 +265,8 @@ class TabloFormTest : public QObject {
       QCOMPARE(told.caption, QStringLiteral("Табло не отвечает"));
       QCOMPARE(told.text,
                QStringLiteral("Табло не ответило (порт %1, без адреса): часы и настройки не "
-                              "прочитаны, изменить их нельзя.\nПроверьте питание табло, кабель "
-                              "и порт и адрес в настройках.\n\nПовторить?")
+                              "прочитаны, изменить их нельзя.\nПроверьте питание табло и кабель, "
+                              "а в настройках — порт и адрес.\n\nПовторить?")
                    .arg(QString::fromStdString(sim_.Link())));
       QCOMPARE(Text(form, "Label21") != QStringLiteral("---"), c.read);
       QCOMPARE(Child<QSpinBox>(&form, "SpinEdit1")->isEnabled(), c.read);

@@ -543,8 +543,8 @@ void TTabloForm::Refresh(bool reportFailure) {
                                   "прочитаны, изменить их нельзя.")
                        .arg(FromBoardText(device));
           }
-          text += QStringLiteral("\nПроверьте питание табло, кабель и порт и адрес в "
-                                 "настройках.\n\nПовторить?");
+          text += QStringLiteral("\nПроверьте питание табло и кабель, а в настройках — порт "
+                                 "и адрес.\n\nПовторить?");
           if (!work->Ask<bool>([this, text] { return AskRetry(text); }, false)) {
             r.retryDeclined = true;
             return;
