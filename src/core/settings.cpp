@@ -284,6 +284,9 @@ void VisitSettings(Visitor& v, Record& s) {
   v.Text("ModemPortDevice", s.ModemPortDevice, "");
   // The register of boards, for the fleet.
   v.Text("FleetDatabase", s.FleetDatabase, "");
+  // The places of the board window and the fleet window.
+  v.Rect("TabloCoor", s.TabloCoor);
+  v.Rect("FleetCoor", s.FleetCoor);
 }
 
 bool ReadSettingsFromIni(TSettings& settings, const IniFile& ini) {

@@ -2,8 +2,10 @@
 //
 // All lasting configuration sits in one record, Settings(), mirrored by the
 // single section "Settings" of lentar.ini. The main window reads the file once
-// when it is first shown and writes it once at exit; in between every window
-// reads and changes the record directly. Values are clamped silently to their
+// when it is first shown; it writes it when the settings dialog is accepted,
+// when a window's place changes and at exit, so that the command line run
+// beside it sees the same settings. In between every window reads and changes
+// the record directly. Values are clamped silently to their
 // legal ranges after reading and after every edit (ClampSettings).
 //
 // Each member is named after its key. Texts are Windows-1251. A
@@ -43,6 +45,8 @@ struct TSettings {
   IntRect ImCoor;       // image editor
   IntRect PropCoor;     // kept and written back
   IntRect ClientCoor;   // kept and written back
+  IntRect TabloCoor;    // board window
+  IntRect FleetCoor;    // fleet window
 
   // Communication. Ports are 0-based indexes: 0 is "COM1".
   int32_t TabPort = 0;    // board port

@@ -296,7 +296,15 @@ bool Deliver(const std::vector<BoardRecord>& boards, const DeliveryOptions& o, R
         CompileResult r = CompileBoardData(bytes, c.settings.DefFontHeight,
                                            c.settings.ColorChannelCount, maxSize);
         c.image = std::move(r.image);
-        if (!r.ok) c.message = DataSizeMessage(c.image.size());
+        // The limit and the file it comes from, so that the operator knows
+        // which "Размер данных" to change.
+        if (!r.ok)
+          c.message = DataSizeMessage(
+              c.image.size(), maxSize,
+              T(u8"«Размер данных» ") +
+                  (state == SettingsFileState::Missing
+                       ? T(u8"по умолчанию: файла настроек '") + settingsPath + T(u8"' нет")
+                       : T(u8"в файле настроек '") + settingsPath + "'"));
         else c.ok = true;
       }
       if (c.ok && c.image.empty()) {

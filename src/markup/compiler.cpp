@@ -22,4 +22,13 @@ std::string DataSizeMessage(size_t length) {
   return kBefore.c_str() + std::to_string(length) + kAfter.c_str();
 }
 
+std::string DataSizeMessage(size_t length, size_t limit, std::string_view source) {
+  static constexpr Cp1251Literal kLimit(u8" Наибольший размер: ");
+  static constexpr Cp1251Literal kBytes(u8" байт");
+  std::string message = DataSizeMessage(length) + kLimit.c_str() + std::to_string(limit) +
+                        kBytes.c_str();
+  if (!source.empty()) message += " (" + std::string(source) + ")";
+  return message + ".";
+}
+
 }  // namespace lentar

@@ -30,5 +30,10 @@ CompileResult CompileBoardData(std::string_view text, int fontHeightBytes, int c
 // The operator's message for an image that is too large (Windows-1251):
 // "Размер данных (<length>) превышает максимальный размер!".
 std::string DataSizeMessage(size_t length);
+// The same, naming the limit and where it comes from (source, Windows-1251,
+// such as the settings file's path), for the front ends that have no window
+// to point at: "Размер данных (<length>) превышает максимальный размер!
+// Наибольший размер: <limit> байт (<source>)."
+std::string DataSizeMessage(size_t length, size_t limit, std::string_view source);
 
 }  // namespace lentar

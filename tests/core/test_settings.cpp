@@ -66,7 +66,7 @@ TEST_F(SettingsTest, MissingFileGivesTheDefaults) {
   EXPECT_EQ(s.DefFreq, 10);
   EXPECT_EQ(s.DeffPassTime, 10);
   for (const IntRect* r : {&s.MainCoor, &s.TextCoor, &s.SymbCoor, &s.SetCoor, &s.DisplayCoor,
-                           &s.ImCoor, &s.PropCoor, &s.ClientCoor}) {
+                           &s.ImCoor, &s.PropCoor, &s.ClientCoor, &s.TabloCoor, &s.FleetCoor}) {
     EXPECT_EQ(*r, IntRect{});
   }
   // A fresh installation must show lit LEDs: channel 1 stays red.
@@ -187,7 +187,8 @@ std::vector<std::string> ExpectedKeys() {
     keys.push_back(k);
   }
   for (int i = 1; i <= 8; ++i) keys.push_back("Password" + std::to_string(i));
-  for (const char* k : {"TabPortDevice", "I2CPortDevice", "ModemPortDevice", "FleetDatabase"})
+  for (const char* k : {"TabPortDevice", "I2CPortDevice", "ModemPortDevice", "FleetDatabase",
+                        "TabloCoor", "FleetCoor"})
     keys.push_back(k);
   return keys;
 }
@@ -197,6 +198,8 @@ TSettings RichSettings(const std::string& folder) {
   DefaultSettings(s);
   s.MainCoor = {10, 20, 810, 620};
   s.TextCoor = {-5, 0, 100, 200};
+  s.TabloCoor = {100, 120, 700, 560};
+  s.FleetCoor = {5, 6, 1005, 706};
   s.Scales[0] = 3;
   s.Scales[31] = -7;
   s.ClientScales[5] = 42;

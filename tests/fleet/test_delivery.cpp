@@ -233,7 +233,10 @@ TEST(Delivery, ASetTooLargeForItsSettingsIsSkippedUnsent) {
   std::vector<BoardResult> results;
   ASSERT_TRUE(Deliver(fleet, QuickOptions(setPath, ini, dir), &reg, {}, results, error));
   EXPECT_EQ(results[0].outcome, BoardOutcome::Skipped);
-  EXPECT_EQ(results[0].message, DataSizeMessage(results[0].imageSize));
+  // The operator reads the limit and the file that sets it.
+  EXPECT_EQ(Cp1251ToUtf8(results[0].message),
+            "Размер данных (6000) превышает максимальный размер! Наибольший размер: 4096 байт "
+            "(«Размер данных» в файле настроек '" + ini + "').");
   EXPECT_EQ(results[1].outcome, BoardOutcome::Skipped);
   EXPECT_NE(Cp1251ToUtf8(results[1].message).find("missing.ini"), std::string::npos);
   EXPECT_FALSE(fs::exists(dir / "upload-1.bin"));

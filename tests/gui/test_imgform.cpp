@@ -24,6 +24,7 @@
 #include "gui/editor/imgform.h"
 #include "gui/editor/imgimpform.h"
 #include "markup/picturefile.h"
+#include "markup/compiler.h"
 #include "support/gui_test_support.h"
 
 using namespace lentar;
@@ -381,6 +382,31 @@ class ImgFormTest : public QObject, private MainWindowFixture {
     });
     button->click();
     QCOMPARE(Memo(*form_)->toPlainText(), QStringLiteral("ab{[Img:1,128 /x]}cd"));
+  }
+
+  // A new picture leaves the caret after its tag, as a new "Пробелы" tag
+  // does: the next letter typed goes beside the picture, never into its tag
+  // (which would drop the picture from the compiled set).
+  void aNewPictureLeavesTheCaretAfterItsTag() {
+    ShowMainForm();
+    Settings().DefFontHeight = 1;
+    Settings().ColorChannelCount = 1;
+    Memo(*form_)->setPlainText(QStringLiteral("abcd"));
+    SetCaret(*form_, 2);
+    OnDialog(QStringLiteral("ImgForm"), [](QWidget* dialog) {
+      ClickCell(*static_cast<TImgForm*>(dialog), 0, 0);
+      Click(dialog, "okButton");
+    });
+    form_->findChild<QPushButton*>(QStringLiteral("Button2"))->click();
+    const QString text = Memo(*form_)->toPlainText();
+    QVERIFY2(text.startsWith(QStringLiteral("ab{[Img:")) && text.endsWith(QStringLiteral("]}cd")),
+             qPrintable(text));
+    QCOMPARE(Caret(*form_), static_cast<int>(text.size()) - 2);
+    const size_t before = CompileBoardData(Memo(*form_)->toPlainText().toStdString(), 1, 1, 4096).length();
+    QTest::keyClicks(Memo(*form_), QStringLiteral("x"));
+    QCOMPARE(Memo(*form_)->toPlainText(), text.chopped(2) + QStringLiteral("xcd"));
+    QCOMPARE(CompileBoardData(Memo(*form_)->toPlainText().toStdString(), 1, 1, 4096).length(),
+             before + 1);
   }
 
 #ifdef LENTAR_SCREENSHOT_SLOTS

@@ -2,8 +2,10 @@
 // "Регистр", "Пароли", the font bank, the about box and the preview. The
 // modal dialogs are driven from the event loop as the operator would: a timer
 // finds the dialog (QApplication::activeModalWidget) and fills it in.
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -25,6 +27,7 @@
 #include "gui/common/messages.h"
 #include "gui/editor/mainlentarform.h"
 #include "gui/markup/bankform.h"
+#include "markup/compiler.h"
 #include "markup/fonts.h"
 #include "markup/project.h"
 #include "support/gui_test_support.h"
@@ -129,6 +132,53 @@ class MainFormEditingTest : public QObject, private MainWindowFixture {
     OnDialog("InputForm", [](QWidget* d) { Click(d, "cancelButton"); });
     Button(form, "Button3")->click();
     QCOMPARE(Memo(form)->toPlainText(), QStringLiteral("one {[Sp:3]} two"));
+  }
+
+  // The byte count in the status bar follows every change of the text as it
+  // happens, whatever made it: a paste, an undo and a redo, a tag from a
+  // button. Nothing waits for the next key.
+  void theByteCountFollowsEveryChangeAtOnce() {
+    TMainLentarForm& form = *form_;
+    auto* size = form.findChild<QLabel*>(QStringLiteral("SizeLabel"));
+    QVERIFY(size);
+    const auto bytes = [&form] {
+      return CompileBoardData(Memo(form)->toPlainText().toStdString(), 1, 1, 1 << 20).length();
+    };
+    const auto shown = [size] {
+      QCoreApplication::processEvents();  // the change's own signals, no key
+      return size->text().section(QLatin1Char(' '), 0, 0).toInt();
+    };
+    // The window's own commands, as the menu and its keys give them.
+    const auto command = [&form](const char* name) {
+      return [&form, name] { form.findChild<QAction*>(QLatin1String(name))->trigger(); };
+    };
+    QApplication::clipboard()->setText(QStringLiteral("paste"));
+    const struct Step {
+      const char* what;
+      std::function<void()> change;
+    } steps[] = {
+        {"paste", command("PasteItem")},
+        {"undo", command("UndoItem")},
+        {"redo", command("RedoItem")},
+        {"paste with recoding", command("RecodePasteItem")},
+        {"spaces tag",
+         [&form] {
+           OnDialog("InputForm", [](QWidget* d) {
+             d->findChild<QLineEdit*>("Edit1")->setText(QStringLiteral("4"));
+             Click(d, "okButton");
+           });
+           Button(form, "Button3")->click();
+         }},
+        {"undo of the tag", [&form] { Memo(form)->undo(); }},
+    };
+    int last = -1;
+    for (const Step& step : steps) {
+      step.change();
+      const int now = shown();
+      QVERIFY2(now == static_cast<int>(bytes()), step.what);
+      QVERIFY2(now != last, step.what);
+      last = now;
+    }
   }
 
   // ---- "Регистр" --------------------------------------------------------------------

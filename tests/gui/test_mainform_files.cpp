@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -28,6 +29,7 @@
 #include "core/textutil.h"
 #include "gui/common/filedialogs.h"
 #include "gui/common/messages.h"
+#include "gui/common/placement.h"
 #include "gui/editor/mainlentarform.h"
 #include "markup/compiler.h"
 #include "markup/fonts.h"
@@ -776,6 +778,41 @@ class MainFormFilesTest : public QObject, private MainWindowFixture {
     QVERIFY(files.Requests().empty());
     QVERIFY(capture.Messages().empty());
     QCOMPARE(Settings().GprsFileVersion, 3u);
+  }
+
+  // lentar.ini is written while the editor runs, not only at its end: when
+  // the settings dialog is accepted (never when it is cancelled) and soon
+  // after the window was moved. The command line started beside the editor
+  // reads what the editor uses.
+  void settingsReachTheFileWhenAcceptedAndWhenTheWindowMoves() {
+    MessageCapture capture;
+    FileDialogCapture files;
+    TMainLentarForm& form = Start();
+    const auto stored = [] {
+      TSettings s;
+      ReadSettings(s, SettingsFilePath());
+      return s;
+    };
+    const struct Case {
+      const char* button;
+      int32_t dataSize;
+      bool written;
+    } cases[] = {{"cancelButton", 5000, false}, {"okButton", 6000, true}};
+    for (const Case& c : cases) {
+      OnDialog(QStringLiteral("SetupForm"), [&c](QWidget* d) {
+        Child<QLineEdit>(d, "Edit5")->setText(QString::number(c.dataSize));
+        Click(d, c.button);
+      });
+      Action(form, "BoardOptionsItem")->trigger();
+      QCOMPARE(stored().OutDataSize == c.dataSize, c.written);
+    }
+    QVERIFY(form.isVisible());
+
+    form.move(form.pos() + QPoint(37, 21));
+    const IntRect moved = WindowGeometryRect(form);
+    QCOMPARE(Settings().MainCoor, moved);
+    QTRY_COMPARE(stored().MainCoor, moved);
+    QCOMPARE(stored().OutDataSize, 6000);
   }
 
   void oversizeSetShowsTheSizeMessageAndAsksForNoFile() {

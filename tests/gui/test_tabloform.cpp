@@ -22,6 +22,7 @@
 #include "core/paths.h"
 #include "core/settings.h"
 #include "gui/common/messages.h"
+#include "gui/common/placement.h"
 #include "gui/common/progressform.h"
 #include "gui/common/tablegrid.h"
 #include "gui/control/autobrightform.h"
@@ -93,13 +94,19 @@ class TabloFormTest : public QObject {
   // on show). The notes of uploads are kept beside the settings: here, in
   // the test's folder.
   void RunSim(std::vector<std::string> args) {
+    StartSimProcess(std::move(args));
+    QVERIFY(OpenBoardPort(*session_, true));
+    comm::PreparePortRate(*session_, Settings().BaseSpeed, 0);
+  }
+
+  // The simulator alone, the port left as it is: a board that comes back
+  // under a window that lost it.
+  void StartSimProcess(std::vector<std::string> args) {
     args.insert(args.end(), {"--save-dir", dir_.string(), "--board-file",
                              (dir_ / "board.mem").string(), "-v"});
     QVERIFY2(sim_.Start(dir_, args), sim_.Log().c_str());
     Settings().TabPortDevice = sim_.Link();
     SetProgramFolder(FromNativePath(dir_.string()) + "/");
-    QVERIFY(OpenBoardPort(*session_, true));
-    comm::PreparePortRate(*session_, Settings().BaseSpeed, 0);
   }
 
   // Uploads image into buffer 1 and starts it: the board shows that set.
@@ -192,6 +199,93 @@ class TabloFormTest : public QObject {
                                          : QStringList{QStringLiteral("Ошибка: Ошибка соединения!")});
       QCOMPARE(Text(form, "Label21") == QStringLiteral("---"), !c.answers);
     }
+  }
+
+  // The board's end of the line goes away under the window (the simulator
+  // killed) and comes back: "Обновить" opens the line again by itself. While
+  // the board is away the operator reads that the port does not open and may
+  // try again; once it is back the window reads it and says what happened.
+  void refreshReopensALineThatWasLost() {
+    StartSim();
+    TTabloForm& form = ShowForm();
+    const QString link = QString::fromStdString(sim_.Link());
+    sim_.Kill();
+    Button(form, "Button1")->click();
+    QVERIFY(WaitForDeviceWork(&form));
+    QCOMPARE(messages_->Messages().size(), size_t{1});
+    const CapturedMessage away = messages_->Messages()[0];
+    QCOMPARE(away.caption, QStringLiteral("Табло не отвечает"));
+    QVERIFY2(away.text.startsWith(QStringLiteral("Связь с табло потеряна, и порт не открывается.\n"
+                                                 "Ошибка коммуникационного порта!\n") + link),
+             qPrintable(away.text));
+    QVERIFY2(away.text.endsWith(QStringLiteral("Повторить?")), qPrintable(away.text));
+    QCOMPARE(away.buttons, QMessageBox::Retry | QMessageBox::Cancel);
+    QCOMPARE(Text(form, "Label21"), QStringLiteral("---"));
+    QVERIFY(!Child<QSpinBox>(&form, "SpinEdit1")->isEnabled());
+
+    StartSimProcess({});
+    messages_->Clear();
+    Button(form, "Button1")->click();
+    QVERIFY(WaitForDeviceWork(&form));
+    QCOMPARE(messages_->Texts(),
+             QStringList{QStringLiteral("Информация: Связь с табло была потеряна. Порт %1 открыт "
+                                        "заново, табло отвечает.")
+                             .arg(link)});
+    QVERIFY(Text(form, "Label21") != QStringLiteral("---"));
+    QCOMPARE(Child<QSpinBox>(&form, "SpinEdit1")->value(), 5);
+    QVERIFY(Child<QSpinBox>(&form, "SpinEdit1")->isEnabled());
+
+    // The line is up again: nothing more to say.
+    messages_->Clear();
+    Button(form, "Button1")->click();
+    QVERIFY(WaitForDeviceWork(&form));
+    QCOMPARE(messages_->Texts(), QStringList());
+  }
+
+  // A board that does not answer as the window opens: the window says so
+  // and offers another try ("Отмена", the default, leaves "---" and the
+  // controls greyed; "Повторить" reads the board).
+  void aBoardSilentAsTheWindowOpensIsToldAndOfferedAnotherTry() {
+    const struct Case {
+      QMessageBox::StandardButton answer;
+      bool read;
+    } cases[] = {{QMessageBox::Cancel, false}, {QMessageBox::Retry, true}};
+    for (const Case& c : cases) {
+      if (c.read) {
+        form_.reset();
+        comm::CloseBoardPort(*session_);
+        QVERIFY(sim_.Stop());
+      }
+      StartSim({"--ignore", "0x08@1"});  // the first clock request goes unanswered
+      messages_->Clear();
+      messages_->QueueAnswer(c.answer);
+      TTabloForm& form = ShowForm();
+      QCOMPARE(messages_->Messages().size(), size_t{1});
+      const CapturedMessage& told = messages_->Messages()[0];
+      QCOMPARE(told.caption, QStringLiteral("Табло не отвечает"));
+      QCOMPARE(told.text,
+               QStringLiteral("Табло не ответило (порт %1, без адреса): часы и настройки не "
+                              "прочитаны, изменить их нельзя.\nПроверьте питание табло и кабель, "
+                              "а в настройках — порт и адрес.\n\nПовторить?")
+                   .arg(QString::fromStdString(sim_.Link())));
+      QCOMPARE(Text(form, "Label21") != QStringLiteral("---"), c.read);
+      QCOMPARE(Child<QSpinBox>(&form, "SpinEdit1")->isEnabled(), c.read);
+      QCOMPARE(Button(form, "Button2")->isEnabled(), c.read);
+    }
+  }
+
+  // The window comes back where the operator left it.
+  void comesBackWhereTheOperatorLeftIt() {
+    StartSim();
+    TTabloForm& form = ShowForm();
+    // Down only: the window is nearly as wide as the test screen, and a
+    // place off the screen would be fitted back onto it.
+    form.move(form.pos() + QPoint(0, 35));
+    const IntRect moved = WindowGeometryRect(form);
+    QTRY_COMPARE(Settings().TabloCoor, moved);
+    form_.reset();
+    TTabloForm& again = ShowForm();
+    QCOMPARE(WindowGeometryRect(again), moved);
   }
 
   // A lost status read leaves every box that mirrors the board empty and
@@ -365,6 +459,31 @@ class TabloFormTest : public QObject {
     Button(form, "Button5")->click();
     QVERIFY(WaitForDeviceWork(&form));
     QCOMPARE(messages_->Texts(), QStringList{done});
+  }
+
+  // The set is loaded into the other buffer, but the board never confirms
+  // the switch to it: no success is reported, in the words the fleet uses,
+  // and the window shows the buffer the board still shows.
+  void aSwitchTheBoardNeverConfirmedIsNoSuccess() {
+    StartSim();
+    ShowSetOnTheBoard(Pattern(300));
+    form_.reset();
+    comm::CloseBoardPort(*session_);
+    QVERIFY(sim_.Stop());
+    RunSim({"--ignore", "0x2D"});  // the board keeps its memory, ignores every start
+    const std::vector<uint8_t> image = Pattern(1000);
+    TTabloForm& form = ShowForm(image);
+    messages_->Clear();
+    messages_->QueueAnswer(QMessageBox::Yes);  // into buffer 2, switched to at the end
+    Button(form, "Button5")->click();
+    QVERIFY(WaitForDeviceWork(&form));
+    QCOMPARE(messages_->Texts().size(), 2);
+    QCOMPARE(messages_->Texts()[1],
+             QStringLiteral("Ошибка: Набор загружен в буфер №2, но табло не подтвердило запуск "
+                            "буфера 2.\nТабло показывает буфер №1.\nПовторите загрузку или "
+                            "проверьте табло."));
+    QCOMPARE(Text(form, "Label4"), QStringLiteral("Текущий буфер: 1"));
+    QCOMPARE(ReadFile(dir_ / "upload-2.bin"), std::string(image.begin(), image.end()));
   }
 
   // The board shows buffer 1; a new set goes into buffer 2, and the board

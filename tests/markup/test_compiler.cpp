@@ -50,6 +50,9 @@ TEST(CompileBoardData, SizeLimitCountsTheImage) {
 TEST(CompileBoardData, SizeMessage) {
   EXPECT_EQ(DataSizeMessage(4097),
             Utf8ToCp1251("Размер данных (4097) превышает максимальный размер!"));
+  EXPECT_EQ(DataSizeMessage(4097, 4096, Utf8ToCp1251("в файле /x/lentar.ini")),
+            Utf8ToCp1251("Размер данных (4097) превышает максимальный размер! Наибольший "
+                         "размер: 4096 байт (в файле /x/lentar.ini)."));
 }
 
 // The output buffer grows while compiling; the image of a long text must be

@@ -1,5 +1,5 @@
 // Screenshots of the board window "Табло" on a direct line and through a
-// modem (with a call up), of the dial dialog while it dials and of the
+// modem (with a call up), after its line dropped, of the dial dialog while it dials and of the
 // automatic-brightness dialog, against lentar-boardsim, taken on a real X
 // display. Skipped unless LENTAR_SHOTS_DIR names the folder for the PNG
 // files; run under Xvfb, for example:
@@ -216,6 +216,49 @@ class TabloScreenshots : public QObject {
       QVERIFY(captured);
       Pump(300);
       QVERIFY(CaptureScreen(shots_ + "/board-window-after-interrupt.png"));
+    }
+    QVERIFY(board.Close());
+  }
+
+  // The line drops under the window (the board's end killed): "Обновить"
+  // while the board is away (the question with "Повторить"), then once it
+  // is back (the line opened again, the message that says so), and the
+  // window read again afterwards.
+  void droppedLine() {
+    DirectBoard board("dropped");
+    QVERIFY(board.Open({}, true));
+    TRecProject project;
+    {
+      TTabloForm form(image_.data(), image_.size(), project, board.session);
+      form.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&form));
+      QVERIFY(WaitForDeviceWork(&form));
+      board.sim.Kill();
+      bool away = false;
+      WhenMessageBox(
+          [&](QMessageBox* box) {
+            Pump(300);
+            away = CaptureScreen(shots_ + "/board-window-line-lost.png");
+            box->button(QMessageBox::Cancel)->click();
+          },
+          3000);
+      Click(&form, "Button1");
+      QVERIFY(WaitForDeviceWork(&form));
+      QVERIFY(away);
+      QVERIFY(board.sim.Start(board.dir, {}));
+      bool back = false;
+      WhenMessageBox(
+          [&](QMessageBox* box) {
+            Pump(300);
+            back = CaptureScreen(shots_ + "/board-window-line-reopened.png");
+            box->button(QMessageBox::Ok)->click();
+          },
+          3000);
+      Click(&form, "Button1");
+      QVERIFY(WaitForDeviceWork(&form));
+      QVERIFY(back);
+      Pump(300);
+      QVERIFY(CaptureScreen(shots_ + "/board-window-after-reconnect.png"));
     }
     QVERIFY(board.Close());
   }

@@ -33,6 +33,7 @@
 #include "gui/common/filedialogs.h"
 #include "gui/common/formparts.h"
 #include "gui/common/messages.h"
+#include "gui/common/settingsstore.h"
 #include "gui/common/placement.h"
 #include "gui/control/boardport.h"
 #include "gui/control/modeminitform.h"
@@ -590,6 +591,9 @@ bool ShowSettings(QWidget* parent, TRecProject& project, int page) {
     Settings() = saved;
   }
   ClampSettings(Settings());
+  // Accepted settings reach the file at once: lentar-cli run beside the
+  // editor compiles and delivers with them.
+  if (accepted) WriteSettingsNow();
   return accepted;
 }
 

@@ -31,6 +31,8 @@
 #include "gui/common/formparts.h"
 #include "gui/common/messages.h"
 #include "gui/common/progressform.h"
+#include "gui/common/windowplace.h"
+#include "gui/control/boardport.h"
 #include "gui/control/autobrightform.h"
 #include "gui/control/dialform.h"
 #include "gui/control/pswform.h"
@@ -72,6 +74,7 @@ TTabloForm::TTabloForm(const uint8_t* image, size_t size, TRecProject& project,
   setWindowTitle(QStringLiteral("Табло"));
   setModal(true);
   BuildControls();
+  place_ = new TWindowPlace(*this, &TSettings::TabloCoor);
   work_ = std::make_unique<TDeviceWork>(this);
   work_->SetStop(&session_.Stop());
   connect(work_.get(), &TDeviceWork::started, this, [this] { EnableDeviceControls(false); });
@@ -342,6 +345,9 @@ void TTabloForm::FormShow() {
   if (hasImage)
     sizeLabel_->setText(QStringLiteral("Размер данных: %1 байт.").arg(static_cast<qulonglong>(size_)));
   adjustSize();
+  // Where the operator left it last time (its size no smaller than its
+  // controls need).
+  place_->Restore();
   Refresh(false);
 }
 
@@ -489,17 +495,104 @@ void TTabloForm::Refresh(bool reportFailure) {
     ShowReading(none);
     return;
   }
+  const std::string device = BoardPortDevice(Settings());
+  const int baseSpeed = Settings().BaseSpeed;
+  const int address = addressSpin_->value();
+  TDeviceWork* work = work_.get();
   RunBoardWork(
-      [this, modem](BoardReading& r) {
-        ReadClock(r, modem);
-        // A board that did not give its clock is not asked for the rest.
-        if (r.clockOk || r.lineDown) ReadStatusPart(r, modem);
+      [this, modem, device, baseSpeed, address, reportFailure, work](BoardReading& r) {
+        for (;;) {
+          // A fresh attempt remembers only that the line had been lost.
+          BoardReading attempt;
+          attempt.lineLost = r.lineLost;
+          attempt.lostText = r.lostText;
+          r = attempt;
+          if (!modem) ReopenLostLine(r, device, baseSpeed);
+          if (r.reopenFailure.empty()) {
+            ReadClock(r, modem);
+            // The line may close under the request itself (the board's end
+            // went away just now): opened again, the board is asked once more.
+            if (!modem && !r.clockOk && !session_.Port().IsOpen()) {
+              ReopenLostLine(r, device, baseSpeed);
+              if (r.reopened) ReadClock(r, modem);
+            }
+            // A board that did not give its clock is not asked for the rest.
+            if (r.clockOk || r.lineDown) ReadStatusPart(r, modem);
+          }
+          if (r.lineDown || (r.clockOk && r.status.statusOk)) return;
+          // "Обновить" on a line that was not lost says "Ошибка соединения!"
+          // as every button does; a window that opens on a silent board, or
+          // a line that was lost, says what happened and offers another try.
+          if (reportFailure && !r.lineLost) return;
+          QString text;
+          if (!r.reopenFailure.empty()) {
+            text = QStringLiteral("Связь с табло потеряна, и порт не открывается.\n") +
+                   FromBoardText(r.reopenFailure);
+          } else if (r.lineLost && !r.clockOk) {
+            text = QStringLiteral("Связь с табло была потеряна. Порт %1 открыт заново, но "
+                                  "табло не ответило.")
+                       .arg(FromBoardText(device));
+          } else if (!r.clockOk) {
+            text = QStringLiteral("Табло не ответило (порт %1, %2): часы и настройки не "
+                                  "прочитаны, изменить их нельзя.")
+                       .arg(FromBoardText(device),
+                            address < 0 ? QStringLiteral("без адреса")
+                                        : QStringLiteral("адрес %1").arg(address));
+          } else {
+            text = QStringLiteral("Табло не ответило на запрос настроек (порт %1): настройки не "
+                                  "прочитаны, изменить их нельзя.")
+                       .arg(FromBoardText(device));
+          }
+          text += QStringLiteral("\nПроверьте питание табло и кабель, а в настройках — порт "
+                                 "и адрес.\n\nПовторить?");
+          if (!work->Ask<bool>([this, text] { return AskRetry(text); }, false)) {
+            r.retryDeclined = true;
+            return;
+          }
+        }
       },
-      [this, reportFailure](BoardReading& r) {
+      [this, reportFailure, device](BoardReading& r) {
+        // A line lost and not back: nothing on show is the board's any more.
+        if (r.lineLost && !r.clockOk) r.clockAsked = r.statusWanted = r.status.asked = true;
         ShowReading(r);
+        if (r.retryDeclined) return;  // the operator has read what happened
+        if (r.lineLost && r.clockOk) {
+          QString text = QStringLiteral("Связь с табло была потеряна");
+          if (!r.lostText.empty()) text += QStringLiteral(" (%1)").arg(FromBoardText(r.lostText));
+          ShowInfo(text + QStringLiteral(". Порт %1 открыт заново, табло отвечает.")
+                              .arg(FromBoardText(device)));
+          return;
+        }
         if (reportFailure && !r.lineDown && !r.clockOk)
           ShowError(QStringLiteral("Ошибка соединения!"));
       });
+}
+
+void TTabloForm::ReopenLostLine(BoardReading& reading, const std::string& device, int baseSpeed) {
+  comm::TComPort& port = session_.Port();
+  if (port.IsOpen()) return;
+  if (!reading.lineLost) {
+    reading.lineLost = true;
+    reading.lostText = port.LostText();
+  }
+  comm::BoardLinkOptions options;
+  options.device = device;
+  options.baseSpeed = baseSpeed;
+  const comm::BoardLinkResult link = comm::OpenBoardLink(session_, options);
+  reading.reopened = link.outcome == comm::BoardLinkOutcome::Open;
+  if (reading.reopened) {
+    reading.reopenFailure.clear();
+  } else {
+    reading.reopenFailure = link.outcome == comm::BoardLinkOutcome::PortFailed
+                                ? PortErrorMessage(device, link.reason)
+                                : link.text;
+  }
+}
+
+bool TTabloForm::AskRetry(const QString& text) {
+  return OwnedMessageBox(this, QStringLiteral("Табло не отвечает"), text,
+                         QMessageBox::Retry | QMessageBox::Cancel, QMessageBox::Warning,
+                         QMessageBox::Cancel) == QMessageBox::Retry;
 }
 
 void TTabloForm::ShowStatusUnread() {
@@ -834,9 +927,26 @@ void TTabloForm::UploadFinished(const comm::UploadReport& report, const StatusRe
     return;
   }
   switch (report.outcome) {
-    case comm::UploadOutcome::Done:
-      ShowInfo(QStringLiteral("Загрузка успешно завершена!"));
+    case comm::UploadOutcome::Done: {
+      if (!report.startAsked || report.started) {
+        ShowInfo(QStringLiteral("Загрузка успешно завершена!"));
+        break;
+      }
+      // The set is whole in its buffer, but the board never confirmed that
+      // it shows it: not a success (the fleet and lentar-cli say the same).
+      QString text = QStringLiteral("Набор загружен в буфер №%1, но табло не подтвердило запуск "
+                                    "буфера %1.")
+                         .arg(report.buffer + 1);
+      if (reading.bufferOk && reading.buffer.DataLength() > 0)
+        text += QStringLiteral("\nТабло показывает буфер №%1.")
+                    .arg(reading.buffer.CurrentBuffer() + 1);
+      else if (report.shownBuffer >= 0 && report.shownBuffer != report.buffer)
+        text += QStringLiteral("\nТабло, возможно, по-прежнему показывает набор из буфера №%1.")
+                    .arg(report.shownBuffer + 1);
+      text += QStringLiteral("\nПовторите загрузку или проверьте табло.");
+      ShowError(text);
       break;
+    }
     case comm::UploadOutcome::BadImage:
     case comm::UploadOutcome::Cancelled:
       break;

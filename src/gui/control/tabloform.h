@@ -45,6 +45,7 @@ namespace lentar::gui {
 
 class TDeviceWork;
 class TProgressForm;
+class TWindowPlace;
 
 class TTabloForm : public QDialog {
   Q_OBJECT
@@ -136,14 +137,29 @@ class TTabloForm : public QDialog {
     StatusReading status;
     bool commandOk = false;
     comm::PasswordReply password;
+    // A direct line found closed under the window (the board's end went
+    // away) and opened again: why it closed, and why it would not open.
+    bool lineLost = false;
+    std::string lostText;     // as the line told it, Windows-1251; may be empty
+    bool reopened = false;
+    std::string reopenFailure;  // the port's error message, Windows-1251
+    bool retryDeclined = false;  // the operator was told and chose not to retry
   };
   // Runs work on the worker with a fresh reading, then done with it on the
   // window's thread.
   void RunBoardWork(std::function<void(BoardReading&)> work,
                     std::function<void(BoardReading&)> done);
   // Reads the clock, then (unless the clock failed) the settings; shows
-  // them; with reportFailure a board that did not answer is reported.
+  // them. Over a direct line a line that was lost is opened again first and
+  // the operator told so. With reportFailure ("Обновить") a board that did
+  // not answer is reported; without it (the window opening) the operator is
+  // told that the board did not answer and offered to try again.
   void Refresh(bool reportFailure);
+  // On the worker: a direct line found closed is opened again on device.
+  void ReopenLostLine(BoardReading& reading, const std::string& device, int baseSpeed);
+  // On the window's thread: the board did not answer (text says how);
+  // true when the operator chose to try again.
+  bool AskRetry(const QString& text);
   // On the worker: the clock, and the settings when the line is up and the
   // modem lets us in.
   void ReadClock(BoardReading& reading, bool modem);
@@ -191,6 +207,7 @@ class TTabloForm : public QDialog {
   comm::ModemTimings timings_;
   std::unique_ptr<TDeviceWork> work_;
   std::unique_ptr<TProgressForm> progress_;
+  TWindowPlace* place_ = nullptr;  // the window's place, kept in TabloCoor
   bool shownOnce_ = false;
   bool hidden_ = false;
   bool watchingLink_ = false;

@@ -166,7 +166,10 @@ void PictureCommand(QWidget* owner, SetTextEdit& memo) {
                    settings.ChannelColors)) {
     return;
   }
-  memo.ReplaceRange(target.start, target.end, tag, target.start + 3);
+  // A new picture leaves the caret after its tag, so that typing goes on
+  // beside it (a letter typed inside the tag would break it and the picture
+  // would drop out of the set); an edited one keeps the caret in the tag.
+  PutTag(memo, target, tag);
 }
 
 void SymbolsCommand(QWidget* owner, SetTextEdit& memo, TRecProject& project) {

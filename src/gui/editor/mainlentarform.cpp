@@ -35,6 +35,8 @@
 #include "gui/common/filedialogs.h"
 #include "gui/common/messages.h"
 #include "gui/common/placement.h"
+#include "gui/common/settingsstore.h"
+#include "gui/common/windowplace.h"
 #include "gui/editor/editorcommands.h"
 #include "gui/editor/sethighlighter.h"
 #include "gui/editor/settextedit.h"
@@ -69,6 +71,7 @@ TMainLentarForm::TMainLentarForm(TRecProject& project, std::string firstArgument
       corrections_(std::make_unique<TReplaceDefines>()),
       firstArgument_(std::move(firstArgument)) {
   setObjectName(QStringLiteral("MainLentarForm"));
+  place_ = new TWindowPlace(*this, &TSettings::MainCoor);
   corrections_->LoadFolder(LangsFolder());
   setWindowTitle(QStringLiteral("Lentar"));
   resize(800, 560);
@@ -99,7 +102,7 @@ TMainLentarForm::TMainLentarForm(TRecProject& project, std::string firstArgument
 }
 
 // The preview host goes with the window and takes its emulation window along.
-TMainLentarForm::~TMainLentarForm() = default;
+TMainLentarForm::~TMainLentarForm() { DropSettingsWriter(this); }
 
 void TMainLentarForm::CreateStatusBar() {
   caretLabel_ = new QLabel(this);
@@ -448,9 +451,14 @@ void TMainLentarForm::KeepWorkQuietly() {
     WriteFileAtomically(RecoveryNamePath(), currentFile_);
     WriteFileAtomically(RecoveryTextPath(), SetText());
   }
+  Settings().MainCoor = WindowGeometryRect(*this);
+  WriteRunSettings();
+}
+
+void TMainLentarForm::WriteRunSettings() {
   TSettings& settings = Settings();
-  settings.MainCoor = WindowGeometryRect(*this);
   settings.LastProject = currentFile_;
+  // A version another program handed out meanwhile is kept.
   if (!keepSettingsFile_) WriteSettingsKeepingVersion(settings, SettingsFilePath());
 }
 
@@ -537,8 +545,12 @@ void TMainLentarForm::FormShow() {
 
   // The stored placement, fitted to the screen; an empty rectangle (a fresh
   // installation) keeps the default size instead of a window of no size.
-  RestoreWindowGeometry(*this, settings.MainCoor);
+  place_->Restore();
   RebuildRecentMenu();
+  // From here on the settings file is written whenever something lasting
+  // changes (the settings dialog accepted, a window moved), not only at the
+  // end of the run: a program started beside the editor reads what it uses.
+  SetSettingsWriter(this, [this] { WriteRunSettings(); });
 
   const std::string argument = TrimBlanks(firstArgument_);
   if (IsWellFormedPath(argument)) {
@@ -577,12 +589,9 @@ void TMainLentarForm::OfferRecoveryCopy() {
 
 void TMainLentarForm::FormHide() {
   preview_->CloseWindow();
-  TSettings& settings = Settings();
-  settings.MainCoor = WindowGeometryRect(*this);
-  settings.LastProject = currentFile_;
-  // A failed write loses the run's changes. A version another program
-  // handed out meanwhile is kept.
-  if (!keepSettingsFile_) WriteSettingsKeepingVersion(settings, SettingsFilePath());
+  Settings().MainCoor = WindowGeometryRect(*this);
+  // A failed write loses the run's changes.
+  WriteRunSettings();
 }
 
 // ---- The set and its file -----------------------------------------------------

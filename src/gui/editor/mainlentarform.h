@@ -30,6 +30,7 @@ class TReplaceDefines;
 namespace lentar::gui {
 
 class TDeviceWork;
+class TWindowPlace;
 class TFleetForm;
 class TGroupDeliveryForm;
 struct FleetSet;
@@ -124,6 +125,9 @@ class TMainLentarForm : public QMainWindow {
 
   void FormShow();
   void FormHide();
+  // Writes lentar.ini with the run's settings (the open set as LastProject),
+  // unless the file is one the editor must leave alone.
+  void WriteRunSettings();
   void RebuildRecentMenu();
   // After a set file was read from or written to path: text is the editor's
   // unmodified text, path the current file and the newest recent one.
@@ -194,6 +198,8 @@ class TMainLentarForm : public QMainWindow {
   std::string cleanText_;
   bool shownOnce_ = false;
   bool settingsWritten_ = false;
+  // Keeps the window's place in MainCoor as it moves.
+  TWindowPlace* place_ = nullptr;
   // Ended from outside: the window closes without a question.
   bool endingFromOutside_ = false;
 
