@@ -261,12 +261,18 @@ TEST_F(CliFleet, CtrlCStopsTheDeliveryAtASafePoint) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 130) << Read("err.log");
   const std::string out = Read("out.log");
-  EXPECT_NE(out.find("b3: прервано: Прервано оператором"), std::string::npos) << out;
+  EXPECT_NE(out.find("b3: не начато: Прервано оператором"), std::string::npos) << out;
+  EXPECT_NE(out.find("не начато: 2"), std::string::npos) << out;
   EXPECT_EQ(out.find("не доставлено: 1"), std::string::npos) << out;  // nothing failed
-  // b1 either finished whole or was stopped; b2 and b3 were never started.
-  ASSERT_EQ(Fleet("log --csv"), 0);
-  EXPECT_EQ(out_.find(",b2,"), std::string::npos) << out_;
-  EXPECT_EQ(out_.find(",b3,"), std::string::npos) << out_;
+  // b1 either finished whole or was stopped; b2 and b3 were never started,
+  // and the log says so of each.
+  ASSERT_EQ(Fleet("log --json"), 0);
+  EXPECT_EQ(std::count(out_.begin(), out_.end(), '{'), 3) << out_;
+  size_t notStarted = 0;
+  for (size_t at = 0; (at = out_.find("\"outcome\":\"not-started\"", at)) != std::string::npos; ++at)
+    ++notStarted;
+  EXPECT_EQ(notStarted, 2u) << out_;
+  EXPECT_EQ(out_.find("\"finished\":\"\""), std::string::npos) << out_;
 }
 
 // A register shared on a PostgreSQL server, as two operators on two computers
@@ -372,39 +378,53 @@ TEST_F(CliSharedFleet, AServerThatDoesNotAnswerIsToldFromARefusedAddress) {
   EXPECT_NE(out_.find("Табло: 0"), std::string::npos) << out_;
 }
 
-// Ctrl+C reaches the work on a line held in the shared register, and the
-// line is given back at once: a delivery right after finds it free.
+// Ctrl+C, SIGTERM and SIGHUP reach the work on a line held in the shared
+// register, and the line is given back at once: a delivery right after
+// finds it free.
 TEST_F(CliSharedFleet, CtrlCStopsTheLineAndGivesItBack) {
   SimProcess sim;
   ASSERT_TRUE(sim.StartListening(dir_, false, {"--pace", "-v"}));
   ASSERT_EQ(Shared("add b1 --line " + sim.Link() + " --group g"), 0) << err_;
   const auto image = lentar::comm::testing::ImagePattern(6000, 4);
   Write("image.bin", std::string(image.begin(), image.end()));
-  pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    const std::string cmd = "cd '" + dir_.string() + "' && XDG_RUNTIME_DIR='" +
-                            (dir_ / "pc1").string() + "' exec '" LENTAR_BIN_DIR
-                            "/lentar-cli' fleet --db " + db_ +
-                            " deliver image.bin --group g >pc1.out 2>pc1.err";
-    execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
+  const struct {
+    int signal;
+    int exitStatus;
+  } stops[] = {{SIGINT, 130}, {SIGTERM, 143}, {SIGHUP, 129}};
+  for (const auto& s : stops) {
+    SCOPED_TRACE("signal " + std::to_string(s.signal));
+    const size_t blocksBefore = sim.Log().size();
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      const std::string cmd = "cd '" + dir_.string() + "' && XDG_RUNTIME_DIR='" +
+                              (dir_ / "pc1").string() + "' exec '" LENTAR_BIN_DIR
+                              "/lentar-cli' fleet --db " + db_ +
+                              " deliver image.bin --group g >pc1.out 2>pc1.err";
+      execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (sim.Log().find("command 0x2C", blocksBefore) == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    kill(pid, s.signal);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), s.exitStatus) << Read("pc1.err");
+    EXPECT_NE(Read("pc1.out").find("b1: прервано: Прервано оператором"), std::string::npos)
+        << Read("pc1.out");
+    ASSERT_EQ(Shared("deliver image.bin --group g"), 0) << err_;
+    EXPECT_EQ(err_.find("занята"), std::string::npos) << err_;
   }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (sim.Log().find("command 0x2C") == std::string::npos &&
-         std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  kill(pid, SIGINT);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 130) << Read("pc1.err");
-  EXPECT_NE(Read("pc1.out").find("b1: прервано: Прервано оператором"), std::string::npos)
-      << Read("pc1.out");
-  ASSERT_EQ(Shared("deliver image.bin --group g"), 0) << err_;
-  EXPECT_EQ(err_.find("занята"), std::string::npos) << err_;
-  ASSERT_EQ(Shared("log --csv"), 0);
-  EXPECT_NE(out_.find("interrupted"), std::string::npos) << out_;
+  // Every stopped attempt closed in the log, none left unfinished.
+  ASSERT_EQ(Shared("log --json"), 0);
+  size_t interrupted = 0;
+  for (size_t at = 0; (at = out_.find("\"outcome\":\"interrupted\"", at)) != std::string::npos; ++at)
+    ++interrupted;
+  EXPECT_EQ(interrupted, 3u) << out_;
+  EXPECT_EQ(out_.find("\"finished\":\"\""), std::string::npos) << out_;
 }
 
 // A run killed mid-delivery cannot give its line back: the other computer's
