@@ -5,12 +5,14 @@
 #define LENTAR_ISATTY(fd) _isatty(fd)
 #define LENTAR_FILENO(f) _fileno(f)
 #else
+#include <signal.h>
 #include <unistd.h>
 #define LENTAR_ISATTY(fd) isatty(fd)
 #define LENTAR_FILENO(f) fileno(f)
 #endif
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -104,13 +106,19 @@ std::optional<ParsedArgs> ParseOptions(const Args& args, std::initializer_list<O
 
 namespace {
 
-// The flag Ctrl+C sets. A handler may only touch lock-free atomics, so it
-// reaches the flag through a plain pointer set before the handler is.
+// The flag Ctrl+C (and SIGTERM, SIGHUP) sets. A handler may only touch
+// lock-free atomics, so it reaches the flag through a plain pointer set
+// before the handler is.
 comm::StopFlag* interruptTarget = nullptr;
+std::atomic<int> stopSignal{0};  // the first stop signal received
+static_assert(std::atomic<int>::is_always_lock_free);
 
-extern "C" void OnInterrupt(int) {
+extern "C" void OnStopSignal(int signal) {
+  int none = 0;
+  stopSignal.compare_exchange_strong(none, signal);
   if (interruptTarget) interruptTarget->Request();
-  std::signal(SIGINT, SIG_DFL);  // the next Ctrl+C ends the program at once
+  // SA_RESETHAND: the same signal again ends the program at once, as a
+  // terminal user expects when the first seems unheard.
 }
 
 }  // namespace
@@ -119,10 +127,27 @@ comm::StopFlagPtr InterruptStopFlag() {
   static const comm::StopFlagPtr flag = [] {
     auto made = std::make_shared<comm::StopFlag>();
     interruptTarget = made.get();
-    std::signal(SIGINT, OnInterrupt);
+#ifdef _WIN32
+    std::signal(SIGINT, OnStopSignal);
+    std::signal(SIGTERM, OnStopSignal);
+#else
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND | SA_RESTART;
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+#endif
     return made;
   }();
   return flag;
+}
+
+int StopSignal() { return stopSignal.load(); }
+
+int ExitStatusAfterStop(int status) {
+  const int signal = stopSignal.load();
+  if (status == kExitInterrupted && signal != 0) return 128 + signal;
+  return status;
 }
 
 std::optional<long long> ParseNumber(std::string_view text, long long lo, long long hi) {

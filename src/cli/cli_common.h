@@ -51,11 +51,19 @@ std::optional<ParsedArgs> ParseOptions(const Args& args, std::initializer_list<O
 std::optional<long long> ParseNumber(std::string_view text, long long lo, long long hi);
 
 // The stop flag of this run's device work. The first call routes Ctrl+C
-// (SIGINT) to it: the command's sessions share the flag (ShareStop), so the
-// work ends at its next safe point, the line is closed and a modem hung up,
-// and the command exits with kExitInterrupted. A second Ctrl+C ends the
+// (SIGINT), SIGTERM (a service manager, kill) and SIGHUP (the terminal
+// closed) to it: the command's sessions share the flag (ShareStop), so the
+// work ends at its next safe point, the line is closed and given back, a
+// modem hung up and the log rows closed, and the command exits with
+// kExitInterrupted, which main turns into 128 + the signal (130 for SIGINT,
+// 143 for SIGTERM, 129 for SIGHUP). The same signal a second time ends the
 // program at once, as a terminal user expects when the first seems unheard.
 comm::StopFlagPtr InterruptStopFlag();
+// The first stop signal received (0: none).
+int StopSignal();
+// A command's exit status after a stop: kExitInterrupted becomes 128 + the
+// signal that stopped the work.
+int ExitStatusAfterStop(int status);
 
 // Prints "lentar-cli COMMAND: message" and a pointer to --help on stderr;
 // returns kExitUsage.

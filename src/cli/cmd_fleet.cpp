@@ -98,7 +98,8 @@ void PrintHelp() {
       "\n"
       "CSV: столбцы %s; группы через ';', строки модема через перевод строки.\n"
       "\n"
-      "Ctrl+C останавливает доставку в безопасной точке (код выхода 130).\n"
+      "Ctrl+C, SIGTERM и SIGHUP останавливают доставку в безопасной точке: линии\n"
+      "освобождаются, строки журнала закрываются (код выхода 130, 143 и 129).\n"
       "Код выхода: 0 выполнено (deliver: каждое табло получило образ; status: все\n"
       "табло на связи), 1 отказ или хотя бы одно табло не получило образ (не на\n"
       "связи), 2 ошибка вызова.\n",
@@ -331,8 +332,18 @@ const char* OutcomeWord(fleet::BoardOutcome outcome) {
     case fleet::BoardOutcome::Refused: return "отказ";
     case fleet::BoardOutcome::Skipped: return "пропущено";
     case fleet::BoardOutcome::Interrupted: return "прервано";
+    case fleet::BoardOutcome::NotStarted: return "не начато";
   }
   return "";
+}
+
+// An outcome and its message for a line of output. A board not started
+// says so in its message already.
+std::string OutcomeText(fleet::BoardOutcome outcome, const std::string& message) {
+  if (outcome == fleet::BoardOutcome::NotStarted && !message.empty()) return Utf8(message);
+  std::string text = OutcomeWord(outcome);
+  if (!message.empty()) text += ": " + Utf8(message);
+  return text;
 }
 
 // The running boards on a terminal: one line each, redrawn in place under the
@@ -477,8 +488,7 @@ int RunDeliver(const ParsedArgs& parsed) {
     if (json) return;
     std::string line = name(b) + ": ";
     if (attempt > 0) line += "попытка " + std::to_string(attempt) + ": ";
-    line += OutcomeWord(outcome);
-    if (!message.empty()) line += ": " + Utf8(message);
+    line += OutcomeText(outcome, message);
     block.Print(line);
   };
   events.lineBusyBy = [&](const std::string& line, const std::string& holder) {
@@ -487,7 +497,7 @@ int RunDeliver(const ParsedArgs& parsed) {
                 (holder.empty() ? std::string() : " (" + Utf8(holder) + ")") + "; ожидание");
   };
   events.logFailed = [&](const std::string& why) {
-    block.Print("предупреждение: журнал доставок не записан: " + Utf8(why));
+    block.Print("ошибка: строка журнала доставок не записана: " + Utf8(why));
   };
 
   std::vector<fleet::BoardResult> results;
@@ -497,19 +507,13 @@ int RunDeliver(const ParsedArgs& parsed) {
   }
   block.Clear();
 
-  int delivered = 0, failed = 0, skipped = 0, interrupted = 0;
-  for (const auto& r : results) {
-    switch (r.outcome) {
-      case fleet::BoardOutcome::Delivered: ++delivered; break;
-      case fleet::BoardOutcome::Skipped: ++skipped; break;
-      case fleet::BoardOutcome::Interrupted: ++interrupted; break;
-      default: ++failed; break;
-    }
-  }
+  const fleet::DeliveryTally tally = fleet::TallyOf(results);
   if (json) {
-    std::string out = "{\"delivered\":" + std::to_string(delivered) + ",\"failed\":" +
-                      std::to_string(failed) + ",\"skipped\":" + std::to_string(skipped) +
-                      ",\"interrupted\":" + std::to_string(interrupted) + ",\"boards\":[";
+    std::string out = "{\"delivered\":" + std::to_string(tally.delivered) + ",\"failed\":" +
+                      std::to_string(tally.failed) + ",\"skipped\":" + std::to_string(tally.skipped) +
+                      ",\"interrupted\":" + std::to_string(tally.stopped) + ",\"not_started\":" +
+                      std::to_string(tally.notStarted) + ",\"log_complete\":" +
+                      (tally.unlogged ? "false" : "true") + ",\"boards\":[";
     for (size_t i = 0; i < results.size(); ++i) {
       const auto& r = results[i];
       out += std::string(i ? ",\n " : "\n ") + "{\"name\":" + JsonString(name(i)) +
@@ -518,24 +522,36 @@ int RunDeliver(const ParsedArgs& parsed) {
              JsonString(fleet::OutcomeName(r.outcome)) + ",\"attempts\":" +
              std::to_string(r.attempts) + ",\"size\":" + std::to_string(r.imageSize) +
              ",\"sha256\":" + JsonString(r.sha256) + ",\"message\":" +
-             JsonString(Utf8(r.message)) + "}";
+             JsonString(Utf8(r.message)) + ",\"logged\":" + (r.logged ? "true" : "false") + "}";
     }
     out += results.empty() ? "]}\n" : "\n]}\n";
     std::fputs(out.c_str(), stdout);
   } else {
-    std::printf("Доставлено: %d, не доставлено: %d, пропущено: %d", delivered, failed, skipped);
-    if (interrupted) std::printf(", прервано: %d", interrupted);
-    std::printf(" (всего табло: %zu)\n", results.size());
+    std::printf("Доставлено: %d, не доставлено: %d, пропущено: %d", tally.delivered, tally.failed,
+                tally.skipped);
+    if (tally.stopped) std::printf(", прервано: %d", tally.stopped);
+    if (tally.notStarted) std::printf(", не начато: %d", tally.notStarted);
+    std::printf(" (всего табло: %d)\n", tally.total);
     for (size_t i = 0; i < results.size(); ++i) {
       const auto& r = results[i];
       if (r.outcome == fleet::BoardOutcome::Delivered) continue;
-      std::printf("  %s: %s: %s", name(i).c_str(), OutcomeWord(r.outcome), Utf8(r.message).c_str());
+      std::printf("  %s: %s", name(i).c_str(), OutcomeText(r.outcome, r.message).c_str());
       if (r.attempts > 1) std::printf(" (попыток: %d)", r.attempts);
       std::printf("\n");
     }
   }
-  if (interrupted || options.stop->Requested()) return kExitInterrupted;
-  return delivered == static_cast<int>(results.size()) ? kExitOk : kExitRefused;
+  // A run whose log lacks a row is no success, whatever reached the boards:
+  // the log is what tells later which board holds what.
+  if (tally.unlogged) {
+    std::fflush(stdout);
+    std::fprintf(stderr,
+                 "lentar-cli fleet: журнал доставок не записан полностью: нет строк о %d из %d "
+                 "табло (сообщения выше)\n",
+                 tally.unlogged, tally.total);
+  }
+  if (tally.stopped || tally.notStarted || options.stop->Requested()) return kExitInterrupted;
+  if (tally.unlogged) return kExitRefused;
+  return tally.delivered == tally.total ? kExitOk : kExitRefused;
 }
 
 std::string ClockText(const comm::BoardClock& c) {
@@ -592,7 +608,9 @@ int RunStatus(const ParsedArgs& parsed) {
                [&](size_t b, const fleet::BoardStatus& st) {
                  if (json || StderrIsTerminal()) return;
                  std::fprintf(stderr, "%s: %s\n", Utf8(boards[b].name).c_str(),
-                              st.online ? "на связи" : "нет связи");
+                              st.online ? "на связи"
+                              : st.contacted ? "нет связи"
+                                             : "не проверено");
                },
                results);
   int online = 0, interrupted = 0;
@@ -604,7 +622,8 @@ int RunStatus(const ParsedArgs& parsed) {
     const auto& last = st.lastDelivery;
     if (json) {
       out += std::string(i ? ",\n " : "\n ") + "{\"name\":" + JsonString(Utf8(boards[i].name)) +
-             ",\"online\":" + (st.online ? "true" : "false") + ",\"message\":" +
+             ",\"online\":" + (st.online ? "true" : "false") +
+             ",\"checked\":" + (st.contacted ? "true" : "false") + ",\"message\":" +
              JsonString(Utf8(st.message)) + ",\"version\":" + JsonString(Utf8(st.version)) +
              ",\"clock\":" + (st.clockRead ? JsonString(ClockText(st.clock)) : "null") +
              ",\"drift\":" + (st.clockRead ? std::to_string(st.drift) : "null") +
@@ -634,7 +653,7 @@ int RunStatus(const ParsedArgs& parsed) {
       else
         out += ", буферы пусты";
     } else {
-      out += (st.interrupted ? "не опрошено: " : "нет связи: ") + Utf8(st.message);
+      out += (st.contacted ? "нет связи: " : "не проверено: ") + Utf8(st.message);
     }
     out += "; доставлено: ";
     out += last.finished.empty() ? std::string("нет") : Utf8(last.finished) + " (" + Utf8(last.setFile) + ")";

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "cli/cli_common.h"
 #include "cli/commands.h"
 #include "core/paths.h"
 #include "markup/picturefile.h"
@@ -58,16 +59,16 @@ int main(int argc, char** argv) {
     return kExitOk;
   }
   Args args(argv + 2, argv + argc);
+  if (command == "board") return ExitStatusAfterStop(RunBoard(args));
+  if (command == "loader") return ExitStatusAfterStop(RunLoader(args));
+  if (command == "fleet") return ExitStatusAfterStop(RunFleet(args));
   if (command == "compile") return RunCompile(args);
   if (command == "gprs") return RunGprs(args);
   if (command == "dump") return RunDump(args);
   if (command == "fonts") return RunFonts(args);
   if (command == "preview") return RunPreview(args);
-  if (command == "board") return RunBoard(args);
-  if (command == "loader") return RunLoader(args);
   if (command == "ports") return RunPorts(args);
   if (command == "picture") return RunPicture(args);
-  if (command == "fleet") return RunFleet(args);
   std::fprintf(stderr, "lentar-cli: неизвестная команда '%s'\n\n", command.c_str());
   PrintUsage(stderr);
   return kExitUsage;

@@ -8,10 +8,19 @@
 #include <cstring>
 #include <filesystem>
 
+#include <map>
+
 #ifndef _WIN32
 #include <fcntl.h>
+#include <netdb.h>
 #include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/types.h>
 #include <unistd.h>
+#else
+#include <winsock2.h>
+#include <ws2tcpip.h>
 #endif
 
 #include "comm/boardprotocol.h"
@@ -45,12 +54,79 @@ std::string LockName(const std::string& key) {
   return name + tail;
 }
 
+// The address a host name stands for, as the line connects to it: IPv4
+// first, then IPv6; empty when the name does not resolve.
+std::string ResolvedHost(const std::string& host) {
+  for (const int family : {AF_INET, AF_UNSPEC}) {
+    addrinfo hints{};
+    hints.ai_family = family;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found) continue;
+    char text[NI_MAXHOST] = {};
+    const int named = ::getnameinfo(found->ai_addr, static_cast<socklen_t>(found->ai_addrlen),
+                                    text, sizeof text, nullptr, 0, NI_NUMERICHOST);
+    const int kind = found->ai_family;
+    ::freeaddrinfo(found);
+    if (named != 0) continue;
+    return kind == AF_INET6 ? "[" + std::string(text) + "]" : std::string(text);
+  }
+  return {};
+}
+
+// socket://HOST:PORT or rfc2217://HOST:PORT taken apart leniently (a port
+// with leading zeros, a host in brackets); false when it is no network name
+// with a host and a numeric port.
+bool SplitNetworkLine(const std::string& line, std::string& host, unsigned long& port) {
+  const size_t scheme = line.find("://");
+  if (scheme == std::string::npos || !IsNetworkPortName(line)) return false;
+  std::string rest = line.substr(scheme + 3);
+  while (!rest.empty() && rest.back() == '/') rest.pop_back();
+  const size_t colon = rest.rfind(':');
+  if (colon == std::string::npos || colon + 1 >= rest.size()) return false;
+  const std::string portText = rest.substr(colon + 1);
+  host = rest.substr(0, colon);
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+    host = host.substr(1, host.size() - 2);
+  if (host.empty() || portText.size() > 12) return false;
+  port = 0;
+  for (const char c : portText) {
+    if (c < '0' || c > '9') return false;
+    port = port * 10 + static_cast<unsigned long>(c - '0');
+  }
+  return true;
+}
+
 }  // namespace
+
+std::string LineKey(const std::string& line) {
+  std::string host;
+  unsigned long port = 0;
+  if (SplitNetworkLine(line, host, port)) {
+    const std::string lowered = LowerCase(host);
+    std::string address = ResolvedHost(lowered);
+    if (address.empty()) address = lowered.find(':') != std::string::npos ? "[" + lowered + "]" : lowered;
+    return "tcp://" + address + ":" + std::to_string(port);
+  }
+  if (IsNetworkPortName(line)) return LowerCase(line);  // malformed: as written
+  std::string device = line;
+  if (const auto com = SystemDeviceOfComName(line)) device = *com;
+#ifdef _WIN32
+  return LowerCase(device);
+#else
+  std::error_code ec;
+  const fs::path canonical = fs::weakly_canonical(NativePath(device), ec);
+  return ec ? device : FromNativePath(canonical);
+#endif
+}
 
 LinePlan PlanLines(const std::vector<BoardRecord>& boards) {
   LinePlan plan;
+  std::map<std::string, std::string> keys;  // a line's name resolved once
   for (size_t i = 0; i < boards.size(); ++i) {
-    const std::string key = LineKey(boards[i].line);
+    auto known = keys.find(boards[i].line);
+    if (known == keys.end()) known = keys.emplace(boards[i].line, LineKey(boards[i].line)).first;
+    const std::string& key = known->second;
     auto it = std::find(plan.keys.begin(), plan.keys.end(), key);
     if (it == plan.keys.end()) {
       plan.keys.push_back(key);
@@ -68,15 +144,65 @@ LineLock::~LineLock() {
 #endif
 }
 
+std::string LockFilePath(const std::string& folder, const std::string& key) {
+  return IncludeSlash(folder) + LockName(key);
+}
+
+std::string PrepareLockFolder(const std::string& folder) {
+#ifndef _WIN32
+  const fs::path native = NativePath(folder);
+  std::error_code ec;
+  if (native.has_parent_path()) fs::create_directories(native.parent_path(), ec);
+  if (::mkdir(native.c_str(), 0700) != 0 && errno != EEXIST)
+    return T(u8"не удаётся создать папку блокировок линий '") + folder + "': " +
+           std::strerror(errno);
+  struct stat st {};
+  if (::lstat(native.c_str(), &st) != 0)
+    return T(u8"папка блокировок линий '") + folder + T(u8"' недоступна: ") + std::strerror(errno);
+  const std::string tail = T(u8"; нужна папка пользователя с правами 0700");
+  if (S_ISLNK(st.st_mode))
+    return T(u8"папка блокировок линий '") + folder + T(u8"' — символическая ссылка") + tail;
+  if (!S_ISDIR(st.st_mode))
+    return T(u8"на месте папки блокировок линий '") + folder + T(u8"' не папка") + tail;
+  if (st.st_uid != ::geteuid())
+    return T(u8"папка блокировок линий '") + folder +
+           T(u8"' принадлежит другому пользователю (uid ") + std::to_string(st.st_uid) + ")" + tail;
+  if ((st.st_mode & 022) != 0) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+    return T(u8"в папку блокировок линий '") + folder +
+           T(u8"' могут писать другие пользователи (права ") + mode + ")" + tail;
+  }
+  // The user's own folder, readable by others: nobody else need see which
+  // lines are in use.
+  if ((st.st_mode & 077) != 0) ::chmod(native.c_str(), 0700);
+#else
+  std::error_code ec;
+  fs::create_directories(NativePath(folder), ec);
+#endif
+  return {};
+}
+
 bool LineLock::Take(const std::string& folder, const std::string& key, const StopFlag* stop,
                     const std::function<void()>& busy, std::string& why) {
 #ifndef _WIN32
-  std::error_code ec;
-  fs::create_directories(NativePath(folder), ec);
-  const std::string path = IncludeSlash(folder) + LockName(key);
-  fd_ = ::open(NativePath(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  why = PrepareLockFolder(folder);
+  if (!why.empty()) return false;
+  const std::string path = LockFilePath(folder, key);
+  // Never through a link: one planted where the lock file goes would have
+  // the program create or lock a file of the link's choosing.
+  fd_ = ::open(NativePath(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd_ < 0) {
-    why = T(u8"не удаётся создать блокировку линии '") + path + "': " + std::strerror(errno);
+    const int error = errno;
+    why = T(u8"не удаётся создать блокировку линии '") + path + "': " +
+          (error == ELOOP ? T(u8"на её месте символическая ссылка") : std::string(std::strerror(error)));
+    return false;
+  }
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    why = T(u8"на месте блокировки линии '") + path + T(u8"' не обычный файл");
+    ::close(fd_);
+    fd_ = -1;
     return false;
   }
   bool said = false;

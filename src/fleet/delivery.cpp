@@ -88,9 +88,15 @@ class EventQueue {
   std::deque<Event> events_;
 };
 
-// A line whose lease in the shared register could not be renewed in time.
+// A line whose lease in the shared register is no longer surely held.
 std::string LostText(const std::string& line) {
-  return T(u8"блокировка линии '") + line + T(u8"' в реестре потеряна (аренда не продлена вовремя)");
+  return T(u8"линия потеряна: блокировка линии '") + line +
+         T(u8"' в реестре не продлена вовремя, линию может занять другая программа");
+}
+
+// A board whose turn never came.
+std::string NotStartedText(const std::string& why) {
+  return T(u8"не начато: ") + why;
 }
 
 struct Attempt {
@@ -225,16 +231,33 @@ std::string OutcomeName(BoardOutcome outcome) {
     case BoardOutcome::Refused: return "refused";
     case BoardOutcome::Skipped: return "skipped";
     case BoardOutcome::Interrupted: return "interrupted";
+    case BoardOutcome::NotStarted: return "not-started";
   }
   return "failed";
 }
 
-std::string LineKey(const std::string& line) {
-  if (IsNetworkPortName(line)) return LowerCase(line);
-  if (const auto device = SystemDeviceOfComName(line)) return *device;
-  std::error_code ec;
-  const fs::path canonical = fs::weakly_canonical(NativePath(line), ec);
-  return ec ? line : FromNativePath(canonical);
+std::optional<BoardOutcome> OutcomeFromName(const std::string& name) {
+  for (const auto o : {BoardOutcome::Delivered, BoardOutcome::Failed, BoardOutcome::Refused,
+                       BoardOutcome::Skipped, BoardOutcome::Interrupted, BoardOutcome::NotStarted})
+    if (OutcomeName(o) == name) return o;
+  return std::nullopt;
+}
+
+DeliveryTally TallyOf(const std::vector<BoardResult>& results) {
+  DeliveryTally t;
+  for (const auto& r : results) {
+    switch (r.outcome) {
+      case BoardOutcome::Delivered: ++t.delivered; break;
+      case BoardOutcome::Failed:
+      case BoardOutcome::Refused: ++t.failed; break;
+      case BoardOutcome::Skipped: ++t.skipped; break;
+      case BoardOutcome::Interrupted: ++t.stopped; break;
+      case BoardOutcome::NotStarted: ++t.notStarted; break;
+    }
+    if (!r.logged) ++t.unlogged;
+    ++t.total;
+  }
+  return t;
 }
 
 std::string Sha256Hex(const std::vector<uint8_t>& bytes) {
@@ -359,40 +382,56 @@ bool Deliver(const std::vector<BoardRecord>& boards, const DeliveryOptions& o, R
                                  },
                                  why);
     if (!held) {
+      // Stopped while waiting for the line, or the lock could not be made.
       for (size_t b : ready)
         queue.Push({Event::Ends, b, 0, 0,
-                    why.empty() ? BoardOutcome::Interrupted : BoardOutcome::Failed,
-                    why.empty() ? InterruptedText() : why});
+                    why.empty() ? BoardOutcome::NotStarted : BoardOutcome::Failed,
+                    why.empty() ? NotStartedText(InterruptedText()) : why});
       return;
     }
+    const StopFlag* lineStop = held->Stop().get();
     for (size_t b : ready) {
       int pause = o.retryPauseMs;
       for (int attempt = 1;; ++attempt) {
-        if (stop && stop->Requested()) {
-          queue.Push({Event::Ends, b, 0, 0, BoardOutcome::Interrupted, InterruptedText()});
-          break;
-        }
         if (held->Lost()) {
           // Another program may be on the line by now: nothing more is
           // started on it.
-          queue.Push({Event::Ends, b, 0, 0, BoardOutcome::Failed, LostText(boards[b].line)});
+          queue.Push({Event::Ends, b, 0, 0, attempt == 1 ? BoardOutcome::NotStarted
+                                                         : BoardOutcome::Failed,
+                      attempt == 1 ? NotStartedText(LostText(boards[b].line))
+                                   : LostText(boards[b].line)});
+          break;
+        }
+        if (stop && stop->Requested()) {
+          queue.Push({Event::Ends, b, 0, 0,
+                      attempt == 1 ? BoardOutcome::NotStarted : BoardOutcome::Interrupted,
+                      attempt == 1 ? NotStartedText(InterruptedText()) : InterruptedText()});
           break;
         }
         queue.Push({Event::Starts, b, attempt, 0, BoardOutcome::Failed, {}});
         Attempt a = DeliverOnce(boards[b], prepared[b], o, held->Stop(), [&](int percent) {
           queue.Push({Event::Progress, b, attempt, percent, BoardOutcome::Failed, {}});
         });
-        if (a.outcome == BoardOutcome::Interrupted && held->Lost() &&
-            !(stop && stop->Requested())) {
-          // Stopped because the line may be another program's by now.
+        // A line no longer surely held: whatever the attempt came to,
+        // another program may have been on the line meanwhile, so the
+        // board is not reported delivered.
+        if (held->Lost() && (a.outcome == BoardOutcome::Delivered ||
+                             a.outcome == BoardOutcome::Interrupted ||
+                             a.outcome == BoardOutcome::Failed) &&
+            !(a.outcome == BoardOutcome::Interrupted && stop && stop->Requested())) {
           a.outcome = BoardOutcome::Failed;
           a.message = LostText(boards[b].line);
+          queue.Push({Event::Ends, b, attempt, 0, a.outcome, a.message});
+          break;
         }
         queue.Push({Event::Ends, b, attempt, 0, a.outcome, a.message});
         if (a.outcome != BoardOutcome::Failed || attempt > o.retries) break;
         // A line failure: tried again after a pause, longer each time.
-        if (!PauseUnlessStopped(stop, pause)) {
-          queue.Push({Event::Ends, b, 0, 0, BoardOutcome::Interrupted, InterruptedText()});
+        if (!PauseUnlessStopped(lineStop, pause)) {
+          if (!held->Lost())
+            queue.Push({Event::Ends, b, 0, 0, BoardOutcome::Interrupted, InterruptedText()});
+          else
+            queue.Push({Event::Ends, b, 0, 0, BoardOutcome::Failed, LostText(boards[b].line)});
           break;
         }
         pause = std::min(pause * 2, 10 * 60 * 1000);
@@ -414,8 +453,22 @@ bool Deliver(const std::vector<BoardRecord>& boards, const DeliveryOptions& o, R
 
   // The caller's thread: the log and the events, until every line is done.
   std::map<std::pair<size_t, int>, long long> logIds;
-  const auto logError = [&](const std::string& why) {
+  const auto logError = [&](size_t board, const std::string& why) {
+    results[board].logged = false;
     if (events.logFailed) events.logFailed(why);
+  };
+  const auto entryOf = [&](size_t b, int attempt) {
+    LogEntry entry;
+    entry.board = boards[b].name;
+    entry.groups = boards[b].groups;
+    entry.line = boards[b].line;
+    entry.address = boards[b].address;
+    entry.operatorName = operatorName;
+    entry.setFile = o.source;
+    entry.sha256 = prepared[b].sha256;
+    entry.size = static_cast<long long>(prepared[b].image->size());
+    entry.attempt = attempt;
+    return entry;
   };
   while (true) {
     const bool finished = running.load() == 0;
@@ -425,20 +478,10 @@ bool Deliver(const std::vector<BoardRecord>& boards, const DeliveryOptions& o, R
         case Event::Starts: {
           results[e.board].attempts = e.attempt;
           if (log) {
-            LogEntry entry;
-            entry.board = boards[e.board].name;
-            entry.groups = boards[e.board].groups;
-            entry.line = boards[e.board].line;
-            entry.address = boards[e.board].address;
-            entry.operatorName = operatorName;
-            entry.setFile = o.source;
-            entry.sha256 = prepared[e.board].sha256;
-            entry.size = static_cast<long long>(prepared[e.board].image->size());
-            entry.attempt = e.attempt;
             std::string why;
-            const long long id = log->BeginAttempt(entry, why);
+            const long long id = log->BeginAttempt(entryOf(e.board, e.attempt), why);
             if (id > 0) logIds[{e.board, e.attempt}] = id;
-            else logError(why);
+            else logError(e.board, why);
           }
           if (events.attemptStarts) events.attemptStarts(e.board, e.attempt);
           break;
@@ -455,22 +498,15 @@ bool Deliver(const std::vector<BoardRecord>& boards, const DeliveryOptions& o, R
             const auto id = logIds.find({e.board, e.attempt});
             if (id != logIds.end()) {
               if (!log->FinishAttempt(id->second, OutcomeName(e.outcome), e.message, why))
-                logError(why);
-            } else if (e.attempt == 0 && e.outcome == BoardOutcome::Skipped) {
-              // Never tried: noted all the same, so the log tells why.
-              LogEntry entry;
-              entry.board = boards[e.board].name;
-              entry.groups = boards[e.board].groups;
-              entry.line = boards[e.board].line;
-              entry.address = boards[e.board].address;
-              entry.operatorName = operatorName;
-              entry.setFile = o.source;
-              entry.sha256 = prepared[e.board].sha256;
-              entry.size = static_cast<long long>(prepared[e.board].image->size());
-              entry.attempt = 0;
-              const long long newId = log->BeginAttempt(entry, why);
+                logError(e.board, why);
+            } else {
+              // Never tried (attempt 0: skipped, not started, the line not
+              // locked, a retry stopped), or an attempt whose start could
+              // not be noted: noted now, whole, so the log tells what
+              // became of the board.
+              const long long newId = log->BeginAttempt(entryOf(e.board, e.attempt), why);
               if (newId <= 0 || !log->FinishAttempt(newId, OutcomeName(e.outcome), e.message, why))
-                logError(why);
+                logError(e.board, why);
             }
           }
           if (events.attemptEnds) events.attemptEnds(e.board, e.attempt, e.outcome, e.message);

@@ -19,11 +19,20 @@
 // is tried again after a pause that doubles each time; a refusal (the image
 // too large for the board, a wrong or missing password) is not, since
 // another try would be refused the same way. A stop request (Ctrl+C) ends
-// every line at its next safe point; boards not reached are reported as
-// interrupted, never as delivered.
+// every line at its next safe point: a board being loaded is reported as
+// interrupted, the boards whose turn had not come as not started, never as
+// delivered.
 //
-// Every attempt is noted in the register's delivery log, by the thread that
-// called Deliver (the register is used by the thread that opened it).
+// A line locked in a shared register is held while its lease is renewed in
+// time; once that is no longer sure (the server out of reach, the line
+// taken over), the work on the line stops at its next block and no board of
+// it is reported delivered ("линия потеряна").
+//
+// Every outcome is noted in the register's delivery log, by the thread that
+// called Deliver (the register is used by the thread that opened it): each
+// attempt, and a board never tried (skipped, not started, its line not
+// locked) with attempt 0. A row that could not be written is said so
+// (logFailed) and marked on the board's result.
 #pragma once
 
 #include <cstdint>
@@ -38,10 +47,17 @@
 
 namespace lentar::fleet {
 
-enum class BoardOutcome { Delivered, Failed, Refused, Skipped, Interrupted };
+// What became of a board in a delivery. NotStarted: the run was stopped (or
+// its line lost) before the board's turn came; nothing was sent to it. The
+// log calls it "not-started" (beside the register's "delivered", "failed",
+// "refused", "interrupted" and "skipped").
+enum class BoardOutcome { Delivered, Failed, Refused, Skipped, Interrupted, NotStarted };
 
-// The log's word for an outcome: "delivered", "failed", ...
+// The log's word for an outcome: "delivered", "failed", ..., "not-started".
 std::string OutcomeName(BoardOutcome outcome);
+// The outcome the log's word names; nullopt for a word of no outcome (an
+// attempt still running or cut off, which has none).
+std::optional<BoardOutcome> OutcomeFromName(const std::string& name);
 
 struct DeliveryOptions {
   // The set file or the compiled .bin image (Windows-1251 path); a .bin is
@@ -104,7 +120,26 @@ struct BoardResult {
   int attempts = 0;     // attempts made (0: none, the board was never tried)
   size_t imageSize = 0;
   std::string sha256;
+  // Every log row of the board was written (false: the log lacks one; the
+  // run is then to say so and not end as a success).
+  bool logged = true;
 };
+
+// The boards of a run counted by outcome; every board is in exactly one of
+// delivered, failed (the line failed, or the board or the image refused),
+// skipped (nothing to send to it), stopped (interrupted while being loaded)
+// and notStarted, so that they add up to total. unlogged: boards with a log
+// row missing.
+struct DeliveryTally {
+  int delivered = 0;
+  int failed = 0;
+  int skipped = 0;
+  int stopped = 0;
+  int notStarted = 0;
+  int unlogged = 0;
+  int total = 0;
+};
+DeliveryTally TallyOf(const std::vector<BoardResult>& results);
 
 // Delivers to boards; the results are in the boards' order. A delivery
 // that could not start at all (the source unreadable) returns false with
@@ -112,11 +147,6 @@ struct BoardResult {
 bool Deliver(const std::vector<BoardRecord>& boards, const DeliveryOptions& options,
              Register* log, const DeliveryEvents& events, std::vector<BoardResult>& results,
              std::string& error);
-
-// The key under which a line is locked and grouped: COMn as its device, a
-// device path resolved, a network name in lower case. Two boards share a
-// line when their keys are equal.
-std::string LineKey(const std::string& line);
 
 // SHA-256 of bytes as 64 lower-case hex digits.
 std::string Sha256Hex(const std::vector<uint8_t>& bytes);

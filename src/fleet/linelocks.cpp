@@ -35,13 +35,27 @@ class FileHeld : public LineLocks::Held {
 
 }  // namespace
 
-// The thread that owns the connection to the shared register.
+// The thread that owns the connection to the shared register, and a watch
+// over the leases.
+//
+// The register's thread takes, renews and gives back the lines. A call to
+// the server may hang (a link that stops forwarding, a server that stops
+// answering) for as long as the connection's own time limits allow; the
+// work on a line must not go on meanwhile, since the lease may run out and
+// another program take the line. So each line held carries the time until
+// which it is surely held: the start of its last successful renewal (or
+// taking) plus the lease, less a margin. The watch, a thread of its own that
+// never talks to the server, stops the work on a line the moment that time
+// has passed, whatever the register's thread is doing.
 struct LineLocks::Shared {
   using Task = std::function<void(Register&)>;
+  using Clock = std::chrono::steady_clock;
 
   Shared(const std::string& address, int lease, const std::string& operatorName,
          comm::StopFlagPtr stop)
-      : leaseMs(std::max(lease, 300)), runStop(std::move(stop)) {
+      : leaseMs(std::max(lease, 300)),
+        marginMs(leaseMs / 5),
+        runStop(std::move(stop)) {
     me.host = Utf8ToCp1251(QSysInfo::machineHostName().toStdString());
     me.pid = QCoreApplication::applicationPid();
     me.operatorName = operatorName.empty() ? Register::OperatorName() : operatorName;
@@ -50,6 +64,7 @@ struct LineLocks::Shared {
     auto opened = ready.get_future();
     thread = std::thread([this, address, &ready] { Run(address, ready); });
     opened.wait();
+    watch = std::thread([this] { Watch(); });
   }
 
   ~Shared() {
@@ -58,6 +73,8 @@ struct LineLocks::Shared {
       quit = true;
     }
     wake.notify_all();
+    watchWake.notify_all();
+    watch.join();
     thread.join();
   }
 
@@ -76,21 +93,37 @@ struct LineLocks::Shared {
     finished.wait();
   }
 
+  // Runs task on the register's thread without waiting for it.
+  void Post(Task task) {
+    {
+      std::lock_guard guard(lock);
+      tasks.push_back(std::move(task));
+    }
+    wake.notify_all();
+  }
+
+  // The time until which a line taken or renewed at start is surely held.
+  Clock::time_point HeldUntil(Clock::time_point start) const {
+    return start + std::chrono::milliseconds(leaseMs - marginMs);
+  }
+
+  // Marks key lost and stops the work on it; lock held.
+  void LoseLocked(const std::string& key) {
+    lost.insert(key);
+    if (const auto flag = flags.find(key); flag != flags.end()) flag->second->Request();
+  }
+
   void Run(const std::string& address, std::promise<void>& ready) {
     Register reg;
     openedOk = reg.Open(address, openError);
     ready.set_value();
-    using Clock = std::chrono::steady_clock;
-    const auto every = std::chrono::milliseconds(std::max(leaseMs / 3, 100));
-    auto lastRenewed = Clock::now();
-    auto nextRenewal = lastRenewed + every;
+    // Renewed four times a lease: a renewal or two that come late (a busy
+    // server) do not yet stop the work.
+    const auto every = std::chrono::milliseconds(std::max(leaseMs / 4, 50));
+    auto nextRenewal = Clock::now() + every;
     std::unique_lock guard(lock);
     while (true) {
-      // Woken at least every tenth of a second to pass a stop on.
-      wake.wait_until(guard, std::min(nextRenewal, Clock::now() + std::chrono::milliseconds(100)),
-                      [&] { return quit || !tasks.empty(); });
-      if (runStop && runStop->Requested())
-        for (auto& [key, flag] : flags) flag->Request();
+      wake.wait_until(guard, nextRenewal, [&] { return quit || !tasks.empty(); });
       while (!tasks.empty()) {
         Task task = std::move(tasks.front());
         tasks.pop_front();
@@ -101,27 +134,22 @@ struct LineLocks::Shared {
       if (quit) break;
       if (Clock::now() < nextRenewal) continue;
       nextRenewal = Clock::now() + every;
-      if (!openedOk || held.empty()) {
-        lastRenewed = Clock::now();
-        continue;
-      }
+      if (!openedOk || held.empty()) continue;
+      const auto start = Clock::now();
       guard.unlock();
       std::vector<std::string> still;
       std::string error;
       const bool renewed = reg.RenewLines(me.token, leaseMs, still, error);
       guard.lock();
-      if (renewed) {
-        lastRenewed = Clock::now();
-        // A line no longer ours was taken over after our lease ran out.
-        for (const auto& key : held)
-          if (std::find(still.begin(), still.end(), key) == still.end()) lost.insert(key);
-      } else if (Clock::now() - lastRenewed > std::chrono::milliseconds(leaseMs)) {
-        // The server out of reach for a whole lease: another program may
-        // have the lines by now.
-        lost.insert(held.begin(), held.end());
+      if (!renewed) continue;  // the watch stops the lines whose time is up
+      for (const auto& key : held) {
+        if (std::find(still.begin(), still.end(), key) == still.end()) {
+          // Taken over after our lease had run out.
+          LoseLocked(key);
+        } else if (!lost.count(key)) {
+          heldUntil[key] = HeldUntil(start);
+        }
       }
-      for (const auto& key : lost)
-        if (const auto flag = flags.find(key); flag != flags.end()) flag->second->Request();
     }
     guard.unlock();
     // Whatever is still held is given back before the connection goes.
@@ -130,17 +158,47 @@ struct LineLocks::Shared {
       for (const auto& key : std::set<std::string>(held)) reg.ReleaseLine(key, me.token, error);
   }
 
+  // Passes the run's stop on to every line, and stops the work on a line
+  // whose lease is no longer surely held; ten times a second, on a thread
+  // that never waits for the server.
+  void Watch() {
+    std::unique_lock guard(lock);
+    while (!quit) {
+      watchWake.wait_for(guard, std::chrono::milliseconds(50), [&] { return quit; });
+      const bool stopping = runStop && runStop->Requested();
+      const auto now = Clock::now();
+      for (auto& [key, flag] : flags) {
+        if (stopping) flag->Request();
+        const auto until = heldUntil.find(key);
+        if (!lost.count(key) && (until == heldUntil.end() || now >= until->second))
+          LoseLocked(key);
+      }
+    }
+  }
+
+  bool Lost(const std::string& key) {
+    std::lock_guard guard(lock);
+    if (lost.count(key)) return true;
+    const auto until = heldUntil.find(key);
+    if (until == heldUntil.end() || Clock::now() >= until->second) LoseLocked(key);
+    return lost.count(key) > 0;
+  }
+
   const int leaseMs;
+  const int marginMs;  // a lease is taken as lost this long before it runs out
   Register::LineHolder me;
   std::thread thread;
+  std::thread watch;
   std::mutex lock;
   std::condition_variable wake;
+  std::condition_variable watchWake;
   std::deque<Task> tasks;
   bool quit = false;
   bool openedOk = false;
   std::string openError;
   std::set<std::string> held;  // guarded by lock
   std::set<std::string> lost;  // guarded by lock
+  std::map<std::string, Clock::time_point> heldUntil;  // guarded by lock
   comm::StopFlagPtr runStop;
   std::map<std::string, comm::StopFlagPtr> flags;  // of the lines held; guarded by lock
 };
@@ -154,21 +212,25 @@ class SharedHeld : public LineLocks::Held {
     if (shared_->runStop && shared_->runStop->Requested()) stop_->Request();
     shared_->flags[key_] = stop_;
   }
+  // The line is given back on the register's thread; the work on the line
+  // does not wait for a server that may not answer.
   ~SharedHeld() override {
-    shared_->Call([&](Register& reg) {
-      std::string error;
-      reg.ReleaseLine(key_, shared_->me.token, error);
+    {
       std::lock_guard guard(shared_->lock);
-      shared_->held.erase(key_);
-      shared_->lost.erase(key_);
       shared_->flags.erase(key_);
+    }
+    LineLocks::Shared* shared = shared_;
+    shared_->Post([shared, key = key_](Register& reg) {
+      std::string error;
+      reg.ReleaseLine(key, shared->me.token, error);
+      std::lock_guard guard(shared->lock);
+      shared->held.erase(key);
+      shared->lost.erase(key);
+      shared->heldUntil.erase(key);
     });
   }
   comm::StopFlagPtr Stop() const override { return stop_; }
-  bool Lost() const override {
-    std::lock_guard guard(shared_->lock);
-    return shared_->lost.count(key_) > 0;
-  }
+  bool Lost() const override { return shared_->Lost(key_); }
 
  private:
   LineLocks::Shared* shared_;
@@ -211,11 +273,13 @@ std::unique_ptr<LineLocks::Held> LineLocks::Take(
     Register::LineHolder current;
     std::string error;
     shared_->Call([&](Register& reg) {
+      const auto start = Shared::Clock::now();
       ok = reg.TakeLine(key, shared_->me, shared_->leaseMs, taken, current, error);
       if (ok && taken) {
         std::lock_guard guard(shared_->lock);
         shared_->held.insert(key);
         shared_->lost.erase(key);
+        shared_->heldUntil[key] = shared_->HeldUntil(start);
       }
     });
     if (!ok) {

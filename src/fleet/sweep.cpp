@@ -31,6 +31,10 @@ long long DaysFromCivil(long long y, unsigned m, unsigned d) {
   return era * 146097 + static_cast<long long>(doe) - 719468;
 }
 
+std::string LostText() {
+  return T(u8"линия потеряна: блокировка линии в реестре не продлена вовремя");
+}
+
 long long Seconds(const BoardClock& c) {
   return DaysFromCivil(c.year, static_cast<unsigned>(c.month), static_cast<unsigned>(c.day)) *
              86400 +
@@ -41,6 +45,7 @@ long long Seconds(const BoardClock& c) {
 BoardStatus ReadBoard(const BoardRecord& board, const TSettings& settings, const SweepOptions& o,
                       const StopFlagPtr& stop) {
   BoardStatus st;
+  st.contacted = true;
   BoardSession session;
   if (stop) session.ShareStop(stop);
   bool refused = false;
@@ -48,6 +53,7 @@ BoardStatus ReadBoard(const BoardRecord& board, const TSettings& settings, const
   if (!st.message.empty()) {
     if (session.StopRequested()) {
       st.interrupted = true;
+      st.contacted = false;
       st.message = InterruptedText();
     }
     return st;
@@ -138,13 +144,13 @@ void Sweep(const std::vector<BoardRecord>& boards, const SweepOptions& o, Regist
         results[b].interrupted = true;
         results[b].message = InterruptedText();
       } else if (held->Lost()) {
-        results[b].message = T(u8"блокировка линии в реестре потеряна (аренда не продлена вовремя)");
+        results[b].message = LostText();
       } else {
         const std::string path = boards[b].ini.empty() ? o.defaultSettings : boards[b].ini;
         results[b] = ReadBoard(boards[b], settings.at(path), o, held->Stop());
         if (results[b].interrupted && held->Lost() && !(o.stop && o.stop->Requested())) {
           results[b].interrupted = false;
-          results[b].message = T(u8"блокировка линии в реестре потеряна (аренда не продлена вовремя)");
+          results[b].message = LostText();
         }
         results[b].lastDelivery = last;
       }

@@ -34,8 +34,12 @@ struct SweepOptions {
 
 struct BoardStatus {
   bool online = false;
+  // The board was tried at all: false for a board never contacted (the run
+  // stopped before its turn, its line could not be locked or was lost),
+  // which is "не проверено", not offline.
+  bool contacted = false;
   bool interrupted = false;  // a stop came before the board was read
-  std::string message;       // why not online (Windows-1251)
+  std::string message;       // why not online, or why not checked (Windows-1251)
   std::string version;       // the board's firmware
   bool clockRead = false;
   comm::BoardClock clock;    // as read (before it was set)

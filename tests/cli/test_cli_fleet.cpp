@@ -261,12 +261,83 @@ TEST_F(CliFleet, CtrlCStopsTheDeliveryAtASafePoint) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 130) << Read("err.log");
   const std::string out = Read("out.log");
-  EXPECT_NE(out.find("b3: прервано: Прервано оператором"), std::string::npos) << out;
+  EXPECT_NE(out.find("b3: не начато: Прервано оператором"), std::string::npos) << out;
+  EXPECT_NE(out.find("не начато: 2"), std::string::npos) << out;
   EXPECT_EQ(out.find("не доставлено: 1"), std::string::npos) << out;  // nothing failed
-  // b1 either finished whole or was stopped; b2 and b3 were never started.
-  ASSERT_EQ(Fleet("log --csv"), 0);
-  EXPECT_EQ(out_.find(",b2,"), std::string::npos) << out_;
-  EXPECT_EQ(out_.find(",b3,"), std::string::npos) << out_;
+  // b1 either finished whole or was stopped; b2 and b3 were never started,
+  // and the log says so of each.
+  ASSERT_EQ(Fleet("log --json"), 0);
+  EXPECT_EQ(std::count(out_.begin(), out_.end(), '{'), 3) << out_;
+  size_t notStarted = 0;
+  for (size_t at = 0; (at = out_.find("\"outcome\":\"not-started\"", at)) != std::string::npos; ++at)
+    ++notStarted;
+  EXPECT_EQ(notStarted, 2u) << out_;
+  EXPECT_EQ(out_.find("\"finished\":\"\""), std::string::npos) << out_;
+}
+
+// The register's disk fills while a board is being loaded: the board gets its
+// image, but the log cannot take the row, so the run says so (with the
+// disk's words, never a damaged file) and does not exit 0. And a status
+// sweep whose lock folder cannot be used calls the board not checked, never
+// offline.
+TEST_F(CliFleet, ALogThatCannotBeWrittenIsSaidAndFailsTheRun) {
+  const std::string disk = Path("disk");
+  std::filesystem::create_directories(disk);
+  if (std::system(("mount -t tmpfs -o size=1m tmpfs '" + disk + "' 2>/dev/null").c_str()) != 0)
+    GTEST_SKIP() << "no tmpfs could be mounted";
+  struct Unmount {
+    std::string path;
+    ~Unmount() { std::system(("umount -l '" + path + "'").c_str()); }
+  } unmount{disk};
+  SimProcess sim;
+  ASSERT_TRUE(sim.StartListening(dir_, false, {"--pace", "-v"}));
+  ASSERT_EQ(Run("fleet --db disk/fleet.sqlite add b1 --line " + sim.Link() + " --group g"), 0)
+      << err_;
+  const auto image = lentar::comm::testing::ImagePattern(2000, 6);
+  Write("image.bin", std::string(image.begin(), image.end()));
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    const std::string cmd = "cd '" + dir_.string() + "' && exec '" LENTAR_BIN_DIR
+                            "/lentar-cli' fleet --db disk/fleet.sqlite deliver image.bin --group g "
+                            "--ini lentar.ini >run.out 2>run.err";
+    execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (sim.Log().find("command 0x2C") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  // Every block of the disk taken while the image is on its way.
+  std::system(("dd if=/dev/zero of='" + disk + "/filler' bs=4k count=1000 2>/dev/null").c_str());
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1) << Read("run.err");
+  EXPECT_NE(Read("run.out").find("Доставлено: 1"), std::string::npos) << Read("run.out");
+  const std::string err = Read("run.err");
+  EXPECT_NE(err.find("строка журнала доставок не записана"), std::string::npos) << err;
+  EXPECT_NE(err.find("журнал доставок не записан полностью: нет строк о 1 из 1 табло"),
+            std::string::npos)
+      << err;
+  EXPECT_EQ(err.find("повреждён"), std::string::npos) << err;
+  std::filesystem::remove(disk + "/filler");
+
+  // A lock folder another user could write to: the board is not checked.
+  std::filesystem::create_directories(Path("open/lentar-lines"));
+  ::chmod(Path("open/lentar-lines").c_str(), 0777);
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  const std::string saved = runtime ? runtime : "";
+  ::setenv("XDG_RUNTIME_DIR", Path("open").c_str(), 1);
+  const int swept = Run("fleet --db disk/fleet.sqlite status --ini lentar.ini");
+  if (runtime) ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+  else ::unsetenv("XDG_RUNTIME_DIR");
+  EXPECT_EQ(swept, 1) << err_;
+  EXPECT_NE(out_.find("b1: не проверено: в папку блокировок линий '" + Path("open/lentar-lines") +
+                      "' могут писать другие пользователи (права 0777)"),
+            std::string::npos)
+      << out_;
+  EXPECT_EQ(out_.find("нет связи"), std::string::npos) << out_;
 }
 
 // A register shared on a PostgreSQL server, as two operators on two computers
@@ -372,39 +443,53 @@ TEST_F(CliSharedFleet, AServerThatDoesNotAnswerIsToldFromARefusedAddress) {
   EXPECT_NE(out_.find("Табло: 0"), std::string::npos) << out_;
 }
 
-// Ctrl+C reaches the work on a line held in the shared register, and the
-// line is given back at once: a delivery right after finds it free.
+// Ctrl+C, SIGTERM and SIGHUP reach the work on a line held in the shared
+// register, and the line is given back at once: a delivery right after
+// finds it free.
 TEST_F(CliSharedFleet, CtrlCStopsTheLineAndGivesItBack) {
   SimProcess sim;
   ASSERT_TRUE(sim.StartListening(dir_, false, {"--pace", "-v"}));
   ASSERT_EQ(Shared("add b1 --line " + sim.Link() + " --group g"), 0) << err_;
   const auto image = lentar::comm::testing::ImagePattern(6000, 4);
   Write("image.bin", std::string(image.begin(), image.end()));
-  pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    const std::string cmd = "cd '" + dir_.string() + "' && XDG_RUNTIME_DIR='" +
-                            (dir_ / "pc1").string() + "' exec '" LENTAR_BIN_DIR
-                            "/lentar-cli' fleet --db " + db_ +
-                            " deliver image.bin --group g >pc1.out 2>pc1.err";
-    execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
+  const struct {
+    int signal;
+    int exitStatus;
+  } stops[] = {{SIGINT, 130}, {SIGTERM, 143}, {SIGHUP, 129}};
+  for (const auto& s : stops) {
+    SCOPED_TRACE("signal " + std::to_string(s.signal));
+    const size_t blocksBefore = sim.Log().size();
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      const std::string cmd = "cd '" + dir_.string() + "' && XDG_RUNTIME_DIR='" +
+                              (dir_ / "pc1").string() + "' exec '" LENTAR_BIN_DIR
+                              "/lentar-cli' fleet --db " + db_ +
+                              " deliver image.bin --group g >pc1.out 2>pc1.err";
+      execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (sim.Log().find("command 0x2C", blocksBefore) == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    kill(pid, s.signal);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), s.exitStatus) << Read("pc1.err");
+    EXPECT_NE(Read("pc1.out").find("b1: прервано: Прервано оператором"), std::string::npos)
+        << Read("pc1.out");
+    ASSERT_EQ(Shared("deliver image.bin --group g"), 0) << err_;
+    EXPECT_EQ(err_.find("занята"), std::string::npos) << err_;
   }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (sim.Log().find("command 0x2C") == std::string::npos &&
-         std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  kill(pid, SIGINT);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 130) << Read("pc1.err");
-  EXPECT_NE(Read("pc1.out").find("b1: прервано: Прервано оператором"), std::string::npos)
-      << Read("pc1.out");
-  ASSERT_EQ(Shared("deliver image.bin --group g"), 0) << err_;
-  EXPECT_EQ(err_.find("занята"), std::string::npos) << err_;
-  ASSERT_EQ(Shared("log --csv"), 0);
-  EXPECT_NE(out_.find("interrupted"), std::string::npos) << out_;
+  // Every stopped attempt closed in the log, none left unfinished.
+  ASSERT_EQ(Shared("log --json"), 0);
+  size_t interrupted = 0;
+  for (size_t at = 0; (at = out_.find("\"outcome\":\"interrupted\"", at)) != std::string::npos; ++at)
+    ++interrupted;
+  EXPECT_EQ(interrupted, 3u) << out_;
+  EXPECT_EQ(out_.find("\"finished\":\"\""), std::string::npos) << out_;
 }
 
 // A run killed mid-delivery cannot give its line back: the other computer's

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "comm/loaderdirectory.h"
 #include "core/settings.h"
 #include "support/sim_process.h"
 
@@ -187,3 +188,94 @@ TEST_F(CliInterrupt, CtrlCWhileDiallingHangsUp) {
   EXPECT_EQ(ReadAll(dir_ / "out.log"), "");
   EXPECT_TRUE(sim.Stop());
 }
+
+namespace {
+
+// SIGTERM (a service manager, kill) and SIGHUP (the terminal closed) stop the
+// work at the next safe point as Ctrl+C does, with the signal's own exit
+// status: a board upload and a loader write stop between blocks and leave the
+// device answering; a fleet delivery gives its lines back, closes its log
+// rows (the board being loaded "interrupted", the board whose turn had not
+// come "not-started") and leaves no row unfinished.
+TEST_F(CliInterrupt, SigtermAndSighupStopLikeCtrlC) {
+  const struct {
+    int signal;
+    int exitStatus;
+  } stops[] = {{SIGTERM, 143}, {SIGHUP, 129}, {SIGINT, 130}};
+  const auto image = Image(6000);
+  for (const auto& s : stops) {
+    for (const std::string command : {"board upload", "loader write", "fleet deliver"}) {
+      SCOPED_TRACE(command + " stopped by signal " + std::to_string(s.signal));
+      const fs::path dir = dir_ / (command.substr(0, command.find(' ')) + std::to_string(s.signal));
+      fs::create_directories(dir);
+      const std::string ini = (dir / "lentar.ini").string();
+      lentar::TSettings settings;
+      lentar::DefaultSettings(settings);
+      lentar::WriteSettings(settings, ini);
+      std::ofstream(dir / "image.bin", std::ios::binary) << image;
+      const std::string source = (dir / "image.bin").string();
+      const std::string db = (dir / "fleet.sqlite").string();
+      const auto cli = [&](const std::vector<std::string>& args) {
+        return WaitCli(StartCli(dir, args));
+      };
+
+      SimProcess sim;
+      std::string during;  // the simulator's log line once the work is under way
+      std::vector<std::string> args;
+      if (command == "loader write") {
+        // An empty directory, the rest erased.
+        std::string memory(static_cast<size_t>(lentar::comm::MemorySize(3)), '\xFF');
+        memory.replace(0, lentar::comm::kLoaderDirectorySize,
+                       std::string(lentar::comm::kLoaderDirectorySize, '\0'));
+        std::ofstream(dir / "memory.bin", std::ios::binary) << memory;
+        ASSERT_TRUE(sim.Start(dir, {"--loader", "--memory-type", "3", "--memory-file",
+                                    (dir / "memory.bin").string(), "--pace", "-v"}))
+            << sim.Log();
+        during = "command 0x15 address";
+        args = {"loader", "--port", sim.Link(), "--ini", ini, "write", source, "--name", "big"};
+      } else if (command == "board upload") {
+        ASSERT_TRUE(sim.Start(dir, {"--pace", "-v", "--save-dir", dir.string()})) << sim.Log();
+        during = "command 0x2C buffer 0 offset 1280 ";
+        args = {"board", "--port", sim.Link(), "--ini", ini, "upload", source};
+      } else {
+        ASSERT_TRUE(sim.StartListening(dir, false, {"--addresses", "1,2", "--pace", "-v"}))
+            << sim.Log();
+        for (const char* board : {"1", "2"})
+          ASSERT_EQ(cli({"fleet", "--db", db, "add", std::string("b") + board, "--line",
+                         sim.Link(), "--address", board, "--group", "bus"}),
+                    0)
+              << ReadAll(dir / "err.log");
+        during = "command 0x2C";
+        args = {"fleet", "--db", db, "deliver", source, "--group", "bus", "--ini", ini};
+      }
+      const pid_t pid = StartCli(dir, args);
+      ASSERT_GT(pid, 0);
+      ASSERT_TRUE(WaitForLog(sim, during)) << sim.Log();
+      kill(pid, s.signal);
+      EXPECT_EQ(WaitCli(pid), s.exitStatus) << ReadAll(dir / "err.log");
+      const std::string out = ReadAll(dir / "out.log"), err = ReadAll(dir / "err.log");
+      EXPECT_NE((out + err).find("Прервано оператором"), std::string::npos) << out << err;
+
+      // The device answers the next command; the delivery's line is free
+      // and its log complete.
+      if (command == "loader write") {
+        EXPECT_EQ(cli({"loader", "--port", sim.Link(), "--ini", ini, "list"}), 0)
+            << ReadAll(dir / "err.log");
+      } else if (command == "board upload") {
+        EXPECT_EQ(cli({"board", "--port", sim.Link(), "--ini", ini, "status"}), 0)
+            << ReadAll(dir / "err.log");
+      } else {
+        EXPECT_NE(out.find("b2: не начато: Прервано оператором"), std::string::npos) << out;
+        EXPECT_NE(out.find("не начато: 1"), std::string::npos) << out;
+        ASSERT_EQ(cli({"fleet", "--db", db, "log", "--json"}), 0) << ReadAll(dir / "err.log");
+        const std::string log = ReadAll(dir / "out.log");
+        EXPECT_EQ(log.find("\"finished\":\"\""), std::string::npos) << log;
+        EXPECT_NE(log.find("\"outcome\":\"not-started\""), std::string::npos) << log;
+        EXPECT_EQ(Occurrences(log, "\"board\":"), 2u) << log;
+      }
+      EXPECT_TRUE(sim.Stop());
+    }
+  }
+}
+
+}  // namespace

@@ -3,9 +3,16 @@
 // retries only where the line failed, and every attempt in the log.
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -13,10 +20,13 @@
 
 #include "core/settings.h"
 #include "core/textutil.h"
+#include "fleet/boardline.h"
 #include "fleet/delivery.h"
 #include "fleet/sweep.h"
 #include "markup/compiler.h"
+#include "support/pg_server.h"
 #include "support/sim_process.h"
+#include "support/tcp_proxy.h"
 
 namespace lentar::fleet {
 namespace {
@@ -247,8 +257,8 @@ TEST(Delivery, ASetTooLargeForItsSettingsIsSkippedUnsent) {
 }
 
 // A stop (Ctrl+C) during the first boards: a board whose turn had not come
-// is never started, and nothing that did not arrive whole is reported
-// delivered.
+// is never started and is reported and logged as not started, nothing that
+// did not arrive whole is reported delivered, and the tally adds up.
 TEST(Delivery, AStopLeavesTheRestUntouchedAndReportsNothingUnfinished) {
   const auto dir = TestFolder("fleet", "stopped");
   SimProcess sim;
@@ -285,13 +295,30 @@ TEST(Delivery, AStopLeavesTheRestUntouchedAndReportsNothingUnfinished) {
     }
     EXPECT_EQ(results[i].attempts, 1) << fleet[i].name;
   }
-  EXPECT_EQ(results[2].outcome, BoardOutcome::Interrupted);
-  EXPECT_EQ(results[2].message, comm::InterruptedText());
+  EXPECT_EQ(results[2].outcome, BoardOutcome::NotStarted);
+  EXPECT_EQ(Cp1251ToUtf8(results[2].message), "не начато: Прервано оператором");
   EXPECT_EQ(results[2].attempts, 0);  // its turn on the line never came
-  // Only the attempts made are in the log.
+  const DeliveryTally tally = TallyOf(results);
+  EXPECT_EQ(tally.notStarted, 1);
+  EXPECT_EQ(tally.delivered + tally.stopped, 2);
+  EXPECT_EQ(tally.delivered + tally.failed + tally.skipped + tally.stopped + tally.notStarted,
+            tally.total);
+  EXPECT_EQ(tally.unlogged, 0);
+  // The attempts made and the board never started are in the log, each with
+  // its outcome; none is left unfinished.
   std::vector<LogEntry> log;
   ASSERT_TRUE(reg.ReadLog({}, log, error));
-  EXPECT_EQ(log.size(), 2u);
+  ASSERT_EQ(log.size(), 3u);
+  std::map<std::string, LogEntry> byBoard;
+  for (const auto& e : log) {
+    EXPECT_FALSE(e.finished.empty()) << e.board;
+    byBoard[e.board] = e;
+  }
+  EXPECT_EQ(byBoard["c"].outcome, "not-started");
+  EXPECT_EQ(byBoard["c"].attempt, 0);
+  EXPECT_EQ(OutcomeFromName(byBoard["c"].outcome), BoardOutcome::NotStarted);
+  for (const char* board : {"a", "b"})
+    EXPECT_EQ(OutcomeFromName(byBoard[board].outcome), results[board[0] - 'a'].outcome) << board;
 }
 
 // The sweep reads every board at once, a bus board after board; a clock
@@ -358,6 +385,364 @@ TEST(Sweep, ReadsOnlineBoardsClocksAndLastDeliveries) {
     EXPECT_LE(std::llabs(results[i].drift), 3) << fleet[i].name;
     EXPECT_FALSE(results[i].clockSet) << fleet[i].name;
   }
+}
+
+// Every spelling of one line is one key, so that two spellings never put
+// two connections on one serial server or device at once; other lines keep
+// keys of their own.
+TEST(LineKey, EverySpellingOfOneLineIsOneKey) {
+  const auto dir = TestFolder("fleet", "line_keys");
+  const std::string real = Write(dir / "ttyReal", "");
+  Write(dir / "ttyOther", "");
+  fs::create_symlink(real, dir / "ttyLink");
+  fs::create_directories(dir / "sub");
+  const std::vector<std::vector<std::string>> sameLine = {
+      {"socket://127.0.0.1:48045", "socket://localhost:48045", "socket://127.0.0.1:048045",
+       "SOCKET://LocalHost:48045", "rfc2217://127.0.0.1:48045", "socket://127.0.0.1:48045/"},
+      {"socket://[::1]:7000", "socket://[0:0:0:0:0:0:0:1]:7000"},
+      {"COM1", "com1", "/dev/ttyS0"},
+      {"COM3", "/dev/ttyS2"},
+      {real, (dir / "ttyLink").string(), (dir / "sub" / ".." / "ttyReal").string(),
+       dir.string() + "//ttyReal"},
+      {(dir / "missing").string(), (dir / "sub" / ".." / "missing").string()},
+  };
+  std::vector<std::string> keys;
+  for (const auto& spellings : sameLine) {
+    const std::string key = LineKey(spellings.front());
+    for (const auto& spelling : spellings) EXPECT_EQ(LineKey(spelling), key) << spelling;
+    keys.push_back(key);
+  }
+  for (const std::string other :
+       {std::string("socket://127.0.0.1:48046"), std::string("socket://127.0.0.2:48045"),
+        std::string("COM2"), (dir / "ttyOther").string()})
+    keys.push_back(LineKey(other));
+  for (size_t i = 0; i < keys.size(); ++i)
+    for (size_t j = i + 1; j < keys.size(); ++j) EXPECT_NE(keys[i], keys[j]) << keys[i];
+  EXPECT_EQ(LineKey("socket://127.0.0.1:048045"), "tcp://127.0.0.1:48045");
+
+  // The plan of buses: boards on spellings of one line are one bus, served
+  // one after another, in the order given.
+  const std::vector<BoardRecord> boards = {
+      Board("a", "socket://127.0.0.1:48045", 1), Board("b", "socket://127.0.0.1:48046"),
+      Board("c", "socket://localhost:48045", 2), Board("d", (dir / "ttyLink").string()),
+      Board("e", real)};
+  const LinePlan plan = PlanLines(boards);
+  ASSERT_EQ(plan.keys.size(), 3u);
+  EXPECT_EQ(plan.members[0], (std::vector<size_t>{0, 2}));
+  EXPECT_EQ(plan.members[1], (std::vector<size_t>{1}));
+  EXPECT_EQ(plan.members[2], (std::vector<size_t>{3, 4}));
+}
+
+// A lock folder someone else could write to, or one that is not a real
+// folder of the user's, is refused with its path: a lock file of another
+// user's there would keep a line "busy" for ever, a link of theirs would have
+// the program create files where they like. A folder of the user's own that
+// others may only read is taken and closed to them.
+TEST(LineLocks, AHostileLockFolderIsRefusedWithItsPath) {
+  const auto dir = TestFolder("fleet", "hostile_lock_folder");
+  fs::create_directories(dir / "elsewhere");
+  const struct {
+    const char* what;
+    std::function<void(const fs::path&)> make;
+    const char* words;  // of the refusal; null: taken
+  } cases[] = {
+      {"world-writable", [](const fs::path& p) { fs::create_directory(p); ::chmod(p.c_str(), 0777); },
+       "могут писать другие пользователи (права 0777)"},
+      {"group-writable", [](const fs::path& p) { fs::create_directory(p); ::chmod(p.c_str(), 0770); },
+       "могут писать другие пользователи (права 0770)"},
+      {"another user's", [](const fs::path& p) {
+         fs::create_directory(p);
+         ::chmod(p.c_str(), 0700);
+         ASSERT_EQ(::chown(p.c_str(), 65534, 65534), 0) << "the tests run as root";
+       }, "принадлежит другому пользователю (uid 65534)"},
+      {"a link to a folder", [&](const fs::path& p) {
+         ::chmod((dir / "elsewhere").c_str(), 0700);
+         fs::create_directory_symlink(dir / "elsewhere", p);
+       }, "символическая ссылка"},
+      {"a file", [](const fs::path& p) { std::ofstream(p) << "x"; }, "не папка"},
+      {"the user's own, readable by others",
+       [](const fs::path& p) { fs::create_directory(p); ::chmod(p.c_str(), 0755); }, nullptr},
+      {"none yet", [](const fs::path&) {}, nullptr},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const fs::path folder = dir / ("locks" + std::to_string(++n));
+    c.make(folder);
+    LineLock lock;
+    std::string why;
+    const bool taken = lock.Take(folder.string(), "/dev/ttyS0", nullptr, {}, why);
+    if (!c.words) {
+      EXPECT_TRUE(taken) << Cp1251ToUtf8(why);
+      struct stat st {};
+      ASSERT_EQ(::lstat(folder.c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & 07777, 0700u);
+      EXPECT_TRUE(fs::exists(LockFilePath(folder.string(), "/dev/ttyS0")));
+      continue;
+    }
+    EXPECT_FALSE(taken);
+    const std::string text = Cp1251ToUtf8(why);
+    EXPECT_NE(text.find(folder.string()), std::string::npos) << text;
+    EXPECT_NE(text.find(c.words), std::string::npos) << text;
+    EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
+  }
+}
+
+// A link planted where a line's lock file goes is never followed: the lock
+// is refused, and nothing is made or changed where the link points.
+TEST(LineLocks, ALinkPlantedAsALockFileIsNeverFollowed) {
+  const auto dir = TestFolder("fleet", "planted_link");
+  const fs::path folder = dir / "locks";
+  fs::create_directory(folder);
+  ::chmod(folder.c_str(), 0700);
+  const std::string key = LineKey("socket://127.0.0.1:4001");
+  const fs::path victim = dir / "victim.txt";
+  for (const bool exists : {false, true}) {
+    SCOPED_TRACE(exists ? "to a file of the victim's" : "to where a file would be made");
+    fs::remove(victim);
+    if (exists) Write(victim, "keep me");
+    fs::remove(LockFilePath(folder.string(), key));
+    fs::create_symlink(victim, LockFilePath(folder.string(), key));
+    LineLock lock;
+    std::string why;
+    EXPECT_FALSE(lock.Take(folder.string(), key, nullptr, {}, why));
+    const std::string text = Cp1251ToUtf8(why);
+    EXPECT_NE(text.find(LockFilePath(folder.string(), key)), std::string::npos) << text;
+    EXPECT_NE(text.find("символическая ссылка"), std::string::npos) << text;
+    EXPECT_EQ(fs::exists(victim), exists);
+    if (exists) {
+      std::ifstream in(victim);
+      std::string content;
+      std::getline(in, content);
+      EXPECT_EQ(content, "keep me");
+    }
+  }
+}
+
+// A line whose lock cannot be made (a hostile lock folder, a read-only
+// disk) is a failure of its boards, said with the reason and logged; the
+// other lines go on. A status sweep calls such a board not checked, never
+// offline.
+TEST(Delivery, ALockThatCannotBeMadeIsAFailureInTheLog) {
+  const auto dir = TestFolder("fleet", "lock_not_made");
+  SimProcess sim;
+  ASSERT_TRUE(sim.StartListening(dir, false, {"--save-dir", dir.string()}));
+  const auto image = comm::testing::ImagePattern(500, 7);
+  const std::string binPath = Write(dir / "image.bin", std::string(image.begin(), image.end()));
+  const std::string ini = Write(dir / "lentar.ini", "[Settings]\r\n");
+  const fs::path readOnly = dir / "ro";
+  fs::create_directory(readOnly);
+  const bool mounted = ::mount("tmpfs", readOnly.c_str(), "tmpfs", MS_RDONLY, "size=64k") == 0;
+  struct Case {
+    const char* what;
+    fs::path folder;
+    const char* words;
+  };
+  std::vector<Case> cases = {{"world-writable folder", dir / "open", "права 0777"}};
+  fs::create_directory(dir / "open");
+  ::chmod((dir / "open").c_str(), 0777);
+  if (mounted) cases.push_back({"read-only disk", readOnly / "locks", "Read-only file system"});
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Register reg;
+    std::string error;
+    fs::remove(dir / "fleet.sqlite");
+    ASSERT_TRUE(reg.Open((dir / "fleet.sqlite").string(), error)) << error;
+    DeliveryOptions o = QuickOptions(binPath, ini, dir);
+    o.lockFolder = c.folder.string();
+    std::vector<BoardResult> results;
+    ASSERT_TRUE(Deliver({Board("b", sim.Link())}, o, &reg, {}, results, error));
+    EXPECT_EQ(results[0].outcome, BoardOutcome::Failed);
+    const std::string text = Cp1251ToUtf8(results[0].message);
+    EXPECT_NE(text.find(c.folder.string()), std::string::npos) << text;
+    EXPECT_NE(text.find(c.words), std::string::npos) << text;
+    EXPECT_TRUE(results[0].logged);
+    std::vector<LogEntry> log;
+    ASSERT_TRUE(reg.ReadLog({}, log, error));
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].outcome, "failed");
+    EXPECT_EQ(log[0].message, results[0].message);
+    EXPECT_FALSE(log[0].finished.empty());
+
+    SweepOptions so;
+    so.defaultSettings = ini;
+    so.lockFolder = c.folder.string();
+    std::vector<BoardStatus> status;
+    Sweep({Board("b", sim.Link())}, so, &reg, {}, status);
+    EXPECT_FALSE(status[0].online);
+    EXPECT_FALSE(status[0].contacted);
+    EXPECT_NE(Cp1251ToUtf8(status[0].message).find(c.words), std::string::npos);
+  }
+  EXPECT_FALSE(fs::exists(dir / "upload-1.bin"));
+  if (mounted) ::umount(readOnly.c_str());
+  if (!mounted) GTEST_SKIP() << "no tmpfs could be mounted: the read-only case was not run";
+}
+
+// The register on a full disk: the boards are delivered as before, but each
+// row the log could not take is said (logFailed, with the disk's words, never
+// a damaged file) and marked on the board; once there is room again the log
+// holds a finished row for every board that is not so marked.
+TEST(Delivery, AFullDiskLeavesNoOutcomeUnsaid) {
+  const auto dir = TestFolder("fleet", "full_disk");
+  const fs::path disk = dir / "disk";
+  fs::create_directory(disk);
+  if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=1m") != 0)
+    GTEST_SKIP() << "no tmpfs could be mounted";
+  struct Unmount {
+    fs::path path;
+    ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+  } unmount{disk};
+  SimProcess sim;
+  ASSERT_TRUE(sim.StartListening(dir, false, {"--count", "3", "--save-dir", dir.string()}));
+  const auto names = LinesOf(dir / "port");
+  ASSERT_EQ(names.size(), 3u);
+  const auto image = comm::testing::ImagePattern(400, 8);
+  const std::string binPath = Write(dir / "image.bin", std::string(image.begin(), image.end()));
+  const std::string ini = Write(dir / "lentar.ini", "[Settings]\r\n");
+  std::vector<BoardRecord> fleet = {Board("a", names[0]), Board("b", names[1]), Board("c", names[2])};
+  const std::string path = (disk / "fleet.sqlite").string();
+  {
+    Register reg;
+    std::string error;
+    ASSERT_TRUE(reg.Open(path, error)) << error;
+  }
+  Register reg;
+  std::string error;
+  ASSERT_TRUE(reg.Open(path, error)) << error;
+  // Every block of the disk taken.
+  {
+    std::ofstream filler(disk / "filler", std::ios::binary);
+    const std::string chunk(4096, 'x');
+    for (int i = 0; i < 1024 && filler; ++i) filler.write(chunk.data(), chunk.size());
+  }
+  std::vector<std::string> said;
+  DeliveryEvents events;
+  events.logFailed = [&](const std::string& why) { said.push_back(Cp1251ToUtf8(why)); };
+  DeliveryOptions o = QuickOptions(binPath, ini, dir);
+  std::vector<BoardResult> results;
+  ASSERT_TRUE(Deliver(fleet, o, &reg, events, results, error));
+  for (size_t i = 0; i < fleet.size(); ++i)
+    EXPECT_EQ(results[i].outcome, BoardOutcome::Delivered) << Cp1251ToUtf8(results[i].message);
+  const DeliveryTally tally = TallyOf(results);
+  EXPECT_GT(tally.unlogged, 0) << "the full disk took every row";
+  EXPECT_FALSE(said.empty());
+  for (const auto& why : said) EXPECT_EQ(why.find("повреждён"), std::string::npos) << why;
+
+  fs::remove(disk / "filler");
+  std::vector<LogEntry> log;
+  ASSERT_TRUE(reg.ReadLog({}, log, error)) << error;
+  for (size_t i = 0; i < fleet.size(); ++i) {
+    if (!results[i].logged) continue;
+    const auto row = std::find_if(log.begin(), log.end(),
+                                  [&](const LogEntry& e) { return e.board == fleet[i].name; });
+    ASSERT_NE(row, log.end()) << fleet[i].name << " is not marked, so it must be in the log";
+    EXPECT_EQ(row->outcome, "delivered");
+    EXPECT_FALSE(row->finished.empty());
+  }
+}
+
+// A register shared on a server whose link freezes (a proxy that stops
+// forwarding) while a board is being loaded: the run cannot renew its lease,
+// so it stops the work on the line before the lease runs out, never reports
+// the board delivered, and a second run, once the lease has run out, takes
+// the line and delivers with no second client ever on it.
+TEST(SharedDelivery, AFrozenRegisterLinkStopsTheWorkWithinTheLease) {
+  std::string error;
+  const std::string address = lentar::testing::PgFreshDatabase("frozen_link", error);
+  ASSERT_TRUE(error.empty()) << error;
+  if (address.empty()) GTEST_SKIP() << "no PostgreSQL server for the tests";
+  // postgresql://USER@127.0.0.1:PORT/DB, and the same through the proxy.
+  const size_t colon = address.rfind(':'), slash = address.rfind('/');
+  const int serverPort = std::stoi(address.substr(colon + 1, slash - colon - 1));
+  lentar::testing::TcpProxy proxy;
+  ASSERT_TRUE(proxy.Start(static_cast<uint16_t>(serverPort)));
+  const std::string proxied =
+      address.substr(0, colon + 1) + std::to_string(proxy.Port()) + address.substr(slash);
+  const auto dir = TestFolder("fleet", "frozen_link");
+  // The password file names the server's port; the proxy's is another.
+  {
+    std::ifstream in(std::getenv("PGPASSFILE"));
+    std::ofstream out(dir / "pgpass");
+    for (std::string line; std::getline(in, line);) {
+      const size_t first = line.find(':'), second = line.find(':', first + 1);
+      out << line.substr(0, first + 1) << "*" << line.substr(second) << "\n";
+    }
+  }
+  ::chmod((dir / "pgpass").c_str(), 0600);
+  ::setenv("PGPASSFILE", (dir / "pgpass").c_str(), 1);
+  SimProcess sim;
+  ASSERT_TRUE(sim.StartListening(dir, false, {"--pace", "-v", "--save-dir", dir.string()}));
+  const auto image = comm::testing::ImagePattern(8000, 9);
+  const std::string binPath = Write(dir / "image.bin", std::string(image.begin(), image.end()));
+  const std::string ini = Write(dir / "lentar.ini", "[Settings]\r\n");
+  const std::vector<BoardRecord> fleet = {Board("b1", sim.Link())};
+
+  // The first run, over the proxy, on a thread of its own (the register is
+  // used by the thread that opened it); the link freezes once the image is
+  // on its way.
+  std::atomic<bool> frozen{false};
+  std::vector<BoardResult> first;
+  std::string firstError;
+  std::thread run1([&] {
+    Register reg;
+    if (!reg.Open(proxied, firstError)) {
+      frozen = true;
+      return;
+    }
+    DeliveryOptions o = QuickOptions(binPath, ini, dir);
+    o.lockFolder = (dir / "pc1").string();
+    o.leaseMs = 3000;
+    DeliveryEvents events;
+    events.progress = [&](size_t, int percent) {
+      if (percent >= 3 && !frozen) {
+        proxy.Freeze();
+        frozen = true;
+      }
+    };
+    if (!Deliver(fleet, o, &reg, events, first, firstError)) frozen = true;
+  });
+  struct Join {
+    lentar::testing::TcpProxy& proxy;
+    std::thread& run;
+    ~Join() {
+      proxy.Thaw();
+      if (run.joinable()) run.join();
+    }
+  } join{proxy, run1};
+  while (!frozen) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(firstError.empty()) << Cp1251ToUtf8(firstError);
+
+  // The second run, another computer's, straight to the server.
+  Register reg;
+  ASSERT_TRUE(reg.Open(address, error)) << error;
+  DeliveryOptions o = QuickOptions(binPath, ini, dir);
+  o.lockFolder = (dir / "pc2").string();
+  o.leaseMs = 3000;
+  bool waited = false;
+  DeliveryEvents events;
+  events.lineBusy = [&](const std::string&) { waited = true; };
+  std::vector<BoardResult> second;
+  ASSERT_TRUE(Deliver(fleet, o, &reg, events, second, error)) << error;
+  EXPECT_TRUE(waited) << "the first run held the line when the link froze";
+  EXPECT_EQ(second[0].outcome, BoardOutcome::Delivered) << Cp1251ToUtf8(second[0].message);
+  EXPECT_EQ(sim.Log().find("second client refused"), std::string::npos)
+      << "the first run was still on the line when the second took it";
+  EXPECT_EQ(ReadFileBytes(dir / "upload-1.bin"), image);
+
+  proxy.Thaw();
+  run1.join();
+  ASSERT_EQ(first.size(), 1u);
+  EXPECT_EQ(first[0].outcome, BoardOutcome::Failed);
+  EXPECT_NE(Cp1251ToUtf8(first[0].message).find("линия потеряна"), std::string::npos)
+      << Cp1251ToUtf8(first[0].message);
+  // The log: the first run's attempt failed with the line lost, the second
+  // one's delivered.
+  std::vector<LogEntry> log;
+  ASSERT_TRUE(reg.ReadLog({}, log, error)) << error;
+  std::vector<std::string> outcomes;
+  for (const auto& e : log) outcomes.push_back(e.outcome);
+  std::sort(outcomes.begin(), outcomes.end());
+  EXPECT_EQ(outcomes, (std::vector<std::string>{"delivered", "failed"}));
 }
 
 }  // namespace
