@@ -33,10 +33,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+class QSqlError;
 class QSqlQuery;
 
 namespace lentar::fleet {
@@ -132,11 +134,34 @@ class Register {
   // The schema version of the register as it was found (0: a new one).
   int FoundVersion() const { return foundVersion_; }
 
+  // Every change below reads and writes inside one write transaction taken
+  // at its start, so two programs changing one board at once never lose one
+  // another's change: the second waits (up to the busy timeout) for the
+  // first. Group names are trimmed and told apart without regard to case: a
+  // group given in another spelling joins the one the register has (whose
+  // spelling is kept).
+  //
   // Adds a board; refused when the name is taken or a field is out of range.
   bool Add(const BoardRecord& board, std::string& error);
   // Replaces the board called name with board (which may carry a new name).
   bool Update(const std::string& name, const BoardRecord& board, std::string& error);
+  // Changes the board called name as change says, on the record as it is in
+  // the register at that moment: what another program changed meanwhile in
+  // other fields is kept. change may rename the board; when it returns
+  // false nothing is changed and error is what it put in why.
+  bool Modify(const std::string& name,
+              const std::function<bool(BoardRecord& board, std::string& why)>& change,
+              std::string& error);
   bool Remove(const std::string& name, std::string& error);
+  // Adds the boards not in the register and replaces those that are (by
+  // name), all or none; added and replaced count them.
+  bool Import(const std::vector<BoardRecord>& boards, int& added, int& replaced,
+              std::string& error);
+  // The groups of the register, each once, in order of name.
+  bool ListGroups(std::vector<std::string>& groups, std::string& error);
+  // Renames a group on every board of it; onto an existing group the two
+  // are merged (under the existing one's spelling).
+  bool RenameGroup(const std::string& from, const std::string& to, std::string& error);
   // The board called name, if there is one. error is set when the database
   // could not be read.
   std::optional<BoardRecord> Find(const std::string& name, std::string& error);
@@ -183,6 +208,27 @@ class Register {
 
  private:
   bool Refuse(const std::string& reason, std::string& error);
+  // A file refused after a look into it: the journal files the look left
+  // beside it are taken away.
+  bool RefuseFile(const std::string& reason, std::string& error);
+  // The connection, open again when a server's connection was lost; false
+  // with the reason in error when it cannot be used.
+  bool Ready(std::string& error);
+  // The session settings of a server connection: time limits, quiet notices.
+  bool SetUpSession(std::string& error);
+  // A database error's text; a server connection found lost is closed, so
+  // that the next call opens it again.
+  std::string Failure(const QSqlError& error);
+  // A write transaction taken at once (SQLite: BEGIN IMMEDIATE, waiting up to
+  // the busy timeout for another writer), and its end.
+  bool Begin(std::string& error);
+  bool Commit(std::string& error);
+  void Rollback();
+  // The register's own spelling of each group (trimmed; the first spelling
+  // the register has of it without regard to case), each once.
+  bool CanonicalGroups(std::vector<std::string>& groups, std::string& error);
+  bool ReadGroupNames(std::vector<std::string>& names, std::string& error);
+  bool WriteBoard(long long id, const BoardRecord& board, std::string& error);
   bool OpenFile(const std::string& path, std::string& error);
   bool OpenServer(const std::string& address, std::string& error);
   bool Migrate(std::string& error);
