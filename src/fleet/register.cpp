@@ -403,7 +403,17 @@ std::string ShownAddress(const std::string& address) {
     if (password) user += ":***";
     rest = rest.substr(at + 1);
   }
-  const std::string host = PercentDecoded(rest);
+  // HOST[:PORT] or [IPV6][:PORT]; a port is shown only when it is a number.
+  std::string host = rest, port;
+  const size_t close = !rest.empty() && rest.front() == '[' ? rest.find(']') : 0;
+  if (const size_t colon = rest.find(':', close == std::string::npos ? 0 : close);
+      close != std::string::npos && colon != std::string::npos) {
+    host = rest.substr(0, colon);
+    port = rest.substr(colon + 1);
+  }
+  const bool ipv6 = host.size() > 2 && host.front() == '[' && host.back() == ']' &&
+                    host.find_first_not_of("0123456789abcdefABCDEF:.", 1) == host.size() - 1;
+  if (!ipv6) host = PercentDecoded(host);
   const auto piece = [](const std::string& text) { return Showable(text) ? text : "\x85"; };
   std::string shown = address.substr(0, schemeEnd + 3);
   if (!user.empty()) {
@@ -411,7 +421,10 @@ std::string ShownAddress(const std::string& address) {
     shown += colon == std::string::npos ? piece(user) : piece(user.substr(0, colon)) + ":***";
     shown += "@";
   }
-  shown += host.find_first_of("[]:") == std::string::npos ? piece(host) : host;
+  shown += ipv6 || (host.find_first_of("[]:") == std::string::npos && Showable(host)) ? host
+                                                                                     : "\x85";
+  if (!port.empty())
+    shown += ":" + (port.find_first_not_of("0123456789") == std::string::npos ? port : "\x85");
   if (!db.empty()) shown += "/" + piece(db);
   if (options) shown += "?\x85";  // the options, not repeated
   return shown;
