@@ -10,6 +10,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <thread>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -215,26 +220,31 @@ std::string NextConnectionName() {
 std::string DbError(const QSqlError& error) { return S(error.text()); }
 
 // A function of the PostgreSQL client library the QPSQL driver loaded, or
-// nullptr: the library is asked for the state of the driver's connection,
-// which Qt does not tell.
+// nullptr (before the driver is loaded, or on a system without it): the
+// library is asked for what Qt does not tell, the state of the driver's
+// connection and its socket.
 void* ClientLibraryFunction(const char* name) {
 #ifndef _WIN32
-  static void* const library = [] {
-    void* handle = ::dlopen("libpq.so.5", RTLD_LAZY | RTLD_NOLOAD);
-    return handle ? handle : ::dlopen("libpq.so", RTLD_LAZY | RTLD_NOLOAD);
-  }();
-  return library ? ::dlsym(library, name) : nullptr;
+  void* library = ::dlopen("libpq.so.5", RTLD_LAZY | RTLD_NOLOAD);
+  if (!library) library = ::dlopen("libpq.so", RTLD_LAZY | RTLD_NOLOAD);
+  if (!library) return nullptr;
+  void* function = ::dlsym(library, name);
+  ::dlclose(library);  // only the reference taken here: the driver keeps it loaded
+  return function;
 #else
   (void)name;
   return nullptr;
 #endif
 }
 
-// The PostgreSQL connection under a QPSQL database, or nullptr.
-void* ServerConnection(const QSqlDatabase& db) {
-  if (!db.driver()) return nullptr;
-  const QVariant handle = db.driver()->handle();
-  if (!handle.isValid() || qstrcmp(handle.typeName(), "PGconn*") != 0) return nullptr;
+// The PostgreSQL connection under a QPSQL driver, or nullptr.
+void* ServerConnection(const QSqlDriver* driver) {
+  if (!driver) return nullptr;
+  const QVariant handle = driver->handle();
+  // Qt names the type after libpq's struct: "PGconn*" or "pg_conn*".
+  if (!handle.isValid() || (qstrcmp(handle.typeName(), "PGconn*") != 0 &&
+                            qstrcmp(handle.typeName(), "pg_conn*") != 0))
+    return nullptr;
   return *static_cast<void* const*>(handle.constData());
 }
 
@@ -242,9 +252,103 @@ void* ServerConnection(const QSqlDatabase& db) {
 // broke): the client library says so once a call failed on it.
 bool ServerConnectionLost(const QSqlDatabase& db) {
   using StatusFunction = int (*)(const void*);
-  static const auto status = reinterpret_cast<StatusFunction>(ClientLibraryFunction("PQstatus"));
-  void* connection = ServerConnection(db);
+  const auto status = reinterpret_cast<StatusFunction>(ClientLibraryFunction("PQstatus"));
+  void* connection = ServerConnection(db.driver());
   return status && connection && status(connection) != 0;  // CONNECTION_OK is 0
+}
+
+// The longest a call to a database server may take, in ms.
+std::atomic<int> serverTimeLimitMs{20000};
+// Set on the thread when a call outlived the limit, until the failure is
+// told (Register::Failure) or the next change or look begins.
+thread_local bool lastCallTimedOut = false;
+
+// Cuts the link of a call to a database server that outlives its time
+// limit. The server's own statement_timeout ends a slow statement, and the
+// keepalives a dead peer; neither helps when the link itself freezes (a
+// proxy or a firewall that stops forwarding while holding the connection
+// open): the client library would wait for ever for an answer. Shutting the
+// socket down makes the call fail at once and the connection is opened
+// again on the next call.
+class CallWatch {
+ public:
+  static CallWatch& Instance() {
+    static CallWatch* const watch = new CallWatch;  // its thread runs to the end
+    return *watch;
+  }
+  long long Arm(int fd, std::chrono::steady_clock::time_point deadline) {
+    std::lock_guard lock(mutex_);
+    const long long ticket = ++lastTicket_;
+    calls_.emplace(ticket, Call{fd, deadline, false});
+    wake_.notify_one();
+    return ticket;
+  }
+  // Whether the call was cut.
+  bool Disarm(long long ticket) {
+    std::lock_guard lock(mutex_);
+    const auto it = calls_.find(ticket);
+    const bool cut = it != calls_.end() && it->second.cut;
+    calls_.erase(ticket);
+    return cut;
+  }
+
+ private:
+  struct Call {
+    int fd;
+    std::chrono::steady_clock::time_point deadline;
+    bool cut;
+  };
+  CallWatch() { std::thread([this] { Run(); }).detach(); }
+  void Run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      auto next = std::chrono::steady_clock::time_point::max();
+      const auto now = std::chrono::steady_clock::now();
+      for (auto& [ticket, call] : calls_) {
+        if (call.cut) continue;
+        if (call.deadline <= now) {
+          call.cut = true;
+#ifndef _WIN32
+          ::shutdown(call.fd, SHUT_RDWR);
+#endif
+        } else {
+          next = std::min(next, call.deadline);
+        }
+      }
+      if (next == std::chrono::steady_clock::time_point::max()) wake_.wait(lock);
+      else wake_.wait_until(lock, next);
+    }
+  }
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::map<long long, Call> calls_;
+  long long lastTicket_ = 0;
+};
+
+// Runs call, a call of q that talks to the server (QPSQL prepares its
+// statements on the server too), under the time limit of a server call.
+template <class Call>
+bool Watched(QSqlQuery& q, Call call) {
+  using SocketFunction = int (*)(const void*);
+  void* connection = ServerConnection(q.driver());
+  const auto socketOf =
+      connection ? reinterpret_cast<SocketFunction>(ClientLibraryFunction("PQsocket")) : nullptr;
+  const int fd = socketOf ? socketOf(connection) : -1;
+  const long long ticket =
+      fd >= 0 ? CallWatch::Instance().Arm(fd, std::chrono::steady_clock::now() +
+                                                  std::chrono::milliseconds(serverTimeLimitMs))
+              : 0;
+  const bool ok = call();
+  if (ticket && CallWatch::Instance().Disarm(ticket)) lastCallTimedOut = true;
+  return ok;
+}
+
+bool Exec(QSqlQuery& q, const QString& sql = {}) {
+  return Watched(q, [&] { return sql.isEmpty() ? q.exec() : q.exec(sql); });
+}
+
+bool Prepare(QSqlQuery& q, const QString& sql) {
+  return Watched(q, [&] { return q.prepare(sql); });
 }
 
 }  // namespace
@@ -511,14 +615,14 @@ bool Register::OpenFile(const std::string& path, std::string& error) {
     db.setConnectOptions(QString("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
     if (!db.open()) return RefuseFile(T(u8"не открывается: ") + DbError(db.lastError()), error);
     QSqlQuery q(db);
-    bool readable = q.exec("PRAGMA application_id") && q.next();
+    bool readable = Exec(q, "PRAGMA application_id") && q.next();
     if (readable) applicationId = q.value(0).toInt();
-    readable = readable && q.exec("PRAGMA user_version") && q.next();
+    readable = readable && Exec(q, "PRAGMA user_version") && q.next();
     if (readable) foundVersion_ = q.value(0).toInt();
-    readable = readable && q.exec("SELECT count(*) FROM sqlite_master") && q.next();
+    readable = readable && Exec(q, "SELECT count(*) FROM sqlite_master") && q.next();
     if (readable) tables = q.value(0).toInt();
     std::string check;
-    if (readable && q.exec("PRAGMA quick_check") && q.next()) check = q.value(0).toString().toStdString();
+    if (readable && Exec(q, "PRAGMA quick_check") && q.next()) check = q.value(0).toString().toStdString();
     const QSqlError failure = q.lastError();
     q.finish();
     db.close();
@@ -545,8 +649,8 @@ bool Register::OpenFile(const std::string& path, std::string& error) {
   {
     QSqlQuery q(db);
     // WAL: readers never wait for a writer; normal sync is safe in WAL.
-    if (!q.exec("PRAGMA journal_mode=WAL") || !q.exec("PRAGMA foreign_keys=ON") ||
-        !q.exec("PRAGMA synchronous=NORMAL"))
+    if (!Exec(q, "PRAGMA journal_mode=WAL") || !Exec(q, "PRAGMA foreign_keys=ON") ||
+        !Exec(q, "PRAGMA synchronous=NORMAL"))
       return Refuse(T(u8"не удалось настроить: ") + DbError(q.lastError()), error);
   }
   open_ = true;
@@ -779,7 +883,7 @@ bool Register::SetUpSession(std::string& error) {
         QString("SET statement_timeout = %1").arg(kStatementTimeoutMs),
         QString("SET lock_timeout = %1").arg(kLockTimeoutMs),
         QString("SET idle_in_transaction_session_timeout = %1").arg(4 * kStatementTimeoutMs)})
-    if (!q.exec(sql)) {
+    if (!Exec(q, sql)) {
       error = T(u8"не удалось настроить соединение: ") + Failure(q.lastError());
       return false;
     }
@@ -828,12 +932,12 @@ bool Register::OpenServer(const std::string& address, std::string& error) {
     QSqlQuery q(db);
     int relations = 0;
     int applicationId = 0;
-    bool readable = q.exec(kUserRelations) && q.next();
+    bool readable = Exec(q, kUserRelations) && q.next();
     if (readable) relations = q.value(0).toInt();
-    readable = readable && q.exec(kRegisterTable) && q.next();
+    readable = readable && Exec(q, kRegisterTable) && q.next();
     if (readable) ours = q.value(0).toInt() > 0;
     if (readable && ours) {
-      readable = q.exec("SELECT application_id, schema_version FROM lentar_register") && q.next();
+      readable = Exec(q, "SELECT application_id, schema_version FROM lentar_register") && q.next();
       if (readable) {
         applicationId = q.value(0).toInt();
         foundVersion_ = q.value(1).toInt();
@@ -876,45 +980,45 @@ bool Register::MigrateServer(std::string& error) {
     Rollback();
     return false;
   };
-  if (!q.exec("BEGIN")) return fail(q.lastError());
-  if (!q.exec(QString("SELECT pg_advisory_xact_lock(%1)").arg(kApplicationId)) ||
-      !q.exec(kRegisterTable) || !q.next())
+  if (!Exec(q, "BEGIN")) return fail(q.lastError());
+  if (!Exec(q, QString("SELECT pg_advisory_xact_lock(%1)").arg(kApplicationId)) ||
+      !Exec(q, kRegisterTable) || !q.next())
     return fail(q.lastError());
   const bool ours = q.value(0).toInt() > 0;
   if (!ours) {
-    if (!q.exec(kUserRelations) || !q.next()) return fail(q.lastError());
+    if (!Exec(q, kUserRelations) || !q.next()) return fail(q.lastError());
     if (q.value(0).toInt() != 0) {
       q.finish();
       Rollback();
       error = T(u8"это база данных другой программы, а не реестр табло; она оставлена как есть");
       return false;
     }
-    if (!q.exec("CREATE TABLE lentar_register ("
+    if (!Exec(q, "CREATE TABLE lentar_register ("
                 " application_id INTEGER NOT NULL, schema_version INTEGER NOT NULL)"))
       return fail(q.lastError());
   }
-  if (!q.exec("SELECT schema_version FROM lentar_register")) return fail(q.lastError());
+  if (!Exec(q, "SELECT schema_version FROM lentar_register")) return fail(q.lastError());
   int version = 0;
   const bool hasRow = q.next();
   if (hasRow) version = q.value(0).toInt();
   q.finish();
-  if (!hasRow && !q.exec(QString("INSERT INTO lentar_register VALUES (%1, 0)").arg(kApplicationId)))
+  if (!hasRow && !Exec(q, QString("INSERT INTO lentar_register VALUES (%1, 0)").arg(kApplicationId)))
     return fail(q.lastError());
   for (int step = version; step < kSchemaVersion; ++step)
     for (const char* sql : kMigrations[step]) {
       if (!sql) break;
-      if (!q.exec(StepSql(sql, true))) return fail(q.lastError());
+      if (!Exec(q, StepSql(sql, true))) return fail(q.lastError());
     }
   if (version < kSchemaVersion &&
-      !q.exec(QString("UPDATE lentar_register SET schema_version = %1").arg(kSchemaVersion)))
+      !Exec(q, QString("UPDATE lentar_register SET schema_version = %1").arg(kSchemaVersion)))
     return fail(q.lastError());
   q.finish();
-  if (!q.exec("COMMIT")) return fail(q.lastError());
+  if (!Exec(q, "COMMIT")) return fail(q.lastError());
   return true;
 }
 
 long long Register::InsertReturningId(QSqlQuery& q) {
-  if (!q.exec()) return 0;
+  if (!Exec(q)) return 0;
   if (!shared_) return q.lastInsertId().toLongLong();
   // PostgreSQL has no last row id of its own: the INSERT returns it.
   const long long id = q.next() ? q.value(0).toLongLong() : 0;
@@ -936,7 +1040,7 @@ bool Register::TakeLine(const std::string& key, const LineHolder& holder, int le
   // One statement: a free line is inserted, a line whose lease has run out
   // is taken over; a line in use is left as it is. The database makes it
   // atomic against every other program doing the same.
-  q.prepare(QString("INSERT INTO line_locks(line, token, host, pid, operator, taken, expires_ms) "
+  Prepare(q, QString("INSERT INTO line_locks(line, token, host, pid, operator, taken, expires_ms) "
                     "VALUES (?, ?, ?, ?, ?, ?, %1 + ?) ON CONFLICT (line) DO UPDATE SET "
                     "token = excluded.token, host = excluded.host, pid = excluded.pid, "
                     "operator = excluded.operator, taken = excluded.taken, "
@@ -950,13 +1054,13 @@ bool Register::TakeLine(const std::string& key, const LineHolder& holder, int le
   q.addBindValue(Q(holder.operatorName));
   q.addBindValue(Q(Now()));
   q.addBindValue(static_cast<long long>(leaseMs));
-  if (!q.exec()) {
+  if (!Exec(q)) {
     error = Failure(q.lastError());
     return false;
   }
-  q.prepare("SELECT token, host, pid, operator FROM line_locks WHERE line = ?");
+  Prepare(q, "SELECT token, host, pid, operator FROM line_locks WHERE line = ?");
   q.addBindValue(Q(key));
-  if (!q.exec()) {
+  if (!Exec(q)) {
     error = Failure(q.lastError());
     return false;
   }
@@ -976,16 +1080,16 @@ bool Register::RenewLines(const std::string& token, int leaseMs, std::vector<std
   if (!Ready(error)) return false;
   QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection_), false);
   QSqlQuery q(db);
-  q.prepare(QString("UPDATE line_locks SET expires_ms = %1 + ? WHERE token = ?").arg(ServerNowMs()));
+  Prepare(q, QString("UPDATE line_locks SET expires_ms = %1 + ? WHERE token = ?").arg(ServerNowMs()));
   q.addBindValue(static_cast<long long>(leaseMs));
   q.addBindValue(QString::fromStdString(token));
-  if (!q.exec()) {
+  if (!Exec(q)) {
     error = Failure(q.lastError());
     return false;
   }
-  q.prepare("SELECT line FROM line_locks WHERE token = ?");
+  Prepare(q, "SELECT line FROM line_locks WHERE token = ?");
   q.addBindValue(QString::fromStdString(token));
-  if (!q.exec()) {
+  if (!Exec(q)) {
     error = Failure(q.lastError());
     return false;
   }
@@ -997,10 +1101,10 @@ bool Register::ReleaseLine(const std::string& key, const std::string& token, std
   if (!Ready(error)) return false;
   QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection_), false);
   QSqlQuery q(db);
-  q.prepare("DELETE FROM line_locks WHERE line = ? AND token = ?");
+  Prepare(q, "DELETE FROM line_locks WHERE line = ? AND token = ?");
   q.addBindValue(Q(key));
   q.addBindValue(QString::fromStdString(token));
-  if (!q.exec()) {
+  if (!Exec(q)) {
     error = Failure(q.lastError());
     return false;
   }
@@ -1012,31 +1116,31 @@ bool Register::ReleaseLine(const std::string& key, const std::string& token, std
 bool Register::Migrate(std::string& error) {
   QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection_), false);
   QSqlQuery q(db);
-  if (!q.exec("BEGIN IMMEDIATE")) {
+  if (!Exec(q, "BEGIN IMMEDIATE")) {
     error = T(u8"схему не удалось обновить: ") + DbError(q.lastError());
     return false;
   }
   int version = 0;
-  if (q.exec("PRAGMA user_version") && q.next()) version = q.value(0).toInt();
+  if (Exec(q, "PRAGMA user_version") && q.next()) version = q.value(0).toInt();
   q.finish();
   bool ok = true;
   for (int step = version; ok && step < kSchemaVersion; ++step)
     for (const char* sql : kMigrations[step]) {
       if (!sql) break;
-      if (!q.exec(StepSql(sql, false))) {
+      if (!Exec(q, StepSql(sql, false))) {
         ok = false;
         break;
       }
     }
   if (ok && version < kSchemaVersion)
-    ok = q.exec(QString("PRAGMA user_version=%1").arg(kSchemaVersion)) &&
-         q.exec(QString("PRAGMA application_id=%1").arg(kApplicationId));
+    ok = Exec(q, QString("PRAGMA user_version=%1").arg(kSchemaVersion)) &&
+         Exec(q, QString("PRAGMA application_id=%1").arg(kApplicationId));
   if (!ok) {
     error = T(u8"схему не удалось обновить: ") + DbError(q.lastError());
     QSqlQuery(db).exec("ROLLBACK");
     return false;
   }
-  if (!q.exec("COMMIT")) {
+  if (!Exec(q, "COMMIT")) {
     error = T(u8"схему не удалось обновить: ") + DbError(q.lastError());
     QSqlQuery(db).exec("ROLLBACK");
     return false;
@@ -1093,17 +1197,17 @@ bool Register::SaveGroups(long long id, const std::vector<std::string>& groups,
                           std::string& error) {
   QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection_), false);
   QSqlQuery q(db);
-  q.prepare("DELETE FROM board_groups WHERE board_id = ?");
+  Prepare(q, "DELETE FROM board_groups WHERE board_id = ?");
   q.addBindValue(id);
-  if (!q.exec()) {
+  if (!Exec(q)) {
     error = Failure(q.lastError());
     return false;
   }
   for (const auto& g : SortedGroups(groups)) {
-    q.prepare("INSERT INTO board_groups(board_id, name) VALUES (?, ?)");
+    Prepare(q, "INSERT INTO board_groups(board_id, name) VALUES (?, ?)");
     q.addBindValue(id);
     q.addBindValue(Q(g));
-    if (!q.exec()) {
+    if (!Exec(q)) {
       error = Failure(q.lastError());
       return false;
     }
@@ -1142,9 +1246,9 @@ class GroupSpellings {
 
 // A board of that name is in the register already: says so in error.
 bool NameTaken(QSqlQuery& q, const std::string& name, std::string& error) {
-  q.prepare("SELECT count(*) FROM boards WHERE name = ?");
+  Prepare(q, "SELECT count(*) FROM boards WHERE name = ?");
   q.addBindValue(Q(name));
-  const bool taken = q.exec() && q.next() && q.value(0).toInt() > 0;
+  const bool taken = Exec(q) && q.next() && q.value(0).toInt() > 0;
   q.finish();
   if (taken) error = T(u8"табло '") + name + T(u8"' уже есть в реестре");
   return taken;
@@ -1159,6 +1263,7 @@ constexpr const char* kInsertBoard =
 }  // namespace
 
 bool Register::Ready(std::string& error) {
+  lastCallTimedOut = false;
   if (!open_) {
     error = T(u8"реестр не открыт");
     return false;
@@ -1174,8 +1279,15 @@ bool Register::Ready(std::string& error) {
   return !shared_ || SetUpSession(error);
 }
 
+void Register::SetServerTimeLimit(int ms) { serverTimeLimitMs = std::max(ms, 100); }
+
 std::string Register::Failure(const QSqlError& failure) {
-  const std::string text = DbError(failure);
+  char seconds[16];
+  std::snprintf(seconds, sizeof seconds, "%g", serverTimeLimitMs / 1000.0);
+  const std::string text = lastCallTimedOut ? T(u8"сервер реестра не ответил за ") + seconds +
+                                                  T(u8" с; связь с ним прервана")
+                                            : DbError(failure);
+  lastCallTimedOut = false;
   if (shared_) {
     QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection_), false);
     if (db.isOpen() && ServerConnectionLost(db)) db.close();
@@ -1189,7 +1301,7 @@ bool Register::Begin(std::string& error) {
   // SQLite: the write lock at once, waiting for another writer up to the
   // busy timeout; a deferred transaction that reads and then writes would
   // instead fail at once when another program wrote meanwhile.
-  if (!q.exec(shared_ ? "BEGIN" : "BEGIN IMMEDIATE")) {
+  if (!Exec(q, shared_ ? "BEGIN" : "BEGIN IMMEDIATE")) {
     error = Failure(q.lastError());
     return false;
   }
@@ -1198,7 +1310,7 @@ bool Register::Begin(std::string& error) {
 
 bool Register::Commit(std::string& error) {
   QSqlQuery q(QSqlDatabase::database(QString::fromStdString(connection_), false));
-  if (!q.exec("COMMIT")) {
+  if (!Exec(q, "COMMIT")) {
     error = Failure(q.lastError());
     Rollback();
     return false;
@@ -1210,7 +1322,7 @@ void Register::Rollback() {
   QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection_), false);
   if (!db.isOpen()) return;
   QSqlQuery q(db);
-  q.exec("ROLLBACK");
+  Exec(q, "ROLLBACK");
 }
 
 bool Register::ReadGroupNames(std::vector<std::string>& names, std::string& error) {
@@ -1218,7 +1330,7 @@ bool Register::ReadGroupNames(std::vector<std::string>& names, std::string& erro
   QSqlQuery q(QSqlDatabase::database(QString::fromStdString(connection_), false));
   q.setForwardOnly(true);
   // The oldest board's spelling first.
-  if (!q.exec("SELECT name FROM board_groups GROUP BY name ORDER BY min(board_id), name")) {
+  if (!Exec(q, "SELECT name FROM board_groups GROUP BY name ORDER BY min(board_id), name")) {
     error = Failure(q.lastError());
     return false;
   }
@@ -1236,14 +1348,14 @@ bool Register::CanonicalGroups(std::vector<std::string>& groups, std::string& er
 
 bool Register::WriteBoard(long long id, const BoardRecord& board, std::string& error) {
   QSqlQuery q(QSqlDatabase::database(QString::fromStdString(connection_), false));
-  q.prepare(
+  Prepare(q, 
       "UPDATE boards SET name = :name, line = :line, address = :address, speed = :speed, "
       "load_speed = :load_speed, modem = :modem, dial = :dial, pulse = :pulse, "
       "modem_init = :modem_init, modem_password = :modem_password, password = :password, "
       "ini = :ini, note = :note WHERE id = :id");
   Bind(q, board);
   q.bindValue(":id", id);
-  if (!q.exec()) {
+  if (!Exec(q)) {
     error = Failure(q.lastError());
     return false;
   }
@@ -1265,7 +1377,7 @@ bool Register::Add(const BoardRecord& given, std::string& error) {
   if (!CanonicalGroups(board.groups, error)) return fail();
   QSqlQuery q(QSqlDatabase::database(QString::fromStdString(connection_), false));
   if (NameTaken(q, board.name, error)) return fail();
-  q.prepare(QString(kInsertBoard) + QString(shared_ ? " RETURNING id" : ""));
+  Prepare(q, QString(kInsertBoard) + QString(shared_ ? " RETURNING id" : ""));
   Bind(q, board);
   const long long id = InsertReturningId(q);
   if (id <= 0) {
@@ -1303,10 +1415,10 @@ bool Register::Modify(const std::string& name,
   QSqlQuery q(db);
   // On a server the board's row stays locked until the end: another
   // program's change of it waits for this one and then reads its result.
-  q.prepare(QString("SELECT %1 FROM boards WHERE name = ?%2")
+  Prepare(q, QString("SELECT %1 FROM boards WHERE name = ?%2")
                 .arg(kBoardColumns, shared_ ? " FOR UPDATE" : ""));
   q.addBindValue(Q(name));
-  if (!q.exec()) {
+  if (!Exec(q)) {
     error = Failure(q.lastError());
     return fail();
   }
@@ -1317,9 +1429,9 @@ bool Register::Modify(const std::string& name,
   long long id = 0;
   BoardRecord board = ReadBoard(q, id);
   q.finish();
-  q.prepare("SELECT name FROM board_groups WHERE board_id = ? ORDER BY name");
+  Prepare(q, "SELECT name FROM board_groups WHERE board_id = ? ORDER BY name");
   q.addBindValue(id);
-  if (!q.exec()) {
+  if (!Exec(q)) {
     error = Failure(q.lastError());
     return fail();
   }
@@ -1342,9 +1454,9 @@ bool Register::Modify(const std::string& name,
 bool Register::Remove(const std::string& name, std::string& error) {
   if (!Begin(error)) return false;
   QSqlQuery q(QSqlDatabase::database(QString::fromStdString(connection_), false));
-  q.prepare("DELETE FROM boards WHERE name = ?");
+  Prepare(q, "DELETE FROM boards WHERE name = ?");
   q.addBindValue(Q(name));
-  if (!q.exec()) {
+  if (!Exec(q)) {
     error = Failure(q.lastError());
     Rollback();
     return false;
@@ -1379,7 +1491,7 @@ bool Register::Import(const std::vector<BoardRecord>& boards, int& added, int& r
   {
     QSqlQuery q(db);
     q.setForwardOnly(true);
-    if (!q.exec(QString("SELECT id, name FROM boards") + (shared_ ? " FOR UPDATE" : ""))) {
+    if (!Exec(q, QString("SELECT id, name FROM boards") + (shared_ ? " FOR UPDATE" : ""))) {
       error = Failure(q.lastError());
       return fail();
     }
@@ -1401,7 +1513,7 @@ bool Register::Import(const std::vector<BoardRecord>& boards, int& added, int& r
       ++replaced;
       continue;
     }
-    q.prepare(QString(kInsertBoard) + QString(shared_ ? " RETURNING id" : ""));
+    Prepare(q, QString(kInsertBoard) + QString(shared_ ? " RETURNING id" : ""));
     Bind(q, board);
     const long long id = InsertReturningId(q);
     if (id <= 0) {
@@ -1485,11 +1597,11 @@ bool Register::RenameGroup(const std::string& from, const std::string& to, std::
     // The boards concerned are locked as an edit of one of them locks it.
     QString marks;
     for (size_t i = 0; i <= leaving.size(); ++i) marks += i ? ", ?" : "?";
-    q.prepare("SELECT id FROM boards WHERE id IN (SELECT board_id FROM board_groups WHERE name "
+    Prepare(q, "SELECT id FROM boards WHERE id IN (SELECT board_id FROM board_groups WHERE name "
               "IN (" + marks + ")) FOR UPDATE");
     for (const auto& name : leaving) q.addBindValue(Q(name));
     q.addBindValue(Q(target));
-    if (!q.exec()) {
+    if (!Exec(q)) {
       error = Failure(q.lastError());
       return fail();
     }
@@ -1497,19 +1609,19 @@ bool Register::RenameGroup(const std::string& from, const std::string& to, std::
   }
   for (const auto& name : leaving) {
     if (name == target) continue;
-    q.prepare("INSERT INTO board_groups(board_id, name) SELECT board_id, ? FROM board_groups "
+    Prepare(q, "INSERT INTO board_groups(board_id, name) SELECT board_id, ? FROM board_groups "
               "WHERE name = ? AND board_id NOT IN (SELECT board_id FROM board_groups WHERE "
               "name = ?)");
     q.addBindValue(Q(target));
     q.addBindValue(Q(name));
     q.addBindValue(Q(target));
-    if (!q.exec()) {
+    if (!Exec(q)) {
       error = Failure(q.lastError());
       return fail();
     }
-    q.prepare("DELETE FROM board_groups WHERE name = ?");
+    Prepare(q, "DELETE FROM board_groups WHERE name = ?");
     q.addBindValue(Q(name));
-    if (!q.exec()) {
+    if (!Exec(q)) {
       error = Failure(q.lastError());
       return fail();
     }
@@ -1522,9 +1634,9 @@ std::optional<BoardRecord> Register::Find(const std::string& name, std::string& 
   if (!Ready(error)) return std::nullopt;
   QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection_), false);
   QSqlQuery q(db);
-  q.prepare(QString("SELECT %1 FROM boards WHERE name = ?").arg(kBoardColumns));
+  Prepare(q, QString("SELECT %1 FROM boards WHERE name = ?").arg(kBoardColumns));
   q.addBindValue(Q(name));
-  if (!q.exec()) {
+  if (!Exec(q)) {
     error = Failure(q.lastError());
     return std::nullopt;
   }
@@ -1533,9 +1645,9 @@ std::optional<BoardRecord> Register::Find(const std::string& name, std::string& 
   BoardRecord board = ReadBoard(q, id);
   q.finish();
   QSqlQuery g(db);
-  g.prepare("SELECT name FROM board_groups WHERE board_id = ? ORDER BY name");
+  Prepare(g, "SELECT name FROM board_groups WHERE board_id = ? ORDER BY name");
   g.addBindValue(id);
-  if (!g.exec()) {
+  if (!Exec(g)) {
     error = Failure(g.lastError());
     return std::nullopt;
   }
@@ -1550,7 +1662,7 @@ bool Register::List(std::vector<BoardRecord>& boards, std::string& error,
   QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection_), false);
   QSqlQuery q(db);
   q.setForwardOnly(true);
-  if (!q.exec(QString("SELECT %1 FROM boards ORDER BY name").arg(kBoardColumns))) {
+  if (!Exec(q, QString("SELECT %1 FROM boards ORDER BY name").arg(kBoardColumns))) {
     error = Failure(q.lastError());
     return false;
   }
@@ -1563,7 +1675,7 @@ bool Register::List(std::vector<BoardRecord>& boards, std::string& error,
   q.finish();
   QSqlQuery g(db);
   g.setForwardOnly(true);
-  if (!g.exec("SELECT board_id, name FROM board_groups ORDER BY name")) {
+  if (!Exec(g, "SELECT board_id, name FROM board_groups ORDER BY name")) {
     error = Failure(g.lastError());
     return false;
   }
@@ -1586,7 +1698,7 @@ long long Register::BeginAttempt(const LogEntry& e, std::string& error) {
   if (!Ready(error)) return 0;
   QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection_), false);
   QSqlQuery q(db);
-  q.prepare(
+  Prepare(q, 
       "INSERT INTO deliveries(board, groups, line, address, started, operator, set_file, "
       "sha256, size, attempt) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)" +
       QString(shared_ ? " RETURNING id" : ""));
@@ -1610,12 +1722,12 @@ bool Register::FinishAttempt(long long id, const std::string& outcome, const std
   if (!Ready(error)) return false;
   QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection_), false);
   QSqlQuery q(db);
-  q.prepare("UPDATE deliveries SET finished = ?, outcome = ?, message = ? WHERE id = ?");
+  Prepare(q, "UPDATE deliveries SET finished = ?, outcome = ?, message = ? WHERE id = ?");
   q.addBindValue(Q(Now()));
   q.addBindValue(Q(outcome));
   q.addBindValue(Q(message));
   q.addBindValue(id);
-  if (!q.exec()) {
+  if (!Exec(q)) {
     error = Failure(q.lastError());
     return false;
   }
@@ -1643,10 +1755,10 @@ bool Register::ReadLog(const LogFilter& filter, std::vector<LogEntry>& entries,
   if (!filter.board.empty()) sql += " AND board = :board";
   if (!filter.since.empty()) sql += " AND started >= :since";
   sql += " ORDER BY started, id";
-  q.prepare(sql);
+  Prepare(q, sql);
   if (!filter.board.empty()) q.bindValue(":board", Q(filter.board));
   if (!filter.since.empty()) q.bindValue(":since", Q(filter.since));
-  if (!q.exec()) {
+  if (!Exec(q)) {
     error = Failure(q.lastError());
     return false;
   }
@@ -1668,11 +1780,11 @@ std::optional<LogEntry> Register::LastDelivery(const std::string& board, std::st
   if (!Ready(error)) return std::nullopt;
   QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection_), false);
   QSqlQuery q(db);
-  q.prepare(QString("SELECT %1 FROM deliveries WHERE board = ? AND outcome = 'delivered' "
+  Prepare(q, QString("SELECT %1 FROM deliveries WHERE board = ? AND outcome = 'delivered' "
                     "ORDER BY started DESC, id DESC LIMIT 1")
                 .arg(kLogColumns));
   q.addBindValue(Q(board));
-  if (!q.exec()) {
+  if (!Exec(q)) {
     error = Failure(q.lastError());
     return std::nullopt;
   }

@@ -201,6 +201,13 @@ class Register {
   // Gives the line back (only when it is still held with token).
   bool ReleaseLine(const std::string& key, const std::string& token, std::string& error);
 
+  // The longest a call to a database server may take (20 s unless set), for
+  // every register of the process: a call that outlives it (the link frozen)
+  // fails with that said, and the connection is opened again on the next
+  // call. Well inside a line's lease, so that a run learns in time that it
+  // cannot renew it.
+  static void SetServerTimeLimit(int ms);
+
   // The local time now as the log keeps it.
   static std::string Now();
   // The system user running the program.

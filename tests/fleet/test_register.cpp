@@ -23,6 +23,7 @@
 #include "core/textutil.h"
 #include "fleet/linelocks.h"
 #include "fleet/register.h"
+#include "support/freezing_proxy.h"
 #include "support/pg_server.h"
 #include "support/sim_process.h"
 
@@ -1063,6 +1064,71 @@ TEST(RegisterOnServer, AServerThatAcceptsAndNeverAnswersIsNotAnswering) {
   EXPECT_TRUE(reg.ServerUnreachable());
   EXPECT_NE(Cp1251ToUtf8(error).find("не отвечает"), std::string::npos) << Cp1251ToUtf8(error);
   ::close(fd);
+}
+
+std::vector<std::string> qtWarnings;
+void KeepQtWarnings(QtMsgType type, const QMessageLogContext&, const QString& text) {
+  if (type != QtDebugMsg && type != QtInfoMsg) qtWarnings.push_back(text.toStdString());
+}
+
+// A link to the server that freezes (the proxy keeps the connection and
+// passes nothing) ends a call within the register's time limit, said so,
+// instead of blocking the run past its lease; thawed, or after the server
+// dropped every connection, the next calls connect again, and Qt never
+// warns on the terminal about a connection that is not open.
+TEST(RegisterOnServer, ACallOverAFrozenLinkEndsInTimeAndTheNextOneConnectsAgain) {
+  const std::string server = lentar::testing::PgServerAddress();
+  if (server.empty()) GTEST_SKIP() << "no PostgreSQL server for the tests";
+  std::string error;
+  const std::string direct = lentar::testing::PgFreshDatabase("frozen_link", error);
+  ASSERT_FALSE(direct.empty()) << error;
+  const size_t colon = direct.rfind(':'), slash = direct.rfind('/');
+  lentar::testing::FreezingProxy proxy(std::stoi(direct.substr(colon + 1, slash - colon - 1)));
+  ASSERT_GT(proxy.Port(), 0);
+  const std::string address =
+      direct.substr(0, colon + 1) + std::to_string(proxy.Port()) + direct.substr(slash);
+  // The password file names the server's own port: the password is given
+  // for the proxy's as an operator's environment would.
+  {
+    std::ifstream in(std::string(LENTAR_PG_TEST_DIR) + "/pgpass");
+    std::string line;
+    std::getline(in, line);
+    setenv("PGPASSWORD", line.substr(line.rfind(':') + 1).c_str(), 1);
+  }
+  qtWarnings.clear();
+  const QtMessageHandler before = qInstallMessageHandler(KeepQtWarnings);
+  Register::SetServerTimeLimit(1500);
+  {
+    Register reg;
+    ASSERT_TRUE(reg.Open(address, error)) << Cp1251ToUtf8(error);
+    bool taken = false;
+    Register::LineHolder holder{"pc", 1, "op", "run-1"}, current;
+    ASSERT_TRUE(reg.TakeLine("/dev/ttyS0", holder, 30000, taken, current, error));
+    ASSERT_TRUE(taken);
+    std::vector<std::string> held;
+
+    proxy.Freeze(true);
+    EXPECT_FALSE(reg.RenewLines("run-1", 30000, held, error));
+    EXPECT_NE(Cp1251ToUtf8(error).find("не ответил за 1.5 с"), std::string::npos)
+        << Cp1251ToUtf8(error);
+    proxy.Freeze(false);
+    ASSERT_TRUE(reg.RenewLines("run-1", 30000, held, error)) << Cp1251ToUtf8(error);
+    EXPECT_EQ(held, std::vector<std::string>{"/dev/ttyS0"});
+
+    // Every connection dropped, as by a restart of the server: a call may
+    // find out, the one after it connects again.
+    proxy.Cut();
+    std::vector<BoardRecord> boards;
+    if (!reg.List(boards, error)) {
+      EXPECT_FALSE(error.empty());
+    }
+    EXPECT_TRUE(reg.List(boards, error)) << Cp1251ToUtf8(error);
+    EXPECT_TRUE(reg.RenewLines("run-1", 30000, held, error)) << Cp1251ToUtf8(error);
+  }
+  Register::SetServerTimeLimit(20000);
+  unsetenv("PGPASSWORD");
+  qInstallMessageHandler(before);
+  for (const auto& w : qtWarnings) ADD_FAILURE() << "Qt warned: " << w;
 }
 
 }  // namespace
