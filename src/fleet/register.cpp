@@ -613,7 +613,7 @@ bool Register::OpenFile(const std::string& path, std::string& error) {
   foundVersion_ = 0;
   {
     db.setConnectOptions(QString("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
-    if (!db.open()) return RefuseFile(T(u8"не открывается: ") + DbError(db.lastError()), error);
+    if (!db.open()) return Refuse(T(u8"не открывается: ") + DbError(db.lastError()), error);
     QSqlQuery q(db);
     bool readable = Exec(q, "PRAGMA application_id") && q.next();
     if (readable) applicationId = q.value(0).toInt();
@@ -630,6 +630,11 @@ bool Register::OpenFile(const std::string& path, std::string& error) {
     if (!readable && failure.nativeErrorCode() == "26")
       return RefuseFile(
           T(u8"файл повреждён или это не база данных SQLite; он оставлен как есть"), error);
+    // Another failure (the file busy for longer than the wait, no memory)
+    // says nothing of the file: it is refused without a word on it, and the
+    // journal files, which another program may be using, stay.
+    if (!readable && failure.nativeErrorCode() != "11")  // SQLITE_CORRUPT
+      return Refuse(T(u8"не читается: ") + DbError(failure), error);
     if (!readable || check != "ok")
       return RefuseFile(T(u8"файл повреждён (") + (readable ? check : DbError(failure)) +
                             T(u8"); он оставлен как есть"),
