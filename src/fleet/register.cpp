@@ -615,7 +615,9 @@ bool Register::OpenFile(const std::string& path, std::string& error) {
     db.setConnectOptions(QString("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
     if (!db.open()) return Refuse(T(u8"не открывается: ") + DbError(db.lastError()), error);
     QSqlQuery q(db);
-    bool readable = Exec(q, "PRAGMA application_id") && q.next();
+    // One read transaction: another program creating the register meanwhile
+    // is seen before or after, never half (tables without their id).
+    bool readable = Exec(q, "BEGIN") && Exec(q, "PRAGMA application_id") && q.next();
     if (readable) applicationId = q.value(0).toInt();
     readable = readable && Exec(q, "PRAGMA user_version") && q.next();
     if (readable) foundVersion_ = q.value(0).toInt();
@@ -625,6 +627,7 @@ bool Register::OpenFile(const std::string& path, std::string& error) {
     if (readable && Exec(q, "PRAGMA quick_check") && q.next()) check = q.value(0).toString().toStdString();
     const QSqlError failure = q.lastError();
     q.finish();
+    Exec(q, "ROLLBACK");
     db.close();
     // SQLITE_NOTADB: the first page is not an SQLite header.
     if (!readable && failure.nativeErrorCode() == "26")
@@ -654,8 +657,20 @@ bool Register::OpenFile(const std::string& path, std::string& error) {
   {
     QSqlQuery q(db);
     // WAL: readers never wait for a writer; normal sync is safe in WAL.
-    if (!Exec(q, "PRAGMA journal_mode=WAL") || !Exec(q, "PRAGMA foreign_keys=ON") ||
-        !Exec(q, "PRAGMA synchronous=NORMAL"))
+    // Turning it on wants the file to itself, and SQLite does not wait for
+    // that: another program opening a new register at the same moment is
+    // waited for here, up to the busy timeout.
+    bool wal = false;
+    for (const auto until = std::chrono::steady_clock::now() +
+                            std::chrono::milliseconds(kBusyTimeoutMs);
+         !wal;) {
+      wal = Exec(q, "PRAGMA journal_mode=WAL") && q.next() &&
+            q.value(0).toString().compare("wal", Qt::CaseInsensitive) == 0;
+      q.finish();
+      if (wal || std::chrono::steady_clock::now() >= until) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (!wal || !Exec(q, "PRAGMA foreign_keys=ON") || !Exec(q, "PRAGMA synchronous=NORMAL"))
       return Refuse(T(u8"не удалось настроить: ") + DbError(q.lastError()), error);
   }
   open_ = true;
@@ -1267,6 +1282,17 @@ constexpr const char* kInsertBoard =
 
 }  // namespace
 
+namespace {
+
+// A unique constraint refused the row (SQLite's SQLITE_CONSTRAINT_UNIQUE,
+// PostgreSQL's SQLSTATE 23505).
+bool IsUniqueViolation(const QSqlError& error) {
+  const QString code = error.nativeErrorCode();
+  return code == "23505" || code == "2067" || code == "1555";
+}
+
+}  // namespace
+
 bool Register::Ready(std::string& error) {
   lastCallTimedOut = false;
   if (!open_) {
@@ -1386,7 +1412,11 @@ bool Register::Add(const BoardRecord& given, std::string& error) {
   Bind(q, board);
   const long long id = InsertReturningId(q);
   if (id <= 0) {
-    error = Failure(q.lastError());
+    // Another program added the same name after the look above (a server
+    // register: the new row was not there to lock): the same refusal.
+    error = IsUniqueViolation(q.lastError())
+                ? T(u8"табло '") + board.name + T(u8"' уже есть в реестре")
+                : Failure(q.lastError());
     return fail();
   }
   q.finish();

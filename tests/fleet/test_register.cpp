@@ -719,6 +719,39 @@ TEST_P(RegisterOn, ConcurrentEditsOfDifferentFieldsAllSurvive) {
   EXPECT_EQ(b->groups, std::vector<std::string>{"g" + std::to_string(kRounds)});
 }
 
+// Several programs adding one name at once to a register none of them has
+// made yet: they all open it, one adds the board, every other is told the
+// name is taken (never a database's own words, never two boards).
+TEST_P(RegisterOn, ConcurrentAddsOfOneNameAddItOnce) {
+  constexpr int kThreads = 4;
+  std::atomic<int> added{0};
+  std::vector<std::string> reasons(kThreads);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kThreads; ++i)
+    threads.emplace_back([&, i] {
+      Register reg;
+      if (!reg.Open(address_, reasons[i])) return;
+      BoardRecord b;
+      b.name = "same";
+      b.line = "/dev/ttyS" + std::to_string(i);
+      if (reg.Add(b, reasons[i])) ++added;
+    });
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(added.load(), 1);
+  for (const auto& why : reasons) {
+    if (!why.empty()) {
+      EXPECT_NE(Cp1251ToUtf8(why).find("уже есть в реестре"), std::string::npos)
+          << Cp1251ToUtf8(why);
+    }
+  }
+  std::string error;
+  Register reg;
+  ASSERT_TRUE(reg.Open(address_, error));
+  std::vector<BoardRecord> boards;
+  ASSERT_TRUE(reg.List(boards, error));
+  EXPECT_EQ(boards.size(), 1u);
+}
+
 // The same from separate programs: `fleet edit` reads the board inside its
 // own change, so four at once of different fields all survive.
 TEST_P(RegisterOn, ConcurrentCommandLineEditsAllSurvive) {
