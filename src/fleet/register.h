@@ -9,15 +9,25 @@
 //    (FleetDatabasePath()). The editor and any number of lentar-cli runs use
 //    it at once: the database runs in WAL mode (readers never wait for a
 //    writer) and a writer waits up to a busy timeout for another one. The
-//    file is created readable and writable by its owner only, since it holds
-//    the boards' passwords in the clear: a board takes its password as text,
-//    so that is how it has to be kept.
-//  - postgresql://USER@HOST[:PORT]/DBNAME: a register shared by the operators
-//    of one office on a PostgreSQL server (the QPSQL driver). The password
-//    never appears in the address: the PostgreSQL client library takes it
-//    from ~/.pgpass or PGPASSWORD. Lines are then locked in the register
-//    itself (see Register::TakeLine), since the operators' programs run on
-//    different computers.
+//    file is created readable and writable by its owner only (an empty file
+//    made beforehand is made so), since it holds the boards' passwords in
+//    the clear: a board takes its password as text, so that is how it has
+//    to be kept. The file is only ever opened through SQLite: a descriptor
+//    of it opened and closed beside SQLite's would drop the process's locks
+//    on it, and another program would delete the write-ahead log under this
+//    one's connections.
+//  - postgresql://USER@HOST[:PORT]/DBNAME[?OPTION=VALUE&...]: a register
+//    shared by the operators of one office on a PostgreSQL server (the QPSQL
+//    driver). The password never appears in the address: the PostgreSQL
+//    client library takes it from ~/.pgpass or PGPASSWORD. Only options that
+//    change how the connection is secured, named and timed are taken, with
+//    plain values; messages name the user, host, port and database only.
+//    Every call has a time limit (the server's statement and lock timeouts,
+//    keepalives, and a limit of the program's own for a link that freezes).
+//    Lines are then locked in the register itself (see Register::TakeLine),
+//    since the operators' programs run on different computers. Tables are
+//    created only in an empty database (judged over all its schemas) or one
+//    that is already a register.
 //
 // The register carries this program's application id and a schema version
 // (SQLite: in its header; PostgreSQL: in the table lentar_register). A newer
