@@ -47,6 +47,9 @@ void PrintHelp() {
       "  remove ИМЯ                     убрать табло из реестра\n"
       "  list [--group ГРУППА] [--json] перечислить табло\n"
       "  import ФАЙЛ.csv                внести или заменить табло из CSV\n"
+      "  group list                     перечислить группы реестра\n"
+      "  group rename СТАРОЕ НОВОЕ      переименовать группу на всех её табло; в\n"
+      "                                 существующую группу она вливается\n"
       "  export [--csv|--json]          вывести реестр (по умолчанию CSV)\n"
       "  deliver НАБОР|ОБРАЗ.bin (--group ГРУППА | --board ИМЯ... | --all)\n"
       "          [--jobs N] [--retries N] [--retry-pause МС] [--timeout МС]\n"
@@ -69,7 +72,8 @@ void PrintHelp() {
       "                   socket://УЗЕЛ:ПОРТ или rfc2217://УЗЕЛ:ПОРТ; табло с одной\n"
       "                   линией (шина RS-485) обслуживаются по очереди\n"
       "  --address N      адрес табло 0..127, -1 без адреса (по умолчанию)\n"
-      "  --group ГРУППА   группа табло; повторите для нескольких\n"
+      "  --group ГРУППА   группа табло; повторите для нескольких; пробелы по краям и\n"
+      "                   регистр букв в именах групп не различаются\n"
       "  --speed N        скорость линии, бит/с: 9600, 19200, 28800, 38400, 57600\n"
       "                   (по умолчанию BaseSpeed файла настроек табло)\n"
       "  --load-speed N   скорость загрузки, бит/с (по умолчанию DLSpeed)\n"
@@ -218,15 +222,25 @@ int RunEdit(const ParsedArgs& parsed) {
   Register reg;
   if (!OpenRegister(parsed, reg, status)) return status;
   const std::string name = CommandLineText(parsed.positional[1]);
-  std::string error;
-  auto b = reg.Find(name, error);
-  if (!b) {
-    if (!error.empty()) return Refuse(kCommand, Utf8(error));
-    return Refuse(kCommand, "табло '" + parsed.positional[1] + "' нет в реестре");
-  }
-  if (!ApplyOptions(parsed, *b, status)) return status;
-  if (!reg.Update(name, *b, error)) return Refuse(kCommand, Utf8(error));
-  std::printf("Табло '%s' изменено\n", Utf8(b->name).c_str());
+  std::string error, newName;
+  // The options are applied to the board as the register has it at the
+  // moment of the change, inside its transaction: another program's change
+  // of other fields meanwhile is kept.
+  bool optionsRefused = false;
+  const bool changed = reg.Modify(
+      name,
+      [&](BoardRecord& b, std::string&) {
+        if (!ApplyOptions(parsed, b, status)) {
+          optionsRefused = true;
+          return false;
+        }
+        newName = b.name;
+        return true;
+      },
+      error);
+  if (optionsRefused) return status;
+  if (!changed) return Refuse(kCommand, Utf8(error));
+  std::printf("Табло '%s' изменено\n", Utf8(newName).c_str());
   return kExitOk;
 }
 
@@ -287,14 +301,36 @@ int RunImport(const ParsedArgs& parsed) {
   Register reg;
   if (!OpenRegister(parsed, reg, status)) return status;
   int added = 0, replaced = 0;
-  for (const auto& b : boards) {
-    std::string findError;
-    const bool exists = reg.Find(b.name, findError).has_value();
-    const bool ok = exists ? reg.Update(b.name, b, error) : reg.Add(b, error);
-    if (!ok) return Refuse(kCommand, Utf8(b.name) + ": " + Utf8(error));
-    ++(exists ? replaced : added);
-  }
+  if (!reg.Import(boards, added, replaced, error)) return Refuse(kCommand, Utf8(error));
   std::printf("Внесено табло: %d, заменено: %d\n", added, replaced);
+  return kExitOk;
+}
+
+// fleet group list | rename OLD NEW.
+int RunGroup(const ParsedArgs& parsed) {
+  const std::string what = parsed.positional.size() > 1 ? parsed.positional[1] : "";
+  if (what != "list" && what != "rename")
+    return UsageError(kCommand, "для group нужно list или rename СТАРОЕ НОВОЕ");
+  if (what == "list" && parsed.positional.size() != 2)
+    return UsageError(kCommand, "лишний аргумент '" + parsed.positional[2] + "'");
+  if (what == "rename" && parsed.positional.size() != 4)
+    return UsageError(kCommand, "для group rename нужны СТАРОЕ и НОВОЕ имя группы");
+  int status = kExitOk;
+  Register reg;
+  if (!OpenRegister(parsed, reg, status)) return status;
+  std::string error;
+  if (what == "list") {
+    std::vector<std::string> groups;
+    if (!reg.ListGroups(groups, error)) return Refuse(kCommand, Utf8(error));
+    for (const auto& g : groups) std::printf("%s\n", Utf8(g).c_str());
+    std::printf("Групп: %zu\n", groups.size());
+    return kExitOk;
+  }
+  const std::string from = CommandLineText(parsed.positional[2]);
+  const std::string to = CommandLineText(parsed.positional[3]);
+  if (!reg.RenameGroup(from, to, error)) return Refuse(kCommand, Utf8(error));
+  std::printf("Группа '%s' переименована в '%s'\n", Utf8(TrimBlanks(from)).c_str(),
+              Utf8(TrimBlanks(to)).c_str());
   return kExitOk;
 }
 
@@ -691,6 +727,33 @@ int RunFleet(const Args& args) {
   char* qtArgv[] = {qtName, nullptr};
   QCoreApplication app(qtArgc, qtArgv);
   const std::string& command = parsed->positional[0];
+  // Texts the register keeps are Windows-1251, as the board's: an argument
+  // with a character the code page lacks would be kept with '?' in its
+  // place (a name, a group, a path to another file), and a control
+  // character would reach a terminal as a command. Both are refused, the
+  // argument not repeated.
+  {
+    std::vector<std::pair<std::string, const std::string*>> texts;
+    for (size_t i = 1; i < parsed->positional.size(); ++i)
+      texts.emplace_back("аргумент " + std::to_string(i + 1), &parsed->positional[i]);
+    for (const auto& [option, values] : parsed->lists)
+      for (const auto& v : values) texts.emplace_back("--" + option, &v);
+    for (const auto& [option, value] : parsed->values) texts.emplace_back("--" + option, &value);
+    for (const auto& [what, text] : texts) {
+      const std::string kept = CommandLineText(*text);
+      if (std::count(kept.begin(), kept.end(), '?') != std::count(text->begin(), text->end(), '?'))
+        return UsageError(kCommand, what + " содержит знаки, которых нет в кодировке Windows-1251 "
+                                           "(в ней реестр хранит тексты табло)");
+      const bool lines = what == "--note";
+      for (const unsigned char c : *text)
+        if ((c < 0x20 && !(lines && (c == '\n' || c == '\t'))) || c == 0x7F) {
+          char code[8];
+          std::snprintf(code, sizeof code, "0x%02X", static_cast<unsigned>(c));
+          return UsageError(kCommand, what + " содержит управляющий знак " + code +
+                                          "; такие знаки не допускаются");
+        }
+    }
+  }
   // Which options each command takes.
   static const std::string kBoardFields =
       " line address group speed load-speed modem dial pulse tone init modem-password password "
@@ -701,6 +764,7 @@ int RunFleet(const Args& args) {
       {"remove", " "},
       {"list", " group json "},
       {"import", " "},
+      {"group", " "},
       {"export", " csv json "},
       {"log", " board group since csv json "},
       {"deliver", " group board all jobs retries retry-pause timeout lease ini json "},
@@ -717,6 +781,7 @@ int RunFleet(const Args& args) {
   if (command == "remove") return RunRemove(*parsed);
   if (command == "list") return RunList(*parsed);
   if (command == "import") return RunImport(*parsed);
+  if (command == "group") return RunGroup(*parsed);
   if (command == "export") return RunExport(*parsed);
   if (command == "log") return RunLog(*parsed);
   if (command == "deliver") return RunDeliver(*parsed);

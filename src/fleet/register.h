@@ -9,15 +9,25 @@
 //    (FleetDatabasePath()). The editor and any number of lentar-cli runs use
 //    it at once: the database runs in WAL mode (readers never wait for a
 //    writer) and a writer waits up to a busy timeout for another one. The
-//    file is created readable and writable by its owner only, since it holds
-//    the boards' passwords in the clear: a board takes its password as text,
-//    so that is how it has to be kept.
-//  - postgresql://USER@HOST[:PORT]/DBNAME: a register shared by the operators
-//    of one office on a PostgreSQL server (the QPSQL driver). The password
-//    never appears in the address: the PostgreSQL client library takes it
-//    from ~/.pgpass or PGPASSWORD. Lines are then locked in the register
-//    itself (see Register::TakeLine), since the operators' programs run on
-//    different computers.
+//    file is created readable and writable by its owner only (an empty file
+//    made beforehand is made so), since it holds the boards' passwords in
+//    the clear: a board takes its password as text, so that is how it has
+//    to be kept. The file is only ever opened through SQLite: a descriptor
+//    of it opened and closed beside SQLite's would drop the process's locks
+//    on it, and another program would delete the write-ahead log under this
+//    one's connections.
+//  - postgresql://USER@HOST[:PORT]/DBNAME[?OPTION=VALUE&...]: a register
+//    shared by the operators of one office on a PostgreSQL server (the QPSQL
+//    driver). The password never appears in the address: the PostgreSQL
+//    client library takes it from ~/.pgpass or PGPASSWORD. Only options that
+//    change how the connection is secured, named and timed are taken, with
+//    plain values; messages name the user, host, port and database only.
+//    Every call has a time limit (the server's statement and lock timeouts,
+//    keepalives, and a limit of the program's own for a link that freezes).
+//    Lines are then locked in the register itself (see Register::TakeLine),
+//    since the operators' programs run on different computers. Tables are
+//    created only in an empty database (judged over all its schemas) or one
+//    that is already a register.
 //
 // The register carries this program's application id and a schema version
 // (SQLite: in its header; PostgreSQL: in the table lentar_register). A newer
@@ -33,10 +43,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+class QSqlError;
 class QSqlQuery;
 
 namespace lentar::fleet {
@@ -132,11 +144,34 @@ class Register {
   // The schema version of the register as it was found (0: a new one).
   int FoundVersion() const { return foundVersion_; }
 
+  // Every change below reads and writes inside one write transaction taken
+  // at its start, so two programs changing one board at once never lose one
+  // another's change: the second waits (up to the busy timeout) for the
+  // first. Group names are trimmed and told apart without regard to case: a
+  // group given in another spelling joins the one the register has (whose
+  // spelling is kept).
+  //
   // Adds a board; refused when the name is taken or a field is out of range.
   bool Add(const BoardRecord& board, std::string& error);
   // Replaces the board called name with board (which may carry a new name).
   bool Update(const std::string& name, const BoardRecord& board, std::string& error);
+  // Changes the board called name as change says, on the record as it is in
+  // the register at that moment: what another program changed meanwhile in
+  // other fields is kept. change may rename the board; when it returns
+  // false nothing is changed and error is what it put in why.
+  bool Modify(const std::string& name,
+              const std::function<bool(BoardRecord& board, std::string& why)>& change,
+              std::string& error);
   bool Remove(const std::string& name, std::string& error);
+  // Adds the boards not in the register and replaces those that are (by
+  // name), all or none; added and replaced count them.
+  bool Import(const std::vector<BoardRecord>& boards, int& added, int& replaced,
+              std::string& error);
+  // The groups of the register, each once, in order of name.
+  bool ListGroups(std::vector<std::string>& groups, std::string& error);
+  // Renames a group on every board of it; onto an existing group the two
+  // are merged (under the existing one's spelling).
+  bool RenameGroup(const std::string& from, const std::string& to, std::string& error);
   // The board called name, if there is one. error is set when the database
   // could not be read.
   std::optional<BoardRecord> Find(const std::string& name, std::string& error);
@@ -176,6 +211,13 @@ class Register {
   // Gives the line back (only when it is still held with token).
   bool ReleaseLine(const std::string& key, const std::string& token, std::string& error);
 
+  // The longest a call to a database server may take (20 s unless set), for
+  // every register of the process: a call that outlives it (the link frozen)
+  // fails with that said, and the connection is opened again on the next
+  // call. Well inside a line's lease, so that a run learns in time that it
+  // cannot renew it.
+  static void SetServerTimeLimit(int ms);
+
   // The local time now as the log keeps it.
   static std::string Now();
   // The system user running the program.
@@ -183,6 +225,27 @@ class Register {
 
  private:
   bool Refuse(const std::string& reason, std::string& error);
+  // A file refused after a look into it: the journal files the look left
+  // beside it are taken away.
+  bool RefuseFile(const std::string& reason, std::string& error);
+  // The connection, open again when a server's connection was lost; false
+  // with the reason in error when it cannot be used.
+  bool Ready(std::string& error);
+  // The session settings of a server connection: time limits, quiet notices.
+  bool SetUpSession(std::string& error);
+  // A database error's text; a server connection found lost is closed, so
+  // that the next call opens it again.
+  std::string Failure(const QSqlError& error);
+  // A write transaction taken at once (SQLite: BEGIN IMMEDIATE, waiting up to
+  // the busy timeout for another writer), and its end.
+  bool Begin(std::string& error);
+  bool Commit(std::string& error);
+  void Rollback();
+  // The register's own spelling of each group (trimmed; the first spelling
+  // the register has of it without regard to case), each once.
+  bool CanonicalGroups(std::vector<std::string>& groups, std::string& error);
+  bool ReadGroupNames(std::vector<std::string>& names, std::string& error);
+  bool WriteBoard(long long id, const BoardRecord& board, std::string& error);
   bool OpenFile(const std::string& path, std::string& error);
   bool OpenServer(const std::string& address, std::string& error);
   bool Migrate(std::string& error);

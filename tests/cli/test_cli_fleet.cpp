@@ -117,6 +117,70 @@ TEST_F(CliFleet, UsageErrorsAndRefusedFiles) {
   EXPECT_EQ(Read("notes.sqlite"), "not a database");
 }
 
+// Groups are one whatever the blanks at their ends and the case of their
+// letters; the command line lists them and renames or merges them.
+TEST_F(CliFleet, GroupsJoinInAnySpellingAndAreRenamedOrMerged) {
+  ASSERT_EQ(Fleet("add a --line /dev/ttyS0 --group Вокзал --group Центр"), 0) << err_;
+  ASSERT_EQ(Fleet("add b --line /dev/ttyS1 --group 'Вокзал ' --group центр"), 0) << err_;
+  ASSERT_EQ(Fleet("add c --line /dev/ttyS2 --group ЦЕНТР"), 0) << err_;
+  ASSERT_EQ(Fleet("group list"), 0) << err_;
+  EXPECT_EQ(out_, "Вокзал\nЦентр\nГрупп: 2\n");
+  ASSERT_EQ(Fleet("list --group ' вокзал'"), 0) << err_;
+  EXPECT_NE(out_.find("Табло: 2"), std::string::npos) << out_;
+  ASSERT_EQ(Fleet("group rename ВОКЗАЛ центр"), 0) << err_;
+  ASSERT_EQ(Fleet("group list"), 0) << err_;
+  EXPECT_EQ(out_, "Центр\nГрупп: 1\n");
+  ASSERT_EQ(Fleet("list --group Центр"), 0) << err_;
+  EXPECT_NE(out_.find("Табло: 3"), std::string::npos) << out_;
+  const struct {
+    const char* args;
+    int status;
+  } cases[] = {
+      {"group", 2},
+      {"group rename Центр", 2},
+      {"group list extra", 2},
+      {"group rename Юг Север", 1},
+      {"group rename Центр 'a|b'", 1},
+      {"group list --note x", 2},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Fleet(c.args), c.status) << c.args << "\n" << err_;
+}
+
+// What the register cannot keep as given is refused, never stored changed
+// ('?' for a letter Windows-1251 lacks) nor printed raw: control characters,
+// a line no board is reached on, a register path the code page cannot spell.
+TEST_F(CliFleet, TextsAndLinesTheRegisterCannotKeepAreRefused) {
+  const struct {
+    std::string args;
+    int status;
+  } cases[] = {
+      {"add 'name😀' --line /dev/ttyS0", 2},
+      {"add b --line /dev/ttyS0 --group '東京'", 2},
+      {"add b --line /dev/ttyS0 --note 'x\x1b[2Jy'", 2},
+      {"add 'red\x1b[31m' --line /dev/ttyS0", 2},
+      {"add b --line /dev/ttyS0 --group 'ding\a'", 2},
+      {"add b --line http://x", 2},
+      {"add b --line ''", 2},
+      {"add b --line socket://127.0.0.1:048045", 2},
+      {"add b --line socket://127.0.0.1:0", 2},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Fleet(c.args), c.status) << c.args << "\n" << err_;
+    EXPECT_EQ(err_.find('\x1b'), std::string::npos) << c.args;
+    EXPECT_EQ(err_.find('\a'), std::string::npos) << c.args;
+  }
+  ASSERT_EQ(Fleet("list"), 0) << err_;
+  EXPECT_NE(out_.find("Табло: 0"), std::string::npos) << out_;
+  // A note of several lines is a note.
+  EXPECT_EQ(Fleet("add b --line /dev/ttyS0 --note 'first\nsecond'"), 0) << err_;
+
+  EXPECT_EQ(Run("fleet --db 'офис_東京.sqlite' list"), 2);
+  EXPECT_NE(err_.find("--db"), std::string::npos) << err_;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_))
+    EXPECT_EQ(entry.path().filename().string().find("офис"), std::string::npos)
+        << entry.path();
+}
+
 // One line's connections as the simulator logged them: never a second
 // client while one is connected, never a client refused.
 void ExpectOneClientAtATime(const std::string& log, const std::string& line) {
@@ -441,6 +505,16 @@ TEST_F(CliSharedFleet, AServerThatDoesNotAnswerIsToldFromARefusedAddress) {
   }
   EXPECT_EQ(Shared("list"), 0) << err_;
   EXPECT_NE(out_.find("Табло: 0"), std::string::npos) << out_;
+}
+
+// The server's notices (a table that exists already) are not the
+// operator's business: a command prints only its own words.
+TEST_F(CliSharedFleet, CommandsPrintNoServerNotices) {
+  ASSERT_EQ(Shared("add a --line /dev/ttyS0 --group g"), 0) << err_;
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_EQ(Shared("list"), 0) << err_;
+    EXPECT_EQ(err_, "");
+  }
 }
 
 // Ctrl+C, SIGTERM and SIGHUP reach the work on a line held in the shared
