@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <unordered_map>
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -941,6 +942,90 @@ bool Register::Remove(const std::string& name, std::string& error) {
   return true;
 }
 
+bool Register::Import(const std::vector<BoardRecord>& boards, bool keepPasswords,
+                      bool keepModemPasswords, int& added, int& replaced, std::string& error) {
+  added = replaced = 0;
+  for (const auto& b : boards)
+    if (std::string why = CheckBoard(b); !why.empty()) {
+      error = T(u8"табло '") + b.name + "': " + why;
+      return false;
+    }
+  QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection_), false);
+  QSqlQuery q(db);
+  // The write lock taken at the start: the names read below stay true until
+  // the commit, and another writer waits instead of failing at the end.
+  if (!q.exec(shared_ ? "BEGIN" : "BEGIN IMMEDIATE")) {
+    error = DbError(q.lastError());
+    return false;
+  }
+  QSqlQuery insert(db), update(db), dropGroups(db), addGroup(db);
+  const auto fail = [&](const QSqlQuery& failed, const std::string& board) {
+    error = (board.empty() ? std::string() : T(u8"табло '") + board + "': ") + DbError(failed.lastError());
+    for (QSqlQuery* each : {&q, &insert, &update, &dropGroups, &addGroup}) each->finish();
+    QSqlQuery(db).exec("ROLLBACK");
+    added = replaced = 0;
+    return false;
+  };
+  struct Stored {
+    long long id;
+    std::string password;
+    std::optional<std::string> modemPassword;
+  };
+  std::unordered_map<std::string, Stored> stored;
+  q.setForwardOnly(true);
+  if (!q.exec("SELECT id, name, password, modem_password FROM boards")) return fail(q, {});
+  while (q.next()) {
+    Stored s{q.value(0).toLongLong(), S(q.value(2).toString()), std::nullopt};
+    if (!q.value(3).isNull()) s.modemPassword = S(q.value(3).toString());
+    stored.emplace(S(q.value(1).toString()), std::move(s));
+  }
+  q.finish();
+  if (!insert.prepare(
+          "INSERT INTO boards(name, line, address, speed, load_speed, modem, dial, pulse, "
+          "modem_init, modem_password, password, ini, note) VALUES (:name, :line, :address, "
+          ":speed, :load_speed, :modem, :dial, :pulse, :modem_init, :modem_password, :password, "
+          ":ini, :note)" + QString(shared_ ? " RETURNING id" : "")))
+    return fail(insert, {});
+  if (!update.prepare(
+          "UPDATE boards SET name = :name, line = :line, address = :address, speed = :speed, "
+          "load_speed = :load_speed, modem = :modem, dial = :dial, pulse = :pulse, "
+          "modem_init = :modem_init, modem_password = :modem_password, password = :password, "
+          "ini = :ini, note = :note WHERE id = :id"))
+    return fail(update, {});
+  if (!dropGroups.prepare("DELETE FROM board_groups WHERE board_id = ?")) return fail(dropGroups, {});
+  if (!addGroup.prepare("INSERT INTO board_groups(board_id, name) VALUES (?, ?)"))
+    return fail(addGroup, {});
+  for (const auto& board : boards) {
+    long long id = 0;
+    if (const auto it = stored.find(board.name); it != stored.end()) {
+      BoardRecord b = board;
+      if (keepPasswords) b.password = it->second.password;
+      if (keepModemPasswords) b.modemPassword = it->second.modemPassword;
+      id = it->second.id;
+      Bind(update, b);
+      update.bindValue(":id", id);
+      if (!update.exec()) return fail(update, board.name);
+      dropGroups.bindValue(0, id);
+      if (!dropGroups.exec()) return fail(dropGroups, board.name);
+      ++replaced;
+    } else {
+      Bind(insert, board);
+      id = InsertReturningId(insert);
+      if (id <= 0) return fail(insert, board.name);
+      stored.emplace(board.name, Stored{id, board.password, board.modemPassword});
+      ++added;
+    }
+    for (const auto& g : SortedGroups(board.groups)) {
+      addGroup.bindValue(0, id);
+      addGroup.bindValue(1, Q(g));
+      if (!addGroup.exec()) return fail(addGroup, board.name);
+    }
+  }
+  for (QSqlQuery* each : {&insert, &update, &dropGroups, &addGroup}) each->finish();
+  if (!q.exec("COMMIT")) return fail(q, {});
+  return true;
+}
+
 std::optional<BoardRecord> Register::Find(const std::string& name, std::string& error) {
   QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection_), false);
   QSqlQuery q(db);
@@ -983,11 +1068,11 @@ bool Register::List(std::vector<BoardRecord>& boards, std::string& error,
     error = DbError(q.lastError());
     return false;
   }
-  std::vector<long long> ids;
+  std::unordered_map<long long, size_t> index;  // board id -> place in boards
   while (q.next()) {
     long long id = 0;
     boards.push_back(ReadBoard(q, id));
-    ids.push_back(id);
+    index.emplace(id, boards.size() - 1);
   }
   q.finish();
   QSqlQuery g(db);
@@ -997,8 +1082,8 @@ bool Register::List(std::vector<BoardRecord>& boards, std::string& error,
     return false;
   }
   while (g.next()) {
-    const auto it = std::find(ids.begin(), ids.end(), g.value(0).toLongLong());
-    if (it != ids.end()) boards[it - ids.begin()].groups.push_back(S(g.value(1).toString()));
+    const auto it = index.find(g.value(0).toLongLong());
+    if (it != index.end()) boards[it->second].groups.push_back(S(g.value(1).toString()));
   }
   return true;
 }

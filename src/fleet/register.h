@@ -137,6 +137,13 @@ class Register {
   // Replaces the board called name with board (which may carry a new name).
   bool Update(const std::string& name, const BoardRecord& board, std::string& error);
   bool Remove(const std::string& name, std::string& error);
+  // Adds the boards the register lacks and replaces those it has (by name),
+  // in one write transaction: every board or none. keepPasswords: a replaced
+  // board keeps its stored password, keepModemPasswords its modem password
+  // (the file being imported had none). Scales to hundreds of thousands of
+  // boards: the names are looked up once, the statements prepared once.
+  bool Import(const std::vector<BoardRecord>& boards, bool keepPasswords,
+              bool keepModemPasswords, int& added, int& replaced, std::string& error);
   // The board called name, if there is one. error is set when the database
   // could not be read.
   std::optional<BoardRecord> Find(const std::string& name, std::string& error);
