@@ -942,14 +942,60 @@ bool Register::Remove(const std::string& name, std::string& error) {
   return true;
 }
 
+namespace {
+
+// A board's columns in the order of kImportColumns, bound by position.
+void BindRow(QSqlQuery& q, const BoardRecord& b) {
+  q.addBindValue(Q(b.name));
+  q.addBindValue(Q(b.line));
+  q.addBindValue(b.address);
+  q.addBindValue(b.speed);
+  q.addBindValue(b.loadSpeed);
+  q.addBindValue(b.modem ? 1 : 0);
+  q.addBindValue(Q(b.dial));
+  q.addBindValue(b.pulse ? 1 : 0);
+  q.addBindValue(b.initLines ? QVariant(Q(JoinLines(*b.initLines)))
+                             : QVariant(QMetaType::fromType<QString>()));
+  q.addBindValue(b.modemPassword ? QVariant(Q(*b.modemPassword))
+                                 : QVariant(QMetaType::fromType<QString>()));
+  q.addBindValue(Q(b.password));
+  q.addBindValue(Q(b.ini));
+  q.addBindValue(Q(b.note));
+}
+
+constexpr const char* kImportColumns =
+    "name, line, address, speed, load_speed, modem, dial, pulse, modem_init, modem_password, "
+    "password, ini, note";
+// The same columns as typed values of a VALUES list, for an UPDATE ... FROM.
+constexpr const char* kImportRow =
+    "(?::bigint, ?::text, ?::text, ?::integer, ?::integer, ?::integer, ?::integer, ?::text, "
+    "?::integer, ?::text, ?::text, ?::text, ?::text, ?::text)";
+
+QString Repeated(const char* item, size_t count) {
+  QString text;
+  for (size_t i = 0; i < count; ++i) text += (i ? "," : "") + QString::fromLatin1(item);
+  return text;
+}
+
+}  // namespace
+
 bool Register::Import(const std::vector<BoardRecord>& boards, bool keepPasswords,
                       bool keepModemPasswords, int& added, int& replaced, std::string& error) {
   added = replaced = 0;
-  for (const auto& b : boards)
-    if (std::string why = CheckBoard(b); !why.empty()) {
-      error = T(u8"табло '") + b.name + "': " + why;
-      return false;
+  {
+    std::unordered_map<std::string, bool> names;
+    names.reserve(boards.size());
+    for (const auto& b : boards) {
+      if (std::string why = CheckBoard(b); !why.empty()) {
+        error = T(u8"табло '") + b.name + "': " + why;
+        return false;
+      }
+      if (!names.emplace(b.name, true).second) {
+        error = T(u8"табло '") + b.name + T(u8"' названо дважды");
+        return false;
+      }
     }
+  }
   QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection_), false);
   QSqlQuery q(db);
   // The write lock taken at the start: the names read below stay true until
@@ -980,45 +1026,108 @@ bool Register::Import(const std::vector<BoardRecord>& boards, bool keepPasswords
     stored.emplace(S(q.value(1).toString()), std::move(s));
   }
   q.finish();
-  if (!insert.prepare(
-          "INSERT INTO boards(name, line, address, speed, load_speed, modem, dial, pulse, "
-          "modem_init, modem_password, password, ini, note) VALUES (:name, :line, :address, "
-          ":speed, :load_speed, :modem, :dial, :pulse, :modem_init, :modem_password, :password, "
-          ":ini, :note)" + QString(shared_ ? " RETURNING id" : "")))
-    return fail(insert, {});
-  if (!update.prepare(
-          "UPDATE boards SET name = :name, line = :line, address = :address, speed = :speed, "
-          "load_speed = :load_speed, modem = :modem, dial = :dial, pulse = :pulse, "
-          "modem_init = :modem_init, modem_password = :modem_password, password = :password, "
-          "ini = :ini, note = :note WHERE id = :id"))
-    return fail(update, {});
-  if (!dropGroups.prepare("DELETE FROM board_groups WHERE board_id = ?")) return fail(dropGroups, {});
-  if (!addGroup.prepare("INSERT INTO board_groups(board_id, name) VALUES (?, ?)"))
-    return fail(addGroup, {});
-  for (const auto& board : boards) {
-    long long id = 0;
-    if (const auto it = stored.find(board.name); it != stored.end()) {
-      BoardRecord b = board;
-      if (keepPasswords) b.password = it->second.password;
-      if (keepModemPasswords) b.modemPassword = it->second.modemPassword;
-      id = it->second.id;
-      Bind(update, b);
-      update.bindValue(":id", id);
-      if (!update.exec()) return fail(update, board.name);
-      dropGroups.bindValue(0, id);
-      if (!dropGroups.exec()) return fail(dropGroups, board.name);
-      ++replaced;
-    } else {
-      Bind(insert, board);
-      id = InsertReturningId(insert);
-      if (id <= 0) return fail(insert, board.name);
-      stored.emplace(board.name, Stored{id, board.password, board.modemPassword});
-      ++added;
+  // The records as they are written: a replaced board with the passwords
+  // kept that the file did not name.
+  const auto written = [&](const BoardRecord& board, const Stored& old) {
+    BoardRecord b = board;
+    if (keepPasswords) b.password = old.password;
+    if (keepModemPasswords) b.modemPassword = old.modemPassword;
+    return b;
+  };
+
+  if (shared_) {
+    // On a database server every statement is a round trip: the boards go
+    // in many rows per statement.
+    constexpr size_t kRows = 400;
+    std::vector<const BoardRecord*> fresh, old;
+    for (const auto& b : boards) (stored.count(b.name) ? old : fresh).push_back(&b);
+    std::vector<std::pair<long long, const std::vector<std::string>*>> groups;
+    groups.reserve(boards.size());
+    for (size_t at = 0; at < fresh.size(); at += kRows) {
+      const size_t n = std::min(kRows, fresh.size() - at);
+      if (!insert.prepare(QString("INSERT INTO boards(%1) VALUES %2 RETURNING id, name")
+                              .arg(kImportColumns, Repeated("(?,?,?,?,?,?,?,?,?,?,?,?,?)", n))))
+        return fail(insert, {});
+      for (size_t i = 0; i < n; ++i) BindRow(insert, *fresh[at + i]);
+      if (!insert.exec()) return fail(insert, n == 1 ? fresh[at]->name : std::string());
+      std::unordered_map<std::string, long long> ids;
+      while (insert.next()) ids.emplace(S(insert.value(1).toString()), insert.value(0).toLongLong());
+      insert.finish();
+      for (size_t i = 0; i < n; ++i) groups.emplace_back(ids[fresh[at + i]->name], &fresh[at + i]->groups);
+      added += static_cast<int>(n);
     }
-    for (const auto& g : SortedGroups(board.groups)) {
-      addGroup.bindValue(0, id);
-      addGroup.bindValue(1, Q(g));
-      if (!addGroup.exec()) return fail(addGroup, board.name);
+    for (size_t at = 0; at < old.size(); at += kRows) {
+      const size_t n = std::min(kRows, old.size() - at);
+      if (!update.prepare(
+              QString("UPDATE boards AS b SET name = v.name, line = v.line, address = v.address, "
+                      "speed = v.speed, load_speed = v.load_speed, modem = v.modem, dial = v.dial, "
+                      "pulse = v.pulse, modem_init = v.modem_init, modem_password = "
+                      "v.modem_password, password = v.password, ini = v.ini, note = v.note FROM "
+                      "(VALUES %1) AS v(id, %2) WHERE b.id = v.id")
+                  .arg(Repeated(kImportRow, n), kImportColumns)))
+        return fail(update, {});
+      if (!dropGroups.prepare(QString("DELETE FROM board_groups WHERE board_id IN (%1)")
+                                  .arg(Repeated("?", n))))
+        return fail(dropGroups, {});
+      for (size_t i = 0; i < n; ++i) {
+        const Stored& was = stored.at(old[at + i]->name);
+        update.addBindValue(was.id);
+        BindRow(update, written(*old[at + i], was));
+        dropGroups.addBindValue(was.id);
+        groups.emplace_back(was.id, &old[at + i]->groups);
+      }
+      if (!update.exec()) return fail(update, n == 1 ? old[at]->name : std::string());
+      if (!dropGroups.exec()) return fail(dropGroups, {});
+      replaced += static_cast<int>(n);
+    }
+    std::vector<std::pair<long long, std::string>> rows;
+    for (const auto& [id, names] : groups)
+      for (const auto& g : SortedGroups(*names)) rows.emplace_back(id, g);
+    for (size_t at = 0; at < rows.size(); at += kRows * 2) {
+      const size_t n = std::min(kRows * 2, rows.size() - at);
+      if (!addGroup.prepare(QString("INSERT INTO board_groups(board_id, name) VALUES %1")
+                                .arg(Repeated("(?,?)", n))))
+        return fail(addGroup, {});
+      for (size_t i = 0; i < n; ++i) {
+        addGroup.addBindValue(rows[at + i].first);
+        addGroup.addBindValue(Q(rows[at + i].second));
+      }
+      if (!addGroup.exec()) return fail(addGroup, {});
+    }
+  } else {
+    // SQLite: a statement is a function call; one row each.
+    if (!insert.prepare(QString("INSERT INTO boards(%1) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?)")
+                            .arg(kImportColumns)))
+      return fail(insert, {});
+    if (!update.prepare(
+            "UPDATE boards SET name = ?, line = ?, address = ?, speed = ?, load_speed = ?, "
+            "modem = ?, dial = ?, pulse = ?, modem_init = ?, modem_password = ?, password = ?, "
+            "ini = ?, note = ? WHERE id = ?"))
+      return fail(update, {});
+    if (!dropGroups.prepare("DELETE FROM board_groups WHERE board_id = ?")) return fail(dropGroups, {});
+    if (!addGroup.prepare("INSERT INTO board_groups(board_id, name) VALUES (?, ?)"))
+      return fail(addGroup, {});
+    for (const auto& board : boards) {
+      long long id = 0;
+      if (const auto it = stored.find(board.name); it != stored.end()) {
+        id = it->second.id;
+        BindRow(update, written(board, it->second));
+        update.addBindValue(id);
+        if (!update.exec()) return fail(update, board.name);
+        dropGroups.addBindValue(id);
+        if (!dropGroups.exec()) return fail(dropGroups, board.name);
+        ++replaced;
+      } else {
+        BindRow(insert, board);
+        id = InsertReturningId(insert);
+        if (id <= 0) return fail(insert, board.name);
+        ++added;
+      }
+      for (const auto& g : SortedGroups(board.groups)) {
+        addGroup.addBindValue(id);
+        addGroup.addBindValue(Q(g));
+        if (!addGroup.exec()) return fail(addGroup, board.name);
+      }
     }
   }
   for (QSqlQuery* each : {&insert, &update, &dropGroups, &addGroup}) each->finish();

@@ -121,7 +121,8 @@ TEST_P(RegisterImportOn, AFileThatFailsHalfwayChangesNothing) {
   // fail one write among many.
   if (Shared())
     Execute({"CREATE FUNCTION refuse_poison() RETURNS trigger AS $$ BEGIN "
-             "IF NEW.name = 'poison' THEN RAISE EXCEPTION 'refused'; END IF; RETURN NEW; END "
+             "IF NEW.name = 'poison' THEN RAISE EXCEPTION 'refused %', NEW.name; END IF; "
+             "RETURN NEW; END "
              "$$ LANGUAGE plpgsql",
              "CREATE TRIGGER refuse_poison BEFORE INSERT ON boards FOR EACH ROW EXECUTE "
              "FUNCTION refuse_poison()"});
@@ -147,6 +148,47 @@ TEST_P(RegisterImportOn, AFileThatFailsHalfwayChangesNothing) {
   EXPECT_FALSE(reg_.Import({Board("second"), bad}, true, true, added, replaced, error));
   EXPECT_NE(error.find("bad"), std::string::npos) << error;
   EXPECT_EQ(Boards().size(), 2u);
+  // So is a name given twice.
+  EXPECT_FALSE(reg_.Import({Board("twice"), Board("once"), Board("twice")}, true, true, added,
+                           replaced, error));
+  EXPECT_NE(error.find("twice"), std::string::npos) << error;
+  EXPECT_EQ(Boards().size(), 2u);
+}
+
+// More boards than go into one statement, added and then all replaced with
+// other groups: every board and every group where it belongs.
+TEST_P(RegisterImportOn, ManyBoardsAddedAndReplaced) {
+  constexpr int kBoards = 1500;
+  std::vector<BoardRecord> boards;
+  for (int i = 0; i < kBoards; ++i) {
+    BoardRecord b = Board("b" + std::to_string(i), {"all", "g" + std::to_string(i % 7)});
+    b.address = i % 128;
+    b.password = "p" + std::to_string(i % 10);
+    boards.push_back(b);
+  }
+  std::string error;
+  int added = 0, replaced = 0;
+  ASSERT_TRUE(reg_.Import(boards, true, true, added, replaced, error)) << error;
+  EXPECT_EQ(added, kBoards);
+  for (auto& b : boards) {
+    b.groups = {"new"};
+    b.note = "replaced";
+    b.password.clear();
+  }
+  ASSERT_TRUE(reg_.Import(boards, true, true, added, replaced, error)) << error;
+  EXPECT_EQ(added, 0);
+  EXPECT_EQ(replaced, kBoards);
+  std::vector<BoardRecord> listed;
+  ASSERT_TRUE(reg_.List(listed, error, "new")) << error;
+  ASSERT_EQ(listed.size(), size_t{kBoards});
+  ASSERT_TRUE(reg_.List(listed, error, "all")) << error;
+  EXPECT_TRUE(listed.empty());
+  const auto b = reg_.Find("b1234", error);
+  ASSERT_TRUE(b);
+  EXPECT_EQ(b->address, 1234 % 128);
+  EXPECT_EQ(b->note, "replaced");
+  EXPECT_EQ(b->password, "p4");  // kept: the import named no passwords
+  EXPECT_EQ(b->groups, std::vector<std::string>{"new"});
 }
 
 }  // namespace
