@@ -101,7 +101,7 @@ bool BenchFleet(int count) {
   const std::string ini = (dir / "lentar.ini").string();
   const std::string setPath = (dir / "set.txt").string();
   const RunResult import =
-      Measure({bin + "/lentar-cli", "fleet", "--db", db, "import", (dir / "boards.csv").string()}, dir, "import");
+      Measure({bin + "/lentar-cli", "fleet", "--db", db, "--create", "import", (dir / "boards.csv").string()}, dir, "import");
   bool ok = import.status == 0;
   const RunResult one = Measure({bin + "/lentar-cli", "fleet", "--db", db, "deliver", setPath,
                                  "--board", "b1", "--ini", ini},

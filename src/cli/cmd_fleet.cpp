@@ -20,6 +20,8 @@
 #include "core/textutil.h"
 #include "fleet/delivery.h"
 #include "fleet/register.h"
+#include "fleet/reports.h"
+#include "comm/portname.h"
 #include "fleet/sweep.h"
 
 namespace lentar::cli {
@@ -34,7 +36,7 @@ constexpr const char* kCommand = "fleet";
 
 void PrintHelp() {
   std::printf(
-      "Использование: lentar-cli fleet [--db АДРЕС] КОМАНДА ...\n"
+      "Использование: lentar-cli fleet [--db АДРЕС [--create]] КОМАНДА ...\n"
       "\n"
       "Команды:\n"
       "  add ИМЯ --line ЛИНИЯ [--address N] [--group ГРУППА]... [--speed N]\n"
@@ -45,29 +47,39 @@ void PrintHelp() {
       "                                 изменить названные поля табло (--group,\n"
       "                                 --init заменяют весь список)\n"
       "  remove ИМЯ                     убрать табло из реестра\n"
-      "  list [--group ГРУППА] [--json] перечислить табло\n"
+      "  list [--group ГРУППА] [--json] перечислить табло (пароли не выводятся,\n"
+      "                                 только задан ли пароль)\n"
       "  import ФАЙЛ.csv                внести или заменить табло из CSV\n"
       "  group list                     перечислить группы реестра\n"
       "  group rename СТАРОЕ НОВОЕ      переименовать группу на всех её табло; в\n"
       "                                 существующую группу она вливается\n"
-      "  export [--csv|--json]          вывести реестр (по умолчанию CSV)\n"
+      "  export [--csv|--json] [--with-passwords]\n"
+      "                                 вывести реестр (по умолчанию CSV); пароли\n"
+      "                                 табло только с --with-passwords\n"
       "  deliver НАБОР|ОБРАЗ.bin (--group ГРУППА | --board ИМЯ... | --all)\n"
       "          [--jobs N] [--retries N] [--retry-pause МС] [--timeout МС]\n"
       "          [--lease С] [--ini ФАЙЛ] [--json]\n"
       "                                 доставить набор (скомпилированный один раз\n"
       "                                 на каждый файл настроек) или образ на табло\n"
-      "  status [--group ГРУППА] [--set-clock-over С] [--jobs N] [--timeout МС]\n"
+      "  status [--group ГРУППА | --board ИМЯ...] [--set-clock-over С] [--jobs N]\n"
+      "         [--timeout МС]\n"
       "         [--lease С] [--json]    опросить табло: на связи ли, версия, часы и\n"
       "                                 их расхождение с компьютером, буфер, последняя\n"
       "                                 доставка; --set-clock-over поставит часы тех,\n"
       "                                 что расходятся больше чем на С секунд\n"
-      "  log [--board ИМЯ] [--group ГРУППА] [--since ДАТА] [--csv|--json]\n"
-      "                                 журнал доставок; ДАТА: ГГГГ-ММ-ДД[ ЧЧ:ММ]\n"
+      "  log [--board ИМЯ] [--group ГРУППА] [--since ДАТА] [--csv|--csv-plain|--json]\n"
+      "                                 журнал доставок; ДАТА: ГГГГ-ММ-ДД[ ЧЧ:ММ];\n"
+      "                                 --csv для таблиц, как в окне журнала (UTF-8\n"
+      "                                 с меткой, ';', русские заголовки), --csv-plain\n"
+      "                                 для программ (',', имена столбцов по-английски,\n"
+      "                                 итоги кодами, без защиты от формул)\n"
       "\n"
       "  --db АДРЕС       реестр: файл SQLite или общий реестр на сервере\n"
       "                   postgresql://ПОЛЬЗОВАТЕЛЬ@УЗЕЛ[:ПОРТ]/БАЗА (пароль из\n"
       "                   ~/.pgpass или PGPASSWORD); по умолчанию FleetDatabase из\n"
       "                   lentar.ini, иначе fleet.sqlite в папке данных пользователя\n"
+      "                   (он создаётся сам); файла, которого нет, --db не создаёт\n"
+      "  --create         создать реестр --db (или FleetDatabase), если его нет\n"
       "  --line ЛИНИЯ     линия табло: устройство (/dev/ttyUSB0), COMn,\n"
       "                   socket://УЗЕЛ:ПОРТ или rfc2217://УЗЕЛ:ПОРТ; табло с одной\n"
       "                   линией (шина RS-485) обслуживаются по очереди\n"
@@ -100,32 +112,94 @@ void PrintHelp() {
       "  --json           вывод в JSON для программ\n"
       "  --csv            вывод в CSV\n"
       "\n"
-      "CSV: столбцы %s; группы через ';', строки модема через перевод строки.\n"
+      "CSV: столбцы %s\n"
+      "(password и modem_password только с --with-passwords; import без этих\n"
+      "столбцов оставляет пароли табло в реестре как есть). Группы через ';'\n"
+      "(';' и '\\' в имени группы: \\; и \\\\), строки модема через перевод строки;\n"
+      "init: пусто — ModemInit настроек, \\0 — ни одной строки, \\e — пустая строка;\n"
+      "modem_password: пусто — DefModemPass настроек, \\e — пустой пароль. Текст,\n"
+      "начинающийся с = + - @ или ', пишется с апострофом впереди, чтобы таблица не\n"
+      "сочла его формулой; import апостроф снимает. Файл в UTF-8 (не UTF-8\n"
+      "читается как Windows-1251), через ',' или ';'.\n"
       "\n"
       "Ctrl+C, SIGTERM и SIGHUP останавливают доставку в безопасной точке: линии\n"
       "освобождаются, строки журнала закрываются (код выхода 130, 143 и 129).\n"
       "Код выхода: 0 выполнено (deliver: каждое табло получило образ; status: все\n"
       "табло на связи), 1 отказ или хотя бы одно табло не получило образ (не на\n"
       "связи), 2 ошибка вызова.\n",
-      kCsvHeader);
+      fleet::kBoardsCsvHeader);
 }
 
 std::string Utf8(const std::string& cp1251) { return Cp1251ToUtf8(cp1251); }
+// A message for the terminal: control characters of names in it escaped.
+std::string Said(const std::string& cp1251) {
+  return fleet::VisibleText(Cp1251ToUtf8(cp1251), true);
+}
+
+// Why a line given on the command line or in a file cannot be a board's
+// line (empty when it can): the forms are a device path, COMn and the two
+// network ports; anything else with a scheme (http://...) is a typing error,
+// not a file to look for.
+std::string LineProblem(const std::string& cp1251) {
+  const std::string shown = Shown(cp1251);
+  if (TrimBlanks(cp1251).empty())
+    return "линия не задана: нужно устройство (/dev/ttyUSB0), COMn, socket://УЗЕЛ:ПОРТ "
+           "или rfc2217://УЗЕЛ:ПОРТ";
+  if (fleet::FirstControlChar(cp1251) >= 0)
+    return "линия '" + shown + "' содержит управляющий символ";
+  if (comm::IsNetworkPortName(cp1251)) {
+    if (!comm::ParseNetworkPort(cp1251))
+      return "в линии '" + shown + "' нет узла или порт не число 1..65535";
+    return {};
+  }
+  if (cp1251.find("://") != std::string::npos)
+    return "линия '" + shown + "' не из тех, что знает программа: устройство (/dev/ttyUSB0), "
+           "COMn, socket://УЗЕЛ:ПОРТ или rfc2217://УЗЕЛ:ПОРТ";
+  return {};
+}
+
+// The names and groups an operator types end up in listings, logs and other
+// people's terminals: no control characters in them.
+bool NoControlChars(const std::string& cp1251, const char* what, int& exitCode) {
+  const int c = fleet::FirstControlChar(cp1251);
+  if (c < 0) return true;
+  char code[16];
+  std::snprintf(code, sizeof code, "\\x%02X", c);
+  exitCode = UsageError(kCommand, std::string(what) + " '" + Shown(cp1251) +
+                                      "' содержит управляющий символ " + code);
+  return false;
+}
 
 // The register of --db, else the one lentar.ini names (FleetDatabase), else
 // the operator's own file; false after printing why.
+//
+// Only the operator's own default register is made by itself: a register
+// named by --db or by lentar.ini that is not there is refused unless --create
+// asks for it, so that a mistyped name never quietly starts an empty register
+// (and makes its folders) while the real one waits elsewhere.
 bool OpenRegister(const ParsedArgs& parsed, Register& reg, int& exitCode) {
-  std::string path;
+  std::string path, namedBy;
   if (parsed.Has("db")) {
     path = CorePath(parsed.values.at("db"));
+    namedBy = "--db";
   } else {
     TSettings settings;
     ReadSettingsFile(settings, SettingsFilePath());
     path = settings.FleetDatabase.empty() ? FleetDatabasePath() : settings.FleetDatabase;
+    if (!settings.FleetDatabase.empty()) namedBy = "FleetDatabase в " + CliPath(SettingsFilePath());
+  }
+  if (!namedBy.empty() && !Register::IsServerAddress(path) && !parsed.Has("create")) {
+    std::error_code ec;
+    const bool exists = std::filesystem::exists(NativePath(path), ec);
+    if (!exists && !ec) {
+      exitCode = Refuse(kCommand, "реестра '" + Shown(path) + "' (" + namedBy +
+                                      ") нет; чтобы создать новый реестр, добавьте --create");
+      return false;
+    }
   }
   std::string error;
   if (!reg.Open(path, error)) {
-    exitCode = Refuse(kCommand, Utf8(error));
+    exitCode = Refuse(kCommand, Said(error));
     return false;
   }
   return true;
@@ -148,7 +222,14 @@ bool SpeedOption(const ParsedArgs& parsed, const char* name, int& speed, int& ex
 // Applies the options given to a board record (all of them for add, the
 // ones named for edit).
 bool ApplyOptions(const ParsedArgs& parsed, BoardRecord& b, int& exitCode) {
-  if (parsed.Has("line")) b.line = PortDevice(parsed.values.at("line"));
+  if (parsed.Has("line")) {
+    if (const std::string why = LineProblem(CommandLineText(parsed.values.at("line")));
+        !why.empty()) {
+      exitCode = UsageError(kCommand, "--line: " + why);
+      return false;
+    }
+    b.line = PortDevice(parsed.values.at("line"));
+  }
   if (parsed.Has("address")) {
     const auto v = ParseNumber(parsed.values.at("address"), -1, 127);
     if (!v) {
@@ -190,8 +271,11 @@ bool ApplyOptions(const ParsedArgs& parsed, BoardRecord& b, int& exitCode) {
         return false;
       }
   }
+  if (!NoControlChars(b.name, "имя табло", exitCode)) return false;
+  for (const auto& g : b.groups)
+    if (!NoControlChars(g, "группа", exitCode)) return false;
   if (const std::string why = fleet::CheckBoard(b); !why.empty()) {
-    exitCode = UsageError(kCommand, Utf8(why));
+    exitCode = UsageError(kCommand, Said(why));
     return false;
   }
   return true;
@@ -209,8 +293,8 @@ int RunAdd(const ParsedArgs& parsed) {
   Register reg;
   if (!OpenRegister(parsed, reg, status)) return status;
   std::string error;
-  if (!reg.Add(b, error)) return Refuse(kCommand, Utf8(error));
-  std::printf("Табло '%s' внесено в реестр\n", Utf8(b.name).c_str());
+  if (!reg.Add(b, error)) return Refuse(kCommand, Said(error));
+  std::printf("Табло '%s' внесено в реестр\n", Shown(b.name).c_str());
   return kExitOk;
 }
 
@@ -239,8 +323,8 @@ int RunEdit(const ParsedArgs& parsed) {
       },
       error);
   if (optionsRefused) return status;
-  if (!changed) return Refuse(kCommand, Utf8(error));
-  std::printf("Табло '%s' изменено\n", Utf8(newName).c_str());
+  if (!changed) return Refuse(kCommand, Said(error));
+  std::printf("Табло '%s' изменено\n", Shown(newName).c_str());
   return kExitOk;
 }
 
@@ -250,8 +334,9 @@ int RunRemove(const ParsedArgs& parsed) {
   Register reg;
   if (!OpenRegister(parsed, reg, status)) return status;
   std::string error;
-  if (!reg.Remove(CommandLineText(parsed.positional[1]), error)) return Refuse(kCommand, Utf8(error));
-  std::printf("Табло '%s' убрано из реестра\n", parsed.positional[1].c_str());
+  const std::string name = CommandLineText(parsed.positional[1]);
+  if (!reg.Remove(name, error)) return Refuse(kCommand, Said(error));
+  std::printf("Табло '%s' убрано из реестра\n", Shown(name).c_str());
   return kExitOk;
 }
 
@@ -262,9 +347,9 @@ int RunList(const ParsedArgs& parsed) {
   std::vector<BoardRecord> boards;
   std::string error;
   const std::string group = parsed.Has("group") ? CommandLineText(parsed.values.at("group")) : "";
-  if (!reg.List(boards, error, group)) return Refuse(kCommand, Utf8(error));
+  if (!reg.List(boards, error, group)) return Refuse(kCommand, Said(error));
   if (parsed.Has("json")) {
-    std::fputs(BoardsJson(boards).c_str(), stdout);
+    std::fputs(BoardsJson(boards, false).c_str(), stdout);
     return kExitOk;
   }
   for (const auto& b : boards) std::printf("%s\n", BoardLine(b).c_str());
@@ -280,28 +365,44 @@ int RunExport(const ParsedArgs& parsed) {
   if (!OpenRegister(parsed, reg, status)) return status;
   std::vector<BoardRecord> boards;
   std::string error;
-  if (!reg.List(boards, error)) return Refuse(kCommand, Utf8(error));
-  const std::string text = parsed.Has("json") ? BoardsJson(boards) : BoardsCsv(boards);
+  if (!reg.List(boards, error)) return Refuse(kCommand, Said(error));
+  const bool passwords = parsed.Has("with-passwords");
+  const std::string text =
+      parsed.Has("json") ? BoardsJson(boards, passwords) : fleet::BoardsCsv(boards, passwords);
   std::fwrite(text.data(), 1, text.size(), stdout);
   return kExitOk;
 }
 
-// Every row is checked before the register is changed: a file with one bad
-// row changes nothing.
+// Every row is checked before the register is changed, and the register
+// takes the file in one transaction: a file with one bad row, or a write
+// that fails halfway, changes nothing.
 int RunImport(const ParsedArgs& parsed) {
   if (parsed.positional.size() != 2)
     return UsageError(kCommand, "для import нужен ровно один ФАЙЛ.csv");
+  // A register of many thousand boards is a file of megabytes.
+  constexpr size_t kMaxImportSize = size_t{256} << 20;
   int status = kExitOk;
   std::string bytes;
-  if (!ReadInputFile(kCommand, parsed.positional[1], bytes, status)) return status;
-  std::vector<BoardRecord> boards;
+  if (!ReadInputFile(kCommand, parsed.positional[1], bytes, status, kMaxImportSize)) return status;
+  const std::string where = "'" + parsed.positional[1] + "': ";
+  fleet::BoardsFile file;
   std::string error;
-  if (!ParseBoardsCsv(bytes, boards, error))
-    return Refuse(kCommand, "'" + parsed.positional[1] + "': " + error);
+  if (!fleet::ReadBoardsCsv(bytes, file, error)) return Refuse(kCommand, where + error);
+  for (size_t i = 0; i < file.boards.size(); ++i) {
+    const auto& b = file.boards[i];
+    std::string why = LineProblem(b.line);
+    if (why.empty()) why = Said(fleet::CheckBoard(b));
+    if (!why.empty())
+      return Refuse(kCommand, where + "запись " + std::to_string(i + 1) + ": " + why);
+  }
+  if (file.windows1251)
+    std::fprintf(stderr, "lentar-cli %s: %sне UTF-8, прочитан как Windows-1251\n", kCommand,
+                 where.c_str());
   Register reg;
   if (!OpenRegister(parsed, reg, status)) return status;
   int added = 0, replaced = 0;
-  if (!reg.Import(boards, added, replaced, error)) return Refuse(kCommand, Utf8(error));
+  if (!reg.Import(file.boards, !file.hasPassword, !file.hasModemPassword, added, replaced, error))
+    return Refuse(kCommand, where + Said(error) + "; реестр не изменён");
   std::printf("Внесено табло: %d, заменено: %d\n", added, replaced);
   return kExitOk;
 }
@@ -321,22 +422,22 @@ int RunGroup(const ParsedArgs& parsed) {
   std::string error;
   if (what == "list") {
     std::vector<std::string> groups;
-    if (!reg.ListGroups(groups, error)) return Refuse(kCommand, Utf8(error));
-    for (const auto& g : groups) std::printf("%s\n", Utf8(g).c_str());
+    if (!reg.ListGroups(groups, error)) return Refuse(kCommand, Said(error));
+    for (const auto& g : groups) std::printf("%s\n", Shown(g).c_str());
     std::printf("Групп: %zu\n", groups.size());
     return kExitOk;
   }
   const std::string from = CommandLineText(parsed.positional[2]);
   const std::string to = CommandLineText(parsed.positional[3]);
-  if (!reg.RenameGroup(from, to, error)) return Refuse(kCommand, Utf8(error));
-  std::printf("Группа '%s' переименована в '%s'\n", Utf8(TrimBlanks(from)).c_str(),
-              Utf8(TrimBlanks(to)).c_str());
+  if (!reg.RenameGroup(from, to, error)) return Refuse(kCommand, Said(error));
+  std::printf("Группа '%s' переименована в '%s'\n", Shown(TrimBlanks(from)).c_str(),
+              Shown(TrimBlanks(to)).c_str());
   return kExitOk;
 }
 
 int RunLog(const ParsedArgs& parsed) {
-  if (parsed.Has("csv") && parsed.Has("json"))
-    return UsageError(kCommand, "--csv и --json исключают друг друга");
+  if (int(parsed.Has("csv")) + int(parsed.Has("csv-plain")) + int(parsed.Has("json")) > 1)
+    return UsageError(kCommand, "--csv, --csv-plain и --json исключают друг друга");
   fleet::LogFilter filter;
   if (parsed.Has("board")) filter.board = CommandLineText(parsed.values.at("board"));
   if (parsed.Has("group")) filter.group = CommandLineText(parsed.values.at("group"));
@@ -352,10 +453,11 @@ int RunLog(const ParsedArgs& parsed) {
   if (!OpenRegister(parsed, reg, status)) return status;
   std::vector<LogEntry> entries;
   std::string error;
-  if (!reg.ReadLog(filter, entries, error)) return Refuse(kCommand, Utf8(error));
+  if (!reg.ReadLog(filter, entries, error)) return Refuse(kCommand, Said(error));
   std::string text;
   if (parsed.Has("json")) text = LogJson(entries);
-  else if (parsed.Has("csv")) text = LogCsv(entries);
+  else if (parsed.Has("csv")) text = fleet::LogCsv(entries);
+  else if (parsed.Has("csv-plain")) text = fleet::LogCsvPlain(entries);
   else text = LogText(entries);
   std::fwrite(text.data(), 1, text.size(), stdout);
   return kExitOk;
@@ -376,9 +478,9 @@ const char* OutcomeWord(fleet::BoardOutcome outcome) {
 // An outcome and its message for a line of output. A board not started
 // says so in its message already.
 std::string OutcomeText(fleet::BoardOutcome outcome, const std::string& message) {
-  if (outcome == fleet::BoardOutcome::NotStarted && !message.empty()) return Utf8(message);
+  if (outcome == fleet::BoardOutcome::NotStarted && !message.empty()) return Said(message);
   std::string text = OutcomeWord(outcome);
-  if (!message.empty()) text += ": " + Utf8(message);
+  if (!message.empty()) text += ": " + Said(message);
   return text;
 }
 
@@ -428,6 +530,45 @@ class ProgressBlock {
   int shown_ = 0;
 };
 
+// The boards a deliver or a status names: --board ИМЯ (repeated, or more
+// names after it: the positional arguments from firstName on), else the
+// --group, else every board. False after printing why (a name not in the
+// register, an empty group or register).
+bool ChosenBoards(const ParsedArgs& parsed, size_t firstName, Register& reg,
+                  std::vector<BoardRecord>& boards, int& exitCode) {
+  std::string error;
+  if (parsed.Has("board")) {
+    std::vector<std::string> names = parsed.lists.at("board");
+    if (parsed.positional.size() > firstName)
+      names.insert(names.end(), parsed.positional.begin() + firstName, parsed.positional.end());
+    std::set<std::string> seen;
+    for (const auto& typed : names) {
+      const std::string name = CommandLineText(typed);
+      if (!seen.insert(name).second) continue;
+      auto b = reg.Find(name, error);
+      if (!b) {
+        exitCode = Refuse(kCommand, error.empty() ? "табло '" + Shown(name) + "' нет в реестре"
+                                                  : Said(error));
+        return false;
+      }
+      boards.push_back(std::move(*b));
+    }
+    return true;
+  }
+  const bool byGroup = parsed.Has("group");
+  const std::string group = byGroup ? CommandLineText(parsed.values.at("group")) : "";
+  if (!reg.List(boards, error, group)) {
+    exitCode = Refuse(kCommand, Said(error));
+    return false;
+  }
+  if (boards.empty()) {
+    exitCode = Refuse(kCommand, byGroup ? "в группе '" + Shown(group) + "' нет табло"
+                                        : "в реестре нет табло");
+    return false;
+  }
+  return true;
+}
+
 int RunDeliver(const ParsedArgs& parsed) {
   if (parsed.positional.size() < 2) return UsageError(kCommand, "для deliver нужен НАБОР или ОБРАЗ.bin");
   const bool all = parsed.Has("all"), byGroup = parsed.Has("group"), byName = parsed.Has("board");
@@ -462,26 +603,7 @@ int RunDeliver(const ParsedArgs& parsed) {
   if (!OpenRegister(parsed, reg, status)) return status;
   std::vector<BoardRecord> boards;
   std::string error;
-  if (byName) {
-    std::vector<std::string> names = parsed.lists.at("board");
-    names.insert(names.end(), parsed.positional.begin() + 2, parsed.positional.end());
-    std::set<std::string> seen;
-    for (const auto& name : names) {
-      if (!seen.insert(name).second) continue;
-      auto b = reg.Find(CommandLineText(name), error);
-      if (!b) {
-        if (!error.empty()) return Refuse(kCommand, Utf8(error));
-        return Refuse(kCommand, "табло '" + name + "' нет в реестре");
-      }
-      boards.push_back(std::move(*b));
-    }
-  } else {
-    const std::string group = byGroup ? CommandLineText(parsed.values.at("group")) : "";
-    if (!reg.List(boards, error, group)) return Refuse(kCommand, Utf8(error));
-    if (boards.empty())
-      return Refuse(kCommand, byGroup ? "в группе '" + parsed.values.at("group") + "' нет табло"
-                                      : "в реестре нет табло");
-  }
+  if (!ChosenBoards(parsed, 2, reg, boards, status)) return status;
 
   fleet::DeliveryOptions options;
   // Named in full in the log, wherever the run was started.
@@ -501,7 +623,7 @@ int RunDeliver(const ParsedArgs& parsed) {
   const bool json = parsed.Has("json");
   ProgressBlock block(!json && StderrIsTerminal());
   fleet::DeliveryEvents events;
-  const auto name = [&](size_t b) { return Utf8(boards[b].name); };
+  const auto name = [&](size_t b) { return Shown(boards[b].name); };
   events.attemptStarts = [&](size_t b, int attempt) {
     block.Set(name(b), "попытка " + std::to_string(attempt));
     if (!json && !StderrIsTerminal())
@@ -529,17 +651,17 @@ int RunDeliver(const ParsedArgs& parsed) {
   };
   events.lineBusyBy = [&](const std::string& line, const std::string& holder) {
     if (json) return;
-    block.Print("линия '" + Utf8(line) + "' занята другой программой" +
-                (holder.empty() ? std::string() : " (" + Utf8(holder) + ")") + "; ожидание");
+    block.Print("линия '" + Shown(line) + "' занята другой программой" +
+                (holder.empty() ? std::string() : " (" + Shown(holder) + ")") + "; ожидание");
   };
   events.logFailed = [&](const std::string& why) {
-    block.Print("ошибка: строка журнала доставок не записана: " + Utf8(why));
+    block.Print("ошибка: строка журнала доставок не записана: " + Said(why));
   };
 
   std::vector<fleet::BoardResult> results;
   if (!fleet::Deliver(boards, options, &reg, events, results, error)) {
     block.Clear();
-    return Refuse(kCommand, Utf8(error));
+    return Refuse(kCommand, Said(error));
   }
   block.Clear();
 
@@ -552,7 +674,7 @@ int RunDeliver(const ParsedArgs& parsed) {
                       (tally.unlogged ? "false" : "true") + ",\"boards\":[";
     for (size_t i = 0; i < results.size(); ++i) {
       const auto& r = results[i];
-      out += std::string(i ? ",\n " : "\n ") + "{\"name\":" + JsonString(name(i)) +
+      out += std::string(i ? ",\n " : "\n ") + "{\"name\":" + JsonString(Utf8(boards[i].name)) +
              ",\"line\":" + JsonString(Utf8(boards[i].line)) + ",\"address\":" +
              std::to_string(boards[i].address) + ",\"outcome\":" +
              JsonString(fleet::OutcomeName(r.outcome)) + ",\"attempts\":" +
@@ -598,6 +720,10 @@ std::string ClockText(const comm::BoardClock& c) {
 }
 
 int RunStatus(const ParsedArgs& parsed) {
+  if (parsed.Has("board") && parsed.Has("group"))
+    return UsageError(kCommand, "для status нужно одно из --group ГРУППА или --board ИМЯ...");
+  if (parsed.positional.size() > 1 && !parsed.Has("board"))
+    return UsageError(kCommand, "лишний аргумент '" + parsed.positional[1] + "'");
   long long over = -1;
   if (parsed.Has("set-clock-over")) {
     const auto v = ParseNumber(parsed.values.at("set-clock-over"), 0, 86400 * 366);
@@ -625,12 +751,7 @@ int RunStatus(const ParsedArgs& parsed) {
   Register reg;
   if (!OpenRegister(parsed, reg, status)) return status;
   std::vector<BoardRecord> boards;
-  std::string error;
-  const std::string group = parsed.Has("group") ? CommandLineText(parsed.values.at("group")) : "";
-  if (!reg.List(boards, error, group)) return Refuse(kCommand, Utf8(error));
-  if (boards.empty())
-    return Refuse(kCommand, parsed.Has("group") ? "в группе '" + parsed.values.at("group") + "' нет табло"
-                                                : "в реестре нет табло");
+  if (!ChosenBoards(parsed, 1, reg, boards, status)) return status;
   fleet::SweepOptions options;
   options.defaultSettings = CorePath(SettingsPathFor(parsed));
   options.jobs = static_cast<int>(jobs);
@@ -643,7 +764,7 @@ int RunStatus(const ParsedArgs& parsed) {
   fleet::Sweep(boards, options, &reg,
                [&](size_t b, const fleet::BoardStatus& st) {
                  if (json || StderrIsTerminal()) return;
-                 std::fprintf(stderr, "%s: %s\n", Utf8(boards[b].name).c_str(),
+                 std::fprintf(stderr, "%s: %s\n", Shown(boards[b].name).c_str(),
                               st.online ? "на связи"
                               : st.contacted ? "нет связи"
                                              : "не проверено");
@@ -672,10 +793,10 @@ int RunStatus(const ParsedArgs& parsed) {
              ",\"last_sha256\":" + (last.sha256.empty() ? "null" : JsonString(last.sha256)) + "}";
       continue;
     }
-    out += Utf8(boards[i].name) + ": ";
+    out += Shown(boards[i].name) + ": ";
     if (st.online) {
       out += "на связи";
-      if (!st.version.empty()) out += ", версия " + Utf8(st.version);
+      if (!st.version.empty()) out += ", версия " + Shown(st.version);
       if (st.clockRead) {
         out += ", часы " + ClockText(st.clock) + " (расхождение " +
                (st.drift > 0 ? "+" : "") + std::to_string(st.drift) + " с";
@@ -689,10 +810,10 @@ int RunStatus(const ParsedArgs& parsed) {
       else
         out += ", буферы пусты";
     } else {
-      out += (st.contacted ? "нет связи: " : "не проверено: ") + Utf8(st.message);
+      out += std::string(st.interrupted ? "не опрошено: " : st.contacted ? "нет связи: " : "не проверено: ") + Said(st.message);
     }
     out += "; доставлено: ";
-    out += last.finished.empty() ? std::string("нет") : Utf8(last.finished) + " (" + Utf8(last.setFile) + ")";
+    out += last.finished.empty() ? std::string("нет") : Shown(last.finished) + " (" + Shown(last.setFile) + ")";
     out += "\n";
   }
   if (json) out += boards.empty() ? "]\n" : "\n]\n";
@@ -713,7 +834,7 @@ int RunFleet(const Args& args) {
        {"tone", 0, false}, {"init", 0, true, true}, {"modem-password"}, {"password"}, {"ini"},
        {"note"}, {"rename"}, {"json", 0, false}, {"csv", 0, false}, {"board", 0, true, true},
        {"since"}, {"all", 0, false}, {"jobs"}, {"retries"}, {"retry-pause"}, {"timeout"}, {"set-clock-over"},
-       {"lease"}},
+       {"lease"}, {"create", 0, false}, {"with-passwords", 0, false}, {"csv-plain", 0, false}},
       error);
   if (!parsed) return UsageError(kCommand, error);
   if (parsed->help) {
@@ -765,17 +886,38 @@ int RunFleet(const Args& args) {
       {"list", " group json "},
       {"import", " "},
       {"group", " "},
-      {"export", " csv json "},
-      {"log", " board group since csv json "},
+      {"export", " csv json with-passwords "},
+      {"log", " board group since csv csv-plain json "},
       {"deliver", " group board all jobs retries retry-pause timeout lease ini json "},
-      {"status", " group set-clock-over jobs timeout lease ini json "},
+      {"status", " group board set-clock-over jobs timeout lease ini json "},
   };
   const auto allowed = kAllowed.find(command);
   if (allowed == kAllowed.end())
     return UsageError(kCommand, "неизвестная команда реестра '" + command + "'");
   for (const auto& [option, value] : parsed->values)
-    if (option != "db" && allowed->second.find(" " + option + " ") == std::string::npos)
+    if (option != "db" && option != "create" &&
+        allowed->second.find(" " + option + " ") == std::string::npos)
       return UsageError(kCommand, "--" + option + " не применяется с " + command);
+  // Every text of the command is kept or looked up in Windows-1251, as the
+  // register and the boards keep it: a character it has no place for would
+  // silently turn into '?' (a name, a group, a file that then is another
+  // one), so it is refused.
+  {
+    std::vector<std::pair<std::string, std::string>> texts;  // where, text
+    for (const auto& [option, value] : parsed->values) texts.emplace_back("--" + option, value);
+    for (const auto& [option, values] : parsed->lists)
+      for (const auto& value : values) texts.emplace_back("--" + option, value);
+    for (const auto& p : parsed->positional) texts.emplace_back("'" + fleet::VisibleText(p) + "'", p);
+    for (const auto& [where, text] : texts) {
+      std::string cp1251, bad;
+      if (fleet::Utf8ToBoardText(text, cp1251, bad)) continue;
+      return UsageError(kCommand,
+                        where + (bad.empty() ? ": текст не в UTF-8"
+                                             : ": символ «" + fleet::VisibleText(bad) +
+                                                   "» нельзя сохранить в реестре и передать табло "
+                                                   "(они хранят текст в Windows-1251)"));
+    }
+  }
   if (command == "add") return RunAdd(*parsed);
   if (command == "edit") return RunEdit(*parsed);
   if (command == "remove") return RunRemove(*parsed);

@@ -1,5 +1,6 @@
 // The register and the delivery log as lentar-cli fleet prints and reads
-// them: one Russian line per board, CSV and JSON, all in UTF-8.
+// them: one Russian line per board and JSON, all in UTF-8 (the CSV files
+// are fleet/reports.h's).
 #pragma once
 
 #include <optional>
@@ -10,23 +11,17 @@
 
 namespace lentar::cli {
 
-// The columns of a register in CSV, in order.
-inline constexpr const char* kCsvHeader =
-    "name,groups,line,address,speed,load_speed,modem,dial,pulse,init,modem_password,password,"
-    "ini,note";
+// Windows-1251 text for a terminal: UTF-8 with control characters escaped,
+// so that a name such as "\x1b[31m" never drives the terminal.
+std::string Shown(const std::string& cp1251);
 
 // "NAME: LINE, адрес N, группы: a, b, через модем НОМЕР, ..." for list.
 std::string BoardLine(const fleet::BoardRecord& board);
-std::string BoardsJson(const std::vector<fleet::BoardRecord>& boards);
-std::string BoardsCsv(const std::vector<fleet::BoardRecord>& boards);
-// The boards of a CSV file with kCsvHeader's columns (any order, the header
-// names them; name and line are required). False with the row and the
-// reason (UTF-8) when a row is malformed or a board unsound.
-bool ParseBoardsCsv(const std::string& text, std::vector<fleet::BoardRecord>& boards,
-                    std::string& error);
+// The boards for programs. Passwords only with withPasswords; otherwise
+// "password_set" and "modem_password_set" say whether the board has them.
+std::string BoardsJson(const std::vector<fleet::BoardRecord>& boards, bool withPasswords);
 
 std::string LogText(const std::vector<fleet::LogEntry>& entries);
-std::string LogCsv(const std::vector<fleet::LogEntry>& entries);
 std::string LogJson(const std::vector<fleet::LogEntry>& entries);
 
 // "YYYY-MM-DD", "YYYY-MM-DD HH:MM" or "YYYY-MM-DD HH:MM:SS" (a 'T' in place

@@ -1505,14 +1505,23 @@ bool Register::Remove(const std::string& name, std::string& error) {
   return Commit(error);
 }
 
-bool Register::Import(const std::vector<BoardRecord>& boards, int& added, int& replaced,
-                      std::string& error) {
+bool Register::Import(const std::vector<BoardRecord>& boards, bool keepPasswords,
+                      bool keepModemPasswords, int& added, int& replaced, std::string& error) {
   added = replaced = 0;
-  for (const auto& b : boards)
-    if (std::string why = CheckBoard(b); !why.empty()) {
-      error = b.name + ": " + why;
-      return false;
+  {
+    std::unordered_set<std::string> names;
+    names.reserve(boards.size());
+    for (const auto& b : boards) {
+      if (std::string why = CheckBoard(b); !why.empty()) {
+        error = b.name + ": " + why;
+        return false;
+      }
+      if (!names.insert(b.name).second) {
+        error = T(u8"табло '") + b.name + T(u8"' названо дважды");
+        return false;
+      }
     }
+  }
   if (!Begin(error)) return false;
   const auto fail = [&] {
     Rollback();
@@ -1522,15 +1531,26 @@ bool Register::Import(const std::vector<BoardRecord>& boards, int& added, int& r
   QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection_), false);
   // The names the register has, looked up once: the rows are matched in
   // one pass, however many there are.
-  std::unordered_map<std::string, long long> ids;
+  // A replaced board keeps the passwords the file did not carry.
+  struct Stored {
+    long long id;
+    std::string password;
+    std::optional<std::string> modemPassword;
+  };
+  std::unordered_map<std::string, Stored> ids;
   {
     QSqlQuery q(db);
     q.setForwardOnly(true);
-    if (!Exec(q, QString("SELECT id, name FROM boards") + (shared_ ? " FOR UPDATE" : ""))) {
+    if (!Exec(q, QString("SELECT id, name, password, modem_password FROM boards") +
+                     (shared_ ? " FOR UPDATE" : ""))) {
       error = Failure(q.lastError());
       return fail();
     }
-    while (q.next()) ids.emplace(S(q.value(1).toString()), q.value(0).toLongLong());
+    while (q.next()) {
+      Stored s{q.value(0).toLongLong(), S(q.value(2).toString()), std::nullopt};
+      if (!q.value(3).isNull()) s.modemPassword = S(q.value(3).toString());
+      ids.emplace(S(q.value(1).toString()), std::move(s));
+    }
   }
   std::vector<std::string> stored;
   if (!ReadGroupNames(stored, error)) return fail();
@@ -1541,7 +1561,9 @@ bool Register::Import(const std::vector<BoardRecord>& boards, int& added, int& r
     board.groups = spellings.Spell(board.groups);
     const auto it = ids.find(board.name);
     if (it != ids.end()) {
-      if (!WriteBoard(it->second, board, error)) {
+      if (keepPasswords) board.password = it->second.password;
+      if (keepModemPasswords) board.modemPassword = it->second.modemPassword;
+      if (!WriteBoard(it->second.id, board, error)) {
         error = board.name + ": " + error;
         return fail();
       }
@@ -1560,7 +1582,6 @@ bool Register::Import(const std::vector<BoardRecord>& boards, int& added, int& r
       error = board.name + ": " + error;
       return fail();
     }
-    ids.emplace(board.name, id);
     ++added;
   }
   if (!Commit(error)) {

@@ -17,8 +17,8 @@ using lentar::comm::testing::SimProcess;
 class CliFleet : public CliFolderTest {
  protected:
   CliFleet() : CliFolderTest("cli_fleet") {}
-  // A register of the test's own.
-  int Fleet(const std::string& args) { return Run("fleet --db fleet.sqlite " + args); }
+  // A register of the test's own, made by the first command.
+  int Fleet(const std::string& args) { return Run("fleet --db fleet.sqlite --create " + args); }
 };
 
 TEST_F(CliFleet, RegisterCommandsKeepEveryField) {
@@ -40,8 +40,8 @@ TEST_F(CliFleet, RegisterCommandsKeepEveryField) {
        {"\"name\":\"Аптека 1\"", "\"groups\":[\"pharmacy\",\"юг\"]",
         "\"line\":\"rfc2217://10.0.0.5:4001\"", "\"address\":17", "\"speed\":19200",
         "\"load_speed\":57600", "\"modem\":true", "\"dial\":\"84951234567\"", "\"pulse\":true",
-        "\"init\":[\"ATZ\",\"AT&F E0\"]", "\"modem_password\":\"модем\"",
-        "\"password\":\"секрет\"", "\"note\":\"у входа\"", "\"modem_password\":null"})
+        "\"init\":[\"ATZ\",\"AT&F E0\"]", "\"password_set\":true,\"modem_password_set\":true",
+        "\"note\":\"у входа\"", "\"password_set\":false,\"modem_password_set\":false"})
     EXPECT_NE(out_.find(field), std::string::npos) << field << "\n" << out_;
   EXPECT_NE(out_.find("\"ini\":\"" + Path("lentar.ini") + "\""), std::string::npos) << out_;
 
@@ -60,12 +60,12 @@ TEST_F(CliFleet, RegisterCommandsKeepEveryField) {
   EXPECT_NE(out_.find("\"note\":\"\""), std::string::npos) << out_;
 
   // Exported and imported into another register: the same boards.
-  ASSERT_EQ(Fleet("export --csv"), 0);
+  ASSERT_EQ(Fleet("export --csv --with-passwords"), 0);
   const std::string csv = out_;
   Write("boards.csv", csv);
-  ASSERT_EQ(Run("fleet --db other.sqlite import boards.csv"), 0) << err_;
+  ASSERT_EQ(Run("fleet --db other.sqlite --create import boards.csv"), 0) << err_;
   EXPECT_NE(out_.find("Внесено табло: 2, заменено: 0"), std::string::npos) << out_;
-  ASSERT_EQ(Run("fleet --db other.sqlite export"), 0);
+  ASSERT_EQ(Run("fleet --db other.sqlite export --with-passwords"), 0);
   EXPECT_EQ(out_, csv);
   ASSERT_EQ(Run("fleet --db other.sqlite import boards.csv"), 0) << err_;
   EXPECT_NE(out_.find("Внесено табло: 0, заменено: 2"), std::string::npos) << out_;
@@ -355,7 +355,7 @@ TEST_F(CliFleet, ALogThatCannotBeWrittenIsSaidAndFailsTheRun) {
   } unmount{disk};
   SimProcess sim;
   ASSERT_TRUE(sim.StartListening(dir_, false, {"--pace", "-v"}));
-  ASSERT_EQ(Run("fleet --db disk/fleet.sqlite add b1 --line " + sim.Link() + " --group g"), 0)
+  ASSERT_EQ(Run("fleet --db disk/fleet.sqlite --create add b1 --line " + sim.Link() + " --group g"), 0)
       << err_;
   const auto image = lentar::comm::testing::ImagePattern(2000, 6);
   Write("image.bin", std::string(image.begin(), image.end()));

@@ -241,7 +241,7 @@ TEST_F(CliInterrupt, SigtermAndSighupStopLikeCtrlC) {
         ASSERT_TRUE(sim.StartListening(dir, false, {"--addresses", "1,2", "--pace", "-v"}))
             << sim.Log();
         for (const char* board : {"1", "2"})
-          ASSERT_EQ(cli({"fleet", "--db", db, "add", std::string("b") + board, "--line",
+          ASSERT_EQ(cli({"fleet", "--db", db, "--create", "add", std::string("b") + board, "--line",
                          sim.Link(), "--address", board, "--group", "bus"}),
                     0)
               << ReadAll(dir / "err.log");

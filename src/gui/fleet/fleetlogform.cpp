@@ -15,6 +15,7 @@
 
 #include "core/atomicfile.h"
 #include "core/textutil.h"
+#include "fleet/reports.h"
 #include "gui/common/filedialogs.h"
 #include "gui/common/messages.h"
 #include "gui/fleet/fleetrun.h"
@@ -38,17 +39,6 @@ std::string Joined(const std::vector<std::string>& texts) {
   std::string joined;
   for (const auto& t : texts) joined += (joined.empty() ? "" : ", ") + t;
   return joined;
-}
-
-// One CSV field: quoted when it holds the separator, a quote or a line break.
-std::string CsvField(const std::string& utf8) {
-  if (utf8.find_first_of(";\"\r\n") == std::string::npos) return utf8;
-  std::string quoted = "\"";
-  for (char c : utf8) {
-    if (c == '"') quoted += '"';
-    quoted += c;
-  }
-  return quoted + "\"";
 }
 
 }  // namespace
@@ -224,25 +214,7 @@ void TFleetLogForm::Reload() {
   countLabel_->setText(QStringLiteral("Попыток: %1").arg(entries_.size()));
 }
 
-std::string TFleetLogForm::CsvText() const {
-  std::string csv = "\xEF\xBB\xBF";
-  const char* header[] = {"Начало", "Конец", "Табло", "Группы", "Линия", "Адрес",
-                          "Оператор", "Набор", "SHA-256", "Размер", "Попытка",
-                          "Итог", "Сообщение"};
-  for (size_t i = 0; i < std::size(header); ++i) csv += (i ? ";" : "") + std::string(header[i]);
-  csv += "\r\n";
-  for (const auto& e : entries_) {
-    const std::string fields[] = {
-        Cp1251ToUtf8(e.started), Cp1251ToUtf8(e.finished), Cp1251ToUtf8(e.board),
-        Cp1251ToUtf8(Joined(e.groups)), Cp1251ToUtf8(e.line),
-        e.address >= 0 ? std::to_string(e.address) : std::string(), Cp1251ToUtf8(e.operatorName),
-        Cp1251ToUtf8(e.setFile), e.sha256, std::to_string(e.size), std::to_string(e.attempt),
-        OutcomeOf(e.outcome).toStdString(), Cp1251ToUtf8(e.message)};
-    for (size_t i = 0; i < std::size(fields); ++i) csv += (i ? ";" : "") + CsvField(fields[i]);
-    csv += "\r\n";
-  }
-  return csv;
-}
+std::string TFleetLogForm::CsvText() const { return fleet::LogCsv(entries_); }
 
 void TFleetLogForm::Export() {
   std::string file = Utf8ToCp1251(u8"журнал.csv");
