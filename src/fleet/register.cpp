@@ -205,6 +205,19 @@ std::string NextConnectionName() {
 
 std::string DbError(const QSqlError& error) { return S(error.text()); }
 
+// Tells the programs watching a shared register that it has changed (after
+// the change is committed). A register file needs nothing: its watchers see
+// the change through SQLite itself.
+void NotifyWatchers(const std::string& connection, bool shared) {
+  if (!shared) return;
+  QSqlQuery q(QSqlDatabase::database(QString::fromStdString(connection), false));
+  q.exec(QStringLiteral("NOTIFY %1").arg(QLatin1String(Register::kChangeChannel)));
+}
+
+bool SameGroup(const QString& a, const QString& b) {
+  return a.trimmed().compare(b.trimmed(), Qt::CaseInsensitive) == 0;
+}
+
 }  // namespace
 
 int SpeedIndex(int bitsPerSecond) {
@@ -873,6 +886,7 @@ bool Register::Add(const BoardRecord& board, std::string& error) {
     db.rollback();
     return false;
   }
+  NotifyWatchers(connection_, shared_);
   return true;
 }
 
@@ -922,6 +936,7 @@ bool Register::Update(const std::string& name, const BoardRecord& board, std::st
     db.rollback();
     return false;
   }
+  NotifyWatchers(connection_, shared_);
   return true;
 }
 
@@ -938,6 +953,7 @@ bool Register::Remove(const std::string& name, std::string& error) {
     error = T(u8"табло '") + name + T(u8"' нет в реестре");
     return false;
   }
+  NotifyWatchers(connection_, shared_);
   return true;
 }
 
@@ -1003,6 +1019,72 @@ bool Register::List(std::vector<BoardRecord>& boards, std::string& error,
   return true;
 }
 
+bool Register::ListGroups(std::vector<std::string>& groups, std::string& error) {
+  groups.clear();
+  QSqlQuery q(QSqlDatabase::database(QString::fromStdString(connection_), false));
+  q.setForwardOnly(true);
+  if (!q.exec("SELECT DISTINCT name FROM board_groups ORDER BY name")) {
+    error = DbError(q.lastError());
+    return false;
+  }
+  QStringList seen;
+  while (q.next()) {
+    const QString name = q.value(0).toString();
+    if (std::none_of(seen.begin(), seen.end(), [&](const QString& g) { return SameGroup(g, name); })) {
+      seen << name;
+      groups.push_back(S(name));
+    }
+  }
+  return true;
+}
+
+bool Register::RenameGroup(const std::string& from, const std::string& to, std::string& error) {
+  const QString target = Q(to).trimmed();
+  if (target.isEmpty() || target.contains(QLatin1Char('|'))) {
+    error = T(u8"имя группы не может быть пустым или содержать '|'");
+    return false;
+  }
+  QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection_), false);
+  if (!db.transaction()) {
+    error = DbError(db.lastError());
+    return false;
+  }
+  const auto fail = [&](const std::string& why) {
+    error = why;
+    db.rollback();
+    return false;
+  };
+  QSqlQuery q(db);
+  if (!q.exec("SELECT DISTINCT name FROM board_groups")) return fail(DbError(q.lastError()));
+  // The spellings of the group renamed, and the group it joins, if any.
+  QStringList renamed;
+  QString joined;
+  while (q.next()) {
+    const QString name = q.value(0).toString();
+    if (SameGroup(name, Q(from))) renamed << name;
+    else if (SameGroup(name, target)) joined = name;
+  }
+  q.finish();
+  if (renamed.isEmpty()) return fail(T(u8"группы '") + from + T(u8"' нет в реестре"));
+  const QString into = joined.isEmpty() ? target : joined;
+  for (const QString& old : renamed) {
+    if (old == into) continue;
+    q.prepare("INSERT INTO board_groups(board_id, name) SELECT board_id, ? FROM board_groups "
+              "WHERE name = ? AND board_id NOT IN (SELECT board_id FROM board_groups WHERE name = ?)");
+    q.addBindValue(into);
+    q.addBindValue(old);
+    q.addBindValue(into);
+    if (!q.exec()) return fail(DbError(q.lastError()));
+    q.prepare("DELETE FROM board_groups WHERE name = ?");
+    q.addBindValue(old);
+    if (!q.exec()) return fail(DbError(q.lastError()));
+  }
+  q.finish();
+  if (!db.commit()) return fail(DbError(db.lastError()));
+  NotifyWatchers(connection_, shared_);
+  return true;
+}
+
 long long Register::BeginAttempt(const LogEntry& e, std::string& error) {
   QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection_), false);
   QSqlQuery q(db);
@@ -1022,6 +1104,7 @@ long long Register::BeginAttempt(const LogEntry& e, std::string& error) {
   q.addBindValue(e.attempt);
   const long long id = InsertReturningId(q);
   if (id <= 0) error = DbError(q.lastError());
+  else NotifyWatchers(connection_, shared_);
   return id;
 }
 
@@ -1038,6 +1121,7 @@ bool Register::FinishAttempt(long long id, const std::string& outcome, const std
     error = DbError(q.lastError());
     return false;
   }
+  NotifyWatchers(connection_, shared_);
   return true;
 }
 

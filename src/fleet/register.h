@@ -137,6 +137,13 @@ class Register {
   // Replaces the board called name with board (which may carry a new name).
   bool Update(const std::string& name, const BoardRecord& board, std::string& error);
   bool Remove(const std::string& name, std::string& error);
+  // Every group of the register, each once, in order of name.
+  bool ListGroups(std::vector<std::string>& groups, std::string& error);
+  // Renames the group from (trimmed, found without regard to case) to to;
+  // when to names another group already, the two become one under that
+  // group's spelling (a board in both is in it once).
+  bool RenameGroup(const std::string& from, const std::string& to, std::string& error);
+
   // The board called name, if there is one. error is set when the database
   // could not be read.
   std::optional<BoardRecord> Find(const std::string& name, std::string& error);
@@ -175,6 +182,14 @@ class Register {
                   std::string& error);
   // Gives the line back (only when it is still held with token).
   bool ReleaseLine(const std::string& key, const std::string& token, std::string& error);
+
+  // A shared register announces every change on this channel (NOTIFY), so
+  // that the windows of every operator show it; a register file is watched
+  // through its connection instead (PRAGMA data_version).
+  static constexpr const char* kChangeChannel = "lentar_register";
+  // The Qt SQL connection of this register, for watching it from the thread
+  // that opened it.
+  const std::string& ConnectionName() const { return connection_; }
 
   // The local time now as the log keeps it.
   static std::string Now();
