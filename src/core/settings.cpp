@@ -284,6 +284,7 @@ void VisitSettings(Visitor& v, Record& s) {
   v.Text("ModemPortDevice", s.ModemPortDevice, "");
   // The register of boards, for the fleet.
   v.Text("FleetDatabase", s.FleetDatabase, "");
+  v.Rect("FleetCoor", s.FleetCoor);
 }
 
 bool ReadSettingsFromIni(TSettings& settings, const IniFile& ini) {

@@ -43,6 +43,7 @@ struct TSettings {
   IntRect ImCoor;       // image editor
   IntRect PropCoor;     // kept and written back
   IntRect ClientCoor;   // kept and written back
+  IntRect FleetCoor;    // fleet window "Парк табло"
 
   // Communication. Ports are 0-based indexes: 0 is "COM1".
   int32_t TabPort = 0;    // board port

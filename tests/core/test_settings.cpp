@@ -187,7 +187,8 @@ std::vector<std::string> ExpectedKeys() {
     keys.push_back(k);
   }
   for (int i = 1; i <= 8; ++i) keys.push_back("Password" + std::to_string(i));
-  for (const char* k : {"TabPortDevice", "I2CPortDevice", "ModemPortDevice", "FleetDatabase"})
+  for (const char* k : {"TabPortDevice", "I2CPortDevice", "ModemPortDevice", "FleetDatabase",
+                        "FleetCoor"})
     keys.push_back(k);
   return keys;
 }
@@ -258,6 +259,7 @@ TSettings RichSettings(const std::string& folder) {
   s.TabPortDevice = "/dev/ttyUSB0";
   s.ModemPortDevice = "/dev/pts/7";
   s.FleetDatabase = "postgresql://operator@fleet.example.org:5433/boards";
+  s.FleetCoor = {30, 40, 1330, 640};
   return s;
 }
 
