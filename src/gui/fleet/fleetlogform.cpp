@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <cerrno>
@@ -128,6 +129,8 @@ TFleetLogForm::TFleetLogForm(QWidget* parent, fleet::Register& reg)
   layout->addLayout(buttons);
   resize(1300, 520);
 
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  connect(escape, &QShortcut::activated, this, &QWidget::close);
   connect(exportButton, &QPushButton::clicked, this, &TFleetLogForm::Export);
   connect(closeButton, &QPushButton::clicked, this, &QWidget::close);
   const auto refilter = [this] {
