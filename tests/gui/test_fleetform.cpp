@@ -324,6 +324,7 @@ class FleetFormTest : public QObject, public MainWindowFixture {
     const QString dead = Cell(table, RowNamed(table, "dead"), TFleetForm::kOnline);
     QVERIFY2(dead.startsWith(Q(u8"нет: ")) && dead.contains(Q(u8"не отвечает")), qPrintable(dead));
     QCOMPARE(Child<QLabel>(form.get(), "StatusLabel")->text(), Q(u8"На связи: 2 из 3"));
+    QCOMPARE(Child<QProgressBar>(form.get(), "TotalBar")->value(), 100);  // every board read
     QVERIFY(messages_->Texts().isEmpty());
   }
 

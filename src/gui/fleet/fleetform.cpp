@@ -376,9 +376,22 @@ void TFleetForm::FitColumns() {
     else fixed += want[column];
   }
   const int room = table_->viewport()->width();
-  // A column gives way down to this width, or to its own if it is narrower.
+  // A column gives way down to its floor, or to its own width if that is
+  // less: the result, the text the operator reads first, keeps room for most
+  // of a "Загрузка успешно завершена! (...)", a line for its address and
+  // port, a name for a recognisable start; the rest for a few words.
+  const auto floorOf = [&](int column) {
+    switch (column) {
+      case kResult: return 26 * em;
+      case kLine: return 16 * em;
+      case kName: return 12 * em;
+      default: return 7 * em;
+    }
+  };
   const int least = 7 * em;
-  const auto capped = [&](int column, int cap) { return std::min(want[column], std::max(cap, least)); };
+  const auto capped = [&](int column, int cap) {
+    return std::min(want[column], std::max(cap, floorOf(column)));
+  };
   const auto widthAt = [&](int cap) {
     int total = fixed;
     for (Column column : yielding) total += capped(column, cap);
@@ -562,6 +575,7 @@ void TFleetForm::StartRun(const std::vector<fleet::BoardRecord>& boards, bool de
   running_ = boards;
   delivering_ = delivery;
   totalBar_->setValue(0);
+  boardsRead_ = 0;
   if (delivery) {
     // A new delivery: the rows of the last one go back to what the log says.
     runRows_.clear();
@@ -719,6 +733,8 @@ void TFleetForm::BoardRead(int board, const fleet::BoardStatus& status) {
   }
   online_[name] = {online, onlineTip};
   drift_[name] = {drift, driftTip};
+  ++boardsRead_;
+  totalBar_->setValue(static_cast<int>(boardsRead_ * 100 / running_.size()));
   if (const int row = RowOf(name); row >= 0) {
     SetCell(row, kOnline, online, onlineTip);
     SetCell(row, kDrift, drift, driftTip);

@@ -145,6 +145,7 @@ class TFleetForm : public QWidget {
   // The boards of the run going on (or the last one).
   std::vector<fleet::BoardRecord> running_;
   bool delivering_ = false;
+  size_t boardsRead_ = 0;  // of the sweep going on
   // The last delivery's rows, by name, and the set it sent, as shown.
   std::map<std::string, RunRow> runRows_;
   QString runSet_;

@@ -103,6 +103,8 @@ TFleetLogForm::TFleetLogForm(QWidget* parent, fleet::Register& reg)
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   table_->setTabKeyNavigation(false);
   table_->setWordWrap(false);
+  // A path keeps its file name, a message its reason; the tooltip has all.
+  table_->setTextElideMode(Qt::ElideMiddle);
   table_->verticalHeader()->setVisible(false);
   const int em = fontMetrics().horizontalAdvance(QLatin1Char('M'));
   const std::pair<Column, int> widths[] = {{kStarted, 11}, {kFinished, 11}, {kBoard, 9},
