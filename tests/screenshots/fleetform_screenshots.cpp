@@ -14,9 +14,14 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDateTime>
+#include <QDialog>
+#include <QMenu>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolButton>
 #include <QtTest>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 
@@ -72,6 +77,20 @@ comm::ClockSource ShiftedClock(int seconds) {
     d.second = t.time().second();
     return d;
   };
+}
+
+// Captures the modal dialog that comes up next, once painted, and closes it
+// with Cancel; prepare fills it in first.
+void CaptureDialog(const QString& file, bool& captured, std::function<void(QWidget*)> prepare = {}) {
+  QTimer::singleShot(300, [file, &captured, prepare] {
+    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    if (!dialog) return;
+    if (prepare) prepare(dialog);
+    Pump(400);
+    captured = CaptureScreen(file);
+    while (QWidget* popup = QApplication::activePopupWidget()) popup->close();
+    dialog->reject();
+  });
 }
 
 }  // namespace
@@ -164,6 +183,25 @@ class FleetFormScreenshots : public QObject {
     QVERIFY(WorkDone(&form, 60000));
     Pump(400);
     QVERIFY(CaptureScreen(shots + "/fleet-synced.png"));
+
+    // The edit dialog with the register's groups to choose from, and the
+    // group dialog about to merge "Окраины" into "Центр".
+    bool dialogCaptured = false;
+    form.findChild<QTableWidget*>("BoardTable")->setCurrentCell(0, 0);
+    CaptureDialog(shots + "/fleet-board-edit.png", dialogCaptured, [](QWidget* dialog) {
+      if (auto* button = dialog->findChild<QToolButton*>("GroupsButton"))
+        button->menu()->popup(button->mapToGlobal(QPoint(0, button->height())));
+    });
+    form.EditBoard();
+    QVERIFY(dialogCaptured);
+    group->setCurrentIndex(group->findText(QStringLiteral("Окраины")));
+    dialogCaptured = false;
+    CaptureDialog(shots + "/fleet-group-rename.png", dialogCaptured, [](QWidget* dialog) {
+      if (auto* name = dialog->findChild<QComboBox*>("NameBox")) name->setEditText(QStringLiteral("центр"));
+    });
+    form.RenameGroup();
+    QVERIFY(dialogCaptured);
+    group->setCurrentIndex(0);
 
     group->setCurrentIndex(group->findText(QStringLiteral("Аптеки")));
     bool captured = false;

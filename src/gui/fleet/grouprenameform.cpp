@@ -44,6 +44,10 @@ TGroupRenameForm::TGroupRenameForm(QWidget* parent, const std::string& group, in
   hintLabel_ = new QLabel(this);
   hintLabel_->setObjectName(QStringLiteral("HintLabel"));
   hintLabel_->setWordWrap(true);
+  // Room for the longest hint from the start: the dialog does not grow
+  // while the name is typed.
+  hintLabel_->setMinimumHeight(2 * fontMetrics().lineSpacing() + 4);
+  hintLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
   auto* form = new QFormLayout;
   form->addRow(nameLabel, nameBox_);
