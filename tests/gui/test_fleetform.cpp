@@ -548,6 +548,9 @@ class FleetFormTest : public QObject, public MainWindowFixture {
     form->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(form.get()));
     const IntRect place = WindowGeometryRect(*form);
+    // Noted while the window is open, for the editor that ends with it open.
+    QCOMPARE(Settings().FleetCoor, place);
+    Settings().FleetCoor = {};
     QTest::keyClick(Child<QTableWidget>(form.get(), "BoardTable"), Qt::Key_Escape);
     QVERIFY(!form->isVisible());
     QCOMPARE(Settings().FleetCoor, place);

@@ -433,8 +433,15 @@ void TFleetForm::FillLastAttempt(int row, const fleet::LogEntry& entry) {
                  fleet::BoardOutcome::Refused, fleet::BoardOutcome::Skipped,
                  fleet::BoardOutcome::Interrupted})
     if (fleet::OutcomeName(o) == entry.outcome) outcome = o;
+  bool known = false;
+  for (auto o : {fleet::BoardOutcome::Delivered, fleet::BoardOutcome::Failed,
+                 fleet::BoardOutcome::Refused, fleet::BoardOutcome::Skipped,
+                 fleet::BoardOutcome::Interrupted})
+    known |= fleet::OutcomeName(o) == entry.outcome;
   SetCell(row, kResult,
-          entry.outcome.empty() ? QStringLiteral("не завершена") : ResultText(outcome, entry.message));
+          entry.outcome.empty()                 ? QStringLiteral("не завершена")
+          : known || !entry.message.empty()     ? ResultText(outcome, entry.message)
+                                                : FromBoardText(entry.outcome));
 }
 
 int TFleetForm::RowOf(const std::string& name) const {
@@ -825,6 +832,18 @@ void TFleetForm::showEvent(QShowEvent* event) {
   placed_ = true;
   RestoreWindowGeometry(*this, Settings().FleetCoor);
   ScheduleFit();
+}
+
+// The place is noted as it changes, so that the settings written when the
+// editor ends have it even while the window is still open.
+void TFleetForm::moveEvent(QMoveEvent* event) {
+  QWidget::moveEvent(event);
+  if (placed_ && isVisible()) Settings().FleetCoor = WindowGeometryRect(*this);
+}
+
+void TFleetForm::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  if (placed_ && isVisible()) Settings().FleetCoor = WindowGeometryRect(*this);
 }
 
 void TFleetForm::hideEvent(QHideEvent* event) {

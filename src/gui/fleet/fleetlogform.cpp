@@ -32,7 +32,9 @@ QString OutcomeOf(const std::string& name) {
                  fleet::BoardOutcome::Refused, fleet::BoardOutcome::Skipped,
                  fleet::BoardOutcome::Interrupted})
     if (fleet::OutcomeName(o) == name) return OutcomeText(o);
-  return QStringLiteral("не завершена");
+  // An attempt still running (or whose program was killed) has none; a
+  // word this program does not know is shown as the log holds it.
+  return name.empty() ? QStringLiteral("не завершена") : QString::fromStdString(name);
 }
 
 std::string Joined(const std::vector<std::string>& texts) {
