@@ -1019,22 +1019,37 @@ bool Register::List(std::vector<BoardRecord>& boards, std::string& error,
   return true;
 }
 
-bool Register::ListGroups(std::vector<std::string>& groups, std::string& error) {
-  groups.clear();
-  QSqlQuery q(QSqlDatabase::database(QString::fromStdString(connection_), false));
+namespace {
+
+// Every spelling of every group, the first spelling of a group (the one its
+// earliest board got) first.
+bool GroupSpellings(QSqlDatabase& db, QStringList& names, std::string& error) {
+  QSqlQuery q(db);
   q.setForwardOnly(true);
-  if (!q.exec("SELECT DISTINCT name FROM board_groups ORDER BY name")) {
+  if (!q.exec("SELECT name, MIN(board_id) FROM board_groups GROUP BY name ORDER BY 2, 1")) {
     error = DbError(q.lastError());
     return false;
   }
-  QStringList seen;
-  while (q.next()) {
-    const QString name = q.value(0).toString();
-    if (std::none_of(seen.begin(), seen.end(), [&](const QString& g) { return SameGroup(g, name); })) {
-      seen << name;
-      groups.push_back(S(name));
-    }
-  }
+  while (q.next()) names << q.value(0).toString();
+  return true;
+}
+
+}  // namespace
+
+bool Register::ListGroups(std::vector<std::string>& groups, std::string& error) {
+  groups.clear();
+  QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection_), false);
+  QStringList names;
+  if (!GroupSpellings(db, names, error)) return false;
+  QStringList first;
+  for (const QString& name : names)
+    if (std::none_of(first.begin(), first.end(), [&](const QString& g) { return SameGroup(g, name); }))
+      first << name;
+  std::sort(first.begin(), first.end(), [](const QString& a, const QString& b) {
+    const int order = a.compare(b, Qt::CaseInsensitive);
+    return order != 0 ? order < 0 : a < b;
+  });
+  for (const QString& name : first) groups.push_back(S(name));
   return true;
 }
 
@@ -1054,20 +1069,20 @@ bool Register::RenameGroup(const std::string& from, const std::string& to, std::
     db.rollback();
     return false;
   };
-  QSqlQuery q(db);
-  if (!q.exec("SELECT DISTINCT name FROM board_groups")) return fail(DbError(q.lastError()));
-  // The spellings of the group renamed, and the group it joins, if any.
-  QStringList renamed;
-  QString joined;
-  while (q.next()) {
-    const QString name = q.value(0).toString();
+  QStringList names;
+  std::string why;
+  if (!GroupSpellings(db, names, why)) return fail(why);
+  // The spellings of the group renamed, and of the group it joins, if any:
+  // all of them become one, under the joined group's first spelling.
+  QStringList renamed, joined;
+  for (const QString& name : names) {
     if (SameGroup(name, Q(from))) renamed << name;
-    else if (SameGroup(name, target)) joined = name;
+    else if (SameGroup(name, target)) joined << name;
   }
-  q.finish();
   if (renamed.isEmpty()) return fail(T(u8"группы '") + from + T(u8"' нет в реестре"));
-  const QString into = joined.isEmpty() ? target : joined;
-  for (const QString& old : renamed) {
+  const QString into = joined.isEmpty() ? target : joined.front();
+  QSqlQuery q(db);
+  for (const QString& old : renamed + joined) {
     if (old == into) continue;
     q.prepare("INSERT INTO board_groups(board_id, name) SELECT board_id, ? FROM board_groups "
               "WHERE name = ? AND board_id NOT IN (SELECT board_id FROM board_groups WHERE name = ?)");
