@@ -219,6 +219,18 @@ std::string NextConnectionName() {
 
 std::string DbError(const QSqlError& error) { return S(error.text()); }
 
+// Tells the programs watching a shared register that it has changed. Inside
+// a transaction PostgreSQL holds the notice until the commit, and drops it
+// with a rollback. A register file needs nothing: its watchers see the
+// change through SQLite itself (PRAGMA data_version).
+void NotifyWatchers(const std::string& connection, bool shared) {
+  if (!shared) return;
+  QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection), false);
+  if (!db.isOpen()) return;
+  QSqlQuery q(db);
+  q.exec(QStringLiteral("NOTIFY %1").arg(QLatin1String(Register::kChangeChannel)));
+}
+
 // A function of the PostgreSQL client library the QPSQL driver loaded, or
 // nullptr (before the driver is loaded, or on a system without it): the
 // library is asked for what Qt does not tell, the state of the driver's
@@ -1336,6 +1348,8 @@ bool Register::Begin(std::string& error) {
     error = Failure(q.lastError());
     return false;
   }
+  // Every change goes through a transaction begun here.
+  NotifyWatchers(connection_, shared_);
   return true;
 }
 
@@ -1770,6 +1784,7 @@ long long Register::BeginAttempt(const LogEntry& e, std::string& error) {
   q.addBindValue(e.attempt);
   const long long id = InsertReturningId(q);
   if (id <= 0) error = Failure(q.lastError());
+  else NotifyWatchers(connection_, shared_);
   return id;
 }
 
@@ -1787,6 +1802,7 @@ bool Register::FinishAttempt(long long id, const std::string& outcome, const std
     error = Failure(q.lastError());
     return false;
   }
+  NotifyWatchers(connection_, shared_);
   return true;
 }
 

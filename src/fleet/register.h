@@ -220,6 +220,13 @@ class Register {
   // call. Well inside a line's lease, so that a run learns in time that it
   // cannot renew it.
   static void SetServerTimeLimit(int ms);
+  // A shared register announces every change on this channel (NOTIFY), so
+  // that the windows of every operator show it; a register file is watched
+  // through its connection instead (PRAGMA data_version).
+  static constexpr const char* kChangeChannel = "lentar_register";
+  // The Qt SQL connection of this register, for watching it from the thread
+  // that opened it.
+  const std::string& ConnectionName() const { return connection_; }
 
   // The local time now as the log keeps it.
   static std::string Now();

@@ -86,6 +86,11 @@ BoardStatus ReadBoard(const BoardRecord& board, const TSettings& settings, const
     st.drift = ClockDrift(st.clock, o.now());
     if (o.setClockOver >= 0 && std::llabs(st.drift) > o.setClockOver && !session.StopRequested())
       st.clockSet = SetClockNow(session, o.now);
+    BoardClock after;
+    if (st.clockSet && CmdReadClock(session, after)) {
+      st.clockReread = true;
+      st.driftAfter = ClockDrift(after, o.now());
+    }
   }
   LeaveBoard(session, board);
   return st;

@@ -45,6 +45,9 @@ struct BoardStatus {
   comm::BoardClock clock;    // as read (before it was set)
   long long drift = 0;       // board's clock minus the computer's, seconds
   bool clockSet = false;     // it was set from the computer's clock
+  // After the clock was set it is read again: how far it is off now.
+  bool clockReread = false;
+  long long driftAfter = 0;
   int shownBuffer = -1;      // 0 or 1; -1 when nothing is loaded
   int dataLength = 0;        // bytes of the set on show
   int capacity[2] = {0, 0};

@@ -261,6 +261,7 @@ TSettings RichSettings(const std::string& folder) {
   s.TabPortDevice = "/dev/ttyUSB0";
   s.ModemPortDevice = "/dev/pts/7";
   s.FleetDatabase = "postgresql://operator@fleet.example.org:5433/boards";
+  s.FleetCoor = {30, 40, 1330, 640};
   return s;
 }
 

@@ -3,16 +3,22 @@
 // through the edit dialog (its refusals shown exactly), the status sweep, a
 // delivery of the open set to a group with one unreachable board, per-board
 // progress while it runs, "Прервать", closing while work runs, and the log
-// with its CSV export.
+// with its CSV export; the window following changes made by other
+// connections (SQLite and PostgreSQL), its columns, the clocks after a sync,
+// a stop on a bus, groups renamed and merged, an unsaved set in the log.
 #include <QAction>
+#include <QCryptographicHash>
 #include <QComboBox>
+#include <QDateTime>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QToolBar>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSpinBox>
+#include <QToolButton>
 #include <QTableWidget>
 #include <QtTest>
 
@@ -32,8 +38,11 @@
 #include "gui/fleet/boardeditform.h"
 #include "gui/fleet/fleetform.h"
 #include "gui/fleet/fleetlogform.h"
+#include "gui/common/placement.h"
 #include "gui/fleet/groupdeliveryform.h"
+#include "gui/fleet/grouprenameform.h"
 #include "support/gui_test_support.h"
+#include "support/pg_server.h"
 
 using namespace lentar;
 using namespace lentar::gui;
@@ -69,6 +78,37 @@ fleet::BoardRecord Board(const std::string& name, const std::string& line,
 QString Cell(QTableWidget* table, int row, int column) {
   const QTableWidgetItem* item = table->item(row, column);
   return item ? item->text() : QString();
+}
+
+QStringList SelectedNames(QTableWidget* table) {
+  QStringList names;
+  for (const QModelIndex& index : table->selectionModel()->selectedRows())
+    names << Cell(table, index.row(), TFleetForm::kName);
+  names.sort();
+  return names;
+}
+
+// The computer's clock moved by seconds, as a board's clock is compared with.
+comm::ClockSource ShiftedClock(int seconds) {
+  return [seconds] {
+    const QDateTime t = QDateTime::currentDateTime().addSecs(seconds);
+    DateTime d;
+    d.year = t.date().year();
+    d.month = t.date().month();
+    d.day = t.date().day();
+    d.dayOfWeek = t.date().dayOfWeek() % 7;
+    d.hour = t.time().hour();
+    d.minute = t.time().minute();
+    d.second = t.time().second();
+    d.milliseconds = t.time().msec();
+    return d;
+  };
+}
+
+// Whether the column shows the cell's whole text.
+bool Whole(QTableWidget* table, int row, int column) {
+  const QString text = Cell(table, row, column);
+  return table->columnWidth(column) >= table->fontMetrics().horizontalAdvance(text) + 6;
 }
 
 int RowNamed(QTableWidget* table, const QString& name) {
@@ -284,6 +324,7 @@ class FleetFormTest : public QObject, public MainWindowFixture {
     const QString dead = Cell(table, RowNamed(table, "dead"), TFleetForm::kOnline);
     QVERIFY2(dead.startsWith(Q(u8"нет: ")) && dead.contains(Q(u8"не отвечает")), qPrintable(dead));
     QCOMPARE(Child<QLabel>(form.get(), "StatusLabel")->text(), Q(u8"На связи: 2 из 3"));
+    QCOMPARE(Child<QProgressBar>(form.get(), "TotalBar")->value(), 100);  // every board read
     QVERIFY(messages_->Texts().isEmpty());
   }
 
@@ -433,6 +474,367 @@ class FleetFormTest : public QObject, public MainWindowFixture {
       QCOMPARE(Cell(table, row, TFleetForm::kResult), Q(u8"Прервано оператором"));
     QVERIFY(Child<QLabel>(form.get(), "StatusLabel")->text().contains(Q(u8"прервано: 2")));
     QVERIFY(Button(form.get(), "SendButton")->isEnabled());
+  }
+
+  // The window follows the register: a board added, one changed and one
+  // removed through another connection (as lentar-cli or another operator
+  // does) show without a word from the operator, the rows chosen stay
+  // chosen; "Обновить" (F5) reads at once. On a register file and on a
+  // register shared on PostgreSQL.
+  void followsChangesMadeElsewhere_data() {
+    QTest::addColumn<bool>("shared");
+    QTest::newRow("file") << false;
+    QTest::newRow("server") << true;
+  }
+  void followsChangesMadeElsewhere() {
+    QFETCH(bool, shared);
+    if (shared) {
+      std::string error;
+      const std::string address = lentar::testing::PgFreshDatabase("fleet_window_live", error);
+      if (address.empty() && error.empty()) QSKIP("no PostgreSQL server in this run");
+      QVERIFY2(error.empty(), error.c_str());
+      Settings().FleetDatabase = address;
+      register_ = std::make_unique<fleet::Register>();
+      QVERIFY2(register_->Open(address, error), error.c_str());
+    }
+    Enter({Board("a1", "/dev/ttyS0", {u8"g"}), Board("a2", "/dev/ttyS1", {u8"g"}),
+           Board("a3", "/dev/ttyS2", {u8"g"})});
+    auto form = OpenForm();
+    QVERIFY(form);
+    auto* table = Child<QTableWidget>(form.get(), "BoardTable");
+    table->selectionModel()->select(
+        QItemSelection(table->model()->index(RowNamed(table, "a1"), 0),
+                       table->model()->index(RowNamed(table, "a1"), TFleetForm::kColumns - 1)),
+        QItemSelectionModel::Select);
+    table->selectionModel()->select(
+        QItemSelection(table->model()->index(RowNamed(table, "a3"), 0),
+                       table->model()->index(RowNamed(table, "a3"), TFleetForm::kColumns - 1)),
+        QItemSelectionModel::Select);
+    QCOMPARE(SelectedNames(table), (QStringList{"a1", "a3"}));
+
+    std::string error;
+    Enter({Board("a0", "/dev/ttyS9", {u8"g"})});
+    fleet::BoardRecord moved = Board("a3", "/dev/ttyUSB7", {u8"g"});
+    QVERIFY2(register_->Update("a3", moved, error), error.c_str());
+    QVERIFY2(register_->Remove("a2", error), error.c_str());
+    QVERIFY(QTest::qWaitFor([&] { return table->rowCount() == 3 && RowNamed(table, "a0") >= 0; }, 15000));
+    QCOMPARE(RowNamed(table, "a2"), -1);
+    QCOMPARE(Cell(table, RowNamed(table, "a3"), TFleetForm::kLine), QString("/dev/ttyUSB7"));
+    QCOMPARE(SelectedNames(table), (QStringList{"a1", "a3"}));
+
+    // F5 reads the register at once.
+    form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(form.get()));
+    Enter({Board("b1", "/dev/ttyS5", {u8"g"})});
+    // (the button, pressed by its key, clicks a moment later)
+    bool refreshed = false;
+    connect(Button(form.get(), "RefreshButton"), &QPushButton::clicked, [&] { refreshed = true; });
+    QTest::keyClick(table, Qt::Key_F5);
+    QVERIFY(QTest::qWaitFor([&] { return refreshed; }, 5000));
+    QVERIFY(RowNamed(table, "b1") >= 0);
+    QCOMPARE(SelectedNames(table), (QStringList{"a1", "a3"}));
+    QVERIFY(messages_->Texts().isEmpty());
+  }
+
+  // Escape closes the window and the log window; the window comes back
+  // where it was left.
+  void escapeClosesAndThePlaceIsKept() {
+    Enter({Board("a1", "/dev/ttyS0", {u8"g"})});
+    auto form = OpenForm();
+    QVERIFY(form);
+    form->resize(760, 420);
+    form->move(40, 30);
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(form.get()));
+    const IntRect place = WindowGeometryRect(*form);
+    // Noted while the window is open, for the editor that ends with it open.
+    QCOMPARE(Settings().FleetCoor, place);
+    Settings().FleetCoor = {};
+    QTest::keyClick(Child<QTableWidget>(form.get(), "BoardTable"), Qt::Key_Escape);
+    QVERIFY(!form->isVisible());
+    QCOMPARE(Settings().FleetCoor, place);
+
+    TFleetLogForm log(nullptr, *register_);
+    log.show();
+    log.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&log));
+    QTest::keyClick(Child<QTableWidget>(&log, "LogTable"), Qt::Key_Escape);
+    QVERIFY(!log.isVisible());
+
+    // Its size and height on the screen; sideways it is moved inside the
+    // test's screen, which is narrower than the window.
+    auto again = OpenForm();
+    QVERIFY(again);
+    QVERIFY(QTest::qWaitForWindowExposed(again.get()));
+    QCOMPARE(again->geometry().size(), QSize(place.right - place.left, place.bottom - place.top));
+    QCOMPARE(again->geometry().top(), place.top);
+  }
+
+  // The columns show their texts whole while there is room; in a narrow
+  // window the long texts give way (cut in the middle, whole in the
+  // tooltip) and the short ones do not.
+  void columnsFitTheirTexts() {
+    SimProcess sim;
+    fs::create_directories(work_ / "sim");
+    QVERIFY(sim.StartListening(work_ / "sim", false, {"--count", "2", "--fail-boards", "1"}));
+    const auto lines = LinesOf(work_ / "sim" / "port");
+    Enter({Board(Utf8ToCp1251(u8"Аптека в ТЦ «Север», второй этаж"), lines[0], {u8"Аптеки", u8"Центр"}),
+           Board("dead", lines[1], {u8"Аптеки"})});
+    auto form = OpenForm();
+    QVERIFY(form);
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    auto* table = Child<QTableWidget>(form.get(), "BoardTable");
+    form->CheckLinks();
+    QVERIFY(WaitForDeviceWork(form.get()));
+    QTest::qWait(0);
+    QCoreApplication::processEvents();
+    const int dead = RowNamed(table, "dead");
+    QVERIFY(Cell(table, dead, TFleetForm::kOnline).startsWith(Q(u8"нет: ")));
+    for (int row = 0; row < table->rowCount(); ++row)
+      for (int column = TFleetForm::kName; column < TFleetForm::kProgress; ++column)
+        QVERIFY2(Whole(table, row, column), qPrintable(QString("row %1 column %2: %3 in %4 px")
+                                                           .arg(row)
+                                                           .arg(column)
+                                                           .arg(Cell(table, row, column))
+                                                           .arg(table->columnWidth(column))));
+    int sum = 0;
+    for (int column = 0; column < TFleetForm::kColumns; ++column) sum += table->columnWidth(column);
+    QVERIFY(sum <= table->viewport()->width());
+
+    // A name too long for the table: it gives way, the short columns keep
+    // their texts whole and the table needs no scrolling sideways.
+    const std::string longName = Utf8ToCp1251(
+        u8"Аптека в торговом центре «Север» на втором этаже у эскалатора, витрина слева от входа, "
+        u8"касса № 3, через коммутатор второго этажа и медиаконвертер в подсобке");
+    std::string error;
+    fleet::BoardRecord renamed = *register_->Find("dead", error);
+    renamed.name = longName;
+    QVERIFY2(register_->Update("dead", renamed, error), error.c_str());
+    Click(form.get(), "RefreshButton");
+    const int longRow = RowNamed(table, FromBoardText(longName));
+    QVERIFY(longRow >= 0);
+    QVERIFY(!Whole(table, longRow, TFleetForm::kName));
+    QCOMPARE(table->item(longRow, TFleetForm::kName)->toolTip(), FromBoardText(longName));
+    for (int row = 0; row < table->rowCount(); ++row)
+      for (int column : {TFleetForm::kAddress, TFleetForm::kDrift, TFleetForm::kWhen})
+        QVERIFY2(Whole(table, row, column), qPrintable(Cell(table, row, column)));
+    sum = 0;
+    for (int column = 0; column < TFleetForm::kColumns; ++column) sum += table->columnWidth(column);
+    QVERIFY(sum <= table->viewport()->width());
+    QCOMPARE(table->textElideMode(), Qt::ElideMiddle);
+  }
+
+  // "Синхронизировать часы": the clock cell shows how far the clock is off
+  // after it was set, beside what it was before.
+  void syncShowsTheNewDrift() {
+    SimProcess sim;
+    fs::create_directories(work_ / "sim");
+    QVERIFY(sim.StartListening(work_ / "sim", false, {"--count", "1"}));
+    const auto lines = LinesOf(work_ / "sim" / "port");
+    Enter({Board("clock", lines[0], {u8"g"})});
+    auto form = OpenForm();
+    QVERIFY(form);
+    auto* table = Child<QTableWidget>(form.get(), "BoardTable");
+    // The board's clock put 75 s ahead of the computer's.
+    form->Run().SetClock(ShiftedClock(75));
+    form->SyncClocks();
+    QVERIFY(WaitForDeviceWork(form.get()));
+    form->Run().SetClock(nullptr);
+    form->CheckLinks();
+    QVERIFY(WaitForDeviceWork(form.get()));
+    const QString before = Cell(table, 0, TFleetForm::kDrift);
+    const QRegularExpression plain(QStringLiteral("^\\+(7[3-7]) с$"));
+    QVERIFY2(plain.match(before).hasMatch(), qPrintable(before));
+
+    Click(form.get(), "ClockButton");
+    QVERIFY(WaitForDeviceWork(form.get()));
+    const QString after = Cell(table, 0, TFleetForm::kDrift);
+    const QRegularExpression set(QStringLiteral("^([+-]?\\d+) с \\(было \\+(7[3-7]) с\\)$"));
+    const auto match = set.match(after);
+    QVERIFY2(match.hasMatch(), qPrintable(after));
+    QVERIFY2(std::abs(match.captured(1).toInt()) <= 2, qPrintable(after));
+    QCOMPARE(Child<QLabel>(form.get(), "StatusLabel")->text(),
+             Q(u8"На связи: 1 из 1, часы поставлены: 1"));
+  }
+
+  // "Прервать" on a bus: the board being loaded is stopped with what it got,
+  // the one after it is "не начато" (not beside its earlier delivery's
+  // time), its gauge never showed a figure, the total is short of 100% and
+  // the summary counts both.
+  void interruptOnABusLeavesABoardNotStarted() {
+    SimProcess sim;
+    fs::create_directories(work_ / "sim");
+    QVERIFY(sim.StartListening(work_ / "sim", false, {"--count", "1", "--addresses", "1,2", "--pace"}));
+    const auto lines = LinesOf(work_ / "sim" / "port");
+    fleet::BoardRecord first = Board("bus1", lines[0], {u8"g"});
+    first.address = 1;
+    fleet::BoardRecord second = Board("bus2", lines[0], {u8"g"});
+    second.address = 2;
+    Enter({first, second});
+    // bus2 got a set yesterday.
+    fleet::LogEntry earlier;
+    earlier.board = "bus2";
+    earlier.started = "2026-12-10 09:00:00.000";
+    earlier.setFile = "/sets/old.txt";
+    std::string error;
+    const long long id = register_->BeginAttempt(earlier, error);
+    QVERIFY(id > 0 && register_->FinishAttempt(id, "delivered", "ok", error));
+
+    set_.text = LongSet(150);
+    auto form = OpenForm();
+    QVERIFY(form);
+    auto* table = Child<QTableWidget>(form.get(), "BoardTable");
+    const int row1 = RowNamed(table, "bus1"), row2 = RowNamed(table, "bus2");
+    bool moving = false, waitingShowedAFigure = false;
+    connect(&form->Run(), &TFleetRun::progress, [&](int, int percent) {
+      moving |= percent > 0;
+      if (auto* bar = qobject_cast<QProgressBar*>(table->cellWidget(row2, TFleetForm::kProgress)))
+        waitingShowedAFigure |= bar->isTextVisible();
+    });
+    Click(form.get(), "SendButton");
+    QVERIFY(QTest::qWaitFor([&] { return moving; }, 60000));
+    Click(form.get(), "InterruptButton");
+    QVERIFY(WaitForDeviceWork(form.get(), 30000));
+
+    QCOMPARE(Cell(table, row1, TFleetForm::kResult), Q(u8"Прервано оператором"));
+    auto* bar1 = qobject_cast<QProgressBar*>(table->cellWidget(row1, TFleetForm::kProgress));
+    QVERIFY(bar1 && bar1->value() > 0 && bar1->value() < 100);
+    QCOMPARE(Cell(table, row2, TFleetForm::kResult), Q(u8"не начато"));
+    QCOMPARE(Cell(table, row2, TFleetForm::kWhen), Q(u8"—"));
+    QCOMPARE(Cell(table, row2, TFleetForm::kWhat), QString("day.txt"));
+    auto* bar2 = qobject_cast<QProgressBar*>(table->cellWidget(row2, TFleetForm::kProgress));
+    QVERIFY(bar2 && !bar2->isTextVisible());
+    QVERIFY(!waitingShowedAFigure);
+    const int total = Child<QProgressBar>(form.get(), "TotalBar")->value();
+    QVERIFY2(total < 100, qPrintable(QString::number(total)));
+    QCOMPARE(Child<QLabel>(form.get(), "StatusLabel")->text(),
+             Q(u8"Доставлено: 0, не доставлено: 0, пропущено: 0, прервано: 1, не начато: 1 "
+               u8"(всего табло: 2)"));
+
+    // The rows keep saying so when the table is filled again.
+    Click(form.get(), "RefreshButton");
+    QCOMPARE(Cell(table, RowNamed(table, "bus2"), TFleetForm::kResult), Q(u8"не начато"));
+    QCOMPARE(Cell(table, RowNamed(table, "bus2"), TFleetForm::kWhen), Q(u8"—"));
+  }
+
+  // An unsaved set: the question says the text is not saved, and the log
+  // names the text by its digest, not by the file that does not hold it.
+  void unsavedSetIsLoggedByItsDigest() {
+    SimProcess sim;
+    fs::create_directories(work_ / "sim");
+    QVERIFY(sim.StartListening(work_ / "sim", false, {"--count", "1"}));
+    const auto lines = LinesOf(work_ / "sim" / "port");
+    Enter({Board("one", lines[0], {u8"g"})});
+    const std::string digest =
+        QCryptographicHash::hash(QByteArray::fromStdString(set_.text), QCryptographicHash::Sha256)
+            .toHex()
+            .left(12)
+            .toStdString();
+    const std::string logged = Utf8ToCp1251(u8"(не сохранён) SHA-256 ") + digest;
+    const struct {
+      std::string file;
+      bool modified;
+      QString question;
+    } cases[] = {
+        {(work_ / "day.txt").string(), true,
+         Q(u8"Подтверждение: Набор «day.txt» изменён и не сохранён: на табло уйдёт текст из "
+           u8"редактора, в журнале он будет записан как «%1».\n\nОтправить его на табло: 1?")
+             .arg(FromBoardText(logged))},
+        {"", false,
+         Q(u8"Подтверждение: Набор не сохранён в файл: на табло уйдёт текст из редактора, в "
+           u8"журнале он будет записан как «%1».\n\nОтправить его на табло: 1?")
+             .arg(FromBoardText(logged))},
+    };
+    auto form = OpenForm();
+    QVERIFY(form);
+    auto* table = Child<QTableWidget>(form.get(), "BoardTable");
+    for (const auto& c : cases) {
+      set_.file = c.file;
+      set_.modified = c.modified;
+      messages_->Clear();
+      Click(form.get(), "SendButton");
+      QCOMPARE(messages_->Texts(), QStringList{c.question});
+      QVERIFY(WaitForDeviceWork(form.get()));
+      std::vector<fleet::LogEntry> log;
+      std::string error;
+      QVERIFY(register_->ReadLog({}, log, error));
+      QVERIFY(!log.empty());
+      QCOMPARE(log.back().setFile, logged);
+      QCOMPARE(log.back().outcome, std::string("delivered"));
+      QCOMPARE(Cell(table, 0, TFleetForm::kWhat), FromBoardText(logged));
+    }
+  }
+
+  // Groups: the edit dialog offers the register's groups and takes a typed
+  // one in the register's spelling; a group is renamed, and merged into
+  // another by naming it (without regard to case).
+  void groupsAreOfferedRenamedAndMerged() {
+    Enter({Board("v1", "/dev/ttyS0", {u8"Вокзал"}), Board("c1", "/dev/ttyS1", {u8"Центр"}),
+           Board("s1", "/dev/ttyS2", {u8"Склад"})});
+    auto form = OpenForm();
+    QVERIFY(form);
+    auto* table = Child<QTableWidget>(form.get(), "BoardTable");
+    auto* group = Child<QComboBox>(form.get(), "GroupBox");
+    QVERIFY(!Button(form.get(), "GroupButton")->isEnabled());  // no group chosen
+
+    QStringList offered;
+    OnDialog("BoardEditForm", [&](QWidget* d) {
+      auto* button = Child<QToolButton>(d, "GroupsButton");
+      for (QAction* a : button->menu()->actions()) offered << a->text();
+      for (QAction* a : button->menu()->actions())
+        if (a->text() == Q(u8"Центр")) a->setChecked(true);
+      auto* groups = Child<QLineEdit>(d, "GroupsEdit");
+      groups->setText(groups->text() + Q(u8", вокзал , ЦЕНТР"));
+      FillAndAccept(d, "new", "/dev/ttyS3");
+    });
+    form->AddBoard();
+    QCOMPARE(offered, (QStringList{Q(u8"Вокзал"), Q(u8"Склад"), Q(u8"Центр")}));
+    std::string error;
+    const auto added = register_->Find("new", error);
+    QVERIFY(added);
+    QCOMPARE(added->groups, (std::vector<std::string>{Utf8ToCp1251(u8"Вокзал"), Utf8ToCp1251(u8"Центр")}));
+
+    // "Склад" merged into "Центр", typed in another case.
+    group->setCurrentIndex(group->findText(Q(u8"Склад")));
+    QString hint;
+    OnDialog("GroupRenameForm", [&](QWidget* d) {
+      Child<QComboBox>(d, "NameBox")->setEditText(Q(u8" центр"));
+      hint = Child<QLabel>(d, "HintLabel")->text();
+      Click(d, "okButton");
+    });
+    Click(form.get(), "GroupButton");
+    QCOMPARE(hint, Q(u8"Группа «Центр» уже есть: табло группы «Склад» войдут в неё."));
+    QCOMPARE(group->currentText(), Q(u8"Центр"));
+    QCOMPARE(group->findText(Q(u8"Склад")), -1);
+    QCOMPARE(table->rowCount(), 3);  // c1, new, s1
+    std::vector<std::string> groups;
+    QVERIFY(register_->ListGroups(groups, error));
+    QCOMPARE(groups, (std::vector<std::string>{Utf8ToCp1251(u8"Вокзал"), Utf8ToCp1251(u8"Центр")}));
+
+    // "Центр" renamed: the filter follows it.
+    OnDialog("GroupRenameForm", [&](QWidget* d) {
+      Child<QComboBox>(d, "NameBox")->setEditText(Q(u8"Центр города"));
+      Click(d, "okButton");
+    });
+    Click(form.get(), "GroupButton");
+    QCOMPARE(group->currentText(), Q(u8"Центр города"));
+    QCOMPARE(table->rowCount(), 3);
+    QCOMPARE(Cell(table, RowNamed(table, "new"), TFleetForm::kGroups), Q(u8"Вокзал, Центр города"));
+    QVERIFY(messages_->Texts().isEmpty());
+  }
+
+  // A label with an accelerator names its field: none shows its ampersand.
+  void editDialogLabelsHaveTheirFields() {
+    TBoardEditForm dialog(nullptr, Board("a", "/dev/ttyS0", {u8"g"}), {});
+    for (QLabel* label : dialog.findChildren<QLabel*>())
+      if (label->text().contains(QLatin1Char('&')))
+        QVERIFY2(label->buddy(), qPrintable(label->text()));
+    QLabel* ini = nullptr;
+    for (QLabel* label : dialog.findChildren<QLabel*>())
+      if (label->text() == Q(u8"&Файл настроек:")) ini = label;
+    QVERIFY(ini);
+    QCOMPARE(ini->buddy(), Child<QLineEdit>(&dialog, "IniEdit"));
   }
 
   // "Отправить в группу": the group's boards listed, delivered with their

@@ -1,8 +1,9 @@
-// Screenshots of the fleet window "Парк табло" idle after a status check,
-// during a delivery of the open set to a group of five boards (one of them
-// unreachable) and after it, of the delivery log window and of "Отправить в
-// группу" during its delivery, against lentar-boardsim, taken on a real X
-// display. Skipped unless LENTAR_SHOTS_DIR names the folder for the PNG
+// Screenshots of the fleet window "Парк табло" after a status check (the
+// boards' clocks off), after "Синхронизировать часы", during a delivery of
+// the open set to a group of five boards (one of them unreachable) and after
+// it, after "Прервать" on a bus of three boards, of the delivery log window
+// and of "Отправить в группу" during its delivery, against lentar-boardsim,
+// taken on a real X display. Skipped unless LENTAR_SHOTS_DIR names the folder for the PNG
 // files; run under Xvfb, for example:
 //
 //   scripts/screenshots.sh /tmp/shots
@@ -12,9 +13,15 @@
 //     xvfb-run -a -s "-screen 0 1366x768x24" build/bin/fleetform_screenshots
 #include <QApplication>
 #include <QComboBox>
+#include <QDateTime>
+#include <QDialog>
+#include <QMenu>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolButton>
 #include <QtTest>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 
@@ -48,6 +55,44 @@ bool WorkDone(QWidget* window, int ms) {
       ms);
 }
 
+std::vector<std::string> PortLines(const fs::path& file) {
+  std::vector<std::string> lines;
+  std::ifstream in(file);
+  for (std::string line; std::getline(in, line);)
+    if (!line.empty()) lines.push_back(line);
+  return lines;
+}
+
+// The computer's clock moved by seconds.
+comm::ClockSource ShiftedClock(int seconds) {
+  return [seconds] {
+    const QDateTime t = QDateTime::currentDateTime().addSecs(seconds);
+    DateTime d;
+    d.year = t.date().year();
+    d.month = t.date().month();
+    d.day = t.date().day();
+    d.dayOfWeek = t.date().dayOfWeek() % 7;
+    d.hour = t.time().hour();
+    d.minute = t.time().minute();
+    d.second = t.time().second();
+    return d;
+  };
+}
+
+// Captures the modal dialog that comes up next, once painted, and closes it
+// with Cancel; prepare fills it in first.
+void CaptureDialog(const QString& file, bool& captured, std::function<void(QWidget*)> prepare = {}) {
+  QTimer::singleShot(300, [file, &captured, prepare] {
+    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    if (!dialog) return;
+    if (prepare) prepare(dialog);
+    Pump(400);
+    captured = CaptureScreen(file);
+    while (QWidget* popup = QApplication::activePopupWidget()) popup->close();
+    dialog->reject();
+  });
+}
+
 }  // namespace
 
 class FleetFormScreenshots : public QObject {
@@ -66,13 +111,14 @@ class FleetFormScreenshots : public QObject {
     SimProcess sim;
     fs::create_directories(folder / "sim");
     QVERIFY(sim.StartListening(folder / "sim", false, {"--count", "5", "--fail-boards", "1", "--pace"}));
-    std::vector<std::string> lines;
-    {
-      std::ifstream in(folder / "sim" / "port");
-      for (std::string line; std::getline(in, line);)
-        if (!line.empty()) lines.push_back(line);
-    }
+    const std::vector<std::string> lines = PortLines(folder / "sim" / "port");
     QCOMPARE(lines.size(), size_t{5});
+    // Three kiosks on one RS-485 bus.
+    SimProcess bus;
+    fs::create_directories(folder / "bus");
+    QVERIFY(bus.StartListening(folder / "bus", false, {"--count", "1", "--addresses", "1,2,3", "--pace"}));
+    const std::vector<std::string> busLine = PortLines(folder / "bus" / "port");
+    QCOMPARE(busLine.size(), size_t{1});
     {
       fleet::Register reg;
       std::string error;
@@ -93,6 +139,14 @@ class FleetFormScreenshots : public QObject {
       office.address = 3;
       office.groups = {Utf8ToCp1251(u8"Офис")};
       QVERIFY(reg.Add(office, error));
+      for (int i = 1; i <= 3; ++i) {
+        fleet::BoardRecord kiosk;
+        kiosk.name = Utf8ToCp1251(u8"Киоск у перрона ") + std::to_string(i);
+        kiosk.line = busLine[0];
+        kiosk.address = i;
+        kiosk.groups = {Utf8ToCp1251(u8"Киоски")};
+        QVERIFY(reg.Add(kiosk, error));
+      }
     }
 
     std::string set;
@@ -111,12 +165,44 @@ class FleetFormScreenshots : public QObject {
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
 
+    // The pharmacies' clocks run 72 s fast, as they do after months.
+    auto* group = form.findChild<QComboBox*>("GroupBox");
+    group->setCurrentIndex(group->findText(QStringLiteral("Аптеки")));
+    form.Run().SetClock(ShiftedClock(72));
+    form.SyncClocks();
+    QVERIFY(WorkDone(&form, 60000));
+    form.Run().SetClock(nullptr);
+    group->setCurrentIndex(0);
+
     form.CheckLinks();
     QVERIFY(WorkDone(&form, 60000));
     Pump(400);
     QVERIFY(CaptureScreen(shots + "/fleet-idle.png"));
 
-    auto* group = form.findChild<QComboBox*>("GroupBox");
+    form.SyncClocks();
+    QVERIFY(WorkDone(&form, 60000));
+    Pump(400);
+    QVERIFY(CaptureScreen(shots + "/fleet-synced.png"));
+
+    // The edit dialog with the register's groups to choose from, and the
+    // group dialog about to merge "Окраины" into "Центр".
+    bool dialogCaptured = false;
+    form.findChild<QTableWidget*>("BoardTable")->setCurrentCell(0, 0);
+    CaptureDialog(shots + "/fleet-board-edit.png", dialogCaptured, [](QWidget* dialog) {
+      if (auto* button = dialog->findChild<QToolButton*>("GroupsButton"))
+        button->menu()->popup(button->mapToGlobal(QPoint(0, button->height())));
+    });
+    form.EditBoard();
+    QVERIFY(dialogCaptured);
+    group->setCurrentIndex(group->findText(QStringLiteral("Окраины")));
+    dialogCaptured = false;
+    CaptureDialog(shots + "/fleet-group-rename.png", dialogCaptured, [](QWidget* dialog) {
+      if (auto* name = dialog->findChild<QComboBox*>("NameBox")) name->setEditText(QStringLiteral("центр"));
+    });
+    form.RenameGroup();
+    QVERIFY(dialogCaptured);
+    group->setCurrentIndex(0);
+
     group->setCurrentIndex(group->findText(QStringLiteral("Аптеки")));
     bool captured = false;
     QTimer::singleShot(2500, [&] { captured = CaptureScreen(shots + "/fleet-delivering.png"); });
@@ -133,7 +219,24 @@ class FleetFormScreenshots : public QObject {
     Pump(600);
     QVERIFY(CaptureScreen(shots + "/fleet-log.png"));
     log->close();
-    form.hide();
+
+    // "Прервать" while the first kiosk of the bus is being loaded: it stops
+    // with what it got, the two after it are not started.
+    group->setCurrentIndex(group->findText(QStringLiteral("Киоски")));
+    bool moving = false;
+    const auto watch = connect(&form.Run(), &TFleetRun::progress, [&](int, int percent) {
+      if (percent >= 30 && !moving) {
+        moving = true;
+        form.Interrupt();
+      }
+    });
+    form.SendSet();
+    QVERIFY(WorkDone(&form, 120000));
+    disconnect(watch);
+    QVERIFY(moving);
+    Pump(400);
+    QVERIFY(CaptureScreen(shots + "/fleet-aborted.png"));
+    form.close();
 
     TGroupDeliveryForm send(nullptr, [&] { return open; });
     send.Run().SetLockFolder((folder / "locks").string());

@@ -9,7 +9,7 @@
 
 namespace lentar::gui {
 
-FleetSet TMainLentarForm::OpenSet() const { return FleetSet{SetText(), currentFile_}; }
+FleetSet TMainLentarForm::OpenSet() const { return FleetSet{SetText(), currentFile_, modified_}; }
 
 void TMainLentarForm::FleetClick() {
   if (!fleetForm_) {

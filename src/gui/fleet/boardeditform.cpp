@@ -4,11 +4,15 @@
 #include <QComboBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "core/settings.h"
 #include "gui/common/dialogbuttons.h"
@@ -32,6 +36,10 @@ QComboBox* MakeSpeedBox(QWidget* parent, const char* name, int speed) {
   return box;
 }
 
+bool SameGroup(const QString& a, const QString& b) {
+  return a.trimmed().compare(b.trimmed(), Qt::CaseInsensitive) == 0;
+}
+
 QLineEdit* MakeEdit(QWidget* parent, const char* name, const std::string& text) {
   auto* edit = new QLineEdit(FromBoardText(text), parent);
   edit->setObjectName(QLatin1String(name));
@@ -41,18 +49,29 @@ QLineEdit* MakeEdit(QWidget* parent, const char* name, const std::string& text) 
 }  // namespace
 
 TBoardEditForm::TBoardEditForm(QWidget* parent, const fleet::BoardRecord& board,
-                               std::function<bool(const fleet::BoardRecord&)> store)
-    : QDialog(parent), original_(board), store_(std::move(store)) {
+                               std::function<bool(const fleet::BoardRecord&)> store,
+                               const std::vector<std::string>& groups)
+    : QDialog(parent), original_(board), store_(std::move(store)), knownGroups_(groups) {
   setObjectName(QStringLiteral("BoardEditForm"));
   setWindowTitle(board.name.empty() ? QStringLiteral("Новое табло")
                                     : QStringLiteral("Табло «%1»").arg(FromBoardText(board.name)));
 
   nameEdit_ = MakeEdit(this, "NameEdit", board.name);
-  QStringList groups;
-  for (const auto& g : board.groups) groups << FromBoardText(g);
-  groupsEdit_ = new QLineEdit(groups.join(QStringLiteral(", ")), this);
+  QStringList typed;
+  for (const auto& g : board.groups) typed << FromBoardText(g);
+  groupsEdit_ = new QLineEdit(typed.join(QStringLiteral(", ")), this);
   groupsEdit_->setObjectName(QStringLiteral("GroupsEdit"));
-  groupsEdit_->setPlaceholderText(QStringLiteral("через запятую"));
+  groupsEdit_->setPlaceholderText(knownGroups_.empty() ? QStringLiteral("через запятую")
+                                                      : QStringLiteral("через запятую или из списка"));
+  groupsButton_ = new QToolButton(this);
+  groupsButton_->setObjectName(QStringLiteral("GroupsButton"));
+  groupsButton_->setText(QStringLiteral("Выбрать..."));
+  groupsButton_->setToolTip(QStringLiteral("Группы, которые уже есть в реестре"));
+  groupsButton_->setPopupMode(QToolButton::InstantPopup);
+  groupsButton_->setMenu(new QMenu(groupsButton_));
+  groupsButton_->setEnabled(!knownGroups_.empty());
+  connect(groupsButton_->menu(), &QMenu::aboutToShow, this, &TBoardEditForm::FillGroupMenu);
+  FillGroupMenu();
   lineEdit_ = MakeEdit(this, "LineEdit", board.line);
   lineEdit_->setPlaceholderText(QStringLiteral("/dev/ttyUSB0, COM1, socket://узел:порт"));
   addressSpin_ = new QSpinBox(this);
@@ -92,7 +111,12 @@ TBoardEditForm::TBoardEditForm(QWidget* parent, const fleet::BoardRecord& board,
 
   auto* form = new QFormLayout;
   form->addRow(QStringLiteral("&Имя:"), nameEdit_);
-  form->addRow(QStringLiteral("&Группы:"), groupsEdit_);
+  auto* groupsRow = new QHBoxLayout;
+  groupsRow->addWidget(groupsEdit_, 1);
+  groupsRow->addWidget(groupsButton_);
+  auto* groupsLabel = new QLabel(QStringLiteral("&Группы:"), this);
+  groupsLabel->setBuddy(groupsEdit_);
+  form->addRow(groupsLabel, groupsRow);
   form->addRow(QStringLiteral("&Линия:"), lineEdit_);
   form->addRow(QStringLiteral("&Адрес:"), addressSpin_);
   form->addRow(QStringLiteral("&Скорость линии:"), speedBox_);
@@ -106,7 +130,11 @@ TBoardEditForm::TBoardEditForm(QWidget* parent, const fleet::BoardRecord& board,
   auto* iniRow = new QHBoxLayout;
   iniRow->addWidget(iniEdit_, 1);
   iniRow->addWidget(iniButton);
-  form->addRow(QStringLiteral("&Файл настроек:"), iniRow);
+  // A label made for a row that holds a layout gets no buddy and would show
+  // its ampersand: this one is made with its field.
+  auto* iniLabel = new QLabel(QStringLiteral("&Файл настроек:"), this);
+  iniLabel->setBuddy(iniEdit_);
+  form->addRow(iniLabel, iniRow);
   form->addRow(QStringLiteral("Прим&ечание:"), noteEdit_);
 
   auto* layout = new QVBoxLayout(this);
@@ -123,12 +151,7 @@ TBoardEditForm::TBoardEditForm(QWidget* parent, const fleet::BoardRecord& board,
 fleet::BoardRecord TBoardEditForm::Record() const {
   fleet::BoardRecord b = original_;
   b.name = ToBoardText(nameEdit_->text().trimmed());
-  b.groups.clear();
-  for (const QString& g : groupsEdit_->text().split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-    const std::string group = ToBoardText(g.trimmed());
-    if (!group.empty() && std::find(b.groups.begin(), b.groups.end(), group) == b.groups.end())
-      b.groups.push_back(group);
-  }
+  b.groups = TypedGroups();
   b.line = ToBoardText(lineEdit_->text().trimmed());
   b.address = addressSpin_->value();
   b.speed = speedBox_->currentData().toInt();
@@ -150,6 +173,42 @@ fleet::BoardRecord TBoardEditForm::Record() const {
   b.ini = ToBoardText(iniEdit_->text().trimmed());
   b.note = ToBoardText(noteEdit_->text());
   return b;
+}
+
+std::vector<std::string> TBoardEditForm::TypedGroups() const {
+  std::vector<std::string> groups;
+  QStringList seen;
+  for (const QString& typed : groupsEdit_->text().split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+    QString group = typed.trimmed();
+    if (group.isEmpty()) continue;
+    for (const auto& known : knownGroups_)
+      if (SameGroup(FromBoardText(known), group)) group = FromBoardText(known);
+    if (std::any_of(seen.begin(), seen.end(), [&](const QString& g) { return SameGroup(g, group); }))
+      continue;
+    seen << group;
+    groups.push_back(ToBoardText(group));
+  }
+  return groups;
+}
+
+void TBoardEditForm::FillGroupMenu() {
+  QMenu* menu = groupsButton_->menu();
+  menu->clear();
+  const std::vector<std::string> chosen = TypedGroups();
+  for (const auto& group : knownGroups_) {
+    QAction* item = menu->addAction(FromBoardText(group));
+    item->setCheckable(true);
+    item->setChecked(std::find(chosen.begin(), chosen.end(), group) != chosen.end());
+    connect(item, &QAction::toggled, this, [this, group](bool on) {
+      std::vector<std::string> groups = TypedGroups();
+      const auto at = std::find(groups.begin(), groups.end(), group);
+      if (on && at == groups.end()) groups.push_back(group);
+      if (!on && at != groups.end()) groups.erase(at);
+      QStringList texts;
+      for (const auto& g : groups) texts << FromBoardText(g);
+      groupsEdit_->setText(texts.join(QStringLiteral(", ")));
+    });
+  }
 }
 
 void TBoardEditForm::done(int result) {

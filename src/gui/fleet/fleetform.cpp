@@ -1,5 +1,6 @@
 #include "gui/fleet/fleetform.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFileInfo>
@@ -10,14 +11,19 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QShortcut>
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <set>
 
 #include "gui/common/messages.h"
+#include "gui/common/placement.h"
 #include "gui/fleet/boardeditform.h"
 #include "gui/fleet/fleetlogform.h"
+#include "gui/fleet/grouprenameform.h"
+#include "gui/fleet/registerwatch.h"
 
 namespace lentar::gui {
 
@@ -38,12 +44,20 @@ QString TimeText(const std::string& logTime) {
   return FromBoardText(logTime.substr(0, std::min<size_t>(logTime.size(), 19)));
 }
 
-QProgressBar* MakeRowBar(QWidget* parent, int percent) {
+// A row's gauge: empty, without a figure, until some of the image has gone
+// out, so that a board still waiting never seems done.
+QProgressBar* MakeRowBar(QWidget* parent, int percent, bool sent) {
   auto* bar = new QProgressBar(parent);
   bar->setRange(0, 100);
-  bar->setValue(percent);
-  bar->setTextVisible(true);
+  bar->setValue(sent ? percent : 0);
+  bar->setTextVisible(sent);
   return bar;
+}
+
+void ShowOnBar(QProgressBar* bar, int percent, bool sent) {
+  if (!bar) return;
+  bar->setValue(sent ? percent : 0);
+  bar->setTextVisible(sent);
 }
 
 }  // namespace
@@ -65,12 +79,27 @@ TFleetForm::TFleetForm(QWidget* parent, std::function<FleetSet()> openSet)
   groupLabel->setBuddy(groupBox_);
   auto* searchLabel = new QLabel(QStringLiteral("П&оиск:"), this);
   searchLabel->setBuddy(searchEdit_);
+  groupButton_ = new QPushButton(QStringLiteral("Пе&реименовать группу..."), this);
+  groupButton_->setObjectName(QStringLiteral("GroupButton"));
+  groupButton_->setAutoDefault(false);
+  groupButton_->setToolTip(
+      QStringLiteral("Переименовать выбранную группу или объединить её с другой"));
+  connect(groupButton_, &QPushButton::clicked, this, &TFleetForm::RenameGroup);
+  refreshButton_ = new QPushButton(QStringLiteral("Обновить"), this);
+  refreshButton_->setObjectName(QStringLiteral("RefreshButton"));
+  refreshButton_->setAutoDefault(false);
+  refreshButton_->setShortcut(QKeySequence(Qt::Key_F5));
+  refreshButton_->setToolTip(QStringLiteral("Прочитать реестр заново (F5)"));
+  connect(refreshButton_, &QPushButton::clicked, this, &TFleetForm::Refresh);
   auto* filterRow = new QHBoxLayout;
   filterRow->addWidget(groupLabel);
   filterRow->addWidget(groupBox_);
+  filterRow->addWidget(groupButton_);
   filterRow->addSpacing(12);
   filterRow->addWidget(searchLabel);
   filterRow->addWidget(searchEdit_, 1);
+  filterRow->addSpacing(12);
+  filterRow->addWidget(refreshButton_);
 
   table_ = new QTableWidget(0, kColumns, this);
   table_->setObjectName(QStringLiteral("BoardTable"));
@@ -84,16 +113,20 @@ TFleetForm::TFleetForm(QWidget* parent, std::function<FleetSet()> openSet)
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   table_->setTabKeyNavigation(false);
   table_->setWordWrap(false);
+  // A text cut short keeps its start and its end (a line's port, a
+  // message's reason); the tooltip has it whole.
+  table_->setTextElideMode(Qt::ElideMiddle);
   table_->verticalHeader()->setVisible(false);
   table_->installEventFilter(this);
   QHeaderView* header = table_->horizontalHeader();
   header->setSectionResizeMode(QHeaderView::Interactive);
-  header->setSectionResizeMode(kResult, QHeaderView::Stretch);
-  const int em = fontMetrics().horizontalAdvance(QLatin1Char('M'));
-  const std::pair<Column, int> widths[] = {{kName, 11}, {kGroups, 10}, {kLine, 14}, {kAddress, 4},
-                                           {kOnline, 10}, {kDrift, 5}, {kWhen, 11}, {kWhat, 9},
-                                           {kProgress, 7}};
-  for (const auto& [column, ems] : widths) table_->setColumnWidth(column, ems * em);
+  header->setStretchLastSection(false);
+  fit_.setSingleShot(true);
+  fit_.setInterval(0);
+  connect(&fit_, &QTimer::timeout, this, &TFleetForm::FitColumns);
+  reloadRetry_.setSingleShot(true);
+  reloadRetry_.setInterval(1000);
+  connect(&reloadRetry_, &QTimer::timeout, this, &TFleetForm::RegisterChanged);
 
   const auto button = [this](const QString& caption, const char* name, void (TFleetForm::*slot)()) {
     auto* b = new QPushButton(caption, this);
@@ -143,6 +176,8 @@ TFleetForm::TFleetForm(QWidget* parent, std::function<FleetSet()> openSet)
   layout->addLayout(totalRow);
   layout->addLayout(buttons);
   resize(1320, 560);
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  connect(escape, &QShortcut::activated, this, &QWidget::close);
 
   connect(groupBox_, &QComboBox::currentIndexChanged, this, &TFleetForm::Refill);
   connect(searchEdit_, &QLineEdit::textChanged, this, &TFleetForm::Refill);
@@ -170,13 +205,27 @@ bool TFleetForm::OpenRegister() {
   if (!Opened()) {
     if (!OpenFleetRegister(this, register_)) return false;
     run_->SetRegister(register_->Path());
+    watch_ = std::make_unique<TRegisterWatch>(*register_, nullptr);
+    connect(watch_.get(), &TRegisterWatch::changed, this, &TFleetForm::RegisterChanged);
   }
   Reload();
   return true;
 }
 
+void TFleetForm::RegisterChanged() {
+  // Not while a dialog of the window is up (it works on the rows as they
+  // were), nor during a run (its rows are live already): afterwards.
+  if (run_->Busy() || QApplication::activeModalWidget()) {
+    reloadPending_ = true;
+    if (!run_->Busy()) reloadRetry_.start();
+    return;
+  }
+  Reload();
+}
+
 void TFleetForm::Reload() {
   if (!Opened()) return;
+  reloadPending_ = false;
   std::string error;
   std::vector<fleet::BoardRecord> boards;
   std::vector<fleet::LogEntry> log;
@@ -206,9 +255,15 @@ void TFleetForm::Refill() {
   const std::string group =
       groupBox_->currentIndex() > 0 ? ToBoardText(groupBox_->currentText()) : std::string();
   const QString search = searchEdit_->text().trimmed();
+  // The rows chosen, the current one and the scrolling survive the refill.
   std::set<std::string> selected;
   for (const QModelIndex& index : table_->selectionModel()->selectedRows())
     if (index.row() < static_cast<int>(shown_.size())) selected.insert(shown_[index.row()].name);
+  const int currentRow = table_->currentRow();
+  const std::string current = currentRow >= 0 && currentRow < static_cast<int>(shown_.size())
+                                  ? shown_[currentRow].name
+                                  : std::string();
+  const int scrolled = table_->verticalScrollBar()->value();
 
   shown_.clear();
   for (const auto& b : all_) {
@@ -225,9 +280,11 @@ void TFleetForm::Refill() {
 
   table_->clearContents();
   table_->setRowCount(static_cast<int>(shown_.size()));
+  QItemSelection selection;
   for (int row = 0; row < static_cast<int>(shown_.size()); ++row) {
     const auto& b = shown_[row];
-    SetCell(row, kName, FromBoardText(b.name), FromBoardText(b.note));
+    const QString name = FromBoardText(b.name);
+    SetCell(row, kName, name, b.note.empty() ? name : name + QLatin1Char('\n') + FromBoardText(b.note));
     SetCell(row, kGroups, Joined(b.groups));
     SetCell(row, kLine, FromBoardText(b.line));
     SetCell(row, kAddress, AddressText(b.address));
@@ -237,27 +294,124 @@ void TFleetForm::Refill() {
     if (drift != drift_.end()) SetCell(row, kDrift, drift->second.first, drift->second.second);
     const auto last = lastAttempt_.find(b.name);
     if (last != lastAttempt_.end()) FillLastAttempt(row, last->second);
-    const auto percent = std::find_if(running_.begin(), running_.end(),
-                                      [&](const fleet::BoardRecord& r) { return r.name == b.name; });
-    if (percent != running_.end())
-      table_->setCellWidget(row, kProgress,
-                            MakeRowBar(table_, percent_[percent - running_.begin()]));
-    if (selected.count(b.name)) table_->selectRow(row);
+    FillRunRow(row, b.name);
+    if (selected.count(b.name))
+      selection.select(table_->model()->index(row, 0),
+                       table_->model()->index(row, kColumns - 1));
   }
+  table_->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+  const int at = current.empty() ? -1 : RowOf(current);
+  if (at >= 0)
+    table_->selectionModel()->setCurrentIndex(table_->model()->index(at, kName),
+                                              QItemSelectionModel::NoUpdate);
+  else if (!shown_.empty())
+    table_->selectionModel()->setCurrentIndex(table_->model()->index(0, kName),
+                                              QItemSelectionModel::NoUpdate);
+  table_->verticalScrollBar()->setValue(scrolled);
   FitColumns();
-  if (!shown_.empty() && !table_->currentIndex().isValid())
-    table_->setCurrentCell(0, kName, QItemSelectionModel::NoUpdate);
   Busy(run_->Busy());
 }
 
-void TFleetForm::FitColumns() {
-  // Every column as wide as what it holds, up to a limit; the result takes
-  // the rest of the width.
-  const int em = fontMetrics().horizontalAdvance(QLatin1Char('M'));
-  for (int column = kName; column < kResult; ++column) {
-    table_->resizeColumnToContents(column);
-    table_->setColumnWidth(column, std::min(table_->columnWidth(column), 16 * em));
+void TFleetForm::FillRunRow(int row, const std::string& name) {
+  const auto it = runRows_.find(name);
+  if (it == runRows_.end()) return;
+  const RunRow& r = it->second;
+  if (r.logId >= 0) {
+    // Once the run is over its row gives way to anything newer in the log:
+    // another program's delivery to the board.
+    const auto last = lastAttempt_.find(name);
+    if ((last == lastAttempt_.end() ? 0 : last->second.id) != r.logId) {
+      runRows_.erase(it);
+      return;
+    }
   }
+  if (r.stopped && !r.attempted) {
+    // Nothing was tried: the log's last attempt is an older one.
+    const auto last = lastAttempt_.find(name);
+    const QString before =
+        last == lastAttempt_.end()
+            ? QStringLiteral("Доставок на это табло в журнале нет.")
+            : QStringLiteral("Последняя попытка в журнале: %1, «%2».")
+                  .arg(TimeText(last->second.finished.empty() ? last->second.started
+                                                              : last->second.finished),
+                       FromBoardText(last->second.setFile));
+    SetCell(row, kWhen, QStringLiteral("—"), before);
+    SetCell(row, kWhat, runSet_);
+    SetCell(row, kResult, r.result,
+            QStringLiteral("Отправка прервана до того, как дошла очередь этого табло.\n") + before);
+  } else if (!r.result.isEmpty()) {
+    SetCell(row, kResult, r.result);
+  }
+  if (delivering_ || r.logId >= 0)
+    table_->setCellWidget(row, kProgress, MakeRowBar(table_, r.percent, r.sent));
+}
+
+QProgressBar* TFleetForm::RowBar(int row) const {
+  return row < 0 ? nullptr : qobject_cast<QProgressBar*>(table_->cellWidget(row, kProgress));
+}
+
+void TFleetForm::ScheduleFit() { fit_.start(); }
+
+void TFleetForm::FitColumns() {
+  // Every column as wide as what it holds. When that is wider than the
+  // table, the columns of long free texts give way, the widest first, down
+  // to a floor; what is left over goes to the result.
+  const int em = fontMetrics().horizontalAdvance(QLatin1Char('M'));
+  int want[kColumns] = {};
+  for (int column = 0; column < kColumns; ++column) {
+    if (column == kProgress) {
+      want[column] = 7 * em;
+      continue;
+    }
+    table_->resizeColumnToContents(column);
+    want[column] = table_->columnWidth(column);
+  }
+  const Column yielding[] = {kName, kGroups, kLine, kOnline, kWhat, kResult};
+  const auto yields = [&](int column) {
+    return std::find(std::begin(yielding), std::end(yielding), column) != std::end(yielding);
+  };
+  int fixed = 0, widest = 0;
+  for (int column = 0; column < kColumns; ++column) {
+    if (yields(column)) widest = std::max(widest, want[column]);
+    else fixed += want[column];
+  }
+  const int room = table_->viewport()->width();
+  // A column gives way down to its floor, or to its own width if that is
+  // less: the result, the text the operator reads first, keeps room for most
+  // of a "Загрузка успешно завершена! (...)", a line for its address and
+  // port, a name for a recognisable start; the rest for a few words.
+  const auto floorOf = [&](int column) {
+    switch (column) {
+      case kResult: return 26 * em;
+      case kLine: return 16 * em;
+      case kName: return 12 * em;
+      default: return 7 * em;
+    }
+  };
+  const int least = 7 * em;
+  const auto capped = [&](int column, int cap) {
+    return std::min(want[column], std::max(cap, floorOf(column)));
+  };
+  const auto widthAt = [&](int cap) {
+    int total = fixed;
+    for (Column column : yielding) total += capped(column, cap);
+    return total;
+  };
+  int width[kColumns];
+  std::copy(std::begin(want), std::end(want), width);
+  if (widthAt(widest) > room) {
+    // The largest cap at which the table fits, or the floor.
+    int low = least, high = std::max(least, widest);
+    while (low < high) {
+      const int mid = (low + high + 1) / 2;
+      if (widthAt(mid) <= room) low = mid;
+      else high = mid - 1;
+    }
+    for (Column column : yielding) width[column] = capped(column, low);
+  } else {
+    width[kResult] += room - widthAt(widest);
+  }
+  for (int column = 0; column < kColumns; ++column) table_->setColumnWidth(column, width[column]);
 }
 
 void TFleetForm::SetCell(int row, int column, const QString& text, const QString& tip) {
@@ -279,8 +433,15 @@ void TFleetForm::FillLastAttempt(int row, const fleet::LogEntry& entry) {
                  fleet::BoardOutcome::Refused, fleet::BoardOutcome::Skipped,
                  fleet::BoardOutcome::Interrupted})
     if (fleet::OutcomeName(o) == entry.outcome) outcome = o;
+  bool known = false;
+  for (auto o : {fleet::BoardOutcome::Delivered, fleet::BoardOutcome::Failed,
+                 fleet::BoardOutcome::Refused, fleet::BoardOutcome::Skipped,
+                 fleet::BoardOutcome::Interrupted})
+    known |= fleet::OutcomeName(o) == entry.outcome;
   SetCell(row, kResult,
-          entry.outcome.empty() ? QStringLiteral("не завершена") : ResultText(outcome, entry.message));
+          entry.outcome.empty()                 ? QStringLiteral("не завершена")
+          : known || !entry.message.empty()     ? ResultText(outcome, entry.message)
+                                                : FromBoardText(entry.outcome));
 }
 
 int TFleetForm::RowOf(const std::string& name) const {
@@ -303,8 +464,9 @@ std::vector<fleet::BoardRecord> TFleetForm::Chosen() const {
 void TFleetForm::Busy(bool busy) {
   for (QWidget* w : std::initializer_list<QWidget*>{addButton_, editButton_, removeButton_,
                                                     checkButton_, sendButton_, clockButton_,
-                                                    groupBox_, searchEdit_})
+                                                    groupBox_, searchEdit_, groupButton_})
     w->setEnabled(!busy);
+  groupButton_->setEnabled(!busy && groupBox_->currentIndex() > 0);
   const bool any = !shown_.empty();
   if (!busy) {
     editButton_->setEnabled(any);
@@ -331,16 +493,44 @@ bool TFleetForm::Store(const std::string& oldName, const fleet::BoardRecord& boa
   return true;
 }
 
+std::vector<std::string> TFleetForm::Groups() {
+  std::vector<std::string> groups;
+  std::string error;
+  if (!register_->ListGroups(groups, error)) groups.clear();
+  return groups;
+}
+
 void TFleetForm::AddBoard() {
   if (run_->Busy() || !Opened()) return;
   fleet::BoardRecord fresh;
   // A new board joins the group being looked at.
   if (groupBox_->currentIndex() > 0) fresh.groups.push_back(ToBoardText(groupBox_->currentText()));
-  TBoardEditForm dialog(this, fresh, [this](const fleet::BoardRecord& b) { return Store({}, b); });
+  TBoardEditForm dialog(this, fresh, [this](const fleet::BoardRecord& b) { return Store({}, b); },
+                        Groups());
   if (dialog.exec() != QDialog::Accepted) return;
   const std::string name = dialog.Record().name;
   Reload();
   if (const int row = RowOf(name); row >= 0) table_->selectRow(row);
+}
+
+void TFleetForm::RenameGroup() {
+  if (run_->Busy() || !Opened() || groupBox_->currentIndex() <= 0) return;
+  const std::string group = ToBoardText(groupBox_->currentText());
+  const int boards = static_cast<int>(std::count_if(all_.begin(), all_.end(), [&](const auto& b) {
+    return std::find(b.groups.begin(), b.groups.end(), group) != b.groups.end();
+  }));
+  TGroupRenameForm dialog(this, group, boards, Groups(),
+                          [this](const std::string& from, const std::string& to) {
+                            std::string error;
+                            if (register_->RenameGroup(from, to, error)) return true;
+                            ShowError(error);
+                            return false;
+                          });
+  if (dialog.exec() != QDialog::Accepted) return;
+  const std::string into = dialog.MergedInto().empty() ? dialog.NewName() : dialog.MergedInto();
+  Reload();
+  // The filter follows the group to its new name.
+  if (const int at = groupBox_->findText(FromBoardText(into)); at > 0) groupBox_->setCurrentIndex(at);
 }
 
 void TFleetForm::EditBoard() {
@@ -349,7 +539,8 @@ void TFleetForm::EditBoard() {
   if (row < 0 || row >= static_cast<int>(shown_.size())) return;
   const fleet::BoardRecord board = shown_[row];
   TBoardEditForm dialog(this, board,
-                        [this, &board](const fleet::BoardRecord& b) { return Store(board.name, b); });
+                        [this, &board](const fleet::BoardRecord& b) { return Store(board.name, b); },
+                        Groups());
   if (dialog.exec() != QDialog::Accepted) return;
   const std::string name = dialog.Record().name;
   Reload();
@@ -389,21 +580,18 @@ void TFleetForm::RemoveBoard() {
 
 void TFleetForm::StartRun(const std::vector<fleet::BoardRecord>& boards, bool delivery) {
   running_ = boards;
-  percent_.assign(boards.size(), 0);
+  delivering_ = delivery;
   totalBar_->setValue(0);
-  for (const auto& b : boards) {
-    const int row = RowOf(b.name);
-    if (row < 0) continue;
-    if (delivery) {
-      SetCell(row, kResult, QStringLiteral("ожидание"));
-      table_->setCellWidget(row, kProgress, MakeRowBar(table_, 0));
-    } else {
-      SetCell(row, kOnline, QStringLiteral("проверка..."));
-    }
-  }
-  if (!delivery) {
-    // The gauges of an earlier delivery are put away.
+  boardsRead_ = 0;
+  if (delivery) {
+    // A new delivery: the rows of the last one go back to what the log says.
+    runRows_.clear();
+    for (const auto& b : boards) runRows_[b.name].result = QStringLiteral("ожидание");
     for (int row = 0; row < table_->rowCount(); ++row) table_->removeCellWidget(row, kProgress);
+    Refill();
+  } else {
+    for (const auto& b : boards)
+      if (const int row = RowOf(b.name); row >= 0) SetCell(row, kOnline, QStringLiteral("проверка..."));
   }
   statusLabel_->setText(delivery ? QStringLiteral("Отправка набора на табло: %1").arg(boards.size())
                                  : QStringLiteral("Опрос табло: %1").arg(boards.size()));
@@ -428,17 +616,34 @@ void TFleetForm::SendSet() {
   const auto boards = Chosen();
   if (boards.empty() || run_->Busy() || !openSet_) return;
   const FleetSet set = openSet_();
-  const QString name =
-      set.file.empty() ? QStringLiteral("(не сохранён)") : QFileInfo(FromBoardText(set.file)).fileName();
-  if (OwnedMessageBox(this, QStringLiteral("Подтверждение"),
-                      QStringLiteral("Отправить набор «%1» на табло: %2?").arg(name).arg(boards.size()),
+  QString question;
+  if (set.Saved()) {
+    question = QStringLiteral("Отправить набор «%1» на табло: %2?")
+                   .arg(QFileInfo(FromBoardText(set.file)).fileName())
+                   .arg(boards.size());
+  } else {
+    // The boards get the editor's text, which no file holds: the log names
+    // it by its digest.
+    const QString what =
+        set.file.empty()
+            ? QStringLiteral("Набор не сохранён в файл")
+            : QStringLiteral("Набор «%1» изменён и не сохранён")
+                  .arg(QFileInfo(FromBoardText(set.file)).fileName());
+    question = QStringLiteral("%1: на табло уйдёт текст из редактора, в журнале он будет записан "
+                              "как «%2».\n\nОтправить его на табло: %3?")
+                   .arg(what, FromBoardText(LoggedSetName(set)))
+                   .arg(boards.size());
+  }
+  if (OwnedMessageBox(this, QStringLiteral("Подтверждение"), question,
                       QMessageBox::Yes | QMessageBox::No, QMessageBox::Question,
                       QMessageBox::Yes) != QMessageBox::Yes)
     return;
+  runSet_ = ShownSetName(set);
   StartRun(boards, true);
   if (!run_->Deliver(boards, set)) {
     running_.clear();
-    Busy(false);
+    runRows_.clear();
+    Refill();
   }
 }
 
@@ -450,51 +655,66 @@ void TFleetForm::Interrupt() {
 }
 
 void TFleetForm::UpdateTotal() {
-  if (percent_.empty()) return;
+  if (!delivering_ || running_.empty()) return;
+  // A board done with, whatever the outcome, counts whole; one stopped
+  // counts what it got, one not started nothing: after "Прервать" the
+  // gauge shows how much of the work was done.
   long long sum = 0;
-  for (int p : percent_) sum += p;
-  totalBar_->setValue(static_cast<int>(sum / static_cast<long long>(percent_.size())));
+  for (const auto& b : running_) {
+    const RunRow& r = runRows_[b.name];
+    sum += r.settled ? 100 : r.percent;
+  }
+  totalBar_->setValue(static_cast<int>(sum / static_cast<long long>(running_.size())));
 }
 
 void TFleetForm::AttemptStarts(int board, int attempt) {
   if (board < 0 || board >= static_cast<int>(running_.size())) return;
-  percent_[board] = 0;
+  RunRow& r = runRows_[running_[board].name];
+  r.percent = 0;
+  r.sent = false;
+  r.attempted = true;
+  r.result = attempt > 1 ? QStringLiteral("попытка %1...").arg(attempt) : QStringLiteral("отправка...");
   const int row = RowOf(running_[board].name);
-  if (row < 0) return;
-  SetCell(row, kResult, attempt > 1 ? QStringLiteral("попытка %1...").arg(attempt)
-                                    : QStringLiteral("отправка..."));
-  if (auto* bar = qobject_cast<QProgressBar*>(table_->cellWidget(row, kProgress))) bar->setValue(0);
+  if (row >= 0) {
+    SetCell(row, kResult, r.result);
+    ShowOnBar(RowBar(row), 0, false);
+  }
   UpdateTotal();
 }
 
 void TFleetForm::Progress(int board, int percent) {
   if (board < 0 || board >= static_cast<int>(running_.size())) return;
-  percent_[board] = std::clamp(percent, 0, 100);
-  const int row = RowOf(running_[board].name);
-  if (row >= 0)
-    if (auto* bar = qobject_cast<QProgressBar*>(table_->cellWidget(row, kProgress)))
-      bar->setValue(percent_[board]);
+  RunRow& r = runRows_[running_[board].name];
+  r.percent = std::clamp(percent, 0, 100);
+  r.sent = true;
+  ShowOnBar(RowBar(RowOf(running_[board].name)), r.percent, true);
   UpdateTotal();
 }
 
 void TFleetForm::AttemptEnds(int board, int, fleet::BoardOutcome outcome, const QString& message) {
   if (board < 0 || board >= static_cast<int>(running_.size())) return;
-  // A board done with, whatever the outcome, counts whole in the total.
-  percent_[board] = 100;
+  RunRow& r = runRows_[running_[board].name];
+  r.stopped = outcome == fleet::BoardOutcome::Interrupted;
+  r.settled = !r.stopped;
+  if (outcome == fleet::BoardOutcome::Delivered) {
+    r.percent = 100;
+    r.sent = true;
+  }
+  r.result = r.stopped && !r.attempted ? NotStartedText()
+                                       : (message.isEmpty() ? OutcomeText(outcome) : message);
   const int row = RowOf(running_[board].name);
   if (row >= 0) {
-    SetCell(row, kResult, message.isEmpty() ? OutcomeText(outcome) : message);
-    if (outcome == fleet::BoardOutcome::Delivered)
-      if (auto* bar = qobject_cast<QProgressBar*>(table_->cellWidget(row, kProgress)))
-        bar->setValue(100);
+    if (r.stopped && !r.attempted) FillRunRow(row, running_[board].name);
+    else SetCell(row, kResult, r.result);
+    ShowOnBar(RowBar(row), r.percent, r.sent);
   }
   UpdateTotal();
+  ScheduleFit();
 }
 
 void TFleetForm::BoardRead(int board, const fleet::BoardStatus& status) {
   if (board < 0 || board >= static_cast<int>(running_.size())) return;
   const std::string& name = running_[board].name;
-  percent_[board] = 100;
   QString online, onlineTip, drift, driftTip;
   if (status.online) {
     online = QStringLiteral("да");
@@ -502,7 +722,17 @@ void TFleetForm::BoardRead(int board, const fleet::BoardStatus& status) {
                                        : QStringLiteral("да, версия %1").arg(FromBoardText(status.version));
     if (status.clockRead) {
       drift = DriftText(status.drift);
-      if (status.clockSet) drift += QStringLiteral(", поставлены");
+      driftTip = QStringLiteral("Часы табло расходятся с часами компьютера на %1").arg(drift);
+      if (status.clockSet && status.clockReread) {
+        // What the board's clock says now, not what it said before.
+        drift = QStringLiteral("%1 (было %2)").arg(DriftText(status.driftAfter), DriftText(status.drift));
+        driftTip = QStringLiteral("Часы поставлены по компьютеру: теперь расхождение %1, было %2")
+                       .arg(DriftText(status.driftAfter), DriftText(status.drift));
+      } else if (status.clockSet) {
+        drift = QStringLiteral("поставлены (было %1)").arg(DriftText(status.drift));
+        driftTip = QStringLiteral("Часы поставлены по компьютеру, но заново не прочитаны; было %1")
+                       .arg(DriftText(status.drift));
+      }
     }
   } else {
     online = status.interrupted ? QStringLiteral("не опрошено") : QStringLiteral("нет");
@@ -510,34 +740,36 @@ void TFleetForm::BoardRead(int board, const fleet::BoardStatus& status) {
   }
   online_[name] = {online, onlineTip};
   drift_[name] = {drift, driftTip};
+  ++boardsRead_;
+  totalBar_->setValue(static_cast<int>(boardsRead_ * 100 / running_.size()));
   if (const int row = RowOf(name); row >= 0) {
     SetCell(row, kOnline, online, onlineTip);
     SetCell(row, kDrift, drift, driftTip);
   }
-  UpdateTotal();
+  ScheduleFit();
 }
 
 void TFleetForm::Delivered(const std::vector<fleet::BoardResult>& results, const QString& error) {
   if (!error.isEmpty()) {
     statusLabel_->setText(error);
+    runRows_.clear();
+    Refill();
     ShowError(error);
     return;
   }
-  const QString summary = DeliverySummary(results);
-  // The results stay in the rows; the log's newest attempts come in beside them.
+  // The results stay in the rows until the log has something newer for a
+  // board; the log's newest attempts come in beside them.
   std::vector<fleet::LogEntry> log;
   std::string why;
-  if (register_->ReadLog({}, log, why)) {
+  if (register_->ReadLog({}, log, why))
     for (auto& entry : log) lastAttempt_[entry.board] = std::move(entry);
-    for (const auto& b : running_)
-      if (const int row = RowOf(b.name); row >= 0 && lastAttempt_.count(b.name)) {
-        SetCell(row, kWhen, TimeText(lastAttempt_[b.name].finished));
-        const QString file = FromBoardText(lastAttempt_[b.name].setFile);
-        SetCell(row, kWhat, QFileInfo(file).fileName(), file);
-      }
-    FitColumns();
+  for (const auto& b : running_) {
+    const auto last = lastAttempt_.find(b.name);
+    runRows_[b.name].logId = last == lastAttempt_.end() ? 0 : last->second.id;
   }
-  statusLabel_->setText(summary);
+  Refill();
+  UpdateTotal();
+  statusLabel_->setText(DeliverySummary(results));
 }
 
 void TFleetForm::Swept(const std::vector<fleet::BoardStatus>& results) {
@@ -545,14 +777,20 @@ void TFleetForm::Swept(const std::vector<fleet::BoardStatus>& results) {
     statusLabel_->clear();
     return;
   }
-  int online = 0;
-  for (const auto& s : results) online += s.online;
-  statusLabel_->setText(QStringLiteral("На связи: %1 из %2").arg(online).arg(results.size()));
+  int online = 0, set = 0;
+  for (const auto& s : results) {
+    online += s.online;
+    set += s.clockSet;
+  }
+  QString text = QStringLiteral("На связи: %1 из %2").arg(online).arg(results.size());
+  if (set) text += QStringLiteral(", часы поставлены: %1").arg(set);
+  statusLabel_->setText(text);
 }
 
 void TFleetForm::RunFinished() {
   Busy(false);
   if (logForm_) logForm_->Reload();
+  if (reloadPending_) Reload();
   if (closeWhenDone_) close();
 }
 
@@ -588,7 +826,34 @@ void TFleetForm::closeEvent(QCloseEvent* event) {
   QWidget::closeEvent(event);
 }
 
+void TFleetForm::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (event->spontaneous() || placed_) return;
+  placed_ = true;
+  RestoreWindowGeometry(*this, Settings().FleetCoor);
+  ScheduleFit();
+}
+
+// The place is noted as it changes, so that the settings written when the
+// editor ends have it even while the window is still open.
+void TFleetForm::moveEvent(QMoveEvent* event) {
+  QWidget::moveEvent(event);
+  if (placed_ && isVisible()) Settings().FleetCoor = WindowGeometryRect(*this);
+}
+
+void TFleetForm::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  if (placed_ && isVisible()) Settings().FleetCoor = WindowGeometryRect(*this);
+}
+
+void TFleetForm::hideEvent(QHideEvent* event) {
+  QWidget::hideEvent(event);
+  if (event->spontaneous()) return;  // minimised, not closed
+  Settings().FleetCoor = WindowGeometryRect(*this);
+}
+
 bool TFleetForm::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == table_ && event->type() == QEvent::Resize) ScheduleFit();
   if (watched == table_ && event->type() == QEvent::KeyPress) {
     const int key = static_cast<QKeyEvent*>(event)->key();
     if (key == Qt::Key_Return || key == Qt::Key_Enter) {

@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <cerrno>
@@ -32,7 +33,9 @@ QString OutcomeOf(const std::string& name) {
                  fleet::BoardOutcome::Refused, fleet::BoardOutcome::Skipped,
                  fleet::BoardOutcome::Interrupted})
     if (fleet::OutcomeName(o) == name) return OutcomeText(o);
-  return QStringLiteral("не завершена");
+  // An attempt still running (or whose program was killed) has none; a
+  // word this program does not know is shown as the log holds it.
+  return name.empty() ? QStringLiteral("не завершена") : QString::fromStdString(name);
 }
 
 std::string Joined(const std::vector<std::string>& texts) {
@@ -92,6 +95,8 @@ TFleetLogForm::TFleetLogForm(QWidget* parent, fleet::Register& reg)
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   table_->setTabKeyNavigation(false);
   table_->setWordWrap(false);
+  // A path keeps its file name, a message its reason; the tooltip has all.
+  table_->setTextElideMode(Qt::ElideMiddle);
   table_->verticalHeader()->setVisible(false);
   const int em = fontMetrics().horizontalAdvance(QLatin1Char('M'));
   const std::pair<Column, int> widths[] = {{kStarted, 11}, {kFinished, 11}, {kBoard, 9},
@@ -118,6 +123,8 @@ TFleetLogForm::TFleetLogForm(QWidget* parent, fleet::Register& reg)
   layout->addLayout(buttons);
   resize(1300, 520);
 
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  connect(escape, &QShortcut::activated, this, &QWidget::close);
   connect(exportButton, &QPushButton::clicked, this, &TFleetLogForm::Export);
   connect(closeButton, &QPushButton::clicked, this, &QWidget::close);
   const auto refilter = [this] {

@@ -1,5 +1,8 @@
 #include "gui/fleet/fleetrun.h"
 
+#include <QCryptographicHash>
+#include <QFileInfo>
+
 #include "core/folders.h"
 #include "core/paths.h"
 #include "core/settings.h"
@@ -65,9 +68,33 @@ QString DriftText(long long seconds) {
          QStringLiteral(" с");
 }
 
+std::string LoggedSetName(const FleetSet& set) {
+  if (set.Saved()) return set.file;
+  const QByteArray digest = QCryptographicHash::hash(
+      QByteArrayView(set.text.data(), static_cast<qsizetype>(set.text.size())),
+      QCryptographicHash::Sha256);
+  return Utf8ToCp1251(u8"(не сохранён) SHA-256 ") + digest.toHex().left(12).toStdString();
+}
+
+QString ShownSetName(const FleetSet& set) {
+  const QString name = QFileInfo(FromBoardText(set.file)).fileName();
+  if (name.isEmpty()) return QStringLiteral("(не сохранён)");
+  return set.modified ? name + QStringLiteral(" (не сохранён)") : name;
+}
+
+bool NotStarted(const fleet::BoardResult& result) {
+  return result.outcome == fleet::BoardOutcome::Interrupted && result.attempts == 0;
+}
+
+QString NotStartedText() { return QStringLiteral("не начато"); }
+
 QString DeliverySummary(const std::vector<fleet::BoardResult>& results) {
-  int delivered = 0, failed = 0, skipped = 0, interrupted = 0;
+  int delivered = 0, failed = 0, skipped = 0, interrupted = 0, notStarted = 0;
   for (const auto& r : results) {
+    if (NotStarted(r)) {
+      ++notStarted;
+      continue;
+    }
     switch (r.outcome) {
       case fleet::BoardOutcome::Delivered: ++delivered; break;
       case fleet::BoardOutcome::Skipped: ++skipped; break;
@@ -80,6 +107,7 @@ QString DeliverySummary(const std::vector<fleet::BoardResult>& results) {
                      .arg(failed)
                      .arg(skipped);
   if (interrupted) text += QStringLiteral(", прервано: %1").arg(interrupted);
+  if (notStarted) text += QStringLiteral(", не начато: %1").arg(notStarted);
   return text + QStringLiteral(" (всего табло: %1)").arg(results.size());
 }
 
@@ -118,7 +146,9 @@ bool TFleetRun::Deliver(const std::vector<fleet::BoardRecord>& boards, const Fle
   if (Busy()) return false;
   fleet::DeliveryOptions o;
   if (!WriteDefaultSettings(o.defaultSettings)) return false;
-  o.source = set.file.empty() ? Utf8ToCp1251(u8"(набор не сохранён)") : set.file;
+  // The text goes as the editor holds it; the log names the file only when
+  // the file holds that text.
+  o.source = LoggedSetName(set);
   o.sourceText = set.text;
   o.jobs = kJobs;
   o.replyTimeoutMs = link_.replyTimeoutMs;
@@ -182,6 +212,7 @@ bool TFleetRun::Sweep(const std::vector<fleet::BoardRecord>& boards, bool setClo
   o.link = link_;
   // Every clock that is off by a second or more.
   o.setClockOver = setClocks ? 0 : -1;
+  if (clock_) o.now = clock_;
   o.stop = stop_;
   o.lockFolder = lockFolder_;
   TDeviceWork* work = work_.get();

@@ -32,7 +32,19 @@ class TDeviceWork;
 struct FleetSet {
   std::string text;  // Windows-1251, CR LF line breaks
   std::string file;  // Windows-1251; empty for a set never saved
+  // The text was changed since it was saved: the file does not hold what
+  // the boards get.
+  bool modified = false;
+  bool Saved() const { return !file.empty() && !modified; }
 };
+
+// What the log notes as the set delivered: the file, when it holds the text
+// sent; otherwise "(не сохранён) SHA-256 " and the start of the text's
+// digest, which tells one unsaved text from another (Windows-1251).
+std::string LoggedSetName(const FleetSet& set);
+// The set as a question or a summary names it: the file's name, with
+// "(не сохранён)" when the boards get something else.
+QString ShownSetName(const FleetSet& set);
 
 // The register the windows work with: the address lentar.ini names
 // (FleetDatabase: a register shared on a database server), else the
@@ -50,8 +62,13 @@ QString OutcomeText(fleet::BoardOutcome outcome);
 QString ResultText(fleet::BoardOutcome outcome, const std::string& message);
 // "+12 с", "-3 с", "0 с".
 QString DriftText(long long seconds);
+// A board the delivery was stopped before it was tried at all.
+bool NotStarted(const fleet::BoardResult& result);
+// What a board's result cell says for it.
+QString NotStartedText();
 // The summary of a finished delivery: "Доставлено: 4, не доставлено: 1,
-// пропущено: 0 (всего табло: 5)", with ", прервано: N" when any were.
+// пропущено: 0 (всего табло: 5)", with ", прервано: N" and ", не начато: N"
+// when a stop came, so that the counts add up to the boards.
 QString DeliverySummary(const std::vector<fleet::BoardResult>& results);
 
 class TFleetRun : public QObject {
@@ -69,6 +86,9 @@ class TFleetRun : public QObject {
   void SetRegister(const std::string& address) { registerAddress_ = address; }
   // Where the lines' lock files are kept; empty: the usual per-user folder.
   void SetLockFolder(const std::string& folder) { lockFolder_ = folder; }
+  // The clock the boards' clocks are compared with and set from (the
+  // computer's by default).
+  void SetClock(comm::ClockSource clock) { clock_ = std::move(clock); }
 
   // Starts delivering set to boards: compiled with each board's settings
   // file, or with the editor's present settings for a board without one.
@@ -107,6 +127,7 @@ class TFleetRun : public QObject {
   fleet::LinkOptions link_;
   std::string registerAddress_;
   std::string lockFolder_;
+  comm::ClockSource clock_;
   comm::StopFlagPtr stop_ = std::make_shared<comm::StopFlag>();
   // Last: destroyed first, stopping and waiting for a run still going.
   std::unique_ptr<TDeviceWork> work_;

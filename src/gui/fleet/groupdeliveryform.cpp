@@ -84,7 +84,12 @@ TGroupDeliveryForm::TGroupDeliveryForm(QWidget* parent, std::function<FleetSet()
   connect(run_.get(), &TFleetRun::attemptStarts, this, [this](int board, int attempt) {
     if (board < 0 || board >= static_cast<int>(boards_.size())) return;
     percent_[board] = 0;
-    if (QProgressBar* bar = Bar(board)) bar->setValue(0);
+    sent_[board] = false;
+    attempted_[board] = true;
+    if (QProgressBar* bar = Bar(board)) {
+      bar->setValue(0);
+      bar->setTextVisible(false);
+    }
     table_->item(board, kResult)->setText(attempt > 1 ? QStringLiteral("попытка %1...").arg(attempt)
                                                       : QStringLiteral("отправка..."));
     UpdateTotal();
@@ -92,17 +97,31 @@ TGroupDeliveryForm::TGroupDeliveryForm(QWidget* parent, std::function<FleetSet()
   connect(run_.get(), &TFleetRun::progress, this, [this](int board, int percent) {
     if (board < 0 || board >= static_cast<int>(boards_.size())) return;
     percent_[board] = std::clamp(percent, 0, 100);
-    if (QProgressBar* bar = Bar(board)) bar->setValue(percent_[board]);
+    sent_[board] = true;
+    if (QProgressBar* bar = Bar(board)) {
+      bar->setValue(percent_[board]);
+      bar->setTextVisible(true);
+    }
     UpdateTotal();
   });
   connect(run_.get(), &TFleetRun::attemptEnds, this,
           [this](int board, int, fleet::BoardOutcome outcome, const QString& message) {
             if (board < 0 || board >= static_cast<int>(boards_.size())) return;
-            percent_[board] = 100;
-            if (outcome == fleet::BoardOutcome::Delivered)
-              if (QProgressBar* bar = Bar(board)) bar->setValue(100);
+            // A board stopped counts what it got, one not started nothing.
+            const bool stopped = outcome == fleet::BoardOutcome::Interrupted;
+            settled_[board] = !stopped;
+            if (outcome == fleet::BoardOutcome::Delivered) {
+              percent_[board] = 100;
+              sent_[board] = true;
+              if (QProgressBar* bar = Bar(board)) {
+                bar->setValue(100);
+                bar->setTextVisible(true);
+              }
+            }
             auto* item = table_->item(board, kResult);
-            item->setText(message.isEmpty() ? OutcomeText(outcome) : message);
+            item->setText(stopped && !attempted_[board]
+                              ? NotStartedText()
+                              : (message.isEmpty() ? OutcomeText(outcome) : message));
             item->setToolTip(item->text());
             UpdateTotal();
           });
@@ -166,6 +185,9 @@ void TGroupDeliveryForm::ShowGroup() {
     boards_.clear();
   }
   percent_.assign(boards_.size(), 0);
+  sent_.assign(boards_.size(), false);
+  attempted_.assign(boards_.size(), false);
+  settled_.assign(boards_.size(), false);
   table_->clearContents();
   table_->setRowCount(static_cast<int>(boards_.size()));
   for (int row = 0; row < static_cast<int>(boards_.size()); ++row) {
@@ -190,18 +212,20 @@ void TGroupDeliveryForm::Send() {
   if (run_->Busy() || boards_.empty() || !openSet_) return;
   const FleetSet set = openSet_();
   percent_.assign(boards_.size(), 0);
+  sent_.assign(boards_.size(), false);
+  attempted_.assign(boards_.size(), false);
+  settled_.assign(boards_.size(), false);
   for (int row = 0; row < static_cast<int>(boards_.size()); ++row) {
     auto* bar = new QProgressBar(table_);
     bar->setRange(0, 100);
     bar->setValue(0);
+    bar->setTextVisible(false);  // no figure until some of the image has gone out
     table_->setCellWidget(row, kProgress, bar);
     table_->item(row, kResult)->setText(QStringLiteral("ожидание"));
   }
   totalBar_->setValue(0);
-  const QString name =
-      set.file.empty() ? QStringLiteral("(не сохранён)") : QFileInfo(FromBoardText(set.file)).fileName();
   summaryLabel_->setText(QStringLiteral("Отправка набора «%1» в группу «%2»")
-                             .arg(name, groupBox_->currentText()));
+                             .arg(ShownSetName(set), groupBox_->currentText()));
   Busy(true);
   if (!run_->Deliver(boards_, set)) Busy(false);
 }
@@ -216,7 +240,7 @@ void TGroupDeliveryForm::Interrupt() {
 void TGroupDeliveryForm::UpdateTotal() {
   if (percent_.empty()) return;
   long long sum = 0;
-  for (int p : percent_) sum += p;
+  for (size_t i = 0; i < percent_.size(); ++i) sum += settled_[i] ? 100 : percent_[i];
   totalBar_->setValue(static_cast<int>(sum / static_cast<long long>(percent_.size())));
 }
 

@@ -55,7 +55,10 @@ class TGroupDeliveryForm : public QDialog {
   std::function<FleetSet()> openSet_;
   std::unique_ptr<fleet::Register> register_;
   std::vector<fleet::BoardRecord> boards_;
+  // Each board's percent, whether some of its image went out, whether an
+  // attempt was begun, and whether it is done with (not stopped).
   std::vector<int> percent_;
+  std::vector<char> sent_, attempted_, settled_;
   bool closeWhenDone_ = false;
 
   QComboBox* groupBox_ = nullptr;
