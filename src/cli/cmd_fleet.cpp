@@ -848,33 +848,6 @@ int RunFleet(const Args& args) {
   char* qtArgv[] = {qtName, nullptr};
   QCoreApplication app(qtArgc, qtArgv);
   const std::string& command = parsed->positional[0];
-  // Texts the register keeps are Windows-1251, as the board's: an argument
-  // with a character the code page lacks would be kept with '?' in its
-  // place (a name, a group, a path to another file), and a control
-  // character would reach a terminal as a command. Both are refused, the
-  // argument not repeated.
-  {
-    std::vector<std::pair<std::string, const std::string*>> texts;
-    for (size_t i = 1; i < parsed->positional.size(); ++i)
-      texts.emplace_back("аргумент " + std::to_string(i + 1), &parsed->positional[i]);
-    for (const auto& [option, values] : parsed->lists)
-      for (const auto& v : values) texts.emplace_back("--" + option, &v);
-    for (const auto& [option, value] : parsed->values) texts.emplace_back("--" + option, &value);
-    for (const auto& [what, text] : texts) {
-      const std::string kept = CommandLineText(*text);
-      if (std::count(kept.begin(), kept.end(), '?') != std::count(text->begin(), text->end(), '?'))
-        return UsageError(kCommand, what + " содержит знаки, которых нет в кодировке Windows-1251 "
-                                           "(в ней реестр хранит тексты табло)");
-      const bool lines = what == "--note";
-      for (const unsigned char c : *text)
-        if ((c < 0x20 && !(lines && (c == '\n' || c == '\t'))) || c == 0x7F) {
-          char code[8];
-          std::snprintf(code, sizeof code, "0x%02X", static_cast<unsigned>(c));
-          return UsageError(kCommand, what + " содержит управляющий знак " + code +
-                                          "; такие знаки не допускаются");
-        }
-    }
-  }
   // Which options each command takes.
   static const std::string kBoardFields =
       " line address group speed load-speed modem dial pulse tone init modem-password password "

@@ -36,6 +36,7 @@ std::string OutcomeWord(const std::string& outcome) {
   if (outcome == "refused") return "отказ";
   if (outcome == "interrupted") return "прервано";
   if (outcome == "skipped") return "пропущено";
+  if (outcome == "not-started") return "не начато";
   if (outcome.empty()) return "не завершено";
   return outcome;
 }

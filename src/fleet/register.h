@@ -100,7 +100,8 @@ struct LogEntry {
   // "delivered", "failed" (the line: may be tried again), "refused" (the
   // board or the image: trying again does not help), "interrupted",
   // "skipped" (nothing was sent: the set did not compile, a settings file
-  // is missing).
+  // is missing), "not-started" (the run was stopped or its line lost before
+  // the board's turn came; attempt is 0).
   std::string outcome;
   std::string message;  // the exact text the operator read
 };

@@ -500,7 +500,10 @@ std::string LogOutcomeText(const std::string& outcome) {
   if (outcome == "refused") return U(u8"Отказ");
   if (outcome == "skipped") return U(u8"Пропущено");
   if (outcome == "interrupted") return U(u8"Прервано");
-  return U(u8"не завершена");
+  if (outcome == "not-started") return U(u8"Не начато");
+  // A row still open (its run going on, or killed) has no outcome yet; a
+  // word a later program wrote is shown as it stands.
+  return outcome.empty() ? U(u8"не завершена") : outcome;
 }
 
 std::string LogCsv(const std::vector<LogEntry>& entries) {

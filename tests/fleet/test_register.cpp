@@ -884,7 +884,7 @@ TEST_P(RegisterOn, ImportAddsAndReplacesAllOrNothing) {
     rows[i].groups = {W(u8"вокзал ")};
   }
   int added = 0, replaced = 0;
-  ASSERT_TRUE(reg.Import(rows, added, replaced, error)) << Cp1251ToUtf8(error);
+  ASSERT_TRUE(reg.Import(rows, false, false, added, replaced, error)) << Cp1251ToUtf8(error);
   EXPECT_EQ(added, 2);
   EXPECT_EQ(replaced, 1);
   std::vector<std::string> groups;
@@ -895,7 +895,7 @@ TEST_P(RegisterOn, ImportAddsAndReplacesAllOrNothing) {
   rows.push_back(rows[1]);
   rows.back().name = "bad";
   rows.back().line = "http://x";
-  EXPECT_FALSE(reg.Import(rows, added, replaced, error));
+  EXPECT_FALSE(reg.Import(rows, false, false, added, replaced, error));
   EXPECT_EQ(reg.Find("old", error)->note, "");
   EXPECT_FALSE(reg.Find("bad", error));
 }

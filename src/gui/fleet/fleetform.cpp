@@ -428,16 +428,9 @@ void TFleetForm::FillLastAttempt(int row, const fleet::LogEntry& entry) {
   SetCell(row, kWhen, TimeText(entry.finished.empty() ? entry.started : entry.finished));
   const QString file = FromBoardText(entry.setFile);
   SetCell(row, kWhat, QFileInfo(file).fileName(), file);
-  fleet::BoardOutcome outcome = fleet::BoardOutcome::Failed;
-  for (auto o : {fleet::BoardOutcome::Delivered, fleet::BoardOutcome::Failed,
-                 fleet::BoardOutcome::Refused, fleet::BoardOutcome::Skipped,
-                 fleet::BoardOutcome::Interrupted})
-    if (fleet::OutcomeName(o) == entry.outcome) outcome = o;
-  bool known = false;
-  for (auto o : {fleet::BoardOutcome::Delivered, fleet::BoardOutcome::Failed,
-                 fleet::BoardOutcome::Refused, fleet::BoardOutcome::Skipped,
-                 fleet::BoardOutcome::Interrupted})
-    known |= fleet::OutcomeName(o) == entry.outcome;
+  const auto named = fleet::OutcomeFromName(entry.outcome);
+  const bool known = named.has_value();
+  const fleet::BoardOutcome outcome = named.value_or(fleet::BoardOutcome::Failed);
   SetCell(row, kResult,
           entry.outcome.empty()                 ? QStringLiteral("не завершена")
           : known || !entry.message.empty()     ? ResultText(outcome, entry.message)
@@ -694,7 +687,8 @@ void TFleetForm::Progress(int board, int percent) {
 void TFleetForm::AttemptEnds(int board, int, fleet::BoardOutcome outcome, const QString& message) {
   if (board < 0 || board >= static_cast<int>(running_.size())) return;
   RunRow& r = runRows_[running_[board].name];
-  r.stopped = outcome == fleet::BoardOutcome::Interrupted;
+  r.stopped = outcome == fleet::BoardOutcome::Interrupted ||
+              outcome == fleet::BoardOutcome::NotStarted;
   r.settled = !r.stopped;
   if (outcome == fleet::BoardOutcome::Delivered) {
     r.percent = 100;

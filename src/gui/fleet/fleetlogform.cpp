@@ -29,10 +29,7 @@ enum Column { kStarted, kFinished, kBoard, kGroups, kLine, kAttempt, kOutcome, k
               kSize, kOperator, kColumns };
 
 QString OutcomeOf(const std::string& name) {
-  for (auto o : {fleet::BoardOutcome::Delivered, fleet::BoardOutcome::Failed,
-                 fleet::BoardOutcome::Refused, fleet::BoardOutcome::Skipped,
-                 fleet::BoardOutcome::Interrupted})
-    if (fleet::OutcomeName(o) == name) return OutcomeText(o);
+  if (const auto outcome = fleet::OutcomeFromName(name)) return OutcomeText(*outcome);
   // An attempt still running (or whose program was killed) has none; a
   // word this program does not know is shown as the log holds it.
   return name.empty() ? QStringLiteral("не завершена") : QString::fromStdString(name);

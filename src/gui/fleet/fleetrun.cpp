@@ -48,6 +48,8 @@ bool OpenFleetRegister(QWidget* owner, std::unique_ptr<fleet::Register>& reg) {
   return false;
 }
 
+QString NotStartedText() { return QStringLiteral("не начато"); }
+
 QString OutcomeText(fleet::BoardOutcome outcome) {
   switch (outcome) {
     case fleet::BoardOutcome::Delivered: return QStringLiteral("Доставлено");
@@ -55,6 +57,7 @@ QString OutcomeText(fleet::BoardOutcome outcome) {
     case fleet::BoardOutcome::Refused: return QStringLiteral("Отказ");
     case fleet::BoardOutcome::Skipped: return QStringLiteral("Пропущено");
     case fleet::BoardOutcome::Interrupted: return QStringLiteral("Прервано");
+    case fleet::BoardOutcome::NotStarted: return QStringLiteral("Не начато");
   }
   return {};
 }
@@ -83,10 +86,9 @@ QString ShownSetName(const FleetSet& set) {
 }
 
 bool NotStarted(const fleet::BoardResult& result) {
-  return result.outcome == fleet::BoardOutcome::Interrupted && result.attempts == 0;
+  return result.outcome == fleet::BoardOutcome::NotStarted ||
+         (result.outcome == fleet::BoardOutcome::Interrupted && result.attempts == 0);
 }
-
-QString NotStartedText() { return QStringLiteral("не начато"); }
 
 QString DeliverySummary(const std::vector<fleet::BoardResult>& results) {
   int delivered = 0, failed = 0, skipped = 0, interrupted = 0, notStarted = 0;

@@ -108,7 +108,8 @@ TGroupDeliveryForm::TGroupDeliveryForm(QWidget* parent, std::function<FleetSet()
           [this](int board, int, fleet::BoardOutcome outcome, const QString& message) {
             if (board < 0 || board >= static_cast<int>(boards_.size())) return;
             // A board stopped counts what it got, one not started nothing.
-            const bool stopped = outcome == fleet::BoardOutcome::Interrupted;
+            const bool stopped = outcome == fleet::BoardOutcome::Interrupted ||
+                                 outcome == fleet::BoardOutcome::NotStarted;
             settled_[board] = !stopped;
             if (outcome == fleet::BoardOutcome::Delivered) {
               percent_[board] = 100;
