@@ -219,6 +219,26 @@ std::string NextConnectionName() {
 
 std::string DbError(const QSqlError& error) { return S(error.text()); }
 
+// What a failure of an SQLite file says of the disk, in the operator's
+// words before SQLite's own: a full disk or a folder that may not be written
+// is no damage to the register, and must not read as one.
+std::string FileFailure(const QSqlError& error) {
+  // The primary result code is the low byte of SQLite's extended one.
+  const int code = error.nativeErrorCode().toInt() & 0xFF;
+  std::string said;
+  switch (code) {
+    case 13: said = T(u8"на диске нет места"); break;                      // SQLITE_FULL
+    case 8: said = T(u8"файл или его папка только для чтения"); break;     // SQLITE_READONLY
+    case 14:  // SQLITE_CANTOPEN
+      said = T(u8"файл не открыть: нет прав на него или его папку, или папка только для чтения");
+      break;
+    case 10: said = T(u8"ошибка чтения или записи диска"); break;          // SQLITE_IOERR
+    case 23: said = T(u8"нет прав на файл"); break;                         // SQLITE_AUTH
+    default: return DbError(error);
+  }
+  return said + " (" + DbError(error) + ")";
+}
+
 // Tells the programs watching a shared register that it has changed. Inside
 // a transaction PostgreSQL holds the notice until the commit, and drops it
 // with a rollback. A register file needs nothing: its watchers see the
@@ -625,7 +645,7 @@ bool Register::OpenFile(const std::string& path, std::string& error) {
   foundVersion_ = 0;
   {
     db.setConnectOptions(QString("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
-    if (!db.open()) return Refuse(T(u8"не открывается: ") + DbError(db.lastError()), error);
+    if (!db.open()) return Refuse(T(u8"не открывается: ") + FileFailure(db.lastError()), error);
     QSqlQuery q(db);
     // One read transaction: another program creating the register meanwhile
     // is seen before or after, never half (tables without their id).
@@ -649,7 +669,7 @@ bool Register::OpenFile(const std::string& path, std::string& error) {
     // says nothing of the file: it is refused without a word on it, and the
     // journal files, which another program may be using, stay.
     if (!readable && failure.nativeErrorCode() != "11")  // SQLITE_CORRUPT
-      return Refuse(T(u8"не читается: ") + DbError(failure), error);
+      return Refuse(T(u8"не читается: ") + FileFailure(failure), error);
     if (!readable || check != "ok")
       return RefuseFile(T(u8"файл повреждён (") + (readable ? check : DbError(failure)) +
                             T(u8"); он оставлен как есть"),
@@ -665,7 +685,7 @@ bool Register::OpenFile(const std::string& path, std::string& error) {
                       error);
 
   db.setConnectOptions(QString("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
-  if (!db.open()) return Refuse(T(u8"не открывается: ") + DbError(db.lastError()), error);
+  if (!db.open()) return Refuse(T(u8"не открывается: ") + FileFailure(db.lastError()), error);
   {
     QSqlQuery q(db);
     // WAL: readers never wait for a writer; normal sync is safe in WAL.
@@ -680,10 +700,14 @@ bool Register::OpenFile(const std::string& path, std::string& error) {
             q.value(0).toString().compare("wal", Qt::CaseInsensitive) == 0;
       q.finish();
       if (wal || std::chrono::steady_clock::now() >= until) break;
+      // Only another program's hold on the file is worth waiting for
+      // (SQLITE_BUSY, SQLITE_LOCKED); a full disk stays full.
+      const int code = q.lastError().nativeErrorCode().toInt() & 0xFF;
+      if (q.lastError().isValid() && code != 5 && code != 6) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     if (!wal || !Exec(q, "PRAGMA foreign_keys=ON") || !Exec(q, "PRAGMA synchronous=NORMAL"))
-      return Refuse(T(u8"не удалось настроить: ") + DbError(q.lastError()), error);
+      return Refuse(T(u8"не удалось настроить: ") + FileFailure(q.lastError()), error);
   }
   open_ = true;
   if (applicationId == kApplicationId && foundVersion_ == kSchemaVersion) return true;

@@ -920,6 +920,49 @@ TEST(Register, AnEmptyFileBecomesAnOwnerOnlyRegister) {
 // refused and left exactly as it was: tables in another schema than the
 // register's, a view or a sequence beside nothing else, tables hidden from
 // the search path.
+// A full disk or a folder that cannot be written is said as such: the
+// register on it is not damaged, and the operator must not read that it is.
+// (The tests run as root, whom file modes do not stop: a read-only mount
+// does.)
+TEST(Register, AFullDiskOrAReadOnlyFolderIsNoDamage) {
+  const fs::path disk = TestFolder("fleet", "small_disk") / "mnt";
+  fs::create_directories(disk);
+  if (std::system(("mount -t tmpfs -o size=256k tmpfs '" + disk.string() + "' 2>/dev/null").c_str()) != 0)
+    GTEST_SKIP() << "no tmpfs could be mounted";
+  struct Unmount {
+    fs::path path;
+    ~Unmount() { std::system(("umount -l '" + path.string() + "' 2>/dev/null").c_str()); }
+  } unmount{disk};
+  const std::string existing = (disk / "fleet.sqlite").string();
+  {
+    Register reg;
+    std::string error;
+    ASSERT_TRUE(reg.Open(existing, error)) << error;
+  }
+  const struct {
+    const char* what;
+    const char* command;
+    const char* path;
+    const char8_t* said;
+  } cases[] = {
+      {"full", "dd if=/dev/zero of='%s/filler' bs=4k count=1000 2>/dev/null", "new.sqlite",
+       u8"на диске нет места"},
+      {"read-only", "mount -o remount,ro '%s'", "fleet.sqlite", u8"только для чтения"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    char command[512];
+    std::snprintf(command, sizeof command, c.command, disk.c_str());
+    std::system(command);
+    Register reg;
+    std::string error;
+    EXPECT_FALSE(reg.Open((disk / c.path).string(), error));
+    const std::string said = Cp1251ToUtf8(error);
+    EXPECT_EQ(said.find("повреждён"), std::string::npos) << said;
+    EXPECT_NE(said.find(reinterpret_cast<const char*>(c.said)), std::string::npos) << said;
+  }
+}
+
 TEST(RegisterOnServer, ForeignDatabasesOfEveryShapeAreRefusedUnchanged) {
   const std::string server = lentar::testing::PgServerAddress();
   if (server.empty()) GTEST_SKIP() << "no PostgreSQL server for the tests";
