@@ -20,37 +20,15 @@
 #include <string>
 #include <vector>
 
+#include "measure_process.h"
 #include "support/sim_process.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using lentar::comm::testing::SpawnProgram;
 
-struct RunResult {
-  int status = -1;
-  double wallSeconds = 0;
-  double cpuSeconds = 0;
-  double peakMegabytes = 0;
-};
-
-// Runs a program to its end: its wall time, CPU time and peak memory.
-RunResult Measure(const std::vector<std::string>& args, const fs::path& dir, const char* name) {
-  RunResult r;
-  const auto start = std::chrono::steady_clock::now();
-  const pid_t pid = SpawnProgram(args, (dir / (std::string(name) + ".out")).string(),
-                                 (dir / (std::string(name) + ".err")).string());
-  if (pid < 0) return r;
-  int status = 0;
-  rusage usage{};
-  wait4(pid, &status, 0, &usage);
-  r.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                 (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-  r.peakMegabytes = static_cast<double>(usage.ru_maxrss) / 1024.0;
-  return r;
-}
+using lentar::bench::Measure;
+using lentar::bench::RunResult;
 
 bool BenchImport(int count) {
   const fs::path dir = fs::temp_directory_path() /

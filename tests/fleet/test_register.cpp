@@ -23,9 +23,9 @@
 #include "core/textutil.h"
 #include "fleet/linelocks.h"
 #include "fleet/register.h"
-#include "support/freezing_proxy.h"
 #include "support/pg_server.h"
 #include "support/sim_process.h"
+#include "support/tcp_proxy.h"
 
 namespace lentar::fleet {
 namespace {
@@ -1159,8 +1159,8 @@ TEST(RegisterOnServer, ACallOverAFrozenLinkEndsInTimeAndTheNextOneConnectsAgain)
   const std::string direct = lentar::testing::PgFreshDatabase("frozen_link", error);
   ASSERT_FALSE(direct.empty()) << error;
   const size_t colon = direct.rfind(':'), slash = direct.rfind('/');
-  lentar::testing::FreezingProxy proxy(std::stoi(direct.substr(colon + 1, slash - colon - 1)));
-  ASSERT_GT(proxy.Port(), 0);
+  lentar::testing::TcpProxy proxy;
+  ASSERT_TRUE(proxy.Start(static_cast<uint16_t>(std::stoi(direct.substr(colon + 1, slash - colon - 1)))));
   const std::string address =
       direct.substr(0, colon + 1) + std::to_string(proxy.Port()) + direct.substr(slash);
   // The password file names the server's own port: the password is given
@@ -1183,11 +1183,11 @@ TEST(RegisterOnServer, ACallOverAFrozenLinkEndsInTimeAndTheNextOneConnectsAgain)
     ASSERT_TRUE(taken);
     std::vector<std::string> held;
 
-    proxy.Freeze(true);
+    proxy.Freeze();
     EXPECT_FALSE(reg.RenewLines("run-1", 30000, held, error));
     EXPECT_NE(Cp1251ToUtf8(error).find("не ответил за 1.5 с"), std::string::npos)
         << Cp1251ToUtf8(error);
-    proxy.Freeze(false);
+    proxy.Thaw();
     ASSERT_TRUE(reg.RenewLines("run-1", 30000, held, error)) << Cp1251ToUtf8(error);
     EXPECT_EQ(held, std::vector<std::string>{"/dev/ttyS0"});
 

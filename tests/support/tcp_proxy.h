@@ -2,7 +2,8 @@
 // frozen: while frozen it forwards nothing either way and keeps every
 // connection open, as a network link that silently stops carrying packets
 // (a cable pulled between two routers, a firewall dropping a session). New
-// connections are accepted meanwhile but get nothing through either.
+// connections are accepted meanwhile but get nothing through either. Cut
+// drops every connection at once, as a server restarting does.
 #pragma once
 
 #include <arpa/inet.h>
@@ -51,6 +52,11 @@ class TcpProxy {
   uint16_t Port() const { return port_; }
   void Freeze() { frozen_ = true; }
   void Thaw() { frozen_ = false; }
+  // Ends every connection relayed so far, both ways.
+  void Cut() {
+    std::lock_guard guard(lock_);
+    for (int fd : sockets_) ::shutdown(fd, SHUT_RDWR);
+  }
 
   void Stop() {
     quit_ = true;
@@ -83,6 +89,8 @@ class TcpProxy {
         continue;
       }
       std::lock_guard guard(lock_);
+      sockets_.push_back(client);
+      sockets_.push_back(server);
       pumps_.emplace_back([this, client, server] { Pump(client, server); });
     }
   }
@@ -119,6 +127,9 @@ class TcpProxy {
       }
       if (closed) break;
     }
+    std::lock_guard guard(lock_);  // Cut never reaches a number reused
+    std::erase(sockets_, a);
+    std::erase(sockets_, b);
     ::close(a);
     ::close(b);
   }
@@ -131,6 +142,7 @@ class TcpProxy {
   std::thread acceptor_;
   std::mutex lock_;
   std::vector<std::thread> pumps_;
+  std::vector<int> sockets_;  // of the connections relayed now
 };
 
 }  // namespace lentar::testing
