@@ -17,7 +17,7 @@ packages=(
   libjpeg-dev libpng-dev libgif-dev libfreetype-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  xvfb xauth xdotool socat ser2net
+  xvfb xauth xdotool openbox socat ser2net
   xfonts-terminus console-setup-linux fonts-dejavu-core
   ccache man-db desktop-file-utils appstream
   qt6-translations-l10n qt6-image-formats-plugins

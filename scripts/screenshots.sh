@@ -27,8 +27,12 @@ cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
 
 run() {
   echo "== $*"
+  # An operator's laptop screen, with a window manager placing and framing
+  # the windows as a desktop does.
   (cd "$build/tests" && LENTAR_SHOTS_DIR="$shots" QT_QPA_PLATFORM=xcb \
-     xvfb-run -a -s "-screen 0 1280x800x24" "$build/bin/$1" "${@:2}")
+     xvfb-run -a -s "-screen 0 1366x768x24" \
+     sh -c 'openbox >/dev/null 2>&1 & sleep 0.5; "$0" "$@"; status=$?; kill $! 2>/dev/null; exit $status' \
+     "$build/bin/$1" "${@:2}")
 }
 for p in "${programs[@]}"; do run "$p"; done
 for s in "${slots[@]}"; do run $s; done
