@@ -220,7 +220,7 @@ bool ApplyBoardSettings(BoardSession& session, int speed, int brightness, bool f
 // false with the reason in errorText when the port could not be opened.
 // Windows report the failure themselves.
 bool OpenBoardPortQuiet(BoardSession& session, std::string& errorText,
-                        const TSettings& settings = Settings());
+                        const TSettings& settings);
 // Restores the modem lines, purges and closes the session's line.
 void CloseBoardPort(BoardSession& session);
 

@@ -116,8 +116,8 @@ void ForgetInFlight(LoaderSession& session) {
   SetLastShape(session, {Shape::Ack});
 }
 
-std::vector<uint8_t> ConnectRequest() {
-  static std::mt19937 random{std::random_device{}()};
+std::vector<uint8_t> ConnectRequest(LoaderSession& session) {
+  std::mt19937& random = session.Random();
   std::vector<uint8_t> request = Request(LoaderCode::Connect);
   for (int i = 0; i < 13; ++i) request.push_back(static_cast<uint8_t>(random() & 0xFF));
   return request;
@@ -137,7 +137,7 @@ bool Exchange(LoaderSession& session, const std::vector<uint8_t>& request, Shape
 // next reply would look like the last.
 bool Separate(LoaderSession& session, const Shape& next) {
   if (next.kind == Shape::None || !(LastShape(session) == next)) return true;
-  if (next == DataShape(1)) return Exchange(session, ConnectRequest(), {Shape::ConnectAnswer});
+  if (next == DataShape(1)) return Exchange(session, ConnectRequest(session), {Shape::ConnectAnswer});
   uint8_t byte = 0;
   return Exchange(session, ReadRequest(0, 1), DataShape(1), &byte);
 }
@@ -218,7 +218,7 @@ bool ReadRange(LoaderSession& session, uint32_t address, size_t count, uint8_t* 
 namespace loader {
 
 bool CmdConnect(LoaderSession& session) {
-  return Exchange(session, ConnectRequest(), {Shape::ConnectAnswer});
+  return Exchange(session, ConnectRequest(session), {Shape::ConnectAnswer});
 }
 
 bool CmdReadClock(LoaderSession& session, BoardClock& clock) {

@@ -175,11 +175,11 @@ bool MakeRoom(LoaderSession& session, LoaderDirectory& directory, int type, size
               const LoaderProgress& progress = {}, bool* made = nullptr);
 
 // The speed index of the loader transfers: LdSpeed + 3 (9600 .. 57600).
-int LoaderSpeedIndex(const TSettings& settings = Settings());
+int LoaderSpeedIndex(const TSettings& settings);
 // Opens the session's line on the settings' loader device at 9600 bit/s; false with
 // the reason in errorText when it could not be opened. Windows report it.
 bool OpenLoaderPortQuiet(LoaderSession& session, std::string& errorText,
-                         const TSettings& settings = Settings());
+                         const TSettings& settings);
 // Closes the session's line.
 void CloseLoaderPort(LoaderSession& session);
 

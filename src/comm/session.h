@@ -22,6 +22,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <random>
 
 #include "comm/comport.h"
 #include "comm/stopflag.h"
@@ -158,6 +159,11 @@ class LoaderSession {
   };
   LastReply lastReply;
 
+  // The connect handshake's random bytes: each session draws from its own
+  // generator, seeded when the session is made, so that sessions on other
+  // threads never touch it.
+  std::mt19937& Random() { return random_; }
+
   // The flag that stops the work on this session; set it from any thread.
   StopFlag& Stop() const { return *stop_; }
   bool StopRequested() const { return stop_->Requested(); }
@@ -167,6 +173,7 @@ class LoaderSession {
  private:
   SessionLine line_;
   StopFlagPtr stop_ = std::make_shared<StopFlag>();
+  std::mt19937 random_{std::random_device{}()};
 };
 
 }  // namespace lentar::comm

@@ -191,15 +191,15 @@ std::string SettingsFileImage(const TSettings& settings);
 void ClampSettings(TSettings& settings);
 
 // "COM" + (port index + 1): the names the operator sees.
-std::string BoardPortName(const TSettings& settings = Settings());
-std::string LoaderPortName(const TSettings& settings = Settings());
-std::string ModemPortName(const TSettings& settings = Settings());
+std::string BoardPortName(const TSettings& settings);
+std::string LoaderPortName(const TSettings& settings);
+std::string ModemPortName(const TSettings& settings);
 
 // The device to open for each port: the explicit device key when set, else the
 // system's device for "COMn" (/dev/ttyS(n-1) on Linux, "COMn" on Windows);
 // empty for a negative port index.
-std::string BoardPortDevice(const TSettings& settings = Settings());
-std::string LoaderPortDevice(const TSettings& settings = Settings());
-std::string ModemPortDevice(const TSettings& settings = Settings());
+std::string BoardPortDevice(const TSettings& settings);
+std::string LoaderPortDevice(const TSettings& settings);
+std::string ModemPortDevice(const TSettings& settings);
 
 }  // namespace lentar

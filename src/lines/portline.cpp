@@ -20,6 +20,8 @@ namespace {
 // The default line of a port: chosen by the name at every Open.
 class PortLine : public SerialLine {
  public:
+  explicit PortLine(NetworkLineOptions network) : network_(std::move(network)) {}
+
   void SetHandlers(DataHandler onData, TickHandler onTick) override {
     onData_ = std::move(onData);
     onTick_ = std::move(onTick);
@@ -30,7 +32,7 @@ class PortLine : public SerialLine {
     const std::optional<NetworkPortName::Kind> kind = NetworkPortKind(device);
     if (!inner_ || kind != kind_) {
       if (inner_) inner_->Close();
-      inner_ = kind ? MakeTcpLine(*kind) : MakeQtSerialLine();
+      inner_ = kind ? MakeTcpLine(*kind, network_) : MakeQtSerialLine();
       kind_ = kind;
       inner_->SetHandlers(onData_, onTick_);
       inner_->WatchLineState(watching_);
@@ -70,6 +72,7 @@ class PortLine : public SerialLine {
   }
 
  private:
+  const NetworkLineOptions network_;
   std::unique_ptr<SerialLine> inner_;
   // What inner_ is: a network line of that kind, or the serial line when none.
   std::optional<NetworkPortName::Kind> kind_;
@@ -80,9 +83,15 @@ class PortLine : public SerialLine {
 
 }  // namespace
 
-std::unique_ptr<SerialLine> MakePortLine() { return std::make_unique<PortLine>(); }
+std::unique_ptr<SerialLine> MakePortLine(NetworkLineOptions network) {
+  return std::make_unique<PortLine>(std::move(network));
+}
+
+LineFactory PortLineFactory(NetworkLineOptions network) {
+  return [network = std::move(network)] { return MakePortLine(network); };
+}
 
 TComPort::TComPort(bool dtrDefault, bool rtsDefault)
-    : TComPort(dtrDefault, rtsDefault, MakePortLine) {}
+    : TComPort(dtrDefault, rtsDefault, PortLineFactory()) {}
 
 }  // namespace lentar::comm

@@ -42,10 +42,6 @@ constexpr qint64 kPassBytes = 9001;
 constexpr qint64 kMaxQueuedBytes = 64 * 1024;
 constexpr int kDrainMs = 3000;
 
-std::mutex g_timeoutsLock;
-NetworkTimeouts g_timeouts;
-NameResolver g_resolver;  // guarded by g_timeoutsLock; empty: the system's
-
 // The system's name look-up: every address of host, as text.
 std::vector<std::string> SystemResolve(const std::string& host) {
   addrinfo hints{};
@@ -79,14 +75,10 @@ struct LookUp {
 // bound (a resolver tries each server several times over); the wait here
 // ends at the bound, and the look-up is left to finish on its own.
 // nullopt when the time ran out.
-std::optional<std::vector<std::string>> ResolveWithin(const std::string& host, int timeoutMs) {
+std::optional<std::vector<std::string>> ResolveWithin(const std::string& host, int timeoutMs,
+                                                      NameResolver resolver) {
   if (QHostAddress literal; literal.setAddress(QString::fromStdString(host)))
     return std::vector<std::string>{host};
-  NameResolver resolver;
-  {
-    std::lock_guard guard(g_timeoutsLock);
-    resolver = g_resolver;
-  }
   if (!resolver) resolver = SystemResolve;
   auto lookUp = std::make_shared<LookUp>();
   std::thread([lookUp, resolver, host] {
@@ -161,7 +153,8 @@ uint8_t FlowValue(FlowControl flow) {
 
 class TcpLine : public SerialLine {
  public:
-  explicit TcpLine(NetworkPortName::Kind kind) : kind_(kind) {}
+  TcpLine(NetworkPortName::Kind kind, NetworkLineOptions options)
+      : kind_(kind), options_(std::move(options)) {}
   ~TcpLine() override {
     Close();
     thread_.Stop();
@@ -184,11 +177,10 @@ class TcpLine : public SerialLine {
     }
     thread_.Start();
     Close();
-    const NetworkTimeouts timeouts = GetNetworkTimeouts();
     // The name is looked up here, against the connect bound: the socket's
     // own look-up would not end before the system's resolver gives up.
-    const QDeadlineTimer connectDeadline(timeouts.connectMs);
-    const auto addresses = ResolveWithin(name->host, timeouts.connectMs);
+    const QDeadlineTimer connectDeadline(options_.connectMs);
+    const auto addresses = ResolveWithin(name->host, options_.connectMs, options_.resolver);
     if (!addresses) {
       error = Cp(u8"Истекло время поиска узла сети: ") + name->host;
       return false;
@@ -246,7 +238,7 @@ class TcpLine : public SerialLine {
       // A server that went away while the line was being set up fails the
       // open, with the reason the line heard.
       const bool negotiated =
-          kind_ != NetworkPortName::Kind::Rfc2217 || Negotiate(*name, config, timeouts, error);
+          kind_ != NetworkPortName::Kind::Rfc2217 || Negotiate(*name, config, error);
       if (negotiated && dropped_)
         error = CloseReason().empty() ? ClosedByServerText(*name) : CloseReason();
       if (!negotiated || dropped_) {
@@ -363,10 +355,10 @@ class TcpLine : public SerialLine {
   // Offers the telnet options, waits until the server agrees to the com-port
   // option, then sends the line settings and the modem lines.
   bool Negotiate(const NetworkPortName& name, const PortConfig& config,
-                 const NetworkTimeouts& timeouts, std::string& error) {
+                 std::string& error) {
     codec_ = std::make_unique<telnet::Codec>(telnet::Codec::Role::Client);
     Send(codec_->Start());
-    const QDeadlineTimer deadline(timeouts.negotiateMs);
+    const QDeadlineTimer deadline(options_.negotiateMs);
     // A server that talks without ever agreeing still runs into the deadline;
     // one that floods the line with option commands is dropped before it.
     while (!codec_->ComPortAgreed() && !codec_->ComPortRefused() && !dropped_ &&
@@ -532,6 +524,7 @@ class TcpLine : public SerialLine {
   }
 
   const NetworkPortName::Kind kind_;
+  const NetworkLineOptions options_;
   LineThread thread_{QStringLiteral("network line")};
   QTcpSocket* socket_ = nullptr;  // lives in thread_, a child of its context
   std::unique_ptr<telnet::Codec> codec_;  // rfc2217 only; used in thread_
@@ -547,23 +540,8 @@ class TcpLine : public SerialLine {
 
 }  // namespace
 
-NetworkTimeouts GetNetworkTimeouts() {
-  std::lock_guard guard(g_timeoutsLock);
-  return g_timeouts;
-}
-
-void SetNetworkTimeouts(const NetworkTimeouts& timeouts) {
-  std::lock_guard guard(g_timeoutsLock);
-  g_timeouts = timeouts;
-}
-
-void SetNameResolver(NameResolver resolver) {
-  std::lock_guard guard(g_timeoutsLock);
-  g_resolver = std::move(resolver);
-}
-
-std::unique_ptr<SerialLine> MakeTcpLine(NetworkPortName::Kind kind) {
-  return std::make_unique<TcpLine>(kind);
+std::unique_ptr<SerialLine> MakeTcpLine(NetworkPortName::Kind kind, NetworkLineOptions options) {
+  return std::make_unique<TcpLine>(kind, std::move(options));
 }
 
 }  // namespace lentar::comm

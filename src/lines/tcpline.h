@@ -21,24 +21,22 @@
 
 namespace lentar::comm {
 
-// Time allowed to reach the server (name look-up and connection), and for a
-// telnet server to agree to the com-port option. Process-wide; tests shorten
-// them.
-struct NetworkTimeouts {
+// Looks a host name up: its addresses as text, none when the name is not
+// known. The look-up counts against connectMs: one that takes longer is not
+// waited for.
+using NameResolver = std::function<std::vector<std::string>(const std::string& host)>;
+
+// What a network line allows itself: the time to reach the server (name
+// look-up and connection) and for a telnet server to agree to the com-port
+// option, and who looks the host name up (the system's resolver when empty).
+// Each line has its own; tests shorten the times and set a slow resolver.
+struct NetworkLineOptions {
   int connectMs = 5000;
   int negotiateMs = 3000;
+  NameResolver resolver;
 };
-NetworkTimeouts GetNetworkTimeouts();
-void SetNetworkTimeouts(const NetworkTimeouts& timeouts);
-
-// Looks a host name up: its addresses as text, none when the name is not
-// known. The system's resolver unless one is set (tests set a slow one; an
-// empty function brings the system's back). The look-up counts against
-// connectMs: one that takes longer is not waited for.
-using NameResolver = std::function<std::vector<std::string>(const std::string& host)>;
-void SetNameResolver(NameResolver resolver);
 
 // A line for one kind of network port. Needs a QCoreApplication.
-std::unique_ptr<SerialLine> MakeTcpLine(NetworkPortName::Kind kind);
+std::unique_ptr<SerialLine> MakeTcpLine(NetworkPortName::Kind kind, NetworkLineOptions options = {});
 
 }  // namespace lentar::comm

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "comm/loaderflows.h"
@@ -181,6 +182,43 @@ TEST(LoaderFlows, EachOperationDoneWithoutAStop) {
     EXPECT_TRUE(r.text.empty()) << op.name;
     EXPECT_GE(steps, 3) << op.name;
     EXPECT_EQ(loader.Rate(), kLoaderBaseSpeed) << op.name;
+  }
+}
+
+// Two loaders, each on its own line and session, worked at once from two
+// threads: each connects again and again (every handshake draws random bytes
+// from its session) and stores a block; both end done, every block listed
+// with its bytes. Run under ThreadSanitizer (scripts/tsan.sh comm_tests) this
+// is where sessions sharing anything would show.
+TEST(LoaderFlows, TwoSessionsAtOnceEachEndDone) {
+  constexpr int kConnects = 20;
+  SimulatedLoader first(kType, Memory(kType, kBlocks));
+  SimulatedLoader second(kType, Memory(kType, kBlocks));
+  struct Run {
+    SimulatedLoader* loader;
+    int connected = 0;
+    LoaderResult stored;
+  } runs[] = {{&first}, {&second}};
+  {
+    std::vector<std::thread> threads;
+    for (Run& run : runs) {
+      threads.emplace_back([&run] {
+        LoaderSession& session = run.loader->Session();
+        LoaderContents contents;
+        for (int i = 0; i < kConnects; ++i)
+          if (ConnectToLoader(session, contents).Done()) ++run.connected;
+        run.stored = StoreLoaderBlock(session, Options(), Pattern(3000, 7), "new", {}, contents);
+      });
+    }
+    for (std::thread& t : threads) t.join();
+  }
+  for (const Run& run : runs) {
+    const char* which = run.loader == &first ? "first" : "second";
+    EXPECT_EQ(run.connected, kConnects) << which;
+    ASSERT_TRUE(run.stored.Done()) << which << ": " << run.stored.text;
+    EXPECT_TRUE(ListsEveryBlock(run.loader->Memory(), kBlocks)) << which;
+    EXPECT_EQ(ReadEntry(DirectoryIn(run.loader->Memory()), run.stored.slot).name, "new") << which;
+    EXPECT_EQ(run.loader->Rate(), kLoaderBaseSpeed) << which;
   }
 }
 

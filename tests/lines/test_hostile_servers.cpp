@@ -17,6 +17,7 @@
 #include "comm/boardprotocol.h"
 #include "comm/modem.h"
 #include "core/textutil.h"
+#include "lines/portline.h"
 #include "lines/tcpline.h"
 #include "support/scripted_server.h"
 
@@ -52,15 +53,10 @@ std::string Utf8(const std::string& cp1251) { return lentar::Cp1251ToUtf8(cp1251
 
 class HostileServers : public ::testing::Test {
  protected:
-  void SetUp() override {
-    saved_ = GetNetworkTimeouts();
-    SetNetworkTimeouts({1500, 1500});
+  // Lines quick to give up reaching or agreeing with a server.
+  static LineFactory QuickLines(NameResolver resolver = {}, int ms = 1500) {
+    return PortLineFactory({.connectMs = ms, .negotiateMs = ms, .resolver = std::move(resolver)});
   }
-  void TearDown() override {
-    SetNetworkTimeouts(saved_);
-    SetNameResolver({});
-  }
-  NetworkTimeouts saved_;
 };
 
 // A board session on the test's line, quick to give up.
@@ -164,7 +160,7 @@ TEST_F(HostileServers, EndWithinBoundsAndNameTheFault) {
     int64_t took = 0;
     {
       ScriptedServer server(c.server);
-      TComPort port(true, true);
+      TComPort port(true, true, QuickLines());
       const auto start = Clock::now();
       text = c.action(port, server);
       took = MsSince(start);
@@ -181,12 +177,11 @@ TEST_F(HostileServers, EndWithinBoundsAndNameTheFault) {
 // A name server that never answers: the open ends at the port's connect
 // bound and says it timed out, not that the host is unknown.
 TEST_F(HostileServers, ANameServerThatNeverAnswersTimesOut) {
-  SetNetworkTimeouts({800, 800});
-  SetNameResolver([](const std::string&) {
+  const NameResolver neverAnswers = [](const std::string&) {
     std::this_thread::sleep_for(std::chrono::seconds(3));
     return std::vector<std::string>{};
-  });
-  TComPort port(true, true);
+  };
+  TComPort port(true, true, QuickLines(neverAnswers, 800));
   for (const char* scheme : {"socket://", "rfc2217://"}) {
     const auto start = Clock::now();
     port.Open(std::string(scheme) + "board.example:4001");
@@ -197,9 +192,10 @@ TEST_F(HostileServers, ANameServerThatNeverAnswersTimesOut) {
     EXPECT_LT(took, 2500);
   }
   // A name the resolver does not know is told at once.
-  SetNameResolver([](const std::string&) { return std::vector<std::string>{}; });
-  port.Open("socket://board.example:4001");
-  EXPECT_EQ(Utf8(port.LastErrorText()), "Узел сети не найден: board.example");
+  TComPort unknown(true, true,
+                   QuickLines([](const std::string&) { return std::vector<std::string>{}; }, 800));
+  unknown.Open("socket://board.example:4001");
+  EXPECT_EQ(Utf8(unknown.LastErrorText()), "Узел сети не найден: board.example");
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include "comm/boardprotocol.h"
 #include "comm/telnetcodec.h"
 #include "core/textutil.h"
+#include "lines/portline.h"
 #include "lines/tcpline.h"
 #include "support/scripted_server.h"
 #include "support/sim_process.h"
@@ -90,15 +91,7 @@ TEST(NetworkPortName, WindowsNamesMapToSystemDevices) {
   }
 }
 
-class NetworkOpen : public ::testing::TestWithParam<const char*> {
- protected:
-  void SetUp() override {
-    saved_ = GetNetworkTimeouts();
-    SetNetworkTimeouts({2000, 300});
-  }
-  void TearDown() override { SetNetworkTimeouts(saved_); }
-  NetworkTimeouts saved_;
-};
+class NetworkOpen : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(NetworkOpen, FailuresAreReportedInRussian) {
   const std::string scheme = GetParam();
@@ -113,7 +106,7 @@ TEST_P(NetworkOpen, FailuresAreReportedInRussian) {
       {scheme + "no-such-board.invalid:4001", u8"Узел сети не найден: no-such-board.invalid"},
       {scheme + "missing-port", u8"Неверное имя сетевого порта: "},
   };
-  TComPort port(true, true);
+  TComPort port(true, true, PortLineFactory({.connectMs = 2000, .negotiateMs = 300}));
   for (const auto& c : cases) {
     const auto start = Clock::now();
     port.Open(c.name);
@@ -128,7 +121,6 @@ TEST_P(NetworkOpen, FailuresAreReportedInRussian) {
 // A server whose queue of connections waiting to be accepted is full drops
 // further attempts unanswered: the open gives up at the connect deadline.
 TEST_P(NetworkOpen, AServerThatNeverAnswersTimesOut) {
-  SetNetworkTimeouts({300, 300});
   LoopbackSocket server(false);
   ASSERT_EQ(listen(server.Fd(), 0), 0);
   std::vector<int> waiting;
@@ -141,7 +133,7 @@ TEST_P(NetworkOpen, AServerThatNeverAnswersTimesOut) {
     waiting.push_back(c);
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  TComPort port(true, true);
+  TComPort port(true, true, PortLineFactory({.connectMs = 300, .negotiateMs = 300}));
   const auto start = Clock::now();
   port.Open(server.Name(GetParam()));
   const int64_t took = MsSince(start);
@@ -162,8 +154,6 @@ INSTANTIATE_TEST_SUITE_P(Schemes, NetworkOpen, ::testing::Values("socket://", "r
 // A telnet server that never agrees to the com-port option: the open gives up
 // at the negotiation deadline; one that refuses it is told at once.
 TEST(Rfc2217Open, ServerWithoutComPortControl) {
-  const auto saved = GetNetworkTimeouts();
-  SetNetworkTimeouts({2000, 1000});
   for (const bool refuses : {false, true}) {
     LoopbackSocket server(true);
     std::thread peer([&] {
@@ -177,7 +167,7 @@ TEST(Rfc2217Open, ServerWithoutComPortControl) {
       }
       close(c);
     });
-    TComPort port(true, true);
+    TComPort port(true, true, PortLineFactory({.connectMs = 2000, .negotiateMs = 1000}));
     const auto start = Clock::now();
     port.Open(server.Name("rfc2217://"));
     const int64_t took = MsSince(start);
@@ -193,7 +183,6 @@ TEST(Rfc2217Open, ServerWithoutComPortControl) {
     port.Open("");
     peer.join();
   }
-  SetNetworkTimeouts(saved);
 }
 
 // A serial server played by the test: it agrees to everything and keeps the

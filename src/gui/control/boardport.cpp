@@ -51,7 +51,7 @@ QString PortNameError(const std::string& device) {
 
 bool OpenBoardPort(comm::BoardSession& session, bool showError) {
   std::string reason;
-  const bool open = comm::OpenBoardPortQuiet(session, reason);
+  const bool open = comm::OpenBoardPortQuiet(session, reason, Settings());
   if (!open && showError) ShowError(PortErrorMessage(BoardPortDevice(Settings()), reason));
   return open;
 }

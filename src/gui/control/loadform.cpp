@@ -45,7 +45,7 @@ int SpeedIndex() { return LoaderSpeedIndex(Settings()); }
 
 bool OpenLoaderPort(comm::LoaderSession& session) {
   std::string error;
-  if (OpenLoaderPortQuiet(session, error)) return true;
+  if (OpenLoaderPortQuiet(session, error, Settings())) return true;
   ShowError(PortErrorMessage(LoaderPortDevice(Settings()), error));
   return false;
 }
