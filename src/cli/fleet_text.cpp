@@ -149,7 +149,7 @@ std::string LogJson(const std::vector<LogEntry>& entries) {
            ",\"set_file\":" + JsonString(Utf8(e.setFile)) + ",\"sha256\":" + JsonString(e.sha256) +
            ",\"size\":" + std::to_string(e.size) + ",\"attempt\":" + std::to_string(e.attempt) +
            ",\"outcome\":" + JsonString(e.outcome) + ",\"message\":" + JsonString(Utf8(e.message)) +
-           "}";
+           ",\"run\":" + JsonString(e.run) + "}";
   }
   return out + (entries.empty() ? "]\n" : "\n]\n");
 }

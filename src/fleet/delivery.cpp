@@ -5,6 +5,7 @@
 
 #include <QCryptographicHash>
 #include <QString>
+#include <QUuid>
 
 #include <algorithm>
 #include <atomic>
@@ -357,6 +358,9 @@ bool Deliver(const std::vector<BoardRecord>& boards, const DeliveryOptions& o, R
 
   const StopFlag* stop = o.stop.get();
   const std::string operatorName = o.operatorName.empty() ? Register::OperatorName() : o.operatorName;
+  // The run's own id in the log: its attempts on every board carry it, so
+  // that the log tells one run from another even when two run at once.
+  const std::string runId = QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString();
   LineLocks locks(log, o.lockFolder, o.leaseMs, operatorName, o.stop);
   EventQueue queue;
   std::atomic<size_t> nextLine{0};
@@ -464,6 +468,7 @@ bool Deliver(const std::vector<BoardRecord>& boards, const DeliveryOptions& o, R
     entry.line = boards[b].line;
     entry.address = boards[b].address;
     entry.operatorName = operatorName;
+    entry.run = runId;
     entry.setFile = o.source;
     entry.sha256 = prepared[b].sha256;
     entry.size = static_cast<long long>(prepared[b].image->size());

@@ -59,7 +59,7 @@ std::string T(const char8_t* utf8) { return Utf8ToCp1251(utf8); }
 //
 // The same text serves both engines; %ID% stands for a row id that numbers
 // itself (SQLite's INTEGER PRIMARY KEY, PostgreSQL's BIGSERIAL).
-const char* const kMigrations[][4] = {
+const char* const kMigrations[][8] = {
     // 1: the boards and their groups.
     {"CREATE TABLE boards ("
      " id %ID%,"
@@ -112,7 +112,21 @@ const char* const kMigrations[][4] = {
      " operator TEXT NOT NULL DEFAULT '',"
      " taken TEXT NOT NULL DEFAULT '',"
      " expires_ms BIGINT NOT NULL)",
-     nullptr, nullptr, nullptr},
+     nullptr},
+    // 4: one clock for the log. Its times were each program's local time as
+    // text, which misorders a log written from computers in different time
+    // zones; now every attempt carries its start and end as instants (ms
+    // since 1970 UTC) by the database's clock, and the run it belongs to.
+    // The rows already there are given their instants by
+    // ConvertLogTimes(), right after these statements, in the same
+    // transaction. The text columns stay as they were written; new rows
+    // leave them empty.
+    {"ALTER TABLE deliveries ADD COLUMN started_ms BIGINT NOT NULL DEFAULT 0",
+     "ALTER TABLE deliveries ADD COLUMN finished_ms BIGINT NOT NULL DEFAULT 0",
+     "ALTER TABLE deliveries ADD COLUMN run TEXT NOT NULL DEFAULT ''",
+     "DROP INDEX deliveries_board", "DROP INDEX deliveries_started",
+     "CREATE INDEX deliveries_board_ms ON deliveries(board, started_ms)",
+     "CREATE INDEX deliveries_started_ms ON deliveries(started_ms)", nullptr},
 };
 static_assert(std::size(kMigrations) == Register::kSchemaVersion);
 
@@ -381,6 +395,36 @@ bool Exec(QSqlQuery& q, const QString& sql = {}) {
 
 bool Prepare(QSqlQuery& q, const QString& sql) {
   return Watched(q, [&] { return q.prepare(sql); });
+}
+
+// The log's old local-time texts as instants. A text is read as the local
+// time of the computer doing the migration: the only clock it can be judged
+// by, since the row does not say where it was written (on a register shared
+// across time zones, the rows of the other zones come out shifted by the
+// difference; their order among themselves is kept). A text that is no time
+// at all gets 0 and sorts first.
+bool ConvertLogTimes(QSqlQuery& q) {
+  if (!Exec(q, "SELECT id, started, finished FROM deliveries")) return false;
+  struct Row {
+    long long id, started, finished;
+  };
+  std::vector<Row> rows;
+  while (q.next()) {
+    const auto started = Register::LocalTimeMs(S(q.value(1).toString()));
+    const auto finished = Register::LocalTimeMs(S(q.value(2).toString()));
+    rows.push_back({q.value(0).toLongLong(), started.value_or(0), finished.value_or(0)});
+  }
+  q.finish();
+  if (!Prepare(q, "UPDATE deliveries SET started_ms = ?, finished_ms = ? WHERE id = ?"))
+    return false;
+  for (const Row& r : rows) {
+    q.addBindValue(r.started);
+    q.addBindValue(r.finished);
+    q.addBindValue(r.id);
+    if (!Exec(q)) return false;
+  }
+  q.finish();
+  return true;
 }
 
 }  // namespace
@@ -1060,11 +1104,13 @@ bool Register::MigrateServer(std::string& error) {
   q.finish();
   if (!hasRow && !Exec(q, QString("INSERT INTO lentar_register VALUES (%1, 0)").arg(kApplicationId)))
     return fail(q.lastError());
-  for (int step = version; step < kSchemaVersion; ++step)
+  for (int step = version; step < kSchemaVersion; ++step) {
     for (const char* sql : kMigrations[step]) {
       if (!sql) break;
       if (!Exec(q, StepSql(sql, true))) return fail(q.lastError());
     }
+    if (step == 3 && !ConvertLogTimes(q)) return fail(q.lastError());
+  }
   if (version < kSchemaVersion &&
       !Exec(q, QString("UPDATE lentar_register SET schema_version = %1").arg(kSchemaVersion)))
     return fail(q.lastError());
@@ -1180,7 +1226,7 @@ bool Register::Migrate(std::string& error) {
   if (Exec(q, "PRAGMA user_version") && q.next()) version = q.value(0).toInt();
   q.finish();
   bool ok = true;
-  for (int step = version; ok && step < kSchemaVersion; ++step)
+  for (int step = version; ok && step < kSchemaVersion; ++step) {
     for (const char* sql : kMigrations[step]) {
       if (!sql) break;
       if (!Exec(q, StepSql(sql, false))) {
@@ -1188,6 +1234,8 @@ bool Register::Migrate(std::string& error) {
         break;
       }
     }
+    if (ok && step == 3) ok = ConvertLogTimes(q);
+  }
   if (ok && version < kSchemaVersion)
     ok = Exec(q, QString("PRAGMA user_version=%1").arg(kSchemaVersion)) &&
          Exec(q, QString("PRAGMA application_id=%1").arg(kApplicationId));
@@ -1790,22 +1838,35 @@ bool Register::List(std::vector<BoardRecord>& boards, std::string& error,
 
 long long Register::BeginAttempt(const LogEntry& e, std::string& error) {
   if (!Ready(error)) return 0;
+  // The start is the database's clock now, unless the attempt is noted
+  // after the fact with its own start.
+  std::optional<long long> startedMs;
+  if (e.startedMs > 0) startedMs = e.startedMs;
+  else if (!e.started.empty()) {
+    startedMs = LocalTimeMs(e.started);
+    if (!startedMs) {
+      error = T(u8"время начала попытки не распознано: ") + e.started;
+      return 0;
+    }
+  }
   QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection_), false);
   QSqlQuery q(db);
   Prepare(q, 
-      "INSERT INTO deliveries(board, groups, line, address, started, operator, set_file, "
-      "sha256, size, attempt) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)" +
+      QString("INSERT INTO deliveries(board, groups, line, address, started, started_ms, "
+              "operator, set_file, sha256, size, attempt, run) "
+              "VALUES (?, ?, ?, ?, '', %1, ?, ?, ?, ?, ?, ?)")
+              .arg(startedMs ? QString::number(*startedMs) : QString(ServerNowMs())) +
       QString(shared_ ? " RETURNING id" : ""));
   q.addBindValue(Q(e.board));
   q.addBindValue(Q(JoinGroups(e.groups)));
   q.addBindValue(Q(e.line));
   q.addBindValue(e.address);
-  q.addBindValue(Q(e.started.empty() ? Now() : e.started));
   q.addBindValue(Q(e.operatorName));
   q.addBindValue(Q(e.setFile));
   q.addBindValue(QString::fromStdString(e.sha256));
   q.addBindValue(e.size);
   q.addBindValue(e.attempt);
+  q.addBindValue(QString::fromStdString(e.run));
   const long long id = InsertReturningId(q);
   if (id <= 0) error = Failure(q.lastError());
   else NotifyWatchers(connection_, shared_);
@@ -1817,8 +1878,11 @@ bool Register::FinishAttempt(long long id, const std::string& outcome, const std
   if (!Ready(error)) return false;
   QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection_), false);
   QSqlQuery q(db);
-  Prepare(q, "UPDATE deliveries SET finished = ?, outcome = ?, message = ? WHERE id = ?");
-  q.addBindValue(Q(Now()));
+  // Never before the start, even when the start was noted with a time of
+  // its own.
+  Prepare(q, QString("UPDATE deliveries SET finished_ms = CASE WHEN %1 < started_ms "
+                     "THEN started_ms ELSE %1 END, outcome = ?, message = ? WHERE id = ?")
+                 .arg(ServerNowMs()));
   q.addBindValue(Q(outcome));
   q.addBindValue(Q(message));
   q.addBindValue(id);
@@ -1833,8 +1897,8 @@ bool Register::FinishAttempt(long long id, const std::string& outcome, const std
 namespace {
 
 constexpr const char* kLogColumns =
-    "id, board, groups, line, address, started, finished, operator, set_file, sha256, size, "
-    "attempt, outcome, message";
+    "id, board, groups, line, address, started_ms, finished_ms, operator, set_file, sha256, "
+    "size, attempt, outcome, message, run";
 
 LogEntry ReadEntry(const QSqlQuery& q);
 
@@ -1849,11 +1913,19 @@ bool Register::ReadLog(const LogFilter& filter, std::vector<LogEntry>& entries,
   q.setForwardOnly(true);
   QString sql = QString("SELECT %1 FROM deliveries WHERE 1 = 1").arg(kLogColumns);
   if (!filter.board.empty()) sql += " AND board = :board";
-  if (!filter.since.empty()) sql += " AND started >= :since";
-  sql += " ORDER BY started, id";
+  std::optional<long long> sinceMs;
+  if (!filter.since.empty()) {
+    sinceMs = LocalTimeMs(filter.since);
+    if (!sinceMs) {
+      error = T(u8"дата не распознана: ") + filter.since;
+      return false;
+    }
+    sql += " AND started_ms >= :since";
+  }
+  sql += " ORDER BY started_ms, id";
   Prepare(q, sql);
   if (!filter.board.empty()) q.bindValue(":board", Q(filter.board));
-  if (!filter.since.empty()) q.bindValue(":since", Q(filter.since));
+  if (sinceMs) q.bindValue(":since", *sinceMs);
   if (!Exec(q)) {
     error = Failure(q.lastError());
     return false;
@@ -1877,7 +1949,7 @@ std::optional<LogEntry> Register::LastDelivery(const std::string& board, std::st
   QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection_), false);
   QSqlQuery q(db);
   Prepare(q, QString("SELECT %1 FROM deliveries WHERE board = ? AND outcome = 'delivered' "
-                    "ORDER BY started DESC, id DESC LIMIT 1")
+                    "ORDER BY started_ms DESC, id DESC LIMIT 1")
                 .arg(kLogColumns));
   q.addBindValue(Q(board));
   if (!Exec(q)) {
@@ -1897,8 +1969,10 @@ LogEntry ReadEntry(const QSqlQuery& q) {
   e.groups = SplitGroups(S(q.value(2).toString()));
   e.line = S(q.value(3).toString());
   e.address = q.value(4).toInt();
-  e.started = S(q.value(5).toString());
-  e.finished = S(q.value(6).toString());
+  e.startedMs = q.value(5).toLongLong();
+  e.finishedMs = q.value(6).toLongLong();
+  e.started = Register::LocalTimeText(e.startedMs);
+  if (e.finishedMs > 0) e.finished = Register::LocalTimeText(e.finishedMs);
   e.operatorName = S(q.value(7).toString());
   e.setFile = S(q.value(8).toString());
   e.sha256 = q.value(9).toString().toStdString();
@@ -1906,6 +1980,7 @@ LogEntry ReadEntry(const QSqlQuery& q) {
   e.attempt = q.value(11).toInt();
   e.outcome = S(q.value(12).toString());
   e.message = S(q.value(13).toString());
+  e.run = q.value(14).toString().toStdString();
   return e;
 }
 
@@ -1913,6 +1988,27 @@ LogEntry ReadEntry(const QSqlQuery& q) {
 
 std::string Register::Now() {
   return QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm:ss.zzz").toStdString();
+}
+
+std::string Register::LocalTimeText(long long ms) {
+  return QDateTime::fromMSecsSinceEpoch(ms, Qt::LocalTime)
+      .toString("yyyy-MM-dd HH:mm:ss.zzz")
+      .toStdString();
+}
+
+std::optional<long long> Register::LocalTimeMs(const std::string& text) {
+  QString t = QString::fromStdString(text).trimmed();
+  if (t.size() > 10 && t[10] == u'T') t[10] = u' ';
+  static const char* const kFormats[] = {"yyyy-MM-dd HH:mm:ss.zzz", "yyyy-MM-dd HH:mm:ss",
+                                         "yyyy-MM-dd HH:mm", "yyyy-MM-dd"};
+  for (const char* format : kFormats) {
+    if (t.size() != static_cast<qsizetype>(std::strlen(format))) continue;
+    const QDateTime when = QDateTime::fromString(t, QString::fromLatin1(format));
+    // Local time (the default of fromString); a time skipped by a change to
+    // summer time comes out moved forward by Qt, still a valid instant.
+    if (when.isValid()) return when.toMSecsSinceEpoch();
+  }
+  return std::nullopt;
 }
 
 std::string Register::OperatorName() {

@@ -88,10 +88,22 @@ struct LogEntry {
   std::vector<std::string> groups;  // the board's groups at the time
   std::string line;
   int address = -1;
-  // Local time as "YYYY-MM-DD HH:MM:SS.mmm"; finished is empty while the
-  // attempt runs (or when the program running it was killed).
+  // The instants of the attempt's start and end, in ms since 1970 UTC, by
+  // one clock for every program writing the log: the database server's for
+  // a shared register, the computer's for a register file. The log is
+  // ordered and filtered by them. finishedMs is 0 while the attempt runs (or
+  // when the program running it was killed).
+  long long startedMs = 0;
+  long long finishedMs = 0;
+  // The same instants as this computer's local time, "YYYY-MM-DD
+  // HH:MM:SS.mmm", for showing; finished is empty while finishedMs is 0.
+  // Given to BeginAttempt (startedMs 0, started set), started is read as
+  // local time: an attempt noted after the fact.
   std::string started;
   std::string finished;
+  // The delivery run the attempt belongs to: one id per run, shared by all
+  // its attempts on every board.
+  std::string run;
   std::string operatorName;  // the system user who ran the delivery
   std::string setFile;       // the set or image delivered
   std::string sha256;        // of the image sent, 64 lower-case hex digits
@@ -109,13 +121,15 @@ struct LogEntry {
 struct LogFilter {
   std::string board;  // empty: every board
   std::string group;  // empty: every group
-  std::string since;  // local time "YYYY-MM-DD[ HH:MM[:SS]]"; empty: from the start
+  // Local time "YYYY-MM-DD[ HH:MM[:SS]]", taken as the instant it names on
+  // this computer; empty: from the start.
+  std::string since;
 };
 
 class Register {
  public:
   // The schema version this program writes; older registers are migrated.
-  static constexpr int kSchemaVersion = 3;
+  static constexpr int kSchemaVersion = 4;
   // PRAGMA application_id of a register ("LnTr").
   static constexpr int32_t kApplicationId = 0x4C6E5472;
 
@@ -229,8 +243,15 @@ class Register {
   // that opened it.
   const std::string& ConnectionName() const { return connection_; }
 
-  // The local time now as the log keeps it.
+  // The local time now, "YYYY-MM-DD HH:MM:SS.mmm".
   static std::string Now();
+  // An instant (ms since 1970 UTC) as this computer's local time,
+  // "YYYY-MM-DD HH:MM:SS.mmm".
+  static std::string LocalTimeText(long long ms);
+  // A local time "YYYY-MM-DD[ HH:MM[:SS[.mmm]]]" (or with T between date and
+  // time) as the instant it names on this computer; nullopt when it is no
+  // such time.
+  static std::optional<long long> LocalTimeMs(const std::string& text);
   // The system user running the program.
   static std::string OperatorName();
 

@@ -529,7 +529,7 @@ std::string LogCsv(const std::vector<LogEntry>& entries) {
 std::string LogCsvPlain(const std::vector<LogEntry>& entries) {
   std::string out = CsvLine({"started", "finished", "board", "groups", "line", "address",
                              "operator", "set_file", "sha256", "size", "attempt", "outcome",
-                             "message"},
+                             "message", "run"},
                             ',', "\n");
   for (const auto& e : entries) {
     std::vector<std::string> groups;
@@ -537,7 +537,7 @@ std::string LogCsvPlain(const std::vector<LogEntry>& entries) {
     out += CsvLine({Utf8(e.started), Utf8(e.finished), Utf8(e.board), JoinedItems(groups, ';'),
                     Utf8(e.line), std::to_string(e.address), Utf8(e.operatorName),
                     Utf8(e.setFile), e.sha256, std::to_string(e.size), std::to_string(e.attempt),
-                    e.outcome, Utf8(e.message)},
+                    e.outcome, Utf8(e.message), e.run},
                    ',', "\n");
   }
   return out;

@@ -2,9 +2,13 @@
 // line against lentar-boardsim, two of them at once on overlapping groups.
 #include <sys/stat.h>
 
+#include <QDateTime>
+#include <QTimeZone>
+
 #include <cstdlib>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include "support/cli_test_support.h"
 #include "support/pg_server.h"
@@ -613,6 +617,100 @@ TEST_F(CliSharedFleet, ALineOfAKilledRunIsFreeWhenItsLeaseRunsOut) {
   EXPECT_NE(out_.find("b1: на связи"), std::string::npos) << out_;
   ASSERT_EQ(Shared("deliver image.bin --group g"), 0) << err_;
   EXPECT_EQ(err_.find("занята"), std::string::npos) << err_;
+}
+
+
+// Two operators in different time zones write one log (a register file on
+// one computer, or a shared register): the log is ordered and filtered by
+// the instants the attempts were made at, each operator reads the times in
+// his own zone, and each run's attempts carry the run's id.
+TEST_F(CliFleet, ALogWrittenFromTwoTimeZonesKeepsTheTrueOrder) {
+  const QTimeZone tokyo("Asia/Tokyo"), newYork("America/New_York");
+  ASSERT_TRUE(tokyo.isValid() && newYork.isValid());
+  Write("image.bin", std::string(64, '\x55'));
+  for (const std::string engine : {"SQLite", "PostgreSQL"}) {
+    SCOPED_TRACE(engine);
+    std::string db = "fleet.sqlite --create";
+    if (engine == "PostgreSQL") {
+      std::string error;
+      db = lentar::testing::PgFreshDatabase("cli_log_time_zones", error);
+      ASSERT_TRUE(error.empty()) << error;
+      if (db.empty()) continue;  // no PostgreSQL server for the tests
+    }
+    const auto in = [&](const QTimeZone& zone, const std::string& args) {
+      const std::string cmd = "cd '" + dir_.string() + "' && TZ='" + zone.id().toStdString() +
+                              "' '" LENTAR_BIN_DIR "/lentar-cli' fleet --db " + db + " " + args +
+                              " >out.log 2>err.log";
+      const int status = std::system(cmd.c_str());
+      out_ = Read("out.log");
+      err_ = Read("err.log");
+      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    // Lines that cannot be opened: each attempt fails at once, and is logged.
+    for (const char* board : {"t1", "t2", "n1"})
+      ASSERT_EQ(in(tokyo, std::string("add ") + board + " --line '" + Path(std::string("tty-") + board) +
+                              "' --group " + (board[0] == 't' ? "east" : "west")),
+                0)
+          << err_;
+    // Tokyo first: its local time reads 14 hours later than New York's.
+    in(tokyo, "deliver image.bin --group east --retries 0");
+    // A whole second between the runs, so that the second after the first
+    // run falls between them.
+    const qint64 between = QDateTime::currentSecsSinceEpoch() + 1;
+    while (QDateTime::currentSecsSinceEpoch() < between)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    in(newYork, "deliver image.bin --group west --retries 0");
+
+    const std::regex row("\\{\"started\":\"([^\"]*)\",[^\\n]*\"board\":\"([^\"]*)\"[^\\n]*"
+                         "\"run\":\"([^\"]*)\"\\}");
+    struct Row {
+      std::string started, board, run;
+    };
+    const auto rows = [&](const std::string& json) {
+      std::vector<Row> found;
+      for (auto it = std::sregex_iterator(json.begin(), json.end(), row);
+           it != std::sregex_iterator(); ++it)
+        found.push_back({(*it)[1], (*it)[2], (*it)[3]});
+      return found;
+    };
+    const auto instant = [](const std::string& text, const QTimeZone& zone) {
+      QDateTime t = QDateTime::fromString(QString::fromStdString(text), "yyyy-MM-dd HH:mm:ss.zzz");
+      t.setTimeZone(zone);
+      return t.toMSecsSinceEpoch();
+    };
+    std::vector<Row> seen[2];
+    const QTimeZone* zones[2] = {&tokyo, &newYork};
+    for (int z = 0; z < 2; ++z) {
+      ASSERT_EQ(in(*zones[z], "log --json"), 0) << err_;
+      seen[z] = rows(out_);
+      ASSERT_EQ(seen[z].size(), 3u) << out_;
+      // The true order: both of Tokyo's boards, then New York's.
+      EXPECT_EQ(seen[z][2].board, "n1") << out_;
+      EXPECT_EQ(seen[z][0].run, seen[z][1].run) << out_;
+      EXPECT_FALSE(seen[z][0].run.empty()) << out_;
+      EXPECT_NE(seen[z][0].run, seen[z][2].run) << out_;
+      EXPECT_LT(instant(seen[z][1].started, *zones[z]), between * 1000) << out_;
+      EXPECT_GE(instant(seen[z][2].started, *zones[z]), between * 1000) << out_;
+    }
+    // Each operator reads the same instants in his own local time.
+    for (size_t i = 0; i < 3; ++i) {
+      EXPECT_EQ(instant(seen[0][i].started, tokyo), instant(seen[1][i].started, newYork)) << i;
+      EXPECT_NE(seen[0][i].started, seen[1][i].started) << i;
+    }
+    // --since is the operator's local time: from the second between the
+    // runs, only New York's attempt, whichever zone asks.
+    for (const QTimeZone* zone : zones) {
+      const std::string since =
+          QDateTime::fromSecsSinceEpoch(between, *zone).toString("yyyy-MM-dd HH:mm:ss").toStdString();
+      ASSERT_EQ(in(*zone, "log --json --since '" + since + "'"), 0) << err_;
+      const auto after = rows(out_);
+      ASSERT_EQ(after.size(), 1u) << zone->id().toStdString() << " " << since << "\n" << out_;
+      EXPECT_EQ(after[0].board, "n1");
+    }
+    // The plain CSV carries the run too.
+    ASSERT_EQ(in(newYork, "log --csv-plain --board t1"), 0) << err_;
+    EXPECT_NE(out_.find("," + seen[1][0].run + "\n"), std::string::npos) << out_;
+  }
 }
 
 }  // namespace

@@ -260,7 +260,7 @@ TEST_F(CliFleetFiles, TheLogInCsvForSpreadsheetsAndForPrograms) {
 
   ASSERT_EQ(Fleet("log --csv-plain"), 0) << err_;
   EXPECT_EQ(out_.rfind("started,finished,board,groups,line,address,operator,set_file,sha256,size,"
-                       "attempt,outcome,message\n",
+                       "attempt,outcome,message,run\n",
                        0),
             0u)
       << out_;

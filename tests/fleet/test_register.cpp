@@ -393,6 +393,101 @@ TEST_P(RegisterOn, LogReadsByBoardGroupAndPeriod) {
 }
 
 
+// The register as the third version left it: the log's times were the
+// writing program's local time as text. Brought forward, each row keeps its
+// time (read as the local time of this computer, so shown as it was), the
+// log is ordered by it and not by the order the rows were written in, and
+// new attempts go after them.
+TEST_P(RegisterOn, MigratesTheThirdSchemaKeepingTheLogInOrder) {
+  if (!Shared()) fs::create_directories(fs::path(address_).parent_path());
+  const std::string idType = Shared() ? "BIGSERIAL" : "INTEGER";
+  std::vector<std::string> version3 = {
+      "CREATE TABLE boards ( id " + idType + " PRIMARY KEY, name TEXT NOT NULL UNIQUE, line TEXT NOT "
+      "NULL, address INTEGER NOT NULL DEFAULT -1, speed INTEGER NOT NULL DEFAULT 0, load_speed "
+      "INTEGER NOT NULL DEFAULT 0, modem INTEGER NOT NULL DEFAULT 0, dial TEXT NOT NULL DEFAULT "
+      "'', pulse INTEGER NOT NULL DEFAULT 0, modem_init TEXT, modem_password TEXT, password TEXT "
+      "NOT NULL DEFAULT '', ini TEXT NOT NULL DEFAULT '', note TEXT NOT NULL DEFAULT '')",
+      "CREATE TABLE board_groups ( board_id INTEGER NOT NULL REFERENCES boards(id) ON DELETE "
+      "CASCADE, name TEXT NOT NULL, PRIMARY KEY (board_id, name))",
+      "CREATE INDEX board_groups_name ON board_groups(name)",
+      "CREATE TABLE deliveries ( id " + idType + " PRIMARY KEY, board TEXT NOT NULL, groups TEXT "
+      "NOT NULL DEFAULT '', line TEXT NOT NULL DEFAULT '', address INTEGER NOT NULL DEFAULT -1, "
+      "started TEXT NOT NULL, finished TEXT NOT NULL DEFAULT '', operator TEXT NOT NULL DEFAULT "
+      "'', set_file TEXT NOT NULL DEFAULT '', sha256 TEXT NOT NULL DEFAULT '', size INTEGER NOT "
+      "NULL DEFAULT 0, attempt INTEGER NOT NULL DEFAULT 1, outcome TEXT NOT NULL DEFAULT '', "
+      "message TEXT NOT NULL DEFAULT '')",
+      "CREATE INDEX deliveries_board ON deliveries(board, started)",
+      "CREATE INDEX deliveries_started ON deliveries(started)",
+      "CREATE TABLE line_locks ( line TEXT PRIMARY KEY, token TEXT NOT NULL, host TEXT NOT NULL "
+      "DEFAULT '', pid BIGINT NOT NULL DEFAULT 0, operator TEXT NOT NULL DEFAULT '', taken TEXT "
+      "NOT NULL DEFAULT '', expires_ms BIGINT NOT NULL)",
+      // Written out of order: the later attempt first.
+      "INSERT INTO deliveries(board, groups, started, finished, attempt, outcome) VALUES "
+      "('b', '|g|', '2025-03-02 08:00:00.250', '2025-03-02 08:00:09.500', 2, 'delivered')",
+      "INSERT INTO deliveries(board, groups, started, finished, attempt, outcome) VALUES "
+      "('b', '|g|', '2025-03-01 23:59:59.999', '2025-03-02 00:00:30.000', 1, 'failed')",
+      "INSERT INTO deliveries(board, started, outcome) VALUES ('c', '2025-01-15 12:00:00.000', '')",
+  };
+  if (Shared()) {
+    version3.push_back("CREATE TABLE lentar_register (application_id INTEGER NOT NULL, "
+                       "schema_version INTEGER NOT NULL)");
+    version3.push_back("INSERT INTO lentar_register VALUES (" +
+                       std::to_string(Register::kApplicationId) + ", 3)");
+  } else {
+    version3.push_back(kOurId);
+    version3.push_back("PRAGMA user_version=3");
+  }
+  Execute(version3);
+
+  std::string error;
+  Register reg;
+  ASSERT_TRUE(reg.Open(address_, error)) << Cp1251ToUtf8(error);
+  EXPECT_EQ(reg.FoundVersion(), 3);
+  std::vector<LogEntry> entries;
+  ASSERT_TRUE(reg.ReadLog({}, entries, error)) << Cp1251ToUtf8(error);
+  ASSERT_EQ(entries.size(), 3u);
+  const struct {
+    const char* board;
+    const char* started;
+    const char* finished;
+    int attempt;
+  } expected[] = {
+      {"c", "2025-01-15 12:00:00.000", "", 1},
+      {"b", "2025-03-01 23:59:59.999", "2025-03-02 00:00:30.000", 1},
+      {"b", "2025-03-02 08:00:00.250", "2025-03-02 08:00:09.500", 2},
+  };
+  for (size_t i = 0; i < entries.size(); ++i) {
+    EXPECT_EQ(entries[i].board, expected[i].board) << i;
+    EXPECT_EQ(entries[i].started, expected[i].started) << i;
+    EXPECT_EQ(entries[i].finished, expected[i].finished) << i;
+    EXPECT_EQ(entries[i].attempt, expected[i].attempt) << i;
+    EXPECT_EQ(entries[i].startedMs, Register::LocalTimeMs(expected[i].started)) << i;
+  }
+  EXPECT_EQ(entries[0].finishedMs, 0);  // a run killed before it ended stays open
+  ASSERT_TRUE(reg.ReadLog({"", "", "2025-03-02"}, entries, error));
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].attempt, 2);
+  // New attempts go after the migrated ones.
+  LogEntry e;
+  e.board = "b";
+  e.run = "run-1";
+  const long long id = reg.BeginAttempt(e, error);
+  ASSERT_GT(id, 0) << Cp1251ToUtf8(error);
+  ASSERT_TRUE(reg.FinishAttempt(id, "delivered", "", error));
+  const auto last = reg.LastDelivery("b", error);
+  ASSERT_TRUE(last);
+  EXPECT_EQ(last->run, "run-1");
+  EXPECT_GT(last->startedMs, entries[0].startedMs);
+  EXPECT_GE(last->finishedMs, last->startedMs);
+  // Opened again, nothing is migrated twice.
+  Register again;
+  ASSERT_TRUE(again.Open(address_, error)) << Cp1251ToUtf8(error);
+  EXPECT_EQ(again.FoundVersion(), Register::kSchemaVersion);
+  ASSERT_TRUE(again.ReadLog({"b", "", ""}, entries, error));
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_EQ(entries[1].started, "2025-03-02 08:00:00.250");
+}
+
 // A line is held by one holder at a time; a second one is told who holds it;
 // a renewed lease keeps the line, a lease that ran out (its program died)
 // lets the line be taken over, and the one who lost it learns so on renewal.

@@ -237,6 +237,7 @@ TEST(LogCsv, TheWindowsFormAndThePlainOne) {
   e.size = 10;
   e.outcome = "refused";
   e.message = W(u8"-Отказ табло");
+  e.run = "5f0c2b7e-run";
   LogEntry running = e;
   running.board = "b2";
   running.groups = {"a;b"};
@@ -258,12 +259,12 @@ TEST(LogCsv, TheWindowsFormAndThePlainOne) {
 
   const std::string plain = LogCsvPlain({e, running});
   EXPECT_EQ(plain.rfind("started,finished,board,groups,line,address,operator,set_file,sha256,size,"
-                        "attempt,outcome,message\n",
+                        "attempt,outcome,message,run\n",
                         0),
             0u)
       << plain;
   EXPECT_NE(plain.find(",=b1,+g;юг,/dev/ttyS0,-1,op,/sets/a;b.txt,"), std::string::npos) << plain;
-  EXPECT_NE(plain.find(",refused,-Отказ табло\n"), std::string::npos) << plain;
+  EXPECT_NE(plain.find(",refused,-Отказ табло,5f0c2b7e-run\n"), std::string::npos) << plain;
   EXPECT_NE(plain.find(",b2,a\\;b,"), std::string::npos) << plain;
 }
 

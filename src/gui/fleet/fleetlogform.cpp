@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDateEdit>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -171,10 +172,12 @@ void TFleetLogForm::Reload() {
   fleet::LogFilter filter;
   if (boardBox_->currentIndex() > 0) filter.board = ToBoardText(boardBox_->currentText());
   if (groupBox_->currentIndex() > 0) filter.group = ToBoardText(groupBox_->currentText());
-  std::string until;
+  // The period is this computer's local days, compared with each attempt's
+  // instant.
+  long long untilMs = 0;
   if (periodBox_->isChecked()) {
     filter.since = fromEdit_->date().toString(QStringLiteral("yyyy-MM-dd")).toStdString();
-    until = toEdit_->date().addDays(1).toString(QStringLiteral("yyyy-MM-dd")).toStdString();
+    untilMs = QDateTime(toEdit_->date().addDays(1), QTime(0, 0)).toMSecsSinceEpoch();
   }
   std::vector<fleet::LogEntry> entries;
   std::string error;
@@ -184,7 +187,7 @@ void TFleetLogForm::Reload() {
   }
   entries_.clear();
   for (auto& e : entries)
-    if (until.empty() || e.started < until) entries_.push_back(std::move(e));
+    if (untilMs == 0 || e.startedMs < untilMs) entries_.push_back(std::move(e));
 
   table_->clearContents();
   table_->setRowCount(static_cast<int>(entries_.size()));
