@@ -393,19 +393,26 @@ int RunUpload(Session& s, const ParsedArgs& parsed) {
       }
       return report.outcome == UploadOutcome::Interrupted ? kExitInterrupted : kExitRefused;
     case UploadOutcome::Cancelled: return kExitRefused;
+    // The image is whole in its buffer, but the board never confirmed that
+    // it shows it: no success, in the words the board window and the fleet
+    // use.
+    case UploadOutcome::StartUnconfirmed:
+      std::fprintf(stderr, "lentar-cli board: образ загружен (%zu %s, буфер %d), но ", image.size(),
+                   RussianCountForm(static_cast<long long>(image.size()), "байт", "байта", "байт"),
+                   report.buffer + 1);
+      PrintCp1251(stderr, report.text);
+      std::fputc('\n', stderr);
+      if (report.shownBuffer >= 0 && report.shownBuffer != report.buffer) {
+        PrintCp1251(stderr, Utf8ToCp1251(u8"Табло, возможно, по-прежнему показывает набор из буфера №") +
+                                std::to_string(report.shownBuffer + 1) + ".");
+        std::fputc('\n', stderr);
+      }
+      return kExitRefused;
   }
   PrintCp1251(stdout, Utf8ToCp1251(u8"Загрузка успешно завершена!"));
   std::printf(" (%zu %s, буфер %d)\n", image.size(),
               RussianCountForm(static_cast<long long>(image.size()), "байт", "байта", "байт"),
               report.buffer + 1);
-  if (report.startAsked && !report.started) {
-    // The image is on the board; only its start is in doubt. Asked for
-    // explicitly, that is a refusal of what was asked.
-    const std::string text =
-        "табло не подтвердило запуск буфера " + std::to_string(buffer + 1);
-    if (options.restart) return Refuse(kCommand, text);
-    std::fprintf(stderr, "lentar-cli board: предупреждение: %s\n", text.c_str());
-  }
   return kExitOk;
 }
 

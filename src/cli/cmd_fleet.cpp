@@ -774,57 +774,78 @@ int RunStatus(const ParsedArgs& parsed) {
                                              : "не проверено");
                },
                results);
-  int online = 0, interrupted = 0;
+  // What was not read is said so ("не прочитано", null), never shown as
+  // an empty board or as "never delivered".
+  const std::string unread = "не прочитано";
+  int online = 0, interrupted = 0, logFailed = 0;
   std::string out = json ? "[" : "";
   for (size_t i = 0; i < boards.size(); ++i) {
     const auto& st = results[i];
     online += st.online;
     interrupted += st.interrupted;
-    const auto& last = st.lastDelivery;
+    logFailed += !st.lastDeliveryError.empty();
+    const fleet::LogEntry none;
+    const auto& last = st.lastDelivery ? *st.lastDelivery : none;
+    const auto number = [](const std::optional<int>& v) {
+      return v ? std::to_string(*v) : std::string("null");
+    };
     if (json) {
       out += std::string(i ? ",\n " : "\n ") + "{\"name\":" + JsonString(Utf8(boards[i].name)) +
              ",\"online\":" + (st.online ? "true" : "false") +
              ",\"checked\":" + (st.contacted ? "true" : "false") + ",\"message\":" +
-             JsonString(Utf8(st.message)) + ",\"version\":" + JsonString(Utf8(st.version)) +
-             ",\"clock\":" + (st.clockRead ? JsonString(ClockText(st.clock)) : "null") +
-             ",\"drift\":" + (st.clockRead ? std::to_string(st.drift) : "null") +
+             JsonString(Utf8(st.message)) + ",\"version\":" +
+             (st.version ? JsonString(Utf8(*st.version)) : "null") +
+             ",\"clock\":" + (st.clock ? JsonString(ClockText(*st.clock)) : "null") +
+             ",\"drift\":" + (st.drift ? std::to_string(*st.drift) : "null") +
              ",\"clock_set\":" + (st.clockSet ? "true" : "false") + ",\"buffer\":" +
-             std::to_string(st.shownBuffer + 1) + ",\"data_length\":" +
-             std::to_string(st.dataLength) + ",\"capacity\":[" + std::to_string(st.capacity[0]) +
-             "," + std::to_string(st.capacity[1]) + "],\"last_delivered\":" +
+             (st.shownBuffer ? std::to_string(*st.shownBuffer + 1) : "null") +
+             ",\"data_length\":" + number(st.dataLength) + ",\"capacity\":" +
+             (st.capacity ? "[" + std::to_string((*st.capacity)[0]) + "," +
+                                std::to_string((*st.capacity)[1]) + "]"
+                          : std::string("null")) +
+             ",\"last_delivered\":" +
              (last.finished.empty() ? "null" : JsonString(Utf8(last.finished))) +
              ",\"last_set_file\":" + (last.setFile.empty() ? "null" : JsonString(Utf8(last.setFile))) +
-             ",\"last_sha256\":" + (last.sha256.empty() ? "null" : JsonString(last.sha256)) + "}";
+             ",\"last_sha256\":" + (last.sha256.empty() ? "null" : JsonString(last.sha256)) +
+             ",\"log_error\":" +
+             (st.lastDeliveryError.empty() ? "null" : JsonString(Utf8(st.lastDeliveryError))) + "}";
       continue;
     }
     out += Shown(boards[i].name) + ": ";
     if (st.online) {
       out += "на связи";
-      if (!st.version.empty()) out += ", версия " + Shown(st.version);
-      if (st.clockRead) {
-        out += ", часы " + ClockText(st.clock) + " (расхождение " +
-               (st.drift > 0 ? "+" : "") + std::to_string(st.drift) + " с";
+      out += st.version ? ", версия " + Shown(*st.version) : ", версия: " + unread;
+      if (st.clock && st.drift) {
+        out += ", часы " + ClockText(*st.clock) + " (расхождение " +
+               (*st.drift > 0 ? "+" : "") + std::to_string(*st.drift) + " с";
         if (st.clockSet) out += ", поставлены по компьютеру";
         out += ")";
+      } else {
+        out += ", часы: " + unread;
       }
-      if (st.shownBuffer >= 0)
-        out += ", буфер " + std::to_string(st.shownBuffer + 1) + ": " +
-               std::to_string(st.dataLength) + " из " +
-               std::to_string(st.capacity[st.shownBuffer]) + " байт";
+      if (!st.shownBuffer || !st.dataLength || !st.capacity)
+        out += ", буферы: " + unread;
+      else if (*st.shownBuffer >= 0)
+        out += ", буфер " + std::to_string(*st.shownBuffer + 1) + ": " +
+               std::to_string(*st.dataLength) + " из " +
+               std::to_string((*st.capacity)[static_cast<size_t>(*st.shownBuffer)]) + " байт";
       else
         out += ", буферы пусты";
     } else {
       out += std::string(st.interrupted ? "не опрошено: " : st.contacted ? "нет связи: " : "не проверено: ") + Said(st.message);
     }
     out += "; доставлено: ";
-    out += last.finished.empty() ? std::string("нет") : Shown(last.finished) + " (" + Shown(last.setFile) + ")";
+    if (!st.lastDeliveryError.empty())
+      out += unread + " (" + Said(st.lastDeliveryError) + ")";
+    else
+      out += last.finished.empty() ? std::string("нет") : Shown(last.finished) + " (" + Shown(last.setFile) + ")";
     out += "\n";
   }
   if (json) out += boards.empty() ? "]\n" : "\n]\n";
   else out += "На связи: " + std::to_string(online) + " из " + std::to_string(boards.size()) + "\n";
   std::fwrite(out.data(), 1, out.size(), stdout);
   if (interrupted) return kExitInterrupted;
-  return online == static_cast<int>(boards.size()) ? kExitOk : kExitRefused;
+  return online == static_cast<int>(boards.size()) && !logFailed ? kExitOk : kExitRefused;
 }
 
 }  // namespace

@@ -44,11 +44,18 @@ std::string UploadFailureText(UploadOutcome outcome) {
     case UploadOutcome::PasswordRefused: return Utf8ToCp1251(u8"Ошибка связи с контроллером!");
     case UploadOutcome::TransferFailed: return Utf8ToCp1251(u8"Ошибка соединения!");
     case UploadOutcome::Interrupted: return InterruptedText();
+    case UploadOutcome::StartUnconfirmed: return StartUnconfirmedText(-1);
     case UploadOutcome::Done:
     case UploadOutcome::BadImage:
     case UploadOutcome::Cancelled: break;
   }
   return {};
+}
+
+std::string StartUnconfirmedText(int buffer) {
+  std::string text = Utf8ToCp1251(u8"табло не подтвердило запуск буфера");
+  if (buffer >= 0) text += " " + std::to_string(buffer + 1);
+  return text;
 }
 
 bool PreparePortRate(BoardSession& session, int baseSpeed, int settleMs) {
@@ -128,9 +135,11 @@ UploadReport UploadImageSteps(BoardSession& session, const uint8_t* image, size_
 UploadReport UploadImage(BoardSession& session, const uint8_t* image, size_t size,
                          const UploadOptions& o, const UploadHooks& hooks) {
   UploadReport report = UploadImageSteps(session, image, size, o, hooks);
-  report.text = report.outcome == UploadOutcome::Done
-                    ? Utf8ToCp1251(u8"Загрузка успешно завершена!")
-                    : UploadFailureText(report.outcome);
+  switch (report.outcome) {
+    case UploadOutcome::Done: report.text = Utf8ToCp1251(u8"Загрузка успешно завершена!"); break;
+    case UploadOutcome::StartUnconfirmed: report.text = StartUnconfirmedText(report.buffer); break;
+    default: report.text = UploadFailureText(report.outcome); break;
+  }
   return report;
 }
 
@@ -336,7 +345,9 @@ UploadReport UploadImageSteps(BoardSession& session, const uint8_t* image, size_
     } else {
       PauseUnlessStopped(stop, 1000);
     }
-    if (done) report.outcome = UploadOutcome::Done;
+    if (done && report.startAsked && !report.started)
+      report.outcome = UploadOutcome::StartUnconfirmed;
+    else if (done) report.outcome = UploadOutcome::Done;
     else if (!transferred && stop->Requested()) report.outcome = UploadOutcome::Interrupted;
     else report.outcome = UploadOutcome::TransferFailed;
     if (done && hooks.succeeded) hooks.succeeded();

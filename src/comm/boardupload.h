@@ -85,8 +85,9 @@ struct UploadHooks {
   std::function<BufferChoice(int shown, int other)> bufferOnShow;
   // The preparation is over and the image is about to go out.
   std::function<void()> transferStarts;
-  // Everything succeeded; called before a direct line returns to its base
-  // speed, so that the board can still be read at the loading speed.
+  // The image is whole on the board (Done or StartUnconfirmed); called
+  // before a direct line returns to its base speed, so that the board can
+  // still be read at the loading speed.
   std::function<void()> succeeded;
 };
 
@@ -101,6 +102,10 @@ enum class UploadOutcome {
   PasswordRefused,   // the board refused the password
   Cancelled,         // the operator kept the board's set (bufferOnShow)
   TransferFailed,    // the image did not arrive whole (or was not confirmed)
+  // The image is whole in its buffer, but the start of that buffer was asked
+  // (or needed: nothing was playing) and the board never confirmed it: the
+  // board may still be showing its previous set. Never a success.
+  StartUnconfirmed,
   // The session's stop flag ended the upload at a safe point: before the
   // board was changed, or between blocks (resumable as a failed transfer).
   Interrupted,
@@ -117,17 +122,23 @@ struct UploadReport {
   bool noteFailed = false;   // the upload could not be noted
   ReplyFault fault;          // NoLink: why the board's answer was missing
   // What the operator reads about the outcome (Windows-1251): "Загрузка
-  // успешно завершена!" for Done, else UploadFailureText.
+  // успешно завершена!" for Done, StartUnconfirmedText(buffer) for
+  // StartUnconfirmed, else UploadFailureText.
   std::string text;
 };
+
+// "табло не подтвердило запуск буфера N" (N = buffer + 1; without a number
+// for a negative buffer), Windows-1251: the one wording of StartUnconfirmed
+// that the board window, lentar-cli and the fleet's log all use.
+std::string StartUnconfirmedText(int buffer);
 
 // The reason of a failed upload as the operator reads it in a message box
 // (Windows-1251): "Недостаточный размер буфера!", "Ошибка связи с
 // контроллером!" (the board did not answer while the upload was prepared, or
 // its password was not given or refused), "Ошибка соединения!" (the image
 // did not arrive whole), InterruptedText() for an upload stopped by the
-// operator, or why a resume is refused; empty for Done, BadImage and
-// Cancelled.
+// operator, StartUnconfirmedText(-1), or why a resume is refused; empty for
+// Done, BadImage and Cancelled.
 std::string UploadFailureText(UploadOutcome outcome);
 
 // Before talking to a board over a direct line: the port follows the link

@@ -178,14 +178,13 @@ Attempt DeliverOnce(const BoardRecord& board, const Prepared& prepared,
   const std::string lost = port.LostText();
   switch (report.outcome) {
     case UploadOutcome::Done:
-      if (report.startAsked && !report.started) {
-        a.message = T(u8"табло не подтвердило запуск буфера ") + std::to_string(report.buffer + 1);
-      } else {
-        a.outcome = BoardOutcome::Delivered;
-        a.message = T(u8"Загрузка успешно завершена!") + " (" + Bytes(image.size()) +
-                    T(u8", буфер ") + std::to_string(report.buffer + 1) + ")";
-      }
+      a.outcome = BoardOutcome::Delivered;
+      a.message = T(u8"Загрузка успешно завершена!") + " (" + Bytes(image.size()) +
+                  T(u8", буфер ") + std::to_string(report.buffer + 1) + ")";
       break;
+    // The image is whole, its start unconfirmed: a failure, in the words the
+    // board window and lentar-cli use.
+    case UploadOutcome::StartUnconfirmed: a.message = report.text; break;
     case UploadOutcome::BufferTooSmall:
       a.outcome = BoardOutcome::Refused;
       a.message = UploadFailureText(report.outcome) + " (" + Bytes(image.size()) +
@@ -215,7 +214,8 @@ Attempt DeliverOnce(const BoardRecord& board, const Prepared& prepared,
       break;
   }
   (void)passwordRefused;
-  if (a.outcome != BoardOutcome::Delivered && session.StopRequested()) {
+  if (a.outcome != BoardOutcome::Delivered &&
+      report.outcome != UploadOutcome::StartUnconfirmed && session.StopRequested()) {
     a.outcome = BoardOutcome::Interrupted;
     a.message = InterruptedText();
   }

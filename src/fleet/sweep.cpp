@@ -71,26 +71,19 @@ BoardStatus ReadBoard(const BoardRecord& board, const TSettings& settings, const
   }
   st.online = true;
   st.passwordSet = status.PasswordSet();
-  CmdReadVersion(session, st.version);
-  BufferInfo info;
-  if (CmdReadBufferInfo(session, info)) {
-    if (info.DataLength() > 0) {
-      st.shownBuffer = info.CurrentBuffer();
-      st.dataLength = info.DataLength();
-    }
-    st.capacity[0] = info.Capacity(0);
-    st.capacity[1] = info.Capacity(1);
+  if (std::string version; CmdReadVersion(session, version)) st.version = version;
+  if (BufferInfo info; CmdReadBufferInfo(session, info)) {
+    st.shownBuffer = info.DataLength() > 0 ? info.CurrentBuffer() : -1;
+    st.dataLength = info.DataLength();
+    st.capacity = std::array<int, 2>{info.Capacity(0), info.Capacity(1)};
   }
-  if (CmdReadClock(session, st.clock)) {
-    st.clockRead = true;
-    st.drift = ClockDrift(st.clock, o.now());
-    if (o.setClockOver >= 0 && std::llabs(st.drift) > o.setClockOver && !session.StopRequested())
+  if (BoardClock clock; CmdReadClock(session, clock)) {
+    st.clock = clock;
+    st.drift = ClockDrift(clock, o.now());
+    if (o.setClockOver >= 0 && std::llabs(*st.drift) > o.setClockOver && !session.StopRequested())
       st.clockSet = SetClockNow(session, o.now);
     BoardClock after;
-    if (st.clockSet && CmdReadClock(session, after)) {
-      st.clockReread = true;
-      st.driftAfter = ClockDrift(after, o.now());
-    }
+    if (st.clockSet && CmdReadClock(session, after)) st.driftAfter = ClockDrift(after, o.now());
   }
   LeaveBoard(session, board);
   return st;
@@ -109,14 +102,29 @@ void Sweep(const std::vector<BoardRecord>& boards, const SweepOptions& o, Regist
   if (log) {
     for (size_t i = 0; i < boards.size(); ++i) {
       std::string error;
-      if (auto last = log->LastDelivery(boards[i].name, error)) results[i].lastDelivery = *last;
+      results[i].lastDelivery = log->LastDelivery(boards[i].name, error);
+      if (!results[i].lastDelivery && !error.empty())
+        results[i].lastDeliveryError = T(u8"журнал не прочитан: ") + error;
     }
   }
+  // The settings a board is read with, once per file. A board's own file
+  // that is missing or unreadable is refused, as delivery refuses it: its
+  // speeds and modem lines are not guessed from the defaults.
   std::map<std::string, TSettings> settings;
+  std::map<std::string, SettingsFileState> states;
   for (const auto& b : boards) {
     const std::string path = b.ini.empty() ? o.defaultSettings : b.ini;
-    if (!settings.count(path)) ReadSettingsFile(settings[path], path);
+    if (!settings.count(path)) states[path] = ReadSettingsFile(settings[path], path);
   }
+  const auto settingsFault = [&](const BoardRecord& b) -> std::string {
+    const std::string path = b.ini.empty() ? o.defaultSettings : b.ini;
+    const SettingsFileState state = states.at(path);
+    if (state == SettingsFileState::Unreadable ||
+        (!b.ini.empty() && state == SettingsFileState::Missing))
+      return T(u8"файл настроек '") + path +
+             (state == SettingsFileState::Missing ? T(u8"' не существует") : T(u8"' не читается"));
+    return {};
+  };
   const LinePlan plan = PlanLines(boards);
   LineLocks locks(log, o.lockFolder, o.leaseMs, {}, o.stop);
   std::mutex lock;
@@ -144,20 +152,24 @@ void Sweep(const std::vector<BoardRecord>& boards, const SweepOptions& o, Regist
       return;
     }
     for (size_t b : plan.members[line]) {
-      const LogEntry last = results[b].lastDelivery;
+      const std::optional<LogEntry> last = results[b].lastDelivery;
+      const std::string lastError = results[b].lastDeliveryError;
+      const std::string path = boards[b].ini.empty() ? o.defaultSettings : boards[b].ini;
       if (o.stop && o.stop->Requested()) {
         results[b].interrupted = true;
         results[b].message = InterruptedText();
       } else if (held->Lost()) {
         results[b].message = LostText();
+      } else if (const std::string fault = settingsFault(boards[b]); !fault.empty()) {
+        results[b].message = fault;
       } else {
-        const std::string path = boards[b].ini.empty() ? o.defaultSettings : boards[b].ini;
         results[b] = ReadBoard(boards[b], settings.at(path), o, held->Stop());
         if (results[b].interrupted && held->Lost() && !(o.stop && o.stop->Requested())) {
           results[b].interrupted = false;
           results[b].message = LostText();
         }
         results[b].lastDelivery = last;
+        results[b].lastDeliveryError = lastError;
       }
       report(b);
     }

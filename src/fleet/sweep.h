@@ -7,7 +7,9 @@
 // number of seconds is set from the computer's.
 #pragma once
 
+#include <array>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,7 +21,9 @@
 namespace lentar::fleet {
 
 struct SweepOptions {
-  // Settings for boards without their own (speeds, modem lines).
+  // Settings for boards without their own (speeds, modem lines). A board
+  // whose own settings file is missing or unreadable is not read, as
+  // delivery refuses it: its message says so.
   std::string defaultSettings;
   int jobs = 4;
   LinkOptions link;
@@ -40,20 +44,26 @@ struct BoardStatus {
   bool contacted = false;
   bool interrupted = false;  // a stop came before the board was read
   std::string message;       // why not online, or why not checked (Windows-1251)
-  std::string version;       // the board's firmware
-  bool clockRead = false;
-  comm::BoardClock clock;    // as read (before it was set)
-  long long drift = 0;       // board's clock minus the computer's, seconds
-  bool clockSet = false;     // it was set from the computer's clock
+  // What was read of an online board; nullopt marks what was asked and not
+  // read (a lost reply), never a value made up in its place.
+  std::optional<std::string> version;  // the board's firmware
+  std::optional<comm::BoardClock> clock;  // as read (before it was set)
+  std::optional<long long> drift;  // board's clock minus the computer's, seconds
+  bool clockSet = false;           // it was set from the computer's clock
   // After the clock was set it is read again: how far it is off now.
-  bool clockReread = false;
-  long long driftAfter = 0;
-  int shownBuffer = -1;      // 0 or 1; -1 when nothing is loaded
-  int dataLength = 0;        // bytes of the set on show
-  int capacity[2] = {0, 0};
+  std::optional<long long> driftAfter;
+  // The buffer information, all read at once: the buffer on show (0 or 1;
+  // -1 when nothing is loaded), the bytes of the set on show, the buffers'
+  // capacities.
+  std::optional<int> shownBuffer;
+  std::optional<int> dataLength;
+  std::optional<std::array<int, 2>> capacity;
   bool passwordSet = false;
-  // The last delivered attempt of the log (empty: none).
-  LogEntry lastDelivery;
+  // The last delivered attempt of the log (nullopt: none); when the log
+  // could not be read, lastDeliveryError says why and lastDelivery is
+  // nullopt, which then does not mean "never delivered".
+  std::optional<LogEntry> lastDelivery;
+  std::string lastDeliveryError;  // Windows-1251
 };
 
 // Reads every board; results in the boards' order. log (optional) gives the

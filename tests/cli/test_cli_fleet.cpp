@@ -411,6 +411,79 @@ TEST_F(CliFleet, ALogThatCannotBeWrittenIsSaidAndFailsTheRun) {
 // A register shared on a PostgreSQL server, as two operators on two computers
 // use it: each run has a lock folder of its own (XDG_RUNTIME_DIR), so only
 // the register keeps them apart.
+// One fault of the board (or of its settings) through every front end that
+// meets it: lentar-cli board upload --restart (as a delivery starts the
+// buffer), fleet deliver (and its log) and fleet
+// status each say what the board did, from the same outcome, and none of
+// them turns an unconfirmed start into a success, a lost read into an empty
+// board or a missing settings file into the defaults.
+TEST_F(CliFleet, AFaultIsSaidAlikeByEveryFrontEnd) {
+  const struct {
+    const char* fault;
+    std::vector<std::string> sim;  // lentar-boardsim's arguments
+    bool missingIni;               // the board's own settings file is not there
+    bool uploaded;                 // board upload and fleet deliver succeed
+    const char* said;              // by board upload, fleet deliver and the log
+    bool online;                   // fleet status
+    const char* status;            // its line
+    const char* json;              // in its --json
+  } cases[] = {
+      {"start not confirmed", {"--ignore", "0x2D"}, false, false,
+       "табло не подтвердило запуск буфера 1", true, "b: на связи", "\"online\":true"},
+      {"buffer read lost", {"--ignore", "0x34"}, false, false, "Ошибка связи с контроллером!",
+       true, ", буферы: не прочитано;",
+       "\"buffer\":null,\"data_length\":null,\"capacity\":null"},
+      {"clock read lost", {"--ignore", "0x08"}, false, true, "Загрузка успешно завершена!", true,
+       ", часы: не прочитано,", "\"clock\":null,\"drift\":null"},
+      {"settings file missing", {}, true, false, "missing.ini' не существует", false,
+       "b: не проверено: файл настроек '", "\"checked\":false"},
+  };
+  const auto image = lentar::comm::testing::ImagePattern(700, 3);
+  Write("image.bin", std::string(image.begin(), image.end()));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fault);
+    std::filesystem::remove(Path("fleet.sqlite"));
+    const std::string ini = c.missingIni ? "missing.ini" : "lentar.ini";
+    // Each front end meets a fresh board.
+    SimProcess upload;
+    ASSERT_TRUE(upload.StartListening(dir_, false, c.sim));
+    EXPECT_EQ(Run("board --port " + upload.Link() + " --ini " + ini +
+                  " --timeout 300 upload image.bin --restart") == 0,
+              c.uploaded)
+        << err_;
+    EXPECT_NE((out_ + err_).find(c.said), std::string::npos) << out_ << err_;
+    if (!c.uploaded)
+      EXPECT_EQ(out_.find("Загрузка успешно завершена!"), std::string::npos) << out_;
+    ASSERT_TRUE(upload.Stop());
+
+    SimProcess deliver;
+    ASSERT_TRUE(deliver.StartListening(dir_, false, c.sim));
+    ASSERT_EQ(Fleet("add b --line " + deliver.Link() + (c.missingIni ? " --ini missing.ini" : "")),
+              0)
+        << err_;
+    EXPECT_EQ(Fleet("deliver image.bin --board b --ini lentar.ini --timeout 300") == 0,
+              c.uploaded)
+        << out_ << err_;
+    EXPECT_NE((out_ + err_).find(c.said), std::string::npos) << out_ << err_;
+    ASSERT_EQ(Fleet("log --board b"), 0) << err_;
+    EXPECT_NE(out_.find(c.said), std::string::npos) << out_;
+    ASSERT_TRUE(deliver.Stop());
+
+    SimProcess status;
+    ASSERT_TRUE(status.StartListening(dir_, false, c.sim));
+    ASSERT_EQ(Fleet("edit b --line " + status.Link()), 0) << err_;
+    EXPECT_EQ(Fleet("status --board b --ini lentar.ini --timeout 300") == 0, c.online)
+        << out_ << err_;
+    EXPECT_NE(out_.find(c.status), std::string::npos) << out_;
+    // Nothing unread is shown as an empty board.
+    if (std::string(c.json).find("\"buffer\":null") != std::string::npos)
+      EXPECT_EQ(out_.find("буферы пусты"), std::string::npos) << out_;
+    Fleet("status --board b --ini lentar.ini --timeout 300 --json");
+    EXPECT_NE(out_.find(c.json), std::string::npos) << out_;
+    ASSERT_TRUE(status.Stop());
+  }
+}
+
 class CliSharedFleet : public CliFleet {
  protected:
   void SetUp() override {

@@ -365,24 +365,28 @@ TEST(Sweep, ReadsOnlineBoardsClocksAndLastDeliveries) {
   EXPECT_EQ(finished.size(), fleet.size());
   for (size_t i : {0u, 2u, 3u}) {
     EXPECT_TRUE(results[i].online) << fleet[i].name << ": " << Cp1251ToUtf8(results[i].message);
-    EXPECT_FALSE(results[i].version.empty()) << fleet[i].name;
-    EXPECT_TRUE(results[i].clockRead) << fleet[i].name;
-    EXPECT_GT(std::llabs(results[i].drift), 60) << fleet[i].name;
+    EXPECT_TRUE(results[i].version && !results[i].version->empty()) << fleet[i].name;
+    ASSERT_TRUE(results[i].drift) << fleet[i].name;
+    EXPECT_GT(std::llabs(*results[i].drift), 60) << fleet[i].name;
     EXPECT_TRUE(results[i].clockSet) << fleet[i].name;
-    EXPECT_EQ(results[i].capacity[0], 32000) << fleet[i].name;
+    ASSERT_TRUE(results[i].capacity) << fleet[i].name;
+    EXPECT_EQ((*results[i].capacity)[0], 32000) << fleet[i].name;
   }
   EXPECT_FALSE(results[1].online);
   EXPECT_NE(Cp1251ToUtf8(results[1].message).find("не отвечает"), std::string::npos)
       << Cp1251ToUtf8(results[1].message);
-  EXPECT_EQ(results[0].lastDelivery.setFile, "/sets/today.txt");
-  EXPECT_TRUE(results[2].lastDelivery.finished.empty());
+  ASSERT_TRUE(results[0].lastDelivery);
+  EXPECT_EQ(results[0].lastDelivery->setFile, "/sets/today.txt");
+  EXPECT_FALSE(results[2].lastDelivery);
+  EXPECT_EQ(results[2].lastDeliveryError, "");
   EXPECT_EQ(AddressRuns(bus.Log()), (std::vector<int>{1, 2}));
 
   // Set: the boards now keep the computer's (shifted) time.
   o.setClockOver = -1;
   Sweep(fleet, o, &reg, {}, results);
   for (size_t i : {0u, 2u, 3u}) {
-    EXPECT_LE(std::llabs(results[i].drift), 3) << fleet[i].name;
+    ASSERT_TRUE(results[i].drift) << fleet[i].name;
+    EXPECT_LE(std::llabs(*results[i].drift), 3) << fleet[i].name;
     EXPECT_FALSE(results[i].clockSet) << fleet[i].name;
   }
 }

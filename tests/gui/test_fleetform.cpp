@@ -328,6 +328,23 @@ class FleetFormTest : public QObject, public MainWindowFixture {
     QVERIFY(messages_->Texts().isEmpty());
   }
 
+  // A board that answers but loses the clock read: the clock column says
+  // it was not read, never a blank or a drift of 0.
+  void sweepSaysWhatItDidNotRead() {
+    SimProcess sim;
+    fs::create_directories(work_ / "sim");
+    QVERIFY(sim.StartListening(work_ / "sim", false, {"--ignore", "0x08"}));
+    Enter({Board("b1", sim.Link(), {u8"g"})});
+    auto form = OpenForm();
+    QVERIFY(form);
+    auto* table = Child<QTableWidget>(form.get(), "BoardTable");
+    Click(form.get(), "CheckButton");
+    QVERIFY(WaitForDeviceWork(form.get()));
+    const int row = RowNamed(table, "b1");
+    QCOMPARE(Cell(table, row, TFleetForm::kOnline), Q(u8"да"));
+    QCOMPARE(Cell(table, row, TFleetForm::kDrift), Q(u8"не прочитано"));
+  }
+
   // "Отправить набор" to a group of five, one unreachable: four delivered,
   // one failed with its exact text, each board's gauge moving during the
   // run, and the log window lists all five attempts.

@@ -922,21 +922,20 @@ void TTabloForm::UploadFinished(const comm::UploadReport& report, const StatusRe
   // the line: "Прервано оператором", with the way to complete it when the
   // upload is noted.
   if (report.outcome != comm::UploadOutcome::Done &&
+      report.outcome != comm::UploadOutcome::StartUnconfirmed &&
       report.outcome != comm::UploadOutcome::Interrupted && session_.StopRequested()) {
     ShowError(comm::InterruptedText());
     return;
   }
   switch (report.outcome) {
-    case comm::UploadOutcome::Done: {
-      if (!report.startAsked || report.started) {
-        ShowInfo(QStringLiteral("Загрузка успешно завершена!"));
-        break;
-      }
+    case comm::UploadOutcome::Done: ShowInfo(QStringLiteral("Загрузка успешно завершена!")); break;
+    case comm::UploadOutcome::StartUnconfirmed: {
       // The set is whole in its buffer, but the board never confirmed that
-      // it shows it: not a success (the fleet and lentar-cli say the same).
-      QString text = QStringLiteral("Набор загружен в буфер №%1, но табло не подтвердило запуск "
-                                    "буфера %1.")
-                         .arg(report.buffer + 1);
+      // it shows it: not a success, in the engine's words (the fleet and
+      // lentar-cli say the same).
+      QString text = QStringLiteral("Набор загружен в буфер №%1, но %2.")
+                         .arg(report.buffer + 1)
+                         .arg(FromBoardText(report.text));
       if (reading.bufferOk && reading.buffer.DataLength() > 0)
         text += QStringLiteral("\nТабло показывает буфер №%1.")
                     .arg(reading.buffer.CurrentBuffer() + 1);

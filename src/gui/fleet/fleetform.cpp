@@ -712,20 +712,28 @@ void TFleetForm::BoardRead(int board, const fleet::BoardStatus& status) {
   QString online, onlineTip, drift, driftTip;
   if (status.online) {
     online = QStringLiteral("да");
-    onlineTip = status.version.empty() ? online
-                                       : QStringLiteral("да, версия %1").arg(FromBoardText(status.version));
-    if (status.clockRead) {
-      drift = DriftText(status.drift);
+    // What was asked and not read is said so, never left blank.
+    const QString unread = QStringLiteral("не прочитано");
+    onlineTip = status.version
+                    ? QStringLiteral("да, версия %1").arg(FromBoardText(*status.version))
+                    : QStringLiteral("да, версия: %1").arg(unread);
+    if (!status.shownBuffer || !status.capacity)
+      onlineTip += QStringLiteral("; буферы: %1").arg(unread);
+    if (!status.drift) {
+      drift = unread;
+      driftTip = QStringLiteral("Часы табло не прочитаны");
+    } else {
+      drift = DriftText(*status.drift);
       driftTip = QStringLiteral("Часы табло расходятся с часами компьютера на %1").arg(drift);
-      if (status.clockSet && status.clockReread) {
+      if (status.clockSet && status.driftAfter) {
         // What the board's clock says now, not what it said before.
-        drift = QStringLiteral("%1 (было %2)").arg(DriftText(status.driftAfter), DriftText(status.drift));
+        drift = QStringLiteral("%1 (было %2)").arg(DriftText(*status.driftAfter), DriftText(*status.drift));
         driftTip = QStringLiteral("Часы поставлены по компьютеру: теперь расхождение %1, было %2")
-                       .arg(DriftText(status.driftAfter), DriftText(status.drift));
+                       .arg(DriftText(*status.driftAfter), DriftText(*status.drift));
       } else if (status.clockSet) {
-        drift = QStringLiteral("поставлены (было %1)").arg(DriftText(status.drift));
+        drift = QStringLiteral("поставлены (было %1)").arg(DriftText(*status.drift));
         driftTip = QStringLiteral("Часы поставлены по компьютеру, но заново не прочитаны; было %1")
-                       .arg(DriftText(status.drift));
+                       .arg(DriftText(*status.drift));
       }
     }
   } else {
