@@ -9,6 +9,13 @@
 #include "support/cli_test_support.h"
 #include "support/pg_server.h"
 
+#include <chrono>
+#include <optional>
+#include <thread>
+
+#include "comm/stopflag.h"
+#include "fleet/boardline.h"
+
 namespace lentar::cli::testing {
 namespace {
 
@@ -256,6 +263,57 @@ TEST_F(CliFleet, TwoDeliveriesAtOnceTakeTurnsOnSharedLines) {
     EXPECT_EQ(Read("board-" + std::to_string(board) + "/upload-1.bin"),
               std::string(image.begin(), image.end()))
         << board;
+}
+
+// The board commands take the line the fleet takes: while another program
+// holds it, --no-wait is refused at once and a plain command waits, said on
+// stderr, until the line is given back; and beside a delivery's turn the
+// simulator serves one client at a time.
+TEST_F(CliFleet, BoardCommandsWaitForTheLineADeliveryHolds) {
+  SimProcess sim;
+  ASSERT_TRUE(sim.StartListening(dir_, false, {"--pace", "-v", "--save-dir", dir_.string()}));
+  const std::string line = sim.Link();
+  {
+    // Held as a delivery holds it.
+    std::optional<fleet::LineLock> held;
+    held.emplace();
+    std::string why;
+    ASSERT_TRUE(held->Take(fleet::DefaultLockFolder(), fleet::LineKey(line), nullptr, {}, why)) << why;
+    EXPECT_EQ(Run("board status --no-wait --port " + line), 1);
+    EXPECT_NE(err_.find("Линия занята: "), std::string::npos) << err_;
+    EXPECT_EQ(Run("loader list --no-wait --port " + line), 1);
+    EXPECT_NE(err_.find("Линия занята: "), std::string::npos) << err_;
+
+    // A waiting command says so and does not reach the line meanwhile.
+    const std::string waiting = "cd '" + dir_.string() + "' && '" LENTAR_BIN_DIR
+                                "/lentar-cli' board status --port " + line +
+                                " >wait.out 2>wait.err; echo $? >wait.rc";
+    std::thread run([&] { std::system(waiting.c_str()); });
+    while (Read("wait.err").find("Линия занята") == std::string::npos &&
+           Read("wait.rc").empty())
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(Read("wait.rc"), "") << Read("wait.err");
+    EXPECT_EQ(sim.Log().find("client connected"), std::string::npos) << sim.Log();
+    held.reset();
+    run.join();
+    EXPECT_EQ(Read("wait.rc"), "0\n") << Read("wait.err");
+    EXPECT_NE(Read("wait.out").find("Текущий буфер"), std::string::npos) << Read("wait.out");
+  }
+
+  // Beside a delivery to the line: both done, one client at a time.
+  ASSERT_EQ(Fleet("add b --line " + line), 0) << err_;
+  const auto image = lentar::comm::testing::ImagePattern(600, 5);
+  Write("image.bin", std::string(image.begin(), image.end()));
+  const std::string cli = "'" LENTAR_BIN_DIR "/lentar-cli' ";
+  const std::string both = "cd '" + dir_.string() + "' && (" + cli +
+                           "fleet --db fleet.sqlite deliver image.bin --all >deliver.out "
+                           "2>deliver.err; echo $? >deliver.rc) & (cd '" + dir_.string() +
+                           "' && " + cli + "board status --port " + line +
+                           " >status.out 2>status.err; echo $? >status.rc); wait";
+  ASSERT_EQ(std::system(both.c_str()), 0);
+  EXPECT_EQ(Read("deliver.rc"), "0\n") << Read("deliver.err");
+  EXPECT_EQ(Read("status.rc"), "0\n") << Read("status.err");
+  ExpectOneClientAtATime(sim.Log(), "boardsim");
 }
 
 TEST_F(CliFleet, ASummaryNamesEachFailureAndTheExitSaysSo) {
