@@ -624,6 +624,45 @@ TEST_F(CliSharedFleet, CtrlCStopsTheLineAndGivesItBack) {
   EXPECT_EQ(out_.find("\"finished\":\"\""), std::string::npos) << out_;
 }
 
+// The board command on another computer finds the line a delivery holds in
+// the shared register (no common lock files): told busy with its holder,
+// and free once the delivery has given it back.
+TEST_F(CliSharedFleet, ABoardCommandOnAnotherComputerFindsTheDeliverysLease) {
+  SimProcess sim;
+  ASSERT_TRUE(sim.StartListening(dir_, false, {"--pace", "-v"}));
+  ASSERT_EQ(Shared("add b1 --line " + sim.Link() + " --group g"), 0) << err_;
+  const auto image = lentar::comm::testing::ImagePattern(6000, 5);
+  Write("image.bin", std::string(image.begin(), image.end()));
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    const std::string cmd = "cd '" + dir_.string() + "' && XDG_RUNTIME_DIR='" +
+                            (dir_ / "pc1").string() + "' exec '" LENTAR_BIN_DIR
+                            "/lentar-cli' fleet --db " + db_ +
+                            " deliver image.bin --group g >pc1.out 2>pc1.err";
+    execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (sim.Log().find("command 0x2C") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const std::string board = "cd '" + dir_.string() + "' && XDG_RUNTIME_DIR='" +
+                            (dir_ / "pc2").string() + "' '" LENTAR_BIN_DIR
+                            "/lentar-cli' board status --db " + db_ + " --port " + sim.Link();
+  ASSERT_EQ(std::system((board + " --no-wait >pc2.out 2>pc2.err; echo $? >pc2.rc").c_str()), 0);
+  EXPECT_EQ(Read("pc2.rc"), "1\n") << Read("pc2.err");
+  EXPECT_NE(Read("pc2.err").find("Линия занята: "), std::string::npos) << Read("pc2.err");
+  EXPECT_NE(Read("pc2.err").find("процесс " + std::to_string(pid)), std::string::npos)
+      << Read("pc2.err");
+  kill(pid, SIGINT);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_EQ(std::system((board + " --no-wait >pc2.out 2>pc2.err; echo $? >pc2.rc").c_str()), 0);
+  EXPECT_EQ(Read("pc2.rc"), "0\n") << Read("pc2.err");
+  ExpectOneClientAtATime(sim.Log(), "boardsim");
+}
+
 // A run killed mid-delivery cannot give its line back: the other computer's
 // run waits, says the line is busy, and takes the line once the dead run's
 // lease (two seconds here) has run out.
