@@ -394,3 +394,40 @@ bool IsSameFile(const std::string& a, const std::string& b) {
 }
 
 }  // namespace lentar::cli
+
+namespace lentar::cli {
+
+std::unique_ptr<fleet::LineUse> TakeLine(std::string_view command, const ParsedArgs& parsed,
+                                         const TSettings& settings, const std::string& device,
+                                         int& exitCode) {
+  fleet::LineUseOptions options;
+  options.registerAddress =
+      parsed.Has("db") ? CorePath(parsed.values.at("db")) : settings.FleetDatabase;
+  options.wait = !parsed.Has("no-wait");
+  const comm::StopFlagPtr stop = InterruptStopFlag();
+  std::string why;
+  bool busy = false;
+  auto use = fleet::LineUse::Take(
+      CorePath(device), options, stop,
+      [&](const std::string& text) {
+        std::fprintf(stderr, "lentar-cli %.*s: ", static_cast<int>(command.size()), command.data());
+        PrintCp1251(stderr, text + Utf8ToCp1251(u8"; ожидание"));
+        std::fputc('\n', stderr);
+      },
+      why, busy);
+  if (use) return use;
+  if (why.empty()) {
+    std::fprintf(stderr, "lentar-cli %.*s: ", static_cast<int>(command.size()), command.data());
+    PrintCp1251(stderr, comm::InterruptedText());
+    std::fputc('\n', stderr);
+    exitCode = kExitInterrupted;
+  } else {
+    std::fprintf(stderr, "lentar-cli %.*s: ", static_cast<int>(command.size()), command.data());
+    PrintCp1251(stderr, why);
+    std::fputc('\n', stderr);
+    exitCode = kExitRefused;
+  }
+  return nullptr;
+}
+
+}  // namespace lentar::cli

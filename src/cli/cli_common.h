@@ -18,6 +18,7 @@
 #include "comm/stopflag.h"
 #include "core/setfile.h"
 #include "core/settings.h"
+#include "fleet/lineuse.h"
 #include "markup/compiler.h"
 
 namespace lentar::cli {
@@ -171,6 +172,24 @@ std::string PortDevice(const std::string& cliPath);
 // True when both paths name the same existing file (or are the same text), so
 // that an output never replaces the input it was made from.
 bool IsSameFile(const std::string& a, const std::string& b);
+
+// Takes the lock of the line device before the command opens it, the same
+// lock a fleet delivery or status sweep takes for the line's turn (through
+// the shared register's lease when --db or FleetDatabase names a register on
+// a server that holds a board on the line). A busy line is said on stderr
+// ("Линия занята: ...") and waited for, unless --no-wait is given: then the
+// command is refused at once. Null after printing why (exitCode set:
+// kExitRefused, or kExitInterrupted when Ctrl+C ended the wait).
+std::unique_ptr<fleet::LineUse> TakeLine(std::string_view command, const ParsedArgs& parsed,
+                                         const TSettings& settings, const std::string& device,
+                                         int& exitCode);
+
+// Help lines of the line lock's options (--db, --no-wait).
+inline constexpr const char* kLineLockHelp =
+    "  --no-wait        линия занята другой программой (доставкой, опросом, окном\n"
+    "                   табло): отказ сразу, код 1 (по умолчанию: ждать её)\n"
+    "  --db АДРЕС       реестр табло, в котором линии блокируются для всех\n"
+    "                   компьютеров (по умолчанию: FleetDatabase из настроек)\n";
 
 // Help lines of the options ResolveCompileOptions reads.
 inline constexpr const char* kCompileOptionsHelp =

@@ -75,7 +75,7 @@ void PrintHelp() {
       "  --password ТЕКСТ пароль, который вводится, когда табло его спрашивает\n"
       "  --timeout МС     срок ответа в мс, 100..60000 (по умолчанию 2000; 10000\n"
       "                   во время звонка через модем)\n"
-      "%s"
+      "%s%s"
       "\n"
       "Через модем:\n"
       "  --modem          сбросить и настроить модем, набрать номер, дождаться\n"
@@ -93,8 +93,11 @@ void PrintHelp() {
       "\n"
       "Код выхода: 0 выполнено, 1 отказ (порт, модем, табло или входные данные),\n"
       "2 ошибка вызова, 130 прервано (Ctrl+C; 143 SIGTERM, 129 SIGHUP): работа\n"
-      "остановлена между блоками, линия закрыта, модем положил трубку.\n",
-      kCompileOptionsHelp);
+      "остановлена между блоками, линия закрыта, модем положил трубку.\n"
+      "\n"
+      "Линия (порт) занимается на всё время команды, как при доставке: пока ею\n"
+      "пользуется другая программа, команда ждёт.\n",
+      kCompileOptionsHelp, kLineLockHelp);
 }
 
 struct Session {
@@ -620,7 +623,7 @@ int RunBoard(const Args& args) {
        {"font-height"}, {"channels"}, {"max-size"}, {"timeout"}, {"modem", 0, false},
        {"dial"}, {"pulse", 0, false}, {"init", 0, true, true}, {"modem-password"},
        {"dial-timeout"}, {"on", 0, false}, {"off", 0, false}, {"dark-brightness"},
-       {"dark-level"}, {"bright-level"}, {"old"}, {"new"}},
+       {"dark-level"}, {"bright-level"}, {"old"}, {"new"}, {"no-wait", 0, false}, {"db"}},
       error);
   if (!parsed) return UsageError(kCommand, error);
   if (parsed->help) {
@@ -675,12 +678,17 @@ int RunBoard(const Args& args) {
   char qtName[] = "lentar-cli";
   char* qtArgv[] = {qtName, nullptr};
   QCoreApplication app(qtArgc, qtArgv);
+  // One program on the line: held until the line is closed, whatever ends
+  // the command.
+  const auto lineUse = TakeLine(kCommand, *parsed, settings, device, status);
+  if (!lineUse) return status;
   // The board's session: its line's receive thread ends before the
   // application object goes.
   BoardSession board;
   // Ctrl+C stops the work at its next safe point: the line is closed, a
-  // modem hung up, and the exit status says the work was interrupted.
-  board.ShareStop(InterruptStopFlag());
+  // modem hung up, and the exit status says the work was interrupted. The
+  // line's flag also stops it when a shared register's lease is lost.
+  board.ShareStop(lineUse->Stop());
   const auto interrupted = [&] {
     std::fputs("lentar-cli board: ", stderr);
     PrintCp1251(stderr, InterruptedText());

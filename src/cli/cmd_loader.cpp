@@ -28,7 +28,8 @@ constexpr const char* kCommand = "loader";
 
 void PrintHelp() {
   std::printf(
-      "Использование: lentar-cli loader [--port ПОРТ] [--ini ФАЙЛ] [--speed 0..4] КОМАНДА\n"
+      "Использование: lentar-cli loader [--port ПОРТ] [--ini ФАЙЛ] [--speed 0..4]\n"
+      "                         [--no-wait] [--db АДРЕС] КОМАНДА\n"
       "\n"
       "Команды:\n"
       "  info                          тип и размер памяти, размер страницы, свободные\n"
@@ -53,7 +54,7 @@ void PrintHelp() {
       "  --speed N        скорость передачи 0..4: 9600, 19200, 28800, 38400, 57600 бит/с\n"
       "                   (по умолчанию: LdSpeed)\n"
       "  --name ИМЯ       имя блока, до 15 символов (по умолчанию: имя файла)\n"
-      "%s"
+      "%s%s"
       "\n"
       "Список печатает блок на строку: номер строки, имя, размер и начальный адрес,\n"
       "через табуляцию.\n"
@@ -61,8 +62,11 @@ void PrintHelp() {
       "Код выхода: 0 выполнено, 1 отказ (порт, загрузчик или входные данные),\n"
       "2 ошибка вызова, 130 прервано (Ctrl+C; 143 SIGTERM, 129 SIGHUP): работа\n"
       "остановлена там, где каталог загрузчика цел, загрузчик возвращён на\n"
-      "базовую скорость.\n",
-      kCompileOptionsHelp);
+      "базовую скорость.\n"
+      "\n"
+      "Линия (порт) занимается на всё время команды, как при доставке: пока ею\n"
+      "пользуется другая программа, команда ждёт.\n",
+      kCompileOptionsHelp, kLineLockHelp);
 }
 
 struct Session {
@@ -329,7 +333,8 @@ int CheckCommand(const std::string& command, const ParsedArgs& parsed) {
   const size_t args = parsed.positional.size() - 1;
   const auto only = [&](std::initializer_list<const char*> allowed) {
     for (const auto& [name, value] : parsed.values) {
-      if (name == "port" || name == "ini" || name == "speed") continue;
+      if (name == "port" || name == "ini" || name == "speed" || name == "no-wait" || name == "db")
+        continue;
       if (std::find_if(allowed.begin(), allowed.end(), [&](const char* a) { return name == a; }) ==
           allowed.end())
         return UsageError(kCommand, "--" + name + " не применяется с " + command);
@@ -368,7 +373,8 @@ int RunLoader(const Args& args) {
   const auto parsed = ParseOptions(
       args,
       {{"port"}, {"ini"}, {"speed"}, {"name"}, {"defragment", 0, false}, {"o", 'o'},
-       {"all", 0, false}, {"font-height"}, {"channels"}, {"max-size"}},
+       {"all", 0, false}, {"font-height"}, {"channels"}, {"max-size"}, {"no-wait", 0, false},
+       {"db"}},
       error);
   if (!parsed) return UsageError(kCommand, error);
   if (parsed->help) {
@@ -413,12 +419,17 @@ int RunLoader(const Args& args) {
   char qtName[] = "lentar-cli";
   char* qtArgv[] = {qtName, nullptr};
   QCoreApplication app(qtArgc, qtArgv);
+  // One program on the line, as a delivery takes it: held until the line is
+  // closed, whatever ends the command.
+  int lockStatus = kExitOk;
+  const auto lineUse = TakeLine(kCommand, *parsed, loaded.settings, device, lockStatus);
+  if (!lineUse) return lockStatus;
   // The loader's session: its line's receive thread ends before the
   // application object goes.
   LoaderSession loaderSession;
   // Ctrl+C stops the work at its next safe point; the line is closed and the
   // command exits with 130.
-  loaderSession.ShareStop(InterruptStopFlag());
+  loaderSession.ShareStop(lineUse->Stop());
 
   TSettings settings = loaded.settings;
   if (speed) settings.LdSpeed = static_cast<int32_t>(*speed);

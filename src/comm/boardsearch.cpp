@@ -66,6 +66,7 @@ BoardSearchResult SearchBoard(BoardSession& session, const std::vector<SearchCan
       interrupted = true;
       break;
     }
+    if (hooks.takeLine && !hooks.takeLine(i)) continue;
     session.Port().Open(candidates[i].device);
     if (wait(t.afterOpenMs) && session.Port().IsOpen()) {
       if (session.Port().BaudRate() != RateTable[static_cast<size_t>(rateIndex)]) {
@@ -78,6 +79,7 @@ BoardSearchResult SearchBoard(BoardSession& session, const std::vector<SearchCan
       }
     }
     session.Port().Open(std::string());
+    if (hooks.releaseLine) hooks.releaseLine(i);
     wait(t.afterCloseMs);
     interrupted = result.index < 0 && stop->Requested();
   }

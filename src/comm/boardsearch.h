@@ -61,6 +61,13 @@ struct BoardSearchHooks {
   // Waits ms milliseconds. Empty: a pause that the session's stop flag ends
   // at once.
   std::function<void(int ms)> wait;
+  // Takes candidate index's line before it is opened (one program on a line
+  // at a time); false passes the candidate over unopened: the line is in
+  // use by another program. May be empty.
+  std::function<bool(size_t index)> takeLine;
+  // Gives the line taken for candidate index back once it is closed again.
+  // May be empty.
+  std::function<void(size_t index)> releaseLine;
 };
 
 enum class BoardSearchOutcome {

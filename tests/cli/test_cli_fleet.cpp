@@ -13,6 +13,13 @@
 #include "support/cli_test_support.h"
 #include "support/pg_server.h"
 
+#include <chrono>
+#include <optional>
+#include <thread>
+
+#include "comm/stopflag.h"
+#include "fleet/boardline.h"
+
 namespace lentar::cli::testing {
 namespace {
 
@@ -260,6 +267,57 @@ TEST_F(CliFleet, TwoDeliveriesAtOnceTakeTurnsOnSharedLines) {
     EXPECT_EQ(Read("board-" + std::to_string(board) + "/upload-1.bin"),
               std::string(image.begin(), image.end()))
         << board;
+}
+
+// The board commands take the line the fleet takes: while another program
+// holds it, --no-wait is refused at once and a plain command waits, said on
+// stderr, until the line is given back; and beside a delivery's turn the
+// simulator serves one client at a time.
+TEST_F(CliFleet, BoardCommandsWaitForTheLineADeliveryHolds) {
+  SimProcess sim;
+  ASSERT_TRUE(sim.StartListening(dir_, false, {"--pace", "-v", "--save-dir", dir_.string()}));
+  const std::string line = sim.Link();
+  {
+    // Held as a delivery holds it.
+    std::optional<fleet::LineLock> held;
+    held.emplace();
+    std::string why;
+    ASSERT_TRUE(held->Take(fleet::DefaultLockFolder(), fleet::LineKey(line), nullptr, {}, why)) << why;
+    EXPECT_EQ(Run("board status --no-wait --port " + line), 1);
+    EXPECT_NE(err_.find("Линия занята: "), std::string::npos) << err_;
+    EXPECT_EQ(Run("loader list --no-wait --port " + line), 1);
+    EXPECT_NE(err_.find("Линия занята: "), std::string::npos) << err_;
+
+    // A waiting command says so and does not reach the line meanwhile.
+    const std::string waiting = "cd '" + dir_.string() + "' && '" LENTAR_BIN_DIR
+                                "/lentar-cli' board status --port " + line +
+                                " >wait.out 2>wait.err; echo $? >wait.rc";
+    std::thread run([&] { std::system(waiting.c_str()); });
+    while (Read("wait.err").find("Линия занята") == std::string::npos &&
+           Read("wait.rc").empty())
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(Read("wait.rc"), "") << Read("wait.err");
+    EXPECT_EQ(sim.Log().find("client connected"), std::string::npos) << sim.Log();
+    held.reset();
+    run.join();
+    EXPECT_EQ(Read("wait.rc"), "0\n") << Read("wait.err");
+    EXPECT_NE(Read("wait.out").find("Текущий буфер"), std::string::npos) << Read("wait.out");
+  }
+
+  // Beside a delivery to the line: both done, one client at a time.
+  ASSERT_EQ(Fleet("add b --line " + line), 0) << err_;
+  const auto image = lentar::comm::testing::ImagePattern(600, 5);
+  Write("image.bin", std::string(image.begin(), image.end()));
+  const std::string cli = "'" LENTAR_BIN_DIR "/lentar-cli' ";
+  const std::string both = "cd '" + dir_.string() + "' && (" + cli +
+                           "fleet --db fleet.sqlite deliver image.bin --all >deliver.out "
+                           "2>deliver.err; echo $? >deliver.rc) & (cd '" + dir_.string() +
+                           "' && " + cli + "board status --port " + line +
+                           " >status.out 2>status.err; echo $? >status.rc); wait";
+  ASSERT_EQ(std::system(both.c_str()), 0);
+  EXPECT_EQ(Read("deliver.rc"), "0\n") << Read("deliver.err");
+  EXPECT_EQ(Read("status.rc"), "0\n") << Read("status.err");
+  ExpectOneClientAtATime(sim.Log(), "boardsim");
 }
 
 TEST_F(CliFleet, ASummaryNamesEachFailureAndTheExitSaysSo) {
@@ -641,6 +699,45 @@ TEST_F(CliSharedFleet, CtrlCStopsTheLineAndGivesItBack) {
     ++interrupted;
   EXPECT_EQ(interrupted, 3u) << out_;
   EXPECT_EQ(out_.find("\"finished\":\"\""), std::string::npos) << out_;
+}
+
+// The board command on another computer finds the line a delivery holds in
+// the shared register (no common lock files): told busy with its holder,
+// and free once the delivery has given it back.
+TEST_F(CliSharedFleet, ABoardCommandOnAnotherComputerFindsTheDeliverysLease) {
+  SimProcess sim;
+  ASSERT_TRUE(sim.StartListening(dir_, false, {"--pace", "-v"}));
+  ASSERT_EQ(Shared("add b1 --line " + sim.Link() + " --group g"), 0) << err_;
+  const auto image = lentar::comm::testing::ImagePattern(6000, 5);
+  Write("image.bin", std::string(image.begin(), image.end()));
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    const std::string cmd = "cd '" + dir_.string() + "' && XDG_RUNTIME_DIR='" +
+                            (dir_ / "pc1").string() + "' exec '" LENTAR_BIN_DIR
+                            "/lentar-cli' fleet --db " + db_ +
+                            " deliver image.bin --group g >pc1.out 2>pc1.err";
+    execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (sim.Log().find("command 0x2C") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const std::string board = "cd '" + dir_.string() + "' && XDG_RUNTIME_DIR='" +
+                            (dir_ / "pc2").string() + "' '" LENTAR_BIN_DIR
+                            "/lentar-cli' board status --db " + db_ + " --port " + sim.Link();
+  ASSERT_EQ(std::system((board + " --no-wait >pc2.out 2>pc2.err; echo $? >pc2.rc").c_str()), 0);
+  EXPECT_EQ(Read("pc2.rc"), "1\n") << Read("pc2.err");
+  EXPECT_NE(Read("pc2.err").find("Линия занята: "), std::string::npos) << Read("pc2.err");
+  EXPECT_NE(Read("pc2.err").find("процесс " + std::to_string(pid)), std::string::npos)
+      << Read("pc2.err");
+  kill(pid, SIGINT);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_EQ(std::system((board + " --no-wait >pc2.out 2>pc2.err; echo $? >pc2.rc").c_str()), 0);
+  EXPECT_EQ(Read("pc2.rc"), "0\n") << Read("pc2.err");
+  ExpectOneClientAtATime(sim.Log(), "boardsim");
 }
 
 // A run killed mid-delivery cannot give its line back: the other computer's

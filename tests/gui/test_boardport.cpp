@@ -13,6 +13,8 @@
 #include "comm/boardprotocol.h"
 #include "core/settings.h"
 #include "gui/common/messages.h"
+#include "fleet/boardline.h"
+#include "gui/common/devicework.h"
 #include "gui/control/boardport.h"
 #include "gui/control/portconfigform.h"
 #include "support/memoryline.h"
@@ -80,6 +82,56 @@ class TestBoardPort : public QObject {
     QCOMPARE(session.RetryCount, 2);
     comm::CloseBoardPort(session);
     QVERIFY(!session.Port().IsOpen());
+    ::close(master);
+  }
+
+  // The board window's line is taken as a delivery takes it: while another
+  // program holds it, the operator is told so and may try again or cancel;
+  // cancelled, the line is left alone.
+  void aLineAnotherProgramHoldsIsToldAndLeftAlone() {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    QVERIFY(master >= 0);
+    QVERIFY(grantpt(master) == 0 && unlockpt(master) == 0);
+    const std::string device = ptsname(master);
+    Settings().TabPortDevice = device;
+    Settings().UseModem = false;
+    Settings().FleetDatabase.clear();
+    auto held = std::make_unique<fleet::LineLock>();
+    std::string why;
+    QVERIFY(held->Take(fleet::DefaultLockFolder(), fleet::LineKey(device), nullptr, {}, why));
+
+    comm::BoardSession session;
+    TDeviceWork work;
+    MessageCapture capture;
+    capture.QueueAnswer(QMessageBox::Retry);
+    capture.QueueAnswer(QMessageBox::Cancel);
+    bool opened = false;
+    OpenBoardLineThen(work, session, [&] { opened = true; });
+    QTRY_VERIFY(capture.Messages().size() == 2 && !work.Busy());
+    for (const auto& m : capture.Messages()) {
+      QCOMPARE(m.caption, QStringLiteral("Линия занята"));
+      QVERIFY2(m.text.startsWith(QStringLiteral("Линия занята: ")), qPrintable(m.text));
+      QVERIFY(m.buttons.testFlag(QMessageBox::Retry) && m.buttons.testFlag(QMessageBox::Cancel));
+    }
+    QVERIFY(!opened);
+    QVERIFY(!session.Port().IsOpen());
+
+    // Given back: the line opens, and is held while the window works.
+    held.reset();
+    bool heldMeanwhile = false;
+    OpenBoardLineThen(work, session, [&] {
+      opened = session.Port().IsOpen();
+      fleet::LineLock other;
+      comm::StopFlag stop;
+      stop.Request();
+      std::string whyNot;
+      heldMeanwhile = !other.Take(fleet::DefaultLockFolder(), fleet::LineKey(device), &stop, {},
+                                  whyNot);
+    });
+    QTRY_VERIFY(opened);
+    QVERIFY(heldMeanwhile);
+    QCOMPARE(capture.Messages().size(), size_t{2});
+    comm::CloseBoardPort(session);
     ::close(master);
   }
 

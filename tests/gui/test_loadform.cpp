@@ -21,6 +21,7 @@
 #include "core/atomicfile.h"
 #include "core/settings.h"
 #include "core/textutil.h"
+#include "fleet/boardline.h"
 #include "gui/common/filedialogs.h"
 #include "gui/common/messages.h"
 #include "gui/common/tablegrid.h"
@@ -170,6 +171,35 @@ class LoadFormTest : public QObject {
     name->clear();
     name->insert(QStringLiteral("Распродажа-зимняя-2026"));  // as typed or pasted
     QCOMPARE(name->text(), QStringLiteral("Распродажа-зимн"));
+  }
+
+  // The loader's line is taken as a delivery takes it: while another
+  // program holds it, the window says so and, cancelled, leaves the loader
+  // alone; "Обновить" takes it once it is free.
+  void aLineAnotherProgramHoldsIsToldAndLeftAlone() {
+    StartLoader(1, {{0, 1152, 100, "first"}});
+    auto held = std::make_unique<fleet::LineLock>();
+    std::string why;
+    QVERIFY(held->Take(fleet::DefaultLockFolder(), fleet::LineKey(Settings().I2CPortDevice),
+                       nullptr, {}, why));
+    messages_->QueueAnswer(QMessageBox::Cancel);
+    TRecProject project;
+    TLoadForm form(nullptr, 0, project, *session_);
+    ShowAndRead(form);
+    QVERIFY(!form.Connected());
+    QCOMPARE(messages_->Messages().size(), size_t{1});
+    QCOMPARE(messages_->Messages()[0].caption, QStringLiteral("Линия занята"));
+    QVERIFY2(messages_->Messages()[0].text.startsWith(QStringLiteral("Линия занята: ")),
+             qPrintable(messages_->Messages()[0].text));
+    QVERIFY(!session_->Port().IsOpen());
+    QVERIFY(sim_.Log().find("command") == std::string::npos);
+
+    held.reset();
+    messages_->Clear();
+    ClickAndWait(form, "Button2");
+    QVERIFY(form.Connected());
+    QCOMPARE(Table(form)->RowCount(), 2);
+    QCOMPARE(Texts(), QStringList());
   }
 
   void loaderWithoutMemoryShowsTheMessageAndCloses() {

@@ -19,6 +19,7 @@
 #include "comm/boardsearch.h"
 #include "comm/comport.h"
 #include "core/settings.h"
+#include "fleet/boardline.h"
 #include "gui/control/boardport.h"
 #include "gui/control/setupform.h"
 #include "support/gui_test_support.h"
@@ -210,6 +211,33 @@ class SetupFormTest : public QObject, public MainWindowFixture {
     QCOMPARE(Child<QComboBox>(&form, "ComboBox1")->currentIndex(), 6);
     QVERIFY(!form.SearchSession().Port().IsOpen());
     QCOMPARE(form.SearchSession().AddressByte, uint8_t(0x80));
+  }
+
+  // A line another program holds (a delivery's turn) is not probed: the
+  // search passes it over and names it with what it did not find.
+  void SearchPassesOverALineAnotherProgramHolds() {
+    const auto dir = TestFolder("lentar_setup", "search_busy");
+    SimProcess sim;
+    QVERIFY(sim.Start(dir, {"-v"}));
+    SilentTerminal first;
+    QVERIFY(!first.Device().empty());
+    SetBoardSearchCandidateSource([&] {
+      return std::vector<SearchCandidate>{{first.Device(), 0}, {sim.Link(), -1}};
+    });
+    fleet::LineLock held;
+    std::string why;
+    QVERIFY(held.Take(fleet::DefaultLockFolder(), fleet::LineKey(sim.Link()), nullptr, {}, why));
+    TSetupForm form(*project_);
+    ShortenSearch(form);
+    messages_->QueueAnswer(QMessageBox::Ok);  // "Продолжить?"
+    form.SearchBoard();
+    QVERIFY(WaitForDeviceWork(&form));
+    QVERIFY(!first.Received().empty());
+    QVERIFY(sim.Log().find("command") == std::string::npos);
+    const auto& messages = messages_->Messages();
+    QCOMPARE(messages.size(), size_t(2));
+    QVERIFY2(messages[1].text.startsWith(QStringLiteral("Табло не обнаружено!\nЛиния занята: ")),
+             qPrintable(messages[1].text));
   }
 
   // The device typed into the board's device field is probed before any

@@ -9,6 +9,7 @@
 #include "comm/portname.h"
 #include "core/settings.h"
 #include "core/textutil.h"
+#include "fleet/lineuse.h"
 #include "gui/common/devicework.h"
 #include "gui/common/messages.h"
 
@@ -67,24 +68,76 @@ bool OpenBoardLine(comm::BoardSession& session) {
   return link.outcome == comm::BoardLinkOutcome::Open;
 }
 
+namespace {
+
+// What the worker brings back: the line held (or why not) and, over a
+// direct line, the line opened.
+struct HeldLine {
+  std::shared_ptr<fleet::LineUse> use;
+  bool free = false;  // no line to lock
+  bool busy = false;
+  std::string why;
+  comm::BoardLinkResult link;
+};
+
+void TakeAndOpen(TDeviceWork& work, comm::BoardSession& session, bool modem,
+                 const std::string& device, const comm::BoardLinkOptions& options,
+                 const std::string& registerAddress, std::function<void()> opened) {
+  TDeviceWork* worker = &work;
+  work.Run<HeldLine>(
+      [&session, modem, device, options, registerAddress]() {
+        HeldLine held;
+        fleet::LineUseOptions lineOptions;
+        lineOptions.registerAddress = registerAddress;
+        lineOptions.wait = false;
+        // No port named: nothing to lock, the opening says what is missing.
+        held.free = device.empty();
+        if (!held.free)
+          held.use = fleet::LineUse::Take(device, lineOptions, nullptr, {}, held.why, held.busy);
+        if ((held.use || held.free) && !modem) held.link = comm::OpenBoardLink(session, options);
+        return held;
+      },
+      [worker, &session, modem, device, options, registerAddress,
+       opened](HeldLine held) {
+        if (!held.use && !held.free) {
+          if (!held.busy) {
+            ShowError(held.why);
+            return;
+          }
+          // Another program (a delivery, a status sweep, another window)
+          // is on the line: the operator tries again once it is free, or
+          // leaves the board alone.
+          if (OwnedMessageBox(nullptr, QStringLiteral("Линия занята"),
+                              FromBoardText(held.why) +
+                                  QStringLiteral("\nПовторить, когда линия освободится?"),
+                              QMessageBox::Retry | QMessageBox::Cancel, QMessageBox::Warning,
+                              QMessageBox::Cancel) == QMessageBox::Retry)
+            TakeAndOpen(*worker, session, modem, device, options, registerAddress, opened);
+          return;
+        }
+        if (!modem) {
+          if (held.link.outcome == comm::BoardLinkOutcome::PortFailed)
+            ShowError(PortErrorMessage(options.device, held.link.reason));
+          // Stopped while the board settled: the window is going away.
+          if (held.link.outcome != comm::BoardLinkOutcome::Open) return;
+        }
+        // Held while the board window works; given back when it is done.
+        opened();
+      });
+}
+
+}  // namespace
+
 void OpenBoardLineThen(TDeviceWork& work, comm::BoardSession& session,
                        std::function<void()> opened) {
-  if (Settings().UseModem) {
-    opened();
-    return;
-  }
+  // The line is taken as a delivery takes it, before anything is said on
+  // it: through a modem the modem's port, which the board window opens.
+  const bool modem = Settings().UseModem;
   comm::BoardLinkOptions options;
   options.device = BoardPortDevice(Settings());
   options.baseSpeed = Settings().BaseSpeed;
-  work.Run<comm::BoardLinkResult>(
-      [&session, options] { return comm::OpenBoardLink(session, options); },
-      [options, opened](comm::BoardLinkResult link) {
-        if (link.outcome == comm::BoardLinkOutcome::PortFailed)
-          ShowError(PortErrorMessage(options.device, link.reason));
-        // Stopped while the board settled: the window is going away.
-        if (link.outcome != comm::BoardLinkOutcome::Open) return;
-        opened();
-      });
+  const std::string device = modem ? ModemPortDevice(Settings()) : options.device;
+  TakeAndOpen(work, session, modem, device, options, Settings().FleetDatabase, std::move(opened));
 }
 
 }  // namespace lentar::gui

@@ -40,9 +40,12 @@ bool OpenBoardLine(comm::BoardSession& session);
 
 // The same on work's worker thread, the window answering meanwhile (a
 // network port may wait for its server, the board is given a second to
-// settle): opened runs on the window's thread once the line is ready (at
-// once through a modem). When the port does not open, the failure message
-// is shown, the port released and opened is not called.
+// settle): the line is first taken as a delivery takes it (through a modem
+// the modem's port, which the board window opens itself), then opened runs
+// on the window's thread once the line is ready, holding the line until it
+// returns. A line another program holds is told ("Линия занята: ...") with
+// Повторить or Отмена; when the port does not open, the failure message is
+// shown, the port released; either way opened is not called.
 void OpenBoardLineThen(TDeviceWork& work, comm::BoardSession& session,
                        std::function<void()> opened);
 

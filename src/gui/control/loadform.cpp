@@ -1,6 +1,7 @@
 #include "gui/control/loadform.h"
 
 #include <QCloseEvent>
+#include <QEventLoop>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -77,7 +78,7 @@ TLoadForm::TLoadForm(const uint8_t* image, size_t size, TRecProject& project,
   connect(work_.get(), &TDeviceWork::progress, gauge_, &QProgressBar::setValue);
 
   // FormCreate: the port, then the empty table.
-  OpenLoaderPort(session_);
+  OpenLine();
   UpdateTable();
   UpdateStatus();
   UpdateButtons();
@@ -195,6 +196,48 @@ TLoadForm::~TLoadForm() {
 }
 
 bool TLoadForm::Busy() const { return work_->Busy(); }
+
+bool TLoadForm::HoldLine() {
+  const std::string device = LoaderPortDevice(Settings());
+  if (line_ || device.empty()) return true;  // no port: the opening says so
+  struct Taken {
+    std::unique_ptr<fleet::LineUse> use;
+    std::string why;
+    bool busy = false;
+  };
+  fleet::LineUseOptions options;
+  options.registerAddress = Settings().FleetDatabase;
+  options.wait = false;
+  for (;;) {
+    // A shared register is reached over the network: the window keeps
+    // answering while the worker takes the line.
+    auto taken = std::make_shared<Taken>();
+    QEventLoop loop;
+    const bool started = work_->Run(
+        [taken, device, options] {
+          taken->use = fleet::LineUse::Take(device, options, nullptr, {}, taken->why, taken->busy);
+        },
+        [&loop] { loop.quit(); });
+    if (!started) return false;
+    loop.exec();
+    if (taken->use) {
+      line_ = std::move(taken->use);
+      return true;
+    }
+    if (!taken->busy) {
+      Error(FromBoardText(taken->why));
+      return false;
+    }
+    if (OwnedMessageBox(this, QStringLiteral("Линия занята"),
+                        FromBoardText(taken->why) +
+                            QStringLiteral("\nПовторить, когда линия освободится?"),
+                        QMessageBox::Retry | QMessageBox::Cancel, QMessageBox::Warning,
+                        QMessageBox::Cancel) != QMessageBox::Retry)
+      return false;
+  }
+}
+
+bool TLoadForm::OpenLine() { return HoldLine() && OpenLoaderPort(session_); }
 
 void TLoadForm::done(int result) {
   if (Busy()) {
@@ -408,7 +451,7 @@ void TLoadForm::RefreshClick() {
   // and came back, is reached only through a port opened afresh.
   if (!connected_ || !session_.Port().IsOpen()) {
     CloseLoaderPort(session_);
-    if (!OpenLoaderPort(session_)) {
+    if (!OpenLine()) {
       connected_ = false;
       UpdateTable();
       UpdateStatus();

@@ -25,6 +25,7 @@
 #include "comm/loaderdirectory.h"
 #include "comm/loaderflows.h"
 #include "comm/session.h"
+#include "fleet/lineuse.h"
 
 class QGridLayout;
 class QGroupBox;
@@ -132,6 +133,12 @@ class TLoadForm : public QDialog {
   bool AskYesNo(const QString& text);
   // Directory index of the selected block row, or -1.
   int SelectedEntry() const;
+  // Takes the loader's line, as a delivery takes a line, unless it is held
+  // already: on the worker, the window answering meanwhile; a line another
+  // program holds is told, with Повторить or Отмена. True when held.
+  bool HoldLine();
+  // Opens the loader's port once its line is held.
+  bool OpenLine();
 
   // The device work on the window's worker thread.
   std::unique_ptr<TDeviceWork> work_;
@@ -143,6 +150,8 @@ class TLoadForm : public QDialog {
   // The loader's memory type and directory copy.
   comm::LoaderContents contents_;
   bool connected_ = false;
+  // The loader's line, held from its first opening until the window goes.
+  std::unique_ptr<fleet::LineUse> line_;
   bool shown_ = false;
   bool closing_ = false;
 

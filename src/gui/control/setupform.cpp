@@ -27,6 +27,7 @@
 #include "comm/portname.h"
 #include "core/paths.h"
 #include "core/textutil.h"
+#include "fleet/lineuse.h"
 #include "gui/common/devicework.h"
 #include "gui/common/dialogbuttons.h"
 #include "gui/common/dialogs.h"
@@ -538,6 +539,27 @@ void TSetupForm::SearchBoard() {
     });
     return true;
   };
+  // Each port is taken before it is probed, as a delivery takes a line: a
+  // line another program is on (a delivery, a sweep) is passed over and
+  // named once the search is done.
+  struct SearchLines {
+    std::unique_ptr<fleet::LineUse> held;
+    std::vector<std::string> busy;
+  };
+  auto lines = std::make_shared<SearchLines>();
+  hooks.takeLine = [lines, candidates, registerAddress = Settings().FleetDatabase](size_t i) {
+    fleet::LineUseOptions lineOptions;
+    lineOptions.registerAddress = registerAddress;
+    lineOptions.wait = false;
+    std::string why;
+    bool busy = false;
+    lines->held = fleet::LineUse::Take(candidates[i].device, lineOptions, nullptr, {}, why, busy);
+    if (busy) lines->busy.push_back(why);
+    // A lock that cannot be made at all does not keep the port from the
+    // search: the operator's own folder is said to be unusable elsewhere.
+    return lines->held != nullptr || !busy;
+  };
+  hooks.releaseLine = [lines](size_t) { lines->held.reset(); };
   // The search's own pauses end at the session's stop flag.
   comm::BoardSearchOptions options;
   options.rateIndex = linkSpeedBox_->currentIndex() + 3;
@@ -546,7 +568,7 @@ void TSetupForm::SearchBoard() {
       [this, candidates, options, hooks] {
         return comm::SearchBoard(searchSession_, candidates, options, hooks);
       },
-      [this, progress, candidates, rememberedIndex, nameOf](comm::BoardSearchResult result) {
+      [this, progress, candidates, rememberedIndex, nameOf, lines](comm::BoardSearchResult result) {
         progress->hide();
         pages_->setEnabled(true);
         for (QPushButton* button :
@@ -568,7 +590,9 @@ void TSetupForm::SearchBoard() {
           // "Табло не обнаружено!", or "Прервано оператором" for a search
           // the operator stopped.
           boardPortBox_->setCurrentIndex(rememberedIndex);
-          ShowError(result.text);
+          std::string text = result.text;
+          for (const std::string& busy : lines->busy) text += "\n" + busy;
+          ShowError(text);
         }
       });
 }
