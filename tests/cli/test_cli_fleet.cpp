@@ -510,8 +510,9 @@ TEST_F(CliFleet, AFaultIsSaidAlikeByEveryFrontEnd) {
               c.uploaded)
         << err_;
     EXPECT_NE((out_ + err_).find(c.said), std::string::npos) << out_ << err_;
-    if (!c.uploaded)
+    if (!c.uploaded) {
       EXPECT_EQ(out_.find("Загрузка успешно завершена!"), std::string::npos) << out_;
+    }
     ASSERT_TRUE(upload.Stop());
 
     SimProcess deliver;
@@ -534,8 +535,9 @@ TEST_F(CliFleet, AFaultIsSaidAlikeByEveryFrontEnd) {
         << out_ << err_;
     EXPECT_NE(out_.find(c.status), std::string::npos) << out_;
     // Nothing unread is shown as an empty board.
-    if (std::string(c.json).find("\"buffer\":null") != std::string::npos)
+    if (std::string(c.json).find("\"buffer\":null") != std::string::npos) {
       EXPECT_EQ(out_.find("буферы пусты"), std::string::npos) << out_;
+    }
     Fleet("status --board b --ini lentar.ini --timeout 300 --json");
     EXPECT_NE(out_.find(c.json), std::string::npos) << out_;
     ASSERT_TRUE(status.Stop());

@@ -198,7 +198,7 @@ TEST(LoaderFlows, TwoSessionsAtOnceEachEndDone) {
     SimulatedLoader* loader;
     int connected = 0;
     LoaderResult stored;
-  } runs[] = {{&first}, {&second}};
+  } runs[] = {{&first, 0, {}}, {&second, 0, {}}};
   {
     std::vector<std::thread> threads;
     for (Run& run : runs) {

@@ -106,7 +106,7 @@ TEST_P(NetworkOpen, FailuresAreReportedInRussian) {
       {scheme + "no-such-board.invalid:4001", u8"Узел сети не найден: no-such-board.invalid"},
       {scheme + "missing-port", u8"Неверное имя сетевого порта: "},
   };
-  TComPort port(true, true, PortLineFactory({.connectMs = 2000, .negotiateMs = 300}));
+  TComPort port(true, true, PortLineFactory({.connectMs = 2000, .negotiateMs = 300, .resolver = {}}));
   for (const auto& c : cases) {
     const auto start = Clock::now();
     port.Open(c.name);
@@ -133,7 +133,7 @@ TEST_P(NetworkOpen, AServerThatNeverAnswersTimesOut) {
     waiting.push_back(c);
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  TComPort port(true, true, PortLineFactory({.connectMs = 300, .negotiateMs = 300}));
+  TComPort port(true, true, PortLineFactory({.connectMs = 300, .negotiateMs = 300, .resolver = {}}));
   const auto start = Clock::now();
   port.Open(server.Name(GetParam()));
   const int64_t took = MsSince(start);
@@ -167,7 +167,7 @@ TEST(Rfc2217Open, ServerWithoutComPortControl) {
       }
       close(c);
     });
-    TComPort port(true, true, PortLineFactory({.connectMs = 2000, .negotiateMs = 1000}));
+    TComPort port(true, true, PortLineFactory({.connectMs = 2000, .negotiateMs = 1000, .resolver = {}}));
     const auto start = Clock::now();
     port.Open(server.Name("rfc2217://"));
     const int64_t took = MsSince(start);
