@@ -1210,7 +1210,7 @@ TEST(RegisterOnServer, ACallOverAFrozenLinkEndsInTimeAndTheNextOneConnectsAgain)
   const std::string server = lentar::testing::PgServerAddress();
   if (server.empty()) GTEST_SKIP() << "no PostgreSQL server for the tests";
   std::string error;
-  const std::string direct = lentar::testing::PgFreshDatabase("frozen_link", error);
+  const std::string direct = lentar::testing::PgFreshDatabase("frozen_register_link", error);
   ASSERT_FALSE(direct.empty()) << error;
   const size_t colon = direct.rfind(':'), slash = direct.rfind('/');
   lentar::testing::TcpProxy proxy;

@@ -51,6 +51,8 @@ inline void PgConnectTo(QSqlDatabase& db, const std::string& address) {
 
 // A new, empty database on the server (dropped first when a previous run
 // left it); its address, or empty with error set.
+// name must be unique across the whole suite: tests run in parallel, and a
+// second test of the same name would drop the first one's database under it.
 inline std::string PgFreshDatabase(const std::string& name, std::string& error) {
   error.clear();
   const std::string server = PgServerAddress();
